@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zembra {
+
+// The high-resolution steady clock in milliseconds, as a floating value. Elapsed times are
+// whole milliseconds of the difference of two readings.
+double NowMs();
+
+// True when the file system has an entry of that path (a dangling link counts).
+bool FileExists(const std::string& path);
+
+// Size in bytes of the regular file at path opened for binary reading; 0 when it cannot be
+// opened or is not a regular file (a directory, a device).
+std::int64_t FileSizeOf(const std::string& path);
+
+// Last-write time of the file in local time, "yy-mm-dd hh:nn:ss" (two-digit year, 24-hour
+// clock); empty when the file has no entry.
+std::string FileTimeText(const std::string& path);
+
+// The part of path after its last "/" or "\"; the whole text when there is none.
+std::string FileNameOnly(const std::string& path);
+
+// Empty text gives 0; a text beginning "0x" or "0X" is read as hexadecimal, any other text
+// as a decimal number, in both cases up to the first character that is not a digit of the
+// base. A value beyond 32 bits gives 0xFFFFFFFF.
+std::uint32_t ParseNumber(const std::string& text);
+
+// printf-style formatting into a string.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Each byte as "%02X " (two upper-case hexadecimal digits and a blank), at most the first
+// HEX_DUMP_MAX bytes.
+inline constexpr std::size_t HEX_DUMP_MAX = 8225;
+std::string HexDump(const std::uint8_t* bytes, std::size_t count);
+
+// CP949 (the Korean ANSI code page) <-> UTF-8 through glibc iconv. Neither ever fails:
+// - Cp949ToUtf8: each byte that does not start a valid CP949 character becomes U+FFFD.
+// - Utf8ToCp949: each character CP949 cannot represent, and each invalid UTF-8 byte,
+//   becomes "?".
+std::string Cp949ToUtf8(const std::string& cp949);
+std::string Utf8ToCp949(const std::string& utf8);
+
+}  // namespace zembra
