@@ -1,6 +1,10 @@
 #include "job/ImageChecks.h"
 
-#include "job/ImageSlot.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Helpers.h"
 
 namespace zembra {
 
@@ -12,12 +16,135 @@ std::string AsciiUpper(std::string text) {
     return text;
 }
 
+std::string AsciiLower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+bool IsAsciiAlnum(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// Reads exactly count bytes at offset; false on any shortfall.
+bool ReadAt(int fd, void* buffer, std::size_t count, off_t offset) {
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pread(fd, static_cast<char*>(buffer) + done, count - done,
+                            offset + static_cast<off_t>(done));
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+constexpr char kSizeMessageCode[] = "파일 크기는 0x10000의 배수가 되어야 합니다.";
+constexpr char kSizeMessageFont[] = "파일 크기는 0x10000의 배수가 되어야 합니다. 환경에서 조정가능";
+constexpr char kVersionMessage[] =
+    "파일 버전 정보는 0 또는 0xFFFF 값을 가질수 없습니다. 코드 파일을 잘못 선택 하였습니다.";
+constexpr char kBootMessage[] =
+    "부트 위치 정보는 0 또는 0xFFFFFFFF 값을 가질 수 없습니다.  코드 파일을 잘못 선택 하였습니다.";
+
 }  // namespace
+
+bool BinSizeOk(std::int64_t size, bool checkBinSize64K) {
+    return !checkBinSize64K || size % BIN_SIZE_UNIT == 0;
+}
+
+CodeTrailer ReadCodeTrailer(const std::string& path) {
+    CodeTrailer trailer;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return trailer;
+    struct stat st;
+    unsigned char version[2], boot[4];
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 20 &&
+              ReadAt(fd, version, sizeof version, st.st_size - 20) &&
+              ReadAt(fd, boot, sizeof boot, st.st_size - 16);
+    ::close(fd);
+    if (!ok) return trailer;
+    trailer.version = static_cast<std::uint16_t>(version[0] | (version[1] << 8));
+    trailer.bootLocation =
+        static_cast<std::uint32_t>(boot[0]) | (static_cast<std::uint32_t>(boot[1]) << 8) |
+        (static_cast<std::uint32_t>(boot[2]) << 16) | (static_cast<std::uint32_t>(boot[3]) << 24);
+    if (trailer.version == 0 || trailer.version == 0xFFFF)
+        trailer.status = CodeTrailer::Status::VersionInvalid;
+    else if (trailer.bootLocation == 0 || trailer.bootLocation == 0xFFFFFFFFu)
+        trailer.status = CodeTrailer::Status::BootInvalid;
+    else
+        trailer.status = CodeTrailer::Status::Ok;
+    return trailer;
+}
+
+std::optional<std::string> AddressFromFileName(const std::string& path) {
+    std::string lower = AsciiLower(path);
+    std::size_t tag = lower.find("_0x");
+    if (tag == std::string::npos) return std::nullopt;
+    std::string address = "0x";
+    for (std::size_t i = tag + 3; i < lower.size() && address.size() < 2 + 28; ++i) {
+        if (!IsAsciiAlnum(lower[i])) break;
+        address += lower[i];
+    }
+    return address;
+}
+
+std::string AddressOnExit(const std::string& text, bool autoHexPrefix) {
+    if (!autoHexPrefix || text.empty()) return text;
+    if (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0) return text;
+    return "0x" + text;
+}
 
 bool ExpectedNameRule(const std::string& path, const std::string& expectedName) {
     if (path.empty() || expectedName == ANY_FILE) return true;
     if (expectedName.empty()) return false;
     return AsciiUpper(path).find(AsciiUpper(expectedName)) != std::string::npos;
+}
+
+SelectionResult SelectImageFile(int slot, const std::string& path, bool checkBinSize64K) {
+    SelectionResult r;
+    r.path = path;
+    r.fileTime = FileTimeText(path);
+    r.size = FileSizeOf(path);
+    r.log.push_back(
+        {FormatText("이름:%s 크기:0x%llX,%lld 바이트", path.c_str(),
+                    static_cast<unsigned long long>(r.size), static_cast<long long>(r.size))});
+    if (!BinSizeOk(r.size, checkBinSize64K)) {
+        r.log.push_back({slot == ImageSlot::Code ? kSizeMessageCode : kSizeMessageFont});
+        return r;
+    }
+    if (slot == ImageSlot::Code) {
+        CodeTrailer trailer = ReadCodeTrailer(path);
+        if (trailer.status == CodeTrailer::Status::Unreadable) {
+            r.log.push_back({kVersionMessage});
+            return r;
+        }
+        r.version = trailer.version;
+        r.log.push_back({FormatText("코드 파일 버전 정보:%d", trailer.version)});
+        if (trailer.status == CodeTrailer::Status::VersionInvalid) {
+            r.log.push_back({kVersionMessage});
+            return r;
+        }
+        r.bootLocation = trailer.bootLocation;
+        r.log.push_back({FormatText("코드 부트 위치 정보:0x%X", trailer.bootLocation)});
+        if (trailer.status == CodeTrailer::Status::BootInvalid) {
+            r.log.push_back({kBootMessage});
+            return r;
+        }
+    } else {
+        r.addressText = AddressFromFileName(path);
+    }
+    r.selected = true;
+    return r;
+}
+
+void ApplySelection(ImageSlot& slot, const SelectionResult& result) {
+    if (!result.selected) {
+        ClearSlot(slot);
+        return;
+    }
+    slot.selected = true;
+    slot.path = result.path;
+    slot.fileTime = result.fileTime;
+    if (result.addressText) slot.addressText = *result.addressText;
 }
 
 }  // namespace zembra
