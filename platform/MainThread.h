@@ -9,18 +9,28 @@ namespace zembra {
 // The window implements it on the Qt event loop; the command line and the tests use
 // LoopMainThread (platform/LoopMainThread.h).
 class MainThread {
-public:
+  public:
     virtual ~MainThread() = default;
 
     // Runs fn on the main thread and returns once it has finished. Called on the main
-    // thread itself, fn runs at once.
+    // thread itself, fn runs at once. When the main thread shuts down before fn has run,
+    // the caller is released without fn having run (it never stays blocked).
     virtual void RunAndWait(const std::function<void()>& fn) = 0;
 
-    // Queues fn to run on the main thread and returns at once.
+    // Queues fn to run on the main thread and returns at once. Functions posted after
+    // shutdown are dropped.
     virtual void Post(std::function<void()> fn) = 0;
 
     // True when the calling thread is the main thread.
     virtual bool IsMainThread() const = 0;
 };
+
+// The process-wide main thread used by components that are not handed one explicitly
+// (the serial port component, the engines). The host (window, command line, test) sets it
+// once at start-up and clears it (nullptr) before the object dies. Thread-safe.
+void SetProcessMainThread(MainThread* mainThread);
+
+// The main thread set by SetProcessMainThread, or nullptr when none is set.
+MainThread* ProcessMainThread();
 
 }  // namespace zembra

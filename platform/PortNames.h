@@ -8,11 +8,26 @@ namespace zembra {
 //  (1) the alias folder (PortAliasFolder()) whose entries COMn are symbolic links to a device,
 //  (2) the fixed default COM1-32 -> /dev/ttyS0-31, COM33-64 -> /dev/ttyUSB0-31,
 //      COM65-96 -> /dev/ttyACM0-31.
-// Any other text (for example an absolute device path) is returned unchanged.
+// A leading "\\.\" is removed first; any other text (for example an absolute device path,
+// or "\\.\/dev/pts/3") is returned without it, otherwise unchanged. An alias that is a
+// relative link resolves against the alias folder. COMn above 96 without an alias resolves
+// to the (absent) alias entry, so that opening it fails with ENOENT.
 std::string ResolvePortDevice(const std::string& portName);
 
-// Folder of port aliases: $ZEMBRA_PORT_DIR, else a default (see README).
+// Folder of port aliases: $ZEMBRA_PORT_DIR when set and not empty, else
+// ZembraRuntimeFolder() + "/ports".
 std::string PortAliasFolder();
+
+// Per-user folder for the run-time state that Zembra's programs share (port aliases, the
+// serial-device map): $XDG_RUNTIME_DIR/zembra when XDG_RUNTIME_DIR is set, else
+// /tmp/zembra-<uid>.
+std::string ZembraRuntimeFolder();
+
+// The port number n of "COMn" or "\\.\COMn" (case-insensitive, n >= 1), or 0 for any other text.
+int PortNumberOf(const std::string& portName);
+
+// Creates the folder and its missing parents (mode 0700). False with errno on failure.
+bool MakeFolders(const std::string& path);
 
 // Creates or replaces the alias portName -> devicePath atomically. False with errno on failure.
 bool RegisterPortAlias(const std::string& portName, const std::string& devicePath);

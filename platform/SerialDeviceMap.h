@@ -8,17 +8,27 @@ namespace zembra {
 
 // The operating system's map of serial devices (value name -> port name), the stand-in of
 // the registry key that the window scans every second. It is made of
-//  (1) every USB modem tty present (/dev/ttyACMn, through sysfs): "\Device\trelvic<n>" -> "COM<65+n>"
-//  (2) the entries placed in the map folder (SerialDeviceMapFolder()).
+//  (1) every USB modem tty present (/dev/ttyACMn, through sysfs): "\Device\trelvic<n>" ->
+//  "COM<65+n>" (2) the entries placed in the map folder (SerialDeviceMapFolder()).
 struct SerialMapEntry {
     std::string valueName;  // e.g. "\Device\trelvic3"
     std::string portName;   // e.g. "COM7"
 };
 
-// Folder of map entries: $ZEMBRA_SERIAL_MAP_DIR, else a default (see README).
+// Folder of map entries: $ZEMBRA_SERIAL_MAP_DIR when set and not empty, else
+// ZembraRuntimeFolder() + "/serialcomm" (platform/PortNames.h).
+// One file per value: the file name is the value name with every byte other than
+// A-Z a-z 0-9 . _ - written as %XX (so "\Device\trelvic3" is "%5CDevice%5Ctrelvic3");
+// the first line of the file is the data (the port name). File names that are not valid
+// escapes are taken literally; names beginning with "." are ignored.
 std::string SerialDeviceMapFolder();
 
-// Reads the map afresh. std::nullopt means "the key cannot be opened" (no map folder).
+// Folder of the tty class in sysfs ($ZEMBRA_SYSFS_TTY_DIR when set, else /sys/class/tty),
+// where every USB modem tty shows up as ttyACM<n>.
+std::string SysfsTtyFolder();
+
+// Reads the map afresh, sorted by value name; a folder entry replaces a sysfs entry of the
+// same value name. std::nullopt means "the key cannot be opened" (no map folder).
 std::optional<std::vector<SerialMapEntry>> ReadSerialDeviceMap();
 
 // Adds or replaces one entry atomically (readers see the old or the new entry, never half).

@@ -1,0 +1,186 @@
+#include "platform/SerialDeviceMap.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+
+#include "platform/PortNames.h"
+
+namespace zembra {
+
+namespace {
+
+std::string EnvOrEmpty(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+bool IsPlainByte(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == '-';
+}
+
+std::string EncodeValueName(const std::string& valueName) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : valueName) {
+        if (IsPlainByte(c)) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    // A leading "." would hide the entry from readers.
+    if (!out.empty() && out[0] == '.') out.replace(0, 1, "%2E");
+    return out;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+std::string DecodeFileName(const std::string& fileName) {
+    std::string out;
+    for (size_t i = 0; i < fileName.size(); ++i) {
+        if (fileName[i] == '%' && i + 2 < fileName.size() && HexValue(fileName[i + 1]) >= 0 &&
+            HexValue(fileName[i + 2]) >= 0) {
+            out += static_cast<char>(HexValue(fileName[i + 1]) * 16 + HexValue(fileName[i + 2]));
+            i += 2;
+        } else {
+            out += fileName[i];
+        }
+    }
+    return out;
+}
+
+// First line of the file, without the line end; nullopt when it cannot be read.
+std::optional<std::string> ReadFirstLine(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    char chunk[256];
+    for (;;) {
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(chunk, static_cast<size_t>(n));
+        if (text.find('\n') != std::string::npos || text.size() > 4096) break;
+    }
+    close(fd);
+    const size_t end = text.find_first_of("\r\n");
+    if (end != std::string::npos) text.resize(end);
+    return text;
+}
+
+void AddSysfsModems(std::map<std::string, std::string>& entries) {
+    DIR* dir = opendir(SysfsTtyFolder().c_str());
+    if (!dir) return;
+    while (dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.rfind("ttyACM", 0) != 0 || name.size() == 6 || name.size() > 10) continue;
+        if (!std::all_of(name.begin() + 6, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const int number = std::atoi(name.c_str() + 6);
+        entries["\\Device\\trelvic" + std::to_string(number)] = "COM" + std::to_string(65 + number);
+    }
+    closedir(dir);
+}
+
+}  // namespace
+
+std::string SerialDeviceMapFolder() {
+    std::string folder = EnvOrEmpty("ZEMBRA_SERIAL_MAP_DIR");
+    if (!folder.empty()) return folder;
+    return ZembraRuntimeFolder() + "/serialcomm";
+}
+
+std::string SysfsTtyFolder() {
+    std::string folder = EnvOrEmpty("ZEMBRA_SYSFS_TTY_DIR");
+    if (!folder.empty()) return folder;
+    return "/sys/class/tty";
+}
+
+std::optional<std::vector<SerialMapEntry>> ReadSerialDeviceMap() {
+    const std::string folder = SerialDeviceMapFolder();
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return std::nullopt;
+    std::map<std::string, std::string> entries;
+    AddSysfsModems(entries);
+    while (dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.empty() || name[0] == '.') continue;
+        std::optional<std::string> data = ReadFirstLine(folder + "/" + name);
+        if (!data) continue;  // removed meanwhile, or not a file
+        entries[DecodeFileName(name)] = *data;
+    }
+    closedir(dir);
+    std::vector<SerialMapEntry> result;
+    result.reserve(entries.size());
+    for (auto& [valueName, portName] : entries) result.push_back({valueName, portName});
+    return result;
+}
+
+bool RegisterSerialDevice(const std::string& valueName, const std::string& portName) {
+    if (valueName.empty() || portName.find_first_of("\r\n") != std::string::npos) {
+        errno = EINVAL;
+        return false;
+    }
+    const std::string folder = SerialDeviceMapFolder();
+    if (!MakeFolders(folder)) return false;
+    static std::atomic<unsigned> counter{0};
+    const std::string temp =
+        folder + "/.entry.tmp." + std::to_string(getpid()) + "." + std::to_string(counter++);
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    const std::string text = portName + "\n";
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int saved = n < 0 ? errno : EIO;
+            close(fd);
+            unlink(temp.c_str());
+            errno = saved;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (close(fd) != 0) {
+        const int saved = errno;
+        unlink(temp.c_str());
+        errno = saved;
+        return false;
+    }
+    // rename() replaces the entry in one step: readers see the old entry or the new one.
+    if (rename(temp.c_str(), (folder + "/" + EncodeValueName(valueName)).c_str()) != 0) {
+        const int saved = errno;
+        unlink(temp.c_str());
+        errno = saved;
+        return false;
+    }
+    return true;
+}
+
+bool UnregisterSerialDevice(const std::string& valueName) {
+    if (valueName.empty()) {
+        errno = EINVAL;
+        return false;
+    }
+    const std::string path = SerialDeviceMapFolder() + "/" + EncodeValueName(valueName);
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+    return true;
+}
+
+}  // namespace zembra
