@@ -46,6 +46,13 @@ std::string FileTimeText(const std::string& path) {
     return text;
 }
 
+std::string ProgramPath() {
+    std::vector<char> buffer(4096);
+    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return {};
+    return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
 std::string FileNameOnly(const std::string& path) {
     std::size_t pos = path.find_last_of("/\\");
     return pos == std::string::npos ? path : path.substr(pos + 1);

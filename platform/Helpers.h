@@ -21,6 +21,9 @@ std::int64_t FileSizeOf(const std::string& path);
 // clock); empty when the file has no entry.
 std::string FileTimeText(const std::string& path);
 
+// Full path of the running program (/proc/self/exe); empty when it cannot be found.
+std::string ProgramPath();
+
 // The part of path after its last "/" or "\"; the whole text when there is none.
 std::string FileNameOnly(const std::string& path);
 

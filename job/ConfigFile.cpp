@@ -1,0 +1,525 @@
+#include "job/ConfigFile.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "platform/Helpers.h"
+
+namespace zembra {
+
+namespace {
+
+// ---- keys ----------------------------------------------------------------------------
+
+enum class Key {
+    PopUp,
+    Model,
+    Code,
+    Change,
+    Font1,  // ... Font6 follow
+    Font6 = Font1 + 5,
+    Address1,  // ... Address6 follow
+    Address6 = Address1 + 5,
+    UsbProtocol,
+    SerialProtocol,
+    PacketWait,
+    NormalWait,
+    CmdGap,
+    EraseWait,
+    ShowInvalidFcs,
+    MultiEraseExcess,
+    BinSize64K,
+    Font0Address,
+    AutoHexPrefix,
+    Count
+};
+
+// Keys in UTF-8, in the order of the Key enumeration.
+const char* const kKeyTexts[] = {
+    "[로드시띄우는창]",
+    "[모델명]",
+    "[코드]",
+    "[Change]",
+    "[폰트1]",
+    "[폰트2]",
+    "[폰트3]",
+    "[폰트4]",
+    "[폰트5]",
+    "[폰트6]",
+    "[폰트1주소]",
+    "[폰트2주소]",
+    "[폰트3주소]",
+    "[폰트4주소]",
+    "[폰트5주소]",
+    "[폰트6주소]",
+    "[USB다운로드규약]",
+    "[Serial다운로드규약]",
+    "[패킷CMD응답대기시간ms]",
+    "[일반CMD응답대기시간ms]",
+    "[CMD사이의대기시간ms]",
+    "[삭제요청대기시간sec]",
+    "[NAK_INVALID_FCS표시하기]",
+    "[멀티시삭제시간의초과sec]",
+    "[BinSize64K검사하기]",
+    "[Font0주소다운로드허용]",
+    "[주소에0x자동으로붙이기]",
+};
+static_assert(sizeof kKeyTexts / sizeof kKeyTexts[0] == static_cast<std::size_t>(Key::Count));
+
+const char kCommentLine[] = "// 이 파일은 Zembra 환경 파일 입니다.";
+const char kPopUpLine[] = "[로드시띄우는창]  여기가 내용 [로드시띄우는창] 내용을 수정하세요";
+
+// The keys as the bytes on disk (CP949), converted once.
+const std::vector<std::string>& DiskKeys() {
+    static const std::vector<std::string> keys = [] {
+        std::vector<std::string> k;
+        for (const char* text : kKeyTexts) k.push_back(Utf8ToCp949(text));
+        return k;
+    }();
+    return keys;
+}
+
+const std::string& KeyText(Key key) {
+    return DiskKeys()[static_cast<std::size_t>(key)];
+}
+
+// Words longer than this cannot be a key or "//"; only their first bytes are kept.
+constexpr std::size_t kMaxWord = 64;
+
+// ---- reading -------------------------------------------------------------------------
+
+// A buffered byte stream over a file descriptor.
+class ByteStream {
+  public:
+    explicit ByteStream(int fd) : fd_(fd), buffer_(64 * 1024) {}
+
+    // Next byte without consuming it; -1 at the end of the file (or on a read error).
+    int Peek() {
+        if (pos_ == len_ && !Fill()) return -1;
+        return static_cast<unsigned char>(buffer_[pos_]);
+    }
+    int Get() {
+        int c = Peek();
+        if (c >= 0) ++pos_;
+        return c;
+    }
+
+  private:
+    bool Fill() {
+        if (done_) return false;
+        for (;;) {
+            ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                done_ = true;
+                return false;
+            }
+            pos_ = 0;
+            len_ = static_cast<std::size_t>(n);
+            return true;
+        }
+    }
+
+    int fd_;
+    std::vector<char> buffer_;
+    std::size_t pos_ = 0, len_ = 0;
+    bool done_ = false;
+};
+
+bool IsSeparator(int c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Reads the next word; false at the end of the file. Leaves the separator after the word
+// unread. `overlong` is set for a word longer than kMaxWord (its kept prefix is no key).
+bool NextWord(ByteStream& in, std::string& word, bool& overlong) {
+    word.clear();
+    overlong = false;
+    int c;
+    while ((c = in.Peek()) >= 0 && IsSeparator(c)) in.Get();
+    if (c < 0) return false;
+    while ((c = in.Peek()) >= 0 && !IsSeparator(c)) {
+        in.Get();
+        if (word.size() < kMaxWord)
+            word += static_cast<char>(c);
+        else
+            overlong = true;
+    }
+    return true;
+}
+
+// Skips the rest of the line, its LF included.
+void SkipLine(ByteStream& in) {
+    int c;
+    while ((c = in.Get()) >= 0 && c != '\n') {
+    }
+}
+
+// The characters up to CR, LF or the end of the file (not consumed), at most
+// CONFIG_MAX_VALUE; the rest of a longer stretch is skipped.
+std::string LineRest(ByteStream& in) {
+    std::string rest;
+    int c;
+    while ((c = in.Peek()) >= 0 && c != '\r' && c != '\n') {
+        in.Get();
+        if (rest.size() < CONFIG_MAX_VALUE) rest += static_cast<char>(c);
+    }
+    return rest;
+}
+
+// Text value: the rest of the line without its first blank (0x20), wherever it stands.
+std::string TextValue(ByteStream& in) {
+    std::string rest = LineRest(in);
+    std::size_t blank = rest.find(' ');
+    if (blank != std::string::npos) rest.erase(blank, 1);
+    return rest;
+}
+
+// Number value: a signed decimal integer after optional leading blanks, up to the first
+// non-digit; 0 without one. Values beyond 32 bits are held at the 32-bit limits.
+long long NumberValue(ByteStream& in) {
+    std::string rest = LineRest(in);
+    std::size_t i = 0;
+    while (i < rest.size() &&
+           (rest[i] == ' ' || rest[i] == '\t' || rest[i] == '\v' || rest[i] == '\f'))
+        ++i;
+    bool negative = false;
+    if (i < rest.size() && (rest[i] == '+' || rest[i] == '-')) negative = rest[i++] == '-';
+    long long value = 0;
+    for (; i < rest.size() && rest[i] >= '0' && rest[i] <= '9'; ++i) {
+        value = value * 10 + (rest[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
+    }
+    value = negative ? -value : value;
+    if (value > INT_MAX) value = INT_MAX;
+    return value;
+}
+
+bool IsBlankText(const std::string& text) {
+    for (unsigned char c : text)
+        if (c > ' ') return false;
+    return true;
+}
+
+// Applies one key; `in` stands right after the key word.
+void ApplyKey(Key key, ByteStream& in, DownloadJob& job, DownloadSettings& settings,
+              ConfigReadResult& result) {
+    auto setTime = [&](std::string& field) {
+        long long value = NumberValue(in);
+        if (value != 0) field = std::to_string(value);
+    };
+    int k = static_cast<int>(key);
+    if (key == Key::PopUp) {
+        std::string value = Cp949ToUtf8(TextValue(in));
+        result.popUpKeySeen = true;
+        if (!IsBlankText(value)) result.showPopUp = true;
+        result.popUpText = std::move(value);
+    } else if (key == Key::Model) {
+        job.modelName = Cp949ToUtf8(TextValue(in));
+    } else if (key == Key::Code) {
+        job[ImageSlot::Code].expectedName = Cp949ToUtf8(TextValue(in));
+    } else if (key == Key::Change) {
+        job.change = NumberValue(in) != 0;
+    } else if (k >= static_cast<int>(Key::Font1) && k <= static_cast<int>(Key::Font6)) {
+        job[FontSlot(k - static_cast<int>(Key::Font1) + 1)].expectedName =
+            Cp949ToUtf8(TextValue(in));
+    } else if (k >= static_cast<int>(Key::Address1) && k <= static_cast<int>(Key::Address6)) {
+        job[FontSlot(k - static_cast<int>(Key::Address1) + 1)].addressText =
+            Cp949ToUtf8(TextValue(in));
+    } else if (key == Key::UsbProtocol) {
+        settings.usbProtocol = ProtocolChoiceFromNumber(NumberValue(in));
+    } else if (key == Key::SerialProtocol) {
+        settings.serialProtocol = ProtocolChoiceFromNumber(NumberValue(in));
+    } else if (key == Key::PacketWait) {
+        setTime(settings.packetResponseWaitMs);
+    } else if (key == Key::NormalWait) {
+        setTime(settings.normalResponseWaitMs);
+    } else if (key == Key::CmdGap) {
+        setTime(settings.cmdGapMs);
+    } else if (key == Key::EraseWait) {
+        setTime(settings.eraseWaitSec);
+    } else if (key == Key::ShowInvalidFcs) {
+        settings.showInvalidFcsNak = NumberValue(in) != 0;
+    } else if (key == Key::MultiEraseExcess) {
+        setTime(settings.multiEraseExcessSec);
+    } else if (key == Key::BinSize64K) {
+        settings.checkBinSize64K = NumberValue(in) != 0;
+    } else if (key == Key::Font0Address) {
+        settings.allowFont0Address = NumberValue(in) != 0;
+    } else if (key == Key::AutoHexPrefix) {
+        settings.autoHexPrefix = NumberValue(in) != 0;
+    }
+}
+
+std::optional<Key> FindKey(const std::string& word) {
+    const std::vector<std::string>& keys = DiskKeys();
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        if (keys[i] == word) return static_cast<Key>(i);
+    return std::nullopt;
+}
+
+// Opens a regular file for reading without blocking on special files.
+int OpenRegularForReading(const std::string& path, std::int64_t& size, std::string& error) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        error = std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    size = st.st_size;
+    return fd;
+}
+
+// ---- writing -------------------------------------------------------------------------
+
+void Line(std::string& out, const std::string& utf8) {
+    out += Utf8ToCp949(utf8);
+    out += "\r\n";
+}
+
+void KeyLine(std::string& out, Key key, const std::string& valueUtf8) {
+    out += KeyText(key);
+    out += ' ';
+    out += Utf8ToCp949(valueUtf8);
+    out += "\r\n";
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+ConfigReadResult ReadConfigFile(const std::string& path, ConfigSource source, DownloadJob& job,
+                                DownloadSettings& settings) {
+    ConfigReadResult result;
+    std::string error;
+    int fd = OpenRegularForReading(path, result.size, error);
+    if (fd < 0) {
+        result.log = {
+            FormatText("환경파일을 읽을 수 없습니다:%s (%s)", path.c_str(), error.c_str()), 255};
+        return result;
+    }
+    result.opened = true;
+    result.log = {FormatText("환경파일읽기:%s 크기:0x%llX,%lld 바이트", path.c_str(),
+                             static_cast<unsigned long long>(result.size),
+                             static_cast<long long>(result.size))};
+    if (source == ConfigSource::Dialog) {
+        job.configPath = path;
+        for (int n = 1; n <= 6; ++n) job[FontSlot(n)].addressText.clear();
+        job.configLoaded = true;
+    }
+    ByteStream in(fd);
+    std::string word;
+    bool overlong;
+    while (NextWord(in, word, overlong)) {
+        if (overlong) continue;
+        if (word == "//") {
+            SkipLine(in);
+            continue;
+        }
+        if (std::optional<Key> key = FindKey(word)) ApplyKey(*key, in, job, settings, result);
+    }
+    ::close(fd);
+    return result;
+}
+
+void ReleaseConfig(DownloadJob& job) {
+    job.configPath.clear();
+    job.configLoaded = false;
+    for (ImageSlot& slot : job.slots) slot.expectedName = ANY_FILE;
+    job.modelName.clear();
+}
+
+std::optional<std::string> ConfigFileBytes(const DownloadJob& job, const DownloadSettings& settings,
+                                           ConfigFileKind kind, ConversionError* conversionError) {
+    // Every number first: nothing is produced when one of them is not an integer.
+    struct Number {
+        const char* field;
+        const char* control;
+        const char* label;
+        const std::string* text;
+        std::int32_t value = 0;
+    };
+    Number numbers[] = {
+        {"packetResponseWaitMs", "EditResponseWaitTime",
+         "패킷CMD응답대기시간(ms):", &settings.packetResponseWaitMs},
+        {"normalResponseWaitMs", "EditNormalCMDWaitTime",
+         "일반CMD응답대기시간(ms):", &settings.normalResponseWaitMs},
+        {"cmdGapMs", "EditCmd2CmdWaitTime", "CMD사이의대기시간(ms):", &settings.cmdGapMs},
+        {"eraseWaitSec", "EditEraseWaitTime", "삭제요청대기시간(sec):", &settings.eraseWaitSec},
+        {"multiEraseExcessSec", "EditMultiEraseMeanTime",
+         "멀티시삭제시간의초과(sec):", &settings.multiEraseExcessSec},
+    };
+    for (Number& n : numbers) {
+        std::optional<std::int32_t> value = StrictDecimal(*n.text);
+        if (!value) {
+            if (conversionError)
+                *conversionError = {n.field, n.control, n.label, *n.text,
+                                    "'" + *n.text + "' is not a valid integer value"};
+            return std::nullopt;
+        }
+        n.value = *value;
+    }
+    auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
+
+    std::string out;
+    Line(out, kCommentLine);
+    if (kind == ConfigFileKind::Full) {
+        Line(out, kPopUpLine);
+        KeyLine(out, Key::Model, job.modelName);
+        KeyLine(out, Key::Code, FileNameOnly(job[ImageSlot::Code].path));
+        KeyLine(out, Key::Change, flag(job.change));
+        for (int n = 1; n <= 6; ++n)
+            KeyLine(out, static_cast<Key>(static_cast<int>(Key::Font1) + n - 1),
+                    FileNameOnly(job[FontSlot(n)].path));
+        for (int n = 1; n <= 6; ++n) {
+            const std::string& text = job[FontSlot(n)].addressText;
+            KeyLine(out, static_cast<Key>(static_cast<int>(Key::Address1) + n - 1),
+                    text.empty() ? "" : FormatText("0x%X", ParseNumber(text)));
+        }
+    }
+    out += "\r\n";
+    KeyLine(out, Key::UsbProtocol, std::to_string(ProtocolChoiceNumber(settings.usbProtocol)));
+    KeyLine(out, Key::SerialProtocol,
+            std::to_string(ProtocolChoiceNumber(settings.serialProtocol)));
+    KeyLine(out, Key::PacketWait, std::to_string(numbers[0].value));
+    KeyLine(out, Key::NormalWait, std::to_string(numbers[1].value));
+    KeyLine(out, Key::CmdGap, std::to_string(numbers[2].value));
+    KeyLine(out, Key::EraseWait, std::to_string(numbers[3].value));
+    KeyLine(out, Key::ShowInvalidFcs, flag(settings.showInvalidFcsNak));
+    KeyLine(out, Key::MultiEraseExcess, std::to_string(numbers[4].value));
+    KeyLine(out, Key::BinSize64K, flag(settings.checkBinSize64K));
+    KeyLine(out, Key::Font0Address, flag(settings.allowFont0Address));
+    KeyLine(out, Key::AutoHexPrefix, flag(settings.autoHexPrefix));
+    return out;
+}
+
+ConfigWriteResult WriteConfigFile(const std::string& path, const DownloadJob& job,
+                                  const DownloadSettings& settings, ConfigFileKind kind) {
+    ConfigWriteResult result;
+    ConversionError conversion;
+    std::optional<std::string> bytes = ConfigFileBytes(job, settings, kind, &conversion);
+    if (!bytes) {
+        result.conversionError = std::move(conversion);
+        return result;
+    }
+    if (path.empty()) {
+        result.ioError = "empty file name";
+        return result;
+    }
+
+    // Replace the file a symbolic link points to, not the link itself.
+    std::string target = path;
+    struct stat st;
+    bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        result.ioError = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+        return result;
+    }
+    // A file that may not be written stays as it is, as with writing it in place.
+    if (exists && ::access(path.c_str(), W_OK) != 0) {
+        result.ioError = std::strerror(errno);
+        return result;
+    }
+    struct stat lst;
+    if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            target = real;
+            ::free(real);
+        }
+    }
+
+    std::size_t slash = target.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string temp =
+        (slash == std::string::npos ? std::string() : folder) + "." + name + ".tmp-XXXXXX";
+    std::vector<char> tempName(temp.begin(), temp.end());
+    tempName.push_back('\0');
+    int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
+    if (fd < 0) {
+        result.ioError = std::strerror(errno);
+        return result;
+    }
+    // The new file gets the old file's permissions, or those of a newly created file.
+    mode_t mode;
+    if (exists) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, *bytes) && ::fsync(fd) == 0;
+    int savedErrno = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        savedErrno = errno;
+    }
+    if (ok && ::rename(tempName.data(), target.c_str()) != 0) {
+        ok = false;
+        savedErrno = errno;
+    }
+    if (!ok) {
+        ::unlink(tempName.data());
+        result.ioError = std::strerror(savedErrno);
+        return result;
+    }
+    // Make the rename itself durable.
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    result.ok = true;
+    return result;
+}
+
+std::string AutoConfigPathFor(const std::string& programPath) {
+    std::string name = FileNameOnly(programPath);
+    std::string base = programPath;
+    if (name.size() > 4 && name[name.size() - 4] == '.') base.resize(base.size() - 4);
+    return base + "cfg.txt";
+}
+
+std::string autoConfigPath() {
+    return AutoConfigPathFor(ProgramPath());
+}
+
+bool CanOpenForReading(const std::string& path) {
+    std::int64_t size;
+    std::string error;
+    int fd = OpenRegularForReading(path, size, error);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+}  // namespace zembra
