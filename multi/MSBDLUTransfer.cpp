@@ -1,0 +1,162 @@
+// Block transfer of a multi worker: WriteImage and the two USB block routines.
+#include <algorithm>
+#include <cstring>
+
+#include "multi/MSBDLU.h"
+#include "multi/MultiHost.h"
+#include "platform/Helpers.h"
+#include "protocol/ProtocolCodes.h"
+
+namespace zembra {
+
+namespace {
+
+void PutLe32(std::uint8_t* out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// Reads up to count bytes at offset into out; bytes the file does not have (it ended or
+// shrank) are zero. Never reads outside the file.
+void ReadAt(std::FILE* file, std::uint32_t offset, std::uint8_t* out, std::size_t count) {
+    std::memset(out, 0, count);
+    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return;
+    const std::size_t got = std::fread(out, 1, count, file);
+    (void)got;  // the rest stays zero
+}
+
+}  // namespace
+
+bool MultiSingleBoxDLU::WriteImage() {
+    Log("프로그램 시작", COLOUR_BLACK);
+    const bool ppv = mode_ == USB_PPV;
+    const std::uint32_t step = ppv ? kLzoBlockSize : kDataBlockSize;
+    std::uint32_t offset = startOffset;
+    while (offset < fileSize) {
+        const int result =
+            ppv ? SendBlockPpvUsb(imageFile, startOffset, fileSize, flashAddress, offset)
+                : SendBlockNormalUsb(imageFile, startOffset, fileSize, flashAddress, offset);
+        if (result == Done || result > TooManyNaks) {
+            // The last step may pass the end of a file close to 4 GiB.
+            if (fileSize - offset <= step) break;
+            offset += step;
+            flashAddress += step;
+            continue;
+        }
+        if (result == Stopped) {
+            Log(FormatText(ppv ? "파일 위치 0x%X에서 다운로드가 중단 됩니다. 케이블을 제거하세요"
+                               : "파일 위치 0x%X에서 다운로드가 중단 됩니다. 케이블을 제거 하세요",
+                           offset),
+                COLOUR_RED);
+        }
+        return false;
+    }
+    CloseImage();
+    Pause();
+    return true;
+}
+
+int MultiSingleBoxDLU::SendBlockPpvUsb(std::FILE* file, std::uint32_t rangeStart,
+                                       std::uint32_t size, std::uint32_t address,
+                                       std::uint32_t offset) {
+    std::uint8_t* block = blockArea_.get();
+    const std::uint32_t n = std::min<std::uint32_t>(size - offset, kLzoBlockSize);
+    ReadAt(file, offset, block + kBlockHeaderSize, kLzoBlockSize);
+    if (n < kLzoBlockSize) std::memset(block + kBlockHeaderSize + n, 0, kLzoBlockSize - n);
+    PutLe32(block, address);
+    PutLe32(block + 4, n);
+
+    const LzoResult compressed =
+        lzo_.Compress(config_.slot, block, n + kBlockHeaderSize, compressedArea_.get());
+    if (!compressed.ok) Log("내부 압축 오류", COLOUR_RED);
+    const bool smaller = compressed.ok && compressed.length < n + kBlockHeaderSize;
+    const std::uint8_t* stream = smaller ? compressedArea_.get() : block;
+    const std::size_t total = smaller ? compressed.length : kBlockHeaderSize + kLzoBlockSize;
+    const std::uint8_t flag = smaller ? COMPRESSED_CONTINUES : UNCOMPRESSED_CONTINUES;
+
+    int retries = 0;
+    for (std::size_t sent = 0; sent < total; sent += kUsbCompressedChunk) {
+        if (stopRequested()) return Stopped;
+        RunShowProgress(static_cast<std::uint64_t>(offset - rangeStart) + sent, size - rangeStart,
+                        offset);
+        const std::size_t chunk = std::min(total - sent, kUsbCompressedChunk);
+        for (;;) {
+            if (stopRequested()) return Stopped;
+            std::uint8_t* payload = packetBuffer_.get();
+            std::memset(payload, 0, kRawFrameSize);
+            payload[0] = CMD_COMPRESSED;
+            payload[1] = sent + kUsbCompressedChunk >= total ? COMPRESSED_LAST : flag;
+            std::memcpy(payload + 2, stream + sent, chunk);
+            BuildRawFrame(outputBuffer_.get(), payload, chunk + 2);
+            RunWriteRaw(kRawFrameSize);
+            const int wait = WaitResponse(config_.packetResponseWaitMs);
+            if (wait == 0) {
+                Log("응답이없습니다", COLOUR_RED);
+                return NoResponse;
+            }
+            if (wait == 3) {
+                Log("다운로드가 중단 됩니다", COLOUR_BLUE);
+                return Stopped;
+            }
+            const std::uint8_t code = responseCode();
+            if (code == RSP_ACK) break;
+            const bool announce = config_.showInvalidFcsNak && code != NAK_INVALID_FCS;
+            if (announce) RunShowNak(code);
+            if (retries > 10) return TooManyNaks;
+            ++retries;
+            if (announce) Log("재전송 합니다", COLOUR_RED);
+        }
+    }
+    return Done;
+}
+
+int MultiSingleBoxDLU::SendBlockNormalUsb(std::FILE* file, std::uint32_t rangeStart,
+                                          std::uint32_t size, std::uint32_t /*address*/,
+                                          std::uint32_t offset) {
+    std::uint8_t chunk[kDataBlockSize];
+    ReadAt(file, offset, chunk, kDataBlockSize);
+    RunShowProgress(offset - rangeStart, size - rangeStart, offset);
+
+    std::uint8_t* packet = packetBuffer_.get();
+    bool controlState = StartsWithControlMarker(chunk, kDataBlockSize);
+    if (controlState) {
+        BuildControlBlock(packet, false);
+    } else {
+        std::memcpy(packet, chunk, kDataBlockSize);
+    }
+    int retries = 0;
+    for (;;) {
+        if (stopRequested()) return Stopped;
+        std::memcpy(outputBuffer_.get(), packet, kDataBlockSize);
+        expectedEchoLength_ = BuildAckEcho(expectedEcho_.data(), packet);
+        RunWriteRaw(kDataBlockSize);
+        const int wait = WaitResponse(config_.packetResponseWaitMs);
+        if (wait == 0) {
+            Log("응답이없습니다", COLOUR_RED);
+            return NoResponse;
+        }
+        if (wait == 3) {
+            Log("다운로드가 중단 됩니다", COLOUR_BLUE);
+            return Stopped;
+        }
+        const std::uint8_t code = responseCode();
+        if (controlState) {
+            if (code == RSP_SEND_DATA) {
+                std::memcpy(packet, chunk, kDataBlockSize);
+                controlState = false;
+            } else {
+                std::memcpy(packet, kControlMarker.data(), kControlMarker.size());
+            }
+            continue;
+        }
+        if (code != RSP_ACK) return TooManyNaks;
+        const std::size_t compare = expectedEchoLength_ - 2;
+        if (std::memcmp(response(), expectedEcho_.data() + 1, compare) == 0) return Done;
+        Log("CRC오류 재전송 요청", COLOUR_RED);
+        BuildControlBlock(packet, true);
+        controlState = true;
+        if (retries > 10) return EchoFailed;
+        ++retries;
+    }
+}
+
+}  // namespace zembra

@@ -1,0 +1,235 @@
+#include "multi/MultiDownload.h"
+
+#include <chrono>
+#include <exception>
+#include <thread>
+
+#include "job/JobCheck.h"
+#include "job/StartSnapshot.h"
+#include "multi/SlotStatus.h"
+#include "platform/Helpers.h"
+#include "platform/LoopMainThread.h"
+#include "platform/MainThread.h"
+
+namespace zembra {
+
+MultiDownload::MultiDownload(MainThread& mainThread, MultiPortOps& ports, MultiDownloadHost& host,
+                             MultiStartTiming timing)
+    : mainThread_(mainThread), ports_(ports), host_(host), timing_(timing) {}
+
+MultiDownload::~MultiDownload() {
+    // Running workers are asked to stop; while they wind down they still need the main
+    // thread for their last lines, so a loop main thread is served here.
+    for (auto& worker : multiWorkers)
+        if (worker) worker->RequestStop();
+    auto* loop = dynamic_cast<LoopMainThread*>(&mainThread_);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (loop && AnyWorkerActive() && std::chrono::steady_clock::now() < deadline) {
+        loop->RunUntil([this] { return !AnyWorkerActive(); }, std::chrono::milliseconds(50));
+    }
+    for (auto& worker : multiWorkers) worker.reset();  // ends the threads
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) ports_.CloseMultiPort(slot);
+}
+
+MultiSingleBoxDLU* MultiDownload::worker(int slot) const {
+    if (slot < 0 || slot >= MULTI_SLOT_COUNT) return nullptr;
+    return multiWorkers[static_cast<std::size_t>(slot)].get();
+}
+
+void MultiDownload::LogMulti(const std::string& text, std::uint32_t colour) {
+    host_.LogMulti(text, colour);
+}
+
+void MultiDownload::LogSlot(const std::string& portName, const std::string& text,
+                            std::uint32_t colour) {
+    LogMulti(FormatText("%s:%s", portName.c_str(), text.c_str()), colour);
+}
+
+void MultiDownload::SlotRunEnded(int slot) {
+    host_.SlotRunEnded(slot);
+}
+
+bool MultiDownload::AnyWorkerActive() const {
+    for (const auto& worker : multiWorkers)
+        if (worker && worker->runState() != RUN_IDLE) return true;
+    return false;
+}
+
+MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest& request) {
+    // A Start while workers still run would reconfigure them mid-run.
+    if (downloadRunning_ || AnyWorkerActive()) return MultiStartOutcome::Busy;
+
+    host_.SetStartControlsEnabled(false);
+    downloadStartMs_ = NowMs();
+    stopRequested_ = false;
+
+    const StartSnapshotResult taken =
+        TakeStartSnapshot(job, request.settings, Link::Usb, StartKind::Multi);
+    if (!taken.ok()) {
+        host_.ShowConversionError(*taken.error);
+        host_.SetStartControlsEnabled(true);
+        return MultiStartOutcome::SettingsError;
+    }
+    const StartSnapshot& snapshot = taken.snapshot;
+
+    for (auto& slot : job.slots) slot.fileTime = FileTimeText(slot.path);
+    LogMulti("생성된 날짜를 갱신합니다", COLOUR_BLACK);
+
+    const JobCheckResult check = CheckJob(job, snapshot, request.settings, StartKind::Multi);
+    for (int code : check.codes) host_.ShowJobError(code);
+    int code = check.code();
+    if (IsOverridableJobError(code) && host_.AskOverride()) code = 0;
+    if (code != 0) {
+        host_.SetStartControlsEnabled(true);
+        return MultiStartOutcome::JobRefused;
+    }
+
+    slotPortNames_ = request.slotPortNames;
+    openedPortCount_ = 0;
+    bool failed = false;
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+        const std::string& name = slotPortNames_[static_cast<std::size_t>(slot)];
+        if (name.empty()) continue;
+        LogMulti(FormatText("통신포트열기:%s 열기", name.c_str()), COLOUR_BLACK);
+        try {
+            ports_.SetMultiBaud(slot, 57600);
+            ports_.SetMultiPortName(slot, name);
+            ports_.OpenMultiPort(slot);
+            ++openedPortCount_;
+        } catch (const std::exception&) {
+            ports_.ClearMultiPortOpen(slot);
+            LogMulti("통신포트열기를 실패했습니다. 확인 바랍니다.", COLOUR_BLUE);
+            host_.SetStartControlsEnabled(true);
+            failed = true;
+        }
+    }
+    if (failed) {
+        for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+            if (slotPortNames_[static_cast<std::size_t>(slot)].empty()) continue;
+            ports_.CloseMultiPort(slot);
+        }
+        host_.SetStartControlsEnabled(true);
+        LogMulti("전체 다운로드를 중단합니다.", COLOUR_RED);
+        return MultiStartOutcome::PortFailed;
+    }
+    if (openedPortCount_ == 0) {
+        host_.SetStartControlsEnabled(true);
+        LogMulti("연결된 장치가 없습니다.", COLOUR_RED);
+        return MultiStartOutcome::NoDevice;
+    }
+
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+        const std::string& name = slotPortNames_[static_cast<std::size_t>(slot)];
+        if (name.empty()) continue;
+        auto& worker = multiWorkers[static_cast<std::size_t>(slot)];
+        if (!worker) {
+            worker = std::make_unique<MultiSingleBoxDLU>(
+                mainThread_, ports_, static_cast<MultiLogSink&>(*this), lzo_, timing_);
+        }
+        MultiWorkerConfig config;
+        for (int i = 0; i < ImageSlot::Count; ++i)
+            config.imagePaths[static_cast<std::size_t>(i)] = job[i].path;
+        config.portName = name;
+        config.fontAddresses = snapshot.address;
+        config.fontAddresses[ImageSlot::Code] = 0;
+        config.checkBinSize64K = snapshot.checkBinSize64K;
+        config.change = snapshot.change;
+        config.eraseWaitSec = snapshot.eraseWaitSec;
+        config.cmdGapMs = snapshot.cmdGapMs;
+        config.mode = snapshot.linkProtocol;
+        config.packetResponseWaitMs = snapshot.packetResponseWaitMs;
+        config.showInvalidFcsNak = snapshot.showInvalidFcsNak;
+        config.normalResponseWaitMs = snapshot.normalResponseWaitMs;
+        config.versionCheck = request.versionCheck;
+        config.slot = slot;
+        worker->Configure(config);
+    }
+
+    LogMulti("========== 멀티다운로드시작 ==========", COLOUR_BLACK);
+
+    // runState is set before the worker wakes, so the worker never depends on its wake-up
+    // delay to see it.
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+        auto* w = worker(slot);
+        if (!w || slotPortNames_[static_cast<std::size_t>(slot)].empty()) continue;
+        w->SetRunning();
+        w->Resume();
+    }
+    downloadRunning_ = true;
+    return MultiStartOutcome::Started;
+}
+
+void MultiDownload::Stop() {
+    LogMulti("다운로드 중단 요청", COLOUR_RED);
+    stopRequested_ = true;
+    // Only a running worker is asked: an idle one would otherwise stay "active" for ever and
+    // the multi download would never end.
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+        auto* w = worker(slot);
+        if (!w || slotPortNames_[static_cast<std::size_t>(slot)].empty()) continue;
+        w->RequestStop();
+    }
+    LogMulti("프로그램이 중단되면 케이블을 제거 하세요", COLOUR_RED);
+}
+
+MultiSlotView MultiDownload::View(int slot) const {
+    MultiSlotView view;
+    const MultiSingleBoxDLU* w = worker(slot);
+    if (!w) return view;
+    view.hasWorker = true;
+    view.active = w->runState() != RUN_IDLE;
+    view.percent = w->percent();
+    view.currentImage = w->currentImage();
+    view.erasing = w->erasing();
+    view.endCode = w->endCode();
+    view.statusText = SlotStatusText(SlotStatusCode(view.currentImage, view.erasing, view.endCode));
+    return view;
+}
+
+MultiTickResult MultiDownload::Tick() {
+    MultiTickResult result;
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
+        result.slots[static_cast<std::size_t>(slot)] = View(slot);
+    if (downloadRunning_ && !AnyWorkerActive()) {
+        downloadRunning_ = false;
+        result.ended = true;
+        for (auto& w : multiWorkers)
+            if (w) w->ResetDisplayFields();
+        host_.SetStartControlsEnabled(true);
+    }
+    result.running = downloadRunning_;
+    return result;
+}
+
+void MultiDownload::SlotRxBuf(int slot, const void* data, int count) {
+    MultiSingleBoxDLU* w = worker(slot);
+    if (!w || count <= 0) return;
+    w->ReceiveBytes(static_cast<const std::uint8_t*>(data), static_cast<std::size_t>(count));
+}
+
+void MultiDownload::VaComm1RxBuf(void*, const void* data, int count) {
+    SlotRxBuf(0, data, count);
+}
+void MultiDownload::VaComm2RxBuf(void*, const void* data, int count) {
+    SlotRxBuf(1, data, count);
+}
+void MultiDownload::VaComm3RxBuf(void*, const void* data, int count) {
+    SlotRxBuf(2, data, count);
+}
+void MultiDownload::VaComm4RxBuf(void*, const void* data, int count) {
+    SlotRxBuf(3, data, count);
+}
+void MultiDownload::VaComm5RxBuf(void*, const void* data, int count) {
+    SlotRxBuf(4, data, count);
+}
+void MultiDownload::VaComm6RxBuf(void*, const void* data, int count) {
+    SlotRxBuf(5, data, count);
+}
+void MultiDownload::VaComm7RxBuf(void*, const void* data, int count) {
+    SlotRxBuf(6, data, count);
+}
+void MultiDownload::VaComm8RxBuf(void*, const void* data, int count) {
+    SlotRxBuf(7, data, count);
+}
+
+}  // namespace zembra

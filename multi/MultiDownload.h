@@ -1,0 +1,131 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "job/DownloadJob.h"
+#include "job/DownloadSettings.h"
+#include "multi/LzoShared.h"
+#include "multi/MSBDLU.h"
+#include "multi/MultiHost.h"
+
+namespace zembra {
+
+class MainThread;
+
+inline constexpr int MULTI_SLOT_COUNT = 8;
+
+// What the multi Start takes from the window (or the command line).
+struct MultiStartRequest {
+    DownloadSettings settings;
+    bool versionCheck = true;  // CheckBoxVerCheck ("버전검사")
+    // The port names of slots 0-7 (EditMulti1 ... EditMulti8); empty = the slot takes no part.
+    std::array<std::string, MULTI_SLOT_COUNT> slotPortNames;
+};
+
+enum class MultiStartOutcome {
+    Started,        // workers released
+    Busy,           // a multi download is still running; nothing done
+    SettingsError,  // a settings text is not a number
+    JobRefused,     // a job check failed (or the operator answered No)
+    PortFailed,     // a port could not be opened; every port closed again
+    NoDevice,       // no slot has a port name
+};
+
+// What the status tick shows of one slot.
+struct MultiSlotView {
+    bool hasWorker = false;
+    bool active = false;  // runState is not 0
+    int percent = 0;
+    int currentImage = 0;
+    int erasing = 0;
+    int endCode = 0;
+    std::string statusText;  // SlotStatusText of the fields
+};
+
+struct MultiTickResult {
+    bool running = false;  // downloadRunning after the tick
+    bool ended = false;    // this tick found no active worker and ended the multi download
+    std::array<MultiSlotView, MULTI_SLOT_COUNT> slots;
+};
+
+// The multi download without the window: its Start and Stop, the eight receive handlers,
+// the end of a download, and the state they share (the workers, lzoLock and its work
+// memory, the slot port names). Everything but the workers runs on the main thread.
+//
+// Life: created by the host (window or command line) with its main thread, port
+// operations and operator side; workers are created on the first Start that uses their
+// slot and live until this object dies. Destroy it on the main thread.
+class MultiDownload : private MultiLogSink {
+  public:
+    MultiDownload(MainThread& mainThread, MultiPortOps& ports, MultiDownloadHost& host,
+                  MultiStartTiming timing = {});
+    ~MultiDownload() override;
+    MultiDownload(const MultiDownload&) = delete;
+    MultiDownload& operator=(const MultiDownload&) = delete;
+
+    // The multi Start (after the host has run its slot scan): settings snapshot, file times
+    // refreshed in the job, job checks, ports opened in slot order, workers configured and
+    // released.
+    MultiStartOutcome Start(DownloadJob& job, const MultiStartRequest& request);
+
+    // The multi Stop: every running worker of a named slot is asked to stop.
+    void Stop();
+
+    // The multi part of the status tick: while downloadRunning, either the slots' views or,
+    // when no worker is active any more, the end of the multi download.
+    MultiTickResult Tick();
+
+    // True while some worker is active (runState not 0).
+    bool AnyWorkerActive() const;
+    bool downloadRunning() const { return downloadRunning_; }
+    bool stopRequested() const { return stopRequested_; }
+    double downloadStartMs() const { return downloadStartMs_; }
+    int openedPortCount() const { return openedPortCount_; }
+    const std::array<std::string, MULTI_SLOT_COUNT>& slotPortNames() const {
+        return slotPortNames_;
+    }
+
+    // The worker of a slot, or nullptr before the first Start that used the slot.
+    MultiSingleBoxDLU* worker(int slot) const;
+    MultiSlotView View(int slot) const;
+
+    // The receive handlers of VaComm1 ... VaComm8 (main thread).
+    void VaComm1RxBuf(void* sender, const void* data, int count);
+    void VaComm2RxBuf(void* sender, const void* data, int count);
+    void VaComm3RxBuf(void* sender, const void* data, int count);
+    void VaComm4RxBuf(void* sender, const void* data, int count);
+    void VaComm5RxBuf(void* sender, const void* data, int count);
+    void VaComm6RxBuf(void* sender, const void* data, int count);
+    void VaComm7RxBuf(void* sender, const void* data, int count);
+    void VaComm8RxBuf(void* sender, const void* data, int count);
+    // The handler of a slot: drops the bytes while the slot has no running worker.
+    void SlotRxBuf(int slot, const void* data, int count);
+
+    // The multi log pane of the host.
+    void LogMulti(const std::string& text, std::uint32_t colour);
+
+    LzoShared& lzo() { return lzo_; }
+
+  private:
+    void LogSlot(const std::string& portName, const std::string& text,
+                 std::uint32_t colour) override;
+    void SlotRunEnded(int slot) override;
+
+    MainThread& mainThread_;
+    MultiPortOps& ports_;
+    MultiDownloadHost& host_;
+    const MultiStartTiming timing_;
+    LzoShared lzo_;
+    std::array<std::unique_ptr<MultiSingleBoxDLU>, MULTI_SLOT_COUNT> multiWorkers;
+    std::array<std::string, MULTI_SLOT_COUNT> slotPortNames_;
+    int openedPortCount_ = 0;
+    bool downloadRunning_ = false;
+    bool stopRequested_ = false;
+    double downloadStartMs_ = 0;
+};
+
+}  // namespace zembra

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "job/StartSnapshot.h"
+#include "protocol/SingleShared.h"  // COLOUR_BLACK, COLOUR_RED, COLOUR_BLUE
+
+namespace zembra {
+
+// The port operations of the eight multi-download ports (channel 0-7 = VaComm1 ... VaComm8).
+// All of them run on the main thread.
+class MultiPortOps {
+  public:
+    virtual ~MultiPortOps() = default;
+
+    // Opens the channel's port unless its open flag is set, then sets the flag. Throws the
+    // port component's error (a std::exception) when the port cannot be opened.
+    virtual void OpenMultiPort(int channel) = 0;
+    // Closes the port if its open flag is set and clears the flag. Never throws.
+    virtual void CloseMultiPort(int channel) = 0;
+    // Device name := "\\.\" followed by the port name.
+    virtual void SetMultiPortName(int channel, const std::string& portName) = 0;
+    // 57,600, 115,200 or 256,000 set the rate; any other value changes nothing.
+    virtual void SetMultiBaud(int channel, int rate) = 0;
+    // Trace line with the channel, then the bytes to the channel's port. Throws the port
+    // component's error when the write fails.
+    virtual void WriteMulti(int channel, const std::uint8_t* bytes, std::size_t count) = 0;
+    // Clears the channel's open flag without touching the port (after a failed open).
+    virtual void ClearMultiPortOpen(int channel) = 0;
+};
+
+// The operator side of the multi download: the multi log pane, the message boxes and the
+// controls that the multi Start disables. All calls run on the main thread.
+class MultiDownloadHost {
+  public:
+    virtual ~MultiDownloadHost() = default;
+
+    // Appends one line in the colour to the multi log pane (RichEdit21).
+    virtual void LogMulti(const std::string& text, std::uint32_t colour) = 0;
+    // Shows the job problem's box (caption "오류", OK).
+    virtual void ShowJobError(int code) = 0;
+    // Asks MULTI_OVERRIDE_QUESTION (caption "확인", Yes/No); true for Yes.
+    virtual bool AskOverride() = 0;
+    // A settings text that is not a number.
+    virtual void ShowConversionError(const ConversionError& error) = 0;
+    // Enables or disables PanelFileSelect and BitBtnMultiStart.
+    virtual void SetStartControlsEnabled(bool enabled) = 0;
+    // A worker has ended its run (runState is 0 again); posted to the main thread so that a
+    // host waiting for the end can look at once instead of on its next tick.
+    virtual void SlotRunEnded(int /*slot*/) {}
+};
+
+}  // namespace zembra

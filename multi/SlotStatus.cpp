@@ -1,0 +1,53 @@
+#include "multi/SlotStatus.h"
+
+#include "platform/Helpers.h"
+
+namespace zembra {
+
+std::string SlotStatusText(int c) {
+    const int a = c / 1000;
+    if (a == 1) return "다운로드 종료";
+    if (c / 10000 == 1) return "사용자 종료";
+    const std::string suffix = (a >= 2 && a <= 8) ? " 오류 종료" : "";
+    const int stage = c % 1000;
+    std::string text;
+    if (stage == 0) {
+        text = "코드 다운로드";
+    } else if (stage >= 1 && stage <= 6) {
+        text = FormatText("폰트%d 다운로드", stage);
+    } else if (stage == 10) {
+        text = "코드 삭제중";
+    } else if (stage >= 11 && stage <= 16) {
+        text = FormatText("폰트%d 삭제중", stage - 10);
+    }
+    return text + suffix;
+}
+
+const char* EndCodeMeaning(int endCode) {
+    switch (endCode) {
+        case 0:
+            return "진행 중";
+        case 1:
+            return "완료";
+        case 2:
+            return "다운로드 시작 요청 실패";
+        case 3:
+            return "버전 확인 실패";
+        case 4:
+            return "모드 설정 실패";
+        case 5:
+            return "다운로드 모듈 진입 실패";
+        case 6:
+            return "이미지 파일 검사 실패";
+        case 7:
+            return "삭제 실패";
+        case 8:
+            return "전송 실패";
+        case 10:
+            return "사용자 종료";
+        default:
+            return "알 수 없음";
+    }
+}
+
+}  // namespace zembra

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+namespace zembra {
+
+// The slot label of a multi worker for slotStatusCode = currentImage + 10 x erasing +
+// 1000 x endCode: "다운로드 종료" when finished, "사용자 종료" when stopped, otherwise the
+// stage ("코드 다운로드", "폰트N 다운로드", "코드 삭제중", "폰트N 삭제중") followed by
+// " 오류 종료" for a failed run (endCode 2-8).
+std::string SlotStatusText(int slotStatusCode);
+
+// The code for SlotStatusText from a worker's status fields.
+constexpr int SlotStatusCode(int currentImage, int erasing, int endCode) {
+    return currentImage + 10 * erasing + 1000 * endCode;
+}
+
+// The meaning of an endCode for reports ("완료", "시작 요청 실패", ...).
+const char* EndCodeMeaning(int endCode);
+
+}  // namespace zembra
