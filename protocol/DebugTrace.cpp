@@ -1,0 +1,47 @@
+#include "protocol/DebugTrace.h"
+
+#include <cstdio>
+
+#include "platform/Helpers.h"
+
+namespace zembra {
+
+void DebugTrace::Start(const std::string& fileName) {
+    debugFileName_ = fileName;
+    std::remove(fileName.c_str());
+    enabled_ = true;
+}
+
+std::string DebugTrace::FormatLine(TraceEvent kind, int channel, const std::uint8_t* bytes,
+                                   std::size_t count, double nowMs, double downloadStartMs,
+                                   bool writeData) {
+    const long now = static_cast<long>(nowMs);
+    const long elapsed = static_cast<long>(nowMs - downloadStartMs);
+    const int n = static_cast<int>(count);
+    std::string line;
+    if (kind == TraceEvent::Receive) {
+        line = FormatText("[R:%03d %08ld %08ld] ", n, now, elapsed);
+    } else if (channel >= 0) {
+        line = FormatText("[W:%03d C:%02d %08ld %08ld]", n, channel, now, elapsed);
+        if (writeData) line += ' ';
+    } else {
+        line = FormatText("[W:%03d %08ld %08ld]", n, now, elapsed);
+        if (writeData) line += ' ';
+    }
+    if (kind == TraceEvent::Receive || writeData) line += HexDump(bytes, count);
+    return line;
+}
+
+void DebugTrace::TraceLine(TraceEvent kind, int channel, const std::uint8_t* bytes,
+                           std::size_t count, double downloadStartMs) const {
+    if (!enabled_) return;
+    std::FILE* file = std::fopen(debugFileName_.c_str(), "ab");
+    if (file == nullptr) return;  // this line is lost; the packet still goes out
+    std::string line =
+        FormatLine(kind, channel, bytes, count, NowMs(), downloadStartMs, writeData_);
+    line += TRACE_LINE_END;
+    std::fwrite(line.data(), 1, line.size(), file);
+    std::fclose(file);
+}
+
+}  // namespace zembra

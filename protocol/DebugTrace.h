@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zembra {
+
+// Line end of every trace line: the trace file is a Windows text file (CR LF), like the
+// configuration file, so that files written on either system read the same.
+inline constexpr char TRACE_LINE_END[] = "\r\n";
+
+// Default name of the trace file offered by the hidden menu.
+inline constexpr char DEFAULT_TRACE_FILE[] = "Debug.TXT";
+
+enum class TraceEvent { Write, Receive };
+
+// The debug trace: one line per packet written to a port and per chunk received on the single
+// port, appended to a text file that is opened and closed for every line (so the file is
+// complete at every moment).
+//
+// Formats (count, [channel], NowMs truncated, NowMs - downloadStartMs truncated, hex dump):
+//   single write, data on   "[W:%03d %08ld %08ld] %s"
+//   single write, data off  "[W:%03d %08ld %08ld]"
+//   single receive          "[R:%03d %08ld %08ld] %s"
+//   multi write, data on    "[W:%03d C:%02d %08ld %08ld] %s"
+//   multi write, data off   "[W:%03d C:%02d %08ld %08ld]"
+// The hex dump is HexDump (at most the first 8,225 bytes).
+//
+// Threads: TraceLine runs on the main thread (port writes and receive handlers run there).
+// The options may be changed from the main thread between lines; they are atomics/strings
+// read only by the main thread.
+class DebugTrace {
+  public:
+    // CheckBoxFileDebugClick after the operator confirmed a file: remembers the name, deletes
+    // an existing file of that name (the trace starts empty) and switches the trace on.
+    // Deleting a missing file is not an error.
+    void Start(const std::string& fileName);
+    // The box unticked: no further lines; the file stays as written.
+    void Stop() { enabled_ = false; }
+
+    // CheckBoxDebugWriteInfo: add the data bytes to write lines.
+    void SetWriteData(bool on) { writeData_ = on; }
+
+    bool enabled() const { return enabled_; }
+    bool writeData() const { return writeData_; }
+    const std::string& fileName() const { return debugFileName_; }
+
+    // One trace point. channel < 0: the single port; 0..7: a multi port (write lines only).
+    // downloadStartMs is the origin of the elapsed-time field. A file that cannot be opened
+    // loses this line and nothing else.
+    void TraceLine(TraceEvent kind, int channel, const std::uint8_t* bytes, std::size_t count,
+                   double downloadStartMs) const;
+
+    // The line text (without the line end), for the same arguments and a given clock value.
+    static std::string FormatLine(TraceEvent kind, int channel, const std::uint8_t* bytes,
+                                  std::size_t count, double nowMs, double downloadStartMs,
+                                  bool writeData);
+
+  private:
+    bool enabled_ = false;
+    bool writeData_ = false;
+    std::string debugFileName_;
+};
+
+}  // namespace zembra

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zembra {
+
+// The window's port operations for the single port (VaCommSingle), as the single engine's
+// bridge and the start/stop handlers use them. All run on the main thread.
+// VaCommPorts (protocol/VaCommPorts.h) implements them, and the eight multi ports' operations,
+// on the serial port components; a test may implement them on anything that moves bytes.
+class PortOperations {
+  public:
+    virtual ~PortOperations() = default;
+
+    // Opens the single port unless singlePortOpen is set; then sets it. Throws the port
+    // component's error (a std::exception) when the port cannot be opened.
+    virtual void OpenSinglePort() = 0;
+    // If singlePortOpen is set, closes the port and clears the flag. Never throws.
+    virtual void CloseSinglePort() = 0;
+    // Device name := "\\.\COM%d" with n.
+    virtual void SetSinglePortName(int n) = 0;
+    // Device name := the given name: "COMn", "\\.\COMn" or a device path such as /dev/ttyUSB0.
+    virtual void SetSinglePortDevice(const std::string& deviceName) = 0;
+    // 57,600, 115,200 or 256,000 set the port's rate; any other value changes nothing.
+    virtual void SetSingleBaud(int rate) = 0;
+    // Trace line, then the bytes to the single port. Throws the port component's error when
+    // the write fails (the bridge reports it).
+    virtual void WriteSingle(const std::uint8_t* bytes, std::size_t count) = 0;
+    virtual bool singlePortOpen() const = 0;
+};
+
+}  // namespace zembra

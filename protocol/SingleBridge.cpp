@@ -1,0 +1,233 @@
+#include "protocol/SingleBridge.h"
+
+#include <chrono>
+#include <cstring>
+#include <exception>
+
+#include "job/ImageSlot.h"
+#include "platform/Helpers.h"
+#include "protocol/DebugTrace.h"
+#include "protocol/PortOperations.h"
+#include "protocol/ProtocolCodes.h"
+
+namespace zembra {
+
+SingleBridge::SingleBridge(SingleShared& shared, DownloadHost& host, PortOperations& ports,
+                           DebugTrace& trace, MainThread& mainThread,
+                           AskOperatorRequest& askOperator)
+    : shared_(shared),
+      host_(host),
+      ports_(ports),
+      trace_(trace),
+      mainThread_(mainThread),
+      askOperator_(askOperator) {
+    response_.reserve(RX_ACCUMULATOR_CAPACITY);
+}
+
+// ---------------------------------------------------------------- worker side
+
+void SingleBridge::Call(std::uint32_t kind) {
+    shared_.bridgeKind = kind;
+    mainThread_.RunAndWait([this] { ExecuteKind(shared_.bridgeKind); });
+}
+
+void SingleBridge::LogLine(const std::string& text, std::uint32_t colour) {
+    shared_.logText = text;
+    shared_.logColour = colour;
+    Call(BRIDGE_LOG_LINE);
+}
+
+void SingleBridge::SendCommand(const std::uint8_t* command, std::uint8_t length) {
+    const std::size_t n = length < COMMAND_BUFFER_SIZE ? length : COMMAND_BUFFER_SIZE;
+    std::memcpy(shared_.commandBuffer.data(), command, n);
+    shared_.byteParam = static_cast<std::uint8_t>(n);
+    Call(BRIDGE_SEND_COMMAND);
+}
+
+void SingleBridge::ShowNak(std::uint8_t code) {
+    shared_.byteParam = code;
+    Call(BRIDGE_SHOW_NAK);
+}
+
+void SingleBridge::FinishRun() {
+    Call(BRIDGE_FINISH_RUN);
+}
+
+void SingleBridge::WriteRaw(std::int32_t length) {
+    shared_.intParam = length;
+    Call(BRIDGE_WRITE_RAW);
+}
+
+void SingleBridge::ShowProgress(std::uint8_t percent, std::int32_t fileOffset) {
+    shared_.byteParam = percent;
+    shared_.intParam = fileOffset;
+    Call(BRIDGE_SHOW_PROGRESS);
+}
+
+void SingleBridge::ImageStarted(int slot) {
+    shared_.byteParam = static_cast<std::uint8_t>(slot);
+    Call(BRIDGE_IMAGE_STARTED);
+}
+
+void SingleBridge::ImageDone(int slot) {
+    shared_.byteParam = static_cast<std::uint8_t>(slot);
+    Call(BRIDGE_IMAGE_DONE);
+}
+
+void SingleBridge::ResetMarkers() {
+    Call(BRIDGE_RESET_MARKERS);
+}
+
+void SingleBridge::SetBaud(std::int32_t rate) {
+    shared_.intParam = rate;
+    Call(BRIDGE_SET_BAUD);
+}
+
+int SingleBridge::WaitResponse(int ticks) {
+    if (ticks <= 0) return RESULT_NO_RESPONSE;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ticks);
+    std::unique_lock<std::mutex> lock(shared_.responseMutex);
+    shared_.responseCv.wait_until(lock, deadline, [this] {
+        return shared_.responseArrived.load() || shared_.stopRequested.load();
+    });
+    if (shared_.responseArrived.load()) {
+        shared_.responseArrived.store(false);
+        // Drop the opening flag: the first byte is the response code.
+        const std::uint32_t length = shared_.responseLength;
+        response_.assign(shared_.responseBuffer.begin() + (length > 0 ? 1 : 0),
+                         shared_.responseBuffer.begin() + length);
+        return RESULT_DONE;
+    }
+    if (shared_.stopRequested.load()) return RESULT_STOPPED;
+    return RESULT_NO_RESPONSE;
+}
+
+int SingleBridge::AskOperator(const std::string& text, const std::string& caption, int style) {
+    return askOperator_.Ask(text, caption, style);
+}
+
+// ---------------------------------------------------------------- main-thread side
+
+void SingleBridge::ClearResponseArrived() {
+    std::lock_guard<std::mutex> lock(shared_.responseMutex);
+    shared_.responseArrived.store(false);
+}
+
+void SingleBridge::DoWrite(const std::uint8_t* bytes, std::size_t count) {
+    ClearResponseArrived();
+    try {
+        ports_.WriteSingle(bytes, count);
+    } catch (const std::exception& e) {
+        // The packet did not go out; the worker's wait ends without an answer.
+        host_.LogSingle(FormatText("포트 쓰기 오류: %s", e.what()), COLOUR_RED);
+    }
+}
+
+void SingleBridge::DoSendCommand() {
+    std::uint8_t* out = shared_.outputBuffer.data();
+    std::memset(out, 0, kFrameBufferSize);
+    const LinkProtocolCode mode = shared_.mode.load();
+    std::size_t length;
+    if (mode == USB_PPV && shared_.rawUsbFrames.load()) {
+        length = BuildRawFrame(out, shared_.commandBuffer.data(), shared_.byteParam);
+    } else {
+        length = codec_.Encode(out, shared_.commandBuffer.data(), shared_.byteParam);
+        if ((mode >> 8) == (USB_AUTO >> 8)) length = PadForUsb(out, length);
+    }
+    DoWrite(out, length);
+}
+
+void SingleBridge::ExecuteKind(std::uint32_t kind) {
+    switch (kind) {
+        case BRIDGE_LOG_LINE:
+            host_.LogSingle(shared_.logText, shared_.logColour);
+            break;
+        case BRIDGE_SEND_COMMAND:
+            DoSendCommand();
+            break;
+        case BRIDGE_SHOW_NAK:
+            if (const char* text = NakText(shared_.byteParam)) host_.LogSingle(text, COLOUR_BLUE);
+            break;
+        case BRIDGE_FINISH_RUN:
+            ports_.CloseSinglePort();
+            host_.GiveControlsBack();
+            break;
+        case BRIDGE_WRITE_RAW: {
+            std::size_t length =
+                shared_.intParam > 0 ? static_cast<std::size_t>(shared_.intParam) : 0;
+            if (length > kFrameBufferSize) length = kFrameBufferSize;
+            DoWrite(shared_.outputBuffer.data(), length);
+            break;
+        }
+        case BRIDGE_SHOW_PROGRESS:
+            host_.SetGauge(shared_.byteParam);
+            host_.SetTitle(FormatText("%d%% Zembra 4", shared_.byteParam));
+            host_.SetAddressText(
+                FormatText("0x%08X", static_cast<std::uint32_t>(shared_.intParam)));
+            break;
+        case BRIDGE_IMAGE_STARTED:
+            host_.SetGauge(0);
+            host_.SetMarker(shared_.byteParam, SENDING);
+            host_.SetTitle(TITLE_ERASE);
+            host_.SetAddressText("");
+            break;
+        case BRIDGE_IMAGE_DONE:
+            host_.SetGauge(100);
+            host_.SetMarker(shared_.byteParam, SENT);
+            host_.SetTitle(TITLE_IDLE);
+            host_.SetAddressText("");
+            break;
+        case BRIDGE_RESET_MARKERS:
+            for (int slot = 0; slot < ImageSlot::Count; ++slot) host_.SetMarker(slot, NOT_SENT);
+            host_.SetTitle(TITLE_IDLE);
+            host_.SetAddressText("");
+            break;
+        case BRIDGE_SET_BAUD:
+            ports_.SetSingleBaud(shared_.intParam);
+            break;
+        default:
+            break;
+    }
+}
+
+void SingleBridge::ResetReceiver() {
+    accumulated_ = 0;
+}
+
+void SingleBridge::VaCommSingleRxBuf(void* /*sender*/, const std::uint8_t* data,
+                                     std::size_t count) {
+    if (!shared_.downloadEnabled.load()) return;
+    if (shared_.responseArrived.load()) host_.LogSingle("패킷 수신 Over Run 입니다.", COLOUR_RED);
+
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t byte = data[i];
+        if (accumulated_ == 0 && byte != kFrameFlag) {
+            // Bytes before an opening flag belong to no frame.
+            ++discardedBytes_;
+            continue;
+        }
+        if (accumulated_ > 0 && byte == kFrameFlag) {
+            accumulator_[accumulated_++] = byte;
+            {
+                std::lock_guard<std::mutex> lock(shared_.responseMutex);
+                std::memcpy(shared_.responseBuffer.data(), accumulator_.data(), accumulated_);
+                shared_.responseLength = static_cast<std::uint32_t>(accumulated_);
+                shared_.responseArrived.store(true);
+            }
+            shared_.responseCv.notify_all();
+            accumulated_ = 0;
+            break;  // the rest of this chunk is dropped
+        }
+        if (accumulated_ + 1 >= RX_ACCUMULATOR_CAPACITY) {
+            // A frame longer than any response: discard it and wait for a new opening flag.
+            discardedBytes_ += accumulated_ + 1;
+            accumulated_ = 0;
+            continue;
+        }
+        accumulator_[accumulated_++] = byte;
+    }
+
+    trace_.TraceLine(TraceEvent::Receive, -1, data, count, shared_.downloadStartMs.load());
+}
+
+}  // namespace zembra

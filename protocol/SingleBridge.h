@@ -1,0 +1,130 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/MainThread.h"
+#include "protocol/AskOperator.h"
+#include "protocol/DownloadHost.h"
+#include "protocol/PacketCodec.h"
+#include "protocol/SingleShared.h"
+
+namespace zembra {
+
+class PortOperations;
+class DebugTrace;
+
+// The ten kinds of work the single engine has the main thread do.
+enum BridgeKind : std::uint32_t {
+    BRIDGE_LOG_LINE = 0,       // LogLine: log text, colour
+    BRIDGE_SEND_COMMAND = 1,   // SendCommand: command buffer, length in byteParam
+    BRIDGE_SHOW_NAK = 2,       // ShowNak: response code in byteParam
+    BRIDGE_FINISH_RUN = 3,     // FinishRun
+    BRIDGE_WRITE_RAW = 4,      // WriteRaw: output buffer, length in intParam
+    BRIDGE_SHOW_PROGRESS = 5,  // ShowProgress: percentage in byteParam, file offset in intParam
+    BRIDGE_IMAGE_STARTED = 6,  // ImageStarted: slot in byteParam
+    BRIDGE_IMAGE_DONE = 7,     // ImageDone: slot in byteParam
+    BRIDGE_RESET_MARKERS = 8,  // ResetMarkers
+    BRIDGE_SET_BAUD = 9,       // SetBaud: rate in intParam
+};
+
+// Application titles the bridge sets.
+inline constexpr char TITLE_IDLE[] = "Zembra 4";
+inline constexpr char TITLE_ERASE[] = "Erase Zembra 4";
+
+// The seam between the single engine's worker thread and the main thread.
+//
+// Worker side: the engine calls the kind wrappers (LogLine, SendCommand, ... SetBaud); each
+// fills the shared fields and runs the kind on the main thread through MainThread::RunAndWait,
+// returning once the main thread has done the work. WaitResponse blocks on the arrival of a
+// response (condition variable with a deadline). AskOperator is the requester side of the
+// operator question.
+//
+// Main-thread side: ExecuteKind (run by the calls), VaCommSingleRxBuf (the single port's
+// OnRxBuf handler, which cuts response frames out of the byte stream) and the receive
+// accumulator.
+//
+// Life: owned by the program's host for the program's life, together with the shared state,
+// the host, the port operations and the main thread it refers to.
+class SingleBridge {
+  public:
+    SingleBridge(SingleShared& shared, DownloadHost& host, PortOperations& ports, DebugTrace& trace,
+                 MainThread& mainThread, AskOperatorRequest& askOperator);
+
+    SingleBridge(const SingleBridge&) = delete;
+    SingleBridge& operator=(const SingleBridge&) = delete;
+
+    // ---- worker side ----
+    void LogLine(const std::string& text, std::uint32_t colour);
+    // Copies length command bytes into the command buffer and runs SendCommand.
+    void SendCommand(const std::uint8_t* command, std::uint8_t length);
+    void ShowNak(std::uint8_t code);
+    void FinishRun();
+    // Writes length bytes of the output buffer (already filled by the caller).
+    void WriteRaw(std::int32_t length);
+    void ShowProgress(std::uint8_t percent, std::int32_t fileOffset);
+    void ImageStarted(int slot);
+    void ImageDone(int slot);
+    void ResetMarkers();
+    void SetBaud(std::int32_t rate);
+
+    // Waits up to ticks milliseconds: RESULT_DONE (2) when a response arrived (taken even
+    // when a stop is pending; it is then in response()), RESULT_STOPPED (3) on a stop request,
+    // RESULT_NO_RESPONSE (0) when the ticks ran out. ticks <= 0 returns 0 at once.
+    int WaitResponse(int ticks);
+
+    // The response taken by the last WaitResponse that returned 2, without the opening flag:
+    // its first byte is the response code.
+    const std::vector<std::uint8_t>& response() const { return response_; }
+    std::uint8_t responseCode() const { return response_.empty() ? 0 : response_[0]; }
+
+    // The operator question (worker side): sleeps until the main thread's tick has answered.
+    int AskOperator(const std::string& text, const std::string& caption, int style);
+
+    // The output buffer the block routines fill before WriteRaw.
+    std::uint8_t* outputBuffer() { return shared_.outputBuffer.data(); }
+
+    // ---- main-thread side ----
+    // Runs one bridge kind with the fields the worker has set.
+    void ExecuteKind(std::uint32_t kind);
+
+    // OnRxBuf of the single port.
+    void VaCommSingleRxBuf(void* sender, const std::uint8_t* data, std::size_t count);
+
+    // Empties the receive accumulator (a new run, a new port).
+    void ResetReceiver();
+
+    SingleShared& shared() { return shared_; }
+    DownloadHost& host() { return host_; }
+
+    // Bytes the receiver has discarded because a frame outgrew RX_ACCUMULATOR_CAPACITY or
+    // arrived without an opening flag (main thread).
+    std::uint64_t discardedBytes() const { return discardedBytes_; }
+
+  private:
+    void Call(std::uint32_t kind);
+    void DoSendCommand();
+    void DoWrite(const std::uint8_t* bytes, std::size_t count);
+    void ClearResponseArrived();
+
+    SingleShared& shared_;
+    DownloadHost& host_;
+    PortOperations& ports_;
+    DebugTrace& trace_;
+    MainThread& mainThread_;
+    AskOperatorRequest& askOperator_;
+    PacketCodec codec_;
+
+    // Receive accumulator (main thread only).
+    std::array<std::uint8_t, RX_ACCUMULATOR_CAPACITY> accumulator_{};
+    std::size_t accumulated_ = 0;
+    std::uint64_t discardedBytes_ = 0;
+
+    // Worker only.
+    std::vector<std::uint8_t> response_;
+};
+
+}  // namespace zembra
