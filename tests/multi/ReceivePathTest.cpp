@@ -1,0 +1,154 @@
+// The multi receive path: frame cutting into a slot's accumulator, the worker's wait, idle
+// slots, accumulator overflow; and the slot label texts.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "multi/MSBDLU.h"
+#include "multi/MultiHost.h"
+#include "multi/SlotStatus.h"
+#include "platform/LoopMainThread.h"
+
+namespace zembra {
+namespace {
+
+// Port operations that only count: the receive path never writes.
+class NoPorts : public MultiPortOps {
+  public:
+    void OpenMultiPort(int) override {}
+    void CloseMultiPort(int) override {}
+    void SetMultiPortName(int, const std::string&) override {}
+    void SetMultiBaud(int, int) override {}
+    void WriteMulti(int, const std::uint8_t*, std::size_t) override { ++writes; }
+    void ClearMultiPortOpen(int) override {}
+    int writes = 0;
+};
+
+class NoLog : public MultiLogSink {
+  public:
+    void LogSlot(const std::string&, const std::string&, std::uint32_t) override {}
+    void SlotRunEnded(int) override {}
+};
+
+class ReceivePath : public ::testing::Test {
+  protected:
+    ReceivePath() : worker(loop, ports, log, lzo, MultiStartTiming{}) {
+        MultiWorkerConfig config;
+        config.slot = 2;
+        config.portName = "COM3";
+        worker.Configure(config);
+    }
+    void Feed(std::vector<std::uint8_t> bytes) { worker.ReceiveBytes(bytes.data(), bytes.size()); }
+
+    LoopMainThread loop;
+    NoPorts ports;
+    NoLog log;
+    LzoShared lzo;
+    // Configured but never resumed: its thread stays suspended and the test plays the
+    // worker's side of the wait.
+    MultiSingleBoxDLU worker;
+};
+
+TEST_F(ReceivePath, IdleSlotDropsBytesAndRunningSlotCutsFirstFrame) {
+    Feed({0x7E, 0x02, 0x7E});
+    EXPECT_EQ(worker.WaitResponse(20), 0) << "bytes on an idle slot must be dropped";
+
+    worker.SetRunning();
+    // 7E 02 7E 7E 02: the first three bytes form the frame, the rest of the chunk is dropped.
+    Feed({0x7E, 0x02, 0x7E, 0x7E, 0x02});
+    ASSERT_EQ(worker.WaitResponse(20), 2);
+    EXPECT_EQ(worker.response()[0], 0x02);
+    EXPECT_EQ(worker.response()[1], 0x7E);
+    EXPECT_EQ(worker.responseLength(), 2u);
+    EXPECT_EQ(worker.WaitResponse(20), 0) << "the dropped tail must not form a second frame";
+}
+
+TEST_F(ReceivePath, FrameSplitOverChunksAndLeadingFlagDoesNotEndIt) {
+    worker.SetRunning();
+    Feed({0x7E});
+    Feed({0xA3, 0x11});
+    EXPECT_EQ(worker.WaitResponse(5), 0);
+    Feed({0x7E, 0x55});
+    ASSERT_EQ(worker.WaitResponse(20), 2);
+    EXPECT_EQ(worker.response()[0], 0xA3);
+    EXPECT_EQ(worker.response()[1], 0x11);
+}
+
+TEST_F(ReceivePath, WaitOutcomes) {
+    worker.SetRunning();
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(worker.WaitResponse(0), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(500));
+
+    // A response that arrived is taken even though a stop is pending.
+    Feed({0x7E, 0x02, 0x7E});
+    ASSERT_TRUE(worker.RequestStop());
+    EXPECT_EQ(worker.runState(), RUN_STOP_REQUESTED);
+    EXPECT_EQ(worker.WaitResponse(1000), 2);
+    EXPECT_EQ(worker.WaitResponse(10000), 3) << "a pending stop ends the wait at once";
+}
+
+TEST_F(ReceivePath, StopWakesABlockedWait) {
+    worker.SetRunning();
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        worker.RequestStop();
+    });
+    EXPECT_EQ(worker.WaitResponse(60000), 3);
+    stopper.join();
+}
+
+TEST_F(ReceivePath, ResponseArrivingDuringWaitWakesIt) {
+    worker.SetRunning();
+    std::thread phone([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // The handler runs on the main thread in the program; the accumulator is guarded, so
+        // any single thread may play it here.
+        const std::uint8_t frame[] = {0x7E, 0x03, 0x7E};
+        worker.ReceiveBytes(frame, sizeof frame);
+    });
+    EXPECT_EQ(worker.WaitResponse(60000), 2);
+    EXPECT_EQ(worker.response()[0], 0x03);
+    phone.join();
+}
+
+TEST_F(ReceivePath, FullAccumulatorDropsBytesSafely) {
+    worker.SetRunning();
+    // A flood without a closing flag: more than the accumulator holds.
+    std::vector<std::uint8_t> flood(MultiSingleBoxDLU::kRxBufferSize + 5000, 0x55);
+    flood[0] = 0x7E;
+    Feed(flood);
+    Feed(flood);
+    EXPECT_EQ(worker.WaitResponse(5), 0);
+    // The closing flag cannot be stored either: the frame never completes.
+    Feed({0x7E});
+    EXPECT_EQ(worker.WaitResponse(5), 0);
+    // The next run starts with an empty accumulator.
+    MultiWorkerConfig config;
+    config.slot = 2;
+    worker.Configure(config);
+    worker.SetRunning();
+    Feed({0x7E, 0x02, 0x7E});
+    ASSERT_EQ(worker.WaitResponse(20), 2);
+    EXPECT_EQ(worker.response()[0], 0x02);
+}
+
+TEST(SlotStatusText, StageAndEndTexts) {
+    EXPECT_EQ(SlotStatusText(0), "코드 다운로드");
+    EXPECT_EQ(SlotStatusText(3), "폰트3 다운로드");
+    EXPECT_EQ(SlotStatusText(16), "폰트6 삭제중");
+    EXPECT_EQ(SlotStatusText(10), "코드 삭제중");
+    EXPECT_EQ(SlotStatusText(1003), "다운로드 종료");
+    EXPECT_EQ(SlotStatusText(10000), "사용자 종료");
+    EXPECT_EQ(SlotStatusText(10016), "사용자 종료");
+    EXPECT_EQ(SlotStatusText(8011), "폰트1 삭제중 오류 종료");
+    EXPECT_EQ(SlotStatusText(2000), "코드 다운로드 오류 종료");
+    EXPECT_EQ(SlotStatusText(7), "");
+    EXPECT_EQ(SlotStatusText(9007), "");
+    EXPECT_EQ(SlotStatusText(SlotStatusCode(2, 1, 0)), "폰트2 삭제중");
+}
+
+}  // namespace
+}  // namespace zembra
