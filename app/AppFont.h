@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QFont>
+
+namespace zembra {
+
+// The windows' font: a proportional Korean UI font at 12 pixels (NanumGothic from
+// fonts-nanum), so that Hangul renders whatever the desktop's default font is.
+QFont WindowFont(int pixelSize = 12, bool bold = false);
+
+}  // namespace zembra

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+class QDialog;
+class QWidget;
+
+namespace zembra {
+
+// Message-box styles and answers with the values of the Windows message box, the ones the
+// rest of the program (and a worker's operator question) speaks in.
+namespace mb {
+inline constexpr int kOk = 0;
+inline constexpr int kOkCancel = 1;
+inline constexpr int kYesNo = 4;
+inline constexpr int kIconStop = 0x10;
+inline constexpr int kIconQuestion = 0x20;
+inline constexpr int kIconWarning = 0x30;
+inline constexpr int kIconInformation = 0x40;
+inline constexpr int kButtonsMask = 0x0F;
+
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
+}  // namespace mb
+
+// What a file dialog of the window is asked to show. `name` is the dialog's component name
+// (OpenDialogCode, SaveDialogCfgSave ...), so that a host can tell the dialogs apart.
+struct FileDialogRequest {
+    std::string name;
+    std::string filter;       // "BIN|*.BIN|All|*.*": description|patterns pairs
+    std::string defaultName;  // proposed file name (save dialogs)
+    std::string defaultExt;   // added to a typed name without extension ("BIN", "TXT")
+    bool mustExist = false;   // open dialogs: only existing files
+    bool confirmOverwrite = false;
+};
+
+// Every modal interaction of the window goes through this seam: message boxes, file dialogs
+// and the modal showing of the window's own dialogs. The program uses QtDialogHost (Qt's
+// QMessageBox / QFileDialog / QDialog::exec); tests answer programmatically.
+class DialogHost {
+  public:
+    virtual ~DialogHost() = default;
+
+    // Shows a message box in the given style (mb:: buttons | icon) and returns the answer
+    // (mb::kIdOk ...).
+    virtual int ShowMessage(const std::string& text, const std::string& caption, int style) = 0;
+
+    // The chosen full path, or nothing when the operator cancelled.
+    virtual std::optional<std::string> GetOpenFileName(const FileDialogRequest& request) = 0;
+    virtual std::optional<std::string> GetSaveFileName(const FileDialogRequest& request) = 0;
+
+    // Shows one of the program's own dialogs modally and returns when it has been closed.
+    virtual void ShowModal(QDialog& dialog) = 0;
+};
+
+// The real program's host: Qt's standard dialogs, parented to `parent` when it is set.
+class QtDialogHost : public DialogHost {
+  public:
+    explicit QtDialogHost(QWidget* parent = nullptr) : parent_(parent) {}
+    void SetParent(QWidget* parent) { parent_ = parent; }
+
+    int ShowMessage(const std::string& text, const std::string& caption, int style) override;
+    std::optional<std::string> GetOpenFileName(const FileDialogRequest& request) override;
+    std::optional<std::string> GetSaveFileName(const FileDialogRequest& request) override;
+    void ShowModal(QDialog& dialog) override;
+
+    // "BIN|*.BIN|All|*.*" -> "BIN (*.BIN);;All (*.*)" (Qt's filter form).
+    static std::string QtFilter(const std::string& filter);
+
+  private:
+    QWidget* parent_;
+};
+
+}  // namespace zembra

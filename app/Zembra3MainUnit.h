@@ -1,0 +1,250 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "job/DownloadJob.h"
+#include "job/DownloadSettings.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QGroupBox;
+class QTimer;
+
+namespace zembra {
+
+class DialogHost;
+class RichEditLog;
+class TOKBottomDlgPopUp;
+class TOKBottomDlgSMode;
+
+// Colours of log lines (Windows colour values).
+inline constexpr std::uint32_t LOG_BLACK = 0x000000;
+inline constexpr std::uint32_t LOG_RED = 0x0000FF;
+inline constexpr std::uint32_t LOG_BLUE = 0xFF0000;
+
+// Client size of the main window.
+inline constexpr int MAIN_FORM_WIDTH = 767;
+inline constexpr int MAIN_FORM_HEIGHT = 456;
+
+struct MainFormOptions {
+    // The program file's full path; the automatic configuration file is derived from it
+    // (autoConfigPath). Empty: the running program's own path.
+    std::string programPath;
+    // Message boxes, file dialogs and modal dialogs. Must outlive the window.
+    DialogHost* dialogs = nullptr;
+};
+
+// The main window. Its controls are the live state of the job and the settings: there is no
+// second copy. ReadJob / ReadSettings build the model of job/ from the controls on demand
+// (for the configuration writer, the Start snapshot, the selection checks) and ApplyJob /
+// ApplySettings put a model back into them (configuration reader, initial values). Control
+// objectNames are the names the rest of the program and the tests use.
+class TMainForm : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TMainForm(MainFormOptions options, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // The pop-up and the hidden menu are created after the main window (start-up order);
+    // they are attached here and must outlive it.
+    void AttachDialogs(TOKBottomDlgPopUp* popUp, TOKBottomDlgSMode* sMode);
+
+    // --- model adapter -------------------------------------------------------------------
+    ImageSlot ReadSlot(int slot) const;
+    void ApplySlot(int slot, const ImageSlot& value);
+    DownloadJob ReadJob() const;
+    void ApplyJob(const DownloadJob& job);
+    DownloadSettings ReadSettings() const;
+    void ApplySettings(const DownloadSettings& settings);
+    Link ReadLink() const;  // RadioButtonUSB / RadioButtonSerial
+    bool configLoaded() const;
+
+    // --- handlers --------------------------------------------------------------------------
+    void FormCreate();
+    void FormResize();
+    void FormClose();
+    void BitBtnAMClick();
+    void BitBtnAMCloseClick();
+    void RadioButtonOneClick();
+    void RadioButtonMultiClick();
+    void RadioButtonUSBClick();
+    void RadioButtonSerialClick();
+    void CheckBoxAutoClick();
+    void BitBtnDefaultValueClick();
+    // Slot button clicks (SpeedButtonCodeClick, SpeedButtonFont1Click ...): select when the
+    // click put the button down, ClearSlot when it released it.
+    void SpeedButtonSlotClick(int slot);
+    void SelectImage(int slot);
+    void ClearSlot(int slot);
+    // EditFont1AddressExit ... EditFont6AddressExit (font = 1..6).
+    void EditFontAddressExit(int font);
+    void SpeedButtonCfgClick();
+    void BitBtnCfgSaveClick();
+    void BitBtnCfgSave2Click();
+    void BitBtnInfoClick();
+    void ImageZembraDblClick();
+    void RichEditOutputChange();
+    void RichEdit21Change();
+
+    // --- log panes ---------------------------------------------------------------------------
+    // To RichEditOutput while PanelOne is visible, otherwise to RichEdit21.
+    void LogSingle(const std::string& text, std::uint32_t colour);
+    void LogSingle(const char* text, std::uint32_t colour);
+    // To RichEdit21 whichever panel is visible.
+    void LogMulti(const std::string& text, std::uint32_t colour);
+    void LogMulti(const char* text, std::uint32_t colour);
+
+    // --- state and seams for the timer, the slot display and the start handlers --------------
+    bool IsSingleMode() const;  // PanelOne visible (shown on top of PanelMulti)
+    const std::string& autoConfigPath() const { return autoConfigPath_; }
+    // The text of the program's taskbar entry; the caption stays "Zembra 4.2".
+    void SetApplicationTitle(const std::string& title);
+    std::string ApplicationTitle() const;
+    // Font colour of a text field as a Windows colour value (path fields turn red).
+    static void SetFontColour(QLineEdit* edit, std::uint32_t colour);
+    static std::uint32_t FontColour(const QLineEdit* edit);
+    void SetProgressMarker(int slot, const std::string& marker);
+    // The one-second housekeeping tick. The timer runs from FormCreate on; its work is
+    // installed by the owner of the port detection and slot display.
+    void SetTickHandler(std::function<void()> tick);
+    void TimerComPortDetectTimer();
+    std::mutex& lzoLock() { return *lzoLock_; }
+    DialogHost& dialogs() { return *dialogs_; }
+    TOKBottomDlgSMode* sMode() const { return sMode_; }
+    TOKBottomDlgPopUp* popUp() const { return popUp_; }
+
+    // Shows an error that escaped a handler the way the toolkit's standard error display
+    // does: a message box with the text, the application title as caption and a stop icon;
+    // the program goes on.
+    void ShowException(const std::string& message);
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    struct SlotRow {
+        QPushButton* button = nullptr;  // SpeedButtonCode / SpeedButtonFontN
+        QLineEdit* sFile = nullptr;     // expected name
+        QLineEdit* address = nullptr;   // fonts only
+        QLineEdit* path = nullptr;
+        QLineEdit* time = nullptr;
+        QLineEdit* process = nullptr;
+    };
+    struct MultiSlot {
+        QCheckBox* present = nullptr;
+        QProgressBar* gauge = nullptr;
+        QLineEdit* port = nullptr;
+        QLabel* status = nullptr;
+    };
+
+    void BuildLogoStrip();
+    void BuildFilePanel();
+    void BuildSinglePanel();
+    void BuildMultiPanel();
+    void BuildAdvancedPanel();
+    void WriteBanner(RichEditLog* pane);
+    template <class F>
+    void Guarded(F&& handler);
+
+    // Configuration reader (SpeedButtonCfgClick) for the file at path; autoConfig: the
+    // settings-only automatic load. Returns false when the file could not be read.
+    bool LoadConfiguration(const std::string& path, bool autoConfig);
+    void ResetConfigState();  // expected names to "     임의파일", model empty, fields enabled
+    void SaveConfiguration(bool autoConfig);
+
+    MainFormOptions options_;
+    DialogHost* dialogs_;
+    TOKBottomDlgPopUp* popUp_ = nullptr;
+    TOKBottomDlgSMode* sMode_ = nullptr;
+    std::string autoConfigPath_;
+    bool autoConfigDone_ = false;
+    std::string applicationTitle_;
+    std::function<void()> tick_;
+    std::unique_ptr<std::mutex> lzoLock_;
+
+    // Logo strip.
+    QFrame* Panel6;
+    QLabel* ImageZembra;
+    // File panel.
+    QFrame* PanelFileSelect;
+    QPushButton* SpeedButtonCfg;
+    QLineEdit* EditCfgFilePath;
+    QLabel* Edit40;
+    QLineEdit* EditModelName;
+    QPushButton* BitBtnCfgSave;
+    QRadioButton* RadioButtonUSB;
+    QRadioButton* RadioButtonSerial;
+    QPushButton* BitBtnAM;
+    QCheckBox* CheckBoxChange;
+    std::array<SlotRow, ImageSlot::Count> rows_;
+    // Single panel.
+    QFrame* PanelOne;
+    QProgressBar* CGaugeProgress;
+    QLineEdit* EditAddress;
+    QLineEdit* EditTimeDisp;
+    QComboBox* ComboBoxComPort;
+    QCheckBox* CheckBoxAuto;
+    QCheckBox* CheckBoxStartCheck;
+    QPushButton* BitBtnDOStart;
+    QPushButton* BitBtnInfo;
+    QPushButton* BitBtnStopRequest;
+    RichEditLog* RichEditOutput;
+    // Multi panel.
+    QFrame* PanelMulti;
+    std::array<MultiSlot, 8> multi_;
+    QCheckBox* CheckBoxVerCheck;
+    QLineEdit* EditMTimeDisp;
+    QPushButton* BitBtnMultiStart;
+    QPushButton* BitBtn4;
+    QPushButton* BitBtn8;
+    RichEditLog* RichEdit21;
+    // Advanced settings panel.
+    QFrame* PanelAM;
+    QLineEdit* Edit44;
+    QGroupBox* GroupBoxUSBControl;
+    QGroupBox* ProtocolGroupBox;
+    QRadioButton* RadioButtonAutoUSB;
+    QRadioButton* PressProgressUSBRadioButton;
+    QRadioButton* NormalUSBRadioButton;
+    QGroupBox* GroupBox1;
+    QRadioButton* RadioButtonMulti;
+    QRadioButton* RadioButtonOne;
+    QGroupBox* GroupBoxSerialControl;
+    QGroupBox* GroupBox4;
+    QRadioButton* RadioButtonUARTAuto;
+    QRadioButton* RadioButtonPUART;
+    QRadioButton* RadioButtonUART;
+    QGroupBox* GroupBox2;
+    QLineEdit* EditResponseWaitTime;
+    QLineEdit* EditNormalCMDWaitTime;
+    QLineEdit* EditCmd2CmdWaitTime;
+    QLineEdit* EditEraseWaitTime;
+    QCheckBox* CheckBoxViewInvalidFCS;
+    QLineEdit* EditMultiEraseMeanTime;
+    QCheckBox* CheckBoxBinSizeCheck;
+    QCheckBox* CheckBoxFont0Check;
+    QCheckBox* CheckBoxAuto16;
+    QPushButton* BitBtnAMClose;
+    QPushButton* BitBtnDefaultValue;
+    QPushButton* BitBtnCfgSave2;
+    QPushButton* BitBtnAbout;
+    // Non-visual.
+    QTimer* TimerComPortDetect;
+};
+
+}  // namespace zembra
