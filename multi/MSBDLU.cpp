@@ -206,7 +206,8 @@ void MultiSingleBoxDLU::BridgeWork() {
                 ports_.WriteMulti(config_.slot, out, length);
             } catch (const std::exception& error) {
                 // The missing answer ends the step; the operator also sees why.
-                logSink_.LogSlot(config_.portName, error.what(), COLOUR_RED);
+                logSink_.LogSlot(config_.portName, FormatText("포트 쓰기 오류: %s", error.what()),
+                                 COLOUR_RED);
             }
             break;
         }
@@ -226,7 +227,8 @@ void MultiSingleBoxDLU::BridgeWork() {
                 ports_.WriteMulti(config_.slot, outputBuffer_.get(),
                                   static_cast<std::size_t>(intParam_));
             } catch (const std::exception& error) {
-                logSink_.LogSlot(config_.portName, error.what(), COLOUR_RED);
+                logSink_.LogSlot(config_.portName, FormatText("포트 쓰기 오류: %s", error.what()),
+                                 COLOUR_RED);
             }
             break;
         }

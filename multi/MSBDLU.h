@@ -145,7 +145,16 @@ class MultiSingleBoxDLU {
 
   private:
     // Block routine results.
-    enum BlockResult { NoResponse = 0, EchoFailed = 1, Done = 2, Stopped = 3, TooManyNaks = 4 };
+    // Block routine results; FileReadError: the image file no longer has the bytes its size
+    // promised (it shrank or a read failed).
+    enum BlockResult {
+        NoResponse = 0,
+        EchoFailed = 1,
+        Done = 2,
+        Stopped = 3,
+        TooManyNaks = 4,
+        FileReadError = 5
+    };
 
     void ThreadMain();
     void Execute();

@@ -15,13 +15,19 @@ void PutLe32(std::uint8_t* out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-// Reads up to count bytes at offset into out; bytes the file does not have (it ended or
-// shrank) are zero. Never reads outside the file.
-void ReadAt(std::FILE* file, std::uint32_t offset, std::uint8_t* out, std::size_t count) {
-    std::memset(out, 0, count);
-    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return;
-    const std::size_t got = std::fread(out, 1, count, file);
-    (void)got;  // the rest stays zero
+// Filler of a block past the end of the file (the last 1,024-byte chunk, a short last
+// block that goes uncompressed): the value of erased flash.
+constexpr std::uint8_t kFiller = 0xFF;
+
+// Reads exactly length bytes at offset into out and fills out up to room with kFiller.
+// False when the file does not have those bytes any more (it shrank or a read failed):
+// nothing that is not the file's may go out.
+bool ReadBlock(std::FILE* file, std::uint32_t offset, std::uint8_t* out, std::size_t length,
+               std::size_t room) {
+    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return false;
+    if (std::fread(out, 1, length, file) != length) return false;
+    std::memset(out + length, kFiller, room - length);
+    return true;
 }
 
 }  // namespace
@@ -35,12 +41,16 @@ bool MultiSingleBoxDLU::WriteImage() {
         const int result =
             ppv ? SendBlockPpvUsb(imageFile, startOffset, fileSize, flashAddress, offset)
                 : SendBlockNormalUsb(imageFile, startOffset, fileSize, flashAddress, offset);
-        if (result == Done || result > TooManyNaks) {
+        if (result == Done) {
             // The last step may pass the end of a file close to 4 GiB.
             if (fileSize - offset <= step) break;
             offset += step;
             flashAddress += step;
             continue;
+        }
+        if (result == FileReadError) {
+            Log(FormatText("파일 읽기 오류: 위치 0x%X (파일이 바뀌었습니다)", offset), COLOUR_RED);
+            return false;
         }
         if (result == Stopped) {
             Log(FormatText(ppv ? "파일 위치 0x%X에서 다운로드가 중단 됩니다. 케이블을 제거하세요"
@@ -60,8 +70,7 @@ int MultiSingleBoxDLU::SendBlockPpvUsb(std::FILE* file, std::uint32_t rangeStart
                                        std::uint32_t offset) {
     std::uint8_t* block = blockArea_.get();
     const std::uint32_t n = std::min<std::uint32_t>(size - offset, kLzoBlockSize);
-    ReadAt(file, offset, block + kBlockHeaderSize, kLzoBlockSize);
-    if (n < kLzoBlockSize) std::memset(block + kBlockHeaderSize + n, 0, kLzoBlockSize - n);
+    if (!ReadBlock(file, offset, block + kBlockHeaderSize, n, kLzoBlockSize)) return FileReadError;
     PutLe32(block, address);
     PutLe32(block + 4, n);
 
@@ -113,7 +122,8 @@ int MultiSingleBoxDLU::SendBlockNormalUsb(std::FILE* file, std::uint32_t rangeSt
                                           std::uint32_t size, std::uint32_t /*address*/,
                                           std::uint32_t offset) {
     std::uint8_t chunk[kDataBlockSize];
-    ReadAt(file, offset, chunk, kDataBlockSize);
+    const std::size_t length = std::min<std::uint32_t>(size - offset, kDataBlockSize);
+    if (!ReadBlock(file, offset, chunk, length, kDataBlockSize)) return FileReadError;
     RunShowProgress(offset - rangeStart, size - rangeStart, offset);
 
     std::uint8_t* packet = packetBuffer_.get();
