@@ -1,0 +1,272 @@
+#include "cli/CliOptions.h"
+
+#include <cstdlib>
+#include <functional>
+#include <map>
+
+#include "platform/Helpers.h"
+
+namespace zembra {
+
+namespace {
+
+bool ParseInt(const std::string& text, int& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || v < 0 || v > 0x7FFFFFFF) return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+}  // namespace
+
+CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
+    CliParseResult result;
+    CliOptions& o = result.options;
+
+    using Setter = std::function<std::string(const std::string&)>;  // returns an error text
+    std::map<std::string, Setter> withValue;
+    std::map<std::string, std::function<void()>> flags;
+
+    withValue["--code"] = [&](const std::string& v) {
+        o.paths[ImageSlot::Code] = v;
+        return std::string();
+    };
+    for (int n = 1; n <= 6; ++n) {
+        withValue[FormatText("--font%d", n)] = [&o, n](const std::string& v) {
+            o.paths[static_cast<std::size_t>(n)] = v;
+            return std::string();
+        };
+        withValue[FormatText("--font%d-address", n)] = [&o, n](const std::string& v) {
+            o.addresses[static_cast<std::size_t>(n)] = v;
+            return std::string();
+        };
+    }
+    withValue["--config"] = [&](const std::string& v) {
+        o.configPath = v;
+        return std::string();
+    };
+    withValue["--image-dir"] = [&](const std::string& v) {
+        o.imageDir = v;
+        return std::string();
+    };
+    withValue["--link"] = [&](const std::string& v) -> std::string {
+        if (v == "usb") {
+            o.link = Link::Usb;
+        } else if (v == "serial" || v == "uart") {
+            o.link = Link::Serial;
+        } else {
+            return "--link takes usb or serial";
+        }
+        return {};
+    };
+    withValue["--protocol"] = [&](const std::string& v) -> std::string {
+        if (v == "auto") {
+            o.protocol = ProtocolChoice::Auto;
+        } else if (v == "compressed" || v == "ppv" || v == "press") {
+            o.protocol = ProtocolChoice::Press;
+        } else if (v == "normal") {
+            o.protocol = ProtocolChoice::Normal;
+        } else {
+            return "--protocol takes auto, compressed or normal";
+        }
+        return {};
+    };
+    withValue["--port"] = [&](const std::string& v) -> std::string {
+        if (v.empty()) return "--port needs a port name or a device path";
+        o.ports.push_back(v);
+        return {};
+    };
+    withValue["--packet-wait"] = [&](const std::string& v) {
+        o.packetResponseWaitMs = v;
+        return std::string();
+    };
+    withValue["--command-wait"] = [&](const std::string& v) {
+        o.normalResponseWaitMs = v;
+        return std::string();
+    };
+    withValue["--gap"] = [&](const std::string& v) {
+        o.cmdGapMs = v;
+        return std::string();
+    };
+    withValue["--erase-wait"] = [&](const std::string& v) {
+        o.eraseWaitSec = v;
+        return std::string();
+    };
+    withValue["--trace"] = [&](const std::string& v) -> std::string {
+        if (v.empty()) return "--trace needs a file name";
+        o.traceFile = v;
+        return {};
+    };
+    withValue["--color"] = [&](const std::string& v) -> std::string {
+        if (v == "auto") {
+            o.colour = ColourMode::Auto;
+        } else if (v == "always") {
+            o.colour = ColourMode::Always;
+        } else if (v == "never") {
+            o.colour = ColourMode::Never;
+        } else {
+            return "--color takes auto, always or never";
+        }
+        return {};
+    };
+    withValue["--startup-delay"] = [&](const std::string& v) -> std::string {
+        int ms = 0;
+        if (!ParseInt(v, ms)) return "--startup-delay takes milliseconds";
+        o.startupSleepMs = ms;
+        return {};
+    };
+
+    flags["--help"] = [&] { o.help = true; };
+    flags["-h"] = [&] { o.help = true; };
+    flags["--version"] = [&] { o.version = true; };
+    flags["--change"] = [&] { o.change = true; };
+    flags["--usb"] = [&] { o.link = Link::Usb; };
+    flags["--serial"] = [&] { o.link = Link::Serial; };
+    flags["--show-nak"] = [&] { o.showInvalidFcsNak = true; };
+    flags["--no-show-nak"] = [&] { o.showInvalidFcsNak = false; };
+    flags["--size-check"] = [&] { o.checkBinSize64K = true; };
+    flags["--no-size-check"] = [&] { o.checkBinSize64K = false; };
+    flags["--allow-font0-address"] = [&] { o.allowFont0Address = true; };
+    flags["--no-allow-font0-address"] = [&] { o.allowFont0Address = false; };
+    flags["--auto-hex"] = [&] { o.autoHexPrefix = true; };
+    flags["--no-auto-hex"] = [&] { o.autoHexPrefix = false; };
+    flags["--yes"] = [&] { o.answer = AnswerMode::Yes; };
+    flags["-y"] = [&] { o.answer = AnswerMode::Yes; };
+    flags["--no"] = [&] { o.answer = AnswerMode::No; };
+    flags["--trace-data"] = [&] { o.traceData = true; };
+    flags["--quiet"] = [&] { o.quiet = true; };
+    flags["-q"] = [&] { o.quiet = true; };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> value;
+        const std::size_t eq = name.find('=');
+        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        if (auto f = flags.find(name); f != flags.end()) {
+            if (value) {
+                result.error = name + " takes no value";
+                return result;
+            }
+            f->second();
+            continue;
+        }
+        auto s = withValue.find(name);
+        if (s == withValue.end()) {
+            result.error = "unknown option " + args[i] + " (see --help)";
+            return result;
+        }
+        if (!value) {
+            if (i + 1 >= args.size()) {
+                result.error = name + " needs a value";
+                return result;
+            }
+            value = args[++i];
+        }
+        const std::string error = s->second(*value);
+        if (!error.empty()) {
+            result.error = error;
+            return result;
+        }
+    }
+    if (o.help || o.version) return result;
+    if (o.ports.empty()) {
+        result.error = "--port is required (a COMn name or a device path)";
+    } else if (o.ports.size() > 1) {
+        result.error = "one --port only: the single download drives one phone";
+    }
+    return result;
+}
+
+std::string CliHelpText() {
+    return R"(Usage: zembra-cli --port PORT [job] [link] [settings] [operator options]
+
+Writes one code image and up to six font images into one phone over its USB modem or a
+UART cable, with the same engine and the same Korean log as the Zembra window.
+
+Job (at least one image):
+  --code FILE            code image; sent from its boot location (trailer at size-16),
+                         or whole to address 0 with --change
+  --font1 FILE ... --font6 FILE
+                         font images; a file name with the tag "_0x<hex>" gives the
+                         start address (as the window's file selection does)
+  --font1-address ADDR ... --font6-address ADDR
+                         flash start address of a font: "0x..." is hexadecimal; a number
+                         without "0x" gets the prefix while the auto-hex option is on (the
+                         window's default), so 10000 means 0x10000; with --no-auto-hex it
+                         is decimal
+  --change               send the code image whole to address 0
+  --config FILE          configuration file of the window ("ZembraCFG.TXT", CP949): model,
+                         file names prescribed per image, font addresses, Change and the
+                         advanced settings. Images not given by --code/--fontN are taken
+                         by their prescribed names from --image-dir; a file that does not
+                         match its prescribed name refuses the job (see --yes)
+  --image-dir DIR        folder of the configured images (default: the configuration
+                         file's folder)
+
+Link and port:
+  --port PORT            "COMn" (resolved through the port alias folder, else COM1-32 ->
+                         /dev/ttyS0-31, COM33-64 -> /dev/ttyUSB0-31, COM65-96 ->
+                         /dev/ttyACM0-31) or a device path such as /dev/ttyACM0
+  --link usb|serial      the phone's USB modem (default) or a UART cable
+  --usb, --serial        the same
+  --protocol auto|compressed|normal
+                         auto (default) asks the phone for the compressed mode and falls
+                         back to the normal one; compressed = "PPV USB" / "Press UART"
+                         (LZO1X-1 in 64 KiB blocks); normal = plain transfer
+
+Advanced settings (defaults as in the window; a configuration file may set them):
+  --packet-wait MS       answer wait for a data packet (20000; 0 means 10000)
+  --command-wait MS      answer wait for a command (500; 0 means 500)
+  --gap MS               pause between two commands (200; 0 means 200)
+  --erase-wait SEC       answer wait for an erase (600)
+  --show-nak             show negative answers other than NAK INVALID FCS
+  --no-size-check        allow image sizes that are not a multiple of 64 KiB
+  --allow-font0-address  accept a font start address of 0
+  --auto-hex, --no-auto-hex
+                         add "0x" to font addresses typed without it (default on)
+
+Operator:
+  --yes, -y              answer every question with OK/Yes (version mismatch, a job
+                         that does not match its configuration)
+  --no                   answer every question with Cancel/No
+                         (without either, questions are asked on the terminal; with no
+                         terminal they are answered Cancel/No)
+  --trace FILE           debug trace: one line per packet written and per chunk
+                         received ("[W:count ms elapsed]", "[R:count ms elapsed] bytes");
+                         the file is emptied first
+  --trace-data           add the written bytes to the trace's write lines
+  --color auto|always|never
+                         colour the log lines (red errors, blue notices); auto = only on a
+                         terminal
+  --quiet, -q            no progress bar
+  --help, -h             this text
+  --version              program version
+
+Ctrl-C asks the phone's download to stop (as the window's stop button); the run ends at
+the next wait with "다운 로드 종료".
+
+Exit status:
+   0  every selected image written and the reset jump sent
+   1  internal error
+   2  bad command line
+   3  job refused (job checks, image file checks, configuration file, settings)
+   4  the port could not be opened
+   5  no answer or a refusal at the first download start request
+   6  version check: no answer, or the mismatch was not accepted
+   7  compressed mode unavailable (or the compressor failed its check)
+   8  UART module copy or baud switch refused
+   9  jump into the download module or its start request refused
+  10  image file problem during the run (code file missing, version/boot word, size)
+  11  erase: no answer or refused
+  12  data transfer failed (no answer, too many negative answers, checksum echoes)
+  13  an image file changed (shrank or could not be read) during the run
+  14  stopped by the operator
+)";
+}
+
+}  // namespace zembra

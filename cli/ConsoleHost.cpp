@@ -1,0 +1,205 @@
+#include "cli/ConsoleHost.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "job/ImageSlot.h"
+#include "platform/Helpers.h"
+#include "protocol/AskOperator.h"
+#include "protocol/SingleShared.h"
+
+namespace zembra {
+
+namespace {
+
+constexpr int kStyleYesNo = 4;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
+constexpr int kBarWidth = 30;
+
+bool IsTty(std::FILE* stream) {
+    return stream != nullptr && isatty(fileno(stream)) == 1;
+}
+
+const char* AnsiColour(std::uint32_t colour) {
+    switch (colour) {
+        case COLOUR_RED:
+            return "\033[31m";
+        case COLOUR_BLUE:
+            return "\033[34m";
+        case COLOUR_BLACK:
+            return "";
+        default:
+            return "\033[35m";
+    }
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+}  // namespace
+
+ConsoleHost::ConsoleHost(const CliOptions& options, Streams streams)
+    : options_(options), streams_(streams) {
+    colour_ = options.colour == ColourMode::Always ||
+              (options.colour == ColourMode::Auto && IsTty(streams.log));
+    progressTty_ = !options.quiet && IsTty(streams.progress);
+    inputTty_ = IsTty(streams.input);
+    markers_.fill(NOT_SENT);
+}
+
+void ConsoleHost::WriteLine(std::FILE* stream, const std::string& text, std::uint32_t colour) {
+    ClearProgressLine();
+    const char* ansi = colour_ ? AnsiColour(colour) : "";
+    if (*ansi != '\0') {
+        std::fprintf(stream, "%s%s\033[0m\n", ansi, text.c_str());
+    } else {
+        std::fprintf(stream, "%s\n", text.c_str());
+    }
+    std::fflush(stream);
+    DrawProgressLine();
+}
+
+void ConsoleHost::LogSingle(const std::string& text, std::uint32_t colour) {
+    WriteLine(streams_.log, text, colour);
+}
+
+void ConsoleHost::LogMulti(const std::string& text, std::uint32_t colour) {
+    // One console shows both panes.
+    WriteLine(streams_.log, text, colour);
+}
+
+void ConsoleHost::Note(const std::string& text) {
+    WriteLine(streams_.log, "zembra-cli: " + text, COLOUR_BLACK);
+}
+
+void ConsoleHost::Error(const std::string& text) {
+    WriteLine(streams_.log, "zembra-cli: " + text, COLOUR_RED);
+}
+
+void ConsoleHost::SetGauge(int percent) {
+    gauge_ = percent;
+    if (!progressTty_ && !options_.quiet && currentSlot_ >= 0) {
+        // Without a terminal: one progress line per 10 %.
+        const int step = percent / 10;
+        if (step != lastPlainStep_) {
+            lastPlainStep_ = step;
+            std::fprintf(streams_.progress, "%s %3d%% %s %s\n", SlotCaption(currentSlot_), percent,
+                         address_.c_str(), elapsed_.c_str());
+            std::fflush(streams_.progress);
+        }
+    }
+    DrawProgressLine();
+}
+
+void ConsoleHost::SetTitle(const std::string& title) {
+    title_ = title;
+    if (progressTty_) {
+        // The terminal's title plays the taskbar entry.
+        std::fprintf(streams_.progress, "\033]0;%s\007", title.c_str());
+        std::fflush(streams_.progress);
+    }
+}
+
+void ConsoleHost::SetAddressText(const std::string& text) {
+    address_ = text;
+    DrawProgressLine();
+}
+
+void ConsoleHost::SetMarker(int slot, const std::string& marker) {
+    if (slot < 0 || slot >= static_cast<int>(markers_.size())) return;
+    markers_[static_cast<std::size_t>(slot)] = marker;
+    if (marker == SENDING) {
+        currentSlot_ = slot;
+        lastPlainStep_ = -1;
+    } else if (slot == currentSlot_) {
+        if (marker == SENT) {
+            DrawProgressLine();
+            if (progressTty_ && progressShown_) {
+                std::fputc('\n', streams_.progress);  // keep the finished image's bar
+                progressShown_ = false;
+            }
+        }
+        currentSlot_ = -1;
+    }
+}
+
+void ConsoleHost::GiveControlsBack() {
+    ClearProgressLine();
+    if (progressTty_) {
+        std::fprintf(streams_.progress, "\033]0;%s\007", "Zembra 4");
+        std::fflush(streams_.progress);
+    }
+    controlsGivenBack_ = true;
+}
+
+void ConsoleHost::SetElapsed(const std::string& text) {
+    if (text == elapsed_) return;
+    elapsed_ = text;
+    DrawProgressLine();
+}
+
+void ConsoleHost::ClearProgressLine() {
+    if (!progressTty_ || !progressShown_) return;
+    std::fputs("\r\033[K", streams_.progress);
+    std::fflush(streams_.progress);
+    progressShown_ = false;
+}
+
+void ConsoleHost::DrawProgressLine() {
+    if (!progressTty_ || currentSlot_ < 0) return;
+    const int filled = gauge_ * kBarWidth / 100;
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+    std::fprintf(streams_.progress, "\r\033[K%s [%s] %3d%% %s %s", SlotCaption(currentSlot_),
+                 bar.c_str(), gauge_, address_.empty() ? "          " : address_.c_str(),
+                 elapsed_.c_str());
+    std::fflush(streams_.progress);
+    progressShown_ = true;
+}
+
+int ConsoleHost::ShowMessage(const std::string& text, const std::string& caption, int style) {
+    const bool yesNo = (style & 0x0F) == kStyleYesNo;
+    const int positive = yesNo ? kIdYes : ID_OK;
+    const int negative = yesNo ? kIdNo : ID_CANCEL;
+    const char* positiveText = yesNo ? "예" : "OK";
+    const char* negativeText = yesNo ? "아니오" : "Cancel";
+
+    WriteLine(streams_.log, FormatText("[%s] %s", caption.c_str(), text.c_str()), COLOUR_BLUE);
+    if (options_.answer != AnswerMode::Ask) {
+        const bool yes = options_.answer == AnswerMode::Yes;
+        Note(FormatText("answered %s (%s)", yes ? positiveText : negativeText,
+                        yes ? "--yes" : "--no"));
+        return yes ? positive : negative;
+    }
+    if (!inputTty_) {
+        Note(FormatText("no terminal to ask: answered %s (use --yes or --no)", negativeText));
+        return negative;
+    }
+    ClearProgressLine();
+    for (;;) {
+        std::fprintf(streams_.progress, "%s / %s? ", positiveText, negativeText);
+        std::fflush(streams_.progress);
+        char line[256];
+        if (std::fgets(line, sizeof line, streams_.input) == nullptr) {
+            std::fputc('\n', streams_.progress);
+            return negative;
+        }
+        std::string answer = Lower(line);
+        while (!answer.empty() &&
+               (answer.back() == '\n' || answer.back() == '\r' || answer.back() == ' '))
+            answer.pop_back();
+        if (answer == "ok" || answer == "y" || answer == "yes" || answer == "예" ||
+            answer == Lower(positiveText))
+            return positive;
+        if (answer == "cancel" || answer == "n" || answer == "no" || answer == "아니오" ||
+            answer == Lower(negativeText))
+            return negative;
+    }
+}
+
+}  // namespace zembra

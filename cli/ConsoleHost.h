@@ -1,0 +1,77 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "cli/CliOptions.h"
+#include "protocol/DownloadHost.h"
+
+namespace zembra {
+
+// The console as the engines' window: log lines in their colours (ANSI on a terminal, plain
+// text otherwise), a progress line (gauge, percentage, address, elapsed time, image) redrawn
+// in place on a terminal, and the operator's questions answered from the terminal or from
+// --yes/--no. Runs on the command line's main thread only.
+class ConsoleHost : public DownloadHost {
+  public:
+    struct Streams {
+        std::FILE* log = stdout;       // log lines
+        std::FILE* progress = stderr;  // progress line, questions
+        std::FILE* input = stdin;      // answers
+    };
+
+    ConsoleHost(const CliOptions& options, Streams streams);
+    ConsoleHost(const CliOptions& options) : ConsoleHost(options, Streams{}) {}
+
+    // DownloadHost.
+    void LogSingle(const std::string& text, std::uint32_t colour) override;
+    void LogMulti(const std::string& text, std::uint32_t colour) override;
+    void SetGauge(int percent) override;
+    void SetTitle(const std::string& title) override;
+    void SetAddressText(const std::string& text) override;
+    void SetMarker(int slot, const std::string& marker) override;
+    void GiveControlsBack() override;
+
+    // A message box: returns ID_OK/ID_CANCEL (style 1) or ID_YES/ID_NO (style 4) from the
+    // answer mode, or asks on the terminal.
+    int ShowMessage(const std::string& text, const std::string& caption, int style);
+
+    // The program's own notes and errors (English), on the log stream, in red for errors.
+    void Note(const std::string& text);
+    void Error(const std::string& text);
+
+    // The status tick: refreshes the elapsed-time field ("%02d분 %02d초", empty when idle).
+    void SetElapsed(const std::string& text);
+
+    // True once the engine has given the controls back (the run is over).
+    bool controlsGivenBack() const { return controlsGivenBack_; }
+    void ResetForRun() { controlsGivenBack_ = false; }
+
+    bool colour() const { return colour_; }
+
+  private:
+    void ClearProgressLine();
+    void DrawProgressLine();
+    void WriteLine(std::FILE* stream, const std::string& text, std::uint32_t colour);
+
+    const CliOptions& options_;
+    Streams streams_;
+    bool colour_ = false;
+    bool progressTty_ = false;
+    bool inputTty_ = false;
+    bool progressShown_ = false;
+
+    int gauge_ = 0;
+    int lastPlainStep_ = -1;
+    std::string address_;
+    std::string elapsed_;
+    std::string title_;
+    int currentSlot_ = -1;
+    std::array<std::string, 7> markers_{};
+    bool controlsGivenBack_ = false;
+};
+
+}  // namespace zembra

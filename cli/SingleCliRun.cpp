@@ -1,0 +1,247 @@
+#include "cli/SingleCliRun.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+
+#include "job/ConfigFile.h"
+#include "job/ImageChecks.h"
+#include "job/JobCheck.h"
+#include "job/StartSnapshot.h"
+#include "platform/Helpers.h"
+#include "platform/LoopMainThread.h"
+#include "protocol/AskOperator.h"
+#include "protocol/DebugTrace.h"
+#include "protocol/SingleEngine.h"
+#include "protocol/VaCommPorts.h"
+
+namespace zembra {
+
+namespace {
+
+constexpr int kStyleYesNo = 4;
+constexpr int kIdYes = 6;
+
+volatile sig_atomic_t g_interrupts = 0;
+
+void OnInterrupt(int) {
+    g_interrupts = g_interrupts + 1;
+    if (g_interrupts >= 3) _exit(128 + SIGINT);
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// The window's file selection for one slot; false when the file is refused.
+bool SelectFile(int slot, const std::string& path, const DownloadSettings& settings,
+                DownloadJob& job, ConsoleHost& host) {
+    const SelectionResult selection = SelectImageFile(slot, path, settings.checkBinSize64K);
+    for (const LogLine& line : selection.log) host.LogSingle(line.text, line.colour);
+    ApplySelection(job[slot], selection);
+    if (!selection.selected) {
+        host.Error(FormatText("%s image %s refused", SlotCaption(slot), path.c_str()));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int ExitStatusOf(RunOutcome outcome) {
+    switch (outcome) {
+        case RunOutcome::Completed:
+            return EXIT_OK;
+        case RunOutcome::NoStartAnswer:
+            return EXIT_NO_ANSWER;
+        case RunOutcome::VersionRefused:
+            return EXIT_VERSION;
+        case RunOutcome::CompressionFailed:
+            return EXIT_COMPRESSION;
+        case RunOutcome::UartSetupFailed:
+            return EXIT_UART_SETUP;
+        case RunOutcome::JumpFailed:
+            return EXIT_JUMP;
+        case RunOutcome::ImageFileProblem:
+            return EXIT_IMAGE_FILE;
+        case RunOutcome::EraseFailed:
+            return EXIT_ERASE;
+        case RunOutcome::TransferFailed:
+            return EXIT_TRANSFER;
+        case RunOutcome::FileReadError:
+            return EXIT_FILE_CHANGED;
+        case RunOutcome::Stopped:
+            return EXIT_STOPPED;
+        case RunOutcome::None:
+            break;
+    }
+    return EXIT_INTERNAL;
+}
+
+CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
+    CliJob out;
+    DownloadJob& job = out.job;
+    DownloadSettings& settings = out.settings;
+
+    // The configuration file, as the window's "환경파일" button loads it.
+    if (!options.configPath.empty()) {
+        if (!CanOpenForReading(options.configPath)) {
+            host.Error("cannot read the configuration file " + options.configPath);
+            out.exitStatus = EXIT_JOB_REFUSED;
+            return out;
+        }
+        const ConfigReadResult read =
+            ReadConfigFile(options.configPath, ConfigSource::Dialog, job, settings);
+        host.LogSingle(read.log.text, read.log.colour);
+        if (!read.opened) {
+            out.exitStatus = EXIT_JOB_REFUSED;
+            return out;
+        }
+        if (read.showPopUp) host.LogSingle(read.popUpText, COLOUR_BLUE);
+    }
+
+    // Settings given on the command line win over the file's.
+    if (options.packetResponseWaitMs) settings.packetResponseWaitMs = *options.packetResponseWaitMs;
+    if (options.normalResponseWaitMs) settings.normalResponseWaitMs = *options.normalResponseWaitMs;
+    if (options.cmdGapMs) settings.cmdGapMs = *options.cmdGapMs;
+    if (options.eraseWaitSec) settings.eraseWaitSec = *options.eraseWaitSec;
+    if (options.showInvalidFcsNak) settings.showInvalidFcsNak = *options.showInvalidFcsNak;
+    if (options.checkBinSize64K) settings.checkBinSize64K = *options.checkBinSize64K;
+    if (options.allowFont0Address) settings.allowFont0Address = *options.allowFont0Address;
+    if (options.autoHexPrefix) settings.autoHexPrefix = *options.autoHexPrefix;
+    out.link = options.link.value_or(Link::Usb);
+    if (options.protocol) {
+        (out.link == Link::Usb ? settings.usbProtocol : settings.serialProtocol) =
+            *options.protocol;
+    }
+    if (options.change) job.change = true;
+
+    // The images: given ones, else the configuration's prescribed names in the image folder.
+    const std::string imageDir = !options.imageDir.empty()     ? options.imageDir
+                                 : !options.configPath.empty() ? FolderOf(options.configPath)
+                                                               : ".";
+    for (int slot = 0; slot < ImageSlot::Count; ++slot) {
+        std::string path = options.paths[static_cast<std::size_t>(slot)];
+        const std::string& expected = job[slot].expectedName;
+        if (path.empty() && job.configLoaded && !expected.empty() && expected != ANY_FILE) {
+            const std::string candidate = imageDir + "/" + expected;
+            if (FileExists(candidate)) path = candidate;
+        }
+        if (path.empty()) continue;
+        if (!SelectFile(slot, path, settings, job, host)) {
+            out.exitStatus = EXIT_JOB_REFUSED;
+            return out;
+        }
+    }
+    for (int slot = ImageSlot::Font1; slot <= ImageSlot::Font6; ++slot) {
+        const auto& text = options.addresses[static_cast<std::size_t>(slot)];
+        if (text) job[slot].addressText = AddressOnExit(*text, settings.autoHexPrefix);
+    }
+
+    // The Start snapshot and checks.
+    const StartSnapshotResult snapshot =
+        TakeStartSnapshot(job, settings, out.link, StartKind::Single);
+    if (!snapshot.ok()) {
+        host.Error(FormatText("%s (%s): %s", snapshot.error->label.c_str(),
+                              snapshot.error->field.c_str(), snapshot.error->message.c_str()));
+        out.exitStatus = EXIT_JOB_REFUSED;
+        return out;
+    }
+    host.LogSingle("생성된 날짜를 갱신합니다", COLOUR_BLACK);
+    const JobCheckResult check = CheckJob(job, snapshot.snapshot, settings, StartKind::Single);
+    for (int code : check.codes) {
+        const std::string text = JobErrorText(code);
+        if (!text.empty())
+            host.LogSingle(FormatText("[%s] %s", JOB_ERROR_CAPTION, text.c_str()), COLOUR_RED);
+    }
+    int code = check.code();
+    if (IsOverridableJobError(code) &&
+        host.ShowMessage(SINGLE_OVERRIDE_QUESTION, QUESTION_CAPTION, kStyleYesNo) == kIdYes)
+        code = 0;
+    if (code != 0) {
+        out.exitStatus = EXIT_JOB_REFUSED;
+        return out;
+    }
+
+    for (int slot = 0; slot < ImageSlot::Count; ++slot)
+        out.run.paths[static_cast<std::size_t>(slot)] = job[slot].path;
+    out.run.snapshot = snapshot.snapshot;
+    return out;
+}
+
+int RunSingleCli(const CliOptions& options, ConsoleHost& host) {
+    CliJob cliJob = BuildCliJob(options, host);
+    if (cliJob.exitStatus != EXIT_OK) return cliJob.exitStatus;
+
+    LoopMainThread loop;
+    SetProcessMainThread(&loop);
+    DebugTrace trace;
+    if (!options.traceFile.empty()) trace.Start(options.traceFile);
+    trace.SetWriteData(options.traceData);
+    AskOperatorRequest ask;
+    VaCommPorts ports(trace);
+    EngineTimings timings;
+    if (options.startupSleepMs) timings.startupSleepMs = *options.startupSleepMs;
+
+    int status = EXIT_INTERNAL;
+    {
+        SingleEngine engine(host, ports, trace, loop, ask, timings);
+        ports.SetTraceOrigin(&engine.shared().downloadStartMs);
+        ports.SetSingleRxHandler(
+            [&engine](void* sender, const std::uint8_t* data, std::size_t count) {
+                engine.bridge().VaCommSingleRxBuf(sender, data, count);
+            });
+
+        host.ResetForRun();
+        const SingleEngine::StartResult started = engine.Start(cliJob.run, options.ports.front());
+        if (started != SingleEngine::StartResult::Started) {
+            if (!engine.lastPortError().empty()) host.Error(engine.lastPortError());
+            status = EXIT_PORT_OPEN;
+        } else {
+            struct sigaction action {};
+            struct sigaction previous {};
+            action.sa_handler = OnInterrupt;
+            sigemptyset(&action.sa_mask);
+            sigaction(SIGINT, &action, &previous);
+            g_interrupts = 0;
+            int interruptsSeen = 0;
+
+            using Clock = std::chrono::steady_clock;
+            auto nextTick = Clock::now() + std::chrono::milliseconds(1000);
+            while (!host.controlsGivenBack()) {
+                loop.RunUntil([&] { return host.controlsGivenBack(); },
+                              std::chrono::milliseconds(50));
+                if (g_interrupts != interruptsSeen) {
+                    interruptsSeen = g_interrupts;
+                    engine.RequestStop();
+                }
+                if (Clock::now() >= nextTick) {
+                    // The status tick: the operator question, then the elapsed time.
+                    nextTick += std::chrono::milliseconds(1000);
+                    ask.Serve(
+                        [&host](const std::string& text, const std::string& caption, int style) {
+                            return host.ShowMessage(text, caption, style);
+                        });
+                    host.SetElapsed(engine.shared().downloadRunning.load()
+                                        ? ElapsedText(NowMs(), engine.shared().downloadStartMs)
+                                        : std::string());
+                }
+            }
+            sigaction(SIGINT, &previous, nullptr);
+            status = ExitStatusOf(engine.shared().lastOutcome.load());
+            // Let the worker clear downloadEnabled and suspend before it goes away.
+            loop.RunUntil([&] { return engine.Idle(); }, std::chrono::milliseconds(2000));
+        }
+        ask.Shutdown();
+        loop.Shutdown();
+    }
+    SetProcessMainThread(nullptr);
+    return status;
+}
+
+}  // namespace zembra

@@ -1,0 +1,282 @@
+#include "cli/multi_mode.h"
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+#include <set>
+
+#include "job/JobCheck.h"
+#include "multi/SlotStatus.h"
+#include "platform/Helpers.h"
+#include "platform/LoopMainThread.h"
+
+namespace zembra {
+
+namespace {
+
+constexpr int kGaugeWidth = 20;
+
+const char* AnsiColour(std::uint32_t colour) {
+    if (colour == COLOUR_RED) return "\033[31m";
+    if (colour == COLOUR_BLUE) return "\033[34m";
+    return "";
+}
+
+// Display width of a UTF-8 text: Hangul and other wide characters count two columns.
+int DisplayWidth(const std::string& text) {
+    int width = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        int length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
+        width += length >= 3 ? 2 : 1;
+        i += static_cast<std::size_t>(length);
+    }
+    return width;
+}
+
+std::string PadRight(const std::string& text, int width) {
+    const int pad = width - DisplayWidth(text);
+    return pad > 0 ? text + std::string(static_cast<std::size_t>(pad), ' ') : text;
+}
+
+std::string ElapsedText(long long ms) {
+    if (ms < 0) return "-";
+    return FormatText("%02lld:%02lld.%03lld", ms / 60000, (ms / 1000) % 60, ms % 1000);
+}
+
+// The console side of the multi download: log lines as they come, the job error boxes as
+// lines, the override question from the terminal (or the --yes/--no answer), and the live
+// status block under the log on a terminal.
+class ConsoleMultiHost : public MultiDownloadHost {
+  public:
+    ConsoleMultiHost(const MultiModeOptions& options, std::FILE* out)
+        : options_(options), out_(out) {}
+
+    void LogMulti(const std::string& text, std::uint32_t colour) override {
+        ClearStatus();
+        if (options_.color && *AnsiColour(colour)) {
+            std::fprintf(out_, "%s%s\033[0m\n", AnsiColour(colour), text.c_str());
+        } else {
+            std::fprintf(out_, "%s\n", text.c_str());
+        }
+        DrawStatus();
+        std::fflush(out_);
+    }
+
+    void ShowJobError(int code) override {
+        LogMulti(FormatText("[%s] %s", JOB_ERROR_CAPTION, JobErrorText(code).c_str()), COLOUR_RED);
+    }
+
+    bool AskOverride() override {
+        if (options_.answer != MultiAnswer::Ask) {
+            const bool yes = options_.answer == MultiAnswer::Yes;
+            LogMulti(FormatText("[%s] %s -> %s", QUESTION_CAPTION, MULTI_OVERRIDE_QUESTION,
+                                yes ? "예" : "아니오"),
+                     COLOUR_BLUE);
+            return yes;
+        }
+        std::fprintf(out_, "[%s] %s (y/n): ", QUESTION_CAPTION, MULTI_OVERRIDE_QUESTION);
+        std::fflush(out_);
+        std::string line;
+        if (!std::getline(std::cin, line)) return false;
+        return line == "y" || line == "Y" || line == "yes" || line == "예";
+    }
+
+    void ShowConversionError(const ConversionError& error) override {
+        LogMulti(
+            FormatText("%s %s: %s", error.label.c_str(), error.text.c_str(), error.message.c_str()),
+            COLOUR_RED);
+    }
+
+    void SetStartControlsEnabled(bool) override {}
+
+    void SlotRunEnded(int) override {}
+
+    // The status block: one line per named slot (only on a terminal).
+    void SetStatus(std::vector<std::string> lines) {
+        if (!options_.liveStatus) return;
+        ClearStatus();
+        status_ = std::move(lines);
+        DrawStatus();
+        std::fflush(out_);
+    }
+    void DropStatus() {
+        ClearStatus();
+        status_.clear();
+    }
+
+  private:
+    void ClearStatus() {
+        if (drawn_ == 0) return;
+        std::fprintf(out_, "\033[%dA\r\033[J", drawn_);
+        drawn_ = 0;
+    }
+    void DrawStatus() {
+        if (!options_.liveStatus) return;
+        for (const auto& line : status_) std::fprintf(out_, "%s\n", line.c_str());
+        drawn_ = static_cast<int>(status_.size());
+    }
+
+    const MultiModeOptions& options_;
+    std::FILE* out_;
+    std::vector<std::string> status_;
+    int drawn_ = 0;
+};
+
+}  // namespace
+
+std::optional<std::array<std::string, MULTI_SLOT_COUNT>> SlotsFromPortList(
+    const std::vector<std::string>& ports, std::string* error) {
+    std::array<std::string, MULTI_SLOT_COUNT> slots;
+    if (ports.size() > static_cast<std::size_t>(MULTI_SLOT_COUNT)) {
+        if (error)
+            *error = FormatText("at most %d ports (got %zu)", MULTI_SLOT_COUNT, ports.size());
+        return std::nullopt;
+    }
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        if (ports[i].empty()) {
+            if (error) *error = "empty port name";
+            return std::nullopt;
+        }
+        if (!seen.insert(ports[i]).second) {
+            if (error) *error = "port named twice: " + ports[i];
+            return std::nullopt;
+        }
+        slots[i] = ports[i];
+    }
+    return slots;
+}
+
+std::array<std::string, MULTI_SLOT_COUNT> SlotsFromDeviceMap(
+    const std::vector<SerialMapEntry>& entries) {
+    std::array<std::string, MULTI_SLOT_COUNT> slots;
+    for (int d = 0; d < MULTI_SLOT_COUNT; ++d) {
+        const std::string value = FormatText("\\Device\\trelvic%d", d);
+        for (const auto& entry : entries) {
+            if (entry.valueName == value) slots[static_cast<std::size_t>(d)] = entry.portName;
+        }
+    }
+    return slots;
+}
+
+std::string SlotStatusLine(int slot, const std::string& portName, const MultiSlotView& view) {
+    const int filled = std::clamp(view.percent, 0, 100) * kGaugeWidth / 100;
+    std::string gauge(static_cast<std::size_t>(filled), '#');
+    gauge.append(static_cast<std::size_t>(kGaugeWidth - filled), '-');
+    std::string text = view.statusText;
+    if (view.active && view.endCode == 0 && view.percent == 0 && view.currentImage == 0 &&
+        view.erasing == 0)
+        text = "준비 중";  // before the first image: start request, version, mode
+    return FormatText("슬롯%d %s [%s] %3d%% %s", slot + 1, PadRight(portName, 12).c_str(),
+                      gauge.c_str(), view.percent, text.c_str());
+}
+
+std::string SummaryTable(const std::vector<MultiSlotSummary>& rows) {
+    std::string table = PadRight("슬롯", 6) + PadRight("포트", 16) + PadRight("endCode", 9) +
+                        PadRight("결과", 26) + "소요 시간\n";
+    for (const auto& row : rows) {
+        table += PadRight(FormatText("%d", row.slot + 1), 6) + PadRight(row.portName, 16) +
+                 PadRight(FormatText("%d", row.endCode), 9) +
+                 PadRight(EndCodeMeaning(row.endCode), 26) + ElapsedText(row.elapsedMs) + "\n";
+    }
+    return table;
+}
+
+int MultiExitStatus(const std::vector<MultiSlotSummary>& rows) {
+    if (rows.empty()) return MULTI_EXIT_PORT_FAILED;
+    bool stopped = false;
+    bool failed = false;
+    for (const auto& row : rows) {
+        if (row.endCode == END_STOPPED)
+            stopped = true;
+        else if (row.endCode != END_FINISHED)
+            failed = true;
+    }
+    if (failed) return MULTI_EXIT_SLOT_FAILED;
+    if (stopped) return MULTI_EXIT_STOPPED;
+    return MULTI_EXIT_ALL_WRITTEN;
+}
+
+int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
+                     const MultiModeOptions& options,
+                     const std::array<std::string, MULTI_SLOT_COUNT>& slots, LoopMainThread& loop,
+                     MultiPortOps& ports, const std::function<void(MultiDownload*)>& bindReceive,
+                     const std::function<bool()>& interrupted, std::FILE* out) {
+    ConsoleMultiHost host(options, out);
+    int status = MULTI_EXIT_ALL_WRITTEN;
+    {
+        MultiDownload multi(loop, ports, host, options.timing);
+        bindReceive(&multi);
+
+        MultiStartRequest request;
+        request.settings = settings;
+        request.versionCheck = options.versionCheck;
+        request.slotPortNames = slots;
+        const MultiStartOutcome outcome = multi.Start(job, request);
+        switch (outcome) {
+            case MultiStartOutcome::Started:
+                break;
+            case MultiStartOutcome::PortFailed:
+            case MultiStartOutcome::NoDevice:
+                status = MULTI_EXIT_PORT_FAILED;
+                break;
+            default:
+                status = MULTI_EXIT_REFUSED;
+                break;
+        }
+        std::vector<std::string> lastText(MULTI_SLOT_COUNT);
+        bool stopSent = false;
+        MultiTickResult tick;
+        while (outcome == MultiStartOutcome::Started) {
+            loop.RunUntil([&] { return (interrupted() && !stopSent) || !multi.AnyWorkerActive(); },
+                          std::chrono::milliseconds(200));
+            if (interrupted() && !stopSent) {
+                multi.Stop();
+                stopSent = true;
+            }
+            tick = multi.Tick();
+            std::vector<std::string> lines;
+            for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+                const std::string& name = slots[static_cast<std::size_t>(slot)];
+                const MultiSlotView& view = tick.slots[static_cast<std::size_t>(slot)];
+                if (name.empty() || !view.hasWorker) continue;
+                const std::string line = SlotStatusLine(slot, name, view);
+                lines.push_back(line);
+                // Without a terminal a slot's line is printed when its stage changes.
+                if (!options.liveStatus &&
+                    view.statusText != lastText[static_cast<std::size_t>(slot)]) {
+                    lastText[static_cast<std::size_t>(slot)] = view.statusText;
+                    host.LogMulti(line, COLOUR_BLACK);
+                }
+            }
+            if (tick.ended) {
+                host.DropStatus();
+                break;
+            }
+            host.SetStatus(std::move(lines));
+        }
+        if (outcome == MultiStartOutcome::Started) {
+            std::vector<MultiSlotSummary> rows;
+            for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+                const std::string& name = slots[static_cast<std::size_t>(slot)];
+                const MultiSingleBoxDLU* w = multi.worker(slot);
+                if (name.empty() || !w) continue;
+                MultiSlotSummary row;
+                row.slot = slot;
+                row.portName = name;
+                row.endCode = w->endCode();
+                if (w->startMs() > 0 && w->endMs() >= w->startMs())
+                    row.elapsedMs = w->endMs() - w->startMs();
+                rows.push_back(row);
+            }
+            std::fprintf(out, "\n%s", SummaryTable(rows).c_str());
+            std::fflush(out);
+            status = MultiExitStatus(rows);
+        }
+        bindReceive(nullptr);
+    }
+    return status;
+}
+
+}  // namespace zembra

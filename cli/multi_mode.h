@@ -1,0 +1,80 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "job/DownloadJob.h"
+#include "multi/MultiDownload.h"
+#include "platform/SerialDeviceMap.h"
+
+namespace zembra {
+
+class LoopMainThread;
+
+// Exit statuses of zembra-cli's multi mode.
+inline constexpr int MULTI_EXIT_ALL_WRITTEN = 0;  // every slot ended with endCode 1
+inline constexpr int MULTI_EXIT_USAGE = 2;        // bad command line
+inline constexpr int MULTI_EXIT_REFUSED = 3;      // job checks or settings refused the start
+inline constexpr int MULTI_EXIT_PORT_FAILED = 4;  // a port could not be opened / no phone
+inline constexpr int MULTI_EXIT_SLOT_FAILED = 5;  // at least one slot failed (endCode 2-8)
+inline constexpr int MULTI_EXIT_STOPPED = 6;      // stopped by the operator (Ctrl-C)
+
+// The operator's answer to the override question of a job check (codes 1-19).
+enum class MultiAnswer { Ask, Yes, No };
+
+struct MultiModeOptions {
+    // Port names ("COM7", "\\.\COM7") or device paths, in slot order.
+    std::vector<std::string> ports;
+    // Take the ports from the serial-device map ("every phone in the device map"): value
+    // "\Device\trelvic<d>" with d = 0..7 fills slot d + 1, as the window's slot scan does.
+    bool fromDeviceMap = false;
+    bool versionCheck = true;
+    MultiAnswer answer = MultiAnswer::Ask;
+    bool color = false;  // ANSI colours and the live status block (a terminal)
+    bool liveStatus = false;
+    // Delays of the staggered start (the defaults are the production values).
+    MultiStartTiming timing;
+};
+
+// Slots from an explicit port list: the i-th port goes to slot i. Error text when there
+// are more than eight ports or a port is named twice.
+std::optional<std::array<std::string, MULTI_SLOT_COUNT>> SlotsFromPortList(
+    const std::vector<std::string>& ports, std::string* error);
+
+// Slots from the serial-device map: "\Device\trelvic<d>", d = 0..7 -> slot d (slot n = d + 1
+// as operators count); other values are ignored.
+std::array<std::string, MULTI_SLOT_COUNT> SlotsFromDeviceMap(
+    const std::vector<SerialMapEntry>& entries);
+
+// One status line of a slot: "슬롯1 COM65    [#########-----------]  45% 폰트1 다운로드".
+std::string SlotStatusLine(int slot, const std::string& portName, const MultiSlotView& view);
+
+// One row per named slot of the end summary.
+struct MultiSlotSummary {
+    int slot = 0;
+    std::string portName;
+    int endCode = 0;
+    long long elapsedMs = -1;  // -1: the run never began
+};
+std::string SummaryTable(const std::vector<MultiSlotSummary>& rows);
+
+// The exit status for the slots' end codes (every named slot must have ended with 1).
+int MultiExitStatus(const std::vector<MultiSlotSummary>& rows);
+
+// Runs one multi download to its end on the given main-thread loop: Start, the workers'
+// lines as they come, the live status, Stop on interrupt (interrupted() turning true), the
+// summary. ports are the eight multi ports' operations; bindReceive binds their receive
+// events to the multi download's handlers (and is called with nullptr before the multi
+// download goes away). Returns the exit status.
+int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
+                     const MultiModeOptions& options,
+                     const std::array<std::string, MULTI_SLOT_COUNT>& slots, LoopMainThread& loop,
+                     MultiPortOps& ports, const std::function<void(MultiDownload*)>& bindReceive,
+                     const std::function<bool()>& interrupted, std::FILE* out);
+
+}  // namespace zembra

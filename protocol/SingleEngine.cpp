@@ -1,0 +1,82 @@
+#include "protocol/SingleEngine.h"
+
+#include <chrono>
+#include <exception>
+#include <thread>
+
+#include "platform/Helpers.h"
+#include "platform/PortNames.h"
+
+namespace zembra {
+
+SingleEngine::SingleEngine(DownloadHost& host, PortOperations& ports, DebugTrace& trace,
+                           MainThread& mainThread, AskOperatorRequest& askOperator,
+                           EngineTimings timings)
+    : host_(host),
+      ports_(ports),
+      bridge_(shared_, host, ports, trace, mainThread, askOperator),
+      worker_(bridge_, timings) {}
+
+SingleEngine::~SingleEngine() = default;
+
+bool SingleEngine::Idle() const {
+    return !shared_.downloadEnabled.load() && worker_.Suspended();
+}
+
+SingleEngine::StartResult SingleEngine::Start(const SingleRunConfig& config,
+                                              const std::string& portName) {
+    // A run that has just given the controls back needs a moment to clear downloadEnabled
+    // and suspend; it no longer needs the main thread for that.
+    if (!Idle() && shared_.lastOutcome.load() != RunOutcome::None) {
+        for (int i = 0; i < 1000 && !Idle(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!Idle()) return StartResult::Busy;
+    shared_.downloadStartMs.store(NowMs());
+    shared_.ClearStop();
+    shared_.run = config;
+    shared_.showInvalidFcsNak.store(config.snapshot.showInvalidFcsNak);
+    shared_.mode.store(config.snapshot.linkProtocol);
+    lastPortError_.clear();
+
+    const int number = PortNumberOf(portName);
+    if (number > 0) {
+        host_.LogSingle(FormatText("통신포트열기:COM%d Open", number), COLOUR_BLACK);
+    } else {
+        host_.LogSingle(FormatText("통신포트열기:%s Open", portName.c_str()), COLOUR_BLACK);
+    }
+    try {
+        ports_.SetSingleBaud(57600);
+        if (number > 0) {
+            ports_.SetSinglePortName(number);
+        } else {
+            ports_.SetSinglePortDevice(portName);
+        }
+        ports_.OpenSinglePort();
+    } catch (const std::exception& e) {
+        lastPortError_ = e.what();
+        host_.LogSingle("통신포트열기를 실패했습니다. 확인 바랍니다.", COLOUR_BLUE);
+        return StartResult::PortOpenFailed;
+    }
+
+    host_.LogSingle("다운로드", COLOUR_BLACK);
+    bridge_.ResetReceiver();
+    shared_.lastOutcome.store(RunOutcome::None);
+    shared_.downloadEnabled.store(true);
+    worker_.Resume();
+    return StartResult::Started;
+}
+
+void SingleEngine::RequestStop() {
+    host_.LogSingle("다운로드 중단 요청", COLOUR_RED);
+    shared_.RequestStop();
+    host_.LogMulti("프로그램이 중단되면 케이블을 제거 하세요", COLOUR_RED);
+}
+
+std::string ElapsedText(double nowMs, double startMs) {
+    const long long elapsed = static_cast<long long>(nowMs - startMs);
+    const long long seconds = elapsed / 1000;
+    return FormatText("%02lld분 %02lld초", seconds / 60, seconds % 60);
+}
+
+}  // namespace zembra

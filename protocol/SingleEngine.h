@@ -1,0 +1,73 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/MainThread.h"
+#include "protocol/AskOperator.h"
+#include "protocol/DebugTrace.h"
+#include "protocol/DownloadHost.h"
+#include "protocol/PortOperations.h"
+#include "protocol/SingleBridge.h"
+#include "protocol/SingleDownLoadUnit.h"
+#include "protocol/SingleShared.h"
+
+namespace zembra {
+
+// The single-phone download as a host (window or command line) uses it: the shared state,
+// the bridge and the one SingleDownLoad worker, plus the engine side of the single Start and
+// Stop handlers.
+//
+// Threads: every member function runs on the host's main thread, except shared() reads of
+// the atomics. Life: created by the host after its DownloadHost, PortOperations, DebugTrace,
+// MainThread and AskOperatorRequest, destroyed before them. Destroy it while no run is in
+// progress, or after the host's MainThread stopped serving (see SingleDownLoad).
+class SingleEngine {
+  public:
+    enum class StartResult {
+        Started,  // the worker runs; it ends with FinishRun (GiveControlsBack)
+        PortOpenFailed,  // "통신포트열기를 실패했습니다. 확인 바랍니다." logged; nothing runs
+        Busy,  // a run is still in progress; nothing changed
+    };
+
+    SingleEngine(DownloadHost& host, PortOperations& ports, DebugTrace& trace,
+                 MainThread& mainThread, AskOperatorRequest& askOperator,
+                 EngineTimings timings = {});
+    ~SingleEngine();
+    SingleEngine(const SingleEngine&) = delete;
+    SingleEngine& operator=(const SingleEngine&) = delete;
+
+    // The engine side of BitBtnDOStartClick once the job checks have passed: sets
+    // downloadStartMs and clears stopRequested, takes the run's paths and snapshot, opens the
+    // port ("COMn" by number as the window does, or a device path) at 57,600 bit/s, logs
+    // "다운로드", sets downloadEnabled and resumes the worker (created on first use).
+    StartResult Start(const SingleRunConfig& config, const std::string& portName);
+
+    // BitBtnStopRequestClick: "다운로드 중단 요청" (red), stopRequested, and "프로그램이 중단되면
+    // 케이블을 제거 하세요" (red) to the multi pane.
+    void RequestStop();
+
+    // True when no run is in progress (downloadEnabled clear and the worker suspended).
+    bool Idle() const;
+
+    // The error text of the last failed port open (empty otherwise).
+    const std::string& lastPortError() const { return lastPortError_; }
+
+    SingleShared& shared() { return shared_; }
+    const SingleShared& shared() const { return shared_; }
+    SingleBridge& bridge() { return bridge_; }
+    SingleDownLoad& worker() { return worker_; }
+
+  private:
+    DownloadHost& host_;
+    PortOperations& ports_;
+    SingleShared shared_;
+    SingleBridge bridge_;
+    SingleDownLoad worker_;
+    std::string lastPortError_;
+};
+
+// Elapsed time "%02d분 %02d초" of whole milliseconds since startMs (minutes not capped).
+std::string ElapsedText(double nowMs, double startMs);
+
+}  // namespace zembra

@@ -1,0 +1,177 @@
+#include "protocol/VaCommPorts.h"
+
+#include "platform/Helpers.h"
+#include "protocol/DebugTrace.h"
+#include "serial/Vabuffer.h"
+#include "serial/Vacomm.h"
+
+namespace zembra {
+
+namespace {
+
+bool ValidChannel(int channel) {
+    return channel >= 0 && channel < MULTI_PORT_COUNT;
+}
+
+}  // namespace
+
+VaCommPorts::VaCommPorts(DebugTrace& trace, MainThread* mainThread)
+    : trace_(trace), single_(new TVaComm), singleBuffer_(new TVaBuffer) {
+    single_->Name = "VaCommSingle";
+    single_->SetBaudrate(br57600);
+    single_->SetPortNum(1);
+    single_->SetFlowControl(fcNone);
+    single_->SetPriority(tpHighest);
+    single_->SetDTRControl(dtrDisable);
+    if (mainThread != nullptr) single_->SetMainThread(mainThread);
+    singleBuffer_->SetComm(single_.get());
+    for (int channel = 0; channel < MULTI_PORT_COUNT; ++channel) {
+        auto& port = multi_[static_cast<std::size_t>(channel)];
+        port.reset(new TVaComm);
+        port->Name = FormatText("VaComm%d", channel + 1);
+        port->SetFlowControl(fcNone);
+        port->SetPriority(tpHighest);
+        if (mainThread != nullptr) port->SetMainThread(mainThread);
+        auto& buffer = multiBuffers_[static_cast<std::size_t>(channel)];
+        buffer.reset(new TVaBuffer);
+        buffer->SetComm(port.get());
+    }
+}
+
+VaCommPorts::~VaCommPorts() {
+    CloseSinglePort();
+    for (int channel = 0; channel < MULTI_PORT_COUNT; ++channel) CloseMultiPort(channel);
+    // The buffers detach themselves from their ports when destroyed (before the ports).
+    singleBuffer_.reset();
+    for (auto& buffer : multiBuffers_) buffer.reset();
+}
+
+void VaCommPorts::SetBaud(TVaComm& port, int rate) {
+    switch (rate) {
+        case 57600:
+            port.SetBaudrate(br57600);
+            break;
+        case 115200:
+            port.SetBaudrate(br115200);
+            break;
+        case 256000:
+            port.SetBaudrate(br256000);
+            break;
+        default:
+            break;  // any other rate leaves the port as it is
+    }
+}
+
+void VaCommPorts::Write(TVaComm& port, const std::uint8_t* bytes, std::size_t count) {
+    if (count == 0) return;
+    const int written = port.WriteBuf(bytes, static_cast<int>(count));
+    if (written != static_cast<int>(count))
+        throw EVaCommError(
+            FormatText("Write incomplete (%d of %d bytes)", written, static_cast<int>(count)));
+}
+
+// ---------------------------------------------------------------- single port
+
+void VaCommPorts::OpenSinglePort() {
+    if (singlePortOpen_) return;
+    single_->Open();
+    singlePortOpen_ = true;
+}
+
+void VaCommPorts::CloseSinglePort() {
+    if (!singlePortOpen_) return;
+    singlePortOpen_ = false;
+    try {
+        single_->Close();
+    } catch (...) {
+        HandleApplicationException();
+    }
+}
+
+void VaCommPorts::SetSinglePortName(int n) {
+    single_->SetDeviceName(FormatText("\\\\.\\COM%d", n));
+}
+
+void VaCommPorts::SetSinglePortDevice(const std::string& deviceName) {
+    single_->SetDeviceName(deviceName);
+}
+
+void VaCommPorts::SetSingleBaud(int rate) {
+    SetBaud(*single_, rate);
+}
+
+void VaCommPorts::WriteSingle(const std::uint8_t* bytes, std::size_t count) {
+    trace_.TraceLine(TraceEvent::Write, -1, bytes, count, TraceOrigin());
+    Write(*single_, bytes, count);
+}
+
+void VaCommPorts::SetSingleRxHandler(RxHandler handler) {
+    if (!handler) {
+        single_->OnRxBuf = nullptr;
+        return;
+    }
+    single_->OnRxBuf = [handler = std::move(handler)](TVaComponent* sender, PVaData data,
+                                                      int count) {
+        if (count > 0) handler(sender, data, static_cast<std::size_t>(count));
+    };
+}
+
+// ---------------------------------------------------------------- multi ports
+
+void VaCommPorts::OpenMultiPort(int channel) {
+    if (!ValidChannel(channel)) return;
+    auto index = static_cast<std::size_t>(channel);
+    if (multiPortOpen_[index]) return;
+    multi_[index]->Open();
+    multiPortOpen_[index] = true;
+}
+
+void VaCommPorts::CloseMultiPort(int channel) {
+    if (!ValidChannel(channel)) return;
+    auto index = static_cast<std::size_t>(channel);
+    if (!multiPortOpen_[index]) return;
+    multiPortOpen_[index] = false;
+    try {
+        multi_[index]->Close();
+    } catch (...) {
+        HandleApplicationException();
+    }
+}
+
+void VaCommPorts::SetMultiPortName(int channel, const std::string& portName) {
+    if (!ValidChannel(channel)) return;
+    multi_[static_cast<std::size_t>(channel)]->SetDeviceName("\\\\.\\" + portName);
+}
+
+void VaCommPorts::SetMultiBaud(int channel, int rate) {
+    if (!ValidChannel(channel)) return;
+    SetBaud(*multi_[static_cast<std::size_t>(channel)], rate);
+}
+
+void VaCommPorts::WriteMulti(int channel, const std::uint8_t* bytes, std::size_t count) {
+    if (!ValidChannel(channel)) return;
+    trace_.TraceLine(TraceEvent::Write, channel, bytes, count, TraceOrigin());
+    Write(*multi_[static_cast<std::size_t>(channel)], bytes, count);
+}
+
+void VaCommPorts::ClearMultiPortOpen(int channel) {
+    if (ValidChannel(channel)) multiPortOpen_[static_cast<std::size_t>(channel)] = false;
+}
+
+bool VaCommPorts::multiPortOpen(int channel) const {
+    return ValidChannel(channel) && multiPortOpen_[static_cast<std::size_t>(channel)];
+}
+
+void VaCommPorts::SetMultiRxHandler(int channel, RxHandler handler) {
+    if (!ValidChannel(channel)) return;
+    TVaComm& port = *multi_[static_cast<std::size_t>(channel)];
+    if (!handler) {
+        port.OnRxBuf = nullptr;
+        return;
+    }
+    port.OnRxBuf = [handler = std::move(handler)](TVaComponent* sender, PVaData data, int count) {
+        if (count > 0) handler(sender, data, static_cast<std::size_t>(count));
+    };
+}
+
+}  // namespace zembra

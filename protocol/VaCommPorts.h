@@ -1,0 +1,92 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "protocol/PortOperations.h"
+
+namespace zembra {
+
+class DebugTrace;
+class MainThread;
+class TVaComm;
+class TVaBuffer;
+
+// Number of multi-download ports (channels 0-7 = VaComm1 ... VaComm8).
+inline constexpr int MULTI_PORT_COUNT = 8;
+
+// The window's nine serial port components and their port operations: VaCommSingle with the
+// single-port operations (PortOperations) and VaComm1 ... VaComm8 with the multi ones
+// (OpenMultiPort ... WriteMulti, the same signatures as multi/MultiHost.h's MultiPortOps, so a
+// host adapts it in a few lines). Each port has a TVaBuffer attached, as in the window, so
+// that its OnRxBuf sees every received chunk.
+//
+// Published values: VaCommSingle 57,600 bit/s, no flow control, DTR disabled, receive thread
+// priority highest; VaComm1-8 no flow control, priority highest (other values as the
+// component's defaults).
+//
+// Every write goes through the debug trace first ("[W:...]" lines; multi lines carry the
+// channel). The elapsed field of the trace counts from *traceOrigin (downloadStartMs).
+//
+// Threads: all operations on the main thread (the ports' MainThread: the process main thread
+// unless SetMainThread is called). Life: owned by the host; closes its ports on destruction.
+class VaCommPorts : public PortOperations {
+  public:
+    using RxHandler =
+        std::function<void(void* sender, const std::uint8_t* data, std::size_t count)>;
+
+    explicit VaCommPorts(DebugTrace& trace, MainThread* mainThread = nullptr);
+    ~VaCommPorts() override;
+    VaCommPorts(const VaCommPorts&) = delete;
+    VaCommPorts& operator=(const VaCommPorts&) = delete;
+
+    void SetTraceOrigin(const std::atomic<double>* downloadStartMs) {
+        traceOrigin_ = downloadStartMs;
+    }
+
+    // Single port.
+    void OpenSinglePort() override;
+    void CloseSinglePort() override;
+    void SetSinglePortName(int n) override;
+    void SetSinglePortDevice(const std::string& deviceName) override;
+    void SetSingleBaud(int rate) override;
+    void WriteSingle(const std::uint8_t* bytes, std::size_t count) override;
+    bool singlePortOpen() const override { return singlePortOpen_; }
+    // The single port's OnRxBuf (VaCommSingleRxBuf).
+    void SetSingleRxHandler(RxHandler handler);
+
+    // Multi ports (channel 0-7). OpenMultiPort throws the component's error; CloseMultiPort
+    // never throws; WriteMulti throws when the write fails.
+    void OpenMultiPort(int channel);
+    void CloseMultiPort(int channel);
+    void SetMultiPortName(int channel, const std::string& portName);
+    void SetMultiBaud(int channel, int rate);
+    void WriteMulti(int channel, const std::uint8_t* bytes, std::size_t count);
+    void ClearMultiPortOpen(int channel);
+    bool multiPortOpen(int channel) const;
+    void SetMultiRxHandler(int channel, RxHandler handler);
+
+    TVaComm& VaCommSingle() { return *single_; }
+    TVaComm& VaCommMulti(int channel) { return *multi_[static_cast<std::size_t>(channel)]; }
+
+  private:
+    double TraceOrigin() const { return traceOrigin_ ? traceOrigin_->load() : 0.0; }
+    static void Write(TVaComm& port, const std::uint8_t* bytes, std::size_t count);
+    static void SetBaud(TVaComm& port, int rate);
+
+    DebugTrace& trace_;
+    const std::atomic<double>* traceOrigin_ = nullptr;
+    std::unique_ptr<TVaComm> single_;
+    std::unique_ptr<TVaBuffer> singleBuffer_;
+    std::array<std::unique_ptr<TVaComm>, MULTI_PORT_COUNT> multi_;
+    std::array<std::unique_ptr<TVaBuffer>, MULTI_PORT_COUNT> multiBuffers_;
+    bool singlePortOpen_ = false;
+    std::array<bool, MULTI_PORT_COUNT> multiPortOpen_{};
+};
+
+}  // namespace zembra
