@@ -14,6 +14,7 @@ std::uint32_t WindowsColourOf(const QColor& colour);
 
 // A read-only log pane whose lines each keep their own colour. Lines are only appended.
 class RichEditLog : public QTextEdit {
+    Q_OBJECT
   public:
     explicit RichEditLog(QWidget* parent = nullptr);
 

@@ -1,5 +1,9 @@
 #include "app/Zembra3MainUnit.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -28,6 +32,7 @@
 #include "app/SModeUnit.h"
 #include "job/ConfigFile.h"
 #include "job/ImageChecks.h"
+#include "platform/Helpers.h"
 #include "platform/Version.h"
 
 namespace zembra {
@@ -154,6 +159,15 @@ ProtocolChoice ProtocolOf(const QRadioButton* autoButton, const QRadioButton* pr
     if (pressButton->isChecked()) return ProtocolChoice::Press;
     if (normalButton->isChecked()) return ProtocolChoice::Normal;
     return ProtocolChoice::None;
+}
+
+bool IsReadableRegularFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
 }
 
 QPixmap LogoPixmap() {
@@ -737,8 +751,14 @@ void TMainForm::SelectImage(int slot) {
         ClearSlot(slot);
         return;
     }
-    const SelectionResult result =
-        SelectImageFile(slot, *chosen, CheckBoxBinSizeCheck->isChecked());
+    SelectionResult result = SelectImageFile(slot, *chosen, CheckBoxBinSizeCheck->isChecked());
+    // A font has no trailer to read, so a path that cannot be read (gone, a directory, no
+    // permission) passes the checks with size 0; it would only fail at Start. Refuse it now.
+    if (result.selected && IsFontSlot(slot) && !IsReadableRegularFile(*chosen)) {
+        result.selected = false;
+        result.log.push_back(
+            {FormatText("파일을 읽을 수 없습니다:%s", chosen->c_str()), LOG_BLACK});
+    }
     for (const LogLine& line : result.log) LogSingle(line.text, line.colour);
     ImageSlot value = ReadSlot(slot);
     ApplySelection(value, result);
