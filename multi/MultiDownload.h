@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -83,7 +84,9 @@ class MultiDownload : private MultiLogSink {
     bool AnyWorkerActive() const;
     bool downloadRunning() const { return downloadRunning_; }
     bool stopRequested() const { return stopRequested_; }
-    double downloadStartMs() const { return downloadStartMs_; }
+    double downloadStartMs() const { return downloadStartMs_.load(); }
+    // The origin of the trace's elapsed field (VaCommPorts::SetTraceOrigin).
+    const std::atomic<double>* downloadStartMsSource() const { return &downloadStartMs_; }
     int openedPortCount() const { return openedPortCount_; }
     const std::array<std::string, MULTI_SLOT_COUNT>& slotPortNames() const {
         return slotPortNames_;
@@ -125,7 +128,7 @@ class MultiDownload : private MultiLogSink {
     int openedPortCount_ = 0;
     bool downloadRunning_ = false;
     bool stopRequested_ = false;
-    double downloadStartMs_ = 0;
+    std::atomic<double> downloadStartMs_{0.0};
 };
 
 }  // namespace zembra
