@@ -1,0 +1,741 @@
+#include "serial/Vacomm.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/PortNames.h"
+
+namespace zembra {
+
+// ---------------------------------------------------------------------------------------
+// TVaDispatcher
+
+TVaDispatcher::~TVaDispatcher() {
+    if (comm_) comm_->RemoveClient(this);
+}
+
+void TVaDispatcher::DataEvent(PVaData data, int count) {
+    if (comm_ && Active) owner_->DataChanged(data, count);
+}
+
+void TVaDispatcher::LineEvent(uint32_t mask) {
+    if (comm_ && Active) owner_->LineChanged(mask);
+}
+
+void TVaDispatcher::SetDTRState(bool on) {
+    if (comm_) comm_->SetDTR(on);
+}
+
+void TVaDispatcher::PurgeReadWrite() {
+    if (comm_) comm_->PurgeReadWrite();
+}
+
+int TVaDispatcher::WriteBuf(const void* data, int count) {
+    return comm_ ? comm_->WriteBuf(data, count) : 0;
+}
+
+bool TVaDispatcher::WriteText(const std::string& text) {
+    return comm_ ? comm_->WriteText(text) : false;
+}
+
+bool TVaDispatcher::WriteChar(char c) {
+    return comm_ ? comm_->WriteChar(c) : false;
+}
+
+// ---------------------------------------------------------------------------------------
+// TVaCommThread
+
+TVaCommThread::TVaCommThread(TVaCustomComm* owner, MainThread* mainThread)
+    : owner_(owner), syncEvents_(owner->SyncEvents()), mainThread_(mainThread) {}
+
+TVaCommThread::~TVaCommThread() {
+    if (thread_.joinable()) {
+        if (thread_.get_id() == std::this_thread::get_id()) {
+            thread_.detach();
+        } else {
+            Terminate();
+            thread_.join();
+        }
+    }
+}
+
+void TVaCommThread::Start(TVaThreadPriority priority) {
+    priority_ = priority;
+    thread_ = std::thread([this] { Execute(); });
+}
+
+void TVaCommThread::Terminate() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        terminated_ = true;
+    }
+    cv_.notify_all();
+    waitEvent_.SetEvent();
+}
+
+bool TVaCommThread::Terminated() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return terminated_;
+}
+
+void TVaCommThread::WaitFor() {
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void TVaCommThread::Execute() {
+    tid_ = static_cast<int>(syscall(SYS_gettid));
+    // Nice values for the priorities, idle to time-critical. Raising the priority needs the
+    // right to do so; without it the thread keeps the normal priority.
+    static const int kNice[] = {19, 10, 5, 0, -5, -10, -20};
+    if (priority_ != tpNormal)
+        setpriority(PRIO_PROCESS, static_cast<id_t>(tid_.load()), kNice[priority_]);
+
+    SerialDevice& device = owner_->device_;
+    const int cancelFd = waitEvent_.Handle();
+    while (!Terminated()) {
+        eventMask_ = 0;
+        const SerialWaitResult result = device.WaitCommEvent(eventMask_, cancelFd);
+        if (result == SerialWaitResult::Gone) {
+            // The device hung up (unplugged, far side closed): nothing will come any more.
+            // Sleep until Close terminates the thread instead of waking up again and again.
+            while (!Terminated()) waitEvent_.WaitFor(0xFFFFFFFFu);
+            break;
+        }
+        if (result == SerialWaitResult::Cancelled || Terminated()) break;
+        if (eventMask_ == 0) continue;
+        if (syncEvents_ == seByMessage) {
+            ByMessage();
+        } else {
+            Synchronize(SyncKind::Method);
+        }
+    }
+}
+
+bool TVaCommThread::Synchronize(SyncKind kind, uint32_t message, uintptr_t wParam) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (terminated_) return false;
+        done_ = false;
+        kind_ = kind;
+        message_ = message;
+        wParam_ = wParam;
+    }
+    // The queued call keeps this object alive; it does nothing once the thread is terminated
+    // (Close ran first), so the port may be gone by then.
+    std::shared_ptr<TVaCommThread> self = shared_from_this();
+    mainThread_->Post([self] { self->RunSynchronized(); });
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, [this] { return done_ || terminated_; });
+    return !terminated_;
+}
+
+void TVaCommThread::RunSynchronized() {
+    SyncKind kind;
+    uint32_t message;
+    uintptr_t wParam;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (terminated_) return;
+        kind = kind_;
+        message = message_;
+        wParam = wParam_;
+    }
+    // Close runs on this (main) thread as well, so the port stays alive from the check above
+    // until a handler closes or destroys it; both terminate this thread first.
+    if (kind == SyncKind::Method) {
+        ByMethod();
+    } else {
+        try {
+            owner_->WindowProc(message, wParam, 0);
+        } catch (...) {
+            HandleApplicationException();
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        done_ = true;
+    }
+    cv_.notify_all();
+}
+
+void TVaCommThread::ByMethod() {
+    uint32_t mask = eventMask_;
+    if (mask & EV_RXCHAR) {
+        try {
+            owner_->HandleDataEvent();
+        } catch (...) {
+            HandleApplicationException();
+        }
+        mask &= ~EV_RXCHAR;
+        if (Terminated()) return;  // a handler closed (or destroyed) the port
+    }
+    if (mask) {
+        try {
+            owner_->HandleLineEvent(mask);
+        } catch (...) {
+            HandleApplicationException();
+        }
+    }
+}
+
+void TVaCommThread::ByMessage() {
+    uint32_t mask = eventMask_;
+    if (mask & EV_RXCHAR) {
+        if (!Synchronize(SyncKind::Message, WM_VACOMM_DATA, 0)) return;
+        mask &= ~EV_RXCHAR;
+    }
+    if (mask) Synchronize(SyncKind::Message, WM_VACOMM_LINE, mask);
+}
+
+// ---------------------------------------------------------------------------------------
+// TVaCustomComm
+
+TVaCustomComm::TVaCustomComm() : alive_(std::make_shared<bool>(true)) {
+    buffers_.SetOnChange(this, [this](TVaComponent*) { BuffersChanged(); });
+    eventChars_.SetOnChange(this, [this](TVaComponent*) { LineSettingChanged(); });
+}
+
+TVaCustomComm::~TVaCustomComm() {
+    *alive_ = false;
+    Destroying_();  // attached components let go of the port while it is still whole
+    try {
+        Close();
+    } catch (...) {
+        HandleApplicationException();
+    }
+    DestroyClients();
+}
+
+void TVaCustomComm::CheckOpen() const {
+    if (Active()) RaiseCommError(sPortOpen);
+}
+
+std::string TVaCustomComm::DevicePath() const {
+    std::string path;
+    const std::string number = std::to_string(portNum_);
+    for (size_t i = 0; i < deviceName_.size(); ++i) {
+        if (deviceName_[i] == '%' && i + 1 < deviceName_.size()) {
+            if (deviceName_[i + 1] == 'd') {
+                path += number;
+                ++i;
+                continue;
+            }
+            if (deviceName_[i + 1] == '%') {
+                path += '%';
+                ++i;
+                continue;
+            }
+        }
+        path += deviceName_[i];
+    }
+    return path;
+}
+
+void TVaCustomComm::CreateHandle() {
+    const std::string device = ResolvePortDevice(DevicePath());
+    if (device_.Open(device)) return;
+    const int error = errno;
+    char message[64];
+    const bool missing = error == ENOENT || error == ENXIO || error == ENODEV;
+    std::snprintf(message, sizeof message, missing ? sInvalidPortNum : sCantOpenDevice, portNum_);
+    RaiseCommError(message);
+}
+
+void TVaCustomComm::Open() {
+    CheckOpen();
+    CreateHandle();
+    try {
+        SetDCB();
+        if (!device_.SetupComm(static_cast<uint32_t>(buffers_.ReadSize()),
+                               static_cast<uint32_t>(buffers_.WriteSize())))
+            RaiseCommError(sSetupCommError, errno);
+        SerialTimeouts timeouts;
+        timeouts.ReadIntervalTimeout = MAXDWORD;
+        if (!device_.SetCommTimeouts(timeouts)) RaiseCommError(sSetTimeoutsError, errno);
+        const uint32_t mask = EventMaskOf(monitorEvents_);
+        if (!device_.SetCommMask(mask)) RaiseCommError(sSetEventMaskError, errno);
+        if (mask != 0) CreateThread();
+    } catch (...) {
+        DestroyThread();
+        device_.Close(0);
+        throw;
+    }
+    if (OnOpen) CallSafely(OnOpen);
+}
+
+void TVaCustomComm::Close() {
+    if (!Active()) return;
+    DestroyThread();
+    device_.Close(static_cast<int>(std::min<uint32_t>(buffers_.WriteTimeout(), 1000)));
+    if (!Destroying() && OnClose) {
+        TNotifyEvent handler = OnClose;
+        handler(this);
+    }
+}
+
+void TVaCustomComm::Loaded() {
+    TVaComponent::Loaded();
+    if (autoOpen_ && !Designing()) Open();
+}
+
+void TVaCustomComm::CreateThread() {
+    MainThread* mainThread = mainThread_ ? mainThread_ : ProcessMainThread();
+    if (!mainThread) RaiseCommError(sNoMainThread);
+    thread_ = std::make_shared<TVaCommThread>(this, mainThread);
+    thread_->Start(priority_);
+}
+
+void TVaCustomComm::DestroyThread() {
+    if (!thread_) return;
+    std::shared_ptr<TVaCommThread> thread = std::move(thread_);
+    thread->Terminate();
+    // The thread never waits for the main thread once terminated, so this join is short;
+    // it also makes sure the thread is out of its wait on the device before the device closes.
+    thread->WaitFor();
+}
+
+void TVaCustomComm::SetDCB() {
+    if (!Active()) return;
+    SerialDcb dcb;
+    dcb.BaudRate = BaudrateValue(baudrate_);
+    dcb.ByteSize = DatabitsValue(databits_);
+    dcb.Parity = ParityCode(parity_);
+    dcb.StopBits = StopbitsCode(stopbits_);
+    dcb.XonChar = eventChars_.XonChar();
+    dcb.XoffChar = eventChars_.XoffChar();
+    dcb.ErrorChar = eventChars_.ErrorChar();
+    dcb.EvtChar = eventChars_.EventChar();
+    dcb.EofChar = 0;
+    dcb.XonLim = static_cast<uint16_t>(buffers_.ReadSize() / 4);
+    dcb.XoffLim = static_cast<uint16_t>(buffers_.ReadSize() / 4);
+    uint32_t flags = FlowControlBits(flowControl_) | DCB_BINARY | DCB_ABORT_ON_ERROR;
+    if (flowControl_ != fcDtrDsr) flags |= DTRControlBits(dtrControl_);
+    if (flowControl_ != fcRtsCts) flags |= RTSControlBits(rtsControl_);
+    for (int o = coContinueOnXOff; o <= coDsrSensitivity; ++o) {
+        if (options_.Contains(static_cast<TVaCommOption>(o)))
+            flags |= CommOptionBits(static_cast<TVaCommOption>(o));
+    }
+    dcb.Flags = flags;
+    if (!device_.SetCommState(dcb)) RaiseCommError(sWriteDcbError, errno);
+}
+
+void TVaCustomComm::BuffersChanged() {
+    if (!Active()) return;
+    if (!device_.SetupComm(static_cast<uint32_t>(buffers_.ReadSize()),
+                           static_cast<uint32_t>(buffers_.WriteSize())))
+        RaiseCommError(sSetupCommError, errno);
+    SetDCB();
+}
+
+void TVaCustomComm::CallSafely(const TNotifyEvent& handler) {
+    try {
+        TNotifyEvent copy = handler;
+        copy(this);
+    } catch (...) {
+        HandleApplicationException();
+    }
+}
+
+// Data ------------------------------------------------------------------------------------
+
+int TVaCustomComm::WriteBuf(const void* data, int count) {
+    std::lock_guard<TVaCriticalSection> lock(lock_);
+    if (count <= 0) return 0;
+    const long n = device_.Write(data, static_cast<unsigned long>(count), buffers_.WriteTimeout());
+    if (n >= 0) return static_cast<int>(n);
+    const int error = errno;
+    if (!ClearLineErrors()) RaiseCommError(sWriteError, error);
+    return 0;
+}
+
+bool TVaCustomComm::WriteText(const std::string& text) {
+    return WriteBuf(text.data(), static_cast<int>(text.size())) == static_cast<int>(text.size());
+}
+
+bool TVaCustomComm::WriteChar(char c) {
+    return WriteBuf(&c, 1) == 1;
+}
+
+int TVaCustomComm::ReadBuf(void* data, int count) {
+    std::lock_guard<TVaCriticalSection> lock(lock_);
+    if (count <= 0) return 0;
+    const long n = device_.Read(data, static_cast<unsigned long>(count));
+    if (n >= 0) return static_cast<int>(n);
+    const int error = errno;
+    if (!ClearLineErrors()) RaiseCommError(sReadError, error);
+    return 0;
+}
+
+std::string TVaCustomComm::ReadText() {
+    const int n = ReadBufUsed();
+    if (n <= 0) return std::string();
+    std::string text(static_cast<size_t>(n), '\0');
+    const int got = ReadBuf(text.data(), n);
+    text.resize(static_cast<size_t>(got > 0 ? got : 0));
+    return text;
+}
+
+bool TVaCustomComm::ReadChar(char& c) {
+    return ReadBuf(&c, 1) == 1;
+}
+
+int TVaCustomComm::ReadBufUsed() {
+    if (!Active()) return 0;
+    uint32_t errors;
+    SerialComStat status;
+    GetCommStatus(errors, status);
+    return static_cast<int>(status.InQue);
+}
+
+int TVaCustomComm::WriteBufUsed() {
+    if (!Active()) return 0;
+    uint32_t errors;
+    SerialComStat status;
+    GetCommStatus(errors, status);
+    return static_cast<int>(status.OutQue);
+}
+
+int TVaCustomComm::ReadBufFree() {
+    return Active() ? buffers_.ReadSize() - ReadBufUsed() : 0;
+}
+
+int TVaCustomComm::WriteBufFree() {
+    return Active() ? buffers_.WriteSize() - WriteBufUsed() : 0;
+}
+
+void TVaCustomComm::PurgeRead() {
+    if (!Active()) return;
+    std::lock_guard<TVaCriticalSection> lock(lock_);
+    if (!device_.PurgeComm(PURGE_RXABORT | PURGE_RXCLEAR)) RaiseCommError(sPurgeError, errno);
+}
+
+void TVaCustomComm::PurgeWrite() {
+    if (!Active()) return;
+    std::lock_guard<TVaCriticalSection> lock(lock_);
+    if (!device_.PurgeComm(PURGE_TXABORT | PURGE_TXCLEAR)) RaiseCommError(sPurgeError, errno);
+}
+
+void TVaCustomComm::PurgeReadWrite() {
+    if (!Active()) return;
+    std::lock_guard<TVaCriticalSection> lock(lock_);
+    if (!device_.PurgeComm(PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR))
+        RaiseCommError(sPurgeError, errno);
+}
+
+// Line control ----------------------------------------------------------------------------
+
+void TVaCustomComm::SetDTR(bool on) {
+    if (dtrControl_ == dtrHandshake) RaiseCommError(sNoManualDTR);
+    if (!Active()) return;
+    if (!device_.EscapeCommFunction(on ? SETDTR : CLRDTR)) RaiseCommError(sEscapeCommError, errno);
+}
+
+void TVaCustomComm::SetRTS(bool on) {
+    if (rtsControl_ == rtsHandshake) RaiseCommError(sNoManualRTS);
+    if (!Active()) return;
+    if (!device_.EscapeCommFunction(on ? SETRTS : CLRRTS)) RaiseCommError(sEscapeCommError, errno);
+}
+
+void TVaCustomComm::SetBreak(bool on) {
+    if (!Active()) return;
+    if (!device_.EscapeCommFunction(on ? SETBREAK : CLRBREAK))
+        RaiseCommError(sEscapeCommError, errno);
+}
+
+void TVaCustomComm::SetXon(bool on) {
+    if (!Active()) return;
+    if (!device_.EscapeCommFunction(on ? SETXON : SETXOFF)) RaiseCommError(sEscapeCommError, errno);
+}
+
+// Status ----------------------------------------------------------------------------------
+
+void TVaCustomComm::GetCommStatus(uint32_t& errors, SerialComStat& status) {
+    std::lock_guard<TVaCriticalSection> lock(lock_);
+    errors = 0;
+    status = SerialComStat{};
+    if (!Active()) return;
+    if (!device_.ClearCommError(errors, status)) RaiseCommError(sClearCommError, errno);
+}
+
+bool TVaCustomComm::ClearLineErrors() {
+    uint32_t errors;
+    SerialComStat status;
+    GetCommStatus(errors, status);
+    if (errors == 0) return false;
+    if (OnError) {
+        try {
+            TVaCommErrorEvent handler = OnError;
+            handler(this, errors);
+        } catch (...) {
+            HandleApplicationException();
+        }
+    }
+    return true;
+}
+
+bool TVaCustomComm::GetComStat(int n) {
+    if (n < 1 || n > 8) return false;
+    uint32_t errors;
+    SerialComStat status;
+    GetCommStatus(errors, status);
+    return (status.Flags >> (n - 1)) & 1u;
+}
+
+bool TVaCustomComm::GetModemStatus(int line) {
+    static const uint32_t kLines[] = {MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON};
+    if (line < 1 || line > 4 || !Active()) return false;
+    uint32_t status = 0;
+    if (!device_.GetCommModemStatus(status)) RaiseCommError(sModemStateError, errno);
+    return (status & kLines[line - 1]) != 0;
+}
+
+void TVaCustomComm::GetProperties() {
+    if (!Active()) RaiseCommError(sPortClosed);
+    if (!device_.GetCommProperties(properties_)) RaiseCommError(sGetPropertiesError, errno);
+}
+
+// Clients ---------------------------------------------------------------------------------
+
+void TVaCustomComm::InsertClient(TVaDispatcher* dispatcher) {
+    if (!dispatcher) return;
+    dispatcher->comm_ = this;
+    clients_.push_back(dispatcher);
+}
+
+void TVaCustomComm::RemoveClient(TVaDispatcher* dispatcher) {
+    auto it = std::find(clients_.begin(), clients_.end(), dispatcher);
+    if (it == clients_.end()) return;
+    dispatcher->comm_ = nullptr;
+    clients_.erase(it);
+}
+
+void TVaCustomComm::DestroyClients() {
+    while (!clients_.empty()) RemoveClient(clients_.back());
+}
+
+void TVaCustomComm::EnableControls() {
+    for (TVaDispatcher* d : clients_) d->Active = true;
+}
+
+void TVaCustomComm::DisableControls() {
+    for (TVaDispatcher* d : clients_) d->Active = false;
+}
+
+// Properties ------------------------------------------------------------------------------
+
+void TVaCustomComm::SetBaudrate(TVaBaudrate value) {
+    if (value == baudrate_) return;
+    baudrate_ = value;
+    SetDCB();
+}
+
+void TVaCustomComm::SetParity(TVaParity value) {
+    if (value == parity_) return;
+    parity_ = value;
+    SetDCB();
+}
+
+void TVaCustomComm::SetDatabits(TVaDatabits value) {
+    if (value == databits_) return;
+    databits_ = value;
+    SetDCB();
+}
+
+void TVaCustomComm::SetStopbits(TVaStopbits value) {
+    if (value == stopbits_) return;
+    stopbits_ = value;
+    SetDCB();
+}
+
+void TVaCustomComm::SetFlowControl(TVaFlowControl value) {
+    if (value == flowControl_) return;
+    flowControl_ = value;
+    SetDCB();
+}
+
+void TVaCustomComm::SetOptions(TVaCommOptions value) {
+    if (value == options_) return;
+    options_ = value;
+    SetDCB();
+}
+
+void TVaCustomComm::SetDTRControl(TVaDTRControl value) {
+    if (value == dtrControl_) return;
+    dtrControl_ = value;
+    SetDCB();
+}
+
+void TVaCustomComm::SetRTSControl(TVaRTSControl value) {
+    if (value == rtsControl_) return;
+    rtsControl_ = value;
+    SetDCB();
+}
+
+void TVaCustomComm::SetPortNum(int value) {
+    if (value == portNum_) return;
+    CheckOpen();
+    portNum_ = value;
+}
+
+void TVaCustomComm::SetMonitorEvents(TVaCommEvents value) {
+    if (value == monitorEvents_) return;
+    CheckOpen();
+    monitorEvents_ = value;
+}
+
+void TVaCustomComm::SetPriority(TVaThreadPriority value) {
+    if (value == priority_) return;
+    CheckOpen();
+    priority_ = value;
+}
+
+void TVaCustomComm::SetSyncEvents(TVaSyncEvents value) {
+    if (value == syncEvents_) return;
+    CheckOpen();
+    syncEvents_ = value;
+}
+
+// Receive path (main thread) -----------------------------------------------------------------
+
+void TVaCustomComm::HandleDataEvent() {
+    const int n = ReadBufUsed();
+    if (n <= 0) return;
+    if (clients_.empty()) {
+        if (OnRxChar) {
+            TVaCommRxCharEvent handler = OnRxChar;
+            handler(this, n);
+        }
+        return;
+    }
+    const int wanted = std::min(n, VaMaxDataBlock);
+    // One block reused for every event; a nested event (a handler that runs this again)
+    // gets a block of its own.
+    std::vector<uint8_t> nested;
+    std::vector<uint8_t>& block = inDataEvent_ ? nested : rxBlock_;
+    if (block.size() < static_cast<size_t>(wanted)) block.resize(static_cast<size_t>(wanted));
+    const int got = ReadBuf(block.data(), wanted);
+    if (got <= 0) return;
+    std::shared_ptr<bool> alive = alive_;
+    const bool outer = !inDataEvent_;
+    inDataEvent_ = true;
+    try {
+        WriteBuffer(block.data(), got);
+    } catch (...) {
+        if (*alive && outer) inDataEvent_ = false;
+        throw;
+    }
+    if (*alive && outer) inDataEvent_ = false;
+}
+
+void TVaCustomComm::WriteBuffer(PVaData data, int count) {
+    std::shared_ptr<bool> alive = alive_;
+    // Handlers may attach, detach, close or destroy: walk by index and re-check each step.
+    for (size_t i = 0; i < clients_.size(); ++i) {
+        TVaDispatcher* client = clients_[i];
+        client->DataEvent(data, count);
+        if (!*alive || !Active()) return;
+        if (i < clients_.size() && clients_[i] != client) {
+            // The client removed itself (or was removed): continue with the one now here.
+            auto it = std::find(clients_.begin(), clients_.end(), client);
+            if (it == clients_.end()) --i;
+        }
+    }
+    if (OnRxBuf) {
+        TVaCommRxBufEvent handler = OnRxBuf;
+        handler(this, data, count);
+    }
+}
+
+void TVaCustomComm::WriteEvents(uint32_t mask) {
+    std::shared_ptr<bool> alive = alive_;
+    for (size_t i = 0; i < clients_.size(); ++i) {
+        TVaDispatcher* client = clients_[i];
+        client->LineEvent(mask);
+        if (!*alive || !Active()) return;
+        if (i < clients_.size() && clients_[i] != client) {
+            auto it = std::find(clients_.begin(), clients_.end(), client);
+            if (it == clients_.end()) --i;
+        }
+    }
+}
+
+void TVaCustomComm::HandleLineEvent(uint32_t mask) {
+    std::shared_ptr<bool> alive = alive_;
+    if (mask & EV_ERR) {
+        ClearLineErrors();
+        if (!*alive || !Active()) return;
+    }
+    if (!clients_.empty()) {
+        WriteEvents(mask);
+        if (!*alive || !Active()) return;
+    }
+    struct Entry {
+        uint32_t bit;
+        TNotifyEvent TVaCustomComm::*handler;
+    };
+    static const Entry kOrder[] = {
+        {EV_RXFLAG, &TVaCustomComm::OnRxFlag},     {EV_CTS, &TVaCustomComm::OnCts},
+        {EV_DSR, &TVaCustomComm::OnDsr},           {EV_RING, &TVaCustomComm::OnRing},
+        {EV_RLSD, &TVaCustomComm::OnRlsd},         {EV_TXEMPTY, &TVaCustomComm::OnTxEmpty},
+        {EV_BREAK, &TVaCustomComm::OnBreak},       {EV_PERR, &TVaCustomComm::OnPErr},
+        {EV_RX80FULL, &TVaCustomComm::OnRx80Full}, {EV_EVENT1, &TVaCustomComm::OnEvent1},
+        {EV_EVENT2, &TVaCustomComm::OnEvent2},
+    };
+    for (const Entry& e : kOrder) {
+        if (!(mask & e.bit) || !(this->*e.handler)) continue;
+        TNotifyEvent handler = this->*e.handler;
+        handler(this);
+        if (!*alive || !Active()) return;
+    }
+}
+
+intptr_t TVaCustomComm::WindowProc(uint32_t message, uintptr_t wParam, intptr_t) {
+    switch (message) {
+        case WM_VACOMM_DATA:
+            HandleDataEvent();
+            return 0;
+        case WM_VACOMM_LINE:
+            HandleLineEvent(static_cast<uint32_t>(wParam));
+            return 0;
+        default:
+            return 0;  // the default window procedure: nothing to do, result 0
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// TVaCommComponent
+
+TVaCommComponent::TVaCommComponent() : dispatcher_(std::make_unique<TVaDispatcher>(this)) {}
+
+TVaCommComponent::~TVaCommComponent() {
+    Destroying_();
+    SetComm(nullptr);
+}
+
+void TVaCommComponent::SetComm(TVaCustomComm* port) {
+    if (comm_) {
+        comm_->RemoveClient(dispatcher_.get());
+        RemoveFreeNotification(comm_);
+    }
+    comm_ = port;
+    if (comm_) {
+        comm_->InsertClient(dispatcher_.get());
+        FreeNotification(comm_);
+    }
+}
+
+void TVaCommComponent::DataChanged(PVaData, int) {}
+
+void TVaCommComponent::LineChanged(uint32_t) {}
+
+void TVaCommComponent::Notification(TVaComponent* component, TOperation operation) {
+    TVaComponent::Notification(component, operation);
+    if (operation == opRemove && component == comm_) SetComm(nullptr);
+}
+
+}  // namespace zembra
