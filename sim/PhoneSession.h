@@ -1,0 +1,170 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sim/SimulatedPhone.h"
+#include "sim/SparseFlash.h"
+
+namespace zembra {
+
+// What the phone does after a unit: the bytes to send and when.
+struct SimAnswer {
+    bool unit = false;                // a unit was completed by the bytes fed
+    std::vector<std::uint8_t> bytes;  // the answer (stray bytes included); empty: none
+    std::uint32_t delayMs = 0;        // erase time and late answer, before the answer
+    std::uint32_t answerRate = 0;     // the phone's UART rate the answer goes out at
+    bool resetJump = false;           // the session ended with the reset jump
+};
+
+// The phone's protocol: boot loader and download module as a byte-driven state machine, with
+// its flash, its record, its counters and the fault plan. No I/O and no clock of its own; the
+// owner feeds received bytes, sends the answers and locks around every call.
+class PhoneSession {
+  public:
+    explicit PhoneSession(const SimPhoneConfig& config);
+
+    // Consumes bytes up to the end of the input or up to the byte that completes a unit; then
+    // *answer says what to send. Returns the number of bytes consumed.
+    std::size_t Feed(const std::uint8_t* data, std::size_t length, SimAnswer* answer);
+
+    // The tool closed its side of the line: partial input is dropped; with resetOnClose the
+    // phone starts over in its boot loader (an unfinished session counts as abandoned).
+    void LineClosed();
+    // The line was hung up by the fault.
+    void HungUp();
+    // Power cycle: back to the boot loader, partial input dropped (flash kept).
+    void PowerCycle(const std::string& why);
+
+    void SetFaults(const SimFaultPlan& plan);
+    // Bytes that may still be received before the hang-up fault strikes (UINT64_MAX: never).
+    std::uint64_t BytesUntilHangup() const;
+
+    // Reads the tool's current line rate (0 unknown); used for the UART rate check.
+    void SetLineRateProbe(std::function<std::uint32_t()> probe) { lineRate_ = std::move(probe); }
+
+    std::uint32_t PhoneRate() const { return phoneRate_; }
+    SimStage Stage() const { return stage_; }
+
+    SparseFlash& Flash() { return flash_; }
+    const SparseFlash& Flash() const { return flash_; }
+    const std::vector<SimRecordEntry>& Record() const { return record_; }
+    const std::vector<std::string>& Errors() const { return errors_; }
+    SimCounters& Counters() { return counters_; }
+    const SimCounters& Counters() const { return counters_; }
+
+    // Lines for config.onEvent gathered since the last call (text, is error).
+    std::vector<std::pair<std::string, bool>> TakeEvents();
+    // Adds a line event to the record (and to the events).
+    void Note(const std::string& text, bool isError);
+
+  private:
+    enum class In { Idle, Frame, Padding, Block };
+    enum class Await { None, MarkerData, Retransmit };
+
+    struct Decision {
+        bool silent = false;
+        bool nak = false;
+        std::uint32_t lateMs = 0;
+    };
+
+    struct Image {
+        bool active = false;
+        std::uint64_t start = 0;
+        std::uint64_t length = 0;
+        std::uint64_t written = 0;
+    };
+
+    bool ConsumeByte(std::uint8_t b, SimAnswer* answer);
+    void HandleCommandFrame(SimAnswer* answer);
+    void HandleBlock(SimAnswer* answer);
+    void HandleRawFrame(SimRecordEntry& entry, SimAnswer* answer);
+    void HandleUsbBlock(SimRecordEntry& entry, SimAnswer* answer);
+    void Dispatch(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
+                  SimAnswer* answer);
+    void DispatchBoot(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
+                      SimAnswer* answer);
+    void DispatchModule(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
+                        SimAnswer* answer);
+    void Erase(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry, SimAnswer* answer);
+    void WriteData(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
+                   SimAnswer* answer);
+    void CompressedPacket(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
+                          SimAnswer* answer);
+
+    // Faults and pre-checks common to every unit; false when the unit has been answered.
+    bool Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer);
+    Decision Decide(bool isData);
+    // Stores data of the current range; empty text on success, else the reason.
+    std::string Store(std::uint64_t address, const std::uint8_t* data, std::size_t length,
+                      std::uint64_t expectedLength, SimRecordEntry& entry);
+
+    void Accept(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code = 0x02);
+    void Refuse(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code,
+                const std::string& note, bool isError = true);
+    void Silent(SimRecordEntry& entry, const std::string& note);
+    void SendEcho(SimRecordEntry& entry, SimAnswer* answer, const std::uint8_t* block);
+    void Commit(SimRecordEntry& entry);
+    void PutAnswer(SimAnswer* answer, std::vector<std::uint8_t> bytes);
+
+    void ResetToBoot();
+    void ClearInput();
+    bool UsbNormal() const;
+    bool UsbBlockExpected() const;
+    bool ImageIncomplete() const { return image_.active && image_.written < image_.length; }
+    std::string ModeName() const;
+    std::uint32_t ProbeRate() const { return lineRate_ ? lineRate_() : 0; }
+
+    SimPhoneConfig config_;
+    SparseFlash flash_;
+    std::function<std::uint32_t()> lineRate_;
+
+    // Input assembly.
+    In in_ = In::Idle;
+    std::vector<std::uint8_t> frame_;  // wire bytes between the flags
+    bool frameOverflow_ = false;
+    std::size_t padLeft_ = 0;
+    std::vector<std::uint8_t> block_;
+    bool blockIsRaw_ = false;
+    std::size_t strayPending_ = 0;  // bytes outside any unit since the last unit
+    bool strayNonZeroPad_ = false;
+
+    // Protocol state.
+    SimStage stage_ = SimStage::BootIdle;
+    bool versionChecked_ = false;
+    bool compressionAsked_ = false;
+    bool compressionAcked_ = false;
+    bool rawMode_ = false;
+    bool moduleCopied_ = false;
+    bool baudSwitched_ = false;
+    std::uint32_t phoneRate_ = 57600;
+    Image image_;
+    std::vector<std::uint8_t> stream_;
+    std::uint8_t streamFlag_ = 0;
+    std::uint64_t usbBlocksLeft_ = 0;
+    Await await_ = Await::None;
+    bool controlAllowed_ = false;
+    std::uint64_t lastBlockAddress_ = 0;
+    std::size_t lastBlockKept_ = 0;
+
+    // Faults.
+    SimFaultPlan plan_;
+    std::uint64_t faultUnits_ = 0;
+    std::uint64_t faultDataUnits_ = 0;
+    std::uint64_t faultEchoes_ = 0;
+    std::uint64_t faultAnswers_ = 0;
+    std::uint64_t faultBytes_ = 0;
+    bool silentLatched_ = false;
+    std::uint32_t pendingLateMs_ = 0;
+
+    // Record.
+    SimCounters counters_;
+    std::vector<SimRecordEntry> record_;
+    std::vector<std::string> errors_;
+    std::vector<std::pair<std::string, bool>> events_;
+};
+
+}  // namespace zembra

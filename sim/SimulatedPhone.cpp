@@ -1,0 +1,685 @@
+#include "sim/SimulatedPhone.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/prctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "platform/Helpers.h"
+#include "platform/PortNames.h"
+#include "platform/SerialDeviceMap.h"
+#include "sim/LineRate.h"
+#include "sim/PhoneSession.h"
+
+namespace zembra {
+
+namespace {
+
+std::int64_t MonoNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+timespec ToTimespec(std::int64_t ns) {
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(ns / 1000000000LL);
+    ts.tv_nsec = static_cast<long>(ns % 1000000000LL);
+    return ts;
+}
+
+std::string ErrnoText(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+void SetError(std::string* error, const std::string& text) {
+    if (error) *error = text;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The I/O side: the line, the thread, pacing and registration.
+
+struct SimulatedPhone::Impl {
+    explicit Impl(const SimPhoneConfig& c) : config(c), session(c) {}
+
+    const SimPhoneConfig& config;
+
+    // Guarded by mutex: session, plugged, generation, devicePath.
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    PhoneSession session;
+    bool plugged = false;
+    std::uint64_t generation = 0;
+    std::string devicePath;
+
+    // Owned by the I/O thread while it runs (set up before it starts, torn down after it
+    // ends); Replug hands a new line over through the mutex and the wake descriptor.
+    int master = -1;
+    bool isPty = false;
+    int inotifyFd = -1;
+    int wakeFd = -1;
+    std::thread thread;
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> replugRequested{false};
+    bool lineClosed = false;
+    bool hupDuringSleep = false;
+    std::int64_t rxFreeAt = 0;
+    std::int64_t txFreeAt = 0;
+
+    // Registered names (to remove).
+    std::string aliasRegistered;
+    std::string mapRegistered;
+
+    bool OpenLine(std::string* error);
+    void CloseLine();
+    bool Register(std::string* error);
+    void Unregister();
+    std::string MapValue() const;
+
+    void Run();
+    void ReadAndHandle();
+    void Answer(const SimAnswer& answer, std::int64_t arrivalNs);
+    bool WriteAll(const std::vector<std::uint8_t>& bytes);
+    bool MasterHungUp() const;
+    void OnLineClosed();
+    void HangUp();
+    bool SleepUntil(std::int64_t deadlineNs);
+    void ConsumeWake();
+    void WaitForReopen();
+    std::int64_t ByteNs(std::uint32_t phoneRate) const;
+    void Deliver();
+    void Bump();
+};
+
+std::string SimulatedPhone::Impl::MapValue() const {
+    if (config.link != SimLink::Usb || !config.registerDeviceMap || config.portName.empty())
+        return {};
+    int n = config.trelvicIndex;
+    if (n < 0) {
+        const int port = PortNumberOf(config.portName);
+        if (port <= 0) return {};
+        n = port >= 65 ? port - 65 : port;
+    }
+    return "\\Device\\trelvic" + std::to_string(n);
+}
+
+bool SimulatedPhone::Impl::OpenLine(std::string* error) {
+    std::string path;
+    int fd;
+    if (!config.devicePath.empty()) {
+        path = config.devicePath;
+        fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            SetError(error, ErrnoText("cannot open " + path));
+            return false;
+        }
+        termios t{};
+        if (tcgetattr(fd, &t) == 0) {
+            cfmakeraw(&t);
+            tcsetattr(fd, TCSANOW, &t);
+        }
+        isPty = false;
+    } else {
+        fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0) {
+            SetError(error, ErrnoText("cannot create a pseudo-terminal"));
+            if (fd >= 0) ::close(fd);
+            return false;
+        }
+        char name[128];
+        if (ptsname_r(fd, name, sizeof name) != 0) {
+            SetError(error, ErrnoText("cannot name the pseudo-terminal"));
+            ::close(fd);
+            return false;
+        }
+        path = name;
+        // Settings made through the master apply to the slave: raw, 57,600 bit/s.
+        termios t{};
+        if (tcgetattr(fd, &t) == 0) {
+            cfmakeraw(&t);
+            cfsetispeed(&t, B57600);
+            cfsetospeed(&t, B57600);
+            tcsetattr(fd, TCSANOW, &t);
+        }
+        isPty = true;
+        inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (inotifyFd >= 0 && inotify_add_watch(inotifyFd, path.c_str(), IN_OPEN) < 0) {
+            ::close(inotifyFd);
+            inotifyFd = -1;
+        }
+    }
+    master = fd;
+    lineClosed = false;
+    hupDuringSleep = false;
+    rxFreeAt = txFreeAt = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        devicePath = path;
+        plugged = true;
+        if (isPty)
+            session.SetLineRateProbe([fd] { return ReadLineRate(fd); });
+        else
+            session.SetLineRateProbe({});
+    }
+    return true;
+}
+
+void SimulatedPhone::Impl::CloseLine() {
+    if (master >= 0) ::close(master);
+    master = -1;
+    if (inotifyFd >= 0) ::close(inotifyFd);
+    inotifyFd = -1;
+    std::lock_guard<std::mutex> lock(mutex);
+    plugged = false;
+    session.SetLineRateProbe({});
+}
+
+bool SimulatedPhone::Impl::Register(std::string* error) {
+    if (config.portName.empty()) return true;
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        path = devicePath;
+    }
+    if (!RegisterPortAlias(config.portName, path)) {
+        SetError(error, ErrnoText("cannot register the port alias " + config.portName + " in " +
+                                  PortAliasFolder()));
+        return false;
+    }
+    aliasRegistered = config.portName;
+    const std::string value = MapValue();
+    if (!value.empty()) {
+        if (!RegisterSerialDevice(value, config.portName)) {
+            SetError(error,
+                     ErrnoText("cannot register " + value + " in " + SerialDeviceMapFolder()));
+            Unregister();
+            return false;
+        }
+        mapRegistered = value;
+    }
+    return true;
+}
+
+void SimulatedPhone::Impl::Unregister() {
+    // The map entry first: whoever sees the port in the map finds its alias.
+    if (!mapRegistered.empty()) UnregisterSerialDevice(mapRegistered);
+    mapRegistered.clear();
+    if (!aliasRegistered.empty()) UnregisterPortAlias(aliasRegistered);
+    aliasRegistered.clear();
+}
+
+std::int64_t SimulatedPhone::Impl::ByteNs(std::uint32_t phoneRate) const {
+    std::uint32_t rate = config.linkRateBps;
+    if (rate == 0) return 0;
+    if (rate == kSimLineRate) rate = config.link == SimLink::Uart ? phoneRate : 0;
+    if (rate == 0) return 0;
+    const std::int64_t bits = config.link == SimLink::Uart ? 10 : 8;
+    return bits * 1000000000LL / rate;
+}
+
+void SimulatedPhone::Impl::Bump() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++generation;
+    }
+    changed.notify_all();
+}
+
+void SimulatedPhone::Impl::Deliver() {
+    std::vector<std::pair<std::string, bool>> events;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        events = session.TakeEvents();
+    }
+    if (config.onEvent)
+        for (const auto& [text, isError] : events) config.onEvent(text, isError);
+}
+
+void SimulatedPhone::Impl::ConsumeWake() {
+    std::uint64_t v;
+    while (::read(wakeFd, &v, sizeof v) == static_cast<ssize_t>(sizeof v)) {
+    }
+}
+
+bool SimulatedPhone::Impl::MasterHungUp() const {
+    if (master < 0) return true;
+    pollfd p{master, 0, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
+// Sleeps until the deadline on the monotonic clock. Long waits sleep in poll() on the wake
+// descriptor (so Stop() is prompt) and notice the tool closing the line; the last
+// millisecond is slept with clock_nanosleep for accuracy. False when the phone is stopping.
+bool SimulatedPhone::Impl::SleepUntil(std::int64_t deadlineNs) {
+    for (;;) {
+        if (stopping.load()) return false;
+        const std::int64_t now = MonoNs();
+        if (now >= deadlineNs) return true;
+        const std::int64_t left = deadlineNs - now;
+        if (left > 2000000) {
+            pollfd fds[2] = {{wakeFd, POLLIN, 0}, {master, 0, 0}};
+            const nfds_t n = (master >= 0 && !hupDuringSleep && !lineClosed) ? 2 : 1;
+            const timespec ts = ToTimespec(left - 1000000);
+            const int r = ::ppoll(fds, n, &ts, nullptr);
+            if (r > 0 && (fds[0].revents & POLLIN)) {
+                if (stopping.load()) return false;
+                ConsumeWake();
+            }
+            if (r > 0 && n == 2 && (fds[1].revents & (POLLHUP | POLLERR))) hupDuringSleep = true;
+            continue;
+        }
+        const timespec ts = ToTimespec(deadlineNs);
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
+    }
+}
+
+bool SimulatedPhone::Impl::WriteAll(const std::vector<std::uint8_t>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) {
+            // The tool is not reading; wait a while for room, then give up on this answer.
+            pollfd p{master, POLLOUT, 0};
+            if (::poll(&p, 1, 1000) > 0 && (p.revents & POLLOUT)) continue;
+        }
+        break;
+    }
+    if (done > 0) {
+        std::lock_guard<std::mutex> lock(mutex);
+        session.Counters().bytesSent += done;
+    }
+    return done == bytes.size();
+}
+
+void SimulatedPhone::Impl::Answer(const SimAnswer& answer, std::int64_t arrivalNs) {
+    const std::int64_t now = MonoNs();
+    std::int64_t at = std::max(arrivalNs, now);
+    const bool timed =
+        answer.delayMs > 0 || config.turnaroundUs > 0 || ByteNs(answer.answerRate) > 0;
+    if (!answer.bytes.empty()) {
+        at += static_cast<std::int64_t>(answer.delayMs) * 1000000LL +
+              static_cast<std::int64_t>(config.turnaroundUs) * 1000LL;
+        const std::int64_t byteNs = ByteNs(answer.answerRate);
+        const std::int64_t start = std::max(at, txFreeAt);
+        const std::int64_t end = start + byteNs * static_cast<std::int64_t>(answer.bytes.size());
+        if (timed && !SleepUntil(end)) return;
+        txFreeAt = end;
+        if (hupDuringSleep || MasterHungUp()) {
+            std::lock_guard<std::mutex> lock(mutex);
+            session.Note("answer dropped: the tool has closed the line", false);
+        } else if (!WriteAll(answer.bytes)) {
+            std::lock_guard<std::mutex> lock(mutex);
+            session.Note(ErrnoText("answer not written completely"), false);
+        }
+    }
+    if (answer.resetJump && !config.dumpPath.empty()) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (session.Flash().Dump(config.dumpPath))
+            session.Note(FormatText("flash dumped to %s (%llu bytes)", config.dumpPath.c_str(),
+                                    static_cast<unsigned long long>(session.Flash().WrittenEnd())),
+                         false);
+        else
+            session.Note(ErrnoText("cannot write the flash dump " + config.dumpPath), true);
+    }
+}
+
+void SimulatedPhone::Impl::ReadAndHandle() {
+    static thread_local std::vector<std::uint8_t> buf(1 << 16);
+    for (;;) {
+        std::uint64_t budget;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            budget = session.BytesUntilHangup();
+        }
+        if (budget == 0) return HangUp();
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), budget));
+        const ssize_t n = ::read(master, buf.data(), want);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            // EAGAIN: all read. EIO: the tool closed its side and nothing is left.
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) OnLineClosed();
+            return;
+        }
+        const std::int64_t readAt = MonoNs();
+        std::size_t off = 0;
+        const std::size_t total = static_cast<std::size_t>(n);
+        std::int64_t rxStart = std::max(rxFreeAt, readAt);
+        while (off < total && !stopping.load()) {
+            SimAnswer answer;
+            std::int64_t byteNs;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                byteNs = ByteNs(session.PhoneRate());
+                off += session.Feed(buf.data() + off, total - off, &answer);
+            }
+            const std::int64_t arrival = rxStart + byteNs * static_cast<std::int64_t>(off);
+            if (byteNs > 0) rxFreeAt = arrival;
+            if (answer.unit) {
+                if (byteNs > 0 && !SleepUntil(arrival)) return;
+                Answer(answer, arrival);
+                Deliver();
+                Bump();
+            }
+        }
+        Deliver();
+        Bump();
+        if (static_cast<std::uint64_t>(n) >= budget) return HangUp();
+    }
+}
+
+void SimulatedPhone::Impl::OnLineClosed() {
+    if (lineClosed) return;
+    lineClosed = true;
+    hupDuringSleep = false;
+    // Answers the tool left unread would reach the next opener: a closed line loses them.
+    tcflush(master, TCOFLUSH);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        session.LineClosed();
+    }
+    Deliver();
+    Bump();
+}
+
+void SimulatedPhone::Impl::HangUp() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        session.HungUp();
+    }
+    Unregister();
+    CloseLine();
+    Deliver();
+    Bump();
+}
+
+// The tool's side is closed: wait (in poll, on the slave's open notifications when inotify
+// has them, else in short naps) until it is open again.
+void SimulatedPhone::Impl::WaitForReopen() {
+    pollfd fds[2] = {{wakeFd, POLLIN, 0}, {inotifyFd, POLLIN, 0}};
+    const nfds_t n = inotifyFd >= 0 ? 2 : 1;
+    const int r = ::poll(fds, n, inotifyFd >= 0 ? 200 : 10);
+    if (r > 0 && (fds[0].revents & POLLIN)) ConsumeWake();
+    if (r > 0 && n == 2 && (fds[1].revents & POLLIN)) {
+        char events[4096];
+        while (::read(inotifyFd, events, sizeof events) > 0) {
+        }
+    }
+    if (!MasterHungUp()) lineClosed = false;
+}
+
+void SimulatedPhone::Impl::Run() {
+    prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);  // pacing sleeps to the microsecond
+    while (!stopping.load()) {
+        if (replugRequested.exchange(false)) {
+            std::string error;
+            if (OpenLine(&error) && Register(&error)) {
+                std::lock_guard<std::mutex> lock(mutex);
+                session.Note("plugged in again on " + devicePath, false);
+            } else {
+                if (master >= 0) CloseLine();
+                std::lock_guard<std::mutex> lock(mutex);
+                session.Note("replug failed: " + error, true);
+            }
+            Deliver();
+            Bump();
+            continue;
+        }
+        if (master < 0) {
+            pollfd p{wakeFd, POLLIN, 0};
+            if (::poll(&p, 1, -1) > 0) ConsumeWake();
+            continue;
+        }
+        if (lineClosed) {
+            WaitForReopen();
+            continue;
+        }
+        if (hupDuringSleep) {
+            hupDuringSleep = false;
+            if (!MasterHungUp()) {
+                // The tool closed and reopened the line while the phone was busy.
+                tcflush(master, TCOFLUSH);
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    session.LineClosed();
+                }
+                Deliver();
+                Bump();
+            }
+            continue;  // still hung up: the poll below reports it after the last bytes
+        }
+        pollfd fds[2] = {{master, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        const int r = ::poll(fds, 2, -1);
+        if (r < 0) continue;
+        if (fds[1].revents & POLLIN) ConsumeWake();
+        if (fds[0].revents & POLLIN) {
+            ReadAndHandle();
+            continue;
+        }
+        if (fds[0].revents & (POLLHUP | POLLERR)) OnLineClosed();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+SimulatedPhone::SimulatedPhone(SimPhoneConfig config)
+    : config_(std::move(config)), impl_(std::make_unique<Impl>(config_)) {}
+
+SimulatedPhone::~SimulatedPhone() {
+    Stop();
+}
+
+bool SimulatedPhone::Start(std::string* error) {
+    if (impl_->thread.joinable()) return true;
+    impl_->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (impl_->wakeFd < 0) {
+        SetError(error, ErrnoText("eventfd"));
+        return false;
+    }
+    if (!impl_->OpenLine(error)) return false;
+    if (!impl_->Register(error)) {
+        impl_->CloseLine();
+        return false;
+    }
+    impl_->stopping.store(false);
+    impl_->thread = std::thread([this] { impl_->Run(); });
+    return true;
+}
+
+void SimulatedPhone::Stop() {
+    if (!impl_) return;
+    if (impl_->thread.joinable()) {
+        impl_->stopping.store(true);
+        const std::uint64_t one = 1;
+        if (::write(impl_->wakeFd, &one, sizeof one) < 0) {
+        }
+        impl_->thread.join();
+    }
+    impl_->Unregister();
+    impl_->CloseLine();
+    if (impl_->wakeFd >= 0) ::close(impl_->wakeFd);
+    impl_->wakeFd = -1;
+    impl_->Deliver();
+}
+
+std::string SimulatedPhone::DevicePath() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->devicePath;
+}
+
+std::string SimulatedPhone::DeviceMapValue() const {
+    return impl_->MapValue();
+}
+
+std::vector<std::uint8_t> SimulatedPhone::FlashRange(std::uint64_t address,
+                                                     std::size_t length) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->session.Flash().Read(address, length);
+}
+
+std::uint64_t SimulatedPhone::FlashWrittenEnd() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->session.Flash().WrittenEnd();
+}
+
+bool SimulatedPhone::DumpFlash(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->session.Flash().Dump(path);
+}
+
+void SimulatedPhone::ClearFlash() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->session.Flash().Clear();
+}
+
+std::vector<SimRecordEntry> SimulatedPhone::Record() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->session.Record();
+}
+
+std::vector<std::string> SimulatedPhone::Errors() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->session.Errors();
+}
+
+SimCounters SimulatedPhone::Counters() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->session.Counters();
+}
+
+SimStage SimulatedPhone::Stage() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->session.Stage();
+}
+
+bool SimulatedPhone::WaitForReset(std::chrono::milliseconds timeout, std::uint64_t count) const {
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    return impl_->changed.wait_for(lock, timeout,
+                                   [&] { return impl_->session.Counters().resets >= count; });
+}
+
+bool SimulatedPhone::WaitForUnits(std::uint64_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    return impl_->changed.wait_for(lock, timeout,
+                                   [&] { return impl_->session.Counters().units >= count; });
+}
+
+bool SimulatedPhone::WaitUntil(const std::function<bool()>& pred,
+                               std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        std::uint64_t seen;
+        {
+            std::lock_guard<std::mutex> lock(impl_->mutex);
+            seen = impl_->generation;
+        }
+        if (pred()) return true;
+        std::unique_lock<std::mutex> lock(impl_->mutex);
+        if (!impl_->changed.wait_until(lock, deadline, [&] { return impl_->generation != seen; })) {
+            lock.unlock();
+            return pred();
+        }
+    }
+}
+
+void SimulatedPhone::SetFaults(const SimFaultPlan& plan) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->session.SetFaults(plan);
+}
+
+void SimulatedPhone::PowerCycle() {
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        impl_->session.PowerCycle("requested");
+    }
+    impl_->Deliver();
+}
+
+bool SimulatedPhone::Replug(std::string* error) {
+    if (!impl_->thread.joinable()) {
+        SetError(error, "the phone is not running");
+        return false;
+    }
+    if (IsPlugged()) return true;
+    impl_->replugRequested.store(true);
+    const std::uint64_t one = 1;
+    if (::write(impl_->wakeFd, &one, sizeof one) < 0) {
+    }
+    const bool ok = WaitUntil([this] { return IsPlugged(); }, std::chrono::seconds(5));
+    if (!ok) SetError(error, "the phone could not open a new line");
+    return ok;
+}
+
+bool SimulatedPhone::IsPlugged() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->plugged;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+const char* SimUnitKindName(SimUnitKind kind) {
+    switch (kind) {
+        case SimUnitKind::CommandFrame:
+            return "command frame";
+        case SimUnitKind::RawFrame:
+            return "raw frame";
+        case SimUnitKind::DataBlock:
+            return "data block";
+        case SimUnitKind::ControlBlock:
+            return "control block";
+        case SimUnitKind::StrayBytes:
+            return "stray bytes";
+        case SimUnitKind::LineEvent:
+            return "line event";
+    }
+    return "?";
+}
+
+const char* SimStageName(SimStage stage) {
+    switch (stage) {
+        case SimStage::BootIdle:
+            return "boot loader (idle)";
+        case SimStage::BootLoader:
+            return "boot loader";
+        case SimStage::ModuleEntered:
+            return "download module (entered)";
+        case SimStage::DownloadModule:
+            return "download module";
+    }
+    return "?";
+}
+
+std::string DescribeEntry(const SimRecordEntry& e) {
+    std::string text =
+        FormatText("#%llu %s", static_cast<unsigned long long>(e.index), SimUnitKindName(e.kind));
+    if (e.kind == SimUnitKind::LineEvent) return text + ": " + e.note;
+    if (e.kind == SimUnitKind::CommandFrame || e.kind == SimUnitKind::RawFrame) {
+        text += FormatText(" 0x%02X", e.command);
+        if (e.command == 0x12) text += FormatText(" flag 0x%02X", e.flag);
+        text += FormatText(" (%zu bytes)", e.length);
+    } else if (e.kind == SimUnitKind::ControlBlock) {
+        text += FormatText(" 0x%02X", e.flag);
+    }
+    if (e.written > 0) text += FormatText(" wrote %zu at 0x%X", e.written, e.address);
+    text += e.answered ? FormatText(" -> 0x%02X", e.answer) : std::string(" -> (no answer)");
+    if (!e.note.empty()) text += (e.isError ? " ERROR: " : " : ") + e.note;
+    return text;
+}
+
+}  // namespace zembra
