@@ -60,13 +60,17 @@ bool QtMainThread::TryRunAndWait(const std::function<void()>& fn) {
     struct Completion {
         std::shared_ptr<State> state;
         std::shared_ptr<Call> call;
+        Completion(std::shared_ptr<State> s, std::shared_ptr<Call> c)
+            : state(std::move(s)), call(std::move(c)) {}
+        Completion(const Completion&) = delete;
+        Completion& operator=(const Completion&) = delete;
         ~Completion() {
             std::lock_guard lock(state->mutex);
             call->finished = true;
             state->changed.notify_all();
         }
     };
-    auto completion = std::make_shared<Completion>(Completion{state, call});
+    auto completion = std::make_shared<Completion>(state, call);
     QMetaObject::invokeMethod(
         context_,
         [completion, fn] {

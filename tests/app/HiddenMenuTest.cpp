@@ -1,0 +1,87 @@
+// The hidden menu: opened by a double-click on the logo, its trace switch with the save
+// dialog (cancel, existing file) and the write-data option.
+#include <QCheckBox>
+#include <QLabel>
+#include <QTest>
+#include <filesystem>
+
+#include "AppTestSupport.h"
+#include "app/SModeUnit.h"
+
+namespace zembra::test {
+namespace {
+
+class HiddenMenu : public WindowTest {
+  protected:
+    QCheckBox* Box(const char* name) const {
+        auto* box = windows->sMode->findChild<QCheckBox*>(name);
+        EXPECT_NE(box, nullptr) << name;
+        return box;
+    }
+};
+
+TEST_F(HiddenMenu, DoubleClickOnTheLogoOpensIt) {
+    form().show();
+    auto* logo = Find<QLabel>("ImageZembra");
+    QTest::mouseClick(logo, Qt::LeftButton);
+    EXPECT_TRUE(dialogs.modalShown.empty());
+    QTest::mouseDClick(logo, Qt::LeftButton);
+    ASSERT_EQ(dialogs.modalShown.size(), 1u);
+    EXPECT_EQ(dialogs.modalShown[0], "OKBottomDlgSMode");
+}
+
+TEST_F(HiddenMenu, CancellingTheFileDialogLeavesTheTraceOff) {
+    // The operator ticks the box while the menu is open and cancels the file dialog.
+    dialogs.whileModal = [&](QDialog&) {
+        dialogs.saveAnswers.push_back(std::nullopt);
+        Box("CheckBoxFileDebug")->click();
+    };
+    form().ImageZembraDblClick();
+    ASSERT_EQ(dialogs.saveRequests.size(), 1u);
+    const FileDialogRequest& request = dialogs.saveRequests[0];
+    EXPECT_EQ(request.name, "SaveDialogFileDebug");
+    EXPECT_EQ(request.defaultName, "Debug.TXT");
+    EXPECT_EQ(request.defaultExt, "TXT");
+    EXPECT_EQ(request.filter, "TXT|*.TXT|All|*.*");
+    EXPECT_TRUE(request.confirmOverwrite);
+    EXPECT_FALSE(Box("CheckBoxFileDebug")->isChecked());
+    const DebugTraceOptions options = windows->sMode->TraceOptions();
+    EXPECT_FALSE(options.enabled);
+    EXPECT_EQ(options.fileName, "");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST_F(HiddenMenu, ChoosingAnExistingFileEmptiesItAndSwitchesTheTraceOn) {
+    const std::string trace = dir / "Debug.TXT";
+    WriteFile(trace, "old trace lines\r\n");
+    dialogs.saveAnswers.push_back(trace);
+    Box("CheckBoxFileDebug")->click();
+    EXPECT_TRUE(Box("CheckBoxFileDebug")->isChecked());
+    EXPECT_FALSE(std::filesystem::exists(trace));  // deleted: the trace starts empty
+    DebugTraceOptions options = windows->sMode->TraceOptions();
+    EXPECT_TRUE(options.enabled);
+    EXPECT_FALSE(options.writeData);
+    EXPECT_EQ(options.fileName, trace);
+
+    Box("CheckBoxDebugWriteInfo")->click();
+    EXPECT_TRUE(windows->sMode->TraceOptions().writeData);
+
+    // Unticking switches it off without a dialog; the state survives closing the menu.
+    WriteFile(trace, "written while on\r\n");
+    Box("CheckBoxFileDebug")->click();
+    options = windows->sMode->TraceOptions();
+    EXPECT_FALSE(options.enabled);
+    EXPECT_EQ(ReadFile(trace), "written while on\r\n");
+    EXPECT_EQ(dialogs.saveRequests.size(), 1u);
+
+    // Ticking again asks for a file anew.
+    const std::string other = dir / "second.TXT";
+    dialogs.saveAnswers.push_back(other);
+    Box("CheckBoxFileDebug")->click();
+    EXPECT_EQ(dialogs.saveRequests.size(), 2u);
+    EXPECT_EQ(windows->sMode->TraceOptions().fileName, other);
+    EXPECT_TRUE(windows->sMode->TraceOptions().enabled);
+}
+
+}  // namespace
+}  // namespace zembra::test
