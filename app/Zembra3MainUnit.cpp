@@ -894,13 +894,14 @@ void TMainForm::LogMulti(const char* text, std::uint32_t colour) {
 
 void TMainForm::RichEditOutputChange() {
     // The pane takes the focus so that its caret, at the end of the newest line, keeps that
-    // line in view. A hidden pane cannot take the focus; it is only scrolled.
-    if (RichEditOutput->isVisible() && RichEditOutput->isEnabled()) RichEditOutput->setFocus();
+    // line in view. Only the pane of the panel in front does: PanelMulti stays visible
+    // underneath PanelOne, and the focus must not go to a pane the operator cannot see.
+    if (IsSingleMode() && RichEditOutput->isVisible()) RichEditOutput->setFocus();
     RichEditOutput->ensureCursorVisible();
 }
 
 void TMainForm::RichEdit21Change() {
-    if (RichEdit21->isVisible() && RichEdit21->isEnabled()) RichEdit21->setFocus();
+    if (!IsSingleMode() && RichEdit21->isVisible()) RichEdit21->setFocus();
     RichEdit21->ensureCursorVisible();
 }
 

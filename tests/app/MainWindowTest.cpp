@@ -399,3 +399,23 @@ TEST_F(MainWindow, PathFieldColourIsAWindowsColourValue) {
 
 }  // namespace
 }  // namespace zembra::test
+
+namespace zembra::test {
+namespace {
+
+TEST_F(MainWindow, AppendingALineGivesTheVisiblePaneTheFocus) {
+    form().show();
+    auto* model = Find<QLineEdit>("EditModelName");
+    model->setFocus();
+    form().LogSingle("line", LOG_BLACK);
+    EXPECT_EQ(form().focusWidget(), Find<QWidget>("RichEditOutput"));
+
+    // A line for the pane under the visible one is appended without taking the focus.
+    model->setFocus();
+    form().LogMulti("stop note", LOG_RED);
+    EXPECT_EQ(form().focusWidget(), model);
+    EXPECT_EQ(PaneLines("RichEdit21").back().text, "stop note");
+}
+
+}  // namespace
+}  // namespace zembra::test
