@@ -92,9 +92,13 @@ TEST_F(MultiEndToEnd, StopDuringEraseTransferAndBetweenImages) {
     std::vector<SimPhoneConfig> configs;
     for (int slot = 0; slot < 8; ++slot) configs.push_back(PhoneConfig(slot));
     for (int slot : {0, 1}) configs[static_cast<std::size_t>(slot)].eraseMs = 20000;
-    for (int slot : {2, 3, 5, 6, 7}) configs[static_cast<std::size_t>(slot)].linkRateBps = 200000;
+    // Slow links: the paced slots spend seconds in each image's transfer.
+    for (int slot : {2, 3, 5, 6, 7}) configs[static_cast<std::size_t>(slot)].linkRateBps = 50000;
     for (int slot : {3, 6})
         configs[static_cast<std::size_t>(slot)].compression = SimCompression::Refused;
+    // The quick slot erases longer, so that the paced slots are well into a transfer when it
+    // reaches the pause after its first image.
+    configs[4].eraseMs = 3500;
     for (const auto& config : configs) AddPhone(config);
     const std::set<int> erasing = {0, 1};
     const std::set<int> transferring = {2, 3, 5, 6, 7};
@@ -105,7 +109,7 @@ TEST_F(MultiEndToEnd, StopDuringEraseTransferAndBetweenImages) {
     ports.Bind(&multi);
     DownloadJob job = Job();
     MultiStartRequest request = Request(ProtocolChoice::Auto, 8);
-    request.settings.cmdGapMs = "300";  // the pause after an image: the stop lands there
+    request.settings.cmdGapMs = "100";  // the pause after an image: the stop lands there
     request.settings.eraseWaitSec = "60";
     request.settings.packetResponseWaitMs = "20000";
     ASSERT_EQ(multi.Start(job, request), MultiStartOutcome::Started);
@@ -115,9 +119,10 @@ TEST_F(MultiEndToEnd, StopDuringEraseTransferAndBetweenImages) {
     ASSERT_TRUE(loop.RunUntil([&] { return quick.Counters().bytesWritten >= codeRange; },
                               std::chrono::seconds(20)));
     for (int slot : erasing) EXPECT_EQ(multi.View(slot).erasing, 1) << SlotPort(slot);
-    for (int slot : transferring)
-        EXPECT_GT(phones[static_cast<std::size_t>(slot)]->Counters().dataUnits, 0u)
-            << SlotPort(slot);
+    for (int slot : transferring) {
+        EXPECT_EQ(host.SlotLines(SlotPort(slot)).back().text, "프로그램 시작") << SlotPort(slot);
+        EXPECT_EQ(multi.View(slot).erasing, 0) << SlotPort(slot);
+    }
     multi.Stop();
     RunToEnd(multi);
 
@@ -212,6 +217,7 @@ TEST_F(MultiEndToEnd, JobChecksAndNoDevice) {
     job = Job();
     job.configLoaded = true;
     job[ImageSlot::Code].expectedName = "OTHER.BIN";
+    for (int font = ImageSlot::Font3; font <= ImageSlot::Font6; ++font) job[font].expectedName = "";
     host.jobErrors.clear();
     host.overrideAnswer = false;
     EXPECT_EQ(multi.Start(job, request), MultiStartOutcome::JobRefused);
