@@ -1,0 +1,253 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/LoopMainThread.h"
+#include "protocol/DebugTrace.h"
+#include "protocol/SingleBridge.h"
+#include "tests/protocol/TestHosts.h"
+
+namespace zembra {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using test::FakePorts;
+using test::RecordingHost;
+
+// The bridge with the test thread as its main thread.
+struct BridgeFixture : ::testing::Test {
+    SingleShared shared;
+    RecordingHost host;
+    FakePorts ports;
+    DebugTrace trace;
+    LoopMainThread loop;
+    AskOperatorRequest ask;
+    SingleBridge bridge{shared, host, ports, trace, loop, ask};
+
+    void SetUp() override { shared.downloadEnabled = true; }
+
+    void Receive(const Bytes& chunk) {
+        bridge.VaCommSingleRxBuf(nullptr, chunk.data(), chunk.size());
+    }
+    Bytes Stored() const {
+        return Bytes(shared.responseBuffer.begin(),
+                     shared.responseBuffer.begin() + shared.responseLength);
+    }
+};
+
+TEST_F(BridgeFixture, CutsFramesOutOfTheByteStream) {
+    // 7E 02 7E is stored with its length; the worker's view starts at the response code.
+    Receive({0x7E, 0x02, 0x7E});
+    EXPECT_TRUE(shared.responseArrived);
+    EXPECT_EQ(Stored(), (Bytes{0x7E, 0x02, 0x7E}));
+    EXPECT_EQ(bridge.WaitResponse(10), RESULT_DONE);
+    EXPECT_EQ(bridge.response(), (Bytes{0x02, 0x7E}));
+    EXPECT_EQ(bridge.responseCode(), 0x02);
+    EXPECT_FALSE(shared.responseArrived);
+
+    // The first frame of a chunk completes; the rest of the chunk is dropped.
+    Receive({0x7E, 0xA1, 0x7E, 0x7E, 0x02, 0x7E});
+    EXPECT_EQ(Stored(), (Bytes{0x7E, 0xA1, 0x7E}));
+    EXPECT_EQ(bridge.WaitResponse(10), RESULT_DONE);
+    EXPECT_EQ(bridge.responseCode(), 0xA1);
+
+    // A frame split over two chunks completes on the second.
+    Receive({0x7E, 0x02});
+    EXPECT_FALSE(shared.responseArrived);
+    Receive({0x7E});
+    EXPECT_TRUE(shared.responseArrived);
+    EXPECT_EQ(Stored(), (Bytes{0x7E, 0x02, 0x7E}));
+    EXPECT_TRUE(host.lines.empty());
+}
+
+TEST_F(BridgeFixture, StrayBytesBeforeAFrameAreNotTakenForAnAnswer) {
+    Receive({0x00, 0x55, 0x02});
+    EXPECT_FALSE(shared.responseArrived);
+    Receive({0x13, 0x7E, 0x02, 0x7E, 0x99});
+    ASSERT_TRUE(shared.responseArrived);
+    EXPECT_EQ(Stored(), (Bytes{0x7E, 0x02, 0x7E}));
+    EXPECT_EQ(bridge.discardedBytes(), 4u);
+}
+
+TEST_F(BridgeFixture, FloodWithoutFlagsKeepsMemoryBoundedAndResynchronises) {
+    Bytes flood(RX_ACCUMULATOR_CAPACITY * 3, 0x41);
+    flood[0] = 0x7E;  // an opening flag that is never closed
+    Receive(flood);
+    Receive(flood);
+    EXPECT_FALSE(shared.responseArrived);
+    EXPECT_GT(bridge.discardedBytes(), 2 * RX_ACCUMULATOR_CAPACITY);
+    // After the flood a proper answer still gets through (the flood's partial frame may
+    // end in the next flag; the answer after that is clean).
+    Receive({0x7E, 0x7E, 0x02, 0x7E});
+    if (shared.responseArrived && bridge.WaitResponse(1) == RESULT_DONE &&
+        bridge.responseCode() != RSP_ACK) {
+        Receive({0x7E, 0x02, 0x7E});
+    }
+    EXPECT_LE(shared.responseLength, RX_ACCUMULATOR_CAPACITY);
+}
+
+TEST_F(BridgeFixture, DropsDataWhileDisabledAndReportsOverrun) {
+    shared.downloadEnabled = false;
+    Receive({0x7E, 0x02, 0x7E});
+    EXPECT_FALSE(shared.responseArrived);
+
+    shared.downloadEnabled = true;
+    Receive({0x7E, 0x02, 0x7E});
+    Receive({0x7E, 0xA4, 0x7E});  // the worker has not taken the first one
+    ASSERT_EQ(host.lines.size(), 1u);
+    EXPECT_EQ(host.lines[0], (RecordingHost::Line{"패킷 수신 Over Run 입니다.", COLOUR_RED}));
+    EXPECT_EQ(bridge.WaitResponse(1), RESULT_DONE);
+    EXPECT_EQ(bridge.responseCode(), 0xA4);  // the new frame replaced the old one
+}
+
+TEST_F(BridgeFixture, WaitResponseOutcomes) {
+    // 0 ticks: 0 at once, even with a response waiting.
+    Receive({0x7E, 0x02, 0x7E});
+    EXPECT_EQ(bridge.WaitResponse(0), RESULT_NO_RESPONSE);
+    EXPECT_TRUE(shared.responseArrived);
+    // A response is taken even when a stop is pending.
+    shared.RequestStop();
+    EXPECT_EQ(bridge.WaitResponse(5), RESULT_DONE);
+    EXPECT_EQ(bridge.WaitResponse(5), RESULT_STOPPED);
+    shared.ClearStop();
+    EXPECT_EQ(bridge.WaitResponse(5), RESULT_NO_RESPONSE);
+}
+
+TEST_F(BridgeFixture, WaitResponseWakesOnAnswerAndOnStopFromAnotherThread) {
+    std::thread answer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        loop.Post([&] { Receive({0x7E, 0x02, 0x7E}); });
+    });
+    int result = -1;
+    std::thread worker([&] {
+        const int r = bridge.WaitResponse(60000);
+        loop.Post([&result, r] { result = r; });
+    });
+    loop.RunUntil([&] { return result != -1; }, std::chrono::seconds(10));
+    worker.join();
+    answer.join();
+    EXPECT_EQ(result, RESULT_DONE);
+
+    result = -1;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        shared.RequestStop();
+    });
+    std::thread worker2([&] { result = bridge.WaitResponse(60000); });
+    worker2.join();
+    stopper.join();
+    EXPECT_EQ(result, RESULT_STOPPED);
+}
+
+TEST_F(BridgeFixture, SendCommandFramesPerLinkAndMode) {
+    const std::uint8_t start[] = {0xA0};
+    shared.mode = UART_AUTO;
+    bridge.SendCommand(start, 1);  // main thread: runs at once
+    shared.mode = USB_AUTO;
+    bridge.SendCommand(start, 1);
+    shared.mode = USB_PPV;
+    bridge.SendCommand(start, 1);  // raw frames only once the compressed mode was granted
+    shared.rawUsbFrames = true;
+    bridge.SendCommand(start, 1);
+    shared.mode = UART_PRESS;
+    bridge.SendCommand(start, 1);
+
+    ASSERT_EQ(ports.writes.size(), 5u);
+    EXPECT_EQ(ports.writes[0], (Bytes{0x7E, 0xA0, 0x72, 0x55, 0x7E}));
+    EXPECT_EQ(ports.writes[1], (Bytes{0x7E, 0xA0, 0x72, 0x55, 0x7E, 0, 0, 0}));
+    EXPECT_EQ(ports.writes[2], ports.writes[1]);
+    ASSERT_EQ(ports.writes[3].size(), 1024u);
+    EXPECT_EQ(ports.writes[3][0], 0xA0);
+    EXPECT_EQ(ports.writes[4], ports.writes[0]);
+}
+
+TEST_F(BridgeFixture, WritesClearAPendingResponse) {
+    Receive({0x7E, 0x02, 0x7E});
+    const std::uint8_t start[] = {0xA0};
+    shared.mode = UART_NORMAL;
+    bridge.SendCommand(start, 1);
+    EXPECT_FALSE(shared.responseArrived);
+    Receive({0x7E, 0x02, 0x7E});
+    bridge.WriteRaw(4);
+    EXPECT_FALSE(shared.responseArrived);
+}
+
+TEST_F(BridgeFixture, WindowKinds) {
+    bridge.ShowNak(0xA1);
+    bridge.ShowNak(0xA2);
+    bridge.ShowNak(0x05);  // no text: nothing shown
+    bridge.ShowNak(0xA3);
+    bridge.ShowNak(0xA4);
+    EXPECT_EQ(host.lines, (std::vector<RecordingHost::Line>{{"NAK INVALID FCS", COLOUR_BLUE},
+                                                            {"NAK TOO LARGE", COLOUR_BLUE},
+                                                            {"NAK INVALID CMD", COLOUR_BLUE},
+                                                            {"NAK FAILED", COLOUR_BLUE}}));
+
+    bridge.ImageStarted(2);
+    bridge.ShowProgress(37, 0x1234);
+    bridge.ImageDone(2);
+    bridge.ResetMarkers();
+    EXPECT_EQ(host.gauges, (std::vector<int>{0, 37, 100}));
+    EXPECT_EQ(host.titles,
+              (std::vector<std::string>{"Erase Zembra 4", "37% Zembra 4", "Zembra 4", "Zembra 4"}));
+    EXPECT_EQ(host.addresses, (std::vector<std::string>{"", "0x00001234", "", ""}));
+    ASSERT_EQ(host.markers.size(), 2u + 7u);
+    EXPECT_EQ(host.markers[0], (std::pair<int, std::string>{2, "     ="}));
+    EXPECT_EQ(host.markers[1], (std::pair<int, std::string>{2, "     o"}));
+    for (int slot = 0; slot < 7; ++slot)
+        EXPECT_EQ(host.markers[2 + slot], (std::pair<int, std::string>{slot, "     x"}));
+
+    bridge.SetBaud(9600);
+    bridge.SetBaud(115200);
+    EXPECT_EQ(ports.bauds, (std::vector<int>{9600, 115200}));  // the ports ignore 9,600
+
+    ports.open = true;
+    bridge.FinishRun();
+    EXPECT_FALSE(ports.open);
+    EXPECT_EQ(host.controlsGivenBack, 1);
+}
+
+TEST_F(BridgeFixture, AFailedWriteIsReportedAndTheWaitRunsOut) {
+    ports.failWrites = true;
+    shared.mode = UART_NORMAL;
+    const std::uint8_t start[] = {0xA0};
+    bridge.SendCommand(start, 1);
+    ASSERT_EQ(host.lines.size(), 1u);
+    EXPECT_EQ(host.lines[0].colour, COLOUR_RED);
+    EXPECT_NE(host.lines[0].text.find("Input/output error"), std::string::npos);
+    EXPECT_EQ(bridge.WaitResponse(5), RESULT_NO_RESPONSE);
+}
+
+TEST(AskOperator, RequesterSleepsUntilTheTickAnswers) {
+    AskOperatorRequest ask;
+    EXPECT_FALSE(ask.Serve([](const std::string&, const std::string&, int) { return 1; }));
+    int answer = 0;
+    std::thread worker([&] { answer = ask.Ask("질문", "확인", MB_OK_CANCEL, 1); });
+    while (!ask.pending()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::string seenText, seenCaption;
+    int seenStyle = 0;
+    EXPECT_TRUE(ask.Serve([&](const std::string& text, const std::string& caption, int style) {
+        EXPECT_FALSE(ask.pending());  // cleared before the box is shown
+        seenText = text;
+        seenCaption = caption;
+        seenStyle = style;
+        return ID_CANCEL;
+    }));
+    worker.join();
+    EXPECT_EQ(answer, ID_CANCEL);
+    EXPECT_EQ(seenText, "질문");
+    EXPECT_EQ(seenCaption, "확인");
+    EXPECT_EQ(seenStyle, MB_OK_CANCEL);
+
+    // Shut down: a requester is released with Cancel instead of sleeping for ever.
+    std::thread late([&] { answer = ask.Ask("x", "y", MB_OK_CANCEL, 1); });
+    while (!ask.pending()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ask.Shutdown();
+    late.join();
+    EXPECT_EQ(answer, ID_CANCEL);
+}
+
+}  // namespace
+}  // namespace zembra

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "protocol/DownloadHost.h"
+#include "protocol/PortOperations.h"
+
+namespace zembra::test {
+
+// A host that records what the engine does to "the window".
+class RecordingHost : public DownloadHost {
+  public:
+    struct Line {
+        std::string text;
+        std::uint32_t colour;
+        bool operator==(const Line&) const = default;
+    };
+    std::vector<Line> lines;
+    std::vector<Line> multiLines;
+    std::vector<int> gauges;
+    std::vector<std::string> titles;
+    std::vector<std::string> addresses;
+    std::vector<std::pair<int, std::string>> markers;
+    int controlsGivenBack = 0;
+
+    void LogSingle(const std::string& text, std::uint32_t colour) override {
+        lines.push_back({text, colour});
+    }
+    void LogMulti(const std::string& text, std::uint32_t colour) override {
+        multiLines.push_back({text, colour});
+    }
+    void SetGauge(int percent) override { gauges.push_back(percent); }
+    void SetTitle(const std::string& title) override { titles.push_back(title); }
+    void SetAddressText(const std::string& text) override { addresses.push_back(text); }
+    void SetMarker(int slot, const std::string& marker) override {
+        markers.emplace_back(slot, marker);
+    }
+    void GiveControlsBack() override { ++controlsGivenBack; }
+};
+
+// Port operations that keep what is written; onWrite may answer (it runs on the main thread
+// inside the write, like a port whose answer is queued for the next receive event).
+class FakePorts : public PortOperations {
+  public:
+    std::vector<std::vector<std::uint8_t>> writes;
+    std::vector<int> bauds;
+    std::string device;
+    int portNumber = 0;
+    bool open = false;
+    bool failOpen = false;
+    bool failWrites = false;
+    std::function<void(const std::vector<std::uint8_t>&)> onWrite;
+
+    void OpenSinglePort() override {
+        if (failOpen) throw std::runtime_error("Invalid port number (COM1)");
+        open = true;
+    }
+    void CloseSinglePort() override { open = false; }
+    void SetSinglePortName(int n) override { portNumber = n; }
+    void SetSinglePortDevice(const std::string& name) override { device = name; }
+    void SetSingleBaud(int rate) override { bauds.push_back(rate); }
+    void WriteSingle(const std::uint8_t* bytes, std::size_t count) override {
+        if (failWrites) throw std::runtime_error("Write error 5: Input/output error");
+        writes.emplace_back(bytes, bytes + count);
+        if (onWrite) onWrite(writes.back());
+    }
+    bool singlePortOpen() const override { return open; }
+};
+
+}  // namespace zembra::test
