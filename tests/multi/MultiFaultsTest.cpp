@@ -154,6 +154,7 @@ TEST_F(MultiEndToEnd, StopDuringEraseTransferAndBetweenImages) {
     EXPECT_EQ(lines[lines.size() - 3].text, "리셋 코드 점프 요청");
     EXPECT_EQ(lines[lines.size() - 2].text.rfind("다운로드 소요 시간:", 0), 0u);
     EXPECT_FALSE(HasPrefix(lines, "폰트1 다운로드"));
+    EXPECT_TRUE(quick.WaitForReset(std::chrono::seconds(5)));
     EXPECT_EQ(quick.Counters().resets, 1u);
     EXPECT_EQ(quick.FlashRange(kBootLocation, codeRange),
               Bytes(code.begin() + kBootLocation, code.end()));
