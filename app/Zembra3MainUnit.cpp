@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -32,6 +33,7 @@
 #include "app/SModeUnit.h"
 #include "job/ConfigFile.h"
 #include "job/ImageChecks.h"
+#include "job/JobCheck.h"
 #include "platform/Helpers.h"
 #include "platform/Version.h"
 
@@ -657,7 +659,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         Guarded([&] { ImageZembraDblClick(); });
         return true;
     }
-    if (event->type() == QEvent::FocusOut) {
+    // Leaving a field means moving the focus to another control of the window; the window
+    // itself losing the focus (another program, a message box) is not leaving the field.
+    if (event->type() == QEvent::FocusOut &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::ActiveWindowFocusReason &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
         for (int font = 1; font <= 6; ++font) {
             if (watched == rows_[static_cast<std::size_t>(font)].address) {
                 Guarded([&] { EditFontAddressExit(font); });
@@ -851,6 +857,11 @@ void TMainForm::SaveConfiguration(bool autoConfig) {
         return;
     }
     if (!result.ok) dialogs_->ShowMessage(CONFIG_SAVE_ERROR, CONFIG_SAVE_ERROR_CAPTION, mb::kOk);
+}
+
+void TMainForm::ShowJobError(int code) {
+    const std::string text = JobErrorText(code);
+    if (!text.empty()) dialogs_->ShowMessage(text, JOB_ERROR_CAPTION, mb::kOk);
 }
 
 void TMainForm::BitBtnCfgSaveClick() {

@@ -125,6 +125,10 @@ class TMainForm : public QWidget {
     TOKBottomDlgSMode* sMode() const { return sMode_; }
     TOKBottomDlgPopUp* popUp() const { return popUp_; }
 
+    // The job check message box of the start handlers (caption "오류", OK); codes without a
+    // text show nothing.
+    void ShowJobError(int code);
+
     // Shows an error that escaped a handler the way the toolkit's standard error display
     // does: a message box with the text, the application title as caption and a stop icon;
     // the program goes on.

@@ -397,12 +397,6 @@ TEST_F(MainWindow, PathFieldColourIsAWindowsColourValue) {
     EXPECT_EQ(path->palette().color(QPalette::Text), QColor(0, 0, 255));
 }
 
-}  // namespace
-}  // namespace zembra::test
-
-namespace zembra::test {
-namespace {
-
 TEST_F(MainWindow, AppendingALineGivesTheVisiblePaneTheFocus) {
     form().show();
     auto* model = Find<QLineEdit>("EditModelName");
@@ -415,6 +409,27 @@ TEST_F(MainWindow, AppendingALineGivesTheVisiblePaneTheFocus) {
     form().LogMulti("stop note", LOG_RED);
     EXPECT_EQ(form().focusWidget(), model);
     EXPECT_EQ(PaneLines("RichEdit21").back().text, "stop note");
+}
+
+TEST_F(MainWindow, JobErrorsAreShownWithTheirCaption) {
+    form().ShowJobError(20);
+    form().ShowJobError(33);
+    form().ShowJobError(99);
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[0].text, "선택된 파일이 없습니다. 파일을 선택하세요");
+    EXPECT_EQ(dialogs.messages[0].caption, "오류");
+    EXPECT_EQ(dialogs.messages[1].text, "폰트3 시작 주소를 입력하세요");
+}
+
+TEST_F(MainWindow, SwitchingToAnotherWindowIsNotLeavingTheAddressField) {
+    auto* address = Find<QLineEdit>("EditFont1Address");
+    address->setText("20");
+    QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(address, &away);
+    EXPECT_EQ(address->text(), "20");
+    QFocusEvent tab(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(address, &tab);
+    EXPECT_EQ(address->text(), "0x20");
 }
 
 }  // namespace
