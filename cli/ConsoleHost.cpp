@@ -83,16 +83,6 @@ void ConsoleHost::Error(const std::string& text) {
 
 void ConsoleHost::SetGauge(int percent) {
     gauge_ = percent;
-    if (!progressTty_ && !options_.quiet && currentSlot_ >= 0) {
-        // Without a terminal: one progress line per 10 %.
-        const int step = percent / 10;
-        if (step != lastPlainStep_) {
-            lastPlainStep_ = step;
-            std::fprintf(streams_.progress, "%s %3d%% %s %s\n", SlotCaption(currentSlot_), percent,
-                         address_.c_str(), elapsed_.c_str());
-            std::fflush(streams_.progress);
-        }
-    }
     DrawProgressLine();
 }
 
@@ -107,6 +97,17 @@ void ConsoleHost::SetTitle(const std::string& title) {
 
 void ConsoleHost::SetAddressText(const std::string& text) {
     address_ = text;
+    if (!progressTty_ && !options_.quiet && currentSlot_ >= 0 && !text.empty()) {
+        // Without a terminal: one progress line per 10 % (the address comes last in a
+        // progress update).
+        const int step = gauge_ / 10;
+        if (step != lastPlainStep_) {
+            lastPlainStep_ = step;
+            std::fprintf(streams_.progress, "%s %3d%% %s %s\n", SlotCaption(currentSlot_), gauge_,
+                         address_.c_str(), elapsed_.c_str());
+            std::fflush(streams_.progress);
+        }
+    }
     DrawProgressLine();
 }
 

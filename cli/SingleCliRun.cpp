@@ -235,7 +235,9 @@ int RunSingleCli(const CliOptions& options, ConsoleHost& host) {
             sigaction(SIGINT, &previous, nullptr);
             status = ExitStatusOf(engine.shared().lastOutcome.load());
             // Let the worker clear downloadEnabled and suspend before it goes away.
-            loop.RunUntil([&] { return engine.Idle(); }, std::chrono::milliseconds(2000));
+            const auto idleDeadline = Clock::now() + std::chrono::seconds(2);
+            while (!engine.Idle() && Clock::now() < idleDeadline)
+                loop.RunUntil([&] { return engine.Idle(); }, std::chrono::milliseconds(1));
         }
         ask.Shutdown();
         loop.Shutdown();

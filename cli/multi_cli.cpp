@@ -1,0 +1,287 @@
+#include "cli/multi_cli.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "cli/CliOptions.h"
+#include "cli/multi_mode.h"
+#include "job/ConfigFile.h"
+#include "job/ImageChecks.h"
+#include "multi/VaCommMultiPorts.h"
+#include "platform/Helpers.h"
+#include "platform/LoopMainThread.h"
+#include "protocol/DebugTrace.h"
+#include "protocol/VaCommPorts.h"
+
+namespace zembra {
+
+namespace {
+
+volatile sig_atomic_t g_multiInterrupts = 0;
+
+void OnMultiInterrupt(int) {
+    g_multiInterrupts = g_multiInterrupts + 1;
+    if (g_multiInterrupts >= 3) _exit(128 + SIGINT);
+}
+
+// A placeholder for the single mode's one required --port while the multi options are
+// parsed with the single mode's parser.
+constexpr char kPortPlaceholder[] = "multi";
+
+struct MultiCommandLine {
+    CliOptions options;
+    MultiModeOptions multi;
+    std::string error;
+};
+
+bool TakesValue(const std::string& name) {
+    return name == "--port" || name == "--stagger";
+}
+
+MultiCommandLine ParseMultiCommandLine(const std::vector<std::string>& args) {
+    MultiCommandLine out;
+    std::vector<std::string> rest;
+    std::vector<std::string> ports;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> value;
+        const std::size_t eq = name.find('=');
+        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        if (name == "--multi") continue;
+        if (name == "--all-phones") {
+            out.multi.fromDeviceMap = true;
+            continue;
+        }
+        if (name == "--no-version-check") {
+            out.multi.versionCheck = false;
+            continue;
+        }
+        if (TakesValue(name)) {
+            if (!value) {
+                if (i + 1 >= args.size()) {
+                    out.error = name + " needs a value";
+                    return out;
+                }
+                value = args[++i];
+            }
+            if (name == "--port") {
+                if (value->empty()) {
+                    out.error = "--port needs a port name or a device path";
+                    return out;
+                }
+                ports.push_back(*value);
+            } else {
+                const std::uint32_t ms = ParseNumber(*value);
+                if (value->empty() || ms > 60000) {
+                    out.error = "--stagger takes milliseconds (0-60000)";
+                    return out;
+                }
+                out.multi.timing.staggerMs = static_cast<int>(ms);
+            }
+            continue;
+        }
+        rest.push_back(args[i]);
+    }
+    rest.push_back("--port");
+    rest.push_back(kPortPlaceholder);
+    const CliParseResult parsed = ParseCliOptions(rest);
+    if (!parsed.ok()) {
+        out.error = parsed.error;
+        return out;
+    }
+    out.options = parsed.options;
+    out.options.ports = ports;
+    if (out.options.help || out.options.version) return out;
+    if (out.options.link == Link::Serial) {
+        out.error = "the multi download runs on the USB link only";
+    } else if (out.multi.fromDeviceMap && !ports.empty()) {
+        out.error = "--all-phones and --port exclude each other";
+    } else if (!out.multi.fromDeviceMap && ports.empty()) {
+        out.error = "multi mode needs --port (up to eight) or --all-phones";
+    }
+    return out;
+}
+
+void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bool ansi) {
+    const char* code = colour == COLOUR_RED ? "\033[31m" : colour == COLOUR_BLUE ? "\033[34m" : "";
+    if (ansi && *code) {
+        std::fprintf(out, "%s%s\033[0m\n", code, text.c_str());
+    } else {
+        std::fprintf(out, "%s\n", text.c_str());
+    }
+}
+
+// The job and settings of the command line, as the window holds them before its multi Start:
+// the configuration file, the settings given, the image files with the file selection checks
+// and the font addresses. The Start itself runs the multi job checks.
+bool BuildMultiJob(const CliOptions& options, DownloadJob& job, DownloadSettings& settings,
+                   std::FILE* out, bool ansi) {
+    if (!options.configPath.empty()) {
+        if (!CanOpenForReading(options.configPath)) {
+            PrintLine(out, "cannot read the configuration file " + options.configPath, COLOUR_RED,
+                      ansi);
+            return false;
+        }
+        const ConfigReadResult read =
+            ReadConfigFile(options.configPath, ConfigSource::Dialog, job, settings);
+        PrintLine(out, read.log.text, read.log.colour, ansi);
+        if (!read.opened) return false;
+        if (read.showPopUp) PrintLine(out, read.popUpText, COLOUR_BLUE, ansi);
+    }
+    if (options.packetResponseWaitMs) settings.packetResponseWaitMs = *options.packetResponseWaitMs;
+    if (options.normalResponseWaitMs) settings.normalResponseWaitMs = *options.normalResponseWaitMs;
+    if (options.cmdGapMs) settings.cmdGapMs = *options.cmdGapMs;
+    if (options.eraseWaitSec) settings.eraseWaitSec = *options.eraseWaitSec;
+    if (options.showInvalidFcsNak) settings.showInvalidFcsNak = *options.showInvalidFcsNak;
+    if (options.checkBinSize64K) settings.checkBinSize64K = *options.checkBinSize64K;
+    if (options.allowFont0Address) settings.allowFont0Address = *options.allowFont0Address;
+    if (options.autoHexPrefix) settings.autoHexPrefix = *options.autoHexPrefix;
+    if (options.protocol) settings.usbProtocol = *options.protocol;
+    if (options.change) job.change = true;
+
+    std::string imageDir = options.imageDir;
+    if (imageDir.empty() && !options.configPath.empty()) {
+        const std::size_t slash = options.configPath.find_last_of('/');
+        imageDir = slash == std::string::npos ? "." : options.configPath.substr(0, slash);
+    }
+    if (imageDir.empty()) imageDir = ".";
+    for (int slot = 0; slot < ImageSlot::Count; ++slot) {
+        std::string path = options.paths[static_cast<std::size_t>(slot)];
+        const std::string& expected = job[slot].expectedName;
+        if (path.empty() && job.configLoaded && !expected.empty() && expected != ANY_FILE) {
+            const std::string candidate = imageDir + "/" + expected;
+            if (FileExists(candidate)) path = candidate;
+        }
+        if (path.empty()) continue;
+        const SelectionResult selection = SelectImageFile(slot, path, settings.checkBinSize64K);
+        for (const LogLine& line : selection.log) PrintLine(out, line.text, line.colour, ansi);
+        ApplySelection(job[slot], selection);
+        if (!selection.selected) {
+            PrintLine(out, FormatText("%s image %s refused", SlotCaption(slot), path.c_str()),
+                      COLOUR_RED, ansi);
+            return false;
+        }
+    }
+    for (int slot = ImageSlot::Font1; slot <= ImageSlot::Font6; ++slot) {
+        const auto& text = options.addresses[static_cast<std::size_t>(slot)];
+        if (text) job[slot].addressText = AddressOnExit(*text, settings.autoHexPrefix);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsMultiCommandLine(const std::vector<std::string>& args) {
+    for (const auto& arg : args)
+        if (arg == "--multi" || arg == "--all-phones") return true;
+    return false;
+}
+
+std::string MultiHelpText() {
+    return R"(
+Multi mode (up to eight phones on USB at once):
+  zembra-cli --multi --port PORT [--port PORT ...] [job] [settings] [operator options]
+  zembra-cli --all-phones [job] [settings] [operator options]
+  --multi                the multi download; each --port is one slot (slot 1, 2, ... in
+                         the order given; at most eight), a COMn name or a device path
+  --all-phones           every phone in the serial-device map: "\Device\trelvic<d>" with
+                         d = 0-7 goes to slot d + 1 (implies --multi)
+  --no-version-check     a phone that refuses the code image's version still gets the
+                         images (the window's "버전검사" unticked)
+  --stagger MS           delay between two slots' first packets (200)
+  --startup-delay MS     the workers' wake-up delay (700)
+  The link is always USB; --protocol auto|compressed|normal applies to every phone.
+  Each slot logs its lines with its port name in front; a status line per slot shows its
+  gauge and stage; at the end a table gives each slot's port, endCode, its meaning and the
+  elapsed time. Ctrl-C stops every phone (a third Ctrl-C quits at once).
+Exit status (multi mode):
+   0  every slot ended with endCode 1 (all images written, reset jump sent)
+   2  bad command line
+   3  the job was refused (settings, image files, job checks)
+   4  a port could not be opened, or no phone / no port was named
+   5  at least one slot failed (endCode 2-8; see the table)
+   6  stopped by the operator (every other slot finished)
+)";
+}
+
+int RunMultiCli(const std::vector<std::string>& args) {
+    MultiCommandLine line = ParseMultiCommandLine(args);
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "zembra-cli: %s\n", line.error.c_str());
+        return MULTI_EXIT_USAGE;
+    }
+    if (line.options.help) {
+        std::fputs(CliHelpText().c_str(), stdout);
+        std::fputs(MultiHelpText().c_str(), stdout);
+        return MULTI_EXIT_ALL_WRITTEN;
+    }
+    std::FILE* out = stdout;
+    const bool tty = ::isatty(::fileno(out)) != 0;
+    MultiModeOptions& multi = line.multi;
+    multi.color = line.options.colour == ColourMode::Always ||
+                  (line.options.colour == ColourMode::Auto && tty);
+    multi.liveStatus = tty && !line.options.quiet;
+    multi.answer = line.options.answer == AnswerMode::Yes  ? MultiAnswer::Yes
+                   : line.options.answer == AnswerMode::No ? MultiAnswer::No
+                                                           : MultiAnswer::Ask;
+    if (line.options.startupSleepMs) multi.timing.wakeDelayMs = *line.options.startupSleepMs;
+
+    std::array<std::string, MULTI_SLOT_COUNT> slots;
+    if (multi.fromDeviceMap) {
+        const auto map = ReadSerialDeviceMap();
+        if (!map) {
+            PrintLine(out, "the serial-device map cannot be read (" + SerialDeviceMapFolder() + ")",
+                      COLOUR_RED, multi.color);
+            return MULTI_EXIT_PORT_FAILED;
+        }
+        slots = SlotsFromDeviceMap(*map);
+    } else {
+        std::string error;
+        const auto listed = SlotsFromPortList(line.options.ports, &error);
+        if (!listed) {
+            std::fprintf(stderr, "zembra-cli: %s\n", error.c_str());
+            return MULTI_EXIT_USAGE;
+        }
+        slots = *listed;
+    }
+
+    DownloadJob job;
+    DownloadSettings settings;
+    if (!BuildMultiJob(line.options, job, settings, out, multi.color)) return MULTI_EXIT_REFUSED;
+
+    LoopMainThread loop;
+    SetProcessMainThread(&loop);
+    int status = MULTI_EXIT_ALL_WRITTEN;
+    {
+        DebugTrace trace;
+        if (!line.options.traceFile.empty()) trace.Start(line.options.traceFile);
+        trace.SetWriteData(line.options.traceData);
+        VaCommPorts vaComm(trace, &loop);
+        VaCommMultiPorts ports(vaComm);
+
+        struct sigaction action {};
+        struct sigaction previous {};
+        action.sa_handler = OnMultiInterrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previous);
+        g_multiInterrupts = 0;
+        status = RunMultiDownload(
+            job, settings, multi, slots, loop, ports,
+            [&](MultiDownload* download) {
+                ports.Bind(download);
+                vaComm.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);
+            },
+            [] { return g_multiInterrupts > 0; }, out);
+        sigaction(SIGINT, &previous, nullptr);
+        loop.Shutdown();
+    }
+    SetProcessMainThread(nullptr);
+    return status;
+}
+
+}  // namespace zembra
