@@ -7,11 +7,13 @@
 #include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
 #include "cli/SingleCliRun.h"
+#include "cli/multi_cli.h"
 #include "platform/Version.h"
 
 int main(int argc, char** argv) {
     using namespace zembra;
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (IsMultiCommandLine(args)) return RunMultiCli(args);  // --multi / --all-phones
     const CliParseResult parsed = ParseCliOptions(args);
     if (!parsed.ok()) {
         std::fprintf(stderr, "zembra-cli: %s\n", parsed.error.c_str());

@@ -204,8 +204,8 @@ Exit status (multi mode):
    2  bad command line
    3  the job was refused (settings, image files, job checks)
    4  a port could not be opened, or no phone / no port was named
-   5  at least one slot failed (endCode 2-8; see the table)
-   6  stopped by the operator (every other slot finished)
+  14  stopped by the operator (no slot failed)
+  15  at least one slot failed (endCode 2-8; see the table)
 )";
 }
 
