@@ -11,7 +11,7 @@ AppWindows::AppWindows(const MainFormOptions& options) {
     mainForm = std::make_unique<TMainForm>(options);
     popUp = std::make_unique<TOKBottomDlgPopUp>();
     popUp->setFont(WindowFont());
-    sMode = std::make_unique<TOKBottomDlgSMode>(*options.dialogs);
+    sMode = std::make_unique<TOKBottomDlgSMode>(*options.dialogs, debugTrace);
     sMode->setFont(WindowFont());
     mainForm->AttachDialogs(popUp.get(), sMode.get());
 }

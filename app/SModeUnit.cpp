@@ -2,15 +2,13 @@
 
 #include <QCheckBox>
 #include <QPushButton>
-#include <cerrno>
-#include <cstdio>
 
 #include "app/DialogHost.h"
 
 namespace zembra {
 
-TOKBottomDlgSMode::TOKBottomDlgSMode(DialogHost& dialogs, QWidget* parent)
-    : QDialog(parent), dialogs_(dialogs) {
+TOKBottomDlgSMode::TOKBottomDlgSMode(DialogHost& dialogs, DebugTrace& trace, QWidget* parent)
+    : QDialog(parent), dialogs_(dialogs), trace_(trace) {
     setObjectName("OKBottomDlgSMode");
     setWindowTitle(QStringLiteral("숨은메뉴"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -31,37 +29,31 @@ TOKBottomDlgSMode::TOKBottomDlgSMode(DialogHost& dialogs, QWidget* parent)
     OKBtn->setDefault(true);
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
 
+    // The boxes start unticked; the trace follows them from here on.
+    trace_.Stop();
+    trace_.SetWriteData(false);
     connect(CheckBoxFileDebug, &QCheckBox::toggled, this, [this] { CheckBoxFileDebugClick(); });
-}
-
-DebugTraceOptions TOKBottomDlgSMode::TraceOptions() const {
-    DebugTraceOptions options;
-    options.enabled = CheckBoxFileDebug->isChecked();
-    options.writeData = CheckBoxDebugWriteInfo->isChecked();
-    options.fileName = debugFileName_;
-    return options;
+    connect(CheckBoxDebugWriteInfo, &QCheckBox::toggled, this,
+            [this](bool on) { trace_.SetWriteData(on); });
 }
 
 void TOKBottomDlgSMode::CheckBoxFileDebugClick() {
-    if (!CheckBoxFileDebug->isChecked()) return;  // trace off; the file stays as written
-
+    if (!CheckBoxFileDebug->isChecked()) {
+        trace_.Stop();  // no further lines; the file stays as written
+        return;
+    }
     FileDialogRequest request;
     request.name = "SaveDialogFileDebug";
     request.filter = "TXT|*.TXT|All|*.*";
-    request.defaultName = DEFAULT_DEBUG_FILE_NAME;
+    request.defaultName = DEFAULT_TRACE_FILE;
     request.defaultExt = "TXT";
     request.confirmOverwrite = true;
     const std::optional<std::string> chosen = dialogs_.GetSaveFileName(request);
     if (!chosen) {
-        CheckBoxFileDebug->setChecked(false);  // runs this handler again: nothing more
+        CheckBoxFileDebug->setChecked(false);  // runs this handler again: trace off
         return;
     }
-    debugFileName_ = *chosen;
-    // The trace starts empty. A missing file is not an error; a file that cannot be removed
-    // is emptied instead so that old lines do not mix with the new trace.
-    if (std::remove(debugFileName_.c_str()) != 0 && errno != ENOENT) {
-        if (std::FILE* f = std::fopen(debugFileName_.c_str(), "w")) std::fclose(f);
-    }
+    trace_.Start(*chosen);  // deletes an existing file so that the trace starts empty
 }
 
 }  // namespace zembra

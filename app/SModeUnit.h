@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <string>
 
-#include "app/DebugTrace.h"
+#include "protocol/DebugTrace.h"
 
 class QCheckBox;
 class QPushButton;
@@ -18,19 +18,20 @@ class DialogHost;
 class TOKBottomDlgSMode : public QDialog {
     Q_OBJECT
   public:
-    // dialogs: the seam through which the trace file's save dialog is asked.
-    explicit TOKBottomDlgSMode(DialogHost& dialogs, QWidget* parent = nullptr);
+    // dialogs: the seam through which the trace file's save dialog is asked. trace: the
+    // process-wide trace that the port writes and the receive handler feed; the two check
+    // boxes are its only switches (it must outlive the menu).
+    TOKBottomDlgSMode(DialogHost& dialogs, DebugTrace& trace, QWidget* parent = nullptr);
 
-    // The trace switch as the engines' trace points read it (main thread only).
-    DebugTraceOptions TraceOptions() const;
-    const std::string& debugFileName() const { return debugFileName_; }
+    const DebugTrace& trace() const { return trace_; }
+    const std::string& debugFileName() const { return trace_.fileName(); }
 
     // CheckBoxFileDebug ticked or unticked (also when ticked from code).
     void CheckBoxFileDebugClick();
 
   private:
     DialogHost& dialogs_;
-    std::string debugFileName_;
+    DebugTrace& trace_;
     QCheckBox* CheckBoxFileDebug;
     QCheckBox* CheckBoxDebugWriteInfo;
     QPushButton* OKBtn;

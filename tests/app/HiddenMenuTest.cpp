@@ -45,9 +45,8 @@ TEST_F(HiddenMenu, CancellingTheFileDialogLeavesTheTraceOff) {
     EXPECT_EQ(request.filter, "TXT|*.TXT|All|*.*");
     EXPECT_TRUE(request.confirmOverwrite);
     EXPECT_FALSE(Box("CheckBoxFileDebug")->isChecked());
-    const DebugTraceOptions options = windows->sMode->TraceOptions();
-    EXPECT_FALSE(options.enabled);
-    EXPECT_EQ(options.fileName, "");
+    EXPECT_FALSE(windows->debugTrace.enabled());
+    EXPECT_EQ(windows->debugTrace.fileName(), "");
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
@@ -58,19 +57,24 @@ TEST_F(HiddenMenu, ChoosingAnExistingFileEmptiesItAndSwitchesTheTraceOn) {
     Box("CheckBoxFileDebug")->click();
     EXPECT_TRUE(Box("CheckBoxFileDebug")->isChecked());
     EXPECT_FALSE(std::filesystem::exists(trace));  // deleted: the trace starts empty
-    DebugTraceOptions options = windows->sMode->TraceOptions();
-    EXPECT_TRUE(options.enabled);
-    EXPECT_FALSE(options.writeData);
-    EXPECT_EQ(options.fileName, trace);
+    const DebugTrace& t = windows->debugTrace;
+    EXPECT_TRUE(t.enabled());
+    EXPECT_FALSE(t.writeData());
+    EXPECT_EQ(t.fileName(), trace);
+
+    // The switched-on trace writes its lines into that file.
+    const std::uint8_t bytes[] = {0x7E, 0x02, 0x7E};
+    t.TraceLine(TraceEvent::Receive, -1, bytes, 3, 0.0);
+    EXPECT_NE(ReadFile(trace).find("] 7E 02 7E "), std::string::npos);
 
     Box("CheckBoxDebugWriteInfo")->click();
-    EXPECT_TRUE(windows->sMode->TraceOptions().writeData);
+    EXPECT_TRUE(t.writeData());
 
     // Unticking switches it off without a dialog; the state survives closing the menu.
     WriteFile(trace, "written while on\r\n");
     Box("CheckBoxFileDebug")->click();
-    options = windows->sMode->TraceOptions();
-    EXPECT_FALSE(options.enabled);
+    EXPECT_FALSE(t.enabled());
+    t.TraceLine(TraceEvent::Receive, -1, bytes, 3, 0.0);  // writes nothing now
     EXPECT_EQ(ReadFile(trace), "written while on\r\n");
     EXPECT_EQ(dialogs.saveRequests.size(), 1u);
 
@@ -79,8 +83,8 @@ TEST_F(HiddenMenu, ChoosingAnExistingFileEmptiesItAndSwitchesTheTraceOn) {
     dialogs.saveAnswers.push_back(other);
     Box("CheckBoxFileDebug")->click();
     EXPECT_EQ(dialogs.saveRequests.size(), 2u);
-    EXPECT_EQ(windows->sMode->TraceOptions().fileName, other);
-    EXPECT_TRUE(windows->sMode->TraceOptions().enabled);
+    EXPECT_EQ(t.fileName(), other);
+    EXPECT_TRUE(t.enabled());
 }
 
 }  // namespace

@@ -193,7 +193,7 @@ TEST_F(MainWindow, StartUpStateMatchesTheControlTables) {
     EXPECT_EQ(windows->sMode->windowTitle(), Q("숨은메뉴"));
     EXPECT_FALSE(windows->popUp->isVisible());
     EXPECT_FALSE(windows->sMode->isVisible());
-    EXPECT_FALSE(windows->sMode->TraceOptions().enabled);
+    EXPECT_FALSE(windows->debugTrace.enabled());
 }
 
 TEST_F(MainWindow, ModeSwitchesFollowTheirRules) {
