@@ -24,6 +24,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
+#include <algorithm>
 #include <exception>
 
 #include "app/AppFont.h"
@@ -788,10 +789,6 @@ void TMainForm::EditFontAddressExit(int font) {
     if (fixed != text) edit->setText(Q(fixed));
 }
 
-void TMainForm::SetProgressMarker(int slot, const std::string& marker) {
-    rows_.at(static_cast<std::size_t>(slot)).process->setText(Q(marker));
-}
-
 // --- configuration file ------------------------------------------------------------------
 
 void TMainForm::ResetConfigState() {
@@ -859,11 +856,6 @@ void TMainForm::SaveConfiguration(bool autoConfig) {
     if (!result.ok) dialogs_->ShowMessage(CONFIG_SAVE_ERROR, CONFIG_SAVE_ERROR_CAPTION, mb::kOk);
 }
 
-void TMainForm::ShowJobError(int code) {
-    const std::string text = JobErrorText(code);
-    if (!text.empty()) dialogs_->ShowMessage(text, JOB_ERROR_CAPTION, mb::kOk);
-}
-
 void TMainForm::BitBtnCfgSaveClick() {
     SaveConfiguration(false);
 }
@@ -914,6 +906,50 @@ void TMainForm::RichEditOutputChange() {
 void TMainForm::RichEdit21Change() {
     if (!IsSingleMode() && RichEdit21->isVisible()) RichEdit21->setFocus();
     RichEdit21->ensureCursorVisible();
+}
+
+// --- engine hosts ------------------------------------------------------------------------
+
+void TMainForm::SetGauge(int percent) {
+    CGaugeProgress->setValue(std::clamp(percent, 0, 100));
+}
+
+void TMainForm::SetTitle(const std::string& title) {
+    SetApplicationTitle(title);
+}
+
+void TMainForm::SetAddressText(const std::string& text) {
+    EditAddress->setText(Q(text));
+}
+
+void TMainForm::SetMarker(int slot, const std::string& marker) {
+    if (slot < 0 || slot >= ImageSlot::Count) return;
+    rows_[static_cast<std::size_t>(slot)].process->setText(Q(marker));
+}
+
+void TMainForm::GiveControlsBack() {
+    PanelFileSelect->setEnabled(true);
+    BitBtnDOStart->setEnabled(true);
+    if (!RadioButtonSerial->isChecked()) CheckBoxAuto->setEnabled(true);
+}
+
+void TMainForm::ShowJobError(int code) {
+    const std::string text = JobErrorText(code);
+    if (!text.empty()) dialogs_->ShowMessage(text, JOB_ERROR_CAPTION, mb::kOk);
+}
+
+bool TMainForm::AskOverride() {
+    return dialogs_->ShowMessage(MULTI_OVERRIDE_QUESTION, QUESTION_CAPTION, mb::kYesNo) ==
+           mb::kIdYes;
+}
+
+void TMainForm::ShowConversionError(const ConversionError& error) {
+    ShowException(error.message);
+}
+
+void TMainForm::SetStartControlsEnabled(bool enabled) {
+    PanelFileSelect->setEnabled(enabled);
+    BitBtnMultiStart->setEnabled(enabled);
 }
 
 // --- title, colours, timer -----------------------------------------------------------------

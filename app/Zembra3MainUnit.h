@@ -10,6 +10,8 @@
 
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
+#include "multi/MultiHost.h"
+#include "protocol/DownloadHost.h"
 
 class QCheckBox;
 class QComboBox;
@@ -51,7 +53,10 @@ struct MainFormOptions {
 // (for the configuration writer, the Start snapshot, the selection checks) and ApplyJob /
 // ApplySettings put a model back into them (configuration reader, initial values). Control
 // objectNames are the names the rest of the program and the tests use.
-class TMainForm : public QWidget {
+//
+// It is also the engines' host (DownloadHost for the single engine's bridge, MultiDownloadHost
+// for the multi start): those calls arrive on the main thread and touch the controls only.
+class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost {
     Q_OBJECT
   public:
     explicit TMainForm(MainFormOptions options, QWidget* parent = nullptr);
@@ -100,11 +105,25 @@ class TMainForm : public QWidget {
 
     // --- log panes ---------------------------------------------------------------------------
     // To RichEditOutput while PanelOne is visible, otherwise to RichEdit21.
-    void LogSingle(const std::string& text, std::uint32_t colour);
+    void LogSingle(const std::string& text, std::uint32_t colour) override;
     void LogSingle(const char* text, std::uint32_t colour);
     // To RichEdit21 whichever panel is visible.
-    void LogMulti(const std::string& text, std::uint32_t colour);
+    void LogMulti(const std::string& text, std::uint32_t colour) override;
     void LogMulti(const char* text, std::uint32_t colour);
+
+    // --- DownloadHost: the single engine's bridge ----------------------------------------------
+    void SetGauge(int percent) override;                    // CGaugeProgress
+    void SetTitle(const std::string& title) override;       // application title
+    void SetAddressText(const std::string& text) override;  // EditAddress
+    void SetMarker(int slot, const std::string& marker) override;
+    // PanelFileSelect and BitBtnDOStart enabled; CheckBoxAuto enabled unless Serial is chosen.
+    void GiveControlsBack() override;
+
+    // --- MultiDownloadHost: the multi start ------------------------------------------------------
+    void ShowJobError(int code) override;  // caption "오류", OK; codes without a text: nothing
+    bool AskOverride() override;           // the multi question, Yes/No
+    void ShowConversionError(const ConversionError& error) override;
+    void SetStartControlsEnabled(bool enabled) override;  // PanelFileSelect, BitBtnMultiStart
 
     // --- state and seams for the timer, the slot display and the start handlers --------------
     bool IsSingleMode() const;  // PanelOne visible (shown on top of PanelMulti)
@@ -115,7 +134,6 @@ class TMainForm : public QWidget {
     // Font colour of a text field as a Windows colour value (path fields turn red).
     static void SetFontColour(QLineEdit* edit, std::uint32_t colour);
     static std::uint32_t FontColour(const QLineEdit* edit);
-    void SetProgressMarker(int slot, const std::string& marker);
     // The one-second housekeeping tick. The timer runs from FormCreate on; its work is
     // installed by the owner of the port detection and slot display.
     void SetTickHandler(std::function<void()> tick);
@@ -124,10 +142,6 @@ class TMainForm : public QWidget {
     DialogHost& dialogs() { return *dialogs_; }
     TOKBottomDlgSMode* sMode() const { return sMode_; }
     TOKBottomDlgPopUp* popUp() const { return popUp_; }
-
-    // The job check message box of the start handlers (caption "오류", OK); codes without a
-    // text show nothing.
-    void ShowJobError(int code);
 
     // Shows an error that escaped a handler the way the toolkit's standard error display
     // does: a message box with the text, the application title as caption and a stop icon;

@@ -432,5 +432,49 @@ TEST_F(MainWindow, SwitchingToAnotherWindowIsNotLeavingTheAddressField) {
     EXPECT_EQ(address->text(), "0x20");
 }
 
+TEST_F(MainWindow, EngineHostCallsDriveTheControls) {
+    DownloadHost& host = form();
+    host.SetGauge(37);
+    host.SetTitle("37% Zembra 4");
+    host.SetAddressText("0x00010000");
+    host.SetMarker(ImageSlot::Font2, SENDING);
+    host.SetMarker(9, SENT);  // no such row: nothing
+    host.LogSingle("engine line", 0xFF0000);
+    EXPECT_EQ(Find<QProgressBar>("CGaugeProgress")->value(), 37);
+    EXPECT_EQ(form().ApplicationTitle(), "37% Zembra 4");
+    EXPECT_EQ(form().windowTitle(), Q("Zembra 4.2"));  // the caption stays
+    EXPECT_EQ(Find<QLineEdit>("EditAddress")->text(), "0x00010000");
+    EXPECT_EQ(form().ReadJob()[ImageSlot::Font2].progressMarker, SENDING);
+    EXPECT_EQ(PaneLines("RichEditOutput").back().colour, 0xFF0000u);
+
+    // A run ends: the controls come back, auto detection only on the USB link.
+    auto* panel = Find<QWidget>("PanelFileSelect");
+    auto* start = Find<QPushButton>("BitBtnDOStart");
+    auto* autoDetect = Find<QCheckBox>("CheckBoxAuto");
+    Find<QRadioButton>("RadioButtonSerial")->click();
+    panel->setEnabled(false);
+    start->setEnabled(false);
+    host.GiveControlsBack();
+    EXPECT_TRUE(panel->isEnabled());
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_FALSE(autoDetect->isEnabled());
+    Find<QRadioButton>("RadioButtonUSB")->click();
+    autoDetect->setEnabled(false);
+    host.GiveControlsBack();
+    EXPECT_TRUE(autoDetect->isEnabled());
+
+    MultiDownloadHost& multi = form();
+    multi.SetStartControlsEnabled(false);
+    EXPECT_FALSE(panel->isEnabled());
+    EXPECT_FALSE(Find<QPushButton>("BitBtnMultiStart")->isEnabled());
+    multi.SetStartControlsEnabled(true);
+    EXPECT_TRUE(Find<QPushButton>("BitBtnMultiStart")->isEnabled());
+    dialogs.messageAnswers = {mb::kIdNo, mb::kIdYes};
+    EXPECT_FALSE(multi.AskOverride());
+    EXPECT_TRUE(multi.AskOverride());
+    EXPECT_EQ(dialogs.messages.back().caption, "확인");
+    EXPECT_EQ(dialogs.messages.back().style & mb::kButtonsMask, mb::kYesNo);
+}
+
 }  // namespace
 }  // namespace zembra::test
