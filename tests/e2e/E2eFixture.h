@@ -1,0 +1,175 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/LoopMainThread.h"
+#include "protocol/AskOperator.h"
+#include "protocol/DebugTrace.h"
+#include "protocol/SingleEngine.h"
+#include "protocol/VaCommPorts.h"
+#include "sim/SimulatedPhone.h"
+#include "tests/protocol/TestHosts.h"
+
+namespace zembra::e2e {
+
+using Bytes = std::vector<std::uint8_t>;
+using Line = test::RecordingHost::Line;
+
+inline Bytes RandomBytes(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes out(n);
+    for (auto& b : out) b = static_cast<std::uint8_t>(rng());
+    return out;
+}
+
+// A code image: random data with the trailer (version at size - 20, boot at size - 16).
+inline Bytes CodeImage(std::size_t size, std::uint16_t version, std::uint32_t boot, unsigned seed) {
+    Bytes image = RandomBytes(size, seed);
+    image[size - 20] = static_cast<std::uint8_t>(version);
+    image[size - 19] = static_cast<std::uint8_t>(version >> 8);
+    for (int i = 0; i < 4; ++i) image[size - 16 + i] = static_cast<std::uint8_t>(boot >> (8 * i));
+    return image;
+}
+
+// Firmware-like: some data, then 0xFF padding.
+inline Bytes PaddedImage(std::size_t size, std::size_t data, unsigned seed) {
+    Bytes image = RandomBytes(data, seed);
+    image.resize(size, 0xFF);
+    return image;
+}
+
+// Image files in a folder of the test's own, removed with it.
+class ImageFiles {
+  public:
+    ImageFiles() {
+        char pattern[] = "/tmp/zembra-e2e.XXXXXX";
+        folder_ = mkdtemp(pattern);
+    }
+    ~ImageFiles() {
+        for (const std::string& path : files_) std::remove(path.c_str());
+        rmdir(folder_.c_str());
+    }
+    std::string Write(const std::string& name, const Bytes& content) {
+        const std::string path = folder_ + "/" + name;
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        std::fwrite(content.data(), 1, content.size(), out);
+        std::fclose(out);
+        files_.push_back(path);
+        return path;
+    }
+    std::string PathOf(const std::string& name) {
+        const std::string path = folder_ + "/" + name;
+        files_.push_back(path);
+        return path;
+    }
+    const std::string& folder() const { return folder_; }
+
+  private:
+    std::string folder_;
+    std::vector<std::string> files_;
+};
+
+// The single engine as the window hosts it: a LoopMainThread run by the test thread, the
+// real serial components and a recording host.
+class EngineFixture : public ::testing::Test {
+  protected:
+    LoopMainThread loop;
+    test::RecordingHost host;
+    DebugTrace trace;
+    AskOperatorRequest ask;
+    std::unique_ptr<VaCommPorts> ports;
+    std::unique_ptr<SingleEngine> engine;
+    // The operator's answer to a question (message box result).
+    int operatorAnswer = ID_OK;
+    int questionsAsked = 0;
+
+    void SetUp() override {
+        SetProcessMainThread(&loop);
+        ports = std::make_unique<VaCommPorts>(trace, &loop);
+        EngineTimings timings;
+        timings.startupSleepMs = 10;
+        timings.askPollMs = 5;
+        engine = std::make_unique<SingleEngine>(host, *ports, trace, loop, ask, timings);
+        ports->SetTraceOrigin(&engine->shared().downloadStartMs);
+        ports->SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t n) {
+            engine->bridge().VaCommSingleRxBuf(sender, data, n);
+        });
+    }
+
+    void TearDown() override {
+        ask.Shutdown();
+        engine.reset();
+        ports.reset();
+        SetProcessMainThread(nullptr);
+    }
+
+    // A snapshot with short waits.
+    static StartSnapshot FastSnapshot(LinkProtocolCode mode) {
+        StartSnapshot s;
+        s.linkProtocol = mode;
+        s.cmdGapMs = 1;
+        s.normalResponseWaitMs = 300;
+        s.packetResponseWaitMs = 400;
+        s.eraseWaitSec = 5;
+        s.checkBinSize64K = false;
+        return s;
+    }
+
+    // Runs one download to its end, serving the operator question and calling onPump
+    // between slices of the loop. Returns how the run ended.
+    RunOutcome Run(const SingleRunConfig& config, const std::string& port,
+                   const std::function<void()>& onPump = {}) {
+        host.controlsGivenBack = 0;
+        const auto started = engine->Start(config, port);
+        EXPECT_EQ(started, SingleEngine::StartResult::Started);
+        if (started != SingleEngine::StartResult::Started) return RunOutcome::None;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (host.controlsGivenBack == 0 && std::chrono::steady_clock::now() < deadline) {
+            loop.RunUntil([&] { return host.controlsGivenBack > 0; }, std::chrono::milliseconds(2));
+            ask.Serve([&](const std::string&, const std::string&, int) {
+                ++questionsAsked;
+                return operatorAnswer;
+            });
+            if (onPump) onPump();
+        }
+        EXPECT_EQ(host.controlsGivenBack, 1) << "the run did not end";
+        while (!engine->Idle() && std::chrono::steady_clock::now() < deadline)
+            loop.RunUntil([&] { return engine->Idle(); }, std::chrono::milliseconds(1));
+        EXPECT_FALSE(ports->singlePortOpen()) << "the port stays open after the run";
+        return engine->shared().lastOutcome.load();
+    }
+
+    bool Logged(const std::string& text) const {
+        for (const Line& l : host.lines)
+            if (l.text == text) return true;
+        return false;
+    }
+
+    // The lines from the first one equal to `from` on.
+    std::vector<Line> LinesFrom(const std::string& from) const {
+        for (std::size_t i = 0; i < host.lines.size(); ++i)
+            if (host.lines[i].text == from)
+                return std::vector<Line>(host.lines.begin() + static_cast<long>(i),
+                                         host.lines.end());
+        return {};
+    }
+};
+
+// Starts a phone on a fresh pseudo-terminal with nothing registered.
+inline std::unique_ptr<SimulatedPhone> StartPhone(SimPhoneConfig config) {
+    auto phone = std::make_unique<SimulatedPhone>(std::move(config));
+    std::string error;
+    EXPECT_TRUE(phone->Start(&error)) << error;
+    return phone;
+}
+
+}  // namespace zembra::e2e
