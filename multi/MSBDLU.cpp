@@ -171,8 +171,12 @@ void MultiSingleBoxDLU::Execute() {
     // Nothing of the configuration is touched after this store: the next Start may
     // configure the worker as soon as it sees runState 0.
     runState_.store(RUN_IDLE);
+    // The notice may run after this worker (and its multi download) went away: it only
+    // reaches the sink while the worker lives.
     MultiLogSink& sink = logSink_;
-    mainThread_.Post([&sink, slot] { sink.SlotRunEnded(slot); });
+    mainThread_.Post([alive = std::weak_ptr<char>(lifeToken_), &sink, slot] {
+        if (alive.lock()) sink.SlotRunEnded(slot);
+    });
 }
 
 // ---- bridge --------------------------------------------------------------------------

@@ -194,6 +194,9 @@ class MultiSingleBoxDLU {
     LzoShared& lzo_;
     const MultiStartTiming timing_;
 
+    // Expires with the worker; guards the end-of-run notice posted to the main thread.
+    std::shared_ptr<char> lifeToken_ = std::make_shared<char>(0);
+
     // Thread control.
     std::thread thread_;
     std::mutex threadMutex_;

@@ -161,6 +161,28 @@ TEST_F(MultiEndToEnd, StopDuringEraseTransferAndBetweenImages) {
     EXPECT_TRUE(host.Has("다운로드 중단 요청", COLOUR_RED));
 }
 
+// Stop before the workers' wake-up delay is over: every slot still ends as stopped, with its
+// line, and its port is closed; the phones receive nothing.
+TEST_F(MultiEndToEnd, StopBeforeTheFirstPacket) {
+    AddPhones(3);
+    MultiTestPorts ports(loop);
+    MultiDownload multi(loop, ports, host, MultiStartTiming{400, 5});
+    ports.Bind(&multi);
+    DownloadJob job = Job();
+    ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Auto, 3)), MultiStartOutcome::Started);
+    multi.Stop();
+    RunToEnd(multi);
+    for (int slot = 0; slot < 3; ++slot) {
+        EXPECT_EQ(multi.worker(slot)->endCode(), END_STOPPED);
+        const auto lines = host.SlotLines(SlotPort(slot));
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].text, "케이블을 제거 하세요");
+        EXPECT_EQ(lines[0].colour, COLOUR_RED);
+        EXPECT_FALSE(ports.ports().multiPortOpen(slot));
+        EXPECT_EQ(phones[static_cast<std::size_t>(slot)]->Counters().bytesReceived, 0u);
+    }
+}
+
 // A port that cannot be opened: every attempt logged, every opened port closed again, no
 // worker started.
 TEST_F(MultiEndToEnd, PortThatCannotBeOpenedAbortsBeforeAnyWorker) {
