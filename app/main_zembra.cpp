@@ -5,14 +5,16 @@
 // --multi and --advanced run the same handlers as the operator's clicks on "멀티다운로드"
 // and "+" once the window is up (used for the documentation screenshots); --quit-after
 // closes the window after MS milliseconds (a smoke run, e.g. with QT_QPA_PLATFORM=offscreen
-// on a machine without a display).
+// on a machine without a display). Without any display and no platform chosen the program
+// says so and exits with status 3 instead of letting Qt abort.
 #include <QApplication>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStringList>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <string>
 
 #include "app/AppFont.h"
 #include "app/AppWindows.h"
@@ -35,38 +37,47 @@ void PrintUsage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {  // options that need no display
+    // Our options; single-dash options (-platform, -style ...) are Qt's.
+    bool multi = false, advanced = false;
+    int quitAfterMs = -1;
+    bool platformGiven = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--version") {
             std::printf("%s (%s)\n", zembra::kApplicationTitle, zembra::kVersionNumber);
             return 0;
-        }
-        if (arg == "--help" || arg == "-h") {
+        } else if (arg == "--help" || arg == "-h") {
             PrintUsage();
             return 0;
+        } else if (arg == "--multi") {
+            multi = true;
+        } else if (arg == "--advanced") {
+            advanced = true;
+        } else if (arg == "--quit-after" && i + 1 < argc) {
+            quitAfterMs = std::atoi(argv[++i]);
+        } else if (arg.rfind("--", 0) == 0) {
+            std::fprintf(stderr, "zembra: unknown option %s\n", arg.c_str());
+            PrintUsage();
+            return 2;
+        } else if (arg == "-platform") {
+            platformGiven = true;
         }
+    }
+
+    // Without a display Qt would abort; say what to do instead.
+    if (!platformGiven && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr,
+                     "zembra: no display (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+                     "  To run the window without a screen: QT_QPA_PLATFORM=offscreen zembra "
+                     "--quit-after 1000\n"
+                     "  For downloads from a console: zembra-cli --help\n");
+        return 3;
     }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(zembra::kApplicationTitle));
     QApplication::setFont(zembra::WindowFont());
-
-    bool multi = false, advanced = false;
-    int quitAfterMs = -1;
-    const QStringList args = QApplication::arguments();
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        if (args[i] == "--multi") {
-            multi = true;
-        } else if (args[i] == "--advanced") {
-            advanced = true;
-        } else if (args[i] == "--quit-after" && i + 1 < args.size()) {
-            quitAfterMs = args[++i].toInt();
-        } else {
-            std::fprintf(stderr, "zembra: unknown option %s\n", args[i].toLocal8Bit().constData());
-            PrintUsage();
-            return 2;
-        }
-    }
 
     zembra::QtDialogHost dialogs;
     try {
@@ -90,6 +101,7 @@ int main(int argc, char** argv) {
         return result;
     } catch (const std::exception& e) {
         // An error that escapes start-up is shown and ends the program.
+        zembra::SetProcessMainThread(nullptr);
         std::fprintf(stderr, "zembra: %s\n", e.what());
         dialogs.ShowMessage(e.what(), zembra::kApplicationTitle,
                             zembra::mb::kOk | zembra::mb::kIconStop);
