@@ -67,6 +67,9 @@ TVaCommThread::~TVaCommThread() {
 void TVaCommThread::Start(TVaThreadPriority priority) {
     priority_ = priority;
     thread_ = std::thread([this] { Execute(); });
+    // Wait until the thread runs, so that its id is known once the port is open.
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, [this] { return tid_.load() != 0; });
 }
 
 void TVaCommThread::Terminate() {
@@ -88,7 +91,11 @@ void TVaCommThread::WaitFor() {
 }
 
 void TVaCommThread::Execute() {
-    tid_ = static_cast<int>(syscall(SYS_gettid));
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        tid_ = static_cast<int>(syscall(SYS_gettid));
+    }
+    cv_.notify_all();
     // Nice values for the priorities, idle to time-critical. Raising the priority needs the
     // right to do so; without it the thread keeps the normal priority.
     static const int kNice[] = {19, 10, 5, 0, -5, -10, -20};

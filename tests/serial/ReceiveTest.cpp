@@ -1,0 +1,342 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "platform/LoopMainThread.h"
+#include "serial/Vabuffer.h"
+#include "serial/Vacomm.h"
+#include "tests/serial/PtyHelpers.h"
+
+namespace zembra {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PtyPair;
+
+class ReceiveTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty_.Ok());
+        port_ = std::make_unique<TVaComm>();
+        port_->SetMainThread(&loop_);
+        port_->SetFlowControl(fcNone);
+        port_->SetBaudrate(br115200);
+        port_->SetDeviceName(pty_.SlavePath());
+    }
+
+    // Runs the loop until count bytes were delivered (or a few seconds passed).
+    bool RunUntilReceived(size_t count) {
+        return loop_.RunUntil([&] { return received_.size() >= count; }, 5s);
+    }
+
+    // OnRxBuf runs only for a port with an attached component (otherwise OnRxChar reports the
+    // count and nothing is read), as in the main window: attach a buffer.
+    void RecordRxBuf() {
+        sink_.SetComm(port_.get());
+        port_->OnRxBuf = [this](TVaComponent* sender, PVaData data, int count) {
+            EXPECT_TRUE(loop_.IsMainThread());
+            EXPECT_EQ(sender, port_.get());
+            EXPECT_GT(count, 0);
+            EXPECT_LE(count, VaMaxDataBlock);
+            received_.insert(received_.end(), data, data + count);
+            ++calls_;
+        };
+    }
+
+    PtyPair pty_;
+    LoopMainThread loop_;
+    std::unique_ptr<TVaComm> port_;
+    std::vector<uint8_t> received_;
+    int calls_ = 0;
+    TVaBuffer sink_;
+};
+
+TEST_F(ReceiveTest, EveryByteArrivesOnceInOrderOnTheMainThreadBufferFirst) {
+    TVaBuffer buffer;
+    buffer.SetSize(1 << 16);
+    buffer.SetComm(port_.get());
+    int bufferWrites = 0;
+    buffer.OnChange = [&](TVaComponent* sender) {
+        EXPECT_EQ(sender, &buffer);
+        EXPECT_TRUE(loop_.IsMainThread());
+        ++bufferWrites;
+    };
+    port_->OnRxBuf = [&](TVaComponent*, PVaData data, int count) {
+        EXPECT_TRUE(loop_.IsMainThread());
+        // The attached buffer has this chunk already.
+        ASSERT_EQ(buffer.BufUsed(), count);
+        std::vector<uint8_t> stored(static_cast<size_t>(count));
+        ASSERT_TRUE(buffer.Read(stored.data(), count));
+        EXPECT_TRUE(std::equal(stored.begin(), stored.end(), data));
+        received_.insert(received_.end(), data, data + count);
+        ++calls_;
+    };
+    port_->Open();
+
+    std::vector<uint8_t> sent(300000);
+    std::mt19937 rng(7);
+    for (auto& b : sent) b = static_cast<uint8_t>(rng());
+    std::thread writer([&] {
+        std::mt19937 sizes(11);
+        size_t pos = 0;
+        while (pos < sent.size()) {
+            size_t n = std::min<size_t>(1 + sizes() % 3000, sent.size() - pos);
+            ASSERT_TRUE(pty_.WriteAll(sent.data() + pos, n));
+            pos += n;
+            if (sizes() % 4 == 0) std::this_thread::sleep_for(100us);
+        }
+    });
+    EXPECT_TRUE(RunUntilReceived(sent.size()));
+    writer.join();
+    loop_.RunFor(50ms);  // nothing more may come
+    ASSERT_EQ(received_.size(), sent.size());
+    EXPECT_TRUE(received_ == sent);
+    EXPECT_GT(calls_, 0);
+    EXPECT_EQ(bufferWrites, 2 * calls_);  // one write and one read per chunk
+}
+
+TEST_F(ReceiveTest, ByMessageDeliveryKeepsOrderToo) {
+    port_->SetSyncEvents(seByMessage);
+    RecordRxBuf();
+    port_->Open();
+    std::string sent;
+    for (int i = 0; i < 2000; ++i) sent += "line " + std::to_string(i) + "\n";
+    std::thread writer([&] { pty_.WriteAll(sent); });
+    EXPECT_TRUE(RunUntilReceived(sent.size()));
+    writer.join();
+    EXPECT_EQ(std::string(received_.begin(), received_.end()), sent);
+}
+
+TEST_F(ReceiveTest, AChunkTooBigForTheBufferIsRefusedWholeAndStillDelivered) {
+    TVaBuffer buffer;
+    buffer.SetSize(16);
+    buffer.SetComm(port_.get());
+    int overflows = 0;
+    buffer.OnOverflow = [&](TVaComponent* sender) {
+        EXPECT_EQ(sender, &buffer);
+        ++overflows;
+    };
+    RecordRxBuf();
+    port_->Open();
+    const std::string big(100, 'Z');
+    pty_.WriteAll(big);
+    EXPECT_TRUE(RunUntilReceived(big.size()));
+    EXPECT_EQ(std::string(received_.begin(), received_.end()), big);
+    EXPECT_GE(overflows, 1);
+    EXPECT_EQ(buffer.BufUsed(), 0);
+
+    // A chunk that fits is stored; once full, later chunks are refused without harm.
+    received_.clear();
+    pty_.WriteAll("0123456789ABCDEF");
+    EXPECT_TRUE(RunUntilReceived(16));
+    EXPECT_EQ(buffer.BufUsed(), 16);
+    EXPECT_TRUE(buffer.Full());
+    pty_.WriteAll("more");
+    EXPECT_TRUE(RunUntilReceived(20));
+    EXPECT_EQ(buffer.BufUsed(), 16);
+}
+
+TEST_F(ReceiveTest, NoDeliveryAfterCloseEvenWhenTheDeliveryWasAlreadyQueued) {
+    RecordRxBuf();
+    port_->Open();
+    pty_.WriteAll("queued");
+    // The receive thread has queued its delivery and waits for the main thread.
+    for (int i = 0; i < 5000 && loop_.PendingCount() == 0; ++i) std::this_thread::sleep_for(1ms);
+    ASSERT_GT(loop_.PendingCount(), 0u);
+    port_->Close();  // on the main thread, while the receive thread waits for it
+    loop_.RunFor(50ms);
+    EXPECT_EQ(calls_, 0);
+    EXPECT_TRUE(received_.empty());
+
+    // Reopened, the port gets a new thread and delivers again.
+    port_->Open();
+    pty_.WriteAll("again");
+    EXPECT_TRUE(RunUntilReceived(5));
+}
+
+TEST_F(ReceiveTest, CloseFromInsideTheHandlerStopsDelivery) {
+    port_->OnRxBuf = [&](TVaComponent* sender, PVaData data, int count) {
+        received_.insert(received_.end(), data, data + count);
+        ++calls_;
+        static_cast<TVaCustomComm*>(sender)->Close();
+    };
+    TVaBuffer buffer;
+    buffer.SetComm(port_.get());
+    port_->Open();
+    pty_.WriteAll("first");
+    EXPECT_TRUE(RunUntilReceived(1));
+    EXPECT_FALSE(port_->Active());
+    pty_.WriteAll("second");
+    loop_.RunFor(50ms);
+    EXPECT_EQ(calls_, 1);
+}
+
+TEST_F(ReceiveTest, DestroyingThePortInsideTheHandlerIsSafe) {
+    TVaBuffer buffer;
+    buffer.SetComm(port_.get());
+    port_->OnRxBuf = [&](TVaComponent*, PVaData, int count) {
+        calls_ += count > 0;
+        port_.reset();
+    };
+    port_->Open();
+    pty_.WriteAll("bye");
+    EXPECT_TRUE(loop_.RunUntil([&] { return calls_ > 0; }, 5s));
+    loop_.RunFor(20ms);
+    EXPECT_EQ(port_, nullptr);
+    EXPECT_EQ(buffer.Comm(), nullptr);  // the port let go of its client
+}
+
+TEST_F(ReceiveTest, ClosingFromABufferHandlerSkipsTheRxBufHandler) {
+    TVaBuffer buffer;
+    buffer.SetComm(port_.get());
+    buffer.OnChange = [&](TVaComponent*) { port_->Close(); };
+    RecordRxBuf();
+    port_->Open();
+    pty_.WriteAll("x");
+    loop_.RunUntil([&] { return !port_->Active(); }, 5s);
+    loop_.RunFor(20ms);
+    EXPECT_FALSE(port_->Active());
+    EXPECT_EQ(calls_, 0);
+}
+
+TEST_F(ReceiveTest, HandlerExceptionsGoToTheApplicationAndDeliveryGoesOn) {
+    std::vector<std::string> reported;
+    SetApplicationExceptionHandler([&](std::exception_ptr e) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::exception& ex) {
+            reported.push_back(ex.what());
+        }
+    });
+    sink_.SetComm(port_.get());
+    port_->OnRxBuf = [&](TVaComponent*, PVaData data, int count) {
+        received_.insert(received_.end(), data, data + count);
+        throw std::runtime_error("handler failed");
+    };
+    port_->Open();
+    pty_.WriteAll("a");
+    EXPECT_TRUE(RunUntilReceived(1));
+    pty_.WriteAll("b");
+    EXPECT_TRUE(RunUntilReceived(2));
+    EXPECT_GE(reported.size(), 2u);
+    EXPECT_EQ(reported[0], "handler failed");
+    SetApplicationExceptionHandler(nullptr);
+}
+
+TEST_F(ReceiveTest, WithoutClientsRxCharReportsCountsAndReadsNothing) {
+    std::vector<int> counts;
+    port_->OnRxChar = [&](TVaComponent*, int count) { counts.push_back(count); };
+    port_->Open();
+    pty_.WriteAll("abc");
+    ASSERT_TRUE(loop_.RunUntil([&] { return !counts.empty(); }, 5s));
+    EXPECT_EQ(counts[0], 3);
+    // Unread bytes are not news: no further events until more arrive.
+    loop_.RunFor(100ms);
+    EXPECT_EQ(counts.size(), 1u);
+    pty_.WriteAll("de");
+    ASSERT_TRUE(loop_.RunUntil([&] { return counts.size() >= 2; }, 5s));
+    EXPECT_EQ(counts[1], 5);
+    EXPECT_EQ(port_->ReadText(), "abcde");
+}
+
+TEST_F(ReceiveTest, TransmitEmptyIsReportedAfterAWrite) {
+    int txEmpty = 0;
+    port_->OnTxEmpty = [&](TVaComponent*) {
+        EXPECT_TRUE(loop_.IsMainThread());
+        ++txEmpty;
+    };
+    port_->Open();
+    EXPECT_EQ(port_->WriteBuf("hello", 5), 5);
+    EXPECT_TRUE(loop_.RunUntil([&] { return txEmpty > 0; }, 5s));
+    EXPECT_EQ(pty_.ReadSome(5).size(), 5u);
+}
+
+TEST_F(ReceiveTest, EmptyEventMaskMeansNoThreadAndDirectReads) {
+    port_->SetMonitorEvents({});
+    RecordRxBuf();
+    port_->Open();
+    EXPECT_EQ(port_->ReceiveThreadId(), 0);
+    pty_.WriteAll("direct");
+    for (int i = 0; i < 2000 && port_->ReadBufUsed() < 6; ++i) std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(port_->ReadBufUsed(), 6);
+    char c = 0;
+    EXPECT_TRUE(port_->ReadChar(c));
+    EXPECT_EQ(c, 'd');
+    uint8_t rest[16];
+    EXPECT_EQ(port_->ReadBuf(rest, sizeof rest), 5);
+    EXPECT_EQ(port_->ReadBuf(rest, sizeof rest), 0);  // nothing queued: at once, no error
+    loop_.RunFor(20ms);
+    EXPECT_EQ(calls_, 0);
+
+    pty_.WriteAll("purge me");
+    for (int i = 0; i < 2000 && port_->ReadBufUsed() < 8; ++i) std::this_thread::sleep_for(1ms);
+    port_->PurgeRead();
+    EXPECT_EQ(port_->ReadBufUsed(), 0);
+}
+
+TEST_F(ReceiveTest, WritesReachTheFarSideAndTimeOutWithoutAnError) {
+    port_->Open();
+    EXPECT_TRUE(port_->WriteText("text"));
+    EXPECT_TRUE(port_->WriteChar('!'));
+    auto got = pty_.ReadSome(5);
+    EXPECT_EQ(std::string(got.begin(), got.end()), "text!");
+
+    // Output held (as if XOFF was received): the write cannot finish and returns 0.
+    port_->Buffers().SetWriteTimeout(50);
+    port_->SetXon(false);
+    std::vector<uint8_t> block(1 << 16, 0x55);
+    EXPECT_EQ(port_->WriteBuf(block.data(), static_cast<int>(block.size())), 0);
+    port_->SetXon(true);
+    port_->PurgeWrite();
+}
+
+TEST_F(ReceiveTest, FarSideHangUpNeitherSpinsNorHangsAndCloseWorks) {
+    RecordRxBuf();
+    port_->Open();
+    pty_.WriteAll("last words");
+    EXPECT_TRUE(RunUntilReceived(10));
+    const int tid = port_->ReceiveThreadId();
+    ASSERT_NE(tid, 0);
+
+    pty_.CloseMaster();
+    loop_.RunFor(30ms);
+    const long before = test::ThreadCpuTicks(tid);
+    loop_.RunFor(300ms);
+    const long after = test::ThreadCpuTicks(tid);
+    ASSERT_GE(before, 0);
+    // A spinning thread would use the whole 300 ms (30 ticks); a sleeping one none.
+    EXPECT_LE(after - before, 5);
+
+    // Writes fail with the port's error (the line is gone, so are its statistics).
+    try {
+        int n = port_->WriteBuf("x", 1);
+        EXPECT_EQ(n, 0);
+    } catch (const EVaCommError& e) {
+        EXPECT_STREQ(e.what(), "Error retrieving statistics (5), Input/output error");
+    }
+    port_->Close();
+    EXPECT_FALSE(port_->Active());
+    EXPECT_EQ(received_.size(), 10u);
+}
+
+TEST_F(ReceiveTest, WriteOnAClosedPortIsAWriteError) {
+    try {
+        port_->WriteBuf("x", 1);
+        FAIL() << "no exception";
+    } catch (const EVaCommError& e) {
+        EXPECT_STREQ(e.what(), "Write error (9), Bad file descriptor");
+    }
+    try {
+        char c;
+        port_->ReadBuf(&c, 1);
+        FAIL() << "no exception";
+    } catch (const EVaCommError& e) {
+        EXPECT_STREQ(e.what(), "Read error (9), Bad file descriptor");
+    }
+}
+
+}  // namespace
+}  // namespace zembra
