@@ -35,7 +35,11 @@ void InitTimer(TVaTimer& timer, uint32_t ms) {
 }
 
 bool TimerExpired(const TVaTimer& timer) {
-    return static_cast<uint32_t>(GetTickCount() - timer.Start) >= timer.Length;
+    return TimerExpiredAt(timer, GetTickCount());
+}
+
+bool TimerExpiredAt(const TVaTimer& timer, uint32_t now) {
+    return static_cast<uint32_t>(now - timer.Start) >= timer.Length;
 }
 
 int GetPortState(int n) {

@@ -19,6 +19,8 @@ struct TVaTimer {
 };
 void InitTimer(TVaTimer& timer, uint32_t ms);
 bool TimerExpired(const TVaTimer& timer);
+// Expiry at a given tick count.
+bool TimerExpiredAt(const TVaTimer& timer, uint32_t now);
 
 // Opens "COM<n>" (through the port names) and closes it again: 1 when it could be opened,
 // 2 when the device does not exist, 0 otherwise (busy, not a tty, no access).

@@ -90,7 +90,7 @@ TEST_F(SerialDeviceMapTest, ReadersNeverSeeHalfAnEntry) {
     ASSERT_TRUE(RegisterSerialDevice("\\Device\\trelvic0", "COM100"));
     std::atomic<bool> stop{false};
     std::thread writer([&] {
-        for (int i = 0; i < 300; ++i) {
+        for (int i = 0; i < 100; ++i) {
             RegisterSerialDevice("\\Device\\trelvic0", i % 2 ? "COM100" : "COM200");
         }
         stop = true;
