@@ -261,7 +261,8 @@ Exit status:
    7  compressed mode unavailable (or the compressor failed its check)
    8  UART module copy or baud switch refused
    9  jump into the download module or its start request refused
-  10  image file problem during the run (code file missing, version/boot word, size)
+  10  image file problem during the run (code file missing, version/boot word, size, a
+      selected image that could not be opened when its turn came)
   11  erase: no answer or refused
   12  data transfer failed (no answer, too many negative answers, checksum echoes)
   13  an image file changed (shrank or could not be read) during the run

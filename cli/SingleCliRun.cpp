@@ -68,6 +68,7 @@ int ExitStatusOf(RunOutcome outcome) {
         case RunOutcome::JumpFailed:
             return EXIT_JUMP;
         case RunOutcome::ImageFileProblem:
+        case RunOutcome::ImageSkipped:
             return EXIT_IMAGE_FILE;
         case RunOutcome::EraseFailed:
             return EXIT_ERASE;

@@ -306,7 +306,7 @@ RunOutcome SingleDownLoad::RunSequence() {
 
     // Step 8: the images.
     const RunOutcome images = SendImages();
-    if (images != RunOutcome::Completed) return images;
+    if (images != RunOutcome::Completed && images != RunOutcome::ImageSkipped) return images;
 
     // Step 9: the reset jump; its answer is not examined.
     bridge_.LogLine("리셋 코드 점프 요청", COLOUR_BLACK);
@@ -315,21 +315,30 @@ RunOutcome SingleDownLoad::RunSequence() {
     const long seconds = elapsed / 1000;
     bridge_.LogLine(FormatText("다운로드 소요 시간:%02ld분 %02ld초", seconds / 60, seconds % 60),
                     COLOUR_BLACK);
-    return RunOutcome::Completed;
+    return images;
 }
 
 RunOutcome SingleDownLoad::SendImages() {
+    bool skipped = false;
     for (int slot = 0; slot < ImageSlot::Count; ++slot) {
         if (shared_.stopRequested.load()) return RunOutcome::Stopped;
         const std::string& path = shared_.run.paths[static_cast<std::size_t>(slot)];
         if (path.empty()) continue;
         std::FILE* file = std::fopen(path.c_str(), "rb");
-        if (file == nullptr) continue;
+        if (file == nullptr) {
+            // The slot is passed over as before, but the operator must learn that a selected
+            // image was not written, and the run does not count as complete.
+            bridge_.LogLine(
+                FormatText("%s 파일을 열 수 없어 건너뜁니다: %s", SlotCaption(slot), path.c_str()),
+                COLOUR_RED);
+            skipped = true;
+            continue;
+        }
         const RunOutcome outcome = SendImage(slot, file);
         std::fclose(file);
         if (outcome != RunOutcome::Completed) return outcome;
     }
-    return RunOutcome::Completed;
+    return skipped ? RunOutcome::ImageSkipped : RunOutcome::Completed;
 }
 
 RunOutcome SingleDownLoad::SendImage(int slot, std::FILE* file) {

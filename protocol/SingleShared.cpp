@@ -37,6 +37,8 @@ const char* RunOutcomeName(RunOutcome outcome) {
             return "FileReadError";
         case RunOutcome::Stopped:
             return "Stopped";
+        case RunOutcome::ImageSkipped:
+            return "ImageSkipped";
     }
     return "?";
 }

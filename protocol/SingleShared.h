@@ -55,6 +55,7 @@ enum class RunOutcome : int {
     TransferFailed,     // block transfer: no answer, too many NAKs or echo failures
     FileReadError,      // an image file changed under the run (shrank, read error)
     Stopped,            // the operator's stop request ended the run
+    ImageSkipped,       // the run went to its end, but a selected image file did not open
 };
 
 // What a Start hands the single engine for one run: the job's paths and the values taken at

@@ -129,6 +129,10 @@ class EngineFixture : public ::testing::Test {
     RunOutcome Run(const SingleRunConfig& config, const std::string& port,
                    const std::function<void()>& onPump = {}) {
         host.controlsGivenBack = 0;
+        host.gauges.clear();
+        host.markers.clear();
+        host.titles.clear();
+        host.addresses.clear();
         const auto started = engine->Start(config, port);
         EXPECT_EQ(started, SingleEngine::StartResult::Started);
         if (started != SingleEngine::StartResult::Started) return RunOutcome::None;
