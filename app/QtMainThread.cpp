@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
+#include <cstdio>
 #include <exception>
 
 namespace zembra {
@@ -18,9 +19,19 @@ struct Call {
     std::exception_ptr error;
 };
 
+void Report(const std::function<void(const std::string&)>& reporter, const std::string& message) {
+    if (reporter)
+        reporter(message);
+    else
+        std::fprintf(stderr, "zembra: %s\n", message.c_str());
+}
+
 }  // namespace
 
-QtMainThread::QtMainThread() : state_(std::make_shared<State>()), context_(new QObject) {
+QtMainThread::QtMainThread()
+    : state_(std::make_shared<State>()),
+      reporter_(std::make_shared<std::function<void(const std::string&)>>()),
+      context_(new QObject) {
     if (QCoreApplication* app = QCoreApplication::instance()) {
         QObject::connect(app, &QCoreApplication::aboutToQuit, context_, [this] { Shutdown(); });
     }
@@ -100,7 +111,23 @@ void QtMainThread::Post(std::function<void()> fn) {
         std::lock_guard lock(state_->mutex);
         if (state_->shutdown) return;
     }
-    QMetaObject::invokeMethod(context_, std::move(fn), Qt::QueuedConnection);
+    auto reporter = reporter_;
+    QMetaObject::invokeMethod(
+        context_,
+        [fn = std::move(fn), reporter] {
+            try {
+                fn();
+            } catch (const std::exception& e) {
+                Report(*reporter, e.what());
+            } catch (...) {
+                Report(*reporter, "Unknown error");
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void QtMainThread::SetErrorReporter(std::function<void(const std::string&)> reporter) {
+    *reporter_ = std::move(reporter);
 }
 
 }  // namespace zembra

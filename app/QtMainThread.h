@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "platform/MainThread.h"
 
@@ -38,6 +39,11 @@ class QtMainThread : public MainThread {
 
     void Shutdown();
 
+    // Where an error thrown by a posted function goes (nobody waits for it): the window shows
+    // it like any error escaping a handler. Without a reporter it is written to stderr.
+    // Set on the main thread before functions are posted.
+    void SetErrorReporter(std::function<void(const std::string&)> reporter);
+
   private:
     struct State {
         std::mutex mutex;
@@ -45,6 +51,7 @@ class QtMainThread : public MainThread {
         bool shutdown = false;
     };
     std::shared_ptr<State> state_;
+    std::shared_ptr<std::function<void(const std::string&)>> reporter_;
     QObject* context_;  // lives on the main thread; queued functions are delivered to it
 };
 

@@ -90,12 +90,14 @@ int main(int argc, char** argv) {
             zembra::AppWindows windows(options);
             zembra::TMainForm& form = *windows.mainForm;
             dialogs.SetParent(&form);
+            mainThread.SetErrorReporter([&form](const std::string& m) { form.ShowException(m); });
             form.show();
             if (multi) form.findChild<QRadioButton*>("RadioButtonMulti")->click();
             if (advanced) form.findChild<QPushButton*>("BitBtnAM")->click();
             if (quitAfterMs >= 0) QTimer::singleShot(quitAfterMs, &form, [&form] { form.close(); });
             result = app.exec();
             dialogs.SetParent(nullptr);
+            mainThread.SetErrorReporter(nullptr);
         }
         zembra::SetProcessMainThread(nullptr);
         return result;

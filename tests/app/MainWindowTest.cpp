@@ -187,7 +187,9 @@ TEST_F(MainWindow, StartUpStateMatchesTheControlTables) {
         EXPECT_EQ(lines[3].text, "");
     }
 
-    // The other two windows.
+    // The other two windows, created after the main window and attached to it.
+    EXPECT_EQ(f.popUp(), windows->popUp.get());
+    EXPECT_EQ(f.sMode(), windows->sMode.get());
     EXPECT_EQ(windows->popUp->windowTitle(), Q("정보"));
     EXPECT_EQ(windows->popUp->size(), QSize(313, 214));
     EXPECT_EQ(windows->sMode->windowTitle(), Q("숨은메뉴"));

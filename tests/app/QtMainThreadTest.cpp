@@ -66,6 +66,20 @@ TEST(QtMainThread, PostKeepsOrderAndErrorsReachTheCaller) {
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
 }
 
+TEST(QtMainThread, AnErrorOfAPostedFunctionIsReportedAndTheLoopGoesOn) {
+    QtMainThread mainThread;
+    std::vector<std::string> reported;
+    mainThread.SetErrorReporter([&](const std::string& m) { reported.push_back(m); });
+    bool after = false;
+    std::thread worker([&] {
+        mainThread.Post([] { throw std::runtime_error("posted failure"); });
+        mainThread.Post([&] { after = true; });
+    });
+    worker.join();
+    EXPECT_TRUE(PumpUntil([&] { return after; }));
+    EXPECT_EQ(reported, (std::vector<std::string>{"posted failure"}));
+}
+
 TEST(QtMainThread, ShutdownReleasesABlockedCallerWithoutRunningItsFunction) {
     auto mainThread = std::make_unique<QtMainThread>();
     std::atomic<bool> entered{false}, returned{false}, ran{false};
