@@ -320,6 +320,7 @@ int MultiSingleBoxDLU::WaitResponse(long long ticks) {
         std::memcpy(response_.data(), rxBuffer_.get() + 1, responseLength_);
         responseArrived_ = false;
         rxCount_ = 0;
+        ++responsesTaken_;
         return 2;
     }
     if (runState_.load() == RUN_STOP_REQUESTED || terminating_.load()) return 3;

@@ -141,6 +141,8 @@ class MultiSingleBoxDLU {
     int WaitResponse(long long ticks);
     // The response code and bytes of the last frame WaitResponse took (code first).
     const std::uint8_t* response() const { return response_.data(); }
+    // Responses taken by WaitResponse over the worker's life (for diagnostics and tests).
+    std::uint64_t responsesTaken() const { return responsesTaken_.load(); }
     std::size_t responseLength() const { return responseLength_; }
 
   private:
@@ -243,6 +245,7 @@ class MultiSingleBoxDLU {
     std::unique_ptr<std::uint8_t[]> rxBuffer_;
     std::array<std::uint8_t, kResponseKeep> response_{};
     std::size_t responseLength_ = 0;
+    std::atomic<std::uint64_t> responsesTaken_{0};
 
     // Status published for the status tick.
     std::atomic<int> runState_{RUN_IDLE};
