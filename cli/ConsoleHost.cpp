@@ -119,6 +119,11 @@ void ConsoleHost::SetMarker(int slot, const std::string& marker) {
         lastPlainStep_ = -1;
     } else if (slot == currentSlot_) {
         if (marker == SENT) {
+            if (!progressTty_ && !options_.quiet) {
+                std::fprintf(streams_.progress, "%s %3d%% %s %s\n", SlotCaption(slot), gauge_,
+                             address_.c_str(), elapsed_.c_str());
+                std::fflush(streams_.progress);
+            }
             DrawProgressLine();
             if (progressTty_ && progressShown_) {
                 std::fputc('\n', streams_.progress);  // keep the finished image's bar
