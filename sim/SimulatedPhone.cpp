@@ -93,6 +93,7 @@ struct SimulatedPhone::Impl {
     bool WriteAll(const std::vector<std::uint8_t>& bytes);
     bool MasterHungUp() const;
     void OnLineClosed();
+    void DropUnreadAnswers();
     void HangUp();
     bool SleepUntil(std::int64_t deadlineNs);
     void ConsumeWake();
@@ -166,7 +167,6 @@ bool SimulatedPhone::Impl::OpenLine(std::string* error) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         devicePath = path;
-        plugged = true;
         if (isPty)
             session.SetLineRateProbe([fd] { return ReadLineRate(fd); });
         else
@@ -372,6 +372,7 @@ void SimulatedPhone::Impl::ReadAndHandle() {
             const std::int64_t arrival = rxStart + byteNs * static_cast<std::int64_t>(off);
             if (byteNs > 0) rxFreeAt = arrival;
             if (answer.unit) {
+                Bump();  // waiters see the unit (and its record) before its answer
                 if (byteNs > 0 && !SleepUntil(arrival)) return;
                 Answer(answer, arrival);
                 Deliver();
@@ -388,14 +389,30 @@ void SimulatedPhone::Impl::OnLineClosed() {
     if (lineClosed) return;
     lineClosed = true;
     hupDuringSleep = false;
-    // Answers the tool left unread would reach the next opener: a closed line loses them.
-    tcflush(master, TCOFLUSH);
+    DropUnreadAnswers();
     {
         std::lock_guard<std::mutex> lock(mutex);
         session.LineClosed();
     }
     Deliver();
     Bump();
+}
+
+// Answers the tool left unread would reach the next opener of the pseudo-terminal: a closed
+// line loses them. Flushing through the master only empties the kernel's flip buffer; what
+// has reached the slave's read queue is dropped through a short open of the slave itself.
+void SimulatedPhone::Impl::DropUnreadAnswers() {
+    tcflush(master, TCOFLUSH);
+    if (!isPty) return;
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        path = devicePath;
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    tcflush(fd, TCIFLUSH);
+    ::close(fd);
 }
 
 void SimulatedPhone::Impl::HangUp() {
@@ -431,6 +448,7 @@ void SimulatedPhone::Impl::Run() {
             std::string error;
             if (OpenLine(&error) && Register(&error)) {
                 std::lock_guard<std::mutex> lock(mutex);
+                plugged = true;  // only now: the names lead to the new line
                 session.Note("plugged in again on " + devicePath, false);
             } else {
                 if (master >= 0) CloseLine();
@@ -454,7 +472,7 @@ void SimulatedPhone::Impl::Run() {
             hupDuringSleep = false;
             if (!MasterHungUp()) {
                 // The tool closed and reopened the line while the phone was busy.
-                tcflush(master, TCOFLUSH);
+                DropUnreadAnswers();
                 {
                     std::lock_guard<std::mutex> lock(mutex);
                     session.LineClosed();
@@ -496,6 +514,10 @@ bool SimulatedPhone::Start(std::string* error) {
     if (!impl_->Register(error)) {
         impl_->CloseLine();
         return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        impl_->plugged = true;
     }
     impl_->stopping.store(false);
     impl_->thread = std::thread([this] { impl_->Run(); });

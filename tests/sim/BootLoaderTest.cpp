@@ -52,6 +52,13 @@ TEST(SimBootLoader, AnswersTheUsbSequenceAndCountsIt) {
         EXPECT_EQ(e.answer, RSP_ACK);
         EXPECT_EQ(e.kind, SimUnitKind::CommandFrame);
     }
+    // The last frame's padding and the last answer's count follow the answer itself.
+    ASSERT_TRUE(p.phone.WaitUntil(
+        [&] {
+            const SimCounters c = p.phone.Counters();
+            return c.bytesReceived == 4u * 8u + 4u && c.bytesSent == 12u;
+        },
+        std::chrono::seconds(3)));
     const SimCounters counters = p.phone.Counters();
     EXPECT_EQ(counters.units, 4u);
     EXPECT_EQ(counters.acks, 4u);
