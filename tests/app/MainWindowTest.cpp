@@ -1,5 +1,6 @@
 // Start-up state, mode switches, the advanced panel, initial values, the address prefix and
 // the error display of the main window.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFocusEvent>
@@ -358,6 +359,17 @@ TEST_F(MainWindow, LeavingAFontAddressAddsTheHexPrefix) {
     address->setText("10");
     LeaveField(address);
     EXPECT_EQ(address->text(), "10");
+}
+
+TEST_F(MainWindow, TabbingOutOfAnAddressFieldAddsThePrefix) {
+    form().show();
+    QApplication::setActiveWindow(&form());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form()));
+    auto* address = Find<QLineEdit>("EditFont6Address");
+    address->setFocus();
+    QTest::keyClicks(address, "1f0000");
+    Find<QLineEdit>("EditModelName")->setFocus();
+    EXPECT_EQ(address->text(), "0x1f0000");
 }
 
 TEST_F(MainWindow, AnErrorEscapingAHandlerIsShownAndTheWindowGoesOn) {
