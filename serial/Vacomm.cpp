@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <system_error>
 
 #include "platform/PortNames.h"
 
@@ -66,6 +67,10 @@ TVaCommThread::~TVaCommThread() {
 
 void TVaCommThread::Start(TVaThreadPriority priority) {
     priority_ = priority;
+    // Without its wait event the thread could not be woken for termination.
+    if (waitEvent_.Handle() < 0)
+        throw std::system_error(waitEvent_.LastError(), std::generic_category(),
+                                "receive thread wait event");
     thread_ = std::thread([this] { Execute(); });
     // Wait until the thread runs, so that its id is known once the port is open.
     std::unique_lock<std::mutex> lock(mutex_);
@@ -110,7 +115,8 @@ void TVaCommThread::Execute() {
         if (result == SerialWaitResult::Gone) {
             // The device hung up (unplugged, far side closed): nothing will come any more.
             // Sleep until Close terminates the thread instead of waking up again and again.
-            while (!Terminated()) waitEvent_.WaitFor(0xFFFFFFFFu);
+            std::unique_lock<std::mutex> lock(mutex_);
+            cv_.wait(lock, [this] { return terminated_; });
             break;
         }
         if (result == SerialWaitResult::Cancelled || Terminated()) break;
