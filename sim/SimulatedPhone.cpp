@@ -665,8 +665,6 @@ const char* SimUnitKindName(SimUnitKind kind) {
             return "data block";
         case SimUnitKind::ControlBlock:
             return "control block";
-        case SimUnitKind::StrayBytes:
-            return "stray bytes";
         case SimUnitKind::LineEvent:
             return "line event";
     }

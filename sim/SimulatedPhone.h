@@ -170,7 +170,10 @@ struct SimPhoneConfig {
     bool eventPerUnit = false;
 };
 
-enum class SimUnitKind { CommandFrame, RawFrame, DataBlock, ControlBlock, StrayBytes, LineEvent };
+// What a record entry is: a unit the phone answered (or left unanswered), or an event of the
+// line (closed by the tool, hung up, answer dropped, dump written, power cycle). Stray bytes
+// are not units: they make the phone refuse the unit that follows them (see its note).
+enum class SimUnitKind { CommandFrame, RawFrame, DataBlock, ControlBlock, LineEvent };
 
 // One unit the phone received and what it did with it.
 struct SimRecordEntry {
@@ -250,7 +253,8 @@ class SimulatedPhone {
     // Waits until `count` reset jumps have been seen in all (a session has ended); false on
     // time-out.
     bool WaitForReset(std::chrono::milliseconds timeout, std::uint64_t count = 1) const;
-    // Waits until the phone has handled `count` units in all; false on time-out.
+    // Waits until the phone has received `count` units in all (a unit counts, and is in the
+    // record, as soon as it is complete, before its answer goes out); false on time-out.
     bool WaitForUnits(std::uint64_t count, std::chrono::milliseconds timeout) const;
     // Waits until pred() holds; pred is evaluated under no lock after every unit.
     bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) const;

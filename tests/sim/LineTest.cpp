@@ -120,6 +120,35 @@ TEST(SimLine, ClosingMidSessionStartsTheBootLoaderOver) {
     EXPECT_EQ(d.Command(EraseCommand(0, 16), true), kAck);
 }
 
+TEST(SimLine, PowerCycleAndAGivenDevice) {
+    // The phone on a device it is given: here the slave of a pseudo-terminal whose master
+    // plays the tool.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    SimPhoneConfig config;
+    config.link = SimLink::Uart;
+    config.devicePath = ptsname(master);
+    SimulatedPhone phone(config);
+    ASSERT_TRUE(phone.Start());
+    EXPECT_EQ(phone.DevicePath(), config.devicePath);
+    const Bytes a0 = Client::Frame({CMD_DOWNLOAD_START}, false);
+    ASSERT_EQ(::write(master, a0.data(), a0.size()), static_cast<ssize_t>(a0.size()));
+    ASSERT_TRUE(phone.WaitForUnits(1, std::chrono::seconds(3)));
+    EXPECT_EQ(phone.Stage(), SimStage::BootLoader);
+    std::uint8_t answer[3] = {};
+    pollfd p{master, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 3000), 1);
+    EXPECT_EQ(::read(master, answer, sizeof answer), 3);
+    EXPECT_EQ(Bytes(answer, answer + 3), kAck);
+    phone.PowerCycle();
+    EXPECT_EQ(phone.Stage(), SimStage::BootIdle);
+    EXPECT_EQ(phone.Counters().abandonedSessions, 1u);
+    phone.Stop();
+    ::close(master);
+}
+
 TEST(SimLine, AnswersToAClosedLineAreLost) {
     SimPhoneConfig config;
     config.faults.lateMs = 300;
