@@ -164,15 +164,6 @@ ProtocolChoice ProtocolOf(const QRadioButton* autoButton, const QRadioButton* pr
     return ProtocolChoice::None;
 }
 
-bool IsReadableRegularFile(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
-}
-
 QPixmap LogoPixmap() {
     QPixmap pixmap(47, 462);
     QPainter painter(&pixmap);
@@ -759,13 +750,6 @@ void TMainForm::SelectImage(int slot) {
         return;
     }
     SelectionResult result = SelectImageFile(slot, *chosen, CheckBoxBinSizeCheck->isChecked());
-    // A font has no trailer to read, so a path that cannot be read (gone, a directory, no
-    // permission) passes the checks with size 0; it would only fail at Start. Refuse it now.
-    if (result.selected && IsFontSlot(slot) && !IsReadableRegularFile(*chosen)) {
-        result.selected = false;
-        result.log.push_back(
-            {FormatText("파일을 읽을 수 없습니다:%s", chosen->c_str()), LOG_BLACK});
-    }
     for (const LogLine& line : result.log) LogSingle(line.text, line.colour);
     ImageSlot value = ReadSlot(slot);
     ApplySelection(value, result);

@@ -130,6 +130,12 @@ SelectionResult SelectImageFile(int slot, const std::string& path, bool checkBin
             return r;
         }
     } else {
+        // A font has no trailer, so a path that cannot be read (gone, a directory, no
+        // permission) would pass with size 0 and only fail at Start. Refuse it now.
+        if (!IsReadableRegularFile(path)) {
+            r.log.push_back({FormatText("파일을 읽을 수 없습니다:%s", path.c_str())});
+            return r;
+        }
         r.addressText = AddressFromFileName(path);
     }
     r.selected = true;

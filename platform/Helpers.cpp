@@ -24,6 +24,15 @@ bool FileExists(const std::string& path) {
     return !path.empty() && ::lstat(path.c_str(), &st) == 0;
 }
 
+bool IsReadableRegularFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st;
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return regular;
+}
+
 std::int64_t FileSizeOf(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return 0;

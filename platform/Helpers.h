@@ -17,6 +17,9 @@ bool FileExists(const std::string& path);
 // opened or is not a regular file (a directory, a device).
 std::int64_t FileSizeOf(const std::string& path);
 
+// True when path is a regular file that this process can open for reading.
+bool IsReadableRegularFile(const std::string& path);
+
 // Last-write time of the file in local time, "yy-mm-dd hh:nn:ss" (two-digit year, 24-hour
 // clock); empty when the file has no entry.
 std::string FileTimeText(const std::string& path);

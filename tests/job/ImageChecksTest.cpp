@@ -119,6 +119,20 @@ TEST(ImageChecks, CodeFilesWithoutTrailerAreRefusedWithTheVersionMessage) {
     }
 }
 
+TEST(ImageChecks, FontFilesThatCannotBeReadAreRefused) {
+    TempDir dir;
+    const std::vector<std::string> paths = {dir.File("font1_0x10000.bin"), dir.path()};
+    for (const std::string& path : paths) {
+        SelectionResult r = SelectImageFile(ImageSlot::Font1, path, true);
+        EXPECT_FALSE(r.selected) << path;
+        ASSERT_EQ(r.log.size(), 2u);
+        EXPECT_EQ(r.log.back().text, "파일을 읽을 수 없습니다:" + path);
+        EXPECT_FALSE(r.addressText.has_value());
+    }
+    // An empty font file can be read: size 0 passes the 64 KiB rule.
+    EXPECT_TRUE(SelectImageFile(ImageSlot::Font1, dir.Write("empty.bin", ""), true).selected);
+}
+
 TEST(ImageChecks, FontAddressFromFileName) {
     EXPECT_EQ(AddressFromFileName("/img/font2_0x10000.bin"), "0x10000");
     EXPECT_EQ(AddressFromFileName("C:\\IMG\\FONT2_0X10000.BIN"), "0x10000");
