@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -321,6 +322,33 @@ TEST_F(ReceiveTest, FarSideHangUpNeitherSpinsNorHangsAndCloseWorks) {
     port_->Close();
     EXPECT_FALSE(port_->Active());
     EXPECT_EQ(received_.size(), 10u);
+}
+
+TEST_F(ReceiveTest, OpenCloseCyclesUnderTrafficInBothDeliveryModes) {
+    RecordRxBuf();
+    std::atomic<bool> stop{false};
+    // Non-blocking far side: while the port is closed the queue fills and writes just fail.
+    fcntl(pty_.Master(), F_SETFL, fcntl(pty_.Master(), F_GETFL) | O_NONBLOCK);
+    std::thread farSide([&] {
+        const std::string chunk(64, 'q');
+        while (!stop) {
+            ssize_t ignored = write(pty_.Master(), chunk.data(), chunk.size());
+            (void)ignored;
+            std::this_thread::sleep_for(200us);
+        }
+    });
+    for (int cycle = 0; cycle < 40; ++cycle) {
+        port_->SetSyncEvents(cycle % 2 ? seByMessage : seByMethod);
+        port_->Open();
+        loop_.RunFor(2ms);
+        port_->Close();
+        const int callsAtClose = calls_;
+        loop_.ProcessPending();  // deliveries queued before Close do nothing
+        EXPECT_EQ(calls_, callsAtClose);
+    }
+    stop = true;
+    farSide.join();
+    EXPECT_GT(calls_, 0);
 }
 
 TEST_F(ReceiveTest, WriteOnAClosedPortIsAWriteError) {
