@@ -186,6 +186,21 @@ MultiSlotView MultiDownload::View(int slot) const {
     return view;
 }
 
+int LeaderSlot(const std::array<MultiSlotView, MULTI_SLOT_COUNT>& slots) {
+    int leader = -1;
+    int best = 0;
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+        const MultiSlotView& view = slots[static_cast<std::size_t>(slot)];
+        if (!view.hasWorker || !view.active) continue;
+        const int key = view.currentImage * 1000 + view.percent;
+        if (leader < 0 || key > best) {
+            leader = slot;
+            best = key;
+        }
+    }
+    return leader;
+}
+
 MultiTickResult MultiDownload::Tick() {
     MultiTickResult result;
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)

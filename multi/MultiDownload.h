@@ -53,6 +53,11 @@ struct MultiTickResult {
     std::array<MultiSlotView, MULTI_SLOT_COUNT> slots;
 };
 
+// The slot whose phone leads (the status tick marks its image and shows its percentage in
+// the title): among the slots with an active worker the greatest currentImage x 1000 +
+// percent, ties to the lower slot; -1 when no worker is active.
+int LeaderSlot(const std::array<MultiSlotView, MULTI_SLOT_COUNT>& slots);
+
 // The multi download without the window: its Start and Stop, the eight receive handlers,
 // the end of a download, and the state they share (the workers, lzoLock and its work
 // memory, the slot port names). Everything but the workers runs on the main thread.

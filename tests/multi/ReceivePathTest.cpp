@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "multi/MSBDLU.h"
+#include "multi/MultiDownload.h"
 #include "multi/MultiHost.h"
 #include "multi/SlotStatus.h"
 #include "platform/LoopMainThread.h"
@@ -148,6 +149,25 @@ TEST(SlotStatusText, StageAndEndTexts) {
     EXPECT_EQ(SlotStatusText(7), "");
     EXPECT_EQ(SlotStatusText(9007), "");
     EXPECT_EQ(SlotStatusText(SlotStatusCode(2, 1, 0)), "폰트2 삭제중");
+}
+
+TEST(LeaderSlot, GreatestImageAndPercentTiesToLowerSlot) {
+    std::array<MultiSlotView, MULTI_SLOT_COUNT> slots{};
+    EXPECT_EQ(LeaderSlot(slots), -1);
+    auto set = [&](int slot, int image, int percent, bool active = true) {
+        auto& view = slots[static_cast<std::size_t>(slot)];
+        view.hasWorker = true;
+        view.active = active;
+        view.currentImage = image;
+        view.percent = percent;
+    };
+    set(1, 1, 10);  // slot 2 at font 1, 10 %: key 1010
+    set(4, 0, 99);  // slot 5 at the code image, 99 %: key 99
+    EXPECT_EQ(LeaderSlot(slots), 1);
+    set(6, 1, 10);  // equal key: the lower slot keeps the lead
+    EXPECT_EQ(LeaderSlot(slots), 1);
+    set(7, 6, 100, false);  // an idle worker does not count
+    EXPECT_EQ(LeaderSlot(slots), 1);
 }
 
 }  // namespace
