@@ -28,7 +28,13 @@ SingleBridge::SingleBridge(SingleShared& shared, DownloadHost& host, PortOperati
 
 void SingleBridge::Call(std::uint32_t kind) {
     shared_.bridgeKind = kind;
-    mainThread_.RunAndWait([this] { ExecuteKind(shared_.bridgeKind); });
+    mainThread_.RunAndWait([this] {
+        if (progressPending_) {
+            progressPending_ = false;
+            DoShowProgress(lastPercent_, lastOffset_);
+        }
+        ExecuteKind(shared_.bridgeKind);
+    });
 }
 
 void SingleBridge::LogLine(const std::string& text, std::uint32_t colour) {
@@ -59,12 +65,21 @@ void SingleBridge::WriteRaw(std::int32_t length) {
 }
 
 void SingleBridge::ShowProgress(std::uint8_t percent, std::int32_t fileOffset) {
+    // The display only changes when the values do; most packets of a block repeat them.
+    if (progressShown_ && percent == lastPercent_ && fileOffset == lastOffset_) return;
+    progressShown_ = true;
+    lastPercent_ = percent;
+    lastOffset_ = fileOffset;
     shared_.byteParam = percent;
     shared_.intParam = fileOffset;
-    Call(BRIDGE_SHOW_PROGRESS);
+    // Carried by the next bridge call (every progress update is followed by a packet write):
+    // the worker needs nothing back from the display, so a packet costs one hand-off to the
+    // main thread, not two. The main thread shows it before it runs that call's kind.
+    progressPending_ = true;
 }
 
 void SingleBridge::ImageStarted(int slot) {
+    progressShown_ = false;
     shared_.byteParam = static_cast<std::uint8_t>(slot);
     Call(BRIDGE_IMAGE_STARTED);
 }
@@ -160,10 +175,7 @@ void SingleBridge::ExecuteKind(std::uint32_t kind) {
             break;
         }
         case BRIDGE_SHOW_PROGRESS:
-            host_.SetGauge(shared_.byteParam);
-            host_.SetTitle(FormatText("%d%% Zembra 4", shared_.byteParam));
-            host_.SetAddressText(
-                FormatText("0x%08X", static_cast<std::uint32_t>(shared_.intParam)));
+            DoShowProgress(shared_.byteParam, shared_.intParam);
             break;
         case BRIDGE_IMAGE_STARTED:
             host_.SetGauge(0);
@@ -188,6 +200,12 @@ void SingleBridge::ExecuteKind(std::uint32_t kind) {
         default:
             break;
     }
+}
+
+void SingleBridge::DoShowProgress(std::uint8_t percent, std::int32_t fileOffset) {
+    host_.SetGauge(percent);
+    host_.SetTitle(FormatText("%d%% Zembra 4", percent));
+    host_.SetAddressText(FormatText("0x%08X", static_cast<std::uint32_t>(fileOffset)));
 }
 
 void SingleBridge::ResetReceiver() {

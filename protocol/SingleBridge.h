@@ -65,6 +65,8 @@ class SingleBridge {
     void FinishRun();
     // Writes length bytes of the output buffer (already filled by the caller).
     void WriteRaw(std::int32_t length);
+    // Shown on the main thread together with the next bridge call (the packet write that
+    // always follows), and only when percentage or offset changed since the last one.
     void ShowProgress(std::uint8_t percent, std::int32_t fileOffset);
     void ImageStarted(int slot);
     void ImageDone(int slot);
@@ -107,6 +109,7 @@ class SingleBridge {
   private:
     void Call(std::uint32_t kind);
     void DoSendCommand();
+    void DoShowProgress(std::uint8_t percent, std::int32_t fileOffset);
     void DoWrite(const std::uint8_t* bytes, std::size_t count);
     void ClearResponseArrived();
 
@@ -125,6 +128,10 @@ class SingleBridge {
 
     // Worker only.
     std::vector<std::uint8_t> response_;
+    bool progressShown_ = false;
+    bool progressPending_ = false;  // written by the worker before a call, read inside it
+    std::uint8_t lastPercent_ = 0;
+    std::int32_t lastOffset_ = 0;
 };
 
 }  // namespace zembra

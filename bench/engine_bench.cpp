@@ -1,0 +1,525 @@
+// The single download engine against a minimal reference sender, over the simulated phone.
+//
+// For each link (unpaced pseudo-terminal, UART at 115,200 bit/s, full-speed USB 1 MB/s with
+// 1 ms turnaround, high-speed USB 40 MB/s with 125 us turnaround) and each mode the link
+// carries, the same job goes into a simulated phone twice:
+//  - "engine": SingleDownLoad with its bridge on a LoopMainThread (the command line's and the
+//    tests' main thread), the real serial components and the default pauses;
+//  - "reference": a plain loop on the device (write a frame, block in read() until the
+//    answer), no main-thread hand-off, no pauses.
+// The transfer rate counts only the data phase of each image (first data packet to the last
+// answer); the protocol's fixed pauses (start-up sleep, command gaps, erase) are timed
+// separately. The phone's flash is checked after every run.
+//
+// Job: two images of 4 MiB each (8 MiB): one incompressible (random), one firmware-like
+// (1 MiB of structured data, then 0xFF padding). On the 115,200 bit/s UART link the images
+// are scaled down to 64 KiB each (8 MiB would take about 12 minutes per run).
+//
+// Usage: engine_bench [--quick] [--links pty,uart,fs,hs]
+//   --quick   1 MiB images on the fast links (a smoke run)
+
+#include <fcntl.h>
+#include <lzo/lzo1x.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/Helpers.h"
+#include "platform/LoopMainThread.h"
+#include "protocol/PacketCodec.h"
+#include "protocol/ProtocolCodes.h"
+#include "protocol/SingleEngine.h"
+#include "protocol/VaCommPorts.h"
+#include "sim/SimulatedPhone.h"
+
+using namespace zembra;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+// ---------------------------------------------------------------- job
+
+struct Image {
+    std::string path;
+    Bytes data;
+    std::uint32_t address;
+};
+
+Bytes Incompressible(std::size_t n, unsigned seed) {
+    std::mt19937_64 rng(seed);
+    Bytes out(n);
+    for (std::size_t i = 0; i < n; i += 8) {
+        const std::uint64_t v = rng();
+        std::memcpy(out.data() + i, &v, std::min<std::size_t>(8, n - i));
+    }
+    return out;
+}
+
+// Code-like bytes (small-alphabet words with repeats), then erased-flash padding.
+Bytes FirmwareLike(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes out(n, 0xFF);
+    const std::size_t used = n / 4;
+    for (std::size_t i = 0; i + 4 <= used; i += 4) {
+        const std::uint32_t word = 0xE0000000u | (rng() % 4096) << 4 | (rng() % 16);
+        std::memcpy(out.data() + i, &word, 4);
+    }
+    return out;
+}
+
+std::vector<Image> MakeJob(const std::string& folder, std::size_t each, const char* suffix) {
+    std::vector<Image> job = {
+        {folder + "/random" + suffix + ".bin", Incompressible(each, 7), 0x0400000},
+        {folder + "/firmware" + suffix + ".bin", FirmwareLike(each, 8), 0x0C00000}};
+    for (const Image& image : job) {
+        std::FILE* f = std::fopen(image.path.c_str(), "wb");
+        std::fwrite(image.data.data(), 1, image.data.size(), f);
+        std::fclose(f);
+    }
+    return job;
+}
+
+// ---------------------------------------------------------------- results
+
+struct Result {
+    bool ok = false;
+    double transferMs = 0;    // data phases of all images
+    std::uint64_t bytes = 0;  // image bytes sent
+    std::uint64_t packets = 0;
+    double startupMs = 0;  // start until the first command on the wire
+    double gapsMs = 0;     // command gaps (pauses)
+    double eraseMs = 0;    // erase requests until their answers
+    double totalMs = 0;
+    std::string error;
+};
+
+// ---------------------------------------------------------------- the engine
+
+class BenchHost : public DownloadHost {
+  public:
+    double programStartMs = 0;  // "프로그램 시작": the first block routine begins
+    double transferMs = 0;
+    double eraseRequestMs = 0;
+    double eraseMs = 0;
+    double lastRxMs = 0;
+    bool done = false;
+    std::vector<std::string> errors;
+
+    void LogSingle(const std::string& text, std::uint32_t colour) override {
+        const double now = NowMs();
+        if (text == "삭제 요청 잠시만 기다려 주세요") eraseRequestMs = now;
+        if (text == "프로그램 시작") programStartMs = now;
+        if (colour == 0x0000FF) errors.push_back(text);
+    }
+    void LogMulti(const std::string&, std::uint32_t) override {}
+    void SetGauge(int) override {}
+    void SetTitle(const std::string&) override {}
+    void SetAddressText(const std::string&) override {}
+    void SetMarker(int, const std::string& marker) override {
+        if (marker == SENT) transferMs += lastRxMs - programStartMs;
+    }
+    void GiveControlsBack() override { done = true; }
+};
+
+Result RunEngine(SimulatedPhone& phone, LinkProtocolCode mode, const std::vector<Image>& job) {
+    LoopMainThread loop;
+    SetProcessMainThread(&loop);
+    BenchHost host;
+    DebugTrace trace;
+    AskOperatorRequest ask;
+    Result r;
+    {
+        VaCommPorts ports(trace, &loop);
+        SingleEngine engine(host, ports, trace, loop, ask);  // default pauses
+        ports.SetSingleRxHandler([&](void* sender, const std::uint8_t* data, std::size_t n) {
+            host.lastRxMs = NowMs();
+            engine.bridge().VaCommSingleRxBuf(sender, data, n);
+        });
+        SingleRunConfig run;
+        run.snapshot.linkProtocol = mode;
+        run.snapshot.checkBinSize64K = true;
+        run.snapshot.eraseWaitSec = 600;
+        for (std::size_t i = 0; i < job.size(); ++i) {
+            run.paths[i + 1] = job[i].path;
+            run.snapshot.address[i + 1] = job[i].address;
+        }
+        // Erase time: from the request to its answer; "프로그램 시작" follows a gap.
+        const SimCounters before = phone.Counters();
+        const double start = NowMs();
+        if (engine.Start(run, phone.DevicePath()) != SingleEngine::StartResult::Started) {
+            r.error = "port: " + engine.lastPortError();
+            SetProcessMainThread(nullptr);
+            return r;
+        }
+        double eraseTotal = 0;
+        double lastEraseRequest = 0;
+        while (!host.done) {
+            loop.RunUntil([&] { return host.done; }, std::chrono::milliseconds(20));
+            if (host.eraseRequestMs != lastEraseRequest &&
+                host.programStartMs > host.eraseRequestMs) {
+                lastEraseRequest = host.eraseRequestMs;
+                eraseTotal += host.programStartMs - host.eraseRequestMs - run.snapshot.cmdGapMs;
+            }
+        }
+        r.totalMs = NowMs() - start;
+        while (!engine.Idle())
+            loop.RunUntil([&] { return engine.Idle(); }, std::chrono::milliseconds(1));
+        const SimCounters after = phone.Counters();
+        r.ok = engine.shared().lastOutcome.load() == RunOutcome::Completed;
+        if (!r.ok) r.error = RunOutcomeName(engine.shared().lastOutcome.load());
+        r.transferMs = host.transferMs;
+        r.packets = after.dataUnits - before.dataUnits;
+        r.startupMs = 700;
+        // Pauses: after 0xA0, the mode negotiation, (UART: 0xB0, 0xF0), 0xC0, 0xA0, and per
+        // image after the erase and after the data.
+        const int gaps = 5 + ((mode >> 8) == 2 ? 2 : 0) + 2 * static_cast<int>(job.size()) -
+                         (mode == USB_NORMAL || mode == UART_NORMAL ? 0 : 0);
+        r.gapsMs = gaps * run.snapshot.cmdGapMs;
+        r.eraseMs = eraseTotal;
+        ask.Shutdown();
+        loop.Shutdown();
+    }
+    SetProcessMainThread(nullptr);
+    for (const Image& image : job) r.bytes += image.data.size();
+    return r;
+}
+
+// ---------------------------------------------------------------- the reference sender
+
+class RefLine {
+  public:
+    explicit RefLine(const std::string& path, bool usb) : usb_(usb) {
+        fd_ = open(path.c_str(), O_RDWR | O_NOCTTY);
+        if (fd_ < 0) throw std::runtime_error("open " + path + ": " + std::strerror(errno));
+        SetRate(B57600);
+    }
+    ~RefLine() {
+        if (fd_ >= 0) close(fd_);
+    }
+    void SetRate(speed_t rate) {
+        termios t{};
+        tcgetattr(fd_, &t);
+        cfmakeraw(&t);
+        cfsetispeed(&t, rate);
+        cfsetospeed(&t, rate);
+        t.c_cflag |= CLOCAL | CREAD;
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+        tcsetattr(fd_, TCSANOW, &t);
+    }
+    void Write(const std::uint8_t* data, std::size_t n) {
+        while (n > 0) {
+            const ssize_t w = write(fd_, data, n);
+            if (w < 0) {
+                if (errno == EINTR || errno == EAGAIN) continue;
+                throw std::runtime_error(std::string("write: ") + std::strerror(errno));
+            }
+            data += w;
+            n -= static_cast<std::size_t>(w);
+        }
+    }
+    // Blocks until one answer frame 7E .. 7E has arrived; returns it without the flags.
+    Bytes ReadAnswer() {
+        Bytes frame;
+        bool open = false;
+        for (;;) {
+            while (pos_ < len_) {
+                const std::uint8_t b = buf_[pos_++];
+                if (!open) {
+                    open = b == kFrameFlag;
+                    continue;
+                }
+                if (b == kFrameFlag) {
+                    if (frame.empty()) continue;
+                    return frame;
+                }
+                frame.push_back(b);
+            }
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 30000) <= 0) throw std::runtime_error("no answer");
+            const ssize_t n = read(fd_, buf_, sizeof buf_);
+            if (n <= 0) throw std::runtime_error("read failed");
+            pos_ = 0;
+            len_ = static_cast<std::size_t>(n);
+        }
+    }
+    // A command frame (padded on USB), or a raw frame once raw is set; expects ACK.
+    void Command(const Bytes& payload) {
+        std::uint8_t out[kFrameBufferSize];
+        std::size_t n;
+        if (raw) {
+            n = BuildRawFrame(out, payload.data(), payload.size());
+        } else {
+            n = codec_.Encode(out, payload.data(), static_cast<std::uint16_t>(payload.size()));
+            if (usb_) n = PadForUsb(out, n);
+        }
+        Write(out, n);
+        const Bytes answer = ReadAnswer();
+        if (answer.empty() || answer[0] != RSP_ACK)
+            throw std::runtime_error(FormatText("command 0x%02X refused", payload[0]));
+    }
+    bool raw = false;
+
+  private:
+    int fd_ = -1;
+    bool usb_;
+    PacketCodec codec_;
+    std::uint8_t buf_[4096];
+    std::size_t pos_ = 0, len_ = 0;
+};
+
+Bytes Le32Header(std::uint32_t address, std::uint32_t length) {
+    Bytes h(8);
+    for (int i = 0; i < 4; ++i) {
+        h[i] = static_cast<std::uint8_t>(address >> (8 * i));
+        h[4 + i] = static_cast<std::uint8_t>(length >> (8 * i));
+    }
+    return h;
+}
+
+// Sends one image's data in the mode; returns the number of data packets.
+std::uint64_t RefSendImage(RefLine& line, LinkProtocolCode mode, const Image& image) {
+    std::uint64_t packets = 0;
+    const Bytes& d = image.data;
+    PacketCodec codec;
+    std::uint8_t out[kFrameBufferSize];
+    if (mode == USB_NORMAL) {
+        for (std::size_t off = 0; off < d.size(); off += 1024) {
+            std::uint8_t block[1024];
+            std::memset(block, 0xFF, sizeof block);
+            std::memcpy(block, d.data() + off, std::min<std::size_t>(1024, d.size() - off));
+            if (StartsWithControlMarker(block, 1024)) {
+                std::uint8_t control[1024];
+                BuildControlBlock(control, false);
+                line.Write(control, 1024);
+                ++packets;
+                line.ReadAnswer();
+            }
+            line.Write(block, 1024);
+            ++packets;
+            line.ReadAnswer();
+        }
+        return packets;
+    }
+    if (mode == UART_NORMAL) {
+        for (std::size_t off = 0; off < d.size(); off += 4096) {
+            const std::size_t n = std::min<std::size_t>(4096, d.size() - off);
+            Bytes payload;
+            payload.reserve(7 + n);
+            payload.push_back(CMD_WRITE_DATA);
+            const std::uint32_t address = image.address + static_cast<std::uint32_t>(off);
+            for (int i = 0; i < 4; ++i)
+                payload.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
+            payload.push_back(static_cast<std::uint8_t>(n));
+            payload.push_back(static_cast<std::uint8_t>(n >> 8));
+            payload.insert(payload.end(), d.begin() + static_cast<long>(off),
+                           d.begin() + static_cast<long>(off + n));
+            line.Write(
+                out, codec.Encode(out, payload.data(), static_cast<std::uint16_t>(payload.size())));
+            ++packets;
+            line.ReadAnswer();
+        }
+        return packets;
+    }
+    // Compressed modes: 64 KiB blocks with their header, LZO1X-1, 1,020 / 8,192-byte packets.
+    const bool usb = mode == USB_PPV;
+    const std::size_t chunk = usb ? kUsbCompressedChunk : kUartCompressedChunk;
+    static std::vector<std::uint8_t> work(LZO1X_1_MEM_COMPRESS);
+    Bytes packed(0x10008 + 0x10008 / 16 + 64 + 3);
+    for (std::size_t off = 0; off < d.size(); off += 0x10000) {
+        const std::size_t n = std::min<std::size_t>(0x10000, d.size() - off);
+        Bytes block = Le32Header(image.address + static_cast<std::uint32_t>(off),
+                                 static_cast<std::uint32_t>(n));
+        block.insert(block.end(), d.begin() + static_cast<long>(off),
+                     d.begin() + static_cast<long>(off + n));
+        block.resize(0x10008, 0xFF);
+        lzo_uint packedLength = 0;
+        const bool compressed = lzo1x_1_compress(block.data(), n + 8, packed.data(), &packedLength,
+                                                 work.data()) == LZO_E_OK &&
+                                packedLength < n + 8;
+        const std::uint8_t* stream = compressed ? packed.data() : block.data();
+        const std::size_t total = compressed ? packedLength : block.size();
+        for (std::size_t sent = 0; sent < total; sent += chunk) {
+            const std::size_t m = std::min(total - sent, chunk);
+            Bytes payload;
+            payload.reserve(2 + m);
+            payload.push_back(CMD_COMPRESSED);
+            payload.push_back(sent + chunk >= total
+                                  ? COMPRESSED_LAST
+                                  : (compressed ? COMPRESSED_CONTINUES : UNCOMPRESSED_CONTINUES));
+            payload.insert(payload.end(), stream + sent, stream + sent + m);
+            const std::size_t len =
+                usb ? BuildRawFrame(out, payload.data(), payload.size())
+                    : codec.Encode(out, payload.data(), static_cast<std::uint16_t>(payload.size()));
+            line.Write(out, len);
+            ++packets;
+            const Bytes answer = line.ReadAnswer();
+            if (answer.empty() || answer[0] != RSP_ACK) throw std::runtime_error("data refused");
+        }
+    }
+    return packets;
+}
+
+Result RunReference(SimulatedPhone& phone, LinkProtocolCode mode, const std::vector<Image>& job) {
+    Result r;
+    const double start = NowMs();
+    try {
+        const bool usb = (mode >> 8) == 1;
+        RefLine line(phone.DevicePath(), usb);
+        line.Command({CMD_DOWNLOAD_START});
+        if (mode == USB_PPV || mode == UART_PRESS) {
+            line.Command({CMD_COMPRESSED, COMPRESSED_REQUEST});
+            if (usb) line.raw = true;
+        }
+        if (!usb) {
+            line.Command({CMD_MODULE_COPY});
+            line.Command({CMD_BAUD_SWITCH, BAUD_115200});
+        }
+        line.Command({CMD_JUMP});
+        if (!usb) line.SetRate(B115200);
+        line.Command({CMD_DOWNLOAD_START});
+        for (const Image& image : job) {
+            const std::uint32_t len = static_cast<std::uint32_t>(image.data.size());
+            Bytes erase;
+            erase.reserve(9);
+            erase.push_back(CMD_ERASE);
+            const Bytes h = Le32Header(image.address, len);
+            erase.insert(erase.end(), h.begin(), h.end());
+            const double e0 = NowMs();
+            line.Command(erase);
+            r.eraseMs += NowMs() - e0;
+            const double t0 = NowMs();
+            r.packets += RefSendImage(line, mode, image);
+            r.transferMs += NowMs() - t0;
+            r.bytes += image.data.size();
+        }
+        line.Command({CMD_JUMP});
+        r.ok = true;
+    } catch (const std::exception& e) {
+        r.error = e.what();
+    }
+    r.totalMs = NowMs() - start;
+    return r;
+}
+
+// ---------------------------------------------------------------- table
+
+struct LinkCase {
+    const char* name;
+    const char* key;
+    std::uint32_t rateBps;  // 0 unpaced
+    std::uint32_t turnaroundUs;
+    bool usbModes;
+    bool uartModes;
+    bool scaled;  // images scaled down
+};
+
+const char* ModeName(LinkProtocolCode mode) {
+    switch (mode) {
+        case USB_PPV:
+            return "USB compressed";
+        case USB_NORMAL:
+            return "USB normal";
+        case UART_PRESS:
+            return "UART compressed";
+        default:
+            return "UART normal";
+    }
+}
+
+bool FlashMatches(SimulatedPhone& phone, const std::vector<Image>& job) {
+    for (const Image& image : job)
+        if (phone.FlashRange(image.address, image.data.size()) != image.data) return false;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool quick = false;
+    std::string links = "pty,uart,fs,hs";
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--quick") {
+            quick = true;
+        } else if (a == "--links" && i + 1 < argc) {
+            links = argv[++i];
+        } else {
+            std::fprintf(stderr, "usage: engine_bench [--quick] [--links pty,uart,fs,hs]\n");
+            return 2;
+        }
+    }
+    if (lzo_init() != LZO_E_OK) return 1;
+    char folderPattern[] = "/tmp/zembra-bench.XXXXXX";
+    const std::string folder = mkdtemp(folderPattern);
+    const std::size_t big = quick ? (1u << 20) : (4u << 20);
+    const std::vector<Image> job = MakeJob(folder, big, "");
+    const std::vector<Image> uartJob = MakeJob(folder, 0x10000, "_small");
+
+    const LinkCase cases[] = {
+        {"unpaced pty", "pty", 0, 0, true, true, false},
+        {"UART 115200", "uart", kSimLineRate, 0, false, true, true},
+        {"USB full-speed 1 MB/s, 1 ms", "fs", 8000000, 1000, true, false, false},
+        {"USB high-speed 40 MB/s, 125 us", "hs", 320000000, 125, true, false, false},
+    };
+    std::printf(
+        "Job: 2 images (incompressible + firmware-like), %zu KiB each; UART 115200: %d KiB each\n",
+        big / 1024, 64);
+    std::printf("%-31s %-16s %-9s %12s %10s %9s %6s | %8s %7s %8s %9s\n", "link", "mode", "sender",
+                "image B/s", "packets/s", "xfer s", "ratio", "startup", "gaps", "erase", "total s");
+    for (const LinkCase& link : cases) {
+        if (links.find(link.key) == std::string::npos) continue;
+        std::vector<LinkProtocolCode> modes;
+        if (link.usbModes) modes.insert(modes.end(), {USB_PPV, USB_NORMAL});
+        if (link.uartModes) modes.insert(modes.end(), {UART_NORMAL, UART_PRESS});
+        for (LinkProtocolCode mode : modes) {
+            SimPhoneConfig config;
+            config.link = (mode >> 8) == 1 ? SimLink::Usb : SimLink::Uart;
+            config.linkRateBps = link.rateBps;
+            config.turnaroundUs = link.turnaroundUs;
+            SimulatedPhone phone(config);
+            std::string error;
+            if (!phone.Start(&error)) {
+                std::fprintf(stderr, "phone: %s\n", error.c_str());
+                return 1;
+            }
+            const std::vector<Image>& j = link.scaled ? uartJob : job;
+            Result ref = RunReference(phone, mode, j);
+            phone.WaitForReset(std::chrono::seconds(10), 1);
+            const bool refFlash = FlashMatches(phone, j);
+            phone.ClearFlash();
+            Result ours = RunEngine(phone, mode, j);
+            phone.WaitForReset(std::chrono::seconds(10), 2);
+            const bool oursFlash = FlashMatches(phone, j);
+            const double refRate = ref.bytes / (ref.transferMs / 1000.0);
+            const double oursRate = ours.bytes / (ours.transferMs / 1000.0);
+            auto row = [&](const char* who, const Result& x, double rate, bool flash,
+                           double ratio) {
+                std::printf(
+                    "%-31s %-16s %-9s %12.0f %10.0f %9.3f %6s | %8.0f %7.0f %8.1f %9.2f%s%s\n",
+                    link.name, ModeName(mode), who, rate, x.packets / (x.transferMs / 1000.0),
+                    x.transferMs / 1000.0, ratio > 0 ? FormatText("%.3f", ratio).c_str() : "",
+                    x.startupMs, x.gapsMs, x.eraseMs, x.totalMs / 1000.0,
+                    x.ok && flash ? "" : "  FAILED: ",
+                    x.ok && flash ? "" : (x.error.empty() ? "flash differs" : x.error.c_str()));
+            };
+            row("reference", ref, refRate, refFlash, 0);
+            row("engine", ours, oursRate, oursFlash, oursRate / refRate);
+            std::fflush(stdout);
+        }
+    }
+    for (const Image& image : job) std::remove(image.path.c_str());
+    for (const Image& image : uartJob) std::remove(image.path.c_str());
+    rmdir(folder.c_str());
+    return 0;
+}
