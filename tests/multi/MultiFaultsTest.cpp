@@ -87,6 +87,30 @@ TEST_F(MultiEndToEnd, OneFailingPhoneEndsOnlyItsOwnSlot) {
     }
 }
 
+// With the version check off a refused version is only noted and the run goes on.
+TEST_F(MultiEndToEnd, RefusedVersionWithVersionCheckOffGoesOn) {
+    SimPhoneConfig config = PhoneConfig(0);
+    config.faults.refuseVersion = true;
+    AddPhone(config);
+    MultiTestPorts ports(loop);
+    MultiDownload multi(loop, ports, host, kQuickStart);
+    ports.Bind(&multi);
+    DownloadJob job = Job();
+    MultiStartRequest request = Request(ProtocolChoice::Press, 1);
+    request.versionCheck = false;
+    ASSERT_EQ(multi.Start(job, request), MultiStartOutcome::Started);
+    RunToEnd(multi);
+    ExpectFinished(multi, 0);
+    const auto lines = host.SlotLines(SlotPort(0));
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[1].text, "버전 확인 요청");
+    EXPECT_EQ(lines[2].text, "요청한 버전이 틀립니다.");
+    EXPECT_EQ(lines[2].colour, COLOUR_BLUE);
+    EXPECT_EQ(lines[3].text, "다운로드를 계속 합니다. 버전 검사 안함으로 설정되었음");
+    EXPECT_EQ(lines[3].colour, COLOUR_BLUE);
+    ExpectFlashHoldsImages(*phones[0]);
+}
+
 // Stop while slots erase, transfer and sit between two images: every slot ends with
 // endCode 10 and its lines.
 TEST_F(MultiEndToEnd, StopDuringEraseTransferAndBetweenImages) {
