@@ -9,10 +9,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include "platform/Helpers.h"
 #include "platform/PortNames.h"

@@ -58,17 +58,19 @@
 // 0x7E, escaped). Refusals: 0xA1 bad FCS/CRC or framing (also for a frame after stray bytes,
 // or a UART frame at a line rate other than the phone's), 0xA2 a range or length too large,
 // 0xA3 an unknown command, a command out of sequence or in the wrong mode (also the refused
-// compressed mode), 0xA4 an operation that failed (version mismatch, stream that does not
-// decompress, header that disagrees with the data).
+// compressed mode), 0xA4 an operation that failed (version mismatch, erase of 0 bytes, data
+// not where the range continues, a stream that does not decompress or is not smaller than its
+// block, a header that disagrees with the data). Refusals caused by the tool are errors
+// (Errors(), onEvent); the version mismatch, the refused compressed mode and erase ranges the
+// flash does not have are plain answers. A refused or NAKed unit is not taken: the phone
+// expects it again.
 
 #include <chrono>
-#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace zembra {
