@@ -155,6 +155,8 @@ void MultiSingleBoxDLU::Execute() {
         RunBridge(CloseSlotPort);
     } else if (state == RUN_RUNNING) {
         endCode_.store(END_IN_PROGRESS);
+        shownPercent_ = -1;
+        shownOffset_ = -1;
         startMs_.store(NowWholeMs());
         endMs_.store(0);
         SleepMs(slot * timing_.staggerMs);
@@ -272,7 +274,12 @@ void MultiSingleBoxDLU::RunShowProgress(std::uint64_t done, std::uint64_t total,
                                         std::uint32_t offset) {
     // 64-bit arithmetic (large images would overflow 32 bits), never above 100 %.
     std::uint64_t value = total == 0 ? 100 : done * 100 / total;
-    byteParam_ = static_cast<std::uint8_t>(std::min<std::uint64_t>(value, 100));
+    const int percent = static_cast<int>(std::min<std::uint64_t>(value, 100));
+    // Only a change is handed to the main thread: one hand-off per packet is enough.
+    if (percent == shownPercent_ && static_cast<std::int64_t>(offset) == shownOffset_) return;
+    shownPercent_ = percent;
+    shownOffset_ = offset;
+    byteParam_ = static_cast<std::uint8_t>(percent);
     intParam_ = offset;
     RunBridge(ShowProgress);
 }
@@ -354,6 +361,8 @@ void MultiSingleBoxDLU::RunSequence() {
             return;
         }
         percent_.store(0);
+        shownPercent_ = -1;
+        shownOffset_ = -1;
         currentImage_.store(i);
         erasing_.store(1);
         if (!EraseRange()) {

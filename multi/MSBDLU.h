@@ -220,6 +220,8 @@ class MultiSingleBoxDLU {
     std::uint8_t byteParam_ = 0;
     std::array<std::uint8_t, 10> commandBuffer_{};  // payload of SendCommand
     std::int64_t intParam_ = 0;
+    int shownPercent_ = -1;  // the progress last handed to the main thread
+    std::int64_t shownOffset_ = -1;
     std::string messageText;
     std::unique_ptr<std::uint8_t[]> outputBuffer_;
     PacketCodec codec_;
