@@ -105,30 +105,56 @@ struct Result {
 
 // ---------------------------------------------------------------- the engine
 
+// The engine's host: times the phases from the log lines and markers (main thread).
 class BenchHost : public DownloadHost {
   public:
+    int gapMs = 200;
+    bool inTransfer = false;
     double programStartMs = 0;  // "프로그램 시작": the first block routine begins
     double transferMs = 0;
     double eraseRequestMs = 0;
     double eraseMs = 0;
     double lastRxMs = 0;
     bool done = false;
-    std::vector<std::string> errors;
 
-    void LogSingle(const std::string& text, std::uint32_t colour) override {
+    void LogSingle(const std::string& text, std::uint32_t) override {
         const double now = NowMs();
         if (text == "삭제 요청 잠시만 기다려 주세요") eraseRequestMs = now;
-        if (text == "프로그램 시작") programStartMs = now;
-        if (colour == 0x0000FF) errors.push_back(text);
+        if (text == "프로그램 시작") {
+            programStartMs = now;
+            eraseMs += now - eraseRequestMs - gapMs;  // the answer came one gap earlier
+            inTransfer = true;
+        }
     }
     void LogMulti(const std::string&, std::uint32_t) override {}
     void SetGauge(int) override {}
     void SetTitle(const std::string&) override {}
     void SetAddressText(const std::string&) override {}
     void SetMarker(int, const std::string& marker) override {
-        if (marker == SENT) transferMs += lastRxMs - programStartMs;
+        if (marker == SENT) {
+            transferMs += lastRxMs - programStartMs;  // up to the last packet's answer
+            inTransfer = false;
+        }
     }
     void GiveControlsBack() override { done = true; }
+};
+
+// The window's ports, counting the packets written during the data phases and the time of
+// the first write.
+class BenchPorts : public VaCommPorts {
+  public:
+    BenchPorts(DebugTrace& trace, MainThread* main, BenchHost& host)
+        : VaCommPorts(trace, main), host_(host) {}
+    void WriteSingle(const std::uint8_t* bytes, std::size_t count) override {
+        if (firstWriteMs == 0) firstWriteMs = NowMs();
+        if (host_.inTransfer) ++packets;
+        VaCommPorts::WriteSingle(bytes, count);
+    }
+    std::uint64_t packets = 0;
+    double firstWriteMs = 0;
+
+  private:
+    BenchHost& host_;
 };
 
 Result RunEngine(SimulatedPhone& phone, LinkProtocolCode mode, const std::vector<Image>& job) {
@@ -139,7 +165,7 @@ Result RunEngine(SimulatedPhone& phone, LinkProtocolCode mode, const std::vector
     AskOperatorRequest ask;
     Result r;
     {
-        VaCommPorts ports(trace, &loop);
+        BenchPorts ports(trace, &loop, host);
         SingleEngine engine(host, ports, trace, loop, ask);  // default pauses
         ports.SetSingleRxHandler([&](void* sender, const std::uint8_t* data, std::size_t n) {
             host.lastRxMs = NowMs();
@@ -149,43 +175,31 @@ Result RunEngine(SimulatedPhone& phone, LinkProtocolCode mode, const std::vector
         run.snapshot.linkProtocol = mode;
         run.snapshot.checkBinSize64K = true;
         run.snapshot.eraseWaitSec = 600;
+        host.gapMs = run.snapshot.cmdGapMs;
         for (std::size_t i = 0; i < job.size(); ++i) {
             run.paths[i + 1] = job[i].path;
             run.snapshot.address[i + 1] = job[i].address;
         }
-        // Erase time: from the request to its answer; "프로그램 시작" follows a gap.
-        const SimCounters before = phone.Counters();
         const double start = NowMs();
         if (engine.Start(run, phone.DevicePath()) != SingleEngine::StartResult::Started) {
             r.error = "port: " + engine.lastPortError();
-            SetProcessMainThread(nullptr);
-            return r;
+        } else {
+            while (!host.done)
+                loop.RunUntil([&] { return host.done; }, std::chrono::milliseconds(20));
+            r.totalMs = NowMs() - start;
+            while (!engine.Idle())
+                loop.RunUntil([&] { return engine.Idle(); }, std::chrono::milliseconds(1));
+            r.ok = engine.shared().lastOutcome.load() == RunOutcome::Completed;
+            if (!r.ok) r.error = RunOutcomeName(engine.shared().lastOutcome.load());
         }
-        double eraseTotal = 0;
-        double lastEraseRequest = 0;
-        while (!host.done) {
-            loop.RunUntil([&] { return host.done; }, std::chrono::milliseconds(20));
-            if (host.eraseRequestMs != lastEraseRequest &&
-                host.programStartMs > host.eraseRequestMs) {
-                lastEraseRequest = host.eraseRequestMs;
-                eraseTotal += host.programStartMs - host.eraseRequestMs - run.snapshot.cmdGapMs;
-            }
-        }
-        r.totalMs = NowMs() - start;
-        while (!engine.Idle())
-            loop.RunUntil([&] { return engine.Idle(); }, std::chrono::milliseconds(1));
-        const SimCounters after = phone.Counters();
-        r.ok = engine.shared().lastOutcome.load() == RunOutcome::Completed;
-        if (!r.ok) r.error = RunOutcomeName(engine.shared().lastOutcome.load());
         r.transferMs = host.transferMs;
-        r.packets = after.dataUnits - before.dataUnits;
-        r.startupMs = 700;
-        // Pauses: after 0xA0, the mode negotiation, (UART: 0xB0, 0xF0), 0xC0, 0xA0, and per
-        // image after the erase and after the data.
-        const int gaps = 5 + ((mode >> 8) == 2 ? 2 : 0) + 2 * static_cast<int>(job.size()) -
-                         (mode == USB_NORMAL || mode == UART_NORMAL ? 0 : 0);
+        r.packets = ports.packets;
+        r.startupMs = ports.firstWriteMs - start;
+        // Pauses: after 0xA0, the mode negotiation, (UART: 0xB0, 0xF0), 0xC0 and 0xA0, and
+        // per image after the erase and after the data.
+        const int gaps = 4 + ((mode >> 8) == 2 ? 2 : 0) + 2 * static_cast<int>(job.size());
         r.gapsMs = gaps * run.snapshot.cmdGapMs;
-        r.eraseMs = eraseTotal;
+        r.eraseMs = host.eraseMs;
         ask.Shutdown();
         loop.Shutdown();
     }
@@ -422,6 +436,7 @@ struct LinkCase {
     bool usbModes;
     bool uartModes;
     bool scaled;  // images scaled down
+    int reps;     // runs per sender (best one shown)
 };
 
 const char* ModeName(LinkProtocolCode mode) {
@@ -467,13 +482,16 @@ int main(int argc, char** argv) {
     const std::vector<Image> uartJob = MakeJob(folder, 0x10000, "_small");
 
     const LinkCase cases[] = {
-        {"unpaced pty", "pty", 0, 0, true, true, false},
-        {"UART 115200", "uart", kSimLineRate, 0, false, true, true},
-        {"USB full-speed 1 MB/s, 1 ms", "fs", 8000000, 1000, true, false, false},
-        {"USB high-speed 40 MB/s, 125 us", "hs", 320000000, 125, true, false, false},
+        {"unpaced pty", "pty", 0, 0, true, true, false, 3},
+        {"UART 115200", "uart", kSimLineRate, 0, false, true, true, 1},
+        {"USB full-speed 1 MB/s, 1 ms", "fs", 8000000, 1000, true, false, false, 1},
+        {"USB high-speed 40 MB/s, 125 us", "hs", 320000000, 125, true, false, false, 3},
     };
     std::printf(
-        "Job: 2 images (incompressible + firmware-like), %zu KiB each; UART 115200: %d KiB each\n",
+        "Job: 2 images (incompressible + firmware-like), %zu KiB each; UART 115200: %d KiB each\n"
+        "Rates: data phases only (first data packet to last answer); best of 3 runs on the pty "
+        "and high-speed links, 1 run otherwise.\nPauses (engine, ms): start-up = Start to first "
+        "command, gaps = pauses x cmdGapMs, erase = erase requests to their answers.\n\n",
         big / 1024, 64);
     std::printf("%-31s %-16s %-9s %12s %10s %9s %6s | %8s %7s %8s %9s\n", "link", "mode", "sender",
                 "image B/s", "packets/s", "xfer s", "ratio", "startup", "gaps", "erase", "total s");
@@ -494,13 +512,23 @@ int main(int argc, char** argv) {
                 return 1;
             }
             const std::vector<Image>& j = link.scaled ? uartJob : job;
-            Result ref = RunReference(phone, mode, j);
-            phone.WaitForReset(std::chrono::seconds(10), 1);
-            const bool refFlash = FlashMatches(phone, j);
-            phone.ClearFlash();
-            Result ours = RunEngine(phone, mode, j);
-            phone.WaitForReset(std::chrono::seconds(10), 2);
-            const bool oursFlash = FlashMatches(phone, j);
+            // Alternate the two senders and keep each one's best run: the machine is shared,
+            // and the best run is the one least disturbed by other work.
+            Result ref, ours;
+            bool refFlash = true, oursFlash = true;
+            std::uint64_t resets = 0;
+            for (int rep = 0; rep < link.reps; ++rep) {
+                const Result r1 = RunReference(phone, mode, j);
+                phone.WaitForReset(std::chrono::seconds(10), ++resets);
+                refFlash = refFlash && FlashMatches(phone, j);
+                phone.ClearFlash();
+                const Result r2 = RunEngine(phone, mode, j);
+                phone.WaitForReset(std::chrono::seconds(10), ++resets);
+                oursFlash = oursFlash && FlashMatches(phone, j);
+                phone.ClearFlash();
+                if (rep == 0 || !r1.ok || (ref.ok && r1.transferMs < ref.transferMs)) ref = r1;
+                if (rep == 0 || !r2.ok || (ours.ok && r2.transferMs < ours.transferMs)) ours = r2;
+            }
             const double refRate = ref.bytes / (ref.transferMs / 1000.0);
             const double oursRate = ours.bytes / (ours.transferMs / 1000.0);
             auto row = [&](const char* who, const Result& x, double rate, bool flash,

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <thread>
 
 #include "job/ImageSlot.h"
 #include "platform/Helpers.h"
@@ -11,6 +12,10 @@
 #include "protocol/ProtocolCodes.h"
 
 namespace zembra {
+
+namespace {
+constexpr int kSpinMicroseconds = 300;
+}  // namespace
 
 SingleBridge::SingleBridge(SingleShared& shared, DownloadHost& host, PortOperations& ports,
                            DebugTrace& trace, MainThread& mainThread,
@@ -100,7 +105,15 @@ void SingleBridge::SetBaud(std::int32_t rate) {
 
 int SingleBridge::WaitResponse(int ticks) {
     if (ticks <= 0) return RESULT_NO_RESPONSE;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ticks);
+    const auto now = std::chrono::steady_clock::now();
+    const auto deadline = now + std::chrono::milliseconds(ticks);
+    // A fast link answers within a fraction of a millisecond: look for the answer for a
+    // short while, giving the processor away on every look, before sleeping on the
+    // condition variable (whose wake-up costs more than the answer's own latency there).
+    const auto spinEnd = now + std::chrono::microseconds(kSpinMicroseconds);
+    while (!shared_.responseArrived.load() && !shared_.stopRequested.load() &&
+           std::chrono::steady_clock::now() < spinEnd)
+        std::this_thread::yield();
     std::unique_lock<std::mutex> lock(shared_.responseMutex);
     shared_.responseCv.wait_until(lock, deadline, [this] {
         return shared_.responseArrived.load() || shared_.stopRequested.load();
