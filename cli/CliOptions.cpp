@@ -247,6 +247,9 @@ Operator:
   --help, -h             this text
   --version              program version
 
+Multi mode (up to eight phones on USB): --multi or --all-phones, see
+"zembra-cli --multi --help".
+
 Ctrl-C asks the phone's download to stop (as the window's stop button); the run ends at
 the next wait with "다운 로드 종료".
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 
 #include "job/ConfigFile.h"
 #include "job/ImageChecks.h"
@@ -182,7 +183,15 @@ int RunSingleCli(const CliOptions& options, ConsoleHost& host) {
     LoopMainThread loop;
     SetProcessMainThread(&loop);
     DebugTrace trace;
-    if (!options.traceFile.empty()) trace.Start(options.traceFile);
+    if (!options.traceFile.empty()) {
+        trace.Start(options.traceFile);
+        if (std::FILE* probe = std::fopen(options.traceFile.c_str(), "ab")) {
+            std::fclose(probe);
+        } else {
+            host.Error("cannot write the trace file " + options.traceFile +
+                       ": its lines are lost (the download goes on)");
+        }
+    }
     trace.SetWriteData(options.traceData);
     AskOperatorRequest ask;
     VaCommPorts ports(trace);
