@@ -42,6 +42,7 @@ class PhoneSession {
     void SetFaults(const SimFaultPlan& plan);
     // Bytes that may still be received before the hang-up fault strikes (UINT64_MAX: never).
     std::uint64_t BytesUntilHangup() const;
+    std::uint32_t ReplugAfterMs() const { return plan_.replugAfterMs; }
 
     // Reads the tool's current line rate (0 unknown); used for the UART rate check.
     void SetLineRateProbe(std::function<std::uint32_t()> probe) { lineRate_ = std::move(probe); }

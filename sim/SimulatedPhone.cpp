@@ -80,6 +80,7 @@ struct SimulatedPhone::Impl {
     bool hupDuringSleep = false;
     std::int64_t rxFreeAt = 0;
     std::int64_t txFreeAt = 0;
+    std::int64_t replugAt = 0;  // when an unplugged phone plugs in again (0: not by itself)
 
     // Registered names (to remove).
     std::string aliasRegistered;
@@ -419,13 +420,23 @@ void SimulatedPhone::Impl::DropUnreadAnswers() {
     ::close(fd);
 }
 
+// Unplugged: the names go first, then the line; whoever sees the hang-up counted (or the
+// phone unplugged) finds both gone.
 void SimulatedPhone::Impl::HangUp() {
+    Unregister();
+    if (master >= 0) ::close(master);
+    master = -1;
+    if (inotifyFd >= 0) ::close(inotifyFd);
+    inotifyFd = -1;
+    std::uint32_t replugMs;
     {
         std::lock_guard<std::mutex> lock(mutex);
+        plugged = false;
+        session.SetLineRateProbe({});
         session.HungUp();
+        replugMs = session.ReplugAfterMs();
     }
-    Unregister();
-    CloseLine();
+    replugAt = replugMs > 0 ? MonoNs() + static_cast<std::int64_t>(replugMs) * 1000000LL : 0;
     Deliver();
     Bump();
 }
@@ -464,8 +475,18 @@ void SimulatedPhone::Impl::Run() {
             continue;
         }
         if (master < 0) {
+            // Unplugged: wait for Replug(), Stop() or the time to plug in again by itself.
+            int timeoutMs = -1;
+            if (replugAt > 0) {
+                const std::int64_t left = replugAt - MonoNs();
+                timeoutMs = left <= 0 ? 0 : static_cast<int>(left / 1000000 + 1);
+            }
             pollfd p{wakeFd, POLLIN, 0};
-            if (::poll(&p, 1, -1) > 0) ConsumeWake();
+            if (::poll(&p, 1, timeoutMs) > 0) ConsumeWake();
+            if (replugAt > 0 && MonoNs() >= replugAt) {
+                replugAt = 0;
+                replugRequested.store(true);
+            }
             continue;
         }
         if (lineClosed) {

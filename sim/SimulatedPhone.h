@@ -115,8 +115,11 @@ struct SimFaultPlan {
     std::uint64_t straySkip = 0;
 
     // Unplug: after this many received bytes close the line (the tool's next writes fail)
-    // and remove the port alias and map entry; 0 = never. Replug() connects again.
+    // and remove the port alias and map entry; 0 = never. Replug() connects again, and so
+    // does the phone itself after replugAfterMs when that is not 0 (a new pseudo-terminal,
+    // the same names, the boot loader).
     std::uint64_t hangupAfterBytes = 0;
+    std::uint32_t replugAfterMs = 0;
 
     // The boot loader refuses every version (NAK 0xA4).
     bool refuseVersion = false;

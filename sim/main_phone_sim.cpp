@@ -73,6 +73,8 @@ const char* kUsage =
     "  --stray HEX:COUNT[:SKIP] send the bytes HEX (e.g. 55AA) before COUNT answers\n"
     "  --hangup-after BYTES     unplug after BYTES received bytes: close the line and\n"
     "                           remove the port alias and map entry\n"
+    "  --replug-after MS        after such a hang-up, plug in again after MS milliseconds\n"
+    "                           (a new device under the same names)\n"
     "  --refuse-version         refuse every version (NAK 0xA4)\n"
     "\n"
     "  --help                   this text\n"
@@ -236,6 +238,9 @@ int main(int argc, char** argv) {
             if (p.size() == 3) base.faults.straySkip = Number(p[2], "--stray");
         } else if (a == "--hangup-after") {
             base.faults.hangupAfterBytes = Number(value(), "--hangup-after");
+        } else if (a == "--replug-after") {
+            base.faults.replugAfterMs =
+                static_cast<std::uint32_t>(Number(value(), "--replug-after"));
         } else if (a == "--refuse-version") {
             base.faults.refuseVersion = true;
         } else {

@@ -157,6 +157,23 @@ TEST(SimFaults, HangUpAfterNBytesUnplugsAndReplugWorks) {
     EXPECT_EQ(ResolvePortDevice("COM71"), phone->DevicePath());
     Client d(phone->DevicePath());
     EXPECT_EQ(d.Command({CMD_DOWNLOAD_START}, true), kAck);
+    d.Close();
+
+    // Unplugged and plugged in again by itself.
+    SimFaultPlan plan;
+    plan.hangupAfterBytes = 1;
+    plan.replugAfterMs = 50;
+    phone->SetFaults(plan);
+    const std::string second = phone->DevicePath();
+    Client e(second);
+    ASSERT_TRUE(e.Write({0x7E}));
+    ASSERT_TRUE(
+        phone->WaitUntil([&] { return phone->Counters().hangups == 2; }, std::chrono::seconds(3)));
+    ASSERT_TRUE(phone->WaitUntil([&] { return phone->IsPlugged(); }, std::chrono::seconds(3)));
+    EXPECT_EQ(ResolvePortDevice("COM71"), phone->DevicePath());
+    phone->SetFaults({});
+    Client f(phone->DevicePath());
+    EXPECT_EQ(f.Command({CMD_DOWNLOAD_START}, true), kAck);
 }
 
 TEST(SimPacing, AnswersComeNoEarlierThanTheLinkAllows) {
