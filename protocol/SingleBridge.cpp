@@ -1,5 +1,6 @@
 #include "protocol/SingleBridge.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -14,7 +15,9 @@
 namespace zembra {
 
 namespace {
-constexpr int kSpinMicroseconds = 300;
+// Bounds of the time WaitResponse looks for the answer before it sleeps.
+constexpr double kSpinMinUs = 300;
+constexpr double kSpinMaxUs = 3000;
 }  // namespace
 
 SingleBridge::SingleBridge(SingleShared& shared, DownloadHost& host, PortOperations& ports,
@@ -107,10 +110,15 @@ int SingleBridge::WaitResponse(int ticks) {
     if (ticks <= 0) return RESULT_NO_RESPONSE;
     const auto now = std::chrono::steady_clock::now();
     const auto deadline = now + std::chrono::milliseconds(ticks);
-    // A fast link answers within a fraction of a millisecond: look for the answer for a
-    // short while, giving the processor away on every look, before sleeping on the
-    // condition variable (whose wake-up costs more than the answer's own latency there).
-    const auto spinEnd = now + std::chrono::microseconds(kSpinMicroseconds);
+    // A USB link answers within a millisecond or two. Sleeping on the condition variable
+    // and being woken costs more than that on an idle machine (every thread of the chain
+    // receive thread -> main thread -> worker -> main thread wakes from idle), so the wait
+    // first looks for the answer, giving the processor away on every look, for about one
+    // and a half times the recent answer time (at least 0.3 ms, at most 3 ms). Slow links
+    // (UART: hundreds of ms per frame) spend nearly all of their wait asleep.
+    const double spinUs =
+        std::min(std::max(answerUs_ * 1.5, kSpinMinUs), std::min(kSpinMaxUs, ticks * 1000.0));
+    const auto spinEnd = now + std::chrono::microseconds(static_cast<long>(spinUs));
     while (!shared_.responseArrived.load() && !shared_.stopRequested.load() &&
            std::chrono::steady_clock::now() < spinEnd)
         std::this_thread::yield();
@@ -120,6 +128,10 @@ int SingleBridge::WaitResponse(int ticks) {
     });
     if (shared_.responseArrived.load()) {
         shared_.responseArrived.store(false);
+        const double us =
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - now)
+                .count();
+        answerUs_ = answerUs_ * 0.75 + us * 0.25;
         // Drop the opening flag: the first byte is the response code.
         const std::uint32_t length = shared_.responseLength;
         response_.assign(shared_.responseBuffer.begin() + (length > 0 ? 1 : 0),

@@ -128,6 +128,7 @@ class SingleBridge {
 
     // Worker only.
     std::vector<std::uint8_t> response_;
+    double answerUs_ = 0;  // recent time from a wait's start to its answer (moving mean)
     bool progressShown_ = false;
     bool progressPending_ = false;  // written by the worker before a call, read inside it
     std::uint8_t lastPercent_ = 0;
