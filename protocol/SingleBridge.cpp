@@ -17,7 +17,6 @@ namespace zembra {
 namespace {
 // Bounds of the time WaitResponse looks for the answer before it sleeps.
 constexpr double kSpinMinUs = 300;
-constexpr double kSpinMaxUs = 3000;
 }  // namespace
 
 SingleBridge::SingleBridge(SingleShared& shared, DownloadHost& host, PortOperations& ports,
@@ -116,8 +115,8 @@ int SingleBridge::WaitResponse(int ticks) {
     // first looks for the answer, giving the processor away on every look, for about one
     // and a half times the recent answer time (at least 0.3 ms, at most 3 ms). Slow links
     // (UART: hundreds of ms per frame) spend nearly all of their wait asleep.
-    const double spinUs =
-        std::min(std::max(answerUs_ * 1.5, kSpinMinUs), std::min(kSpinMaxUs, ticks * 1000.0));
+    const double spinUs = std::min(std::max(answerUs_ * 1.5, kSpinMinUs),
+                                   std::min<double>(answerSpinLimitUs_, ticks * 1000.0));
     const auto spinEnd = now + std::chrono::microseconds(static_cast<long>(spinUs));
     while (!shared_.responseArrived.load() && !shared_.stopRequested.load() &&
            std::chrono::steady_clock::now() < spinEnd)
@@ -142,8 +141,9 @@ int SingleBridge::WaitResponse(int ticks) {
     return RESULT_NO_RESPONSE;
 }
 
-int SingleBridge::AskOperator(const std::string& text, const std::string& caption, int style) {
-    return askOperator_.Ask(text, caption, style);
+int SingleBridge::AskOperator(const std::string& text, const std::string& caption, int style,
+                              int pollMs) {
+    return askOperator_.Ask(text, caption, style, pollMs);
 }
 
 // ---------------------------------------------------------------- main-thread side

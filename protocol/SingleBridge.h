@@ -84,7 +84,13 @@ class SingleBridge {
     std::uint8_t responseCode() const { return response_.empty() ? 0 : response_[0]; }
 
     // The operator question (worker side): sleeps until the main thread's tick has answered.
-    int AskOperator(const std::string& text, const std::string& caption, int style);
+    int AskOperator(const std::string& text, const std::string& caption, int style,
+                    int pollMs = 100);
+
+    // The longest time WaitResponse looks for an answer (yielding the processor) before it
+    // sleeps: 0 = sleep at once. Higher values trade processor time for answer latency on
+    // fast links. Set before a run.
+    void SetAnswerSpinLimitUs(int us) { answerSpinLimitUs_ = us < 0 ? 0 : us; }
 
     // The output buffer the block routines fill before WriteRaw.
     std::uint8_t* outputBuffer() { return shared_.outputBuffer.data(); }
@@ -128,6 +134,7 @@ class SingleBridge {
 
     // Worker only.
     std::vector<std::uint8_t> response_;
+    int answerSpinLimitUs_ = 3000;
     double answerUs_ = 0;  // recent time from a wait's start to its answer (moving mean)
     bool progressShown_ = false;
     bool progressPending_ = false;  // written by the worker before a call, read inside it

@@ -212,7 +212,8 @@ RunOutcome SingleDownLoad::RunSequence() {
         }
         if (bridge_.responseCode() != RSP_ACK) {
             bridge_.LogLine("요청한 버전이 틀립니다. ", COLOUR_BLUE);
-            if (bridge_.AskOperator(kVersionQuestion, "확인", MB_OK_CANCEL) != ID_OK)
+            if (bridge_.AskOperator(kVersionQuestion, "확인", MB_OK_CANCEL, timings_.askPollMs) !=
+                ID_OK)
                 return RunOutcome::VersionRefused;
         }
         Pause();

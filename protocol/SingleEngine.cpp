@@ -15,7 +15,9 @@ SingleEngine::SingleEngine(DownloadHost& host, PortOperations& ports, DebugTrace
     : host_(host),
       ports_(ports),
       bridge_(shared_, host, ports, trace, mainThread, askOperator),
-      worker_(bridge_, timings) {}
+      worker_(bridge_, timings) {
+    bridge_.SetAnswerSpinLimitUs(timings.answerSpinMaxUs);
+}
 
 SingleEngine::~SingleEngine() = default;
 
