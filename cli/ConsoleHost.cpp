@@ -87,6 +87,7 @@ void ConsoleHost::SetGauge(int percent) {
 }
 
 void ConsoleHost::SetTitle(const std::string& title) {
+    if (title == title_) return;
     title_ = title;
     if (progressTty_) {
         // The terminal's title plays the taskbar entry.
@@ -158,6 +159,12 @@ void ConsoleHost::ClearProgressLine() {
 
 void ConsoleHost::DrawProgressLine() {
     if (!progressTty_ || currentSlot_ < 0) return;
+    // A fast link updates the progress a few thousand times a second: redraw when the
+    // percentage changes or the line is older than a tenth of a second, not on every packet.
+    const double now = NowMs();
+    if (progressShown_ && gauge_ == drawnGauge_ && now - drawnMs_ < 100) return;
+    drawnGauge_ = gauge_;
+    drawnMs_ = now;
     const int filled = gauge_ * kBarWidth / 100;
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');

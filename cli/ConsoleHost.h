@@ -65,6 +65,8 @@ class ConsoleHost : public DownloadHost {
     bool progressShown_ = false;
 
     int gauge_ = 0;
+    int drawnGauge_ = -1;  // the line on the terminal: its percentage and time
+    double drawnMs_ = 0;
     int lastPlainStep_ = -1;
     std::string address_;
     std::string elapsed_;
