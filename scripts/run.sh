@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The README's run command: installs the Debian packages, builds, generates a small demo job
 # (a code image with a valid trailer and two fonts), flashes it with zembra-cli into simulated
-# phones (USB, then UART), prints the log and checks each phone's flash against the images.
+# phones (USB, then UART, then eight USB phones at once), prints the log and checks each
+# phone's flash against the images. Last it starts the operator window: on the display when
+# there is one, otherwise off screen for a moment (and says so).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -91,4 +93,32 @@ start_phone COM100 --link uart
 "$cli" --serial --protocol compressed --port COM100 --change --code "$code" --font1 "$font1"
 check_flash COM100 "$code" 0 0 "$font1" 0x200000 0
 
-echo "Demo done: both phones hold the images byte for byte."
+echo "== Eight USB phones at once (multi mode, every phone of the device map) =="
+start_phone COM65 --link usb --count 8
+"$cli" --all-phones --code "$code" --font1 "$font1"
+wait "$sim_pid" || true
+sim_pid=""
+for n in $(seq 65 72); do
+    dump=$work/flash-COM65.bin.COM$n
+    if cmp -s -n $((131072 - 0x8000)) "$code" "$dump" 0x8000 0x8000 &&
+        cmp -s -n 65536 "$font1" "$dump" 0 0x200000; then
+        echo "  COM$n: flash = ${code##*/} at 0x8000, ${font1##*/} at 0x200000"
+    else
+        echo "run.sh: the flash of the phone on COM$n does not match the images" >&2
+        exit 1
+    fi
+done
+
+echo "Demo done: every phone holds the images byte for byte."
+
+app=$build/app/zembra
+if [[ -x $app ]]; then
+    if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
+        echo "== Starting the operator window =="
+        "$app" &
+    else
+        echo "== No display: the operator window starts off screen for one second =="
+        QT_QPA_PLATFORM=offscreen "$app" --quit-after 1000
+        echo "The window ran and closed. On a desktop, run $app"
+    fi
+fi
