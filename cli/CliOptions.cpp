@@ -21,6 +21,16 @@ bool ParseInt(const std::string& text, int& value) {
 
 }  // namespace
 
+OptionWord SplitOptionWord(const std::string& word) {
+    OptionWord out{word, std::nullopt};
+    const std::size_t eq = word.find('=');
+    if (word.rfind("--", 0) == 0 && eq != std::string::npos) {
+        out.value = word.substr(eq + 1);
+        out.name = word.substr(0, eq);
+    }
+    return out;
+}
+
 CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     CliParseResult result;
     CliOptions& o = result.options;
@@ -140,13 +150,7 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     flags["-q"] = [&] { o.quiet = true; };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> value;
-        const std::size_t eq = name.find('=');
-        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-        }
+        auto [name, value] = SplitOptionWord(args[i]);
         if (auto f = flags.find(name); f != flags.end()) {
             if (value) {
                 result.error = name + " takes no value";

@@ -80,6 +80,14 @@ struct CliParseResult {
 
 CliParseResult ParseCliOptions(const std::vector<std::string>& args);
 
+// One command-line word as "--name=value": the name, and the value when the word carries one
+// (a word that does not start with "--" is only a name).
+struct OptionWord {
+    std::string name;
+    std::optional<std::string> value;
+};
+OptionWord SplitOptionWord(const std::string& word);
+
 // The --help text.
 std::string CliHelpText();
 

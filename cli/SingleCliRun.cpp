@@ -7,8 +7,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "job/ConfigFile.h"
-#include "job/ImageChecks.h"
+#include "cli/JobFromOptions.h"
 #include "job/JobCheck.h"
 #include "job/StartSnapshot.h"
 #include "platform/Helpers.h"
@@ -30,26 +29,6 @@ volatile sig_atomic_t g_interrupts = 0;
 void OnInterrupt(int) {
     g_interrupts = g_interrupts + 1;
     if (g_interrupts >= 3) _exit(128 + SIGINT);
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-// The window's file selection for one slot; false when the file is refused.
-bool SelectFile(int slot, const std::string& path, const DownloadSettings& settings,
-                DownloadJob& job, ConsoleHost& host) {
-    const SelectionResult selection = SelectImageFile(slot, path, settings.checkBinSize64K);
-    for (const LogLine& line : selection.log) host.LogSingle(line.text, line.colour);
-    ApplySelection(job[slot], selection);
-    if (!selection.selected) {
-        host.Error(FormatText("%s image %s refused", SlotCaption(slot), path.c_str()));
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -90,59 +69,13 @@ CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
     DownloadJob& job = out.job;
     DownloadSettings& settings = out.settings;
 
-    // The configuration file, as the window's "환경파일" button loads it.
-    if (!options.configPath.empty()) {
-        if (!CanOpenForReading(options.configPath)) {
-            host.Error("cannot read the configuration file " + options.configPath);
-            out.exitStatus = EXIT_JOB_REFUSED;
-            return out;
-        }
-        const ConfigReadResult read =
-            ReadConfigFile(options.configPath, ConfigSource::Dialog, job, settings);
-        host.LogSingle(read.log.text, read.log.colour);
-        if (!read.opened) {
-            out.exitStatus = EXIT_JOB_REFUSED;
-            return out;
-        }
-        if (read.showPopUp) host.LogSingle(read.popUpText, COLOUR_BLUE);
-    }
-
-    // Settings given on the command line win over the file's.
-    if (options.packetResponseWaitMs) settings.packetResponseWaitMs = *options.packetResponseWaitMs;
-    if (options.normalResponseWaitMs) settings.normalResponseWaitMs = *options.normalResponseWaitMs;
-    if (options.cmdGapMs) settings.cmdGapMs = *options.cmdGapMs;
-    if (options.eraseWaitSec) settings.eraseWaitSec = *options.eraseWaitSec;
-    if (options.showInvalidFcsNak) settings.showInvalidFcsNak = *options.showInvalidFcsNak;
-    if (options.checkBinSize64K) settings.checkBinSize64K = *options.checkBinSize64K;
-    if (options.allowFont0Address) settings.allowFont0Address = *options.allowFont0Address;
-    if (options.autoHexPrefix) settings.autoHexPrefix = *options.autoHexPrefix;
     out.link = options.link.value_or(Link::Usb);
-    if (options.protocol) {
-        (out.link == Link::Usb ? settings.usbProtocol : settings.serialProtocol) =
-            *options.protocol;
-    }
-    if (options.change) job.change = true;
-
-    // The images: given ones, else the configuration's prescribed names in the image folder.
-    const std::string imageDir = !options.imageDir.empty()     ? options.imageDir
-                                 : !options.configPath.empty() ? FolderOf(options.configPath)
-                                                               : ".";
-    for (int slot = 0; slot < ImageSlot::Count; ++slot) {
-        std::string path = options.paths[static_cast<std::size_t>(slot)];
-        const std::string& expected = job[slot].expectedName;
-        if (path.empty() && job.configLoaded && !expected.empty() && expected != ANY_FILE) {
-            const std::string candidate = imageDir + "/" + expected;
-            if (FileExists(candidate)) path = candidate;
-        }
-        if (path.empty()) continue;
-        if (!SelectFile(slot, path, settings, job, host)) {
-            out.exitStatus = EXIT_JOB_REFUSED;
-            return out;
-        }
-    }
-    for (int slot = ImageSlot::Font1; slot <= ImageSlot::Font6; ++slot) {
-        const auto& text = options.addresses[static_cast<std::size_t>(slot)];
-        if (text) job[slot].addressText = AddressOnExit(*text, settings.autoHexPrefix);
+    const JobBuildOutput output{
+        [&host](const std::string& text, std::uint32_t colour) { host.LogSingle(text, colour); },
+        [&host](const std::string& text) { host.Error(text); }};
+    if (!BuildJobFromOptions(options, out.link, job, settings, output)) {
+        out.exitStatus = EXIT_JOB_REFUSED;
+        return out;
     }
 
     // The Start snapshot and checks.

@@ -6,9 +6,8 @@
 #include <cstdio>
 
 #include "cli/CliOptions.h"
+#include "cli/JobFromOptions.h"
 #include "cli/multi_mode.h"
-#include "job/ConfigFile.h"
-#include "job/ImageChecks.h"
 #include "multi/VaCommMultiPorts.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
@@ -45,13 +44,7 @@ MultiCommandLine ParseMultiCommandLine(const std::vector<std::string>& args) {
     std::vector<std::string> rest;
     std::vector<std::string> ports;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> value;
-        const std::size_t eq = name.find('=');
-        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-        }
+        auto [name, value] = SplitOptionWord(args[i]);
         if (name == "--multi") continue;
         if (name == "--all-phones") {
             out.multi.fromDeviceMap = true;
@@ -114,64 +107,6 @@ void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bo
     } else {
         std::fprintf(out, "%s\n", text.c_str());
     }
-}
-
-// The job and settings of the command line, as the window holds them before its multi Start:
-// the configuration file, the settings given, the image files with the file selection checks
-// and the font addresses. The Start itself runs the multi job checks.
-bool BuildMultiJob(const CliOptions& options, DownloadJob& job, DownloadSettings& settings,
-                   std::FILE* out, bool ansi) {
-    if (!options.configPath.empty()) {
-        if (!CanOpenForReading(options.configPath)) {
-            PrintLine(out, "cannot read the configuration file " + options.configPath, COLOUR_RED,
-                      ansi);
-            return false;
-        }
-        const ConfigReadResult read =
-            ReadConfigFile(options.configPath, ConfigSource::Dialog, job, settings);
-        PrintLine(out, read.log.text, read.log.colour, ansi);
-        if (!read.opened) return false;
-        if (read.showPopUp) PrintLine(out, read.popUpText, COLOUR_BLUE, ansi);
-    }
-    if (options.packetResponseWaitMs) settings.packetResponseWaitMs = *options.packetResponseWaitMs;
-    if (options.normalResponseWaitMs) settings.normalResponseWaitMs = *options.normalResponseWaitMs;
-    if (options.cmdGapMs) settings.cmdGapMs = *options.cmdGapMs;
-    if (options.eraseWaitSec) settings.eraseWaitSec = *options.eraseWaitSec;
-    if (options.showInvalidFcsNak) settings.showInvalidFcsNak = *options.showInvalidFcsNak;
-    if (options.checkBinSize64K) settings.checkBinSize64K = *options.checkBinSize64K;
-    if (options.allowFont0Address) settings.allowFont0Address = *options.allowFont0Address;
-    if (options.autoHexPrefix) settings.autoHexPrefix = *options.autoHexPrefix;
-    if (options.protocol) settings.usbProtocol = *options.protocol;
-    if (options.change) job.change = true;
-
-    std::string imageDir = options.imageDir;
-    if (imageDir.empty() && !options.configPath.empty()) {
-        const std::size_t slash = options.configPath.find_last_of('/');
-        imageDir = slash == std::string::npos ? "." : options.configPath.substr(0, slash);
-    }
-    if (imageDir.empty()) imageDir = ".";
-    for (int slot = 0; slot < ImageSlot::Count; ++slot) {
-        std::string path = options.paths[static_cast<std::size_t>(slot)];
-        const std::string& expected = job[slot].expectedName;
-        if (path.empty() && job.configLoaded && !expected.empty() && expected != ANY_FILE) {
-            const std::string candidate = imageDir + "/" + expected;
-            if (FileExists(candidate)) path = candidate;
-        }
-        if (path.empty()) continue;
-        const SelectionResult selection = SelectImageFile(slot, path, settings.checkBinSize64K);
-        for (const LogLine& line : selection.log) PrintLine(out, line.text, line.colour, ansi);
-        ApplySelection(job[slot], selection);
-        if (!selection.selected) {
-            PrintLine(out, FormatText("%s image %s refused", SlotCaption(slot), path.c_str()),
-                      COLOUR_RED, ansi);
-            return false;
-        }
-    }
-    for (int slot = ImageSlot::Font1; slot <= ImageSlot::Font6; ++slot) {
-        const auto& text = options.addresses[static_cast<std::size_t>(slot)];
-        if (text) job[slot].addressText = AddressOnExit(*text, settings.autoHexPrefix);
-    }
-    return true;
 }
 
 }  // namespace
@@ -252,7 +187,14 @@ int RunMultiCli(const std::vector<std::string>& args) {
 
     DownloadJob job;
     DownloadSettings settings;
-    if (!BuildMultiJob(line.options, job, settings, out, multi.color)) return MULTI_EXIT_REFUSED;
+    // The Start itself runs the multi job checks.
+    const JobBuildOutput output{
+        [&](const std::string& text, std::uint32_t colour) {
+            PrintLine(out, text, colour, multi.color);
+        },
+        [&](const std::string& text) { PrintLine(out, text, COLOUR_RED, multi.color); }};
+    if (!BuildJobFromOptions(line.options, Link::Usb, job, settings, output))
+        return MULTI_EXIT_REFUSED;
 
     LoopMainThread loop;
     SetProcessMainThread(&loop);

@@ -1,0 +1,84 @@
+#include "cli/JobFromOptions.h"
+
+#include "job/ConfigFile.h"
+#include "job/ImageChecks.h"
+#include "platform/Helpers.h"
+#include "protocol/SingleShared.h"
+
+namespace zembra {
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// The window's file selection for one slot; false when the file is refused.
+bool SelectFile(int slot, const std::string& path, const DownloadSettings& settings,
+                DownloadJob& job, const JobBuildOutput& output) {
+    const SelectionResult selection = SelectImageFile(slot, path, settings.checkBinSize64K);
+    for (const LogLine& line : selection.log) output.log(line.text, line.colour);
+    ApplySelection(job[slot], selection);
+    if (!selection.selected) {
+        output.error(FormatText("%s image %s refused", SlotCaption(slot), path.c_str()));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
+                         DownloadSettings& settings, const JobBuildOutput& output) {
+    // The configuration file, as the window's "환경파일" button loads it.
+    if (!options.configPath.empty()) {
+        if (!CanOpenForReading(options.configPath)) {
+            output.error("cannot read the configuration file " + options.configPath);
+            return false;
+        }
+        const ConfigReadResult read =
+            ReadConfigFile(options.configPath, ConfigSource::Dialog, job, settings);
+        output.log(read.log.text, read.log.colour);
+        if (!read.opened) return false;
+        if (read.showPopUp) output.log(read.popUpText, COLOUR_BLUE);
+    }
+
+    // Settings given on the command line win over the file's.
+    if (options.packetResponseWaitMs) settings.packetResponseWaitMs = *options.packetResponseWaitMs;
+    if (options.normalResponseWaitMs) settings.normalResponseWaitMs = *options.normalResponseWaitMs;
+    if (options.cmdGapMs) settings.cmdGapMs = *options.cmdGapMs;
+    if (options.eraseWaitSec) settings.eraseWaitSec = *options.eraseWaitSec;
+    if (options.showInvalidFcsNak) settings.showInvalidFcsNak = *options.showInvalidFcsNak;
+    if (options.checkBinSize64K) settings.checkBinSize64K = *options.checkBinSize64K;
+    if (options.allowFont0Address) settings.allowFont0Address = *options.allowFont0Address;
+    if (options.autoHexPrefix) settings.autoHexPrefix = *options.autoHexPrefix;
+    if (options.protocol) {
+        (link == Link::Usb ? settings.usbProtocol : settings.serialProtocol) = *options.protocol;
+    }
+    if (options.change) job.change = true;
+
+    // The images: given ones, else the configuration's prescribed names in the image folder.
+    const std::string imageDir = !options.imageDir.empty()     ? options.imageDir
+                                 : !options.configPath.empty() ? FolderOf(options.configPath)
+                                                               : ".";
+    for (int slot = 0; slot < ImageSlot::Count; ++slot) {
+        std::string path = options.paths[static_cast<std::size_t>(slot)];
+        const std::string& expected = job[slot].expectedName;
+        if (path.empty() && job.configLoaded && !expected.empty() && expected != ANY_FILE) {
+            const std::string candidate = imageDir + "/" + expected;
+            if (FileExists(candidate)) path = candidate;
+        }
+        if (path.empty()) continue;
+        if (!SelectFile(slot, path, settings, job, output)) return false;
+    }
+    for (int slot = ImageSlot::Font1; slot <= ImageSlot::Font6; ++slot) {
+        const auto& text = options.addresses[static_cast<std::size_t>(slot)];
+        if (text) job[slot].addressText = AddressOnExit(*text, settings.autoHexPrefix);
+    }
+    return true;
+}
+
+}  // namespace zembra
