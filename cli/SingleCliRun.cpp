@@ -1,12 +1,10 @@
 #include "cli/SingleCliRun.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 
+#include "cli/InterruptCatcher.h"
 #include "cli/JobFromOptions.h"
 #include "job/JobCheck.h"
 #include "job/StartSnapshot.h"
@@ -23,13 +21,6 @@ namespace {
 
 constexpr int kStyleYesNo = 4;
 constexpr int kIdYes = 6;
-
-volatile sig_atomic_t g_interrupts = 0;
-
-void OnInterrupt(int) {
-    g_interrupts = g_interrupts + 1;
-    if (g_interrupts >= 3) _exit(128 + SIGINT);
-}
 
 }  // namespace
 
@@ -146,36 +137,30 @@ int RunSingleCli(const CliOptions& options, ConsoleHost& host) {
             if (!engine.lastPortError().empty()) host.Error(engine.lastPortError());
             status = EXIT_PORT_OPEN;
         } else {
-            struct sigaction action {};
-            struct sigaction previous {};
-            action.sa_handler = OnInterrupt;
-            sigemptyset(&action.sa_mask);
-            sigaction(SIGINT, &action, &previous);
-            g_interrupts = 0;
-            int interruptsSeen = 0;
-
             using Clock = std::chrono::steady_clock;
-            auto nextTick = Clock::now() + std::chrono::milliseconds(1000);
-            while (!host.controlsGivenBack()) {
-                loop.RunUntil([&] { return host.controlsGivenBack(); },
-                              std::chrono::milliseconds(50));
-                if (g_interrupts != interruptsSeen) {
-                    interruptsSeen = g_interrupts;
-                    engine.RequestStop();
-                }
-                if (Clock::now() >= nextTick) {
-                    // The status tick: the operator question, then the elapsed time.
-                    nextTick += std::chrono::milliseconds(1000);
-                    ask.Serve(
-                        [&host](const std::string& text, const std::string& caption, int style) {
-                            return host.ShowMessage(text, caption, style);
-                        });
-                    host.SetElapsed(engine.shared().downloadRunning.load()
-                                        ? ElapsedText(NowMs(), engine.shared().downloadStartMs)
-                                        : std::string());
+            {
+                const InterruptCatcher interrupts;
+                int interruptsSeen = 0;
+                auto nextTick = Clock::now() + std::chrono::milliseconds(1000);
+                while (!host.controlsGivenBack()) {
+                    loop.RunUntil([&] { return host.controlsGivenBack(); },
+                                  std::chrono::milliseconds(50));
+                    if (interrupts.count() != interruptsSeen) {
+                        interruptsSeen = interrupts.count();
+                        engine.RequestStop();
+                    }
+                    if (Clock::now() >= nextTick) {
+                        // The status tick: the operator question, then the elapsed time.
+                        nextTick += std::chrono::milliseconds(1000);
+                        ask.Serve(
+                            [&host](const std::string& text, const std::string& caption,
+                                    int style) { return host.ShowMessage(text, caption, style); });
+                        host.SetElapsed(engine.shared().downloadRunning.load()
+                                            ? ElapsedText(NowMs(), engine.shared().downloadStartMs)
+                                            : std::string());
+                    }
                 }
             }
-            sigaction(SIGINT, &previous, nullptr);
             status = ExitStatusOf(engine.shared().lastOutcome.load());
             // Let the worker clear downloadEnabled and suspend before it goes away.
             const auto idleDeadline = Clock::now() + std::chrono::seconds(2);

@@ -1,11 +1,11 @@
 #include "cli/multi_cli.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
 
 #include "cli/CliOptions.h"
+#include "cli/InterruptCatcher.h"
 #include "cli/JobFromOptions.h"
 #include "cli/multi_mode.h"
 #include "multi/VaCommMultiPorts.h"
@@ -17,13 +17,6 @@
 namespace zembra {
 
 namespace {
-
-volatile sig_atomic_t g_multiInterrupts = 0;
-
-void OnMultiInterrupt(int) {
-    g_multiInterrupts = g_multiInterrupts + 1;
-    if (g_multiInterrupts >= 3) _exit(128 + SIGINT);
-}
 
 // A placeholder for the single mode's one required --port while the multi options are
 // parsed with the single mode's parser.
@@ -206,20 +199,16 @@ int RunMultiCli(const std::vector<std::string>& args) {
         VaCommPorts vaComm(trace, &loop);
         VaCommMultiPorts ports(vaComm);
 
-        struct sigaction action {};
-        struct sigaction previous {};
-        action.sa_handler = OnMultiInterrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previous);
-        g_multiInterrupts = 0;
-        status = RunMultiDownload(
-            job, settings, multi, slots, loop, ports,
-            [&](MultiDownload* download) {
-                ports.Bind(download);
-                vaComm.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);
-            },
-            [] { return g_multiInterrupts > 0; }, out);
-        sigaction(SIGINT, &previous, nullptr);
+        {
+            const InterruptCatcher interrupts;
+            status = RunMultiDownload(
+                job, settings, multi, slots, loop, ports,
+                [&](MultiDownload* download) {
+                    ports.Bind(download);
+                    vaComm.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);
+                },
+                [&interrupts] { return interrupts.count() > 0; }, out);
+        }
         loop.Shutdown();
     }
     SetProcessMainThread(nullptr);
