@@ -260,6 +260,12 @@ int MultiSingleBoxDLU::SendAndWait(const std::uint8_t* payload, std::size_t leng
     return WaitResponse(ticks);
 }
 
+bool MultiSingleBoxDLU::ResponseTaken(int wait) {
+    if (wait == 0) Log("응답이없습니다", COLOUR_RED);
+    if (wait == 3) Log("다운로드가 중단 됩니다", COLOUR_BLUE);
+    return wait == 2;
+}
+
 void MultiSingleBoxDLU::RunShowNak(std::uint8_t code) {
     byteParam_ = code;
     RunBridge(ShowNak);
@@ -392,15 +398,8 @@ bool MultiSingleBoxDLU::RequestStart() {
     rawUsbFrames_ = false;
     Log("다운로드 시작 요청", COLOUR_BLACK);
     const std::uint8_t start[] = {CMD_DOWNLOAD_START};
-    const int result = SendAndWait(start, sizeof start, config_.normalResponseWaitMs);
-    if (result == 0) {
-        Log("응답이없습니다", COLOUR_RED);
+    if (!ResponseTaken(SendAndWait(start, sizeof start, config_.normalResponseWaitMs)))
         return false;
-    }
-    if (result == 3) {
-        Log("다운로드가 중단 됩니다", COLOUR_BLUE);
-        return false;
-    }
     if (responseCode() != RSP_ACK) {
         if (config_.showInvalidFcsNak && responseCode() != NAK_INVALID_FCS)
             RunShowNak(responseCode());
@@ -430,15 +429,8 @@ bool MultiSingleBoxDLU::CheckVersion() {
     Log("버전 확인 요청", COLOUR_BLACK);
     const std::uint8_t request[] = {CMD_VERSION_CHECK, static_cast<std::uint8_t>(version),
                                     static_cast<std::uint8_t>(version >> 8), 0x00, 0x00};
-    const int result = SendAndWait(request, sizeof request, config_.normalResponseWaitMs);
-    if (result == 0) {
-        Log("응답이없습니다", COLOUR_RED);
+    if (!ResponseTaken(SendAndWait(request, sizeof request, config_.normalResponseWaitMs)))
         return false;
-    }
-    if (result == 3) {
-        Log("다운로드가 중단 됩니다", COLOUR_BLUE);
-        return false;
-    }
     if (responseCode() != RSP_ACK) {
         Log("요청한 버전이 틀립니다.", COLOUR_BLUE);
         if (config_.versionCheck) {
@@ -489,23 +481,18 @@ bool MultiSingleBoxDLU::SelectMode() {
 }
 
 bool MultiSingleBoxDLU::EnterDownloadModule() {
-    Log("다운로드 모듈 점프", COLOUR_BLACK);
-    const std::uint8_t jump[] = {CMD_JUMP};
-    int result = SendAndWait(jump, sizeof jump, config_.normalResponseWaitMs);
-    if (result != 2 || responseCode() != RSP_ACK) {
-        Log("응답 오류", COLOUR_RED);
-        return false;
-    }
-    Pause();
-    Log("다운로드 시작", COLOUR_BLACK);
-    const std::uint8_t start[] = {CMD_DOWNLOAD_START};
-    result = SendAndWait(start, sizeof start, config_.normalResponseWaitMs);
-    if (result != 2 || responseCode() != RSP_ACK) {
-        Log("응답 오류", COLOUR_RED);
-        return false;
-    }
-    Pause();
-    return true;
+    // One step: its log line, the one-byte command, an ACK wanted, the gap.
+    const auto step = [this](const char* text, std::uint8_t command) {
+        Log(text, COLOUR_BLACK);
+        const int result = SendAndWait(&command, 1, config_.normalResponseWaitMs);
+        if (result != 2 || responseCode() != RSP_ACK) {
+            Log("응답 오류", COLOUR_RED);
+            return false;
+        }
+        Pause();
+        return true;
+    };
+    return step("다운로드 모듈 점프", CMD_JUMP) && step("다운로드 시작", CMD_DOWNLOAD_START);
 }
 
 void MultiSingleBoxDLU::CloseImage() {
@@ -580,16 +567,8 @@ bool MultiSingleBoxDLU::EraseRange() {
     std::uint8_t request[9] = {CMD_ERASE};
     PutLe32(request + 1, flashAddress);
     PutLe32(request + 5, rangeLength);
-    const int result =
-        SendAndWait(request, sizeof request, static_cast<long long>(config_.eraseWaitSec) * 1000);
-    if (result == 0) {
-        Log("응답이없습니다", COLOUR_RED);
-        return false;
-    }
-    if (result == 3) {
-        Log("다운로드가 중단 됩니다", COLOUR_BLUE);
-        return false;
-    }
+    const long long eraseWaitMs = static_cast<long long>(config_.eraseWaitSec) * 1000;
+    if (!ResponseTaken(SendAndWait(request, sizeof request, eraseWaitMs))) return false;
     if (responseCode() != RSP_ACK) {
         Log("삭제 요청이 취소되었습니다. 파일 크기 또는 시작 주소에 문제가 있습니다.", COLOUR_RED);
         return false;

@@ -178,6 +178,9 @@ class MultiSingleBoxDLU {
     void Log(const std::string& text, std::uint32_t colour);
     // SendCommand with the payload, then WaitResponse(ticks); returns the wait's result.
     int SendAndWait(const std::uint8_t* payload, std::size_t length, long long ticks);
+    // The log line of a wait that took no response ("응답이없습니다" for 0, "다운로드가 중단
+    // 됩니다" for 3); true when a response arrived (2).
+    bool ResponseTaken(int wait);
     void RunShowNak(std::uint8_t code);
     void RunWriteRaw(std::size_t length);
     void RunShowProgress(std::uint64_t done, std::uint64_t total, std::uint32_t offset);

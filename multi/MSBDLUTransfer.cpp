@@ -98,14 +98,7 @@ int MultiSingleBoxDLU::SendBlockPpvUsb(std::FILE* file, std::uint32_t rangeStart
             BuildRawFrame(outputBuffer_.get(), payload, chunk + 2);
             RunWriteRaw(kRawFrameSize);
             const int wait = WaitResponse(config_.packetResponseWaitMs);
-            if (wait == 0) {
-                Log("응답이없습니다", COLOUR_RED);
-                return NoResponse;
-            }
-            if (wait == 3) {
-                Log("다운로드가 중단 됩니다", COLOUR_BLUE);
-                return Stopped;
-            }
+            if (!ResponseTaken(wait)) return wait == 0 ? NoResponse : Stopped;
             const std::uint8_t code = responseCode();
             if (code == RSP_ACK) break;
             const bool announce = config_.showInvalidFcsNak && code != NAK_INVALID_FCS;
@@ -140,14 +133,7 @@ int MultiSingleBoxDLU::SendBlockNormalUsb(std::FILE* file, std::uint32_t rangeSt
         expectedEchoLength_ = BuildAckEcho(expectedEcho_.data(), packet);
         RunWriteRaw(kDataBlockSize);
         const int wait = WaitResponse(config_.packetResponseWaitMs);
-        if (wait == 0) {
-            Log("응답이없습니다", COLOUR_RED);
-            return NoResponse;
-        }
-        if (wait == 3) {
-            Log("다운로드가 중단 됩니다", COLOUR_BLUE);
-            return Stopped;
-        }
+        if (!ResponseTaken(wait)) return wait == 0 ? NoResponse : Stopped;
         const std::uint8_t code = responseCode();
         if (controlState) {
             if (code == RSP_SEND_DATA) {
