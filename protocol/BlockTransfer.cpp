@@ -52,9 +52,23 @@ bool BlockTransfer::ReadExactly(std::FILE* file, std::int64_t offset, std::uint8
     return std::fread(dest, 1, length, file) == length;
 }
 
-void BlockTransfer::LogWaitFailure(int result) {
-    if (result == RESULT_NO_RESPONSE) bridge_.LogLine("응답이없습니다", COLOUR_RED);
-    if (result == RESULT_STOPPED) bridge_.LogLine("다운로드가 중단 됩니다", COLOUR_BLUE);
+int BlockTransfer::WriteAndWait(std::size_t frameLength) {
+    bridge_.WriteRaw(static_cast<std::int32_t>(frameLength));
+    const int wait = bridge_.WaitResponse(snapshot_.packetResponseWaitMs);
+    if (wait == RESULT_NO_RESPONSE) bridge_.LogLine("응답이없습니다", COLOUR_RED);
+    if (wait == RESULT_STOPPED) bridge_.LogLine("다운로드가 중단 됩니다", COLOUR_BLUE);
+    return wait;
+}
+
+int BlockTransfer::WriteUntilAck(std::size_t frameLength) {
+    int retries = 0;
+    for (;;) {
+        const int wait = WriteAndWait(frameLength);
+        if (wait != RESULT_DONE) return wait;
+        const std::uint8_t code = bridge_.responseCode();
+        if (code == RSP_ACK) return RESULT_DONE;
+        if (!RetryAfterNak(code, retries)) return RESULT_TOO_MANY_NAKS;
+    }
 }
 
 bool BlockTransfer::RetryAfterNak(std::uint8_t code, int& retries) {
@@ -116,18 +130,8 @@ int BlockTransfer::SendLzoStream(bool usb, bool compressed, std::int64_t startOf
             frameLength =
                 codec_.Encode(bridge_.outputBuffer(), payload, static_cast<std::uint16_t>(n + 2));
         }
-        int retries = 0;
-        for (;;) {
-            bridge_.WriteRaw(static_cast<std::int32_t>(frameLength));
-            const int wait = bridge_.WaitResponse(snapshot_.packetResponseWaitMs);
-            if (wait != RESULT_DONE) {
-                LogWaitFailure(wait);
-                return wait;
-            }
-            const std::uint8_t code = bridge_.responseCode();
-            if (code == RSP_ACK) break;
-            if (!RetryAfterNak(code, retries)) return RESULT_TOO_MANY_NAKS;
-        }
+        const int rc = WriteUntilAck(frameLength);
+        if (rc != RESULT_DONE) return rc;
     }
     return RESULT_DONE;
 }
@@ -166,18 +170,7 @@ int BlockTransfer::SendBlockNormalUart(std::FILE* file, std::int64_t startOffset
                          static_cast<std::int32_t>(offset));
     const std::size_t frameLength = codec_.Encode(
         bridge_.outputBuffer(), payload, static_cast<std::uint16_t>(length + 1 + kWriteHeaderSize));
-    int retries = 0;
-    for (;;) {
-        bridge_.WriteRaw(static_cast<std::int32_t>(frameLength));
-        const int wait = bridge_.WaitResponse(snapshot_.packetResponseWaitMs);
-        if (wait != RESULT_DONE) {
-            LogWaitFailure(wait);
-            return wait;
-        }
-        const std::uint8_t code = bridge_.responseCode();
-        if (code == RSP_ACK) return RESULT_DONE;
-        if (!RetryAfterNak(code, retries)) return RESULT_TOO_MANY_NAKS;
-    }
+    return WriteUntilAck(frameLength);
 }
 
 int BlockTransfer::SendBlockNormalUsb(std::FILE* file, std::int64_t startOffset,
@@ -201,12 +194,8 @@ int BlockTransfer::SendBlockNormalUsb(std::FILE* file, std::int64_t startOffset,
         const std::uint8_t* packet = controlState ? control : data;
         const std::size_t echoLength = BuildAckEcho(expected, packet);
         std::memcpy(bridge_.outputBuffer(), packet, kDataBlockSize);
-        bridge_.WriteRaw(static_cast<std::int32_t>(kDataBlockSize));
-        const int wait = bridge_.WaitResponse(snapshot_.packetResponseWaitMs);
-        if (wait != RESULT_DONE) {
-            LogWaitFailure(wait);
-            return wait;
-        }
+        const int wait = WriteAndWait(kDataBlockSize);
+        if (wait != RESULT_DONE) return wait;
         const std::uint8_t code = bridge_.responseCode();
         if (controlState) {
             if (code == RSP_SEND_DATA) {

@@ -62,8 +62,13 @@ class BlockTransfer {
                       std::int64_t offset);
     // The negative-answer rule; true: send the packet again, false: give up (RESULT 4).
     bool RetryAfterNak(std::uint8_t code, int& retries);
-    // "응답이없습니다" / "다운로드가 중단 됩니다" for the wait results 0 and 3.
-    void LogWaitFailure(int result);
+    // Writes frameLength bytes of the bridge's output buffer and waits for the answer, with
+    // "응답이없습니다" / "다운로드가 중단 됩니다" for the wait results 0 and 3. Returns the wait's
+    // result.
+    int WriteAndWait(std::size_t frameLength);
+    // WriteAndWait until the phone answers ACK, again after each negative answer
+    // (RetryAfterNak). RESULT_DONE on the ACK, else the failure.
+    int WriteUntilAck(std::size_t frameLength);
 
     SingleBridge& bridge_;
     const StartSnapshot& snapshot_;
