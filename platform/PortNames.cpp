@@ -115,6 +115,22 @@ bool MakeFolders(const std::string& path) {
     return true;
 }
 
+std::string TempEntryPath(const std::string& folder, const std::string& stem) {
+    static std::atomic<unsigned> counter{0};
+    return folder + "/." + stem + ".tmp." + std::to_string(getpid()) + "." +
+           std::to_string(counter++);
+}
+
+bool ReplaceWithEntry(const std::string& temp, const std::string& path) {
+    if (rename(temp.c_str(), path.c_str()) != 0) {
+        const int saved = errno;
+        unlink(temp.c_str());
+        errno = saved;
+        return false;
+    }
+    return true;
+}
+
 bool RegisterPortAlias(const std::string& portName, const std::string& devicePath) {
     const int number = PortNumberOf(portName);
     if (number == 0 || devicePath.empty()) {
@@ -123,18 +139,9 @@ bool RegisterPortAlias(const std::string& portName, const std::string& devicePat
     }
     const std::string folder = PortAliasFolder();
     if (!MakeFolders(folder)) return false;
-    static std::atomic<unsigned> counter{0};
-    const std::string temp = folder + "/.COM" + std::to_string(number) + ".tmp." +
-                             std::to_string(getpid()) + "." + std::to_string(counter++);
+    const std::string temp = TempEntryPath(folder, "COM" + std::to_string(number));
     if (symlink(devicePath.c_str(), temp.c_str()) != 0) return false;
-    // rename() swaps the entry in one step: readers see the old link or the new one.
-    if (rename(temp.c_str(), AliasPath(number).c_str()) != 0) {
-        const int saved = errno;
-        unlink(temp.c_str());
-        errno = saved;
-        return false;
-    }
-    return true;
+    return ReplaceWithEntry(temp, AliasPath(number));
 }
 
 bool UnregisterPortAlias(const std::string& portName) {

@@ -29,6 +29,14 @@ int PortNumberOf(const std::string& portName);
 // Creates the folder and its missing parents (mode 0700). False with errno on failure.
 bool MakeFolders(const std::string& path);
 
+// A path for a new entry of folder that no other writer of it uses at the same time:
+// "<folder>/.<stem>.tmp.<pid>.<n>" (a hidden name, never taken for an entry).
+std::string TempEntryPath(const std::string& folder, const std::string& stem);
+
+// Puts the finished entry temp in the place of path in one step (rename): readers see the old
+// entry or the new one, never half of one. On failure temp is removed; false with errno.
+bool ReplaceWithEntry(const std::string& temp, const std::string& path);
+
 // Creates or replaces the alias portName -> devicePath atomically. False with errno on failure.
 bool RegisterPortAlias(const std::string& portName, const std::string& devicePath);
 

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
@@ -138,39 +137,28 @@ bool RegisterSerialDevice(const std::string& valueName, const std::string& portN
     }
     const std::string folder = SerialDeviceMapFolder();
     if (!MakeFolders(folder)) return false;
-    static std::atomic<unsigned> counter{0};
-    const std::string temp =
-        folder + "/.entry.tmp." + std::to_string(getpid()) + "." + std::to_string(counter++);
+    const std::string temp = TempEntryPath(folder, "entry");
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     const std::string text = portName + "\n";
+    int error = 0;
     size_t done = 0;
-    while (done < text.size()) {
+    while (done < text.size() && error == 0) {
         ssize_t n = write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            const int saved = n < 0 ? errno : EIO;
-            close(fd);
-            unlink(temp.c_str());
-            errno = saved;
-            return false;
+            error = n < 0 ? errno : EIO;
+        } else {
+            done += static_cast<size_t>(n);
         }
-        done += static_cast<size_t>(n);
     }
-    if (close(fd) != 0) {
-        const int saved = errno;
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) {
         unlink(temp.c_str());
-        errno = saved;
+        errno = error;
         return false;
     }
-    // rename() replaces the entry in one step: readers see the old entry or the new one.
-    if (rename(temp.c_str(), (folder + "/" + EncodeValueName(valueName)).c_str()) != 0) {
-        const int saved = errno;
-        unlink(temp.c_str());
-        errno = saved;
-        return false;
-    }
-    return true;
+    return ReplaceWithEntry(temp, folder + "/" + EncodeValueName(valueName));
 }
 
 bool UnregisterSerialDevice(const std::string& valueName) {
