@@ -155,6 +155,25 @@ int SingleDownLoad::SendAndWait(std::initializer_list<std::uint8_t> command) {
     return SendAndWait(command.begin(), static_cast<std::uint8_t>(command.size()));
 }
 
+bool SingleDownLoad::ResponseTaken(int rc) {
+    if (rc == RESULT_NO_RESPONSE) bridge_.LogLine(kNoAnswer, COLOUR_RED);
+    if (rc == RESULT_STOPPED) bridge_.LogLine(kStopped, COLOUR_BLUE);
+    return rc == RESULT_DONE;
+}
+
+RunOutcome SingleDownLoad::AckStep(const char* text, std::initializer_list<std::uint8_t> command,
+                                   const char* failText, std::uint32_t failColour,
+                                   RunOutcome failure) {
+    bridge_.LogLine(text, COLOUR_BLACK);
+    const int rc = SendAndWait(command);
+    if (rc != RESULT_DONE || bridge_.responseCode() != RSP_ACK) {
+        bridge_.LogLine(failText, failColour);
+        return rc == RESULT_STOPPED ? RunOutcome::Stopped : failure;
+    }
+    Pause();
+    return RunOutcome::None;
+}
+
 void SingleDownLoad::Pause() {
     std::this_thread::sleep_for(std::chrono::milliseconds(shared_.run.snapshot.cmdGapMs));
 }
@@ -167,14 +186,8 @@ RunOutcome SingleDownLoad::RunSequence() {
     bridge_.SetBaud(kStartBaud);
     bridge_.LogLine("다운로드 시작 요청", COLOUR_BLACK);
     int rc = SendAndWait({CMD_DOWNLOAD_START});
-    if (rc == RESULT_NO_RESPONSE) {
-        bridge_.LogLine(kNoAnswer, COLOUR_RED);
-        return RunOutcome::NoStartAnswer;
-    }
-    if (rc == RESULT_STOPPED) {
-        bridge_.LogLine(kStopped, COLOUR_BLUE);
-        return RunOutcome::Stopped;
-    }
+    if (!ResponseTaken(rc))
+        return rc == RESULT_STOPPED ? RunOutcome::Stopped : RunOutcome::NoStartAnswer;
     if (bridge_.responseCode() != RSP_ACK) {
         if (snap.showInvalidFcsNak && bridge_.responseCode() != NAK_INVALID_FCS)
             bridge_.ShowNak(bridge_.responseCode());
@@ -202,14 +215,8 @@ RunOutcome SingleDownLoad::RunSequence() {
         bridge_.LogLine("버전 확인 요청", COLOUR_BLACK);
         rc = SendAndWait({CMD_VERSION_CHECK, static_cast<std::uint8_t>(version),
                           static_cast<std::uint8_t>(version >> 8), 0x00, 0x00});
-        if (rc == RESULT_NO_RESPONSE) {
-            bridge_.LogLine(kNoAnswer, COLOUR_RED);
-            return RunOutcome::VersionRefused;
-        }
-        if (rc == RESULT_STOPPED) {
-            bridge_.LogLine(kStopped, COLOUR_BLUE);
-            return RunOutcome::Stopped;
-        }
+        if (!ResponseTaken(rc))
+            return rc == RESULT_STOPPED ? RunOutcome::Stopped : RunOutcome::VersionRefused;
         if (bridge_.responseCode() != RSP_ACK) {
             bridge_.LogLine("요청한 버전이 틀립니다. ", COLOUR_BLUE);
             if (bridge_.AskOperator(kVersionQuestion, "확인", MB_OK_CANCEL, timings_.askPollMs) !=
@@ -225,27 +232,17 @@ RunOutcome SingleDownLoad::RunSequence() {
     if (mode == USB_NONE) mode = USB_NORMAL;
     if (mode == UART_NONE) mode = UART_NORMAL;
     shared_.mode.store(mode);
-    if (mode == USB_AUTO) {
-        bridge_.LogLine("USB 자동 탐지 모드", COLOUR_BLACK);
+    if (mode == USB_AUTO || mode == UART_AUTO) {
+        const bool usb = mode == USB_AUTO;
+        bridge_.LogLine(usb ? "USB 자동 탐지 모드" : "UART 자동 탐지", COLOUR_BLACK);
         rc = SendAndWait({CMD_COMPRESSED, COMPRESSED_REQUEST});
         if (rc == RESULT_DONE && bridge_.responseCode() == RSP_ACK) {
-            bridge_.LogLine("압축 USB 모드", COLOUR_BLACK);
-            mode = USB_PPV;
-            shared_.rawUsbFrames.store(true);
+            bridge_.LogLine(usb ? "압축 USB 모드" : "압축 UART 모드", COLOUR_BLACK);
+            mode = usb ? USB_PPV : UART_PRESS;
+            if (usb) shared_.rawUsbFrames.store(true);
         } else {
-            bridge_.LogLine("일반 USB 모드", COLOUR_BLACK);
-            mode = USB_NORMAL;
-        }
-        shared_.mode.store(mode);
-    } else if (mode == UART_AUTO) {
-        bridge_.LogLine("UART 자동 탐지", COLOUR_BLACK);
-        rc = SendAndWait({CMD_COMPRESSED, COMPRESSED_REQUEST});
-        if (rc == RESULT_DONE && bridge_.responseCode() == RSP_ACK) {
-            bridge_.LogLine("압축 UART 모드", COLOUR_BLACK);
-            mode = UART_PRESS;
-        } else {
-            bridge_.LogLine("일반 UART 모드", COLOUR_BLACK);
-            mode = UART_NORMAL;
+            bridge_.LogLine(usb ? "일반 USB 모드" : "일반 UART 모드", COLOUR_BLACK);
+            mode = usb ? USB_NORMAL : UART_NORMAL;
         }
         shared_.mode.store(mode);
     }
@@ -269,39 +266,24 @@ RunOutcome SingleDownLoad::RunSequence() {
 
     // Step 6: UART only.
     const bool uart = LinkOf(mode) == kLinkUart;
+    RunOutcome failed = RunOutcome::None;
     if (uart) {
-        bridge_.LogLine("모듈 복사", COLOUR_BLACK);
-        rc = SendAndWait({CMD_MODULE_COPY});
-        if (rc != RESULT_DONE || bridge_.responseCode() != RSP_ACK) {
-            bridge_.LogLine(kCannotExecute, COLOUR_BLUE);
-            return rc == RESULT_STOPPED ? RunOutcome::Stopped : RunOutcome::UartSetupFailed;
-        }
-        Pause();
-        bridge_.LogLine("통신 속도 115200 Bps 설정", COLOUR_BLACK);
-        rc = SendAndWait({CMD_BAUD_SWITCH, BAUD_115200});
-        if (rc != RESULT_DONE || bridge_.responseCode() != RSP_ACK) {
-            bridge_.LogLine(kCannotExecute, COLOUR_BLUE);
-            return rc == RESULT_STOPPED ? RunOutcome::Stopped : RunOutcome::UartSetupFailed;
-        }
-        Pause();
+        failed = AckStep("모듈 복사", {CMD_MODULE_COPY}, kCannotExecute, COLOUR_BLUE,
+                         RunOutcome::UartSetupFailed);
+        if (failed == RunOutcome::None)
+            failed = AckStep("통신 속도 115200 Bps 설정", {CMD_BAUD_SWITCH, BAUD_115200},
+                             kCannotExecute, COLOUR_BLUE, RunOutcome::UartSetupFailed);
+        if (failed != RunOutcome::None) return failed;
     }
 
     // Step 7: into the download module.
-    bridge_.LogLine("다운로드 모듈 점프", COLOUR_BLACK);
-    rc = SendAndWait({CMD_JUMP});
-    if (rc != RESULT_DONE || bridge_.responseCode() != RSP_ACK) {
-        bridge_.LogLine(kResponseError, COLOUR_RED);
-        return rc == RESULT_STOPPED ? RunOutcome::Stopped : RunOutcome::JumpFailed;
-    }
-    Pause();
+    failed = AckStep("다운로드 모듈 점프", {CMD_JUMP}, kResponseError, COLOUR_RED,
+                     RunOutcome::JumpFailed);
+    if (failed != RunOutcome::None) return failed;
     if (uart) bridge_.SetBaud(kUartFastBaud);
-    bridge_.LogLine("다운로드 시작", COLOUR_BLACK);
-    rc = SendAndWait({CMD_DOWNLOAD_START});
-    if (rc != RESULT_DONE || bridge_.responseCode() != RSP_ACK) {
-        bridge_.LogLine(kResponseError, COLOUR_RED);
-        return rc == RESULT_STOPPED ? RunOutcome::Stopped : RunOutcome::JumpFailed;
-    }
-    Pause();
+    failed = AckStep("다운로드 시작", {CMD_DOWNLOAD_START}, kResponseError, COLOUR_RED,
+                     RunOutcome::JumpFailed);
+    if (failed != RunOutcome::None) return failed;
     shared_.downloadStartMs.store(NowMs());
     shared_.downloadRunning.store(true);
 
@@ -406,14 +388,8 @@ RunOutcome SingleDownLoad::SendImage(int slot, std::FILE* file) {
     const long long eraseTicks = static_cast<long long>(snap.eraseWaitSec) * 1000;
     const int rc =
         bridge_.WaitResponse(static_cast<int>(eraseTicks > 0x7FFFFFFF ? 0x7FFFFFFF : eraseTicks));
-    if (rc == RESULT_NO_RESPONSE) {
-        bridge_.LogLine(kNoAnswer, COLOUR_RED);
-        return RunOutcome::EraseFailed;
-    }
-    if (rc == RESULT_STOPPED) {
-        bridge_.LogLine(kStopped, COLOUR_BLUE);
-        return RunOutcome::Stopped;
-    }
+    if (!ResponseTaken(rc))
+        return rc == RESULT_STOPPED ? RunOutcome::Stopped : RunOutcome::EraseFailed;
     if (bridge_.responseCode() != RSP_ACK) {
         bridge_.LogLine("삭제 요청이 취소되었습니다. 파일 크기 또는 시작 주소에 문제가 있습니다.",
                         COLOUR_RED);
