@@ -8,15 +8,12 @@
 #include "multi/MultiHost.h"
 #include "platform/Helpers.h"
 #include "platform/MainThread.h"
+#include "protocol/ImageLayout.h"
 #include "protocol/ProtocolCodes.h"
 
 namespace zembra {
 
 namespace {
-
-void PutLe32(std::uint8_t* out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
 
 // Cuts a UTF-8 text to at most limit bytes without splitting a character.
 std::string CutText(const std::string& text, std::size_t limit) {
@@ -24,18 +21,6 @@ std::string CutText(const std::string& text, std::size_t limit) {
     std::size_t end = limit;
     while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
     return text.substr(0, end);
-}
-
-// Little-endian word of count bytes at offset; false when the file is too short.
-bool ReadLeAt(std::FILE* file, long offset, int count, std::uint32_t& value) {
-    std::uint8_t bytes[4] = {};
-    if (offset < 0 || std::fseek(file, offset, SEEK_SET) != 0) return false;
-    if (std::fread(bytes, 1, static_cast<std::size_t>(count), file) !=
-        static_cast<std::size_t>(count))
-        return false;
-    value = 0;
-    for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
-    return true;
 }
 
 std::uint32_t FileLength(std::FILE* file) {
@@ -419,11 +404,11 @@ bool MultiSingleBoxDLU::CheckVersion() {
         Log("다운로드가 중단 됩니다. 코드파일 없음", COLOUR_BLUE);
         return false;
     }
-    const std::uint32_t size = FileLength(file);
-    std::uint32_t version = 0;
+    std::uint16_t version = 0;
+    std::uint32_t boot = 0;
     // A file shorter than its trailer has no version word; 0 goes out and the image
     // check refuses the file later.
-    if (!ReadLeAt(file, static_cast<long>(size) - 20, 2, version)) version = 0;
+    if (!ReadImageTrailer(file, FileLength(file), version, boot)) version = 0;
     std::fclose(file);
 
     Log("버전 확인 요청", COLOUR_BLACK);
@@ -518,10 +503,9 @@ bool MultiSingleBoxDLU::OpenImage(int index) {
 
 bool MultiSingleBoxDLU::CheckImage(int index) {
     fileSize = FileLength(imageFile);
-    std::uint32_t version = 0;
+    std::uint16_t version = 0;
     std::uint32_t bootLocation = 0;
-    const bool hasTrailer = ReadLeAt(imageFile, static_cast<long>(fileSize) - 20, 2, version) &&
-                            ReadLeAt(imageFile, static_cast<long>(fileSize) - 16, 4, bootLocation);
+    const bool hasTrailer = ReadImageTrailer(imageFile, fileSize, version, bootLocation);
     std::rewind(imageFile);
     if (index == 0) {
         if (!hasTrailer || version == 0x0000 || version == 0xFFFF) {
@@ -543,19 +527,12 @@ bool MultiSingleBoxDLU::CheckImage(int index) {
         }
         Log("파일 크기 64K의 배수가 아님 옵션에 의해 다운로드 진행됨", COLOUR_BLUE);
     }
-    if (index != 0) {
-        startOffset = 0;
-        flashAddress = config_.fontAddresses[static_cast<std::size_t>(index)];
-        rangeLength = fileSize;
-    } else if (config_.change) {
-        startOffset = 0;
-        flashAddress = 0;
-        rangeLength = fileSize;
-    } else {
-        startOffset = bootLocation;
-        flashAddress = bootLocation;
-        rangeLength = fileSize - bootLocation;
-    }
+    const TransferRange range =
+        ImageTransferRange(index, fileSize, bootLocation,
+                           config_.fontAddresses[static_cast<std::size_t>(index)], config_.change);
+    startOffset = static_cast<std::uint32_t>(range.startOffset);
+    flashAddress = range.address;
+    rangeLength = range.length;
     return true;
 }
 

@@ -11,10 +11,6 @@ namespace zembra {
 
 namespace {
 
-void PutLe32(std::uint8_t* out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 // Filler of a block past the end of the file (the last 1,024-byte chunk, a short last
 // block that goes uncompressed): the value of erased flash.
 constexpr std::uint8_t kFiller = 0xFF;

@@ -18,13 +18,6 @@ constexpr std::size_t kLzoBlockBufferSize = kLzoBlockSize + kBlockHeaderSize;  /
 constexpr std::size_t kPackedSize = kLzoBlockBufferSize + kLzoBlockBufferSize / 16 + 64 + 3;
 constexpr std::size_t kPayloadSize = 2 + kUartCompressedChunk;  // the largest packet payload
 
-void PutLe32(std::uint8_t* out, std::uint32_t v) {
-    out[0] = static_cast<std::uint8_t>(v);
-    out[1] = static_cast<std::uint8_t>(v >> 8);
-    out[2] = static_cast<std::uint8_t>(v >> 16);
-    out[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
 }  // namespace
 
 BlockTransfer::BlockTransfer(SingleBridge& bridge, const StartSnapshot& snapshot)

@@ -23,6 +23,11 @@ inline constexpr std::size_t kMaxAckEchoSize = 7;
 inline constexpr std::array<std::uint8_t, 7> kControlMarker = {0x01, 0x12, 0x73, 0x80,
                                                                0x40, 0x67, 0x24};
 
+// value as four little-endian bytes at out (addresses and lengths in commands and block headers).
+inline void PutLe32(std::uint8_t* out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
 // True for 0x7D, 0x7E and 0x7F, the bytes that are sent escaped.
 constexpr bool NeedsEscape(std::uint8_t b) {
     return b >= kFrameEscape && b <= 0x7F;

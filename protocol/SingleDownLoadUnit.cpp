@@ -8,6 +8,7 @@
 #include "platform/Helpers.h"
 #include "protocol/AskOperator.h"
 #include "protocol/BlockTransfer.h"
+#include "protocol/ImageLayout.h"
 #include "protocol/ProtocolCodes.h"
 #include "protocol/SingleBridge.h"
 
@@ -33,33 +34,11 @@ std::uint8_t LinkOf(LinkProtocolCode mode) {
     return static_cast<std::uint8_t>(mode >> 8);
 }
 
-std::uint16_t Le16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t Le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
 // Size of an open file; -1 when it cannot be told.
 std::int64_t OpenFileSize(std::FILE* file) {
     struct stat st {};
     if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
     return st.st_size;
-}
-
-// The 20-byte trailer of an open image: version word at size - 20, boot location at size - 16.
-// False when the file is shorter than 20 bytes or cannot be read there (nothing outside the
-// file is read).
-bool ReadTrailer(std::FILE* file, std::int64_t size, std::uint16_t& version, std::uint32_t& boot) {
-    if (size < 20) return false;
-    std::uint8_t trailer[8];
-    if (fseeko(file, static_cast<off_t>(size - 20), SEEK_SET) != 0) return false;
-    if (std::fread(trailer, 1, sizeof trailer, file) != sizeof trailer) return false;
-    version = Le16(trailer);
-    boot = Le32(trailer + 4);
-    std::rewind(file);
-    return true;
 }
 
 const char* SlotTitle(int slot) {
@@ -206,7 +185,7 @@ RunOutcome SingleDownLoad::RunSequence() {
         }
         std::uint16_t version = 0;
         std::uint32_t boot = 0;
-        const bool readable = ReadTrailer(file, OpenFileSize(file), version, boot);
+        const bool readable = ReadImageTrailer(file, OpenFileSize(file), version, boot);
         std::fclose(file);
         if (!readable) {
             bridge_.LogLine("버전 정보 오류", COLOUR_RED);
@@ -332,7 +311,7 @@ RunOutcome SingleDownLoad::SendImage(int slot, std::FILE* file) {
     const std::int64_t size = OpenFileSize(file);
     std::uint16_t version = 0;
     std::uint32_t boot = 0;
-    const bool hasTrailer = size >= 0 && ReadTrailer(file, size, version, boot);
+    const bool hasTrailer = size >= 0 && ReadImageTrailer(file, size, version, boot);
     if (slot == ImageSlot::Code) {
         if (!hasTrailer || version == 0 || version == 0xFFFF) {
             bridge_.LogLine("버전 정보 오류", COLOUR_RED);
@@ -358,16 +337,11 @@ RunOutcome SingleDownLoad::SendImage(int slot, std::FILE* file) {
     }
 
     // Step 8e: the transfer range.
-    std::int64_t startOffset = 0;
-    std::uint32_t address = 0;
-    std::uint32_t length = static_cast<std::uint32_t>(size);
-    if (slot != ImageSlot::Code) {
-        address = snap.address[static_cast<std::size_t>(slot)];
-    } else if (!snap.change) {
-        startOffset = boot;
-        address = boot;
-        length = static_cast<std::uint32_t>(size - boot);
-    }
+    const TransferRange range = ImageTransferRange(
+        slot, size, boot, snap.address[static_cast<std::size_t>(slot)], snap.change);
+    const std::int64_t startOffset = range.startOffset;
+    std::uint32_t address = range.address;
+    const std::uint32_t length = range.length;
 
     // Step 8f-g: erase.
     bridge_.ImageStarted(slot);
@@ -375,15 +349,9 @@ RunOutcome SingleDownLoad::SendImage(int slot, std::FILE* file) {
                                address + length, static_cast<unsigned>(size)),
                     COLOUR_BLACK);
     bridge_.LogLine("삭제 요청 잠시만 기다려 주세요", COLOUR_BLACK);
-    const std::uint8_t erase[9] = {CMD_ERASE,
-                                   static_cast<std::uint8_t>(address),
-                                   static_cast<std::uint8_t>(address >> 8),
-                                   static_cast<std::uint8_t>(address >> 16),
-                                   static_cast<std::uint8_t>(address >> 24),
-                                   static_cast<std::uint8_t>(length),
-                                   static_cast<std::uint8_t>(length >> 8),
-                                   static_cast<std::uint8_t>(length >> 16),
-                                   static_cast<std::uint8_t>(length >> 24)};
+    std::uint8_t erase[9] = {CMD_ERASE};
+    PutLe32(erase + 1, address);
+    PutLe32(erase + 5, length);
     bridge_.SendCommand(erase, sizeof erase);
     const long long eraseTicks = static_cast<long long>(snap.eraseWaitSec) * 1000;
     const int rc =

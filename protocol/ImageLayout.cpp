@@ -1,0 +1,37 @@
+#include "protocol/ImageLayout.h"
+
+#include <sys/types.h>
+
+#include "job/ImageSlot.h"
+
+namespace zembra {
+
+bool ReadImageTrailer(std::FILE* file, std::int64_t size, std::uint16_t& version,
+                      std::uint32_t& boot) {
+    if (size < 20) return false;
+    std::uint8_t trailer[8];
+    if (fseeko(file, static_cast<off_t>(size - 20), SEEK_SET) != 0) return false;
+    if (std::fread(trailer, 1, sizeof trailer, file) != sizeof trailer) return false;
+    version = static_cast<std::uint16_t>(trailer[0] | (trailer[1] << 8));
+    boot = static_cast<std::uint32_t>(trailer[4]) | (static_cast<std::uint32_t>(trailer[5]) << 8) |
+           (static_cast<std::uint32_t>(trailer[6]) << 16) |
+           (static_cast<std::uint32_t>(trailer[7]) << 24);
+    std::rewind(file);
+    return true;
+}
+
+TransferRange ImageTransferRange(int slot, std::int64_t size, std::uint32_t boot,
+                                 std::uint32_t fontAddress, bool change) {
+    TransferRange range;
+    range.length = static_cast<std::uint32_t>(size);
+    if (slot != ImageSlot::Code) {
+        range.address = fontAddress;
+    } else if (!change) {
+        range.startOffset = boot;
+        range.address = boot;
+        range.length = static_cast<std::uint32_t>(size - boot);
+    }
+    return range;
+}
+
+}  // namespace zembra
