@@ -8,6 +8,7 @@
 #include "multi/MultiHost.h"
 #include "platform/Helpers.h"
 #include "platform/MainThread.h"
+#include "protocol/BlockTransfer.h"
 #include "protocol/ImageLayout.h"
 #include "protocol/ProtocolCodes.h"
 
@@ -261,11 +262,10 @@ void MultiSingleBoxDLU::RunWriteRaw(std::size_t length) {
     RunBridge(WriteRaw);
 }
 
-void MultiSingleBoxDLU::RunShowProgress(std::uint64_t done, std::uint64_t total,
-                                        std::uint32_t offset) {
-    // 64-bit arithmetic (large images would overflow 32 bits), never above 100 %.
-    std::uint64_t value = total == 0 ? 100 : done * 100 / total;
-    const int percent = static_cast<int>(std::min<std::uint64_t>(value, 100));
+void MultiSingleBoxDLU::RunShowProgress(std::uint32_t rangeStart, std::uint32_t size,
+                                        std::uint32_t offset, std::size_t sent) {
+    const int percent =
+        BlockTransfer::Percent(rangeStart, size, offset, static_cast<std::int64_t>(sent));
     // Only a change is handed to the main thread: one hand-off per packet is enough.
     if (percent == shownPercent_ && static_cast<std::int64_t>(offset) == shownOffset_) return;
     shownPercent_ = percent;

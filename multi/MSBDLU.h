@@ -183,7 +183,10 @@ class MultiSingleBoxDLU {
     bool ResponseTaken(int wait);
     void RunShowNak(std::uint8_t code);
     void RunWriteRaw(std::size_t length);
-    void RunShowProgress(std::uint64_t done, std::uint64_t total, std::uint32_t offset);
+    // The gauge at file offset plus sent bytes of its block, in the range from rangeStart to
+    // size (BlockTransfer::Percent, as the single engine shows it).
+    void RunShowProgress(std::uint32_t rangeStart, std::uint32_t size, std::uint32_t offset,
+                         std::size_t sent);
     void RunBridge(BridgeKind kind);
     void BridgeWork();  // main thread
     void Pause();

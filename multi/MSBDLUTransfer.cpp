@@ -81,8 +81,7 @@ int MultiSingleBoxDLU::SendBlockPpvUsb(std::FILE* file, std::uint32_t rangeStart
     int retries = 0;
     for (std::size_t sent = 0; sent < total; sent += kUsbCompressedChunk) {
         if (stopRequested()) return Stopped;
-        RunShowProgress(static_cast<std::uint64_t>(offset - rangeStart) + sent, size - rangeStart,
-                        offset);
+        RunShowProgress(rangeStart, size, offset, sent);
         const std::size_t chunk = std::min(total - sent, kUsbCompressedChunk);
         for (;;) {
             if (stopRequested()) return Stopped;
@@ -113,7 +112,7 @@ int MultiSingleBoxDLU::SendBlockNormalUsb(std::FILE* file, std::uint32_t rangeSt
     std::uint8_t chunk[kDataBlockSize];
     const std::size_t length = std::min<std::uint32_t>(size - offset, kDataBlockSize);
     if (!ReadBlock(file, offset, chunk, length, kDataBlockSize)) return FileReadError;
-    RunShowProgress(offset - rangeStart, size - rangeStart, offset);
+    RunShowProgress(rangeStart, size, offset, 0);
 
     std::uint8_t* packet = packetBuffer_.get();
     bool controlState = StartsWithControlMarker(chunk, kDataBlockSize);
