@@ -5,28 +5,10 @@
 #include "multi/MSBDLU.h"
 #include "multi/MultiHost.h"
 #include "platform/Helpers.h"
+#include "protocol/ImageLayout.h"
 #include "protocol/ProtocolCodes.h"
 
 namespace zembra {
-
-namespace {
-
-// Filler of a block past the end of the file (the last 1,024-byte chunk, a short last
-// block that goes uncompressed): the value of erased flash.
-constexpr std::uint8_t kFiller = 0xFF;
-
-// Reads exactly length bytes at offset into out and fills out up to room with kFiller.
-// False when the file does not have those bytes any more (it shrank or a read failed):
-// nothing that is not the file's may go out.
-bool ReadBlock(std::FILE* file, std::uint32_t offset, std::uint8_t* out, std::size_t length,
-               std::size_t room) {
-    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return false;
-    if (std::fread(out, 1, length, file) != length) return false;
-    std::memset(out + length, kFiller, room - length);
-    return true;
-}
-
-}  // namespace
 
 bool MultiSingleBoxDLU::WriteImage() {
     Log("프로그램 시작", COLOUR_BLACK);
@@ -66,7 +48,8 @@ int MultiSingleBoxDLU::SendBlockPpvUsb(std::FILE* file, std::uint32_t rangeStart
                                        std::uint32_t offset) {
     std::uint8_t* block = blockArea_.get();
     const std::uint32_t n = std::min<std::uint32_t>(size - offset, kLzoBlockSize);
-    if (!ReadBlock(file, offset, block + kBlockHeaderSize, n, kLzoBlockSize)) return FileReadError;
+    if (!ReadImageBlock(file, offset, block + kBlockHeaderSize, n, kLzoBlockSize))
+        return FileReadError;
     PutLe32(block, address);
     PutLe32(block + 4, n);
 
@@ -111,7 +94,7 @@ int MultiSingleBoxDLU::SendBlockNormalUsb(std::FILE* file, std::uint32_t rangeSt
                                           std::uint32_t offset) {
     std::uint8_t chunk[kDataBlockSize];
     const std::size_t length = std::min<std::uint32_t>(size - offset, kDataBlockSize);
-    if (!ReadBlock(file, offset, chunk, length, kDataBlockSize)) return FileReadError;
+    if (!ReadImageBlock(file, offset, chunk, length, kDataBlockSize)) return FileReadError;
     RunShowProgress(rangeStart, size, offset, 0);
 
     std::uint8_t* packet = packetBuffer_.get();

@@ -39,12 +39,6 @@ std::uint8_t BlockTransfer::Percent(std::int64_t startOffset, std::int64_t fileS
     return static_cast<std::uint8_t>(std::min<std::int64_t>(done * 100 / range, 100));
 }
 
-bool BlockTransfer::ReadExactly(std::FILE* file, std::int64_t offset, std::uint8_t* dest,
-                                std::size_t length) {
-    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
-    return std::fread(dest, 1, length, file) == length;
-}
-
 int BlockTransfer::WriteAndWait(std::size_t frameLength) {
     bridge_.WriteRaw(static_cast<std::int32_t>(frameLength));
     const int wait = bridge_.WaitResponse(snapshot_.packetResponseWaitMs);
@@ -78,9 +72,8 @@ int BlockTransfer::PrepareLzoBlock(std::FILE* file, std::int64_t fileSize, std::
     const std::size_t length =
         static_cast<std::size_t>(std::min<std::int64_t>(fileSize - offset, kLzoBlockSize));
     std::uint8_t* data = block_.get() + kBlockHeaderSize;
-    if (!ReadExactly(file, offset, data, length)) return RESULT_FILE_READ_ERROR;
-    // A short last block goes out whole when it does not compress: fill the rest.
-    std::memset(data + length, kBlockFiller, kLzoBlockSize - length);
+    // A short last block goes out whole when it does not compress: the rest is filled.
+    if (!ReadImageBlock(file, offset, data, length, kLzoBlockSize)) return RESULT_FILE_READ_ERROR;
     PutLe32(block_.get(), address);
     PutLe32(block_.get() + 4, static_cast<std::uint32_t>(length));
 
@@ -152,7 +145,7 @@ int BlockTransfer::SendBlockNormalUart(std::FILE* file, std::int64_t startOffset
     const std::size_t length =
         static_cast<std::size_t>(std::min<std::int64_t>(fileSize - offset, kMaxWriteData));
     std::uint8_t* payload = block_.get();
-    if (!ReadExactly(file, offset, payload + 1 + kWriteHeaderSize, length))
+    if (!ReadImageBlock(file, offset, payload + 1 + kWriteHeaderSize, length, length))
         return RESULT_FILE_READ_ERROR;
     payload[0] = CMD_WRITE_DATA;
     PutLe32(payload + 1, address);
@@ -172,8 +165,7 @@ int BlockTransfer::SendBlockNormalUsb(std::FILE* file, std::int64_t startOffset,
     std::uint8_t* data = block_.get();
     const std::size_t length =
         static_cast<std::size_t>(std::min<std::int64_t>(fileSize - offset, kDataBlockSize));
-    if (!ReadExactly(file, offset, data, length)) return RESULT_FILE_READ_ERROR;
-    std::memset(data + length, kBlockFiller, kDataBlockSize - length);
+    if (!ReadImageBlock(file, offset, data, length, kDataBlockSize)) return RESULT_FILE_READ_ERROR;
     std::uint8_t* control = packed_.get();
 
     bridge_.ShowProgress(Percent(startOffset, fileSize, offset, 0),

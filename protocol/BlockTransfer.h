@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "protocol/ImageLayout.h"
 #include "protocol/PacketCodec.h"
 #include "protocol/ProtocolCodes.h"
 
@@ -16,10 +17,6 @@ struct StartSnapshot;
 inline constexpr std::size_t kBlockHeaderSize = 8;
 // Block header length of the UART normal mode: address (4) + length (2).
 inline constexpr std::size_t kWriteHeaderSize = 6;
-// Filler of the bytes past the end of the file in a block that is sent whole (the USB normal
-// mode's last 1,024-byte block; the uncompressed form of a short last LZO block): the value of
-// erased flash, so the extra bytes change nothing on the phone.
-inline constexpr std::uint8_t kBlockFiller = 0xFF;
 
 // The four block routines of the single engine. Each sends one block of the open image file
 // and returns RESULT_NO_RESPONSE, RESULT_ECHO_FAILED, RESULT_DONE, RESULT_STOPPED,
@@ -52,8 +49,6 @@ class BlockTransfer {
                                 std::int64_t offset, std::int64_t sent);
 
   private:
-    // Reads exactly length bytes at offset into dest; false when the file does not hold them.
-    bool ReadExactly(std::FILE* file, std::int64_t offset, std::uint8_t* dest, std::size_t length);
     // Reads the block and compresses it; sets stream_/streamLength_/compressed.
     int PrepareLzoBlock(std::FILE* file, std::int64_t fileSize, std::uint32_t address,
                         std::int64_t offset, bool& compressed);

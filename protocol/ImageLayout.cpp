@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <cstring>
+
 #include "job/ImageSlot.h"
 
 namespace zembra {
@@ -17,6 +19,14 @@ bool ReadImageTrailer(std::FILE* file, std::int64_t size, std::uint16_t& version
            (static_cast<std::uint32_t>(trailer[6]) << 16) |
            (static_cast<std::uint32_t>(trailer[7]) << 24);
     std::rewind(file);
+    return true;
+}
+
+bool ReadImageBlock(std::FILE* file, std::int64_t offset, std::uint8_t* out, std::size_t length,
+                    std::size_t room) {
+    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
+    if (std::fread(out, 1, length, file) != length) return false;
+    std::memset(out + length, kBlockFiller, room - length);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "job/ImageSlot.h"
@@ -44,6 +45,16 @@ TEST(ImageLayout, TrailerIsReadFromTheEndAndNothingOutsideTheFile) {
     MemoryFile tooShort(std::vector<std::uint8_t>(19, 0x01));
     EXPECT_FALSE(ReadImageTrailer(tooShort.file, 19, version, boot));
     EXPECT_FALSE(ReadImageTrailer(twenty.file, 40, version, boot));
+}
+
+TEST(ImageLayout, BlockReadFillsPastTheEndAndRefusesMissingBytes) {
+    MemoryFile file({1, 2, 3, 4, 5, 6});
+    std::uint8_t out[8] = {};
+    ASSERT_TRUE(ReadImageBlock(file.file, 4, out, 2, sizeof out));
+    const std::uint8_t expected[8] = {5, 6, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(0, std::memcmp(out, expected, sizeof out));
+    // Bytes the file does not hold (it shrank after its size was taken) are never made up.
+    EXPECT_FALSE(ReadImageBlock(file.file, 4, out, 4, sizeof out));
 }
 
 TEST(ImageLayout, TransferRangeOfCodeAndFonts) {
