@@ -93,15 +93,6 @@ MultiCommandLine ParseMultiCommandLine(const std::vector<std::string>& args) {
     return out;
 }
 
-void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bool ansi) {
-    const char* code = colour == COLOUR_RED ? "\033[31m" : colour == COLOUR_BLUE ? "\033[34m" : "";
-    if (ansi && *code) {
-        std::fprintf(out, "%s%s\033[0m\n", code, text.c_str());
-    } else {
-        std::fprintf(out, "%s\n", text.c_str());
-    }
-}
-
 }  // namespace
 
 bool IsMultiCommandLine(const std::vector<std::string>& args) {

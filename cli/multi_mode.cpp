@@ -54,11 +54,7 @@ class ConsoleMultiHost : public MultiDownloadHost {
 
     void LogMulti(const std::string& text, std::uint32_t colour) override {
         ClearStatus();
-        if (options_.color && *AnsiColour(colour)) {
-            std::fprintf(out_, "%s%s\033[0m\n", AnsiColour(colour), text.c_str());
-        } else {
-            std::fprintf(out_, "%s\n", text.c_str());
-        }
+        PrintLine(out_, text, colour, options_.color);
         DrawStatus();
         std::fflush(out_);
     }
@@ -124,6 +120,15 @@ class ConsoleMultiHost : public MultiDownloadHost {
 };
 
 }  // namespace
+
+void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bool ansi) {
+    const char* code = AnsiColour(colour);
+    if (ansi && *code) {
+        std::fprintf(out, "%s%s\033[0m\n", code, text.c_str());
+    } else {
+        std::fprintf(out, "%s\n", text.c_str());
+    }
+}
 
 std::optional<std::array<std::string, MULTI_SLOT_COUNT>> SlotsFromPortList(
     const std::vector<std::string>& ports, std::string* error) {

@@ -42,6 +42,10 @@ struct MultiModeOptions {
     MultiStartTiming timing;
 };
 
+// One line of the multi mode's console: red and blue lines in their ANSI colours when ansi is
+// set, every other line (and every line without ansi) plain.
+void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bool ansi);
+
 // Slots from an explicit port list: the i-th port goes to slot i. Error text when there
 // are more than eight ports or a port is named twice.
 std::optional<std::array<std::string, MULTI_SLOT_COUNT>> SlotsFromPortList(
