@@ -11,6 +11,7 @@
 #include "protocol/ImageLayout.h"
 #include "protocol/ProtocolCodes.h"
 #include "protocol/SingleBridge.h"
+#include "protocol/SingleEngine.h"
 
 namespace zembra {
 
@@ -273,9 +274,7 @@ RunOutcome SingleDownLoad::RunSequence() {
     // Step 9: the reset jump; its answer is not examined.
     bridge_.LogLine("리셋 코드 점프 요청", COLOUR_BLACK);
     SendAndWait({CMD_JUMP});
-    const long elapsed = static_cast<long>(NowMs() - shared_.downloadStartMs.load());
-    const long seconds = elapsed / 1000;
-    bridge_.LogLine(FormatText("다운로드 소요 시간:%02ld분 %02ld초", seconds / 60, seconds % 60),
+    bridge_.LogLine("다운로드 소요 시간:" + ElapsedText(NowMs(), shared_.downloadStartMs.load()),
                     COLOUR_BLACK);
     return images;
 }
