@@ -112,10 +112,7 @@ void SerialDevice::Close(int drainMs) {
 }
 
 bool SerialDevice::SetCommState(const SerialDcb& dcb) {
-    if (fd_ < 0) {
-        errno = EBADF;
-        return false;
-    }
+    if (NotOpen()) return false;
     if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY ||
         dcb.StopBits > TWOSTOPBITS) {
         errno = EINVAL;
@@ -179,40 +176,34 @@ bool SerialDevice::SetCommState(const SerialDcb& dcb) {
 }
 
 bool SerialDevice::GetCommState(SerialDcb& dcb) const {
-    if (fd_ < 0) {
-        errno = EBADF;
-        return false;
-    }
+    if (NotOpen()) return false;
     dcb = dcb_;
     return true;
 }
 
 bool SerialDevice::SetupComm(uint32_t inQueue, uint32_t outQueue) {
-    if (fd_ < 0) {
-        errno = EBADF;
-        return false;
-    }
+    if (NotOpen()) return false;
     inQueue_ = inQueue;
     outQueue_ = outQueue;
     return true;
 }
 
 bool SerialDevice::SetCommTimeouts(const SerialTimeouts& timeouts) {
-    if (fd_ < 0) {
-        errno = EBADF;
-        return false;
-    }
+    if (NotOpen()) return false;
     timeouts_ = timeouts;
     return true;
 }
 
 bool SerialDevice::SetCommMask(uint32_t mask) {
-    if (fd_ < 0) {
-        errno = EBADF;
-        return false;
-    }
+    if (NotOpen()) return false;
     mask_ = mask;
     Kick();
+    return true;
+}
+
+bool SerialDevice::NotOpen() const {
+    if (fd_ >= 0) return false;
+    errno = EBADF;
     return true;
 }
 
@@ -324,10 +315,7 @@ bool SerialDevice::PendingEvents(uint32_t mask, uint32_t& events) {
 
 SerialWaitResult SerialDevice::WaitCommEvent(uint32_t& events, int cancelFd) {
     events = 0;
-    if (fd_ < 0) {
-        errno = EBADF;
-        return SerialWaitResult::Gone;
-    }
+    if (NotOpen()) return SerialWaitResult::Gone;
     bool hungUp = false;
     int emptyWakes = 0;
     for (;;) {
@@ -395,10 +383,7 @@ SerialWaitResult SerialDevice::WaitCommEvent(uint32_t& events, int cancelFd) {
 }
 
 long SerialDevice::Read(void* data, unsigned long count) {
-    if (fd_ < 0) {
-        errno = EBADF;
-        return -1;
-    }
+    if (NotOpen()) return -1;
     if (count == 0) return 0;
     for (;;) {
         const ssize_t n = read(fd_, data, count);
@@ -413,10 +398,7 @@ long SerialDevice::Read(void* data, unsigned long count) {
 }
 
 long SerialDevice::Write(const void* data, unsigned long count, uint32_t timeoutMs) {
-    if (fd_ < 0) {
-        errno = EBADF;
-        return -1;
-    }
+    if (NotOpen()) return -1;
     if (count == 0) return 0;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -469,10 +451,7 @@ long SerialDevice::Write(const void* data, unsigned long count, uint32_t timeout
 bool SerialDevice::ClearCommError(uint32_t& errors, SerialComStat& stat) {
     errors = 0;
     stat = SerialComStat{};
-    if (fd_ < 0) {
-        errno = EBADF;
-        return false;
-    }
+    if (NotOpen()) return false;
     Counters c = errorBase_;
     if (!ReadCounters(c)) return false;
     if (c.overrun != errorBase_.overrun) errors |= CE_OVERRUN;
@@ -498,10 +477,7 @@ bool SerialDevice::ClearCommError(uint32_t& errors, SerialComStat& stat) {
 }
 
 bool SerialDevice::PurgeComm(uint32_t flags) {
-    if (fd_ < 0) {
-        errno = EBADF;
-        return false;
-    }
+    if (NotOpen()) return false;
     const bool rx = flags & PURGE_RXCLEAR;
     const bool tx = flags & PURGE_TXCLEAR;
     // Transfers never stay pending in this layer, so the abort flags have nothing to abort.
@@ -514,10 +490,7 @@ bool SerialDevice::PurgeComm(uint32_t flags) {
 }
 
 bool SerialDevice::EscapeCommFunction(int function) {
-    if (fd_ < 0) {
-        errno = EBADF;
-        return false;
-    }
+    if (NotOpen()) return false;
     switch (function) {
         case SETXOFF:
             return IoctlRetry(fd_, TCXONC, static_cast<long>(TCOOFF)) == 0;
@@ -543,10 +516,7 @@ bool SerialDevice::EscapeCommFunction(int function) {
 
 bool SerialDevice::GetCommModemStatus(uint32_t& status) {
     status = 0;
-    if (fd_ < 0) {
-        errno = EBADF;
-        return false;
-    }
+    if (NotOpen()) return false;
     int lines = 0;
     if (!ReadModemLines(lines)) return false;
     if (lines & TIOCM_CTS) status |= MS_CTS_ON;
@@ -558,10 +528,7 @@ bool SerialDevice::GetCommModemStatus(uint32_t& status) {
 
 bool SerialDevice::GetCommProperties(SerialCommProp& prop) {
     prop = SerialCommProp{};
-    if (fd_ < 0) {
-        errno = EBADF;
-        return false;
-    }
+    if (NotOpen()) return false;
     struct termios2 t {};
     if (IoctlRetry(fd_, TCGETS2, &t) != 0) return false;
     prop.PacketLength = sizeof(SerialCommProp);

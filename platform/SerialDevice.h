@@ -216,6 +216,8 @@ class SerialDevice {
     bool ReadModemLines(int& lines);
     bool ApplyModemLine(int line, bool on);
     void Kick();
+    // True, with errno EBADF, when the device is not open.
+    bool NotOpen() const;
     // Events ready now, without waiting; false when the device failed.
     bool PendingEvents(uint32_t mask, uint32_t& events);
 
