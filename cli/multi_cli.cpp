@@ -8,6 +8,7 @@
 #include "cli/InterruptCatcher.h"
 #include "cli/JobFromOptions.h"
 #include "cli/multi_mode.h"
+#include "job/StartSnapshot.h"
 #include "multi/VaCommMultiPorts.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
@@ -62,12 +63,12 @@ MultiCommandLine ParseMultiCommandLine(const std::vector<std::string>& args) {
                 }
                 ports.push_back(*value);
             } else {
-                const std::uint32_t ms = ParseNumber(*value);
-                if (value->empty() || ms > 60000) {
+                const std::optional<std::int32_t> ms = StrictDecimal(*value);
+                if (!ms || *ms < 0 || *ms > 60000) {
                     out.error = "--stagger takes milliseconds (0-60000)";
                     return out;
                 }
-                out.multi.timing.staggerMs = static_cast<int>(ms);
+                out.multi.timing.staggerMs = *ms;
             }
             continue;
         }

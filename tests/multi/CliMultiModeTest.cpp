@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "cli/multi_cli.h"
 #include "cli/multi_mode.h"
 #include "tests/multi/MultiE2eSupport.h"
 
@@ -41,6 +42,14 @@ TEST(CliMultiSlots, ExitStatusNeedsEverySlotFinished) {
     rows[2].endCode = END_ERASE_FAILED;
     EXPECT_EQ(MultiExitStatus(rows), MULTI_EXIT_SLOT_FAILED);
     EXPECT_NE(MultiExitStatus({}), MULTI_EXIT_ALL_WRITTEN);
+}
+
+TEST(CliMultiOptions, StaggerMustBeAWholeNumberOfMilliseconds) {
+    for (const char* bad : {"abc", "12x", "-5", "60001", ""}) {
+        EXPECT_EQ(RunMultiCli({"--multi", "--port", "COM7", "--code", "c.bin", "--stagger", bad}),
+                  MULTI_EXIT_USAGE)
+            << bad;
+    }
 }
 
 // Two phones, one of which refuses the version: the lines as they come, one status line per
