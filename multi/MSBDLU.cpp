@@ -9,7 +9,7 @@
 #include "platform/Helpers.h"
 #include "platform/MainThread.h"
 #include "protocol/BlockTransfer.h"
-#include "protocol/ImageLayout.h"
+#include "job/ImageLayout.h"
 #include "protocol/ProtocolCodes.h"
 
 namespace zembra {

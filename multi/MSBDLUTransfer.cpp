@@ -5,7 +5,7 @@
 #include "multi/MSBDLU.h"
 #include "multi/MultiHost.h"
 #include "platform/Helpers.h"
-#include "protocol/ImageLayout.h"
+#include "job/ImageLayout.h"
 #include "protocol/ProtocolCodes.h"
 
 namespace zembra {

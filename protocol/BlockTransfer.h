@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "protocol/ImageLayout.h"
+#include "job/ImageLayout.h"
 #include "protocol/PacketCodec.h"
 #include "protocol/ProtocolCodes.h"
 

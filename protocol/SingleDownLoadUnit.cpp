@@ -8,7 +8,7 @@
 #include "platform/Helpers.h"
 #include "protocol/AskOperator.h"
 #include "protocol/BlockTransfer.h"
-#include "protocol/ImageLayout.h"
+#include "job/ImageLayout.h"
 #include "protocol/ProtocolCodes.h"
 #include "protocol/SingleBridge.h"
 #include "protocol/SingleEngine.h"

@@ -1,4 +1,4 @@
-#include "protocol/ImageLayout.h"
+#include "job/ImageLayout.h"
 
 #include <sys/types.h>
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "job/ImageSlot.h"
-#include "protocol/ImageLayout.h"
+#include "job/ImageLayout.h"
 
 namespace zembra {
 namespace {
