@@ -106,6 +106,8 @@ void MultiSingleBoxDLU::SleepMs(int ms) {
 
 int MultiSingleBoxDLU::EndCodeOf(const SequenceEnd& end) {
     if (end.outcome == RunOutcome::Completed) return END_FINISHED;
+    // A selected image did not open: the slot did not get the whole job.
+    if (end.outcome == RunOutcome::ImageSkipped) return END_IMAGE_CHECK_FAILED;
     switch (end.step) {
         case SequenceStep::Start:
             return END_START_FAILED;

@@ -282,7 +282,6 @@ RunOutcome DownloadSequence::SendImages() {
         if (file == nullptr) {
             // The slot is passed over, but the operator must learn that a selected image was
             // not written, and the run does not count as complete.
-            step_ = SequenceStep::ImageCheck;
             host_.Log(
                 FormatText("%s 파일을 열 수 없어 건너뜁니다: %s", SlotCaption(slot), path.c_str()),
                 COLOUR_RED);
@@ -293,7 +292,6 @@ RunOutcome DownloadSequence::SendImages() {
         std::fclose(file);
         if (outcome != RunOutcome::Completed) return outcome;
     }
-    if (skipped) step_ = SequenceStep::ImageCheck;
     return skipped ? RunOutcome::ImageSkipped : RunOutcome::Completed;
 }
 

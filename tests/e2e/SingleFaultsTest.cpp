@@ -240,6 +240,18 @@ TEST_F(SingleFaults, StrayBytesBeforeAnswersDoNotDerailTheRun) {
     EXPECT_EQ(Run(FontJob(USB_PPV, font), phone->DevicePath()), RunOutcome::Completed);
     ASSERT_TRUE(phone->WaitForReset(std::chrono::seconds(5)));
     EXPECT_EQ(phone->FlashRange(0x200000, font.size()), font);
+
+    // A stray flag before an answer (7E 7E 02 7E) is no empty answer: nothing is resent.
+    SimFaultPlan doubled;
+    doubled.strayBytes = {0x7E};
+    doubled.strayCount = 6;
+    doubled.straySkip = 2;
+    phone->SetFaults(doubled);
+    const Bytes normal = RandomBytes(0x2000, 11);
+    EXPECT_EQ(Run(FontJob(USB_NORMAL, normal), phone->DevicePath()), RunOutcome::Completed);
+    ASSERT_TRUE(phone->WaitForReset(std::chrono::seconds(5)));
+    EXPECT_EQ(phone->FlashRange(0x200000, normal.size()), normal);
+    EXPECT_TRUE(phone->Errors().empty()) << phone->Errors().front();
 }
 
 TEST_F(SingleFaults, ImageFileProblems) {
