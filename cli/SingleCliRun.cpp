@@ -13,7 +13,7 @@
 #include "protocol/AskOperator.h"
 #include "protocol/DebugTrace.h"
 #include "protocol/SingleEngine.h"
-#include "protocol/VaCommPorts.h"
+#include "ports/VaCommPorts.h"
 
 namespace zembra {
 

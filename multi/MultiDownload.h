@@ -17,8 +17,6 @@ namespace zembra {
 
 class MainThread;
 
-inline constexpr int MULTI_SLOT_COUNT = 8;
-
 // What the multi Start takes from the window (or the command line).
 struct MultiStartRequest {
     DownloadSettings settings;

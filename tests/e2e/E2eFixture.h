@@ -15,7 +15,7 @@
 #include "protocol/AskOperator.h"
 #include "protocol/DebugTrace.h"
 #include "protocol/SingleEngine.h"
-#include "protocol/VaCommPorts.h"
+#include "ports/VaCommPorts.h"
 #include "sim/SimulatedPhone.h"
 #include "tests/protocol/TestHosts.h"
 

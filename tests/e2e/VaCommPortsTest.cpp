@@ -10,7 +10,7 @@
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
 #include "protocol/DebugTrace.h"
-#include "protocol/VaCommPorts.h"
+#include "ports/VaCommPorts.h"
 #include "serial/Vacomm.h"
 #include "tests/e2e/E2eFixture.h"
 
