@@ -8,7 +8,6 @@
 #include "job/StartSnapshot.h"
 #include "multi/SlotStatus.h"
 #include "platform/Helpers.h"
-#include "platform/LoopMainThread.h"
 #include "platform/MainThread.h"
 
 namespace zembra {
@@ -19,14 +18,10 @@ MultiDownload::MultiDownload(MainThread& mainThread, MultiPortOps& ports, MultiD
 
 MultiDownload::~MultiDownload() {
     // Running workers are asked to stop; while they wind down they still need the main
-    // thread for their last lines, so a loop main thread is served here.
+    // thread for their last lines, so it keeps serving here.
     for (auto& worker : multiWorkers)
         if (worker) worker->RequestStop();
-    auto* loop = dynamic_cast<LoopMainThread*>(&mainThread_);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (loop && AnyWorkerRunning() && std::chrono::steady_clock::now() < deadline) {
-        loop->RunUntil([this] { return !AnyWorkerRunning(); }, std::chrono::milliseconds(50));
-    }
+    mainThread_.ServeUntil([this] { return !AnyWorkerRunning(); }, std::chrono::seconds(30));
     for (auto& worker : multiWorkers) worker.reset();  // ends the threads
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) ports_.CloseMultiPort(slot);
 }
