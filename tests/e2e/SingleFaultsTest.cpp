@@ -274,7 +274,7 @@ TEST_F(SingleFaults, ImageFileProblems) {
 
     // A code file that has gone before the version check.
     host.lines.clear();
-    run.paths[ImageSlot::Code] = files.PathOf("missing.bin");
+    run.paths[ImageSlot::Code] = files.File("missing.bin");
     EXPECT_EQ(Run(run, phone->DevicePath()), RunOutcome::ImageFileProblem);
     EXPECT_EQ(Last(1), (Line{"다운로드가 중단 됩니다. 코드파일 없음", COLOUR_BLUE}));
 
@@ -289,7 +289,7 @@ TEST_F(SingleFaults, ImageFileProblems) {
     // the run goes to its reset jump but does not count as complete.
     host.lines.clear();
     fonts = FontJob(USB_PPV, RandomBytes(0x10000, 13));
-    fonts.paths[ImageSlot::Font2] = files.PathOf("gone.bin");
+    fonts.paths[ImageSlot::Font2] = files.File("gone.bin");
     EXPECT_EQ(Run(fonts, phone->DevicePath()), RunOutcome::ImageSkipped);
     EXPECT_TRUE(Logged("폰트2 파일을 열 수 없어 건너뜁니다: " + fonts.paths[ImageSlot::Font2]));
     EXPECT_TRUE(Logged("리셋 코드 점프 요청"));
@@ -371,7 +371,7 @@ std::vector<std::string> TraceLines(const std::string& path) {
 
 TEST_F(SingleFaults, TraceOfARun) {
     auto phone = StartPhone(SimPhoneConfig{});
-    const std::string tracePath = files.PathOf("Debug.TXT");
+    const std::string tracePath = files.File("Debug.TXT");
     trace.Start(tracePath);
     trace.SetWriteData(true);
     EXPECT_EQ(Run(FontJob(USB_PPV, RandomBytes(0x10000, 15)), phone->DevicePath()),
@@ -409,7 +409,7 @@ TEST_F(SingleFaults, TraceOfARun) {
     EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[W:008 \d{8} \d{8}\])"))) << lines[0];
 
     // A trace file that cannot be written: the packets still go out.
-    trace.Start(files.folder() + "/no-such-folder/Debug.TXT");
+    trace.Start(files.path() + "/no-such-folder/Debug.TXT");
     host.lines.clear();
     EXPECT_EQ(Run(FontJob(USB_PPV, RandomBytes(0x10000, 17)), phone->DevicePath()),
               RunOutcome::Completed);

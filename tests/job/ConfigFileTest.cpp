@@ -10,7 +10,7 @@
 
 #include "job/ConfigFile.h"
 #include "platform/Helpers.h"
-#include "tests/job/TempDir.h"
+#include "tests/support/TestSupport.h"
 
 // Calls of umask() in this program: it takes the C library's place, see
 // SaveTakesTheModeOfANewFileWithoutSettingTheMask.
@@ -27,7 +27,7 @@ namespace zembra {
 namespace {
 
 using test::ReadAll;
-using test::TempDir;
+using TempDir = test::ScratchDir;
 
 std::string Cp(const std::string& utf8) {
     return Utf8ToCp949(utf8);

@@ -17,6 +17,7 @@
 #include "protocol/DebugTrace.h"
 #include "protocol/SingleBridge.h"
 #include "tests/protocol/TestHosts.h"
+#include "tests/support/TestSupport.h"
 
 namespace zembra {
 namespace {
@@ -25,12 +26,7 @@ using Bytes = std::vector<std::uint8_t>;
 using test::FakePorts;
 using test::RecordingHost;
 
-Bytes RandomBytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    Bytes out(n);
-    for (auto& b : out) b = static_cast<std::uint8_t>(rng());
-    return out;
-}
+using test::RandomBytes;
 
 // A file with the given content; removed with the fixture.
 struct TempFile {
