@@ -34,8 +34,7 @@ class QtMainThread : public MainThread {
     void Post(std::function<void()> fn) override;
     bool IsMainThread() const override;
     // On the main thread: processes the window's events (queued functions included).
-    bool ServeUntil(const std::function<bool()>& done,
-                    std::chrono::milliseconds timeout) override;
+    bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override;
 
     // Like RunAndWait, but says whether fn ran (false: the loop shut down first).
     bool TryRunAndWait(const std::function<void()>& fn);

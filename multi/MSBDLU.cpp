@@ -195,10 +195,9 @@ void MultiSingleBoxDLU::BridgeWork() {
             logSink_.LogSlot(config_.portName, messageText, bridgeColour_);
             break;
         case BridgeKind::SendCommand:
-            intParam_ = static_cast<std::int64_t>(
-                BuildCommandFrame(outputBuffer_.get(), commandBuffer_.data(), byteParam_,
-                                  (mode_ >> 8) == (USB_AUTO >> 8),
-                                  mode_ == USB_PPV && rawUsbFrames_, codec_));
+            intParam_ = static_cast<std::int64_t>(BuildCommandFrame(
+                outputBuffer_.get(), commandBuffer_.data(), byteParam_,
+                (mode_ >> 8) == (USB_AUTO >> 8), mode_ == USB_PPV && rawUsbFrames_, codec_));
             WriteOutput();
             break;
         case BridgeKind::CloseSlotPort:

@@ -7,8 +7,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "job/DownloadSettings.h"
 #include "job/ImageSlot.h"

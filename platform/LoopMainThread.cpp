@@ -1,7 +1,6 @@
 #include "platform/LoopMainThread.h"
 
 #include <algorithm>
-
 #include <exception>
 #include <utility>
 

@@ -37,15 +37,13 @@ class BlockTransfer {
 
     BlockResult SendBlockPpvUsb(std::FILE* file, std::int64_t startOffset, std::int64_t fileSize,
                                 std::uint32_t address, std::int64_t offset);
-    BlockResult SendBlockNormalUsb(std::FILE* file, std::int64_t startOffset,
-                                   std::int64_t fileSize, std::uint32_t address,
-                                   std::int64_t offset);
+    BlockResult SendBlockNormalUsb(std::FILE* file, std::int64_t startOffset, std::int64_t fileSize,
+                                   std::uint32_t address, std::int64_t offset);
     BlockResult SendBlockNormalUart(std::FILE* file, std::int64_t startOffset,
                                     std::int64_t fileSize, std::uint32_t address,
                                     std::int64_t offset);
-    BlockResult SendBlockPressUart(std::FILE* file, std::int64_t startOffset,
-                                   std::int64_t fileSize, std::uint32_t address,
-                                   std::int64_t offset);
+    BlockResult SendBlockPressUart(std::FILE* file, std::int64_t startOffset, std::int64_t fileSize,
+                                   std::uint32_t address, std::int64_t offset);
 
     // The routine of a mode (USB_PPV, USB_NORMAL, UART_PRESS, anything else UART normal).
     BlockResult SendBlock(LinkProtocolCode mode, std::FILE* file, std::int64_t startOffset,

@@ -178,9 +178,10 @@ RunOutcome DownloadSequence::CheckVersion() {
                 return RunOutcome::VersionRefused;
         } else if (rules_.versionMismatch == Rule::Refuse) {
             host_.Log("요청한 버전이 틀립니다.", COLOUR_BLUE);
-            host_.Log("다운로드를 중단 합니다. 버전 검사 사용을 중지하려면 버전 검사를 사용 "
-                      "안함으로 설정 하세요",
-                      COLOUR_RED);
+            host_.Log(
+                "다운로드를 중단 합니다. 버전 검사 사용을 중지하려면 버전 검사를 사용 "
+                "안함으로 설정 하세요",
+                COLOUR_RED);
             return RunOutcome::VersionRefused;
         } else {
             host_.Log("요청한 버전이 틀립니다.", COLOUR_BLUE);
@@ -263,8 +264,7 @@ void DownloadSequence::ResetJump() {
     // Its answer is not examined.
     host_.Log("리셋 코드 점프 요청", COLOUR_BLACK);
     SendAndWait({CMD_JUMP});
-    host_.Log("다운로드 소요 시간:" + ElapsedText(NowMs(), host_.DurationOriginMs()),
-              COLOUR_BLACK);
+    host_.Log("다운로드 소요 시간:" + ElapsedText(NowMs(), host_.DurationOriginMs()), COLOUR_BLACK);
 }
 
 // ---- the images ----------------------------------------------------------------------
@@ -356,7 +356,8 @@ RunOutcome DownloadSequence::WriteImage(std::FILE* file, std::int64_t startOffse
     BlockTransfer transfer(host_, snap_, rules_.multiStopLines);
     const std::int64_t step = BlockTransfer::BlockStep(mode_);
     for (std::int64_t offset = startOffset; offset < size; offset += step) {
-        const BlockResult result = transfer.SendBlock(mode_, file, startOffset, size, address, offset);
+        const BlockResult result =
+            transfer.SendBlock(mode_, file, startOffset, size, address, offset);
         address += static_cast<std::uint32_t>(step);
         if (result == BlockResult::Done) continue;
         const unsigned at = static_cast<unsigned>(offset);
@@ -406,10 +407,11 @@ std::string ElapsedText(double nowMs, double startMs) {
 }
 
 const char* RunOutcomeName(RunOutcome outcome) {
-    static const char* const names[] = {
-        "None",         "Completed",   "NoStartAnswer",  "VersionRefused", "CompressionFailed",
-        "UartSetupFailed", "JumpFailed", "ImageFileProblem", "EraseFailed",  "TransferFailed",
-        "FileReadError", "Stopped",    "ImageSkipped"};
+    static const char* const names[] = {"None",           "Completed",         "NoStartAnswer",
+                                        "VersionRefused", "CompressionFailed", "UartSetupFailed",
+                                        "JumpFailed",     "ImageFileProblem",  "EraseFailed",
+                                        "TransferFailed", "FileReadError",     "Stopped",
+                                        "ImageSkipped"};
     const auto index = static_cast<std::size_t>(outcome);
     return index < sizeof names / sizeof names[0] ? names[index] : "?";
 }

@@ -9,8 +9,8 @@
 #include "platform/MainThread.h"
 #include "protocol/AskOperator.h"
 #include "protocol/DownloadHost.h"
-#include "protocol/PacketCodec.h"
 #include "protocol/LzoCompressor.h"
+#include "protocol/PacketCodec.h"
 #include "protocol/SequenceHost.h"
 #include "protocol/SingleShared.h"
 
@@ -89,9 +89,7 @@ class SingleBridge : public SequenceHost {
     // The rest of the download sequence's host (SequenceHost).
     void Log(const std::string& text, std::uint32_t colour) override { LogLine(text, colour); }
     std::uint8_t* FrameBuffer() override { return outputBuffer(); }
-    void WriteFrame(std::size_t length) override {
-        WriteRaw(static_cast<std::int32_t>(length));
-    }
+    void WriteFrame(std::size_t length) override { WriteRaw(static_cast<std::int32_t>(length)); }
     void Mark(SequenceMark mark, int slot) override;
     bool StopRequested() const override { return shared_.stopRequested.load(); }
     void LinkSettled(LinkProtocolCode mode, bool rawUsbFrames) override;

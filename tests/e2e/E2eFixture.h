@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "platform/LoopMainThread.h"
+#include "ports/VaCommPorts.h"
 #include "protocol/AskOperator.h"
 #include "protocol/DebugTrace.h"
 #include "protocol/SingleEngine.h"
-#include "ports/VaCommPorts.h"
 #include "sim/SimulatedPhone.h"
 #include "tests/protocol/TestHosts.h"
 #include "tests/support/PhoneSupport.h"

@@ -9,8 +9,8 @@
 
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
-#include "protocol/DebugTrace.h"
 #include "ports/VaCommPorts.h"
+#include "protocol/DebugTrace.h"
 #include "serial/Vacomm.h"
 #include "tests/e2e/E2eFixture.h"
 

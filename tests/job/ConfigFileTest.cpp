@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
-#include <sys/syscall.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>

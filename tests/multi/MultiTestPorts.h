@@ -2,8 +2,8 @@
 
 #include "multi/MultiDownload.h"
 #include "ports/VaCommMultiPorts.h"
-#include "protocol/DebugTrace.h"
 #include "ports/VaCommPorts.h"
+#include "protocol/DebugTrace.h"
 
 namespace zembra::test {
 

@@ -54,7 +54,8 @@ class ReceivePath : public ::testing::Test {
 
 TEST_F(ReceivePath, IdleSlotDropsBytesAndRunningSlotCutsFirstFrame) {
     Feed({0x7E, 0x02, 0x7E});
-    EXPECT_EQ(worker.WaitResponse(20), WaitResult::NoResponse) << "bytes on an idle slot must be dropped";
+    EXPECT_EQ(worker.WaitResponse(20), WaitResult::NoResponse)
+        << "bytes on an idle slot must be dropped";
 
     worker.SetRunning();
     // 7E 02 7E 7E 02: the first three bytes form the frame, the rest of the chunk is dropped.
@@ -63,7 +64,8 @@ TEST_F(ReceivePath, IdleSlotDropsBytesAndRunningSlotCutsFirstFrame) {
     EXPECT_EQ(worker.response()[0], 0x02);
     EXPECT_EQ(worker.response()[1], 0x7E);
     EXPECT_EQ(worker.responseLength(), 2u);
-    EXPECT_EQ(worker.WaitResponse(20), WaitResult::NoResponse) << "the dropped tail must not form a second frame";
+    EXPECT_EQ(worker.WaitResponse(20), WaitResult::NoResponse)
+        << "the dropped tail must not form a second frame";
 }
 
 TEST_F(ReceivePath, FrameSplitOverChunksAndLeadingFlagDoesNotEndIt) {
@@ -88,7 +90,8 @@ TEST_F(ReceivePath, WaitOutcomes) {
     ASSERT_TRUE(worker.RequestStop());
     EXPECT_EQ(worker.runState(), RUN_STOP_REQUESTED);
     EXPECT_EQ(worker.WaitResponse(1000), WaitResult::Arrived);
-    EXPECT_EQ(worker.WaitResponse(10000), WaitResult::Stopped) << "a pending stop ends the wait at once";
+    EXPECT_EQ(worker.WaitResponse(10000), WaitResult::Stopped)
+        << "a pending stop ends the wait at once";
 }
 
 TEST_F(ReceivePath, StopWakesABlockedWait) {
