@@ -26,6 +26,7 @@ using Line = test::RecordingHost::Line;
 
 using test::RandomBytes;
 using test::StartPhone;
+using test::WaitForStage;
 
 // A code image: random data with the trailer (version at size - 20, boot at size - 16).
 inline Bytes CodeImage(std::size_t size, std::uint16_t version, std::uint32_t boot, unsigned seed) {

@@ -268,18 +268,27 @@ TEST_F(SingleFaults, ImageFileProblems) {
 
     // A boot location past the end of the file leaves nothing to send.
     host.lines.clear();
+    // The run before ended inside the download module: the phone must have seen the line
+    // close (the cable taken off) before the next run begins.
+    ASSERT_TRUE(WaitForStage(*phone, SimStage::BootIdle));
     run.paths[ImageSlot::Code] = files.Write("boot.bin", CodeImage(0x10000, 0x10, 0x20000, 12));
     EXPECT_EQ(Run(run, phone->DevicePath()), RunOutcome::ImageFileProblem);
     EXPECT_EQ(Last(1), (Line{"부트 정보 오류", COLOUR_RED}));
 
     // A code file that has gone before the version check.
     host.lines.clear();
+    // The run before ended inside the download module: the phone must have seen the line
+    // close (the cable taken off) before the next run begins.
+    ASSERT_TRUE(WaitForStage(*phone, SimStage::BootIdle));
     run.paths[ImageSlot::Code] = files.File("missing.bin");
     EXPECT_EQ(Run(run, phone->DevicePath()), RunOutcome::ImageFileProblem);
     EXPECT_EQ(Last(1), (Line{"다운로드가 중단 됩니다. 코드파일 없음", COLOUR_BLUE}));
 
     // The 64 KiB rule with the check on.
     host.lines.clear();
+    // The run before ended inside the download module: the phone must have seen the line
+    // close (the cable taken off) before the next run begins.
+    ASSERT_TRUE(WaitForStage(*phone, SimStage::BootIdle));
     SingleRunConfig fonts = FontJob(USB_PPV, RandomBytes(0x10001, 13));
     fonts.snapshot.checkBinSize64K = true;
     EXPECT_EQ(Run(fonts, phone->DevicePath()), RunOutcome::ImageFileProblem);
@@ -288,6 +297,9 @@ TEST_F(SingleFaults, ImageFileProblems) {
     // A selected font that cannot be opened when its turn comes is passed over, and said so;
     // the run goes to its reset jump but does not count as complete.
     host.lines.clear();
+    // The run before ended inside the download module: the phone must have seen the line
+    // close (the cable taken off) before the next run begins.
+    ASSERT_TRUE(WaitForStage(*phone, SimStage::BootIdle));
     fonts = FontJob(USB_PPV, RandomBytes(0x10000, 13));
     fonts.paths[ImageSlot::Font2] = files.File("gone.bin");
     EXPECT_EQ(Run(fonts, phone->DevicePath()), RunOutcome::ImageSkipped);

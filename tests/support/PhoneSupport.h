@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "sim/SimulatedPhone.h"
 #include "tests/support/TestSupport.h"
@@ -45,6 +47,18 @@ inline std::unique_ptr<SimulatedPhone> StartPhone(SimPhoneConfig config) {
     std::string error;
     EXPECT_TRUE(phone->Start(&error)) << error;
     return phone;
+}
+
+// Waits until the phone is in the stage (a phone sees the tool close its line on its own
+// thread, a moment after the close).
+inline bool WaitForStage(const SimulatedPhone& phone, SimStage stage,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (phone.Stage() != stage) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 }  // namespace zembra::test
