@@ -104,11 +104,6 @@ class SingleBridge : public SequenceHost {
     int AskOperator(const std::string& text, const std::string& caption, int style, int pollMs);
     void SetAskPollMs(int ms) { askPollMs_ = ms; }
 
-    // The longest time WaitResponse looks for an answer (yielding the processor) before it
-    // sleeps: 0 = sleep at once. Higher values trade processor time for answer latency on
-    // fast links. Set before a run.
-    void SetAnswerSpinLimitUs(int us) { answerSpinLimitUs_ = us < 0 ? 0 : us; }
-
     // The output buffer the block routines fill before WriteRaw.
     std::uint8_t* outputBuffer() { return shared_.outputBuffer.data(); }
 
@@ -116,8 +111,15 @@ class SingleBridge : public SequenceHost {
     // Runs one bridge kind with the fields the worker has set.
     void ExecuteKind(std::uint32_t kind);
 
-    // OnRxBuf of the single port.
+    // OnRxBuf of the single port: the trace line, and, unless the port's receive thread
+    // hands the bytes over itself (ReceiveOnPortThread), the answer assembly.
     void VaCommSingleRxBuf(void* sender, const std::uint8_t* data, std::size_t count);
+
+    // ---- the single port's receive thread ----
+    // The answer assembly, straight from the port's receive thread: the waiting worker is
+    // woken without a detour through the main thread. Set once, before any run.
+    void SetReceivedOnPortThread(bool on) { receivedOnPortThread_ = on; }
+    void ReceiveOnPortThread(const std::uint8_t* data, std::size_t count);
 
     // Empties the receive accumulator (a new run, a new port).
     void ResetReceiver();
@@ -143,10 +145,10 @@ class SingleBridge : public SequenceHost {
     PacketCodec codec_;
     OwnLzoCompressor compressor_;
 
+    bool receivedOnPortThread_ = false;
+
     // Worker only.
     int askPollMs_ = 100;
-    int answerSpinLimitUs_ = 3000;
-    double answerUs_ = 0;  // recent time from a wait's start to its answer (moving mean)
     bool progressShown_ = false;
     bool progressPending_ = false;  // written by the worker before a call, read inside it
     std::uint8_t lastPercent_ = 0;
