@@ -2,13 +2,13 @@
 
 #include <QCoreApplication>
 #include <QDialog>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLibraryInfo>
-#include <QSettings>
-#include <QTranslator>
-#include <QFileDialog>
 #include <QMessageBox>
+#include <QSettings>
 #include <QStringList>
+#include <QTranslator>
 
 namespace zembra {
 

@@ -46,11 +46,11 @@ QString Q(const std::string& utf8) {
 
 }  // namespace
 
-DownloadController::DownloadController(TMainForm& form, MainThread& mainThread,
-                                       DebugTrace& trace, DownloadTimings timings)
+DownloadController::DownloadController(TMainForm& form, MainThread& mainThread, DebugTrace& trace,
+                                       DownloadTimings timings)
     : form_(form), mainThread_(mainThread), ports_(trace, &mainThread), multiPorts_(ports_) {
-    single_ = std::make_unique<SingleEngine>(*this, ports_, trace, mainThread, ask_,
-                                             timings.engine);
+    single_ =
+        std::make_unique<SingleEngine>(*this, ports_, trace, mainThread, ask_, timings.engine);
     ports_.SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
         single_->bridge().VaCommSingleRxBuf(sender, data, count);
     });
@@ -127,8 +127,8 @@ bool DownloadController::StartSingle() {
 
     DownloadJob job = f.ReadJob();
     const DownloadSettings settings = f.ReadSettings();
-    const StartSnapshotResult taken = TakeStartSnapshot(job, settings, f.ReadLink(),
-                                                        StartKind::Single);
+    const StartSnapshotResult taken =
+        TakeStartSnapshot(job, settings, f.ReadLink(), StartKind::Single);
     if (!taken.ok()) {
         ShowConversionError(*taken.error);
         f.GiveControlsBack();

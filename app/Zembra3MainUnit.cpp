@@ -213,6 +213,9 @@ TMainForm::TMainForm(MainFormOptions options, QWidget* parent)
     BuildFilePanel();
     BuildMultiPanel();
     BuildSinglePanel();  // on top of PanelMulti
+    // The panel underneath is hidden as well: the same picture, and its controls are then
+    // neither Tab stops nor focus targets while single mode is shown.
+    PanelMulti->hide();
     BuildAdvancedPanel();
 
     TimerComPortDetect = new QTimer(this);
@@ -616,8 +619,8 @@ Link TMainForm::ReadLink() const {
 
 void TMainForm::FormCreate() {
     lzoLock_ = std::make_unique<std::mutex>();
-    autoConfigPath_ = AutoConfigPathFor(
-        options_.programPath.empty() ? ProgramPath() : options_.programPath);
+    autoConfigPath_ =
+        AutoConfigPathFor(options_.programPath.empty() ? ProgramPath() : options_.programPath);
     SetApplicationTitle(kApplicationTitle);
     TimerComPortDetect->start();
 }
@@ -628,8 +631,8 @@ void TMainForm::FormResize() {
     // the file again over settings the operator has changed since.
     if (autoConfigDone_) return;
     autoConfigDone_ = true;
-    autoConfigPath_ = AutoConfigPathFor(
-        options_.programPath.empty() ? ProgramPath() : options_.programPath);
+    autoConfigPath_ =
+        AutoConfigPathFor(options_.programPath.empty() ? ProgramPath() : options_.programPath);
     if (!CanOpenForReading(autoConfigPath_)) return;  // no file: nothing, no message
     LoadConfiguration(autoConfigPath_, true);
 }
@@ -801,11 +804,13 @@ void TMainForm::EditFontAddressExit(int font) {
 }
 
 void TMainForm::LogFlashRangeProblems() {
-    // Said once per new set of problems, not again each time a field is left.
+    // Each problem is said when it appears, not again each time a field is left.
     std::vector<std::string> problems = FlashRangeProblems(ReadJob());
-    if (problems == loggedRangeProblems_) return;
+    for (const std::string& line : problems)
+        if (std::find(loggedRangeProblems_.begin(), loggedRangeProblems_.end(), line) ==
+            loggedRangeProblems_.end())
+            LogSingle(line, LOG_RED);
     loggedRangeProblems_ = std::move(problems);
-    for (const std::string& line : loggedRangeProblems_) LogSingle(line, LOG_RED);
 }
 
 // --- configuration file ------------------------------------------------------------------

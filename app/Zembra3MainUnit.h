@@ -199,7 +199,7 @@ class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost 
     void ResetConfigState();  // expected names to "     임의파일", model empty, fields enabled
     void SaveConfiguration(bool autoConfig);
     // Logs the problems of the selected images' flash ranges (overlaps, ranges beyond the
-    // address space) when they differ from the ones logged last.
+    // address space) that were not there at the last check.
     void LogFlashRangeProblems();
 
     MainFormOptions options_;

@@ -80,8 +80,7 @@ bool PrintRunResult(zembra::TMainForm& form, zembra::DownloadController& downloa
         any = true;
         const auto n = QString::number(slot + 1);
         const int gauge = form.findChild<QProgressBar*>("CGaugeP" + n)->value();
-        const std::string label =
-            form.findChild<QLabel*>("LabelL" + n)->text().toStdString();
+        const std::string label = form.findChild<QLabel*>("LabelL" + n)->text().toStdString();
         std::printf("Slot %d %s: %d%% %s (endCode %d)\n", slot + 1, port.c_str(), gauge,
                     label.c_str(), worker->endCode());
         allWritten = allWritten && worker->endCode() == zembra::END_FINISHED;
