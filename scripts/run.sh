@@ -2,8 +2,8 @@
 # The README's run command: installs the Debian packages, builds, generates a small demo job
 # (a code image with a valid trailer and two fonts), flashes it with zembra-cli into simulated
 # phones (USB, then UART, then eight USB phones at once), prints the log and checks each
-# phone's flash against the images. Last it starts the operator window: on the display when
-# there is one, otherwise off screen for a moment (and says so).
+# phone's flash against the images. Then the operator window flashes eight simulated phones:
+# on a display the operator presses 시작, without one it runs off screen by itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -109,16 +109,44 @@ for n in $(seq 65 72); do
     fi
 done
 
-echo "Demo done: every phone holds the images byte for byte."
-
+# The operator window with eight phones registered in the device map and the demo job
+# loaded: single mode finds the phone by itself (the lowest device number, COM65), multi mode
+# ticks the eight slots by itself. On a display the operator presses 시작; without one the
+# same flow runs off screen with 시작 pressed programmatically, and the result is printed.
 app=$build/app/zembra
-if [[ -x $app ]]; then
-    if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
-        echo "== Starting the operator window =="
-        "$app" &
-    else
-        echo "== No display: the operator window starts off screen for one second =="
-        QT_QPA_PLATFORM=offscreen "$app" --quit-after 1000
-        echo "The window ran and closed. On a desktop, run $app"
-    fi
+"$sim" --port COM65 --count 8 --dump "$work/window.bin" >"$work/sim-window.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do
+    (($(grep -c '^COM' "$work/sim-window.out" 2>/dev/null || true) == 8)) && break
+    sleep 0.05
+done
+job=(--code "$code" --font1 "$font1")
+if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
+    echo "== The operator window: press 시작 (single mode: COM65; 멀티다운로드: all eight) =="
+    "$app" "${job[@]}" || true
+else
+    echo "== No display: the operator window runs off screen, 시작 pressed by the program =="
+    echo "-- single mode (the phone's port found in the device map)"
+    QT_QPA_PLATFORM=offscreen "$app" "${job[@]}" --press-start --exit-when-done
+    echo "-- multi mode (the eight slots ticked from the device map)"
+    QT_QPA_PLATFORM=offscreen "$app" --multi "${job[@]}" --press-start --exit-when-done
 fi
+kill "$sim_pid" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+
+echo "== Flash of the phones the window wrote =="
+flashed=0
+for n in $(seq 65 72); do
+    dump=$work/window.bin.COM$n
+    [[ -f $dump ]] || continue
+    flashed=$((flashed + 1))
+    if cmp -s -n $((131072 - 0x8000)) "$code" "$dump" 0x8000 0x8000 &&
+        cmp -s -n 65536 "$font1" "$dump" 0 0x200000; then
+        echo "  COM$n: flash = ${code##*/} at 0x8000, ${font1##*/} at 0x200000"
+    else
+        echo "run.sh: the flash of the phone on COM$n does not match the images" >&2
+        exit 1
+    fi
+done
+echo "Demo done: every phone holds the images byte for byte ($flashed written from the window)."
