@@ -25,25 +25,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Writes the little-endian bytes of value (width bytes) at offset into file.
-put_le() {
-    local file=$1 offset=$2 value=$3 width=$4 bytes="" i
-    for ((i = 0; i < width; i++)); do
-        bytes+=$(printf '\\x%02x' $(((value >> (8 * i)) & 0xFF)))
-    done
-    printf "$bytes" | dd of="$file" bs=1 seek="$offset" conv=notrunc status=none
-}
-
-# The demo job: a 128 KiB code image booting at 0x8000 (version 0x1234), a 64 KiB font with
-# its address in its name, and a firmware-like 128 KiB font (data, then 0xFF padding).
-code=$work/demo_code.bin
-font1=$work/demo_font1_0x200000.bin
-font2=$work/demo_font2.bin
-head -c 131072 /dev/urandom >"$code"
-put_le "$code" $((131072 - 20)) 0x1234 2
-put_le "$code" $((131072 - 16)) 0x8000 4
-head -c 65536 /dev/urandom >"$font1"
-{ head -c 20000 /dev/urandom; head -c $((131072 - 20000)) /dev/zero | tr '\0' '\377'; } >"$font2"
+source scripts/demo_job.sh
+make_demo_job "$work"
 
 # Starts a simulated phone in the background and waits until it has registered its port.
 start_phone() {
@@ -98,16 +81,7 @@ start_phone COM65 --link usb --count 8
 "$cli" --all-phones --code "$code" --font1 "$font1"
 wait "$sim_pid" || true
 sim_pid=""
-for n in $(seq 65 72); do
-    dump=$work/flash-COM65.bin.COM$n
-    if cmp -s -n $((131072 - 0x8000)) "$code" "$dump" 0x8000 0x8000 &&
-        cmp -s -n 65536 "$font1" "$dump" 0 0x200000; then
-        echo "  COM$n: flash = ${code##*/} at 0x8000, ${font1##*/} at 0x200000"
-    else
-        echo "run.sh: the flash of the phone on COM$n does not match the images" >&2
-        exit 1
-    fi
-done
+check_phone_flashes "$work/flash-COM65.bin" || { echo "run.sh: a phone's flash differs" >&2; exit 1; }
 
 # The operator window with eight phones registered in the device map and the demo job
 # loaded: single mode finds the phone by itself (the lowest device number, COM65), multi mode
@@ -136,17 +110,5 @@ wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
 
 echo "== Flash of the phones the window wrote =="
-flashed=0
-for n in $(seq 65 72); do
-    dump=$work/window.bin.COM$n
-    [[ -f $dump ]] || continue
-    flashed=$((flashed + 1))
-    if cmp -s -n $((131072 - 0x8000)) "$code" "$dump" 0x8000 0x8000 &&
-        cmp -s -n 65536 "$font1" "$dump" 0 0x200000; then
-        echo "  COM$n: flash = ${code##*/} at 0x8000, ${font1##*/} at 0x200000"
-    else
-        echo "run.sh: the flash of the phone on COM$n does not match the images" >&2
-        exit 1
-    fi
-done
+check_phone_flashes "$work/window.bin" || { echo "run.sh: the window's download differs" >&2; exit 1; }
 echo "Demo done: every phone holds the images byte for byte ($flashed written from the window)."
