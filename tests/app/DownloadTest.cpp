@@ -19,6 +19,7 @@
 
 #include "AppTestSupport.h"
 #include "job/FlashRanges.h"
+#include "job/ImageChecks.h"
 #include "job/JobCheck.h"
 #include "multi/MSBDLU.h"
 #include "platform/Helpers.h"
@@ -353,6 +354,35 @@ TEST_F(WindowDownload, ARefusingPhoneFailsOnlyItsOwnSlot) {
     ExpectFlashHoldsJob(*phones[0]);
     ExpectFlashHoldsJob(*phones[2]);
     ExpectPortsClosed();
+}
+
+TEST_F(WindowDownload, TickColoursMismatchedPathsButNotWhileTheAdvancedPanelIsOpen) {
+    AddPhone("COM66");
+    SelectJob();
+    DownloadJob job = form().ReadJob();
+    job[ImageSlot::Code].expectedName = "MAIN_CODE";
+    job[ImageSlot::Font1].expectedName = "FONT1_0X4";  // matches whatever the letter case
+    form().ApplyJob(job);
+    auto* codePathField = Find<QLineEdit>("EditCodeFilePath");
+    auto* fontPathField = Find<QLineEdit>("EditFont1FilePath");
+    auto* combo = Find<QComboBox>("ComboBoxComPort");
+
+    Click("BitBtnAM");  // both Start buttons disabled: the tick stops after the displays
+    form().TimerComPortDetectTimer();
+    EXPECT_NE(TMainForm::FontColour(codePathField), MISMATCH_COLOUR);
+    EXPECT_TRUE(combo->isEnabled());
+
+    Click("BitBtnAMClose");
+    form().TimerComPortDetectTimer();
+    EXPECT_EQ(TMainForm::FontColour(codePathField), MISMATCH_COLOUR);
+    EXPECT_EQ(TMainForm::FontColour(fontPathField), TMainForm::WindowTextColour());
+    EXPECT_FALSE(combo->isEnabled());
+    EXPECT_EQ(combo->currentText(), "COM66");
+
+    // The phone unplugged: the operator may choose the port again.
+    phones.clear();
+    form().TimerComPortDetectTimer();
+    EXPECT_TRUE(combo->isEnabled());
 }
 
 TEST_F(WindowDownload, RefusedStartsOpenNothing) {
