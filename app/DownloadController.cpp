@@ -106,15 +106,21 @@ void DownloadController::Shutdown() {
 
 // --- single Start and Stop --------------------------------------------------------------------
 
-void DownloadController::BitBtnDOStartClick() {
-    if (starting_ || shutDown_) return;  // one press never starts two downloads
+void DownloadController::RunStartPress(const std::function<void()>& start) {
+    // One press, manual or reserved, never starts two downloads: the tick run first may fire
+    // the reservation, whose nested press does nothing.
+    if (starting_ || shutDown_) return;
     starting_ = true;
     struct Reset {
         bool& flag;
         ~Reset() { flag = false; }
     } reset{starting_};
     form_.TimerComPortDetectTimer();
-    StartSingle();
+    start();
+}
+
+void DownloadController::BitBtnDOStartClick() {
+    RunStartPress([this] { StartSingle(); });
 }
 
 bool DownloadController::StartSingle() {
@@ -187,14 +193,10 @@ void DownloadController::FinishRun() {
 // --- multi Start and Stop -----------------------------------------------------------------------
 
 void DownloadController::BitBtnMultiStartClick() {
-    if (starting_ || shutDown_) return;
-    starting_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{starting_};
-    form_.TimerComPortDetectTimer();
+    RunStartPress([this] { StartMulti(); });
+}
 
+void DownloadController::StartMulti() {
     DownloadJob job = form_.ReadJob();
     MultiStartRequest request;
     request.settings = form_.ReadSettings();

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -103,8 +104,12 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     void ScanMultiSlots(const std::optional<std::vector<SerialMapEntry>>& map);
     void ColourPaths();
 
+    // A Start button press: the tick once, then start().
+    void RunStartPress(const std::function<void()>& start);
     // The single Start after the tick; false when it was refused (controls given back).
     bool StartSingle();
+    // The multi Start after the tick.
+    void StartMulti();
     // The flash-range question when the job's ranges have problems; true to go on.
     bool AcceptFlashRanges(const DownloadJob& job);
     bool StartButtonsBothDisabled() const;

@@ -24,11 +24,11 @@ make_demo_job() {
     { head -c 20000 /dev/urandom; head -c $((131072 - 20000)) /dev/zero | tr '\0' '\377'; } >"$font2"
 }
 
-# check_phone_flashes DUMP_PREFIX: compares the flash dumps DUMP_PREFIX.COM65 ... .COM72 that
-# exist with the demo job's code image and font 1; prints one line per phone, fails on a
-# difference. Sets flashed to the number of dumps found.
+# check_phone_flashes DUMP_PREFIX [COUNT]: compares the flash dumps DUMP_PREFIX.COM65 ... .COM72
+# that exist with the demo job's code image and font 1; prints one line per phone, fails on a
+# difference or when fewer than COUNT phones were written. Sets flashed to the number found.
 check_phone_flashes() {
-    local prefix=$1 n dump
+    local prefix=$1 expected=${2:-0} n dump
     flashed=0
     for n in $(seq 65 72); do
         dump=$prefix.COM$n
@@ -42,4 +42,20 @@ check_phone_flashes() {
             return 1
         fi
     done
+    if ((flashed < expected)); then
+        echo "only $flashed of $expected phones were written" >&2
+        return 1
+    fi
+}
+
+# wait_for_phones OUTPUT COUNT: waits until the simulated phones program writing OUTPUT has
+# printed COUNT phones (each phone's line comes once it is registered); fails after 5 s.
+wait_for_phones() {
+    local i
+    for i in $(seq 100); do
+        (($(grep -c '^COM' "$1" 2>/dev/null || true) >= $2)) && return 0
+        sleep 0.05
+    done
+    cat "$1" >&2
+    return 1
 }

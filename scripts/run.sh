@@ -44,12 +44,23 @@ start_phone() {
     exit 1
 }
 
+# Ends the simulated phones: they exit by themselves after their session; a phone that was
+# not written would wait for ever, so after 5 s it is stopped.
+stop_phones() {
+    for _ in $(seq 100); do
+        kill -0 "$sim_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=""
+}
+
 # Waits for the phone to end (it exits after the reset jump) and compares its flash.
 check_flash() {
     local port=$1 dump=$work/flash-$1.bin
     shift
-    wait "$sim_pid" || true
-    sim_pid=""
+    stop_phones
     sed 's/^/  phone: /' "$work/sim-$port.out"
     local ok=1 file address offset length
     while (($#)); do
@@ -78,10 +89,10 @@ check_flash COM100 "$code" 0 0 "$font1" 0x200000 0
 
 echo "== Eight USB phones at once (multi mode, every phone of the device map) =="
 start_phone COM65 --link usb --count 8
-"$cli" --all-phones --code "$code" --font1 "$font1"
-wait "$sim_pid" || true
-sim_pid=""
-check_phone_flashes "$work/flash-COM65.bin" || { echo "run.sh: a phone's flash differs" >&2; exit 1; }
+wait_for_phones "$work/sim-COM65.out" 8  # every phone in the map before --all-phones reads it
+"$cli" --all-phones --code "$code" --font1 "$font1" || true
+stop_phones
+check_phone_flashes "$work/flash-COM65.bin" 8 || { echo "run.sh: a phone's flash differs" >&2; exit 1; }
 
 # The operator window with eight phones registered in the device map and the demo job
 # loaded: single mode finds the phone by itself (the lowest device number, COM65), multi mode
@@ -90,14 +101,13 @@ check_phone_flashes "$work/flash-COM65.bin" || { echo "run.sh: a phone's flash d
 app=$build/app/zembra
 "$sim" --port COM65 --count 8 --dump "$work/window.bin" >"$work/sim-window.out" 2>&1 &
 sim_pid=$!
-for _ in $(seq 100); do
-    (($(grep -c '^COM' "$work/sim-window.out" 2>/dev/null || true) == 8)) && break
-    sleep 0.05
-done
+wait_for_phones "$work/sim-window.out" 8
+expected=8
 job=(--code "$code" --font1 "$font1")
 if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
     echo "== The operator window: press 시작 (single mode: COM65; 멀티다운로드: all eight) =="
     "$app" "${job[@]}" || true
+    expected=0  # the operator decides which phones are written
 else
     echo "== No display: the operator window runs off screen, 시작 pressed by the program =="
     echo "-- single mode (the phone's port found in the device map)"
@@ -110,5 +120,5 @@ wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
 
 echo "== Flash of the phones the window wrote =="
-check_phone_flashes "$work/window.bin" || { echo "run.sh: the window's download differs" >&2; exit 1; }
+check_phone_flashes "$work/window.bin" "$expected" || { echo "run.sh: the window's download differs" >&2; exit 1; }
 echo "Demo done: every phone holds the images byte for byte ($flashed written from the window)."

@@ -91,10 +91,7 @@ source scripts/demo_job.sh
 make_demo_job "$work"
 "$sim" --port COM65 --count 8 --erase-ms 300 --dump "$work/flash.bin" >"$work/sim.out" 2>&1 &
 sim_pid=$!
-for _ in $(seq 100); do
-    (($(grep -c '^COM' "$work/sim.out" 2>/dev/null || true) == 8)) && break
-    sleep 0.05
-done
+wait_for_phones "$work/sim.out" 8
 
 # Single mode: 시작 (PanelOne at 47,212; BitBtnDOStart at 486,106, 230 x 72) flashes COM65,
 # the phone the window found in the device map.
@@ -106,7 +103,7 @@ wait_for_files "$work/flash.bin.COM65"
 kill "$app_pid"
 wait "$app_pid" 2>/dev/null || true
 app_pid=
-check_phone_flashes "$work/flash.bin"
+check_phone_flashes "$work/flash.bin" 1
 rm -f "$work"/flash.bin.COM*
 
 # Multi mode: 시작 (PanelMulti at 47,212; BitBtnMultiStart at 486,122, 230 x 72) flashes the
@@ -122,5 +119,5 @@ echo "wrote docs/zembra-window-multi-done.png"
 kill "$app_pid"
 wait "$app_pid" 2>/dev/null || true
 app_pid=
-check_phone_flashes "$work/flash.bin"
+check_phone_flashes "$work/flash.bin" 8
 echo "every phone holds the images byte for byte ($flashed phones)"

@@ -139,6 +139,7 @@ TEST_F(WindowDownload, SingleUsbFindsTheLowestPhoneInTheMapAndRunsAgain) {
     SimulatedPhone& phone = AddPhone("COM67");   // \Device\trelvic2
     SelectJob();
     Click("BitBtnDOStart");
+    QTest::mouseClick(Find<QPushButton>("BitBtnDOStart"), Qt::LeftButton);  // pressed twice
     EXPECT_FALSE(Find<QComboBox>("ComboBoxComPort")->isEnabled());
     EXPECT_EQ(Find<QComboBox>("ComboBoxComPort")->currentText(), "COM67");
     EXPECT_FALSE(Find<QFrame>("PanelFileSelect")->isEnabled());
@@ -147,6 +148,7 @@ TEST_F(WindowDownload, SingleUsbFindsTheLowestPhoneInTheMapAndRunsAgain) {
     ExpectFlashHoldsJob(phone);
     EXPECT_EQ(higher.Counters().units, 0u);
     EXPECT_EQ(LoggedTexts("RichEditOutput").back(), "다운 로드 종료");
+    EXPECT_EQ(CountLogged("RichEditOutput", "다운로드"), 1);
     EXPECT_EQ(Find<QProgressBar>("CGaugeProgress")->value(), 100);
     EXPECT_TRUE(Find<QFrame>("PanelFileSelect")->isEnabled());
     EXPECT_TRUE(Find<QCheckBox>("CheckBoxAuto")->isEnabled());
