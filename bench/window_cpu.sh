@@ -37,10 +37,7 @@ big=$work/big_font1_0x400000.bin
 
 "$sim" --port COM65 --count 8 --rate "$rate" >"$work/sim.out" 2>&1 &
 sim_pid=$!
-for _ in $(seq 100); do
-    (($(grep -c '^COM' "$work/sim.out" 2>/dev/null || true) == 8)) && break
-    sleep 0.05
-done
+wait_for_phones "$work/sim.out" 8
 
 cpu_us() {  # processor time of a process (all its threads) in microseconds
     local total=0 t ns
