@@ -331,6 +331,7 @@ TEST_F(SingleFaults, ImageFileThatShrinksVanishesOrGrowsDuringTheRun) {
 
     // Vanishes (unlinked while open): the open file is still read whole.
     host.lines.clear();
+    ASSERT_TRUE(WaitForStage(*phone, SimStage::BootIdle)) << "the phone saw the line close";
     phone->ClearFlash();
     run = FontJob(USB_PPV, font);
     changed = false;
@@ -347,6 +348,7 @@ TEST_F(SingleFaults, ImageFileThatShrinksVanishesOrGrowsDuringTheRun) {
 
     // Grows: only the size taken when the image started is sent.
     host.lines.clear();
+    ASSERT_TRUE(WaitForStage(*phone, SimStage::BootIdle)) << "the phone saw the line close";
     phone->ClearFlash();
     run = FontJob(USB_PPV, font);
     changed = false;
