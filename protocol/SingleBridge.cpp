@@ -54,11 +54,6 @@ void SingleBridge::SendCommand(const std::uint8_t* command, std::size_t length) 
     Call(BRIDGE_SEND_COMMAND);
 }
 
-void SingleBridge::ShowNak(std::uint8_t code) {
-    shared_.byteParam = code;
-    Call(BRIDGE_SHOW_NAK);
-}
-
 void SingleBridge::FinishRun() {
     Call(BRIDGE_FINISH_RUN);
 }
@@ -164,9 +159,6 @@ void SingleBridge::ExecuteKind(std::uint32_t kind) {
             break;
         case BRIDGE_SEND_COMMAND:
             DoSendCommand();
-            break;
-        case BRIDGE_SHOW_NAK:
-            if (const char* text = NakText(shared_.byteParam)) host_.LogSingle(text, COLOUR_BLUE);
             break;
         case BRIDGE_FINISH_RUN:
             ports_.CloseSinglePort();

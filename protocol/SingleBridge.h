@@ -19,11 +19,11 @@ namespace zembra {
 class PortOperations;
 class DebugTrace;
 
-// The ten kinds of work the single engine has the main thread do.
+// The kinds of work the single engine has the main thread do (a negative answer is shown
+// as a LogLine of its text).
 enum BridgeKind : std::uint32_t {
     BRIDGE_LOG_LINE = 0,       // LogLine: log text, colour
     BRIDGE_SEND_COMMAND = 1,   // SendCommand: command buffer, length in byteParam
-    BRIDGE_SHOW_NAK = 2,       // ShowNak: response code in byteParam
     BRIDGE_FINISH_RUN = 3,     // FinishRun
     BRIDGE_WRITE_RAW = 4,      // WriteRaw: output buffer, length in intParam
     BRIDGE_SHOW_PROGRESS = 5,  // ShowProgress: percentage in byteParam, file offset in intParam
@@ -63,7 +63,6 @@ class SingleBridge : public SequenceHost {
     void LogLine(const std::string& text, std::uint32_t colour);
     // Copies length command bytes into the command buffer and runs SendCommand.
     void SendCommand(const std::uint8_t* command, std::size_t length) override;
-    void ShowNak(std::uint8_t code);
     void FinishRun();
     // Writes length bytes of the output buffer (already filled by the caller).
     void WriteRaw(std::int32_t length);
