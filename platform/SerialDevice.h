@@ -222,7 +222,9 @@ class SerialDevice {
     bool PendingEvents(uint32_t mask, uint32_t& events);
 
     int fd_ = -1;
-    int kickFd_ = -1;  // eventfd: wakes WaitCommEvent after a write or a mask change
+    // Linux: eventfd that wakes WaitCommEvent after a write or a mask change.
+    // Windows: the port's claim (a named mutex) while open.
+    int kickFd_ = -1;
     std::string path_;
     SerialDcb dcb_{};
     SerialTimeouts timeouts_{};

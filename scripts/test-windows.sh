@@ -59,3 +59,191 @@ say "cross-building zembra-cli.exe and the test programs"
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     --toolchain "$root/cmake/mingw-w64-x86_64.cmake" -DZEMBRA_WIN_PREFIX="$lzo_prefix" >/dev/null
 cmake --build "$dir" --target zembra-cli test_platform test_job test_protocol
+# The peer: the Linux simulated phone.
+cmake -S . -B "$dir/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEMBRA_BUILD_APP=OFF \
+    -DZEMBRA_BUILD_TESTS=OFF >/dev/null
+cmake --build "$dir/linux" --target zembra-phone-sim
+sim=$root/$dir/linux/sim/zembra-phone-sim
+cli=$root/$dir/cli/zembra-cli.exe
+
+# ---- Wine ----------------------------------------------------------------------------------
+# A Wine prefix of its own, and a wineserver that stays up for the whole run (the registry
+# value and the COM links live as long as it does).
+export WINEPREFIX=$root/$dir/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+work=$(mktemp -d /tmp/zembra-win.XXXXXX)
+export ZEMBRA_PORT_DIR=$work/ports ZEMBRA_SERIAL_MAP_DIR=$work/serialcomm
+sim_pid=""
+cleanup() {
+    if [[ -n $sim_pid ]] && kill -0 "$sim_pid" 2>/dev/null; then
+        kill "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+    fi
+    wineserver -k >/dev/null 2>&1 || true
+    [[ -n ${ZEMBRA_KEEP_WORK:-} ]] || rm -rf "$work"
+}
+trap cleanup EXIT
+say "starting Wine ($(wine --version))"
+wineboot -i >/dev/null 2>&1 || true
+wineserver -p >"$work/wineserver.log" 2>&1 </dev/null &
+
+put_le() {
+    local file=$1 offset=$2 value=$3 width=$4 bytes="" i
+    for ((i = 0; i < width; i++)); do
+        bytes+=$(printf '\\x%02x' $(((value >> (8 * i)) & 0xFF)))
+    done
+    printf "$bytes" | dd of="$file" bs=1 seek="$offset" conv=notrunc status=none
+}
+# The job: a 128 KiB code image booting at 0x8000 (version 0x1234), a 64 KiB font with its
+# address in its name.
+code=$work/code.bin
+font1=$work/font1_0x200000.bin
+head -c 131072 /dev/urandom >"$code"
+put_le "$code" $((131072 - 20)) 0x1234 2
+put_le "$code" $((131072 - 16)) 0x8000 4
+head -c 65536 /dev/urandom >"$font1"
+wcode=$(winepath -w "$code")
+wfont1=$(winepath -w "$font1")
+
+# Starts a phone and makes its pseudo-terminal Wine's port COM<n>.
+start_phone() {
+    local com=$1
+    shift
+    "$sim" --sessions 1 --dump "$work/flash-$com.bin" "$@" >"$work/sim-$com.out" 2>&1 </dev/null &
+    sim_pid=$!
+    local device=""
+    for _ in $(seq 200); do
+        # (The file appears once the phone's process has started.)
+        device=$(awk 'NR == 1 {print $2}' "$work/sim-$com.out" 2>/dev/null) || true
+        [[ $device == /dev/* ]] && break
+        kill -0 "$sim_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    if [[ $device != /dev/* ]]; then
+        cat "$work/sim-$com.out" >&2
+        echo "test-windows.sh: the simulated phone for $com did not start" >&2
+        exit 1
+    fi
+    ln -sfn "$device" "$WINEPREFIX/dosdevices/${com,,}"
+}
+
+# Waits for the phone (it exits after the reset jump) and compares its flash with the images:
+# triples of file, flash address, offset in the file.
+check_flash() {
+    local com=$1 dump=$work/flash-$1.bin
+    shift
+    wait "$sim_pid" || true
+    sim_pid=""
+    local file address offset length
+    while (($#)); do
+        file=$1 address=$2 offset=$3
+        shift 3
+        length=$(($(stat -c %s "$file") - offset))
+        if cmp -s -n "$length" "$file" "$dump" "$offset" "$address"; then
+            printf '  flash 0x%08X..0x%08X = %s\n' "$address" $((address + length)) "${file##*/}"
+        else
+            echo "test-windows.sh: the flash at $address differs from ${file##*/} ($com)" >&2
+            exit 1
+        fi
+    done
+}
+
+# ---- test programs -------------------------------------------------------------------------
+# test_platform's live-port test gets a phone's pseudo-terminal as COM8.
+start_phone COM8 --port COM70 --link usb --no-register
+failed=0
+for t in platform job protocol; do
+    say "test_$t.exe under Wine"
+    if ! ZEMBRA_TEST_PORT=COM8 wine "$dir/tests/$t/test_$t.exe" >"$work/test_$t.log" 2>&1; then
+        grep -E '^\[  FAILED|Failure' "$work/test_$t.log" || tail -20 "$work/test_$t.log"
+        failed=1
+    fi
+    grep -E '^\[  (PASSED|SKIPPED)' "$work/test_$t.log" || true
+done
+kill "$sim_pid" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+((failed == 0)) || { echo "test-windows.sh: a test program failed under Wine" >&2; exit 1; }
+
+# ---- zembra-cli.exe against the simulated phone ----------------------------------------------
+expect_status() {
+    local want=$1 got=$2 what=$3
+    if ((got != want)); then
+        echo "test-windows.sh: $what ended with status $got, expected $want" >&2
+        exit 1
+    fi
+    echo "  status $got: $what"
+}
+
+say "USB link, protocol auto, on Wine's COM5"
+start_phone COM5 --port COM70 --link usb --no-register
+status=0
+wine "$cli" --port COM5 --code "$wcode" --font1 "$wfont1" >"$work/usb.log" 2>&1 || status=$?
+tail -n 3 "$work/usb.log"
+expect_status 0 $status "USB download"
+check_flash COM5 "$code" 0x8000 0x8000 "$font1" 0x200000 0
+
+say "UART link, compressed protocol, code sent whole, on Wine's COM6"
+start_phone COM6 --port COM100 --link uart --no-register
+status=0
+wine "$cli" --serial --protocol compressed --change --port COM6 --code "$wcode" \
+    --font1 "$wfont1" >"$work/uart.log" 2>&1 || status=$?
+tail -n 3 "$work/uart.log"
+expect_status 0 $status "UART download"
+check_flash COM6 "$code" 0 0 "$font1" 0x200000 0
+
+say "multi mode, the phone found in the registry's serial-device map (\\Device\\trelvic0 = COM7)"
+start_phone COM7 --port COM65 --link usb --no-register
+map_key='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+wine reg add "$map_key" /v '\Device\trelvic0' /t REG_SZ /d COM7 /f >"$work/reg.log" 2>&1 || true
+if ! wine reg query "$map_key" /v '\Device\trelvic0' 2>&1 | grep -q COM7; then
+    cat "$work/reg.log" >&2
+    echo "test-windows.sh: the device-map value could not be written" >&2
+    exit 1
+fi
+status=0
+wine "$cli" --all-phones --code "$wcode" --font1 "$wfont1" >"$work/multi.log" 2>&1 || status=$?
+tail -n 2 "$work/multi.log"
+expect_status 0 $status "multi download from the device map"
+check_flash COM7 "$code" 0x8000 0x8000 "$font1" 0x200000 0
+wine reg delete "$map_key" /v '\Device\trelvic0' /f >/dev/null 2>&1 || true
+
+say "Ctrl-C during the erase; the port held meanwhile by a second program"
+start_phone COM5 --port COM70 --link usb --no-register --erase-ms 30000
+wine "$cli" --port COM5 --code "$wcode" >"$work/stop.log" 2>&1 &
+cli_pid=$!
+for _ in $(seq 200); do
+    grep -q "삭제 요청" "$work/stop.log" 2>/dev/null && break
+    sleep 0.05
+done
+status=0
+wine "$cli" --port COM5 --code "$wcode" >"$work/taken.log" 2>&1 || status=$?
+tail -n 1 "$work/taken.log"
+expect_status 4 $status "second program on the taken port"
+kill -INT "$cli_pid"
+status=0
+wait "$cli_pid" || status=$?
+tail -n 2 "$work/stop.log"
+expect_status 14 $status "Ctrl-C"
+kill "$sim_pid" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+
+say "a port that does not exist, and a phone unplugged during the transfer"
+status=0
+wine "$cli" --port COM9 --code "$wcode" >"$work/missing.log" 2>&1 || status=$?
+tail -n 1 "$work/missing.log"
+expect_status 4 $status "missing COM9"
+start_phone COM5 --port COM70 --link usb --no-register --hangup-after 20000
+status=0
+timeout 60 wine "$cli" --port COM5 --code "$wcode" >"$work/unplug.log" 2>&1 || status=$?
+tail -n 2 "$work/unplug.log"
+if ((status == 0 || status == 124)); then
+    echo "test-windows.sh: the unplugged run ended with status $status" >&2
+    exit 1
+fi
+echo "  status $status: phone unplugged during the transfer"
+kill "$sim_pid" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+
+say "Windows check passed"

@@ -130,6 +130,29 @@ void FromDcb(const DCB& in, SerialDcb& out) {
     out.EvtChar = in.EvtChar;
 }
 
+// The claim of users of this layer on a port: a named mutex per device, held while it is open.
+// The share mode of CreateFile keeps other programs out where the driver enforces it (Wine's
+// serial devices do not); the claim keeps Zembra's own programs apart everywhere. nullptr
+// with errno EBUSY when another holds it.
+HANDLE ClaimPort(const std::string& path) {
+    std::wstring name = L"Local\\zembra-port-";
+    for (char c : path) {
+        const char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+        name += upper == '\\' ? L'_' : static_cast<wchar_t>(static_cast<unsigned char>(upper));
+    }
+    HANDLE claim = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (!claim) {
+        Failed();
+        return nullptr;
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(claim);
+        errno = EBUSY;
+        return nullptr;
+    }
+    return claim;
+}
+
 }  // namespace
 
 SerialDevice::SerialDevice() = default;
@@ -149,32 +172,34 @@ bool SerialDevice::Open(const std::string& path) {
         errno = EBUSY;
         return false;
     }
-    // No sharing: a port taken by this or another program answers ERROR_ACCESS_DENIED.
+    // No sharing: a port taken by another program answers ERROR_ACCESS_DENIED.
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) return Failed();
+    auto fail = [&](int error, HANDLE claim) {
+        if (claim) CloseHandle(claim);
+        CloseHandle(h);
+        errno = error;
+        return false;
+    };
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (GetFileType(h) != FILE_TYPE_CHAR || !::GetCommState(h, &dcb)) {
-        CloseHandle(h);
-        errno = ENOTTY;
-        return false;
-    }
+    if (GetFileType(h) != FILE_TYPE_CHAR || !::GetCommState(h, &dcb)) return fail(ENOTTY, nullptr);
+    HANDLE claim = ClaimPort(path);
+    if (!claim) return fail(errno, nullptr);
     timeouts_ = SerialTimeouts{};
-    if (!ApplyTimeouts(h, timeouts_)) {
-        Failed();
-        const int saved = errno;
-        CloseHandle(h);
-        errno = saved;
-        return false;
-    }
+    if (!ApplyTimeouts(h, timeouts_)) return fail((Failed(), errno), claim);
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
-    if (fd < 0) {
-        CloseHandle(h);
-        errno = EMFILE;
-        return false;
-    }
+    if (fd < 0) return fail(EMFILE, claim);
     fd_ = fd;
+    kickFd_ = IntOfHandle(claim);
+    // Wine's event wait gives up (ends as cancelled) whenever it cannot read the modem lines,
+    // which is always the case on a pseudo-terminal: such a port is watched by polling.
+    DWORD lines = 0;
+    hasModemLines_ = ::GetCommModemStatus(h, &lines) != 0;
+    reportedInQue_ = 0;
+    consumed_ = false;
+    txPending_ = false;
     path_ = path;
     FromDcb(dcb, dcb_);
     baudRate_ = dcb.BaudRate;
@@ -197,6 +222,8 @@ void SerialDevice::Close(int drainMs) {
     ::PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     _close(fd_);  // closes the handle
     fd_ = -1;
+    CloseHandle(HandleOfInt(kickFd_));
+    kickFd_ = -1;
     path_.clear();
 }
 
@@ -208,6 +235,15 @@ bool SerialDevice::SetCommState(const SerialDcb& dcb) {
     if (!::GetCommState(h, &native)) return Failed();
     ToDcb(dcb, native);
     if (!::SetCommState(h, &native)) return Failed();
+    // Some drivers (Wine's, for rates without a termios constant such as 256000) answer
+    // success and set another rate: a rate not taken is an error, not a silent mismatch.
+    DCB taken{};
+    taken.DCBlength = sizeof taken;
+    if (!::GetCommState(h, &taken)) return Failed();
+    if (taken.BaudRate != dcb.BaudRate) {
+        errno = EINVAL;
+        return false;
+    }
     dcb_ = dcb;
     baudRate_ = dcb.BaudRate;
     return true;
@@ -244,13 +280,38 @@ bool SerialDevice::SetCommMask(uint32_t mask) {
     return true;
 }
 
+bool SerialDevice::PendingEvents(uint32_t mask, uint32_t& events) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(HandleOf(fd_), &errors, &stat)) return Failed();
+    if (consumed_.exchange(false)) reportedInQue_ = 0;
+    if ((mask & EV_RXCHAR) && stat.cbInQue > reportedInQue_) events |= EV_RXCHAR;
+    reportedInQue_ = stat.cbInQue;
+    if ((mask & EV_TXEMPTY) && stat.cbOutQue == 0 && txPending_.exchange(false))
+        events |= EV_TXEMPTY;
+    if ((mask & EV_ERR) && (errors & (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME)))
+        events |= EV_ERR;
+    if ((mask & EV_BREAK) && (errors & CE_BREAK)) events |= EV_BREAK;
+    return true;
+}
+
 SerialWaitResult SerialDevice::WaitCommEvent(uint32_t& events, int cancelFd) {
     events = 0;
     if (NotOpen()) return SerialWaitResult::Gone;
     HANDLE h = HandleOf(fd_);
-    HANDLE cancel = EventHandleOf(cancelFd);
+    HANDLE cancel = HandleOfInt(cancelFd);
     if (cancel && WaitForSingleObject(cancel, 0) == WAIT_OBJECT_0)
         return SerialWaitResult::Cancelled;
+    if (!hasModemLines_) {
+        // Polled every 2 ms: new bytes queued, output drained after a write, line errors.
+        for (;;) {
+            if (!PendingEvents(mask_.load(), events)) return SerialWaitResult::Gone;
+            if (events) return SerialWaitResult::Events;
+            if (cancel && WaitForSingleObject(cancel, 2) == WAIT_OBJECT_0)
+                return SerialWaitResult::Cancelled;
+            if (!cancel) Sleep(2);
+        }
+    }
     Overlapped o;
     if (!o.ov.hEvent) {
         Failed();
@@ -301,6 +362,7 @@ long SerialDevice::Read(void* data, unsigned long count) {
             return -1;
         }
     }
+    if (n > 0) consumed_ = true;
     return static_cast<long>(n);
 }
 
@@ -310,6 +372,7 @@ long SerialDevice::Write(const void* data, unsigned long count, uint32_t timeout
     HANDLE h = HandleOf(fd_);
     Overlapped o;
     DWORD n = 0;
+    txPending_ = true;
     if (::WriteFile(h, data, count, &n, &o.ov)) return static_cast<long>(n);
     if (GetLastError() != ERROR_IO_PENDING) {
         Failed();
@@ -346,12 +409,22 @@ bool SerialDevice::ClearCommError(uint32_t& errors, SerialComStat& stat) {
 bool SerialDevice::PurgeComm(uint32_t flags) {
     if (NotOpen()) return false;
     if (!::PurgeComm(HandleOf(fd_), flags)) return Failed();
+    if (flags & PURGE_RXCLEAR) consumed_ = true;
     return true;
 }
 
 bool SerialDevice::EscapeCommFunction(int function) {
     if (NotOpen()) return false;
-    if (!::EscapeCommFunction(HandleOf(fd_), static_cast<DWORD>(function))) return Failed();
+    if (::EscapeCommFunction(HandleOf(fd_), static_cast<DWORD>(function))) return true;
+    // A port without modem lines (a pseudo-terminal behind Wine) keeps DTR and RTS as state.
+    const bool modemLine = function == SETDTR || function == CLRDTR || function == SETRTS ||
+                           function == CLRRTS;
+    if (!modemLine || hasModemLines_) return Failed();
+    const int bit = function == SETDTR || function == CLRDTR ? 1 : 2;
+    if (function == SETDTR || function == SETRTS)
+        keptModemLines_ |= bit;
+    else
+        keptModemLines_ &= ~bit;
     return true;
 }
 

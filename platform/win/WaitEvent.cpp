@@ -11,7 +11,7 @@ namespace zembra {
 namespace {
 
 HANDLE EventOf(int handle) {
-    return EventHandleOf(handle);
+    return HandleOfInt(handle);
 }
 
 bool Done(BOOL ok) {
@@ -27,7 +27,7 @@ int CreateWaitEvent(bool manualReset, bool signalled) {
         errno = ENOMEM;
         return -1;
     }
-    return EventIntOf(event);
+    return IntOfHandle(event);
 }
 
 bool SignalWaitEvent(int handle) {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "platform/Helpers.h"
 #include "platform/SerialDevice.h"
@@ -160,6 +163,60 @@ TEST(WindowsInterrupt, HandlerStaysForEveryCtrlC) {
     std::raise(SIGINT);
     EXPECT_EQ(g_interrupts, 3);
     ASSERT_EQ(sigaction(SIGINT, &previous, nullptr), 0);
+}
+
+// A live COM port named by $ZEMBRA_TEST_PORT (scripts/test-windows.sh links one to the
+// simulated phone's pseudo-terminal); skipped without one.
+TEST(WindowsSerialDevice, LivePortRatesClaimLinesAndCancelledWait) {
+    const char* port = std::getenv("ZEMBRA_TEST_PORT");
+    if (!port || !*port) GTEST_SKIP() << "no ZEMBRA_TEST_PORT";
+    const std::string path = std::string("\\\\.\\") + port;
+    SerialDevice device;
+    ASSERT_TRUE(device.Open(path)) << errno;
+
+    SerialDevice second;  // the port is taken
+    EXPECT_FALSE(second.Open(path));
+    EXPECT_EQ(errno, EBUSY);
+
+    SerialDcb dcb;
+    ASSERT_TRUE(device.GetCommState(dcb));
+    dcb.BaudRate = 115200;
+    dcb.ByteSize = 8;
+    ASSERT_TRUE(device.SetCommState(dcb));
+    SerialDcb back;
+    ASSERT_TRUE(device.GetCommState(back));
+    EXPECT_EQ(back.BaudRate, 115200u);
+    // 256000 is taken exactly or refused, never replaced by another rate.
+    dcb.BaudRate = 256000;
+    if (device.SetCommState(dcb)) {
+        ASSERT_TRUE(device.GetCommState(back));
+        EXPECT_EQ(back.BaudRate, 256000u);
+    } else {
+        EXPECT_EQ(errno, EINVAL);
+    }
+
+    EXPECT_TRUE(device.EscapeCommFunction(SETDTR));
+    EXPECT_TRUE(device.EscapeCommFunction(CLRRTS));
+
+    // The receive thread's wait ends when its cancel event is set.
+    ASSERT_TRUE(device.SetCommMask(EV_RXCHAR | EV_ERR));
+    const int cancel = CreateWaitEvent(true, false);
+    ASSERT_GE(cancel, 0);
+    std::atomic<bool> done{false};
+    SerialWaitResult result = SerialWaitResult::Gone;
+    std::thread waiter([&] {
+        uint32_t events = 0;
+        result = device.WaitCommEvent(events, cancel);
+        done = true;
+    });
+    Sleep(100);
+    EXPECT_FALSE(done.load());  // nothing arrived: still waiting
+    ASSERT_TRUE(SignalWaitEvent(cancel));
+    waiter.join();
+    EXPECT_EQ(result, SerialWaitResult::Cancelled);
+    CloseWaitEvent(cancel);
+    device.Close(0);
+    EXPECT_TRUE(second.Open(path));  // free again
 }
 
 }  // namespace
