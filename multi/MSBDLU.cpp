@@ -29,7 +29,8 @@ std::uint32_t FileLength(std::FILE* file) {
     const long size = std::ftell(file);
     std::rewind(file);
     if (size < 0) return 0;
-    return static_cast<std::uint64_t>(size) > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
+    return static_cast<std::uint64_t>(size) > 0xFFFFFFFFu ? 0xFFFFFFFFu
+                                                          : static_cast<std::uint32_t>(size);
 }
 
 long long NowWholeMs() {

@@ -86,21 +86,10 @@ say "starting Wine ($(wine --version))"
 wineboot -i >/dev/null 2>&1 || true
 wineserver -p >"$work/wineserver.log" 2>&1 </dev/null &
 
-put_le() {
-    local file=$1 offset=$2 value=$3 width=$4 bytes="" i
-    for ((i = 0; i < width; i++)); do
-        bytes+=$(printf '\\x%02x' $(((value >> (8 * i)) & 0xFF)))
-    done
-    printf "$bytes" | dd of="$file" bs=1 seek="$offset" conv=notrunc status=none
-}
-# The job: a 128 KiB code image booting at 0x8000 (version 0x1234), a 64 KiB font with its
-# address in its name.
-code=$work/code.bin
-font1=$work/font1_0x200000.bin
-head -c 131072 /dev/urandom >"$code"
-put_le "$code" $((131072 - 20)) 0x1234 2
-put_le "$code" $((131072 - 16)) 0x8000 4
-head -c 65536 /dev/urandom >"$font1"
+# The demo job (scripts/demo_job.sh): code image booting at 0x8000, a font with its address
+# in its name.
+source scripts/demo_job.sh
+make_demo_job "$work"
 wcode=$(winepath -w "$code")
 wfont1=$(winepath -w "$font1")
 

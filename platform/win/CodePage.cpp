@@ -46,8 +46,8 @@ std::string Cp949ToUtf8(const std::string& cp949) {
         }
         const int len = IsDBCSLeadByteEx(kCp949, c) && i + 1 < cp949.size() ? 2 : 1;
         wchar_t wide[2];
-        const int n = MultiByteToWideChar(kCp949, MB_ERR_INVALID_CHARS, cp949.data() + i, len,
-                                          wide, 2);
+        const int n =
+            MultiByteToWideChar(kCp949, MB_ERR_INVALID_CHARS, cp949.data() + i, len, wide, 2);
         if (n > 0) {
             AppendUtf8(out, wide, n);
             i += static_cast<size_t>(len);

@@ -60,7 +60,8 @@ std::string FileTimeText(const std::string& path) {
 std::string ProgramPath() {
     std::vector<char> buffer(MAX_PATH);
     for (;;) {
-        const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD n =
+            GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) return {};
         if (n < buffer.size()) return std::string(buffer.data(), n);
         buffer.resize(buffer.size() * 2);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <cstdint>
-
 #include <windows.h>
+
+#include <cstdint>
 
 namespace zembra {
 

@@ -6,9 +6,9 @@
 
 #ifdef _WIN32
 
+#include <direct.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <direct.h>
 #include <io.h>
 #include <signal.h>
 #include <stdio.h>

@@ -81,6 +81,21 @@ bool ApplyTimeouts(HANDLE h, const SerialTimeouts& requested) {
     return ::SetCommTimeouts(h, &t) != 0;
 }
 
+// The fields both records share by name: limits, character format, special characters.
+template <typename From, typename To>
+void CopyLineFields(const From& in, To& out) {
+    out.XonLim = in.XonLim;
+    out.XoffLim = in.XoffLim;
+    out.ByteSize = in.ByteSize;
+    out.Parity = in.Parity;
+    out.StopBits = in.StopBits;
+    out.XonChar = in.XonChar;
+    out.XoffChar = in.XoffChar;
+    out.ErrorChar = in.ErrorChar;
+    out.EofChar = in.EofChar;
+    out.EvtChar = in.EvtChar;
+}
+
 void ToDcb(const SerialDcb& in, DCB& out) {
     out.BaudRate = in.BaudRate;
     out.fBinary = (in.Flags & DCB_BINARY) != 0;
@@ -96,38 +111,19 @@ void ToDcb(const SerialDcb& in, DCB& out) {
     out.fNull = (in.Flags & DCB_NULL) != 0;
     out.fRtsControl = (in.Flags & DCB_RTS_CONTROL_MASK) >> 12;
     out.fAbortOnError = (in.Flags & DCB_ABORT_ON_ERROR) != 0;
-    out.XonLim = in.XonLim;
-    out.XoffLim = in.XoffLim;
-    out.ByteSize = in.ByteSize;
-    out.Parity = in.Parity;
-    out.StopBits = in.StopBits;
-    out.XonChar = in.XonChar;
-    out.XoffChar = in.XoffChar;
-    out.ErrorChar = in.ErrorChar;
-    out.EofChar = in.EofChar;
-    out.EvtChar = in.EvtChar;
+    CopyLineFields(in, out);
 }
 
 void FromDcb(const DCB& in, SerialDcb& out) {
     out.BaudRate = in.BaudRate;
-    out.Flags = (in.fBinary ? DCB_BINARY : 0) | (in.fParity ? DCB_PARITY : 0) |
-                (in.fOutxCtsFlow ? DCB_OUTX_CTS_FLOW : 0) |
-                (in.fOutxDsrFlow ? DCB_OUTX_DSR_FLOW : 0) | (in.fDtrControl << 4) |
-                (in.fDsrSensitivity ? DCB_DSR_SENSITIVITY : 0) |
-                (in.fTXContinueOnXoff ? DCB_TX_CONTINUE_ON_XOFF : 0) | (in.fOutX ? DCB_OUTX : 0) |
-                (in.fInX ? DCB_INX : 0) | (in.fErrorChar ? DCB_ERROR_CHAR : 0) |
-                (in.fNull ? DCB_NULL : 0) | (in.fRtsControl << 12) |
-                (in.fAbortOnError ? DCB_ABORT_ON_ERROR : 0);
-    out.XonLim = in.XonLim;
-    out.XoffLim = in.XoffLim;
-    out.ByteSize = in.ByteSize;
-    out.Parity = in.Parity;
-    out.StopBits = in.StopBits;
-    out.XonChar = in.XonChar;
-    out.XoffChar = in.XoffChar;
-    out.ErrorChar = in.ErrorChar;
-    out.EofChar = in.EofChar;
-    out.EvtChar = in.EvtChar;
+    out.Flags =
+        (in.fBinary ? DCB_BINARY : 0) | (in.fParity ? DCB_PARITY : 0) |
+        (in.fOutxCtsFlow ? DCB_OUTX_CTS_FLOW : 0) | (in.fOutxDsrFlow ? DCB_OUTX_DSR_FLOW : 0) |
+        (in.fDtrControl << 4) | (in.fDsrSensitivity ? DCB_DSR_SENSITIVITY : 0) |
+        (in.fTXContinueOnXoff ? DCB_TX_CONTINUE_ON_XOFF : 0) | (in.fOutX ? DCB_OUTX : 0) |
+        (in.fInX ? DCB_INX : 0) | (in.fErrorChar ? DCB_ERROR_CHAR : 0) | (in.fNull ? DCB_NULL : 0) |
+        (in.fRtsControl << 12) | (in.fAbortOnError ? DCB_ABORT_ON_ERROR : 0);
+    CopyLineFields(in, out);
 }
 
 // The claim of users of this layer on a port: a named mutex per device, held while it is open.
@@ -417,8 +413,8 @@ bool SerialDevice::EscapeCommFunction(int function) {
     if (NotOpen()) return false;
     if (::EscapeCommFunction(HandleOf(fd_), static_cast<DWORD>(function))) return true;
     // A port without modem lines (a pseudo-terminal behind Wine) keeps DTR and RTS as state.
-    const bool modemLine = function == SETDTR || function == CLRDTR || function == SETRTS ||
-                           function == CLRRTS;
+    const bool modemLine =
+        function == SETDTR || function == CLRDTR || function == SETRTS || function == CLRRTS;
     if (!modemLine || hasModemLines_) return Failed();
     const int bit = function == SETDTR || function == CLRDTR ? 1 : 2;
     if (function == SETDTR || function == SETRTS)

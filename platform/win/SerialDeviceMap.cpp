@@ -44,8 +44,8 @@ std::optional<std::vector<SerialMapEntry>> ReadSerialDeviceMap() {
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD dataSize = static_cast<DWORD>(data.size());
         DWORD type = 0;
-        const LONG rc = RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type,
-                                      data.data(), &dataSize);
+        const LONG rc =
+            RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize);
         if (rc == ERROR_MORE_DATA) {
             // A value grew meanwhile: read the key's sizes again and take this index again.
             name.resize(name.size() * 2);
@@ -58,11 +58,13 @@ std::optional<std::vector<SerialMapEntry>> ReadSerialDeviceMap() {
         const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
         int length = static_cast<int>(dataSize / sizeof(wchar_t));
         while (length > 0 && text[length - 1] == L'\0') --length;
-        entries.push_back({Utf8Of(name.data(), static_cast<int>(nameLength)), Utf8Of(text, length)});
+        entries.push_back(
+            {Utf8Of(name.data(), static_cast<int>(nameLength)), Utf8Of(text, length)});
     }
     RegCloseKey(key);
-    std::sort(entries.begin(), entries.end(),
-              [](const SerialMapEntry& a, const SerialMapEntry& b) { return a.valueName < b.valueName; });
+    std::sort(entries.begin(), entries.end(), [](const SerialMapEntry& a, const SerialMapEntry& b) {
+        return a.valueName < b.valueName;
+    });
     return entries;
 }
 

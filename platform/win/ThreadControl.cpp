@@ -9,7 +9,7 @@ int CurrentThreadId() {
 }
 
 void SetCurrentThreadPriority(int level) {
-    static const int kPriority[] = {THREAD_PRIORITY_IDLE,    THREAD_PRIORITY_LOWEST,
+    static const int kPriority[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,
                                     THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
                                     THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
                                     THREAD_PRIORITY_TIME_CRITICAL};

@@ -2,8 +2,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
