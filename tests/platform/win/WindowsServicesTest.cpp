@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/Helpers.h"
 #include "platform/SerialDevice.h"
@@ -77,6 +78,41 @@ TEST(WindowsDeviceMap, ReadsTextValuesOfTheRegistryKeyAndSkipsOthers) {
     }
     // The key removed again: the map cannot be opened.
     EXPECT_FALSE(ReadSerialDeviceMap().has_value());
+}
+
+// Under Wine (the test's own prefix) the key may be taken away for a moment: without it the
+// map cannot be opened. Never on Windows itself, where drivers keep the key.
+TEST(WindowsDeviceMap, MissingKeyCannotBeOpened) {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (!ntdll || !GetProcAddress(ntdll, "wine_get_version")) GTEST_SKIP() << "not under Wine";
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMapKey, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    struct Value {
+        std::wstring name;
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    std::vector<Value> saved;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        BYTE data[512];
+        DWORD nameLength = 256, size = sizeof data, type = 0;
+        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
+            break;
+        saved.push_back(
+            {std::wstring(name, nameLength), type, std::vector<BYTE>(data, data + size)});
+    }
+    RegCloseKey(key);
+    ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kMapKey), ERROR_SUCCESS);
+    EXPECT_FALSE(ReadSerialDeviceMap().has_value());
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMapKey, 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    for (const Value& v : saved)
+        RegSetValueExW(key, v.name.c_str(), 0, v.type, v.data.data(),
+                       static_cast<DWORD>(v.data.size()));
+    RegCloseKey(key);
+    EXPECT_TRUE(ReadSerialDeviceMap().has_value());
 }
 
 TEST(WindowsCodePage, Cp949AndUtf8BothWaysWithReplacements) {
