@@ -73,11 +73,16 @@ export WINEPREFIX=$root/$dir/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtm
 work=$(mktemp -d /tmp/zembra-win.XXXXXX)
 export ZEMBRA_PORT_DIR=$work/ports ZEMBRA_SERIAL_MAP_DIR=$work/serialcomm
 sim_pid=""
-cleanup() {
-    if [[ -n $sim_pid ]] && kill -0 "$sim_pid" 2>/dev/null; then
+# Ends the phone started last, when it still runs.
+stop_phone() {
+    if [[ -n $sim_pid ]]; then
         kill "$sim_pid" 2>/dev/null || true
         wait "$sim_pid" 2>/dev/null || true
     fi
+    sim_pid=""
+}
+cleanup() {
+    stop_phone
     wineserver -k >/dev/null 2>&1 || true
     [[ -n ${ZEMBRA_KEEP_WORK:-} ]] || rm -rf "$work"
 }
@@ -122,18 +127,8 @@ check_flash() {
     shift
     wait "$sim_pid" || true
     sim_pid=""
-    local file address offset length
-    while (($#)); do
-        file=$1 address=$2 offset=$3
-        shift 3
-        length=$(($(stat -c %s "$file") - offset))
-        if cmp -s -n "$length" "$file" "$dump" "$offset" "$address"; then
-            printf '  flash 0x%08X..0x%08X = %s\n' "$address" $((address + length)) "${file##*/}"
-        else
-            echo "test-windows.sh: the flash at $address differs from ${file##*/} ($com)" >&2
-            exit 1
-        fi
-    done
+    compare_flash "$dump" "$@" ||
+        { echo "test-windows.sh: the flash of the phone on $com differs" >&2; exit 1; }
 }
 
 # ---- test programs -------------------------------------------------------------------------
@@ -148,9 +143,7 @@ for t in platform job protocol; do
     fi
     grep -E '^\[  (PASSED|SKIPPED)' "$work/test_$t.log" || true
 done
-kill "$sim_pid" 2>/dev/null || true
-wait "$sim_pid" 2>/dev/null || true
-sim_pid=""
+stop_phone
 ((failed == 0)) || { echo "test-windows.sh: a test program failed under Wine" >&2; exit 1; }
 
 # ---- zembra-cli.exe against the simulated phone ----------------------------------------------
@@ -213,9 +206,7 @@ status=0
 wait "$cli_pid" || status=$?
 tail -n 2 "$work/stop.log"
 expect_status 14 $status "Ctrl-C"
-kill "$sim_pid" 2>/dev/null || true
-wait "$sim_pid" 2>/dev/null || true
-sim_pid=""
+stop_phone
 
 say "a port that does not exist, and a phone unplugged during the transfer"
 status=0
@@ -231,8 +222,6 @@ if ((status == 0 || status == 124)); then
     exit 1
 fi
 echo "  status $status: phone unplugged during the transfer"
-kill "$sim_pid" 2>/dev/null || true
-wait "$sim_pid" 2>/dev/null || true
-sim_pid=""
+stop_phone
 
 say "Windows check passed"
