@@ -1,5 +1,7 @@
 #include "job/JobCheck.h"
 
+#include <limits>
+
 #include "job/ImageChecks.h"
 #include "platform/Helpers.h"
 
@@ -15,8 +17,46 @@ std::string JobErrorText(int code) {
     if (code >= 21 && code <= 26)
         return FormatText("폰트%d 시작 주소는 0이 될수 없습니다", code - 20);
     if (code >= 31 && code <= 36) return FormatText("폰트%d 시작 주소를 입력하세요", code - 30);
+    if (code >= 41 && code <= 46)
+        return FormatText("폰트%d 시작 주소가 0xFFFFFFFF를 넘습니다", code - 40);
+    if (code >= 50 && code <= 56)
+        return FormatText("%s 파일이 플래시 주소 범위(0xFFFFFFFF)를 넘습니다",
+                          SlotCaption(code - 50));
     return {};
 }
+
+namespace {
+
+constexpr std::uint64_t kAddressSpace = std::uint64_t{1} << 32;
+
+// The flash address of the byte after the image: the code image ends at its size (it goes to
+// its boot location or to 0 from the same file offset), a font at its address plus its size.
+std::uint64_t ImageEnd(int slot, std::int64_t size, std::uint64_t address) {
+    return slot == ImageSlot::Code ? static_cast<std::uint64_t>(size)
+                                   : address + static_cast<std::uint64_t>(size);
+}
+
+// The engines and the phone count in 32 bits: an address written beyond them, or an image
+// that would run past the last address, would wrap and erase the start of the flash.
+void CheckAddressRange(const DownloadJob& job, const StartSnapshot& snapshot,
+                       JobCheckResult& result) {
+    for (int slot = ImageSlot::Code; slot < ImageSlot::Count; ++slot) {
+        const ImageSlot& s = job[slot];
+        if (s.path.empty()) continue;
+        std::uint64_t address = 0;
+        if (IsFontSlot(slot)) {
+            if (ParseWideNumber(s.addressText) >= kAddressSpace) {
+                result.codes.push_back(40 + slot);
+                continue;
+            }
+            address = snapshot.address[static_cast<std::size_t>(slot)];
+        }
+        if (ImageEnd(slot, FileSizeOf(s.path), address) > kAddressSpace)
+            result.codes.push_back(50 + slot);
+    }
+}
+
+}  // namespace
 
 JobCheckResult CheckJob(const DownloadJob& job, const StartSnapshot& snapshot,
                         const DownloadSettings& settings, StartKind kind) {
@@ -40,6 +80,7 @@ JobCheckResult CheckJob(const DownloadJob& job, const StartSnapshot& snapshot,
             result.codes.push_back(20 + n);
         }
     }
+    CheckAddressRange(job, snapshot, result);
     return result;
 }
 

@@ -67,8 +67,10 @@ std::string FileNameOnly(const std::string& path) {
     return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
-std::uint32_t ParseNumber(const std::string& text) {
+std::uint64_t ParseWideNumber(const std::string& text) {
+    constexpr std::uint64_t kMax = ~std::uint64_t{0};
     bool hex = text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const unsigned base = hex ? 16 : 10;
     std::uint64_t value = 0;
     for (std::size_t i = hex ? 2 : 0; i < text.size(); ++i) {
         char c = text[i];
@@ -81,10 +83,15 @@ std::uint32_t ParseNumber(const std::string& text) {
             digit = static_cast<unsigned>(c - 'A' + 10);
         else
             break;
-        value = value * (hex ? 16 : 10) + digit;
-        if (value > 0xFFFFFFFFull) return 0xFFFFFFFFu;
+        if (value > (kMax - digit) / base) return kMax;
+        value = value * base + digit;
     }
-    return static_cast<std::uint32_t>(value);
+    return value;
+}
+
+std::uint32_t ParseNumber(const std::string& text) {
+    const std::uint64_t value = ParseWideNumber(text);
+    return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);
 }
 
 std::string FormatText(const char* format, ...) {
@@ -174,6 +181,10 @@ std::string Cp949ToUtf8(const std::string& cp949) {
 
 std::string Utf8ToCp949(const std::string& utf8) {
     return Convert("CP949", "UTF-8", utf8, "?", true);
+}
+
+bool FitsCp949(const std::string& utf8) {
+    return Cp949ToUtf8(Utf8ToCp949(utf8)) == utf8;
 }
 
 }  // namespace zembra

@@ -34,6 +34,9 @@ std::string FileNameOnly(const std::string& path);
 // as a decimal number, in both cases up to the first character that is not a digit of the
 // base. A value beyond 32 bits gives 0xFFFFFFFF.
 std::uint32_t ParseNumber(const std::string& text);
+// The same reading without the 32-bit limit (saturating at 2^64 - 1), for callers that must
+// tell a value beyond 32 bits from 0xFFFFFFFF.
+std::uint64_t ParseWideNumber(const std::string& text);
 
 // printf-style formatting into a string.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -52,5 +55,7 @@ inline std::string HexDump(const char* bytes, std::size_t count) {
 //   becomes "?".
 std::string Cp949ToUtf8(const std::string& cp949);
 std::string Utf8ToCp949(const std::string& utf8);
+// True when Utf8ToCp949 keeps every character of the text (nothing becomes "?").
+bool FitsCp949(const std::string& utf8);
 
 }  // namespace zembra

@@ -66,9 +66,13 @@ std::string PortAliasFolder() {
     return ZembraRuntimeFolder() + "/ports";
 }
 
+std::string PortDisplayName(const std::string& portName) {
+    if (portName.rfind(kDevicePrefix, 0) == 0) return portName.substr(sizeof(kDevicePrefix) - 1);
+    return portName;
+}
+
 int PortNumberOf(const std::string& portName) {
-    std::string name = portName;
-    if (name.rfind(kDevicePrefix, 0) == 0) name.erase(0, sizeof(kDevicePrefix) - 1);
+    const std::string name = PortDisplayName(portName);
     if (name.size() < 4 || name.size() > 8) return 0;
     auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
     if (upper(name[0]) != 'C' || upper(name[1]) != 'O' || upper(name[2]) != 'M') return 0;

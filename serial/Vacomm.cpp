@@ -253,10 +253,16 @@ void TVaCustomComm::CreateHandle() {
     const std::string device = ResolvePortDevice(DevicePath());
     if (device_.Open(device)) return;
     const int error = errno;
-    char message[64];
     const bool missing = error == ENOENT || error == ENXIO || error == ENODEV;
-    std::snprintf(message, sizeof message, missing ? sInvalidPortNum : sCantOpenDevice, portNum_);
-    RaiseCommError(message);
+    std::string given = PortDisplayName(DevicePath());
+    if (given != device) given += " (" + device + ")";
+    const std::string reason = SystemErrorText(error);
+    const char* format = missing ? sInvalidPortNum : sCantOpenDevice;
+    const int needed = std::snprintf(nullptr, 0, format, given.c_str(), reason.c_str());
+    std::string message(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');
+    if (needed > 0)
+        std::snprintf(message.data(), message.size() + 1, format, given.c_str(), reason.c_str());
+    RaiseCommError(message.c_str());
 }
 
 void TVaCustomComm::Open() {

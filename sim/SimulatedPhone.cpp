@@ -98,6 +98,7 @@ struct SimulatedPhone::Impl {
     bool WriteAll(const std::vector<std::uint8_t>& bytes);
     bool MasterHungUp() const;
     void OnLineClosed();
+    void EndOfFile();
     void DropUnreadAnswers();
     void HangUp();
     bool SleepUntil(std::int64_t deadlineNs);
@@ -346,7 +347,8 @@ void SimulatedPhone::Impl::Answer(const SimAnswer& answer, std::int64_t arrivalN
 
 void SimulatedPhone::Impl::ReadAndHandle() {
     static thread_local std::vector<std::uint8_t> buf(1 << 16);
-    for (;;) {
+    // A device that never runs dry (/dev/zero) must not keep the phone from stopping.
+    while (!stopping.load()) {
         std::uint64_t budget;
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -357,9 +359,10 @@ void SimulatedPhone::Impl::ReadAndHandle() {
             static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), budget));
         const ssize_t n = ::read(master, buf.data(), want);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
+        if (n == 0) return EndOfFile();
+        if (n < 0) {
             // EAGAIN: all read. EIO: the tool closed its side and nothing is left.
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) OnLineClosed();
+            if (errno != EAGAIN && errno != EWOULDBLOCK) OnLineClosed();
             return;
         }
         const std::int64_t readAt = MonoNs();
@@ -388,6 +391,16 @@ void SimulatedPhone::Impl::ReadAndHandle() {
         Bump();
         if (static_cast<std::uint64_t>(n) >= budget) return HangUp();
     }
+}
+
+// A pseudo-terminal never reads as end of file; a device that does (/dev/null, a file) has
+// no line behind it and would report readable for ever: the phone is unplugged from it.
+void SimulatedPhone::Impl::EndOfFile() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        session.Note(devicePath + " reads as end of file: no line to a tool; unplugged", true);
+    }
+    HangUp();
 }
 
 void SimulatedPhone::Impl::OnLineClosed() {
