@@ -113,6 +113,7 @@ void TVaCommThread::Execute() {
         eventMask_ = 0;
         const SerialWaitResult result = device.WaitCommEvent(eventMask_, cancelFd);
         if (result == SerialWaitResult::Gone) {
+            owner_->lineGone_.store(errno != 0 ? errno : EIO);
             // The device hung up (unplugged, far side closed): nothing will come any more.
             // Sleep until Close terminates the thread instead of waking up again and again.
             std::unique_lock<std::mutex> lock(mutex_);
@@ -267,6 +268,7 @@ void TVaCustomComm::CreateHandle() {
 
 void TVaCustomComm::Open() {
     CheckOpen();
+    lineGone_.store(0);
     CreateHandle();
     try {
         SetDCB();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -207,6 +208,10 @@ class TVaCustomComm : public TVaComponent {
     std::string DevicePath() const;
     // The device layer (for checks and measurements; do not read or write through it).
     const SerialDevice& Device() const { return device_; }
+    // The system's error number once the receive thread has found the device gone (unplugged,
+    // far side closed: EIO or a hang-up) during this open period, else 0. Any thread may ask;
+    // a waiting engine uses it to end at once instead of waiting out its answer time.
+    int LineGone() const { return lineGone_.load(); }
     // The receive thread's kernel thread id while one runs, else 0.
     int ReceiveThreadId() const { return thread_ ? thread_->ThreadId() : 0; }
 
@@ -238,6 +243,7 @@ class TVaCustomComm : public TVaComponent {
     // called by, so delivery loops hold a copy and stop when it turns false.
     std::shared_ptr<bool> alive_;
     std::vector<uint8_t> rxBlock_;  // reused for every data event
+    std::atomic<int> lineGone_{0};  // written by the receive thread, reset by Open
     bool inDataEvent_ = false;
 
     bool autoOpen_ = false;

@@ -302,7 +302,11 @@ TEST_F(ReceiveTest, FarSideHangUpNeitherSpinsNorHangsAndCloseWorks) {
     const int tid = port_->ReceiveThreadId();
     ASSERT_NE(tid, 0);
 
+    EXPECT_EQ(port_->LineGone(), 0);
     pty_.CloseMaster();
+    // The receive thread marks the line gone as soon as it wakes up to the hang-up.
+    for (int i = 0; i < 200 && port_->LineGone() == 0; ++i) loop_.RunFor(5ms);
+    EXPECT_EQ(port_->LineGone(), EIO);
     loop_.RunFor(30ms);
     const long before = test::ThreadCpuTicks(tid);
     loop_.RunFor(300ms);
