@@ -1,7 +1,6 @@
 #include "job/JobCheck.h"
 
-#include <limits>
-
+#include "job/FlashRanges.h"
 #include "job/ImageChecks.h"
 #include "platform/Helpers.h"
 
@@ -27,33 +26,17 @@ std::string JobErrorText(int code) {
 
 namespace {
 
-constexpr std::uint64_t kAddressSpace = std::uint64_t{1} << 32;
-
-// The flash address of the byte after the image: the code image ends at its size (it goes to
-// its boot location or to 0 from the same file offset), a font at its address plus its size.
-std::uint64_t ImageEnd(int slot, std::int64_t size, std::uint64_t address) {
-    return slot == ImageSlot::Code ? static_cast<std::uint64_t>(size)
-                                   : address + static_cast<std::uint64_t>(size);
-}
-
 // The engines and the phone count in 32 bits: an address written beyond them, or an image
 // that would run past the last address, would wrap and erase the start of the flash.
-void CheckAddressRange(const DownloadJob& job, const StartSnapshot& snapshot,
-                       JobCheckResult& result) {
-    for (int slot = ImageSlot::Code; slot < ImageSlot::Count; ++slot) {
-        const ImageSlot& s = job[slot];
-        if (s.path.empty()) continue;
-        std::uint64_t address = 0;
-        if (IsFontSlot(slot)) {
-            if (ParseWideNumber(s.addressText) >= kAddressSpace) {
-                result.codes.push_back(40 + slot);
-                continue;
-            }
-            address = snapshot.address[static_cast<std::size_t>(slot)];
-        }
-        if (ImageEnd(slot, FileSizeOf(s.path), address) > kAddressSpace)
-            result.codes.push_back(50 + slot);
+void CheckAddressRange(const DownloadJob& job, JobCheckResult& result) {
+    for (int n = 1; n <= 6; ++n) {
+        const ImageSlot& s = job[FontSlot(n)];
+        if (!s.path.empty() && ParseWideNumber(s.addressText) >= FLASH_ADDRESS_SPACE)
+            result.codes.push_back(40 + n);
     }
+    for (const FlashRange& r : PlannedFlashRanges(job))
+        if (r.end > FLASH_ADDRESS_SPACE || static_cast<std::uint64_t>(r.bytesSent) > 0xFFFFFFFFull)
+            result.codes.push_back(50 + r.slot);
 }
 
 }  // namespace
@@ -80,7 +63,7 @@ JobCheckResult CheckJob(const DownloadJob& job, const StartSnapshot& snapshot,
             result.codes.push_back(20 + n);
         }
     }
-    CheckAddressRange(job, snapshot, result);
+    CheckAddressRange(job, result);
     return result;
 }
 
