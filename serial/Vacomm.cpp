@@ -113,7 +113,9 @@ void TVaCommThread::Execute() {
         eventMask_ = 0;
         const SerialWaitResult result = device.WaitCommEvent(eventMask_, cancelFd);
         if (result == SerialWaitResult::Gone) {
-            owner_->lineGone_.store(errno != 0 ? errno : EIO);
+            const int error = errno != 0 ? errno : EIO;
+            owner_->lineGone_.store(error);
+            if (owner_->OnLineGone) owner_->OnLineGone(error);
             // The device hung up (unplugged, far side closed): nothing will come any more.
             // Sleep until Close terminates the thread instead of waking up again and again.
             std::unique_lock<std::mutex> lock(mutex_);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -202,6 +203,10 @@ class TVaCustomComm : public TVaComponent {
     TVaCommRxCharEvent OnRxChar;
     TVaCommRxBufEvent OnRxBuf;
     TNotifyEvent OnRxFlag, OnTxEmpty, OnPErr, OnRx80Full, OnEvent1, OnEvent2;
+    // Called on the receive thread (not the main thread) at the moment it finds the device
+    // gone, with the system's error number (see LineGone). For waking a waiting worker; set
+    // it before Open and do nothing slow in it.
+    std::function<void(int error)> OnLineGone;
 
     // The device path that Open uses: DeviceName with every "%d" replaced by PortNum, then
     // resolved through the port names ("COM7", "\\.\COM7", "\\.\/dev/pts/3", "/dev/ttyUSB0").

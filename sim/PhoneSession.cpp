@@ -742,6 +742,7 @@ void PhoneSession::SendEcho(SimRecordEntry& entry, SimAnswer* answer, const std:
 void PhoneSession::Commit(SimRecordEntry& entry) {
     entry.index = counters_.units;
     entry.timeMs = NowMs();
+    entry.bytesReceived = counters_.bytesReceived;
     if (entry.isError) {
         ++counters_.errors;
         errors_.push_back(entry.note);

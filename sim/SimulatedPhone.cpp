@@ -265,7 +265,7 @@ bool SimulatedPhone::Impl::MasterHungUp() const {
 }
 
 // Sleeps until the deadline on the monotonic clock. Long waits sleep in poll() on the wake
-// descriptor (so Stop() is prompt) and notice the tool closing the line; the last
+// descriptor (so Stop() is prompt) and end early when the tool closes the line; the last
 // millisecond is slept with clock_nanosleep for accuracy. False when the phone is stopping.
 bool SimulatedPhone::Impl::SleepUntil(std::int64_t deadlineNs) {
     for (;;) {
@@ -282,7 +282,12 @@ bool SimulatedPhone::Impl::SleepUntil(std::int64_t deadlineNs) {
                 if (stopping.load()) return false;
                 ConsumeWake();
             }
-            if (r > 0 && n == 2 && (fds[1].revents & (POLLHUP | POLLERR))) hupDuringSleep = true;
+            if (r > 0 && n == 2 && (fds[1].revents & (POLLHUP | POLLERR))) {
+                // The tool closed the line: what the sleep was for (a late answer, pacing)
+                // is lost with it, so the phone is free for the next opener at once.
+                hupDuringSleep = true;
+                return true;
+            }
             continue;
         }
         const timespec ts = ToTimespec(deadlineNs);

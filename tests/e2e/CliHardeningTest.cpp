@@ -135,13 +135,19 @@ TEST(CliHardening, PrescribedNamesStayInTheImageFolder) {
     const std::string inner = files.folder() + "/images";
     ASSERT_EQ(::mkdir(inner.c_str(), 0700), 0);
     files.Write("secret.bin", RandomBytes(0x10000, 34));
-    for (const char* name : {"../secret.bin", "..", "sub/x.bin", "..\\secret.bin"}) {
-        const std::string cfg = files.PathOf("images/ZembraCFG.TXT");
-        const std::string text = std::string("[폰트1] ") + name + "\r\n[폰트1주소] 0x10000\r\n";
+    files.Write("images/plain.bin", RandomBytes(0x10000, 37));
+    const std::string cfg = files.PathOf("images/ZembraCFG.TXT");
+    auto runWith = [&](const std::string& name) {
+        // The other slots prescribe no file, so only the font 1 name can refuse the job.
+        std::string text = "[폰트1] " + name + "\r\n[폰트1주소] 0x10000\r\n[코드] \r\n";
+        for (int n = 2; n <= 6; ++n) text += FormatText("[폰트%d] \r\n", n);
         const std::string cp949 = Utf8ToCp949(text);
         files.Write("images/ZembraCFG.TXT", Bytes(cp949.begin(), cp949.end()));
-        EXPECT_EQ(RunCliStatus({"--config", cfg, "--port", kNoPort}), EXIT_JOB_REFUSED) << name;
-    }
+        return RunCliStatus({"--config", cfg, "--port", kNoPort});
+    };
+    for (const char* name : {"../secret.bin", "..", "sub/x.bin", "..\\secret.bin"})
+        EXPECT_EQ(runWith(name), EXIT_JOB_REFUSED) << name;
+    EXPECT_EQ(runWith("plain.bin"), EXIT_PORT_OPEN);  // a plain name is looked up and taken
     ::rmdir(inner.c_str());
 }
 
