@@ -225,6 +225,9 @@ TEST(CliHardening, ClosedOutputAndSigtermStopLikeCtrlC) {
     std::vector<std::string> multi{"--multi"};
     multi.insert(multi.end(), args.begin(), args.end());
     EXPECT_EQ(RunProgramUntil(multi, false, SIGTERM), MULTI_EXIT_STOPPED);
+    // The status of a third Ctrl-C (the program quits at once) is documented in both modes.
+    EXPECT_NE(CliHelpText().find(" 130  a third Ctrl-C"), std::string::npos);
+    EXPECT_NE(MultiHelpText().find(" 130  a third Ctrl-C"), std::string::npos);
 }
 
 }  // namespace
