@@ -29,13 +29,15 @@ namespace {
 // The engines and the phone count in 32 bits: an address written beyond them, or an image
 // that would run past the last address, would wrap and erase the start of the flash.
 void CheckAddressRange(const DownloadJob& job, JobCheckResult& result) {
+    bool addressBeyond[ImageSlot::Count] = {};
     for (int n = 1; n <= 6; ++n) {
         const ImageSlot& s = job[FontSlot(n)];
-        if (!s.path.empty() && ParseWideNumber(s.addressText) >= FLASH_ADDRESS_SPACE)
-            result.codes.push_back(40 + n);
+        addressBeyond[n] = !s.path.empty() && ParseWideNumber(s.addressText) >= FLASH_ADDRESS_SPACE;
+        if (addressBeyond[n]) result.codes.push_back(40 + n);
     }
     for (const FlashRange& r : PlannedFlashRanges(job))
-        if (r.end > FLASH_ADDRESS_SPACE || static_cast<std::uint64_t>(r.bytesSent) > 0xFFFFFFFFull)
+        if (!addressBeyond[r.slot] && (r.end > FLASH_ADDRESS_SPACE ||
+                                       static_cast<std::uint64_t>(r.bytesSent) > 0xFFFFFFFFull))
             result.codes.push_back(50 + r.slot);
 }
 

@@ -32,6 +32,6 @@ if [[ $which == both || $which == asan ]]; then
 fi
 if [[ $which == both || $which == tsan ]]; then
     echo "== ThreadSanitizer: threaded suites"
-    run_suite build-tsan thread OFF -R 'test_(serial|protocol|multi|e2e|matrix|platform|sim)$'
+    run_suite build-tsan thread OFF -R 'test_(serial|protocol|multi|e2e|matrix_.*|platform|sim)$'
 fi
 echo "check-deep: clean"
