@@ -10,11 +10,11 @@
 #include "cli/JobFromOptions.h"
 #include "cli/multi_mode.h"
 #include "job/StartSnapshot.h"
-#include "multi/VaCommMultiPorts.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
+#include "ports/VaCommMultiPorts.h"
+#include "ports/VaCommPorts.h"
 #include "protocol/DebugTrace.h"
-#include "protocol/VaCommPorts.h"
 
 namespace zembra {
 
