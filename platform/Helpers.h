@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace zembra {
@@ -16,6 +17,10 @@ bool FileExists(const std::string& path);
 // Size in bytes of the regular file at path opened for binary reading; 0 when it cannot be
 // opened or is not a regular file (a directory, a device).
 std::int64_t FileSizeOf(const std::string& path);
+
+// Opens a regular file for binary reading without ever blocking (a FIFO or a device in its
+// place is refused, errno EINVAL); nullptr with errno set when it cannot be opened.
+std::FILE* OpenRegularFile(const std::string& path);
 
 // True when path is a regular file that this process can open for reading.
 bool IsReadableRegularFile(const std::string& path);

@@ -29,6 +29,9 @@ class PortOperations {
     // the write fails (the bridge reports it).
     virtual void WriteSingle(const std::uint8_t* bytes, std::size_t count) = 0;
     virtual bool singlePortOpen() const = 0;
+    // Any thread: the system's error number once the open single port's device is gone
+    // (unplugged, far side closed), else 0. A port that cannot tell says 0.
+    virtual int singleLineGone() const { return 0; }
 };
 
 }  // namespace zembra

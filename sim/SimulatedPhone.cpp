@@ -438,22 +438,24 @@ void SimulatedPhone::Impl::DropUnreadAnswers() {
     ::close(fd);
 }
 
-// Unplugged: the names go first, then the line; whoever sees the hang-up counted (or the
-// phone unplugged) finds both gone.
+// Unplugged: the names go first, then the plugged flag, then the line; whoever sees the
+// hang-up counted (or the phone unplugged) finds all of them gone.
 void SimulatedPhone::Impl::HangUp() {
     Unregister();
-    if (master >= 0) ::close(master);
-    master = -1;
-    if (inotifyFd >= 0) ::close(inotifyFd);
-    inotifyFd = -1;
     std::uint32_t replugMs;
     {
+        // Unplugged before the line closes: a tool that sees the hang-up at once and asks to
+        // plug in again must not find the phone still plugged on the old line.
         std::lock_guard<std::mutex> lock(mutex);
         plugged = false;
         session.SetLineRateProbe({});
         session.HungUp();
         replugMs = session.ReplugAfterMs();
     }
+    if (master >= 0) ::close(master);
+    master = -1;
+    if (inotifyFd >= 0) ::close(inotifyFd);
+    inotifyFd = -1;
     replugAt = replugMs > 0 ? MonoNs() + static_cast<std::int64_t>(replugMs) * 1000000LL : 0;
     Deliver();
     Bump();

@@ -64,16 +64,7 @@ CliResult RunProgram(const std::string& args) {
     return result;
 }
 
-std::string ReadAll(const std::string& path) {
-    std::string out;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
-            out.append(buffer, n);
-        std::fclose(f);
-    }
-    return out;
-}
+using test::ReadAll;
 
 // The trace file is emptied when the run begins, so it must never be an input, and it is not
 // touched at all when the run does not begin.
@@ -90,7 +81,7 @@ TEST(CliHardening, TraceFileIsNeverAnInputAndUntouchedBeforeTheRun) {
     EXPECT_EQ(ReadAll(fontPath), std::string(font.begin(), font.end()));
     EXPECT_EQ(phone->FlashRange(0x200000, 16), Bytes(16, 0xFF));
     // Another name of the same file (a hard link) is the same file.
-    const std::string alias = files.PathOf("alias.txt");
+    const std::string alias = files.File("alias.txt");
     ASSERT_EQ(::link(fontPath.c_str(), alias.c_str()), 0);
     EXPECT_EQ(RunCliStatus({"--port", phone->DevicePath(), "--font1", fontPath, "--trace", alias}),
               EXIT_JOB_REFUSED);
@@ -112,7 +103,7 @@ TEST(CliHardening, SizesAndAddressesBeyond32BitsAreRefusedBeforeThePortOpens) {
     const std::string tagged = files.Write("font2_0x100000000.bin", RandomBytes(0x10000, 33));
     EXPECT_EQ(RunCliStatus({"--port", kNoPort, "--font2", tagged}), EXIT_JOB_REFUSED);
     // 4 GiB + 64 KiB (a sparse file) at a small address.
-    const std::string huge = files.PathOf("huge.bin");
+    const std::string huge = files.File("huge.bin");
     {
         const int fd = ::open(huge.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
         ASSERT_GE(fd, 0);
@@ -132,11 +123,11 @@ TEST(CliHardening, SizesAndAddressesBeyond32BitsAreRefusedBeforeThePortOpens) {
 
 TEST(CliHardening, PrescribedNamesStayInTheImageFolder) {
     ImageFiles files;
-    const std::string inner = files.folder() + "/images";
+    const std::string inner = files.path() + "/images";
     ASSERT_EQ(::mkdir(inner.c_str(), 0700), 0);
     files.Write("secret.bin", RandomBytes(0x10000, 34));
     files.Write("images/plain.bin", RandomBytes(0x10000, 37));
-    const std::string cfg = files.PathOf("images/ZembraCFG.TXT");
+    const std::string cfg = files.File("images/ZembraCFG.TXT");
     auto runWith = [&](const std::string& name) {
         // The other slots prescribe no file, so only the font 1 name can refuse the job.
         std::string text = "[폰트1] " + name + "\r\n[폰트1주소] 0x10000\r\n[코드] \r\n";
@@ -156,7 +147,7 @@ TEST(CliHardening, PrescribedNamesStayInTheImageFolder) {
 TEST(CliHardening, PortErrorsNameThePortGivenAndTheReason) {
     ImageFiles files;
     const std::string font = files.Write("font1.bin", RandomBytes(0x10000, 36));
-    const std::string dir = files.folder();
+    const std::string dir = files.path();
     const CliResult single =
         RunCliLog({"--port", "/dev/null", "--font1", font, "--font1-address", "0x10000"});
     EXPECT_EQ(single.status, EXIT_PORT_OPEN);

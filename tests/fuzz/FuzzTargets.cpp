@@ -3,11 +3,13 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "job/ConfigFile.h"
 #include "platform/Helpers.h"
+#include "protocol/ResponseReceiver.h"
 #include "sim/PhoneSession.h"
 
 namespace zembra::fuzz {
@@ -153,6 +155,75 @@ void PhoneReceive(const std::uint8_t* data, std::size_t size) {
               whole.records == pieces.records && whole.answers == pieces.answers &&
               whole.flash == pieces.flash,
           "the phone read the same bytes differently when they came in pieces");
+}
+
+namespace {
+
+// The cutting rules, written out plainly: a frame opens at 0x7E and closes at the next 0x7E;
+// bytes before an opening flag are dropped; a flag right after the opening one opens the frame
+// anew; the rest of a chunk after a closing flag is dropped; a frame that outgrows the
+// accumulator is dropped whole.
+struct CutterModel {
+    std::vector<std::uint8_t> open;  // the frame being assembled, opening flag first
+    std::uint64_t discarded = 0;
+
+    // The frames completed by one chunk (at most one), without their opening flag.
+    std::vector<std::vector<std::uint8_t>> Feed(const std::uint8_t* data, std::size_t count) {
+        std::vector<std::vector<std::uint8_t>> frames;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t b = data[i];
+            if (b != 0x7E) {
+                if (open.empty()) {
+                    ++discarded;
+                } else if (open.size() + 1 >= RX_ACCUMULATOR_CAPACITY) {
+                    discarded += open.size() + 1;
+                    open.clear();
+                } else {
+                    open.push_back(b);
+                }
+                continue;
+            }
+            if (open.size() <= 1) {
+                discarded += open.size();
+                open.assign(1, b);
+                continue;
+            }
+            open.push_back(b);
+            frames.emplace_back(open.begin() + 1, open.end());
+            open.clear();
+            discarded += count - i - 1;
+            break;
+        }
+        return frames;
+    }
+};
+
+}  // namespace
+
+void ResponseCutting(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return;
+    ResponseReceiver receiver;
+    CutterModel model;
+    std::uint32_t seed = data[0];
+    std::size_t offset = 1;
+    const auto never = [] { return false; };
+    while (offset < size) {
+        seed = seed * 1103515245u + 12345u;
+        const std::size_t piece = std::min<std::size_t>(size - offset, 1 + (seed >> 16) % 37);
+        const auto expected = model.Feed(data + offset, piece);
+        const ResponseReceiver::FeedResult fed = receiver.Feed(data + offset, piece);
+        offset += piece;
+        Check(fed.completed == !expected.empty(), "a frame completed in one and not the other");
+        if (!fed.completed) continue;
+        Check(receiver.Wait(1, never) == WaitResult::Arrived,
+              "a completed frame was not handed over");
+        const std::vector<std::uint8_t>& got = receiver.Response();
+        Check(got == expected.front(), "the frame differs from the cutting rules'");
+        Check(got.size() >= 2 && got.back() == 0x7E, "an empty or unclosed answer");
+        for (std::size_t i = 0; i + 1 < got.size(); ++i)
+            Check(got[i] != 0x7E, "a flag inside an answer");
+    }
+    Check(receiver.discardedBytes() == model.discarded, "discarded bytes miscounted");
 }
 
 }  // namespace zembra::fuzz

@@ -19,4 +19,10 @@ void ConfigRoundTrip(const std::uint8_t* data, std::size_t size);
 // count, answer and store the same.
 void PhoneReceive(const std::uint8_t* data, std::size_t size);
 
+// Feeds the bytes after the first to the receive cutter of both engines (ResponseReceiver) in
+// pieces whose sizes the first byte seeds: every answer handed over must be the one the
+// cutting rules give, never empty, never holding a flag inside, and the discarded bytes must
+// be counted.
+void ResponseCutting(const std::uint8_t* data, std::size_t size);
+
 }  // namespace zembra::fuzz

@@ -37,5 +37,9 @@ TEST(FuzzCorpus, PhoneReceive) {
     EXPECT_GT(Replay("phone", PhoneReceive), 0);
 }
 
+TEST(FuzzCorpus, ResponseCutting) {
+    EXPECT_GT(Replay("cutter", ResponseCutting), 0);
+}
+
 }  // namespace
 }  // namespace zembra::fuzz

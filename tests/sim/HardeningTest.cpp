@@ -112,7 +112,7 @@ int ProgramStatus(const std::vector<std::string>& args) {
 }
 
 TEST(PhoneHardening, NumberOptionsThatWouldWrapAreRefused) {
-    TempRegistry registry;
+    test::PhoneRegistry registry;
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{"--count", "4294967297"},
                                                {"--rate", "4294967296"},
