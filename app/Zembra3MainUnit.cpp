@@ -881,7 +881,10 @@ void TMainForm::SaveConfiguration(bool autoConfig) {
         ShowException(result.conversionError->message);
         return;
     }
-    if (!result.ok) dialogs_->ShowMessage(CONFIG_SAVE_ERROR, CONFIG_SAVE_ERROR_CAPTION, mb::kOk);
+    if (!result.refusal.empty())
+        dialogs_->ShowMessage(result.refusal, CONFIG_SAVE_ERROR_CAPTION, mb::kOk);
+    else if (!result.ok)
+        dialogs_->ShowMessage(CONFIG_SAVE_ERROR, CONFIG_SAVE_ERROR_CAPTION, mb::kOk);
 }
 
 void TMainForm::BitBtnCfgSaveClick() {

@@ -255,7 +255,8 @@ Multi mode (up to eight phones on USB): --multi or --all-phones, see
 "zembra-cli --multi --help".
 
 Ctrl-C asks the phone's download to stop (as the window's stop button); the run ends at
-the next wait with "다운 로드 종료".
+the next wait with "다운 로드 종료". SIGTERM, a hang-up and a closed output (for example
+"| head -1") stop it the same way. A third Ctrl-C quits at once (status 130).
 
 Exit status:
    0  every selected image written and the reset jump sent
@@ -273,7 +274,8 @@ Exit status:
   11  erase: no answer or refused
   12  data transfer failed (no answer, too many negative answers, checksum echoes)
   13  an image file changed (shrank or could not be read) during the run
-  14  stopped by the operator
+  14  stopped by the operator (Ctrl-C, SIGTERM, SIGHUP, closed output)
+ 130  a third Ctrl-C quit at once, without waiting for the phone
 )";
 }
 

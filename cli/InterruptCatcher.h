@@ -4,9 +4,13 @@
 
 namespace zembra {
 
-// Ctrl-C during a download: while it lives, SIGINT is counted instead of ending the program
-// (the caller asks for the stop), and a third one ends the program at once. The previous
-// handler comes back when it goes away. One at a time, on the main thread.
+// The signals that end a download like the operator's stop: while it lives, Ctrl-C (SIGINT),
+// SIGTERM, SIGHUP (the terminal went away) and SIGPIPE (the reader of the output went away,
+// as with "| head -1") are counted instead of ending the program, and the caller asks for
+// the stop. A third Ctrl-C ends the program at once with 130. Once SIGPIPE has been seen it
+// stays ignored (the output is gone; a later line must not kill the program); the other
+// signals get their previous handlers back when it goes away. One at a time, on the main
+// thread.
 class InterruptCatcher {
   public:
     InterruptCatcher();
@@ -14,11 +18,15 @@ class InterruptCatcher {
     InterruptCatcher(const InterruptCatcher&) = delete;
     InterruptCatcher& operator=(const InterruptCatcher&) = delete;
 
-    // The Ctrl-Cs seen since it was made.
+    // The stop signals seen since it was made.
     int count() const;
 
   private:
-    struct sigaction previous_ {};
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+    struct sigaction previous_[4]{};
 };
+
+// Exit status after a third Ctrl-C.
+inline constexpr int EXIT_INTERRUPTED = 128 + SIGINT;
 
 }  // namespace zembra

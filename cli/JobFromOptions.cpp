@@ -1,5 +1,7 @@
 #include "cli/JobFromOptions.h"
 
+#include <sys/stat.h>
+
 #include "job/ConfigFile.h"
 #include "job/ImageChecks.h"
 #include "platform/Helpers.h"
@@ -27,6 +29,31 @@ bool SelectFile(int slot, const std::string& path, const DownloadSettings& setti
         return false;
     }
     return true;
+}
+
+// A prescribed name is a file name in the image folder, never a path out of it.
+bool StaysInFolder(const std::string& name) {
+    return name.find_first_of("/\\") == std::string::npos && name != "." && name != "..";
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// The trace file is emptied when the run begins: it must not be one of the run's inputs.
+bool TraceIsAnInput(const std::string& trace, const std::string& configPath, const DownloadJob& job,
+                    const JobBuildOutput& output) {
+    std::vector<std::string> inputs{configPath};
+    for (int slot = 0; slot < ImageSlot::Count; ++slot) inputs.push_back(job[slot].path);
+    for (const std::string& input : inputs) {
+        if (input.empty() || !SameFile(trace, input)) continue;
+        output.error("the trace file " + trace + " is the input file " + input +
+                     ": choose another trace file");
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -68,6 +95,11 @@ bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
         std::string path = options.paths[static_cast<std::size_t>(slot)];
         const std::string& expected = job[slot].expectedName;
         if (path.empty() && job.configLoaded && !expected.empty() && expected != ANY_FILE) {
+            if (!StaysInFolder(expected)) {
+                output.error(FormatText("%s: the prescribed file name %s leaves the image folder",
+                                        SlotCaption(slot), expected.c_str()));
+                return false;
+            }
             const std::string candidate = imageDir + "/" + expected;
             if (FileExists(candidate)) path = candidate;
         }
@@ -78,6 +110,9 @@ bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
         const auto& text = options.addresses[static_cast<std::size_t>(slot)];
         if (text) job[slot].addressText = AddressOnExit(*text, settings.autoHexPrefix);
     }
+    if (!options.traceFile.empty() &&
+        TraceIsAnInput(options.traceFile, options.configPath, job, output))
+        return false;
     return true;
 }
 

@@ -21,7 +21,8 @@ struct JobBuildOutput {
 // configuration file (if any), the settings given (they win over the file's; --protocol sets
 // the protocol of link), the image files with the window's file selection checks (given ones,
 // else the configuration's prescribed names in the image folder) and the font addresses.
-// False, after its error line, when the configuration file or an image file is refused. Each
+// False, after its error line, when the configuration file or an image file is refused, a
+// prescribed name is not a plain file name, or the trace file is one of the input files. Each
 // mode runs its own Start checks afterwards.
 bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
                          DownloadSettings& settings, const JobBuildOutput& output);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "cli/CliTrace.h"
 #include "cli/InterruptCatcher.h"
 #include "cli/JobFromOptions.h"
 #include "job/JobCheck.h"
@@ -107,15 +108,6 @@ int RunSingleCli(const CliOptions& options, ConsoleHost& host) {
     LoopMainThread loop;
     SetProcessMainThread(&loop);
     DebugTrace trace;
-    if (!options.traceFile.empty()) {
-        trace.Start(options.traceFile);
-        if (std::FILE* probe = std::fopen(options.traceFile.c_str(), "ab")) {
-            std::fclose(probe);
-        } else {
-            host.Error("cannot write the trace file " + options.traceFile +
-                       ": its lines are lost (the download goes on)");
-        }
-    }
     trace.SetWriteData(options.traceData);
     AskOperatorRequest ask;
     VaCommPorts ports(trace);
@@ -137,6 +129,9 @@ int RunSingleCli(const CliOptions& options, ConsoleHost& host) {
             if (!engine.lastPortError().empty()) host.Error(engine.lastPortError());
             status = EXIT_PORT_OPEN;
         } else {
+            // The port is open and nothing has been written yet: the trace begins here.
+            StartCliTrace(trace, options.traceFile,
+                          [&host](const std::string& text) { host.Error(text); });
             using Clock = std::chrono::steady_clock;
             {
                 const InterruptCatcher interrupts;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "cli/CliOptions.h"
+#include "cli/CliTrace.h"
 #include "cli/InterruptCatcher.h"
 #include "cli/JobFromOptions.h"
 #include "cli/multi_mode.h"
@@ -118,7 +119,8 @@ Multi mode (up to eight phones on USB at once):
   The link is always USB; --protocol auto|compressed|normal applies to every phone.
   Each slot logs its lines with its port name in front; a status line per slot shows its
   gauge and stage; at the end a table gives each slot's port, endCode, its meaning and the
-  elapsed time. Ctrl-C stops every phone (a third Ctrl-C quits at once).
+  elapsed time. Ctrl-C, SIGTERM, a hang-up or a closed output stop every phone (a third
+  Ctrl-C quits at once with status 130).
 Exit status (multi mode):
    0  every slot ended with endCode 1 (all images written, reset jump sent)
    2  bad command line
@@ -126,6 +128,7 @@ Exit status (multi mode):
    4  a port could not be opened, or no phone / no port was named
   14  stopped by the operator (no slot failed)
   15  at least one slot failed (endCode 2-8; see the table)
+ 130  a third Ctrl-C quit at once, without waiting for the phones
 )";
 }
 
@@ -186,7 +189,6 @@ int RunMultiCli(const std::vector<std::string>& args) {
     int status = MULTI_EXIT_ALL_WRITTEN;
     {
         DebugTrace trace;
-        if (!line.options.traceFile.empty()) trace.Start(line.options.traceFile);
         trace.SetWriteData(line.options.traceData);
         VaCommPorts vaComm(trace, &loop);
         VaCommMultiPorts ports(vaComm);
@@ -199,7 +201,12 @@ int RunMultiCli(const std::vector<std::string>& args) {
                     ports.Bind(download);
                     vaComm.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);
                 },
-                [&interrupts] { return interrupts.count() > 0; }, out);
+                [&interrupts] { return interrupts.count() > 0; }, out,
+                [&] {
+                    StartCliTrace(trace, line.options.traceFile, [&](const std::string& text) {
+                        PrintLine(out, text, COLOUR_RED, multi.color);
+                    });
+                });
         }
         loop.Shutdown();
     }

@@ -207,7 +207,8 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                      const MultiModeOptions& options,
                      const std::array<std::string, MULTI_SLOT_COUNT>& slots, LoopMainThread& loop,
                      MultiPortOps& ports, const std::function<void(MultiDownload*)>& bindReceive,
-                     const std::function<bool()>& interrupted, std::FILE* out) {
+                     const std::function<bool()>& interrupted, std::FILE* out,
+                     const std::function<void()>& started) {
     ConsoleMultiHost host(options, out);
     int status = MULTI_EXIT_ALL_WRITTEN;
     {
@@ -221,6 +222,7 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
         const MultiStartOutcome outcome = multi.Start(job, request);
         switch (outcome) {
             case MultiStartOutcome::Started:
+                if (started) started();
                 break;
             case MultiStartOutcome::PortFailed:
             case MultiStartOutcome::NoDevice:

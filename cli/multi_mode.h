@@ -75,11 +75,13 @@ int MultiExitStatus(const std::vector<MultiSlotSummary>& rows);
 // lines as they come, the live status, Stop on interrupt (interrupted() turning true), the
 // summary. ports are the eight multi ports' operations; bindReceive binds their receive
 // events to the multi download's handlers (and is called with nullptr before the multi
-// download goes away). Returns the exit status.
+// download goes away); started, when given, runs once the ports are open, before the first
+// packet (the trace file begins there). Returns the exit status.
 int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                      const MultiModeOptions& options,
                      const std::array<std::string, MULTI_SLOT_COUNT>& slots, LoopMainThread& loop,
                      MultiPortOps& ports, const std::function<void(MultiDownload*)>& bindReceive,
-                     const std::function<bool()>& interrupted, std::FILE* out);
+                     const std::function<bool()>& interrupted, std::FILE* out,
+                     const std::function<void()>& started = {});
 
 }  // namespace zembra

@@ -323,6 +323,39 @@ void KeyLine(std::string& out, Key key, const std::string& valueUtf8) {
     out += "\r\n";
 }
 
+// The path a chain of symbolic links ends in (the file may not exist yet); std::nullopt for a
+// loop or a chain too long to follow.
+std::optional<std::string> FollowLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        std::vector<char> buffer(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 2);
+        const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= buffer.size()) return std::nullopt;
+        const std::string link(buffer.data(), static_cast<std::size_t>(n));
+        const std::size_t slash = path.find_last_of('/');
+        path = link.starts_with('/') || slash == std::string::npos
+                   ? link
+                   : path.substr(0, slash + 1) + link;
+    }
+    return std::nullopt;
+}
+
+bool KeepOwner(int fd, const struct stat& old) {
+    struct stat now;
+    if (::fstat(fd, &now) != 0) return false;
+    if (now.st_uid == old.st_uid && now.st_gid == old.st_gid) return true;
+    return ::fchown(fd, old.st_uid, old.st_gid) == 0;
+}
+
+// The first slot whose file name CP949 cannot hold: written with "?" it would no longer
+// name the file it was saved for.
+std::optional<int> SlotNameOutsideCp949(const DownloadJob& job) {
+    for (int slot = 0; slot < ImageSlot::Count; ++slot)
+        if (!FitsCp949(FileNameOnly(job[slot].path))) return slot;
+    return std::nullopt;
+}
+
 bool WriteAll(int fd, const std::string& data) {
     std::size_t done = 0;
     while (done < data.size()) {
@@ -455,32 +488,37 @@ ConfigWriteResult WriteConfigFile(const std::string& path, const DownloadJob& jo
         return result;
     }
 
+    if (const std::optional<int> slot = SlotNameOutsideCp949(job);
+        slot && kind == ConfigFileKind::Full) {
+        result.refusal = FormatText(CONFIG_NAME_NOT_CP949, SlotCaption(*slot),
+                                    FileNameOnly(job[*slot].path).c_str());
+        return result;
+    }
+
     // Replace the file a symbolic link points to, not the link itself.
-    std::string target = path;
+    const std::optional<std::string> resolved = FollowLinks(path);
+    if (!resolved) {
+        result.ioError = std::strerror(ELOOP);
+        return result;
+    }
+    const std::string& target = *resolved;
     struct stat st;
-    bool exists = ::stat(path.c_str(), &st) == 0;
+    bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode)) {
         result.ioError = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
         return result;
     }
     // A file that may not be written stays as it is, as with writing it in place.
-    if (exists && ::access(path.c_str(), W_OK) != 0) {
+    if (exists && ::access(target.c_str(), W_OK) != 0) {
         result.ioError = std::strerror(errno);
         return result;
     }
-    struct stat lst;
-    if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            target = real;
-            ::free(real);
-        }
-    }
 
+    // A temporary name of fixed length, so that a file name as long as the system allows
+    // can be saved too.
     std::size_t slash = target.find_last_of('/');
     std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temp =
-        (slash == std::string::npos ? std::string() : folder) + "." + name + ".tmp-XXXXXX";
+    std::string temp = (slash == std::string::npos ? std::string() : folder) + ".zembracfg-XXXXXX";
     std::vector<char> tempName(temp.begin(), temp.end());
     tempName.push_back('\0');
     int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
@@ -495,7 +533,10 @@ ConfigWriteResult WriteConfigFile(const std::string& path, const DownloadJob& jo
     } else {
         mode = 0666 & ~ProcessUmask();
     }
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, *bytes) && ::fsync(fd) == 0;
+    // The old file's owner and group too (before the mode: a change of owner clears the
+    // set-id bits). A file whose owner cannot be kept is not replaced.
+    bool ok = (!exists || KeepOwner(fd, st)) && ::fchmod(fd, mode) == 0 && WriteAll(fd, *bytes) &&
+              ::fsync(fd) == 0;
     int savedErrno = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;

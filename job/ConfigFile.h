@@ -20,6 +20,11 @@ inline constexpr char CONFIG_SAVE_FILTER[] = "TXT|*.txt|All|*.*";
 inline constexpr char CONFIG_SAVE_DEFAULT_EXT[] = "TXT";
 inline constexpr char CONFIG_SAVE_ERROR[] = "파일 저장 오류";  // message box text
 inline constexpr char CONFIG_SAVE_ERROR_CAPTION[] = "주의";
+// The save refused because an image's file name has a character the file's code page (CP949)
+// cannot hold (slot caption, file name); shown with CONFIG_SAVE_ERROR_CAPTION.
+inline constexpr char CONFIG_NAME_NOT_CP949[] =
+    "%s 파일 이름(%s)에 환경 파일(CP949)에 저장할 수 없는 문자가 있습니다. 파일 이름을 "
+    "바꾼 뒤 다시 저장하세요";
 
 // Longest text or number value taken from a line; the rest of such a line is skipped.
 inline constexpr std::size_t CONFIG_MAX_VALUE = 4096;
@@ -67,6 +72,9 @@ struct ConfigWriteResult {
     // The file could not be written (show CONFIG_SAVE_ERROR / CONFIG_SAVE_ERROR_CAPTION);
     // the reason from the system, for a log line.
     std::string ioError;
+    // The save was refused before the file was touched (CONFIG_NAME_NOT_CP949): the text to
+    // show the operator.
+    std::string refusal;
 };
 
 // The exact bytes the writer puts on disk (CP949, CR LF), or the conversion error.
@@ -77,7 +85,9 @@ std::optional<std::string> ConfigFileBytes(const DownloadJob& job, const Downloa
 // BitBtnCfgSaveClick after the save dialog (or with autoConfig): validates every number,
 // then writes the file through a temporary file in the same folder that replaces the old
 // file only once it is completely written and flushed. An existing file is never damaged:
-// after any failure it holds its old content.
+// after any failure it holds its old content. A symbolic link stays a link (the file it
+// names is replaced), the file keeps its owner, group and mode, and a full file whose image
+// names CP949 cannot hold is refused.
 ConfigWriteResult WriteConfigFile(const std::string& path, const DownloadJob& job,
                                   const DownloadSettings& settings, ConfigFileKind kind);
 

@@ -45,6 +45,10 @@ constexpr char kVersionMessage[] =
 constexpr char kBootMessage[] =
     "부트 위치 정보는 0 또는 0xFFFFFFFF 값을 가질 수 없습니다.  코드 파일을 잘못 선택 하였습니다.";
 
+std::string CannotReadText(const std::string& path) {
+    return FormatText("파일을 읽을 수 없습니다:%s", path.c_str());
+}
+
 }  // namespace
 
 bool BinSizeOk(std::int64_t size, bool checkBinSize64K) {
@@ -57,10 +61,12 @@ CodeTrailer ReadCodeTrailer(const std::string& path) {
     if (fd < 0) return trailer;
     struct stat st;
     unsigned char version[2], boot[4];
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 20 &&
-              ReadAt(fd, version, sizeof version, st.st_size - 20) &&
-              ReadAt(fd, boot, sizeof boot, st.st_size - 16);
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool tooShort = regular && st.st_size < 20;
+    const bool ok = regular && !tooShort && ReadAt(fd, version, sizeof version, st.st_size - 20) &&
+                    ReadAt(fd, boot, sizeof boot, st.st_size - 16);
     ::close(fd);
+    if (tooShort) trailer.status = CodeTrailer::Status::TooShort;
     if (!ok) return trailer;
     trailer.version = static_cast<std::uint16_t>(version[0] | (version[1] << 8));
     trailer.bootLocation =
@@ -114,6 +120,10 @@ SelectionResult SelectImageFile(int slot, const std::string& path, bool checkBin
     if (slot == ImageSlot::Code) {
         CodeTrailer trailer = ReadCodeTrailer(path);
         if (trailer.status == CodeTrailer::Status::Unreadable) {
+            r.log.push_back({CannotReadText(path)});
+            return r;
+        }
+        if (trailer.status == CodeTrailer::Status::TooShort) {
             r.log.push_back({kVersionMessage});
             return r;
         }
@@ -133,7 +143,7 @@ SelectionResult SelectImageFile(int slot, const std::string& path, bool checkBin
         // A font has no trailer, so a path that cannot be read (gone, a directory, no
         // permission) would pass with size 0 and only fail at Start. Refuse it now.
         if (!IsReadableRegularFile(path)) {
-            r.log.push_back({FormatText("파일을 읽을 수 없습니다:%s", path.c_str())});
+            r.log.push_back({CannotReadText(path)});
             return r;
         }
         r.addressText = AddressFromFileName(path);

@@ -34,7 +34,9 @@ bool BinSizeOk(std::int64_t size, bool checkBinSize64K);
 struct CodeTrailer {
     enum class Status {
         Ok,
-        Unreadable,      // not a readable regular file, or shorter than 20 bytes
+        Unreadable,      // not a regular file this process can read (missing, a folder, a FIFO,
+                         // a device, no permission)
+        TooShort,        // a readable file shorter than 20 bytes: it has no trailer
         VersionInvalid,  // version 0x0000 or 0xFFFF
         BootInvalid,     // boot location 0x00000000 or 0xFFFFFFFF
     };
@@ -44,8 +46,8 @@ struct CodeTrailer {
 };
 
 // Reads and checks the trailer. Opens the file read-only, never reads outside it, closes it
-// on every path. A directory, a device, an unreadable file and a file shorter than 20 bytes
-// give Unreadable.
+// on every path. A directory, a device and an unreadable file give Unreadable, a file shorter
+// than 20 bytes TooShort.
 CodeTrailer ReadCodeTrailer(const std::string& path);
 
 // The start address a font file name carries: the first "_0x" tag (any letter case) in the

@@ -1,5 +1,6 @@
 #include "job/JobCheck.h"
 
+#include "job/FlashRanges.h"
 #include "job/ImageChecks.h"
 #include "platform/Helpers.h"
 
@@ -15,8 +16,32 @@ std::string JobErrorText(int code) {
     if (code >= 21 && code <= 26)
         return FormatText("폰트%d 시작 주소는 0이 될수 없습니다", code - 20);
     if (code >= 31 && code <= 36) return FormatText("폰트%d 시작 주소를 입력하세요", code - 30);
+    if (code >= 41 && code <= 46)
+        return FormatText("폰트%d 시작 주소가 0xFFFFFFFF를 넘습니다", code - 40);
+    if (code >= 50 && code <= 56)
+        return FormatText("%s 파일이 플래시 주소 범위(0xFFFFFFFF)를 넘습니다",
+                          SlotCaption(code - 50));
     return {};
 }
+
+namespace {
+
+// The engines and the phone count in 32 bits: an address written beyond them, or an image
+// that would run past the last address, would wrap and erase the start of the flash.
+void CheckAddressRange(const DownloadJob& job, JobCheckResult& result) {
+    bool addressBeyond[ImageSlot::Count] = {};
+    for (int n = 1; n <= 6; ++n) {
+        const ImageSlot& s = job[FontSlot(n)];
+        addressBeyond[n] = !s.path.empty() && ParseWideNumber(s.addressText) >= FLASH_ADDRESS_SPACE;
+        if (addressBeyond[n]) result.codes.push_back(40 + n);
+    }
+    for (const FlashRange& r : PlannedFlashRanges(job))
+        if (!addressBeyond[r.slot] && (r.end > FLASH_ADDRESS_SPACE ||
+                                       static_cast<std::uint64_t>(r.bytesSent) > 0xFFFFFFFFull))
+            result.codes.push_back(50 + r.slot);
+}
+
+}  // namespace
 
 JobCheckResult CheckJob(const DownloadJob& job, const StartSnapshot& snapshot,
                         const DownloadSettings& settings, StartKind kind) {
@@ -40,6 +65,7 @@ JobCheckResult CheckJob(const DownloadJob& job, const StartSnapshot& snapshot,
             result.codes.push_back(20 + n);
         }
     }
+    CheckAddressRange(job, result);
     return result;
 }
 

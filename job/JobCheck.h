@@ -12,8 +12,8 @@ namespace zembra {
 // Caption of the job error box.
 inline constexpr char JOB_ERROR_CAPTION[] = "오류";
 
-// Text of ShowJobError(code): codes 10, 1-6, 20, 21-26, 31-36; empty for any other code
-// (ShowJobError shows nothing then).
+// Text of ShowJobError(code): codes 10, 1-6, 20, 21-26, 31-36, 41-46, 50-56; empty for any other
+// code (ShowJobError shows nothing then).
 std::string JobErrorText(int code);
 
 // True when the job error code concerns the choice of files (1-19): the operator may
@@ -46,6 +46,9 @@ struct JobCheckResult {
 //  c. fonts 1-6 with a path: single Start with allowFont0Address on: empty addressText ->
 //     30 + n; otherwise (single with the option off, and always for the multi Start) an
 //     address of 0 (an empty text included) -> 20 + n.
+//  d. every slot with a path: a font address beyond 32 bits -> 40 + n; an image whose last
+//     byte would lie beyond flash address 0xFFFFFFFF (a code image of more than 4 GiB, a
+//     font whose address plus size passes 2^32) -> 50 + slot (50 code, 51-56 fonts).
 // Addresses come from the snapshot taken at the same Start.
 JobCheckResult CheckJob(const DownloadJob& job, const StartSnapshot& snapshot,
                         const DownloadSettings& settings, StartKind kind);

@@ -56,6 +56,7 @@ void MultiSingleBoxDLU::Configure(const MultiWorkerConfig& config) {
     rawUsbFrames_ = false;
     runState_.store(RUN_IDLE);
     receiver_.Reset();
+    lineGoneReported_ = false;
 }
 
 void MultiSingleBoxDLU::Resume() {
@@ -69,7 +70,11 @@ void MultiSingleBoxDLU::Resume() {
 bool MultiSingleBoxDLU::RequestStop() {
     int expected = RUN_RUNNING;
     const bool stopped = runState_.compare_exchange_strong(expected, RUN_STOP_REQUESTED);
-    if (stopped) receiver_.WakeWaiter();
+    if (stopped) {
+        receiver_.WakeWaiter();
+        { std::lock_guard<std::mutex> lock(threadMutex_); }
+        threadCv_.notify_all();
+    }
     return stopped;
 }
 
@@ -101,7 +106,9 @@ void MultiSingleBoxDLU::ThreadMain() {
 void MultiSingleBoxDLU::SleepMs(int ms) {
     if (ms <= 0) return;
     std::unique_lock<std::mutex> lock(threadMutex_);
-    threadCv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return terminate_; });
+    // A stop ends the sleep at once (RequestStop notifies under the same mutex).
+    threadCv_.wait_for(lock, std::chrono::milliseconds(ms),
+                       [&] { return terminate_ || runState_.load() == RUN_STOP_REQUESTED; });
 }
 
 int MultiSingleBoxDLU::EndCodeOf(const SequenceEnd& end) {
@@ -274,8 +281,17 @@ void MultiSingleBoxDLU::ReceiveBytes(const std::uint8_t* data, std::size_t count
 }
 
 WaitResult MultiSingleBoxDLU::WaitResponse(long long ticks) {
+    const int channel = config_.slot;
     const WaitResult result = receiver_.Wait(
-        ticks, [this] { return runState_.load() == RUN_STOP_REQUESTED || terminating_.load(); });
+        ticks, [this] { return runState_.load() == RUN_STOP_REQUESTED || terminating_.load(); },
+        [this, channel] { return ports_.multiLineGone(channel) != 0; });
+    if (result == WaitResult::NoResponse) {
+        const int gone = ports_.multiLineGone(channel);
+        if (gone != 0 && !lineGoneReported_) {
+            lineGoneReported_ = true;
+            Log(LineGoneText(gone), COLOUR_RED);
+        }
+    }
     if (result == WaitResult::Arrived) ++responsesTaken_;
     return result;
 }

@@ -197,6 +197,8 @@ class MultiSingleBoxDLU : private SequenceHost {
     // Receive side: the handler cuts frames on the main thread, WaitResponse takes them.
     ResponseReceiver receiver_;
     std::atomic<std::uint64_t> responsesTaken_{0};
+    // The line "the port is gone" of this run was logged (worker; reset by Configure).
+    bool lineGoneReported_ = false;
 
     // Status published for the status tick.
     std::atomic<int> runState_{RUN_IDLE};

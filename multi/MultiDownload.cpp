@@ -72,8 +72,9 @@ MultiStartOutcome MultiDownload::OpenSlotPorts() {
             ports_.SetMultiPortName(slot, name);
             ports_.OpenMultiPort(slot);
             ++openedPortCount_;
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             ports_.ClearMultiPortOpen(slot);
+            LogMulti(e.what(), COLOUR_RED);
             LogMulti("통신포트열기를 실패했습니다. 확인 바랍니다.", COLOUR_BLUE);
             host_.SetStartControlsEnabled(true);
             failed = true;

@@ -32,6 +32,9 @@ class MultiPortOps {
     virtual void WriteMulti(int channel, const std::uint8_t* bytes, std::size_t count) = 0;
     // Clears the channel's open flag without touching the port (after a failed open).
     virtual void ClearMultiPortOpen(int channel) = 0;
+    // Any thread: the system's error number once the channel's open device is gone
+    // (unplugged, far side closed), else 0. A port that cannot tell says 0.
+    virtual int multiLineGone(int /*channel*/) const { return 0; }
 };
 
 // The operator side of the multi download: the multi log pane, the message boxes and the

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <vector>
@@ -15,6 +16,20 @@ namespace zembra {
 bool FileExists(const std::string& path) {
     struct stat st;
     return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+}
+
+std::FILE* OpenRegularFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (file == nullptr) ::close(fd);
+    return file;
 }
 
 bool IsReadableRegularFile(const std::string& path) {

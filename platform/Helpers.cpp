@@ -16,8 +16,10 @@ std::string FileNameOnly(const std::string& path) {
     return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
-std::uint32_t ParseNumber(const std::string& text) {
+std::uint64_t ParseWideNumber(const std::string& text) {
+    constexpr std::uint64_t kMax = ~std::uint64_t{0};
     bool hex = text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const unsigned base = hex ? 16 : 10;
     std::uint64_t value = 0;
     for (std::size_t i = hex ? 2 : 0; i < text.size(); ++i) {
         char c = text[i];
@@ -30,10 +32,15 @@ std::uint32_t ParseNumber(const std::string& text) {
             digit = static_cast<unsigned>(c - 'A' + 10);
         else
             break;
-        value = value * (hex ? 16 : 10) + digit;
-        if (value > 0xFFFFFFFFull) return 0xFFFFFFFFu;
+        if (value > (kMax - digit) / base) return kMax;
+        value = value * base + digit;
     }
-    return static_cast<std::uint32_t>(value);
+    return value;
+}
+
+std::uint32_t ParseNumber(const std::string& text) {
+    const std::uint64_t value = ParseWideNumber(text);
+    return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);
 }
 
 std::string FormatText(const char* format, ...) {
@@ -64,6 +71,10 @@ std::string HexDump(const std::uint8_t* bytes, std::size_t count) {
         out += ' ';
     }
     return out;
+}
+
+bool FitsCp949(const std::string& utf8) {
+    return Cp949ToUtf8(Utf8ToCp949(utf8)) == utf8;
 }
 
 }  // namespace zembra

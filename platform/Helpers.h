@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace zembra {
@@ -16,6 +17,10 @@ bool FileExists(const std::string& path);
 // Size in bytes of the regular file at path opened for binary reading; 0 when it cannot be
 // opened or is not a regular file (a directory, a device).
 std::int64_t FileSizeOf(const std::string& path);
+
+// Opens a regular file for binary reading without ever blocking (a FIFO or a device in its
+// place is refused, errno EINVAL); nullptr with errno set when it cannot be opened.
+std::FILE* OpenRegularFile(const std::string& path);
 
 // True when path is a regular file that this process can open for reading.
 bool IsReadableRegularFile(const std::string& path);
@@ -34,6 +39,9 @@ std::string FileNameOnly(const std::string& path);
 // as a decimal number, in both cases up to the first character that is not a digit of the
 // base. A value beyond 32 bits gives 0xFFFFFFFF.
 std::uint32_t ParseNumber(const std::string& text);
+// The same reading without the 32-bit limit (saturating at 2^64 - 1), for callers that must
+// tell a value beyond 32 bits from 0xFFFFFFFF.
+std::uint64_t ParseWideNumber(const std::string& text);
 
 // printf-style formatting into a string.
 std::string FormatText(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
@@ -52,5 +60,7 @@ inline std::string HexDump(const char* bytes, std::size_t count) {
 //   becomes "?".
 std::string Cp949ToUtf8(const std::string& cp949);
 std::string Utf8ToCp949(const std::string& utf8);
+// True when Utf8ToCp949 keeps every character of the text (nothing becomes "?").
+bool FitsCp949(const std::string& utf8);
 
 }  // namespace zembra

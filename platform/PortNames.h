@@ -28,6 +28,9 @@ std::string ZembraRuntimeFolder();
 // The port number n of "COMn" or "\\.\COMn" (case-insensitive, n >= 1), or 0 for any other text.
 int PortNumberOf(const std::string& portName);
 
+// The name as operators write it: "\\.\COM7" -> "COM7"; any other name unchanged.
+std::string PortDisplayName(const std::string& portName);
+
 // Creates the folder and its missing parents (mode 0700). False with errno on failure.
 bool MakeFolders(const std::string& path);
 

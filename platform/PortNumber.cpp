@@ -8,9 +8,13 @@ namespace {
 const char kPortPrefix[] = "\\\\.\\";  // \\.\ as in "\\.\COM7"
 }  // namespace
 
+std::string PortDisplayName(const std::string& portName) {
+    if (portName.rfind(kPortPrefix, 0) == 0) return portName.substr(sizeof(kPortPrefix) - 1);
+    return portName;
+}
+
 int PortNumberOf(const std::string& portName) {
-    std::string name = portName;
-    if (name.rfind(kPortPrefix, 0) == 0) name.erase(0, sizeof(kPortPrefix) - 1);
+    const std::string name = PortDisplayName(portName);
     if (name.size() < 4 || name.size() > 8) return 0;
     auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
     if (upper(name[0]) != 'C' || upper(name[1]) != 'O' || upper(name[2]) != 'M') return 0;

@@ -24,6 +24,7 @@ class VaCommMultiPorts : public MultiPortOps {
         ports_.WriteMulti(channel, bytes, count);
     }
     void ClearMultiPortOpen(int channel) override { ports_.ClearMultiPortOpen(channel); }
+    int multiLineGone(int channel) const override { return ports_.MultiLineGone(channel); }
 
     // Binds port n's OnRxBuf to VaComm(n)RxBuf of multi; nullptr unbinds them. Unbind before
     // the multi download goes away.

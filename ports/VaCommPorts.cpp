@@ -170,6 +170,14 @@ void VaCommPorts::ClearMultiPortOpen(int channel) {
     if (ValidChannel(channel)) multiPortOpen_[static_cast<std::size_t>(channel)] = false;
 }
 
+int VaCommPorts::singleLineGone() const {
+    return single_->LineGone();
+}
+
+int VaCommPorts::MultiLineGone(int channel) const {
+    return multi_[static_cast<std::size_t>(channel)]->LineGone();
+}
+
 bool VaCommPorts::multiPortOpen(int channel) const {
     return ValidChannel(channel) && multiPortOpen_[static_cast<std::size_t>(channel)];
 }

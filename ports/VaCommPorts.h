@@ -55,6 +55,7 @@ class VaCommPorts : public PortOperations {
     void SetSingleBaud(int rate) override;
     void WriteSingle(const std::uint8_t* bytes, std::size_t count) override;
     bool singlePortOpen() const override { return singlePortOpen_; }
+    int singleLineGone() const override;
     // The single port's OnRxBuf (VaCommSingleRxBuf).
     void SetSingleRxHandler(RxHandler handler);
     bool SetSingleReceiveTap(
@@ -69,6 +70,8 @@ class VaCommPorts : public PortOperations {
     void WriteMulti(int channel, const std::uint8_t* bytes, std::size_t count);
     void ClearMultiPortOpen(int channel);
     bool multiPortOpen(int channel) const;
+    // Any thread: TVaComm::LineGone of the channel's port (0 while it is closed).
+    int MultiLineGone(int channel) const;
     void SetMultiRxHandler(int channel, RxHandler handler);
 
     TVaComm& VaCommSingle() { return *single_; }

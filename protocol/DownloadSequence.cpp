@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/Helpers.h"
 #include "protocol/AskOperator.h"
 #include "protocol/BlockTransfer.h"
@@ -150,9 +153,14 @@ RunOutcome DownloadSequence::CheckVersion() {
     step_ = SequenceStep::Version;
     const std::string& codePath = run_.paths[ImageSlot::Code];
     if (codePath.empty()) return RunOutcome::None;
-    std::FILE* file = std::fopen(codePath.c_str(), "rb");
+    std::FILE* file = OpenRegularFile(codePath);
     if (file == nullptr) {
-        host_.Log("다운로드가 중단 됩니다. 코드파일 없음", COLOUR_BLUE);
+        if (errno == ENOENT)
+            host_.Log("다운로드가 중단 됩니다. 코드파일 없음", COLOUR_BLUE);
+        else
+            host_.Log(FormatText("다운로드가 중단 됩니다. 코드 파일을 읽을 수 없습니다:%s",
+                                 codePath.c_str()),
+                      COLOUR_BLUE);
         return RunOutcome::ImageFileProblem;
     }
     std::uint16_t version = 0;
@@ -276,7 +284,7 @@ RunOutcome DownloadSequence::SendImages() {
         }
         const std::string& path = run_.paths[static_cast<std::size_t>(slot)];
         if (path.empty()) continue;
-        std::FILE* file = std::fopen(path.c_str(), "rb");
+        std::FILE* file = OpenRegularFile(path);
         if (file == nullptr) {
             // The slot is passed over, but the operator must learn that a selected image was
             // not written, and the run does not count as complete.
@@ -373,6 +381,17 @@ RunOutcome DownloadSequence::WriteImage(std::FILE* file, std::int64_t startOffse
                       COLOUR_RED);
             return RunOutcome::FileReadError;
         }
+        // The last line before the end says why the transfer stopped.
+        if (result == BlockResult::TooManyNaks)
+            host_.Log(FormatText("부정 응답(0x%02X)이 너무 많아 파일 위치 0x%X에서 다운로드가 "
+                                 "중단 됩니다",
+                                 host_.ResponseCode(), at),
+                      COLOUR_RED);
+        else if (result == BlockResult::EchoFailed)
+            host_.Log(FormatText("CRC 확인 응답이 계속 틀려 파일 위치 0x%X에서 다운로드가 중단 "
+                                 "됩니다",
+                                 at),
+                      COLOUR_RED);
         return RunOutcome::TransferFailed;
     }
     return RunOutcome::Completed;
@@ -402,6 +421,10 @@ std::string ElapsedText(double nowMs, double startMs) {
     const long long elapsed = static_cast<long long>(nowMs - startMs);
     const long long seconds = elapsed / 1000;
     return FormatText("%02lld분 %02lld초", seconds / 60, seconds % 60);
+}
+
+std::string LineGoneText(int error) {
+    return FormatText("통신포트 연결이 끊어졌습니다 (%s)", std::strerror(error));
 }
 
 const char* RunOutcomeName(RunOutcome outcome) {

@@ -38,6 +38,9 @@ class PortOperations {
         std::function<void(const std::uint8_t* data, std::size_t count)> /*tap*/) {
         return false;
     }
+    // Any thread: the system's error number once the open single port's device is gone
+    // (unplugged, far side closed), else 0. A port that cannot tell says 0.
+    virtual int singleLineGone() const { return 0; }
 };
 
 }  // namespace zembra

@@ -1,5 +1,6 @@
 #include "protocol/ResponseReceiver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -57,11 +58,21 @@ ResponseReceiver::FeedResult ResponseReceiver::Feed(const std::uint8_t* data, st
     return result;
 }
 
-WaitResult ResponseReceiver::Wait(long long ticks, const std::function<bool()>& stopped) {
+WaitResult ResponseReceiver::Wait(long long ticks, const std::function<bool()>& stopped,
+                                  const std::function<bool()>& gone) {
     if (ticks <= 0) return WaitResult::NoResponse;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ticks);
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ticks);
     std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait_until(lock, deadline, [&] { return arrived_.load() || stopped(); });
+    const auto done = [&] { return arrived_.load() || stopped(); };
+    if (gone) {
+        while (!done() && !gone() && Clock::now() < deadline)
+            cv_.wait_until(
+                lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(kGonePollMs)),
+                done);
+    } else {
+        cv_.wait_until(lock, deadline, done);
+    }
     if (arrived_.load()) {
         arrived_.store(false);
         // Without the opening flag: the response code comes first.

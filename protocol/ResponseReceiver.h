@@ -41,7 +41,11 @@ class ResponseReceiver {
     // Waits up to ticks milliseconds (ticks <= 0: NoResponse at once) until a frame arrives
     // (taken even when a stop is pending: Arrived) or stopped() becomes true (Stopped).
     // Whoever makes stopped() true calls WakeWaiter afterwards.
-    WaitResult Wait(long long ticks, const std::function<bool()>& stopped);
+    // gone, when given, is looked at every kGonePollMs: true ends the wait (NoResponse) at
+    // once, for a port whose device has vanished.
+    WaitResult Wait(long long ticks, const std::function<bool()>& stopped,
+                    const std::function<bool()>& gone = {});
+    static constexpr int kGonePollMs = 20;
 
     // responseArrived := false (before every write).
     void ClearArrived();

@@ -98,7 +98,11 @@ void SingleBridge::SetBaud(int rate) {
 }
 
 WaitResult SingleBridge::WaitResponse(long long ticks) {
-    return shared_.answers.Wait(ticks, [this] { return shared_.stopRequested.load(); });
+    const WaitResult result = shared_.answers.Wait(
+        ticks, [this] { return shared_.stopRequested.load(); },
+        [this] { return ports_.singleLineGone() != 0; });
+    if (result == WaitResult::NoResponse) ReportLineGone(ports_.singleLineGone());
+    return result;
 }
 
 void SingleBridge::Mark(SequenceMark mark, int slot) {
@@ -124,7 +128,20 @@ void SingleBridge::LinkSettled(LinkProtocolCode mode, bool rawUsbFrames) {
 }
 
 void SingleBridge::Pause(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    // In short slices, so that a stop is seen at once whatever the pause.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!shared_.stopRequested.load()) {
+        const auto left = end - std::chrono::steady_clock::now();
+        if (left <= std::chrono::nanoseconds::zero()) return;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            left, std::chrono::milliseconds(kPauseSliceMs)));
+    }
+}
+
+void SingleBridge::ReportLineGone(int error) {
+    if (error == 0 || lineGoneReported_) return;
+    lineGoneReported_ = true;
+    Log(LineGoneText(error), COLOUR_RED);
 }
 
 int SingleBridge::AskOperator(const std::string& text, const std::string& caption, int style,
@@ -207,6 +224,7 @@ void SingleBridge::DoShowProgress(std::uint8_t percent, std::int64_t fileOffset)
 
 void SingleBridge::ResetReceiver() {
     shared_.answers.Reset();
+    lineGoneReported_ = false;
 }
 
 void SingleBridge::VaCommSingleRxBuf(void* /*sender*/, const std::uint8_t* data,

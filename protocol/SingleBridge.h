@@ -148,6 +148,10 @@ class SingleBridge : public SequenceHost {
 
     // Worker only.
     int askPollMs_ = 100;
+    // The line "the port is gone" of this run was logged (worker; reset by ResetReceiver).
+    bool lineGoneReported_ = false;
+    static constexpr int kPauseSliceMs = 10;
+    void ReportLineGone(int error);
     bool progressShown_ = false;
     bool progressPending_ = false;  // written by the worker before a call, read inside it
     std::uint8_t lastPercent_ = 0;

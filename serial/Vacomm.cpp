@@ -106,6 +106,9 @@ void TVaCommThread::Execute() {
         eventMask_ = 0;
         const SerialWaitResult result = device.WaitCommEvent(eventMask_, cancelFd);
         if (result == SerialWaitResult::Gone) {
+            const int error = errno != 0 ? errno : EIO;
+            owner_->lineGone_.store(error);
+            if (owner_->OnLineGone) owner_->OnLineGone(error);
             // The device hung up (unplugged, far side closed): nothing will come any more.
             // Sleep until Close terminates the thread instead of waking up again and again.
             std::unique_lock<std::mutex> lock(mutex_);
@@ -269,14 +272,21 @@ void TVaCustomComm::CreateHandle() {
     const std::string device = ResolvePortDevice(DevicePath());
     if (device_.Open(device)) return;
     const int error = errno;
-    char message[64];
     const bool missing = error == ENOENT || error == ENXIO || error == ENODEV;
-    std::snprintf(message, sizeof message, missing ? sInvalidPortNum : sCantOpenDevice, portNum_);
-    RaiseCommError(message);
+    std::string given = PortDisplayName(DevicePath());
+    if (given != device) given += " (" + device + ")";
+    const std::string reason = SystemErrorText(error);
+    const char* format = missing ? sInvalidPortNum : sCantOpenDevice;
+    const int needed = std::snprintf(nullptr, 0, format, given.c_str(), reason.c_str());
+    std::string message(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');
+    if (needed > 0)
+        std::snprintf(message.data(), message.size() + 1, format, given.c_str(), reason.c_str());
+    RaiseCommError(message.c_str());
 }
 
 void TVaCustomComm::Open() {
     CheckOpen();
+    lineGone_.store(0);
     CreateHandle();
     try {
         SetDCB();

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -214,12 +216,20 @@ class TVaCustomComm : public TVaComponent {
     // assembly); it must be quick and thread-safe. Set or clear it while the port is closed.
     std::function<void(PVaData data, int count)> OnRxTap;
     TNotifyEvent OnRxFlag, OnTxEmpty, OnPErr, OnRx80Full, OnEvent1, OnEvent2;
+    // Called on the receive thread (not the main thread) at the moment it finds the device
+    // gone, with the system's error number (see LineGone). For waking a waiting worker; set
+    // it before Open and do nothing slow in it.
+    std::function<void(int error)> OnLineGone;
 
     // The device path that Open uses: DeviceName with every "%d" replaced by PortNum, then
     // resolved through the port names ("COM7", "\\.\COM7", "\\.\/dev/pts/3", "/dev/ttyUSB0").
     std::string DevicePath() const;
     // The device layer (for checks and measurements; do not read or write through it).
     const SerialDevice& Device() const { return device_; }
+    // The system's error number once the receive thread has found the device gone (unplugged,
+    // far side closed: EIO or a hang-up) during this open period, else 0. Any thread may ask;
+    // a waiting engine uses it to end at once instead of waiting out its answer time.
+    int LineGone() const { return lineGone_.load(); }
     // The receive thread's kernel thread id while one runs, else 0.
     int ReceiveThreadId() const { return thread_ ? thread_->ThreadId() : 0; }
 
@@ -253,6 +263,7 @@ class TVaCustomComm : public TVaComponent {
     // called by, so delivery loops hold a copy and stop when it turns false.
     std::shared_ptr<bool> alive_;
     std::vector<uint8_t> rxBlock_;  // reused for every data event
+    std::atomic<int> lineGone_{0};  // written by the receive thread, reset by Open
     bool inDataEvent_ = false;
 
     bool autoOpen_ = false;

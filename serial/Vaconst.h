@@ -4,9 +4,11 @@
 
 namespace zembra {
 
-// Messages of EVaCommError. "%d" is the operating system's error number, "%s" its text.
-inline constexpr const char sInvalidPortNum[] = "Invalid port number (COM%d)";
-inline constexpr const char sCantOpenDevice[] = "Can't open device COM%d";
+// Messages of EVaCommError. "%d" is the operating system's error number, "%s" its text. The
+// two open failures name the port as it was given (with the device it resolved to when that
+// differs) and the system's reason.
+inline constexpr const char sInvalidPortNum[] = "Invalid port number (%s), %s";
+inline constexpr const char sCantOpenDevice[] = "Can't open device %s, %s";
 inline constexpr const char sSetEventMaskError[] = " Error setting EventMask (%d), %s";
 inline constexpr const char sPurgeError[] = "Error clearing buffers (%d), %s";
 inline constexpr const char sSetTimeoutsError[] = "Error setting timeouts (%d), %s";

@@ -7,9 +7,9 @@
 #include <limits>
 
 #include "platform/Helpers.h"
-#include "protocol/Crc16.h"
 #include "protocol/PacketCodec.h"
 #include "protocol/ProtocolCodes.h"
+#include "sim/PhoneWire.h"
 
 namespace zembra {
 
@@ -73,6 +73,17 @@ bool PhoneSession::UsbBlockExpected() const {
 bool PhoneSession::ConsumeByte(std::uint8_t b, SimAnswer* answer) {
     switch (in_) {
         case In::Padding:
+            if (b == kPhoneFlag) {
+                // The frame was not padded: this flag opens the next one.
+                Note(FormatText("a USB command frame was not padded with zeros to a multiple "
+                                "of 4 bytes (%zu padding byte(s) missing)",
+                                padLeft_),
+                     true);
+                padLeft_ = 0;
+                in_ = In::Frame;
+                frame_.clear();
+                return false;
+            }
             if (b != 0x00) {
                 ++strayPending_;
                 strayNonZeroPad_ = true;
@@ -80,7 +91,7 @@ bool PhoneSession::ConsumeByte(std::uint8_t b, SimAnswer* answer) {
             if (--padLeft_ == 0) in_ = In::Idle;
             return false;
         case In::Frame:
-            if (b == kFrameFlag) {
+            if (b == kPhoneFlag) {
                 if (frame_.empty()) {
                     // Two flags in a row: the first one was a stray byte.
                     ++strayPending_;
@@ -116,12 +127,12 @@ bool PhoneSession::ConsumeByte(std::uint8_t b, SimAnswer* answer) {
                 block_.push_back(b);
                 return false;
             }
-            if (b == kFrameFlag) {
+            if (b == kPhoneFlag) {
                 in_ = In::Frame;
                 frame_.clear();
                 return false;
             }
-            if (b == kControlMarker[0] && controlAllowed_ && UsbNormal()) {
+            if (b == kPhoneControlMarker[0] && controlAllowed_ && UsbNormal()) {
                 // A control block may announce the retransmission of the image's last block.
                 in_ = In::Block;
                 blockIsRaw_ = false;
@@ -152,34 +163,16 @@ void PhoneSession::HandleCommandFrame(SimAnswer* answer) {
     entry.kind = SimUnitKind::CommandFrame;
     entry.lineRate = ProbeRate();
 
-    // Unescape.
-    std::vector<std::uint8_t> payload;
-    payload.reserve(frame_.size());
     std::string framing;
-    for (std::size_t j = 0; j < frame_.size(); ++j) {
-        const std::uint8_t b = frame_[j];
-        if (b == kFrameEscape) {
-            if (j + 1 >= frame_.size()) {
-                framing = "escape byte right before the closing flag";
-                break;
-            }
-            const std::uint8_t c = static_cast<std::uint8_t>(frame_[++j] ^ kEscapeXor);
-            if (!NeedsEscape(c) && framing.empty())
-                framing = FormatText("needless escape of 0x%02X at byte %zu", c, j);
-            payload.push_back(c);
-        } else {
-            if (b == 0x7F && framing.empty())
-                framing = FormatText("unescaped 0x7F at byte %zu", j + 1);
-            payload.push_back(b);
-        }
-    }
+    std::vector<std::uint8_t> payload = PhoneUnescape(frame_, &framing);
     if (frameOverflow_) framing = "frame longer than 16,400 bytes";
     if (payload.size() < 3 && framing.empty())
         framing =
             FormatText("frame of %zu bytes has no room for a command and its FCS", payload.size());
     if (framing.empty()) {
         const std::size_t n = payload.size() - 2;
-        const std::uint16_t fcs = static_cast<std::uint16_t>(Crc16(payload.data(), n) ^ 0xFFFF);
+        const std::uint16_t fcs =
+            static_cast<std::uint16_t>(PhoneCrc16(payload.data(), n) ^ 0xFFFF);
         const std::uint16_t got = static_cast<std::uint16_t>(payload[n] | payload[n + 1] << 8);
         if (fcs != got) framing = FormatText("bad FCS 0x%04X, expected 0x%04X", got, fcs);
         payload.resize(n);
@@ -225,10 +218,10 @@ void PhoneSession::HandleRawFrame(SimRecordEntry& entry, SimAnswer* answer) {
     } else {
         const std::size_t n = h - 2;
         payload.assign(block_.begin(), block_.begin() + n);
-        const std::uint16_t crc = Crc16(block_.data(), n);
+        const std::uint16_t crc = PhoneCrc16(block_.data(), n);
         const std::uint8_t low = static_cast<std::uint8_t>(crc & 0xFF);
         const std::uint8_t high = static_cast<std::uint8_t>(crc >> 8);
-        const std::uint8_t wireHigh = high == 0x00 ? kFrameFlag : high;
+        const std::uint8_t wireHigh = high == 0x00 ? kPhoneFlag : high;
         if (block_[n] != low || block_[n + 1] != wireHigh)
             framing = FormatText("bad raw-frame CRC %02X %02X, expected %02X %02X", block_[n],
                                  block_[n + 1], low, wireHigh);
@@ -248,16 +241,16 @@ void PhoneSession::HandleRawFrame(SimRecordEntry& entry, SimAnswer* answer) {
 
 void PhoneSession::HandleUsbBlock(SimRecordEntry& entry, SimAnswer* answer) {
     const std::uint8_t* block = block_.data();
-    const bool control = await_ == Await::None && StartsWithControlMarker(block, block_.size());
+    const bool control = await_ == Await::None && PhoneHasControlMarker(block, block_.size());
     entry.kind = control ? SimUnitKind::ControlBlock : SimUnitKind::DataBlock;
     entry.length = kDataBlockSize;
-    if (control) entry.flag = block[kControlMarker.size()];
+    if (control) entry.flag = block[kPhoneControlMarker.size()];
     if (!Admit(entry, true, answer)) return;
 
     if (control) {
-        const std::uint8_t kind = block[kControlMarker.size()];
+        const std::uint8_t kind = block[kPhoneControlMarker.size()];
         bool zeros = true;
-        for (std::size_t j = kControlMarker.size() + 1; j < kDataBlockSize; ++j)
+        for (std::size_t j = kPhoneControlMarker.size() + 1; j < kDataBlockSize; ++j)
             if (block[j] != 0) zeros = false;
         if (kind > 1 || !zeros)
             return Refuse(entry, answer, NAK_INVALID_CMD,
@@ -292,7 +285,7 @@ void PhoneSession::HandleUsbBlock(SimRecordEntry& entry, SimAnswer* answer) {
         await_ = Await::None;
         return SendEcho(entry, answer, block);
     }
-    if (await_ == Await::MarkerData && !StartsWithControlMarker(block, block_.size()))
+    if (await_ == Await::MarkerData && !PhoneHasControlMarker(block, block_.size()))
         return Refuse(entry, answer, NAK_INVALID_CMD,
                       "control block 0x00 announced a block beginning with the marker, but "
                       "this one does not");
@@ -726,30 +719,30 @@ void PhoneSession::Silent(SimRecordEntry& entry, const std::string& note) {
 }
 
 void PhoneSession::SendEcho(SimRecordEntry& entry, SimAnswer* answer, const std::uint8_t* block) {
-    std::uint8_t echo[kMaxAckEchoSize];
     ++faultEchoes_;
-    std::size_t n;
+    std::vector<std::uint8_t> echo;
     if (plan_.corruptEchoCount != 0 && faultEchoes_ > plan_.corruptEchoSkip &&
         faultEchoes_ <= plan_.corruptEchoSkip + plan_.corruptEchoCount) {
         std::uint8_t copy[kDataBlockSize];
         std::memcpy(copy, block, kDataBlockSize);
         copy[0] ^= 0x01;  // any single-bit change alters the CRC
-        n = BuildAckEcho(echo, copy);
+        echo = PhoneAckEcho(copy, kDataBlockSize);
         entry.note += entry.note.empty() ? "echo corrupted (fault)" : "; echo corrupted (fault)";
     } else {
-        n = BuildAckEcho(echo, block);
+        echo = PhoneAckEcho(block, kDataBlockSize);
     }
     entry.answered = true;
     entry.answer = RSP_ACK;
     ++counters_.acks;
     ++counters_.echoes;
-    PutAnswer(answer, std::vector<std::uint8_t>(echo, echo + n));
+    PutAnswer(answer, std::move(echo));
     Commit(entry);
 }
 
 void PhoneSession::Commit(SimRecordEntry& entry) {
     entry.index = counters_.units;
     entry.timeMs = NowMs();
+    entry.bytesReceived = counters_.bytesReceived;
     if (entry.isError) {
         ++counters_.errors;
         errors_.push_back(entry.note);

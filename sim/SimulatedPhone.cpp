@@ -98,6 +98,7 @@ struct SimulatedPhone::Impl {
     bool WriteAll(const std::vector<std::uint8_t>& bytes);
     bool MasterHungUp() const;
     void OnLineClosed();
+    void EndOfFile();
     void DropUnreadAnswers();
     void HangUp();
     bool SleepUntil(std::int64_t deadlineNs);
@@ -264,7 +265,7 @@ bool SimulatedPhone::Impl::MasterHungUp() const {
 }
 
 // Sleeps until the deadline on the monotonic clock. Long waits sleep in poll() on the wake
-// descriptor (so Stop() is prompt) and notice the tool closing the line; the last
+// descriptor (so Stop() is prompt) and end early when the tool closes the line; the last
 // millisecond is slept with clock_nanosleep for accuracy. False when the phone is stopping.
 bool SimulatedPhone::Impl::SleepUntil(std::int64_t deadlineNs) {
     for (;;) {
@@ -281,7 +282,12 @@ bool SimulatedPhone::Impl::SleepUntil(std::int64_t deadlineNs) {
                 if (stopping.load()) return false;
                 ConsumeWake();
             }
-            if (r > 0 && n == 2 && (fds[1].revents & (POLLHUP | POLLERR))) hupDuringSleep = true;
+            if (r > 0 && n == 2 && (fds[1].revents & (POLLHUP | POLLERR))) {
+                // The tool closed the line: what the sleep was for (a late answer, pacing)
+                // is lost with it, so the phone is free for the next opener at once.
+                hupDuringSleep = true;
+                return true;
+            }
             continue;
         }
         const timespec ts = ToTimespec(deadlineNs);
@@ -346,7 +352,8 @@ void SimulatedPhone::Impl::Answer(const SimAnswer& answer, std::int64_t arrivalN
 
 void SimulatedPhone::Impl::ReadAndHandle() {
     static thread_local std::vector<std::uint8_t> buf(1 << 16);
-    for (;;) {
+    // A device that never runs dry (/dev/zero) must not keep the phone from stopping.
+    while (!stopping.load()) {
         std::uint64_t budget;
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -357,9 +364,10 @@ void SimulatedPhone::Impl::ReadAndHandle() {
             static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), budget));
         const ssize_t n = ::read(master, buf.data(), want);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
+        if (n == 0) return EndOfFile();
+        if (n < 0) {
             // EAGAIN: all read. EIO: the tool closed its side and nothing is left.
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) OnLineClosed();
+            if (errno != EAGAIN && errno != EWOULDBLOCK) OnLineClosed();
             return;
         }
         const std::int64_t readAt = MonoNs();
@@ -388,6 +396,16 @@ void SimulatedPhone::Impl::ReadAndHandle() {
         Bump();
         if (static_cast<std::uint64_t>(n) >= budget) return HangUp();
     }
+}
+
+// A pseudo-terminal never reads as end of file; a device that does (/dev/null, a file) has
+// no line behind it and would report readable for ever: the phone is unplugged from it.
+void SimulatedPhone::Impl::EndOfFile() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        session.Note(devicePath + " reads as end of file: no line to a tool; unplugged", true);
+    }
+    HangUp();
 }
 
 void SimulatedPhone::Impl::OnLineClosed() {
@@ -420,22 +438,24 @@ void SimulatedPhone::Impl::DropUnreadAnswers() {
     ::close(fd);
 }
 
-// Unplugged: the names go first, then the line; whoever sees the hang-up counted (or the
-// phone unplugged) finds both gone.
+// Unplugged: the names go first, then the plugged flag, then the line; whoever sees the
+// hang-up counted (or the phone unplugged) finds all of them gone.
 void SimulatedPhone::Impl::HangUp() {
     Unregister();
-    if (master >= 0) ::close(master);
-    master = -1;
-    if (inotifyFd >= 0) ::close(inotifyFd);
-    inotifyFd = -1;
     std::uint32_t replugMs;
     {
+        // Unplugged before the line closes: a tool that sees the hang-up at once and asks to
+        // plug in again must not find the phone still plugged on the old line.
         std::lock_guard<std::mutex> lock(mutex);
         plugged = false;
         session.SetLineRateProbe({});
         session.HungUp();
         replugMs = session.ReplugAfterMs();
     }
+    if (master >= 0) ::close(master);
+    master = -1;
+    if (inotifyFd >= 0) ::close(inotifyFd);
+    inotifyFd = -1;
     replugAt = replugMs > 0 ? MonoNs() + static_cast<std::int64_t>(replugMs) * 1000000LL : 0;
     Deliver();
     Bump();

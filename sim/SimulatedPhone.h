@@ -191,11 +191,12 @@ struct SimRecordEntry {
     std::uint32_t address = 0;          // data: flash address written
     std::size_t written = 0;            // data: bytes stored in flash by this unit
     bool answered = false;
-    std::uint8_t answer = 0;     // response code sent
-    bool isError = false;        // refused because the tool did something wrong
-    std::string note;            // the reason of a refusal, or what happened
-    std::uint32_t lineRate = 0;  // the tool's line rate at arrival (0 unknown)
-    double timeMs = 0;           // NowMs() at the unit's last byte
+    std::uint8_t answer = 0;          // response code sent
+    bool isError = false;             // refused because the tool did something wrong
+    std::string note;                 // the reason of a refusal, or what happened
+    std::uint32_t lineRate = 0;       // the tool's line rate at arrival (0 unknown)
+    double timeMs = 0;                // NowMs() at the unit's last byte
+    std::uint64_t bytesReceived = 0;  // bytes received over the phone's life at its last byte
 };
 
 struct SimCounters {

@@ -5,10 +5,12 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -89,13 +91,27 @@ std::mutex outputMutex;
     std::exit(2);
 }
 
-std::uint64_t Number(const std::string& text, const char* option) {
+// A whole number, decimal or "0x" hexadecimal, at most max: nothing else is taken (no sign,
+// no blanks, no wrap-around into a smaller type).
+std::uint64_t Number(const std::string& text, const char* option,
+                     std::uint64_t max = std::numeric_limits<std::uint32_t>::max()) {
     if (text.empty()) BadOption(std::string("missing number for ") + option);
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || text[0] == '-')
-        BadOption(std::string("not a number for ") + option + ": " + text);
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const unsigned base = hex ? 16 : 10;
+    std::uint64_t v = 0;
+    for (std::size_t i = hex ? 2 : 0; i < text.size(); ++i) {
+        const int digit = std::isxdigit(static_cast<unsigned char>(text[i]))
+                              ? (std::isdigit(static_cast<unsigned char>(text[i]))
+                                     ? text[i] - '0'
+                                     : std::tolower(static_cast<unsigned char>(text[i])) - 'a' + 10)
+                              : 99;
+        if (digit >= static_cast<int>(base))
+            BadOption(std::string("not a number for ") + option + ": " + text);
+        if (v > (max - static_cast<unsigned>(digit)) / base)
+            BadOption(std::string("too large for ") + option + ": " + text + " (at most " +
+                      std::to_string(max) + ")");
+        v = v * base + static_cast<unsigned>(digit);
+    }
     return v;
 }
 
@@ -115,11 +131,10 @@ std::vector<std::uint8_t> HexBytes(const std::string& text) {
     if (text.empty() || text.size() % 2 != 0) BadOption("stray bytes need pairs of hex digits");
     std::vector<std::uint8_t> out;
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        char* end = nullptr;
-        const std::string pair = text.substr(i, 2);
-        const unsigned long v = std::strtoul(pair.c_str(), &end, 16);
-        if (*end != '\0') BadOption("not hex: " + text);
-        out.push_back(static_cast<std::uint8_t>(v));
+        if (!std::isxdigit(static_cast<unsigned char>(text[i])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
+            BadOption("not hex: " + text);
+        out.push_back(static_cast<std::uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
     }
     return out;
 }
@@ -157,17 +172,16 @@ int main(int argc, char** argv) {
             port = value();
             if (PortNumberOf(port) <= 0) BadOption("--port takes a name COMn");
         } else if (a == "--count") {
-            count = static_cast<int>(Number(value(), "--count"));
-            if (count < 1 || count > 64) BadOption("--count takes 1 to 64");
+            count = static_cast<int>(Number(value(), "--count", 64));
+            if (count < 1) BadOption("--count takes 1 to 64");
         } else if (a == "--device") {
             base.devicePath = value();
         } else if (a == "--trelvic") {
-            trelvic = static_cast<int>(Number(value(), "--trelvic"));
+            trelvic = static_cast<int>(Number(value(), "--trelvic", 9999));
         } else if (a == "--no-register") {
             registerNames = false;
         } else if (a == "--version") {
-            const std::uint64_t v = Number(value(), "--version");
-            if (v > 0xFFFF) BadOption("--version takes a 16-bit word");
+            const std::uint64_t v = Number(value(), "--version", 0xFFFF);
             base.version = static_cast<int>(v);
         } else if (a == "--compression") {
             const std::string v = value();
@@ -180,7 +194,7 @@ int main(int argc, char** argv) {
             else
                 BadOption("--compression takes on, refuse or silent");
         } else if (a == "--flash-size") {
-            base.flashSize = Number(value(), "--flash-size");
+            base.flashSize = Number(value(), "--flash-size", 1ull << 32);
             if (base.flashSize == 0 || base.flashSize > (1ull << 32))
                 BadOption("--flash-size takes 1 byte to 4 GiB");
         } else if (a == "--erase-ms") {
@@ -190,7 +204,8 @@ int main(int argc, char** argv) {
         } else if (a == "--rate") {
             const std::string v = value();
             base.linkRateBps =
-                v == "line" ? kSimLineRate : static_cast<std::uint32_t>(Number(v, "--rate"));
+                v == "line" ? kSimLineRate
+                            : static_cast<std::uint32_t>(Number(v, "--rate", kSimLineRate - 1));
         } else if (a == "--turnaround-us") {
             base.turnaroundUs = static_cast<std::uint32_t>(Number(value(), "--turnaround-us"));
         } else if (a == "--no-reset-on-close") {
@@ -200,12 +215,12 @@ int main(int argc, char** argv) {
         } else if (a == "--dump") {
             base.dumpPath = value();
         } else if (a == "--sessions") {
-            sessions = Number(value(), "--sessions");
+            sessions = Number(value(), "--sessions", ~0ull);
         } else if (a == "--verbose") {
             verbose = true;
         } else if (a == "--silent-from") {
             const auto p = Split(value());
-            base.faults.silentFromUnit = Number(p[0], "--silent-from");
+            base.faults.silentFromUnit = Number(p[0], "--silent-from", ~0ull);
             if (p.size() > 2 || (p.size() == 2 && p[1] != "data"))
                 BadOption("--silent-from takes N or N:data");
             base.faults.silentDataOnly = p.size() == 2;
@@ -213,31 +228,30 @@ int main(int argc, char** argv) {
             const auto p = Split(value());
             if (p.size() > 2) BadOption("--late takes MS or MS:FROM");
             base.faults.lateMs = static_cast<std::uint32_t>(Number(p[0], "--late"));
-            if (p.size() == 2) base.faults.lateFromUnit = Number(p[1], "--late");
+            if (p.size() == 2) base.faults.lateFromUnit = Number(p[1], "--late", ~0ull);
         } else if (a == "--nak") {
             const auto p = Split(value());
             if (p.size() < 2 || p.size() > 4 || (p.size() == 4 && p[3] != "data"))
                 BadOption("--nak takes CODE:COUNT[:SKIP[:data]]");
-            const std::uint64_t code = Number(p[0], "--nak");
-            if (code > 0xFF) BadOption("--nak code is one byte");
+            const std::uint64_t code = Number(p[0], "--nak", 0xFF);
             base.faults.nakCode = static_cast<std::uint8_t>(code);
             base.faults.nakCount = static_cast<std::uint32_t>(Number(p[1], "--nak"));
-            if (p.size() >= 3) base.faults.nakSkip = Number(p[2], "--nak");
+            if (p.size() >= 3) base.faults.nakSkip = Number(p[2], "--nak", ~0ull);
             base.faults.nakDataOnly = p.size() == 4;
         } else if (a == "--corrupt-echo") {
             const auto p = Split(value());
             if (p.size() > 2) BadOption("--corrupt-echo takes COUNT[:SKIP]");
             base.faults.corruptEchoCount =
                 static_cast<std::uint32_t>(Number(p[0], "--corrupt-echo"));
-            if (p.size() == 2) base.faults.corruptEchoSkip = Number(p[1], "--corrupt-echo");
+            if (p.size() == 2) base.faults.corruptEchoSkip = Number(p[1], "--corrupt-echo", ~0ull);
         } else if (a == "--stray") {
             const auto p = Split(value());
             if (p.size() < 2 || p.size() > 3) BadOption("--stray takes HEX:COUNT[:SKIP]");
             base.faults.strayBytes = HexBytes(p[0]);
             base.faults.strayCount = static_cast<std::uint32_t>(Number(p[1], "--stray"));
-            if (p.size() == 3) base.faults.straySkip = Number(p[2], "--stray");
+            if (p.size() == 3) base.faults.straySkip = Number(p[2], "--stray", ~0ull);
         } else if (a == "--hangup-after") {
-            base.faults.hangupAfterBytes = Number(value(), "--hangup-after");
+            base.faults.hangupAfterBytes = Number(value(), "--hangup-after", ~0ull);
         } else if (a == "--replug-after") {
             base.faults.replugAfterMs =
                 static_cast<std::uint32_t>(Number(value(), "--replug-after"));

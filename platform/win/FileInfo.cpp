@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -24,6 +25,19 @@ bool IsRegular(const WIN32_FILE_ATTRIBUTE_DATA& data) {
 
 bool FileExists(const std::string& path) {
     return !path.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::FILE* OpenRegularFile(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!AttributesOf(path, data)) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    if (!IsRegular(data)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return std::fopen(path.c_str(), "rb");
 }
 
 bool IsReadableRegularFile(const std::string& path) {

@@ -291,6 +291,20 @@ TEST_F(Configuration, SaveToAPlaceThatCannotBeWrittenShowsTheBox) {
     EXPECT_TRUE(std::filesystem::is_directory(folder));
     EXPECT_EQ(ReadFile(existing), "old");
 
+    // An image name CP949 cannot hold: the save is refused with a box naming the slot, and
+    // the old file stays.
+    const std::string emoji = dir / "font\xF0\x9F\x98\x80_0x10000.bin";
+    WriteFile(emoji, std::string(0x10000, '\0'));
+    dialogs.openAnswers.push_back(emoji);
+    Find<QPushButton>("SpeedButtonFont3")->click();
+    dialogs.saveAnswers.push_back(existing);
+    Find<QPushButton>("BitBtnCfgSave")->click();
+    ASSERT_FALSE(dialogs.messages.empty());
+    EXPECT_NE(dialogs.messages.back().text.find("폰트3 파일 이름"), std::string::npos)
+        << dialogs.messages.back().text;
+    EXPECT_EQ(dialogs.messages.back().caption, "주의");
+    EXPECT_EQ(ReadFile(existing), "old");
+
     // Cancelling the save dialog writes nothing.
     const std::size_t boxes = dialogs.messages.size();
     dialogs.saveAnswers.push_back(std::nullopt);

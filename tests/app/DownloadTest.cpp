@@ -387,6 +387,23 @@ TEST_F(WindowDownload, TickColoursMismatchedPathsButNotWhileTheAdvancedPanelIsOp
     EXPECT_TRUE(combo->isEnabled());
 }
 
+// A font address beyond 32 bits (here from the file name) would wrap on the phone: the job
+// check refuses it with its box, before any question or port.
+TEST_F(WindowDownload, AddressBeyond32BitsIsRefusedBeforeThePortOpens) {
+    AddPhone("COM65");
+    const std::string beyond = dir / "font2_0x100000000.bin";
+    WriteFile(beyond, std::string(0x10000, '\x22'));
+    SelectJob();
+    Select("SpeedButtonFont2", beyond);
+    Click("BitBtnDOStart");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, JobErrorText(42));
+    EXPECT_EQ(dialogs.messages[0].caption, JOB_ERROR_CAPTION);
+    EXPECT_TRUE(Find<QPushButton>("BitBtnDOStart")->isEnabled());
+    EXPECT_EQ(CountLogged("RichEditOutput", "다운로드"), 0);
+    ExpectPortsClosed();
+}
+
 TEST_F(WindowDownload, RefusedStartsOpenNothing) {
     AddPhone("COM65");
     // A font whose range overlaps the code image's: the question, No gives the controls back.

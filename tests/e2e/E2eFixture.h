@@ -102,7 +102,7 @@ class EngineFixture : public ::testing::Test {
         host.titles.clear();
         host.addresses.clear();
         const auto started = engine->Start(config, port);
-        EXPECT_EQ(started, SingleEngine::StartResult::Started);
+        EXPECT_EQ(started, SingleEngine::StartResult::Started) << engine->lastPortError();
         if (started != SingleEngine::StartResult::Started) return RunOutcome::None;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (host.controlsGivenBack == 0 && std::chrono::steady_clock::now() < deadline) {

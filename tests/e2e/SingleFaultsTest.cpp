@@ -98,7 +98,10 @@ TEST_F(SingleFaults, TwelveNaksEndTheRunElevenAreRetried) {
         } else {
             EXPECT_EQ(outcome, RunOutcome::TransferFailed);
             EXPECT_EQ(Last(), kEnd);
-            EXPECT_EQ(Last(1), (Line{"NAK FAILED", COLOUR_BLUE}));
+            // The reason comes last, whether the negative answers are shown or not.
+            EXPECT_EQ(Last(1).text.rfind("부정 응답(0xA4)이 너무 많아", 0), 0u) << Last(1).text;
+            EXPECT_EQ(Last(1).colour, COLOUR_RED);
+            EXPECT_EQ(Last(2), (Line{"NAK FAILED", COLOUR_BLUE}));
         }
     }
     // NAK INVALID FCS is retried silently.
@@ -131,7 +134,8 @@ TEST_F(SingleFaults, EchoCorruptionElevenAndTwelveTimes) {
             EXPECT_EQ(phone->FlashRange(0x200000, font.size()), font);
         } else {
             EXPECT_EQ(outcome, RunOutcome::TransferFailed);
-            EXPECT_EQ(Last(1), (Line{"CRC오류 재전송 요청", COLOUR_RED}));
+            EXPECT_EQ(Last(2), (Line{"CRC오류 재전송 요청", COLOUR_RED}));
+            EXPECT_EQ(Last(1).text.rfind("CRC 확인 응답이 계속 틀려", 0), 0u) << Last(1).text;
             EXPECT_EQ(Last(), kEnd);
         }
     }
@@ -283,6 +287,18 @@ TEST_F(SingleFaults, ImageFileProblems) {
     run.paths[ImageSlot::Code] = files.File("missing.bin");
     EXPECT_EQ(Run(run, phone->DevicePath()), RunOutcome::ImageFileProblem);
     EXPECT_EQ(Last(1), (Line{"다운로드가 중단 됩니다. 코드파일 없음", COLOUR_BLUE}));
+    // A FIFO or a folder in its place is not read (opening a FIFO would wait for a writer):
+    // the run says the file cannot be read.
+    const std::string fifo = files.File("code-fifo.bin");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, files.path()}) {
+        host.lines.clear();
+        ASSERT_TRUE(WaitForStage(*phone, SimStage::BootIdle));
+        run.paths[ImageSlot::Code] = path;
+        EXPECT_EQ(Run(run, phone->DevicePath()), RunOutcome::ImageFileProblem);
+        EXPECT_EQ(Last(1), (Line{"다운로드가 중단 됩니다. 코드 파일을 읽을 수 없습니다:" + path,
+                                 COLOUR_BLUE}));
+    }
 
     // The 64 KiB rule with the check on.
     host.lines.clear();
@@ -444,6 +460,40 @@ TEST_F(SingleFaults, PortThatCannotBeOpened) {
     EXPECT_FALSE(engine->lastPortError().empty());
     EXPECT_TRUE(engine->Idle());
     EXPECT_FALSE(engine->worker().Created()) << "the worker is not woken";
+}
+
+// A phone that vanishes in the middle of a transfer (the device hangs up) ends the run at once,
+// not after the answer wait, with a red line that the port is gone.
+TEST_F(SingleFaults, VanishedPhoneIsNoticedAtOnce) {
+    SimPhoneConfig config;
+    config.faults.hangupAfterBytes = 3000;
+    auto phone = StartPhone(config);
+    SingleRunConfig run = FontJob(USB_NORMAL, RandomBytes(0x10000, 51));
+    run.snapshot.packetResponseWaitMs = 20000;
+    run.snapshot.normalResponseWaitMs = 20000;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(run, phone->DevicePath()), RunOutcome::TransferFailed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(Count("통신포트 연결이 끊어졌습니다 (Input/output error)"), 1);
+    EXPECT_EQ(Last(), kEnd);
+}
+
+// A stop during the pause between two commands is seen at once, however long the pause.
+TEST_F(SingleFaults, StopDuringALongPauseIsSeenAtOnce) {
+    auto phone = StartPhone(SimPhoneConfig{});
+    SingleRunConfig run = FontJob(USB_NORMAL, RandomBytes(0x10000, 52));
+    run.snapshot.cmdGapMs = 100000;
+    bool asked = false;
+    std::chrono::steady_clock::time_point stopAt;
+    const RunOutcome outcome = Run(run, phone->DevicePath(), [&] {
+        if (asked || phone->Counters().units < 1) return;
+        asked = true;
+        stopAt = std::chrono::steady_clock::now();
+        engine->RequestStop();
+    });
+    EXPECT_EQ(outcome, RunOutcome::Stopped);
+    ASSERT_TRUE(asked);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(2));
 }
 
 }  // namespace

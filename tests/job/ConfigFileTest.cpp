@@ -456,6 +456,49 @@ TEST(ConfigFile, SaveKeepsPermissionsAndFollowsLinks) {
     EXPECT_NE(ReadAll(real), "old");
 }
 
+// Names as long as the system allows, links to a file not yet written, the owner and group
+// of the old file, and image names that CP949 cannot hold (refused, nothing touched).
+TEST(ConfigFile, SaveLongNamesDanglingLinksOwnerAndCp949) {
+    TempDir dir;
+    const std::string longName = dir.File(std::string(250, 'n') + ".txt");
+    EXPECT_TRUE(
+        WriteConfigFile(longName, DownloadJob{}, DownloadSettings{}, ConfigFileKind::SettingsOnly)
+            .ok);
+    EXPECT_FALSE(ReadAll(longName).empty());
+
+    ASSERT_EQ(::mkdir(dir.File("sub").c_str(), 0700), 0);
+    const std::string link = dir.File("link.txt");
+    ASSERT_EQ(::symlink("sub/new.txt", link.c_str()), 0);  // relative, nothing there yet
+    ASSERT_TRUE(
+        WriteConfigFile(link, DownloadJob{}, DownloadSettings{}, ConfigFileKind::SettingsOnly).ok);
+    struct stat st;
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_FALSE(ReadAll(dir.File("sub/new.txt")).empty());
+
+    const std::string owned = dir.Write("owned.txt", "old");
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(owned.c_str(), 4321, 4322), 0);
+        ASSERT_TRUE(
+            WriteConfigFile(owned, DownloadJob{}, DownloadSettings{}, ConfigFileKind::SettingsOnly)
+                .ok);
+        ASSERT_EQ(::stat(owned.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 4321u);
+        EXPECT_EQ(st.st_gid, 4322u);
+    }
+
+    DownloadJob job;
+    job[ImageSlot::Font3].path = "/images/font\xF0\x9F\x98\x80.bin";  // an emoji
+    const std::string kept = dir.Write("kept.txt", "old");
+    const ConfigWriteResult refused =
+        WriteConfigFile(kept, job, DownloadSettings{}, ConfigFileKind::Full);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.refusal.find("폰트3"), std::string::npos) << refused.refusal;
+    EXPECT_EQ(ReadAll(kept), "old");
+    job[ImageSlot::Font3].path = "/images/한글폰트.bin";
+    EXPECT_TRUE(WriteConfigFile(kept, job, DownloadSettings{}, ConfigFileKind::Full).ok);
+}
+
 // A new file gets the mode of the process's mask, and saving never sets the mask, not even
 // for a moment: umask() is process-wide, so another thread creating a file meanwhile would
 // get mode 0666. This program's umask() counts its calls.

@@ -97,24 +97,33 @@ TEST(ImageChecks, CodeTrailer) {
     EXPECT_EQ(t.bootLocation, 0x12345678u);
 }
 
-TEST(ImageChecks, CodeFilesWithoutTrailerAreRefusedWithTheVersionMessage) {
+// A file too short for a trailer is the wrong code file; one that cannot be read at all
+// (missing, a folder, a FIFO, a device, no permission) is said to be unreadable.
+TEST(ImageChecks, CodeFilesWithoutTrailerAreRefusedWithTheirReason) {
     TempDir dir;
-    std::vector<std::string> paths = {
-        dir.Write("short.bin", std::string(19, '\x01')), dir.Write("empty.bin", ""),
-        dir.File("missing.bin"),
-        dir.path(),  // a directory
-    };
-    if (::geteuid() != 0) {  // root reads files without read permission
-        std::string locked = dir.Write("locked.bin", CodeImage(64, 0x0001, 1));
-        ::chmod(locked.c_str(), 0);
-        paths.push_back(locked);
-    }
-    for (const std::string& path : paths) {
-        EXPECT_EQ(ReadCodeTrailer(path).status, CodeTrailer::Status::Unreadable) << path;
+    for (const std::string& path :
+         {dir.Write("short.bin", std::string(19, '\x01')), dir.Write("empty.bin", "")}) {
+        EXPECT_EQ(ReadCodeTrailer(path).status, CodeTrailer::Status::TooShort) << path;
         SelectionResult r = SelectImageFile(ImageSlot::Code, path, false);
         EXPECT_FALSE(r.selected) << path;
         ASSERT_FALSE(r.log.empty());
         EXPECT_EQ(r.log.back().text, kVersionMessage) << path;
+        EXPECT_FALSE(r.version.has_value());
+    }
+    const std::string fifo = dir.File("fifo.bin");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<std::string> unreadable = {dir.File("missing.bin"), dir.path(), fifo, "/dev/zero"};
+    if (::geteuid() != 0) {  // root reads files without read permission
+        std::string locked = dir.Write("locked.bin", CodeImage(64, 0x0001, 1));
+        ::chmod(locked.c_str(), 0);
+        unreadable.push_back(locked);
+    }
+    for (const std::string& path : unreadable) {
+        EXPECT_EQ(ReadCodeTrailer(path).status, CodeTrailer::Status::Unreadable) << path;
+        SelectionResult r = SelectImageFile(ImageSlot::Code, path, false);
+        EXPECT_FALSE(r.selected) << path;
+        ASSERT_FALSE(r.log.empty());
+        EXPECT_EQ(r.log.back().text, "파일을 읽을 수 없습니다:" + path);
         EXPECT_FALSE(r.version.has_value());
     }
 }

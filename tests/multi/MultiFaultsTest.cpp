@@ -307,13 +307,19 @@ TEST_F(MultiEndToEnd, PortThatCannotBeOpenedAbortsBeforeAnyWorker) {
 
     std::vector<std::string> texts;
     for (const auto& line : host.lines) texts.push_back(line.text);
+    // The port's own error names the port and the system's reason.
+    ASSERT_EQ(texts.size(), 7u);
+    EXPECT_EQ(texts[3].rfind("Invalid port number (COM99 (", 0), 0u) << texts[3];
+    EXPECT_NE(texts[3].find("), No such file or directory"), std::string::npos) << texts[3];
+    EXPECT_EQ(host.lines[3].colour, COLOUR_RED);
+    texts.erase(texts.begin() + 3);
     const std::vector<std::string> expected = {
         "생성된 날짜를 갱신합니다", "통신포트열기:COM65 열기",
         "통신포트열기:COM99 열기",  "통신포트열기를 실패했습니다. 확인 바랍니다.",
         "통신포트열기:COM67 열기",  "전체 다운로드를 중단합니다."};
     EXPECT_EQ(texts, expected);
-    EXPECT_EQ(host.lines[3].colour, COLOUR_BLUE);
-    EXPECT_EQ(host.lines[5].colour, COLOUR_RED);
+    EXPECT_EQ(host.lines[4].colour, COLOUR_BLUE);
+    EXPECT_EQ(host.lines[6].colour, COLOUR_RED);
     EXPECT_TRUE(host.controlsEnabled);
     EXPECT_FALSE(multi.downloadRunning());
     for (int slot = 0; slot < 8; ++slot) {

@@ -54,6 +54,7 @@ class ReceiveTest : public ::testing::Test {
     std::unique_ptr<TVaComm> port_;
     std::vector<uint8_t> received_;
     int calls_ = 0;
+    std::atomic<int> goneReported_{0};
     TVaBuffer sink_;
 };
 
@@ -324,13 +325,20 @@ TEST_F(ReceiveTest, WritesReachTheFarSideAndTimeOutWithoutAnError) {
 
 TEST_F(ReceiveTest, FarSideHangUpNeitherSpinsNorHangsAndCloseWorks) {
     RecordRxBuf();
+    port_->OnLineGone = [this](int error) { goneReported_.store(error); };
     port_->Open();
     pty_.WriteAll("last words");
     EXPECT_TRUE(RunUntilReceived(10));
     const int tid = port_->ReceiveThreadId();
     ASSERT_NE(tid, 0);
 
+    EXPECT_EQ(port_->LineGone(), 0);
     pty_.CloseMaster();
+    // The receive thread marks the line gone, and says so, as soon as it wakes up to the
+    // hang-up.
+    for (int i = 0; i < 200 && port_->LineGone() == 0; ++i) loop_.RunFor(5ms);
+    EXPECT_EQ(port_->LineGone(), EIO);
+    EXPECT_EQ(goneReported_.load(), EIO);
     loop_.RunFor(30ms);
     const long before = test::ThreadCpuTicks(tid);
     loop_.RunFor(300ms);
