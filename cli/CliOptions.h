@@ -68,6 +68,12 @@ struct CliOptions {
     ColourMode colour = ColourMode::Auto;
     bool quiet = false;  // no progress bar
 
+    // Records and the station.
+    std::string recordsPath;     // --records FILE ("off": none); empty: configuration or default
+    bool station = false;        // --station: flash every phone that appears in the device map
+    int waitForPhoneSec = 0;     // --wait-for-phone SEC with --port auto
+    int stationSettleMs = 1000;  // --station-settle MS (multi station: phones arriving together)
+
     // Not for operators: shortens the worker's fixed start-up sleep (tests, demos).
     std::optional<int> startupSleepMs;
 };

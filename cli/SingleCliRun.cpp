@@ -4,8 +4,10 @@
 #include <chrono>
 #include <cstdio>
 
-#include "cli/InterruptCatcher.h"
 #include "cli/JobFromOptions.h"
+#include "cli/PortAuto.h"
+#include "cli/PreFlight.h"
+#include "cli/Station.h"
 #include "job/JobCheck.h"
 #include "job/StartSnapshot.h"
 #include "platform/Helpers.h"
@@ -13,7 +15,6 @@
 #include "protocol/AskOperator.h"
 #include "protocol/DebugTrace.h"
 #include "protocol/SingleEngine.h"
-#include "protocol/VaCommPorts.h"
 
 namespace zembra {
 
@@ -100,77 +101,182 @@ CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
     return out;
 }
 
+namespace {
+
+// A port's operations with every write counted for the run's record.
+class TalliedPorts : public PortOperations {
+  public:
+    TalliedPorts(PortOperations& ports, LinkTally& tally) : ports_(ports), tally_(tally) {}
+    void OpenSinglePort() override { ports_.OpenSinglePort(); }
+    void CloseSinglePort() override { ports_.CloseSinglePort(); }
+    void SetSinglePortName(int n) override { ports_.SetSinglePortName(n); }
+    void SetSinglePortDevice(const std::string& name) override { ports_.SetSinglePortDevice(name); }
+    void SetSingleBaud(int rate) override { ports_.SetSingleBaud(rate); }
+    void WriteSingle(const std::uint8_t* bytes, std::size_t count) override {
+        ports_.WriteSingle(bytes, count);
+        tally_.Written(count);
+    }
+    bool singlePortOpen() const override { return ports_.singlePortOpen(); }
+
+  private:
+    PortOperations& ports_;
+    LinkTally& tally_;
+};
+
+const char* OutcomeText(RunOutcome outcome) {
+    switch (outcome) {
+        case RunOutcome::Completed:
+            return "every selected image written and the reset jump sent";
+        case RunOutcome::NoStartAnswer:
+            return "no answer or a refusal at the first download start request";
+        case RunOutcome::VersionRefused:
+            return "version check: no answer, or the mismatch was not accepted";
+        case RunOutcome::CompressionFailed:
+            return "compressed mode unavailable";
+        case RunOutcome::UartSetupFailed:
+            return "UART module copy or baud switch refused";
+        case RunOutcome::JumpFailed:
+            return "jump into the download module refused";
+        case RunOutcome::ImageFileProblem:
+        case RunOutcome::ImageSkipped:
+            return "image file problem during the run";
+        case RunOutcome::EraseFailed:
+            return "erase: no answer or refused";
+        case RunOutcome::TransferFailed:
+            return "data transfer failed";
+        case RunOutcome::FileReadError:
+            return "an image file changed during the run";
+        case RunOutcome::Stopped:
+            return "stopped by the operator";
+        case RunOutcome::None:
+            break;
+    }
+    return "the port could not be opened";
+}
+
+}  // namespace
+
+// One phone's run on the engine of a single session, with its record.
+SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::string& frontEnd) {
+    SinglePhoneResult result;
+    tally.Reset();
+    host.ResetForRun();
+    CliRecorder::Pending pending = recorder.Begin(cliJob.job, frontEnd, port, 0, cliJob.link);
+    using Clock = std::chrono::steady_clock;
+    const auto began = Clock::now();
+    const SingleEngine::StartResult started = engine->Start(cliJob.run, port);
+    if (started != SingleEngine::StartResult::Started) {
+        if (!engine->lastPortError().empty()) host.Error(engine->lastPortError());
+        result.status = EXIT_PORT_OPEN;
+        pending.record.outcome = "PortOpenFailed";
+    } else {
+        auto nextTick = Clock::now() + std::chrono::milliseconds(1000);
+        while (!host.controlsGivenBack()) {
+            loop.RunUntil([&] { return host.controlsGivenBack(); }, std::chrono::milliseconds(50));
+            if (interrupts.count() != interruptsSeen) {
+                interruptsSeen = interrupts.count();
+                engine->RequestStop();
+            }
+            if (Clock::now() >= nextTick) {
+                // The status tick: the operator question, then the elapsed time.
+                nextTick += std::chrono::milliseconds(1000);
+                ask.Serve([this](const std::string& text, const std::string& caption, int style) {
+                    return host.ShowMessage(text, caption, style);
+                });
+                host.SetElapsed(engine->shared().downloadRunning.load()
+                                    ? ElapsedText(NowMs(), engine->shared().downloadStartMs)
+                                    : std::string());
+            }
+        }
+        result.outcome = engine->shared().lastOutcome.load();
+        result.status = ExitStatusOf(result.outcome);
+        // Let the worker clear downloadEnabled and suspend before it goes away.
+        const auto idleDeadline = Clock::now() + std::chrono::seconds(2);
+        while (!engine->Idle() && Clock::now() < idleDeadline)
+            loop.RunUntil([&] { return engine->Idle(); }, std::chrono::milliseconds(1));
+        pending.record.outcome = RunOutcomeName(result.outcome);
+    }
+    result.durationMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count();
+    DownloadRecord& record = pending.record;
+    record.outcomeCode = static_cast<int>(result.outcome);
+    record.outcomeText = OutcomeText(result.outcome);
+    record.succeeded = result.outcome == RunOutcome::Completed;
+    for (RecordImage& image : record.images) image.written = host.sentInRun(image.slot);
+    recorder.Finish(pending, engine->shared().mode.load(), tally);
+    return result;
+}
+
+SingleSession::SingleSession(const CliOptions& options, ConsoleHost& host, const CliJob& cliJob,
+                             const InterruptCatcher& interrupts)
+    : options(options),
+      host(host),
+      cliJob(cliJob),
+      interrupts(interrupts),
+      recorder(options.recordsPath, [&host](const std::string& text) { host.Error(text); }),
+      vaComm(trace, &loop),
+      ports(std::make_unique<TalliedPorts>(vaComm, tally)) {
+    SetProcessMainThread(&loop);
+    EngineTimings timings;
+    if (options.startupSleepMs) timings.startupSleepMs = *options.startupSleepMs;
+    engine = std::make_unique<SingleEngine>(host, *ports, trace, loop, ask, timings);
+    vaComm.SetTraceOrigin(&engine->shared().downloadStartMs);
+    vaComm.SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
+        tally.Received(data, count);
+        engine->bridge().VaCommSingleRxBuf(sender, data, count);
+    });
+    host.SetLineObserver([this](const std::string& text) { tally.LogLine(text); });
+}
+
+SingleSession::~SingleSession() {
+    ask.Shutdown();
+    loop.Shutdown();
+    engine.reset();
+    vaComm.SetSingleRxHandler(nullptr);
+    host.SetLineObserver(nullptr);
+    SetProcessMainThread(nullptr);
+}
+
 int RunSingleCli(const CliOptions& options, ConsoleHost& host) {
     CliJob cliJob = BuildCliJob(options, host);
     if (cliJob.exitStatus != EXIT_OK) return cliJob.exitStatus;
-
-    LoopMainThread loop;
-    SetProcessMainThread(&loop);
-    DebugTrace trace;
-    if (!options.traceFile.empty()) {
-        trace.Start(options.traceFile);
-        if (std::FILE* probe = std::fopen(options.traceFile.c_str(), "ab")) {
-            std::fclose(probe);
-        } else {
-            host.Error("cannot write the trace file " + options.traceFile +
-                       ": its lines are lost (the download goes on)");
-        }
-    }
-    trace.SetWriteData(options.traceData);
-    AskOperatorRequest ask;
-    VaCommPorts ports(trace);
-    EngineTimings timings;
-    if (options.startupSleepMs) timings.startupSleepMs = *options.startupSleepMs;
+    if (!PreFlightAccepted(cliJob.job, host)) return EXIT_JOB_REFUSED;
 
     int status = EXIT_INTERNAL;
+    const InterruptCatcher interrupts;
     {
-        SingleEngine engine(host, ports, trace, loop, ask, timings);
-        ports.SetTraceOrigin(&engine.shared().downloadStartMs);
-        ports.SetSingleRxHandler(
-            [&engine](void* sender, const std::uint8_t* data, std::size_t count) {
-                engine.bridge().VaCommSingleRxBuf(sender, data, count);
-            });
-
-        host.ResetForRun();
-        const SingleEngine::StartResult started = engine.Start(cliJob.run, options.ports.front());
-        if (started != SingleEngine::StartResult::Started) {
-            if (!engine.lastPortError().empty()) host.Error(engine.lastPortError());
-            status = EXIT_PORT_OPEN;
-        } else {
-            using Clock = std::chrono::steady_clock;
-            {
-                const InterruptCatcher interrupts;
-                int interruptsSeen = 0;
-                auto nextTick = Clock::now() + std::chrono::milliseconds(1000);
-                while (!host.controlsGivenBack()) {
-                    loop.RunUntil([&] { return host.controlsGivenBack(); },
-                                  std::chrono::milliseconds(50));
-                    if (interrupts.count() != interruptsSeen) {
-                        interruptsSeen = interrupts.count();
-                        engine.RequestStop();
-                    }
-                    if (Clock::now() >= nextTick) {
-                        // The status tick: the operator question, then the elapsed time.
-                        nextTick += std::chrono::milliseconds(1000);
-                        ask.Serve(
-                            [&host](const std::string& text, const std::string& caption,
-                                    int style) { return host.ShowMessage(text, caption, style); });
-                        host.SetElapsed(engine.shared().downloadRunning.load()
-                                            ? ElapsedText(NowMs(), engine.shared().downloadStartMs)
-                                            : std::string());
-                    }
-                }
+        SingleSession session(options, host, cliJob, interrupts);
+        if (!options.traceFile.empty()) {
+            session.trace.Start(options.traceFile);
+            if (std::FILE* probe = std::fopen(options.traceFile.c_str(), "ab")) {
+                std::fclose(probe);
+            } else {
+                host.Error("cannot write the trace file " + options.traceFile +
+                           ": its lines are lost (the download goes on)");
             }
-            status = ExitStatusOf(engine.shared().lastOutcome.load());
-            // Let the worker clear downloadEnabled and suspend before it goes away.
-            const auto idleDeadline = Clock::now() + std::chrono::seconds(2);
-            while (!engine.Idle() && Clock::now() < idleDeadline)
-                loop.RunUntil([&] { return engine.Idle(); }, std::chrono::milliseconds(1));
         }
-        ask.Shutdown();
-        loop.Shutdown();
+        session.trace.SetWriteData(options.traceData);
+        if (options.station) {
+            status = RunSingleStation(session);
+        } else {
+            std::string port = options.ports.front();
+            if (port == "auto") {
+                port = WaitForPhonePort(
+                    options.waitForPhoneSec, [&] { return interrupts.count() > 0; },
+                    [&](const std::string& text) { host.Note(text); });
+                if (port.empty()) {
+                    host.Error(interrupts.count() > 0
+                                   ? "stopped while waiting for a phone"
+                                   : "--port auto: no phone in the serial-device map (" +
+                                         SerialDeviceMapFolder() + ")");
+                    return interrupts.count() > 0 ? EXIT_STOPPED : EXIT_PORT_OPEN;
+                }
+                host.Note("--port auto: " + port);
+            }
+            status = session.RunPhone(port, "zembra-cli").status;
+        }
+        status = session.recorder.ExitStatus(status);
     }
-    SetProcessMainThread(nullptr);
     return status;
 }
 

@@ -1,13 +1,22 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
+#include "cli/InterruptCatcher.h"
+#include "cli/LinkTally.h"
+#include "cli/Recording.h"
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
+#include "platform/LoopMainThread.h"
+#include "protocol/AskOperator.h"
+#include "protocol/DebugTrace.h"
+#include "protocol/SingleEngine.h"
 #include "protocol/SingleShared.h"
+#include "protocol/VaCommPorts.h"
 
 namespace zembra {
 
@@ -28,6 +37,43 @@ CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host);
 
 // The exit status of a finished run.
 int ExitStatusOf(RunOutcome outcome);
+
+// How one phone's run ended.
+struct SinglePhoneResult {
+    int status = EXIT_INTERNAL;             // exit status of the run
+    RunOutcome outcome = RunOutcome::None;  // None: the port could not be opened
+    long long durationMs = 0;
+};
+
+// The single download's parts for one or more phones with the same job: the main-thread
+// loop, the trace, the ports (writes counted), the engine, the run's tally and the records.
+// Made and used on the command line's main thread; becomes the process main thread while it
+// lives.
+struct SingleSession {
+    SingleSession(const CliOptions& options, ConsoleHost& host, const CliJob& cliJob,
+                  const InterruptCatcher& interrupts);
+    ~SingleSession();
+    SingleSession(const SingleSession&) = delete;
+    SingleSession& operator=(const SingleSession&) = delete;
+
+    // Opens the port, runs the engine to the end of the run (Ctrl-C asks for the stop) and
+    // appends the run's record.
+    SinglePhoneResult RunPhone(const std::string& port, const std::string& frontEnd);
+
+    const CliOptions& options;
+    ConsoleHost& host;
+    const CliJob& cliJob;
+    const InterruptCatcher& interrupts;
+    int interruptsSeen = 0;
+    CliRecorder recorder;
+    LinkTally tally;
+    LoopMainThread loop;
+    DebugTrace trace;
+    AskOperatorRequest ask;
+    VaCommPorts vaComm;
+    std::unique_ptr<PortOperations> ports;  // vaComm with every write counted in tally
+    std::unique_ptr<SingleEngine> engine;
+};
 
 // zembra-cli's single download: builds the job, opens the port, runs the engine with a
 // LoopMainThread as the bridge's main thread until the run ends, and returns the exit status.

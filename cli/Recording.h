@@ -1,0 +1,67 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "cli/LinkTally.h"
+#include "job/DownloadJob.h"
+#include "job/DownloadSettings.h"
+#include "records/DownloadRecord.h"
+#include "records/RecordStore.h"
+
+namespace zembra {
+
+// Exit status when every download succeeded but a record could not be written.
+inline constexpr int EXIT_RECORD_FAILED = 16;
+
+// zembra-cli's download records: one record per phone run, appended to the records database
+// after the run (never before or during it, so a database problem cannot stop or fail a
+// download). A record that cannot be written is reported through the error line and
+// remembered, so that the program can end with EXIT_RECORD_FAILED when nothing else failed.
+// Main thread only.
+class CliRecorder {
+  public:
+    // path: the --records value (empty: configuration or default; "off": no records).
+    CliRecorder(const std::string& path, std::function<void(const std::string&)> error);
+
+    bool enabled() const { return store_ != nullptr; }
+    const std::string& path() const;
+
+    // A record of a run about to start: the time, station, front end, port, slot, link, the
+    // job's images with their hashes and ranges, and the code image's version word.
+    struct Pending {
+        DownloadRecord record;
+        std::chrono::steady_clock::time_point started;
+    };
+    Pending Begin(const DownloadJob& job, const std::string& frontEnd, const std::string& port,
+                  int slot, Link link) const;
+
+    // Completes the record (end time, duration since Begin unless durationMs >= 0, counters,
+    // the protocol in force) and writes it. False after its error line when it could not be
+    // written.
+    bool Finish(Pending& pending, LinkProtocolCode mode, const LinkTally& tally,
+                std::int64_t durationMs = -1);
+
+    // True once a record could not be written.
+    bool failed() const { return failed_; }
+
+    // The program's exit status: status itself, or EXIT_RECORD_FAILED when status is 0 and a
+    // record was lost.
+    int ExitStatus(int status) const;
+
+  private:
+    std::unique_ptr<RecordStore> store_;
+    std::function<void(const std::string&)> error_;
+    bool failed_ = false;
+};
+
+// "auto", "compressed" or "normal" of a link-and-protocol code.
+const char* ProtocolTextOf(LinkProtocolCode mode);
+
+// The link-and-protocol code after a run: the code configured, with an auto choice replaced
+// by what the tally saw the engine settle on.
+LinkProtocolCode SettledMode(LinkProtocolCode configured, const LinkTally& tally);
+
+}  // namespace zembra

@@ -1,0 +1,91 @@
+#include "cli/Station.h"
+
+#include <chrono>
+
+#include "cli/SingleCliRun.h"
+#include "cli/multi_mode.h"
+#include "platform/Helpers.h"
+
+namespace zembra {
+
+namespace {
+
+constexpr auto kMapPollInterval = std::chrono::milliseconds(100);
+
+std::string Minutes(long long ms) {
+    return FormatText("%02lld:%02lld.%lld", ms / 60000, (ms / 1000) % 60, (ms % 1000) / 100);
+}
+
+}  // namespace
+
+std::vector<MapPhone> StationPhones::NewPhones(const std::vector<MapPhone>& present) {
+    std::map<std::string, std::string> still;
+    std::vector<MapPhone> fresh;
+    for (const MapPhone& phone : present) {
+        const std::string identity = PhoneIdentity(phone);
+        const auto it = done_.find(phone.valueName);
+        if (it != done_.end() && it->second == identity)
+            still.insert(*it);
+        else
+            fresh.push_back(phone);
+    }
+    done_ = std::move(still);
+    return fresh;
+}
+
+void StationPhones::Done(const MapPhone& phone) {
+    done_[phone.valueName] = PhoneIdentity(phone);
+}
+
+std::string StationTally::Summary(double nowMs) const {
+    const double hours = (nowMs - startMs) / 3600000.0;
+    const int phones = done + failed;
+    return FormatText("station: %d phone%s, %d done, %d failed, %.0f per hour (%s)", phones,
+                      phones == 1 ? "" : "s", done, failed, hours > 0 ? phones / hours : 0.0,
+                      Minutes(static_cast<long long>(nowMs - startMs)).c_str());
+}
+
+std::string StationLine(const std::string& port, bool ok, long long durationMs,
+                        const std::string& reason) {
+    std::string line = FormatText("station: %-12s %-6s %s", port.c_str(), ok ? "OK" : "FAILED",
+                                  Minutes(durationMs).c_str());
+    if (!ok && !reason.empty()) line += "  " + reason;
+    return line;
+}
+
+int RunSingleStation(SingleSession& session) {
+    ConsoleHost& host = session.host;
+    StationPhones phones;
+    StationTally tally;
+    tally.startMs = NowMs();
+    bool stoppedInRun = false;
+    bool waitingShown = false;
+    host.Note("station: waiting for phones in the serial-device map (Ctrl-C ends)");
+    while (session.interrupts.count() == 0) {
+        const auto map = ReadSerialDeviceMap();
+        const std::vector<MapPhone> fresh =
+            phones.NewPhones(map ? PhonesInMap(*map) : std::vector<MapPhone>{});
+        if (fresh.empty()) {
+            if (!waitingShown) host.Note("station: waiting for the next phone");
+            waitingShown = true;
+            session.loop.RunUntil([&] { return session.interrupts.count() > 0; }, kMapPollInterval);
+            continue;
+        }
+        waitingShown = false;
+        const MapPhone& phone = fresh.front();
+        const SinglePhoneResult result = session.RunPhone(phone.portName, "zembra-cli --station");
+        phones.Done(phone);
+        const bool ok = result.outcome == RunOutcome::Completed;
+        tally.Count(ok);
+        if (result.outcome == RunOutcome::Stopped) stoppedInRun = true;
+        host.Note(StationLine(phone.portName, ok, result.durationMs,
+                              result.outcome == RunOutcome::None ? "PortOpenFailed"
+                                                                 : RunOutcomeName(result.outcome)));
+    }
+    host.Note(tally.Summary(NowMs()));
+    if (tally.failed > 0)
+        return stoppedInRun && tally.failed == 1 ? EXIT_STOPPED : MULTI_EXIT_SLOT_FAILED;
+    return EXIT_OK;
+}
+
+}  // namespace zembra

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/PortAuto.h"
+
+namespace zembra {
+
+struct SingleSession;
+
+// Which phones of the serial-device map a station has flashed: a phone counts as done from
+// its run until it is seen missing from the map (unplugged); plugged in again, it is new.
+class StationPhones {
+  public:
+    // The phones of the map now that have not been flashed since they were plugged in, by
+    // device number; forgets the phones that are gone.
+    std::vector<MapPhone> NewPhones(const std::vector<MapPhone>& present);
+    // A phone's run is over (whatever its result).
+    void Done(const MapPhone& phone);
+
+  private:
+    std::map<std::string, std::string> done_;  // value name -> identity at its run
+};
+
+// The station's counts and its end line.
+struct StationTally {
+    int done = 0;
+    int failed = 0;
+    double startMs = 0;
+    void Count(bool ok) { ok ? ++done : ++failed; }
+    // "station: 12 phones, 11 done, 1 failed, 240 per hour (3 min)".
+    std::string Summary(double nowMs) const;
+};
+
+// One line per phone: "COM65  OK      00:41.2" or "COM65  FAILED  00:03.0  EraseFailed".
+std::string StationLine(const std::string& port, bool ok, long long durationMs,
+                        const std::string& reason);
+
+// zembra-cli --station: waits for phones in the serial-device map and flashes each new one
+// with the session's job, one line per phone, until Ctrl-C; then the summary. Returns 0 when
+// no phone failed, 15 otherwise (14 when stopped during a run).
+int RunSingleStation(SingleSession& session);
+
+}  // namespace zembra
