@@ -16,7 +16,8 @@ const std::string& CliRecorder::path() const {
 }
 
 CliRecorder::Pending CliRecorder::Begin(const DownloadJob& job, const std::string& frontEnd,
-                                        const std::string& port, int slot, Link link) const {
+                                        const std::string& port, int slot, Link link,
+                                        const std::vector<RecordImage>* images) const {
     Pending pending{{}, std::chrono::steady_clock::now()};
     DownloadRecord& record = pending.record;
     record.startUtc = UtcNowIso();
@@ -26,7 +27,7 @@ CliRecorder::Pending CliRecorder::Begin(const DownloadJob& job, const std::strin
     record.slot = slot;
     record.link = link == Link::Usb ? "USB" : "UART";
     if (store_) {
-        record.images = RecordImagesOf(job);
+        record.images = images ? *images : RecordImagesOf(job);
         record.versionWord = CodeVersionWordOf(job);
     }
     return pending;

@@ -35,8 +35,9 @@ class CliRecorder {
         DownloadRecord record;
         std::chrono::steady_clock::time_point started;
     };
+    // images: the job's images when already listed (RecordImagesOf), else listed here.
     Pending Begin(const DownloadJob& job, const std::string& frontEnd, const std::string& port,
-                  int slot, Link link) const;
+                  int slot, Link link, const std::vector<RecordImage>* images = nullptr) const;
 
     // Completes the record (end time, duration since Begin unless durationMs >= 0, counters,
     // the protocol in force) and writes it. False after its error line when it could not be

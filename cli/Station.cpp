@@ -4,7 +4,9 @@
 
 #include "cli/SingleCliRun.h"
 #include "cli/multi_mode.h"
+#include "multi/SlotStatus.h"
 #include "platform/Helpers.h"
+#include "platform/LoopMainThread.h"
 
 namespace zembra {
 
@@ -14,6 +16,16 @@ constexpr auto kMapPollInterval = std::chrono::milliseconds(100);
 
 std::string Minutes(long long ms) {
     return FormatText("%02lld:%02lld.%lld", ms / 60000, (ms / 1000) % 60, (ms % 1000) / 100);
+}
+
+// The new phones of the map now (device numbers below limit).
+std::vector<MapPhone> FreshPhones(StationPhones& phones, int limit) {
+    const auto map = ReadSerialDeviceMap();
+    std::vector<MapPhone> present;
+    if (map)
+        for (const MapPhone& phone : PhonesInMap(*map))
+            if (phone.device < limit) present.push_back(phone);
+    return phones.NewPhones(present);
 }
 
 }  // namespace
@@ -86,6 +98,56 @@ int RunSingleStation(SingleSession& session) {
     if (tally.failed > 0)
         return stoppedInRun && tally.failed == 1 ? EXIT_STOPPED : MULTI_EXIT_SLOT_FAILED;
     return EXIT_OK;
+}
+
+int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
+                    const std::function<void(const std::string&)>& print, int settleMs,
+                    LoopMainThread& loop) {
+    StationPhones phones;
+    StationTally tally;
+    tally.startMs = NowMs();
+    bool waitingShown = false;
+    bool refused = false;
+    print("station: waiting for phones in the serial-device map (Ctrl-C ends)");
+    while (!interrupted()) {
+        std::vector<MapPhone> fresh = FreshPhones(phones, MULTI_SLOT_COUNT);
+        if (fresh.empty()) {
+            if (!waitingShown) print("station: waiting for the next phones");
+            waitingShown = true;
+            loop.RunUntil(interrupted, kMapPollInterval);
+            continue;
+        }
+        waitingShown = false;
+        // Phones put on the station together start together.
+        loop.RunUntil(interrupted, std::chrono::milliseconds(settleMs));
+        if (interrupted()) break;
+        fresh = FreshPhones(phones, MULTI_SLOT_COUNT);
+        std::array<std::string, MULTI_SLOT_COUNT> slots;
+        for (const MapPhone& phone : fresh)
+            slots[static_cast<std::size_t>(phone.device)] = phone.portName;
+        std::array<bool, MULTI_SLOT_COUNT> ended{};
+        const int status = runBatch(slots, [&](const MultiSlotEnd& end) {
+            const bool ok = end.endCode == END_FINISHED;
+            tally.Count(ok);
+            ended[static_cast<std::size_t>(end.slot)] = true;
+            print(
+                StationLine(end.portName, ok, end.elapsedMs < 0 ? 0 : end.elapsedMs,
+                            FormatText("endCode %d %s", end.endCode, EndCodeMeaning(end.endCode))));
+        });
+        if (status == MULTI_EXIT_REFUSED || status == MULTI_EXIT_USAGE) {
+            refused = true;
+            break;
+        }
+        for (const MapPhone& phone : fresh) {
+            phones.Done(phone);
+            if (ended[static_cast<std::size_t>(phone.device)]) continue;
+            tally.Count(false);
+            print(StationLine(phone.portName, false, 0, "not started (port)"));
+        }
+    }
+    print(tally.Summary(NowMs()));
+    if (refused) return MULTI_EXIT_REFUSED;
+    return tally.failed > 0 ? MULTI_EXIT_SLOT_FAILED : EXIT_OK;
 }
 
 }  // namespace zembra

@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "cli/PortAuto.h"
+#include "cli/multi_mode.h"
 
 namespace zembra {
 
+class LoopMainThread;
 struct SingleSession;
 
 // Which phones of the serial-device map a station has flashed: a phone counts as done from
@@ -43,5 +45,18 @@ std::string StationLine(const std::string& port, bool ok, long long durationMs,
 // with the session's job, one line per phone, until Ctrl-C; then the summary. Returns 0 when
 // no phone failed, 15 otherwise (14 when stopped during a run).
 int RunSingleStation(SingleSession& session);
+
+// One multi download on the named slots; ended() is called as each slot's worker ends.
+// Returns the multi mode's exit status.
+using MultiBatch = std::function<int(const std::array<std::string, MULTI_SLOT_COUNT>& slots,
+                                     const std::function<void(const MultiSlotEnd&)>& ended)>;
+
+// zembra-cli --multi --station: waits for phones (device numbers 0-7) in the serial-device
+// map; when new ones appear, waits settleMs for others to arrive, then flashes the new ones
+// together (slot d + 1), one line per phone as it ends; again until Ctrl-C, then the
+// summary. Returns 0 when no phone failed, 15 otherwise, 3 when the job was refused.
+int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
+                    const std::function<void(const std::string&)>& print, int settleMs,
+                    LoopMainThread& loop);
 
 }  // namespace zembra

@@ -2,13 +2,20 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/CliOptions.h"
+#include "cli/ConsoleHost.h"
 #include "cli/InterruptCatcher.h"
 #include "cli/JobFromOptions.h"
+#include "cli/LinkTally.h"
+#include "cli/PreFlight.h"
+#include "cli/Recording.h"
+#include "cli/Station.h"
 #include "cli/multi_mode.h"
 #include "job/StartSnapshot.h"
+#include "multi/SlotStatus.h"
 #include "multi/VaCommMultiPorts.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
@@ -28,6 +35,59 @@ struct MultiCommandLine {
     MultiModeOptions multi;
     std::string error;
 };
+
+// The multi ports with every write counted in its slot's tally.
+class TalliedMultiPorts : public MultiPortOps {
+  public:
+    TalliedMultiPorts(MultiPortOps& ports, std::array<LinkTally, MULTI_SLOT_COUNT>& tallies)
+        : ports_(ports), tallies_(tallies) {}
+    void OpenMultiPort(int channel) override { ports_.OpenMultiPort(channel); }
+    void CloseMultiPort(int channel) override { ports_.CloseMultiPort(channel); }
+    void SetMultiPortName(int channel, const std::string& portName) override {
+        ports_.SetMultiPortName(channel, portName);
+    }
+    void SetMultiBaud(int channel, int rate) override { ports_.SetMultiBaud(channel, rate); }
+    void WriteMulti(int channel, const std::uint8_t* bytes, std::size_t count) override {
+        ports_.WriteMulti(channel, bytes, count);
+        tallies_[static_cast<std::size_t>(channel) % MULTI_SLOT_COUNT].Written(count);
+    }
+    void ClearMultiPortOpen(int channel) override { ports_.ClearMultiPortOpen(channel); }
+
+  private:
+    MultiPortOps& ports_;
+    std::array<LinkTally, MULTI_SLOT_COUNT>& tallies_;
+};
+
+// Port n's received bytes to its tally and to the multi download's handler of slot n;
+// nullptr unbinds them.
+void BindTalliedReceive(VaCommPorts& ports, std::array<LinkTally, MULTI_SLOT_COUNT>& tallies,
+                        MultiDownload* multi) {
+    for (int channel = 0; channel < MULTI_SLOT_COUNT; ++channel) {
+        if (!multi) {
+            ports.SetMultiRxHandler(channel, nullptr);
+            continue;
+        }
+        LinkTally& tally = tallies[static_cast<std::size_t>(channel)];
+        ports.SetMultiRxHandler(
+            channel, [multi, channel, &tally](void*, const std::uint8_t* data, std::size_t count) {
+                tally.Received(data, count);
+                multi->SlotRxBuf(channel, data, static_cast<int>(count));
+            });
+    }
+}
+
+// The outcome part of a slot's record.
+void RecordSlotEnd(DownloadRecord& record, const MultiSlotEnd& end) {
+    record.outcome = FormatText("endCode %d", end.endCode);
+    record.outcomeCode = end.endCode;
+    record.outcomeText = EndCodeMeaning(end.endCode);
+    record.succeeded = end.endCode == END_FINISHED;
+    // Erase, transfer and image failures and a stop happen at currentImage: the images
+    // before it were written.
+    const bool reachedImages = end.endCode >= END_IMAGE_CHECK_FAILED;
+    for (RecordImage& image : record.images)
+        image.written = record.succeeded || (reachedImages && image.slot < end.currentImage);
+}
 
 bool TakesValue(const std::string& name) {
     return name == "--port" || name == "--stagger";
@@ -74,8 +134,10 @@ MultiCommandLine ParseMultiCommandLine(const std::vector<std::string>& args) {
         }
         rest.push_back(args[i]);
     }
-    rest.push_back("--port");
-    rest.push_back(kPortPlaceholder);
+    if (std::find(rest.begin(), rest.end(), "--station") == rest.end()) {
+        rest.push_back("--port");
+        rest.push_back(kPortPlaceholder);
+    }
     const CliParseResult parsed = ParseCliOptions(rest);
     if (!parsed.ok()) {
         out.error = parsed.error;
@@ -88,7 +150,10 @@ MultiCommandLine ParseMultiCommandLine(const std::vector<std::string>& args) {
         out.error = "the multi download runs on the USB link only";
     } else if (out.multi.fromDeviceMap && !ports.empty()) {
         out.error = "--all-phones and --port exclude each other";
-    } else if (!out.multi.fromDeviceMap && ports.empty()) {
+    } else if (out.options.station && (out.multi.fromDeviceMap || !ports.empty())) {
+        out.error =
+            "--station takes the phones from the serial-device map, not --port or --all-phones";
+    } else if (!out.options.station && !out.multi.fromDeviceMap && ports.empty()) {
         out.error = "multi mode needs --port (up to eight) or --all-phones";
     }
     return out;
@@ -152,7 +217,9 @@ int RunMultiCli(const std::vector<std::string>& args) {
     if (line.options.startupSleepMs) multi.timing.wakeDelayMs = *line.options.startupSleepMs;
 
     std::array<std::string, MULTI_SLOT_COUNT> slots;
-    if (multi.fromDeviceMap) {
+    if (line.options.station) {
+        // The station takes the slots from the map as phones arrive.
+    } else if (multi.fromDeviceMap) {
         const auto map = ReadSerialDeviceMap();
         if (!map) {
             PrintLine(out, "the serial-device map cannot be read (" + SerialDeviceMapFolder() + ")",
@@ -181,6 +248,16 @@ int RunMultiCli(const std::vector<std::string>& args) {
     if (!BuildJobFromOptions(line.options, Link::Usb, job, settings, output))
         return MULTI_EXIT_REFUSED;
 
+    ConsoleHost console(line.options, ConsoleHost::Streams{out, stderr, stdin});
+    if (!PreFlightAccepted(job, console)) return MULTI_EXIT_REFUSED;
+
+    CliRecorder recorder(line.options.recordsPath, [&](const std::string& text) {
+        PrintLine(out, "zembra-cli: " + text, COLOUR_RED, multi.color);
+    });
+    const std::string frontEnd =
+        line.options.station ? "zembra-cli --multi --station" : "zembra-cli --multi";
+    const LinkProtocolCode configuredMode = MakeLinkProtocolCode(Link::Usb, settings);
+
     LoopMainThread loop;
     SetProcessMainThread(&loop);
     int status = MULTI_EXIT_ALL_WRITTEN;
@@ -189,20 +266,59 @@ int RunMultiCli(const std::vector<std::string>& args) {
         if (!line.options.traceFile.empty()) trace.Start(line.options.traceFile);
         trace.SetWriteData(line.options.traceData);
         VaCommPorts vaComm(trace, &loop);
-        VaCommMultiPorts ports(vaComm);
+        VaCommMultiPorts vaPorts(vaComm);
+        std::array<LinkTally, MULTI_SLOT_COUNT> tallies;
+        TalliedMultiPorts ports(vaPorts, tallies);
 
-        {
-            const InterruptCatcher interrupts;
-            status = RunMultiDownload(
-                job, settings, multi, slots, loop, ports,
+        const InterruptCatcher interrupts;
+        const auto interrupted = [&interrupts] { return interrupts.count() > 0; };
+        // One multi download on the given slots, a record per slot as its worker ends.
+        const auto runBatch = [&](const std::array<std::string, MULTI_SLOT_COUNT>& batch,
+                                  const std::function<void(const MultiSlotEnd&)>& ended) {
+            std::array<CliRecorder::Pending, MULTI_SLOT_COUNT> pending;
+            const std::vector<RecordImage> images = RecordImagesOf(job);
+            for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+                const auto s = static_cast<std::size_t>(slot);
+                tallies[s].Reset();
+                if (batch[s].empty()) continue;
+                pending[s] = recorder.Begin(job, frontEnd, batch[s], slot + 1, Link::Usb, &images);
+            }
+            MultiRunHooks hooks;
+            hooks.line = [&](const std::string& text) {
+                for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+                    const std::string& port = batch[static_cast<std::size_t>(slot)];
+                    if (!port.empty() && text.size() > port.size() &&
+                        text.compare(0, port.size(), port) == 0 && text[port.size()] == ':')
+                        tallies[static_cast<std::size_t>(slot)].LogLine(
+                            text.substr(port.size() + 1));
+                }
+            };
+            hooks.slotEnded = [&](const MultiSlotEnd& end) {
+                const auto s = static_cast<std::size_t>(end.slot);
+                RecordSlotEnd(pending[s].record, end);
+                recorder.Finish(pending[s], SettledMode(configuredMode, tallies[s]), tallies[s],
+                                end.elapsedMs < 0 ? 0 : end.elapsedMs);
+                if (ended) ended(end);
+            };
+            return RunMultiDownload(
+                job, settings, multi, batch, loop, ports,
                 [&](MultiDownload* download) {
-                    ports.Bind(download);
+                    BindTalliedReceive(vaComm, tallies, download);
                     vaComm.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);
                 },
-                [&interrupts] { return interrupts.count() > 0; }, out);
+                interrupted, out, hooks);
+        };
+        if (line.options.station) {
+            status = RunMultiStation(
+                runBatch, interrupted,
+                [&](const std::string& text) { PrintLine(out, text, COLOUR_BLACK, multi.color); },
+                line.options.stationSettleMs, loop);
+        } else {
+            status = runBatch(slots, nullptr);
         }
         loop.Shutdown();
     }
+    status = recorder.ExitStatus(status);
     SetProcessMainThread(nullptr);
     return status;
 }
