@@ -157,7 +157,8 @@ const char* OutcomeText(RunOutcome outcome) {
 }  // namespace
 
 // One phone's run on the engine of a single session, with its record.
-SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::string& frontEnd) {
+SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::string& frontEnd,
+                                          const std::function<void()>& tick) {
     SinglePhoneResult result;
     tally.Reset();
     host.ResetForRun();
@@ -173,6 +174,7 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
         auto nextTick = Clock::now() + std::chrono::milliseconds(1000);
         while (!host.controlsGivenBack()) {
             loop.RunUntil([&] { return host.controlsGivenBack(); }, std::chrono::milliseconds(50));
+            if (tick) tick();
             if (interrupts.count() != interruptsSeen) {
                 interruptsSeen = interrupts.count();
                 engine->RequestStop();

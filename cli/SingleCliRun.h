@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,7 +59,9 @@ struct SingleSession {
 
     // Opens the port, runs the engine to the end of the run (Ctrl-C asks for the stop) and
     // appends the run's record.
-    SinglePhoneResult RunPhone(const std::string& port, const std::string& frontEnd);
+    // tick, when given, runs about every 50 ms while the run goes on.
+    SinglePhoneResult RunPhone(const std::string& port, const std::string& frontEnd,
+                               const std::function<void()>& tick = nullptr);
 
     const CliOptions& options;
     ConsoleHost& host;

@@ -45,7 +45,11 @@ std::vector<MapPhone> StationPhones::NewPhones(const std::vector<MapPhone>& pres
     return fresh;
 }
 
-void StationPhones::Done(const MapPhone& phone) {
+void StationPhones::Refresh(int deviceLimit) {
+    FreshPhones(*this, deviceLimit);
+}
+
+void StationPhones::Taken(const MapPhone& phone) {
     done_[phone.valueName] = PhoneIdentity(phone);
 }
 
@@ -85,8 +89,9 @@ int RunSingleStation(SingleSession& session) {
         }
         waitingShown = false;
         const MapPhone& phone = fresh.front();
-        const SinglePhoneResult result = session.RunPhone(phone.portName, "zembra-cli --station");
-        phones.Done(phone);
+        phones.Taken(phone);
+        const SinglePhoneResult result = session.RunPhone(
+            phone.portName, "zembra-cli --station", [&] { phones.Refresh(MAP_PHONE_DEVICES); });
         const bool ok = result.outcome == RunOutcome::Completed;
         tally.Count(ok);
         if (result.outcome == RunOutcome::Stopped) stoppedInRun = true;
@@ -126,7 +131,9 @@ int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& int
         for (const MapPhone& phone : fresh)
             slots[static_cast<std::size_t>(phone.device)] = phone.portName;
         std::array<bool, MULTI_SLOT_COUNT> ended{};
-        const int status = runBatch(slots, [&](const MultiSlotEnd& end) {
+        for (const MapPhone& phone : fresh) phones.Taken(phone);
+        const auto tick = [&] { phones.Refresh(MULTI_SLOT_COUNT); };
+        const int status = runBatch(slots, tick, [&](const MultiSlotEnd& end) {
             const bool ok = end.endCode == END_FINISHED;
             tally.Count(ok);
             ended[static_cast<std::size_t>(end.slot)] = true;
@@ -139,7 +146,6 @@ int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& int
             break;
         }
         for (const MapPhone& phone : fresh) {
-            phones.Done(phone);
             if (ended[static_cast<std::size_t>(phone.device)]) continue;
             tally.Count(false);
             print(StationLine(phone.portName, false, 0, "not started (port)"));

@@ -13,15 +13,18 @@ namespace zembra {
 class LoopMainThread;
 struct SingleSession;
 
-// Which phones of the serial-device map a station has flashed: a phone counts as done from
-// its run until it is seen missing from the map (unplugged); plugged in again, it is new.
+// Which phones of the serial-device map a station has flashed: a phone counts as taken from
+// the start of its run until it is seen missing from the map (unplugged, also during its own
+// run); plugged in again, it is new.
 class StationPhones {
   public:
-    // The phones of the map now that have not been flashed since they were plugged in, by
+    // The phones of the map now that have not been taken since they were plugged in, by
     // device number; forgets the phones that are gone.
     std::vector<MapPhone> NewPhones(const std::vector<MapPhone>& present);
-    // A phone's run is over (whatever its result).
-    void Done(const MapPhone& phone);
+    // Reads the map and forgets the phones that are gone (while runs go on).
+    void Refresh(int deviceLimit);
+    // A phone's run begins.
+    void Taken(const MapPhone& phone);
 
   private:
     std::map<std::string, std::string> done_;  // value name -> identity at its run
@@ -46,9 +49,10 @@ std::string StationLine(const std::string& port, bool ok, long long durationMs,
 // no phone failed, 15 otherwise (14 when stopped during a run).
 int RunSingleStation(SingleSession& session);
 
-// One multi download on the named slots; ended() is called as each slot's worker ends.
-// Returns the multi mode's exit status.
+// One multi download on the named slots; tick() is called on every status tick, ended() as
+// each slot's worker ends. Returns the multi mode's exit status.
 using MultiBatch = std::function<int(const std::array<std::string, MULTI_SLOT_COUNT>& slots,
+                                     const std::function<void()>& tick,
                                      const std::function<void(const MultiSlotEnd&)>& ended)>;
 
 // zembra-cli --multi --station: waits for phones (device numbers 0-7) in the serial-device

@@ -274,6 +274,7 @@ int RunMultiCli(const std::vector<std::string>& args) {
         const auto interrupted = [&interrupts] { return interrupts.count() > 0; };
         // One multi download on the given slots, a record per slot as its worker ends.
         const auto runBatch = [&](const std::array<std::string, MULTI_SLOT_COUNT>& batch,
+                                  const std::function<void()>& tick,
                                   const std::function<void(const MultiSlotEnd&)>& ended) {
             std::array<CliRecorder::Pending, MULTI_SLOT_COUNT> pending;
             const std::vector<RecordImage> images = RecordImagesOf(job);
@@ -284,6 +285,7 @@ int RunMultiCli(const std::vector<std::string>& args) {
                 pending[s] = recorder.Begin(job, frontEnd, batch[s], slot + 1, Link::Usb, &images);
             }
             MultiRunHooks hooks;
+            hooks.tick = tick;
             hooks.line = [&](const std::string& text) {
                 for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
                     const std::string& port = batch[static_cast<std::size_t>(slot)];
@@ -314,7 +316,7 @@ int RunMultiCli(const std::vector<std::string>& args) {
                 [&](const std::string& text) { PrintLine(out, text, COLOUR_BLACK, multi.color); },
                 line.options.stationSettleMs, loop);
         } else {
-            status = runBatch(slots, nullptr);
+            status = runBatch(slots, nullptr, nullptr);
         }
         loop.Shutdown();
     }

@@ -268,6 +268,7 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                 stopSent = true;
             }
             tick = multi.Tick();
+            if (hooks.tick) hooks.tick();
             std::vector<std::string> lines;
             for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
                 const std::string& name = slots[static_cast<std::size_t>(slot)];

@@ -83,6 +83,7 @@ struct MultiSlotEnd {
 // What a caller sees of a multi download besides the console: every multi log line
 // ("port:text"), and each slot's end as its worker finishes (main thread).
 struct MultiRunHooks {
+    std::function<void()> tick;  // every status tick
     std::function<void(const std::string& text)> line;
     std::function<void(const MultiSlotEnd& end)> slotEnded;
 };
