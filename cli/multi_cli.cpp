@@ -190,7 +190,9 @@ Exit status (multi mode):
    3  the job was refused (settings, image files, job checks)
    4  a port could not be opened, or no phone / no port was named
   14  stopped by the operator (no slot failed)
-  15  at least one slot failed (endCode 2-8; see the table)
+  15  at least one slot failed (endCode 2-8; see the table), or with --station at least
+      one phone failed
+  16  every slot written, but a download record could not be written
 )";
 }
 
