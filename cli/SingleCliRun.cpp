@@ -103,23 +103,17 @@ CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
 
 namespace {
 
-// A port's operations with every write counted for the run's record.
-class TalliedPorts : public PortOperations {
+// The serial ports with every write of the single port counted for the run's record.
+class TalliedPorts : public VaCommPorts {
   public:
-    TalliedPorts(PortOperations& ports, LinkTally& tally) : ports_(ports), tally_(tally) {}
-    void OpenSinglePort() override { ports_.OpenSinglePort(); }
-    void CloseSinglePort() override { ports_.CloseSinglePort(); }
-    void SetSinglePortName(int n) override { ports_.SetSinglePortName(n); }
-    void SetSinglePortDevice(const std::string& name) override { ports_.SetSinglePortDevice(name); }
-    void SetSingleBaud(int rate) override { ports_.SetSingleBaud(rate); }
+    TalliedPorts(DebugTrace& trace, MainThread* mainThread, LinkTally& tally)
+        : VaCommPorts(trace, mainThread), tally_(tally) {}
     void WriteSingle(const std::uint8_t* bytes, std::size_t count) override {
-        ports_.WriteSingle(bytes, count);
+        VaCommPorts::WriteSingle(bytes, count);
         tally_.Written(count);
     }
-    bool singlePortOpen() const override { return ports_.singlePortOpen(); }
 
   private:
-    PortOperations& ports_;
     LinkTally& tally_;
 };
 
@@ -216,14 +210,13 @@ SingleSession::SingleSession(const CliOptions& options, ConsoleHost& host, const
       cliJob(cliJob),
       interrupts(interrupts),
       recorder(options.recordsPath, [&host](const std::string& text) { host.Error(text); }),
-      vaComm(trace, &loop),
-      ports(std::make_unique<TalliedPorts>(vaComm, tally)) {
+      vaComm(std::make_unique<TalliedPorts>(trace, &loop, tally)) {
     SetProcessMainThread(&loop);
     EngineTimings timings;
     if (options.startupSleepMs) timings.startupSleepMs = *options.startupSleepMs;
-    engine = std::make_unique<SingleEngine>(host, *ports, trace, loop, ask, timings);
-    vaComm.SetTraceOrigin(&engine->shared().downloadStartMs);
-    vaComm.SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
+    engine = std::make_unique<SingleEngine>(host, *vaComm, trace, loop, ask, timings);
+    vaComm->SetTraceOrigin(&engine->shared().downloadStartMs);
+    vaComm->SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
         tally.Received(data, count);
         engine->bridge().VaCommSingleRxBuf(sender, data, count);
     });
@@ -234,7 +227,7 @@ SingleSession::~SingleSession() {
     ask.Shutdown();
     loop.Shutdown();
     engine.reset();
-    vaComm.SetSingleRxHandler(nullptr);
+    vaComm->SetSingleRxHandler(nullptr);
     host.SetLineObserver(nullptr);
     SetProcessMainThread(nullptr);
 }

@@ -73,8 +73,7 @@ struct SingleSession {
     LoopMainThread loop;
     DebugTrace trace;
     AskOperatorRequest ask;
-    VaCommPorts vaComm;
-    std::unique_ptr<PortOperations> ports;  // vaComm with every write counted in tally
+    std::unique_ptr<VaCommPorts> vaComm;  // the single port's writes counted in tally
     std::unique_ptr<SingleEngine> engine;
 };
 

@@ -37,24 +37,16 @@ struct MultiCommandLine {
 };
 
 // The multi ports with every write counted in its slot's tally.
-class TalliedMultiPorts : public MultiPortOps {
+class TalliedMultiPorts : public VaCommMultiPorts {
   public:
-    TalliedMultiPorts(MultiPortOps& ports, std::array<LinkTally, MULTI_SLOT_COUNT>& tallies)
-        : ports_(ports), tallies_(tallies) {}
-    void OpenMultiPort(int channel) override { ports_.OpenMultiPort(channel); }
-    void CloseMultiPort(int channel) override { ports_.CloseMultiPort(channel); }
-    void SetMultiPortName(int channel, const std::string& portName) override {
-        ports_.SetMultiPortName(channel, portName);
-    }
-    void SetMultiBaud(int channel, int rate) override { ports_.SetMultiBaud(channel, rate); }
+    TalliedMultiPorts(VaCommPorts& ports, std::array<LinkTally, MULTI_SLOT_COUNT>& tallies)
+        : VaCommMultiPorts(ports), tallies_(tallies) {}
     void WriteMulti(int channel, const std::uint8_t* bytes, std::size_t count) override {
-        ports_.WriteMulti(channel, bytes, count);
+        VaCommMultiPorts::WriteMulti(channel, bytes, count);
         tallies_[static_cast<std::size_t>(channel) % MULTI_SLOT_COUNT].Written(count);
     }
-    void ClearMultiPortOpen(int channel) override { ports_.ClearMultiPortOpen(channel); }
 
   private:
-    MultiPortOps& ports_;
     std::array<LinkTally, MULTI_SLOT_COUNT>& tallies_;
 };
 
@@ -268,9 +260,8 @@ int RunMultiCli(const std::vector<std::string>& args) {
         if (!line.options.traceFile.empty()) trace.Start(line.options.traceFile);
         trace.SetWriteData(line.options.traceData);
         VaCommPorts vaComm(trace, &loop);
-        VaCommMultiPorts vaPorts(vaComm);
         std::array<LinkTally, MULTI_SLOT_COUNT> tallies;
-        TalliedMultiPorts ports(vaPorts, tallies);
+        TalliedMultiPorts ports(vaComm, tallies);
 
         const InterruptCatcher interrupts;
         const auto interrupted = [&interrupts] { return interrupts.count() > 0; };
