@@ -14,21 +14,29 @@ namespace zembra {
 // jump was sent.
 enum CliExit : int {
     EXIT_OK = 0,
-    EXIT_INTERNAL = 1,       // unexpected failure of the program itself
-    EXIT_USAGE = 2,          // bad command line
-    EXIT_JOB_REFUSED = 3,    // job checks, image selection checks, configuration file
-    EXIT_PORT_OPEN = 4,      // the port cannot be opened
-    EXIT_NO_ANSWER = 5,      // first download start request: no answer or refused
-    EXIT_VERSION = 6,        // version check: no answer, or mismatch not accepted
-    EXIT_COMPRESSION = 7,    // compressed mode unavailable, compressor check failed
-    EXIT_UART_SETUP = 8,     // module copy or baud switch refused (UART)
-    EXIT_JUMP = 9,           // jump into the download module / second start refused
-    EXIT_IMAGE_FILE = 10,    // code file missing, invalid version/boot word, size rule
-    EXIT_ERASE = 11,         // erase: no answer or refused
-    EXIT_TRANSFER = 12,      // data transfer: no answer, too many NAKs or echo failures
-    EXIT_FILE_CHANGED = 13,  // an image file shrank or could not be read during the run
-    EXIT_STOPPED = 14,       // stopped by the operator (Ctrl-C)
+    EXIT_INTERNAL = 1,         // unexpected failure of the program itself
+    EXIT_USAGE = 2,            // bad command line
+    EXIT_JOB_REFUSED = 3,      // job checks, image selection checks, configuration file
+    EXIT_PORT_OPEN = 4,        // the port cannot be opened
+    EXIT_NO_ANSWER = 5,        // first download start request: no answer or refused
+    EXIT_VERSION = 6,          // version check: no answer, or mismatch not accepted
+    EXIT_COMPRESSION = 7,      // compressed mode unavailable, compressor check failed
+    EXIT_UART_SETUP = 8,       // module copy or baud switch refused (UART)
+    EXIT_JUMP = 9,             // jump into the download module / second start refused
+    EXIT_IMAGE_FILE = 10,      // code file missing, invalid version/boot word, size rule
+    EXIT_ERASE = 11,           // erase: no answer or refused
+    EXIT_TRANSFER = 12,        // data transfer: no answer, too many NAKs or echo failures
+    EXIT_FILE_CHANGED = 13,    // an image file shrank or could not be read during the run
+    EXIT_STOPPED = 14,         // stopped by the operator (Ctrl-C)
+    EXIT_STATION_FAILED = 15,  // --station: at least one phone failed
+    EXIT_RECORD_FAILED = 16,   // every download succeeded, a download record was not written
 };
+
+// The exit status once the downloads are over: status, or EXIT_RECORD_FAILED when status is
+// 0 and a download record could not be written.
+inline int WithRecordStatus(int status, bool recordFailed) {
+    return status == 0 && recordFailed ? EXIT_RECORD_FAILED : status;
+}
 
 enum class AnswerMode { Ask, Yes, No };
 enum class ColourMode { Auto, Always, Never };

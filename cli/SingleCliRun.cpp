@@ -156,7 +156,7 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
     SinglePhoneResult result;
     tally.Reset();
     host.ResetForRun();
-    CliRecorder::Pending pending = recorder.Begin(cliJob.job, frontEnd, port, 0, cliJob.link);
+    RunRecorder::Pending pending = recorder.Begin(cliJob.job, frontEnd, port, 0, cliJob.link);
     using Clock = std::chrono::steady_clock;
     const auto began = Clock::now();
     const SingleEngine::StartResult started = engine->Start(cliJob.run, port);
@@ -270,7 +270,7 @@ int RunSingleCli(const CliOptions& options, ConsoleHost& host) {
             }
             status = session.RunPhone(port, "zembra-cli").status;
         }
-        status = session.recorder.ExitStatus(status);
+        status = WithRecordStatus(status, session.recorder.failed());
     }
     return status;
 }

@@ -8,8 +8,6 @@
 #include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
 #include "cli/InterruptCatcher.h"
-#include "cli/LinkTally.h"
-#include "cli/Recording.h"
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
 #include "platform/LoopMainThread.h"
@@ -18,6 +16,8 @@
 #include "protocol/SingleEngine.h"
 #include "protocol/SingleShared.h"
 #include "protocol/VaCommPorts.h"
+#include "records/LinkTally.h"
+#include "records/RunRecorder.h"
 
 namespace zembra {
 
@@ -68,7 +68,7 @@ struct SingleSession {
     const CliJob& cliJob;
     const InterruptCatcher& interrupts;
     int interruptsSeen = 0;
-    CliRecorder recorder;
+    RunRecorder recorder;
     LinkTally tally;
     LoopMainThread loop;
     DebugTrace trace;

@@ -74,7 +74,6 @@ int RunSingleStation(SingleSession& session) {
     StationPhones phones;
     StationTally tally;
     tally.startMs = NowMs();
-    bool stoppedInRun = false;
     bool waitingShown = false;
     host.Note("station: waiting for phones in the serial-device map (Ctrl-C ends)");
     while (session.interrupts.count() == 0) {
@@ -94,15 +93,12 @@ int RunSingleStation(SingleSession& session) {
             phone.portName, "zembra-cli --station", [&] { phones.Refresh(MAP_PHONE_DEVICES); });
         const bool ok = result.outcome == RunOutcome::Completed;
         tally.Count(ok);
-        if (result.outcome == RunOutcome::Stopped) stoppedInRun = true;
         host.Note(StationLine(phone.portName, ok, result.durationMs,
                               result.outcome == RunOutcome::None ? "PortOpenFailed"
                                                                  : RunOutcomeName(result.outcome)));
     }
     host.Note(tally.Summary(NowMs()));
-    if (tally.failed > 0)
-        return stoppedInRun && tally.failed == 1 ? EXIT_STOPPED : MULTI_EXIT_SLOT_FAILED;
-    return EXIT_OK;
+    return tally.failed > 0 ? EXIT_STATION_FAILED : EXIT_OK;
 }
 
 int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
@@ -153,7 +149,7 @@ int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& int
     }
     print(tally.Summary(NowMs()));
     if (refused) return MULTI_EXIT_REFUSED;
-    return tally.failed > 0 ? MULTI_EXIT_SLOT_FAILED : EXIT_OK;
+    return tally.failed > 0 ? EXIT_STATION_FAILED : EXIT_OK;
 }
 
 }  // namespace zembra

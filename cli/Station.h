@@ -46,7 +46,7 @@ std::string StationLine(const std::string& port, bool ok, long long durationMs,
 
 // zembra-cli --station: waits for phones in the serial-device map and flashes each new one
 // with the session's job, one line per phone, until Ctrl-C; then the summary. Returns 0 when
-// no phone failed, 15 otherwise (14 when stopped during a run).
+// no phone failed (a run stopped by Ctrl-C counts as failed), 15 otherwise.
 int RunSingleStation(SingleSession& session);
 
 // One multi download on the named slots; tick() is called on every status tick, ended() as

@@ -9,9 +9,7 @@
 #include "cli/ConsoleHost.h"
 #include "cli/InterruptCatcher.h"
 #include "cli/JobFromOptions.h"
-#include "cli/LinkTally.h"
 #include "cli/PreFlight.h"
-#include "cli/Recording.h"
 #include "cli/Station.h"
 #include "cli/multi_mode.h"
 #include "job/StartSnapshot.h"
@@ -21,6 +19,8 @@
 #include "platform/LoopMainThread.h"
 #include "protocol/DebugTrace.h"
 #include "protocol/VaCommPorts.h"
+#include "records/LinkTally.h"
+#include "records/RunRecorder.h"
 
 namespace zembra {
 
@@ -245,7 +245,7 @@ int RunMultiCli(const std::vector<std::string>& args) {
     ConsoleHost console(line.options, ConsoleHost::Streams{out, stderr, stdin});
     if (!PreFlightAccepted(job, console)) return MULTI_EXIT_REFUSED;
 
-    CliRecorder recorder(line.options.recordsPath, [&](const std::string& text) {
+    RunRecorder recorder(line.options.recordsPath, [&](const std::string& text) {
         PrintLine(out, "zembra-cli: " + text, COLOUR_RED, multi.color);
     });
     const std::string frontEnd =
@@ -269,7 +269,7 @@ int RunMultiCli(const std::vector<std::string>& args) {
         const auto runBatch = [&](const std::array<std::string, MULTI_SLOT_COUNT>& batch,
                                   const std::function<void()>& tick,
                                   const std::function<void(const MultiSlotEnd&)>& ended) {
-            std::array<CliRecorder::Pending, MULTI_SLOT_COUNT> pending;
+            std::array<RunRecorder::Pending, MULTI_SLOT_COUNT> pending;
             const std::vector<RecordImage> images = RecordImagesOf(job);
             for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
                 const auto s = static_cast<std::size_t>(slot);
@@ -313,7 +313,7 @@ int RunMultiCli(const std::vector<std::string>& args) {
         }
         loop.Shutdown();
     }
-    status = recorder.ExitStatus(status);
+    status = WithRecordStatus(status, recorder.failed());
     SetProcessMainThread(nullptr);
     return status;
 }

@@ -1,4 +1,4 @@
-#include "cli/LinkTally.h"
+#include "records/LinkTally.h"
 
 #include "protocol/PacketCodec.h"
 

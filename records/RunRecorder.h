@@ -5,26 +5,23 @@
 #include <memory>
 #include <string>
 
-#include "cli/LinkTally.h"
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
 #include "records/DownloadRecord.h"
+#include "records/LinkTally.h"
 #include "records/RecordStore.h"
 
 namespace zembra {
 
-// Exit status when every download succeeded but a record could not be written.
-inline constexpr int EXIT_RECORD_FAILED = 16;
-
-// zembra-cli's download records: one record per phone run, appended to the records database
-// after the run (never before or during it, so a database problem cannot stop or fail a
-// download). A record that cannot be written is reported through the error line and
-// remembered, so that the program can end with EXIT_RECORD_FAILED when nothing else failed.
-// Main thread only.
-class CliRecorder {
+// The download records of a front end: one record per phone run, appended to the records
+// database after the run (never before or during it, so a database problem cannot stop or
+// fail a download). A record that cannot be written is reported through the error callback
+// and remembered, so that the program can say so at its end. One thread (the host's main
+// thread).
+class RunRecorder {
   public:
     // path: the --records value (empty: configuration or default; "off": no records).
-    CliRecorder(const std::string& path, std::function<void(const std::string&)> error);
+    RunRecorder(const std::string& path, std::function<void(const std::string&)> error);
 
     bool enabled() const { return store_ != nullptr; }
     const std::string& path() const;
@@ -47,10 +44,6 @@ class CliRecorder {
 
     // True once a record could not be written.
     bool failed() const { return failed_; }
-
-    // The program's exit status: status itself, or EXIT_RECORD_FAILED when status is 0 and a
-    // record was lost.
-    int ExitStatus(int status) const;
 
   private:
     std::unique_ptr<RecordStore> store_;

@@ -1,21 +1,21 @@
-#include "cli/Recording.h"
+#include "records/RunRecorder.h"
 
 #include "platform/Helpers.h"
 
 namespace zembra {
 
-CliRecorder::CliRecorder(const std::string& path, std::function<void(const std::string&)> error)
+RunRecorder::RunRecorder(const std::string& path, std::function<void(const std::string&)> error)
     : error_(std::move(error)) {
     const std::string chosen = RecordsPathFor(path);
     if (!chosen.empty()) store_ = std::make_unique<RecordStore>(chosen);
 }
 
-const std::string& CliRecorder::path() const {
+const std::string& RunRecorder::path() const {
     static const std::string kNone;
     return store_ ? store_->path() : kNone;
 }
 
-CliRecorder::Pending CliRecorder::Begin(const DownloadJob& job, const std::string& frontEnd,
+RunRecorder::Pending RunRecorder::Begin(const DownloadJob& job, const std::string& frontEnd,
                                         const std::string& port, int slot, Link link,
                                         const std::vector<RecordImage>* images) const {
     Pending pending{{}, std::chrono::steady_clock::now()};
@@ -33,7 +33,7 @@ CliRecorder::Pending CliRecorder::Begin(const DownloadJob& job, const std::strin
     return pending;
 }
 
-bool CliRecorder::Finish(Pending& pending, LinkProtocolCode mode, const LinkTally& tally,
+bool RunRecorder::Finish(Pending& pending, LinkProtocolCode mode, const LinkTally& tally,
                          std::int64_t durationMs) {
     DownloadRecord& record = pending.record;
     record.endUtc = UtcNowIso();
@@ -55,10 +55,6 @@ bool CliRecorder::Finish(Pending& pending, LinkProtocolCode mode, const LinkTall
                    "affected): %s",
                    error.c_str()));
     return false;
-}
-
-int CliRecorder::ExitStatus(int status) const {
-    return status == 0 && failed_ ? EXIT_RECORD_FAILED : status;
 }
 
 const char* ProtocolTextOf(LinkProtocolCode mode) {
