@@ -300,6 +300,32 @@ TEST_F(StationTest, BrokenDatabaseNeverFailsTheDownload) {
     EXPECT_EQ(Slurp(db), junk);
 }
 
+// Without --records the records go to the data folder, or where the station's configuration
+// file says.
+TEST_F(StationTest, RecordsFollowTheDataFolderAndTheConfiguration) {
+    AddPhone(0);
+    const std::string data = files.folder() + "/data", config = files.folder() + "/config";
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    const std::vector<std::string> run = With({"--port", "COM65", "--code", codePath}, kFast);
+    EXPECT_EQ(RunCli(run, files.PathOf("a.txt")), 0) << Slurp(files.PathOf("a.txt"));
+    std::vector<DownloadRecord> records;
+    EXPECT_EQ(RecordStore(data + "/zembra/records.sqlite").Query({}, records), "");
+    EXPECT_EQ(records.size(), 1u);
+
+    std::filesystem::create_directories(config + "/zembra");
+    std::ofstream(config + "/zembra/zembra.conf") << "# station\nrecords-database = " << db << "\n";
+    EXPECT_EQ(RunCli(run, files.PathOf("b.txt")), 0);
+    EXPECT_EQ(Records().size(), 1u);
+    std::ofstream(config + "/zembra/zembra.conf") << "records-database = off\n";
+    EXPECT_EQ(RunCli(run, files.PathOf("c.txt")), 0);
+    EXPECT_EQ(Records().size(), 1u);
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("XDG_CONFIG_HOME");
+    std::filesystem::remove_all(data);
+    std::filesystem::remove_all(config);
+}
+
 // --port auto waits for a phone to appear; without one in time the port status.
 TEST_F(StationTest, PortAutoWaitsForAPhone) {
     EXPECT_EQ(RunCli(With({"--port", "auto"}, job), files.PathOf("none.txt")), 4);
