@@ -38,6 +38,12 @@ inline int WithRecordStatus(int status, bool recordFailed) {
     return status == 0 && recordFailed ? EXIT_RECORD_FAILED : status;
 }
 
+// The line of a download record that could not be written.
+inline std::string RecordErrorText(const std::string& error) {
+    return "the download record could not be written (the download itself is not affected): " +
+           error;
+}
+
 enum class AnswerMode { Ask, Yes, No };
 enum class ColourMode { Auto, Always, Never };
 

@@ -101,60 +101,11 @@ CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
     return out;
 }
 
-namespace {
-
-// The serial ports with every write of the single port counted for the run's record.
-class TalliedPorts : public VaCommPorts {
-  public:
-    TalliedPorts(DebugTrace& trace, MainThread* mainThread, LinkTally& tally)
-        : VaCommPorts(trace, mainThread), tally_(tally) {}
-    void WriteSingle(const std::uint8_t* bytes, std::size_t count) override {
-        VaCommPorts::WriteSingle(bytes, count);
-        tally_.Written(count);
-    }
-
-  private:
-    LinkTally& tally_;
-};
-
-const char* OutcomeText(RunOutcome outcome) {
-    switch (outcome) {
-        case RunOutcome::Completed:
-            return "every selected image written and the reset jump sent";
-        case RunOutcome::NoStartAnswer:
-            return "no answer or a refusal at the first download start request";
-        case RunOutcome::VersionRefused:
-            return "version check: no answer, or the mismatch was not accepted";
-        case RunOutcome::CompressionFailed:
-            return "compressed mode unavailable";
-        case RunOutcome::UartSetupFailed:
-            return "UART module copy or baud switch refused";
-        case RunOutcome::JumpFailed:
-            return "jump into the download module refused";
-        case RunOutcome::ImageFileProblem:
-        case RunOutcome::ImageSkipped:
-            return "image file problem during the run";
-        case RunOutcome::EraseFailed:
-            return "erase: no answer or refused";
-        case RunOutcome::TransferFailed:
-            return "data transfer failed";
-        case RunOutcome::FileReadError:
-            return "an image file changed during the run";
-        case RunOutcome::Stopped:
-            return "stopped by the operator";
-        case RunOutcome::None:
-            break;
-    }
-    return "the port could not be opened";
-}
-
-}  // namespace
-
 // One phone's run on the engine of a single session, with its record.
 SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::string& frontEnd,
                                           const std::function<void()>& tick) {
     SinglePhoneResult result;
-    tally.Reset();
+    tallies.single.Reset();
     host.ResetForRun();
     RunRecorder::Pending pending = recorder.Begin(cliJob.job, frontEnd, port, 0, cliJob.link);
     using Clock = std::chrono::steady_clock;
@@ -163,7 +114,6 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
     if (started != SingleEngine::StartResult::Started) {
         if (!engine->lastPortError().empty()) host.Error(engine->lastPortError());
         result.status = EXIT_PORT_OPEN;
-        pending.record.outcome = "PortOpenFailed";
     } else {
         auto nextTick = Clock::now() + std::chrono::milliseconds(1000);
         while (!host.controlsGivenBack()) {
@@ -190,16 +140,14 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
         const auto idleDeadline = Clock::now() + std::chrono::seconds(2);
         while (!engine->Idle() && Clock::now() < idleDeadline)
             loop.RunUntil([&] { return engine->Idle(); }, std::chrono::milliseconds(1));
-        pending.record.outcome = RunOutcomeName(result.outcome);
     }
     result.durationMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count();
-    DownloadRecord& record = pending.record;
-    record.outcomeCode = static_cast<int>(result.outcome);
-    record.outcomeText = OutcomeText(result.outcome);
-    record.succeeded = result.outcome == RunOutcome::Completed;
-    for (RecordImage& image : record.images) image.written = host.sentInRun(image.slot);
-    recorder.Finish(pending, engine->shared().mode.load(), tally);
+    std::array<bool, ImageSlot::Count> sent{};
+    for (int slot = 0; slot < ImageSlot::Count; ++slot)
+        sent[static_cast<std::size_t>(slot)] = host.sentInRun(slot);
+    RecordSingleEnd(pending.record, result.outcome, sent);
+    recorder.Finish(pending, engine->shared().mode.load(), tallies.single);
     return result;
 }
 
@@ -209,25 +157,26 @@ SingleSession::SingleSession(const CliOptions& options, ConsoleHost& host, const
       host(host),
       cliJob(cliJob),
       interrupts(interrupts),
-      recorder(options.recordsPath, [&host](const std::string& text) { host.Error(text); }),
-      vaComm(std::make_unique<TalliedPorts>(trace, &loop, tally)) {
+      recorder(options.recordsPath,
+               [&host](const std::string& error) { host.Error(RecordErrorText(error)); }),
+      vaComm(trace, &loop, tallies) {
     SetProcessMainThread(&loop);
     EngineTimings timings;
     if (options.startupSleepMs) timings.startupSleepMs = *options.startupSleepMs;
-    engine = std::make_unique<SingleEngine>(host, *vaComm, trace, loop, ask, timings);
-    vaComm->SetTraceOrigin(&engine->shared().downloadStartMs);
-    vaComm->SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
-        tally.Received(data, count);
-        engine->bridge().VaCommSingleRxBuf(sender, data, count);
-    });
-    host.SetLineObserver([this](const std::string& text) { tally.LogLine(text); });
+    engine = std::make_unique<SingleEngine>(host, vaComm, trace, loop, ask, timings);
+    vaComm.SetTraceOrigin(&engine->shared().downloadStartMs);
+    vaComm.SetCountedSingleRxHandler(
+        [this](void* sender, const std::uint8_t* data, std::size_t count) {
+            engine->bridge().VaCommSingleRxBuf(sender, data, count);
+        });
+    host.SetLineObserver([this](const std::string& text) { tallies.single.LogLine(text); });
 }
 
 SingleSession::~SingleSession() {
     ask.Shutdown();
     loop.Shutdown();
     engine.reset();
-    vaComm->SetSingleRxHandler(nullptr);
+    vaComm.SetCountedSingleRxHandler(nullptr);
     host.SetLineObserver(nullptr);
     SetProcessMainThread(nullptr);
 }

@@ -15,8 +15,7 @@
 #include "protocol/DebugTrace.h"
 #include "protocol/SingleEngine.h"
 #include "protocol/SingleShared.h"
-#include "protocol/VaCommPorts.h"
-#include "records/LinkTally.h"
+#include "records/RunPorts.h"
 #include "records/RunRecorder.h"
 
 namespace zembra {
@@ -69,11 +68,11 @@ struct SingleSession {
     const InterruptCatcher& interrupts;
     int interruptsSeen = 0;
     RunRecorder recorder;
-    LinkTally tally;
+    RunTallies tallies;
     LoopMainThread loop;
     DebugTrace trace;
     AskOperatorRequest ask;
-    std::unique_ptr<VaCommPorts> vaComm;  // the single port's writes counted in tally
+    TalliedPorts vaComm;  // the single port's bytes counted in tallies.single
     std::unique_ptr<SingleEngine> engine;
 };
 

@@ -19,7 +19,7 @@
 #include "platform/LoopMainThread.h"
 #include "protocol/DebugTrace.h"
 #include "protocol/VaCommPorts.h"
-#include "records/LinkTally.h"
+#include "records/RunPorts.h"
 #include "records/RunRecorder.h"
 
 namespace zembra {
@@ -35,51 +35,6 @@ struct MultiCommandLine {
     MultiModeOptions multi;
     std::string error;
 };
-
-// The multi ports with every write counted in its slot's tally.
-class TalliedMultiPorts : public VaCommMultiPorts {
-  public:
-    TalliedMultiPorts(VaCommPorts& ports, std::array<LinkTally, MULTI_SLOT_COUNT>& tallies)
-        : VaCommMultiPorts(ports), tallies_(tallies) {}
-    void WriteMulti(int channel, const std::uint8_t* bytes, std::size_t count) override {
-        VaCommMultiPorts::WriteMulti(channel, bytes, count);
-        tallies_[static_cast<std::size_t>(channel) % MULTI_SLOT_COUNT].Written(count);
-    }
-
-  private:
-    std::array<LinkTally, MULTI_SLOT_COUNT>& tallies_;
-};
-
-// Port n's received bytes to its tally and to the multi download's handler of slot n;
-// nullptr unbinds them.
-void BindTalliedReceive(VaCommPorts& ports, std::array<LinkTally, MULTI_SLOT_COUNT>& tallies,
-                        MultiDownload* multi) {
-    for (int channel = 0; channel < MULTI_SLOT_COUNT; ++channel) {
-        if (!multi) {
-            ports.SetMultiRxHandler(channel, nullptr);
-            continue;
-        }
-        LinkTally& tally = tallies[static_cast<std::size_t>(channel)];
-        ports.SetMultiRxHandler(
-            channel, [multi, channel, &tally](void*, const std::uint8_t* data, std::size_t count) {
-                tally.Received(data, count);
-                multi->SlotRxBuf(channel, data, static_cast<int>(count));
-            });
-    }
-}
-
-// The outcome part of a slot's record.
-void RecordSlotEnd(DownloadRecord& record, const MultiSlotEnd& end) {
-    record.outcome = FormatText("endCode %d", end.endCode);
-    record.outcomeCode = end.endCode;
-    record.outcomeText = EndCodeMeaning(end.endCode);
-    record.succeeded = end.endCode == END_FINISHED;
-    // Erase, transfer and image failures and a stop happen at currentImage: the images
-    // before it were written.
-    const bool reachedImages = end.endCode >= END_IMAGE_CHECK_FAILED;
-    for (RecordImage& image : record.images)
-        image.written = record.succeeded || (reachedImages && image.slot < end.currentImage);
-}
 
 bool TakesValue(const std::string& name) {
     return name == "--port" || name == "--stagger";
@@ -245,8 +200,8 @@ int RunMultiCli(const std::vector<std::string>& args) {
     ConsoleHost console(line.options, ConsoleHost::Streams{out, stderr, stdin});
     if (!PreFlightAccepted(job, console)) return MULTI_EXIT_REFUSED;
 
-    RunRecorder recorder(line.options.recordsPath, [&](const std::string& text) {
-        PrintLine(out, "zembra-cli: " + text, COLOUR_RED, multi.color);
+    RunRecorder recorder(line.options.recordsPath, [&](const std::string& error) {
+        PrintLine(out, "zembra-cli: " + RecordErrorText(error), COLOUR_RED, multi.color);
     });
     const std::string frontEnd =
         line.options.station ? "zembra-cli --multi --station" : "zembra-cli --multi";
@@ -260,8 +215,9 @@ int RunMultiCli(const std::vector<std::string>& args) {
         if (!line.options.traceFile.empty()) trace.Start(line.options.traceFile);
         trace.SetWriteData(line.options.traceData);
         VaCommPorts vaComm(trace, &loop);
-        std::array<LinkTally, MULTI_SLOT_COUNT> tallies;
-        TalliedMultiPorts ports(vaComm, tallies);
+        RunTallies counts;
+        std::array<LinkTally, MULTI_PORT_COUNT>& tallies = counts.multi;
+        TalliedMultiPorts ports(vaComm, counts);
 
         const InterruptCatcher interrupts;
         const auto interrupted = [&interrupts] { return interrupts.count() > 0; };
@@ -290,7 +246,7 @@ int RunMultiCli(const std::vector<std::string>& args) {
             };
             hooks.slotEnded = [&](const MultiSlotEnd& end) {
                 const auto s = static_cast<std::size_t>(end.slot);
-                RecordSlotEnd(pending[s].record, end);
+                RecordMultiSlotEnd(pending[s].record, end.endCode, end.currentImage);
                 recorder.Finish(pending[s], SettledMode(configuredMode, tallies[s]), tallies[s],
                                 end.elapsedMs < 0 ? 0 : end.elapsedMs);
                 if (ended) ended(end);
@@ -298,7 +254,7 @@ int RunMultiCli(const std::vector<std::string>& args) {
             return RunMultiDownload(
                 job, settings, multi, batch, loop, ports,
                 [&](MultiDownload* download) {
-                    BindTalliedReceive(vaComm, tallies, download);
+                    ports.BindCounted(download);
                     vaComm.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);
                 },
                 interrupted, out, hooks);

@@ -1,5 +1,7 @@
 #include "records/RunRecorder.h"
 
+#include "multi/MSBDLU.h"
+#include "multi/SlotStatus.h"
 #include "platform/Helpers.h"
 
 namespace zembra {
@@ -55,6 +57,63 @@ bool RunRecorder::Finish(Pending& pending, LinkProtocolCode mode, const LinkTall
                    "affected): %s",
                    error.c_str()));
     return false;
+}
+
+namespace {
+
+const char* OutcomeText(RunOutcome outcome) {
+    switch (outcome) {
+        case RunOutcome::Completed:
+            return "every selected image written and the reset jump sent";
+        case RunOutcome::NoStartAnswer:
+            return "no answer or a refusal at the first download start request";
+        case RunOutcome::VersionRefused:
+            return "version check: no answer, or the mismatch was not accepted";
+        case RunOutcome::CompressionFailed:
+            return "compressed mode unavailable";
+        case RunOutcome::UartSetupFailed:
+            return "UART module copy or baud switch refused";
+        case RunOutcome::JumpFailed:
+            return "jump into the download module refused";
+        case RunOutcome::ImageFileProblem:
+        case RunOutcome::ImageSkipped:
+            return "image file problem during the run";
+        case RunOutcome::EraseFailed:
+            return "erase: no answer or refused";
+        case RunOutcome::TransferFailed:
+            return "data transfer failed";
+        case RunOutcome::FileReadError:
+            return "an image file changed during the run";
+        case RunOutcome::Stopped:
+            return "stopped by the operator";
+        case RunOutcome::None:
+            break;
+    }
+    return "the port could not be opened";
+}
+
+}  // namespace
+
+void RecordSingleEnd(DownloadRecord& record, RunOutcome outcome,
+                     const std::array<bool, ImageSlot::Count>& sent) {
+    record.outcome = outcome == RunOutcome::None ? "PortOpenFailed" : RunOutcomeName(outcome);
+    record.outcomeCode = static_cast<int>(outcome);
+    record.outcomeText = OutcomeText(outcome);
+    record.succeeded = outcome == RunOutcome::Completed;
+    for (RecordImage& image : record.images)
+        image.written = sent[static_cast<std::size_t>(image.slot) % sent.size()];
+}
+
+void RecordMultiSlotEnd(DownloadRecord& record, int endCode, int currentImage) {
+    record.outcome = FormatText("endCode %d", endCode);
+    record.outcomeCode = endCode;
+    record.outcomeText = EndCodeMeaning(endCode);
+    record.succeeded = endCode == END_FINISHED;
+    // Image, erase and transfer failures and a stop happen at currentImage: the images
+    // before it were written.
+    const bool reachedImages = endCode >= END_IMAGE_CHECK_FAILED;
+    for (RecordImage& image : record.images)
+        image.written = record.succeeded || (reachedImages && image.slot < currentImage);
 }
 
 const char* ProtocolTextOf(LinkProtocolCode mode) {

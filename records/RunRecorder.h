@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -7,6 +8,7 @@
 
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
+#include "protocol/SingleShared.h"
 #include "records/DownloadRecord.h"
 #include "records/LinkTally.h"
 #include "records/RecordStore.h"
@@ -20,7 +22,8 @@ namespace zembra {
 // thread).
 class RunRecorder {
   public:
-    // path: the --records value (empty: configuration or default; "off": no records).
+    // path: the database (empty: configuration or default; "off": no records); error gets
+    // the message of a record that could not be written.
     RunRecorder(const std::string& path, std::function<void(const std::string&)> error);
 
     bool enabled() const { return store_ != nullptr; }
@@ -37,8 +40,8 @@ class RunRecorder {
                   int slot, Link link, const std::vector<RecordImage>* images = nullptr) const;
 
     // Completes the record (end time, duration since Begin unless durationMs >= 0, counters,
-    // the protocol in force) and writes it. False after its error line when it could not be
-    // written.
+    // the protocol in force) and writes it. False when it could not be written: error() got
+    // the database's message.
     bool Finish(Pending& pending, LinkProtocolCode mode, const LinkTally& tally,
                 std::int64_t durationMs = -1);
 
@@ -50,6 +53,16 @@ class RunRecorder {
     std::function<void(const std::string&)> error_;
     bool failed_ = false;
 };
+
+// The outcome of a single run in its record: the RunOutcome's name ("PortOpenFailed" for
+// None: the port did not open), what it means, success, and the images the run marked sent.
+void RecordSingleEnd(DownloadRecord& record, RunOutcome outcome,
+                     const std::array<bool, ImageSlot::Count>& sent);
+
+// The outcome of a multi slot's run in its record: "endCode N", its meaning, success, and
+// which images were written (all when it finished; those before currentImage when it ended
+// at an image; none when it ended before the images).
+void RecordMultiSlotEnd(DownloadRecord& record, int endCode, int currentImage);
 
 // "auto", "compressed" or "normal" of a link-and-protocol code.
 const char* ProtocolTextOf(LinkProtocolCode mode);
