@@ -1,5 +1,7 @@
 #include "records/LinkTally.h"
 
+#include <algorithm>
+
 #include "protocol/PacketCodec.h"
 
 namespace zembra {
@@ -16,10 +18,13 @@ void LinkTally::Reset() {
     *this = LinkTally();
 }
 
-void LinkTally::Written(std::size_t count) {
+void LinkTally::Written(const std::uint8_t* bytes, std::size_t count) {
     bytesSent_ += count;
-    if (nakPending_) ++retransmissions_;
+    if (nakPending_ && count == lastWrite_.size() &&
+        std::equal(bytes, bytes + count, lastWrite_.begin()))
+        ++retransmissions_;
     nakPending_ = false;
+    lastWrite_.assign(bytes, bytes + count);
 }
 
 void LinkTally::Received(const std::uint8_t* data, std::size_t count) {

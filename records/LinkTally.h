@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "job/DownloadSettings.h"
 
@@ -10,16 +11,16 @@ namespace zembra {
 
 // What one phone's run moved over its port, counted on the host's side of the port: bytes
 // written, negative answers received (a response frame whose code is NAK_INVALID_FCS ...
-// NAK_FAILED), and retransmissions (a write that follows a negative answer, and each
-// checksum-echo mismatch the engine reports). It also notes which transfer variant an auto
+// NAK_FAILED), and retransmissions (a write that repeats the one a negative answer refused,
+// and each checksum-echo mismatch the engine reports). It also notes which transfer variant an auto
 // mode settled on from the engine's log lines. Main thread only (port writes, receive
 // handlers and log lines all run there).
 class LinkTally {
   public:
     void Reset();
 
-    // The bytes of one port write.
-    void Written(std::size_t count);
+    // One port write.
+    void Written(const std::uint8_t* bytes, std::size_t count);
     // Bytes received from the phone.
     void Received(const std::uint8_t* data, std::size_t count);
     // One log line of the engine for this phone (without a port prefix).
@@ -37,6 +38,7 @@ class LinkTally {
     std::uint64_t retransmissions_ = 0;
     bool afterFlag_ = false;   // the last byte received was a frame flag
     bool nakPending_ = false;  // a negative answer not yet followed by a write
+    std::vector<std::uint8_t> lastWrite_;
     ProtocolChoice settled_ = ProtocolChoice::Auto;
 };
 

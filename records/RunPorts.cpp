@@ -4,7 +4,7 @@ namespace zembra {
 
 void TalliedPorts::WriteSingle(const std::uint8_t* bytes, std::size_t count) {
     VaCommPorts::WriteSingle(bytes, count);
-    tallies_.single.Written(count);
+    tallies_.single.Written(bytes, count);
 }
 
 void TalliedPorts::SetCountedSingleRxHandler(RxHandler handler) {
@@ -21,7 +21,7 @@ void TalliedPorts::SetCountedSingleRxHandler(RxHandler handler) {
 
 void TalliedMultiPorts::WriteMulti(int channel, const std::uint8_t* bytes, std::size_t count) {
     VaCommMultiPorts::WriteMulti(channel, bytes, count);
-    tallies_.multi[static_cast<std::size_t>(channel) % MULTI_PORT_COUNT].Written(count);
+    tallies_.multi[static_cast<std::size_t>(channel) % MULTI_PORT_COUNT].Written(bytes, count);
 }
 
 void TalliedMultiPorts::BindCounted(MultiDownload* multi) {

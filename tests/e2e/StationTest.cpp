@@ -285,6 +285,36 @@ TEST_F(StationTest, RecordsBesideAnotherWriterAndTheirExport) {
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 2);  // header and the one run
 }
 
+// Negative answers and the frames sent again for them, and checksum echoes that did not
+// match (USB normal), are counted in the record.
+TEST_F(StationTest, NaksAndRetransmissionsAreCounted) {
+    SimFaultPlan naks;
+    naks.nakCode = 0xA1;
+    naks.nakCount = 3;
+    naks.nakSkip = 5;
+    naks.nakDataOnly = true;
+    AddPhone(0, naks);
+    EXPECT_EQ(RunCli(With(With({"--port", "COM65"}, job), kFast), files.PathOf("n.txt")), 0)
+        << Slurp(files.PathOf("n.txt"));
+    SimFaultPlan echoes;
+    echoes.corruptEchoCount = 2;
+    echoes.corruptEchoSkip = 4;
+    AddPhone(1, echoes);
+    EXPECT_EQ(RunCli(With(With({"--port", "COM66", "--protocol", "normal"}, job), kFast),
+                     files.PathOf("e.txt")),
+              0)
+        << Slurp(files.PathOf("e.txt"));
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].naks, 3u);
+    EXPECT_EQ(records[0].retransmissions, 3u);
+    EXPECT_EQ(records[1].protocol, "normal");
+    EXPECT_EQ(records[1].naks, 0u);
+    EXPECT_EQ(records[1].retransmissions, 2u);
+    ExpectRecordMatchesFlash(records[0]);
+    ExpectRecordMatchesFlash(records[1]);
+}
+
 // A database that is not one: the download succeeds, the failure to record is reported
 // (status 16) and the file keeps every byte.
 TEST_F(StationTest, BrokenDatabaseNeverFailsTheDownload) {
