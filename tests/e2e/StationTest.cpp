@@ -138,17 +138,25 @@ class StationTest : public ::testing::Test {
         }
         return false;
     }
-    // A phone that hangs up mid-run: once it has, it comes back by itself (replugAfterMs)
-    // without the fault.
+    // A phone that hangs up mid-run (unplugged).
     static SimFaultPlan HangUpMidRun() {
         SimFaultPlan plan;
         plan.hangupAfterBytes = 40000;
-        plan.replugAfterMs = 800;
         return plan;
     }
-    static void ClearFaultAfterHangUp(SimulatedPhone& phone) {
+    // Once the phone has hung up and the station has recorded its failed run, it is plugged
+    // in again (a new line, the same names) without the fault.
+    void ReplugAfterItsFailedRun(SimulatedPhone& phone) {
         ASSERT_TRUE(phone.WaitUntil([&] { return phone.Counters().hangups > 0; }, 30000ms));
         phone.SetFaults({});
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        for (bool recorded = false; !recorded; std::this_thread::sleep_for(20ms)) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no failed record";
+            for (const DownloadRecord& r : Records())
+                recorded |= r.port == phone.PortName() && !r.succeeded;
+        }
+        std::string error;
+        ASSERT_TRUE(phone.Replug(&error)) << error;
     }
 
     // A successful record: its images are the job's files (hash, size) and the phone's
@@ -188,7 +196,7 @@ TEST_F(StationTest, SinglePhonesOneAfterAnotherAndAgainAfterReplug) {
     SimulatedPhone& first = AddPhone(0, HangUpMidRun());
     SimulatedPhone& second = AddPhone(1);
     CliProcess cli(With(With({"--station"}, job), kFast), files.PathOf("station.txt"));
-    ClearFaultAfterHangUp(first);
+    ReplugAfterItsFailedRun(first);
     ASSERT_TRUE(WaitForRecords(3)) << cli.Output();
     std::this_thread::sleep_for(1500ms);  // both stay plugged in: no further run
     cli.Interrupt();
@@ -202,7 +210,7 @@ TEST_F(StationTest, SinglePhonesOneAfterAnotherAndAgainAfterReplug) {
     EXPECT_FALSE(records[0].succeeded);
     EXPECT_NE(records[0].outcome, "Completed");
     EXPECT_EQ(records[0].frontEnd, "zembra-cli --station");
-    // The first phone came back during its own run: it may go before or after the second.
+    // The first phone, plugged in again, may go before or after the second.
     EXPECT_NE(records[1].port, records[2].port);
     for (std::size_t i = 1; i < 3; ++i) ExpectRecordMatchesFlash(records[i]);
     EXPECT_EQ(second.Counters().resets, 1u);
@@ -217,7 +225,7 @@ TEST_F(StationTest, EightPhonesAtOnceAndOneAgainAfterReplug) {
         With(With({"--multi", "--station", "--station-settle", "300", "--stagger", "0"}, job),
              kFast),
         files.PathOf("station.txt"));
-    ClearFaultAfterHangUp(Phone("COM68"));
+    ReplugAfterItsFailedRun(Phone("COM68"));
     ASSERT_TRUE(WaitForRecords(9)) << cli.Output();
     std::this_thread::sleep_for(1000ms);
     cli.Interrupt();
