@@ -1,9 +1,14 @@
 #include "app/DialogHost.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QSettings>
 #include <QStringList>
+#include <QTranslator>
 
 namespace zembra {
 
@@ -74,6 +79,7 @@ std::optional<std::string> RunFileDialog(QWidget* parent, const FileDialogReques
     if (!request.defaultName.empty())
         dialog.selectFile(QString::fromStdString(request.defaultName));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
+    if (!request.folder.empty()) dialog.setDirectory(QString::fromStdString(request.folder));
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty()) return std::nullopt;
@@ -81,6 +87,27 @@ std::optional<std::string> RunFileDialog(QWidget* parent, const FileDialogReques
 }
 
 }  // namespace
+
+std::string LastDialogFolder() {
+    const QSettings settings(QStringLiteral("Zembra"), QStringLiteral("zembra"));
+    return settings.value(QStringLiteral("dialogs/lastFolder")).toString().toStdString();
+}
+
+void RememberDialogFolder(const std::string& chosenFile) {
+    QSettings settings(QStringLiteral("Zembra"), QStringLiteral("zembra"));
+    settings.setValue(QStringLiteral("dialogs/lastFolder"),
+                      QFileInfo(QString::fromStdString(chosenFile)).absolutePath());
+}
+
+bool InstallToolkitTranslation() {
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_ko"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
 
 int QtDialogHost::ShowMessage(const std::string& text, const std::string& caption, int style) {
     QMessageBox box(IconOf(style), QString::fromStdString(caption), QString::fromStdString(text),

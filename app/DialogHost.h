@@ -35,7 +35,18 @@ struct FileDialogRequest {
     std::string defaultExt;   // added to a typed name without extension ("BIN", "TXT")
     bool mustExist = false;   // open dialogs: only existing files
     bool confirmOverwrite = false;
+    std::string folder;  // the folder the dialog opens in; empty: the toolkit's choice
 };
+
+// The folder of the file last chosen in one of the window's file dialogs, kept across runs
+// of the program (in the user's settings); empty when none was chosen yet.
+std::string LastDialogFolder();
+// Remembers the folder of a chosen file for the next dialog.
+void RememberDialogFolder(const std::string& chosenFile);
+
+// Installs Qt's own Korean texts (standard buttons, file dialog) when the translations are
+// installed; false when they could not be loaded.
+bool InstallToolkitTranslation();
 
 // Every modal interaction of the window goes through this seam: message boxes, file dialogs
 // and the modal showing of the window's own dialogs. The program uses QtDialogHost (Qt's

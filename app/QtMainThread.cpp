@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 
@@ -50,6 +51,19 @@ void QtMainThread::Shutdown() {
 
 bool QtMainThread::IsMainThread() const {
     return QThread::currentThread() == context_->thread();
+}
+
+bool QtMainThread::ServeUntil(const std::function<bool()>& done,
+                              std::chrono::milliseconds timeout) {
+    if (!IsMainThread()) return PollUntil(done, timeout);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        // processEvents returns at once when nothing is queued: do not spin.
+        QThread::msleep(1);
+    }
+    return true;
 }
 
 void QtMainThread::RunAndWait(const std::function<void()>& fn) {

@@ -33,6 +33,8 @@ class QtMainThread : public MainThread {
     void RunAndWait(const std::function<void()>& fn) override;
     void Post(std::function<void()> fn) override;
     bool IsMainThread() const override;
+    // On the main thread: processes the window's events (queued functions included).
+    bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override;
 
     // Like RunAndWait, but says whether fn ran (false: the loop shut down first).
     bool TryRunAndWait(const std::function<void()>& fn);

@@ -20,6 +20,7 @@ std::uint32_t WindowsColourOf(const QColor& colour) {
 
 RichEditLog::RichEditLog(QWidget* parent) : QTextEdit(parent) {
     setReadOnly(true);
+    setFocusPolicy(Qt::ClickFocus);  // read-only: not a stop of the Tab key
     setAcceptRichText(false);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setLineWrapMode(QTextEdit::WidgetWidth);

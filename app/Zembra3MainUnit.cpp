@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -33,6 +34,7 @@
 #include "app/RichEditLog.h"
 #include "app/SModeUnit.h"
 #include "job/ConfigFile.h"
+#include "job/FlashRanges.h"
 #include "job/ImageChecks.h"
 #include "job/JobCheck.h"
 #include "platform/Helpers.h"
@@ -72,6 +74,9 @@ QLineEdit* MakeEdit(QWidget* parent, const QString& name, const QRect& geometry,
     edit->setObjectName(name);
     edit->setGeometry(geometry);
     edit->setReadOnly(readOnly);
+    // A field the operator cannot type in takes the focus by a click (to copy its text)
+    // but is not a stop of the Tab key.
+    if (readOnly) edit->setFocusPolicy(Qt::ClickFocus);
     edit->setCursorPosition(0);
     if (hint) edit->setToolTip(Q(hint));
     return edit;
@@ -184,6 +189,13 @@ QPixmap LogoPixmap() {
 
 }  // namespace
 
+std::string ConversionErrorText(const ConversionError& error) {
+    std::string label = error.label;
+    if (!label.empty() && label.back() == ':') label.pop_back();
+    return FormatText("세부환경설정의 %s 값 '%s'은(는) 올바른 정수가 아닙니다. 숫자만 입력하세요.",
+                      label.c_str(), error.text.c_str());
+}
+
 // --- construction ------------------------------------------------------------------------
 
 TMainForm::TMainForm(MainFormOptions options, QWidget* parent)
@@ -201,6 +213,9 @@ TMainForm::TMainForm(MainFormOptions options, QWidget* parent)
     BuildFilePanel();
     BuildMultiPanel();
     BuildSinglePanel();  // on top of PanelMulti
+    // The panel underneath is hidden as well: the same picture, and its controls are then
+    // neither Tab stops nor focus targets while single mode is shown.
+    PanelMulti->hide();
     BuildAdvancedPanel();
 
     TimerComPortDetect = new QTimer(this);
@@ -497,6 +512,10 @@ void TMainForm::Guarded(F&& handler) {
     }
 }
 
+void TMainForm::RunGuarded(const std::function<void()>& handler) {
+    Guarded(handler);
+}
+
 void TMainForm::ShowException(const std::string& message) {
     dialogs_->ShowMessage(message, kApplicationTitle, mb::kOk | mb::kIconStop);
 }
@@ -526,6 +545,7 @@ void TMainForm::ApplySlot(int slot, const ImageSlot& value) {
     };
     row.button->setChecked(value.selected);
     set(row.path, value.path);
+    row.path->setToolTip(Q(value.path));  // the whole path, which the field may cut off
     set(row.time, value.fileTime);
     set(row.process, value.progressMarker);
     set(row.sFile, value.expectedName);
@@ -600,7 +620,7 @@ Link TMainForm::ReadLink() const {
 void TMainForm::FormCreate() {
     lzoLock_ = std::make_unique<std::mutex>();
     autoConfigPath_ =
-        options_.programPath.empty() ? autoConfigPath() : AutoConfigPathFor(options_.programPath);
+        AutoConfigPathFor(options_.programPath.empty() ? ProgramPath() : options_.programPath);
     SetApplicationTitle(kApplicationTitle);
     TimerComPortDetect->start();
 }
@@ -612,7 +632,7 @@ void TMainForm::FormResize() {
     if (autoConfigDone_) return;
     autoConfigDone_ = true;
     autoConfigPath_ =
-        options_.programPath.empty() ? autoConfigPath() : AutoConfigPathFor(options_.programPath);
+        AutoConfigPathFor(options_.programPath.empty() ? ProgramPath() : options_.programPath);
     if (!CanOpenForReading(autoConfigPath_)) return;  // no file: nothing, no message
     LoadConfiguration(autoConfigPath_, true);
 }
@@ -744,16 +764,25 @@ void TMainForm::SelectImage(int slot) {
     request.filter = IMAGE_DIALOG_FILTER;
     if (slot == ImageSlot::Code) request.defaultExt = CODE_DIALOG_DEFAULT_EXT;
     request.mustExist = true;
+    request.folder = LastDialogFolder();
     const std::optional<std::string> chosen = dialogs_->GetOpenFileName(request);
     if (!chosen) {
         ClearSlot(slot);
         return;
     }
-    SelectionResult result = SelectImageFile(slot, *chosen, CheckBoxBinSizeCheck->isChecked());
+    RememberDialogFolder(*chosen);
+    SelectImageFile(slot, *chosen);
+}
+
+void TMainForm::SelectImageFile(int slot, const std::string& path) {
+    SlotRow& row = rows_.at(static_cast<std::size_t>(slot));
+    row.button->setChecked(true);
+    SelectionResult result = zembra::SelectImageFile(slot, path, CheckBoxBinSizeCheck->isChecked());
     for (const LogLine& line : result.log) LogSingle(line.text, line.colour);
     ImageSlot value = ReadSlot(slot);
     ApplySelection(value, result);
     ApplySlot(slot, value);
+    LogFlashRangeProblems();
     // The address taken from the file name is filled in even while a configuration holds the
     // field disabled; the focus only moves into a field that can take it.
     if (result.selected && result.addressText && row.address && row.address->isEnabled())
@@ -771,6 +800,17 @@ void TMainForm::EditFontAddressExit(int font) {
     const std::string text = edit->text().toStdString();
     const std::string fixed = AddressOnExit(text, CheckBoxAuto16->isChecked());
     if (fixed != text) edit->setText(Q(fixed));
+    LogFlashRangeProblems();
+}
+
+void TMainForm::LogFlashRangeProblems() {
+    // Each problem is said when it appears, not again each time a field is left.
+    std::vector<std::string> problems = FlashRangeProblems(ReadJob());
+    for (const std::string& line : problems)
+        if (std::find(loggedRangeProblems_.begin(), loggedRangeProblems_.end(), line) ==
+            loggedRangeProblems_.end())
+            LogSingle(line, LOG_RED);
+    loggedRangeProblems_ = std::move(problems);
 }
 
 // --- configuration file ------------------------------------------------------------------
@@ -804,11 +844,13 @@ void TMainForm::SpeedButtonCfgClick() {
     request.name = "OpenDialogCfg";
     request.filter = CONFIG_OPEN_FILTER;
     request.mustExist = true;
+    request.folder = LastDialogFolder();
     const std::optional<std::string> chosen = dialogs_->GetOpenFileName(request);
     if (!chosen) {
         ResetConfigState();
         return;
     }
+    RememberDialogFolder(*chosen);
     EditCfgFilePath->setText(Q(*chosen));
     // A file that vanished or became unreadable after the dialog: nothing is read, the red
     // line says why, and the window stays as if the dialog had been cancelled.
@@ -826,8 +868,10 @@ void TMainForm::SaveConfiguration(bool autoConfig) {
         request.defaultName = DEFAULT_CONFIG_NAME;
         request.defaultExt = CONFIG_SAVE_DEFAULT_EXT;
         request.confirmOverwrite = true;
+        request.folder = LastDialogFolder();
         const std::optional<std::string> chosen = dialogs_->GetSaveFileName(request);
         if (!chosen) return;
+        RememberDialogFolder(*chosen);
         path = *chosen;
     }
     const ConfigWriteResult result =
@@ -928,7 +972,7 @@ bool TMainForm::AskOverride() {
 }
 
 void TMainForm::ShowConversionError(const ConversionError& error) {
-    ShowException(error.message);
+    ShowException(ConversionErrorText(error));
 }
 
 void TMainForm::SetStartControlsEnabled(bool enabled) {
@@ -952,6 +996,10 @@ void TMainForm::SetFontColour(QLineEdit* edit, std::uint32_t colour) {
     QPalette palette = edit->palette();
     palette.setColor(QPalette::Text, ColourOf(colour));
     edit->setPalette(palette);
+}
+
+std::uint32_t TMainForm::WindowTextColour() {
+    return WindowsColourOf(QApplication::palette().color(QPalette::Text));
 }
 
 std::uint32_t TMainForm::FontColour(const QLineEdit* edit) {

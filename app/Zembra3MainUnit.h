@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
@@ -30,6 +31,9 @@ class DialogHost;
 class RichEditLog;
 class TOKBottomDlgPopUp;
 class TOKBottomDlgSMode;
+
+// The Korean message of a settings text that is not a number, naming the field.
+std::string ConversionErrorText(const ConversionError& error);
 
 // Colours of log lines (Windows colour values).
 inline constexpr std::uint32_t LOG_BLACK = 0x000000;
@@ -58,6 +62,9 @@ struct MainFormOptions {
 // for the multi start): those calls arrive on the main thread and touch the controls only.
 class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost {
     Q_OBJECT
+    // The downloads drive the Start/Stop buttons, the tick's controls and the slot rows.
+    friend class DownloadController;
+
   public:
     explicit TMainForm(MainFormOptions options, QWidget* parent = nullptr);
     ~TMainForm() override;
@@ -92,6 +99,8 @@ class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost 
     // click put the button down, ClearSlot when it released it.
     void SpeedButtonSlotClick(int slot);
     void SelectImage(int slot);
+    // The selection of a chosen file (after the slot's dialog, or from the command line).
+    void SelectImageFile(int slot, const std::string& path);
     void ClearSlot(int slot);
     // EditFont1AddressExit ... EditFont6AddressExit (font = 1..6).
     void EditFontAddressExit(int font);
@@ -134,6 +143,8 @@ class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost 
     // Font colour of a text field as a Windows colour value (path fields turn red).
     static void SetFontColour(QLineEdit* edit, std::uint32_t colour);
     static std::uint32_t FontColour(const QLineEdit* edit);
+    // The normal text colour of a field, as a Windows colour value.
+    static std::uint32_t WindowTextColour();
     // The one-second housekeeping tick. The timer runs from FormCreate on; its work is
     // installed by the owner of the port detection and slot display.
     void SetTickHandler(std::function<void()> tick);
@@ -147,6 +158,9 @@ class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost 
     // does: a message box with the text, the application title as caption and a stop icon;
     // the program goes on.
     void ShowException(const std::string& message);
+    // Runs a handler the way the controls' handlers run: an error that escapes it is shown
+    // with ShowException.
+    void RunGuarded(const std::function<void()>& handler);
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -184,6 +198,9 @@ class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost 
     bool LoadConfiguration(const std::string& path, bool autoConfig);
     void ResetConfigState();  // expected names to "     임의파일", model empty, fields enabled
     void SaveConfiguration(bool autoConfig);
+    // Logs the problems of the selected images' flash ranges (overlaps, ranges beyond the
+    // address space) that were not there at the last check.
+    void LogFlashRangeProblems();
 
     MainFormOptions options_;
     DialogHost* dialogs_;
@@ -193,6 +210,7 @@ class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost 
     bool autoConfigDone_ = false;
     std::string applicationTitle_;
     std::function<void()> tick_;
+    std::vector<std::string> loggedRangeProblems_;
     std::unique_ptr<std::mutex> lzoLock_;
 
     // Logo strip.

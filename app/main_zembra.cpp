@@ -1,13 +1,21 @@
 // zembra: the operator window.
 //
-//   zembra [--multi] [--advanced] [--quit-after MS] [--version] [--help]
+//   zembra [--multi] [--advanced] [--code FILE] [--font1 FILE ... --font6 FILE]
+//          [--press-start] [--exit-when-done] [--quit-after MS] [--version] [--help]
 //
 // --multi and --advanced run the same handlers as the operator's clicks on "멀티다운로드"
-// and "+" once the window is up (used for the documentation screenshots); --quit-after
-// closes the window after MS milliseconds (a smoke run, e.g. with QT_QPA_PLATFORM=offscreen
-// on a machine without a display). Without any display and no platform chosen the program
-// says so and exits with status 3 instead of letting Qt abort.
+// and "+" once the window is up (used for the documentation screenshots); --code and
+// --fontN select image files as the slot buttons' dialogs do; --press-start clicks the
+// visible panel's "시작" once the window is up, and --exit-when-done closes the window when
+// that download has ended, after printing its log and result (a demo without a display);
+// --quit-after closes the window after MS milliseconds (a smoke run, e.g. with
+// QT_QPA_PLATFORM=offscreen on a machine without a display). Without any display and no
+// platform chosen the program says so and exits with status 3 instead of letting Qt abort.
 #include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -15,11 +23,15 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "app/AppFont.h"
 #include "app/AppWindows.h"
 #include "app/DialogHost.h"
 #include "app/QtMainThread.h"
+#include "app/RichEditLog.h"
+#include "job/ImageSlot.h"
+#include "multi/SlotStatus.h"
 #include "platform/MainThread.h"
 #include "platform/Version.h"
 
@@ -27,19 +39,68 @@ namespace {
 
 void PrintUsage() {
     std::printf(
-        "Usage: zembra [--multi] [--advanced] [--quit-after MS] [--version] [--help]\n"
-        "  --multi          start in multi-download mode\n"
-        "  --advanced       open the advanced settings panel\n"
-        "  --quit-after MS  close the window after MS milliseconds\n"
-        "  --version        print the version and exit\n");
+        "Usage: zembra [options]\n"
+        "  --multi           start in multi-download mode\n"
+        "  --advanced        open the advanced settings panel\n"
+        "  --code FILE       select the code image (as the \"코드\" button's dialog does)\n"
+        "  --font1 FILE ...  select font images 1-6 (--font1 ... --font6)\n"
+        "  --press-start     press the visible panel's \"시작\" once the window is up\n"
+        "  --exit-when-done  after that download: print its log and result, close the window\n"
+        "                    (exit status 0 only when every phone got every image)\n"
+        "  --answer-spin-us N  look for an answer for up to N us before sleeping (0)\n"
+        "  --quit-after MS   close the window after MS milliseconds\n"
+        "  --version         print the version and exit\n");
+}
+
+// Slot of an image option (--code, --font1 ... --font6), or -1.
+int ImageOptionSlot(const std::string& arg) {
+    if (arg == "--code") return zembra::ImageSlot::Code;
+    if (arg.size() == 7 && arg.rfind("--font", 0) == 0 && arg[6] >= '1' && arg[6] <= '6')
+        return arg[6] - '0';
+    return -1;
+}
+
+// The log pane of the visible panel after the banner, then each used multi slot's result.
+// Returns true when the download wrote every image into every phone.
+bool PrintRunResult(zembra::TMainForm& form, zembra::DownloadController& downloads) {
+    const bool single = form.IsSingleMode();
+    const auto* pane =
+        form.findChild<zembra::RichEditLog*>(single ? "RichEditOutput" : "RichEdit21");
+    const auto lines = pane->Lines();
+    for (std::size_t i = 4; i < lines.size(); ++i) std::printf("  %s\n", lines[i].text.c_str());
+    if (single) {
+        const zembra::RunOutcome outcome = downloads.single().shared().lastOutcome.load();
+        std::printf("Result: %s\n", zembra::RunOutcomeName(outcome));
+        return outcome == zembra::RunOutcome::Completed;
+    }
+    bool allWritten = true, any = false;
+    for (int slot = 0; slot < zembra::MULTI_SLOT_COUNT; ++slot) {
+        const zembra::MultiSingleBoxDLU* worker = downloads.multi().worker(slot);
+        const std::string& port = downloads.multi().slotPortNames()[static_cast<std::size_t>(slot)];
+        if (!worker || port.empty()) continue;
+        any = true;
+        const auto n = QString::number(slot + 1);
+        const int gauge = form.findChild<QProgressBar*>("CGaugeP" + n)->value();
+        const std::string label = form.findChild<QLabel*>("LabelL" + n)->text().toStdString();
+        std::printf("Slot %d %s: %d%% %s (endCode %d)\n", slot + 1, port.c_str(), gauge,
+                    label.c_str(), worker->endCode());
+        allWritten = allWritten && worker->endCode() == zembra::END_FINISHED;
+    }
+    return any && allWritten;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     // Our options; single-dash options (-platform, -style ...) are Qt's.
-    bool multi = false, advanced = false;
+    bool multi = false, advanced = false, pressStart = false, exitWhenDone = false;
     int quitAfterMs = -1;
+    std::vector<std::pair<int, std::string>> images;
+    zembra::DownloadTimings timings;
+    // The window's wait for an answer sleeps at once: its hand-off through the Qt event loop
+    // is slower than the command line's, so looking for the answer first would cost most
+    // of a core and gain little (bench/window_cpu.sh).
+    timings.engine.answerSpinMaxUs = 0;
     bool platformGiven = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -53,6 +114,14 @@ int main(int argc, char** argv) {
             multi = true;
         } else if (arg == "--advanced") {
             advanced = true;
+        } else if (ImageOptionSlot(arg) >= 0 && i + 1 < argc) {
+            images.emplace_back(ImageOptionSlot(arg), argv[++i]);
+        } else if (arg == "--answer-spin-us" && i + 1 < argc) {
+            timings.engine.answerSpinMaxUs = std::atoi(argv[++i]);
+        } else if (arg == "--press-start") {
+            pressStart = true;
+        } else if (arg == "--exit-when-done") {
+            exitWhenDone = true;
         } else if (arg == "--quit-after" && i + 1 < argc) {
             quitAfterMs = std::atoi(argv[++i]);
         } else if (arg.rfind("--", 0) == 0) {
@@ -78,6 +147,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(zembra::kApplicationTitle));
     QApplication::setFont(zembra::WindowFont());
+    zembra::InstallToolkitTranslation();
 
     zembra::QtDialogHost dialogs;
     try {
@@ -87,15 +157,39 @@ int main(int argc, char** argv) {
         {
             zembra::MainFormOptions options;
             options.dialogs = &dialogs;
-            zembra::AppWindows windows(options);
+            zembra::AppWindows windows(options, timings);
             zembra::TMainForm& form = *windows.mainForm;
             dialogs.SetParent(&form);
             mainThread.SetErrorReporter([&form](const std::string& m) { form.ShowException(m); });
             form.show();
             if (multi) form.findChild<QRadioButton*>("RadioButtonMulti")->click();
             if (advanced) form.findChild<QPushButton*>("BitBtnAM")->click();
+            for (const auto& [slot, path] : images) form.SelectImageFile(slot, path);
             if (quitAfterMs >= 0) QTimer::singleShot(quitAfterMs, &form, [&form] { form.close(); });
+            bool succeeded = false;
+            QTimer watch;
+            if (pressStart) {
+                // After the first showing (and its automatic configuration load).
+                QTimer::singleShot(100, &form, [&form] {
+                    const char* name = form.IsSingleMode() ? "BitBtnDOStart" : "BitBtnMultiStart";
+                    form.findChild<QPushButton*>(name)->click();
+                });
+                if (exitWhenDone) {
+                    QObject::connect(&watch, &QTimer::timeout, &form, [&] {
+                        const char* name =
+                            form.IsSingleMode() ? "BitBtnDOStart" : "BitBtnMultiStart";
+                        if (!windows.downloads->Idle() ||
+                            !form.findChild<QPushButton*>(name)->isEnabled())
+                            return;
+                        watch.stop();
+                        succeeded = PrintRunResult(form, *windows.downloads);
+                        form.close();
+                    });
+                    QTimer::singleShot(200, &form, [&watch] { watch.start(100); });
+                }
+            }
             result = app.exec();
+            if (pressStart && exitWhenDone && result == 0 && !succeeded) result = 1;
             dialogs.SetParent(nullptr);
             mainThread.SetErrorReporter(nullptr);
         }

@@ -38,14 +38,14 @@
 #include <vector>
 
 #include "multi/MultiDownload.h"
-#include "multi/VaCommMultiPorts.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
+#include "ports/VaCommMultiPorts.h"
+#include "ports/VaCommPorts.h"
 #include "protocol/DebugTrace.h"
 #include "protocol/PacketCodec.h"
 #include "protocol/ProtocolCodes.h"
 #include "protocol/SingleEngine.h"
-#include "protocol/VaCommPorts.h"
 #include "sim/SimulatedPhone.h"
 
 using namespace zembra;

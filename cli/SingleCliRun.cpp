@@ -12,6 +12,7 @@
 #include "job/StartSnapshot.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
+#include "ports/VaCommPorts.h"
 #include "protocol/AskOperator.h"
 #include "protocol/DebugTrace.h"
 #include "protocol/SingleEngine.h"

@@ -13,12 +13,11 @@
 #include "cli/Station.h"
 #include "cli/multi_mode.h"
 #include "job/StartSnapshot.h"
-#include "multi/SlotStatus.h"
-#include "multi/VaCommMultiPorts.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
+#include "ports/VaCommMultiPorts.h"
+#include "ports/VaCommPorts.h"
 #include "protocol/DebugTrace.h"
-#include "protocol/VaCommPorts.h"
 #include "records/RunPorts.h"
 #include "records/RunRecorder.h"
 
@@ -216,7 +215,7 @@ int RunMultiCli(const std::vector<std::string>& args) {
         trace.SetWriteData(line.options.traceData);
         VaCommPorts vaComm(trace, &loop);
         RunTallies counts;
-        std::array<LinkTally, MULTI_PORT_COUNT>& tallies = counts.multi;
+        std::array<LinkTally, MULTI_SLOT_COUNT>& tallies = counts.multi;
         TalliedMultiPorts ports(vaComm, counts);
 
         const InterruptCatcher interrupts;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -15,6 +16,25 @@
 namespace zembra {
 
 namespace {
+
+// The file-creation mask, read without changing it: umask() can only be read by setting it,
+// which would hand every file another thread creates meanwhile the wrong mode. The kernel
+// reports it in /proc/self/status; without that, the usual 022.
+mode_t ProcessUmask() {
+    std::FILE* status = std::fopen("/proc/self/status", "re");
+    mode_t mask = 022;
+    if (status == nullptr) return mask;
+    char line[256];
+    unsigned value = 0;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::sscanf(line, "Umask: %o", &value) == 1) {
+            mask = static_cast<mode_t>(value & 0777);
+            break;
+        }
+    }
+    std::fclose(status);
+    return mask;
+}
 
 // ---- keys ----------------------------------------------------------------------------
 
@@ -473,9 +493,7 @@ ConfigWriteResult WriteConfigFile(const std::string& path, const DownloadJob& jo
     if (exists) {
         mode = st.st_mode & 07777;
     } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
+        mode = 0666 & ~ProcessUmask();
     }
     bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, *bytes) && ::fsync(fd) == 0;
     int savedErrno = errno;

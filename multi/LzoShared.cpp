@@ -1,7 +1,5 @@
 #include "multi/LzoShared.h"
 
-#include <lzo/lzo1x.h>
-
 namespace zembra {
 
 void LzoLock::Enter(int slot) {
@@ -31,24 +29,19 @@ class LzoLockHold {
 
 }  // namespace
 
-LzoShared::LzoShared() : lzoWorkMemory_(new std::uint8_t[LZO1X_1_MEM_COMPRESS]) {}
+LzoShared::LzoShared() : lzoWorkMemory_(NewLzoWorkMemory()) {}
 
 LzoShared::~LzoShared() = default;
 
 bool LzoShared::Init(int slot) {
     LzoLockHold hold(lzoLock_, slot);
-    return lzo_init() == LZO_E_OK;
+    return LzoInit();
 }
 
 LzoResult LzoShared::Compress(int slot, const std::uint8_t* in, std::size_t length,
                               std::uint8_t* out) {
-    LzoResult result;
-    lzo_uint outLength = 0;
     LzoLockHold hold(lzoLock_, slot);
-    const int rc = lzo1x_1_compress(in, length, out, &outLength, lzoWorkMemory_.get());
-    result.ok = rc == LZO_E_OK;
-    result.length = outLength;
-    return result;
+    return LzoCompress(in, length, out, lzoWorkMemory_.get());
 }
 
 }  // namespace zembra

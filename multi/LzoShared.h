@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 
+#include "protocol/LzoCompressor.h"
+
 namespace zembra {
 
 // The compression lock of the multi download: one critical section around every lzo_init
@@ -27,12 +29,6 @@ class LzoLock {
   private:
     std::mutex mutex_;
     Probe probe_;
-};
-
-// Result of one block compression.
-struct LzoResult {
-    bool ok = false;         // the compressor reported success
-    std::size_t length = 0;  // compressed length when ok
 };
 
 // lzoLock and lzoWorkMemory: the state that the multi workers share, created with the
@@ -58,9 +54,20 @@ class LzoShared {
     std::unique_ptr<std::uint8_t[]> lzoWorkMemory_;
 };
 
-// The largest output of lzo1x_1_compress for length input bytes.
-constexpr std::size_t LzoOutputBound(std::size_t length) {
-    return length + length / 16 + 64 + 3;
-}
+// The shared compressor as one multi worker uses it: every call under lzoLock, with the
+// worker's slot.
+class SlotLzoCompressor : public LzoCompressor {
+  public:
+    SlotLzoCompressor(LzoShared& shared, int slot) : shared_(shared), slot_(slot) {}
+    void SetSlot(int slot) { slot_ = slot; }
+    bool Init() override { return shared_.Init(slot_); }
+    LzoResult Compress(const std::uint8_t* in, std::size_t length, std::uint8_t* out) override {
+        return shared_.Compress(slot_, in, length, out);
+    }
+
+  private:
+    LzoShared& shared_;
+    int slot_;
+};
 
 }  // namespace zembra

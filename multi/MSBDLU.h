@@ -4,16 +4,19 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "job/DownloadSettings.h"
 #include "job/ImageSlot.h"
 #include "multi/LzoShared.h"
+#include "protocol/DownloadSequence.h"
 #include "protocol/PacketCodec.h"
+#include "protocol/ResponseReceiver.h"
+#include "protocol/SequenceHost.h"
 
 namespace zembra {
 
@@ -46,19 +49,11 @@ inline constexpr int END_ERASE_FAILED = 7;
 inline constexpr int END_TRANSFER_FAILED = 8;
 inline constexpr int END_STOPPED = 10;
 
-// What the multi Start writes into a worker before each run.
+// What the multi Start writes into a worker before each run: the job and settings copy
+// (the code entry of the addresses is always 0; the mode always a USB one).
 struct MultiWorkerConfig {
-    std::array<std::string, ImageSlot::Count> imagePaths;  // code, font 1 ... font 6
+    DownloadRun run;
     std::string portName;
-    std::array<std::uint32_t, ImageSlot::Count> fontAddresses{};  // [0] (code) is always 0
-    bool checkBinSize64K = true;
-    bool change = false;
-    int eraseWaitSec = 600;
-    int cmdGapMs = 200;
-    LinkProtocolCode mode = USB_AUTO;
-    int packetResponseWaitMs = 20000;
-    bool showInvalidFcsNak = false;
-    int normalResponseWaitMs = 500;
     bool versionCheck = true;
     int slot = 0;
 };
@@ -71,37 +66,28 @@ struct MultiStartTiming {
 };
 
 // The worker thread of one multi slot. It drives one phone on its slot's port through the
-// whole download and reaches the port and the log pane only through synchronised calls to
-// the main thread (the bridge kinds).
+// download sequence (protocol/DownloadSequence.h, with the multi rules) and reaches the port
+// and the log pane only through synchronised calls to the main thread (the bridge kinds).
 //
 // Life: created suspended (its thread waits for Resume) by the multi download, resumed for
 // every run, suspends itself at the end of each run; the destructor ends the thread (it
 // must not be called while the main thread is needed by a running worker, see
 // MultiDownload's destructor).
-class MultiSingleBoxDLU {
+class MultiSingleBoxDLU : private SequenceHost {
   public:
-    enum BridgeKind : std::uint32_t {
+    enum class BridgeKind : std::uint32_t {
         LogLine = 0,
         SendCommand = 1,
-        ShowNak = 2,
         CloseSlotPort = 3,
         WriteRaw = 4,
         ShowProgress = 5,
     };
 
-    static constexpr std::size_t kOutputBufferSize = 262144;
-    static constexpr std::size_t kCommandClearSize = 131072;  // cleared before each command
-    static constexpr std::size_t kRxBufferSize = 131072;
-    static constexpr std::size_t kCompressedAreaSize = 131072;
-    static constexpr std::size_t kPacketBufferSize = 131072;
-    static constexpr std::size_t kBlockHeaderSize = 8;
     static constexpr std::size_t kMessageLimit = 500;
-    // Bytes of a taken response kept for the worker (the code and an ACK echo need 7).
-    static constexpr std::size_t kResponseKeep = 64;
 
     MultiSingleBoxDLU(MainThread& mainThread, MultiPortOps& ports, MultiLogSink& log,
                       LzoShared& lzo, const MultiStartTiming& timing);
-    ~MultiSingleBoxDLU();
+    ~MultiSingleBoxDLU() override;
     MultiSingleBoxDLU(const MultiSingleBoxDLU&) = delete;
     MultiSingleBoxDLU& operator=(const MultiSingleBoxDLU&) = delete;
 
@@ -118,7 +104,7 @@ class MultiSingleBoxDLU {
     void SetRunning();
 
     // The receive handler of the slot's port (main thread): cuts a response frame out of
-    // the bytes into the accumulator. Bytes arriving while the worker is idle are dropped.
+    // the bytes (ResponseReceiver). Bytes arriving while the worker is idle are dropped.
     void ReceiveBytes(const std::uint8_t* data, std::size_t count);
 
     // Status read by the status tick (any thread).
@@ -136,70 +122,48 @@ class MultiSingleBoxDLU {
     // The end of a multi download resets the display fields (main thread, worker idle).
     void ResetDisplayFields();
 
-    // The worker's wait (public for the receive-path tests): 0 no response within ticks
-    // milliseconds, 2 a response arrived (taken even when a stop is pending), 3 stop.
-    int WaitResponse(long long ticks);
+    // The worker's wait (public for the receive-path tests): a response taken even when a
+    // stop is pending; Stopped on runState 1 or when the worker is being ended.
+    WaitResult WaitResponse(long long ticks) override;
     // The response code and bytes of the last frame WaitResponse took (code first).
-    const std::uint8_t* response() const { return response_.data(); }
+    const std::uint8_t* response() const { return receiver_.Response().data(); }
+    std::size_t responseLength() const { return receiver_.Response().size(); }
     // Responses taken by WaitResponse over the worker's life (for diagnostics and tests).
     std::uint64_t responsesTaken() const { return responsesTaken_.load(); }
-    std::size_t responseLength() const { return responseLength_; }
 
   private:
-    // Block routine results.
-    // Block routine results; FileReadError: the image file no longer has the bytes its size
-    // promised (it shrank or a read failed).
-    enum BlockResult {
-        NoResponse = 0,
-        EchoFailed = 1,
-        Done = 2,
-        Stopped = 3,
-        TooManyNaks = 4,
-        FileReadError = 5
-    };
-
     void ThreadMain();
     void Execute();
-    void RunSequence();
-    bool RequestStart();
-    bool CheckVersion();
-    bool SelectMode();
-    bool EnterDownloadModule();
-    bool OpenImage(int index);
-    bool CheckImage(int index);
-    bool EraseRange();
-    bool WriteImage();
-    int SendBlockPpvUsb(std::FILE* file, std::uint32_t rangeStart, std::uint32_t size,
-                        std::uint32_t address, std::uint32_t offset);
-    int SendBlockNormalUsb(std::FILE* file, std::uint32_t rangeStart, std::uint32_t size,
-                           std::uint32_t address, std::uint32_t offset);
+    // The slot's endCode for how the sequence ended.
+    static int EndCodeOf(const SequenceEnd& end);
 
-    // Worker side of the bridge kinds.
-    void Log(const std::string& text, std::uint32_t colour);
-    // SendCommand with the payload, then WaitResponse(ticks); returns the wait's result.
-    int SendAndWait(const std::uint8_t* payload, std::size_t length, long long ticks);
-    // The log line of a wait that took no response ("응답이없습니다" for 0, "다운로드가 중단
-    // 됩니다" for 3); true when a response arrived (2).
-    bool ResponseTaken(int wait);
-    void RunShowNak(std::uint8_t code);
-    void RunWriteRaw(std::size_t length);
-    // The gauge at file offset plus sent bytes of its block, in the range from rangeStart to
-    // size (BlockTransfer::Percent, as the single engine shows it).
-    void RunShowProgress(std::uint32_t rangeStart, std::uint32_t size, std::uint32_t offset,
-                         std::size_t sent);
+    // SequenceHost, on the worker thread.
+    void Log(const std::string& text, std::uint32_t colour) override;
+    void SendCommand(const std::uint8_t* command, std::size_t length) override;
+    std::uint8_t* FrameBuffer() override { return outputBuffer_.get(); }
+    void WriteFrame(std::size_t length) override;
+    const std::vector<std::uint8_t>& Response() const override { return receiver_.Response(); }
+    void ShowProgress(std::uint8_t percent, std::int64_t fileOffset) override;
+    void Mark(SequenceMark mark, int slot) override;
+    bool StopRequested() const override { return runState_.load() == RUN_STOP_REQUESTED; }
+    void LinkSettled(LinkProtocolCode mode, bool rawUsbFrames) override;
+    void SetBaud(int) override {}  // the Start opened the port at 57,600 bit/s
+    void Pause(int ms) override { SleepMs(ms); }
+    int AskOperator(const std::string&, const std::string&, int) override { return 0; }
+    LzoCompressor& Compressor() override { return compressor_; }
+    double DurationOriginMs() const override { return static_cast<double>(startMs_.load()); }
+
     void RunBridge(BridgeKind kind);
     void BridgeWork();  // main thread
-    void Pause();
+    // Writes the output buffer's first intParam_ bytes to the slot's port (main thread).
+    void WriteOutput();
     // Sleeps; returns early only when the thread is being ended.
     void SleepMs(int ms);
-    void CloseImage();
-    bool stopRequested() const { return runState_.load() == RUN_STOP_REQUESTED; }
-    std::uint8_t responseCode() const { return response_[0]; }
 
     MainThread& mainThread_;
     MultiPortOps& ports_;
     MultiLogSink& logSink_;
-    LzoShared& lzo_;
+    SlotLzoCompressor compressor_;
     const MultiStartTiming timing_;
 
     // Expires with the worker; guards the end-of-run notice posted to the main thread.
@@ -213,15 +177,8 @@ class MultiSingleBoxDLU {
     bool terminate_ = false;         // guarded by threadMutex_
     std::atomic<bool> terminating_{false};
 
-    // Image file and transfer range.
-    std::FILE* imageFile = nullptr;
-    std::uint32_t fileSize = 0;
-    std::uint32_t flashAddress = 0;
-    std::uint32_t rangeLength = 0;
-    std::uint32_t startOffset = 0;
-
-    // Bridge record and parameters.
-    BridgeKind bridgeKind_ = LogLine;
+    // Bridge record and parameters (written by the worker before a call, read inside it).
+    BridgeKind bridgeKind_ = BridgeKind::LogLine;
     std::uint32_t bridgeColour_ = 0;
     std::uint8_t byteParam_ = 0;
     std::array<std::uint8_t, 10> commandBuffer_{};  // payload of SendCommand
@@ -232,27 +189,13 @@ class MultiSingleBoxDLU {
     std::unique_ptr<std::uint8_t[]> outputBuffer_;
     PacketCodec codec_;
 
-    // Block work area: header, then 65,536 data bytes.
-    std::unique_ptr<std::uint8_t[]> blockArea_;
-    std::unique_ptr<std::uint8_t[]> compressedArea_;
-    std::unique_ptr<std::uint8_t[]> packetBuffer_;
-    std::array<std::uint8_t, 8> expectedEcho_{};
-    std::size_t expectedEchoLength_ = 0;
-
     // Job and settings copy (written by Configure while the worker is idle).
     MultiWorkerConfig config_;
     LinkProtocolCode mode_ = USB_AUTO;
     bool rawUsbFrames_ = false;
 
-    // Receive side: the handler fills the accumulator on the main thread, WaitResponse
-    // takes a frame on the worker thread.
-    std::mutex rxMutex_;
-    std::condition_variable rxCv_;
-    bool responseArrived_ = false;  // guarded by rxMutex_
-    std::size_t rxCount_ = 0;       // guarded by rxMutex_
-    std::unique_ptr<std::uint8_t[]> rxBuffer_;
-    std::array<std::uint8_t, kResponseKeep> response_{};
-    std::size_t responseLength_ = 0;
+    // Receive side: the handler cuts frames on the main thread, WaitResponse takes them.
+    ResponseReceiver receiver_;
     std::atomic<std::uint64_t> responsesTaken_{0};
 
     // Status published for the status tick.

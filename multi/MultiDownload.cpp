@@ -8,7 +8,6 @@
 #include "job/StartSnapshot.h"
 #include "multi/SlotStatus.h"
 #include "platform/Helpers.h"
-#include "platform/LoopMainThread.h"
 #include "platform/MainThread.h"
 
 namespace zembra {
@@ -19,14 +18,10 @@ MultiDownload::MultiDownload(MainThread& mainThread, MultiPortOps& ports, MultiD
 
 MultiDownload::~MultiDownload() {
     // Running workers are asked to stop; while they wind down they still need the main
-    // thread for their last lines, so a loop main thread is served here.
+    // thread for their last lines, so it keeps serving here.
     for (auto& worker : multiWorkers)
         if (worker) worker->RequestStop();
-    auto* loop = dynamic_cast<LoopMainThread*>(&mainThread_);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (loop && AnyWorkerActive() && std::chrono::steady_clock::now() < deadline) {
-        loop->RunUntil([this] { return !AnyWorkerActive(); }, std::chrono::milliseconds(50));
-    }
+    mainThread_.ServeUntil([this] { return !AnyWorkerRunning(); }, std::chrono::seconds(30));
     for (auto& worker : multiWorkers) worker.reset();  // ends the threads
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) ports_.CloseMultiPort(slot);
 }
@@ -46,12 +41,22 @@ void MultiDownload::LogSlot(const std::string& portName, const std::string& text
 }
 
 void MultiDownload::SlotRunEnded(int slot) {
+    endNoticePending_[static_cast<std::size_t>(slot)] = false;
     host_.SlotRunEnded(slot);
 }
 
-bool MultiDownload::AnyWorkerActive() const {
+bool MultiDownload::AnyWorkerRunning() const {
     for (const auto& worker : multiWorkers)
         if (worker && worker->runState() != RUN_IDLE) return true;
+    return false;
+}
+
+bool MultiDownload::AnyWorkerActive() const {
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+        const MultiSingleBoxDLU* w = worker(slot);
+        if (w && (w->runState() != RUN_IDLE || endNoticePending_[static_cast<std::size_t>(slot)]))
+            return true;
+    }
     return false;
 }
 
@@ -128,18 +133,10 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
         }
         MultiWorkerConfig config;
         for (int i = 0; i < ImageSlot::Count; ++i)
-            config.imagePaths[static_cast<std::size_t>(i)] = job[i].path;
+            config.run.paths[static_cast<std::size_t>(i)] = job[i].path;
+        config.run.snapshot = snapshot;
+        config.run.snapshot.address[ImageSlot::Code] = 0;
         config.portName = name;
-        config.fontAddresses = snapshot.address;
-        config.fontAddresses[ImageSlot::Code] = 0;
-        config.checkBinSize64K = snapshot.checkBinSize64K;
-        config.change = snapshot.change;
-        config.eraseWaitSec = snapshot.eraseWaitSec;
-        config.cmdGapMs = snapshot.cmdGapMs;
-        config.mode = snapshot.linkProtocol;
-        config.packetResponseWaitMs = snapshot.packetResponseWaitMs;
-        config.showInvalidFcsNak = snapshot.showInvalidFcsNak;
-        config.normalResponseWaitMs = snapshot.normalResponseWaitMs;
         config.versionCheck = request.versionCheck;
         config.slot = slot;
         worker->Configure(config);
@@ -153,6 +150,7 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
         auto* w = worker(slot);
         if (!w || slotPortNames_[static_cast<std::size_t>(slot)].empty()) continue;
         w->SetRunning();
+        endNoticePending_[static_cast<std::size_t>(slot)] = true;
         w->Resume();
     }
     downloadRunning_ = true;

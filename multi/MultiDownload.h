@@ -17,8 +17,6 @@ namespace zembra {
 
 class MainThread;
 
-inline constexpr int MULTI_SLOT_COUNT = 8;
-
 // What the multi Start takes from the window (or the command line).
 struct MultiStartRequest {
     DownloadSettings settings;
@@ -85,7 +83,8 @@ class MultiDownload : private MultiLogSink {
     // when no worker is active any more, the end of the multi download.
     MultiTickResult Tick();
 
-    // True while some worker is active (runState not 0).
+    // True while some worker is active (runState not 0) or the notice of its end has not
+    // reached the main thread yet.
     bool AnyWorkerActive() const;
     bool downloadRunning() const { return downloadRunning_; }
     bool stopRequested() const { return stopRequested_; }
@@ -122,6 +121,8 @@ class MultiDownload : private MultiLogSink {
     void LogSlot(const std::string& portName, const std::string& text,
                  std::uint32_t colour) override;
     void SlotRunEnded(int slot) override;
+    // True while some worker's runState is not 0.
+    bool AnyWorkerRunning() const;
 
     MainThread& mainThread_;
     MultiPortOps& ports_;
@@ -131,6 +132,8 @@ class MultiDownload : private MultiLogSink {
     std::array<std::unique_ptr<MultiSingleBoxDLU>, MULTI_SLOT_COUNT> multiWorkers;
     std::array<std::string, MULTI_SLOT_COUNT> slotPortNames_;
     int openedPortCount_ = 0;
+    // A released worker's end notice (SlotRunEnded) has not run yet (main thread).
+    std::array<bool, MULTI_SLOT_COUNT> endNoticePending_{};
     bool downloadRunning_ = false;
     bool stopRequested_ = false;
     std::atomic<double> downloadStartMs_{0.0};

@@ -5,9 +5,12 @@
 #include <string>
 
 #include "job/StartSnapshot.h"
-#include "protocol/SingleShared.h"  // COLOUR_BLACK, COLOUR_RED, COLOUR_BLUE
+#include "protocol/SequenceHost.h"  // COLOUR_BLACK, COLOUR_RED, COLOUR_BLUE
 
 namespace zembra {
+
+// Slots of the multi download: ports VaComm1 ... VaComm8, workers, status display.
+inline constexpr int MULTI_SLOT_COUNT = 8;
 
 // The port operations of the eight multi-download ports (channel 0-7 = VaComm1 ... VaComm8).
 // All of them run on the main thread.

@@ -1,5 +1,6 @@
 #include "platform/LoopMainThread.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -127,6 +128,20 @@ bool LoopMainThread::RunUntil(const std::function<bool()>& done, Clock::time_poi
 bool LoopMainThread::RunUntil(const std::function<bool()>& done,
                               std::chrono::milliseconds timeout) {
     return RunUntil(done, Clock::now() + timeout);
+}
+
+bool LoopMainThread::ServeUntil(const std::function<bool()>& done,
+                                std::chrono::milliseconds timeout) {
+    if (!IsMainThread()) return PollUntil(done, timeout);
+    // done() may turn true without a queued function (another thread's state): it is looked
+    // at again at least every 5 ms.
+    const Clock::time_point deadline = Clock::now() + timeout;
+    while (!done()) {
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline || IsShutDown()) return false;
+        RunUntil(done, std::min(deadline, now + std::chrono::milliseconds(5)));
+    }
+    return true;
 }
 
 void LoopMainThread::RunFor(std::chrono::milliseconds duration) {

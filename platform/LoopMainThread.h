@@ -33,6 +33,7 @@ class LoopMainThread : public MainThread {
     void RunAndWait(const std::function<void()>& fn) override;
     void Post(std::function<void()> fn) override;
     bool IsMainThread() const override;
+    bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override;
 
     // Like RunAndWait, but says whether fn ran (false: the loop shut down first).
     // An exception thrown by fn is rethrown to the caller.

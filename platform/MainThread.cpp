@@ -1,6 +1,7 @@
 #include "platform/MainThread.h"
 
 #include <atomic>
+#include <thread>
 
 namespace zembra {
 
@@ -14,6 +15,15 @@ void SetProcessMainThread(MainThread* mainThread) {
 
 MainThread* ProcessMainThread() {
     return g_processMainThread.load(std::memory_order_acquire);
+}
+
+bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 }  // namespace zembra

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 namespace zembra {
@@ -23,7 +24,18 @@ class MainThread {
 
     // True when the calling thread is the main thread.
     virtual bool IsMainThread() const = 0;
+
+    // Keeps the main thread serving while its caller waits for something: called on the
+    // main thread, runs the work queued for it (in the window: its events) until done() is
+    // true or the timeout has passed; called on another thread, only waits. done() is looked
+    // at every few milliseconds. Returns done().
+    virtual bool ServeUntil(const std::function<bool()>& done,
+                            std::chrono::milliseconds timeout) = 0;
 };
+
+// Waits until done() is true or the timeout has passed, looking every millisecond; returns
+// done(). (ServeUntil off the main thread.)
+bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 // The process-wide main thread used by components that are not handed one explicitly
 // (the serial port component, the engines). The host (window, command line, test) sets it

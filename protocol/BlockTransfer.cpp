@@ -1,31 +1,26 @@
 #include "protocol/BlockTransfer.h"
 
-#include <lzo/lzo1x.h>
-#include <sys/types.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "job/StartSnapshot.h"
-#include "protocol/SingleBridge.h"
-#include "protocol/SingleShared.h"
 
 namespace zembra {
 
 namespace {
 
 constexpr std::size_t kLzoBlockBufferSize = kLzoBlockSize + kBlockHeaderSize;  // 65,544
-constexpr std::size_t kPackedSize = kLzoBlockBufferSize + kLzoBlockBufferSize / 16 + 64 + 3;
 constexpr std::size_t kPayloadSize = 2 + kUartCompressedChunk;  // the largest packet payload
 
 }  // namespace
 
-BlockTransfer::BlockTransfer(SingleBridge& bridge, const StartSnapshot& snapshot)
-    : bridge_(bridge),
+BlockTransfer::BlockTransfer(SequenceHost& host, const StartSnapshot& snapshot,
+                             bool stopBeforeEveryPacket)
+    : host_(host),
       snapshot_(snapshot),
+      stopBeforeEveryPacket_(stopBeforeEveryPacket),
       block_(new std::uint8_t[kLzoBlockBufferSize]),
-      packed_(new std::uint8_t[kPackedSize]),
-      workMemory_(new std::uint8_t[LZO1X_1_MEM_COMPRESS]),
+      packed_(new std::uint8_t[LzoOutputBound(kLzoBlockBufferSize)]),
       payload_(new std::uint8_t[kPayloadSize]) {}
 
 BlockTransfer::~BlockTransfer() = default;
@@ -39,137 +34,161 @@ std::uint8_t BlockTransfer::Percent(std::int64_t startOffset, std::int64_t fileS
     return static_cast<std::uint8_t>(std::min<std::int64_t>(done * 100 / range, 100));
 }
 
-int BlockTransfer::WriteAndWait(std::size_t frameLength) {
-    bridge_.WriteRaw(static_cast<std::int32_t>(frameLength));
-    const int wait = bridge_.WaitResponse(snapshot_.packetResponseWaitMs);
-    if (wait == RESULT_NO_RESPONSE) bridge_.LogLine("응답이없습니다", COLOUR_RED);
-    if (wait == RESULT_STOPPED) bridge_.LogLine("다운로드가 중단 됩니다", COLOUR_BLUE);
-    return wait;
+std::int64_t BlockTransfer::BlockStep(LinkProtocolCode mode) {
+    switch (mode) {
+        case USB_PPV:
+        case UART_PRESS:
+            return static_cast<std::int64_t>(kLzoBlockSize);
+        case USB_NORMAL:
+            return static_cast<std::int64_t>(kDataBlockSize);
+        default:
+            return static_cast<std::int64_t>(kMaxWriteData);
+    }
 }
 
-int BlockTransfer::WriteUntilAck(std::size_t frameLength) {
+BlockResult BlockTransfer::SendBlock(LinkProtocolCode mode, std::FILE* file,
+                                     std::int64_t startOffset, std::int64_t fileSize,
+                                     std::uint32_t address, std::int64_t offset) {
+    switch (mode) {
+        case USB_PPV:
+            return SendBlockPpvUsb(file, startOffset, fileSize, address, offset);
+        case USB_NORMAL:
+            return SendBlockNormalUsb(file, startOffset, fileSize, address, offset);
+        case UART_PRESS:
+            return SendBlockPressUart(file, startOffset, fileSize, address, offset);
+        default:
+            return SendBlockNormalUart(file, startOffset, fileSize, address, offset);
+    }
+}
+
+BlockResult BlockTransfer::WriteAndWait(std::size_t frameLength) {
+    if (StopBeforeWrite()) return BlockResult::Stopped;
+    host_.WriteFrame(frameLength);
+    const WaitResult wait = host_.WaitResponse(snapshot_.packetResponseWaitMs);
+    if (wait == WaitResult::NoResponse) {
+        host_.Log("응답이없습니다", COLOUR_RED);
+        return BlockResult::NoResponse;
+    }
+    if (wait == WaitResult::Stopped) {
+        host_.Log("다운로드가 중단 됩니다", COLOUR_BLUE);
+        return BlockResult::Stopped;
+    }
+    return BlockResult::Done;
+}
+
+BlockResult BlockTransfer::WriteUntilAck(std::size_t frameLength) {
     int retries = 0;
     for (;;) {
-        const int wait = WriteAndWait(frameLength);
-        if (wait != RESULT_DONE) return wait;
-        const std::uint8_t code = bridge_.responseCode();
-        if (code == RSP_ACK) return RESULT_DONE;
-        if (!RetryAfterNak(code, retries)) return RESULT_TOO_MANY_NAKS;
+        const BlockResult wait = WriteAndWait(frameLength);
+        if (wait != BlockResult::Done) return wait;
+        const std::uint8_t code = host_.ResponseCode();
+        if (code == RSP_ACK) return BlockResult::Done;
+        if (!RetryAfterNak(code, retries)) return BlockResult::TooManyNaks;
     }
 }
 
 bool BlockTransfer::RetryAfterNak(std::uint8_t code, int& retries) {
     const bool show = snapshot_.showInvalidFcsNak && code != NAK_INVALID_FCS;
-    if (show) bridge_.ShowNak(code);
+    const char* nakText = show ? NakText(code) : nullptr;
+    if (nakText != nullptr) host_.Log(nakText, COLOUR_BLUE);
     if (retries > MAX_RETRIES) return false;
     ++retries;
-    if (show) bridge_.LogLine("재전송 합니다", COLOUR_RED);
+    if (show) host_.Log("재전송 합니다", COLOUR_RED);
     return true;
 }
 
-int BlockTransfer::PrepareLzoBlock(std::FILE* file, std::int64_t fileSize, std::uint32_t address,
-                                   std::int64_t offset, bool& compressed) {
+BlockResult BlockTransfer::PrepareLzoBlock(std::FILE* file, std::int64_t fileSize,
+                                           std::uint32_t address, std::int64_t offset,
+                                           bool& compressed) {
     const std::size_t length =
         static_cast<std::size_t>(std::min<std::int64_t>(fileSize - offset, kLzoBlockSize));
     std::uint8_t* data = block_.get() + kBlockHeaderSize;
     // A short last block goes out whole when it does not compress: the rest is filled.
-    if (!ReadImageBlock(file, offset, data, length, kLzoBlockSize)) return RESULT_FILE_READ_ERROR;
+    if (!ReadImageBlock(file, offset, data, length, kLzoBlockSize))
+        return BlockResult::FileReadError;
     PutLe32(block_.get(), address);
     PutLe32(block_.get() + 4, static_cast<std::uint32_t>(length));
 
-    lzo_uint packedLength = 0;
-    const int rc = lzo1x_1_compress(block_.get(), length + kBlockHeaderSize, packed_.get(),
-                                    &packedLength, workMemory_.get());
-    if (rc != LZO_E_OK) bridge_.LogLine("내부 압축 오류", COLOUR_RED);
-    compressed = rc == LZO_E_OK && packedLength < length + kBlockHeaderSize;
-    if (compressed) {
-        stream_ = packed_.get();
-        streamLength_ = packedLength;
-    } else {
-        stream_ = block_.get();
-        streamLength_ = kLzoBlockBufferSize;
-    }
-    return RESULT_DONE;
+    const LzoResult packed =
+        host_.Compressor().Compress(block_.get(), length + kBlockHeaderSize, packed_.get());
+    if (!packed.ok) host_.Log("내부 압축 오류", COLOUR_RED);
+    compressed = packed.ok && packed.length < length + kBlockHeaderSize;
+    stream_ = compressed ? packed_.get() : block_.get();
+    streamLength_ = compressed ? packed.length : kLzoBlockBufferSize;
+    return BlockResult::Done;
 }
 
-int BlockTransfer::SendLzoStream(bool usb, bool compressed, std::int64_t startOffset,
-                                 std::int64_t fileSize, std::int64_t offset) {
-    SingleShared& shared = bridge_.shared();
+BlockResult BlockTransfer::SendLzoStream(bool usb, bool compressed, std::int64_t startOffset,
+                                         std::int64_t fileSize, std::int64_t offset) {
     const std::size_t chunk = usb ? kUsbCompressedChunk : kUartCompressedChunk;
     const std::size_t total = streamLength_;
     std::uint8_t* payload = payload_.get();
     for (std::size_t sent = 0; sent < total; sent += chunk) {
-        if (shared.stopRequested.load()) return RESULT_STOPPED;
-        bridge_.ShowProgress(
-            Percent(startOffset, fileSize, offset, static_cast<std::int64_t>(sent)),
-            static_cast<std::int32_t>(offset));
+        if (host_.StopRequested()) return BlockResult::Stopped;
+        host_.ShowProgress(Percent(startOffset, fileSize, offset, static_cast<std::int64_t>(sent)),
+                           offset);
         const std::size_t n = std::min(total - sent, chunk);
         payload[0] = CMD_COMPRESSED;
         payload[1] = sent + chunk >= total
                          ? COMPRESSED_LAST
                          : (compressed ? COMPRESSED_CONTINUES : UNCOMPRESSED_CONTINUES);
         std::memcpy(payload + 2, stream_ + sent, n);
-        std::size_t frameLength;
-        if (usb) {
-            frameLength = BuildRawFrame(bridge_.outputBuffer(), payload, n + 2);
-        } else {
-            frameLength =
-                codec_.Encode(bridge_.outputBuffer(), payload, static_cast<std::uint16_t>(n + 2));
-        }
-        const int rc = WriteUntilAck(frameLength);
-        if (rc != RESULT_DONE) return rc;
+        const std::size_t frameLength =
+            usb ? BuildRawFrame(host_.FrameBuffer(), payload, n + 2)
+                : codec_.Encode(host_.FrameBuffer(), payload, static_cast<std::uint16_t>(n + 2));
+        const BlockResult rc = WriteUntilAck(frameLength);
+        if (rc != BlockResult::Done) return rc;
     }
-    return RESULT_DONE;
+    return BlockResult::Done;
 }
 
-int BlockTransfer::SendBlockPpvUsb(std::FILE* file, std::int64_t startOffset, std::int64_t fileSize,
-                                   std::uint32_t address, std::int64_t offset) {
+BlockResult BlockTransfer::SendBlockPpvUsb(std::FILE* file, std::int64_t startOffset,
+                                           std::int64_t fileSize, std::uint32_t address,
+                                           std::int64_t offset) {
     bool compressed = false;
-    const int rc = PrepareLzoBlock(file, fileSize, address, offset, compressed);
-    if (rc != RESULT_DONE) return rc;
+    const BlockResult rc = PrepareLzoBlock(file, fileSize, address, offset, compressed);
+    if (rc != BlockResult::Done) return rc;
     return SendLzoStream(true, compressed, startOffset, fileSize, offset);
 }
 
-int BlockTransfer::SendBlockPressUart(std::FILE* file, std::int64_t startOffset,
-                                      std::int64_t fileSize, std::uint32_t address,
-                                      std::int64_t offset) {
+BlockResult BlockTransfer::SendBlockPressUart(std::FILE* file, std::int64_t startOffset,
+                                              std::int64_t fileSize, std::uint32_t address,
+                                              std::int64_t offset) {
     bool compressed = false;
-    const int rc = PrepareLzoBlock(file, fileSize, address, offset, compressed);
-    if (rc != RESULT_DONE) return rc;
+    const BlockResult rc = PrepareLzoBlock(file, fileSize, address, offset, compressed);
+    if (rc != BlockResult::Done) return rc;
     return SendLzoStream(false, compressed, startOffset, fileSize, offset);
 }
 
-int BlockTransfer::SendBlockNormalUart(std::FILE* file, std::int64_t startOffset,
-                                       std::int64_t fileSize, std::uint32_t address,
-                                       std::int64_t offset) {
+BlockResult BlockTransfer::SendBlockNormalUart(std::FILE* file, std::int64_t startOffset,
+                                               std::int64_t fileSize, std::uint32_t address,
+                                               std::int64_t offset) {
     const std::size_t length =
         static_cast<std::size_t>(std::min<std::int64_t>(fileSize - offset, kMaxWriteData));
     std::uint8_t* payload = block_.get();
     if (!ReadImageBlock(file, offset, payload + 1 + kWriteHeaderSize, length, length))
-        return RESULT_FILE_READ_ERROR;
+        return BlockResult::FileReadError;
     payload[0] = CMD_WRITE_DATA;
     PutLe32(payload + 1, address);
     payload[5] = static_cast<std::uint8_t>(length);
     payload[6] = static_cast<std::uint8_t>(length >> 8);
 
-    bridge_.ShowProgress(Percent(startOffset, fileSize, offset, 0),
-                         static_cast<std::int32_t>(offset));
+    host_.ShowProgress(Percent(startOffset, fileSize, offset, 0), offset);
     const std::size_t frameLength = codec_.Encode(
-        bridge_.outputBuffer(), payload, static_cast<std::uint16_t>(length + 1 + kWriteHeaderSize));
+        host_.FrameBuffer(), payload, static_cast<std::uint16_t>(length + 1 + kWriteHeaderSize));
     return WriteUntilAck(frameLength);
 }
 
-int BlockTransfer::SendBlockNormalUsb(std::FILE* file, std::int64_t startOffset,
-                                      std::int64_t fileSize, std::uint32_t /*address*/,
-                                      std::int64_t offset) {
+BlockResult BlockTransfer::SendBlockNormalUsb(std::FILE* file, std::int64_t startOffset,
+                                              std::int64_t fileSize, std::uint32_t /*address*/,
+                                              std::int64_t offset) {
     std::uint8_t* data = block_.get();
     const std::size_t length =
         static_cast<std::size_t>(std::min<std::int64_t>(fileSize - offset, kDataBlockSize));
-    if (!ReadImageBlock(file, offset, data, length, kDataBlockSize)) return RESULT_FILE_READ_ERROR;
+    if (!ReadImageBlock(file, offset, data, length, kDataBlockSize))
+        return BlockResult::FileReadError;
     std::uint8_t* control = packed_.get();
-
-    bridge_.ShowProgress(Percent(startOffset, fileSize, offset, 0),
-                         static_cast<std::int32_t>(offset));
+    host_.ShowProgress(Percent(startOffset, fileSize, offset, 0), offset);
 
     bool controlState = StartsWithControlMarker(data, kDataBlockSize);
     if (controlState) BuildControlBlock(control, false);
@@ -178,31 +197,27 @@ int BlockTransfer::SendBlockNormalUsb(std::FILE* file, std::int64_t startOffset,
     for (;;) {
         const std::uint8_t* packet = controlState ? control : data;
         const std::size_t echoLength = BuildAckEcho(expected, packet);
-        std::memcpy(bridge_.outputBuffer(), packet, kDataBlockSize);
-        const int wait = WriteAndWait(kDataBlockSize);
-        if (wait != RESULT_DONE) return wait;
-        const std::uint8_t code = bridge_.responseCode();
+        std::memcpy(host_.FrameBuffer(), packet, kDataBlockSize);
+        const BlockResult wait = WriteAndWait(kDataBlockSize);
+        if (wait != BlockResult::Done) return wait;
+        const std::uint8_t code = host_.ResponseCode();
         if (controlState) {
-            if (code == RSP_SEND_DATA) {
-                controlState = false;
-                continue;
-            }
+            controlState = code != RSP_SEND_DATA;
             // A phone that never accepts the control block must not keep the run going for
             // ever: its negative answers count like any other.
-            if (retries > MAX_RETRIES) return RESULT_TOO_MANY_NAKS;
-            ++retries;
+            if (controlState && retries++ > MAX_RETRIES) return BlockResult::TooManyNaks;
             continue;
         }
-        if (code != RSP_ACK) return RESULT_TOO_MANY_NAKS;
-        const std::vector<std::uint8_t>& response = bridge_.response();
+        if (code != RSP_ACK) return BlockResult::TooManyNaks;
+        const std::vector<std::uint8_t>& response = host_.Response();
         const std::size_t compared = echoLength - 2;  // response code .. last CRC byte
         if (response.size() >= compared &&
             std::memcmp(response.data(), expected + 1, compared) == 0)
-            return RESULT_DONE;
-        bridge_.LogLine("CRC오류 재전송 요청", COLOUR_RED);
+            return BlockResult::Done;
+        host_.Log("CRC오류 재전송 요청", COLOUR_RED);
         BuildControlBlock(control, true);
         controlState = true;
-        if (retries > MAX_RETRIES) return RESULT_ECHO_FAILED;
+        if (retries > MAX_RETRIES) return BlockResult::EchoFailed;
         ++retries;
     }
 }

@@ -41,6 +41,14 @@ std::size_t PadForUsb(std::uint8_t* out, std::size_t length) {
     return length;
 }
 
+std::size_t BuildCommandFrame(std::uint8_t* out, const std::uint8_t* command, std::size_t length,
+                              bool usbLink, bool rawUsbFrames, const PacketCodec& codec) {
+    std::memset(out, 0, kFrameBufferSize);
+    if (usbLink && rawUsbFrames) return BuildRawFrame(out, command, length);
+    const std::size_t framed = codec.Encode(out, command, static_cast<std::uint16_t>(length));
+    return usbLink ? PadForUsb(out, framed) : framed;
+}
+
 std::size_t BuildRawFrame(std::uint8_t* out, const std::uint8_t* payload, std::size_t length) {
     if (length > kRawFrameMaxPayload) return 0;
     std::memset(out, 0, kRawFrameSize);

@@ -50,6 +50,12 @@ std::size_t PadForUsb(std::uint8_t* out, std::size_t length);
 // Returns kRawFrameSize, or 0 when the payload does not fit.
 std::size_t BuildRawFrame(std::uint8_t* out, const std::uint8_t* payload, std::size_t length);
 
+// A command as the link carries it, in out (kFrameBufferSize bytes, cleared first): a raw frame
+// once the compressed USB mode was acknowledged (rawUsbFrames), else a command frame, padded
+// with zeros to a multiple of 4 on a USB link. Returns its length.
+std::size_t BuildCommandFrame(std::uint8_t* out, const std::uint8_t* command, std::size_t length,
+                              bool usbLink, bool rawUsbFrames, const PacketCodec& codec);
+
 // The echo a phone in USB normal mode sends for a 1,024-byte data block:
 // 0x7E 0x02 CRC-high CRC-low 0x7E with the CRC bytes escaped. Returns its length (5, 6 or 7).
 std::size_t BuildAckEcho(std::uint8_t* out, const std::uint8_t* block);

@@ -8,7 +8,7 @@ namespace zembra {
 
 // The window's port operations for the single port (VaCommSingle), as the single engine's
 // bridge and the start/stop handlers use them. All run on the main thread.
-// VaCommPorts (protocol/VaCommPorts.h) implements them, and the eight multi ports' operations,
+// VaCommPorts (ports/VaCommPorts.h) implements them, and the eight multi ports' operations,
 // on the serial port components; a test may implement them on anything that moves bytes.
 class PortOperations {
   public:

@@ -27,9 +27,7 @@ SingleBridge::SingleBridge(SingleShared& shared, DownloadHost& host, PortOperati
       ports_(ports),
       trace_(trace),
       mainThread_(mainThread),
-      askOperator_(askOperator) {
-    response_.reserve(RX_ACCUMULATOR_CAPACITY);
-}
+      askOperator_(askOperator) {}
 
 // ---------------------------------------------------------------- worker side
 
@@ -50,7 +48,7 @@ void SingleBridge::LogLine(const std::string& text, std::uint32_t colour) {
     Call(BRIDGE_LOG_LINE);
 }
 
-void SingleBridge::SendCommand(const std::uint8_t* command, std::uint8_t length) {
+void SingleBridge::SendCommand(const std::uint8_t* command, std::size_t length) {
     const std::size_t n = length < COMMAND_BUFFER_SIZE ? length : COMMAND_BUFFER_SIZE;
     std::memcpy(shared_.commandBuffer.data(), command, n);
     shared_.byteParam = static_cast<std::uint8_t>(n);
@@ -71,14 +69,14 @@ void SingleBridge::WriteRaw(std::int32_t length) {
     Call(BRIDGE_WRITE_RAW);
 }
 
-void SingleBridge::ShowProgress(std::uint8_t percent, std::int32_t fileOffset) {
+void SingleBridge::ShowProgress(std::uint8_t percent, std::int64_t fileOffset) {
     // The display only changes when the values do; most packets of a block repeat them.
     if (progressShown_ && percent == lastPercent_ && fileOffset == lastOffset_) return;
     progressShown_ = true;
     lastPercent_ = percent;
     lastOffset_ = fileOffset;
     shared_.byteParam = percent;
-    shared_.intParam = fileOffset;
+    shared_.intParam = static_cast<std::int32_t>(fileOffset);
     // Carried by the next bridge call (every progress update is followed by a packet write):
     // the worker needs nothing back from the display, so a packet costs one hand-off to the
     // main thread, not two. The main thread shows it before it runs that call's kind.
@@ -100,15 +98,14 @@ void SingleBridge::ResetMarkers() {
     Call(BRIDGE_RESET_MARKERS);
 }
 
-void SingleBridge::SetBaud(std::int32_t rate) {
+void SingleBridge::SetBaud(int rate) {
     shared_.intParam = rate;
     Call(BRIDGE_SET_BAUD);
 }
 
-int SingleBridge::WaitResponse(int ticks) {
-    if (ticks <= 0) return RESULT_NO_RESPONSE;
+WaitResult SingleBridge::WaitResponse(long long ticks) {
+    if (ticks <= 0) return WaitResult::NoResponse;
     const auto now = std::chrono::steady_clock::now();
-    const auto deadline = now + std::chrono::milliseconds(ticks);
     // A USB link answers within a millisecond or two. Sleeping on the condition variable
     // and being woken costs more than that on an idle machine (every thread of the chain
     // receive thread -> main thread -> worker -> main thread wakes from idle), so the wait
@@ -118,27 +115,44 @@ int SingleBridge::WaitResponse(int ticks) {
     const double spinUs = std::min(std::max(answerUs_ * 1.5, kSpinMinUs),
                                    std::min<double>(answerSpinLimitUs_, ticks * 1000.0));
     const auto spinEnd = now + std::chrono::microseconds(static_cast<long>(spinUs));
-    while (!shared_.responseArrived.load() && !shared_.stopRequested.load() &&
+    while (!shared_.answers.arrived() && !shared_.stopRequested.load() &&
            std::chrono::steady_clock::now() < spinEnd)
         std::this_thread::yield();
-    std::unique_lock<std::mutex> lock(shared_.responseMutex);
-    shared_.responseCv.wait_until(lock, deadline, [this] {
-        return shared_.responseArrived.load() || shared_.stopRequested.load();
-    });
-    if (shared_.responseArrived.load()) {
-        shared_.responseArrived.store(false);
+    const WaitResult result =
+        shared_.answers.Wait(ticks, [this] { return shared_.stopRequested.load(); });
+    if (result == WaitResult::Arrived) {
         const double us =
             std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - now)
                 .count();
         answerUs_ = answerUs_ * 0.75 + us * 0.25;
-        // Drop the opening flag: the first byte is the response code.
-        const std::uint32_t length = shared_.responseLength;
-        response_.assign(shared_.responseBuffer.begin() + (length > 0 ? 1 : 0),
-                         shared_.responseBuffer.begin() + length);
-        return RESULT_DONE;
     }
-    if (shared_.stopRequested.load()) return RESULT_STOPPED;
-    return RESULT_NO_RESPONSE;
+    return result;
+}
+
+void SingleBridge::Mark(SequenceMark mark, int slot) {
+    switch (mark) {
+        case SequenceMark::ImagesBegin:
+            shared_.downloadStartMs.store(NowMs());
+            shared_.downloadRunning.store(true);
+            break;
+        case SequenceMark::ImageStarted:
+            ImageStarted(slot);
+            break;
+        case SequenceMark::EraseEnded:
+            break;
+        case SequenceMark::ImageDone:
+            ImageDone(slot);
+            break;
+    }
+}
+
+void SingleBridge::LinkSettled(LinkProtocolCode mode, bool rawUsbFrames) {
+    shared_.mode.store(mode);
+    shared_.rawUsbFrames.store(rawUsbFrames);
+}
+
+void SingleBridge::Pause(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 int SingleBridge::AskOperator(const std::string& text, const std::string& caption, int style,
@@ -148,13 +162,8 @@ int SingleBridge::AskOperator(const std::string& text, const std::string& captio
 
 // ---------------------------------------------------------------- main-thread side
 
-void SingleBridge::ClearResponseArrived() {
-    std::lock_guard<std::mutex> lock(shared_.responseMutex);
-    shared_.responseArrived.store(false);
-}
-
 void SingleBridge::DoWrite(const std::uint8_t* bytes, std::size_t count) {
-    ClearResponseArrived();
+    shared_.answers.ClearArrived();
     try {
         ports_.WriteSingle(bytes, count);
     } catch (const std::exception& e) {
@@ -164,17 +173,11 @@ void SingleBridge::DoWrite(const std::uint8_t* bytes, std::size_t count) {
 }
 
 void SingleBridge::DoSendCommand() {
-    std::uint8_t* out = shared_.outputBuffer.data();
-    std::memset(out, 0, kFrameBufferSize);
     const LinkProtocolCode mode = shared_.mode.load();
-    std::size_t length;
-    if (mode == USB_PPV && shared_.rawUsbFrames.load()) {
-        length = BuildRawFrame(out, shared_.commandBuffer.data(), shared_.byteParam);
-    } else {
-        length = codec_.Encode(out, shared_.commandBuffer.data(), shared_.byteParam);
-        if ((mode >> 8) == (USB_AUTO >> 8)) length = PadForUsb(out, length);
-    }
-    DoWrite(out, length);
+    const std::size_t length = BuildCommandFrame(
+        shared_.outputBuffer.data(), shared_.commandBuffer.data(), shared_.byteParam,
+        (mode >> 8) == (USB_AUTO >> 8), mode == USB_PPV && shared_.rawUsbFrames.load(), codec_);
+    DoWrite(shared_.outputBuffer.data(), length);
 }
 
 void SingleBridge::ExecuteKind(std::uint32_t kind) {
@@ -227,49 +230,21 @@ void SingleBridge::ExecuteKind(std::uint32_t kind) {
     }
 }
 
-void SingleBridge::DoShowProgress(std::uint8_t percent, std::int32_t fileOffset) {
+void SingleBridge::DoShowProgress(std::uint8_t percent, std::int64_t fileOffset) {
     host_.SetGauge(percent);
     host_.SetTitle(FormatText("%d%% Zembra 4", percent));
     host_.SetAddressText(FormatText("0x%08X", static_cast<std::uint32_t>(fileOffset)));
 }
 
 void SingleBridge::ResetReceiver() {
-    accumulated_ = 0;
+    shared_.answers.Reset();
 }
 
 void SingleBridge::VaCommSingleRxBuf(void* /*sender*/, const std::uint8_t* data,
                                      std::size_t count) {
     if (!shared_.downloadEnabled.load()) return;
-    if (shared_.responseArrived.load()) host_.LogSingle("패킷 수신 Over Run 입니다.", COLOUR_RED);
-
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t byte = data[i];
-        if (accumulated_ == 0 && byte != kFrameFlag) {
-            // Bytes before an opening flag belong to no frame.
-            ++discardedBytes_;
-            continue;
-        }
-        if (accumulated_ > 0 && byte == kFrameFlag) {
-            accumulator_[accumulated_++] = byte;
-            {
-                std::lock_guard<std::mutex> lock(shared_.responseMutex);
-                std::memcpy(shared_.responseBuffer.data(), accumulator_.data(), accumulated_);
-                shared_.responseLength = static_cast<std::uint32_t>(accumulated_);
-                shared_.responseArrived.store(true);
-            }
-            shared_.responseCv.notify_all();
-            accumulated_ = 0;
-            break;  // the rest of this chunk is dropped
-        }
-        if (accumulated_ + 1 >= RX_ACCUMULATOR_CAPACITY) {
-            // A frame longer than any response: discard it and wait for a new opening flag.
-            discardedBytes_ += accumulated_ + 1;
-            accumulated_ = 0;
-            continue;
-        }
-        accumulator_[accumulated_++] = byte;
-    }
-
+    if (shared_.answers.Feed(data, count).overrun)
+        host_.LogSingle("패킷 수신 Over Run 입니다.", COLOUR_RED);
     trace_.TraceLine(TraceEvent::Receive, -1, data, count, shared_.downloadStartMs.load());
 }
 

@@ -9,7 +9,9 @@
 #include "platform/MainThread.h"
 #include "protocol/AskOperator.h"
 #include "protocol/DownloadHost.h"
+#include "protocol/LzoCompressor.h"
 #include "protocol/PacketCodec.h"
+#include "protocol/SequenceHost.h"
 #include "protocol/SingleShared.h"
 
 namespace zembra {
@@ -49,7 +51,7 @@ inline constexpr char TITLE_ERASE[] = "Erase Zembra 4";
 //
 // Life: owned by the program's host for the program's life, together with the shared state,
 // the host, the port operations and the main thread it refers to.
-class SingleBridge {
+class SingleBridge : public SequenceHost {
   public:
     SingleBridge(SingleShared& shared, DownloadHost& host, PortOperations& ports, DebugTrace& trace,
                  MainThread& mainThread, AskOperatorRequest& askOperator);
@@ -60,32 +62,47 @@ class SingleBridge {
     // ---- worker side ----
     void LogLine(const std::string& text, std::uint32_t colour);
     // Copies length command bytes into the command buffer and runs SendCommand.
-    void SendCommand(const std::uint8_t* command, std::uint8_t length);
+    void SendCommand(const std::uint8_t* command, std::size_t length) override;
     void ShowNak(std::uint8_t code);
     void FinishRun();
     // Writes length bytes of the output buffer (already filled by the caller).
     void WriteRaw(std::int32_t length);
     // Shown on the main thread together with the next bridge call (the packet write that
     // always follows), and only when percentage or offset changed since the last one.
-    void ShowProgress(std::uint8_t percent, std::int32_t fileOffset);
+    void ShowProgress(std::uint8_t percent, std::int64_t fileOffset) override;
     void ImageStarted(int slot);
     void ImageDone(int slot);
     void ResetMarkers();
-    void SetBaud(std::int32_t rate);
+    void SetBaud(int rate) override;
 
-    // Waits up to ticks milliseconds: RESULT_DONE (2) when a response arrived (taken even
-    // when a stop is pending; it is then in response()), RESULT_STOPPED (3) on a stop request,
-    // RESULT_NO_RESPONSE (0) when the ticks ran out. ticks <= 0 returns 0 at once.
-    int WaitResponse(int ticks);
+    // Waits up to ticks milliseconds: Arrived when a response arrived (taken even when a stop
+    // is pending; it is then in Response()), Stopped on a stop request, NoResponse when the
+    // ticks ran out. ticks <= 0 gives NoResponse at once.
+    WaitResult WaitResponse(long long ticks) override;
 
-    // The response taken by the last WaitResponse that returned 2, without the opening flag:
-    // its first byte is the response code.
-    const std::vector<std::uint8_t>& response() const { return response_; }
-    std::uint8_t responseCode() const { return response_.empty() ? 0 : response_[0]; }
+    // The response taken by the last WaitResponse that gave Arrived, without the opening
+    // flag: its first byte is the response code.
+    const std::vector<std::uint8_t>& Response() const override {
+        return shared_.answers.Response();
+    }
+
+    // The rest of the download sequence's host (SequenceHost).
+    void Log(const std::string& text, std::uint32_t colour) override { LogLine(text, colour); }
+    std::uint8_t* FrameBuffer() override { return outputBuffer(); }
+    void WriteFrame(std::size_t length) override { WriteRaw(static_cast<std::int32_t>(length)); }
+    void Mark(SequenceMark mark, int slot) override;
+    bool StopRequested() const override { return shared_.stopRequested.load(); }
+    void LinkSettled(LinkProtocolCode mode, bool rawUsbFrames) override;
+    void Pause(int ms) override;
+    int AskOperator(const std::string& text, const std::string& caption, int style) override {
+        return AskOperator(text, caption, style, askPollMs_);
+    }
+    LzoCompressor& Compressor() override { return compressor_; }
+    double DurationOriginMs() const override { return shared_.downloadStartMs.load(); }
 
     // The operator question (worker side): sleeps until the main thread's tick has answered.
-    int AskOperator(const std::string& text, const std::string& caption, int style,
-                    int pollMs = 100);
+    int AskOperator(const std::string& text, const std::string& caption, int style, int pollMs);
+    void SetAskPollMs(int ms) { askPollMs_ = ms; }
 
     // The longest time WaitResponse looks for an answer (yielding the processor) before it
     // sleeps: 0 = sleep at once. Higher values trade processor time for answer latency on
@@ -108,16 +125,14 @@ class SingleBridge {
     SingleShared& shared() { return shared_; }
     DownloadHost& host() { return host_; }
 
-    // Bytes the receiver has discarded because a frame outgrew RX_ACCUMULATOR_CAPACITY or
-    // arrived without an opening flag (main thread).
-    std::uint64_t discardedBytes() const { return discardedBytes_; }
+    // Bytes the receiver has discarded (outside a frame, after a closing flag, outgrown).
+    std::uint64_t discardedBytes() const { return shared_.answers.discardedBytes(); }
 
   private:
     void Call(std::uint32_t kind);
     void DoSendCommand();
-    void DoShowProgress(std::uint8_t percent, std::int32_t fileOffset);
+    void DoShowProgress(std::uint8_t percent, std::int64_t fileOffset);
     void DoWrite(const std::uint8_t* bytes, std::size_t count);
-    void ClearResponseArrived();
 
     SingleShared& shared_;
     DownloadHost& host_;
@@ -126,20 +141,16 @@ class SingleBridge {
     MainThread& mainThread_;
     AskOperatorRequest& askOperator_;
     PacketCodec codec_;
-
-    // Receive accumulator (main thread only).
-    std::array<std::uint8_t, RX_ACCUMULATOR_CAPACITY> accumulator_{};
-    std::size_t accumulated_ = 0;
-    std::uint64_t discardedBytes_ = 0;
+    OwnLzoCompressor compressor_;
 
     // Worker only.
-    std::vector<std::uint8_t> response_;
+    int askPollMs_ = 100;
     int answerSpinLimitUs_ = 3000;
     double answerUs_ = 0;  // recent time from a wait's start to its answer (moving mean)
     bool progressShown_ = false;
     bool progressPending_ = false;  // written by the worker before a call, read inside it
     std::uint8_t lastPercent_ = 0;
-    std::int32_t lastOffset_ = 0;
+    std::int64_t lastOffset_ = 0;
 };
 
 }  // namespace zembra

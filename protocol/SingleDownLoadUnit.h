@@ -2,7 +2,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -54,22 +53,6 @@ class SingleDownLoad {
     void Execute();
     // Suspends the calling worker until Resume or termination; false when terminating.
     bool SuspendSelf();
-    // Steps 2-9 of one run; returns how it ended.
-    RunOutcome RunSequence();
-    // Sends a command and waits normalResponseWaitMs: RESULT_* of WaitResponse.
-    int SendAndWait(std::initializer_list<std::uint8_t> command);
-    int SendAndWait(const std::uint8_t* command, std::uint8_t length);
-    // The log line of a wait that took no response ("응답이없습니다" / "다운로드가 중단
-    // 됩니다"); true when a response arrived.
-    bool ResponseTaken(int rc);
-    // One command step that wants an ACK: its log line, the command, then the gap. Any other
-    // end logs failText in failColour and gives Stopped (after a stop) or failure;
-    // RunOutcome::None when the phone answered ACK.
-    RunOutcome AckStep(const char* text, std::initializer_list<std::uint8_t> command,
-                       const char* failText, std::uint32_t failColour, RunOutcome failure);
-    void Pause();
-    RunOutcome SendImages();
-    RunOutcome SendImage(int slot, std::FILE* file);
 
     SingleBridge& bridge_;
     SingleShared& shared_;

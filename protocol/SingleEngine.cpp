@@ -75,10 +75,4 @@ void SingleEngine::RequestStop() {
     host_.LogMulti("프로그램이 중단되면 케이블을 제거 하세요", COLOUR_RED);
 }
 
-std::string ElapsedText(double nowMs, double startMs) {
-    const long long elapsed = static_cast<long long>(nowMs - startMs);
-    const long long seconds = elapsed / 1000;
-    return FormatText("%02lld분 %02lld초", seconds / 60, seconds % 60);
-}
-
 }  // namespace zembra

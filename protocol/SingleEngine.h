@@ -67,7 +67,4 @@ class SingleEngine {
     std::string lastPortError_;
 };
 
-// Elapsed time "%02d분 %02d초" of whole milliseconds since startMs (minutes not capped).
-std::string ElapsedText(double nowMs, double startMs);
-
 }  // namespace zembra

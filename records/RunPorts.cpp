@@ -21,7 +21,7 @@ void TalliedPorts::SetCountedSingleRxHandler(RxHandler handler) {
 
 void TalliedMultiPorts::WriteMulti(int channel, const std::uint8_t* bytes, std::size_t count) {
     VaCommMultiPorts::WriteMulti(channel, bytes, count);
-    tallies_.multi[static_cast<std::size_t>(channel) % MULTI_PORT_COUNT].Written(bytes, count);
+    tallies_.multi[static_cast<std::size_t>(channel) % MULTI_SLOT_COUNT].Written(bytes, count);
 }
 
 void TalliedMultiPorts::BindCounted(MultiDownload* multi) {

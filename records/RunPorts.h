@@ -3,8 +3,8 @@
 #include <array>
 
 #include "multi/MultiDownload.h"
-#include "multi/VaCommMultiPorts.h"
-#include "protocol/VaCommPorts.h"
+#include "ports/VaCommMultiPorts.h"
+#include "ports/VaCommPorts.h"
 #include "records/LinkTally.h"
 
 namespace zembra {
@@ -12,7 +12,7 @@ namespace zembra {
 // The counts of the phones' runs of one host: the single port's and each multi channel's.
 struct RunTallies {
     LinkTally single;
-    std::array<LinkTally, MULTI_PORT_COUNT> multi;
+    std::array<LinkTally, MULTI_SLOT_COUNT> multi;
 };
 
 // The host's serial ports with the single port's writes and received bytes counted in

@@ -2,8 +2,8 @@
 # The README's run command: installs the Debian packages, builds, generates a small demo job
 # (a code image with a valid trailer and two fonts), flashes it with zembra-cli into simulated
 # phones (USB, then UART, then eight USB phones at once), prints the log and checks each
-# phone's flash against the images. Last it starts the operator window: on the display when
-# there is one, otherwise off screen for a moment (and says so).
+# phone's flash against the images. Then the operator window flashes eight simulated phones:
+# on a display the operator presses 시작, without one it runs off screen by itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -25,25 +25,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Writes the little-endian bytes of value (width bytes) at offset into file.
-put_le() {
-    local file=$1 offset=$2 value=$3 width=$4 bytes="" i
-    for ((i = 0; i < width; i++)); do
-        bytes+=$(printf '\\x%02x' $(((value >> (8 * i)) & 0xFF)))
-    done
-    printf "$bytes" | dd of="$file" bs=1 seek="$offset" conv=notrunc status=none
-}
-
-# The demo job: a 128 KiB code image booting at 0x8000 (version 0x1234), a 64 KiB font with
-# its address in its name, and a firmware-like 128 KiB font (data, then 0xFF padding).
-code=$work/demo_code.bin
-font1=$work/demo_font1_0x200000.bin
-font2=$work/demo_font2.bin
-head -c 131072 /dev/urandom >"$code"
-put_le "$code" $((131072 - 20)) 0x1234 2
-put_le "$code" $((131072 - 16)) 0x8000 4
-head -c 65536 /dev/urandom >"$font1"
-{ head -c 20000 /dev/urandom; head -c $((131072 - 20000)) /dev/zero | tr '\0' '\377'; } >"$font2"
+source scripts/demo_job.sh
+make_demo_job "$work"
 
 # Starts a simulated phone in the background and waits until it has registered its port.
 start_phone() {
@@ -61,12 +44,23 @@ start_phone() {
     exit 1
 }
 
+# Ends the simulated phones: they exit by themselves after their session; a phone that was
+# not written would wait for ever, so after 5 s it is stopped.
+stop_phones() {
+    for _ in $(seq 100); do
+        kill -0 "$sim_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=""
+}
+
 # Waits for the phone to end (it exits after the reset jump) and compares its flash.
 check_flash() {
     local port=$1 dump=$work/flash-$1.bin
     shift
-    wait "$sim_pid" || true
-    sim_pid=""
+    stop_phones
     sed 's/^/  phone: /' "$work/sim-$port.out"
     local ok=1 file address offset length
     while (($#)); do
@@ -95,30 +89,36 @@ check_flash COM100 "$code" 0 0 "$font1" 0x200000 0
 
 echo "== Eight USB phones at once (multi mode, every phone of the device map) =="
 start_phone COM65 --link usb --count 8
-"$cli" --all-phones --code "$code" --font1 "$font1"
-wait "$sim_pid" || true
-sim_pid=""
-for n in $(seq 65 72); do
-    dump=$work/flash-COM65.bin.COM$n
-    if cmp -s -n $((131072 - 0x8000)) "$code" "$dump" 0x8000 0x8000 &&
-        cmp -s -n 65536 "$font1" "$dump" 0 0x200000; then
-        echo "  COM$n: flash = ${code##*/} at 0x8000, ${font1##*/} at 0x200000"
-    else
-        echo "run.sh: the flash of the phone on COM$n does not match the images" >&2
-        exit 1
-    fi
-done
+wait_for_phones "$work/sim-COM65.out" 8  # every phone in the map before --all-phones reads it
+"$cli" --all-phones --code "$code" --font1 "$font1" || true
+stop_phones
+check_phone_flashes "$work/flash-COM65.bin" 8 || { echo "run.sh: a phone's flash differs" >&2; exit 1; }
 
-echo "Demo done: every phone holds the images byte for byte."
-
+# The operator window with eight phones registered in the device map and the demo job
+# loaded: single mode finds the phone by itself (the lowest device number, COM65), multi mode
+# ticks the eight slots by itself. On a display the operator presses 시작; without one the
+# same flow runs off screen with 시작 pressed programmatically, and the result is printed.
 app=$build/app/zembra
-if [[ -x $app ]]; then
-    if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
-        echo "== Starting the operator window =="
-        "$app" &
-    else
-        echo "== No display: the operator window starts off screen for one second =="
-        QT_QPA_PLATFORM=offscreen "$app" --quit-after 1000
-        echo "The window ran and closed. On a desktop, run $app"
-    fi
+"$sim" --port COM65 --count 8 --dump "$work/window.bin" >"$work/sim-window.out" 2>&1 &
+sim_pid=$!
+wait_for_phones "$work/sim-window.out" 8
+expected=8
+job=(--code "$code" --font1 "$font1")
+if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
+    echo "== The operator window: press 시작 (single mode: COM65; 멀티다운로드: all eight) =="
+    "$app" "${job[@]}" || true
+    expected=0  # the operator decides which phones are written
+else
+    echo "== No display: the operator window runs off screen, 시작 pressed by the program =="
+    echo "-- single mode (the phone's port found in the device map)"
+    QT_QPA_PLATFORM=offscreen "$app" "${job[@]}" --press-start --exit-when-done
+    echo "-- multi mode (the eight slots ticked from the device map)"
+    QT_QPA_PLATFORM=offscreen "$app" --multi "${job[@]}" --press-start --exit-when-done
 fi
+kill "$sim_pid" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+
+echo "== Flash of the phones the window wrote =="
+check_phone_flashes "$work/window.bin" "$expected" || { echo "run.sh: the window's download differs" >&2; exit 1; }
+echo "Demo done: every phone holds the images byte for byte ($flashed written from the window)."

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Regenerates the window screenshots in docs/ from the real program under a virtual X
-# server: docs/zembra-window.png (single mode, advanced settings panel open) and
-# docs/zembra-window-multi.png (multi mode). Installs xvfb and imagemagick when missing
-# (Debian, as root) and builds the program when needed (build dir: $ZEMBRA_BUILD_DIR or build/).
+# server: docs/zembra-window.png (single mode, advanced settings panel open),
+# docs/zembra-window-multi.png (multi mode) and docs/zembra-window-multi-done.png (eight
+# simulated phones flashed: 시작 clicked with xdotool as an operator would, first in single
+# mode, then in multi mode; every phone's flash is compared with the images). Installs
+# xvfb, xdotool and imagemagick when missing (Debian, as root) and builds what is needed
+# (build dir: $ZEMBRA_BUILD_DIR or build/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 missing=()
-for p in xvfb x11-utils imagemagick fonts-nanum; do
+for p in xvfb x11-utils xdotool imagemagick fonts-nanum; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
@@ -18,11 +21,14 @@ if ((${#missing[@]})); then
 fi
 
 dir=${ZEMBRA_BUILD_DIR:-build}
-if [[ ! -x "$dir/app/zembra" ]]; then
+if [[ ! -x "$dir/app/zembra" || ! -x "$dir/sim/zembra-phone-sim" ]]; then
     cmake -S . -B "$dir" -G Ninja -DZEMBRA_BUILD_APP=ON >/dev/null
-    cmake --build "$dir" --target zembra
+    cmake --build "$dir" --target zembra zembra-phone-sim
 fi
 zembra=$dir/app/zembra
+sim=$dir/sim/zembra-phone-sim
+work=$(mktemp -d /tmp/zembra-shot.XXXXXX)
+export ZEMBRA_PORT_DIR=$work/ports ZEMBRA_SERIAL_MAP_DIR=$work/serialcomm
 
 # The screen is exactly the window's client size; without a window manager the centred
 # window then covers the whole screen.
@@ -30,10 +36,13 @@ display=:$((90 + RANDOM % 9))
 Xvfb "$display" -screen 0 767x456x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 app_pid=
+sim_pid=
 cleanup() {
     [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
+    [[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null || true
     kill "$xvfb_pid" 2>/dev/null || true
     wait 2>/dev/null || true
+    rm -rf "$work"
 }
 trap cleanup EXIT
 export DISPLAY=$display
@@ -57,3 +66,58 @@ shot() {  # shot <output> <zembra options...>
 mkdir -p docs
 shot docs/zembra-window.png --advanced
 shot docs/zembra-window-multi.png --multi
+
+# Waits until the files named exist (up to 60 s).
+wait_for_files() {
+    for _ in $(seq 600); do
+        local all=1 f
+        for f in "$@"; do [[ -f $f ]] || all=0; done
+        ((all)) && return 0
+        sleep 0.1
+    done
+    echo "screenshot.sh: the download did not finish" >&2
+    return 1
+}
+
+# Clicks the window's control at (x, y) of its client area, as an operator's mouse would.
+click_at() {
+    local wid
+    wid=$(xdotool search --sync --onlyvisible --name '^Zembra 4.2$' | head -n 1)
+    xdotool mousemove --window "$wid" "$1" "$2" click 1
+}
+
+# Eight phones in the device map, the demo job loaded in the window.
+source scripts/demo_job.sh
+make_demo_job "$work"
+"$sim" --port COM65 --count 8 --erase-ms 300 --dump "$work/flash.bin" >"$work/sim.out" 2>&1 &
+sim_pid=$!
+wait_for_phones "$work/sim.out" 8
+
+# Single mode: 시작 (PanelOne at 47,212; BitBtnDOStart at 486,106, 230 x 72) flashes COM65,
+# the phone the window found in the device map.
+QT_QPA_PLATFORM=xcb "$zembra" --code "$code" --font1 "$font1" &
+app_pid=$!
+sleep 2
+click_at 648 354
+wait_for_files "$work/flash.bin.COM65"
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+app_pid=
+check_phone_flashes "$work/flash.bin" 1
+rm -f "$work"/flash.bin.COM*
+
+# Multi mode: 시작 (PanelMulti at 47,212; BitBtnMultiStart at 486,122, 230 x 72) flashes the
+# eight phones of the slots the window ticked by itself.
+QT_QPA_PLATFORM=xcb "$zembra" --multi --code "$code" --font1 "$font1" &
+app_pid=$!
+sleep 2
+click_at 648 370
+wait_for_files "$work"/flash.bin.COM{65,66,67,68,69,70,71,72}
+sleep 1.5  # the tick after the last phone's end
+import -window root docs/zembra-window-multi-done.png
+echo "wrote docs/zembra-window-multi-done.png"
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+app_pid=
+check_phone_flashes "$work/flash.bin" 8
+echo "every phone holds the images byte for byte ($flashed phones)"

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/LoopMainThread.h"
 #include "platform/MainThread.h"
 #include "platform/PortNames.h"
 #include "platform/SerialDevice.h"
@@ -18,15 +17,13 @@ uint32_t GetTickCount() {
 }
 
 void SysDelay(uint32_t ms, bool processMessages) {
-    const uint32_t start = GetTickCount();
-    while (static_cast<uint32_t>(GetTickCount() - start) < ms) {
-        if (processMessages) {
-            auto* loop = dynamic_cast<LoopMainThread*>(ProcessMainThread());
-            if (loop && loop->IsMainThread()) loop->ProcessPending();
-        }
-        // Sleep between checks instead of spinning on the tick count.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    MainThread* mainThread = processMessages ? ProcessMainThread() : nullptr;
+    if (mainThread != nullptr) {
+        // The main thread keeps pumping (the window's events, the receive handlers) meanwhile.
+        mainThread->ServeUntil([] { return false; }, std::chrono::milliseconds(ms));
+        return;
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 void InitTimer(TVaTimer& timer, uint32_t ms) {

@@ -16,6 +16,15 @@ class QtEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The window's tick reads the serial-device map and its dialogs remember folders in
+        // the user's settings: both in folders of this test program's own.
+        const std::filesystem::path root = scratch_.path();
+        for (const char* sub : {"ports", "serialcomm", "sysfs", "config"})
+            std::filesystem::create_directories(root / sub);
+        setenv("ZEMBRA_PORT_DIR", (root / "ports").c_str(), 1);
+        setenv("ZEMBRA_SERIAL_MAP_DIR", (root / "serialcomm").c_str(), 1);
+        setenv("ZEMBRA_SYSFS_TTY_DIR", (root / "sysfs").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
         static int argc = 1;
         static char name[] = "test_app";
         static char* argv[] = {name, nullptr};
@@ -24,6 +33,7 @@ class QtEnvironment : public ::testing::Environment {
     void TearDown() override { app_.reset(); }
 
   private:
+    TempDir scratch_;
     std::unique_ptr<QApplication> app_;
 };
 
@@ -102,6 +112,11 @@ std::string CodeImage(std::size_t size, std::uint16_t version, std::uint32_t boo
 }
 
 WindowTest::WindowTest() : programPath(dir / "Tool.exe") {
+    // Short engine waits keep the download tests fast.
+    timings.engine.startupSleepMs = 10;
+    timings.engine.askPollMs = 5;
+    timings.multi.wakeDelayMs = 30;
+    timings.multi.staggerMs = 5;
     Recreate();
 }
 
@@ -114,7 +129,7 @@ void WindowTest::Recreate() {
     MainFormOptions options;
     options.programPath = programPath;
     options.dialogs = &dialogs;
-    windows = std::make_unique<AppWindows>(options);
+    windows = std::make_unique<AppWindows>(options, timings);
 }
 
 std::vector<RichEditLog::Line> WindowTest::PaneLines(const char* name) const {

@@ -87,6 +87,7 @@ class WindowTest : public ::testing::Test {
 
     TempDir dir;
     std::string programPath;
+    DownloadTimings timings;
     TestDialogHost dialogs;
     std::unique_ptr<AppWindows> windows;
 };

@@ -106,6 +106,29 @@ TEST_F(Configuration, SettingsOnlySaveIsLoadedAtTheNextStart) {
     EXPECT_EQ(PopUpsShown(), 0u);
 }
 
+// The program as it really starts: no path handed in, the file next to the running program
+// (here the test program: <test_app>cfg.txt).
+TEST_F(Configuration, FileNextToTheRunningProgramIsSavedAndLoaded) {
+    programPath.clear();
+    Recreate();
+    const std::string own = ProgramPath() + "cfg.txt";
+    EXPECT_EQ(form().autoConfigPath(), own);
+    struct Remove {
+        std::string path;
+        ~Remove() { std::remove(path.c_str()); }
+    } remove{own};
+    Find<QLineEdit>("EditCmd2CmdWaitTime")->setText("321");
+    Find<QPushButton>("BitBtnCfgSave2")->click();
+    EXPECT_TRUE(dialogs.messages.empty()) << dialogs.messages.front().text;
+    ASSERT_TRUE(FileExists(own));
+
+    Recreate();
+    EXPECT_EQ(Find<QLineEdit>("EditCmd2CmdWaitTime")->text(), "200");
+    form().show();
+    QApplication::processEvents();
+    EXPECT_EQ(Find<QLineEdit>("EditCmd2CmdWaitTime")->text(), "321");
+}
+
 TEST_F(Configuration, SaveAndLoadRoundTripThroughTheWindow) {
     const std::string code = dir / "main_code.bin";
     WriteFile(code, CodeImage(0x10000, 0x0102, 0x0200));

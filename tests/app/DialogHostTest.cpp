@@ -1,10 +1,12 @@
 // The program's real dialog host on Qt's dialogs, driven from a timer as an operator would.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
+#include <QTranslator>
 #include <functional>
 
 #include "AppTestSupport.h"
@@ -65,13 +67,15 @@ TEST(QtDialogHost, FileDialogsReturnTheChosenPathOrNothing) {
     const std::string existing = dir / "a.BIN";
     WriteFile(existing, "x");
     QtDialogHost host;
-    FileDialogRequest open{"OpenDialogCode", "BIN|*.BIN|All|*.*", "", "BIN", true, false};
+    FileDialogRequest open{"OpenDialogCode",   "BIN|*.BIN|All|*.*", "", "BIN", true, false,
+                           dir.path().string()};
 
     WhenModal([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->objectName(), "OpenDialogCode");
         EXPECT_EQ(dialog->nameFilters().front(), "BIN (*.BIN *.bin)");
+        EXPECT_EQ(dialog->directory().absolutePath().toStdString(), dir.path().string());
         dialog->selectFile(QString::fromStdString(existing));
         QMetaObject::invokeMethod(dialog, "accept");
     });
@@ -81,7 +85,7 @@ TEST(QtDialogHost, FileDialogsReturnTheChosenPathOrNothing) {
     EXPECT_EQ(host.GetOpenFileName(open), std::nullopt);
 
     FileDialogRequest save{
-        "SaveDialogCfgSave", "TXT|*.txt|All|*.*", "ZembraCFG.TXT", "TXT", false, true};
+        "SaveDialogCfgSave", "TXT|*.txt|All|*.*", "ZembraCFG.TXT", "TXT", false, true, ""};
     WhenModal([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(dialog, nullptr);
@@ -94,6 +98,24 @@ TEST(QtDialogHost, FileDialogsReturnTheChosenPathOrNothing) {
         QMetaObject::invokeMethod(dialog, "accept");
     });
     EXPECT_EQ(host.GetSaveFileName(save), dir / "new.TXT");
+}
+
+TEST(QtDialogHost, ToolkitButtonsSpeakKorean) {
+    ASSERT_TRUE(InstallToolkitTranslation()) << "qt6-translations-l10n is not installed";
+    QtDialogHost host;
+    QString yes;
+    WhenModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        yes = box->button(QMessageBox::Yes)->text();
+        Press(modal, QMessageBox::No);
+    });
+    EXPECT_EQ(host.ShowMessage("q", "c", mb::kYesNo), mb::kIdNo);
+    EXPECT_TRUE(yes.contains(QString::fromUtf8("예"))) << yes.toStdString();
+    for (auto* translator : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
 }
 
 TEST(QtDialogHost, OwnDialogsAreShownModallyUntilClosed) {

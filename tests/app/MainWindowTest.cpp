@@ -372,6 +372,25 @@ TEST_F(MainWindow, TabbingOutOfAnAddressFieldAddsThePrefix) {
     EXPECT_EQ(address->text(), "0x1f0000");
 }
 
+TEST_F(MainWindow, TabGoesOnlyThroughFieldsTheOperatorUses) {
+    form().show();
+    QApplication::setActiveWindow(&form());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form()));
+    Find<QLineEdit>("EditModelName")->setFocus();
+    auto* start = Find<QPushButton>("BitBtnDOStart");
+    int presses = 0;
+    while (QApplication::focusWidget() != start && presses < 100) {
+        QWidget* from = QApplication::focusWidget();
+        QTest::keyClick(from, Qt::Key_Tab);
+        ++presses;
+        auto* edit = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        EXPECT_FALSE(edit && edit->isReadOnly()) << edit->objectName().toStdString();
+    }
+    EXPECT_EQ(QApplication::focusWidget(), start);
+    // Save, USB, +, seven slot buttons, Change, six addresses, port, two boxes, 시작.
+    EXPECT_LE(presses, 21);
+}
+
 TEST_F(MainWindow, AnErrorEscapingAHandlerIsShownAndTheWindowGoesOn) {
     form().SetTickHandler([] { throw std::runtime_error("tick failed"); });
     form().TimerComPortDetectTimer();

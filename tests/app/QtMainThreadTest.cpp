@@ -80,6 +80,27 @@ TEST(QtMainThread, AnErrorOfAPostedFunctionIsReportedAndTheLoopGoesOn) {
     EXPECT_EQ(reported, (std::vector<std::string>{"posted failure"}));
 }
 
+// The seam the engines use to keep the window pumping while they wait (SysDelay, the end of
+// the multi download): a worker's blocking call is served inside ServeUntil.
+TEST(QtMainThread, ServeUntilServesBlockedCallersOnlyOnTheMainThread) {
+    QtMainThread mainThread;
+    std::atomic<bool> served{false};
+    std::thread worker([&] { mainThread.RunAndWait([&] { served = true; }); });
+    EXPECT_TRUE(mainThread.ServeUntil([&] { return served.load(); }, std::chrono::seconds(10)));
+    worker.join();
+
+    // Off the main thread it only waits: a posted function stays queued.
+    bool ran = false, waited = true;
+    mainThread.Post([&] { ran = true; });
+    std::thread other([&] {
+        waited = mainThread.ServeUntil([] { return false; }, std::chrono::milliseconds(20));
+    });
+    other.join();
+    EXPECT_FALSE(waited);
+    EXPECT_FALSE(ran);
+    EXPECT_TRUE(mainThread.ServeUntil([&] { return ran; }, std::chrono::seconds(10)));
+}
+
 TEST(QtMainThread, ShutdownReleasesABlockedCallerWithoutRunningItsFunction) {
     auto mainThread = std::make_unique<QtMainThread>();
     std::atomic<bool> entered{false}, returned{false}, ran{false};

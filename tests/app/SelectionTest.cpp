@@ -161,7 +161,33 @@ TEST_F(Selection, FontFileNameFillsTheAddressAndTakesTheFocus) {
     WriteFile(dotted, std::string(0x10000, '\0'));
     Select("SpeedButtonFont5", dotted);
     EXPECT_EQ(Find<QLineEdit>("EditFont5Address")->text(), "0x1f");
-    EXPECT_EQ(LoggedTexts("RichEdit21").back(), NameLine(dotted, 0x10000));
+    // Font 5 at 0x1f now overlaps fonts 2 and 3: the name line, then only the new overlaps
+    // (font 3 overlapping font 2 was said at its own selection).
+    const auto texts = LoggedTexts("RichEdit21");
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(texts[texts.size() - 3], NameLine(dotted, 0x10000));
+    EXPECT_EQ(texts[texts.size() - 2],
+              "폰트2 0x00010000~0x0001FFFF 영역이 폰트5 0x0000001F~0x0001001E 영역과 겹칩니다");
+    EXPECT_EQ(texts.back(),
+              "폰트3 0x00000007~0x00010006 영역이 폰트5 0x0000001F~0x0001001E 영역과 겹칩니다");
+    const auto single = LoggedTexts("RichEditOutput");
+    EXPECT_EQ(single.back(),
+              "폰트2 0x00010000~0x0001FFFF 영역이 폰트3 0x00000007~0x00010006 영역과 겹칩니다");
+}
+
+TEST_F(Selection, DialogsOpenInTheLastFolderAcrossRunsAndPathsShowWhole) {
+    std::filesystem::create_directories(dir.path() / "images");
+    const std::string code = dir / "images/a_rather_long_code_image_name_that_is_cut.bin";
+    WriteFile(code, CodeImage(0x10000, 1, 0x100));
+    Select("SpeedButtonCode", code);
+    EXPECT_EQ(Find<QLineEdit>("EditCodeFilePath")->toolTip().toStdString(), code);
+
+    Recreate();  // the next run of the program
+    Select("SpeedButtonFont1", std::nullopt);
+    EXPECT_EQ(dialogs.openRequests.back().folder, dir / "images");
+    dialogs.openAnswers.push_back(std::nullopt);
+    Find<QPushButton>("SpeedButtonCfg")->click();
+    EXPECT_EQ(dialogs.openRequests.back().folder, dir / "images");
 }
 
 TEST_F(Selection, DisabledAddressIsFilledWithoutMovingTheFocus) {

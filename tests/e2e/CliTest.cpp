@@ -90,7 +90,7 @@ TEST(CliRunTest, FlashesAJobAndExitsZero) {
     ImageFiles files;
     const Bytes code = CodeImage(0x20000, 0x0101, 0x4000, 21);
     const Bytes font = RandomBytes(0x10000, 22);
-    const std::string tracePath = files.PathOf("Debug.TXT");
+    const std::string tracePath = files.File("Debug.TXT");
     const CliRun run = RunCli(
         Fast({"--serial", "--protocol", "normal", "--port", phone->DevicePath(), "--code",
               files.Write("code.bin", code), "--font4", files.Write("font4_0x300000.bin", font),
@@ -169,7 +169,7 @@ TEST(CliRunTest, ConfigurationFileOfTheWindow) {
     config.portName = "COM77";
     config.registerDeviceMap = false;
     ImageFiles files;
-    setenv("ZEMBRA_PORT_DIR", (files.folder() + "/ports").c_str(), 1);
+    setenv("ZEMBRA_PORT_DIR", (files.path() + "/ports").c_str(), 1);
     auto phone = StartPhone(config);
 
     // A configuration as the window saves it: prescribed names, addresses, settings.
@@ -183,7 +183,7 @@ TEST(CliRunTest, ConfigurationFileOfTheWindow) {
     job.modelName = "TEST";
     settings.usbProtocol = ProtocolChoice::Normal;
     settings.cmdGapMs = "1";
-    const std::string cfg = files.PathOf("ZembraCFG.TXT");
+    const std::string cfg = files.File("ZembraCFG.TXT");
     ASSERT_TRUE(WriteConfigFile(cfg, job, settings, ConfigFileKind::Full).ok);
 
     // Images found by their prescribed names next to the configuration; port by its name.

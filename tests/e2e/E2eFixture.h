@@ -7,37 +7,30 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/LoopMainThread.h"
+#include "ports/VaCommPorts.h"
 #include "protocol/AskOperator.h"
 #include "protocol/DebugTrace.h"
 #include "protocol/SingleEngine.h"
-#include "protocol/VaCommPorts.h"
 #include "sim/SimulatedPhone.h"
 #include "tests/protocol/TestHosts.h"
+#include "tests/support/PhoneSupport.h"
 
 namespace zembra::e2e {
 
 using Bytes = std::vector<std::uint8_t>;
 using Line = test::RecordingHost::Line;
 
-inline Bytes RandomBytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    Bytes out(n);
-    for (auto& b : out) b = static_cast<std::uint8_t>(rng());
-    return out;
-}
+using test::RandomBytes;
+using test::StartPhone;
+using test::WaitForStage;
 
 // A code image: random data with the trailer (version at size - 20, boot at size - 16).
 inline Bytes CodeImage(std::size_t size, std::uint16_t version, std::uint32_t boot, unsigned seed) {
-    Bytes image = RandomBytes(size, seed);
-    image[size - 20] = static_cast<std::uint8_t>(version);
-    image[size - 19] = static_cast<std::uint8_t>(version >> 8);
-    for (int i = 0; i < 4; ++i) image[size - 16 + i] = static_cast<std::uint8_t>(boot >> (8 * i));
-    return image;
+    return test::WithTrailer(RandomBytes(size, seed), version, boot);
 }
 
 // Firmware-like: some data, then 0xFF padding.
@@ -48,34 +41,9 @@ inline Bytes PaddedImage(std::size_t size, std::size_t data, unsigned seed) {
 }
 
 // Image files in a folder of the test's own, removed with it.
-class ImageFiles {
+class ImageFiles : public test::ScratchDir {
   public:
-    ImageFiles() {
-        char pattern[] = "/tmp/zembra-e2e.XXXXXX";
-        folder_ = mkdtemp(pattern);
-    }
-    ~ImageFiles() {
-        for (const std::string& path : files_) std::remove(path.c_str());
-        rmdir(folder_.c_str());
-    }
-    std::string Write(const std::string& name, const Bytes& content) {
-        const std::string path = folder_ + "/" + name;
-        std::FILE* out = std::fopen(path.c_str(), "wb");
-        std::fwrite(content.data(), 1, content.size(), out);
-        std::fclose(out);
-        files_.push_back(path);
-        return path;
-    }
-    std::string PathOf(const std::string& name) {
-        const std::string path = folder_ + "/" + name;
-        files_.push_back(path);
-        return path;
-    }
-    const std::string& folder() const { return folder_; }
-
-  private:
-    std::string folder_;
-    std::vector<std::string> files_;
+    ImageFiles() : ScratchDir("e2e") {}
 };
 
 // The single engine as the window hosts it: a LoopMainThread run by the test thread, the
@@ -169,11 +137,5 @@ class EngineFixture : public ::testing::Test {
 };
 
 // Starts a phone on a fresh pseudo-terminal with nothing registered.
-inline std::unique_ptr<SimulatedPhone> StartPhone(SimPhoneConfig config) {
-    auto phone = std::make_unique<SimulatedPhone>(std::move(config));
-    std::string error;
-    EXPECT_TRUE(phone->Start(&error)) << error;
-    return phone;
-}
 
 }  // namespace zembra::e2e

@@ -240,6 +240,18 @@ TEST_F(SingleFaults, StrayBytesBeforeAnswersDoNotDerailTheRun) {
     EXPECT_EQ(Run(FontJob(USB_PPV, font), phone->DevicePath()), RunOutcome::Completed);
     ASSERT_TRUE(phone->WaitForReset(std::chrono::seconds(5)));
     EXPECT_EQ(phone->FlashRange(0x200000, font.size()), font);
+
+    // A stray flag before an answer (7E 7E 02 7E) is no empty answer: nothing is resent.
+    SimFaultPlan doubled;
+    doubled.strayBytes = {0x7E};
+    doubled.strayCount = 6;
+    doubled.straySkip = 2;
+    phone->SetFaults(doubled);
+    const Bytes normal = RandomBytes(0x2000, 11);
+    EXPECT_EQ(Run(FontJob(USB_NORMAL, normal), phone->DevicePath()), RunOutcome::Completed);
+    ASSERT_TRUE(phone->WaitForReset(std::chrono::seconds(5)));
+    EXPECT_EQ(phone->FlashRange(0x200000, normal.size()), normal);
+    EXPECT_TRUE(phone->Errors().empty()) << phone->Errors().front();
 }
 
 TEST_F(SingleFaults, ImageFileProblems) {
@@ -256,18 +268,27 @@ TEST_F(SingleFaults, ImageFileProblems) {
 
     // A boot location past the end of the file leaves nothing to send.
     host.lines.clear();
+    // The run before ended inside the download module: the phone must have seen the line
+    // close (the cable taken off) before the next run begins.
+    ASSERT_TRUE(WaitForStage(*phone, SimStage::BootIdle));
     run.paths[ImageSlot::Code] = files.Write("boot.bin", CodeImage(0x10000, 0x10, 0x20000, 12));
     EXPECT_EQ(Run(run, phone->DevicePath()), RunOutcome::ImageFileProblem);
     EXPECT_EQ(Last(1), (Line{"부트 정보 오류", COLOUR_RED}));
 
     // A code file that has gone before the version check.
     host.lines.clear();
-    run.paths[ImageSlot::Code] = files.PathOf("missing.bin");
+    // The run before ended inside the download module: the phone must have seen the line
+    // close (the cable taken off) before the next run begins.
+    ASSERT_TRUE(WaitForStage(*phone, SimStage::BootIdle));
+    run.paths[ImageSlot::Code] = files.File("missing.bin");
     EXPECT_EQ(Run(run, phone->DevicePath()), RunOutcome::ImageFileProblem);
     EXPECT_EQ(Last(1), (Line{"다운로드가 중단 됩니다. 코드파일 없음", COLOUR_BLUE}));
 
     // The 64 KiB rule with the check on.
     host.lines.clear();
+    // The run before ended inside the download module: the phone must have seen the line
+    // close (the cable taken off) before the next run begins.
+    ASSERT_TRUE(WaitForStage(*phone, SimStage::BootIdle));
     SingleRunConfig fonts = FontJob(USB_PPV, RandomBytes(0x10001, 13));
     fonts.snapshot.checkBinSize64K = true;
     EXPECT_EQ(Run(fonts, phone->DevicePath()), RunOutcome::ImageFileProblem);
@@ -276,8 +297,11 @@ TEST_F(SingleFaults, ImageFileProblems) {
     // A selected font that cannot be opened when its turn comes is passed over, and said so;
     // the run goes to its reset jump but does not count as complete.
     host.lines.clear();
+    // The run before ended inside the download module: the phone must have seen the line
+    // close (the cable taken off) before the next run begins.
+    ASSERT_TRUE(WaitForStage(*phone, SimStage::BootIdle));
     fonts = FontJob(USB_PPV, RandomBytes(0x10000, 13));
-    fonts.paths[ImageSlot::Font2] = files.PathOf("gone.bin");
+    fonts.paths[ImageSlot::Font2] = files.File("gone.bin");
     EXPECT_EQ(Run(fonts, phone->DevicePath()), RunOutcome::ImageSkipped);
     EXPECT_TRUE(Logged("폰트2 파일을 열 수 없어 건너뜁니다: " + fonts.paths[ImageSlot::Font2]));
     EXPECT_TRUE(Logged("리셋 코드 점프 요청"));
@@ -359,7 +383,7 @@ std::vector<std::string> TraceLines(const std::string& path) {
 
 TEST_F(SingleFaults, TraceOfARun) {
     auto phone = StartPhone(SimPhoneConfig{});
-    const std::string tracePath = files.PathOf("Debug.TXT");
+    const std::string tracePath = files.File("Debug.TXT");
     trace.Start(tracePath);
     trace.SetWriteData(true);
     EXPECT_EQ(Run(FontJob(USB_PPV, RandomBytes(0x10000, 15)), phone->DevicePath()),
@@ -397,7 +421,7 @@ TEST_F(SingleFaults, TraceOfARun) {
     EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[W:008 \d{8} \d{8}\])"))) << lines[0];
 
     // A trace file that cannot be written: the packets still go out.
-    trace.Start(files.folder() + "/no-such-folder/Debug.TXT");
+    trace.Start(files.path() + "/no-such-folder/Debug.TXT");
     host.lines.clear();
     EXPECT_EQ(Run(FontJob(USB_PPV, RandomBytes(0x10000, 17)), phone->DevicePath()),
               RunOutcome::Completed);

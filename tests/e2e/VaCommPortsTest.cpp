@@ -9,8 +9,8 @@
 
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
+#include "ports/VaCommPorts.h"
 #include "protocol/DebugTrace.h"
-#include "protocol/VaCommPorts.h"
 #include "serial/Vacomm.h"
 #include "tests/e2e/E2eFixture.h"
 
@@ -81,7 +81,7 @@ TEST(VaCommPortsTest, SinglePortOperations) {
     EXPECT_TRUE(ports.singlePortOpen());
 
     // Every write: a trace line first, then the bytes on the line.
-    const std::string tracePath = files.PathOf("Debug.TXT");
+    const std::string tracePath = files.File("Debug.TXT");
     trace.Start(tracePath);
     const Bytes frame = {0x7E, 0xA0, 0x72, 0x55, 0x7E};
     std::atomic<double> origin{NowMs() - 2.0};
@@ -93,7 +93,7 @@ TEST(VaCommPortsTest, SinglePortOperations) {
     EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
 
     // A trace file that cannot be written: the bytes still go out.
-    trace.Start(files.folder() + "/missing/Debug.TXT");
+    trace.Start(files.path() + "/missing/Debug.TXT");
     ports.WriteSingle(frame.data(), frame.size());
     EXPECT_EQ(pty.Read(frame.size()), frame);
 
@@ -125,7 +125,7 @@ TEST(VaCommPortsTest, MultiPortWritesCarryTheChannel) {
     VaCommPorts ports(trace, &loop);
     Pty pty;
     ImageFiles files;
-    const std::string tracePath = files.PathOf("Debug.TXT");
+    const std::string tracePath = files.File("Debug.TXT");
     trace.Start(tracePath);
     trace.SetWriteData(true);
 

@@ -1,20 +1,33 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 
 #include "job/ConfigFile.h"
 #include "platform/Helpers.h"
-#include "tests/job/TempDir.h"
+#include "tests/support/TestSupport.h"
+
+// Calls of umask() in this program: it takes the C library's place, see
+// SaveTakesTheModeOfANewFileWithoutSettingTheMask.
+namespace zembra {
+std::atomic<int> umaskCalls{0};
+}
+
+extern "C" mode_t umask(mode_t mask) noexcept {
+    ++zembra::umaskCalls;
+    return static_cast<mode_t>(::syscall(SYS_umask, mask));
+}
 
 namespace zembra {
 namespace {
 
 using test::ReadAll;
-using test::TempDir;
+using TempDir = test::ScratchDir;
 
 std::string Cp(const std::string& utf8) {
     return Utf8ToCp949(utf8);
@@ -441,6 +454,24 @@ TEST(ConfigFile, SaveKeepsPermissionsAndFollowsLinks) {
     ASSERT_EQ(::stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_NE(ReadAll(real), "old");
+}
+
+// A new file gets the mode of the process's mask, and saving never sets the mask, not even
+// for a moment: umask() is process-wide, so another thread creating a file meanwhile would
+// get mode 0666. This program's umask() counts its calls.
+
+TEST(ConfigFile, SaveTakesTheModeOfANewFileWithoutSettingTheMask) {
+    TempDir dir;
+    const mode_t old = static_cast<mode_t>(::syscall(SYS_umask, 027));
+    const int before = umaskCalls.load();
+    const std::string path = dir.File("new.txt");
+    ASSERT_TRUE(
+        WriteConfigFile(path, DownloadJob{}, DownloadSettings{}, ConfigFileKind::SettingsOnly).ok);
+    EXPECT_EQ(umaskCalls.load(), before);
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    ::syscall(SYS_umask, old);
 }
 
 TEST(ConfigFile, AutoConfigPath) {

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "TempDir.h"
 #include "job/FlashRanges.h"
+#include "tests/support/TestSupport.h"
 
 namespace zembra {
 namespace {
@@ -19,7 +19,7 @@ std::string CodeImage(std::size_t size, std::uint32_t boot) {
 }
 
 TEST(FlashRanges, CodeFromBootLocationFontsAtTheirAddressAndOverlapsFound) {
-    test::TempDir dir;
+    test::ScratchDir dir;
     DownloadJob job;
     job[ImageSlot::Code].path = dir.Write("code.bin", CodeImage(0x20000, 0x8000));
     job[ImageSlot::Font1].path = dir.Write("f1.bin", std::string(0x10000, 'a'));
@@ -52,7 +52,7 @@ TEST(FlashRanges, CodeFromBootLocationFontsAtTheirAddressAndOverlapsFound) {
 }
 
 TEST(FlashRanges, RangesBeyondTheAddressSpaceAndImagesBeyondTheEraseLength) {
-    test::TempDir dir;
+    test::ScratchDir dir;
     DownloadJob job;
     job[ImageSlot::Font1].path = dir.Write("f1.bin", std::string(0x20000, 'a'));
     job[ImageSlot::Font1].addressText = "0xFFFF0000";

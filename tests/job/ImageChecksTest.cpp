@@ -3,12 +3,12 @@
 #include <unistd.h>
 
 #include "job/ImageChecks.h"
-#include "tests/job/TempDir.h"
+#include "tests/support/TestSupport.h"
 
 namespace zembra {
 namespace {
 
-using test::TempDir;
+using TempDir = test::ScratchDir;
 
 // A code image of `size` bytes whose trailer holds the given version and boot location,
 // stored low byte first.

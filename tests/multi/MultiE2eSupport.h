@@ -27,42 +27,17 @@
 #include "platform/MainThread.h"
 #include "sim/SimulatedPhone.h"
 #include "tests/multi/MultiTestPorts.h"
+#include "tests/support/PhoneSupport.h"
 
 namespace zembra::test {
 
-// A fresh folder under $TMPDIR (or /tmp), removed with everything in it.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/zembra-multi-XXXXXX";
-        path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
-
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+using test::RandomBytes;
 
 inline void WriteFile(const std::string& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
-}
-
-// Incompressible bytes.
-inline Bytes RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 rng(seed);
-    Bytes bytes(size);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-    return bytes;
 }
 
 // Firmware-like bytes: code-ish runs and 0xFF padding (compresses well).
@@ -74,16 +49,10 @@ inline Bytes FirmwareBytes(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-// A code image: version word at size - 20, boot location at size - 16.
+// A firmware-like code image with its trailer.
 inline Bytes CodeImage(std::size_t size, std::uint16_t version, std::uint32_t bootLocation,
                        unsigned seed) {
-    Bytes bytes = FirmwareBytes(size, seed);
-    bytes[size - 20] = static_cast<std::uint8_t>(version);
-    bytes[size - 19] = static_cast<std::uint8_t>(version >> 8);
-    for (int i = 0; i < 4; ++i)
-        bytes[size - 16 + static_cast<std::size_t>(i)] =
-            static_cast<std::uint8_t>(bootLocation >> (8 * i));
-    return bytes;
+    return WithTrailer(FirmwareBytes(size, seed), version, bootLocation);
 }
 
 struct LogEntry {
@@ -149,10 +118,6 @@ inline std::string SlotPort(int slot) {
 class MultiEndToEnd : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::filesystem::create_directories(scratch.File("sysfs"));
-        setenv("ZEMBRA_PORT_DIR", scratch.File("ports").c_str(), 1);
-        setenv("ZEMBRA_SERIAL_MAP_DIR", scratch.File("map").c_str(), 1);
-        setenv("ZEMBRA_SYSFS_TTY_DIR", scratch.File("sysfs").c_str(), 1);
         SetProcessMainThread(&loop);
 
         code = CodeImage(0x20000, kVersion, kBootLocation, 1);
@@ -172,9 +137,6 @@ class MultiEndToEnd : public ::testing::Test {
     void TearDown() override {
         phones.clear();
         SetProcessMainThread(nullptr);
-        unsetenv("ZEMBRA_PORT_DIR");
-        unsetenv("ZEMBRA_SERIAL_MAP_DIR");
-        unsetenv("ZEMBRA_SYSFS_TTY_DIR");
     }
 
     SimPhoneConfig PhoneConfig(int slot) const {
@@ -186,9 +148,7 @@ class MultiEndToEnd : public ::testing::Test {
     }
 
     SimulatedPhone& AddPhone(const SimPhoneConfig& config) {
-        phones.push_back(std::make_unique<SimulatedPhone>(config));
-        std::string error;
-        EXPECT_TRUE(phones.back()->Start(&error)) << error;
+        phones.push_back(StartPhone(config));
         return *phones.back();
     }
 
@@ -258,7 +218,8 @@ class MultiEndToEnd : public ::testing::Test {
         EXPECT_EQ(lines.back().colour, COLOUR_BLUE);
     }
 
-    ScratchDir scratch;
+    ScratchDir scratch{"multi"};
+    PhoneRegistry registry;
     LoopMainThread loop;
     RecordingHost host;
     Bytes code, font1, font2;

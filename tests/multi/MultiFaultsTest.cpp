@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include "job/JobCheck.h"
@@ -85,6 +86,68 @@ TEST_F(MultiEndToEnd, OneFailingPhoneEndsOnlyItsOwnSlot) {
     for (int slot = 5; slot < 8; ++slot) {
         ExpectFlashHoldsImages(*phones[static_cast<std::size_t>(slot)]);
     }
+}
+
+// Stray bytes before answers (a doubled flag, bytes before the opening flag) and endless
+// negative answers to a control block end no slot wrongly and hang none.
+TEST_F(MultiEndToEnd, StrayBytesAndControlBlockNaks) {
+    std::vector<SimPhoneConfig> configs;
+    for (int slot = 0; slot < 3; ++slot) configs.push_back(PhoneConfig(slot));
+    configs[0].faults.strayBytes = {0x7E};
+    configs[1].faults.strayBytes = {0x55, 0xAA};
+    for (int slot : {0, 1}) {
+        configs[static_cast<std::size_t>(slot)].faults.strayCount = 8;
+        configs[static_cast<std::size_t>(slot)].faults.straySkip = 3;
+    }
+    // The data units before font 1's control block: the code image's 96 blocks and one.
+    configs[2].faults.nakCode = NAK_FAILED;
+    configs[2].faults.nakCount = 40;
+    configs[2].faults.nakSkip = 97;
+    configs[2].faults.nakDataOnly = true;
+    for (const auto& config : configs) AddPhone(config);
+
+    MultiTestPorts ports(loop);
+    MultiDownload multi(loop, ports, host, kQuickStart);
+    ports.Bind(&multi);
+    DownloadJob job = Job();
+    ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Normal, 3)), MultiStartOutcome::Started);
+    RunToEnd(multi);
+    for (int slot : {0, 1}) {
+        ExpectFinished(multi, slot);
+        ExpectFlashHoldsImages(*phones[static_cast<std::size_t>(slot)]);
+    }
+    EXPECT_EQ(multi.worker(2)->endCode(), END_TRANSFER_FAILED);
+    EXPECT_EQ(phones[2]->Counters().dataUnits, 97u + 12u) << "eleven resends of the control block";
+}
+
+// An image that cannot be read when its turn comes ends the slot as failed, with a reason:
+// a font gone after the Start is passed over, a code file without a trailer sends nothing.
+TEST_F(MultiEndToEnd, ImageFilesThatChangeAfterTheStart) {
+    AddPhones(1);
+    MultiTestPorts ports(loop);
+    MultiDownload multi(loop, ports, host, MultiStartTiming{300, 5});
+    ports.Bind(&multi);
+    DownloadJob job = Job();
+    ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Press, 1)), MultiStartOutcome::Started);
+    std::filesystem::remove(font2Path);
+    RunToEnd(multi);
+    EXPECT_EQ(multi.worker(0)->endCode(), END_IMAGE_CHECK_FAILED);
+    EXPECT_TRUE(HasPrefix(host.SlotLines(SlotPort(0)), "폰트2 파일을 열 수 없어 건너뜁니다"));
+    EXPECT_EQ(phones[0]->FlashRange(kFont1Address, font1.size()), font1);
+
+    WriteFile(font2Path, font2);
+    host.lines.clear();
+    job = Job();
+    const std::size_t before = phones[0]->Record().size();
+    ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Press, 1)), MultiStartOutcome::Started);
+    WriteFile(codePath, Bytes(10, 0x11));
+    RunToEnd(multi);
+    EXPECT_EQ(multi.worker(0)->endCode(), END_VERSION_FAILED);
+    EXPECT_EQ(Count(host.SlotLines(SlotPort(0)), "버전 정보 오류", COLOUR_RED), 1);
+    const auto record = phones[0]->Record();
+    ASSERT_GT(record.size(), before) << "the start request went out";
+    for (std::size_t i = before; i < record.size(); ++i)
+        EXPECT_NE(record[i].command, CMD_VERSION_CHECK) << "no version 0 is sent";
 }
 
 // With the version check off a refused version is only noted and the run goes on.

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "multi/MultiDownload.h"
-#include "multi/VaCommMultiPorts.h"
+#include "ports/VaCommMultiPorts.h"
+#include "ports/VaCommPorts.h"
 #include "protocol/DebugTrace.h"
-#include "protocol/VaCommPorts.h"
 
 namespace zembra::test {
 

@@ -54,25 +54,27 @@ class ReceivePath : public ::testing::Test {
 
 TEST_F(ReceivePath, IdleSlotDropsBytesAndRunningSlotCutsFirstFrame) {
     Feed({0x7E, 0x02, 0x7E});
-    EXPECT_EQ(worker.WaitResponse(20), 0) << "bytes on an idle slot must be dropped";
+    EXPECT_EQ(worker.WaitResponse(20), WaitResult::NoResponse)
+        << "bytes on an idle slot must be dropped";
 
     worker.SetRunning();
     // 7E 02 7E 7E 02: the first three bytes form the frame, the rest of the chunk is dropped.
     Feed({0x7E, 0x02, 0x7E, 0x7E, 0x02});
-    ASSERT_EQ(worker.WaitResponse(20), 2);
+    ASSERT_EQ(worker.WaitResponse(20), WaitResult::Arrived);
     EXPECT_EQ(worker.response()[0], 0x02);
     EXPECT_EQ(worker.response()[1], 0x7E);
     EXPECT_EQ(worker.responseLength(), 2u);
-    EXPECT_EQ(worker.WaitResponse(20), 0) << "the dropped tail must not form a second frame";
+    EXPECT_EQ(worker.WaitResponse(20), WaitResult::NoResponse)
+        << "the dropped tail must not form a second frame";
 }
 
 TEST_F(ReceivePath, FrameSplitOverChunksAndLeadingFlagDoesNotEndIt) {
     worker.SetRunning();
     Feed({0x7E});
     Feed({0xA3, 0x11});
-    EXPECT_EQ(worker.WaitResponse(5), 0);
+    EXPECT_EQ(worker.WaitResponse(5), WaitResult::NoResponse);
     Feed({0x7E, 0x55});
-    ASSERT_EQ(worker.WaitResponse(20), 2);
+    ASSERT_EQ(worker.WaitResponse(20), WaitResult::Arrived);
     EXPECT_EQ(worker.response()[0], 0xA3);
     EXPECT_EQ(worker.response()[1], 0x11);
 }
@@ -80,15 +82,16 @@ TEST_F(ReceivePath, FrameSplitOverChunksAndLeadingFlagDoesNotEndIt) {
 TEST_F(ReceivePath, WaitOutcomes) {
     worker.SetRunning();
     const auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(worker.WaitResponse(0), 0);
+    EXPECT_EQ(worker.WaitResponse(0), WaitResult::NoResponse);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(500));
 
     // A response that arrived is taken even though a stop is pending.
     Feed({0x7E, 0x02, 0x7E});
     ASSERT_TRUE(worker.RequestStop());
     EXPECT_EQ(worker.runState(), RUN_STOP_REQUESTED);
-    EXPECT_EQ(worker.WaitResponse(1000), 2);
-    EXPECT_EQ(worker.WaitResponse(10000), 3) << "a pending stop ends the wait at once";
+    EXPECT_EQ(worker.WaitResponse(1000), WaitResult::Arrived);
+    EXPECT_EQ(worker.WaitResponse(10000), WaitResult::Stopped)
+        << "a pending stop ends the wait at once";
 }
 
 TEST_F(ReceivePath, StopWakesABlockedWait) {
@@ -97,7 +100,7 @@ TEST_F(ReceivePath, StopWakesABlockedWait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         worker.RequestStop();
     });
-    EXPECT_EQ(worker.WaitResponse(60000), 3);
+    EXPECT_EQ(worker.WaitResponse(60000), WaitResult::Stopped);
     stopper.join();
 }
 
@@ -110,29 +113,26 @@ TEST_F(ReceivePath, ResponseArrivingDuringWaitWakesIt) {
         const std::uint8_t frame[] = {0x7E, 0x03, 0x7E};
         worker.ReceiveBytes(frame, sizeof frame);
     });
-    EXPECT_EQ(worker.WaitResponse(60000), 2);
+    EXPECT_EQ(worker.WaitResponse(60000), WaitResult::Arrived);
     EXPECT_EQ(worker.response()[0], 0x03);
     phone.join();
 }
 
-TEST_F(ReceivePath, FullAccumulatorDropsBytesSafely) {
+TEST_F(ReceivePath, FloodIsDroppedAndTheNextRunStartsEmpty) {
     worker.SetRunning();
     // A flood without a closing flag: more than the accumulator holds.
-    std::vector<std::uint8_t> flood(MultiSingleBoxDLU::kRxBufferSize + 5000, 0x55);
+    std::vector<std::uint8_t> flood(RX_ACCUMULATOR_CAPACITY + 5000, 0x55);
     flood[0] = 0x7E;
     Feed(flood);
-    Feed(flood);
-    EXPECT_EQ(worker.WaitResponse(5), 0);
-    // The closing flag cannot be stored either: the frame never completes.
-    Feed({0x7E});
-    EXPECT_EQ(worker.WaitResponse(5), 0);
+    EXPECT_EQ(worker.WaitResponse(5), WaitResult::NoResponse);
+    Feed({0x7E, 0x11});
     // The next run starts with an empty accumulator.
     MultiWorkerConfig config;
     config.slot = 2;
     worker.Configure(config);
     worker.SetRunning();
     Feed({0x7E, 0x02, 0x7E});
-    ASSERT_EQ(worker.WaitResponse(20), 2);
+    ASSERT_EQ(worker.WaitResponse(20), WaitResult::Arrived);
     EXPECT_EQ(worker.response()[0], 0x02);
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "protocol/DebugTrace.h"
 #include "protocol/SingleBridge.h"
 #include "tests/protocol/TestHosts.h"
+#include "tests/support/TestSupport.h"
 
 namespace zembra {
 namespace {
@@ -24,12 +26,7 @@ using Bytes = std::vector<std::uint8_t>;
 using test::FakePorts;
 using test::RecordingHost;
 
-Bytes RandomBytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    Bytes out(n);
-    for (auto& b : out) b = static_cast<std::uint8_t>(rng());
-    return out;
-}
+using test::RandomBytes;
 
 // A file with the given content; removed with the fixture.
 struct TempFile {
@@ -71,16 +68,16 @@ struct BlockFixture : ::testing::Test {
     }
 
     // Runs a routine on a worker thread while this thread serves the bridge.
-    int Run(const std::function<int(BlockTransfer&)>& routine) {
-        int result = -1;
+    BlockResult Run(const std::function<BlockResult(BlockTransfer&)>& routine) {
+        std::optional<BlockResult> result;
         BlockTransfer transfer(bridge, snapshot);
         std::thread worker([&] {
-            const int r = routine(transfer);
+            const BlockResult r = routine(transfer);
             loop.Post([&result, r] { result = r; });
         });
-        loop.RunUntil([&] { return result != -1; }, std::chrono::seconds(30));
+        loop.RunUntil([&] { return result.has_value(); }, std::chrono::seconds(30));
         worker.join();
-        return result;
+        return result.value_or(BlockResult::NoResponse);
     }
 };
 
@@ -89,7 +86,7 @@ TEST_F(BlockFixture, PpvShortIncompressibleLastBlockGoesWholeIn65Packets) {
     TempFile file(image);
     EXPECT_EQ(
         Run([&](BlockTransfer& t) { return t.SendBlockPpvUsb(file.file, 0, 100, 0x123400, 0); }),
-        RESULT_DONE);
+        BlockResult::Done);
     ASSERT_EQ(ports.writes.size(), 65u);
     Bytes stream;
     for (std::size_t i = 0; i < ports.writes.size(); ++i) {
@@ -112,7 +109,7 @@ TEST_F(BlockFixture, CompressibleBlockGoesInOnePacketFlaggedLast) {
     const Bytes image(0x10000, 0xFF);
     TempFile file(image);
     EXPECT_EQ(Run([&](BlockTransfer& t) { return t.SendBlockPpvUsb(file.file, 0, 0x10000, 0, 0); }),
-              RESULT_DONE);
+              BlockResult::Done);
     ASSERT_EQ(ports.writes.size(), 1u);
     EXPECT_EQ(ports.writes[0][1], COMPRESSED_LAST);
 
@@ -120,7 +117,7 @@ TEST_F(BlockFixture, CompressibleBlockGoesInOnePacketFlaggedLast) {
     ports.writes.clear();
     EXPECT_EQ(
         Run([&](BlockTransfer& t) { return t.SendBlockPressUart(file.file, 0, 0x10000, 0, 0); }),
-        RESULT_DONE);
+        BlockResult::Done);
     ASSERT_EQ(ports.writes.size(), 1u);
     EXPECT_EQ(ports.writes[0][0], 0x7E);
     EXPECT_EQ(ports.writes[0][1], CMD_COMPRESSED);
@@ -137,7 +134,7 @@ TEST_F(BlockFixture, TwelveNaksEndTheBlockElevenAreRetried) {
     snapshot.showInvalidFcsNak = true;
     EXPECT_EQ(
         Run([&](BlockTransfer& t) { return t.SendBlockNormalUart(file.file, 0, 4096, 0x1000, 0); }),
-        RESULT_DONE);
+        BlockResult::Done);
     EXPECT_EQ(ports.writes.size(), 12u);
     for (const Bytes& w : ports.writes) EXPECT_EQ(w, ports.writes[0]);  // the same packet again
     // Each shown NAK: its text (blue) and "재전송 합니다" (red).
@@ -151,7 +148,7 @@ TEST_F(BlockFixture, TwelveNaksEndTheBlockElevenAreRetried) {
     snapshot.showInvalidFcsNak = false;
     EXPECT_EQ(
         Run([&](BlockTransfer& t) { return t.SendBlockNormalUart(file.file, 0, 4096, 0x1000, 0); }),
-        RESULT_TOO_MANY_NAKS);
+        BlockResult::TooManyNaks);
     EXPECT_EQ(ports.writes.size(), 12u);
     EXPECT_TRUE(host.lines.empty());  // negative answers are not shown with the option off
 }
@@ -162,7 +159,7 @@ TEST_F(BlockFixture, UartNormalFrameLayoutAndProgress) {
     EXPECT_EQ(Run([&](BlockTransfer& t) {
                   return t.SendBlockNormalUart(file.file, 0, 6000, 0x2000, 4096);
               }),
-              RESULT_DONE);
+              BlockResult::Done);
     ASSERT_EQ(ports.writes.size(), 1u);
     // Decode the frame.
     Bytes payload;
@@ -198,7 +195,7 @@ TEST_F(BlockFixture, UsbNormalControlBlockAndEchoRetries) {
         return Bytes(echo, echo + n);
     };
     EXPECT_EQ(Run([&](BlockTransfer& t) { return t.SendBlockNormalUsb(file.file, 0, 1500, 0, 0); }),
-              RESULT_DONE);
+              BlockResult::Done);
     ASSERT_EQ(ports.writes.size(), 2u);
     EXPECT_EQ(ports.writes[0][7], 0x00);
     EXPECT_EQ(ports.writes[1], Bytes(image.begin(), image.begin() + 1024));
@@ -207,7 +204,7 @@ TEST_F(BlockFixture, UsbNormalControlBlockAndEchoRetries) {
     ports.writes.clear();
     EXPECT_EQ(
         Run([&](BlockTransfer& t) { return t.SendBlockNormalUsb(file.file, 0, 1500, 1024, 1024); }),
-        RESULT_DONE);
+        BlockResult::Done);
     ASSERT_EQ(ports.writes.size(), 1u);
     EXPECT_EQ(Bytes(ports.writes[0].begin(), ports.writes[0].begin() + 476),
               Bytes(image.begin() + 1024, image.end()));
@@ -225,14 +222,14 @@ TEST_F(BlockFixture, UsbNormalControlBlockAndEchoRetries) {
             const std::size_t n = BuildAckEcho(echo, unit.data());
             return Bytes(echo, echo + n);
         };
-        const int result = Run(
+        const BlockResult result = Run(
             [&](BlockTransfer& t) { return t.SendBlockNormalUsb(file.file, 0, 1500, 1024, 1024); });
         if (bad == 11) {
-            EXPECT_EQ(result, RESULT_DONE);
+            EXPECT_EQ(result, BlockResult::Done);
             EXPECT_EQ(ports.writes.size(), 1u + 2u * 11u);
             EXPECT_EQ(ports.writes[1][7], 0x01);
         } else {
-            EXPECT_EQ(result, RESULT_ECHO_FAILED);
+            EXPECT_EQ(result, BlockResult::EchoFailed);
         }
         EXPECT_EQ(host.lines.size(), static_cast<std::size_t>(bad));
         EXPECT_EQ(host.lines[0], (RecordingHost::Line{"CRC오류 재전송 요청", COLOUR_RED}));
@@ -243,7 +240,7 @@ TEST_F(BlockFixture, UsbNormalControlBlockAndEchoRetries) {
     phone = [](const Bytes&) { return Bytes{0x7E, 0xA1, 0x7E}; };
     EXPECT_EQ(
         Run([&](BlockTransfer& t) { return t.SendBlockNormalUsb(file.file, 0, 1500, 1024, 1024); }),
-        RESULT_TOO_MANY_NAKS);
+        BlockResult::TooManyNaks);
     EXPECT_EQ(ports.writes.size(), 1u);
 }
 
@@ -253,19 +250,19 @@ TEST_F(BlockFixture, SilenceStopAndAShrunkFile) {
     snapshot.packetResponseWaitMs = 50;
     phone = [](const Bytes&) { return Bytes{}; };
     EXPECT_EQ(Run([&](BlockTransfer& t) { return t.SendBlockPpvUsb(file.file, 0, 0x20000, 0, 0); }),
-              RESULT_NO_RESPONSE);
+              BlockResult::NoResponse);
     EXPECT_EQ(host.lines.back(), (RecordingHost::Line{"응답이없습니다", COLOUR_RED}));
 
     // A stop seen before a packet of a compressed block: no message from the routine.
     host.lines.clear();
     shared.RequestStop();
     EXPECT_EQ(Run([&](BlockTransfer& t) { return t.SendBlockPpvUsb(file.file, 0, 0x20000, 0, 0); }),
-              RESULT_STOPPED);
+              BlockResult::Stopped);
     EXPECT_TRUE(host.lines.empty());
     // A stop seen while waiting: "다운로드가 중단 됩니다".
     EXPECT_EQ(
         Run([&](BlockTransfer& t) { return t.SendBlockNormalUart(file.file, 0, 0x20000, 0, 0); }),
-        RESULT_STOPPED);
+        BlockResult::Stopped);
     EXPECT_EQ(host.lines.back(), (RecordingHost::Line{"다운로드가 중단 됩니다", COLOUR_BLUE}));
     shared.ClearStop();
 
@@ -275,7 +272,7 @@ TEST_F(BlockFixture, SilenceStopAndAShrunkFile) {
     EXPECT_EQ(Run([&](BlockTransfer& t) {
                   return t.SendBlockPpvUsb(file.file, 0, 0x20000, 0x10000, 0x10000);
               }),
-              RESULT_FILE_READ_ERROR);
+              BlockResult::FileReadError);
     EXPECT_TRUE(ports.writes.empty());
 }
 

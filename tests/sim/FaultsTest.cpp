@@ -131,7 +131,7 @@ TEST(SimFaults, StrayBytesBeforeAnAnswer) {
 }
 
 TEST(SimFaults, HangUpAfterNBytesUnplugsAndReplugWorks) {
-    TempRegistry registry;
+    test::PhoneRegistry registry;
     SimPhoneConfig config;
     config.portName = "COM71";
     config.faults.hangupAfterBytes = 12;  // the start request (8) and half the next

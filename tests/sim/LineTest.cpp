@@ -32,7 +32,7 @@ void UartSession(Client& c, std::uint32_t address, const Bytes& image) {
 }
 
 TEST(SimLine, RegistersItsPortAndRemovesItOnStop) {
-    TempRegistry registry;
+    test::PhoneRegistry registry;
     {
         SimPhoneConfig usb;
         usb.portName = "COM70";
@@ -182,7 +182,7 @@ TEST(SimLine, AnswersToAClosedLineAreLost) {
 }
 
 TEST(SimLine, SeveralPhonesSideBySide) {
-    TempRegistry registry;
+    test::PhoneRegistry registry;
     std::vector<std::unique_ptr<SimulatedPhone>> phones;
     for (int i = 0; i < 4; ++i) {
         SimPhoneConfig config;
@@ -331,7 +331,7 @@ TEST(SimProgram, HelpDocumentsEveryOption) {
 }
 
 TEST(SimProgram, RunsUntilSigtermAndLeavesNoStaleEntries) {
-    TempRegistry registry;
+    test::PhoneRegistry registry;
     Program program({"--count", "2", "--port", "COM80"});
     const auto first = Words(program.Line());
     const auto second = Words(program.Line());
@@ -356,7 +356,7 @@ TEST(SimProgram, RunsUntilSigtermAndLeavesNoStaleEntries) {
 }
 
 TEST(SimProgram, SessionEndsWithTheDumpAndTheExit) {
-    TempRegistry registry;
+    test::PhoneRegistry registry;
     const std::string dump = registry.root() + "/flash.bin";
     Program program({"--link", "uart", "--port", "COM5", "--sessions", "1", "--dump", dump,
                      "--version", "0x0102"});

@@ -22,10 +22,11 @@
 #include "protocol/PacketCodec.h"
 #include "protocol/ProtocolCodes.h"
 #include "sim/SimulatedPhone.h"
+#include "tests/support/PhoneSupport.h"
 
 namespace zembra::simtest {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
 
 inline const Bytes kAck = {0x7E, 0x02, 0x7E};
 inline const Bytes kSendData = {0x7E, 0x03, 0x7E};
@@ -33,12 +34,7 @@ inline Bytes Nak(std::uint8_t code) {
     return {0x7E, code, 0x7E};
 }
 
-inline Bytes RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 rng(seed);
-    Bytes bytes(size);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-    return bytes;
-}
+using test::RandomBytes;
 
 // Compresses well, with every byte value that needs escaping somewhere.
 inline Bytes PatternBytes(std::size_t size, unsigned seed) {
@@ -222,30 +218,6 @@ inline Bytes Echo(const Bytes& block) {
     out.resize(BuildAckEcho(out.data(), block.data()));
     return out;
 }
-
-// Port alias and device-map folders of a test, removed with it.
-class TempRegistry {
-  public:
-    TempRegistry() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/zembra-sim-XXXXXX";
-        root_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-        setenv("ZEMBRA_PORT_DIR", (root_ + "/ports").c_str(), 1);
-        setenv("ZEMBRA_SERIAL_MAP_DIR", (root_ + "/map").c_str(), 1);
-    }
-    ~TempRegistry() {
-        unsetenv("ZEMBRA_PORT_DIR");
-        unsetenv("ZEMBRA_SERIAL_MAP_DIR");
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
-    const std::string& root() const { return root_; }
-    std::string Ports() const { return root_ + "/ports"; }
-    std::string Map() const { return root_ + "/map"; }
-
-  private:
-    std::string root_;
-};
 
 // Boot loader dialogue up to the download module's start request, as the engine runs it.
 // USB: A0 [D0] 12 00 (twice when auto) C0 A0 in the frames of the mode; UART: A0 [D0]

@@ -1,4 +1,4 @@
-#include "protocol/VaCommPorts.h"
+#include "ports/VaCommPorts.h"
 
 #include "platform/Helpers.h"
 #include "protocol/DebugTrace.h"
@@ -10,7 +10,7 @@ namespace zembra {
 namespace {
 
 bool ValidChannel(int channel) {
-    return channel >= 0 && channel < MULTI_PORT_COUNT;
+    return channel >= 0 && channel < MULTI_SLOT_COUNT;
 }
 
 }  // namespace
@@ -25,7 +25,7 @@ VaCommPorts::VaCommPorts(DebugTrace& trace, MainThread* mainThread)
     single_->SetDTRControl(dtrDisable);
     if (mainThread != nullptr) single_->SetMainThread(mainThread);
     singleBuffer_->SetComm(single_.get());
-    for (int channel = 0; channel < MULTI_PORT_COUNT; ++channel) {
+    for (int channel = 0; channel < MULTI_SLOT_COUNT; ++channel) {
         auto& port = multi_[static_cast<std::size_t>(channel)];
         port.reset(new TVaComm);
         port->Name = FormatText("VaComm%d", channel + 1);
@@ -40,7 +40,7 @@ VaCommPorts::VaCommPorts(DebugTrace& trace, MainThread* mainThread)
 
 VaCommPorts::~VaCommPorts() {
     CloseSinglePort();
-    for (int channel = 0; channel < MULTI_PORT_COUNT; ++channel) CloseMultiPort(channel);
+    for (int channel = 0; channel < MULTI_SLOT_COUNT; ++channel) CloseMultiPort(channel);
     // The buffers detach themselves from their ports when destroyed (before the ports).
     singleBuffer_.reset();
     for (auto& buffer : multiBuffers_) buffer.reset();

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "multi/MultiHost.h"
-#include "protocol/VaCommPorts.h"
+#include "ports/VaCommPorts.h"
 
 namespace zembra {
 

@@ -1,4 +1,4 @@
-#include "multi/VaCommMultiPorts.h"
+#include "ports/VaCommMultiPorts.h"
 
 #include "multi/MultiDownload.h"
 

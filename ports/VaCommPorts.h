@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "multi/MultiHost.h"
 #include "protocol/PortOperations.h"
 
 namespace zembra {
@@ -17,13 +18,10 @@ class MainThread;
 class TVaComm;
 class TVaBuffer;
 
-// Number of multi-download ports (channels 0-7 = VaComm1 ... VaComm8).
-inline constexpr int MULTI_PORT_COUNT = 8;
-
 // The window's nine serial port components and their port operations: VaCommSingle with the
 // single-port operations (PortOperations) and VaComm1 ... VaComm8 with the multi ones
-// (OpenMultiPort ... WriteMulti, the same signatures as multi/MultiHost.h's MultiPortOps, so a
-// host adapts it in a few lines). Each port has a TVaBuffer attached, as in the window, so
+// (OpenMultiPort ... WriteMulti, the same signatures as multi/MultiHost.h's MultiPortOps;
+// VaCommMultiPorts adapts them). Each port has a TVaBuffer attached, as in the window, so
 // that its OnRxBuf sees every received chunk.
 //
 // Published values: VaCommSingle 57,600 bit/s, no flow control, DTR disabled, receive thread
@@ -83,10 +81,10 @@ class VaCommPorts : public PortOperations {
     const std::atomic<double>* traceOrigin_ = nullptr;
     std::unique_ptr<TVaComm> single_;
     std::unique_ptr<TVaBuffer> singleBuffer_;
-    std::array<std::unique_ptr<TVaComm>, MULTI_PORT_COUNT> multi_;
-    std::array<std::unique_ptr<TVaBuffer>, MULTI_PORT_COUNT> multiBuffers_;
+    std::array<std::unique_ptr<TVaComm>, MULTI_SLOT_COUNT> multi_;
+    std::array<std::unique_ptr<TVaBuffer>, MULTI_SLOT_COUNT> multiBuffers_;
     bool singlePortOpen_ = false;
-    std::array<bool, MULTI_PORT_COUNT> multiPortOpen_{};
+    std::array<bool, MULTI_SLOT_COUNT> multiPortOpen_{};
 };
 
 }  // namespace zembra

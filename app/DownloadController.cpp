@@ -1,0 +1,399 @@
+#include "app/DownloadController.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <chrono>
+#include <thread>
+
+#include "app/DialogHost.h"
+#include "app/Zembra3MainUnit.h"
+#include "job/FlashRanges.h"
+#include "job/ImageChecks.h"
+#include "job/JobCheck.h"
+#include "job/StartSnapshot.h"
+#include "platform/Helpers.h"
+#include "platform/MainThread.h"
+
+namespace zembra {
+
+namespace {
+
+// Device numbers probed by the single-mode detection ("\Device\trelvic0" ... 19) and the
+// ones that map to the multi slots (0-7).
+constexpr int kProbedDevices = 20;
+
+// The longest the window waits, when it closes, for the workers to wind down after the stop.
+constexpr auto kShutdownWait = std::chrono::seconds(15);
+
+std::string PortOfDevice(const std::vector<SerialMapEntry>& map, int device) {
+    const std::string name = FormatText("\\Device\\trelvic%d", device);
+    for (const SerialMapEntry& entry : map)
+        if (entry.valueName == name) return entry.portName;
+    return {};
+}
+
+QString Q(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+}  // namespace
+
+DownloadController::DownloadController(TMainForm& form, MainThread& mainThread, DebugTrace& trace,
+                                       DownloadTimings timings)
+    : form_(form), mainThread_(mainThread), ports_(trace, &mainThread), multiPorts_(ports_) {
+    single_ =
+        std::make_unique<SingleEngine>(*this, ports_, trace, mainThread, ask_, timings.engine);
+    ports_.SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
+        single_->bridge().VaCommSingleRxBuf(sender, data, count);
+    });
+    multi_ = std::make_unique<MultiDownload>(mainThread, multiPorts_, *this, timings.multi);
+    multiPorts_.Bind(multi_.get());
+
+    QObject::connect(form_.BitBtnDOStart, &QPushButton::clicked, this,
+                     [this] { form_.RunGuarded([&] { BitBtnDOStartClick(); }); });
+    QObject::connect(form_.BitBtnStopRequest, &QPushButton::clicked, this,
+                     [this] { form_.RunGuarded([&] { BitBtnStopRequestClick(); }); });
+    QObject::connect(form_.BitBtnMultiStart, &QPushButton::clicked, this,
+                     [this] { form_.RunGuarded([&] { BitBtnMultiStartClick(); }); });
+    QObject::connect(form_.BitBtn8, &QPushButton::clicked, this,
+                     [this] { form_.RunGuarded([&] { BitBtn8Click(); }); });
+    form_.SetTickHandler([this] { Tick(); });
+    form_.installEventFilter(this);
+}
+
+DownloadController::~DownloadController() {
+    form_.removeEventFilter(this);
+    form_.SetTickHandler(nullptr);
+    Shutdown();
+    multiPorts_.Bind(nullptr);
+    multi_.reset();
+    single_.reset();
+}
+
+bool DownloadController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &form_ && event->type() == QEvent::Close) Shutdown();
+    return QObject::eventFilter(watched, event);
+}
+
+bool DownloadController::Idle() const {
+    return single_->Idle() && !multi_->AnyWorkerActive() && !multi_->downloadRunning();
+}
+
+void DownloadController::Shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    if (!single_->Idle()) single_->shared().RequestStop();
+    if (multi_->AnyWorkerActive()) multi_->Stop();
+    ask_.Shutdown();  // a worker waiting for the operator's answer gets Cancel
+    // The workers still need the main thread for their last lines and their port closing.
+    const auto deadline = std::chrono::steady_clock::now() + kShutdownWait;
+    while ((!single_->Idle() || multi_->AnyWorkerActive()) &&
+           std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ports_.CloseSinglePort();
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) multiPorts_.CloseMultiPort(slot);
+}
+
+// --- single Start and Stop --------------------------------------------------------------------
+
+void DownloadController::RunStartPress(const std::function<void()>& start) {
+    // One press, manual or reserved, never starts two downloads: the tick run first may fire
+    // the reservation, whose nested press does nothing.
+    if (starting_ || shutDown_) return;
+    starting_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{starting_};
+    form_.TimerComPortDetectTimer();
+    start();
+}
+
+void DownloadController::BitBtnDOStartClick() {
+    RunStartPress([this] { StartSingle(); });
+}
+
+bool DownloadController::StartSingle() {
+    TMainForm& f = form_;
+    f.CheckBoxStartCheck->setChecked(false);
+    f.PanelFileSelect->setEnabled(false);
+    f.BitBtnDOStart->setEnabled(false);
+    f.CheckBoxAuto->setEnabled(false);
+    if (!single_->Idle()) return false;  // a run in progress gives the controls back itself
+
+    DownloadJob job = f.ReadJob();
+    const DownloadSettings settings = f.ReadSettings();
+    const StartSnapshotResult taken =
+        TakeStartSnapshot(job, settings, f.ReadLink(), StartKind::Single);
+    if (!taken.ok()) {
+        ShowConversionError(*taken.error);
+        f.GiveControlsBack();
+        return false;
+    }
+    for (int slot = 0; slot < ImageSlot::Count; ++slot) {
+        ImageSlot value = f.ReadSlot(slot);
+        value.fileTime = FileTimeText(value.path);
+        job[slot].fileTime = value.fileTime;
+        f.ApplySlot(slot, value);
+    }
+    LogSingle("생성된 날짜를 갱신합니다", COLOUR_BLACK);
+
+    const JobCheckResult check = CheckJob(job, taken.snapshot, settings, StartKind::Single);
+    for (int code : check.codes) ShowJobError(code);
+    int code = check.code();
+    if (IsOverridableJobError(code) &&
+        f.dialogs().ShowMessage(SINGLE_OVERRIDE_QUESTION, QUESTION_CAPTION, mb::kYesNo) ==
+            mb::kIdYes)
+        code = 0;
+    if (code != 0 || !AcceptFlashRanges(job)) {
+        f.GiveControlsBack();
+        return false;
+    }
+
+    SingleRunConfig run;
+    for (int slot = 0; slot < ImageSlot::Count; ++slot)
+        run.paths[static_cast<std::size_t>(slot)] = job[slot].path;
+    run.snapshot = taken.snapshot;
+    const SingleEngine::StartResult started =
+        single_->Start(run, f.ComboBoxComPort->currentText().trimmed().toStdString());
+    if (started == SingleEngine::StartResult::PortOpenFailed) {
+        f.GiveControlsBack();
+        return false;
+    }
+    return started == SingleEngine::StartResult::Started;
+}
+
+bool DownloadController::AcceptFlashRanges(const DownloadJob& job) {
+    const std::vector<std::string> problems = FlashRangeProblems(job);
+    if (problems.empty()) return true;
+    return form_.dialogs().ShowMessage(FLASH_RANGE_QUESTION, QUESTION_CAPTION, mb::kYesNo) ==
+           mb::kIdYes;
+}
+
+void DownloadController::BitBtnStopRequestClick() {
+    form_.CheckBoxStartCheck->setChecked(false);
+    single_->RequestStop();
+}
+
+void DownloadController::FinishRun() {
+    // The single run has ended and its port is closed (a download record belongs here).
+    form_.GiveControlsBack();
+}
+
+// --- multi Start and Stop -----------------------------------------------------------------------
+
+void DownloadController::BitBtnMultiStartClick() {
+    RunStartPress([this] { StartMulti(); });
+}
+
+void DownloadController::StartMulti() {
+    DownloadJob job = form_.ReadJob();
+    MultiStartRequest request;
+    request.settings = form_.ReadSettings();
+    request.versionCheck = form_.CheckBoxVerCheck->isChecked();
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
+        request.slotPortNames[static_cast<std::size_t>(slot)] =
+            form_.multi_[static_cast<std::size_t>(slot)].port->text().trimmed().toStdString();
+    if (!multi_->downloadRunning() && !AcceptFlashRanges(job)) return;
+    multi_->Start(job, request);
+    for (int slot = 0; slot < ImageSlot::Count; ++slot) {
+        ImageSlot value = form_.ReadSlot(slot);
+        value.fileTime = job[slot].fileTime;
+        form_.ApplySlot(slot, value);
+    }
+}
+
+void DownloadController::BitBtn8Click() {
+    multi_->Stop();
+}
+
+void DownloadController::SlotRunEnded(int slot) {
+    MultiSlotEnded(slot);
+}
+
+void DownloadController::MultiSlotEnded(int /*slot*/) {
+    // One slot's run has ended (its endCode is final; a download record belongs here). When
+    // it was the last one the window returns to idle now rather than on the next tick.
+    if (!multi_->AnyWorkerActive() && multi_->downloadRunning() && !form_.IsSingleMode())
+        ShowMultiSlots();
+}
+
+// --- the tick ---------------------------------------------------------------------------------
+
+void DownloadController::Tick() {
+    ServeOperatorQuestion();
+    ShowRunningDisplays();
+    if (StartButtonsBothDisabled()) return;
+    const bool usb = !form_.RadioButtonSerial->isChecked();
+    const bool one = form_.RadioButtonOne->isChecked();
+    if (one && usb && form_.CheckBoxAuto->isEnabled() && form_.CheckBoxAuto->isChecked()) {
+        DetectSinglePort(ReadSerialDeviceMap());
+        if (form_.CheckBoxStartCheck->isChecked()) CheckReservation();
+    }
+    if (!one && usb) ScanMultiSlots(ReadSerialDeviceMap());
+    ColourPaths();
+}
+
+void DownloadController::ServeOperatorQuestion() {
+    ask_.Serve([this](const std::string& text, const std::string& caption, int style) {
+        return form_.dialogs().ShowMessage(text, caption, style);
+    });
+}
+
+void DownloadController::ShowRunningDisplays() {
+    const bool singleRunning = single_->shared().downloadRunning.load();
+    if (form_.IsSingleMode()) {
+        form_.EditTimeDisp->setText(
+            singleRunning ? Q(ElapsedText(NowMs(), single_->shared().downloadStartMs.load()))
+                          : QString());
+        return;
+    }
+    if (multi_->downloadRunning()) {
+        ShowMultiSlots();
+    } else {
+        form_.EditMTimeDisp->clear();
+    }
+}
+
+void DownloadController::ShowMultiSlots() {
+    const MultiTickResult tick = multi_->Tick();
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+        const MultiSlotView& view = tick.slots[static_cast<std::size_t>(slot)];
+        if (!view.hasWorker || (!view.active && !tick.ended)) continue;
+        auto& row = form_.multi_[static_cast<std::size_t>(slot)];
+        row.gauge->setValue(view.percent);
+        row.status->setText(Q(view.statusText));
+    }
+    if (tick.ended) {
+        // SetStartControlsEnabled(true) has given PanelFileSelect and the button back.
+        SetTitle("Zembra 4");
+        for (int slot = 0; slot < ImageSlot::Count; ++slot) SetMarker(slot, NOT_SENT);
+        for (auto& row : form_.multi_) row.port->setToolTip(QString());
+        return;
+    }
+    const int leader = LeaderSlot(tick.slots);
+    if (leader < 0) return;
+    const MultiSlotView& lead = tick.slots[static_cast<std::size_t>(leader)];
+    if (lead.currentImage >= 0 && lead.currentImage < ImageSlot::Count)
+        SetMarker(lead.currentImage, SENT);
+    SetTitle(FormatText("%d%% Zembra 4", lead.percent));
+    form_.EditMTimeDisp->setText(Q(ElapsedText(NowMs(), multi_->downloadStartMs())));
+}
+
+void DownloadController::DetectSinglePort(const std::optional<std::vector<SerialMapEntry>>& map) {
+    QComboBox* combo = form_.ComboBoxComPort;
+    auto noPhone = [&] {
+        combo->setEnabled(true);
+        form_.CGaugeProgress->setValue(0);
+    };
+    if (!map) {
+        noPhone();
+        return;
+    }
+    std::string port;
+    for (int device = 0; device < kProbedDevices && port.empty(); ++device)
+        port = PortOfDevice(*map, device);
+    if (port.empty()) {
+        noPhone();
+        return;
+    }
+    combo->setEnabled(false);
+    if (port.rfind("COM", 0) != 0) {
+        noPhone();
+        return;
+    }
+    if (combo->currentText() != Q(port)) combo->setEditText(Q(port));
+}
+
+void DownloadController::CheckReservation() {
+    if (++reservationTicks_ <= 3) return;
+    reservationTicks_ = 0;
+    const DownloadJob job = form_.ReadJob();
+    bool any = false;
+    for (int slot = 0; slot < ImageSlot::Count; ++slot) {
+        const ImageSlot& image = job[slot];
+        if (image.path.empty()) continue;
+        any = true;
+        if (!FileExists(image.path)) return;
+        if (FileTimeText(image.path) == image.fileTime) return;
+    }
+    if (any) BitBtnDOStartClick();
+}
+
+void DownloadController::ScanMultiSlots(const std::optional<std::vector<SerialMapEntry>>& map) {
+    if (!map) return;
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+        auto& row = form_.multi_[static_cast<std::size_t>(slot)];
+        const std::string port = PortOfDevice(*map, slot);
+        if (!port.empty()) {
+            row.present->setChecked(true);
+            if (row.port->text() != Q(port)) row.port->setText(Q(port));
+        } else {
+            row.present->setChecked(false);
+            row.gauge->setValue(0);
+            row.status->clear();
+            row.port->clear();
+        }
+    }
+}
+
+void DownloadController::ColourPaths() {
+    for (auto& row : form_.rows_) {
+        const bool matches =
+            ExpectedNameRule(row.path->text().toStdString(), row.sFile->text().toStdString());
+        const std::uint32_t colour = matches ? TMainForm::WindowTextColour() : MISMATCH_COLOUR;
+        if (TMainForm::FontColour(row.path) != colour) TMainForm::SetFontColour(row.path, colour);
+    }
+}
+
+bool DownloadController::StartButtonsBothDisabled() const {
+    return !form_.BitBtnDOStart->isEnabled() && !form_.BitBtnMultiStart->isEnabled();
+}
+
+// --- hosts: forwarded to the form ---------------------------------------------------------------
+
+void DownloadController::LogSingle(const std::string& text, std::uint32_t colour) {
+    form_.LogSingle(text, colour);
+}
+void DownloadController::LogMulti(const std::string& text, std::uint32_t colour) {
+    form_.LogMulti(text, colour);
+}
+void DownloadController::SetGauge(int percent) {
+    form_.SetGauge(percent);
+}
+void DownloadController::SetTitle(const std::string& title) {
+    form_.SetTitle(title);
+}
+void DownloadController::SetAddressText(const std::string& text) {
+    form_.SetAddressText(text);
+}
+void DownloadController::SetMarker(int slot, const std::string& marker) {
+    form_.SetMarker(slot, marker);
+}
+void DownloadController::GiveControlsBack() {
+    FinishRun();
+}
+void DownloadController::ShowJobError(int code) {
+    form_.ShowJobError(code);
+}
+bool DownloadController::AskOverride() {
+    return form_.AskOverride();
+}
+void DownloadController::ShowConversionError(const ConversionError& error) {
+    form_.ShowConversionError(error);
+}
+void DownloadController::SetStartControlsEnabled(bool enabled) {
+    form_.SetStartControlsEnabled(enabled);
+}
+
+}  // namespace zembra

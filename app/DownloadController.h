@@ -1,0 +1,129 @@
+#pragma once
+
+#include <QObject>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "multi/MSBDLU.h"
+#include "multi/MultiDownload.h"
+#include "multi/MultiHost.h"
+#include "multi/VaCommMultiPorts.h"
+#include "platform/SerialDeviceMap.h"
+#include "protocol/AskOperator.h"
+#include "protocol/DownloadHost.h"
+#include "protocol/SingleDownLoadUnit.h"
+#include "protocol/SingleEngine.h"
+#include "protocol/VaCommPorts.h"
+
+namespace zembra {
+
+class DebugTrace;
+class MainThread;
+class TMainForm;
+
+// The engines' waits and delays the window runs with (tests shorten them).
+struct DownloadTimings {
+    EngineTimings engine;
+    MultiStartTiming multi;
+};
+
+// The downloads of the operator window: it owns the nine serial ports, the one single engine
+// and the multi download (with its eight workers), runs the Start and Stop buttons of both
+// panels and the one-second housekeeping tick (operator question, elapsed time, port
+// detection, start reservation, multi slot scan and display, end of a multi download, path
+// colouring). The form stays the controls; this object is the engines' host and forwards
+// their drawing to it.
+//
+// Threads: everything here runs on the main (GUI) thread; the workers reach it only through
+// the MainThread hand-off. Life: created after the form and destroyed before it (AppWindows).
+// Closing the window stops a running download, waits for its workers and closes the ports.
+class DownloadController : public QObject, public DownloadHost, public MultiDownloadHost {
+  public:
+    DownloadController(TMainForm& form, MainThread& mainThread, DebugTrace& trace,
+                       DownloadTimings timings = {});
+    ~DownloadController() override;
+    DownloadController(const DownloadController&) = delete;
+    DownloadController& operator=(const DownloadController&) = delete;
+
+    // --- the buttons and the tick -------------------------------------------------------------
+    void BitBtnDOStartClick();
+    void BitBtnStopRequestClick();
+    void BitBtnMultiStartClick();
+    void BitBtn8Click();
+    // The body of TimerComPortDetectTimer (the form's timer calls it every second).
+    void Tick();
+
+    // Stops a running download, waits (serving the main thread) until its workers are
+    // idle and closes every port. Called when the window closes; safe to call twice.
+    void Shutdown();
+
+    // No single run and no multi download in progress.
+    bool Idle() const;
+
+    SingleEngine& single() { return *single_; }
+    MultiDownload& multi() { return *multi_; }
+    VaCommPorts& ports() { return ports_; }
+    int reservationTicks() const { return reservationTicks_; }
+
+    // --- DownloadHost (the single engine's bridge) ---------------------------------------------
+    void LogSingle(const std::string& text, std::uint32_t colour) override;
+    void LogMulti(const std::string& text, std::uint32_t colour) override;
+    void SetGauge(int percent) override;
+    void SetTitle(const std::string& title) override;
+    void SetAddressText(const std::string& text) override;
+    void SetMarker(int slot, const std::string& marker) override;
+    void GiveControlsBack() override;  // the bridge's FinishRun
+
+    // --- MultiDownloadHost ------------------------------------------------------------------
+    void ShowJobError(int code) override;
+    bool AskOverride() override;
+    void ShowConversionError(const ConversionError& error) override;
+    void SetStartControlsEnabled(bool enabled) override;
+    void SlotRunEnded(int slot) override;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // The end of a single run: the port is closed, the controls come back.
+    void FinishRun();
+    // The end of one multi slot's run (its worker has set runState to 0).
+    void MultiSlotEnded(int slot);
+
+    // Tick steps.
+    void ServeOperatorQuestion();
+    void ShowRunningDisplays();
+    void ShowMultiSlots();
+    void DetectSinglePort(const std::optional<std::vector<SerialMapEntry>>& map);
+    void CheckReservation();
+    void ScanMultiSlots(const std::optional<std::vector<SerialMapEntry>>& map);
+    void ColourPaths();
+
+    // A Start button press: the tick once, then start().
+    void RunStartPress(const std::function<void()>& start);
+    // The single Start after the tick; false when it was refused (controls given back).
+    bool StartSingle();
+    // The multi Start after the tick.
+    void StartMulti();
+    // The flash-range question when the job's ranges have problems; true to go on.
+    bool AcceptFlashRanges(const DownloadJob& job);
+    bool StartButtonsBothDisabled() const;
+
+    TMainForm& form_;
+    MainThread& mainThread_;
+    AskOperatorRequest ask_;
+    VaCommPorts ports_;
+    VaCommMultiPorts multiPorts_;
+    std::unique_ptr<SingleEngine> single_;
+    std::unique_ptr<MultiDownload> multi_;
+    int reservationTicks_ = 0;
+    bool starting_ = false;  // a Start handler is running (a nested press does nothing)
+    bool shutDown_ = false;
+};
+
+}  // namespace zembra

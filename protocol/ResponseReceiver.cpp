@@ -1,0 +1,96 @@
+#include "protocol/ResponseReceiver.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "protocol/PacketCodec.h"
+
+namespace zembra {
+
+ResponseReceiver::ResponseReceiver() {
+    response_.reserve(RX_ACCUMULATOR_CAPACITY);
+}
+
+void ResponseReceiver::HandOver() {
+    std::memcpy(frame_.data(), accumulator_.data(), accumulated_);
+    frameLength_ = accumulated_;
+    accumulated_ = 0;
+    arrived_.store(true);
+}
+
+ResponseReceiver::FeedResult ResponseReceiver::Feed(const std::uint8_t* data, std::size_t count) {
+    FeedResult result;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        result.overrun = arrived_.load();
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t byte = data[i];
+            if (byte != kFrameFlag) {
+                if (accumulated_ == 0) {
+                    ++discarded_;  // before an opening flag: no frame
+                    continue;
+                }
+                if (accumulated_ + 1 >= RX_ACCUMULATOR_CAPACITY) {
+                    // Longer than any response: dropped, and a new opening flag awaited.
+                    discarded_ += accumulated_ + 1;
+                    accumulated_ = 0;
+                    continue;
+                }
+                accumulator_[accumulated_++] = byte;
+                continue;
+            }
+            if (accumulated_ <= 1) {
+                // An opening flag, or a doubled one: the frame opens at this flag.
+                discarded_ += accumulated_;
+                accumulator_[0] = byte;
+                accumulated_ = 1;
+                continue;
+            }
+            accumulator_[accumulated_++] = byte;
+            HandOver();
+            discarded_ += count - i - 1;  // the rest of this chunk is dropped
+            result.completed = true;
+            break;
+        }
+    }
+    if (result.completed) cv_.notify_all();
+    return result;
+}
+
+WaitResult ResponseReceiver::Wait(long long ticks, const std::function<bool()>& stopped) {
+    if (ticks <= 0) return WaitResult::NoResponse;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ticks);
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait_until(lock, deadline, [&] { return arrived_.load() || stopped(); });
+    if (arrived_.load()) {
+        arrived_.store(false);
+        // Without the opening flag: the response code comes first.
+        response_.assign(frame_.begin() + 1, frame_.begin() + static_cast<long>(frameLength_));
+        return WaitResult::Arrived;
+    }
+    return stopped() ? WaitResult::Stopped : WaitResult::NoResponse;
+}
+
+void ResponseReceiver::ClearArrived() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    arrived_.store(false);
+}
+
+void ResponseReceiver::Reset() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    arrived_.store(false);
+    accumulated_ = 0;
+}
+
+void ResponseReceiver::WakeWaiter() {
+    // Taken so that a Wait between its check and its sleep cannot miss the wake.
+    { std::lock_guard<std::mutex> lock(mutex_); }
+    cv_.notify_all();
+}
+
+std::uint64_t ResponseReceiver::discardedBytes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return discarded_;
+}
+
+}  // namespace zembra
