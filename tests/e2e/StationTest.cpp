@@ -87,28 +87,14 @@ std::vector<std::string> With(std::vector<std::string> args, const std::vector<s
 class StationTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::filesystem::create_directories(files.folder() + "/sysfs");
-        setenv("ZEMBRA_PORT_DIR", (files.folder() + "/ports").c_str(), 1);
-        setenv("ZEMBRA_SERIAL_MAP_DIR", (files.folder() + "/map").c_str(), 1);
-        std::filesystem::create_directories(files.folder() + "/map");
-        setenv("ZEMBRA_SYSFS_TTY_DIR", (files.folder() + "/sysfs").c_str(), 1);
         code = CodeImage(0x20000, 0x4215, 0x8000, 31);
         font = RandomBytes(0x10000, 32);
         codePath = files.Write("code.bin", code);
         fontPath = files.Write("font1_0x400000.bin", font);
-        db = files.PathOf("records.sqlite");
+        db = files.File("records.sqlite");
         job = {"--code", codePath, "--font1", fontPath, "--records", db};
     }
-    void TearDown() override {
-        phones.clear();
-        unsetenv("ZEMBRA_PORT_DIR");
-        unsetenv("ZEMBRA_SERIAL_MAP_DIR");
-        unsetenv("ZEMBRA_SYSFS_TTY_DIR");
-        std::filesystem::remove_all(files.folder() + "/sysfs");
-        std::filesystem::remove_all(files.folder() + "/map");
-        std::filesystem::remove_all(files.folder() + "/ports");
-        for (const char* suffix : {"-wal", "-shm"}) std::remove((db + suffix).c_str());
-    }
+    void TearDown() override { phones.clear(); }
 
     SimulatedPhone& AddPhone(int device, SimFaultPlan faults = {}) {
         SimPhoneConfig config;
@@ -183,6 +169,7 @@ class StationTest : public ::testing::Test {
         }
     }
 
+    test::PhoneRegistry registry;  // the folders the phones register in and zembra-cli reads
     ImageFiles files;
     Bytes code, font;
     std::string codePath, fontPath, db;
@@ -195,7 +182,7 @@ class StationTest : public ::testing::Test {
 TEST_F(StationTest, SinglePhonesOneAfterAnotherAndAgainAfterReplug) {
     SimulatedPhone& first = AddPhone(0, HangUpMidRun());
     SimulatedPhone& second = AddPhone(1);
-    CliProcess cli(With(With({"--station"}, job), kFast), files.PathOf("station.txt"));
+    CliProcess cli(With(With({"--station"}, job), kFast), files.File("station.txt"));
     ReplugAfterItsFailedRun(first);
     ASSERT_TRUE(WaitForRecords(3)) << cli.Output();
     std::this_thread::sleep_for(1500ms);  // both stay plugged in: no further run
@@ -224,7 +211,7 @@ TEST_F(StationTest, EightPhonesAtOnceAndOneAgainAfterReplug) {
     CliProcess cli(
         With(With({"--multi", "--station", "--station-settle", "300", "--stagger", "0"}, job),
              kFast),
-        files.PathOf("station.txt"));
+        files.File("station.txt"));
     ReplugAfterItsFailedRun(Phone("COM68"));
     ASSERT_TRUE(WaitForRecords(9)) << cli.Output();
     std::this_thread::sleep_for(1000ms);
@@ -263,10 +250,10 @@ TEST_F(StationTest, RecordsBesideAnotherWriterAndTheirExport) {
         }
         _exit(0);
     }
-    const int status = RunCli(With(With({"--port", "auto"}, job), kFast), files.PathOf("run.txt"));
+    const int status = RunCli(With(With({"--port", "auto"}, job), kFast), files.File("run.txt"));
     int writerStatus = 0;
     waitpid(writer, &writerStatus, 0);
-    EXPECT_EQ(status, 0) << Slurp(files.PathOf("run.txt"));
+    EXPECT_EQ(status, 0) << Slurp(files.File("run.txt"));
     EXPECT_TRUE(WIFEXITED(writerStatus) && WEXITSTATUS(writerStatus) == 0);
     const auto records = Records();
     ASSERT_EQ(records.size(), 201u);
@@ -280,15 +267,13 @@ TEST_F(StationTest, RecordsBesideAnotherWriterAndTheirExport) {
         }
     EXPECT_EQ(mine, 1u);
 
-    ASSERT_EQ(RunCli({"records", "--db", db, "--port", "COM65", "--json"}, files.PathOf("j.txt")),
-              0);
-    const std::string json = Slurp(files.PathOf("j.txt"));
+    ASSERT_EQ(RunCli({"records", "--db", db, "--port", "COM65", "--json"}, files.File("j.txt")), 0);
+    const std::string json = Slurp(files.File("j.txt"));
     ASSERT_EQ(std::count(json.begin(), json.end(), '\n'), 1);
     const auto object = nlohmann::json::parse(json);
     EXPECT_EQ(object["images"][1]["sha256"], Sha256OfBytes(font.data(), font.size()));
-    ASSERT_EQ(RunCli({"records", "--db", db, "--csv", "--outcome", "ok"}, files.PathOf("c.txt")),
-              0);
-    const std::string csv = Slurp(files.PathOf("c.txt"));
+    ASSERT_EQ(RunCli({"records", "--db", db, "--csv", "--outcome", "ok"}, files.File("c.txt")), 0);
+    const std::string csv = Slurp(files.File("c.txt"));
     EXPECT_EQ(csv.rfind("id,start_utc,end_utc,", 0), 0u) << csv;
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 2);  // header and the one run
 }
@@ -302,16 +287,16 @@ TEST_F(StationTest, NaksAndRetransmissionsAreCounted) {
     naks.nakSkip = 5;
     naks.nakDataOnly = true;
     AddPhone(0, naks);
-    EXPECT_EQ(RunCli(With(With({"--port", "COM65"}, job), kFast), files.PathOf("n.txt")), 0)
-        << Slurp(files.PathOf("n.txt"));
+    EXPECT_EQ(RunCli(With(With({"--port", "COM65"}, job), kFast), files.File("n.txt")), 0)
+        << Slurp(files.File("n.txt"));
     SimFaultPlan echoes;
     echoes.corruptEchoCount = 2;
     echoes.corruptEchoSkip = 4;
     AddPhone(1, echoes);
     EXPECT_EQ(RunCli(With(With({"--port", "COM66", "--protocol", "normal"}, job), kFast),
-                     files.PathOf("e.txt")),
+                     files.File("e.txt")),
               0)
-        << Slurp(files.PathOf("e.txt"));
+        << Slurp(files.File("e.txt"));
     const auto records = Records();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].naks, 3u);
@@ -329,8 +314,8 @@ TEST_F(StationTest, BrokenDatabaseNeverFailsTheDownload) {
     SimulatedPhone& phone = AddPhone(0);
     const std::string junk = std::string(3000, 'j');
     std::ofstream(db, std::ios::binary) << junk;
-    const int status = RunCli(With(With({"--port", "COM65"}, job), kFast), files.PathOf("o.txt"));
-    const std::string out = Slurp(files.PathOf("o.txt"));
+    const int status = RunCli(With(With({"--port", "COM65"}, job), kFast), files.File("o.txt"));
+    const std::string out = Slurp(files.File("o.txt"));
     EXPECT_EQ(status, 16) << out;
     EXPECT_NE(out.find("download record could not be written"), std::string::npos) << out;
     EXPECT_NE(out.find("다운 로드 종료"), std::string::npos);
@@ -342,21 +327,21 @@ TEST_F(StationTest, BrokenDatabaseNeverFailsTheDownload) {
 // file says.
 TEST_F(StationTest, RecordsFollowTheDataFolderAndTheConfiguration) {
     AddPhone(0);
-    const std::string data = files.folder() + "/data", config = files.folder() + "/config";
+    const std::string data = files.path() + "/data", config = files.path() + "/config";
     setenv("XDG_DATA_HOME", data.c_str(), 1);
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     const std::vector<std::string> run = With({"--port", "COM65", "--code", codePath}, kFast);
-    EXPECT_EQ(RunCli(run, files.PathOf("a.txt")), 0) << Slurp(files.PathOf("a.txt"));
+    EXPECT_EQ(RunCli(run, files.File("a.txt")), 0) << Slurp(files.File("a.txt"));
     std::vector<DownloadRecord> records;
     EXPECT_EQ(RecordStore(data + "/zembra/records.sqlite").Query({}, records), "");
     EXPECT_EQ(records.size(), 1u);
 
     std::filesystem::create_directories(config + "/zembra");
     std::ofstream(config + "/zembra/zembra.conf") << "# station\nrecords-database = " << db << "\n";
-    EXPECT_EQ(RunCli(run, files.PathOf("b.txt")), 0);
+    EXPECT_EQ(RunCli(run, files.File("b.txt")), 0);
     EXPECT_EQ(Records().size(), 1u);
     std::ofstream(config + "/zembra/zembra.conf") << "records-database = off\n";
-    EXPECT_EQ(RunCli(run, files.PathOf("c.txt")), 0);
+    EXPECT_EQ(RunCli(run, files.File("c.txt")), 0);
     EXPECT_EQ(Records().size(), 1u);
     unsetenv("XDG_DATA_HOME");
     unsetenv("XDG_CONFIG_HOME");
@@ -366,9 +351,9 @@ TEST_F(StationTest, RecordsFollowTheDataFolderAndTheConfiguration) {
 
 // --port auto waits for a phone to appear; without one in time the port status.
 TEST_F(StationTest, PortAutoWaitsForAPhone) {
-    EXPECT_EQ(RunCli(With({"--port", "auto"}, job), files.PathOf("none.txt")), 4);
+    EXPECT_EQ(RunCli(With({"--port", "auto"}, job), files.File("none.txt")), 4);
     CliProcess cli(With(With({"--port", "auto", "--wait-for-phone", "20"}, job), kFast),
-                   files.PathOf("wait.txt"));
+                   files.File("wait.txt"));
     std::this_thread::sleep_for(500ms);
     AddPhone(2);
     AddPhone(1);  // the lower device number wins
@@ -383,13 +368,12 @@ TEST_F(StationTest, PreFlightRefusesOverlapUnlessConfirmed) {
     const std::vector<std::string> overlap = {"--port",          "COM65",    "--code",    codePath,
                                               "--font1",         fontPath,   "--font2",   fontPath,
                                               "--font2-address", "0x408000", "--records", db};
-    EXPECT_EQ(RunCli(overlap, files.PathOf("no.txt")), 3);
-    EXPECT_NE(Slurp(files.PathOf("no.txt")).find("겹칩니다"), std::string::npos);
+    EXPECT_EQ(RunCli(overlap, files.File("no.txt")), 3);
+    EXPECT_NE(Slurp(files.File("no.txt")).find("겹칩니다"), std::string::npos);
     EXPECT_EQ(phone.Counters().units, 0u);
     EXPECT_EQ(
-        RunCli(With(With(overlap, {"--yes", "--no-size-check"}), kFast), files.PathOf("yes.txt")),
-        0)
-        << Slurp(files.PathOf("yes.txt"));
+        RunCli(With(With(overlap, {"--yes", "--no-size-check"}), kFast), files.File("yes.txt")), 0)
+        << Slurp(files.File("yes.txt"));
     EXPECT_GT(phone.Counters().resets, 0u);
 }
 

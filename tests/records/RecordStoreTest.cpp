@@ -17,7 +17,7 @@
 #include "records/RecordExport.h"
 #include "records/RecordStore.h"
 #include "records/Sha256.h"
-#include "tests/job/TempDir.h"
+#include "tests/support/TestSupport.h"
 
 namespace zembra::test {
 namespace {
@@ -104,7 +104,7 @@ bool DropFileCapabilities() {
 }
 
 TEST(RecordStore, RoundTripAndFilters) {
-    TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.File("sub/records.sqlite");  // the folder is made
     RecordStore store(path);
     for (int n = 1; n <= 9; ++n) {
@@ -176,7 +176,7 @@ TEST(RecordStore, CsvHasAHeaderRowAndJsonLinesParse) {
 
 // Two processes append 200 records each at the same time: all 400 are there, each once.
 TEST(RecordStore, TwoProcessesAppendAtOnce) {
-    TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.File("records.sqlite");
     pid_t pids[2];
     for (int p = 0; p < 2; ++p) {
@@ -207,7 +207,7 @@ TEST(RecordStore, TwoProcessesAppendAtOnce) {
 
 // A writer killed (SIGKILL) at any moment leaves a database the next run reads and extends.
 TEST(RecordStore, SurvivesAWriterKilledMidWay) {
-    TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.File("records.sqlite");
     const pid_t pid = fork();
     if (pid == 0) {
@@ -240,7 +240,7 @@ std::string Bytes(const std::string& path) {
 // Corrupt, read-only, full and locked databases: Append reports it, the file stays as it was
 // (and a locked one takes the record once it is free again).
 TEST(RecordStore, FaultsAreReportedAndTheFileIsKept) {
-    TempDir dir;
+    ScratchDir dir;
     // Not a database.
     const std::string corrupt = dir.Write("corrupt.sqlite", std::string(5000, 'x') + "garbage");
     DownloadRecord r = Sample(1);
@@ -297,7 +297,7 @@ TEST(RecordStore, FaultsAreReportedAndTheFileIsKept) {
 TEST(Sha256, KnownDigests) {
     EXPECT_EQ(Sha256OfBytes(nullptr, 0),
               "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    TempDir dir;
+    ScratchDir dir;
     EXPECT_EQ(Sha256OfFile(dir.Write("abc", "abc")),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(Sha256OfFile(dir.File("absent")), "");
