@@ -12,13 +12,13 @@
 #include "multi/MSBDLU.h"
 #include "multi/MultiDownload.h"
 #include "multi/MultiHost.h"
-#include "multi/VaCommMultiPorts.h"
+#include "ports/VaCommMultiPorts.h"
 #include "platform/SerialDeviceMap.h"
 #include "protocol/AskOperator.h"
 #include "protocol/DownloadHost.h"
 #include "protocol/SingleDownLoadUnit.h"
 #include "protocol/SingleEngine.h"
-#include "protocol/VaCommPorts.h"
+#include "ports/VaCommPorts.h"
 
 namespace zembra {
 
