@@ -36,7 +36,7 @@ std::string FileNameOnly(const std::string& path);
 std::uint32_t ParseNumber(const std::string& text);
 
 // printf-style formatting into a string.
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatText(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 // Each byte as "%02X " (two upper-case hexadecimal digits and a blank), at most the first
 // HEX_DUMP_MAX bytes.

@@ -12,6 +12,8 @@ namespace zembra {
 // or "\\.\/dev/pts/3") is returned without it, otherwise unchanged. An alias that is a
 // relative link resolves against the alias folder. COMn above 96 without an alias resolves
 // to the (absent) alias entry, so that opening it fails with ENOENT.
+// On Windows a COM name resolves to the system's "\\.\COMn" and other text stays as it is;
+// the alias folder and the functions below that keep folders are Linux-only.
 std::string ResolvePortDevice(const std::string& portName);
 
 // Folder of port aliases: $ZEMBRA_PORT_DIR when set and not empty, else

@@ -7,7 +7,8 @@
 
 namespace zembra {
 
-// Serial device I/O on POSIX (open/termios/poll/ioctl), offering what the serial port component
+// Serial device I/O on POSIX (open/termios/poll/ioctl; on Windows the Win32 communications
+// API, platform/win/SerialDevice.cpp), offering what the serial port component
 // relies on from the operating system: device-control block, queue sizes, time-outs, event
 // mask and event wait, transfers, error clearing, purge, escape functions, modem status and
 // port properties. Values (flags, masks, codes) are those of the Win32 serial interface so the
@@ -222,7 +223,9 @@ class SerialDevice {
     bool PendingEvents(uint32_t mask, uint32_t& events);
 
     int fd_ = -1;
-    int kickFd_ = -1;  // eventfd: wakes WaitCommEvent after a write or a mask change
+    // Linux: eventfd that wakes WaitCommEvent after a write or a mask change.
+    // Windows: the port's claim (a named mutex) while open.
+    int kickFd_ = -1;
     std::string path_;
     SerialDcb dcb_{};
     SerialTimeouts timeouts_{};

@@ -27,6 +27,10 @@ std::string SerialDeviceMapFolder();
 // where every USB modem tty shows up as ttyACM<n>.
 std::string SysfsTtyFolder();
 
+// On Windows the map is the registry key HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM, read
+// only (SerialDeviceMapFolder() names it); values that are not text are left out. The
+// folder, sysfs and register functions are Linux-only.
+
 // Reads the map afresh, sorted by value name; a folder entry replaces a sysfs entry of the
 // same value name. std::nullopt means "the key cannot be opened" (no map folder).
 std::optional<std::vector<SerialMapEntry>> ReadSerialDeviceMap();

@@ -24,6 +24,26 @@ make_demo_job() {
     { head -c 20000 /dev/urandom; head -c $((131072 - 20000)) /dev/zero | tr '\0' '\377'; } >"$font2"
 }
 
+# compare_flash DUMP FILE ADDRESS OFFSET [FILE ADDRESS OFFSET ...]: compares a phone's flash
+# dump with images, each FILE from OFFSET to its end standing at ADDRESS; prints one line per
+# image and fails when one differs.
+compare_flash() {
+    local dump=$1 status=0 file address offset length
+    shift
+    while (($#)); do
+        file=$1 address=$2 offset=$3
+        shift 3
+        length=$(($(stat -c %s "$file") - offset))
+        if cmp -s -n "$length" "$file" "$dump" "$offset" "$address"; then
+            printf '  flash 0x%08X..0x%08X = %s\n' "$address" $((address + length)) "${file##*/}"
+        else
+            printf '  flash 0x%08X differs from %s\n' "$address" "${file##*/}"
+            status=1
+        fi
+    done
+    return $status
+}
+
 # check_phone_flashes DUMP_PREFIX [COUNT]: compares the flash dumps DUMP_PREFIX.COM65 ... .COM72
 # that exist with the demo job's code image and font 1; prints one line per phone, fails on a
 # difference or when fewer than COUNT phones were written. Sets flashed to the number found.

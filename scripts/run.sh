@@ -62,19 +62,8 @@ check_flash() {
     shift
     stop_phones
     sed 's/^/  phone: /' "$work/sim-$port.out"
-    local ok=1 file address offset length
-    while (($#)); do
-        file=$1 address=$2 offset=$3
-        shift 3
-        length=$(($(stat -c %s "$file") - offset))
-        if cmp -s -n "$length" "$file" "$dump" "$offset" "$address"; then
-            printf '  flash 0x%08X..0x%08X = %s\n' "$address" $((address + length)) "${file##*/}"
-        else
-            printf '  flash 0x%08X differs from %s\n' "$address" "${file##*/}"
-            ok=0
-        fi
-    done
-    ((ok)) || { echo "run.sh: the phone's flash does not match the images" >&2; exit 1; }
+    compare_flash "$dump" "$@" ||
+        { echo "run.sh: the phone's flash does not match the images" >&2; exit 1; }
 }
 
 echo "== USB link, protocol auto (the phone grants the compressed mode) =="

@@ -1,15 +1,12 @@
 #include "serial/Vacomm.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
 
 #include "platform/PortNames.h"
+#include "platform/ThreadControl.h"
 
 namespace zembra {
 
@@ -98,14 +95,10 @@ void TVaCommThread::WaitFor() {
 void TVaCommThread::Execute() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        tid_ = static_cast<int>(syscall(SYS_gettid));
+        tid_ = CurrentThreadId();
     }
     cv_.notify_all();
-    // Nice values for the priorities, idle to time-critical. Raising the priority needs the
-    // right to do so; without it the thread keeps the normal priority.
-    static const int kNice[] = {19, 10, 5, 0, -5, -10, -20};
-    if (priority_ != tpNormal)
-        setpriority(PRIO_PROCESS, static_cast<id_t>(tid_.load()), kNice[priority_]);
+    if (priority_ != tpNormal) SetCurrentThreadPriority(priority_);
 
     SerialDevice& device = owner_->device_;
     const int cancelFd = waitEvent_.Handle();

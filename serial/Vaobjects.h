@@ -5,7 +5,7 @@
 
 namespace zembra {
 
-// Owns one operating-system handle (a file descriptor) and closes it on destruction.
+// Owns one operating-system event handle and closes it on destruction.
 class TVaHandleObject {
   public:
     TVaHandleObject() = default;
@@ -19,9 +19,9 @@ class TVaHandleObject {
     int handle_ = -1;
 };
 
-// An event object on an eventfd, so that it can be waited for together with a device in
-// poll(). Manual reset: stays signalled until ResetEvent. Auto reset: a completed WaitFor
-// clears it. The handle is readable exactly while the event is signalled (manual reset).
+// An event object (platform/WaitEvent.h), so that it can be waited for together with a
+// device. Manual reset: stays signalled until ResetEvent. Auto reset: a completed WaitFor
+// clears it.
 class TVaEvent : public TVaHandleObject {
   public:
     // WaitFor results.

@@ -1,0 +1,58 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "platform/Helpers.h"
+
+// File facts on POSIX: existence, size, kind, last-write time, the program's own path.
+
+namespace zembra {
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsReadableRegularFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st;
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return regular;
+}
+
+std::int64_t FileSizeOf(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return 0;
+    struct stat st;
+    std::int64_t size = 0;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
+    ::close(fd);
+    return size;
+}
+
+std::string FileTimeText(const std::string& path) {
+    struct stat st;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
+    std::tm local{};
+    time_t t = st.st_mtime;
+    if (!::localtime_r(&t, &local)) return {};
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d-%02d-%02d %02d:%02d:%02d", local.tm_year % 100,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return text;
+}
+
+std::string ProgramPath() {
+    std::vector<char> buffer(4096);
+    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return {};
+    return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
+}  // namespace zembra

@@ -1,0 +1,71 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "platform/Helpers.h"
+
+// File facts on Windows: existence, size, kind, last-write time, the program's own path.
+// Paths are in the process code page, as for the C runtime's fopen.
+
+namespace zembra {
+
+namespace {
+
+bool AttributesOf(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
+    return !path.empty() && GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+}
+
+bool IsRegular(const WIN32_FILE_ATTRIBUTE_DATA& data) {
+    return (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+    return !path.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsReadableRegularFile(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!AttributesOf(path, data) || !IsRegular(data)) return false;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
+std::int64_t FileSizeOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!AttributesOf(path, data) || !IsRegular(data)) return 0;
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+                                     data.nFileSizeLow);
+}
+
+std::string FileTimeText(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    FILETIME local;
+    SYSTEMTIME t;
+    if (!AttributesOf(path, data) || !FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) ||
+        !FileTimeToSystemTime(&local, &t))
+        return {};
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d-%02d-%02d %02d:%02d:%02d", t.wYear % 100, t.wMonth,
+                  t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
+std::string ProgramPath() {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n =
+            GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) return std::string(buffer.data(), n);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace zembra

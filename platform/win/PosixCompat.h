@@ -1,0 +1,127 @@
+#pragma once
+
+// The few POSIX names the layers above use for files, errors and Ctrl-C, given their
+// Windows meaning. Included before every source of the Windows build (the toolchain's
+// -include), so that the same code builds for Linux and Windows without conditionals.
+
+#ifdef _WIN32
+
+#include <direct.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <io.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Descriptors are never inherited by a child (no fork/exec here), and reads of regular files
+// never block: these flags have nothing to do on Windows. Files are opened in binary mode.
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0
+#endif
+#ifndef O_NONBLOCK
+#define O_NONBLOCK 0
+#endif
+#ifndef O_NOFOLLOW
+#define O_NOFOLLOW 0
+#endif
+#ifndef O_DIRECTORY
+#define O_DIRECTORY 0
+#endif
+#ifndef F_GETFL
+#define F_GETFL 3
+#define F_SETFL 4
+#endif
+#ifndef S_ISLNK
+#define S_ISLNK(mode) 0
+#endif
+#ifndef W_OK
+#define W_OK 2
+#endif
+
+// Like mingw's own ftruncate -> ftruncate64 for 64-bit offsets.
+#if defined(_FILE_OFFSET_BITS) && _FILE_OFFSET_BITS == 64 && !defined(truncate)
+#define truncate truncate64
+#endif
+
+// chmod cannot take the right to read from the file's owner on Windows: as for root on
+// Linux, a file's mode never keeps this user from reading it.
+static inline unsigned geteuid(void) {
+    return 0;
+}
+
+// The file-status flags: only O_NONBLOCK is ever changed, and it means nothing here.
+static inline int fcntl(int fd, int command, ...) {
+    (void)fd;
+    (void)command;
+    return 0;
+}
+
+// No symbolic links to look through.
+static inline int lstat(const char* path, struct stat* st) {
+    return stat(path, st);
+}
+
+static inline long long pread(int fd, void* buffer, size_t count, long long offset) {
+    if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+    return _read(fd, buffer, (unsigned)count);
+}
+
+static inline int fsync(int fd) {
+    return _commit(fd);
+}
+
+static inline int fchmod(int fd, unsigned mode) {
+    (void)fd;
+    (void)mode;
+    return 0;
+}
+
+static inline char* realpath(const char* path, char* resolved) {
+    return _fullpath(resolved, path, 4096);
+}
+
+static inline int mkostemp(char* pattern, int flags) {
+    if (_mktemp_s(pattern, strlen(pattern) + 1) != 0) return -1;
+    return _open(pattern, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | flags, _S_IREAD | _S_IWRITE);
+}
+
+static inline char* mkdtemp(char* pattern) {
+    if (_mktemp_s(pattern, strlen(pattern) + 1) != 0 || _mkdir(pattern) != 0) return NULL;
+    return pattern;
+}
+
+static inline char* strerror_r(int errorNumber, char* buffer, size_t size) {
+    strerror_s(buffer, size, errorNumber);
+    return buffer;
+}
+
+// sigaction over the C runtime's signal(), whose handler is reset on delivery: the installed
+// handler goes through a trampoline that installs itself again first. Only SIGINT is used.
+typedef int sigset_t;
+struct sigaction {
+    void (*sa_handler)(int);
+    sigset_t sa_mask;
+    int sa_flags;
+};
+static inline int sigemptyset(sigset_t* set) {
+    *set = 0;
+    return 0;
+}
+void zembra_sigaction_trampoline(int signalNumber);
+int sigaction(int signalNumber, const struct sigaction* action, struct sigaction* previous);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif  // _WIN32

@@ -1,0 +1,57 @@
+#include "platform/WaitEvent.h"
+
+#include <cerrno>
+
+#include "platform/win/Handles.h"
+
+// Win32 events; SerialDevice::WaitCommEvent waits for them together with the port.
+
+namespace zembra {
+
+namespace {
+
+HANDLE EventOf(int handle) {
+    return HandleOfInt(handle);
+}
+
+bool Done(BOOL ok) {
+    if (!ok) errno = EIO;
+    return ok != 0;
+}
+
+}  // namespace
+
+int CreateWaitEvent(bool manualReset, bool signalled) {
+    HANDLE event = CreateEventW(nullptr, manualReset, signalled, nullptr);
+    if (!event) {
+        errno = ENOMEM;
+        return -1;
+    }
+    return IntOfHandle(event);
+}
+
+bool SignalWaitEvent(int handle) {
+    return Done(SetEvent(EventOf(handle)));
+}
+
+bool ResetWaitEvent(int handle) {
+    return Done(ResetEvent(EventOf(handle)));
+}
+
+void CloseWaitEvent(int handle) {
+    if (handle >= 0) CloseHandle(EventOf(handle));
+}
+
+WaitEventResult WaitForWaitEvent(int handle, bool, uint32_t ms) {
+    switch (WaitForSingleObject(EventOf(handle), ms)) {
+        case WAIT_OBJECT_0:
+            return WaitEventResult::Signalled;
+        case WAIT_TIMEOUT:
+            return WaitEventResult::Timeout;
+        default:
+            errno = EIO;
+            return WaitEventResult::Error;
+    }
+}
+
+}  // namespace zembra

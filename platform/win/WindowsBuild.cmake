@@ -1,0 +1,27 @@
+# Settings of the Windows (mingw-w64) build, included by the top-level CMakeLists.txt.
+# The window stays Linux-only (no Qt for Windows in Debian); the simulated phone and the
+# benchmarks need pseudo-terminals, so they are Linux-only too.
+set(ZEMBRA_BUILD_APP OFF CACHE BOOL "" FORCE)
+set(ZEMBRA_LINUX_ONLY sim bench)
+# The test programs that run on Windows: the platform services, the job model, the codec.
+set(ZEMBRA_WINDOWS_TESTS platform job protocol)
+
+# GoogleTest from Debian's sources, built for Windows (before the settings below, which are
+# for our own code).
+if(ZEMBRA_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()
+
+# The POSIX names the shared code uses, with their Windows meaning, before every source.
+add_compile_options(-include ${PROJECT_SOURCE_DIR}/platform/win/PosixCompat.h)
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _FILE_OFFSET_BITS=64 __USE_MINGW_ANSI_STDIO=1)
+# Static programs run as they are (under Wine too): no mingw DLLs to ship beside them.
+# Every program sets files to binary mode by default (platform/win/PosixCompat.cpp).
+add_link_options(-static -Wl,-u,zembra_binary_files)
+
+# The code includes <lzo/...> as from /usr/include on Linux.
+if(ZEMBRA_WIN_PREFIX)
+  include_directories(SYSTEM ${ZEMBRA_WIN_PREFIX}/include)
+endif()
