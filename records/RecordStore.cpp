@@ -1,6 +1,8 @@
 #include "records/RecordStore.h"
 
+#ifndef ZEMBRA_NO_RECORDS
 #include <sqlite3.h>
+#endif
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,6 +15,8 @@
 namespace zembra {
 
 namespace {
+
+#ifndef ZEMBRA_NO_RECORDS
 
 constexpr char kSchema[] = R"(
 CREATE TABLE IF NOT EXISTS downloads (
@@ -79,6 +83,8 @@ class Statement {
     int rc_ = SQLITE_ERROR;
 };
 
+#endif  // ZEMBRA_NO_RECORDS
+
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
@@ -114,6 +120,10 @@ std::string StationConfigPath() {
 }
 
 std::string RecordsPathFor(const std::string& given) {
+#ifdef ZEMBRA_NO_RECORDS
+    (void)given;
+    return {};  // this build keeps no records
+#endif
     std::string path = given;
     if (path.empty()) {
         std::ifstream config(StationConfigPath());
@@ -128,6 +138,25 @@ std::string RecordsPathFor(const std::string& given) {
     if (path.empty()) path = DefaultRecordsPath();
     return path == "off" ? std::string() : path;
 }
+
+#ifdef ZEMBRA_NO_RECORDS
+
+RecordStore::RecordStore(std::string path, int busyTimeoutMs)
+    : path_(std::move(path)), busyTimeoutMs_(busyTimeoutMs) {}
+RecordStore::~RecordStore() = default;
+void RecordStore::Close() {}
+std::string RecordStore::OpenForWriting() {
+    return "download records are not part of this build";
+}
+std::string RecordStore::Append(DownloadRecord&) {
+    return OpenForWriting();
+}
+std::string RecordStore::Query(const RecordFilter&, std::vector<DownloadRecord>& out) {
+    out.clear();
+    return OpenForWriting();
+}
+
+#else
 
 RecordStore::RecordStore(std::string path, int busyTimeoutMs)
     : path_(std::move(path)), busyTimeoutMs_(busyTimeoutMs) {}
@@ -337,5 +366,7 @@ std::string RecordStore::Query(const RecordFilter& filter, std::vector<DownloadR
     std::reverse(out.begin(), out.end());
     return error;
 }
+
+#endif  // ZEMBRA_NO_RECORDS
 
 }  // namespace zembra

@@ -1,12 +1,26 @@
 #include "records/Sha256.h"
 
+#ifndef ZEMBRA_NO_RECORDS
 #include <nettle/sha2.h>
+#endif
 
 #include <cstdio>
 #include <memory>
 #include <vector>
 
 namespace zembra {
+
+#ifdef ZEMBRA_NO_RECORDS
+
+// Without Nettle (the Windows build keeps no records) there is no digest.
+std::string Sha256OfFile(const std::string&) {
+    return {};
+}
+std::string Sha256OfBytes(const std::uint8_t*, std::size_t) {
+    return {};
+}
+
+#else
 
 namespace {
 
@@ -46,5 +60,7 @@ std::string Sha256OfBytes(const std::uint8_t* bytes, std::size_t count) {
     sha256_digest(&context, SHA256_DIGEST_SIZE, digest);
     return Hex(digest);
 }
+
+#endif  // ZEMBRA_NO_RECORDS
 
 }  // namespace zembra
