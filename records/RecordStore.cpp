@@ -85,7 +85,7 @@ class Statement {
 
 #endif  // ZEMBRA_NO_RECORDS
 
-std::string FolderOf(const std::string& path) {
+[[maybe_unused]] std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
 }
@@ -104,7 +104,7 @@ std::string Trim(const std::string& text) {
     return text.substr(a, b - a);
 }
 
-std::string Lower(std::string text) {
+[[maybe_unused]] std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
