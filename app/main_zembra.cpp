@@ -47,7 +47,6 @@ void PrintUsage() {
         "  --press-start     press the visible panel's \"시작\" once the window is up\n"
         "  --exit-when-done  after that download: print its log and result, close the window\n"
         "                    (exit status 0 only when every phone got every image)\n"
-        "  --answer-spin-us N  look for an answer for up to N us before sleeping (0)\n"
         "  --quit-after MS   close the window after MS milliseconds\n"
         "  --version         print the version and exit\n");
 }
@@ -97,10 +96,6 @@ int main(int argc, char** argv) {
     int quitAfterMs = -1;
     std::vector<std::pair<int, std::string>> images;
     zembra::DownloadTimings timings;
-    // The window's wait for an answer sleeps at once: its hand-off through the Qt event loop
-    // is slower than the command line's, so looking for the answer first would cost most
-    // of a core and gain little (bench/window_cpu.sh).
-    timings.engine.answerSpinMaxUs = 0;
     bool platformGiven = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -116,8 +111,6 @@ int main(int argc, char** argv) {
             advanced = true;
         } else if (ImageOptionSlot(arg) >= 0 && i + 1 < argc) {
             images.emplace_back(ImageOptionSlot(arg), argv[++i]);
-        } else if (arg == "--answer-spin-us" && i + 1 < argc) {
-            timings.engine.answerSpinMaxUs = std::atoi(argv[++i]);
         } else if (arg == "--press-start") {
             pressStart = true;
         } else if (arg == "--exit-when-done") {

@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <lzo/lzo1x.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -97,9 +98,53 @@ std::vector<Image> MakeJob(const std::string& folder, std::size_t each, const ch
 
 // ---------------------------------------------------------------- results
 
+// Processor time (user + system) of the tool side: the whole process less the threads of
+// the simulated phones, which run in this process too.
+class ToolCpu {
+  public:
+    // Around starting phones: their threads are the ones that appear in between.
+    void BeforePhones() { before_ = Threads(); }
+    void AfterPhones() {
+        for (pid_t tid : Threads())
+            if (std::find(before_.begin(), before_.end(), tid) == before_.end())
+                phoneThreads_.push_back(tid);
+    }
+    void Forget() { phoneThreads_.clear(); }
+    // Seconds so far.
+    double Now() const {
+        rusage self{};
+        getrusage(RUSAGE_SELF, &self);
+        double seconds = Seconds(self.ru_utime) + Seconds(self.ru_stime);
+        for (pid_t tid : phoneThreads_) seconds -= ThreadSeconds(tid);
+        return seconds;
+    }
+
+  private:
+    static double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
+    // The kernel's per-thread processor clock of a thread of this process.
+    static double ThreadSeconds(pid_t tid) {
+        const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6);
+        timespec t{};
+        if (clock_gettime(clock, &t) != 0) return 0;
+        return t.tv_sec + t.tv_nsec / 1e9;
+    }
+    static std::vector<pid_t> Threads() {
+        std::vector<pid_t> tids;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", ec))
+            tids.push_back(static_cast<pid_t>(std::stol(entry.path().filename().string())));
+        return tids;
+    }
+    std::vector<pid_t> before_;
+    std::vector<pid_t> phoneThreads_;
+};
+
+ToolCpu toolCpu;
+
 struct Result {
     bool ok = false;
     double transferMs = 0;    // data phases of all images
+    double transferCpu = 0;   // processor seconds of the tool side in the data phases
     std::uint64_t bytes = 0;  // image bytes sent
     std::uint64_t packets = 0;
     double startupMs = 0;  // start until the first command on the wire
@@ -121,6 +166,8 @@ class BenchHost : public DownloadHost {
     double eraseRequestMs = 0;
     double eraseMs = 0;
     double lastRxMs = 0;
+    double programStartCpu = 0;
+    double transferCpu = 0;
     bool done = false;
 
     void LogSingle(const std::string& text, std::uint32_t) override {
@@ -128,6 +175,7 @@ class BenchHost : public DownloadHost {
         if (text == "삭제 요청 잠시만 기다려 주세요") eraseRequestMs = now;
         if (text == "프로그램 시작") {
             programStartMs = now;
+            programStartCpu = toolCpu.Now();
             eraseMs += now - eraseRequestMs - gapMs;  // the answer came one gap earlier
             inTransfer = true;
         }
@@ -139,6 +187,7 @@ class BenchHost : public DownloadHost {
     void SetMarker(int, const std::string& marker) override {
         if (marker == SENT) {
             transferMs += lastRxMs - programStartMs;  // up to the last packet's answer
+            transferCpu += toolCpu.Now() - programStartCpu;
             inTransfer = false;
         }
     }
@@ -199,6 +248,7 @@ Result RunEngine(SimulatedPhone& phone, LinkProtocolCode mode, const std::vector
             if (!r.ok) r.error = RunOutcomeName(engine.shared().lastOutcome.load());
         }
         r.transferMs = host.transferMs;
+        r.transferCpu = host.transferCpu;
         r.packets = ports.packets;
         r.startupMs = ports.firstWriteMs - start;
         // Pauses: after 0xA0, the mode negotiation, (UART: 0xB0, 0xF0), 0xC0 and 0xA0, and
@@ -419,8 +469,10 @@ Result RunReference(SimulatedPhone& phone, LinkProtocolCode mode, const std::vec
             line.Command(erase);
             r.eraseMs += NowMs() - e0;
             const double t0 = NowMs();
+            const double cpu0 = toolCpu.Now();
             r.packets += RefSendImage(line, mode, image);
             r.transferMs += NowMs() - t0;
+            r.transferCpu += toolCpu.Now() - cpu0;
             r.bytes += image.data.size();
         }
         line.Command({CMD_JUMP});
@@ -531,6 +583,8 @@ Images MakeImages(std::size_t imageSize) {
 
 struct RunResult {
     bool ok = false;
+    double cpu = 0;           // processor seconds of the tool side, Start to the end
+    double wall = 0;          // seconds, Start to the end
     double seconds = 0;       // first data packet to last data packet, over all phones
     std::uint64_t bytes = 0;  // image bytes written into the phones' flash
 };
@@ -545,6 +599,8 @@ RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
     LoopMainThread loop;
     SetProcessMainThread(&loop);
     std::vector<std::unique_ptr<SimulatedPhone>> phones;
+    toolCpu.Forget();
+    toolCpu.BeforePhones();
     for (int slot = 0; slot < count; ++slot) {
         SimPhoneConfig config;
         config.portName = FormatText("COM%d", 65 + slot);
@@ -578,8 +634,13 @@ RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
         request.settings.eraseWaitSec = "10";
         for (int slot = 0; slot < count; ++slot)
             request.slotPortNames[static_cast<std::size_t>(slot)] = FormatText("COM%d", 65 + slot);
+        toolCpu.AfterPhones();
+        const double cpu0 = toolCpu.Now();
+        const double wall0 = NowMs();
         if (multi.Start(job, request) == MultiStartOutcome::Started) {
             loop.RunUntil([&] { return !multi.AnyWorkerActive(); }, std::chrono::minutes(5));
+            result.cpu = toolCpu.Now() - cpu0;
+            result.wall = (NowMs() - wall0) / 1000.0;
             multi.Tick();
             result.ok = true;
             for (int slot = 0; slot < count; ++slot)
@@ -610,8 +671,8 @@ bool RunMultiBenchmark(bool quick) {
         "\nMulti download: 8 phones at once vs 1 phone, paced USB %u bit/s, %u us "
         "turnaround, 2 x %zu KiB per phone\n",
         kLinkBps, kTurnaroundUs, imageSize / 1024);
-    std::printf("%-11s %14s %16s %18s %8s\n", "mode", "1 phone B/s", "8 phones B/s",
-                "8 x 1 phone B/s", "ratio");
+    std::printf("%-11s %14s %16s %18s %8s %14s %14s\n", "mode", "1 phone B/s", "8 phones B/s",
+                "8 x 1 phone B/s", "ratio", "cpu 1 (s/%)", "cpu 8 (s/%)");
     bool ok = true;
     for (ProtocolChoice protocol : {ProtocolChoice::Press, ProtocolChoice::Normal}) {
         const RunResult single = RunPhones(1, protocol, images);
@@ -619,9 +680,13 @@ bool RunMultiBenchmark(bool quick) {
         ok = ok && single.ok && eight.ok;
         const double singleRate = single.seconds > 0 ? single.bytes / single.seconds : 0;
         const double eightRate = eight.seconds > 0 ? eight.bytes / eight.seconds : 0;
-        std::printf("%-11s %14.0f %16.0f %18.0f %8.3f%s\n",
+        const auto cpu = [](const RunResult& r) {
+            return FormatText("%.2f/%.0f%%", r.cpu, r.wall > 0 ? 100 * r.cpu / r.wall : 0.0);
+        };
+        std::printf("%-11s %14.0f %16.0f %18.0f %8.3f %14s %14s%s\n",
                     protocol == ProtocolChoice::Press ? "USB_PPV" : "USB_NORMAL", singleRate,
                     eightRate, 8 * singleRate, singleRate > 0 ? eightRate / (8 * singleRate) : 0.0,
+                    cpu(single).c_str(), cpu(eight).c_str(),
                     single.ok && eight.ok ? "" : "  (a run failed)");
     }
     std::error_code ec;
@@ -661,11 +726,15 @@ int main(int argc, char** argv) {
     std::printf(
         "Job: 2 images (incompressible + firmware-like), %zu KiB each; UART 115200: %d KiB each\n"
         "Rates: data phases only (first data packet to last answer); best of 3 runs on the pty "
-        "and high-speed links, 1 run otherwise.\nPauses (engine, ms): start-up = Start to first "
-        "command, gaps = pauses x cmdGapMs, erase = erase requests to their answers.\n\n",
+        "and high-speed links, 1 run otherwise.\ncpu s: processor time (user + system) of the "
+        "sender's side in the data phases (the simulated phone's thread not counted); cpu %%: "
+        "of the\ndata phases' wall time; cpu x: engine / reference.\nPauses (engine, ms): "
+        "start-up = Start to first command, gaps = pauses x cmdGapMs, erase = erase requests "
+        "to their answers.\n\n",
         big / 1024, 64);
-    std::printf("%-31s %-16s %-9s %12s %10s %9s %6s | %8s %7s %8s %9s\n", "link", "mode", "sender",
-                "image B/s", "packets/s", "xfer s", "ratio", "startup", "gaps", "erase", "total s");
+    std::printf("%-31s %-16s %-9s %12s %10s %9s %6s %7s %6s %6s | %8s %7s %8s %9s\n", "link",
+                "mode", "sender", "image B/s", "packets/s", "xfer s", "ratio", "cpu s", "cpu %",
+                "cpu x", "startup", "gaps", "erase", "total s");
     for (const LinkCase& link : cases) {
         if (links.find(link.key) == std::string::npos) continue;
         std::vector<LinkProtocolCode> modes;
@@ -678,7 +747,11 @@ int main(int argc, char** argv) {
             config.turnaroundUs = link.turnaroundUs;
             SimulatedPhone phone(config);
             std::string error;
-            if (!phone.Start(&error)) {
+            toolCpu.Forget();
+            toolCpu.BeforePhones();
+            const bool started = phone.Start(&error);
+            toolCpu.AfterPhones();
+            if (!started) {
                 std::fprintf(stderr, "phone: %s\n", error.c_str());
                 return 1;
             }
@@ -702,18 +775,22 @@ int main(int argc, char** argv) {
             }
             const double refRate = ref.bytes / (ref.transferMs / 1000.0);
             const double oursRate = ours.bytes / (ours.transferMs / 1000.0);
-            auto row = [&](const char* who, const Result& x, double rate, bool flash,
-                           double ratio) {
+            auto row = [&](const char* who, const Result& x, double rate, bool flash, double ratio,
+                           double cpuRatio) {
+                const std::string ratioText = ratio > 0 ? FormatText("%.3f", ratio) : "";
+                const std::string cpuText = cpuRatio > 0 ? FormatText("%.2f", cpuRatio) : "";
                 std::printf(
-                    "%-31s %-16s %-9s %12.0f %10.0f %9.3f %6s | %8.0f %7.0f %8.1f %9.2f%s%s\n",
+                    "%-31s %-16s %-9s %12.0f %10.0f %9.3f %6s %7.3f %6.1f %6s | %8.0f %7.0f "
+                    "%8.1f %9.2f%s%s\n",
                     link.name, ModeName(mode), who, rate, x.packets / (x.transferMs / 1000.0),
-                    x.transferMs / 1000.0, ratio > 0 ? FormatText("%.3f", ratio).c_str() : "",
-                    x.startupMs, x.gapsMs, x.eraseMs, x.totalMs / 1000.0,
-                    x.ok && flash ? "" : "  FAILED: ",
+                    x.transferMs / 1000.0, ratioText.c_str(), x.transferCpu,
+                    100.0 * x.transferCpu / (x.transferMs / 1000.0), cpuText.c_str(), x.startupMs,
+                    x.gapsMs, x.eraseMs, x.totalMs / 1000.0, x.ok && flash ? "" : "  FAILED: ",
                     x.ok && flash ? "" : (x.error.empty() ? "flash differs" : x.error.c_str()));
             };
-            row("reference", ref, refRate, refFlash, 0);
-            row("engine", ours, oursRate, oursFlash, oursRate / refRate);
+            row("reference", ref, refRate, refFlash, 0, 0);
+            row("engine", ours, oursRate, oursFlash, oursRate / refRate,
+                ref.transferCpu > 0 ? ours.transferCpu / ref.transferCpu : 0);
             std::fflush(stdout);
         }
     }

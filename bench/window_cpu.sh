@@ -81,7 +81,5 @@ for ((i = 1; i <= runs; i++)); do
     measure "$cli" --port COM65 --code "$code" --font1 "$big" | report "zembra-cli, run $i"
     measure "$app" --code "$code" --font1 "$big" --press-start --exit-when-done |
         report "zembra window (off screen), run $i"
-    measure "$app" --code "$code" --font1 "$big" --press-start --exit-when-done \
-        --answer-spin-us 3000 | report "  window with the 3 ms answer look"
 done
 measure "$app" --quit-after 0 | report "zembra window start and close alone"

@@ -60,36 +60,7 @@ bool MultiDownload::AnyWorkerActive() const {
     return false;
 }
 
-MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest& request) {
-    // A Start while workers still run would reconfigure them mid-run.
-    if (downloadRunning_ || AnyWorkerActive()) return MultiStartOutcome::Busy;
-
-    host_.SetStartControlsEnabled(false);
-    downloadStartMs_ = NowMs();
-    stopRequested_ = false;
-
-    const StartSnapshotResult taken =
-        TakeStartSnapshot(job, request.settings, Link::Usb, StartKind::Multi);
-    if (!taken.ok()) {
-        host_.ShowConversionError(*taken.error);
-        host_.SetStartControlsEnabled(true);
-        return MultiStartOutcome::SettingsError;
-    }
-    const StartSnapshot& snapshot = taken.snapshot;
-
-    for (auto& slot : job.slots) slot.fileTime = FileTimeText(slot.path);
-    LogMulti("생성된 날짜를 갱신합니다", COLOUR_BLACK);
-
-    const JobCheckResult check = CheckJob(job, snapshot, request.settings, StartKind::Multi);
-    for (int code : check.codes) host_.ShowJobError(code);
-    int code = check.code();
-    if (IsOverridableJobError(code) && host_.AskOverride()) code = 0;
-    if (code != 0) {
-        host_.SetStartControlsEnabled(true);
-        return MultiStartOutcome::JobRefused;
-    }
-
-    slotPortNames_ = request.slotPortNames;
+MultiStartOutcome MultiDownload::OpenSlotPorts() {
     openedPortCount_ = 0;
     bool failed = false;
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
@@ -122,7 +93,11 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
         LogMulti("연결된 장치가 없습니다.", COLOUR_RED);
         return MultiStartOutcome::NoDevice;
     }
+    return MultiStartOutcome::Started;
+}
 
+void MultiDownload::ConfigureWorkers(const DownloadJob& job, const StartSnapshot& snapshot,
+                                     bool versionCheck) {
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         const std::string& name = slotPortNames_[static_cast<std::size_t>(slot)];
         if (name.empty()) continue;
@@ -137,10 +112,45 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
         config.run.snapshot = snapshot;
         config.run.snapshot.address[ImageSlot::Code] = 0;
         config.portName = name;
-        config.versionCheck = request.versionCheck;
+        config.versionCheck = versionCheck;
         config.slot = slot;
         worker->Configure(config);
     }
+}
+
+MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest& request) {
+    // A Start while workers still run would reconfigure them mid-run.
+    if (downloadRunning_ || AnyWorkerActive()) return MultiStartOutcome::Busy;
+
+    host_.SetStartControlsEnabled(false);
+    downloadStartMs_ = NowMs();
+    stopRequested_ = false;
+
+    const StartSnapshotResult taken =
+        TakeStartSnapshot(job, request.settings, Link::Usb, StartKind::Multi);
+    if (!taken.ok()) {
+        host_.ShowConversionError(*taken.error);
+        host_.SetStartControlsEnabled(true);
+        return MultiStartOutcome::SettingsError;
+    }
+    const StartSnapshot& snapshot = taken.snapshot;
+
+    for (auto& slot : job.slots) slot.fileTime = FileTimeText(slot.path);
+    LogMulti("생성된 날짜를 갱신합니다", COLOUR_BLACK);
+
+    const JobCheckResult check = CheckJob(job, snapshot, request.settings, StartKind::Multi);
+    for (int code : check.codes) host_.ShowJobError(code);
+    int code = check.code();
+    if (IsOverridableJobError(code) && host_.AskOverride()) code = 0;
+    if (code != 0) {
+        host_.SetStartControlsEnabled(true);
+        return MultiStartOutcome::JobRefused;
+    }
+
+    slotPortNames_ = request.slotPortNames;
+    const MultiStartOutcome opened = OpenSlotPorts();
+    if (opened != MultiStartOutcome::Started) return opened;
+    ConfigureWorkers(job, snapshot, request.versionCheck);
 
     LogMulti("========== 멀티다운로드시작 ==========", COLOUR_BLACK);
 

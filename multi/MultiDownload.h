@@ -9,6 +9,7 @@
 
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
+#include "job/StartSnapshot.h"
 #include "multi/LzoShared.h"
 #include "multi/MSBDLU.h"
 #include "multi/MultiHost.h"
@@ -123,6 +124,10 @@ class MultiDownload : private MultiLogSink {
     void SlotRunEnded(int slot) override;
     // True while some worker's runState is not 0.
     bool AnyWorkerRunning() const;
+    // The Start's port opening in slot order; every port closed again when one fails.
+    MultiStartOutcome OpenSlotPorts();
+    // The job and settings copy of every named slot's worker (created on first use).
+    void ConfigureWorkers(const DownloadJob& job, const StartSnapshot& snapshot, bool versionCheck);
 
     MainThread& mainThread_;
     MultiPortOps& ports_;

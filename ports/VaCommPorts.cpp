@@ -116,6 +116,18 @@ void VaCommPorts::SetSingleRxHandler(RxHandler handler) {
     };
 }
 
+bool VaCommPorts::SetSingleReceiveTap(
+    std::function<void(const std::uint8_t* data, std::size_t count)> tap) {
+    if (!tap) {
+        single_->OnRxTap = nullptr;
+        return true;
+    }
+    single_->OnRxTap = [tap = std::move(tap)](PVaData data, int count) {
+        if (count > 0) tap(data, static_cast<std::size_t>(count));
+    };
+    return true;
+}
+
 // ---------------------------------------------------------------- multi ports
 
 void VaCommPorts::OpenMultiPort(int channel) {

@@ -57,6 +57,8 @@ class VaCommPorts : public PortOperations {
     bool singlePortOpen() const override { return singlePortOpen_; }
     // The single port's OnRxBuf (VaCommSingleRxBuf).
     void SetSingleRxHandler(RxHandler handler);
+    bool SetSingleReceiveTap(
+        std::function<void(const std::uint8_t* data, std::size_t count)> tap) override;
 
     // Multi ports (channel 0-7). OpenMultiPort throws the component's error; CloseMultiPort
     // never throws; WriteMulti throws when the write fails.

@@ -89,8 +89,7 @@ BlockResult BlockTransfer::WriteUntilAck(std::size_t frameLength) {
 
 bool BlockTransfer::RetryAfterNak(std::uint8_t code, int& retries) {
     const bool show = snapshot_.showInvalidFcsNak && code != NAK_INVALID_FCS;
-    const char* nakText = show ? NakText(code) : nullptr;
-    if (nakText != nullptr) host_.Log(nakText, COLOUR_BLUE);
+    if (show) host_.ShowNak(code);
     if (retries > MAX_RETRIES) return false;
     ++retries;
     if (show) host_.Log("재전송 합니다", COLOUR_RED);

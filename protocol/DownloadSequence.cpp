@@ -138,9 +138,7 @@ RunOutcome DownloadSequence::RequestStart() {
     if (!ResponseTaken(wait)) return Failed(wait, RunOutcome::NoStartAnswer);
     const std::uint8_t code = host_.ResponseCode();
     if (code != RSP_ACK) {
-        const char* nakText = NakText(code);
-        if (snap_.showInvalidFcsNak && code != NAK_INVALID_FCS && nakText != nullptr)
-            host_.Log(nakText, COLOUR_BLUE);
+        if (snap_.showInvalidFcsNak && code != NAK_INVALID_FCS) host_.ShowNak(code);
         host_.Log("응답오류 다운로드를 중단합니다.", COLOUR_RED);
         return RunOutcome::NoStartAnswer;
     }

@@ -7,6 +7,7 @@
 
 #include "job/DownloadSettings.h"
 #include "protocol/LzoCompressor.h"
+#include "protocol/ProtocolCodes.h"
 
 namespace zembra {
 
@@ -82,6 +83,10 @@ class SequenceHost {
     virtual double DurationOriginMs() const = 0;
 
     std::uint8_t ResponseCode() const { return Response().empty() ? 0 : Response()[0]; }
+    // The text of a negative answer ("NAK FAILED" ...) in blue; other codes show nothing.
+    void ShowNak(std::uint8_t code) {
+        if (const char* text = NakText(code)) Log(text, COLOUR_BLUE);
+    }
 };
 
 }  // namespace zembra

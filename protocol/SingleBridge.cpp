@@ -15,8 +15,7 @@
 namespace zembra {
 
 namespace {
-// Bounds of the time WaitResponse looks for the answer before it sleeps.
-constexpr double kSpinMinUs = 300;
+constexpr char kOverrun[] = "패킷 수신 Over Run 입니다.";
 }  // namespace
 
 SingleBridge::SingleBridge(SingleShared& shared, DownloadHost& host, PortOperations& ports,
@@ -53,11 +52,6 @@ void SingleBridge::SendCommand(const std::uint8_t* command, std::size_t length) 
     std::memcpy(shared_.commandBuffer.data(), command, n);
     shared_.byteParam = static_cast<std::uint8_t>(n);
     Call(BRIDGE_SEND_COMMAND);
-}
-
-void SingleBridge::ShowNak(std::uint8_t code) {
-    shared_.byteParam = code;
-    Call(BRIDGE_SHOW_NAK);
 }
 
 void SingleBridge::FinishRun() {
@@ -104,29 +98,7 @@ void SingleBridge::SetBaud(int rate) {
 }
 
 WaitResult SingleBridge::WaitResponse(long long ticks) {
-    if (ticks <= 0) return WaitResult::NoResponse;
-    const auto now = std::chrono::steady_clock::now();
-    // A USB link answers within a millisecond or two. Sleeping on the condition variable
-    // and being woken costs more than that on an idle machine (every thread of the chain
-    // receive thread -> main thread -> worker -> main thread wakes from idle), so the wait
-    // first looks for the answer, giving the processor away on every look, for about one
-    // and a half times the recent answer time (at least 0.3 ms, at most 3 ms). Slow links
-    // (UART: hundreds of ms per frame) spend nearly all of their wait asleep.
-    const double spinUs = std::min(std::max(answerUs_ * 1.5, kSpinMinUs),
-                                   std::min<double>(answerSpinLimitUs_, ticks * 1000.0));
-    const auto spinEnd = now + std::chrono::microseconds(static_cast<long>(spinUs));
-    while (!shared_.answers.arrived() && !shared_.stopRequested.load() &&
-           std::chrono::steady_clock::now() < spinEnd)
-        std::this_thread::yield();
-    const WaitResult result =
-        shared_.answers.Wait(ticks, [this] { return shared_.stopRequested.load(); });
-    if (result == WaitResult::Arrived) {
-        const double us =
-            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - now)
-                .count();
-        answerUs_ = answerUs_ * 0.75 + us * 0.25;
-    }
-    return result;
+    return shared_.answers.Wait(ticks, [this] { return shared_.stopRequested.load(); });
 }
 
 void SingleBridge::Mark(SequenceMark mark, int slot) {
@@ -188,9 +160,6 @@ void SingleBridge::ExecuteKind(std::uint32_t kind) {
         case BRIDGE_SEND_COMMAND:
             DoSendCommand();
             break;
-        case BRIDGE_SHOW_NAK:
-            if (const char* text = NakText(shared_.byteParam)) host_.LogSingle(text, COLOUR_BLUE);
-            break;
         case BRIDGE_FINISH_RUN:
             ports_.CloseSinglePort();
             host_.GiveControlsBack();
@@ -243,9 +212,15 @@ void SingleBridge::ResetReceiver() {
 void SingleBridge::VaCommSingleRxBuf(void* /*sender*/, const std::uint8_t* data,
                                      std::size_t count) {
     if (!shared_.downloadEnabled.load()) return;
-    if (shared_.answers.Feed(data, count).overrun)
-        host_.LogSingle("패킷 수신 Over Run 입니다.", COLOUR_RED);
+    if (!receivedOnPortThread_ && shared_.answers.Feed(data, count).overrun)
+        host_.LogSingle(kOverrun, COLOUR_RED);
     trace_.TraceLine(TraceEvent::Receive, -1, data, count, shared_.downloadStartMs.load());
+}
+
+void SingleBridge::ReceiveOnPortThread(const std::uint8_t* data, std::size_t count) {
+    if (!shared_.downloadEnabled.load()) return;
+    if (shared_.answers.Feed(data, count).overrun)
+        mainThread_.Post([this] { host_.LogSingle(kOverrun, COLOUR_RED); });
 }
 
 }  // namespace zembra

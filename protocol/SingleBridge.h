@@ -19,11 +19,11 @@ namespace zembra {
 class PortOperations;
 class DebugTrace;
 
-// The ten kinds of work the single engine has the main thread do.
+// The kinds of work the single engine has the main thread do (a negative answer is shown
+// as a LogLine of its text).
 enum BridgeKind : std::uint32_t {
     BRIDGE_LOG_LINE = 0,       // LogLine: log text, colour
     BRIDGE_SEND_COMMAND = 1,   // SendCommand: command buffer, length in byteParam
-    BRIDGE_SHOW_NAK = 2,       // ShowNak: response code in byteParam
     BRIDGE_FINISH_RUN = 3,     // FinishRun
     BRIDGE_WRITE_RAW = 4,      // WriteRaw: output buffer, length in intParam
     BRIDGE_SHOW_PROGRESS = 5,  // ShowProgress: percentage in byteParam, file offset in intParam
@@ -63,7 +63,6 @@ class SingleBridge : public SequenceHost {
     void LogLine(const std::string& text, std::uint32_t colour);
     // Copies length command bytes into the command buffer and runs SendCommand.
     void SendCommand(const std::uint8_t* command, std::size_t length) override;
-    void ShowNak(std::uint8_t code);
     void FinishRun();
     // Writes length bytes of the output buffer (already filled by the caller).
     void WriteRaw(std::int32_t length);
@@ -104,11 +103,6 @@ class SingleBridge : public SequenceHost {
     int AskOperator(const std::string& text, const std::string& caption, int style, int pollMs);
     void SetAskPollMs(int ms) { askPollMs_ = ms; }
 
-    // The longest time WaitResponse looks for an answer (yielding the processor) before it
-    // sleeps: 0 = sleep at once. Higher values trade processor time for answer latency on
-    // fast links. Set before a run.
-    void SetAnswerSpinLimitUs(int us) { answerSpinLimitUs_ = us < 0 ? 0 : us; }
-
     // The output buffer the block routines fill before WriteRaw.
     std::uint8_t* outputBuffer() { return shared_.outputBuffer.data(); }
 
@@ -116,8 +110,15 @@ class SingleBridge : public SequenceHost {
     // Runs one bridge kind with the fields the worker has set.
     void ExecuteKind(std::uint32_t kind);
 
-    // OnRxBuf of the single port.
+    // OnRxBuf of the single port: the trace line, and, unless the port's receive thread
+    // hands the bytes over itself (ReceiveOnPortThread), the answer assembly.
     void VaCommSingleRxBuf(void* sender, const std::uint8_t* data, std::size_t count);
+
+    // ---- the single port's receive thread ----
+    // The answer assembly, straight from the port's receive thread: the waiting worker is
+    // woken without a detour through the main thread. Set once, before any run.
+    void SetReceivedOnPortThread(bool on) { receivedOnPortThread_ = on; }
+    void ReceiveOnPortThread(const std::uint8_t* data, std::size_t count);
 
     // Empties the receive accumulator (a new run, a new port).
     void ResetReceiver();
@@ -143,10 +144,10 @@ class SingleBridge : public SequenceHost {
     PacketCodec codec_;
     OwnLzoCompressor compressor_;
 
+    bool receivedOnPortThread_ = false;
+
     // Worker only.
     int askPollMs_ = 100;
-    int answerSpinLimitUs_ = 3000;
-    double answerUs_ = 0;  // recent time from a wait's start to its answer (moving mean)
     bool progressShown_ = false;
     bool progressPending_ = false;  // written by the worker before a call, read inside it
     std::uint8_t lastPercent_ = 0;

@@ -16,11 +16,6 @@ class SingleBridge;
 struct EngineTimings {
     int startupSleepMs = 700;  // after waking, before downloadEnabled is looked at
     int askPollMs = 100;       // AskOperator's sleep while waiting for the answer
-    // WaitResponse looks for the answer (yielding the processor) for up to 1.5 times the
-    // recent answer time, at least 0.3 ms and at most this long, before it sleeps; 0 sleeps at
-    // once. Costs processor time on fast USB links (about one core at full-speed USB), saves
-    // the wake-up chain's latency (about 0.25 ms a packet there).
-    int answerSpinMaxUs = 3000;
 };
 
 // The worker thread that drives one phone on the single port from first contact to the reset

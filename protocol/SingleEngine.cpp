@@ -16,10 +16,17 @@ SingleEngine::SingleEngine(DownloadHost& host, PortOperations& ports, DebugTrace
       ports_(ports),
       bridge_(shared_, host, ports, trace, mainThread, askOperator),
       worker_(bridge_, timings) {
-    bridge_.SetAnswerSpinLimitUs(timings.answerSpinMaxUs);
+    // Answers reach the waiting worker from the port's receive thread where the ports can
+    // hand them over there.
+    bridge_.SetReceivedOnPortThread(
+        ports_.SetSingleReceiveTap([this](const std::uint8_t* data, std::size_t count) {
+            bridge_.ReceiveOnPortThread(data, count);
+        }));
 }
 
-SingleEngine::~SingleEngine() = default;
+SingleEngine::~SingleEngine() {
+    ports_.SetSingleReceiveTap(nullptr);
+}
 
 bool SingleEngine::Idle() const {
     return !shared_.downloadEnabled.load() && worker_.Suspended();

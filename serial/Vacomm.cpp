@@ -116,13 +116,31 @@ void TVaCommThread::Execute() {
         if (eventMask_ == 0) continue;
         if (syncEvents_ == seByMessage) {
             ByMessage();
+        } else if ((eventMask_ & EV_RXCHAR) && owner_->OnRxTap && ReadAhead()) {
+            Synchronize(SyncKind::Method, 0, 0, [this] {
+                owner_->OnRxTap(ahead_.data(), static_cast<int>(ahead_.size()));
+            });
+            ahead_.clear();
         } else {
             Synchronize(SyncKind::Method);
         }
     }
 }
 
-bool TVaCommThread::Synchronize(SyncKind kind, uint32_t message, uintptr_t wParam) {
+bool TVaCommThread::ReadAhead() {
+    ahead_.resize(VaMaxDataBlock);
+    long n;
+    {
+        std::lock_guard<TVaCriticalSection> lock(owner_->lock_);
+        n = owner_->device_.Read(ahead_.data(), ahead_.size());
+    }
+    // A failed read leaves the bytes (and the error) to the main thread's usual path.
+    ahead_.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return n > 0;
+}
+
+bool TVaCommThread::Synchronize(SyncKind kind, uint32_t message, uintptr_t wParam,
+                                const std::function<void()>& meanwhile) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (terminated_) return false;
@@ -135,6 +153,7 @@ bool TVaCommThread::Synchronize(SyncKind kind, uint32_t message, uintptr_t wPara
     // (Close ran first), so the port may be gone by then.
     std::shared_ptr<TVaCommThread> self = shared_from_this();
     mainThread_->Post([self] { self->RunSynchronized(); });
+    if (meanwhile) meanwhile();
     std::unique_lock<std::mutex> lock(mutex_);
     cv_.wait(lock, [this] { return done_ || terminated_; });
     return !terminated_;
@@ -173,7 +192,11 @@ void TVaCommThread::ByMethod() {
     uint32_t mask = eventMask_;
     if (mask & EV_RXCHAR) {
         try {
-            owner_->HandleDataEvent();
+            if (!ahead_.empty()) {
+                owner_->DeliverData(ahead_.data(), static_cast<int>(ahead_.size()));
+            } else {
+                owner_->HandleDataEvent();
+            }
         } catch (...) {
             HandleApplicationException();
         }
@@ -626,11 +649,15 @@ void TVaCustomComm::HandleDataEvent() {
     if (block.size() < static_cast<size_t>(wanted)) block.resize(static_cast<size_t>(wanted));
     const int got = ReadBuf(block.data(), wanted);
     if (got <= 0) return;
+    DeliverData(block.data(), got);
+}
+
+void TVaCustomComm::DeliverData(PVaData data, int count) {
     std::shared_ptr<bool> alive = alive_;
     const bool outer = !inDataEvent_;
     inDataEvent_ = true;
     try {
-        WriteBuffer(block.data(), got);
+        WriteBuffer(data, count);
     } catch (...) {
         if (*alive && outer) inDataEvent_ = false;
         throw;

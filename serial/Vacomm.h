@@ -81,8 +81,12 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
   private:
     enum class SyncKind { Method, Message };
     // Runs the given delivery on the main thread and waits until it has finished or the
-    // thread has been terminated. False when terminated.
-    bool Synchronize(SyncKind kind, uint32_t message = 0, uintptr_t wParam = 0);
+    // thread has been terminated. False when terminated. meanwhile runs on this thread
+    // once the delivery is queued (so that what it sets off comes after the delivery).
+    bool Synchronize(SyncKind kind, uint32_t message = 0, uintptr_t wParam = 0,
+                     const std::function<void()>& meanwhile = nullptr);
+    // With the owner's OnRxTap set: reads what has arrived into ahead_ (receive thread).
+    bool ReadAhead();
     void RunSynchronized();  // main thread
 
     TVaCustomComm* owner_;
@@ -101,6 +105,9 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     TVaThreadPriority priority_ = tpNormal;
     std::atomic<int> tid_{0};
     std::thread thread_;
+    // Bytes read on this thread for the next data delivery (OnRxTap): written here before
+    // the delivery is queued, read by the main thread inside it, emptied here after it.
+    std::vector<uint8_t> ahead_;
 };
 
 // The serial port component. All operations run on the main thread (the thread of the
@@ -200,6 +207,12 @@ class TVaCustomComm : public TVaComponent {
     TVaCommErrorEvent OnError;
     TVaCommRxCharEvent OnRxChar;
     TVaCommRxBufEvent OnRxBuf;
+    // Called on the receive thread with the bytes of each data event, right after their
+    // delivery to the main thread (the attached components and OnRxBuf, in the same order as
+    // ever) has been queued: the bytes are then read on the receive thread, and OnRxChar is
+    // not called. For a consumer that must not wait for the main thread (an engine's answer
+    // assembly); it must be quick and thread-safe. Set or clear it while the port is closed.
+    std::function<void(PVaData data, int count)> OnRxTap;
     TNotifyEvent OnRxFlag, OnTxEmpty, OnPErr, OnRx80Full, OnEvent1, OnEvent2;
 
     // The device path that Open uses: DeviceName with every "%d" replaced by PortNum, then
@@ -215,6 +228,8 @@ class TVaCustomComm : public TVaComponent {
     virtual void CreateThread();
     void DestroyThread();
     virtual void HandleDataEvent();
+    // The attached components and OnRxBuf get a block of received bytes (main thread).
+    void DeliverData(PVaData data, int count);
     virtual void HandleLineEvent(uint32_t mask);
     virtual void WriteEvents(uint32_t mask);
     virtual void WriteBuffer(PVaData data, int count);

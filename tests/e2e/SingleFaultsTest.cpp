@@ -331,6 +331,7 @@ TEST_F(SingleFaults, ImageFileThatShrinksVanishesOrGrowsDuringTheRun) {
 
     // Vanishes (unlinked while open): the open file is still read whole.
     host.lines.clear();
+    ASSERT_TRUE(WaitForStage(*phone, SimStage::BootIdle)) << "the phone saw the line close";
     phone->ClearFlash();
     run = FontJob(USB_PPV, font);
     changed = false;
@@ -347,6 +348,7 @@ TEST_F(SingleFaults, ImageFileThatShrinksVanishesOrGrowsDuringTheRun) {
 
     // Grows: only the size taken when the image started is sent.
     host.lines.clear();
+    ASSERT_TRUE(WaitForStage(*phone, SimStage::BootIdle)) << "the phone saw the line close";
     phone->ClearFlash();
     run = FontJob(USB_PPV, font);
     changed = false;
@@ -398,14 +400,19 @@ TEST_F(SingleFaults, TraceOfARun) {
         << lines[1];
     const std::regex write(R"(\[W:(\d{3,4}) \d{8} -?\d{8}\] ((?:[0-9A-F]{2} )+))");
     const std::regex receive(R"(\[R:\d{3} \d{8} -?\d{8}\] ((?:[0-9A-F]{2} )+))");
+    // Every packet's line, then its answer's line: the answer reaches the engine from the
+    // port's receive thread, yet its line comes before the next packet's.
     std::size_t writes = 0;
-    for (const std::string& line : lines) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
         std::smatch m;
         if (std::regex_match(line, m, write)) {
             ++writes;
             EXPECT_EQ(m[2].length(), 3 * std::stol(m[1])) << line;
+            EXPECT_EQ(i % 2, 0u) << line;
         } else {
             EXPECT_TRUE(std::regex_match(line, receive)) << line;
+            EXPECT_EQ(i % 2, 1u) << line;
         }
     }
     EXPECT_EQ(writes, phone->Counters().units);

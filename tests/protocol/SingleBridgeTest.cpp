@@ -121,16 +121,6 @@ TEST_F(BridgeFixture, WritesClearAPendingResponse) {
 }
 
 TEST_F(BridgeFixture, WindowKinds) {
-    bridge.ShowNak(0xA1);
-    bridge.ShowNak(0xA2);
-    bridge.ShowNak(0x05);  // no text: nothing shown
-    bridge.ShowNak(0xA3);
-    bridge.ShowNak(0xA4);
-    EXPECT_EQ(host.lines, (std::vector<RecordingHost::Line>{{"NAK INVALID FCS", COLOUR_BLUE},
-                                                            {"NAK TOO LARGE", COLOUR_BLUE},
-                                                            {"NAK INVALID CMD", COLOUR_BLUE},
-                                                            {"NAK FAILED", COLOUR_BLUE}}));
-
     bridge.ImageStarted(2);
     bridge.ShowProgress(37, 0x1234);
     bridge.ShowProgress(37, 0x1234);                // unchanged: nothing to show again

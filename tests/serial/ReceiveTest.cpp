@@ -1,5 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <memory>
@@ -97,6 +99,32 @@ TEST_F(ReceiveTest, EveryByteArrivesOnceInOrderOnTheMainThreadBufferFirst) {
     EXPECT_TRUE(received_ == sent);
     EXPECT_GT(calls_, 0);
     EXPECT_EQ(bufferWrites, 2 * calls_);  // one write and one read per chunk
+}
+
+// The receive tap gets every byte on the receive thread, once and in order; OnRxBuf still
+// gets them all, in order, on the main thread.
+TEST_F(ReceiveTest, TapGetsTheBytesOnTheReceiveThreadAfterTheirDeliveryIsQueued) {
+    RecordRxBuf();
+    std::vector<uint8_t> tapped;  // receive thread only until the loop below has ended
+    std::atomic<size_t> tappedCount{0};
+    std::atomic<int> offReceiveThread{0};
+    port_->OnRxTap = [&](PVaData data, int count) {
+        if (static_cast<int>(syscall(SYS_gettid)) != port_->ReceiveThreadId()) ++offReceiveThread;
+        tapped.insert(tapped.end(), data, data + count);
+        tappedCount += static_cast<size_t>(count);
+    };
+    port_->Open();
+    std::vector<uint8_t> sent(100000);
+    std::mt19937 rng(5);
+    for (auto& b : sent) b = static_cast<uint8_t>(rng());
+    std::thread writer([&] { pty_.WriteAll(sent.data(), sent.size()); });
+    EXPECT_TRUE(RunUntilReceived(sent.size()));
+    writer.join();
+    EXPECT_TRUE(PollUntil([&] { return tappedCount.load() >= sent.size(); }, 5s));
+    port_->Close();
+    EXPECT_EQ(offReceiveThread.load(), 0);
+    EXPECT_TRUE(tapped == sent);
+    EXPECT_TRUE(received_ == sent);
 }
 
 TEST_F(ReceiveTest, ByMessageDeliveryKeepsOrderToo) {
