@@ -10,10 +10,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <chrono>
 #include <thread>
 
 #include "app/DialogHost.h"
+#include "app/RecordsDialog.h"
 #include "app/Zembra3MainUnit.h"
 #include "job/FlashRanges.h"
 #include "job/ImageChecks.h"
@@ -48,14 +50,25 @@ QString Q(const std::string& utf8) {
 
 DownloadController::DownloadController(TMainForm& form, MainThread& mainThread, DebugTrace& trace,
                                        DownloadTimings timings)
-    : form_(form), mainThread_(mainThread), ports_(trace, &mainThread), multiPorts_(ports_) {
+    : form_(form),
+      mainThread_(mainThread),
+      ports_(trace, &mainThread, tallies_),
+      multiPorts_(ports_, tallies_),
+      recorder_("", [this](const std::string& error) {
+          form_.LogSingle(
+              "다운로드 기록을 저장하지 못했습니다 (다운로드에는 영향이 없습니다): " + error,
+              COLOUR_RED);
+      }) {
     single_ =
         std::make_unique<SingleEngine>(*this, ports_, trace, mainThread, ask_, timings.engine);
-    ports_.SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
-        single_->bridge().VaCommSingleRxBuf(sender, data, count);
-    });
+    ports_.SetCountedSingleRxHandler(
+        [this](void* sender, const std::uint8_t* data, std::size_t count) {
+            single_->bridge().VaCommSingleRxBuf(sender, data, count);
+        });
     multi_ = std::make_unique<MultiDownload>(mainThread, multiPorts_, *this, timings.multi);
-    multiPorts_.Bind(multi_.get());
+    multiPorts_.BindCounted(multi_.get());
+    auto* records = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), &form_);
+    QObject::connect(records, &QShortcut::activated, this, [this] { ShowRecords(); });
 
     QObject::connect(form_.BitBtnDOStart, &QPushButton::clicked, this,
                      [this] { form_.RunGuarded([&] { BitBtnDOStartClick(); }); });
@@ -73,7 +86,7 @@ DownloadController::~DownloadController() {
     form_.removeEventFilter(this);
     form_.SetTickHandler(nullptr);
     Shutdown();
-    multiPorts_.Bind(nullptr);
+    multiPorts_.BindCounted(nullptr);
     multi_.reset();
     single_.reset();
 }
@@ -164,12 +177,15 @@ bool DownloadController::StartSingle() {
     for (int slot = 0; slot < ImageSlot::Count; ++slot)
         run.paths[static_cast<std::size_t>(slot)] = job[slot].path;
     run.snapshot = taken.snapshot;
-    const SingleEngine::StartResult started =
-        single_->Start(run, f.ComboBoxComPort->currentText().trimmed().toStdString());
+    const std::string port = f.ComboBoxComPort->currentText().trimmed().toStdString();
+    BeginSingleRecord(job, port, f.ReadLink());
+    const SingleEngine::StartResult started = single_->Start(run, port);
     if (started == SingleEngine::StartResult::PortOpenFailed) {
+        FinishSingleRecord(RunOutcome::None);
         f.GiveControlsBack();
         return false;
     }
+    if (started != SingleEngine::StartResult::Started) singleRecord_.reset();
     return started == SingleEngine::StartResult::Started;
 }
 
@@ -186,7 +202,8 @@ void DownloadController::BitBtnStopRequestClick() {
 }
 
 void DownloadController::FinishRun() {
-    // The single run has ended and its port is closed (a download record belongs here).
+    // The single run has ended and its port is closed.
+    FinishSingleRecord(single_->shared().lastOutcome.load());
     form_.GiveControlsBack();
 }
 
@@ -205,7 +222,7 @@ void DownloadController::StartMulti() {
         request.slotPortNames[static_cast<std::size_t>(slot)] =
             form_.multi_[static_cast<std::size_t>(slot)].port->text().trimmed().toStdString();
     if (!multi_->downloadRunning() && !AcceptFlashRanges(job)) return;
-    multi_->Start(job, request);
+    if (multi_->Start(job, request) == MultiStartOutcome::Started) BeginMultiRecords(job, request);
     for (int slot = 0; slot < ImageSlot::Count; ++slot) {
         ImageSlot value = form_.ReadSlot(slot);
         value.fileTime = job[slot].fileTime;
@@ -221,11 +238,61 @@ void DownloadController::SlotRunEnded(int slot) {
     MultiSlotEnded(slot);
 }
 
-void DownloadController::MultiSlotEnded(int /*slot*/) {
-    // One slot's run has ended (its endCode is final; a download record belongs here). When
-    // it was the last one the window returns to idle now rather than on the next tick.
+void DownloadController::MultiSlotEnded(int slot) {
+    // One slot's run has ended (its endCode is final). When it was the last one the window
+    // returns to idle now rather than on the next tick.
+    FinishMultiRecord(slot);
     if (!multi_->AnyWorkerActive() && multi_->downloadRunning() && !form_.IsSingleMode())
         ShowMultiSlots();
+}
+
+// --- download records ---------------------------------------------------------------------------
+
+void DownloadController::BeginSingleRecord(const DownloadJob& job, const std::string& port,
+                                           Link link) {
+    tallies_.single.Reset();
+    sentInRun_.fill(false);
+    singleRecord_ = recorder_.Begin(job, "zembra", port, 0, link);
+}
+
+void DownloadController::FinishSingleRecord(RunOutcome outcome) {
+    if (!singleRecord_) return;
+    RecordSingleEnd(singleRecord_->record, outcome, sentInRun_);
+    recorder_.Finish(*singleRecord_, single_->shared().mode.load(), tallies_.single);
+    singleRecord_.reset();
+}
+
+void DownloadController::BeginMultiRecords(const DownloadJob& job,
+                                           const MultiStartRequest& request) {
+    multiMode_ = MakeLinkProtocolCode(Link::Usb, request.settings);
+    const std::vector<RecordImage> images = RecordImagesOf(job);
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+        const auto s = static_cast<std::size_t>(slot);
+        const std::string& port = multi_->slotPortNames()[s];
+        if (port.empty()) continue;
+        tallies_.multi[s].Reset();
+        multiRecords_[s] =
+            recorder_.Begin(job, "zembra --multi", port, slot + 1, Link::Usb, &images);
+    }
+}
+
+void DownloadController::FinishMultiRecord(int slot) {
+    const auto s = static_cast<std::size_t>(slot);
+    const MultiSingleBoxDLU* worker = multi_->worker(slot);
+    if (!multiRecords_[s] || !worker) return;
+    RecordMultiSlotEnd(multiRecords_[s]->record, worker->endCode(), worker->currentImage());
+    const long long elapsed = worker->startMs() > 0 && worker->endMs() >= worker->startMs()
+                                  ? worker->endMs() - worker->startMs()
+                                  : 0;
+    recorder_.Finish(*multiRecords_[s], SettledMode(multiMode_, tallies_.multi[s]),
+                     tallies_.multi[s], elapsed);
+    multiRecords_[s].reset();
+}
+
+void DownloadController::ShowRecords() {
+    if (!recordsDialog_) recordsDialog_ = std::make_unique<TRecordsDialog>(&form_);
+    recordsDialog_->Reload(recorder_.path());
+    form_.dialogs().ShowModal(*recordsDialog_);
 }
 
 // --- the tick ---------------------------------------------------------------------------------
@@ -363,9 +430,17 @@ bool DownloadController::StartButtonsBothDisabled() const {
 // --- hosts: forwarded to the form ---------------------------------------------------------------
 
 void DownloadController::LogSingle(const std::string& text, std::uint32_t colour) {
+    tallies_.single.LogLine(text);
     form_.LogSingle(text, colour);
 }
 void DownloadController::LogMulti(const std::string& text, std::uint32_t colour) {
+    // A worker's line is "port:text": its slot's tally reads the text.
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+        const std::string& port = multi_->slotPortNames()[static_cast<std::size_t>(slot)];
+        if (!port.empty() && text.size() > port.size() && text.compare(0, port.size(), port) == 0 &&
+            text[port.size()] == ':')
+            tallies_.multi[static_cast<std::size_t>(slot)].LogLine(text.substr(port.size() + 1));
+    }
     form_.LogMulti(text, colour);
 }
 void DownloadController::SetGauge(int percent) {
@@ -378,6 +453,8 @@ void DownloadController::SetAddressText(const std::string& text) {
     form_.SetAddressText(text);
 }
 void DownloadController::SetMarker(int slot, const std::string& marker) {
+    if (singleRecord_ && marker == SENT && slot >= 0 && slot < ImageSlot::Count)
+        sentInRun_[static_cast<std::size_t>(slot)] = true;
     form_.SetMarker(slot, marker);
 }
 void DownloadController::GiveControlsBack() {

@@ -12,19 +12,22 @@
 #include "multi/MSBDLU.h"
 #include "multi/MultiDownload.h"
 #include "multi/MultiHost.h"
-#include "ports/VaCommMultiPorts.h"
 #include "platform/SerialDeviceMap.h"
+#include "ports/VaCommMultiPorts.h"
+#include "ports/VaCommPorts.h"
 #include "protocol/AskOperator.h"
 #include "protocol/DownloadHost.h"
 #include "protocol/SingleDownLoadUnit.h"
 #include "protocol/SingleEngine.h"
-#include "ports/VaCommPorts.h"
+#include "records/RunPorts.h"
+#include "records/RunRecorder.h"
 
 namespace zembra {
 
 class DebugTrace;
 class MainThread;
 class TMainForm;
+class TRecordsDialog;
 
 // The engines' waits and delays the window runs with (tests shorten them).
 struct DownloadTimings {
@@ -70,6 +73,13 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     VaCommPorts& ports() { return ports_; }
     int reservationTicks() const { return reservationTicks_; }
 
+    // --- download records ---------------------------------------------------------------------
+    // Every single run and every multi slot's run is recorded when it ends (records/); a
+    // record that cannot be written is a red line and never touches the download.
+    const std::string& recordsPath() const { return recorder_.path(); }
+    // The dialog of the last records (Ctrl+R), through the form's dialog host.
+    void ShowRecords();
+
     // --- DownloadHost (the single engine's bridge) ---------------------------------------------
     void LogSingle(const std::string& text, std::uint32_t colour) override;
     void LogMulti(const std::string& text, std::uint32_t colour) override;
@@ -95,6 +105,12 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     // The end of one multi slot's run (its worker has set runState to 0).
     void MultiSlotEnded(int slot);
 
+    // Records: begun when a run starts, finished at its end.
+    void BeginSingleRecord(const DownloadJob& job, const std::string& port, Link link);
+    void FinishSingleRecord(RunOutcome outcome);
+    void BeginMultiRecords(const DownloadJob& job, const MultiStartRequest& request);
+    void FinishMultiRecord(int slot);
+
     // Tick steps.
     void ServeOperatorQuestion();
     void ShowRunningDisplays();
@@ -117,8 +133,15 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     TMainForm& form_;
     MainThread& mainThread_;
     AskOperatorRequest ask_;
-    VaCommPorts ports_;
-    VaCommMultiPorts multiPorts_;
+    RunTallies tallies_;  // what each phone's run moved, for its record
+    TalliedPorts ports_;
+    TalliedMultiPorts multiPorts_;
+    RunRecorder recorder_;
+    std::optional<RunRecorder::Pending> singleRecord_;
+    std::array<bool, ImageSlot::Count> sentInRun_{};  // images marked sent in the single run
+    std::array<std::optional<RunRecorder::Pending>, MULTI_SLOT_COUNT> multiRecords_;
+    LinkProtocolCode multiMode_ = USB_AUTO;
+    std::unique_ptr<TRecordsDialog> recordsDialog_;
     std::unique_ptr<SingleEngine> single_;
     std::unique_ptr<MultiDownload> multi_;
     int reservationTicks_ = 0;

@@ -128,6 +128,22 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         return {};
     };
 
+    withValue["--records"] = [&](const std::string& v) -> std::string {
+        if (v.empty()) return "--records needs a file name (or off)";
+        o.recordsPath = v;
+        return {};
+    };
+    withValue["--wait-for-phone"] = [&](const std::string& v) -> std::string {
+        if (!ParseInt(v, o.waitForPhoneSec)) return "--wait-for-phone takes seconds";
+        return {};
+    };
+    withValue["--station-settle"] = [&](const std::string& v) -> std::string {
+        if (!ParseInt(v, o.stationSettleMs) || o.stationSettleMs > 60000)
+            return "--station-settle takes milliseconds (0-60000)";
+        return {};
+    };
+    flags["--station"] = [&] { o.station = true; };
+    flags["--no-records"] = [&] { o.recordsPath = "off"; };
     flags["--help"] = [&] { o.help = true; };
     flags["-h"] = [&] { o.help = true; };
     flags["--version"] = [&] { o.version = true; };
@@ -178,6 +194,11 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         }
     }
     if (o.help || o.version) return result;
+    if (o.station) {
+        if (!o.ports.empty())
+            result.error = "--station takes the phones from the serial-device map, not --port";
+        return result;
+    }
     if (o.ports.empty()) {
         result.error = "--port is required (a COMn name or a device path)";
     } else if (o.ports.size() > 1) {
@@ -213,6 +234,9 @@ Job (at least one image):
                          file's folder)
 
 Link and port:
+  --port auto            the phone with the lowest device number in the serial-device map
+                         ("\Device\trelvic<d>"), as the window's automatic detection
+  --wait-for-phone SEC   with --port auto: wait up to SEC seconds for a phone (default 0)
   --port PORT            "COMn" (resolved through the port alias folder, else COM1-32 ->
                          /dev/ttyS0-31, COM33-64 -> /dev/ttyUSB0-31, COM65-96 ->
                          /dev/ttyACM0-31) or a device path such as /dev/ttyACM0
@@ -251,6 +275,25 @@ Operator:
   --help, -h             this text
   --version              program version
 
+Station (a phone after another, hands off):
+  --station              wait for phones in the serial-device map and flash each one with
+                         the same job as it arrives, one line per phone (port, result,
+                         duration); a phone that stays plugged in is not flashed twice, one
+                         plugged in again is. Ctrl-C ends it with a summary (phones done,
+                         failed, per hour). With --multi: the phones present (device
+                         numbers 0-7, slot d + 1) are flashed together
+  --station-settle MS    --multi --station: wait MS after the first new phone for others
+                         to arrive before the start (1000)
+
+Records (one per phone run, SQLite):
+  --records FILE         the records database (default: "records-database = FILE" of
+                         $XDG_CONFIG_HOME/zembra/zembra.conf, else
+                         $XDG_DATA_HOME/zembra/records.sqlite); "off" or --no-records: none
+  zembra-cli records [--help] lists, filters and exports the records
+
+Pre-flight: images whose flash ranges overlap, end beyond the 4 GiB address space or are
+larger than the 32-bit erase length are refused unless confirmed (--yes).
+
 Multi mode (up to eight phones on USB): --multi or --all-phones, see
 "zembra-cli --multi --help".
 
@@ -275,6 +318,8 @@ Exit status:
   12  data transfer failed (no answer, too many negative answers, checksum echoes)
   13  an image file changed (shrank or could not be read) during the run
   14  stopped by the operator (Ctrl-C, SIGTERM, SIGHUP, closed output)
+  15  --station: at least one phone failed
+  16  every download succeeded, but a download record could not be written
  130  a third Ctrl-C quit at once, without waiting for the phone
 )";
 }

@@ -14,21 +14,35 @@ namespace zembra {
 // jump was sent.
 enum CliExit : int {
     EXIT_OK = 0,
-    EXIT_INTERNAL = 1,       // unexpected failure of the program itself
-    EXIT_USAGE = 2,          // bad command line
-    EXIT_JOB_REFUSED = 3,    // job checks, image selection checks, configuration file
-    EXIT_PORT_OPEN = 4,      // the port cannot be opened
-    EXIT_NO_ANSWER = 5,      // first download start request: no answer or refused
-    EXIT_VERSION = 6,        // version check: no answer, or mismatch not accepted
-    EXIT_COMPRESSION = 7,    // compressed mode unavailable, compressor check failed
-    EXIT_UART_SETUP = 8,     // module copy or baud switch refused (UART)
-    EXIT_JUMP = 9,           // jump into the download module / second start refused
-    EXIT_IMAGE_FILE = 10,    // code file missing, invalid version/boot word, size rule
-    EXIT_ERASE = 11,         // erase: no answer or refused
-    EXIT_TRANSFER = 12,      // data transfer: no answer, too many NAKs or echo failures
-    EXIT_FILE_CHANGED = 13,  // an image file shrank or could not be read during the run
-    EXIT_STOPPED = 14,       // stopped by the operator (Ctrl-C)
+    EXIT_INTERNAL = 1,         // unexpected failure of the program itself
+    EXIT_USAGE = 2,            // bad command line
+    EXIT_JOB_REFUSED = 3,      // job checks, image selection checks, configuration file
+    EXIT_PORT_OPEN = 4,        // the port cannot be opened
+    EXIT_NO_ANSWER = 5,        // first download start request: no answer or refused
+    EXIT_VERSION = 6,          // version check: no answer, or mismatch not accepted
+    EXIT_COMPRESSION = 7,      // compressed mode unavailable, compressor check failed
+    EXIT_UART_SETUP = 8,       // module copy or baud switch refused (UART)
+    EXIT_JUMP = 9,             // jump into the download module / second start refused
+    EXIT_IMAGE_FILE = 10,      // code file missing, invalid version/boot word, size rule
+    EXIT_ERASE = 11,           // erase: no answer or refused
+    EXIT_TRANSFER = 12,        // data transfer: no answer, too many NAKs or echo failures
+    EXIT_FILE_CHANGED = 13,    // an image file shrank or could not be read during the run
+    EXIT_STOPPED = 14,         // stopped by the operator (Ctrl-C)
+    EXIT_STATION_FAILED = 15,  // --station: at least one phone failed
+    EXIT_RECORD_FAILED = 16,   // every download succeeded, a download record was not written
 };
+
+// The exit status once the downloads are over: status, or EXIT_RECORD_FAILED when status is
+// 0 and a download record could not be written.
+inline int WithRecordStatus(int status, bool recordFailed) {
+    return status == 0 && recordFailed ? EXIT_RECORD_FAILED : status;
+}
+
+// The line of a download record that could not be written.
+inline std::string RecordErrorText(const std::string& error) {
+    return "the download record could not be written (the download itself is not affected): " +
+           error;
+}
 
 enum class AnswerMode { Ask, Yes, No };
 enum class ColourMode { Auto, Always, Never };
@@ -67,6 +81,12 @@ struct CliOptions {
     bool traceData = false;
     ColourMode colour = ColourMode::Auto;
     bool quiet = false;  // no progress bar
+
+    // Records and the station.
+    std::string recordsPath;     // --records FILE ("off": none); empty: configuration or default
+    bool station = false;        // --station: flash every phone that appears in the device map
+    int waitForPhoneSec = 0;     // --wait-for-phone SEC with --port auto
+    int stationSettleMs = 1000;  // --station-settle MS (multi station: phones arriving together)
 
     // Not for operators: shortens the worker's fixed start-up sleep (tests, demos).
     std::optional<int> startupSleepMs;

@@ -5,8 +5,10 @@
 #include <cstdio>
 
 #include "cli/CliTrace.h"
-#include "cli/InterruptCatcher.h"
 #include "cli/JobFromOptions.h"
+#include "cli/PortAuto.h"
+#include "cli/PreFlight.h"
+#include "cli/Station.h"
 #include "job/JobCheck.h"
 #include "job/StartSnapshot.h"
 #include "platform/Helpers.h"
@@ -101,71 +103,124 @@ CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
     return out;
 }
 
+// One phone's run on the engine of a single session, with its record.
+SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::string& frontEnd,
+                                          const std::function<void()>& tick) {
+    SinglePhoneResult result;
+    tallies.single.Reset();
+    host.ResetForRun();
+    RunRecorder::Pending pending = recorder.Begin(cliJob.job, frontEnd, port, 0, cliJob.link);
+    using Clock = std::chrono::steady_clock;
+    const auto began = Clock::now();
+    const SingleEngine::StartResult started = engine->Start(cliJob.run, port);
+    if (started != SingleEngine::StartResult::Started) {
+        if (!engine->lastPortError().empty()) host.Error(engine->lastPortError());
+        result.status = EXIT_PORT_OPEN;
+    } else {
+        if (!traceStarted) {
+            // The port is open and nothing has been written yet: the trace begins here (once
+            // per session, so that a station's trace keeps every phone).
+            traceStarted = true;
+            StartCliTrace(trace, options.traceFile,
+                          [this](const std::string& text) { host.Error(text); });
+        }
+        auto nextTick = Clock::now() + std::chrono::milliseconds(1000);
+        while (!host.controlsGivenBack()) {
+            loop.RunUntil([&] { return host.controlsGivenBack(); }, std::chrono::milliseconds(50));
+            if (tick) tick();
+            if (interrupts.count() != interruptsSeen) {
+                interruptsSeen = interrupts.count();
+                engine->RequestStop();
+            }
+            if (Clock::now() >= nextTick) {
+                // The status tick: the operator question, then the elapsed time.
+                nextTick += std::chrono::milliseconds(1000);
+                ask.Serve([this](const std::string& text, const std::string& caption, int style) {
+                    return host.ShowMessage(text, caption, style);
+                });
+                host.SetElapsed(engine->shared().downloadRunning.load()
+                                    ? ElapsedText(NowMs(), engine->shared().downloadStartMs)
+                                    : std::string());
+            }
+        }
+        result.outcome = engine->shared().lastOutcome.load();
+        result.status = ExitStatusOf(result.outcome);
+        // Let the worker clear downloadEnabled and suspend before it goes away.
+        const auto idleDeadline = Clock::now() + std::chrono::seconds(2);
+        while (!engine->Idle() && Clock::now() < idleDeadline)
+            loop.RunUntil([&] { return engine->Idle(); }, std::chrono::milliseconds(1));
+    }
+    result.durationMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count();
+    std::array<bool, ImageSlot::Count> sent{};
+    for (int slot = 0; slot < ImageSlot::Count; ++slot)
+        sent[static_cast<std::size_t>(slot)] = host.sentInRun(slot);
+    RecordSingleEnd(pending.record, result.outcome, sent);
+    recorder.Finish(pending, engine->shared().mode.load(), tallies.single);
+    return result;
+}
+
+SingleSession::SingleSession(const CliOptions& options, ConsoleHost& host, const CliJob& cliJob,
+                             const InterruptCatcher& interrupts)
+    : options(options),
+      host(host),
+      cliJob(cliJob),
+      interrupts(interrupts),
+      recorder(options.recordsPath,
+               [&host](const std::string& error) { host.Error(RecordErrorText(error)); }),
+      vaComm(trace, &loop, tallies) {
+    SetProcessMainThread(&loop);
+    EngineTimings timings;
+    if (options.startupSleepMs) timings.startupSleepMs = *options.startupSleepMs;
+    engine = std::make_unique<SingleEngine>(host, vaComm, trace, loop, ask, timings);
+    vaComm.SetTraceOrigin(&engine->shared().downloadStartMs);
+    vaComm.SetCountedSingleRxHandler(
+        [this](void* sender, const std::uint8_t* data, std::size_t count) {
+            engine->bridge().VaCommSingleRxBuf(sender, data, count);
+        });
+    host.SetLineObserver([this](const std::string& text) { tallies.single.LogLine(text); });
+}
+
+SingleSession::~SingleSession() {
+    ask.Shutdown();
+    loop.Shutdown();
+    engine.reset();
+    vaComm.SetCountedSingleRxHandler(nullptr);
+    host.SetLineObserver(nullptr);
+    SetProcessMainThread(nullptr);
+}
+
 int RunSingleCli(const CliOptions& options, ConsoleHost& host) {
     CliJob cliJob = BuildCliJob(options, host);
     if (cliJob.exitStatus != EXIT_OK) return cliJob.exitStatus;
-
-    LoopMainThread loop;
-    SetProcessMainThread(&loop);
-    DebugTrace trace;
-    trace.SetWriteData(options.traceData);
-    AskOperatorRequest ask;
-    VaCommPorts ports(trace);
-    EngineTimings timings;
-    if (options.startupSleepMs) timings.startupSleepMs = *options.startupSleepMs;
+    if (!PreFlightAccepted(cliJob.job, host)) return EXIT_JOB_REFUSED;
 
     int status = EXIT_INTERNAL;
+    const InterruptCatcher interrupts;
     {
-        SingleEngine engine(host, ports, trace, loop, ask, timings);
-        ports.SetTraceOrigin(&engine.shared().downloadStartMs);
-        ports.SetSingleRxHandler(
-            [&engine](void* sender, const std::uint8_t* data, std::size_t count) {
-                engine.bridge().VaCommSingleRxBuf(sender, data, count);
-            });
-
-        host.ResetForRun();
-        const SingleEngine::StartResult started = engine.Start(cliJob.run, options.ports.front());
-        if (started != SingleEngine::StartResult::Started) {
-            if (!engine.lastPortError().empty()) host.Error(engine.lastPortError());
-            status = EXIT_PORT_OPEN;
+        SingleSession session(options, host, cliJob, interrupts);
+        session.trace.SetWriteData(options.traceData);
+        if (options.station) {
+            status = RunSingleStation(session);
         } else {
-            // The port is open and nothing has been written yet: the trace begins here.
-            StartCliTrace(trace, options.traceFile,
-                          [&host](const std::string& text) { host.Error(text); });
-            using Clock = std::chrono::steady_clock;
-            {
-                const InterruptCatcher interrupts;
-                int interruptsSeen = 0;
-                auto nextTick = Clock::now() + std::chrono::milliseconds(1000);
-                while (!host.controlsGivenBack()) {
-                    loop.RunUntil([&] { return host.controlsGivenBack(); },
-                                  std::chrono::milliseconds(50));
-                    if (interrupts.count() != interruptsSeen) {
-                        interruptsSeen = interrupts.count();
-                        engine.RequestStop();
-                    }
-                    if (Clock::now() >= nextTick) {
-                        // The status tick: the operator question, then the elapsed time.
-                        nextTick += std::chrono::milliseconds(1000);
-                        ask.Serve(
-                            [&host](const std::string& text, const std::string& caption,
-                                    int style) { return host.ShowMessage(text, caption, style); });
-                        host.SetElapsed(engine.shared().downloadRunning.load()
-                                            ? ElapsedText(NowMs(), engine.shared().downloadStartMs)
-                                            : std::string());
-                    }
+            std::string port = options.ports.front();
+            if (port == "auto") {
+                port = WaitForPhonePort(
+                    options.waitForPhoneSec, [&] { return interrupts.count() > 0; },
+                    [&](const std::string& text) { host.Note(text); });
+                if (port.empty()) {
+                    host.Error(interrupts.count() > 0
+                                   ? "stopped while waiting for a phone"
+                                   : "--port auto: no phone in the serial-device map (" +
+                                         SerialDeviceMapFolder() + ")");
+                    return interrupts.count() > 0 ? EXIT_STOPPED : EXIT_PORT_OPEN;
                 }
+                host.Note("--port auto: " + port);
             }
-            status = ExitStatusOf(engine.shared().lastOutcome.load());
-            // Let the worker clear downloadEnabled and suspend before it goes away.
-            const auto idleDeadline = Clock::now() + std::chrono::seconds(2);
-            while (!engine.Idle() && Clock::now() < idleDeadline)
-                loop.RunUntil([&] { return engine.Idle(); }, std::chrono::milliseconds(1));
+            status = session.RunPhone(port, "zembra-cli").status;
         }
-        ask.Shutdown();
-        loop.Shutdown();
+        status = WithRecordStatus(status, session.recorder.failed());
     }
-    SetProcessMainThread(nullptr);
     return status;
 }
 

@@ -1,13 +1,22 @@
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
+#include "cli/InterruptCatcher.h"
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
+#include "platform/LoopMainThread.h"
+#include "protocol/AskOperator.h"
+#include "protocol/DebugTrace.h"
+#include "protocol/SingleEngine.h"
 #include "protocol/SingleShared.h"
+#include "records/RunPorts.h"
+#include "records/RunRecorder.h"
 
 namespace zembra {
 
@@ -28,6 +37,45 @@ CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host);
 
 // The exit status of a finished run.
 int ExitStatusOf(RunOutcome outcome);
+
+// How one phone's run ended.
+struct SinglePhoneResult {
+    int status = EXIT_INTERNAL;             // exit status of the run
+    RunOutcome outcome = RunOutcome::None;  // None: the port could not be opened
+    long long durationMs = 0;
+};
+
+// The single download's parts for one or more phones with the same job: the main-thread
+// loop, the trace, the ports (writes counted), the engine, the run's tally and the records.
+// Made and used on the command line's main thread; becomes the process main thread while it
+// lives.
+struct SingleSession {
+    SingleSession(const CliOptions& options, ConsoleHost& host, const CliJob& cliJob,
+                  const InterruptCatcher& interrupts);
+    ~SingleSession();
+    SingleSession(const SingleSession&) = delete;
+    SingleSession& operator=(const SingleSession&) = delete;
+
+    // Opens the port, runs the engine to the end of the run (Ctrl-C asks for the stop) and
+    // appends the run's record.
+    // tick, when given, runs about every 50 ms while the run goes on.
+    SinglePhoneResult RunPhone(const std::string& port, const std::string& frontEnd,
+                               const std::function<void()>& tick = nullptr);
+
+    const CliOptions& options;
+    ConsoleHost& host;
+    const CliJob& cliJob;
+    const InterruptCatcher& interrupts;
+    int interruptsSeen = 0;
+    bool traceStarted = false;  // --trace emptied and switched on at the first open port
+    RunRecorder recorder;
+    RunTallies tallies;
+    LoopMainThread loop;
+    DebugTrace trace;
+    AskOperatorRequest ask;
+    TalliedPorts vaComm;  // the single port's bytes counted in tallies.single
+    std::unique_ptr<SingleEngine> engine;
+};
 
 // zembra-cli's single download: builds the job, opens the port, runs the engine with a
 // LoopMainThread as the bridge's main thread until the run ends, and returns the exit status.

@@ -2,12 +2,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/CliOptions.h"
 #include "cli/CliTrace.h"
+#include "cli/ConsoleHost.h"
 #include "cli/InterruptCatcher.h"
 #include "cli/JobFromOptions.h"
+#include "cli/PreFlight.h"
+#include "cli/Station.h"
 #include "cli/multi_mode.h"
 #include "job/StartSnapshot.h"
 #include "platform/Helpers.h"
@@ -15,6 +19,8 @@
 #include "ports/VaCommMultiPorts.h"
 #include "ports/VaCommPorts.h"
 #include "protocol/DebugTrace.h"
+#include "records/RunPorts.h"
+#include "records/RunRecorder.h"
 
 namespace zembra {
 
@@ -75,8 +81,10 @@ MultiCommandLine ParseMultiCommandLine(const std::vector<std::string>& args) {
         }
         rest.push_back(args[i]);
     }
-    rest.push_back("--port");
-    rest.push_back(kPortPlaceholder);
+    if (std::find(rest.begin(), rest.end(), "--station") == rest.end()) {
+        rest.push_back("--port");
+        rest.push_back(kPortPlaceholder);
+    }
     const CliParseResult parsed = ParseCliOptions(rest);
     if (!parsed.ok()) {
         out.error = parsed.error;
@@ -89,7 +97,10 @@ MultiCommandLine ParseMultiCommandLine(const std::vector<std::string>& args) {
         out.error = "the multi download runs on the USB link only";
     } else if (out.multi.fromDeviceMap && !ports.empty()) {
         out.error = "--all-phones and --port exclude each other";
-    } else if (!out.multi.fromDeviceMap && ports.empty()) {
+    } else if (out.options.station && (out.multi.fromDeviceMap || !ports.empty())) {
+        out.error =
+            "--station takes the phones from the serial-device map, not --port or --all-phones";
+    } else if (!out.options.station && !out.multi.fromDeviceMap && ports.empty()) {
         out.error = "multi mode needs --port (up to eight) or --all-phones";
     }
     return out;
@@ -127,7 +138,9 @@ Exit status (multi mode):
    3  the job was refused (settings, image files, job checks)
    4  a port could not be opened, or no phone / no port was named
   14  stopped by the operator (no slot failed)
-  15  at least one slot failed (endCode 2-8; see the table)
+  15  at least one slot failed (endCode 2-8; see the table), or with --station at least
+      one phone failed
+  16  every slot written, but a download record could not be written
  130  a third Ctrl-C quit at once, without waiting for the phones
 )";
 }
@@ -155,7 +168,9 @@ int RunMultiCli(const std::vector<std::string>& args) {
     if (line.options.startupSleepMs) multi.timing.wakeDelayMs = *line.options.startupSleepMs;
 
     std::array<std::string, MULTI_SLOT_COUNT> slots;
-    if (multi.fromDeviceMap) {
+    if (line.options.station) {
+        // The station takes the slots from the map as phones arrive.
+    } else if (multi.fromDeviceMap) {
         const auto map = ReadSerialDeviceMap();
         if (!map) {
             PrintLine(out, "the serial-device map cannot be read (" + SerialDeviceMapFolder() + ")",
@@ -184,6 +199,16 @@ int RunMultiCli(const std::vector<std::string>& args) {
     if (!BuildJobFromOptions(line.options, Link::Usb, job, settings, output))
         return MULTI_EXIT_REFUSED;
 
+    ConsoleHost console(line.options, ConsoleHost::Streams{out, stderr, stdin});
+    if (!PreFlightAccepted(job, console)) return MULTI_EXIT_REFUSED;
+
+    RunRecorder recorder(line.options.recordsPath, [&](const std::string& error) {
+        PrintLine(out, "zembra-cli: " + RecordErrorText(error), COLOUR_RED, multi.color);
+    });
+    const std::string frontEnd =
+        line.options.station ? "zembra-cli --multi --station" : "zembra-cli --multi";
+    const LinkProtocolCode configuredMode = MakeLinkProtocolCode(Link::Usb, settings);
+
     LoopMainThread loop;
     SetProcessMainThread(&loop);
     int status = MULTI_EXIT_ALL_WRITTEN;
@@ -191,25 +216,70 @@ int RunMultiCli(const std::vector<std::string>& args) {
         DebugTrace trace;
         trace.SetWriteData(line.options.traceData);
         VaCommPorts vaComm(trace, &loop);
-        VaCommMultiPorts ports(vaComm);
+        RunTallies counts;
+        std::array<LinkTally, MULTI_SLOT_COUNT>& tallies = counts.multi;
+        TalliedMultiPorts ports(vaComm, counts);
 
-        {
-            const InterruptCatcher interrupts;
-            status = RunMultiDownload(
-                job, settings, multi, slots, loop, ports,
+        bool traceStarted = false;
+        const InterruptCatcher interrupts;
+        const auto interrupted = [&interrupts] { return interrupts.count() > 0; };
+        // One multi download on the given slots, a record per slot as its worker ends.
+        const auto runBatch = [&](const std::array<std::string, MULTI_SLOT_COUNT>& batch,
+                                  const std::function<void()>& tick,
+                                  const std::function<void(const MultiSlotEnd&)>& ended) {
+            std::array<RunRecorder::Pending, MULTI_SLOT_COUNT> pending;
+            const std::vector<RecordImage> images = RecordImagesOf(job);
+            for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+                const auto s = static_cast<std::size_t>(slot);
+                tallies[s].Reset();
+                if (batch[s].empty()) continue;
+                pending[s] = recorder.Begin(job, frontEnd, batch[s], slot + 1, Link::Usb, &images);
+            }
+            MultiRunHooks hooks;
+            hooks.tick = tick;
+            // The trace begins once the first batch's ports are open, before its first packet.
+            hooks.started = [&] {
+                if (traceStarted) return;
+                traceStarted = true;
+                StartCliTrace(trace, line.options.traceFile, [&](const std::string& text) {
+                    PrintLine(out, text, COLOUR_RED, multi.color);
+                });
+            };
+            hooks.line = [&](const std::string& text) {
+                for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+                    const std::string& port = batch[static_cast<std::size_t>(slot)];
+                    if (!port.empty() && text.size() > port.size() &&
+                        text.compare(0, port.size(), port) == 0 && text[port.size()] == ':')
+                        tallies[static_cast<std::size_t>(slot)].LogLine(
+                            text.substr(port.size() + 1));
+                }
+            };
+            hooks.slotEnded = [&](const MultiSlotEnd& end) {
+                const auto s = static_cast<std::size_t>(end.slot);
+                RecordMultiSlotEnd(pending[s].record, end.endCode, end.currentImage);
+                recorder.Finish(pending[s], SettledMode(configuredMode, tallies[s]), tallies[s],
+                                end.elapsedMs < 0 ? 0 : end.elapsedMs);
+                if (ended) ended(end);
+            };
+            return RunMultiDownload(
+                job, settings, multi, batch, loop, ports,
                 [&](MultiDownload* download) {
-                    ports.Bind(download);
+                    ports.BindCounted(download);
                     vaComm.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);
                 },
-                [&interrupts] { return interrupts.count() > 0; }, out,
-                [&] {
-                    StartCliTrace(trace, line.options.traceFile, [&](const std::string& text) {
-                        PrintLine(out, text, COLOUR_RED, multi.color);
-                    });
-                });
+                interrupted, out, hooks);
+        };
+        if (line.options.station) {
+            status = RunMultiStation(
+                runBatch, interrupted,
+                [&](const std::string& text) { PrintLine(out, text, COLOUR_BLACK, multi.color); },
+                line.options.stationSettleMs, loop);
+        } else {
+            status = runBatch(slots, nullptr, nullptr);
         }
         loop.Shutdown();
     }
+    status = WithRecordStatus(status, recorder.failed());
     SetProcessMainThread(nullptr);
     return status;
 }

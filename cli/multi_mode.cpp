@@ -49,10 +49,11 @@ std::string ElapsedText(long long ms) {
 // status block under the log on a terminal.
 class ConsoleMultiHost : public MultiDownloadHost {
   public:
-    ConsoleMultiHost(const MultiModeOptions& options, std::FILE* out)
-        : options_(options), out_(out) {}
+    ConsoleMultiHost(const MultiModeOptions& options, std::FILE* out, const MultiRunHooks& hooks)
+        : options_(options), out_(out), hooks_(hooks) {}
 
     void LogMulti(const std::string& text, std::uint32_t colour) override {
+        if (hooks_.line) hooks_.line(text);
         ClearStatus();
         PrintLine(out_, text, colour, options_.color);
         DrawStatus();
@@ -86,7 +87,10 @@ class ConsoleMultiHost : public MultiDownloadHost {
 
     void SetStartControlsEnabled(bool) override {}
 
-    void SlotRunEnded(int) override {}
+    void SlotRunEnded(int slot) override {
+        if (slotEnded_) slotEnded_(slot);
+    }
+    void OnSlotEnded(std::function<void(int)> ended) { slotEnded_ = std::move(ended); }
 
     // The status block: one line per named slot (only on a terminal).
     void SetStatus(std::vector<std::string> lines) {
@@ -115,6 +119,8 @@ class ConsoleMultiHost : public MultiDownloadHost {
 
     const MultiModeOptions& options_;
     std::FILE* out_;
+    const MultiRunHooks& hooks_;
+    std::function<void(int)> slotEnded_;
     std::vector<std::string> status_;
     int drawn_ = 0;
 };
@@ -208,12 +214,32 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                      const std::array<std::string, MULTI_SLOT_COUNT>& slots, LoopMainThread& loop,
                      MultiPortOps& ports, const std::function<void(MultiDownload*)>& bindReceive,
                      const std::function<bool()>& interrupted, std::FILE* out,
-                     const std::function<void()>& started) {
-    ConsoleMultiHost host(options, out);
+                     const MultiRunHooks& hooks) {
+    ConsoleMultiHost host(options, out, hooks);
     int status = MULTI_EXIT_ALL_WRITTEN;
     {
         MultiDownload multi(loop, ports, host, options.timing);
         bindReceive(&multi);
+        // Each slot's end once: from the worker's notice, or after the download for a notice
+        // still on its way.
+        // The end of the download clears currentImage: the status ticks keep the last seen.
+        std::array<bool, MULTI_SLOT_COUNT> reported{};
+        std::array<int, MULTI_SLOT_COUNT> imageSeen{};
+        const auto reportSlotEnd = [&](int slot) {
+            const auto s = static_cast<std::size_t>(slot);
+            const MultiSingleBoxDLU* w = multi.worker(slot);
+            if (!hooks.slotEnded || !w || reported[s]) return;
+            reported[s] = true;
+            MultiSlotEnd end;
+            end.slot = slot;
+            end.portName = multi.slotPortNames()[s];
+            end.endCode = w->endCode();
+            end.currentImage = std::max(w->currentImage(), imageSeen[s]);
+            if (w->startMs() > 0 && w->endMs() >= w->startMs())
+                end.elapsedMs = w->endMs() - w->startMs();
+            hooks.slotEnded(end);
+        };
+        host.OnSlotEnded(reportSlotEnd);
 
         MultiStartRequest request;
         request.settings = settings;
@@ -222,7 +248,7 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
         const MultiStartOutcome outcome = multi.Start(job, request);
         switch (outcome) {
             case MultiStartOutcome::Started:
-                if (started) started();
+                if (hooks.started) hooks.started();
                 break;
             case MultiStartOutcome::PortFailed:
             case MultiStartOutcome::NoDevice:
@@ -243,11 +269,15 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                 stopSent = true;
             }
             tick = multi.Tick();
+            if (hooks.tick) hooks.tick();
             std::vector<std::string> lines;
             for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
                 const std::string& name = slots[static_cast<std::size_t>(slot)];
                 const MultiSlotView& view = tick.slots[static_cast<std::size_t>(slot)];
                 if (name.empty() || !view.hasWorker) continue;
+                if (!tick.ended)
+                    imageSeen[static_cast<std::size_t>(slot)] =
+                        std::max(imageSeen[static_cast<std::size_t>(slot)], view.currentImage);
                 const std::string line = SlotStatusLine(slot, name, view);
                 lines.push_back(line);
                 // Without a terminal a slot's line is printed when its stage changes.
@@ -277,6 +307,7 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                     row.elapsedMs = w->endMs() - w->startMs();
                 rows.push_back(row);
             }
+            for (const MultiSlotSummary& row : rows) reportSlotEnd(row.slot);
             std::fprintf(out, "\n%s", SummaryTable(rows).c_str());
             std::fflush(out);
             status = MultiExitStatus(rows);

@@ -71,17 +71,35 @@ std::string SummaryTable(const std::vector<MultiSlotSummary>& rows);
 // The exit status for the slots' end codes (every named slot must have ended with 1).
 int MultiExitStatus(const std::vector<MultiSlotSummary>& rows);
 
+// A slot's worker has ended its run: what its record needs.
+struct MultiSlotEnd {
+    int slot = 0;
+    std::string portName;
+    int endCode = 0;
+    int currentImage = 0;      // the image it was at (or last finished)
+    long long elapsedMs = -1;  // -1: the run never began
+};
+
+// What a caller sees of a multi download besides the console: every multi log line
+// ("port:text"), and each slot's end as its worker finishes (main thread).
+struct MultiRunHooks {
+    std::function<void()> tick;  // every status tick
+    std::function<void(const std::string& text)> line;
+    std::function<void(const MultiSlotEnd& end)> slotEnded;
+    std::function<void()> started;  // once the ports are open, before the first packet
+};
+
 // Runs one multi download to its end on the given main-thread loop: Start, the workers'
 // lines as they come, the live status, Stop on interrupt (interrupted() turning true), the
 // summary. ports are the eight multi ports' operations; bindReceive binds their receive
 // events to the multi download's handlers (and is called with nullptr before the multi
-// download goes away); started, when given, runs once the ports are open, before the first
-// packet (the trace file begins there). Returns the exit status.
+// download goes away); hooks.started, when given, runs once the ports are open, before the
+// first packet (the trace file begins there). Returns the exit status.
 int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                      const MultiModeOptions& options,
                      const std::array<std::string, MULTI_SLOT_COUNT>& slots, LoopMainThread& loop,
                      MultiPortOps& ports, const std::function<void(MultiDownload*)>& bindReceive,
                      const std::function<bool()>& interrupted, std::FILE* out,
-                     const std::function<void()>& started = {});
+                     const MultiRunHooks& hooks = {});
 
 }  // namespace zembra

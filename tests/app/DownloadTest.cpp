@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QTest>
 #include <chrono>
 #include <thread>
@@ -24,6 +25,8 @@
 #include "multi/MSBDLU.h"
 #include "platform/Helpers.h"
 #include "protocol/AskOperator.h"
+#include "records/RecordStore.h"
+#include "records/Sha256.h"
 #include "sim/SimulatedPhone.h"
 
 namespace zembra::test {
@@ -439,6 +442,55 @@ TEST_F(WindowDownload, RefusedStartsOpenNothing) {
     EXPECT_TRUE(Find<QPushButton>("BitBtnDOStart")->isEnabled());
     EXPECT_TRUE(downloads().Idle());
     ExpectPortsClosed();
+}
+
+// Every run from the window is recorded (single, and each slot of a multi download) in the
+// data folder's records database; Ctrl+R shows the last ones.
+TEST_F(WindowDownload, RunsAreRecordedAndShown) {
+    const std::string path = downloads().recordsPath();
+    EXPECT_EQ(path, std::string(std::getenv("XDG_DATA_HOME")) + "/zembra/records.sqlite");
+    std::vector<DownloadRecord> before;
+    RecordStore(path).Query({}, before);  // other tests of this program record too
+
+    SimulatedPhone& phone = AddPhone("COM65");
+    SelectJob();
+    Click("BitBtnDOStart");
+    ASSERT_TRUE(PumpUntil([&] { return SingleEnded(); }));
+    SimulatedPhone& second = AddPhone("COM66");
+    QTest::mouseClick(Find<QRadioButton>("RadioButtonMulti"), Qt::LeftButton);
+    Click("BitBtnMultiStart");
+    std::vector<DownloadRecord> records;
+    ASSERT_TRUE(PumpUntil([&] {
+        RecordStore(path).Query({}, records);
+        return MultiEnded() && records.size() >= before.size() + 3;
+    }));
+    ASSERT_EQ(records.size(), before.size() + 3);
+    const DownloadRecord& single = records[before.size()];
+    EXPECT_EQ(single.frontEnd, "zembra");
+    EXPECT_EQ(single.port, "COM65");
+    EXPECT_EQ(single.outcome, "Completed");
+    EXPECT_EQ(single.protocol, "compressed");
+    EXPECT_EQ(single.versionWord, kVersion);
+    ASSERT_EQ(single.images.size(), 2u);
+    EXPECT_EQ(single.images[0].sha256,
+              Sha256OfBytes(reinterpret_cast<const std::uint8_t*>(code.data()), code.size()));
+    EXPECT_EQ(single.images[1].flashStart, kFont1Address);
+    EXPECT_TRUE(single.images[0].written && single.images[1].written);
+    EXPECT_GT(single.bytesSent, 1000u);  // compressed: fewer than the images hold
+    for (std::size_t i = before.size() + 1; i < records.size(); ++i) {
+        EXPECT_EQ(records[i].frontEnd, "zembra --multi");
+        EXPECT_EQ(records[i].outcome, "endCode 1");
+        EXPECT_EQ(records[i].slot, records[i].port == "COM65" ? 1 : 2);
+        EXPECT_TRUE(records[i].succeeded);
+    }
+    ExpectFlashHoldsJob(phone);
+    ExpectFlashHoldsJob(second);
+
+    QTest::keyClick(&form(), Qt::Key_R, Qt::ControlModifier);
+    ASSERT_EQ(dialogs.modalShown.back(), "RecordsDialog");
+    auto* table = form().findChild<QTableWidget*>("TableRecords");
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->rowCount(), static_cast<int>(std::min<std::size_t>(records.size(), 50)));
 }
 
 }  // namespace

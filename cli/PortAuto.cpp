@@ -1,0 +1,70 @@
+#include "cli/PortAuto.h"
+
+#include <chrono>
+#include <thread>
+
+#include "platform/Helpers.h"
+#include "platform/PortNames.h"
+
+namespace zembra {
+
+namespace {
+
+constexpr auto kMapPollInterval = std::chrono::milliseconds(100);
+
+std::string MapValue(const std::vector<SerialMapEntry>& entries, const std::string& name) {
+    for (const SerialMapEntry& entry : entries)
+        if (entry.valueName == name) return entry.portName;
+    return {};
+}
+
+bool IsComName(const std::string& port) {
+    return port.rfind("COM", 0) == 0;
+}
+
+}  // namespace
+
+std::vector<MapPhone> PhonesInMap(const std::vector<SerialMapEntry>& entries) {
+    std::vector<MapPhone> phones;
+    for (int d = 0; d < MAP_PHONE_DEVICES; ++d) {
+        const std::string name = FormatText("\\Device\\trelvic%d", d);
+        const std::string port = MapValue(entries, name);
+        if (IsComName(port)) phones.push_back({d, name, port});
+    }
+    return phones;
+}
+
+std::string DetectedSinglePort(const std::vector<SerialMapEntry>& entries) {
+    for (int d = 0; d < MAP_PHONE_DEVICES; ++d) {
+        const std::string port = MapValue(entries, FormatText("\\Device\\trelvic%d", d));
+        if (!port.empty()) return IsComName(port) ? port : std::string();
+    }
+    return {};
+}
+
+std::string WaitForPhonePort(int waitSeconds, const std::function<bool()>& interrupted,
+                             const std::function<void(const std::string&)>& note) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds);
+    bool noted = false;
+    for (;;) {
+        if (const auto map = ReadSerialDeviceMap()) {
+            const std::string port = DetectedSinglePort(*map);
+            if (!port.empty()) return port;
+        }
+        if (interrupted() || std::chrono::steady_clock::now() >= deadline) return {};
+        if (!noted) {
+            note(
+                FormatText("no phone in the serial-device map yet: waiting up to %d s for one "
+                           "(Ctrl-C ends)",
+                           waitSeconds));
+            noted = true;
+        }
+        std::this_thread::sleep_for(kMapPollInterval);
+    }
+}
+
+std::string PhoneIdentity(const MapPhone& phone) {
+    return phone.valueName + "|" + phone.portName + "|" + ResolvePortDevice(phone.portName);
+}
+
+}  // namespace zembra

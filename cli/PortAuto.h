@@ -1,0 +1,38 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/SerialDeviceMap.h"
+
+namespace zembra {
+
+// A phone in the serial-device map: value "\Device\trelvic<d>" (d = 0-19) whose data is a
+// port name beginning with "COM", as the phone's USB driver registers it.
+struct MapPhone {
+    int device = 0;
+    std::string valueName;
+    std::string portName;
+};
+
+inline constexpr int MAP_PHONE_DEVICES = 20;
+
+// The phones of the map, by device number.
+std::vector<MapPhone> PhonesInMap(const std::vector<SerialMapEntry>& entries);
+
+// The window's single-mode choice: the first device number 0-19 with a non-empty value; its
+// port when that begins with "COM", else none (empty text).
+std::string DetectedSinglePort(const std::vector<SerialMapEntry>& entries);
+
+// "--port auto": the detected port, waiting up to waitSeconds for a phone to appear (the map
+// is read every 100 ms). note() gets one line saying that it waits and for how long.
+// Empty when no phone came in time or interrupted() turned true.
+std::string WaitForPhonePort(int waitSeconds, const std::function<bool()>& interrupted,
+                             const std::function<void(const std::string&)>& note);
+
+// The device a port name stands for now (its alias target, or the fixed default), to tell a
+// phone that was plugged in again from one that stayed.
+std::string PhoneIdentity(const MapPhone& phone);
+
+}  // namespace zembra

@@ -1,0 +1,143 @@
+#include "cli/RecordsCommand.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#include "cli/CliOptions.h"
+#include "records/RecordExport.h"
+#include "records/RecordStore.h"
+
+namespace zembra {
+
+namespace {
+
+constexpr int kExitUnreadable = 17;
+
+enum class Format { Table, Csv, Json };
+
+// A date or date-time prefix: digits with "-", "T", ":" and "." between them.
+bool IsTimePrefix(const std::string& text) {
+    if (text.empty() || text.size() > 24) return false;
+    for (char c : text)
+        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == 'T' || c == ':' ||
+              c == '.' || c == 'Z'))
+            return false;
+    return true;
+}
+
+bool IsHex(const std::string& text) {
+    if (text.empty() || text.size() > 64) return false;
+    for (char c : text)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string RecordsHelpText() {
+    return R"(Usage: zembra-cli records [filters] [--csv | --json] [--db FILE]
+
+Lists the download records, oldest first: one per phone run of zembra-cli (all modes) and of
+the window.
+
+  --db FILE        the records database (default as for downloads: --records of the
+                   configuration file $XDG_CONFIG_HOME/zembra/zembra.conf, else
+                   $XDG_DATA_HOME/zembra/records.sqlite)
+  --since DATE     runs started at or after DATE (UTC, "2026-12-07" or "2026-12-07T13:30")
+  --until DATE     runs started up to the end of DATE (a day, an hour ... as written)
+  --port PORT      runs on this port (as recorded: "COM65", "/dev/ttyACM0")
+  --outcome X      ok, failed, or an outcome as recorded ("Completed", "EraseFailed",
+                   "endCode 7")
+  --sha256 HEX     runs that sent an image whose SHA-256 begins with HEX
+  --last N         only the newest N runs
+  --csv            CSV with a header row (images in one field:
+                   "slot:file:size:sha256:0xstart-0xend:written" joined by ";")
+  --json           JSON lines: one object per run, images as an array
+Exit status: 0 listed (also when nothing matched), 2 bad command line, 17 the database
+cannot be read.
+)";
+}
+
+int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    RecordFilter filter;
+    Format format = Format::Table;
+    std::string db;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        auto [name, value] = SplitOptionWord(args[i]);
+        if (name == "--help" || name == "-h") {
+            std::fputs(RecordsHelpText().c_str(), out);
+            return 0;
+        }
+        if (name == "--csv" || name == "--json") {
+            format = name == "--csv" ? Format::Csv : Format::Json;
+            continue;
+        }
+        const bool known = name == "--db" || name == "--since" || name == "--until" ||
+                           name == "--port" || name == "--outcome" || name == "--sha256" ||
+                           name == "--last";
+        if (!known) {
+            std::fprintf(err, "zembra-cli records: unknown option %s (see --help)\n",
+                         args[i].c_str());
+            return EXIT_USAGE;
+        }
+        if (!value) {
+            if (i + 1 >= args.size()) {
+                std::fprintf(err, "zembra-cli records: %s needs a value\n", name.c_str());
+                return EXIT_USAGE;
+            }
+            value = args[++i];
+        }
+        std::string error;
+        if (name == "--db") {
+            db = *value;
+        } else if (name == "--since" || name == "--until") {
+            if (!IsTimePrefix(*value)) error = name + " takes a date such as 2026-12-07";
+            (name == "--since" ? filter.since : filter.until) = *value;
+        } else if (name == "--port") {
+            filter.port = *value;
+        } else if (name == "--outcome") {
+            filter.outcome = *value;
+        } else if (name == "--sha256") {
+            if (!IsHex(*value)) error = "--sha256 takes hexadecimal digits";
+            filter.sha256 = *value;
+        } else {
+            char* end = nullptr;
+            const long n = std::strtol(value->c_str(), &end, 10);
+            if (value->empty() || *end != '\0' || n < 1 || n > 1000000000)
+                error = "--last takes a number of records";
+            filter.last = static_cast<int>(n);
+        }
+        if (!error.empty()) {
+            std::fprintf(err, "zembra-cli records: %s\n", error.c_str());
+            return EXIT_USAGE;
+        }
+    }
+    const std::string path = RecordsPathFor(db);
+    if (path.empty()) {
+        std::fprintf(err, "zembra-cli records: records are switched off (\"off\")\n");
+        return EXIT_USAGE;
+    }
+    RecordStore store(path);
+    std::vector<DownloadRecord> records;
+    const std::string error = store.Query(filter, records);
+    if (!error.empty()) {
+        std::fprintf(err, "zembra-cli records: %s\n", error.c_str());
+        return kExitUnreadable;
+    }
+    switch (format) {
+        case Format::Csv:
+            std::fputs(RecordsCsv(records).c_str(), out);
+            break;
+        case Format::Json:
+            for (const DownloadRecord& record : records)
+                std::fputs(RecordJsonLine(record).c_str(), out);
+            break;
+        case Format::Table:
+            std::fputs(RecordsTable(records).c_str(), out);
+            break;
+    }
+    std::fflush(out);
+    return 0;
+}
+
+}  // namespace zembra

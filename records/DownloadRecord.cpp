@@ -1,0 +1,73 @@
+#include "records/DownloadRecord.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+
+#include "job/FlashRanges.h"
+#include "job/ImageChecks.h"
+#include "job/ImageSlot.h"
+#include "platform/Helpers.h"
+#include "records/Sha256.h"
+
+namespace zembra {
+
+std::string UtcNowIso() {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    const long long ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    return FormatText("%s.%03lldZ", text, ms);
+}
+
+std::string StationName() {
+#ifdef _WIN32
+    const char* computer = std::getenv("COMPUTERNAME");
+    return computer && *computer ? computer : "unknown";
+#else
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "unknown";
+    return name;
+#endif
+}
+
+std::vector<RecordImage> RecordImagesOf(const DownloadJob& job) {
+    const std::vector<FlashRange> ranges = PlannedFlashRanges(job);
+    std::vector<RecordImage> images;
+    for (int slot = 0; slot < ImageSlot::Count; ++slot) {
+        const std::string& path = job[slot].path;
+        if (path.empty() || !FileExists(path)) continue;
+        RecordImage image;
+        image.slot = slot;
+        image.fileName = FileNameOnly(path);
+        image.size = FileSizeOf(path);
+        image.sha256 = Sha256OfFile(path);
+        for (const FlashRange& range : ranges) {
+            if (range.slot != slot) continue;
+            image.flashStart = range.start;
+            image.flashEnd = range.end > range.start ? range.end - 1 : range.start;
+        }
+        images.push_back(image);
+    }
+    return images;
+}
+
+std::int64_t CodeVersionWordOf(const DownloadJob& job) {
+    const std::string& path = job[ImageSlot::Code].path;
+    if (path.empty()) return -1;
+    const CodeTrailer trailer = ReadCodeTrailer(path);
+    if (trailer.status == CodeTrailer::Status::Unreadable) return -1;
+    return trailer.version;
+}
+
+}  // namespace zembra

@@ -1,0 +1,170 @@
+#include "records/RecordExport.h"
+
+#include <cinttypes>
+
+#include "job/ImageSlot.h"
+#include "platform/Helpers.h"
+
+namespace zembra {
+
+namespace {
+
+const char* const kColumns[] = {
+    "id",           "start_utc",    "end_utc",   "station",    "front_end",    "port",
+    "slot",         "link",         "protocol",  "mode_code",  "version_word", "outcome",
+    "outcome_code", "outcome_text", "succeeded", "bytes_sent", "naks",         "retransmissions",
+    "duration_ms",  "images"};
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string ImagesField(const DownloadRecord& r) {
+    std::string out;
+    for (const RecordImage& image : r.images) {
+        if (!out.empty()) out += ';';
+        out += FormatText("%d:%s:%lld:%s:%s-%s:%d", image.slot, image.fileName.c_str(),
+                          static_cast<long long>(image.size), image.sha256.c_str(),
+                          AddressText(image.flashStart).c_str(),
+                          AddressText(image.flashEnd).c_str(), image.written ? 1 : 0);
+    }
+    return out;
+}
+
+// Length of the valid UTF-8 sequence at text[i], 0 when it is not one.
+std::size_t Utf8Length(const std::string& text, std::size_t i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    std::size_t length = c < 0x80           ? 1
+                         : (c >> 5) == 0x6  ? 2
+                         : (c >> 4) == 0xE  ? 3
+                         : (c >> 3) == 0x1E ? 4
+                                            : 0;
+    if (length == 0 || i + length > text.size()) return 0;
+    if (length == 2 && c < 0xC2) return 0;
+    for (std::size_t k = 1; k < length; ++k)
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = Utf8Length(text, i);
+        if (length == 0) {
+            out += "\\ufffd";
+            ++i;
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            out += FormatText("\\u%04x", c);
+        } else {
+            out.append(text, i, length);
+        }
+        i += length;
+    }
+    return out + "\"";
+}
+
+std::string Duration(std::int64_t ms) {
+    return FormatText("%lld.%03llds", static_cast<long long>(ms / 1000),
+                      static_cast<long long>(ms % 1000));
+}
+
+}  // namespace
+
+std::string AddressText(std::uint64_t address) {
+    return FormatText("0x%08" PRIX64, address);
+}
+
+std::string RecordsCsv(const std::vector<DownloadRecord>& records) {
+    std::string out;
+    for (const char* column : kColumns) {
+        if (!out.empty()) out += ',';
+        out += column;
+    }
+    out += "\r\n";
+    for (const DownloadRecord& r : records) {
+        const std::string fields[] = {std::to_string(r.id),
+                                      r.startUtc,
+                                      r.endUtc,
+                                      r.station,
+                                      r.frontEnd,
+                                      r.port,
+                                      std::to_string(r.slot),
+                                      r.link,
+                                      r.protocol,
+                                      FormatText("0x%03X", static_cast<unsigned>(r.modeCode)),
+                                      std::to_string(r.versionWord),
+                                      r.outcome,
+                                      std::to_string(r.outcomeCode),
+                                      r.outcomeText,
+                                      r.succeeded ? "1" : "0",
+                                      std::to_string(r.bytesSent),
+                                      std::to_string(r.naks),
+                                      std::to_string(r.retransmissions),
+                                      std::to_string(r.durationMs),
+                                      ImagesField(r)};
+        bool first = true;
+        for (const std::string& field : fields) {
+            if (!first) out += ',';
+            first = false;
+            out += CsvField(field);
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::string RecordJsonLine(const DownloadRecord& r) {
+    std::string images;
+    for (const RecordImage& image : r.images) {
+        if (!images.empty()) images += ',';
+        images += FormatText(
+            "{\"slot\":%d,\"file_name\":%s,\"size\":%lld,\"sha256\":%s,\"flash_start\":%llu,"
+            "\"flash_end\":%llu,\"written\":%s}",
+            image.slot, JsonString(image.fileName).c_str(), static_cast<long long>(image.size),
+            JsonString(image.sha256).c_str(), static_cast<unsigned long long>(image.flashStart),
+            static_cast<unsigned long long>(image.flashEnd), image.written ? "true" : "false");
+    }
+    return FormatText(
+        "{\"id\":%lld,\"start_utc\":%s,\"end_utc\":%s,\"station\":%s,\"front_end\":%s,"
+        "\"port\":%s,\"slot\":%d,\"link\":%s,\"protocol\":%s,\"mode_code\":%d,"
+        "\"version_word\":%lld,\"outcome\":%s,\"outcome_code\":%d,\"outcome_text\":%s,"
+        "\"succeeded\":%s,\"bytes_sent\":%llu,\"naks\":%llu,\"retransmissions\":%llu,"
+        "\"duration_ms\":%lld,\"images\":[%s]}\n",
+        static_cast<long long>(r.id), JsonString(r.startUtc).c_str(), JsonString(r.endUtc).c_str(),
+        JsonString(r.station).c_str(), JsonString(r.frontEnd).c_str(), JsonString(r.port).c_str(),
+        r.slot, JsonString(r.link).c_str(), JsonString(r.protocol).c_str(), r.modeCode,
+        static_cast<long long>(r.versionWord), JsonString(r.outcome).c_str(), r.outcomeCode,
+        JsonString(r.outcomeText).c_str(), r.succeeded ? "true" : "false",
+        static_cast<unsigned long long>(r.bytesSent), static_cast<unsigned long long>(r.naks),
+        static_cast<unsigned long long>(r.retransmissions), static_cast<long long>(r.durationMs),
+        images.c_str());
+}
+
+std::string RecordsTable(const std::vector<DownloadRecord>& records) {
+    std::string out;
+    for (const DownloadRecord& r : records) {
+        std::string images;
+        for (const RecordImage& image : r.images)
+            images += FormatText(" %s%s", SlotCaption(image.slot), image.written ? "" : "(x)");
+        const std::string port = r.slot > 0 ? FormatText("%s #%d", r.port.c_str(), r.slot) : r.port;
+        out += FormatText("%6lld  %s  %-16s %-4s %-10s %-8s %-16s %s %s\n",
+                          static_cast<long long>(r.id), r.startUtc.c_str(), port.c_str(),
+                          r.link.c_str(), r.protocol.c_str(), r.succeeded ? "OK" : "FAILED",
+                          r.outcome.c_str(), Duration(r.durationMs).c_str(), images.c_str());
+    }
+    return out;
+}
+
+}  // namespace zembra

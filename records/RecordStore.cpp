@@ -1,0 +1,372 @@
+#include "records/RecordStore.h"
+
+#ifndef ZEMBRA_NO_RECORDS
+#include <sqlite3.h>
+#endif
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/PortNames.h"
+
+namespace zembra {
+
+namespace {
+
+#ifndef ZEMBRA_NO_RECORDS
+
+constexpr char kSchema[] = R"(
+CREATE TABLE IF NOT EXISTS downloads (
+    id INTEGER PRIMARY KEY,
+    start_utc TEXT NOT NULL,
+    end_utc TEXT NOT NULL,
+    station TEXT NOT NULL,
+    front_end TEXT NOT NULL,
+    port TEXT NOT NULL,
+    slot INTEGER NOT NULL,
+    link TEXT NOT NULL,
+    protocol TEXT NOT NULL,
+    mode_code INTEGER NOT NULL,
+    version_word INTEGER NOT NULL,
+    outcome TEXT NOT NULL,
+    outcome_code INTEGER NOT NULL,
+    outcome_text TEXT NOT NULL,
+    succeeded INTEGER NOT NULL,
+    bytes_sent INTEGER NOT NULL,
+    naks INTEGER NOT NULL,
+    retransmissions INTEGER NOT NULL,
+    duration_ms INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS images (
+    download_id INTEGER NOT NULL REFERENCES downloads(id),
+    slot INTEGER NOT NULL,
+    file_name TEXT NOT NULL,
+    size INTEGER NOT NULL,
+    sha256 TEXT NOT NULL,
+    flash_start INTEGER NOT NULL,
+    flash_end INTEGER NOT NULL,
+    written INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS downloads_start ON downloads(start_utc);
+CREATE INDEX IF NOT EXISTS images_download ON images(download_id);
+)";
+
+std::string ErrorOf(sqlite3* db, const std::string& what) {
+    return what + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+}
+
+// A prepared statement that finalizes itself.
+class Statement {
+  public:
+    Statement(sqlite3* db, const char* sql) {
+        rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    bool ok() const { return rc_ == SQLITE_OK; }
+    sqlite3_stmt* get() const { return stmt_; }
+    void Text(int index, const std::string& value) {
+        sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
+                          SQLITE_TRANSIENT);
+    }
+    void Int(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
+    std::string ColumnText(int index) const {
+        const unsigned char* text = sqlite3_column_text(stmt_, index);
+        return text ? reinterpret_cast<const char*>(text) : "";
+    }
+    std::int64_t ColumnInt(int index) const { return sqlite3_column_int64(stmt_, index); }
+
+  private:
+    sqlite3_stmt* stmt_ = nullptr;
+    int rc_ = SQLITE_ERROR;
+};
+
+#endif  // ZEMBRA_NO_RECORDS
+
+[[maybe_unused]] std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+}
+
+std::string HomeFolder(const char* xdgVariable, const char* fallback) {
+    const char* xdg = std::getenv(xdgVariable);
+    if (xdg && *xdg == '/') return xdg;
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : "/tmp") + fallback;
+}
+
+std::string Trim(const std::string& text) {
+    std::size_t a = 0, b = text.size();
+    while (a < b && std::isspace(static_cast<unsigned char>(text[a]))) ++a;
+    while (b > a && std::isspace(static_cast<unsigned char>(text[b - 1]))) --b;
+    return text.substr(a, b - a);
+}
+
+[[maybe_unused]] std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace
+
+std::string DefaultRecordsPath() {
+    return HomeFolder("XDG_DATA_HOME", "/.local/share") + "/zembra/records.sqlite";
+}
+
+std::string StationConfigPath() {
+    return HomeFolder("XDG_CONFIG_HOME", "/.config") + "/zembra/zembra.conf";
+}
+
+std::string RecordsPathFor(const std::string& given) {
+#ifdef ZEMBRA_NO_RECORDS
+    (void)given;
+    return {};  // this build keeps no records
+#endif
+    std::string path = given;
+    if (path.empty()) {
+        std::ifstream config(StationConfigPath());
+        for (std::string line; std::getline(config, line);) {
+            line = Trim(line);
+            if (line.empty() || line[0] == '#') continue;
+            const std::size_t eq = line.find('=');
+            if (eq != std::string::npos && Trim(line.substr(0, eq)) == "records-database")
+                path = Trim(line.substr(eq + 1));
+        }
+    }
+    if (path.empty()) path = DefaultRecordsPath();
+    return path == "off" ? std::string() : path;
+}
+
+#ifdef ZEMBRA_NO_RECORDS
+
+RecordStore::RecordStore(std::string path, int busyTimeoutMs)
+    : path_(std::move(path)), busyTimeoutMs_(busyTimeoutMs) {}
+RecordStore::~RecordStore() = default;
+void RecordStore::Close() {}
+std::string RecordStore::OpenForWriting() {
+    return "download records are not part of this build";
+}
+std::string RecordStore::Append(DownloadRecord&) {
+    return OpenForWriting();
+}
+std::string RecordStore::Query(const RecordFilter&, std::vector<DownloadRecord>& out) {
+    out.clear();
+    return OpenForWriting();
+}
+
+#else
+
+RecordStore::RecordStore(std::string path, int busyTimeoutMs)
+    : path_(std::move(path)), busyTimeoutMs_(busyTimeoutMs) {}
+
+RecordStore::~RecordStore() {
+    Close();
+}
+
+void RecordStore::Close() {
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+std::string RecordStore::OpenForWriting() {
+    if (db_) return {};
+    const std::string folder = FolderOf(path_);
+    if (!folder.empty()) MakeFolders(folder);
+    // READWRITE|CREATE: an existing file is used as it is; nothing ever truncates it.
+    const int rc = sqlite3_open_v2(
+        path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+        nullptr);
+    if (rc != SQLITE_OK) {
+        std::string error = ErrorOf(db_, "cannot open " + path_);
+        Close();
+        return error;
+    }
+    sqlite3_busy_timeout(db_, busyTimeoutMs_);
+    // WAL lets readers and one writer work at once; FULL makes each record durable at its
+    // commit.
+    char* message = nullptr;
+    std::string error;
+    if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
+                     &message) != SQLITE_OK ||
+        sqlite3_exec(db_, (std::string("BEGIN IMMEDIATE;") + kSchema + "COMMIT;").c_str(), nullptr,
+                     nullptr, &message) != SQLITE_OK) {
+        error = path_ + ": " + (message ? message : sqlite3_errmsg(db_));
+        sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
+    }
+    sqlite3_free(message);
+    if (!error.empty()) Close();
+    return error;
+}
+
+std::string RecordStore::Append(DownloadRecord& record) {
+    std::string error = OpenForWriting();
+    if (!error.empty()) return error;
+    if (sqlite3_exec(db_, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        error = ErrorOf(db_, path_);
+        Close();
+        return error;
+    }
+    bool ok = true;
+    {
+        Statement insert(db_,
+                         "INSERT INTO downloads (start_utc, end_utc, station, front_end, port, "
+                         "slot, link, protocol, mode_code, version_word, outcome, outcome_code, "
+                         "outcome_text, succeeded, bytes_sent, naks, retransmissions, "
+                         "duration_ms) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+        ok = insert.ok();
+        if (ok) {
+            int i = 0;
+            insert.Text(++i, record.startUtc);
+            insert.Text(++i, record.endUtc);
+            insert.Text(++i, record.station);
+            insert.Text(++i, record.frontEnd);
+            insert.Text(++i, record.port);
+            insert.Int(++i, record.slot);
+            insert.Text(++i, record.link);
+            insert.Text(++i, record.protocol);
+            insert.Int(++i, record.modeCode);
+            insert.Int(++i, record.versionWord);
+            insert.Text(++i, record.outcome);
+            insert.Int(++i, record.outcomeCode);
+            insert.Text(++i, record.outcomeText);
+            insert.Int(++i, record.succeeded ? 1 : 0);
+            insert.Int(++i, static_cast<std::int64_t>(record.bytesSent));
+            insert.Int(++i, static_cast<std::int64_t>(record.naks));
+            insert.Int(++i, static_cast<std::int64_t>(record.retransmissions));
+            insert.Int(++i, record.durationMs);
+            ok = sqlite3_step(insert.get()) == SQLITE_DONE;
+        }
+    }
+    const std::int64_t id = sqlite3_last_insert_rowid(db_);
+    for (const RecordImage& image : record.images) {
+        if (!ok) break;
+        Statement insert(db_,
+                         "INSERT INTO images (download_id, slot, file_name, size, sha256, "
+                         "flash_start, flash_end, written) VALUES (?,?,?,?,?,?,?,?)");
+        ok = insert.ok();
+        if (!ok) break;
+        insert.Int(1, id);
+        insert.Int(2, image.slot);
+        insert.Text(3, image.fileName);
+        insert.Int(4, image.size);
+        insert.Text(5, image.sha256);
+        insert.Int(6, static_cast<std::int64_t>(image.flashStart));
+        insert.Int(7, static_cast<std::int64_t>(image.flashEnd));
+        insert.Int(8, image.written ? 1 : 0);
+        ok = sqlite3_step(insert.get()) == SQLITE_DONE;
+    }
+    if (ok) ok = sqlite3_exec(db_, "COMMIT;", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!ok) {
+        error = ErrorOf(db_, path_);
+        sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
+        Close();
+        return error;
+    }
+    record.id = id;
+    return {};
+}
+
+std::string RecordStore::Query(const RecordFilter& filter, std::vector<DownloadRecord>& out) {
+    out.clear();
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        std::string error = ErrorOf(db, "cannot open " + path_);
+        sqlite3_close_v2(db);
+        return error;
+    }
+    sqlite3_busy_timeout(db, busyTimeoutMs_);
+    std::string error;
+    {
+        std::string sql =
+            "SELECT id, start_utc, end_utc, station, front_end, port, slot, link, protocol, "
+            "mode_code, version_word, outcome, outcome_code, outcome_text, succeeded, "
+            "bytes_sent, naks, retransmissions, duration_ms FROM downloads d WHERE 1";
+        if (!filter.since.empty()) sql += " AND start_utc >= ?1";
+        if (!filter.until.empty()) sql += " AND substr(start_utc, 1, length(?2)) <= ?2";
+        if (!filter.port.empty()) sql += " AND port = ?3";
+        const std::string outcome = Lower(filter.outcome);
+        if (outcome == "ok")
+            sql += " AND succeeded = 1";
+        else if (outcome == "failed")
+            sql += " AND succeeded = 0";
+        else if (!outcome.empty())
+            sql += " AND lower(outcome) = ?4";
+        if (!filter.sha256.empty())
+            sql +=
+                " AND EXISTS (SELECT 1 FROM images i WHERE i.download_id = d.id AND "
+                "substr(i.sha256, 1, length(?5)) = ?5)";
+        sql += " ORDER BY id DESC";
+        if (filter.last > 0) sql += " LIMIT ?6";
+        Statement select(db, sql.c_str());
+        if (!select.ok()) {
+            error = ErrorOf(db, path_);
+        } else {
+            if (!filter.since.empty()) select.Text(1, filter.since);
+            if (!filter.until.empty()) select.Text(2, filter.until);
+            if (!filter.port.empty()) select.Text(3, filter.port);
+            if (!outcome.empty() && outcome != "ok" && outcome != "failed") select.Text(4, outcome);
+            if (!filter.sha256.empty()) select.Text(5, Lower(filter.sha256));
+            if (filter.last > 0) select.Int(6, filter.last);
+            int rc;
+            while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
+                DownloadRecord r;
+                int i = 0;
+                r.id = select.ColumnInt(i++);
+                r.startUtc = select.ColumnText(i++);
+                r.endUtc = select.ColumnText(i++);
+                r.station = select.ColumnText(i++);
+                r.frontEnd = select.ColumnText(i++);
+                r.port = select.ColumnText(i++);
+                r.slot = static_cast<int>(select.ColumnInt(i++));
+                r.link = select.ColumnText(i++);
+                r.protocol = select.ColumnText(i++);
+                r.modeCode = static_cast<int>(select.ColumnInt(i++));
+                r.versionWord = select.ColumnInt(i++);
+                r.outcome = select.ColumnText(i++);
+                r.outcomeCode = static_cast<int>(select.ColumnInt(i++));
+                r.outcomeText = select.ColumnText(i++);
+                r.succeeded = select.ColumnInt(i++) != 0;
+                r.bytesSent = static_cast<std::uint64_t>(select.ColumnInt(i++));
+                r.naks = static_cast<std::uint64_t>(select.ColumnInt(i++));
+                r.retransmissions = static_cast<std::uint64_t>(select.ColumnInt(i++));
+                r.durationMs = select.ColumnInt(i++);
+                out.push_back(std::move(r));
+            }
+            if (rc != SQLITE_DONE) error = ErrorOf(db, path_);
+        }
+    }
+    if (error.empty()) {
+        Statement images(db,
+                         "SELECT slot, file_name, size, sha256, flash_start, flash_end, written "
+                         "FROM images WHERE download_id = ? ORDER BY rowid");
+        for (DownloadRecord& r : out) {
+            if (!images.ok()) {
+                error = ErrorOf(db, path_);
+                break;
+            }
+            sqlite3_reset(images.get());
+            images.Int(1, r.id);
+            while (sqlite3_step(images.get()) == SQLITE_ROW) {
+                RecordImage image;
+                image.slot = static_cast<int>(images.ColumnInt(0));
+                image.fileName = images.ColumnText(1);
+                image.size = images.ColumnInt(2);
+                image.sha256 = images.ColumnText(3);
+                image.flashStart = static_cast<std::uint64_t>(images.ColumnInt(4));
+                image.flashEnd = static_cast<std::uint64_t>(images.ColumnInt(5));
+                image.written = images.ColumnInt(6) != 0;
+                r.images.push_back(std::move(image));
+            }
+        }
+    }
+    sqlite3_close_v2(db);
+    if (!error.empty()) out.clear();
+    std::reverse(out.begin(), out.end());
+    return error;
+}
+
+#endif  // ZEMBRA_NO_RECORDS
+
+}  // namespace zembra

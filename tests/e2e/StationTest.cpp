@@ -1,0 +1,381 @@
+// zembra-cli as a production station, run as a program: records of every phone run checked
+// against the phones' flash, the station loop with phones plugged in and out (single and
+// eight at once), --port auto, the flash-range check, and records that cannot be written.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "platform/Helpers.h"
+#include "records/RecordStore.h"
+#include "records/Sha256.h"
+#include "tests/e2e/E2eFixture.h"
+
+extern char** environ;
+
+namespace zembra::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// zembra-cli started as a process, its stdout and stderr in one file.
+class CliProcess {
+  public:
+    CliProcess(const std::vector<std::string>& args, const std::string& outputPath)
+        : output_(outputPath) {
+        std::vector<std::string> words = {ZEMBRA_CLI_PATH};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~CliProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            Wait();
+        }
+    }
+    void Interrupt() { kill(pid_, SIGINT); }
+    int Wait() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string Output() const { return Slurp(output_); }
+
+  private:
+    std::string output_;
+    pid_t pid_ = -1;
+};
+
+int RunCli(const std::vector<std::string>& args, const std::string& outputPath) {
+    CliProcess cli(args, outputPath);
+    return cli.Wait();
+}
+
+const std::vector<std::string> kFast = {"--gap",         "1",    "--command-wait",  "300",
+                                        "--packet-wait", "2000", "--startup-delay", "10"};
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+class StationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        code = CodeImage(0x20000, 0x4215, 0x8000, 31);
+        font = RandomBytes(0x10000, 32);
+        codePath = files.Write("code.bin", code);
+        fontPath = files.Write("font1_0x400000.bin", font);
+        db = files.File("records.sqlite");
+        job = {"--code", codePath, "--font1", fontPath, "--records", db};
+    }
+    void TearDown() override { phones.clear(); }
+
+    SimulatedPhone& AddPhone(int device, SimFaultPlan faults = {}) {
+        SimPhoneConfig config;
+        config.link = SimLink::Usb;
+        config.portName = FormatText("COM%d", 65 + device);
+        config.faults = faults;
+        phones.push_back(StartPhone(config));
+        return *phones.back();
+    }
+    SimulatedPhone& Phone(const std::string& port) {
+        for (auto& phone : phones)
+            if (phone->PortName() == port) return *phone;
+        throw std::runtime_error("no phone " + port);
+    }
+
+    std::vector<DownloadRecord> Records() {
+        std::vector<DownloadRecord> out;
+        RecordStore(db).Query({}, out);
+        return out;
+    }
+    // Waits until the database holds count records.
+    bool WaitForRecords(std::size_t count, std::chrono::seconds timeout = 20s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (Records().size() >= count) return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+    // A phone that hangs up mid-run (unplugged).
+    static SimFaultPlan HangUpMidRun() {
+        SimFaultPlan plan;
+        plan.hangupAfterBytes = 40000;
+        return plan;
+    }
+    // Once the phone has hung up and the station has recorded its failed run, it is plugged
+    // in again (a new line, the same names) without the fault.
+    void ReplugAfterItsFailedRun(SimulatedPhone& phone) {
+        ASSERT_TRUE(phone.WaitUntil([&] { return phone.Counters().hangups > 0; }, 30000ms));
+        phone.SetFaults({});
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        for (bool recorded = false; !recorded; std::this_thread::sleep_for(20ms)) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no failed record";
+            for (const DownloadRecord& r : Records())
+                recorded |= r.port == phone.PortName() && !r.succeeded;
+        }
+        std::string error;
+        ASSERT_TRUE(phone.Replug(&error)) << error;
+    }
+
+    // A successful record: its images are the job's files (hash, size) and the phone's
+    // flash holds each one's bytes in the recorded range.
+    void ExpectRecordMatchesFlash(const DownloadRecord& r) {
+        SCOPED_TRACE(r.port + " record " + std::to_string(r.id));
+        EXPECT_TRUE(r.succeeded);
+        EXPECT_EQ(r.outcome, r.slot ? "endCode 1" : "Completed");
+        EXPECT_EQ(r.versionWord, 0x4215);
+        EXPECT_GT(r.bytesSent, code.size() / 2);
+        ASSERT_EQ(r.images.size(), 2u);
+        const std::map<std::string, const Bytes*> byName = {{"code.bin", &code},
+                                                            {"font1_0x400000.bin", &font}};
+        for (const RecordImage& image : r.images) {
+            const Bytes& file = *byName.at(image.fileName);
+            EXPECT_TRUE(image.written);
+            EXPECT_EQ(image.sha256, Sha256OfBytes(file.data(), file.size()));
+            EXPECT_EQ(image.size, static_cast<std::int64_t>(file.size()));
+            const std::size_t length = image.flashEnd - image.flashStart + 1;
+            ASSERT_LE(length, file.size());
+            EXPECT_EQ(image.flashStart, image.slot == 0 ? 0x8000u : 0x400000u);
+            EXPECT_EQ(Phone(r.port).FlashRange(image.flashStart, length),
+                      Bytes(file.end() - static_cast<long>(length), file.end()));
+        }
+    }
+
+    test::PhoneRegistry registry;  // the folders the phones register in and zembra-cli reads
+    ImageFiles files;
+    Bytes code, font;
+    std::string codePath, fontPath, db;
+    std::vector<std::string> job;
+    std::vector<std::unique_ptr<SimulatedPhone>> phones;
+};
+
+// Two phones; the first is unplugged mid-run and comes back. Each phone is flashed once, the
+// unplugged one again after it came back; nothing is flashed twice while plugged in.
+TEST_F(StationTest, SinglePhonesOneAfterAnotherAndAgainAfterReplug) {
+    SimulatedPhone& first = AddPhone(0, HangUpMidRun());
+    SimulatedPhone& second = AddPhone(1);
+    CliProcess cli(With(With({"--station"}, job), kFast), files.File("station.txt"));
+    ReplugAfterItsFailedRun(first);
+    ASSERT_TRUE(WaitForRecords(3)) << cli.Output();
+    std::this_thread::sleep_for(1500ms);  // both stay plugged in: no further run
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(), 15) << cli.Output();  // one phone failed
+    const std::string out = cli.Output();
+    EXPECT_NE(out.find("station: 3 phones, 2 done, 1 failed"), std::string::npos) << out;
+
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 3u) << out;
+    EXPECT_EQ(records[0].port, "COM65");
+    EXPECT_FALSE(records[0].succeeded);
+    EXPECT_NE(records[0].outcome, "Completed");
+    EXPECT_EQ(records[0].frontEnd, "zembra-cli --station");
+    // The first phone, plugged in again, may go before or after the second.
+    EXPECT_NE(records[1].port, records[2].port);
+    for (std::size_t i = 1; i < 3; ++i) ExpectRecordMatchesFlash(records[i]);
+    EXPECT_EQ(second.Counters().resets, 1u);
+    EXPECT_EQ(first.Counters().resets, 1u);
+}
+
+// Eight phones flashed together; one is unplugged mid-run, comes back and is flashed alone.
+TEST_F(StationTest, EightPhonesAtOnceAndOneAgainAfterReplug) {
+    for (int device = 0; device < 8; ++device)
+        AddPhone(device, device == 3 ? HangUpMidRun() : SimFaultPlan{});
+    CliProcess cli(
+        With(With({"--multi", "--station", "--station-settle", "300", "--stagger", "0"}, job),
+             kFast),
+        files.File("station.txt"));
+    ReplugAfterItsFailedRun(Phone("COM68"));
+    ASSERT_TRUE(WaitForRecords(9)) << cli.Output();
+    std::this_thread::sleep_for(1000ms);
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(), 15) << cli.Output();
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 9u) << cli.Output();
+    std::map<std::string, int> okByPort;
+    for (const DownloadRecord& r : records) {
+        EXPECT_EQ(r.slot, std::stoi(r.port.substr(3)) - 64) << r.port;
+        EXPECT_EQ(r.frontEnd, "zembra-cli --multi --station");
+        if (!r.succeeded) {
+            EXPECT_EQ(r.port, "COM68");
+            continue;
+        }
+        ++okByPort[r.port];
+        ExpectRecordMatchesFlash(r);
+    }
+    EXPECT_EQ(okByPort.size(), 8u);
+    for (const auto& [port, count] : okByPort) EXPECT_EQ(count, 1) << port;
+    EXPECT_EQ(records.back().port, "COM68");  // the one that came back
+}
+
+// A real run while another process appends 200 records to the same database; then the
+// records command's CSV and JSON lines.
+TEST_F(StationTest, RecordsBesideAnotherWriterAndTheirExport) {
+    AddPhone(0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        RecordStore store(db);
+        for (int n = 0; n < 200; ++n) {
+            DownloadRecord r;
+            r.port = "driver";
+            r.startUtc = r.endUtc = "2026-01-01T00:00:00.000Z";
+            if (!store.Append(r).empty()) _exit(1);
+        }
+        _exit(0);
+    }
+    const int status = RunCli(With(With({"--port", "auto"}, job), kFast), files.File("run.txt"));
+    int writerStatus = 0;
+    waitpid(writer, &writerStatus, 0);
+    EXPECT_EQ(status, 0) << Slurp(files.File("run.txt"));
+    EXPECT_TRUE(WIFEXITED(writerStatus) && WEXITSTATUS(writerStatus) == 0);
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 201u);
+    std::size_t mine = 0;
+    for (const auto& r : records)
+        if (r.port == "COM65") {
+            ++mine;
+            ExpectRecordMatchesFlash(r);
+            EXPECT_EQ(r.frontEnd, "zembra-cli");
+            EXPECT_EQ(r.protocol, "compressed");  // settled from auto
+        }
+    EXPECT_EQ(mine, 1u);
+
+    ASSERT_EQ(RunCli({"records", "--db", db, "--port", "COM65", "--json"}, files.File("j.txt")), 0);
+    const std::string json = Slurp(files.File("j.txt"));
+    ASSERT_EQ(std::count(json.begin(), json.end(), '\n'), 1);
+    const auto object = nlohmann::json::parse(json);
+    EXPECT_EQ(object["images"][1]["sha256"], Sha256OfBytes(font.data(), font.size()));
+    ASSERT_EQ(RunCli({"records", "--db", db, "--csv", "--outcome", "ok"}, files.File("c.txt")), 0);
+    const std::string csv = Slurp(files.File("c.txt"));
+    EXPECT_EQ(csv.rfind("id,start_utc,end_utc,", 0), 0u) << csv;
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 2);  // header and the one run
+}
+
+// Negative answers and the frames sent again for them, and checksum echoes that did not
+// match (USB normal), are counted in the record.
+TEST_F(StationTest, NaksAndRetransmissionsAreCounted) {
+    SimFaultPlan naks;
+    naks.nakCode = 0xA1;
+    naks.nakCount = 3;
+    naks.nakSkip = 5;
+    naks.nakDataOnly = true;
+    AddPhone(0, naks);
+    EXPECT_EQ(RunCli(With(With({"--port", "COM65"}, job), kFast), files.File("n.txt")), 0)
+        << Slurp(files.File("n.txt"));
+    SimFaultPlan echoes;
+    echoes.corruptEchoCount = 2;
+    echoes.corruptEchoSkip = 4;
+    AddPhone(1, echoes);
+    EXPECT_EQ(RunCli(With(With({"--port", "COM66", "--protocol", "normal"}, job), kFast),
+                     files.File("e.txt")),
+              0)
+        << Slurp(files.File("e.txt"));
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].naks, 3u);
+    EXPECT_EQ(records[0].retransmissions, 3u);
+    EXPECT_EQ(records[1].protocol, "normal");
+    EXPECT_EQ(records[1].naks, 0u);
+    EXPECT_EQ(records[1].retransmissions, 2u);
+    ExpectRecordMatchesFlash(records[0]);
+    ExpectRecordMatchesFlash(records[1]);
+}
+
+// A database that is not one: the download succeeds, the failure to record is reported
+// (status 16) and the file keeps every byte.
+TEST_F(StationTest, BrokenDatabaseNeverFailsTheDownload) {
+    SimulatedPhone& phone = AddPhone(0);
+    const std::string junk = std::string(3000, 'j');
+    std::ofstream(db, std::ios::binary) << junk;
+    const int status = RunCli(With(With({"--port", "COM65"}, job), kFast), files.File("o.txt"));
+    const std::string out = Slurp(files.File("o.txt"));
+    EXPECT_EQ(status, 16) << out;
+    EXPECT_NE(out.find("download record could not be written"), std::string::npos) << out;
+    EXPECT_NE(out.find("다운 로드 종료"), std::string::npos);
+    EXPECT_EQ(phone.FlashRange(0x400000, font.size()), font);
+    EXPECT_EQ(Slurp(db), junk);
+}
+
+// Without --records the records go to the data folder, or where the station's configuration
+// file says.
+TEST_F(StationTest, RecordsFollowTheDataFolderAndTheConfiguration) {
+    AddPhone(0);
+    const std::string data = files.path() + "/data", config = files.path() + "/config";
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    const std::vector<std::string> run = With({"--port", "COM65", "--code", codePath}, kFast);
+    EXPECT_EQ(RunCli(run, files.File("a.txt")), 0) << Slurp(files.File("a.txt"));
+    std::vector<DownloadRecord> records;
+    EXPECT_EQ(RecordStore(data + "/zembra/records.sqlite").Query({}, records), "");
+    EXPECT_EQ(records.size(), 1u);
+
+    std::filesystem::create_directories(config + "/zembra");
+    std::ofstream(config + "/zembra/zembra.conf") << "# station\nrecords-database = " << db << "\n";
+    EXPECT_EQ(RunCli(run, files.File("b.txt")), 0);
+    EXPECT_EQ(Records().size(), 1u);
+    std::ofstream(config + "/zembra/zembra.conf") << "records-database = off\n";
+    EXPECT_EQ(RunCli(run, files.File("c.txt")), 0);
+    EXPECT_EQ(Records().size(), 1u);
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("XDG_CONFIG_HOME");
+    std::filesystem::remove_all(data);
+    std::filesystem::remove_all(config);
+}
+
+// --port auto waits for a phone to appear; without one in time the port status.
+TEST_F(StationTest, PortAutoWaitsForAPhone) {
+    EXPECT_EQ(RunCli(With({"--port", "auto"}, job), files.File("none.txt")), 4);
+    CliProcess cli(With(With({"--port", "auto", "--wait-for-phone", "20"}, job), kFast),
+                   files.File("wait.txt"));
+    std::this_thread::sleep_for(500ms);
+    AddPhone(2);
+    AddPhone(1);  // the lower device number wins
+    EXPECT_EQ(cli.Wait(), 0) << cli.Output();
+    EXPECT_NE(cli.Output().find("waiting up to 20 s"), std::string::npos) << cli.Output();
+    EXPECT_EQ(Records().at(0).port, "COM66");
+}
+
+// Overlapping images are refused before anything is sent, unless confirmed.
+TEST_F(StationTest, PreFlightRefusesOverlapUnlessConfirmed) {
+    SimulatedPhone& phone = AddPhone(0);
+    const std::vector<std::string> overlap = {"--port",          "COM65",    "--code",    codePath,
+                                              "--font1",         fontPath,   "--font2",   fontPath,
+                                              "--font2-address", "0x408000", "--records", db};
+    EXPECT_EQ(RunCli(overlap, files.File("no.txt")), 3);
+    EXPECT_NE(Slurp(files.File("no.txt")).find("겹칩니다"), std::string::npos);
+    EXPECT_EQ(phone.Counters().units, 0u);
+    EXPECT_EQ(
+        RunCli(With(With(overlap, {"--yes", "--no-size-check"}), kFast), files.File("yes.txt")), 0)
+        << Slurp(files.File("yes.txt"));
+    EXPECT_GT(phone.Counters().resets, 0u);
+}
+
+}  // namespace
+}  // namespace zembra::e2e

@@ -1,0 +1,307 @@
+// The records database: round trip and filters, CSV and JSON lines, two writing processes,
+// and the faults that must never cost a record already written or the file itself.
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "records/RecordExport.h"
+#include "records/RecordStore.h"
+#include "records/Sha256.h"
+#include "tests/support/TestSupport.h"
+
+namespace zembra::test {
+namespace {
+
+std::string FormatTime(int n) {
+    char text[40];
+    std::snprintf(text, sizeof text, "2026-12-%02dT10:00:%02d.000Z", 1 + n / 60, n % 60);
+    return text;
+}
+
+DownloadRecord Sample(int n, const std::string& port = "COM65") {
+    DownloadRecord r;
+    r.startUtc = FormatTime(n);
+    r.endUtc = r.startUtc;
+    r.station = "bench-1";
+    r.frontEnd = "zembra-cli";
+    r.port = port;
+    r.link = "USB";
+    r.protocol = "compressed";
+    r.modeCode = 0x102;
+    r.versionWord = 0x4215;
+    r.outcome = n % 3 == 0 ? "EraseFailed" : "Completed";
+    r.outcomeText = "text, with a comma and \"quotes\"";
+    r.succeeded = n % 3 != 0;
+    r.bytesSent = 1000u + static_cast<unsigned>(n);
+    r.durationMs = n;
+    RecordImage image;
+    image.fileName = "code.bin";
+    image.size = 0x20000;
+    image.sha256 = Sha256OfBytes(reinterpret_cast<const std::uint8_t*>(&n), sizeof n);
+    image.flashStart = 0x8000;
+    image.flashEnd = 0x1FFFF;
+    image.written = r.succeeded;
+    r.images.push_back(image);
+    return r;
+}
+
+std::vector<DownloadRecord> All(const std::string& path, RecordFilter filter = {}) {
+    std::vector<DownloadRecord> out;
+    RecordStore store(path);
+    EXPECT_EQ(store.Query(filter, out), "");
+    return out;
+}
+
+// Fields of one CSV line (RFC 4180 quoting).
+std::vector<std::string> CsvFields(const std::string& line) {
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+            fields.back() += '"';
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ',' && !quoted) {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+// Runs fn in a child process; its exit status (0 = fn returned true).
+int InChild(const std::function<bool()>& fn) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(fn() ? 0 : 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Drops the file-permission override of root, so that modes hold for this process.
+bool DropFileCapabilities() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return false;
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+        data[cap / 32].effective &= ~(1u << (cap % 32));
+        data[cap / 32].permitted &= ~(1u << (cap % 32));
+    }
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+TEST(RecordStore, RoundTripAndFilters) {
+    ScratchDir dir;
+    const std::string path = dir.File("sub/records.sqlite");  // the folder is made
+    RecordStore store(path);
+    for (int n = 1; n <= 9; ++n) {
+        DownloadRecord r = Sample(n, n % 2 ? "COM65" : "COM66");
+        ASSERT_EQ(store.Append(r), "");
+        EXPECT_EQ(r.id, n);
+    }
+    const auto all = All(path);
+    ASSERT_EQ(all.size(), 9u);
+    EXPECT_EQ(all[4].port, "COM65");
+    EXPECT_EQ(all[4].images.at(0).sha256, Sample(5).images[0].sha256);
+    EXPECT_EQ(all[4].images[0].flashEnd, 0x1FFFFu);
+    EXPECT_EQ(all[4].outcomeText, Sample(5).outcomeText);
+
+    RecordFilter f;
+    f.port = "COM66";
+    EXPECT_EQ(All(path, f).size(), 4u);
+    f = {};
+    f.outcome = "failed";
+    EXPECT_EQ(All(path, f).size(), 3u);  // 3, 6, 9
+    f.outcome = "completed";
+    EXPECT_EQ(All(path, f).size(), 6u);
+    f = {};
+    f.since = "2026-12-01T10:00:05";
+    f.until = "2026-12-01T10:00:07";
+    EXPECT_EQ(All(path, f).size(), 3u);
+    f = {};
+    f.sha256 = Sample(7).images[0].sha256.substr(0, 12);
+    ASSERT_EQ(All(path, f).size(), 1u);
+    EXPECT_EQ(All(path, f)[0].id, 7);
+    f = {};
+    f.last = 2;
+    const auto last = All(path, f);
+    ASSERT_EQ(last.size(), 2u);
+    EXPECT_EQ(last[0].id, 8);  // oldest first
+    EXPECT_EQ(last[1].id, 9);
+
+    std::vector<DownloadRecord> none;
+    EXPECT_NE(RecordStore(dir.File("absent.sqlite")).Query({}, none), "");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("absent.sqlite")));  // reading never creates
+}
+
+TEST(RecordStore, CsvHasAHeaderRowAndJsonLinesParse) {
+    std::vector<DownloadRecord> records = {Sample(1), Sample(3)};
+    records[1].images[0].fileName = "font\x01\xff.bin";  // a control byte and bad UTF-8
+    const std::string csv = RecordsCsv(records);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = csv.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(csv.substr(at, end - at));
+    ASSERT_EQ(lines.size(), 3u);
+    const auto header = CsvFields(lines[0]);
+    EXPECT_EQ(header.front(), "id");
+    EXPECT_EQ(header.back(), "images");
+    for (int i = 1; i <= 2; ++i) {
+        const auto row = CsvFields(lines[static_cast<std::size_t>(i)]);
+        ASSERT_EQ(row.size(), header.size()) << lines[static_cast<std::size_t>(i)];
+        EXPECT_EQ(row[13], records[0].outcomeText);  // quoted comma and quotes
+    }
+    for (const DownloadRecord& r : records) {
+        const std::string line = RecordJsonLine(r);
+        ASSERT_EQ(line.back(), '\n');
+        EXPECT_EQ(line.find('\n'), line.size() - 1);
+        const auto json = nlohmann::json::parse(line);
+        EXPECT_EQ(json["outcome"], r.outcome);
+        EXPECT_EQ(json["images"][0]["sha256"], r.images[0].sha256);
+        EXPECT_EQ(json["images"][0]["flash_start"], 0x8000);
+    }
+}
+
+// Two processes append 200 records each at the same time: all 400 are there, each once.
+TEST(RecordStore, TwoProcessesAppendAtOnce) {
+    ScratchDir dir;
+    const std::string path = dir.File("records.sqlite");
+    pid_t pids[2];
+    for (int p = 0; p < 2; ++p) {
+        pids[p] = fork();
+        if (pids[p] == 0) {
+            RecordStore store(path);
+            for (int n = 0; n < 200; ++n) {
+                DownloadRecord r = Sample(n, p == 0 ? "COM65" : "COM66");
+                if (!store.Append(r).empty()) _exit(1);
+            }
+            _exit(0);
+        }
+    }
+    for (pid_t pid : pids) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const auto all = All(path);
+    EXPECT_EQ(all.size(), 400u);
+    for (const char* port : {"COM65", "COM66"}) {
+        std::set<std::int64_t> bytes;
+        for (const auto& r : all)
+            if (r.port == port) bytes.insert(static_cast<std::int64_t>(r.bytesSent));
+        EXPECT_EQ(bytes.size(), 200u) << port;
+    }
+}
+
+// A writer killed (SIGKILL) at any moment leaves a database the next run reads and extends.
+TEST(RecordStore, SurvivesAWriterKilledMidWay) {
+    ScratchDir dir;
+    const std::string path = dir.File("records.sqlite");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        RecordStore store(path);
+        for (int n = 0;; ++n) {
+            DownloadRecord r = Sample(n);
+            store.Append(r);
+        }
+    }
+    RecordStore reader(path);
+    std::vector<DownloadRecord> seen;
+    for (int i = 0; i < 500 && seen.size() < 20; ++i) {
+        usleep(10000);
+        reader.Query({}, seen);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    const auto before = All(path);
+    EXPECT_GE(before.size(), 20u);
+    for (const auto& r : before) EXPECT_EQ(r.images.size(), 1u);  // never half a record
+    DownloadRecord next = Sample(1);
+    EXPECT_EQ(RecordStore(path).Append(next), "");
+    EXPECT_EQ(All(path).size(), before.size() + 1);
+}
+
+std::string Bytes(const std::string& path) {
+    return ReadAll(path);
+}
+
+// Corrupt, read-only, full and locked databases: Append reports it, the file stays as it was
+// (and a locked one takes the record once it is free again).
+TEST(RecordStore, FaultsAreReportedAndTheFileIsKept) {
+    ScratchDir dir;
+    // Not a database.
+    const std::string corrupt = dir.Write("corrupt.sqlite", std::string(5000, 'x') + "garbage");
+    DownloadRecord r = Sample(1);
+    EXPECT_NE(RecordStore(corrupt).Append(r), "");
+    EXPECT_EQ(Bytes(corrupt), std::string(5000, 'x') + "garbage");
+
+    // Read-only (for a process without root's override).
+    const std::string readOnly = dir.File("ro.sqlite");
+    ASSERT_EQ(RecordStore(readOnly).Append(r), "");
+    ::chmod(readOnly.c_str(), 0444);
+    ::chmod(dir.path().c_str(), 0555);
+    const std::string roBefore = Bytes(readOnly);
+    EXPECT_EQ(InChild([&] {
+                  if (getuid() == 0 && !DropFileCapabilities()) return false;
+                  DownloadRecord x = Sample(2);
+                  return !RecordStore(readOnly).Append(x).empty();
+              }),
+              0);
+    ::chmod(dir.path().c_str(), 0755);
+    EXPECT_EQ(Bytes(readOnly), roBefore);
+    EXPECT_EQ(All(readOnly).size(), 1u);
+
+    // Full disk: the file may not grow.
+    const std::string full = dir.File("full.sqlite");
+    ASSERT_EQ(RecordStore(full).Append(r), "");
+    EXPECT_EQ(InChild([&] {
+                  signal(SIGXFSZ, SIG_IGN);
+                  RecordStore store(full);
+                  DownloadRecord x = Sample(2);
+                  x.outcomeText = std::string(1 << 20, 'z');  // does not fit
+                  const rlimit limit{1 << 18, 1 << 18};
+                  setrlimit(RLIMIT_FSIZE, &limit);
+                  return !store.Append(x).empty();
+              }),
+              0);
+    EXPECT_EQ(All(full).size(), 1u);
+
+    // Locked by another writer for longer than the busy timeout.
+    const std::string locked = dir.File("locked.sqlite");
+    ASSERT_EQ(RecordStore(locked).Append(r), "");
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(locked.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr), SQLITE_OK);
+    RecordStore waiting(locked, 200);
+    DownloadRecord second = Sample(2);
+    const std::string error = waiting.Append(second);
+    EXPECT_NE(error.find("locked"), std::string::npos) << error;
+    sqlite3_exec(other, "COMMIT;", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_EQ(waiting.Append(second), "");
+    EXPECT_EQ(All(locked).size(), 2u);
+}
+
+TEST(Sha256, KnownDigests) {
+    EXPECT_EQ(Sha256OfBytes(nullptr, 0),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    ScratchDir dir;
+    EXPECT_EQ(Sha256OfFile(dir.Write("abc", "abc")),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(Sha256OfFile(dir.File("absent")), "");
+}
+
+}  // namespace
+}  // namespace zembra::test
