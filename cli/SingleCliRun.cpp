@@ -150,6 +150,9 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
         while (!engine->Idle() && Clock::now() < idleDeadline)
             loop.RunUntil([&] { return engine->Idle(); }, std::chrono::milliseconds(1));
     }
+    // One last look at the phone before its record is written: a phone that went away
+    // during the run must count as unplugged even if it comes back at once.
+    if (tick) tick();
     result.durationMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count();
     std::array<bool, ImageSlot::Count> sent{};

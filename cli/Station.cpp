@@ -130,6 +130,9 @@ int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& int
         for (const MapPhone& phone : fresh) phones.Taken(phone);
         const auto tick = [&] { phones.Refresh(MULTI_SLOT_COUNT); };
         const int status = runBatch(slots, tick, [&](const MultiSlotEnd& end) {
+            // A phone that went away during its run counts as unplugged, even if it is back
+            // before the next tick.
+            phones.Refresh(MULTI_SLOT_COUNT);
             const bool ok = end.endCode == END_FINISHED;
             tally.Count(ok);
             ended[static_cast<std::size_t>(end.slot)] = true;

@@ -256,10 +256,10 @@ int RunMultiCli(const std::vector<std::string>& args) {
             };
             hooks.slotEnded = [&](const MultiSlotEnd& end) {
                 const auto s = static_cast<std::size_t>(end.slot);
+                if (ended) ended(end);  // the station's look at the map comes before the record
                 RecordMultiSlotEnd(pending[s].record, end.endCode, end.currentImage);
                 recorder.Finish(pending[s], SettledMode(configuredMode, tallies[s]), tallies[s],
                                 end.elapsedMs < 0 ? 0 : end.elapsedMs);
-                if (ended) ended(end);
             };
             return RunMultiDownload(
                 job, settings, multi, batch, loop, ports,
