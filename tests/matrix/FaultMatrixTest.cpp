@@ -198,6 +198,13 @@ TEST_P(FaultMatrix, EveryFaultAtEveryExchange) {
                     phone->SetFaults({});
                     if (!phone->IsPlugged()) {
                         ASSERT_TRUE(phone->Replug());
+                    } else {
+                        // The phone notices the close of the failed run on its own thread; a
+                        // fresh run opened before that would have its first answer taken for
+                        // the old run's and dropped.
+                        ASSERT_TRUE(
+                            phone->WaitUntil([&] { return phone->Counters().lineCloses >= 1; },
+                                             std::chrono::seconds(3)));
                     }
                     // A phone left in the middle of a transfer waits for the rest of it: the
                     // operator takes it off the cable and on again.
