@@ -28,19 +28,8 @@ namespace zembra {
 
 namespace {
 
-// Device numbers probed by the single-mode detection ("\Device\trelvic0" ... 19) and the
-// ones that map to the multi slots (0-7).
-constexpr int kProbedDevices = 20;
-
 // The longest the window waits, when it closes, for the workers to wind down after the stop.
 constexpr auto kShutdownWait = std::chrono::seconds(15);
-
-std::string PortOfDevice(const std::vector<SerialMapEntry>& map, int device) {
-    const std::string name = FormatText("\\Device\\trelvic%d", device);
-    for (const SerialMapEntry& entry : map)
-        if (entry.valueName == name) return entry.portName;
-    return {};
-}
 
 QString Q(const std::string& utf8) {
     return QString::fromStdString(utf8);
@@ -367,9 +356,7 @@ void DownloadController::DetectSinglePort(const std::optional<std::vector<Serial
         noPhone();
         return;
     }
-    std::string port;
-    for (int device = 0; device < kProbedDevices && port.empty(); ++device)
-        port = PortOfDevice(*map, device);
+    const std::string port = LowestDevicePort(*map);
     if (port.empty()) {
         noPhone();
         return;

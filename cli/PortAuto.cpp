@@ -12,12 +12,6 @@ namespace {
 
 constexpr auto kMapPollInterval = std::chrono::milliseconds(100);
 
-std::string MapValue(const std::vector<SerialMapEntry>& entries, const std::string& name) {
-    for (const SerialMapEntry& entry : entries)
-        if (entry.valueName == name) return entry.portName;
-    return {};
-}
-
 bool IsComName(const std::string& port) {
     return port.rfind("COM", 0) == 0;
 }
@@ -27,19 +21,15 @@ bool IsComName(const std::string& port) {
 std::vector<MapPhone> PhonesInMap(const std::vector<SerialMapEntry>& entries) {
     std::vector<MapPhone> phones;
     for (int d = 0; d < MAP_PHONE_DEVICES; ++d) {
-        const std::string name = FormatText("\\Device\\trelvic%d", d);
-        const std::string port = MapValue(entries, name);
-        if (IsComName(port)) phones.push_back({d, name, port});
+        const std::string port = PortOfDevice(entries, d);
+        if (IsComName(port)) phones.push_back({d, FormatText("\\Device\\trelvic%d", d), port});
     }
     return phones;
 }
 
 std::string DetectedSinglePort(const std::vector<SerialMapEntry>& entries) {
-    for (int d = 0; d < MAP_PHONE_DEVICES; ++d) {
-        const std::string port = MapValue(entries, FormatText("\\Device\\trelvic%d", d));
-        if (!port.empty()) return IsComName(port) ? port : std::string();
-    }
-    return {};
+    const std::string port = LowestDevicePort(entries);
+    return IsComName(port) ? port : std::string();
 }
 
 std::string WaitForPhonePort(int waitSeconds, const std::function<bool()>& interrupted,

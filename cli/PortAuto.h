@@ -16,8 +16,6 @@ struct MapPhone {
     std::string portName;
 };
 
-inline constexpr int MAP_PHONE_DEVICES = 20;
-
 // The phones of the map, by device number.
 std::vector<MapPhone> PhonesInMap(const std::vector<SerialMapEntry>& entries);
 

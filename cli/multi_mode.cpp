@@ -162,12 +162,8 @@ std::optional<std::array<std::string, MULTI_SLOT_COUNT>> SlotsFromPortList(
 std::array<std::string, MULTI_SLOT_COUNT> SlotsFromDeviceMap(
     const std::vector<SerialMapEntry>& entries) {
     std::array<std::string, MULTI_SLOT_COUNT> slots;
-    for (int d = 0; d < MULTI_SLOT_COUNT; ++d) {
-        const std::string value = FormatText("\\Device\\trelvic%d", d);
-        for (const auto& entry : entries) {
-            if (entry.valueName == value) slots[static_cast<std::size_t>(d)] = entry.portName;
-        }
-    }
+    for (int d = 0; d < MULTI_SLOT_COUNT; ++d)
+        slots[static_cast<std::size_t>(d)] = PortOfDevice(entries, d);
     return slots;
 }
 

@@ -42,4 +42,26 @@ bool RegisterSerialDevice(const std::string& valueName, const std::string& portN
 // Removes one entry atomically; removing an absent entry succeeds.
 bool UnregisterSerialDevice(const std::string& valueName);
 
+// The phone's USB driver registers each phone as "\Device\trelvic<d>"; device numbers 0-19
+// are looked at (the first eight are the multi slots).
+inline constexpr int MAP_PHONE_DEVICES = 20;
+
+// The data of value "\Device\trelvic<device>" in the map; empty when there is none.
+inline std::string PortOfDevice(const std::vector<SerialMapEntry>& map, int device) {
+    const std::string name = "\\Device\\trelvic" + std::to_string(device);
+    for (const SerialMapEntry& entry : map)
+        if (entry.valueName == name) return entry.portName;
+    return {};
+}
+
+// The single-mode rule: the data of the lowest device number (0-19) that has a non-empty
+// value, whatever it holds; empty when no device has one.
+inline std::string LowestDevicePort(const std::vector<SerialMapEntry>& map) {
+    for (int device = 0; device < MAP_PHONE_DEVICES; ++device) {
+        std::string port = PortOfDevice(map, device);
+        if (!port.empty()) return port;
+    }
+    return {};
+}
+
 }  // namespace zembra
