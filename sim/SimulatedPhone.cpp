@@ -319,6 +319,17 @@ bool SimulatedPhone::Impl::WriteAll(const std::vector<std::uint8_t>& bytes) {
 }
 
 void SimulatedPhone::Impl::Answer(const SimAnswer& answer, std::int64_t arrivalNs) {
+    // The dump is on disk before the reset jump is acknowledged: whoever saw the tool end
+    // (a script comparing the dump, a test) finds it complete.
+    if (answer.resetJump && !config.dumpPath.empty()) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (session.Flash().Dump(config.dumpPath))
+            session.Note(FormatText("flash dumped to %s (%llu bytes)", config.dumpPath.c_str(),
+                                    static_cast<unsigned long long>(session.Flash().WrittenEnd())),
+                         false);
+        else
+            session.Note(ErrnoText("cannot write the flash dump " + config.dumpPath), true);
+    }
     const std::int64_t now = MonoNs();
     std::int64_t at = std::max(arrivalNs, now);
     const bool timed =
@@ -338,15 +349,6 @@ void SimulatedPhone::Impl::Answer(const SimAnswer& answer, std::int64_t arrivalN
             std::lock_guard<std::mutex> lock(mutex);
             session.Note(ErrnoText("answer not written completely"), false);
         }
-    }
-    if (answer.resetJump && !config.dumpPath.empty()) {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (session.Flash().Dump(config.dumpPath))
-            session.Note(FormatText("flash dumped to %s (%llu bytes)", config.dumpPath.c_str(),
-                                    static_cast<unsigned long long>(session.Flash().WrittenEnd())),
-                         false);
-        else
-            session.Note(ErrnoText("cannot write the flash dump " + config.dumpPath), true);
     }
 }
 
