@@ -50,10 +50,9 @@ DownloadController::DownloadController(TMainForm& form, MainThread& mainThread, 
       }) {
     single_ =
         std::make_unique<SingleEngine>(*this, ports_, trace, mainThread, ask_, timings.engine);
-    ports_.SetCountedSingleRxHandler(
-        [this](void* sender, const std::uint8_t* data, std::size_t count) {
-            single_->bridge().VaCommSingleRxBuf(sender, data, count);
-        });
+    ports_.SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
+        single_->bridge().VaCommSingleRxBuf(sender, data, count);
+    });
     multi_ = std::make_unique<MultiDownload>(mainThread, multiPorts_, *this, timings.multi);
     multiPorts_.BindCounted(multi_.get());
     auto* records = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), &form_);

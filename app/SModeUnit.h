@@ -24,7 +24,7 @@ class TOKBottomDlgSMode : public QDialog {
     TOKBottomDlgSMode(DialogHost& dialogs, DebugTrace& trace, QWidget* parent = nullptr);
 
     const DebugTrace& trace() const { return trace_; }
-    const std::string& debugFileName() const { return trace_.fileName(); }
+    std::string debugFileName() const { return trace_.fileName(); }
 
     // CheckBoxFileDebug ticked or unticked (also when ticked from code).
     void CheckBoxFileDebugClick();

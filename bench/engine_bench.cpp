@@ -27,6 +27,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -165,7 +166,7 @@ class BenchHost : public DownloadHost {
     double transferMs = 0;
     double eraseRequestMs = 0;
     double eraseMs = 0;
-    double lastRxMs = 0;
+    std::atomic<double> lastRxMs{0};  // written on the port's receive thread
     double programStartCpu = 0;
     double transferCpu = 0;
     bool done = false;
@@ -205,6 +206,16 @@ class BenchPorts : public VaCommPorts {
         if (host_.inTransfer) ++packets;
         VaCommPorts::WriteSingle(bytes, count);
     }
+    // The time of the last answer, taken where it reaches the engine (the receive thread).
+    bool SetSingleReceiveTap(
+        std::function<void(const std::uint8_t* data, std::size_t count)> tap) override {
+        if (!tap) return VaCommPorts::SetSingleReceiveTap(nullptr);
+        return VaCommPorts::SetSingleReceiveTap(
+            [this, tap = std::move(tap)](const std::uint8_t* data, std::size_t count) {
+                host_.lastRxMs.store(NowMs());
+                tap(data, count);
+            });
+    }
     std::uint64_t packets = 0;
     double firstWriteMs = 0;
 
@@ -223,7 +234,6 @@ Result RunEngine(SimulatedPhone& phone, LinkProtocolCode mode, const std::vector
         BenchPorts ports(trace, &loop, host);
         SingleEngine engine(host, ports, trace, loop, ask);  // default pauses
         ports.SetSingleRxHandler([&](void* sender, const std::uint8_t* data, std::size_t n) {
-            host.lastRxMs = NowMs();
             engine.bridge().VaCommSingleRxBuf(sender, data, n);
         });
         SingleRunConfig run;

@@ -177,10 +177,9 @@ SingleSession::SingleSession(const CliOptions& options, ConsoleHost& host, const
     if (options.startupSleepMs) timings.startupSleepMs = *options.startupSleepMs;
     engine = std::make_unique<SingleEngine>(host, vaComm, trace, loop, ask, timings);
     vaComm.SetTraceOrigin(&engine->shared().downloadStartMs);
-    vaComm.SetCountedSingleRxHandler(
-        [this](void* sender, const std::uint8_t* data, std::size_t count) {
-            engine->bridge().VaCommSingleRxBuf(sender, data, count);
-        });
+    vaComm.SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
+        engine->bridge().VaCommSingleRxBuf(sender, data, count);
+    });
     host.SetLineObserver([this](const std::string& text) { tallies.single.LogLine(text); });
 }
 
@@ -188,7 +187,7 @@ SingleSession::~SingleSession() {
     ask.Shutdown();
     loop.Shutdown();
     engine.reset();
-    vaComm.SetCountedSingleRxHandler(nullptr);
+    vaComm.SetSingleRxHandler(nullptr);
     host.SetLineObserver(nullptr);
     SetProcessMainThread(nullptr);
 }

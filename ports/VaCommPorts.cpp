@@ -13,6 +13,11 @@ bool ValidChannel(int channel) {
     return channel >= 0 && channel < MULTI_SLOT_COUNT;
 }
 
+// No port here has a handler for "output queue empty": watching for it would wake the
+// receive thread after every packet written and have it wait for a round trip through the
+// main thread that does nothing.
+const TVaCommEvents kWatchedEvents{ceError, ceRxChar};
+
 }  // namespace
 
 VaCommPorts::VaCommPorts(DebugTrace& trace, MainThread* mainThread)
@@ -23,6 +28,7 @@ VaCommPorts::VaCommPorts(DebugTrace& trace, MainThread* mainThread)
     single_->SetFlowControl(fcNone);
     single_->SetPriority(tpHighest);
     single_->SetDTRControl(dtrDisable);
+    single_->SetMonitorEvents(kWatchedEvents);
     if (mainThread != nullptr) single_->SetMainThread(mainThread);
     singleBuffer_->SetComm(single_.get());
     for (int channel = 0; channel < MULTI_SLOT_COUNT; ++channel) {
@@ -31,6 +37,7 @@ VaCommPorts::VaCommPorts(DebugTrace& trace, MainThread* mainThread)
         port->Name = FormatText("VaComm%d", channel + 1);
         port->SetFlowControl(fcNone);
         port->SetPriority(tpHighest);
+        port->SetMonitorEvents(kWatchedEvents);
         if (mainThread != nullptr) port->SetMainThread(mainThread);
         auto& buffer = multiBuffers_[static_cast<std::size_t>(channel)];
         buffer.reset(new TVaBuffer);

@@ -7,9 +7,15 @@
 namespace zembra {
 
 void DebugTrace::Start(const std::string& fileName) {
+    std::lock_guard<std::mutex> lock(mutex_);
     debugFileName_ = fileName;
     std::remove(fileName.c_str());
-    enabled_ = true;
+    enabled_.store(true);
+}
+
+std::string DebugTrace::fileName() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return debugFileName_;
 }
 
 std::string DebugTrace::FormatLine(TraceEvent kind, int channel, const std::uint8_t* bytes,
@@ -34,11 +40,12 @@ std::string DebugTrace::FormatLine(TraceEvent kind, int channel, const std::uint
 
 void DebugTrace::TraceLine(TraceEvent kind, int channel, const std::uint8_t* bytes,
                            std::size_t count, double downloadStartMs) const {
-    if (!enabled_) return;
+    if (!enabled_.load()) return;
+    std::lock_guard<std::mutex> lock(mutex_);
     std::FILE* file = std::fopen(debugFileName_.c_str(), "ab");
     if (file == nullptr) return;  // this line is lost; the packet still goes out
     std::string line =
-        FormatLine(kind, channel, bytes, count, NowMs(), downloadStartMs, writeData_);
+        FormatLine(kind, channel, bytes, count, NowMs(), downloadStartMs, writeData_.load());
     line += TRACE_LINE_END;
     std::fwrite(line.data(), 1, line.size(), file);
     std::fclose(file);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace zembra {
@@ -28,9 +29,10 @@ enum class TraceEvent { Write, Receive };
 //   multi write, data off   "[W:%03d C:%02d %08ld %08ld]"
 // The hex dump is HexDump (at most the first 8,225 bytes).
 //
-// Threads: TraceLine runs on the main thread (port writes and receive handlers run there).
-// The options may be changed from the main thread between lines; they are atomics/strings
-// read only by the main thread.
+// Threads: TraceLine may run on any thread (the single engine's worker writes its packets,
+// the single port's receive thread traces answers, the main thread traces the multi ports'
+// writes); a lock keeps each line whole and the lines in the order they were traced. The
+// options are changed from the main thread.
 class DebugTrace {
   public:
     // CheckBoxFileDebugClick after the operator confirmed a file: remembers the name, deletes
@@ -38,14 +40,14 @@ class DebugTrace {
     // Deleting a missing file is not an error.
     void Start(const std::string& fileName);
     // The box unticked: no further lines; the file stays as written.
-    void Stop() { enabled_ = false; }
+    void Stop() { enabled_.store(false); }
 
     // CheckBoxDebugWriteInfo: add the data bytes to write lines.
-    void SetWriteData(bool on) { writeData_ = on; }
+    void SetWriteData(bool on) { writeData_.store(on); }
 
-    bool enabled() const { return enabled_; }
-    bool writeData() const { return writeData_; }
-    const std::string& fileName() const { return debugFileName_; }
+    bool enabled() const { return enabled_.load(); }
+    bool writeData() const { return writeData_.load(); }
+    std::string fileName() const;
 
     // One trace point. channel < 0: the single port; 0..7: a multi port (write lines only).
     // downloadStartMs is the origin of the elapsed-time field. A file that cannot be opened
@@ -59,8 +61,9 @@ class DebugTrace {
                                   bool writeData);
 
   private:
-    bool enabled_ = false;
-    bool writeData_ = false;
+    std::atomic<bool> enabled_{false};
+    std::atomic<bool> writeData_{false};
+    mutable std::mutex mutex_;  // guards debugFileName_ and the file
     std::string debugFileName_;
 };
 

@@ -32,13 +32,7 @@ SingleBridge::SingleBridge(SingleShared& shared, DownloadHost& host, PortOperati
 
 void SingleBridge::Call(std::uint32_t kind) {
     shared_.bridgeKind = kind;
-    mainThread_.RunAndWait([this] {
-        if (progressPending_) {
-            progressPending_ = false;
-            DoShowProgress(lastPercent_, lastOffset_);
-        }
-        ExecuteKind(shared_.bridgeKind);
-    });
+    mainThread_.RunAndWait([this] { ExecuteKind(shared_.bridgeKind); });
 }
 
 void SingleBridge::LogLine(const std::string& text, std::uint32_t colour) {
@@ -51,7 +45,7 @@ void SingleBridge::SendCommand(const std::uint8_t* command, std::size_t length) 
     const std::size_t n = length < COMMAND_BUFFER_SIZE ? length : COMMAND_BUFFER_SIZE;
     std::memcpy(shared_.commandBuffer.data(), command, n);
     shared_.byteParam = static_cast<std::uint8_t>(n);
-    Call(BRIDGE_SEND_COMMAND);
+    DoSendCommand();
 }
 
 void SingleBridge::FinishRun() {
@@ -60,21 +54,30 @@ void SingleBridge::FinishRun() {
 
 void SingleBridge::WriteRaw(std::int32_t length) {
     shared_.intParam = length;
-    Call(BRIDGE_WRITE_RAW);
+    DoWriteRaw();
 }
 
 void SingleBridge::ShowProgress(std::uint8_t percent, std::int64_t fileOffset) {
     // The display only changes when the values do; most packets of a block repeat them.
     if (progressShown_ && percent == lastPercent_ && fileOffset == lastOffset_) return;
+    const bool percentChanged = !progressShown_ || percent != lastPercent_;
     progressShown_ = true;
     lastPercent_ = percent;
     lastOffset_ = fileOffset;
-    shared_.byteParam = percent;
-    shared_.intParam = static_cast<std::int32_t>(fileOffset);
-    // Carried by the next bridge call (every progress update is followed by a packet write):
-    // the worker needs nothing back from the display, so a packet costs one hand-off to the
-    // main thread, not two. The main thread shows it before it runs that call's kind.
-    progressPending_ = true;
+    shownPercent_.store(percent);
+    shownOffset_.store(fileOffset);
+    // Posted, not waited for: the worker needs nothing back from the display. One update is
+    // on its way at a time and shows the latest values when it runs; a new offset alone is
+    // shown at most every kProgressIntervalMs (a fast link changes it every packet).
+    const double now = NowMs();
+    if (!percentChanged && now - lastProgressPostMs_ < kProgressIntervalMs) return;
+    if (progressPosted_.exchange(true)) return;
+    lastProgressPostMs_ = now;
+    mainThread_.Post([this, alive = std::weak_ptr<char>(lifeToken_)] {
+        if (alive.expired()) return;
+        progressPosted_.store(false);
+        DoShowProgress(shownPercent_.load(), shownOffset_.load());
+    });
 }
 
 void SingleBridge::ImageStarted(int slot) {
@@ -149,7 +152,9 @@ int SingleBridge::AskOperator(const std::string& text, const std::string& captio
     return askOperator_.Ask(text, caption, style, pollMs);
 }
 
-// ---------------------------------------------------------------- main-thread side
+// ---------------------------------------------------------------- packet writes
+// On the worker thread: the port has its own lock, and the main thread is not needed for a
+// write. A failed write is still reported on the main thread (LogLine).
 
 void SingleBridge::DoWrite(const std::uint8_t* bytes, std::size_t count) {
     shared_.answers.ClearArrived();
@@ -157,8 +162,14 @@ void SingleBridge::DoWrite(const std::uint8_t* bytes, std::size_t count) {
         ports_.WriteSingle(bytes, count);
     } catch (const std::exception& e) {
         // The packet did not go out; the worker's wait ends without an answer.
-        host_.LogSingle(FormatText("포트 쓰기 오류: %s", e.what()), COLOUR_RED);
+        LogLine(FormatText("포트 쓰기 오류: %s", e.what()), COLOUR_RED);
     }
+}
+
+void SingleBridge::DoWriteRaw() {
+    std::size_t length = shared_.intParam > 0 ? static_cast<std::size_t>(shared_.intParam) : 0;
+    if (length > kFrameBufferSize) length = kFrameBufferSize;
+    DoWrite(shared_.outputBuffer.data(), length);
 }
 
 void SingleBridge::DoSendCommand() {
@@ -168,6 +179,8 @@ void SingleBridge::DoSendCommand() {
         (mode >> 8) == (USB_AUTO >> 8), mode == USB_PPV && shared_.rawUsbFrames.load(), codec_);
     DoWrite(shared_.outputBuffer.data(), length);
 }
+
+// ---------------------------------------------------------------- main-thread side
 
 void SingleBridge::ExecuteKind(std::uint32_t kind) {
     switch (kind) {
@@ -181,13 +194,9 @@ void SingleBridge::ExecuteKind(std::uint32_t kind) {
             ports_.CloseSinglePort();
             host_.GiveControlsBack();
             break;
-        case BRIDGE_WRITE_RAW: {
-            std::size_t length =
-                shared_.intParam > 0 ? static_cast<std::size_t>(shared_.intParam) : 0;
-            if (length > kFrameBufferSize) length = kFrameBufferSize;
-            DoWrite(shared_.outputBuffer.data(), length);
+        case BRIDGE_WRITE_RAW:
+            DoWriteRaw();
             break;
-        }
         case BRIDGE_SHOW_PROGRESS:
             DoShowProgress(shared_.byteParam, shared_.intParam);
             break;
@@ -230,15 +239,20 @@ void SingleBridge::ResetReceiver() {
 void SingleBridge::VaCommSingleRxBuf(void* /*sender*/, const std::uint8_t* data,
                                      std::size_t count) {
     if (!shared_.downloadEnabled.load()) return;
-    if (!receivedOnPortThread_ && shared_.answers.Feed(data, count).overrun)
-        host_.LogSingle(kOverrun, COLOUR_RED);
+    if (receivedOnPortThread_) return;
     trace_.TraceLine(TraceEvent::Receive, -1, data, count, shared_.downloadStartMs.load());
+    if (shared_.answers.Feed(data, count).overrun) host_.LogSingle(kOverrun, COLOUR_RED);
 }
 
 void SingleBridge::ReceiveOnPortThread(const std::uint8_t* data, std::size_t count) {
     if (!shared_.downloadEnabled.load()) return;
+    // The answer's trace line is written before the worker can see the answer, and so before
+    // the line of the packet it writes next.
+    trace_.TraceLine(TraceEvent::Receive, -1, data, count, shared_.downloadStartMs.load());
     if (shared_.answers.Feed(data, count).overrun)
-        mainThread_.Post([this] { host_.LogSingle(kOverrun, COLOUR_RED); });
+        mainThread_.Post([this, alive = std::weak_ptr<char>(lifeToken_)] {
+            if (!alive.expired()) host_.LogSingle(kOverrun, COLOUR_RED);
+        });
 }
 
 }  // namespace zembra

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,15 +41,20 @@ inline constexpr char TITLE_ERASE[] = "Erase Zembra 4";
 
 // The seam between the single engine's worker thread and the main thread.
 //
-// Worker side: the engine calls the kind wrappers (LogLine, SendCommand, ... SetBaud); each
+// Worker side: the engine calls the kind wrappers (LogLine, ImageStarted, ... SetBaud); each
 // fills the shared fields and runs the kind on the main thread through MainThread::RunAndWait,
-// returning once the main thread has done the work. WaitResponse blocks on the arrival of a
-// response (condition variable with a deadline). AskOperator is the requester side of the
-// operator question.
+// returning once the main thread has done the work. Packet writes (SendCommand, WriteRaw) are
+// done on the worker itself (the port has its own lock); the progress display is posted to the
+// main thread without waiting. WaitResponse blocks on the arrival of a response (condition
+// variable with a deadline). AskOperator is the requester side of the operator question.
 //
 // Main-thread side: ExecuteKind (run by the calls), VaCommSingleRxBuf (the single port's
-// OnRxBuf handler, which cuts response frames out of the byte stream) and the receive
-// accumulator.
+// OnRxBuf handler: the trace line and the answer assembly where the port's receive thread does
+// not hand the bytes over itself).
+//
+// Receive thread: ReceiveOnPortThread writes the answer's trace line, then hands the bytes to
+// the answer assembly, which wakes the worker. The trace line is therefore always written
+// before the line of the packet the worker writes after that answer.
 //
 // Life: owned by the program's host for the program's life, together with the shared state,
 // the host, the port operations and the main thread it refers to.
@@ -66,8 +73,8 @@ class SingleBridge : public SequenceHost {
     void FinishRun();
     // Writes length bytes of the output buffer (already filled by the caller).
     void WriteRaw(std::int32_t length);
-    // Shown on the main thread together with the next bridge call (the packet write that
-    // always follows), and only when percentage or offset changed since the last one.
+    // Posted to the main thread when percentage or offset changed since the last one (a new
+    // offset alone at most every kProgressIntervalMs).
     void ShowProgress(std::uint8_t percent, std::int64_t fileOffset) override;
     void ImageStarted(int slot);
     void ImageDone(int slot);
@@ -134,6 +141,7 @@ class SingleBridge : public SequenceHost {
     void DoSendCommand();
     void DoShowProgress(std::uint8_t percent, std::int64_t fileOffset);
     void DoWrite(const std::uint8_t* bytes, std::size_t count);
+    void DoWriteRaw();
 
     SingleShared& shared_;
     DownloadHost& host_;
@@ -153,9 +161,17 @@ class SingleBridge : public SequenceHost {
     static constexpr int kPauseSliceMs = 10;
     void ReportLineGone(int error);
     bool progressShown_ = false;
-    bool progressPending_ = false;  // written by the worker before a call, read inside it
     std::uint8_t lastPercent_ = 0;
     std::int64_t lastOffset_ = 0;
+    double lastProgressPostMs_ = 0;
+    static constexpr double kProgressIntervalMs = 50;
+    // The values the posted update shows (worker writes, main thread reads) and whether an
+    // update is on its way (set by the worker, cleared by the update).
+    std::atomic<std::uint8_t> shownPercent_{0};
+    std::atomic<std::int64_t> shownOffset_{0};
+    std::atomic<bool> progressPosted_{false};
+    // Work posted to the main thread is dropped once the bridge is gone (main thread only).
+    std::shared_ptr<char> lifeToken_ = std::make_shared<char>();
 };
 
 }  // namespace zembra

@@ -15,10 +15,35 @@ constexpr bool IsNakCode(std::uint8_t b) {
 }  // namespace
 
 void LinkTally::Reset() {
-    *this = LinkTally();
+    std::lock_guard<std::mutex> lock(mutex_);
+    bytesSent_ = naks_ = retransmissions_ = 0;
+    afterFlag_ = nakPending_ = false;
+    lastWrite_.clear();
+    settled_ = ProtocolChoice::Auto;
+}
+
+std::uint64_t LinkTally::bytesSent() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bytesSent_;
+}
+
+std::uint64_t LinkTally::naks() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return naks_;
+}
+
+std::uint64_t LinkTally::retransmissions() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return retransmissions_;
+}
+
+ProtocolChoice LinkTally::settled() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return settled_;
 }
 
 void LinkTally::Written(const std::uint8_t* bytes, std::size_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
     bytesSent_ += count;
     if (nakPending_ && count == lastWrite_.size() &&
         std::equal(bytes, bytes + count, lastWrite_.begin()))
@@ -28,6 +53,7 @@ void LinkTally::Written(const std::uint8_t* bytes, std::size_t count) {
 }
 
 void LinkTally::Received(const std::uint8_t* data, std::size_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
     for (std::size_t i = 0; i < count; ++i) {
         // A response frame opens with the flag; its first byte is the response code.
         if (afterFlag_ && IsNakCode(data[i])) {
@@ -39,6 +65,7 @@ void LinkTally::Received(const std::uint8_t* data, std::size_t count) {
 }
 
 void LinkTally::LogLine(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (text == "CRC오류 재전송 요청") {
         ++retransmissions_;
     } else if (text == "압축 USB 모드" || text == "압축 UART 모드" ||

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,17 @@ namespace zembra {
 // written, negative answers received (a response frame whose code is NAK_INVALID_FCS ...
 // NAK_FAILED), and retransmissions (a write that repeats the one a negative answer refused,
 // and each checksum-echo mismatch the engine reports). It also notes which transfer variant an auto
-// mode settled on from the engine's log lines. Main thread only (port writes, receive
-// handlers and log lines all run there).
+// mode settled on from the engine's log lines. Any thread: a port's writes, its received
+// bytes and the engine's log lines may each come from a different one; a lock serialises
+// them. Bytes must be counted before the engine can act on them (the single port counts them
+// on its receive thread, before the answer wakes the worker), so that a retransmission is seen
+// as one.
 class LinkTally {
   public:
+    LinkTally() = default;
+    LinkTally(const LinkTally&) = delete;
+    LinkTally& operator=(const LinkTally&) = delete;
+
     void Reset();
 
     // One port write.
@@ -26,13 +34,14 @@ class LinkTally {
     // One log line of the engine for this phone (without a port prefix).
     void LogLine(const std::string& text);
 
-    std::uint64_t bytesSent() const { return bytesSent_; }
-    std::uint64_t naks() const { return naks_; }
-    std::uint64_t retransmissions() const { return retransmissions_; }
+    std::uint64_t bytesSent() const;
+    std::uint64_t naks() const;
+    std::uint64_t retransmissions() const;
     // Compressed or normal once the engine said which; Auto before.
-    ProtocolChoice settled() const { return settled_; }
+    ProtocolChoice settled() const;
 
   private:
+    mutable std::mutex mutex_;
     std::uint64_t bytesSent_ = 0;
     std::uint64_t naks_ = 0;
     std::uint64_t retransmissions_ = 0;

@@ -7,16 +7,14 @@ void TalliedPorts::WriteSingle(const std::uint8_t* bytes, std::size_t count) {
     tallies_.single.Written(bytes, count);
 }
 
-void TalliedPorts::SetCountedSingleRxHandler(RxHandler handler) {
-    if (!handler) {
-        SetSingleRxHandler(nullptr);
-        return;
-    }
-    SetSingleRxHandler([this, handler = std::move(handler)](void* sender, const std::uint8_t* data,
-                                                            std::size_t count) {
-        tallies_.single.Received(data, count);
-        handler(sender, data, count);
-    });
+bool TalliedPorts::SetSingleReceiveTap(
+    std::function<void(const std::uint8_t* data, std::size_t count)> tap) {
+    if (!tap) return VaCommPorts::SetSingleReceiveTap(nullptr);
+    return VaCommPorts::SetSingleReceiveTap(
+        [this, tap = std::move(tap)](const std::uint8_t* data, std::size_t count) {
+            tallies_.single.Received(data, count);
+            tap(data, count);
+        });
 }
 
 void TalliedMultiPorts::WriteMulti(int channel, const std::uint8_t* bytes, std::size_t count) {

@@ -16,15 +16,16 @@ struct RunTallies {
 };
 
 // The host's serial ports with the single port's writes and received bytes counted in
-// tallies.single (for the run's record). Main thread, as VaCommPorts.
+// tallies.single (for the run's record). The writes are counted on the thread that writes,
+// the received bytes on the port's receive thread before the tap (the engine's answer
+// assembly) sees them.
 class TalliedPorts : public VaCommPorts {
   public:
     TalliedPorts(DebugTrace& trace, MainThread* mainThread, RunTallies& tallies)
         : VaCommPorts(trace, mainThread), tallies_(tallies) {}
     void WriteSingle(const std::uint8_t* bytes, std::size_t count) override;
-    // The single port's OnRxBuf: the bytes are counted, then handed to handler (nullptr
-    // unbinds).
-    void SetCountedSingleRxHandler(RxHandler handler);
+    bool SetSingleReceiveTap(
+        std::function<void(const std::uint8_t* data, std::size_t count)> tap) override;
 
   private:
     RunTallies& tallies_;

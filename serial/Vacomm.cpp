@@ -120,10 +120,11 @@ void TVaCommThread::Execute() {
         if (syncEvents_ == seByMessage) {
             ByMessage();
         } else if ((eventMask_ & EV_RXCHAR) && owner_->OnRxTap && ReadAhead()) {
-            Synchronize(SyncKind::Method, 0, 0, [this] {
-                owner_->OnRxTap(ahead_.data(), static_cast<int>(ahead_.size()));
-            });
+            QueueTapped();
+            owner_->OnRxTap(ahead_.data(), static_cast<int>(ahead_.size()));
             ahead_.clear();
+            eventMask_ &= ~EV_RXCHAR;
+            if (eventMask_ != 0) Synchronize(SyncKind::Method);
         } else {
             Synchronize(SyncKind::Method);
         }
@@ -142,8 +143,39 @@ bool TVaCommThread::ReadAhead() {
     return n > 0;
 }
 
-bool TVaCommThread::Synchronize(SyncKind kind, uint32_t message, uintptr_t wParam,
-                                const std::function<void()>& meanwhile) {
+void TVaCommThread::QueueTapped() {
+    bool post;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (terminated_) return;
+        post = tapped_.empty();
+        tapped_.insert(tapped_.end(), ahead_.begin(), ahead_.end());
+    }
+    if (!post || getenv("NOPOST")) return;  // the delivery already queued takes these bytes as well
+    std::shared_ptr<TVaCommThread> self = shared_from_this();
+    mainThread_->Post([self] { self->DeliverTapped(); });
+}
+
+void TVaCommThread::DeliverTapped() {
+    std::vector<uint8_t> bytes;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (terminated_) return;
+        bytes.swap(tapped_);
+    }
+    // As RunSynchronized: Close runs on this (main) thread and terminates the thread first.
+    // At most one read's worth per data event, as when the main thread reads.
+    for (size_t at = 0; at < bytes.size() && !Terminated(); at += VaMaxDataBlock) {
+        const size_t n = std::min<size_t>(VaMaxDataBlock, bytes.size() - at);
+        try {
+            owner_->DeliverData(bytes.data() + at, static_cast<int>(n));
+        } catch (...) {
+            HandleApplicationException();
+        }
+    }
+}
+
+bool TVaCommThread::Synchronize(SyncKind kind, uint32_t message, uintptr_t wParam) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (terminated_) return false;
@@ -156,7 +188,6 @@ bool TVaCommThread::Synchronize(SyncKind kind, uint32_t message, uintptr_t wPara
     // (Close ran first), so the port may be gone by then.
     std::shared_ptr<TVaCommThread> self = shared_from_this();
     mainThread_->Post([self] { self->RunSynchronized(); });
-    if (meanwhile) meanwhile();
     std::unique_lock<std::mutex> lock(mutex_);
     cv_.wait(lock, [this] { return done_ || terminated_; });
     return !terminated_;
@@ -195,11 +226,7 @@ void TVaCommThread::ByMethod() {
     uint32_t mask = eventMask_;
     if (mask & EV_RXCHAR) {
         try {
-            if (!ahead_.empty()) {
-                owner_->DeliverData(ahead_.data(), static_cast<int>(ahead_.size()));
-            } else {
-                owner_->HandleDataEvent();
-            }
+            owner_->HandleDataEvent();
         } catch (...) {
             HandleApplicationException();
         }
@@ -310,7 +337,12 @@ void TVaCustomComm::Open() {
 void TVaCustomComm::Close() {
     if (!Active()) return;
     DestroyThread();
-    device_.Close(static_cast<int>(std::min<uint32_t>(buffers_.WriteTimeout(), 1000)));
+    {
+        // A write of another thread finishes before the device goes (never after, on a
+        // closed or reused descriptor).
+        std::lock_guard<TVaCriticalSection> lock(lock_);
+        device_.Close(static_cast<int>(std::min<uint32_t>(buffers_.WriteTimeout(), 1000)));
+    }
     if (!Destroying() && OnClose) {
         TNotifyEvent handler = OnClose;
         handler(this);

@@ -83,12 +83,15 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
   private:
     enum class SyncKind { Method, Message };
     // Runs the given delivery on the main thread and waits until it has finished or the
-    // thread has been terminated. False when terminated. meanwhile runs on this thread
-    // once the delivery is queued (so that what it sets off comes after the delivery).
-    bool Synchronize(SyncKind kind, uint32_t message = 0, uintptr_t wParam = 0,
-                     const std::function<void()>& meanwhile = nullptr);
+    // thread has been terminated. False when terminated.
+    bool Synchronize(SyncKind kind, uint32_t message = 0, uintptr_t wParam = 0);
     // With the owner's OnRxTap set: reads what has arrived into ahead_ (receive thread).
     bool ReadAhead();
+    // With the owner's OnRxTap set: adds ahead_ to the bytes waiting for the main thread and
+    // queues their delivery unless one is queued already; does not wait for it (receive
+    // thread).
+    void QueueTapped();
+    void DeliverTapped();    // main thread: the waiting bytes to the port's data event
     void RunSynchronized();  // main thread
 
     TVaCustomComm* owner_;
@@ -107,9 +110,10 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     TVaThreadPriority priority_ = tpNormal;
     std::atomic<int> tid_{0};
     std::thread thread_;
-    // Bytes read on this thread for the next data delivery (OnRxTap): written here before
-    // the delivery is queued, read by the main thread inside it, emptied here after it.
+    // Bytes read on this thread for the tap (receive thread only).
     std::vector<uint8_t> ahead_;
+    // Tapped bytes not yet delivered to the main thread, in arrival order (under mutex_).
+    std::vector<uint8_t> tapped_;
 };
 
 // The serial port component. All operations run on the main thread (the thread of the
@@ -212,8 +216,10 @@ class TVaCustomComm : public TVaComponent {
     // Called on the receive thread with the bytes of each data event, right after their
     // delivery to the main thread (the attached components and OnRxBuf, in the same order as
     // ever) has been queued: the bytes are then read on the receive thread, and OnRxChar is
-    // not called. For a consumer that must not wait for the main thread (an engine's answer
-    // assembly); it must be quick and thread-safe. Set or clear it while the port is closed.
+    // not called. The receive thread does not wait for that delivery: bytes that arrive
+    // before the main thread has taken the last ones join them (one OnRxBuf for both). For a
+    // consumer that must not wait for the main thread (an engine's answer assembly); it must
+    // be quick and thread-safe. Set or clear it while the port is closed.
     std::function<void(PVaData data, int count)> OnRxTap;
     TNotifyEvent OnRxFlag, OnTxEmpty, OnPErr, OnRx80Full, OnEvent1, OnEvent2;
     // Called on the receive thread (not the main thread) at the moment it finds the device

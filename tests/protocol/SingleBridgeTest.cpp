@@ -124,7 +124,8 @@ TEST_F(BridgeFixture, WindowKinds) {
     bridge.ImageStarted(2);
     bridge.ShowProgress(37, 0x1234);
     bridge.ShowProgress(37, 0x1234);                // unchanged: nothing to show again
-    EXPECT_EQ(host.gauges, (std::vector<int>{0}));  // shown with the next call
+    EXPECT_EQ(host.gauges, (std::vector<int>{0}));  // posted to the main thread
+    EXPECT_EQ(loop.ProcessPending(), 1);
     bridge.ImageDone(2);
     bridge.ResetMarkers();
     EXPECT_EQ(host.gauges, (std::vector<int>{0, 37, 100}));
