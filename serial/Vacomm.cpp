@@ -120,9 +120,12 @@ void TVaCommThread::Execute() {
         if (syncEvents_ == seByMessage) {
             ByMessage();
         } else if ((eventMask_ & EV_RXCHAR) && owner_->OnRxTap && ReadAhead()) {
-            QueueTapped();
+            // The bytes join the main thread's queue before the tap sees them; the main
+            // thread is woken after the tap, so that the tap's consumer runs first.
+            const bool wake = QueueTapped();
             owner_->OnRxTap(ahead_.data(), static_cast<int>(ahead_.size()));
             ahead_.clear();
+            if (wake) PostTapped();
             eventMask_ &= ~EV_RXCHAR;
             if (eventMask_ != 0) Synchronize(SyncKind::Method);
         } else {
@@ -143,15 +146,15 @@ bool TVaCommThread::ReadAhead() {
     return n > 0;
 }
 
-void TVaCommThread::QueueTapped() {
-    bool post;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (terminated_) return;
-        post = tapped_.empty();
-        tapped_.insert(tapped_.end(), ahead_.begin(), ahead_.end());
-    }
-    if (!post || getenv("NOPOST")) return;  // the delivery already queued takes these bytes as well
+bool TVaCommThread::QueueTapped() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (terminated_) return false;
+    const bool first = tapped_.empty();
+    tapped_.insert(tapped_.end(), ahead_.begin(), ahead_.end());
+    return first;  // otherwise the delivery already queued takes these bytes as well
+}
+
+void TVaCommThread::PostTapped() {
     std::shared_ptr<TVaCommThread> self = shared_from_this();
     mainThread_->Post([self] { self->DeliverTapped(); });
 }

@@ -87,10 +87,11 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     bool Synchronize(SyncKind kind, uint32_t message = 0, uintptr_t wParam = 0);
     // With the owner's OnRxTap set: reads what has arrived into ahead_ (receive thread).
     bool ReadAhead();
-    // With the owner's OnRxTap set: adds ahead_ to the bytes waiting for the main thread and
-    // queues their delivery unless one is queued already; does not wait for it (receive
-    // thread).
-    void QueueTapped();
+    // With the owner's OnRxTap set: adds ahead_ to the bytes waiting for the main thread;
+    // true when their delivery must be posted (none is queued yet). PostTapped queues it and
+    // does not wait for it (receive thread).
+    bool QueueTapped();
+    void PostTapped();
     void DeliverTapped();    // main thread: the waiting bytes to the port's data event
     void RunSynchronized();  // main thread
 
