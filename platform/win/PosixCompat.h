@@ -71,6 +71,23 @@ static inline int lstat(const char* path, struct stat* st) {
     return stat(path, st);
 }
 
+// Never reached: lstat reports no links.
+static inline long readlink(const char* path, char* buffer, size_t size) {
+    (void)path;
+    (void)buffer;
+    (void)size;
+    errno = EINVAL;
+    return -1;
+}
+
+// Files have no owner and group to keep.
+static inline int fchown(int fd, unsigned owner, unsigned group) {
+    (void)fd;
+    (void)owner;
+    (void)group;
+    return 0;
+}
+
 static inline long long pread(int fd, void* buffer, size_t count, long long offset) {
     if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
     return _read(fd, buffer, (unsigned)count);
@@ -104,6 +121,15 @@ static inline char* strerror_r(int errorNumber, char* buffer, size_t size) {
     strerror_s(buffer, size, errorNumber);
     return buffer;
 }
+
+// Signals Windows never raises (a closed pipe is a failed write there, a closed console
+// a console event); sigaction refuses them, so catching them changes nothing.
+#ifndef SIGHUP
+#define SIGHUP 1
+#endif
+#ifndef SIGPIPE
+#define SIGPIPE 13
+#endif
 
 // sigaction over the C runtime's signal(), whose handler is reset on delivery: the installed
 // handler goes through a trampoline that installs itself again first. Only SIGINT is used.

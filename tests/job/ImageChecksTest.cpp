@@ -3,22 +3,15 @@
 #include <unistd.h>
 
 #include "job/ImageChecks.h"
+#include "tests/job/CodeImages.h"
 #include "tests/support/TestSupport.h"
 
 namespace zembra {
 namespace {
 
+using test::CodeImage;
+using test::kVersionMessage;
 using TempDir = test::ScratchDir;
-
-// A code image of `size` bytes whose trailer holds the given version and boot location,
-// stored low byte first.
-std::string CodeImage(std::size_t size, std::uint16_t version, std::uint32_t boot) {
-    std::string image(size, '\xAA');
-    image[size - 20] = static_cast<char>(version & 0xFF);
-    image[size - 19] = static_cast<char>(version >> 8);
-    for (int i = 0; i < 4; ++i) image[size - 16 + i] = static_cast<char>(boot >> (8 * i));
-    return image;
-}
 
 std::vector<std::string> Texts(const SelectionResult& r) {
     std::vector<std::string> texts;
@@ -28,9 +21,6 @@ std::vector<std::string> Texts(const SelectionResult& r) {
     }
     return texts;
 }
-
-const char kVersionMessage[] =
-    "파일 버전 정보는 0 또는 0xFFFF 값을 가질수 없습니다. 코드 파일을 잘못 선택 하였습니다.";
 
 TEST(ImageChecks, SizeRule) {
     TempDir dir;
@@ -95,37 +85,6 @@ TEST(ImageChecks, CodeTrailer) {
     EXPECT_EQ(t.status, CodeTrailer::Status::Ok);
     EXPECT_EQ(t.version, 0x0102);
     EXPECT_EQ(t.bootLocation, 0x12345678u);
-}
-
-// A file too short for a trailer is the wrong code file; one that cannot be read at all
-// (missing, a folder, a FIFO, a device, no permission) is said to be unreadable.
-TEST(ImageChecks, CodeFilesWithoutTrailerAreRefusedWithTheirReason) {
-    TempDir dir;
-    for (const std::string& path :
-         {dir.Write("short.bin", std::string(19, '\x01')), dir.Write("empty.bin", "")}) {
-        EXPECT_EQ(ReadCodeTrailer(path).status, CodeTrailer::Status::TooShort) << path;
-        SelectionResult r = SelectImageFile(ImageSlot::Code, path, false);
-        EXPECT_FALSE(r.selected) << path;
-        ASSERT_FALSE(r.log.empty());
-        EXPECT_EQ(r.log.back().text, kVersionMessage) << path;
-        EXPECT_FALSE(r.version.has_value());
-    }
-    const std::string fifo = dir.File("fifo.bin");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::vector<std::string> unreadable = {dir.File("missing.bin"), dir.path(), fifo, "/dev/zero"};
-    if (::geteuid() != 0) {  // root reads files without read permission
-        std::string locked = dir.Write("locked.bin", CodeImage(64, 0x0001, 1));
-        ::chmod(locked.c_str(), 0);
-        unreadable.push_back(locked);
-    }
-    for (const std::string& path : unreadable) {
-        EXPECT_EQ(ReadCodeTrailer(path).status, CodeTrailer::Status::Unreadable) << path;
-        SelectionResult r = SelectImageFile(ImageSlot::Code, path, false);
-        EXPECT_FALSE(r.selected) << path;
-        ASSERT_FALSE(r.log.empty());
-        EXPECT_EQ(r.log.back().text, "파일을 읽을 수 없습니다:" + path);
-        EXPECT_FALSE(r.version.has_value());
-    }
 }
 
 TEST(ImageChecks, FontFilesThatCannotBeReadAreRefused) {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "job/ImageSlot.h"
 #include "job/ImageLayout.h"
+#include "job/ImageSlot.h"
 
 namespace zembra {
 namespace {
