@@ -24,7 +24,11 @@ bool ReadImageTrailer(std::FILE* file, std::int64_t size, std::uint16_t& version
 
 bool ReadImageBlock(std::FILE* file, std::int64_t offset, std::uint8_t* out, std::size_t length,
                     std::size_t room) {
-    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
+    // Blocks are read in order: a seek only when the file is elsewhere (a seek costs a
+    // system call even within the stream's buffer).
+    if (ftello(file) != static_cast<off_t>(offset) &&
+        fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0)
+        return false;
     if (std::fread(out, 1, length, file) != length) return false;
     std::memset(out + length, kBlockFiller, room - length);
     return true;

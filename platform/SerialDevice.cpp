@@ -397,6 +397,38 @@ long SerialDevice::Read(void* data, unsigned long count) {
     }
 }
 
+bool SerialDevice::CanReadWithin() {
+    return true;
+}
+
+long SerialDevice::ReadWithin(void* data, unsigned long count, int timeoutMs, int cancelFd) {
+    if (NotOpen()) return -1;
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {cancelFd, POLLIN, 0}};
+    for (int wakes = 0;; ++wakes) {
+        const ssize_t n = read(fd_, data, count);
+        if (n > 0) {
+            consumed_ = true;
+            return static_cast<long>(n);
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) return -1;
+        if (timeoutMs <= 0) return 0;
+        if (wakes >= 3) {
+            // Readable with nothing to read, again and again: end of file without a hang-up
+            // report.
+            errno = EIO;
+            return -1;
+        }
+        const int r = poll(fds, cancelFd >= 0 ? 2 : 1, timeoutMs);
+        if (r < 0) return errno == EINTR ? 0 : -1;
+        if (r == 0 || (cancelFd >= 0 && fds[1].revents)) return 0;
+        if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fds[0].revents & POLLIN)) {
+            errno = EIO;
+            return -1;
+        }
+    }
+}
+
 long SerialDevice::Write(const void* data, unsigned long count, uint32_t timeoutMs) {
     if (NotOpen()) return -1;
     if (count == 0) return 0;

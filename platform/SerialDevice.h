@@ -194,6 +194,14 @@ class SerialDevice {
 
     // Reads what is queued, at most count bytes; never waits. -1 with errno on failure.
     long Read(void* data, unsigned long count);
+    // Waits up to timeoutMs for received bytes, or until cancelFd (when >= 0) is readable,
+    // then reads what is queued, at most count bytes. 0 when nothing came in time or on
+    // cancel; -1 with errno once the device has hung up (EIO) or failed. For a reader that
+    // waits for its own bytes instead of a receive thread (a thread of its own: not together
+    // with WaitCommEvent for received bytes). Where CanReadWithin is false, always -1
+    // (ENOSYS).
+    long ReadWithin(void* data, unsigned long count, int timeoutMs, int cancelFd);
+    static bool CanReadWithin();
     // Writes count bytes, waiting at most timeoutMs for room in the output queue.
     // Returns count, 0 when the time ran out (bytes already queued are sent), -1 with errno
     // on failure.

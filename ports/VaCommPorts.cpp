@@ -135,6 +135,14 @@ bool VaCommPorts::SetSingleReceiveTap(
     return true;
 }
 
+bool VaCommPorts::SetSingleTapReads(bool on) {
+    return single_->SetTapReads(on);
+}
+
+int VaCommPorts::ReadSingle(int timeoutMs, int cancelHandle) {
+    return single_->ReadTapped(timeoutMs, cancelHandle);
+}
+
 // ---------------------------------------------------------------- multi ports
 
 void VaCommPorts::OpenMultiPort(int channel) {

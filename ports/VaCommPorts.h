@@ -60,6 +60,8 @@ class VaCommPorts : public PortOperations {
     void SetSingleRxHandler(RxHandler handler);
     bool SetSingleReceiveTap(
         std::function<void(const std::uint8_t* data, std::size_t count)> tap) override;
+    bool SetSingleTapReads(bool on) override;
+    int ReadSingle(int timeoutMs, int cancelHandle) override;
 
     // Multi ports (channel 0-7). OpenMultiPort throws the component's error; CloseMultiPort
     // never throws; WriteMulti throws when the write fails.

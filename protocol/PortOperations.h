@@ -38,6 +38,14 @@ class PortOperations {
         std::function<void(const std::uint8_t* data, std::size_t count)> /*tap*/) {
         return false;
     }
+    // With a tap set: the engine's worker reads the single port itself (ReadSingle) instead
+    // of the port's receive thread. Set while the port is closed. False when the ports
+    // cannot do it.
+    virtual bool SetSingleTapReads(bool /*on*/) { return false; }
+    // Waits up to timeoutMs for bytes on the open single port, or until cancelHandle (a wait
+    // event) is signalled, and hands them to the tap. The byte count, 0 when none came, -1
+    // once the device is gone or without SetSingleTapReads.
+    virtual int ReadSingle(int /*timeoutMs*/, int /*cancelHandle*/) { return -1; }
     // Any thread: the system's error number once the open single port's device is gone
     // (unplugged, far side closed), else 0. A port that cannot tell says 0.
     virtual int singleLineGone() const { return 0; }

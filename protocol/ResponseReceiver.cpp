@@ -4,12 +4,25 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/WaitEvent.h"
 #include "protocol/PacketCodec.h"
 
 namespace zembra {
 
-ResponseReceiver::ResponseReceiver() {
+ResponseReceiver::ResponseReceiver() : cancel_(CreateWaitEvent(true, false)) {
     response_.reserve(RX_ACCUMULATOR_CAPACITY);
+}
+
+ResponseReceiver::~ResponseReceiver() {
+    if (cancel_ >= 0) CloseWaitEvent(cancel_);
+}
+
+bool ResponseReceiver::Take() {
+    if (!arrived_.load()) return false;
+    arrived_.store(false);
+    // Without the opening flag: the response code comes first.
+    response_.assign(frame_.begin() + 1, frame_.begin() + static_cast<long>(frameLength_));
+    return true;
 }
 
 void ResponseReceiver::HandOver() {
@@ -73,13 +86,29 @@ WaitResult ResponseReceiver::Wait(long long ticks, const std::function<bool()>& 
     } else {
         cv_.wait_until(lock, deadline, done);
     }
-    if (arrived_.load()) {
-        arrived_.store(false);
-        // Without the opening flag: the response code comes first.
-        response_.assign(frame_.begin() + 1, frame_.begin() + static_cast<long>(frameLength_));
-        return WaitResult::Arrived;
-    }
+    if (Take()) return WaitResult::Arrived;
     return stopped() ? WaitResult::Stopped : WaitResult::NoResponse;
+}
+
+WaitResult ResponseReceiver::WaitReading(long long ticks, const std::function<bool()>& stopped,
+                                         const std::function<int(int ms)>& read) {
+    if (ticks <= 0) return WaitResult::NoResponse;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ticks);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (Take()) return WaitResult::Arrived;
+        }
+        if (stopped()) return WaitResult::Stopped;
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return WaitResult::NoResponse;
+        if (read(static_cast<int>(std::min<long long>(left, kGonePollMs))) < 0) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            return Take() ? WaitResult::Arrived : WaitResult::NoResponse;
+        }
+    }
 }
 
 void ResponseReceiver::ClearArrived() {
@@ -91,12 +120,14 @@ void ResponseReceiver::Reset() {
     std::lock_guard<std::mutex> lock(mutex_);
     arrived_.store(false);
     accumulated_ = 0;
+    if (cancel_ >= 0) ResetWaitEvent(cancel_);
 }
 
 void ResponseReceiver::WakeWaiter() {
     // Taken so that a Wait between its check and its sleep cannot miss the wake.
     { std::lock_guard<std::mutex> lock(mutex_); }
     cv_.notify_all();
+    if (cancel_ >= 0) SignalWaitEvent(cancel_);
 }
 
 std::uint64_t ResponseReceiver::discardedBytes() const {

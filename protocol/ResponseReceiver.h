@@ -25,8 +25,9 @@ inline constexpr std::size_t RX_ACCUMULATOR_CAPACITY = 4096;
 // flag never makes an empty answer); the bytes of a chunk after a closing flag are dropped.
 //
 // Threads: Feed, ClearArrived and Reset may be called from any thread (the receive handler's
-// and the writer's); Wait, Response and TakeNow belong to the worker. One mutex guards the
-// accumulator and the hand-over; the waiter sleeps on a condition variable.
+// and the writer's); Wait, WaitReading and Response belong to the worker. One mutex guards
+// the accumulator and the hand-over; the waiter sleeps on a condition variable, or in its
+// port's read (WaitReading).
 class ResponseReceiver {
   public:
     struct FeedResult {
@@ -35,6 +36,9 @@ class ResponseReceiver {
     };
 
     ResponseReceiver();
+    ~ResponseReceiver();
+    ResponseReceiver(const ResponseReceiver&) = delete;
+    ResponseReceiver& operator=(const ResponseReceiver&) = delete;
 
     FeedResult Feed(const std::uint8_t* data, std::size_t count);
 
@@ -46,6 +50,15 @@ class ResponseReceiver {
     WaitResult Wait(long long ticks, const std::function<bool()>& stopped,
                     const std::function<bool()>& gone = {});
     static constexpr int kGonePollMs = 20;
+
+    // As Wait, for a worker that reads its port itself: read(ms) waits up to ms for received
+    // bytes and hands them to Feed (through the port's tap); a negative result (the port is
+    // gone) ends the wait with NoResponse. A read should also end when CancelHandle is
+    // signalled (WakeWaiter does that), so that a stop is seen at once.
+    WaitResult WaitReading(long long ticks, const std::function<bool()>& stopped,
+                           const std::function<int(int ms)>& read);
+    // A wait event, signalled by WakeWaiter and cleared by Reset.
+    int CancelHandle() const { return cancel_; }
 
     // responseArrived := false (before every write).
     void ClearArrived();
@@ -62,6 +75,8 @@ class ResponseReceiver {
 
   private:
     void HandOver();
+    // Takes the frame handed over (mutex_ held); false when none is there.
+    bool Take();
 
     mutable std::mutex mutex_;
     std::condition_variable cv_;
@@ -72,6 +87,7 @@ class ResponseReceiver {
     std::atomic<bool> arrived_{false};
     std::uint64_t discarded_ = 0;
     std::vector<std::uint8_t> response_;  // worker only
+    int cancel_;                          // manual-reset wait event
 };
 
 }  // namespace zembra

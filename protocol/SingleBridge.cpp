@@ -101,9 +101,13 @@ void SingleBridge::SetBaud(int rate) {
 }
 
 WaitResult SingleBridge::WaitResponse(long long ticks) {
-    const WaitResult result = shared_.answers.Wait(
-        ticks, [this] { return shared_.stopRequested.load(); },
-        [this] { return ports_.singleLineGone() != 0; });
+    const auto stopped = [this] { return shared_.stopRequested.load(); };
+    const WaitResult result =
+        workerReads_
+            ? shared_.answers.WaitReading(
+                  ticks, stopped,
+                  [this](int ms) { return ports_.ReadSingle(ms, shared_.answers.CancelHandle()); })
+            : shared_.answers.Wait(ticks, stopped, [this] { return ports_.singleLineGone() != 0; });
     if (result == WaitResult::NoResponse) ReportLineGone(ports_.singleLineGone());
     return result;
 }
@@ -157,6 +161,10 @@ int SingleBridge::AskOperator(const std::string& text, const std::string& captio
 // write. A failed write is still reported on the main thread (LogLine).
 
 void SingleBridge::DoWrite(const std::uint8_t* bytes, std::size_t count) {
+    // What has come in meanwhile is taken in first, so that it is not taken for this
+    // packet's answer.
+    while (workerReads_ && ports_.ReadSingle(0, -1) > 0) {
+    }
     shared_.answers.ClearArrived();
     try {
         ports_.WriteSingle(bytes, count);

@@ -125,6 +125,9 @@ class SingleBridge : public SequenceHost {
     // The answer assembly, straight from the port's receive thread: the waiting worker is
     // woken without a detour through the main thread. Set once, before any run.
     void SetReceivedOnPortThread(bool on) { receivedOnPortThread_ = on; }
+    // The worker reads the port itself while it waits (and before each write, so that an
+    // earlier answer is not taken for the next packet's). Set once, before any run.
+    void SetWorkerReads(bool on) { workerReads_ = on; }
     void ReceiveOnPortThread(const std::uint8_t* data, std::size_t count);
 
     // Empties the receive accumulator (a new run, a new port).
@@ -153,6 +156,7 @@ class SingleBridge : public SequenceHost {
     OwnLzoCompressor compressor_;
 
     bool receivedOnPortThread_ = false;
+    bool workerReads_ = false;
 
     // Worker only.
     int askPollMs_ = 100;

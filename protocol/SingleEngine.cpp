@@ -18,13 +18,18 @@ SingleEngine::SingleEngine(DownloadHost& host, PortOperations& ports, DebugTrace
       worker_(bridge_, timings) {
     // Answers reach the waiting worker from the port's receive thread where the ports can
     // hand them over there.
-    bridge_.SetReceivedOnPortThread(
+    const bool tapped =
         ports_.SetSingleReceiveTap([this](const std::uint8_t* data, std::size_t count) {
             bridge_.ReceiveOnPortThread(data, count);
-        }));
+        });
+    bridge_.SetReceivedOnPortThread(tapped);
+    // Better still, the worker waiting for an answer reads it itself: no hand-over between
+    // threads on the way from the port to the wait.
+    bridge_.SetWorkerReads(tapped && ports_.SetSingleTapReads(true));
 }
 
 SingleEngine::~SingleEngine() {
+    ports_.SetSingleTapReads(false);
     ports_.SetSingleReceiveTap(nullptr);
 }
 

@@ -107,8 +107,8 @@ void TVaCommThread::Execute() {
         const SerialWaitResult result = device.WaitCommEvent(eventMask_, cancelFd);
         if (result == SerialWaitResult::Gone) {
             const int error = errno != 0 ? errno : EIO;
-            owner_->lineGone_.store(error);
-            if (owner_->OnLineGone) owner_->OnLineGone(error);
+            if (owner_->lineGone_.exchange(error) == 0 && owner_->OnLineGone)
+                owner_->OnLineGone(error);
             // The device hung up (unplugged, far side closed): nothing will come any more.
             // Sleep until Close terminates the thread instead of waking up again and again.
             std::unique_lock<std::mutex> lock(mutex_);
@@ -120,8 +120,7 @@ void TVaCommThread::Execute() {
         if (syncEvents_ == seByMessage) {
             ByMessage();
         } else if ((eventMask_ & EV_RXCHAR) && owner_->OnRxTap && ReadAhead()) {
-            QueueTapped();
-            owner_->OnRxTap(ahead_.data(), static_cast<int>(ahead_.size()));
+            HandOver(ahead_.data(), ahead_.size());
             ahead_.clear();
             eventMask_ &= ~EV_RXCHAR;
             if (eventMask_ != 0) Synchronize(SyncKind::Method);
@@ -143,15 +142,21 @@ bool TVaCommThread::ReadAhead() {
     return n > 0;
 }
 
-void TVaCommThread::QueueTapped() {
-    bool post;
+void TVaCommThread::HandOver(const uint8_t* data, size_t count) {
+    // The bytes join the main thread's queue before the tap sees them; the main thread is
+    // woken after the tap, so that the tap's consumer runs first.
+    bool wake;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (terminated_) return;
-        post = tapped_.empty();
-        tapped_.insert(tapped_.end(), ahead_.begin(), ahead_.end());
+        wake = tapped_.empty();  // otherwise the delivery already queued takes these as well
+        tapped_.insert(tapped_.end(), data, data + count);
     }
-    if (!post || getenv("NOPOST")) return;  // the delivery already queued takes these bytes as well
+    owner_->OnRxTap(data, static_cast<int>(count));
+    if (wake) PostTapped();
+}
+
+void TVaCommThread::PostTapped() {
     std::shared_ptr<TVaCommThread> self = shared_from_this();
     mainThread_->Post([self] { self->DeliverTapped(); });
 }
@@ -324,7 +329,9 @@ void TVaCustomComm::Open() {
         timeouts.ReadIntervalTimeout = MAXDWORD;
         if (!device_.SetCommTimeouts(timeouts)) RaiseCommError(sSetTimeoutsError, errno);
         const uint32_t mask = EventMaskOf(monitorEvents_);
-        if (!device_.SetCommMask(mask)) RaiseCommError(sSetEventMaskError, errno);
+        // Bytes left to ReadTapped are not the receive thread's to watch.
+        const uint32_t watched = tapReads_ ? mask & ~(EV_RXCHAR | EV_RX80FULL) : mask;
+        if (!device_.SetCommMask(watched)) RaiseCommError(sSetEventMaskError, errno);
         if (mask != 0) CreateThread();
     } catch (...) {
         DestroyThread();
@@ -357,13 +364,19 @@ void TVaCustomComm::Loaded() {
 void TVaCustomComm::CreateThread() {
     MainThread* mainThread = mainThread_ ? mainThread_ : ProcessMainThread();
     if (!mainThread) RaiseCommError(sNoMainThread);
-    thread_ = std::make_shared<TVaCommThread>(this, mainThread);
-    thread_->Start(priority_);
+    auto thread = std::make_shared<TVaCommThread>(this, mainThread);
+    thread->Start(priority_);
+    std::lock_guard<TVaCriticalSection> lock(lock_);  // ReadTapped looks at thread_
+    thread_ = std::move(thread);
 }
 
 void TVaCustomComm::DestroyThread() {
-    if (!thread_) return;
-    std::shared_ptr<TVaCommThread> thread = std::move(thread_);
+    std::shared_ptr<TVaCommThread> thread;
+    {
+        std::lock_guard<TVaCriticalSection> lock(lock_);
+        thread = std::move(thread_);
+    }
+    if (!thread) return;
     thread->Terminate();
     // The thread never waits for the main thread once terminated, so this join is short;
     // it also makes sure the thread is out of its wait on the device before the device closes.
@@ -422,6 +435,36 @@ int TVaCustomComm::WriteBuf(const void* data, int count) {
     const int error = errno;
     if (!ClearLineErrors()) RaiseCommError(sWriteError, error);
     return 0;
+}
+
+bool TVaCustomComm::SetTapReads(bool on) {
+    if (Active()) RaiseCommError(sPortOpen);
+    tapReads_ = on && SerialDevice::CanReadWithin();
+    return tapReads_ == on;
+}
+
+int TVaCustomComm::ReadTapped(int timeoutMs, int cancelFd) {
+    std::shared_ptr<TVaCommThread> thread;
+    long n;
+    {
+        std::lock_guard<TVaCriticalSection> lock(lock_);
+        if (!tapReads_ || !Active()) return -1;
+        thread = thread_;
+        tapBlock_.resize(VaMaxDataBlock);
+        n = device_.ReadWithin(tapBlock_.data(), tapBlock_.size(), timeoutMs, cancelFd);
+    }
+    if (n > 0) {
+        if (thread) {
+            thread->HandOver(tapBlock_.data(), static_cast<size_t>(n));
+        } else if (OnRxTap) {
+            OnRxTap(tapBlock_.data(), static_cast<int>(n));
+        }
+        return static_cast<int>(n);
+    }
+    if (n == 0) return 0;
+    const int error = errno != 0 ? errno : EIO;
+    if (lineGone_.exchange(error) == 0 && OnLineGone) OnLineGone(error);
+    return -1;
 }
 
 bool TVaCustomComm::WriteText(const std::string& text) {

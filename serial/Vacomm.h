@@ -87,10 +87,15 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     bool Synchronize(SyncKind kind, uint32_t message = 0, uintptr_t wParam = 0);
     // With the owner's OnRxTap set: reads what has arrived into ahead_ (receive thread).
     bool ReadAhead();
-    // With the owner's OnRxTap set: adds ahead_ to the bytes waiting for the main thread and
-    // queues their delivery unless one is queued already; does not wait for it (receive
-    // thread).
-    void QueueTapped();
+
+  public:
+    // With the owner's OnRxTap set: adds the bytes to those waiting for the main thread's data
+    // event, hands them to OnRxTap and posts the delivery unless one is queued already; does
+    // not wait for it. On the receive thread, or on the thread of ReadTapped.
+    void HandOver(const uint8_t* data, size_t count);
+
+  private:
+    void PostTapped();
     void DeliverTapped();    // main thread: the waiting bytes to the port's data event
     void RunSynchronized();  // main thread
 
@@ -113,6 +118,7 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     // Bytes read on this thread for the tap (receive thread only).
     std::vector<uint8_t> ahead_;
     // Tapped bytes not yet delivered to the main thread, in arrival order (under mutex_).
+    // Only one thread hands bytes over at a time: the receive thread, or ReadTapped's.
     std::vector<uint8_t> tapped_;
 };
 
@@ -221,6 +227,17 @@ class TVaCustomComm : public TVaComponent {
     // consumer that must not wait for the main thread (an engine's answer assembly); it must
     // be quick and thread-safe. Set or clear it while the port is closed.
     std::function<void(PVaData data, int count)> OnRxTap;
+    // With OnRxTap set: the tap's consumer reads received bytes itself, on its own thread,
+    // with ReadTapped, instead of the receive thread (which then only watches the line).
+    // Set while closed. False when the device cannot wait for bytes that way: the receive
+    // thread then reads them as before.
+    bool SetTapReads(bool on);
+    // Waits up to timeoutMs for received bytes, or until cancelFd (when >= 0) is readable,
+    // and hands what arrived to OnRxTap and, queued, to the main thread's data event, as the
+    // receive thread does. Returns the byte count, 0 when nothing came, -1 once the device
+    // is gone (LineGone is then set and OnLineGone called) or without SetTapReads. One thread
+    // at a time (the tap's consumer).
+    int ReadTapped(int timeoutMs, int cancelFd);
     TNotifyEvent OnRxFlag, OnTxEmpty, OnPErr, OnRx80Full, OnEvent1, OnEvent2;
     // Called on the receive thread (not the main thread) at the moment it finds the device
     // gone, with the system's error number (see LineGone). For waking a waiting worker; set
@@ -268,8 +285,10 @@ class TVaCustomComm : public TVaComponent {
     // False once the port is being destroyed; handlers may destroy the port they were
     // called by, so delivery loops hold a copy and stop when it turns false.
     std::shared_ptr<bool> alive_;
-    std::vector<uint8_t> rxBlock_;  // reused for every data event
-    std::atomic<int> lineGone_{0};  // written by the receive thread, reset by Open
+    std::vector<uint8_t> rxBlock_;   // reused for every data event
+    std::atomic<int> lineGone_{0};   // written by the receive thread, reset by Open
+    bool tapReads_ = false;          // set while closed
+    std::vector<uint8_t> tapBlock_;  // ReadTapped's thread only
     bool inDataEvent_ = false;
 
     bool autoOpen_ = false;

@@ -362,6 +362,16 @@ long SerialDevice::Read(void* data, unsigned long count) {
     return static_cast<long>(n);
 }
 
+// Received bytes are waited for by the receive thread's event wait only.
+bool SerialDevice::CanReadWithin() {
+    return false;
+}
+
+long SerialDevice::ReadWithin(void*, unsigned long, int, int) {
+    errno = ENOSYS;
+    return -1;
+}
+
 long SerialDevice::Write(const void* data, unsigned long count, uint32_t timeoutMs) {
     if (NotOpen()) return -1;
     if (count == 0) return 0;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/LoopMainThread.h"
+#include "platform/WaitEvent.h"
 #include "serial/Vabuffer.h"
 #include "serial/Vacomm.h"
 #include "tests/serial/PtyHelpers.h"
@@ -361,6 +362,46 @@ TEST_F(ReceiveTest, FarSideHangUpNeitherSpinsNorHangsAndCloseWorks) {
     port_->Close();
     EXPECT_FALSE(port_->Active());
     EXPECT_EQ(received_.size(), 10u);
+}
+
+TEST_F(ReceiveTest, TapReadsLeaveTheBytesToTheReaderAndStillReachTheMainThread) {
+    RecordRxBuf();
+    std::vector<uint8_t> tapped;  // the reader's (this) thread only
+    port_->OnRxTap = [&](PVaData data, int count) {
+        tapped.insert(tapped.end(), data, data + count);
+    };
+    port_->OnLineGone = [this](int error) { goneReported_.store(error); };
+    ASSERT_TRUE(port_->SetTapReads(true));
+    port_->Open();
+    EXPECT_EQ(port_->ReadTapped(0, -1), 0);
+    pty_.WriteAll("answer");
+    loop_.RunFor(30ms);  // the receive thread leaves them alone
+    EXPECT_TRUE(tapped.empty());
+    EXPECT_TRUE(received_.empty());
+    int got = 0;
+    while (got < 6) {
+        const int n = port_->ReadTapped(1000, -1);
+        ASSERT_GT(n, 0);
+        got += n;
+    }
+    EXPECT_EQ(std::string(tapped.begin(), tapped.end()), "answer");
+    EXPECT_TRUE(RunUntilReceived(6));  // the main thread's data event still has them
+    EXPECT_EQ(std::string(received_.begin(), received_.end()), "answer");
+
+    // A signalled cancel event ends the wait at once; nothing came: 0.
+    const int cancel = CreateWaitEvent(true, true);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port_->ReadTapped(5000, cancel), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    CloseWaitEvent(cancel);
+
+    // The far side gone: -1 at once, the line marked gone and reported once.
+    pty_.CloseMaster();
+    EXPECT_EQ(port_->ReadTapped(5000, -1), -1);
+    EXPECT_EQ(port_->LineGone(), EIO);
+    EXPECT_EQ(goneReported_.load(), EIO);
+    EXPECT_THROW(port_->SetTapReads(false), EVaCommError);  // refused while open
+    port_->Close();
 }
 
 TEST_F(ReceiveTest, OpenCloseCyclesUnderTrafficInBothDeliveryModes) {
