@@ -161,10 +161,7 @@ bool DownloadController::StartSingle() {
         return false;
     }
 
-    SingleRunConfig run;
-    for (int slot = 0; slot < ImageSlot::Count; ++slot)
-        run.paths[static_cast<std::size_t>(slot)] = job[slot].path;
-    run.snapshot = taken.snapshot;
+    const SingleRunConfig run = RunOfJob(job, taken.snapshot);
     const std::string port = f.ComboBoxComPort->currentText().trimmed().toStdString();
     BeginSingleRecord(job, port, f.ReadLink());
     const SingleEngine::StartResult started = single_->Start(run, port);

@@ -97,9 +97,7 @@ CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
         return out;
     }
 
-    for (int slot = 0; slot < ImageSlot::Count; ++slot)
-        out.run.paths[static_cast<std::size_t>(slot)] = job[slot].path;
-    out.run.snapshot = snapshot.snapshot;
+    out.run = RunOfJob(job, snapshot.snapshot);
     return out;
 }
 

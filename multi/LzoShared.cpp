@@ -12,36 +12,19 @@ void LzoLock::Leave(int slot) {
     mutex_.unlock();
 }
 
-namespace {
-
-// Holds the lock for one call.
-class LzoLockHold {
-  public:
-    LzoLockHold(LzoLock& lock, int slot) : lock_(lock), slot_(slot) { lock_.Enter(slot_); }
-    ~LzoLockHold() { lock_.Leave(slot_); }
-    LzoLockHold(const LzoLockHold&) = delete;
-    LzoLockHold& operator=(const LzoLockHold&) = delete;
-
-  private:
-    LzoLock& lock_;
-    int slot_;
-};
-
-}  // namespace
-
-LzoShared::LzoShared() : lzoWorkMemory_(NewLzoWorkMemory()) {}
-
-LzoShared::~LzoShared() = default;
-
-bool LzoShared::Init(int slot) {
-    LzoLockHold hold(lzoLock_, slot);
-    return LzoInit();
+bool SlotLzoCompressor::Init() {
+    shared_.lzoLock_.Enter(slot_);
+    const bool ok = shared_.compressor_.Init();
+    shared_.lzoLock_.Leave(slot_);
+    return ok;
 }
 
-LzoResult LzoShared::Compress(int slot, const std::uint8_t* in, std::size_t length,
-                              std::uint8_t* out) {
-    LzoLockHold hold(lzoLock_, slot);
-    return LzoCompress(in, length, out, lzoWorkMemory_.get());
+LzoResult SlotLzoCompressor::Compress(const std::uint8_t* in, std::size_t length,
+                                      std::uint8_t* out) {
+    shared_.lzoLock_.Enter(slot_);
+    const LzoResult result = shared_.compressor_.Compress(in, length, out);
+    shared_.lzoLock_.Leave(slot_);
+    return result;
 }
 
 }  // namespace zembra

@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 
 #include "protocol/LzoCompressor.h"
@@ -35,23 +34,12 @@ class LzoLock {
 // multi download and freed with it.
 class LzoShared {
   public:
-    LzoShared();
-    ~LzoShared();
-    LzoShared(const LzoShared&) = delete;
-    LzoShared& operator=(const LzoShared&) = delete;
-
-    // lzo_init under the lock; true on success.
-    bool Init(int slot);
-
-    // lzo1x_1_compress of length bytes of in into out (room for the worst case of
-    // LzoOutputBound(length)), under the lock, with the shared work memory.
-    LzoResult Compress(int slot, const std::uint8_t* in, std::size_t length, std::uint8_t* out);
-
     LzoLock& lzoLock() { return lzoLock_; }
 
   private:
+    friend class SlotLzoCompressor;
     LzoLock lzoLock_;
-    std::unique_ptr<std::uint8_t[]> lzoWorkMemory_;
+    OwnLzoCompressor compressor_;  // its work memory is lzoWorkMemory
 };
 
 // The shared compressor as one multi worker uses it: every call under lzoLock, with the
@@ -60,10 +48,8 @@ class SlotLzoCompressor : public LzoCompressor {
   public:
     SlotLzoCompressor(LzoShared& shared, int slot) : shared_(shared), slot_(slot) {}
     void SetSlot(int slot) { slot_ = slot; }
-    bool Init() override { return shared_.Init(slot_); }
-    LzoResult Compress(const std::uint8_t* in, std::size_t length, std::uint8_t* out) override {
-        return shared_.Compress(slot_, in, length, out);
-    }
+    bool Init() override;
+    LzoResult Compress(const std::uint8_t* in, std::size_t length, std::uint8_t* out) override;
 
   private:
     LzoShared& shared_;

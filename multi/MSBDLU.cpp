@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <exception>
 
 #include "multi/MultiHost.h"
@@ -12,6 +11,8 @@
 namespace zembra {
 
 namespace {
+
+constexpr std::size_t kMessageLimit = 500;  // bytes of a log line
 
 // Cuts a UTF-8 text to at most limit bytes without splitting a character.
 std::string CutText(const std::string& text, std::size_t limit) {
@@ -115,22 +116,10 @@ int MultiSingleBoxDLU::EndCodeOf(const SequenceEnd& end) {
     if (end.outcome == RunOutcome::Completed) return END_FINISHED;
     // A selected image did not open: the slot did not get the whole job.
     if (end.outcome == RunOutcome::ImageSkipped) return END_IMAGE_CHECK_FAILED;
-    switch (end.step) {
-        case SequenceStep::Start:
-            return END_START_FAILED;
-        case SequenceStep::Version:
-            return END_VERSION_FAILED;
-        case SequenceStep::Mode:
-            return END_MODE_FAILED;
-        case SequenceStep::Module:
-            return END_MODULE_FAILED;
-        case SequenceStep::ImageCheck:
-            return END_IMAGE_CHECK_FAILED;
-        case SequenceStep::Erase:
-            return END_ERASE_FAILED;
-        default:
-            return END_TRANSFER_FAILED;
-    }
+    // The steps up to the transfer are in the order of their endCodes.
+    static_assert(END_START_FAILED + static_cast<int>(SequenceStep::Transfer) ==
+                  END_TRANSFER_FAILED);
+    return END_START_FAILED + static_cast<int>(std::min(end.step, SequenceStep::Transfer));
 }
 
 // One pass of the worker's loop, from its wake-up to the point where it suspends itself.
@@ -138,14 +127,7 @@ void MultiSingleBoxDLU::Execute() {
     SleepMs(timing_.wakeDelayMs);
     const int slot = config_.slot;
     const int state = runState_.load();
-    if (state == RUN_STOP_REQUESTED) {
-        // Stopped before the run began: the slot still ends as stopped, with its line, and
-        // its port (opened by the Start) is closed.
-        endCode_.store(END_STOPPED);
-        endMs_.store(NowWholeMs());
-        Log("케이블을 제거 하세요", COLOUR_RED);
-        RunBridge(BridgeKind::CloseSlotPort);
-    } else if (state == RUN_RUNNING) {
+    if (state == RUN_RUNNING) {
         endCode_.store(END_IN_PROGRESS);
         shownPercent_ = -1;
         shownOffset_ = -1;
@@ -156,6 +138,10 @@ void MultiSingleBoxDLU::Execute() {
         const SequenceEnd end =
             DownloadSequence(*this, config_.run, MultiWorkerRules(config_.versionCheck)).Run();
         endCode_.store(EndCodeOf(end));
+    }
+    // A slot stopped before its run began still ends as stopped, with its line, and its port
+    // (opened by the Start) is closed.
+    if (state != RUN_IDLE) {
         endMs_.store(NowWholeMs());
         if (!StopRequested()) {
             Log("다운 로드 종료", COLOUR_BLUE);
@@ -163,7 +149,7 @@ void MultiSingleBoxDLU::Execute() {
             endCode_.store(END_STOPPED);
             Log("케이블을 제거 하세요", COLOUR_RED);
         }
-        RunBridge(BridgeKind::CloseSlotPort);
+        CloseSlotPort();
     }
     // Nothing of the configuration is touched after this store: the next Start may
     // configure the worker as soon as it sees runState 0.
@@ -179,16 +165,14 @@ void MultiSingleBoxDLU::Execute() {
 
 // ---- bridge --------------------------------------------------------------------------
 
-void MultiSingleBoxDLU::RunBridge(BridgeKind kind) {
-    if (terminating_.load()) return;
-    bridgeKind_ = kind;
-    mainThread_.RunAndWait([this] { BridgeWork(); });
+void MultiSingleBoxDLU::OnMainThread(const std::function<void()>& work) {
+    if (!terminating_.load()) mainThread_.RunAndWait(work);
 }
 
-void MultiSingleBoxDLU::WriteOutput() {
+void MultiSingleBoxDLU::WriteOutput(std::size_t length) {
     receiver_.ClearArrived();
     try {
-        ports_.WriteMulti(config_.slot, outputBuffer_.get(), static_cast<std::size_t>(intParam_));
+        ports_.WriteMulti(config_.slot, outputBuffer_.get(), length);
     } catch (const std::exception& error) {
         // The missing answer ends the step; the operator also sees why.
         logSink_.LogSlot(config_.portName, FormatText("포트 쓰기 오류: %s", error.what()),
@@ -196,46 +180,25 @@ void MultiSingleBoxDLU::WriteOutput() {
     }
 }
 
-void MultiSingleBoxDLU::BridgeWork() {
-    switch (bridgeKind_) {
-        case BridgeKind::LogLine:
-            logSink_.LogSlot(config_.portName, messageText, bridgeColour_);
-            break;
-        case BridgeKind::SendCommand:
-            intParam_ = static_cast<std::int64_t>(BuildCommandFrame(
-                outputBuffer_.get(), commandBuffer_.data(), byteParam_,
-                (mode_ >> 8) == (USB_AUTO >> 8), mode_ == USB_PPV && rawUsbFrames_, codec_));
-            WriteOutput();
-            break;
-        case BridgeKind::CloseSlotPort:
-            ports_.CloseMultiPort(config_.slot);
-            break;
-        case BridgeKind::WriteRaw:
-            WriteOutput();
-            break;
-        case BridgeKind::ShowProgress:
-            progressCount_.store(static_cast<int>(intParam_));
-            percent_.store(byteParam_);
-            break;
-    }
-}
-
 void MultiSingleBoxDLU::Log(const std::string& text, std::uint32_t colour) {
-    messageText = CutText(text, kMessageLimit);
-    bridgeColour_ = colour;
-    RunBridge(BridgeKind::LogLine);
+    const std::string line = CutText(text, kMessageLimit);
+    OnMainThread([&] { logSink_.LogSlot(config_.portName, line, colour); });
 }
 
 void MultiSingleBoxDLU::SendCommand(const std::uint8_t* command, std::size_t length) {
-    length = std::min(length, commandBuffer_.size());
-    std::memcpy(commandBuffer_.data(), command, length);
-    byteParam_ = static_cast<std::uint8_t>(length);
-    RunBridge(BridgeKind::SendCommand);
+    OnMainThread([&] {
+        WriteOutput(BuildCommandFrame(outputBuffer_.get(), command, length,
+                                      (mode_ >> 8) == (USB_AUTO >> 8),
+                                      mode_ == USB_PPV && rawUsbFrames_, codec_));
+    });
 }
 
 void MultiSingleBoxDLU::WriteFrame(std::size_t length) {
-    intParam_ = static_cast<std::int64_t>(length);
-    RunBridge(BridgeKind::WriteRaw);
+    OnMainThread([&] { WriteOutput(length); });
+}
+
+void MultiSingleBoxDLU::CloseSlotPort() {
+    OnMainThread([&] { ports_.CloseMultiPort(config_.slot); });
 }
 
 void MultiSingleBoxDLU::ShowProgress(std::uint8_t percent, std::int64_t fileOffset) {
@@ -243,9 +206,10 @@ void MultiSingleBoxDLU::ShowProgress(std::uint8_t percent, std::int64_t fileOffs
     if (percent == shownPercent_ && fileOffset == shownOffset_) return;
     shownPercent_ = percent;
     shownOffset_ = fileOffset;
-    byteParam_ = percent;
-    intParam_ = fileOffset;
-    RunBridge(BridgeKind::ShowProgress);
+    OnMainThread([&] {
+        progressCount_.store(static_cast<int>(fileOffset));
+        percent_.store(percent);
+    });
 }
 
 void MultiSingleBoxDLU::Mark(SequenceMark mark, int slot) {

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -75,16 +75,6 @@ struct MultiStartTiming {
 // MultiDownload's destructor).
 class MultiSingleBoxDLU : private SequenceHost {
   public:
-    enum class BridgeKind : std::uint32_t {
-        LogLine = 0,
-        SendCommand = 1,
-        CloseSlotPort = 3,
-        WriteRaw = 4,
-        ShowProgress = 5,
-    };
-
-    static constexpr std::size_t kMessageLimit = 500;
-
     MultiSingleBoxDLU(MainThread& mainThread, MultiPortOps& ports, MultiLogSink& log,
                       LzoShared& lzo, const MultiStartTiming& timing);
     ~MultiSingleBoxDLU() override;
@@ -114,8 +104,6 @@ class MultiSingleBoxDLU : private SequenceHost {
     int erasing() const { return erasing_.load(); }
     int endCode() const { return endCode_.load(); }
     int progressCount() const { return progressCount_.load(); }
-    int slot() const { return config_.slot; }
-    const std::string& portName() const { return config_.portName; }
     // NowMs (whole ms) when the current/last sequence began and ended (0 before).
     long long startMs() const { return startMs_.load(); }
     long long endMs() const { return endMs_.load(); }
@@ -153,10 +141,13 @@ class MultiSingleBoxDLU : private SequenceHost {
     LzoCompressor& Compressor() override { return compressor_; }
     double DurationOriginMs() const override { return static_cast<double>(startMs_.load()); }
 
-    void RunBridge(BridgeKind kind);
-    void BridgeWork();  // main thread
-    // Writes the output buffer's first intParam_ bytes to the slot's port (main thread).
-    void WriteOutput();
+    // The bridge: runs work on the main thread and returns once it is done (nothing once the
+    // worker is being ended). Its kinds are LogLine (Log), SendCommand, WriteRaw (WriteFrame),
+    // ShowProgress and CloseSlotPort.
+    void OnMainThread(const std::function<void()>& work);
+    // Main thread: writes length bytes of the output buffer to the slot's port.
+    void WriteOutput(std::size_t length);
+    void CloseSlotPort();
     // Sleeps; returns early only when the thread is being ended.
     void SleepMs(int ms);
 
@@ -177,15 +168,8 @@ class MultiSingleBoxDLU : private SequenceHost {
     bool terminate_ = false;         // guarded by threadMutex_
     std::atomic<bool> terminating_{false};
 
-    // Bridge record and parameters (written by the worker before a call, read inside it).
-    BridgeKind bridgeKind_ = BridgeKind::LogLine;
-    std::uint32_t bridgeColour_ = 0;
-    std::uint8_t byteParam_ = 0;
-    std::array<std::uint8_t, 10> commandBuffer_{};  // payload of SendCommand
-    std::int64_t intParam_ = 0;
     int shownPercent_ = -1;  // the progress last handed to the main thread
     std::int64_t shownOffset_ = -1;
-    std::string messageText;
     std::unique_ptr<std::uint8_t[]> outputBuffer_;
     PacketCodec codec_;
 

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <exception>
-#include <thread>
 
 #include "job/JobCheck.h"
 #include "job/StartSnapshot.h"
@@ -61,7 +60,7 @@ bool MultiDownload::AnyWorkerActive() const {
 }
 
 MultiStartOutcome MultiDownload::OpenSlotPorts() {
-    openedPortCount_ = 0;
+    int openedPorts = 0;
     bool failed = false;
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         const std::string& name = slotPortNames_[static_cast<std::size_t>(slot)];
@@ -71,7 +70,7 @@ MultiStartOutcome MultiDownload::OpenSlotPorts() {
             ports_.SetMultiBaud(slot, 57600);
             ports_.SetMultiPortName(slot, name);
             ports_.OpenMultiPort(slot);
-            ++openedPortCount_;
+            ++openedPorts;
         } catch (const std::exception& e) {
             ports_.ClearMultiPortOpen(slot);
             LogMulti(e.what(), COLOUR_RED);
@@ -89,7 +88,7 @@ MultiStartOutcome MultiDownload::OpenSlotPorts() {
         LogMulti("전체 다운로드를 중단합니다.", COLOUR_RED);
         return MultiStartOutcome::PortFailed;
     }
-    if (openedPortCount_ == 0) {
+    if (openedPorts == 0) {
         host_.SetStartControlsEnabled(true);
         LogMulti("연결된 장치가 없습니다.", COLOUR_RED);
         return MultiStartOutcome::NoDevice;
@@ -108,9 +107,7 @@ void MultiDownload::ConfigureWorkers(const DownloadJob& job, const StartSnapshot
                 mainThread_, ports_, static_cast<MultiLogSink&>(*this), lzo_, timing_);
         }
         MultiWorkerConfig config;
-        for (int i = 0; i < ImageSlot::Count; ++i)
-            config.run.paths[static_cast<std::size_t>(i)] = job[i].path;
-        config.run.snapshot = snapshot;
+        config.run = RunOfJob(job, snapshot);
         config.run.snapshot.address[ImageSlot::Code] = 0;
         config.portName = name;
         config.versionCheck = versionCheck;
@@ -125,7 +122,6 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
 
     host_.SetStartControlsEnabled(false);
     downloadStartMs_ = NowMs();
-    stopRequested_ = false;
 
     const StartSnapshotResult taken =
         TakeStartSnapshot(job, request.settings, Link::Usb, StartKind::Multi);
@@ -170,7 +166,6 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
 
 void MultiDownload::Stop() {
     LogMulti("다운로드 중단 요청", COLOUR_RED);
-    stopRequested_ = true;
     // Only a running worker is asked: an idle one would otherwise stay "active" for ever and
     // the multi download would never end.
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {

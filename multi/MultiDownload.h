@@ -88,11 +88,9 @@ class MultiDownload : private MultiLogSink {
     // reached the main thread yet.
     bool AnyWorkerActive() const;
     bool downloadRunning() const { return downloadRunning_; }
-    bool stopRequested() const { return stopRequested_; }
     double downloadStartMs() const { return downloadStartMs_.load(); }
     // The origin of the trace's elapsed field (VaCommPorts::SetTraceOrigin).
     const std::atomic<double>* downloadStartMsSource() const { return &downloadStartMs_; }
-    int openedPortCount() const { return openedPortCount_; }
     const std::array<std::string, MULTI_SLOT_COUNT>& slotPortNames() const {
         return slotPortNames_;
     }
@@ -136,11 +134,9 @@ class MultiDownload : private MultiLogSink {
     LzoShared lzo_;
     std::array<std::unique_ptr<MultiSingleBoxDLU>, MULTI_SLOT_COUNT> multiWorkers;
     std::array<std::string, MULTI_SLOT_COUNT> slotPortNames_;
-    int openedPortCount_ = 0;
     // A released worker's end notice (SlotRunEnded) has not run yet (main thread).
     std::array<bool, MULTI_SLOT_COUNT> endNoticePending_{};
     bool downloadRunning_ = false;
-    bool stopRequested_ = false;
     std::atomic<double> downloadStartMs_{0.0};
 };
 

@@ -34,7 +34,6 @@ class AskOperatorRequest {
                                        int style)>& showBox);
 
     bool pending() const { return pending_.load(); }
-    bool answered() const { return answered_.load(); }
 
     // Refuses all further requests and releases a sleeping requester with ID_CANCEL.
     void Shutdown() { shutDown_.store(true); }

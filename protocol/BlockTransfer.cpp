@@ -11,6 +11,8 @@ namespace {
 
 constexpr std::size_t kLzoBlockBufferSize = kLzoBlockSize + kBlockHeaderSize;  // 65,544
 constexpr std::size_t kPayloadSize = 2 + kUartCompressedChunk;  // the largest packet payload
+// Block header of the UART normal mode: address (4) + length (2).
+constexpr std::size_t kWriteHeaderSize = 6;
 
 }  // namespace
 
@@ -22,8 +24,6 @@ BlockTransfer::BlockTransfer(SequenceHost& host, const StartSnapshot& snapshot,
       block_(new std::uint8_t[kLzoBlockBufferSize]),
       packed_(new std::uint8_t[LzoOutputBound(kLzoBlockBufferSize)]),
       payload_(new std::uint8_t[kPayloadSize]) {}
-
-BlockTransfer::~BlockTransfer() = default;
 
 std::uint8_t BlockTransfer::Percent(std::int64_t startOffset, std::int64_t fileSize,
                                     std::int64_t offset, std::int64_t sent) {
@@ -51,11 +51,11 @@ BlockResult BlockTransfer::SendBlock(LinkProtocolCode mode, std::FILE* file,
                                      std::uint32_t address, std::int64_t offset) {
     switch (mode) {
         case USB_PPV:
-            return SendBlockPpvUsb(file, startOffset, fileSize, address, offset);
-        case USB_NORMAL:
-            return SendBlockNormalUsb(file, startOffset, fileSize, address, offset);
         case UART_PRESS:
-            return SendBlockPressUart(file, startOffset, fileSize, address, offset);
+            return SendBlockCompressed(mode == USB_PPV, file, startOffset, fileSize, address,
+                                       offset);
+        case USB_NORMAL:
+            return SendBlockNormalUsb(file, startOffset, fileSize, offset);
         default:
             return SendBlockNormalUart(file, startOffset, fileSize, address, offset);
     }
@@ -96,31 +96,24 @@ bool BlockTransfer::RetryAfterNak(std::uint8_t code, int& retries) {
     return true;
 }
 
-BlockResult BlockTransfer::PrepareLzoBlock(std::FILE* file, std::int64_t fileSize,
-                                           std::uint32_t address, std::int64_t offset,
-                                           bool& compressed) {
+BlockResult BlockTransfer::SendBlockCompressed(bool usb, std::FILE* file, std::int64_t startOffset,
+                                               std::int64_t fileSize, std::uint32_t address,
+                                               std::int64_t offset) {
     const std::size_t length =
         static_cast<std::size_t>(std::min<std::int64_t>(fileSize - offset, kLzoBlockSize));
-    std::uint8_t* data = block_.get() + kBlockHeaderSize;
     // A short last block goes out whole when it does not compress: the rest is filled.
-    if (!ReadImageBlock(file, offset, data, length, kLzoBlockSize))
+    if (!ReadImageBlock(file, offset, block_.get() + kBlockHeaderSize, length, kLzoBlockSize))
         return BlockResult::FileReadError;
     PutLe32(block_.get(), address);
     PutLe32(block_.get() + 4, static_cast<std::uint32_t>(length));
-
     const LzoResult packed =
         host_.Compressor().Compress(block_.get(), length + kBlockHeaderSize, packed_.get());
     if (!packed.ok) host_.Log("내부 압축 오류", COLOUR_RED);
-    compressed = packed.ok && packed.length < length + kBlockHeaderSize;
-    stream_ = compressed ? packed_.get() : block_.get();
-    streamLength_ = compressed ? packed.length : kLzoBlockBufferSize;
-    return BlockResult::Done;
-}
+    const bool compressed = packed.ok && packed.length < length + kBlockHeaderSize;
+    const std::uint8_t* stream = compressed ? packed_.get() : block_.get();
+    const std::size_t total = compressed ? packed.length : kLzoBlockBufferSize;
 
-BlockResult BlockTransfer::SendLzoStream(bool usb, bool compressed, std::int64_t startOffset,
-                                         std::int64_t fileSize, std::int64_t offset) {
     const std::size_t chunk = usb ? kUsbCompressedChunk : kUartCompressedChunk;
-    const std::size_t total = streamLength_;
     std::uint8_t* payload = payload_.get();
     for (std::size_t sent = 0; sent < total; sent += chunk) {
         if (host_.StopRequested()) return BlockResult::Stopped;
@@ -131,7 +124,7 @@ BlockResult BlockTransfer::SendLzoStream(bool usb, bool compressed, std::int64_t
         payload[1] = sent + chunk >= total
                          ? COMPRESSED_LAST
                          : (compressed ? COMPRESSED_CONTINUES : UNCOMPRESSED_CONTINUES);
-        std::memcpy(payload + 2, stream_ + sent, n);
+        std::memcpy(payload + 2, stream + sent, n);
         const std::size_t frameLength =
             usb ? BuildRawFrame(host_.FrameBuffer(), payload, n + 2)
                 : codec_.Encode(host_.FrameBuffer(), payload, static_cast<std::uint16_t>(n + 2));
@@ -139,24 +132,6 @@ BlockResult BlockTransfer::SendLzoStream(bool usb, bool compressed, std::int64_t
         if (rc != BlockResult::Done) return rc;
     }
     return BlockResult::Done;
-}
-
-BlockResult BlockTransfer::SendBlockPpvUsb(std::FILE* file, std::int64_t startOffset,
-                                           std::int64_t fileSize, std::uint32_t address,
-                                           std::int64_t offset) {
-    bool compressed = false;
-    const BlockResult rc = PrepareLzoBlock(file, fileSize, address, offset, compressed);
-    if (rc != BlockResult::Done) return rc;
-    return SendLzoStream(true, compressed, startOffset, fileSize, offset);
-}
-
-BlockResult BlockTransfer::SendBlockPressUart(std::FILE* file, std::int64_t startOffset,
-                                              std::int64_t fileSize, std::uint32_t address,
-                                              std::int64_t offset) {
-    bool compressed = false;
-    const BlockResult rc = PrepareLzoBlock(file, fileSize, address, offset, compressed);
-    if (rc != BlockResult::Done) return rc;
-    return SendLzoStream(false, compressed, startOffset, fileSize, offset);
 }
 
 BlockResult BlockTransfer::SendBlockNormalUart(std::FILE* file, std::int64_t startOffset,
@@ -179,8 +154,7 @@ BlockResult BlockTransfer::SendBlockNormalUart(std::FILE* file, std::int64_t sta
 }
 
 BlockResult BlockTransfer::SendBlockNormalUsb(std::FILE* file, std::int64_t startOffset,
-                                              std::int64_t fileSize, std::uint32_t /*address*/,
-                                              std::int64_t offset) {
+                                              std::int64_t fileSize, std::int64_t offset) {
     std::uint8_t* data = block_.get();
     const std::size_t length =
         static_cast<std::size_t>(std::min<std::int64_t>(fileSize - offset, kDataBlockSize));

@@ -13,11 +13,8 @@ namespace zembra {
 
 struct StartSnapshot;
 
-// Block header length of the UART normal mode: address (4) + length (2).
-inline constexpr std::size_t kWriteHeaderSize = 6;
-
-// The four block routines of the download sequence. Each sends one block of the open image
-// file and returns a BlockResult.
+// The block routines of the download sequence: each sends one block of the open image file
+// and returns a BlockResult.
 //
 // Arguments: file, start offset of the range, file size (as read when the image started),
 // memory address of the block, current file offset. Reads never go past fileSize nor past
@@ -31,19 +28,8 @@ class BlockTransfer {
     // only before each new packet of a compressed block.
     BlockTransfer(SequenceHost& host, const StartSnapshot& snapshot,
                   bool stopBeforeEveryPacket = false);
-    ~BlockTransfer();
     BlockTransfer(const BlockTransfer&) = delete;
     BlockTransfer& operator=(const BlockTransfer&) = delete;
-
-    BlockResult SendBlockPpvUsb(std::FILE* file, std::int64_t startOffset, std::int64_t fileSize,
-                                std::uint32_t address, std::int64_t offset);
-    BlockResult SendBlockNormalUsb(std::FILE* file, std::int64_t startOffset, std::int64_t fileSize,
-                                   std::uint32_t address, std::int64_t offset);
-    BlockResult SendBlockNormalUart(std::FILE* file, std::int64_t startOffset,
-                                    std::int64_t fileSize, std::uint32_t address,
-                                    std::int64_t offset);
-    BlockResult SendBlockPressUart(std::FILE* file, std::int64_t startOffset, std::int64_t fileSize,
-                                   std::uint32_t address, std::int64_t offset);
 
     // The routine of a mode (USB_PPV, USB_NORMAL, UART_PRESS, anything else UART normal).
     BlockResult SendBlock(LinkProtocolCode mode, std::FILE* file, std::int64_t startOffset,
@@ -56,12 +42,16 @@ class BlockTransfer {
                                 std::int64_t offset, std::int64_t sent);
 
   private:
-    // Reads the block and compresses it; sets stream_/streamLength_/compressed.
-    BlockResult PrepareLzoBlock(std::FILE* file, std::int64_t fileSize, std::uint32_t address,
-                                std::int64_t offset, bool& compressed);
-    // Sends stream_ in packets of chunk bytes (USB: raw frames; UART: command frames).
-    BlockResult SendLzoStream(bool usb, bool compressed, std::int64_t startOffset,
-                              std::int64_t fileSize, std::int64_t offset);
+    // SendBlockPpvUsb (usb: raw frames of 1,020 block bytes) and SendBlockPressUart (command
+    // frames of 8,192): the block with its header, LZO-compressed when that makes it shorter.
+    BlockResult SendBlockCompressed(bool usb, std::FILE* file, std::int64_t startOffset,
+                                    std::int64_t fileSize, std::uint32_t address,
+                                    std::int64_t offset);
+    BlockResult SendBlockNormalUart(std::FILE* file, std::int64_t startOffset,
+                                    std::int64_t fileSize, std::uint32_t address,
+                                    std::int64_t offset);
+    BlockResult SendBlockNormalUsb(std::FILE* file, std::int64_t startOffset, std::int64_t fileSize,
+                                   std::int64_t offset);
     // The negative-answer rule; true: send the packet again, false: give up (TooManyNaks).
     bool RetryAfterNak(std::uint8_t code, int& retries);
     // Writes frameLength bytes of the host's frame buffer and waits for the answer, with
@@ -80,8 +70,6 @@ class BlockTransfer {
     std::unique_ptr<std::uint8_t[]> block_;    // header + 65,536 bytes
     std::unique_ptr<std::uint8_t[]> packed_;   // compressor output
     std::unique_ptr<std::uint8_t[]> payload_;  // one packet's payload before framing
-    const std::uint8_t* stream_ = nullptr;
-    std::size_t streamLength_ = 0;
 };
 
 }  // namespace zembra

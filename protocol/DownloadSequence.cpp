@@ -51,6 +51,14 @@ const char* SlotTitle(int slot) {
 
 }  // namespace
 
+DownloadRun RunOfJob(const DownloadJob& job, const StartSnapshot& snapshot) {
+    DownloadRun run;
+    for (int slot = 0; slot < ImageSlot::Count; ++slot)
+        run.paths[static_cast<std::size_t>(slot)] = job[slot].path;
+    run.snapshot = snapshot;
+    return run;
+}
+
 SequenceRules SingleEngineRules() {
     return {};
 }
@@ -178,19 +186,18 @@ RunOutcome DownloadSequence::CheckVersion() {
     if (!ResponseTaken(wait)) return Failed(wait, RunOutcome::VersionRefused);
     if (host_.ResponseCode() != RSP_ACK) {
         using Rule = SequenceRules::VersionMismatch;
-        if (rules_.versionMismatch == Rule::AskOperator) {
-            host_.Log("요청한 버전이 틀립니다. ", COLOUR_BLUE);
+        const bool ask = rules_.versionMismatch == Rule::AskOperator;
+        host_.Log(ask ? "요청한 버전이 틀립니다. " : "요청한 버전이 틀립니다.", COLOUR_BLUE);
+        if (ask) {
             if (host_.AskOperator(kVersionQuestion, "확인", MB_OK_CANCEL) != ID_OK)
                 return RunOutcome::VersionRefused;
         } else if (rules_.versionMismatch == Rule::Refuse) {
-            host_.Log("요청한 버전이 틀립니다.", COLOUR_BLUE);
             host_.Log(
                 "다운로드를 중단 합니다. 버전 검사 사용을 중지하려면 버전 검사를 사용 "
                 "안함으로 설정 하세요",
                 COLOUR_RED);
             return RunOutcome::VersionRefused;
         } else {
-            host_.Log("요청한 버전이 틀립니다.", COLOUR_BLUE);
             host_.Log("다운로드를 계속 합니다. 버전 검사 안함으로 설정되었음", COLOUR_BLUE);
         }
     }

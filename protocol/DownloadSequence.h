@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "job/DownloadJob.h"
 #include "job/ImageSlot.h"
 #include "job/StartSnapshot.h"
 #include "protocol/SequenceHost.h"
@@ -52,6 +53,9 @@ struct DownloadRun {
     std::array<std::string, ImageSlot::Count> paths{};
     StartSnapshot snapshot;
 };
+
+// The run of a job's image paths with the Start values (the single and the multi Start).
+DownloadRun RunOfJob(const DownloadJob& job, const StartSnapshot& snapshot);
 
 // Where the single engine and a multi worker follow different rules on purpose.
 struct SequenceRules {

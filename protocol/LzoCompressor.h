@@ -42,10 +42,4 @@ class OwnLzoCompressor : public LzoCompressor {
     std::unique_ptr<std::uint8_t[]> workMemory_;
 };
 
-// lzo_init and lzo1x_1_compress with the given work memory (LZO1X_1_MEM_COMPRESS bytes).
-bool LzoInit();
-LzoResult LzoCompress(const std::uint8_t* in, std::size_t length, std::uint8_t* out,
-                      std::uint8_t* workMemory);
-std::unique_ptr<std::uint8_t[]> NewLzoWorkMemory();
-
 }  // namespace zembra

@@ -54,11 +54,9 @@ SingleEngine::StartResult SingleEngine::Start(const SingleRunConfig& config,
     lastPortError_.clear();
 
     const int number = PortNumberOf(portName);
-    if (number > 0) {
-        host_.LogSingle(FormatText("통신포트열기:COM%d Open", number), COLOUR_BLACK);
-    } else {
-        host_.LogSingle(FormatText("통신포트열기:%s Open", portName.c_str()), COLOUR_BLACK);
-    }
+    host_.LogSingle(number > 0 ? FormatText("통신포트열기:COM%d Open", number)
+                               : FormatText("통신포트열기:%s Open", portName.c_str()),
+                    COLOUR_BLACK);
     try {
         ports_.SetSingleBaud(57600);
         if (number > 0) {

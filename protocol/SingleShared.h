@@ -5,11 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
-#include "job/StartSnapshot.h"
 #include "protocol/DownloadSequence.h"
 #include "protocol/PacketCodec.h"
 #include "protocol/ResponseReceiver.h"
@@ -64,7 +61,10 @@ struct SingleShared {
     std::atomic<RunOutcome> lastOutcome{RunOutcome::None};
 
     // Sets stopRequested and wakes a waiting WaitResponse. Any thread.
-    void RequestStop();
+    void RequestStop() {
+        stopRequested.store(true);
+        answers.WakeWaiter();
+    }
     // Clears stopRequested (Start). Any thread.
     void ClearStop() { stopRequested.store(false); }
 };

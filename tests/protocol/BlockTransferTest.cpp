@@ -85,7 +85,7 @@ TEST_F(BlockFixture, PpvShortIncompressibleLastBlockGoesWholeIn65Packets) {
     const Bytes image = RandomBytes(100, 1);
     TempFile file(image);
     EXPECT_EQ(
-        Run([&](BlockTransfer& t) { return t.SendBlockPpvUsb(file.file, 0, 100, 0x123400, 0); }),
+        Run([&](BlockTransfer& t) { return t.SendBlock(USB_PPV, file.file, 0, 100, 0x123400, 0); }),
         BlockResult::Done);
     ASSERT_EQ(ports.writes.size(), 65u);
     Bytes stream;
@@ -108,15 +108,16 @@ TEST_F(BlockFixture, PpvShortIncompressibleLastBlockGoesWholeIn65Packets) {
 TEST_F(BlockFixture, CompressibleBlockGoesInOnePacketFlaggedLast) {
     const Bytes image(0x10000, 0xFF);
     TempFile file(image);
-    EXPECT_EQ(Run([&](BlockTransfer& t) { return t.SendBlockPpvUsb(file.file, 0, 0x10000, 0, 0); }),
-              BlockResult::Done);
+    EXPECT_EQ(
+        Run([&](BlockTransfer& t) { return t.SendBlock(USB_PPV, file.file, 0, 0x10000, 0, 0); }),
+        BlockResult::Done);
     ASSERT_EQ(ports.writes.size(), 1u);
     EXPECT_EQ(ports.writes[0][1], COMPRESSED_LAST);
 
     // The same over UART: one escaped command frame.
     ports.writes.clear();
     EXPECT_EQ(
-        Run([&](BlockTransfer& t) { return t.SendBlockPressUart(file.file, 0, 0x10000, 0, 0); }),
+        Run([&](BlockTransfer& t) { return t.SendBlock(UART_PRESS, file.file, 0, 0x10000, 0, 0); }),
         BlockResult::Done);
     ASSERT_EQ(ports.writes.size(), 1u);
     EXPECT_EQ(ports.writes[0][0], 0x7E);
@@ -132,9 +133,10 @@ TEST_F(BlockFixture, TwelveNaksEndTheBlockElevenAreRetried) {
         return naks-- > 0 ? Bytes{0x7E, 0xA4, 0x7E} : Bytes{0x7E, 0x02, 0x7E};
     };
     snapshot.showInvalidFcsNak = true;
-    EXPECT_EQ(
-        Run([&](BlockTransfer& t) { return t.SendBlockNormalUart(file.file, 0, 4096, 0x1000, 0); }),
-        BlockResult::Done);
+    EXPECT_EQ(Run([&](BlockTransfer& t) {
+                  return t.SendBlock(UART_NORMAL, file.file, 0, 4096, 0x1000, 0);
+              }),
+              BlockResult::Done);
     EXPECT_EQ(ports.writes.size(), 12u);
     for (const Bytes& w : ports.writes) EXPECT_EQ(w, ports.writes[0]);  // the same packet again
     // Each shown NAK: its text (blue) and "재전송 합니다" (red).
@@ -146,9 +148,10 @@ TEST_F(BlockFixture, TwelveNaksEndTheBlockElevenAreRetried) {
     ports.writes.clear();
     host.lines.clear();
     snapshot.showInvalidFcsNak = false;
-    EXPECT_EQ(
-        Run([&](BlockTransfer& t) { return t.SendBlockNormalUart(file.file, 0, 4096, 0x1000, 0); }),
-        BlockResult::TooManyNaks);
+    EXPECT_EQ(Run([&](BlockTransfer& t) {
+                  return t.SendBlock(UART_NORMAL, file.file, 0, 4096, 0x1000, 0);
+              }),
+              BlockResult::TooManyNaks);
     EXPECT_EQ(ports.writes.size(), 12u);
     EXPECT_TRUE(host.lines.empty());  // negative answers are not shown with the option off
 }
@@ -157,7 +160,7 @@ TEST_F(BlockFixture, UartNormalFrameLayoutAndProgress) {
     const Bytes image = RandomBytes(6000, 3);
     TempFile file(image);
     EXPECT_EQ(Run([&](BlockTransfer& t) {
-                  return t.SendBlockNormalUart(file.file, 0, 6000, 0x2000, 4096);
+                  return t.SendBlock(UART_NORMAL, file.file, 0, 6000, 0x2000, 4096);
               }),
               BlockResult::Done);
     ASSERT_EQ(ports.writes.size(), 1u);
@@ -194,17 +197,19 @@ TEST_F(BlockFixture, UsbNormalControlBlockAndEchoRetries) {
         const std::size_t n = BuildAckEcho(echo, unit.data());
         return Bytes(echo, echo + n);
     };
-    EXPECT_EQ(Run([&](BlockTransfer& t) { return t.SendBlockNormalUsb(file.file, 0, 1500, 0, 0); }),
-              BlockResult::Done);
+    EXPECT_EQ(
+        Run([&](BlockTransfer& t) { return t.SendBlock(USB_NORMAL, file.file, 0, 1500, 0, 0); }),
+        BlockResult::Done);
     ASSERT_EQ(ports.writes.size(), 2u);
     EXPECT_EQ(ports.writes[0][7], 0x00);
     EXPECT_EQ(ports.writes[1], Bytes(image.begin(), image.begin() + 1024));
 
     // The last block is short: the bytes past the end are filler, never the file's beyond it.
     ports.writes.clear();
-    EXPECT_EQ(
-        Run([&](BlockTransfer& t) { return t.SendBlockNormalUsb(file.file, 0, 1500, 1024, 1024); }),
-        BlockResult::Done);
+    EXPECT_EQ(Run([&](BlockTransfer& t) {
+                  return t.SendBlock(USB_NORMAL, file.file, 0, 1500, 1024, 1024);
+              }),
+              BlockResult::Done);
     ASSERT_EQ(ports.writes.size(), 1u);
     EXPECT_EQ(Bytes(ports.writes[0].begin(), ports.writes[0].begin() + 476),
               Bytes(image.begin() + 1024, image.end()));
@@ -222,8 +227,9 @@ TEST_F(BlockFixture, UsbNormalControlBlockAndEchoRetries) {
             const std::size_t n = BuildAckEcho(echo, unit.data());
             return Bytes(echo, echo + n);
         };
-        const BlockResult result = Run(
-            [&](BlockTransfer& t) { return t.SendBlockNormalUsb(file.file, 0, 1500, 1024, 1024); });
+        const BlockResult result = Run([&](BlockTransfer& t) {
+            return t.SendBlock(USB_NORMAL, file.file, 0, 1500, 1024, 1024);
+        });
         if (bad == 11) {
             EXPECT_EQ(result, BlockResult::Done);
             EXPECT_EQ(ports.writes.size(), 1u + 2u * 11u);
@@ -238,9 +244,10 @@ TEST_F(BlockFixture, UsbNormalControlBlockAndEchoRetries) {
     // A negative answer to a data block ends the block at once.
     ports.writes.clear();
     phone = [](const Bytes&) { return Bytes{0x7E, 0xA1, 0x7E}; };
-    EXPECT_EQ(
-        Run([&](BlockTransfer& t) { return t.SendBlockNormalUsb(file.file, 0, 1500, 1024, 1024); }),
-        BlockResult::TooManyNaks);
+    EXPECT_EQ(Run([&](BlockTransfer& t) {
+                  return t.SendBlock(USB_NORMAL, file.file, 0, 1500, 1024, 1024);
+              }),
+              BlockResult::TooManyNaks);
     EXPECT_EQ(ports.writes.size(), 1u);
 }
 
@@ -249,20 +256,23 @@ TEST_F(BlockFixture, SilenceStopAndAShrunkFile) {
     TempFile file(image);
     snapshot.packetResponseWaitMs = 50;
     phone = [](const Bytes&) { return Bytes{}; };
-    EXPECT_EQ(Run([&](BlockTransfer& t) { return t.SendBlockPpvUsb(file.file, 0, 0x20000, 0, 0); }),
-              BlockResult::NoResponse);
+    EXPECT_EQ(
+        Run([&](BlockTransfer& t) { return t.SendBlock(USB_PPV, file.file, 0, 0x20000, 0, 0); }),
+        BlockResult::NoResponse);
     EXPECT_EQ(host.lines.back(), (RecordingHost::Line{"응답이없습니다", COLOUR_RED}));
 
     // A stop seen before a packet of a compressed block: no message from the routine.
     host.lines.clear();
     shared.RequestStop();
-    EXPECT_EQ(Run([&](BlockTransfer& t) { return t.SendBlockPpvUsb(file.file, 0, 0x20000, 0, 0); }),
-              BlockResult::Stopped);
+    EXPECT_EQ(
+        Run([&](BlockTransfer& t) { return t.SendBlock(USB_PPV, file.file, 0, 0x20000, 0, 0); }),
+        BlockResult::Stopped);
     EXPECT_TRUE(host.lines.empty());
     // A stop seen while waiting: "다운로드가 중단 됩니다".
-    EXPECT_EQ(
-        Run([&](BlockTransfer& t) { return t.SendBlockNormalUart(file.file, 0, 0x20000, 0, 0); }),
-        BlockResult::Stopped);
+    EXPECT_EQ(Run([&](BlockTransfer& t) {
+                  return t.SendBlock(UART_NORMAL, file.file, 0, 0x20000, 0, 0);
+              }),
+              BlockResult::Stopped);
     EXPECT_EQ(host.lines.back(), (RecordingHost::Line{"다운로드가 중단 됩니다", COLOUR_BLUE}));
     shared.ClearStop();
 
@@ -270,7 +280,7 @@ TEST_F(BlockFixture, SilenceStopAndAShrunkFile) {
     ports.writes.clear();
     EXPECT_EQ(truncate(file.path.c_str(), 0x18000), 0);
     EXPECT_EQ(Run([&](BlockTransfer& t) {
-                  return t.SendBlockPpvUsb(file.file, 0, 0x20000, 0x10000, 0x10000);
+                  return t.SendBlock(USB_PPV, file.file, 0, 0x20000, 0x10000, 0x10000);
               }),
               BlockResult::FileReadError);
     EXPECT_TRUE(ports.writes.empty());
