@@ -404,7 +404,18 @@ bool SerialDevice::CanReadWithin() {
 long SerialDevice::ReadWithin(void* data, unsigned long count, int timeoutMs, int cancelFd) {
     if (NotOpen()) return -1;
     pollfd fds[2] = {{fd_, POLLIN, 0}, {cancelFd, POLLIN, 0}};
-    for (int wakes = 0;; ++wakes) {
+    // The caller has usually just written and waits for the answer: poll first, which
+    // returns at once when bytes are there already.
+    for (int emptyWakes = 0;;) {
+        if (timeoutMs > 0) {
+            const int r = poll(fds, cancelFd >= 0 ? 2 : 1, timeoutMs);
+            if (r < 0) return errno == EINTR ? 0 : -1;
+            if (r == 0 || (cancelFd >= 0 && fds[1].revents)) return 0;
+            if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fds[0].revents & POLLIN)) {
+                errno = EIO;
+                return -1;
+            }
+        }
         const ssize_t n = read(fd_, data, count);
         if (n > 0) {
             consumed_ = true;
@@ -413,16 +424,9 @@ long SerialDevice::ReadWithin(void* data, unsigned long count, int timeoutMs, in
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN) return -1;
         if (timeoutMs <= 0) return 0;
-        if (wakes >= 3) {
+        if (++emptyWakes >= 3) {
             // Readable with nothing to read, again and again: end of file without a hang-up
             // report.
-            errno = EIO;
-            return -1;
-        }
-        const int r = poll(fds, cancelFd >= 0 ? 2 : 1, timeoutMs);
-        if (r < 0) return errno == EINTR ? 0 : -1;
-        if (r == 0 || (cancelFd >= 0 && fds[1].revents)) return 0;
-        if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fds[0].revents & POLLIN)) {
             errno = EIO;
             return -1;
         }

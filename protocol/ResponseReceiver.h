@@ -51,10 +51,9 @@ class ResponseReceiver {
                     const std::function<bool()>& gone = {});
     static constexpr int kGonePollMs = 20;
 
-    // As Wait, for a worker that reads its port itself: read(ms) waits up to ms for received
-    // bytes and hands them to Feed (through the port's tap); a negative result (the port is
-    // gone) ends the wait with NoResponse. A read should also end when CancelHandle is
-    // signalled (WakeWaiter does that), so that a stop is seen at once.
+    // As Wait, for a worker that reads its port itself: read(ms) waits up to ms for bytes and
+    // hands them to Feed (through the port's tap), and ends early when CancelHandle is
+    // signalled (by WakeWaiter); a negative result (the port is gone) gives NoResponse.
     WaitResult WaitReading(long long ticks, const std::function<bool()>& stopped,
                            const std::function<int(int ms)>& read);
     // A wait event, signalled by WakeWaiter and cleared by Reset.

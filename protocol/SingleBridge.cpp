@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <exception>
 #include <thread>
 
@@ -42,19 +41,15 @@ void SingleBridge::LogLine(const std::string& text, std::uint32_t colour) {
 }
 
 void SingleBridge::SendCommand(const std::uint8_t* command, std::size_t length) {
-    const std::size_t n = length < COMMAND_BUFFER_SIZE ? length : COMMAND_BUFFER_SIZE;
-    std::memcpy(shared_.commandBuffer.data(), command, n);
-    shared_.byteParam = static_cast<std::uint8_t>(n);
-    DoSendCommand();
+    const LinkProtocolCode mode = shared_.mode.load();
+    DoWrite(outputBuffer(),
+            BuildCommandFrame(outputBuffer(), command, std::min(length, COMMAND_BUFFER_SIZE),
+                              (mode >> 8) == (USB_AUTO >> 8),
+                              mode == USB_PPV && shared_.rawUsbFrames.load(), codec_));
 }
 
 void SingleBridge::FinishRun() {
     Call(BRIDGE_FINISH_RUN);
-}
-
-void SingleBridge::WriteRaw(std::int32_t length) {
-    shared_.intParam = length;
-    DoWriteRaw();
 }
 
 void SingleBridge::ShowProgress(std::uint8_t percent, std::int64_t fileOffset) {
@@ -174,20 +169,6 @@ void SingleBridge::DoWrite(const std::uint8_t* bytes, std::size_t count) {
     }
 }
 
-void SingleBridge::DoWriteRaw() {
-    std::size_t length = shared_.intParam > 0 ? static_cast<std::size_t>(shared_.intParam) : 0;
-    if (length > kFrameBufferSize) length = kFrameBufferSize;
-    DoWrite(shared_.outputBuffer.data(), length);
-}
-
-void SingleBridge::DoSendCommand() {
-    const LinkProtocolCode mode = shared_.mode.load();
-    const std::size_t length = BuildCommandFrame(
-        shared_.outputBuffer.data(), shared_.commandBuffer.data(), shared_.byteParam,
-        (mode >> 8) == (USB_AUTO >> 8), mode == USB_PPV && shared_.rawUsbFrames.load(), codec_);
-    DoWrite(shared_.outputBuffer.data(), length);
-}
-
 // ---------------------------------------------------------------- main-thread side
 
 void SingleBridge::ExecuteKind(std::uint32_t kind) {
@@ -195,18 +176,9 @@ void SingleBridge::ExecuteKind(std::uint32_t kind) {
         case BRIDGE_LOG_LINE:
             host_.LogSingle(shared_.logText, shared_.logColour);
             break;
-        case BRIDGE_SEND_COMMAND:
-            DoSendCommand();
-            break;
         case BRIDGE_FINISH_RUN:
             ports_.CloseSinglePort();
             host_.GiveControlsBack();
-            break;
-        case BRIDGE_WRITE_RAW:
-            DoWriteRaw();
-            break;
-        case BRIDGE_SHOW_PROGRESS:
-            DoShowProgress(shared_.byteParam, shared_.intParam);
             break;
         case BRIDGE_IMAGE_STARTED:
             host_.SetGauge(0);

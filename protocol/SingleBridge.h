@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -22,13 +23,10 @@ class PortOperations;
 class DebugTrace;
 
 // The kinds of work the single engine has the main thread do (a negative answer is shown
-// as a LogLine of its text).
+// as a LogLine of its text). Packet writes and the progress display do not wait for it.
 enum BridgeKind : std::uint32_t {
     BRIDGE_LOG_LINE = 0,       // LogLine: log text, colour
-    BRIDGE_SEND_COMMAND = 1,   // SendCommand: command buffer, length in byteParam
     BRIDGE_FINISH_RUN = 3,     // FinishRun
-    BRIDGE_WRITE_RAW = 4,      // WriteRaw: output buffer, length in intParam
-    BRIDGE_SHOW_PROGRESS = 5,  // ShowProgress: percentage in byteParam, file offset in intParam
     BRIDGE_IMAGE_STARTED = 6,  // ImageStarted: slot in byteParam
     BRIDGE_IMAGE_DONE = 7,     // ImageDone: slot in byteParam
     BRIDGE_RESET_MARKERS = 8,  // ResetMarkers
@@ -41,23 +39,18 @@ inline constexpr char TITLE_ERASE[] = "Erase Zembra 4";
 
 // The seam between the single engine's worker thread and the main thread.
 //
-// Worker side: the engine calls the kind wrappers (LogLine, ImageStarted, ... SetBaud); each
-// fills the shared fields and runs the kind on the main thread through MainThread::RunAndWait,
-// returning once the main thread has done the work. Packet writes (SendCommand, WriteRaw) are
-// done on the worker itself (the port has its own lock); the progress display is posted to the
-// main thread without waiting. WaitResponse blocks on the arrival of a response (condition
-// variable with a deadline). AskOperator is the requester side of the operator question.
+// Worker: the kind wrappers (LogLine, ImageStarted, ... SetBaud) fill the shared fields and
+// run their kind on the main thread (MainThread::RunAndWait). Packet writes are done on the
+// worker itself (the port has its own lock); progress is posted without waiting. WaitResponse
+// sleeps until the answer has come: in the port's read (SetWorkerReads), else on the answer
+// assembly's condition variable.
+// Main thread: ExecuteKind, and VaCommSingleRxBuf (the single port's OnRxBuf: trace line and
+// answer assembly, unless the bytes reach ReceiveOnPortThread first).
+// ReceiveOnPortThread (the port's tap: the receive thread, or the worker reading): the trace
+// line first, then the answer assembly, so an answer's line always precedes the next packet's.
 //
-// Main-thread side: ExecuteKind (run by the calls), VaCommSingleRxBuf (the single port's
-// OnRxBuf handler: the trace line and the answer assembly where the port's receive thread does
-// not hand the bytes over itself).
-//
-// Receive thread: ReceiveOnPortThread writes the answer's trace line, then hands the bytes to
-// the answer assembly, which wakes the worker. The trace line is therefore always written
-// before the line of the packet the worker writes after that answer.
-//
-// Life: owned by the program's host for the program's life, together with the shared state,
-// the host, the port operations and the main thread it refers to.
+// Life: owned by the program's host for the program's life, with the shared state, the host,
+// the port operations and the main thread it refers to.
 class SingleBridge : public SequenceHost {
   public:
     SingleBridge(SingleShared& shared, DownloadHost& host, PortOperations& ports, DebugTrace& trace,
@@ -68,11 +61,9 @@ class SingleBridge : public SequenceHost {
 
     // ---- worker side ----
     void LogLine(const std::string& text, std::uint32_t colour);
-    // Copies length command bytes into the command buffer and runs SendCommand.
+    // Frames at most COMMAND_BUFFER_SIZE command bytes for the link and writes them.
     void SendCommand(const std::uint8_t* command, std::size_t length) override;
     void FinishRun();
-    // Writes length bytes of the output buffer (already filled by the caller).
-    void WriteRaw(std::int32_t length);
     // Posted to the main thread when percentage or offset changed since the last one (a new
     // offset alone at most every kProgressIntervalMs).
     void ShowProgress(std::uint8_t percent, std::int64_t fileOffset) override;
@@ -95,7 +86,9 @@ class SingleBridge : public SequenceHost {
     // The rest of the download sequence's host (SequenceHost).
     void Log(const std::string& text, std::uint32_t colour) override { LogLine(text, colour); }
     std::uint8_t* FrameBuffer() override { return outputBuffer(); }
-    void WriteFrame(std::size_t length) override { WriteRaw(static_cast<std::int32_t>(length)); }
+    void WriteFrame(std::size_t length) override {
+        DoWrite(outputBuffer(), std::min(length, kFrameBufferSize));
+    }
     void Mark(SequenceMark mark, int slot) override;
     bool StopRequested() const override { return shared_.stopRequested.load(); }
     void LinkSettled(LinkProtocolCode mode, bool rawUsbFrames) override;
@@ -110,23 +103,19 @@ class SingleBridge : public SequenceHost {
     int AskOperator(const std::string& text, const std::string& caption, int style, int pollMs);
     void SetAskPollMs(int ms) { askPollMs_ = ms; }
 
-    // The output buffer the block routines fill before WriteRaw.
+    // The output buffer the block routines fill before WriteFrame.
     std::uint8_t* outputBuffer() { return shared_.outputBuffer.data(); }
 
     // ---- main-thread side ----
     // Runs one bridge kind with the fields the worker has set.
     void ExecuteKind(std::uint32_t kind);
 
-    // OnRxBuf of the single port: the trace line, and, unless the port's receive thread
-    // hands the bytes over itself (ReceiveOnPortThread), the answer assembly.
     void VaCommSingleRxBuf(void* sender, const std::uint8_t* data, std::size_t count);
 
-    // ---- the single port's receive thread ----
-    // The answer assembly, straight from the port's receive thread: the waiting worker is
-    // woken without a detour through the main thread. Set once, before any run.
+    // ---- the single port's tap ----
+    // Set once, before any run: the bytes come through ReceiveOnPortThread; the worker reads
+    // the port itself while it waits and before each write.
     void SetReceivedOnPortThread(bool on) { receivedOnPortThread_ = on; }
-    // The worker reads the port itself while it waits (and before each write, so that an
-    // earlier answer is not taken for the next packet's). Set once, before any run.
     void SetWorkerReads(bool on) { workerReads_ = on; }
     void ReceiveOnPortThread(const std::uint8_t* data, std::size_t count);
 
@@ -141,10 +130,9 @@ class SingleBridge : public SequenceHost {
 
   private:
     void Call(std::uint32_t kind);
-    void DoSendCommand();
     void DoShowProgress(std::uint8_t percent, std::int64_t fileOffset);
+    // On the worker: takes in what has come meanwhile (not this packet's answer), then writes.
     void DoWrite(const std::uint8_t* bytes, std::size_t count);
-    void DoWriteRaw();
 
     SingleShared& shared_;
     DownloadHost& host_;

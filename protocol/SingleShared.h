@@ -13,7 +13,7 @@
 
 namespace zembra {
 
-// Command payload room of the bridge's command buffer.
+// The longest command payload the bridge frames.
 inline constexpr std::size_t COMMAND_BUFFER_SIZE = 1023;
 
 // What a Start hands the single engine for one run: the job's paths and the values taken at
@@ -26,16 +26,14 @@ using SingleRunConfig = DownloadRun;
 // program. The multi download uses stopRequested, downloadRunning and downloadStartMs too.
 //
 // Threads: the bridge fields are written by the worker only before a bridge call and read by
-// the main thread only inside it (the call's hand-off orders them). The response is cut and
-// handed over by answers (a ResponseReceiver, with its own lock), which also wakes a waiting
-// WaitResponse on a stop request. The flags are atomics.
+// the main thread only inside it (the call's hand-off orders them). answers has its own lock
+// and also wakes a waiting WaitResponse on a stop request. The flags are atomics.
 struct SingleShared {
     // --- bridge call fields ---
     std::uint32_t bridgeKind = 0;
     std::string logText;
     std::uint32_t logColour = 0;
     std::uint8_t byteParam = 0;
-    std::array<std::uint8_t, COMMAND_BUFFER_SIZE> commandBuffer{};
     std::int32_t intParam = 0;
     std::array<std::uint8_t, kFrameBufferSize> outputBuffer{};
 

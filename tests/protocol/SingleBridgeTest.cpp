@@ -116,7 +116,7 @@ TEST_F(BridgeFixture, WritesClearAPendingResponse) {
     bridge.SendCommand(start, 1);
     EXPECT_FALSE(shared.answers.arrived());
     Receive({0x7E, 0x02, 0x7E});
-    bridge.WriteRaw(4);
+    bridge.WriteFrame(4);
     EXPECT_FALSE(shared.answers.arrived());
 }
 
