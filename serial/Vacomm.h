@@ -122,9 +122,10 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     std::vector<uint8_t> tapped_;
 };
 
-// The serial port component. All operations run on the main thread (the thread of the
-// host's MainThread); only the receive thread runs elsewhere, and it reaches the port only
-// through deliveries on the main thread.
+// The serial port component. Operations run on the main thread (the thread of the host's
+// MainThread), except WriteBuf and ReadTapped, which one other thread may call (they take the
+// port's lock, and Close waits for them); the receive thread reaches the port only through
+// deliveries on the main thread and the tap.
 class TVaCustomComm : public TVaComponent {
   public:
     TVaCustomComm();
