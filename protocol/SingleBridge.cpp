@@ -55,20 +55,30 @@ void SingleBridge::FinishRun() {
 void SingleBridge::ShowProgress(std::uint8_t percent, std::int64_t fileOffset) {
     // The display only changes when the values do; most packets of a block repeat them.
     if (progressShown_ && percent == lastPercent_ && fileOffset == lastOffset_) return;
-    const bool percentChanged = !progressShown_ || percent != lastPercent_;
+    const bool first = !progressShown_;
+    const bool percentChanged = first || percent != lastPercent_;
     progressShown_ = true;
     lastPercent_ = percent;
     lastOffset_ = fileOffset;
     shownPercent_.store(percent);
     shownOffset_.store(fileOffset);
-    // Posted, not waited for: the worker needs nothing back from the display. One update is
-    // on its way at a time and shows the latest values when it runs; a new offset alone is
-    // shown at most every kProgressIntervalMs (a fast link changes it every packet).
+    // Posted, not waited for: the worker needs nothing back from the display. An image's
+    // first values are always shown as they are (where it starts); after that one update is
+    // on its way at a time and shows the latest values when it runs, and a new offset alone
+    // is shown at most every kProgressIntervalMs (a fast link changes it every packet).
     const double now = NowMs();
+    const auto alive = std::weak_ptr<char>(lifeToken_);
+    if (first) {
+        lastProgressPostMs_ = now;
+        mainThread_.Post([this, alive, percent, fileOffset] {
+            if (!alive.expired()) DoShowProgress(percent, fileOffset);
+        });
+        return;
+    }
     if (!percentChanged && now - lastProgressPostMs_ < kProgressIntervalMs) return;
     if (progressPosted_.exchange(true)) return;
     lastProgressPostMs_ = now;
-    mainThread_.Post([this, alive = std::weak_ptr<char>(lifeToken_)] {
+    mainThread_.Post([this, alive] {
         if (alive.expired()) return;
         progressPosted_.store(false);
         DoShowProgress(shownPercent_.load(), shownOffset_.load());
