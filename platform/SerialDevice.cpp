@@ -313,6 +313,10 @@ bool SerialDevice::PendingEvents(uint32_t mask, uint32_t& events) {
     return true;
 }
 
+// Readable with nothing to read, this many times in a row: end of file without a hang-up
+// report (a far side that is gone). Taken for a hang-up instead of waking up for ever.
+constexpr int kEmptyWakesOfAHangUp = 3;
+
 SerialWaitResult SerialDevice::WaitCommEvent(uint32_t& events, int cancelFd) {
     events = 0;
     if (NotOpen()) return SerialWaitResult::Gone;
@@ -372,7 +376,7 @@ SerialWaitResult SerialDevice::WaitCommEvent(uint32_t& events, int cancelFd) {
             // report. Treat it as a hang-up instead of waking up for ever.
             int queued = 0;
             if (IoctlRetry(fd_, FIONREAD, &queued) == 0 && queued == 0) {
-                if (++emptyWakes >= 3) hungUp = true;
+                if (++emptyWakes >= kEmptyWakesOfAHangUp) hungUp = true;
             } else {
                 emptyWakes = 0;
             }
@@ -424,9 +428,7 @@ long SerialDevice::ReadWithin(void* data, unsigned long count, int timeoutMs, in
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN) return -1;
         if (timeoutMs <= 0) return 0;
-        if (++emptyWakes >= 3) {
-            // Readable with nothing to read, again and again: end of file without a hang-up
-            // report.
+        if (++emptyWakes >= kEmptyWakesOfAHangUp) {
             errno = EIO;
             return -1;
         }

@@ -53,35 +53,20 @@ void SingleBridge::FinishRun() {
 }
 
 void SingleBridge::ShowProgress(std::uint8_t percent, std::int64_t fileOffset) {
-    // The display only changes when the values do; most packets of a block repeat them.
-    if (progressShown_ && percent == lastPercent_ && fileOffset == lastOffset_) return;
-    const bool first = !progressShown_;
-    const bool percentChanged = first || percent != lastPercent_;
+    // Posted, not waited for: the worker needs nothing back from the display. Only changes
+    // are shown, and a new offset alone at most every kProgressIntervalMs (a fast link
+    // changes it every packet): at most about a hundred percentages and twenty offsets a
+    // second reach the main thread.
+    const bool percentChanged = !progressShown_ || percent != lastPercent_;
+    if (!percentChanged && fileOffset == lastOffset_) return;
+    const double now = NowMs();
+    if (!percentChanged && now - lastProgressPostMs_ < kProgressIntervalMs) return;
     progressShown_ = true;
     lastPercent_ = percent;
     lastOffset_ = fileOffset;
-    shownPercent_.store(percent);
-    shownOffset_.store(fileOffset);
-    // Posted, not waited for: the worker needs nothing back from the display. An image's
-    // first values are always shown as they are (where it starts); after that one update is
-    // on its way at a time and shows the latest values when it runs, and a new offset alone
-    // is shown at most every kProgressIntervalMs (a fast link changes it every packet).
-    const double now = NowMs();
-    const auto alive = std::weak_ptr<char>(lifeToken_);
-    if (first) {
-        lastProgressPostMs_ = now;
-        mainThread_.Post([this, alive, percent, fileOffset] {
-            if (!alive.expired()) DoShowProgress(percent, fileOffset);
-        });
-        return;
-    }
-    if (!percentChanged && now - lastProgressPostMs_ < kProgressIntervalMs) return;
-    if (progressPosted_.exchange(true)) return;
     lastProgressPostMs_ = now;
-    mainThread_.Post([this, alive] {
-        if (alive.expired()) return;
-        progressPosted_.store(false);
-        DoShowProgress(shownPercent_.load(), shownOffset_.load());
+    mainThread_.Post([this, alive = std::weak_ptr<char>(lifeToken_), percent, fileOffset] {
+        if (!alive.expired()) DoShowProgress(percent, fileOffset);
     });
 }
 
@@ -229,17 +214,19 @@ void SingleBridge::ResetReceiver() {
 void SingleBridge::VaCommSingleRxBuf(void* /*sender*/, const std::uint8_t* data,
                                      std::size_t count) {
     if (!shared_.downloadEnabled.load()) return;
-    if (receivedOnPortThread_) return;
+    if (!receivedOnPortThread_ && TraceAndFeed(data, count)) host_.LogSingle(kOverrun, COLOUR_RED);
+}
+
+bool SingleBridge::TraceAndFeed(const std::uint8_t* data, std::size_t count) {
+    // The answer's trace line is written before the worker can see the answer, and so before
+    // the line of the packet it writes next.
     trace_.TraceLine(TraceEvent::Receive, -1, data, count, shared_.downloadStartMs.load());
-    if (shared_.answers.Feed(data, count).overrun) host_.LogSingle(kOverrun, COLOUR_RED);
+    return shared_.answers.Feed(data, count).overrun;
 }
 
 void SingleBridge::ReceiveOnPortThread(const std::uint8_t* data, std::size_t count) {
     if (!shared_.downloadEnabled.load()) return;
-    // The answer's trace line is written before the worker can see the answer, and so before
-    // the line of the packet it writes next.
-    trace_.TraceLine(TraceEvent::Receive, -1, data, count, shared_.downloadStartMs.load());
-    if (shared_.answers.Feed(data, count).overrun)
+    if (TraceAndFeed(data, count))
         mainThread_.Post([this, alive = std::weak_ptr<char>(lifeToken_)] {
             if (!alive.expired()) host_.LogSingle(kOverrun, COLOUR_RED);
         });

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -64,8 +63,8 @@ class SingleBridge : public SequenceHost {
     // Frames at most COMMAND_BUFFER_SIZE command bytes for the link and writes them.
     void SendCommand(const std::uint8_t* command, std::size_t length) override;
     void FinishRun();
-    // Posted to the main thread when percentage or offset changed since the last one (a new
-    // offset alone at most every kProgressIntervalMs).
+    // Posted to the main thread when the percentage changed, or the offset alone (at most
+    // every kProgressIntervalMs).
     void ShowProgress(std::uint8_t percent, std::int64_t fileOffset) override;
     void ImageStarted(int slot);
     void ImageDone(int slot);
@@ -131,6 +130,8 @@ class SingleBridge : public SequenceHost {
   private:
     void Call(std::uint32_t kind);
     void DoShowProgress(std::uint8_t percent, std::int64_t fileOffset);
+    // The received bytes' trace line, then the answer assembly; true on an overrun.
+    bool TraceAndFeed(const std::uint8_t* data, std::size_t count);
     // On the worker: takes in what has come meanwhile (not this packet's answer), then writes.
     void DoWrite(const std::uint8_t* bytes, std::size_t count);
 
@@ -157,11 +158,6 @@ class SingleBridge : public SequenceHost {
     std::int64_t lastOffset_ = 0;
     double lastProgressPostMs_ = 0;
     static constexpr double kProgressIntervalMs = 50;
-    // The values the posted update shows (worker writes, main thread reads) and whether an
-    // update is on its way (set by the worker, cleared by the update).
-    std::atomic<std::uint8_t> shownPercent_{0};
-    std::atomic<std::int64_t> shownOffset_{0};
-    std::atomic<bool> progressPosted_{false};
     // Work posted to the main thread is dropped once the bridge is gone (main thread only).
     std::shared_ptr<char> lifeToken_ = std::make_shared<char>();
 };
