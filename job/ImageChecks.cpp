@@ -99,6 +99,24 @@ std::string AddressOnExit(const std::string& text, bool autoHexPrefix) {
     return "0x" + text;
 }
 
+AddressTextProblem CheckAddressText(const std::string& text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    std::size_t i = 0, end = text.size();
+    while (end > i && blank(text[end - 1])) --end;
+    if (i == end) return AddressTextProblem::Empty;
+    if (text[i] == '-') return AddressTextProblem::Negative;
+    const bool hex = end - i >= 2 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X');
+    if (hex) i += 2;
+    if (i == end) return AddressTextProblem::NoDigits;
+    for (; i < end; ++i) {
+        const char c = text[i];
+        const bool digit =
+            (c >= '0' && c <= '9') || (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+        if (!digit) return AddressTextProblem::NotANumber;
+    }
+    return AddressTextProblem::None;
+}
+
 bool ExpectedNameRule(const std::string& path, const std::string& expectedName) {
     if (path.empty() || expectedName == ANY_FILE) return true;
     if (expectedName.empty()) return false;

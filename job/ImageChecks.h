@@ -60,6 +60,18 @@ std::optional<std::string> AddressFromFileName(const std::string& path);
 // text is returned unchanged.
 std::string AddressOnExit(const std::string& text, bool autoHexPrefix);
 
+// What is wrong with a font address text as the job check reads it. A well-formed text is
+// "0x" or "0X" followed by hexadecimal digits, or decimal digits, optionally followed by
+// blanks; ParseNumber would read the leading number of anything else and drop the rest.
+enum class AddressTextProblem {
+    None,
+    Empty,       // nothing but blanks
+    Negative,    // a minus sign in front
+    NoDigits,    // "0x" without digits
+    NotANumber,  // anything else, e.g. "0x30000z", "30000 junk", "0x40000.5"
+};
+AddressTextProblem CheckAddressText(const std::string& text);
+
 // True when the slot's file agrees with the loaded configuration: always with an empty path
 // or the placeholder ANY_FILE; otherwise only when expectedName is not empty and the
 // upper-case path contains the upper-case expectedName (the directory part may match too).
