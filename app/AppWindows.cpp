@@ -2,9 +2,11 @@
 
 #include "app/AppFont.h"
 #include "app/DialogHost.h"
+#include "app/DownloadController.h"
 #include "app/PopUpUnit.h"
 #include "app/QtMainThread.h"
 #include "app/SModeUnit.h"
+#include "app/Zembra3MainUnit.h"
 #include "platform/MainThread.h"
 
 namespace zembra {
@@ -22,6 +24,16 @@ AppWindows::AppWindows(const MainFormOptions& options, DownloadTimings timings) 
     mainForm->AttachDialogs(popUp.get(), sMode.get());
     downloads =
         std::make_unique<DownloadController>(*mainForm, *ProcessMainThread(), debugTrace, timings);
+    sMode->SetGuardedFiles([this] {
+        const DownloadJob job = mainForm->ReadJob();
+        std::vector<GuardedFile> guarded{
+            {GuardedFile::Role::Configuration, job.configPath},
+            {GuardedFile::Role::Configuration, mainForm->autoConfigPath()},
+            {GuardedFile::Role::Records, downloads->recordsPath()}};
+        for (int slot = 0; slot < ImageSlot::Count; ++slot)
+            guarded.push_back({GuardedFile::Role::Image, job[slot].path});
+        return guarded;
+    });
 }
 
 AppWindows::~AppWindows() {

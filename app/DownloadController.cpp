@@ -163,7 +163,7 @@ bool DownloadController::StartSingle() {
 
     const SingleRunConfig run = RunOfJob(job, taken.snapshot);
     const std::string port = f.ComboBoxComPort->currentText().trimmed().toStdString();
-    BeginSingleRecord(job, port, f.ReadLink());
+    BeginSingleRecord(job, run.versions, port, f.ReadLink());
     const SingleEngine::StartResult started = single_->Start(run, port);
     if (started == SingleEngine::StartResult::PortOpenFailed) {
         FinishSingleRecord(RunOutcome::None);
@@ -207,6 +207,8 @@ void DownloadController::StartMulti() {
         request.slotPortNames[static_cast<std::size_t>(slot)] =
             form_.multi_[static_cast<std::size_t>(slot)].port->text().trimmed().toStdString();
     if (!multi_->downloadRunning() && !AcceptFlashRanges(job)) return;
+    // The files the records hash are the files the workers must send.
+    request.versions = ImageVersionsOf(job);
     if (multi_->Start(job, request) == MultiStartOutcome::Started) BeginMultiRecords(job, request);
     for (int slot = 0; slot < ImageSlot::Count; ++slot) {
         ImageSlot value = form_.ReadSlot(slot);
@@ -233,11 +235,11 @@ void DownloadController::MultiSlotEnded(int slot) {
 
 // --- download records ---------------------------------------------------------------------------
 
-void DownloadController::BeginSingleRecord(const DownloadJob& job, const std::string& port,
-                                           Link link) {
+void DownloadController::BeginSingleRecord(const DownloadJob& job, const ImageVersions& versions,
+                                           const std::string& port, Link link) {
     tallies_.single.Reset();
     sentInRun_.fill(false);
-    singleRecord_ = recorder_.Begin(job, "zembra", port, 0, link);
+    singleRecord_ = recorder_.Begin(job, "zembra", port, 0, link, nullptr, &versions);
 }
 
 void DownloadController::FinishSingleRecord(RunOutcome outcome) {
@@ -250,7 +252,7 @@ void DownloadController::FinishSingleRecord(RunOutcome outcome) {
 void DownloadController::BeginMultiRecords(const DownloadJob& job,
                                            const MultiStartRequest& request) {
     multiMode_ = MakeLinkProtocolCode(Link::Usb, request.settings);
-    const std::vector<RecordImage> images = RecordImagesOf(job);
+    const std::vector<RecordImage> images = RecordImagesOf(job, &request.versions);
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         const auto s = static_cast<std::size_t>(slot);
         const std::string& port = multi_->slotPortNames()[s];

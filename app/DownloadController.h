@@ -106,7 +106,8 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     void MultiSlotEnded(int slot);
 
     // Records: begun when a run starts, finished at its end.
-    void BeginSingleRecord(const DownloadJob& job, const std::string& port, Link link);
+    void BeginSingleRecord(const DownloadJob& job, const ImageVersions& versions,
+                           const std::string& port, Link link);
     void FinishSingleRecord(RunOutcome outcome);
     void BeginMultiRecords(const DownloadJob& job, const MultiStartRequest& request);
     void FinishMultiRecord(int slot);

@@ -53,7 +53,32 @@ void TOKBottomDlgSMode::CheckBoxFileDebugClick() {
         CheckBoxFileDebug->setChecked(false);  // runs this handler again: trace off
         return;
     }
-    trace_.Start(*chosen);  // deletes an existing file so that the trace starts empty
+    const std::vector<GuardedFile> guarded =
+        guardedFiles_ ? guardedFiles_() : std::vector<GuardedFile>{};
+    const TraceFileVerdict verdict = CheckTraceFile(*chosen, guarded);
+    if (!verdict.usable() || !trace_.Start(*chosen)) {  // Start empties the file
+        dialogs_.ShowMessage(TraceRefusalText(*chosen, verdict), "오류", mb::kOk);
+        CheckBoxFileDebug->setChecked(false);
+    }
+}
+
+std::string TOKBottomDlgSMode::TraceRefusalText(const std::string& fileName,
+                                                const TraceFileVerdict& verdict) {
+    std::string why = "일반 파일이 아닙니다";
+    if (verdict.kind == TraceFileVerdict::Kind::Guarded) {
+        switch (verdict.clash->role) {
+            case GuardedFile::Role::Image:
+                why = "다운로드할 이미지 파일입니다";
+                break;
+            case GuardedFile::Role::Configuration:
+                why = "환경 파일입니다";
+                break;
+            case GuardedFile::Role::Records:
+                why = "다운로드 기록 파일입니다";
+                break;
+        }
+    }
+    return "디버깅 파일로 사용할 수 없습니다 (" + why + "): " + fileName;
 }
 
 }  // namespace zembra

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "protocol/DebugTrace.h"
 
@@ -26,12 +28,23 @@ class TOKBottomDlgSMode : public QDialog {
     const DebugTrace& trace() const { return trace_; }
     std::string debugFileName() const { return trace_.fileName(); }
 
-    // CheckBoxFileDebug ticked or unticked (also when ticked from code).
+    // The files the trace must never empty (the images, the configuration files, the records
+    // database), asked when a trace file is chosen.
+    void SetGuardedFiles(std::function<std::vector<GuardedFile>()> guarded) {
+        guardedFiles_ = std::move(guarded);
+    }
+
+    // CheckBoxFileDebug ticked or unticked (also when ticked from code). A chosen file that
+    // CheckTraceFile refuses is named in an error box and the box is unticked again.
     void CheckBoxFileDebugClick();
 
   private:
+    static std::string TraceRefusalText(const std::string& fileName,
+                                        const TraceFileVerdict& verdict);
+
     DialogHost& dialogs_;
     DebugTrace& trace_;
+    std::function<std::vector<GuardedFile>()> guardedFiles_;
     QCheckBox* CheckBoxFileDebug;
     QCheckBox* CheckBoxDebugWriteInfo;
     QPushButton* OKBtn;

@@ -266,7 +266,8 @@ Operator:
                          terminal they are answered Cancel/No)
   --trace FILE           debug trace: one line per packet written and per chunk
                          received ("[W:count ms elapsed]", "[R:count ms elapsed] bytes");
-                         the file is emptied first
+                         the file is emptied first; FILE must be a regular file (or
+                         a new one) and none of the inputs or the records database
   --trace-data           add the written bytes to the trace's write lines
   --color auto|always|never
                          colour the log lines (red errors, blue notices); auto = only on a
@@ -302,7 +303,7 @@ the next wait with "다운 로드 종료". SIGTERM, a hang-up and a closed outpu
 "| head -1") stop it the same way. A third Ctrl-C quits at once (status 130).
 
 Exit status:
-   0  every selected image written and the reset jump sent
+   0  every selected image written and the reset jump sent (and not refused)
    1  internal error
    2  bad command line
    3  job refused (job checks, image file checks, configuration file, settings)
@@ -316,10 +317,12 @@ Exit status:
       selected image that could not be opened when its turn came)
   11  erase: no answer or refused
   12  data transfer failed (no answer, too many negative answers, checksum echoes)
-  13  an image file changed (shrank or could not be read) during the run
+  13  an image file changed after the job check (replaced, rewritten, shrank) or could
+      not be read during the run
   14  stopped by the operator (Ctrl-C, SIGTERM, SIGHUP, closed output)
   15  --station: at least one phone failed
   16  every download succeeded, but a download record could not be written
+  18  every image sent, but the phone refused the reset jump (a range not fully written)
  130  a third Ctrl-C quit at once, without waiting for the phone
 )";
 }

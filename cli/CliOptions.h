@@ -30,6 +30,8 @@ enum CliExit : int {
     EXIT_STOPPED = 14,         // stopped by the operator (Ctrl-C)
     EXIT_STATION_FAILED = 15,  // --station: at least one phone failed
     EXIT_RECORD_FAILED = 16,   // every download succeeded, a download record was not written
+    EXIT_RESET_REFUSED = 18,   // every image sent, the phone refused the reset jump (17: the
+                               // records command's unreadable database)
 };
 
 // The exit status once the downloads are over: status, or EXIT_RECORD_FAILED when status is

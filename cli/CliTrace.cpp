@@ -7,7 +7,10 @@ namespace zembra {
 void StartCliTrace(DebugTrace& trace, const std::string& fileName,
                    const std::function<void(const std::string&)>& error) {
     if (fileName.empty()) return;
-    trace.Start(fileName);
+    if (!trace.Start(fileName)) {
+        error("the trace file " + fileName + " is no longer a regular file: no trace is written");
+        return;
+    }
     if (std::FILE* probe = std::fopen(fileName.c_str(), "ab")) {
         std::fclose(probe);
     } else {

@@ -1,11 +1,11 @@
 #include "cli/JobFromOptions.h"
 
-#include <sys/stat.h>
-
 #include "job/ConfigFile.h"
 #include "job/ImageChecks.h"
 #include "platform/Helpers.h"
+#include "protocol/DebugTrace.h"
 #include "protocol/SingleShared.h"
+#include "records/RecordStore.h"
 
 namespace zembra {
 
@@ -36,24 +36,28 @@ bool StaysInFolder(const std::string& name) {
     return name.find_first_of("/\\") == std::string::npos && name != "." && name != "..";
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
-// The trace file is emptied when the run begins: it must not be one of the run's inputs.
-bool TraceIsAnInput(const std::string& trace, const std::string& configPath, const DownloadJob& job,
-                    const JobBuildOutput& output) {
-    std::vector<std::string> inputs{configPath};
-    for (int slot = 0; slot < ImageSlot::Count; ++slot) inputs.push_back(job[slot].path);
-    for (const std::string& input : inputs) {
-        if (input.empty() || !SameFile(trace, input)) continue;
-        output.error("the trace file " + trace + " is the input file " + input +
-                     ": choose another trace file");
+// The trace file is emptied when the run begins: only a regular file that is none of the
+// run's inputs and not the records database, or a new file.
+bool TraceFileRefused(const std::string& trace, const CliOptions& options, const DownloadJob& job,
+                      const JobBuildOutput& output) {
+    std::vector<GuardedFile> guarded{
+        {GuardedFile::Role::Configuration, options.configPath},
+        {GuardedFile::Role::Records, RecordsPathFor(options.recordsPath)}};
+    for (int slot = 0; slot < ImageSlot::Count; ++slot)
+        guarded.push_back({GuardedFile::Role::Image, job[slot].path});
+    const TraceFileVerdict verdict = CheckTraceFile(trace, guarded);
+    if (verdict.usable()) return false;
+    if (verdict.kind == TraceFileVerdict::Kind::NotARegularFile) {
+        output.error("the trace file " + trace +
+                     " is not a regular file (a device, FIFO or folder is never emptied): "
+                     "choose another trace file");
         return true;
     }
-    return false;
+    const char* what = verdict.clash->role == GuardedFile::Role::Records ? "the records database "
+                                                                         : "the input file ";
+    output.error("the trace file " + trace + " is " + what + verdict.clash->path +
+                 ": choose another trace file");
+    return true;
 }
 
 }  // namespace
@@ -110,8 +114,7 @@ bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
         const auto& text = options.addresses[static_cast<std::size_t>(slot)];
         if (text) job[slot].addressText = AddressOnExit(*text, settings.autoHexPrefix);
     }
-    if (!options.traceFile.empty() &&
-        TraceIsAnInput(options.traceFile, options.configPath, job, output))
+    if (!options.traceFile.empty() && TraceFileRefused(options.traceFile, options, job, output))
         return false;
     return true;
 }

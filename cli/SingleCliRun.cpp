@@ -52,6 +52,8 @@ int ExitStatusOf(RunOutcome outcome) {
             return EXIT_FILE_CHANGED;
         case RunOutcome::Stopped:
             return EXIT_STOPPED;
+        case RunOutcome::ResetRefused:
+            return EXIT_RESET_REFUSED;
         case RunOutcome::None:
             break;
     }
@@ -107,7 +109,8 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
     SinglePhoneResult result;
     tallies.single.Reset();
     host.ResetForRun();
-    RunRecorder::Pending pending = recorder.Begin(cliJob.job, frontEnd, port, 0, cliJob.link);
+    RunRecorder::Pending pending =
+        recorder.Begin(cliJob.job, frontEnd, port, 0, cliJob.link, nullptr, &cliJob.run.versions);
     using Clock = std::chrono::steady_clock;
     const auto began = Clock::now();
     const SingleEngine::StartResult started = engine->Start(cliJob.run, port);

@@ -138,7 +138,7 @@ Exit status (multi mode):
    3  the job was refused (settings, image files, job checks)
    4  a port could not be opened, or no phone / no port was named
   14  stopped by the operator (no slot failed)
-  15  at least one slot failed (endCode 2-8; see the table), or with --station at least
+  15  at least one slot failed (endCode 2-9; see the table), or with --station at least
       one phone failed
   16  every slot written, but a download record could not be written
  130  a third Ctrl-C quit at once, without waiting for the phones
@@ -228,7 +228,9 @@ int RunMultiCli(const std::vector<std::string>& args) {
                                   const std::function<void()>& tick,
                                   const std::function<void(const MultiSlotEnd&)>& ended) {
             std::array<RunRecorder::Pending, MULTI_SLOT_COUNT> pending;
-            const std::vector<RecordImage> images = RecordImagesOf(job);
+            // The files as the records hash them are the files the workers must send.
+            const ImageVersions versions = ImageVersionsOf(job);
+            const std::vector<RecordImage> images = RecordImagesOf(job, &versions);
             for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
                 const auto s = static_cast<std::size_t>(slot);
                 tallies[s].Reset();
@@ -262,7 +264,7 @@ int RunMultiCli(const std::vector<std::string>& args) {
                                 end.elapsedMs < 0 ? 0 : end.elapsedMs);
             };
             return RunMultiDownload(
-                job, settings, multi, batch, loop, ports,
+                job, settings, versions, multi, batch, loop, ports,
                 [&](MultiDownload* download) {
                     ports.BindCounted(download);
                     vaComm.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);

@@ -206,7 +206,7 @@ int MultiExitStatus(const std::vector<MultiSlotSummary>& rows) {
 }
 
 int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
-                     const MultiModeOptions& options,
+                     const ImageVersions& versions, const MultiModeOptions& options,
                      const std::array<std::string, MULTI_SLOT_COUNT>& slots, LoopMainThread& loop,
                      MultiPortOps& ports, const std::function<void(MultiDownload*)>& bindReceive,
                      const std::function<bool()>& interrupted, std::FILE* out,
@@ -241,6 +241,7 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
         request.settings = settings;
         request.versionCheck = options.versionCheck;
         request.slotPortNames = slots;
+        request.versions = versions;
         const MultiStartOutcome outcome = multi.Start(job, request);
         switch (outcome) {
             case MultiStartOutcome::Started:

@@ -23,7 +23,7 @@ inline constexpr int MULTI_EXIT_USAGE = 2;         // bad command line
 inline constexpr int MULTI_EXIT_REFUSED = 3;       // job checks or settings refused the start
 inline constexpr int MULTI_EXIT_PORT_FAILED = 4;   // a port could not be opened / no phone
 inline constexpr int MULTI_EXIT_STOPPED = 14;      // stopped by the operator (Ctrl-C)
-inline constexpr int MULTI_EXIT_SLOT_FAILED = 15;  // at least one slot failed (endCode 2-8)
+inline constexpr int MULTI_EXIT_SLOT_FAILED = 15;  // at least one slot failed (endCode 2-9)
 
 // The operator's answer to the override question of a job check (codes 1-19).
 enum class MultiAnswer { Ask, Yes, No };
@@ -94,9 +94,10 @@ struct MultiRunHooks {
 // summary. ports are the eight multi ports' operations; bindReceive binds their receive
 // events to the multi download's handlers (and is called with nullptr before the multi
 // download goes away); hooks.started, when given, runs once the ports are open, before the
-// first packet (the trace file begins there). Returns the exit status.
+// first packet (the trace file begins there). versions: the image versions the caller noted
+// (see MultiStartRequest). Returns the exit status.
 int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
-                     const MultiModeOptions& options,
+                     const ImageVersions& versions, const MultiModeOptions& options,
                      const std::array<std::string, MULTI_SLOT_COUNT>& slots, LoopMainThread& loop,
                      MultiPortOps& ports, const std::function<void(MultiDownload*)>& bindReceive,
                      const std::function<bool()>& interrupted, std::FILE* out,

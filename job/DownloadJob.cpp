@@ -21,6 +21,28 @@ bool AllPathsEmpty(const DownloadJob& job) {
     return true;
 }
 
+ImageVersions ImageVersionsOf(const DownloadJob& job) {
+    ImageVersions versions;
+    versions.taken = true;
+    for (int slot = 0; slot < ImageSlot::Count; ++slot) {
+        const std::string& path = job[slot].path;
+        if (path.empty()) continue;
+        std::FILE* file = OpenRegularFile(path);
+        FileVersion version;
+        if (file != nullptr && FileVersionOf(file, version))
+            versions.bySlot[static_cast<std::size_t>(slot)] = version;
+        if (file != nullptr) std::fclose(file);
+    }
+    return versions;
+}
+
+bool StillTheCheckedFile(const ImageVersions& versions, int slot, std::FILE* file) {
+    if (!versions.taken) return true;
+    const auto& checked = versions.bySlot[static_cast<std::size_t>(slot)];
+    FileVersion now;
+    return checked && FileVersionOf(file, now) && now == *checked;
+}
+
 void ResetProgressMarkers(DownloadJob& job) {
     for (ImageSlot& slot : job.slots) slot.progressMarker = NOT_SENT;
 }

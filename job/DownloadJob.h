@@ -1,9 +1,11 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "job/ImageSlot.h"
+#include "platform/Helpers.h"
 
 namespace zembra {
 
@@ -26,6 +28,20 @@ void ClearSlot(ImageSlot& slot);
 
 // True when no slot has a path.
 bool AllPathsEmpty(const DownloadJob& job);
+
+// The version of each selected image file when a Start checked the job (nullopt: no path, or
+// the file could not be opened then). What a run sends and what its record hashes must still
+// be these files: an image replaced or rewritten after the check is not sent.
+struct ImageVersions {
+    bool taken = false;  // false: nothing was noted, nothing is compared
+    std::array<std::optional<FileVersion>, ImageSlot::Count> bySlot{};
+};
+
+// The versions of the job's image files now.
+ImageVersions ImageVersionsOf(const DownloadJob& job);
+
+// True when the open file is still the version noted for slot (always when none was taken).
+bool StillTheCheckedFile(const ImageVersions& versions, int slot, std::FILE* file);
 
 // Sets all seven progress markers to NOT_SENT (end of a download).
 void ResetProgressMarkers(DownloadJob& job);

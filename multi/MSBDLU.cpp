@@ -116,6 +116,7 @@ int MultiSingleBoxDLU::EndCodeOf(const SequenceEnd& end) {
     if (end.outcome == RunOutcome::Completed) return END_FINISHED;
     // A selected image did not open: the slot did not get the whole job.
     if (end.outcome == RunOutcome::ImageSkipped) return END_IMAGE_CHECK_FAILED;
+    if (end.outcome == RunOutcome::ResetRefused) return END_RESET_REFUSED;
     // The steps up to the transfer are in the order of their endCodes.
     static_assert(END_START_FAILED + static_cast<int>(SequenceStep::Transfer) ==
                   END_TRANSFER_FAILED);

@@ -47,6 +47,7 @@ inline constexpr int END_MODULE_FAILED = 5;
 inline constexpr int END_IMAGE_CHECK_FAILED = 6;
 inline constexpr int END_ERASE_FAILED = 7;
 inline constexpr int END_TRANSFER_FAILED = 8;
+inline constexpr int END_RESET_REFUSED = 9;  // every image sent, the reset jump refused
 inline constexpr int END_STOPPED = 10;
 
 // What the multi Start writes into a worker before each run: the job and settings copy

@@ -97,7 +97,8 @@ MultiStartOutcome MultiDownload::OpenSlotPorts() {
 }
 
 void MultiDownload::ConfigureWorkers(const DownloadJob& job, const StartSnapshot& snapshot,
-                                     bool versionCheck) {
+                                     bool versionCheck, const ImageVersions& checked) {
+    const ImageVersions versions = checked.taken ? checked : ImageVersionsOf(job);
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         const std::string& name = slotPortNames_[static_cast<std::size_t>(slot)];
         if (name.empty()) continue;
@@ -107,7 +108,7 @@ void MultiDownload::ConfigureWorkers(const DownloadJob& job, const StartSnapshot
                 mainThread_, ports_, static_cast<MultiLogSink&>(*this), lzo_, timing_);
         }
         MultiWorkerConfig config;
-        config.run = RunOfJob(job, snapshot);
+        config.run = RunOfJob(job, snapshot, &versions);
         config.run.snapshot.address[ImageSlot::Code] = 0;
         config.portName = name;
         config.versionCheck = versionCheck;
@@ -147,7 +148,7 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
     slotPortNames_ = request.slotPortNames;
     const MultiStartOutcome opened = OpenSlotPorts();
     if (opened != MultiStartOutcome::Started) return opened;
-    ConfigureWorkers(job, snapshot, request.versionCheck);
+    ConfigureWorkers(job, snapshot, request.versionCheck, request.versions);
 
     LogMulti("========== 멀티다운로드시작 ==========", COLOUR_BLACK);
 

@@ -24,6 +24,9 @@ struct MultiStartRequest {
     bool versionCheck = true;  // CheckBoxVerCheck ("버전검사")
     // The port names of slots 0-7 (EditMulti1 ... EditMulti8); empty = the slot takes no part.
     std::array<std::string, MULTI_SLOT_COUNT> slotPortNames;
+    // The image versions the caller noted (and hashed for the records) before the Start;
+    // when none were taken, the Start notes them after its job checks.
+    ImageVersions versions;
 };
 
 enum class MultiStartOutcome {
@@ -125,7 +128,9 @@ class MultiDownload : private MultiLogSink {
     // The Start's port opening in slot order; every port closed again when one fails.
     MultiStartOutcome OpenSlotPorts();
     // The job and settings copy of every named slot's worker (created on first use).
-    void ConfigureWorkers(const DownloadJob& job, const StartSnapshot& snapshot, bool versionCheck);
+    // checked: the versions of the request (taken here when the caller took none).
+    void ConfigureWorkers(const DownloadJob& job, const StartSnapshot& snapshot, bool versionCheck,
+                          const ImageVersions& checked);
 
     MainThread& mainThread_;
     MultiPortOps& ports_;

@@ -8,6 +8,7 @@ std::string SlotStatusText(int c) {
     const int a = c / 1000;
     if (a == 1) return "다운로드 종료";
     if (c / 10000 == 1) return "사용자 종료";
+    if (a == 9) return "리셋 점프 오류 종료";
     const std::string suffix = (a >= 2 && a <= 8) ? " 오류 종료" : "";
     const int stage = c % 1000;
     std::string text;
@@ -43,6 +44,8 @@ const char* EndCodeMeaning(int endCode) {
             return "삭제 실패";
         case 8:
             return "전송 실패";
+        case 9:
+            return "리셋 점프 거부";
         case 10:
             return "사용자 종료";
         default:

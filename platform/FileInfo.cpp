@@ -32,6 +32,35 @@ std::FILE* OpenRegularFile(const std::string& path) {
     return file;
 }
 
+bool FileVersionOf(std::FILE* file, FileVersion& version) {
+    struct stat st;
+    if (file == nullptr || ::fstat(::fileno(file), &st) != 0) return false;
+    version.device = static_cast<std::uint64_t>(st.st_dev);
+    version.fileNumber = static_cast<std::uint64_t>(st.st_ino);
+    version.size = st.st_size;
+    version.writeTimeNs = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+    version.changeTimeNs = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+    return true;
+}
+
+PathKind PathKindOf(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? PathKind::Missing : PathKind::Other;
+    return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
+}
+
+bool SameRegularFile(const std::string& a, const std::string& b) {
+    if (PathKindOf(a) != PathKind::Regular || PathKindOf(b) != PathKind::Regular) return false;
+    FileVersion va, vb;
+    std::FILE* fa = OpenRegularFile(a);
+    std::FILE* fb = OpenRegularFile(b);
+    const bool known = FileVersionOf(fa, va) && FileVersionOf(fb, vb);
+    if (fa != nullptr) std::fclose(fa);
+    if (fb != nullptr) std::fclose(fb);
+    return known && va.device == vb.device && va.fileNumber == vb.fileNumber;
+}
+
 bool IsReadableRegularFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;

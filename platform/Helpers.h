@@ -22,6 +22,29 @@ std::int64_t FileSizeOf(const std::string& path);
 // place is refused, errno EINVAL); nullptr with errno set when it cannot be opened.
 std::FILE* OpenRegularFile(const std::string& path);
 
+// What tells one state of a file from another: its identity on the file system (device and
+// file number), its size and its last-write and change times. A file replaced by another
+// (rename, delete and create) gets another identity; one written in place gets new times.
+struct FileVersion {
+    std::uint64_t device = 0;
+    std::uint64_t fileNumber = 0;
+    std::int64_t size = 0;
+    std::int64_t writeTimeNs = 0;
+    std::int64_t changeTimeNs = 0;
+    bool operator==(const FileVersion&) const = default;
+};
+
+// The version of an open file; false when it cannot be told.
+bool FileVersionOf(std::FILE* file, FileVersion& version);
+
+// What is at a path, following symbolic links (a dangling link is Missing); nothing is
+// opened, so a device or a FIFO is never touched.
+enum class PathKind { Missing, Regular, Other };
+PathKind PathKindOf(const std::string& path);
+
+// True when both paths name one regular file (under any name: links, relative paths).
+bool SameRegularFile(const std::string& a, const std::string& b);
+
 // True when path is a regular file that this process can open for reading.
 bool IsReadableRegularFile(const std::string& path);
 

@@ -6,11 +6,34 @@
 
 namespace zembra {
 
-void DebugTrace::Start(const std::string& fileName) {
+TraceFileVerdict CheckTraceFile(const std::string& fileName,
+                                const std::vector<GuardedFile>& guarded) {
+    TraceFileVerdict verdict;
+    const PathKind kind = PathKindOf(fileName);
+    if (kind == PathKind::Other) {
+        verdict.kind = TraceFileVerdict::Kind::NotARegularFile;
+        return verdict;
+    }
+    if (kind == PathKind::Missing) return verdict;
+    for (const GuardedFile& file : guarded) {
+        if (file.path.empty() || !SameRegularFile(fileName, file.path)) continue;
+        verdict.kind = TraceFileVerdict::Kind::Guarded;
+        verdict.clash = &file;
+        break;
+    }
+    return verdict;
+}
+
+bool DebugTrace::Start(const std::string& fileName) {
     std::lock_guard<std::mutex> lock(mutex_);
+    enabled_.store(false);
+    if (!CheckTraceFile(fileName, {}).usable()) return false;
     debugFileName_ = fileName;
-    std::remove(fileName.c_str());
+    // Emptied, not removed: the name keeps its place (a link stays a link); a file that
+    // cannot be opened now loses the lines that cannot be written.
+    if (std::FILE* file = std::fopen(fileName.c_str(), "wb")) std::fclose(file);
     enabled_.store(true);
+    return true;
 }
 
 std::string DebugTrace::fileName() const {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace zembra {
 
@@ -16,6 +17,26 @@ inline constexpr char TRACE_LINE_END[] = "\r\n";
 inline constexpr char DEFAULT_TRACE_FILE[] = "Debug.TXT";
 
 enum class TraceEvent { Write, Receive };
+
+// A file the trace must never empty, and what it is to the program.
+struct GuardedFile {
+    enum class Role { Image, Configuration, Records };
+    Role role;
+    std::string path;
+};
+
+// Whether fileName may be the trace file: only a regular file (which the trace empties) or a
+// name where nothing is yet (the trace creates it); never a device, a FIFO, a folder or
+// other special file, and never one of the guarded files under any name. Every front end
+// asks this before it starts the trace.
+struct TraceFileVerdict {
+    enum class Kind { Usable, NotARegularFile, Guarded };
+    Kind kind = Kind::Usable;
+    const GuardedFile* clash = nullptr;  // Guarded: the file it is
+    bool usable() const { return kind == Kind::Usable; }
+};
+TraceFileVerdict CheckTraceFile(const std::string& fileName,
+                                const std::vector<GuardedFile>& guarded);
 
 // The debug trace: one line per packet written to a port and per chunk received on the single
 // port, appended to a text file that is opened and closed for every line (so the file is
@@ -35,10 +56,11 @@ enum class TraceEvent { Write, Receive };
 // options are changed from the main thread.
 class DebugTrace {
   public:
-    // CheckBoxFileDebugClick after the operator confirmed a file: remembers the name, deletes
-    // an existing file of that name (the trace starts empty) and switches the trace on.
-    // Deleting a missing file is not an error.
-    void Start(const std::string& fileName);
+    // CheckBoxFileDebugClick after the operator confirmed a file: remembers the name, empties
+    // the file (creates it when missing) and switches the trace on. False, with the trace
+    // off and nothing touched, when fileName is not a regular file or a free name (see
+    // CheckTraceFile; callers check the guarded files first).
+    bool Start(const std::string& fileName);
     // The box unticked: no further lines; the file stays as written.
     void Stop() { enabled_.store(false); }
 

@@ -51,11 +51,13 @@ const char* SlotTitle(int slot) {
 
 }  // namespace
 
-DownloadRun RunOfJob(const DownloadJob& job, const StartSnapshot& snapshot) {
+DownloadRun RunOfJob(const DownloadJob& job, const StartSnapshot& snapshot,
+                     const ImageVersions* versions) {
     DownloadRun run;
     for (int slot = 0; slot < ImageSlot::Count; ++slot)
         run.paths[static_cast<std::size_t>(slot)] = job[slot].path;
     run.snapshot = snapshot;
+    run.versions = versions ? *versions : ImageVersionsOf(job);
     return run;
 }
 
@@ -84,7 +86,9 @@ SequenceEnd DownloadSequence::Run() {
     if (outcome == RunOutcome::None) outcome = EnterDownloadModule();
     if (outcome == RunOutcome::None) {
         outcome = SendImages();
-        if (outcome == RunOutcome::Completed || outcome == RunOutcome::ImageSkipped) ResetJump();
+        if (outcome == RunOutcome::Completed || outcome == RunOutcome::ImageSkipped) {
+            if (ResetJump() == RunOutcome::ResetRefused) outcome = RunOutcome::ResetRefused;
+        }
     }
     return {outcome, step_};
 }
@@ -272,12 +276,20 @@ RunOutcome DownloadSequence::EnterDownloadModule() {
     return RunOutcome::None;
 }
 
-void DownloadSequence::ResetJump() {
+RunOutcome DownloadSequence::ResetJump() {
     step_ = SequenceStep::Reset;
-    // Its answer is not examined.
     host_.Log("리셋 코드 점프 요청", COLOUR_BLACK);
-    SendAndWait({CMD_JUMP});
+    const WaitResult wait = SendAndWait({CMD_JUMP});
+    // No answer is no failure; a negative one is the phone's word that its flash is not as
+    // the job left it (a range not fully written).
+    const bool refused = wait == WaitResult::Arrived && host_.ResponseCode() != RSP_ACK;
+    if (refused)
+        host_.Log(FormatText("리셋 코드 점프가 거부되었습니다 (응답 0x%02X). 다운로드가 완료되지 "
+                             "않았습니다",
+                             host_.ResponseCode()),
+                  COLOUR_RED);
     host_.Log("다운로드 소요 시간:" + ElapsedText(NowMs(), host_.DurationOriginMs()), COLOUR_BLACK);
+    return refused ? RunOutcome::ResetRefused : RunOutcome::None;
 }
 
 // ---- the images ----------------------------------------------------------------------
@@ -301,7 +313,25 @@ RunOutcome DownloadSequence::SendImages() {
             skipped = true;
             continue;
         }
-        const RunOutcome outcome = SendImage(slot, file);
+        RunOutcome outcome;
+        if (!StillTheCheckedFile(run_.versions, slot, file)) {
+            // Another file, or this one rewritten, since the Start checked it: it was neither
+            // checked nor hashed for the record.
+            step_ = SequenceStep::ImageCheck;
+            host_.Log(FormatText("%s 파일이 검사 후에 바뀌었습니다. 다운로드를 중단합니다: %s",
+                                 SlotCaption(slot), path.c_str()),
+                      COLOUR_RED);
+            outcome = RunOutcome::FileReadError;
+        } else {
+            outcome = SendImage(slot, file);
+        }
+        if (outcome == RunOutcome::Completed && !StillTheCheckedFile(run_.versions, slot, file)) {
+            // Rewritten while it was sent: the phone holds bytes of two versions.
+            host_.Log(
+                FormatText("%s 파일이 전송 중에 바뀌었습니다: %s", SlotCaption(slot), path.c_str()),
+                COLOUR_RED);
+            outcome = RunOutcome::FileReadError;
+        }
         std::fclose(file);
         if (outcome != RunOutcome::Completed) return outcome;
     }
@@ -439,7 +469,7 @@ const char* RunOutcomeName(RunOutcome outcome) {
                                         "VersionRefused", "CompressionFailed", "UartSetupFailed",
                                         "JumpFailed",     "ImageFileProblem",  "EraseFailed",
                                         "TransferFailed", "FileReadError",     "Stopped",
-                                        "ImageSkipped"};
+                                        "ImageSkipped",   "ResetRefused"};
     const auto index = static_cast<std::size_t>(outcome);
     return index < sizeof names / sizeof names[0] ? names[index] : "?";
 }

@@ -28,6 +28,7 @@ enum class RunOutcome : int {
     FileReadError,      // an image file changed under the run (shrank, read error)
     Stopped,            // the operator's stop request ended the run
     ImageSkipped,       // the run went to its end, but a selected image file did not open
+    ResetRefused,       // every image sent, but the phone answered the reset jump negatively
 };
 
 // Name of a run outcome for logs and messages ("Completed", "EraseFailed" ...).
@@ -48,14 +49,19 @@ enum class SequenceStep {
     Reset,  // after the last image: the reset jump
 };
 
-// The job of one run: the image paths by slot (empty: not selected) and the Start values.
+// The job of one run: the image paths by slot (empty: not selected), the Start values and
+// the versions of the files that the Start checked (an image that is no longer that file at
+// its turn, or after it was sent, ends the run as FileReadError).
 struct DownloadRun {
     std::array<std::string, ImageSlot::Count> paths{};
     StartSnapshot snapshot;
+    ImageVersions versions;
 };
 
-// The run of a job's image paths with the Start values (the single and the multi Start).
-DownloadRun RunOfJob(const DownloadJob& job, const StartSnapshot& snapshot);
+// The run of a job's image paths with the Start values (the single and the multi Start) and
+// the image versions noted by the Start (taken now when versions is null).
+DownloadRun RunOfJob(const DownloadJob& job, const StartSnapshot& snapshot,
+                     const ImageVersions* versions = nullptr);
 
 // Where the single engine and a multi worker follow different rules on purpose.
 struct SequenceRules {
@@ -104,7 +110,9 @@ class DownloadSequence {
     RunOutcome EraseRange(std::uint32_t address, std::uint32_t length, std::int64_t size);
     RunOutcome WriteImage(std::FILE* file, std::int64_t startOffset, std::int64_t size,
                           std::uint32_t address);
-    void ResetJump();
+    // ResetRefused when the phone answers the jump negatively; None otherwise (also without
+    // an answer: the jump may reset the phone before it can answer).
+    RunOutcome ResetJump();
 
     // Sends a command and waits normalResponseWaitMs (or ticks).
     WaitResult SendAndWait(std::initializer_list<std::uint8_t> command);

@@ -41,7 +41,7 @@ std::string StationName() {
 #endif
 }
 
-std::vector<RecordImage> RecordImagesOf(const DownloadJob& job) {
+std::vector<RecordImage> RecordImagesOf(const DownloadJob& job, const ImageVersions* versions) {
     const std::vector<FlashRange> ranges = PlannedFlashRanges(job);
     std::vector<RecordImage> images;
     for (int slot = 0; slot < ImageSlot::Count; ++slot) {
@@ -51,7 +51,11 @@ std::vector<RecordImage> RecordImagesOf(const DownloadJob& job) {
         image.slot = slot;
         image.fileName = FileNameOnly(path);
         image.size = FileSizeOf(path);
-        image.sha256 = Sha256OfFile(path);
+        if (!versions || !versions->taken) {
+            image.sha256 = Sha256OfFile(path);
+        } else if (const auto& noted = versions->bySlot[static_cast<std::size_t>(slot)]) {
+            image.sha256 = Sha256OfFile(path, &*noted);
+        }
         for (const FlashRange& range : ranges) {
             if (range.slot != slot) continue;
             image.flashStart = range.start;

@@ -52,7 +52,10 @@ std::string StationName();
 // The images of a job as a record lists them, from the files as they are now: every selected
 // image whose file can be read, with its size, SHA-256 and planned flash range (written
 // false). A code image without a valid trailer is listed with the range of its whole file.
-std::vector<RecordImage> RecordImagesOf(const DownloadJob& job);
+// With versions taken, an image that is no longer the version noted gets no SHA-256: the
+// run will not send it, and the record must not name bytes that were not sent.
+std::vector<RecordImage> RecordImagesOf(const DownloadJob& job,
+                                        const ImageVersions* versions = nullptr);
 
 // The code image's version word (the 16-bit word at size - 20), or -1.
 std::int64_t CodeVersionWordOf(const DownloadJob& job);

@@ -19,7 +19,8 @@ const std::string& RunRecorder::path() const {
 
 RunRecorder::Pending RunRecorder::Begin(const DownloadJob& job, const std::string& frontEnd,
                                         const std::string& port, int slot, Link link,
-                                        const std::vector<RecordImage>* images) const {
+                                        const std::vector<RecordImage>* images,
+                                        const ImageVersions* versions) const {
     Pending pending{{}, std::chrono::steady_clock::now()};
     DownloadRecord& record = pending.record;
     record.startUtc = UtcNowIso();
@@ -29,7 +30,7 @@ RunRecorder::Pending RunRecorder::Begin(const DownloadJob& job, const std::strin
     record.slot = slot;
     record.link = link == Link::Usb ? "USB" : "UART";
     if (store_) {
-        record.images = images ? *images : RecordImagesOf(job);
+        record.images = images ? *images : RecordImagesOf(job, versions);
         record.versionWord = CodeVersionWordOf(job);
     }
     return pending;
@@ -86,6 +87,8 @@ const char* OutcomeText(RunOutcome outcome) {
             return "an image file changed during the run";
         case RunOutcome::Stopped:
             return "stopped by the operator";
+        case RunOutcome::ResetRefused:
+            return "every image sent, but the phone refused the final reset jump";
         case RunOutcome::None:
             break;
     }
@@ -112,8 +115,9 @@ void RecordMultiSlotEnd(DownloadRecord& record, int endCode, int currentImage) {
     // Image, erase and transfer failures and a stop happen at currentImage: the images
     // before it were written.
     const bool reachedImages = endCode >= END_IMAGE_CHECK_FAILED;
+    const bool allSent = record.succeeded || endCode == END_RESET_REFUSED;
     for (RecordImage& image : record.images)
-        image.written = record.succeeded || (reachedImages && image.slot < currentImage);
+        image.written = allSent || (reachedImages && image.slot < currentImage);
 }
 
 const char* ProtocolTextOf(LinkProtocolCode mode) {

@@ -35,9 +35,11 @@ class RunRecorder {
         DownloadRecord record;
         std::chrono::steady_clock::time_point started;
     };
-    // images: the job's images when already listed (RecordImagesOf), else listed here.
+    // images: the job's images when already listed (RecordImagesOf), else listed here
+    // against the versions the run will compare (versions: see RecordImagesOf).
     Pending Begin(const DownloadJob& job, const std::string& frontEnd, const std::string& port,
-                  int slot, Link link, const std::vector<RecordImage>* images = nullptr) const;
+                  int slot, Link link, const std::vector<RecordImage>* images = nullptr,
+                  const ImageVersions* versions = nullptr) const;
 
     // Completes the record (end time, duration since Begin unless durationMs >= 0, counters,
     // the protocol in force) and writes it. False when it could not be written: error() got

@@ -8,12 +8,14 @@
 #include <memory>
 #include <vector>
 
+#include "platform/Helpers.h"
+
 namespace zembra {
 
 #ifdef ZEMBRA_NO_RECORDS
 
 // Without Nettle (the Windows build keeps no records) there is no digest.
-std::string Sha256OfFile(const std::string&) {
+std::string Sha256OfFile(const std::string&, const FileVersion*) {
     return {};
 }
 std::string Sha256OfBytes(const std::uint8_t*, std::size_t) {
@@ -36,17 +38,21 @@ std::string Hex(const std::uint8_t* digest) {
 
 }  // namespace
 
-std::string Sha256OfFile(const std::string& path) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                         &std::fclose);
+std::string Sha256OfFile(const std::string& path, const FileVersion* expected) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenRegularFile(path), &std::fclose);
     if (!file) return {};
+    const auto isExpected = [&] {
+        FileVersion now;
+        return expected == nullptr || (FileVersionOf(file.get(), now) && now == *expected);
+    };
+    if (!isExpected()) return {};
     sha256_ctx context;
     sha256_init(&context);
     std::vector<std::uint8_t> buffer(1 << 16);
     std::size_t n;
     while ((n = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0)
         sha256_update(&context, n, buffer.data());
-    if (std::ferror(file.get())) return {};
+    if (std::ferror(file.get()) || !isExpected()) return {};
     std::uint8_t digest[SHA256_DIGEST_SIZE];
     sha256_digest(&context, SHA256_DIGEST_SIZE, digest);
     return Hex(digest);

@@ -1,3 +1,4 @@
+#include <io.h>
 #include <windows.h>
 
 #include <cerrno>
@@ -38,6 +39,45 @@ std::FILE* OpenRegularFile(const std::string& path) {
         return nullptr;
     }
     return std::fopen(path.c_str(), "rb");
+}
+
+bool FileVersionOf(std::FILE* file, FileVersion& version) {
+    if (file == nullptr) return false;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return false;
+    const auto wide = [](DWORD high, DWORD low) {
+        return static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
+    };
+    version.device = info.dwVolumeSerialNumber;
+    version.fileNumber = static_cast<std::uint64_t>(wide(info.nFileIndexHigh, info.nFileIndexLow));
+    version.size = wide(info.nFileSizeHigh, info.nFileSizeLow);
+    // FILETIME counts 100 ns steps; Windows keeps no separate change time for files.
+    version.writeTimeNs =
+        wide(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime) * 100;
+    version.changeTimeNs = version.writeTimeNs;
+    return true;
+}
+
+PathKind PathKindOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!AttributesOf(path, data)) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::Missing
+                                                                              : PathKind::Other;
+    }
+    return IsRegular(data) ? PathKind::Regular : PathKind::Other;
+}
+
+bool SameRegularFile(const std::string& a, const std::string& b) {
+    if (PathKindOf(a) != PathKind::Regular || PathKindOf(b) != PathKind::Regular) return false;
+    FileVersion va, vb;
+    std::FILE* fa = OpenRegularFile(a);
+    std::FILE* fb = OpenRegularFile(b);
+    const bool known = FileVersionOf(fa, va) && FileVersionOf(fb, vb);
+    if (fa != nullptr) std::fclose(fa);
+    if (fb != nullptr) std::fclose(fb);
+    return known && va.device == vb.device && va.fileNumber == vb.fileNumber;
 }
 
 bool IsReadableRegularFile(const std::string& path) {

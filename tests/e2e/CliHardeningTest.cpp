@@ -3,11 +3,13 @@
 // image folder.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
@@ -219,6 +221,110 @@ TEST(CliHardening, ClosedOutputAndSigtermStopLikeCtrlC) {
     // The status of a third Ctrl-C (the program quits at once) is documented in both modes.
     EXPECT_NE(CliHelpText().find(" 130  a third Ctrl-C"), std::string::npos);
     EXPECT_NE(MultiHelpText().find(" 130  a third Ctrl-C"), std::string::npos);
+}
+
+// Only a regular file that is none of the inputs and not the records database, or a new name,
+// may be the trace file; anything else is refused before the port opens and left alone.
+TEST(CliHardening, TraceFileMustBeAFreeRegularFile) {
+    ImageFiles files;
+    const std::string font = files.Write("font1_0x200000.bin", RandomBytes(0x10000, 41));
+    const std::string fifo = files.File("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string folder = files.File("folder");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    const std::string db = files.Write("records.sqlite", Bytes{'d', 'b'});
+    const std::vector<std::string> job{"--port", kNoPort, "--font1", font, "--records", db};
+    for (const std::string& trace : {fifo, folder, db, std::string("/dev/null")}) {
+        std::vector<std::string> args = job;
+        args.insert(args.end(), {"--trace", trace});
+        const CliResult run = RunCliLog(args);
+        EXPECT_EQ(run.status, EXIT_JOB_REFUSED) << trace;
+    }
+    struct stat st {};
+    EXPECT_TRUE(::stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+    EXPECT_EQ(ReadAll(db), "db");
+    // A new name passes (the port then fails, and nothing is created before the run).
+    std::vector<std::string> args = job;
+    args.insert(args.end(), {"--trace", files.File("new.txt")});
+    EXPECT_EQ(RunCliStatus(args), EXIT_PORT_OPEN);
+}
+
+// Font addresses are whole numbers: trailing garbage, a sign or a bare "0x" refuse the job
+// before the port opens, each with its own line; so does an empty font image.
+TEST(CliHardening, MalformedFontAddressesAndEmptyFontsAreRefused) {
+    ImageFiles files;
+    const std::string font = files.Write("font1.bin", RandomBytes(0x10000, 42));
+    const std::pair<const char*, const char*> cases[] = {{"0x30000z", "올바른 숫자가 아닙니다"},
+                                                         {"30000 junk", "올바른 숫자가 아닙니다"},
+                                                         {"0x40000.5", "올바른 숫자가 아닙니다"},
+                                                         {"-0x1000", "음수"},
+                                                         {"0x", "0x 다음의 숫자가 없습니다"}};
+    for (const auto& [address, message] : cases) {
+        const CliResult run = RunCliLog({"--port", kNoPort, "--no-records", "--font1", font,
+                                         "--font1-address", address, "--no-auto-hex"});
+        EXPECT_EQ(run.status, EXIT_JOB_REFUSED) << address;
+        EXPECT_NE(run.log.find(message), std::string::npos) << address << "\n" << run.log;
+    }
+    const std::string empty = files.Write("font2_0x400000.bin", Bytes{});
+    const CliResult run =
+        RunCliLog({"--port", kNoPort, "--no-records", "--font2", empty, "--no-size-check"});
+    EXPECT_EQ(run.status, EXIT_JOB_REFUSED);
+    EXPECT_NE(run.log.find("폰트2 파일의 크기가 0입니다"), std::string::npos) << run.log;
+}
+
+// The phone's negative answer to the final reset jump is a failure of its own (single and
+// multi), while a run it accepts stays a success.
+TEST(CliHardening, RefusedResetJumpIsAFailure) {
+    ImageFiles files;
+    const std::string code = files.Write("code.bin", CodeImage(0x10000, 0x1234, 0x100, 43));
+    const std::vector<std::string> job{
+        "--code", code, "--no-records", "--protocol", "normal", "--startup-delay", "10"};
+    const auto single = [&](const SimulatedPhone& phone) {
+        std::vector<std::string> args{"--port", phone.DevicePath()};
+        args.insert(args.end(), job.begin(), job.end());
+        return RunCliLog(args);
+    };
+    auto clean = StartPhone(SimPhoneConfig{});
+    ASSERT_EQ(single(*clean).status, EXIT_OK);
+    const std::uint64_t units = clean->Counters().units;  // the reset jump is the last one
+
+    SimPhoneConfig naking;
+    naking.faults.nakCount = 1;
+    naking.faults.nakSkip = units - 1;
+    auto phone = StartPhone(naking);
+    const CliResult run = single(*phone);
+    EXPECT_EQ(run.status, EXIT_RESET_REFUSED) << run.log;
+    EXPECT_NE(run.log.find("리셋 코드 점프가 거부되었습니다"), std::string::npos) << run.log;
+
+    auto multiPhone = StartPhone(naking);
+    std::vector<std::string> args{"--multi",      "--port",          multiPhone->DevicePath(),
+                                  "--color",      "never",           "--protocol",
+                                  "normal",       "--code",          code,
+                                  "--no-records", "--startup-delay", "10"};
+    EXPECT_EQ(RunMultiCli(args), MULTI_EXIT_SLOT_FAILED);
+}
+
+// An image replaced after the job check is not sent: the run ends as "file changed" before
+// the font is erased, and the phone keeps its old flash there.
+TEST(CliHardening, ImageReplacedAfterTheCheckIsNotSent) {
+    ImageFiles files;
+    const std::string code = files.Write("code.bin", CodeImage(0x10000, 0x1234, 0x100, 44));
+    const std::string font = files.Write("font1_0x200000.bin", RandomBytes(0x10000, 45));
+    const std::string other = files.Write("other.bin", RandomBytes(0x10000, 46));
+    SimPhoneConfig config;
+    config.eraseMs = 2000;  // the code image's erase holds the run while the font is swapped
+    auto phone = StartPhone(config);
+    std::thread swap([&] {
+        ASSERT_TRUE(WaitForStage(*phone, SimStage::DownloadModule, std::chrono::seconds(20)));
+        ASSERT_EQ(std::rename(other.c_str(), font.c_str()), 0);
+    });
+    const CliResult run = RunCliLog({"--port", phone->DevicePath(), "--code", code, "--font1", font,
+                                     "--no-records", "--startup-delay", "10"});
+    swap.join();
+    EXPECT_EQ(run.status, EXIT_FILE_CHANGED) << run.log;
+    EXPECT_NE(run.log.find("폰트1 파일이 검사 후에 바뀌었습니다"), std::string::npos) << run.log;
+    EXPECT_EQ(phone->FlashRange(0x200000, 16), Bytes(16, 0xFF));
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ TEST_F(MultiEndToEnd, ConsoleRunPrintsLinesStatusAndTable) {
     std::FILE* out = std::tmpfile();
     ASSERT_NE(out, nullptr);
     const int status = RunMultiDownload(
-        job, request.settings, options, request.slotPortNames, loop, ports,
+        job, request.settings, request.versions, options, request.slotPortNames, loop, ports,
         [&](MultiDownload* multi) { ports.Bind(multi); }, [] { return false; }, out);
     std::rewind(out);
     std::string text;
