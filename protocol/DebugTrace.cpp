@@ -29,9 +29,7 @@ bool DebugTrace::Start(const std::string& fileName) {
     enabled_.store(false);
     if (!CheckTraceFile(fileName, {}).usable()) return false;
     debugFileName_ = fileName;
-    // Emptied, not removed: the name keeps its place (a link stays a link); a file that
-    // cannot be opened now loses the lines that cannot be written.
-    if (std::FILE* file = std::fopen(fileName.c_str(), "wb")) std::fclose(file);
+    std::remove(fileName.c_str());  // a regular file or nothing: the first line creates it
     enabled_.store(true);
     return true;
 }

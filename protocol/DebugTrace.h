@@ -25,8 +25,8 @@ struct GuardedFile {
     std::string path;
 };
 
-// Whether fileName may be the trace file: only a regular file (which the trace empties) or a
-// name where nothing is yet (the trace creates it); never a device, a FIFO, a folder or
+// Whether fileName may be the trace file: only a regular file (which the trace deletes and
+// writes anew) or a name where nothing is yet; never a device, a FIFO, a folder or
 // other special file, and never one of the guarded files under any name. Every front end
 // asks this before it starts the trace.
 struct TraceFileVerdict {
@@ -56,10 +56,10 @@ TraceFileVerdict CheckTraceFile(const std::string& fileName,
 // options are changed from the main thread.
 class DebugTrace {
   public:
-    // CheckBoxFileDebugClick after the operator confirmed a file: remembers the name, empties
-    // the file (creates it when missing) and switches the trace on. False, with the trace
-    // off and nothing touched, when fileName is not a regular file or a free name (see
-    // CheckTraceFile; callers check the guarded files first).
+    // CheckBoxFileDebugClick after the operator confirmed a file: remembers the name, deletes
+    // an existing file of that name (the trace starts empty) and switches the trace on.
+    // False, with the trace off and nothing touched, when fileName is neither a regular file
+    // nor a free name (see CheckTraceFile; callers check the guarded files first).
     bool Start(const std::string& fileName);
     // The box unticked: no further lines; the file stays as written.
     void Stop() { enabled_.store(false); }

@@ -283,12 +283,13 @@ RunOutcome DownloadSequence::ResetJump() {
     // No answer is no failure; a negative one is the phone's word that its flash is not as
     // the job left it (a range not fully written).
     const bool refused = wait == WaitResult::Arrived && host_.ResponseCode() != RSP_ACK;
+    host_.Log("다운로드 소요 시간:" + ElapsedText(NowMs(), host_.DurationOriginMs()), COLOUR_BLACK);
+    // The reason is the last line before the end.
     if (refused)
         host_.Log(FormatText("리셋 코드 점프가 거부되었습니다 (응답 0x%02X). 다운로드가 완료되지 "
                              "않았습니다",
                              host_.ResponseCode()),
                   COLOUR_RED);
-    host_.Log("다운로드 소요 시간:" + ElapsedText(NowMs(), host_.DurationOriginMs()), COLOUR_BLACK);
     return refused ? RunOutcome::ResetRefused : RunOutcome::None;
 }
 

@@ -1,5 +1,7 @@
 // The hidden menu: opened by a double-click on the logo, its trace switch with the save
 // dialog (cancel, existing file) and the write-data option.
+#include <sys/stat.h>
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QTest>
@@ -85,6 +87,31 @@ TEST_F(HiddenMenu, ChoosingAnExistingFileEmptiesItAndSwitchesTheTraceOn) {
     EXPECT_EQ(dialogs.saveRequests.size(), 2u);
     EXPECT_EQ(t.fileName(), other);
     EXPECT_TRUE(t.enabled());
+}
+
+// The trace deletes the file it is given: a FIFO, or an image the form has selected, is
+// refused with an error box, left as it is, and the box is unticked again.
+TEST_F(HiddenMenu, TraceFileThatIsNoFreeRegularFileIsRefused) {
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string image = dir / "font1.bin";
+    WriteFile(image, "font bytes");
+    ImageSlot font = form().ReadSlot(ImageSlot::Font1);
+    font.path = image;
+    form().ApplySlot(ImageSlot::Font1, font);
+    for (const std::string& chosen : {fifo, image}) {
+        dialogs.messages.clear();
+        dialogs.saveAnswers.push_back(chosen);
+        Box("CheckBoxFileDebug")->click();
+        EXPECT_FALSE(Box("CheckBoxFileDebug")->isChecked()) << chosen;
+        EXPECT_FALSE(windows->debugTrace.enabled()) << chosen;
+        ASSERT_EQ(dialogs.messages.size(), 1u) << chosen;
+        EXPECT_EQ(dialogs.messages[0].caption, "오류");
+        EXPECT_NE(dialogs.messages[0].text.find(chosen), std::string::npos);
+    }
+    EXPECT_NE(dialogs.messages[0].text.find("이미지 파일"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    EXPECT_EQ(ReadFile(image), "font bytes");
 }
 
 }  // namespace

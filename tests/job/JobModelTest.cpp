@@ -194,14 +194,16 @@ TEST(JobCheck, FontAddressZeroAndEmpty) {
     CheckCase c;
     c.job[ImageSlot::Font2].path = "/img/font2.bin";
     c.job[ImageSlot::Font2].addressText = "0x0";
-    c.job[ImageSlot::Font4].path = "/img/font4.bin";  // empty address
-    EXPECT_EQ(c.Run(StartKind::Single).codes, (std::vector<int>{22, 24}));
+    c.job[ImageSlot::Font4].path = "/img/font4.bin";  // empty address: asked for
+    EXPECT_EQ(c.Run(StartKind::Single).codes, (std::vector<int>{22, 34}));
     c.settings.allowFont0Address = true;
     EXPECT_EQ(c.Run(StartKind::Single).codes, std::vector<int>{34});
     // The multi Start never sends a font to address 0, whatever the option says.
-    EXPECT_EQ(c.Run(StartKind::Multi).codes, (std::vector<int>{22, 24}));
+    EXPECT_EQ(c.Run(StartKind::Multi).codes, (std::vector<int>{22, 34}));
     c.job[ImageSlot::Font2].addressText = "0x10000";
-    c.job[ImageSlot::Font4].addressText = "1F";  // reads as 1
+    c.job[ImageSlot::Font4].addressText = "1F";  // not a number: never read as 1
+    EXPECT_EQ(c.Run(StartKind::Multi).codes, std::vector<int>{64});
+    c.job[ImageSlot::Font4].addressText = "0x1F ";
     EXPECT_EQ(c.Run(StartKind::Multi).code(), 0);
 }
 
@@ -222,11 +224,11 @@ TEST(JobCheck, ConfigurationNamesComeFirstAndLastCodeCounts) {
 
     c.job[ImageSlot::Font3].addressText = "";
     r = c.Run(StartKind::Single);
-    EXPECT_EQ(r.codes, (std::vector<int>{10, 3, 23}));
+    EXPECT_EQ(r.codes, (std::vector<int>{10, 3, 33}));
 
     // Without a loaded configuration the names are not checked.
     c.job.configLoaded = false;
-    EXPECT_EQ(c.Run(StartKind::Single).codes, std::vector<int>{23});
+    EXPECT_EQ(c.Run(StartKind::Single).codes, std::vector<int>{33});
 }
 
 }  // namespace

@@ -147,7 +147,7 @@ TEST(SlotStatusText, StageAndEndTexts) {
     EXPECT_EQ(SlotStatusText(8011), "폰트1 삭제중 오류 종료");
     EXPECT_EQ(SlotStatusText(2000), "코드 다운로드 오류 종료");
     EXPECT_EQ(SlotStatusText(7), "");
-    EXPECT_EQ(SlotStatusText(9007), "");
+    EXPECT_EQ(SlotStatusText(9006), "리셋 점프 오류 종료");
     EXPECT_EQ(SlotStatusText(SlotStatusCode(2, 1, 0)), "폰트2 삭제중");
 }
 
