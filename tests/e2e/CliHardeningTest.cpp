@@ -16,6 +16,7 @@
 #include "cli/SingleCliRun.h"
 #include "cli/multi_cli.h"
 #include "cli/multi_mode.h"
+#include "job/ConfigFile.h"
 #include "platform/Helpers.h"
 #include "tests/e2e/E2eFixture.h"
 
@@ -266,6 +267,22 @@ TEST(CliHardening, MalformedFontAddressesAndEmptyFontsAreRefused) {
         EXPECT_EQ(run.status, EXIT_JOB_REFUSED) << address;
         EXPECT_NE(run.log.find(message), std::string::npos) << address << "\n" << run.log;
     }
+    // A configuration's address goes through the same check.
+    DownloadJob job;
+    job[ImageSlot::Font1].path = font;
+    job[ImageSlot::Font1].addressText = "0x300000";
+    const std::string cfg = files.File("ZembraCFG.TXT");
+    ASSERT_TRUE(WriteConfigFile(cfg, job, DownloadSettings{}, ConfigFileKind::Full).ok);
+    std::string text = ReadAll(cfg);
+    const std::size_t at = text.find("0x300000\r\n");
+    ASSERT_NE(at, std::string::npos);
+    files.Write("ZembraCFG.TXT", text.insert(at + 8, "z"));
+    const CliResult configured =
+        RunCliLog({"--port", kNoPort, "--no-records", "--config", cfg, "--font1", font});
+    EXPECT_EQ(configured.status, EXIT_JOB_REFUSED);
+    EXPECT_NE(configured.log.find("폰트1 시작 주소가 올바른 숫자가 아닙니다"), std::string::npos)
+        << configured.log;
+
     const std::string empty = files.Write("font2_0x400000.bin", Bytes{});
     const CliResult run =
         RunCliLog({"--port", kNoPort, "--no-records", "--font2", empty, "--no-size-check"});
