@@ -3,9 +3,8 @@
 // program, and a download's progress reaches the task bar entry over the session bus.
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <chrono>
 #include <filesystem>
-#include <thread>
+#include <functional>
 
 #include "AppTestSupport.h"
 #include "platform/Helpers.h"
@@ -50,15 +49,21 @@ TEST_F(Program, APopUpAtStartUpLetsTheProgramEndAndTheProgressReachesTheTaskBar)
     // A session bus of the test's own, watched for the launcher-entry signals.
     const std::string bus = "unix:path=" + (dir / "bus");
     QProcess daemon, monitor;
-    daemon.start("dbus-daemon",
-                 {"--session", "--nofork", "--address=" + QString::fromStdString(bus)});
-    ASSERT_TRUE(daemon.waitForStarted());
-    for (int i = 0; i < 200 && !std::filesystem::exists(dir / "bus"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address",
+                                 "--address=" + QString::fromStdString(bus)});
+    ASSERT_TRUE(daemon.waitForReadyRead(10000));  // the address: it listens
     monitor.start("dbus-monitor", {"--address", QString::fromStdString(bus),
                                    "interface='com.canonical.Unity.LauncherEntry'"});
-    ASSERT_TRUE(monitor.waitForStarted());
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // its match rule is in place
+    std::string signals;
+    // Reads the monitor's output until it holds what is awaited (or 10 s went by).
+    auto readUntil = [&](const std::function<bool()>& seen) {
+        for (int i = 0; i < 100 && !seen(); ++i)
+            if (monitor.waitForReadyRead(100))
+                signals += monitor.readAllStandardOutput().toStdString();
+    };
+    // It has become a monitor (and lost its own name) once its match rule is in place.
+    readUntil([&] { return signals.find("member=NameLost") != std::string::npos; });
+    ASSERT_NE(signals.find("member=NameLost"), std::string::npos);
 
     SimPhoneConfig config;
     config.portName = "COM65";
@@ -78,19 +83,21 @@ TEST_F(Program, APopUpAtStartUpLetsTheProgramEndAndTheProgressReachesTheTaskBar)
     EXPECT_EQ(status, 0) << output;
     EXPECT_NE(output.find("Result: Completed"), std::string::npos) << output;
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The last signal takes the progress away.
+    auto lastUpdateHidesIt = [&] {
+        const std::size_t last = signals.rfind("member=Update");
+        return last != std::string::npos &&
+               signals.find("boolean false", last) != std::string::npos;
+    };
+    readUntil(lastUpdateHidesIt);
     monitor.terminate();
     monitor.waitForFinished();
     daemon.terminate();
     daemon.waitForFinished();
-    const std::string signals = monitor.readAllStandardOutput().toStdString();
     EXPECT_NE(signals.find("string \"application://zembra.desktop\""), std::string::npos)
         << signals;
     EXPECT_NE(signals.find("double 1\n"), std::string::npos) << signals;
-    // The last signal takes the progress away.
-    const std::size_t last = signals.rfind("member=Update");
-    ASSERT_NE(last, std::string::npos);
-    EXPECT_NE(signals.find("boolean false", last), std::string::npos) << signals.substr(last);
+    EXPECT_TRUE(lastUpdateHidesIt()) << signals;
 }
 
 }  // namespace
