@@ -164,14 +164,21 @@ bool DownloadController::StartSingle() {
     const SingleRunConfig run = RunOfJob(job, taken.snapshot);
     const std::string port = f.ComboBoxComPort->currentText().trimmed().toStdString();
     BeginSingleRecord(job, run.versions, port, f.ReadLink());
+    ports_.SetTraceOrigin(&single_->shared().downloadStartMs);
     const SingleEngine::StartResult started = single_->Start(run, port);
     if (started == SingleEngine::StartResult::PortOpenFailed) {
+        // The system's reason, as the multi Start gives it for each port.
+        if (!single_->lastPortError().empty()) LogSingle(single_->lastPortError(), COLOUR_RED);
         FinishSingleRecord(RunOutcome::None);
         f.GiveControlsBack();
         return false;
     }
-    if (started != SingleEngine::StartResult::Started) singleRecord_.reset();
-    return started == SingleEngine::StartResult::Started;
+    if (started != SingleEngine::StartResult::Started) {
+        singleRecord_.reset();
+        return false;
+    }
+    f.SetDownloadTitleShown(true);
+    return true;
 }
 
 bool DownloadController::AcceptFlashRanges(const DownloadJob& job) {
@@ -190,6 +197,7 @@ void DownloadController::FinishRun() {
     // The single run has ended and its port is closed.
     FinishSingleRecord(single_->shared().lastOutcome.load());
     form_.GiveControlsBack();
+    form_.SetDownloadTitleShown(false);
 }
 
 // --- multi Start and Stop -----------------------------------------------------------------------
@@ -203,18 +211,31 @@ void DownloadController::StartMulti() {
     MultiStartRequest request;
     request.settings = form_.ReadSettings();
     request.versionCheck = form_.CheckBoxVerCheck->isChecked();
-    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
-        request.slotPortNames[static_cast<std::size_t>(slot)] =
-            form_.multi_[static_cast<std::size_t>(slot)].port->text().trimmed().toStdString();
-    if (!multi_->downloadRunning() && !AcceptFlashRanges(job)) return;
+    // The slot port names are read after the checks and questions (ConfirmStart).
     // The files the records hash are the files the workers must send.
     request.versions = ImageVersionsOf(job);
-    if (multi_->Start(job, request) == MultiStartOutcome::Started) BeginMultiRecords(job, request);
+    ports_.SetTraceOrigin(multi_->downloadStartMsSource());
+    if (multi_->Start(job, request) != MultiStartOutcome::Started) return;
+    BeginMultiRecords(job, request);
+    form_.SetDownloadTitleShown(true);
+}
+
+void DownloadController::FileTimesRefreshed(const DownloadJob& job) {
     for (int slot = 0; slot < ImageSlot::Count; ++slot) {
         ImageSlot value = form_.ReadSlot(slot);
         value.fileTime = job[slot].fileTime;
         form_.ApplySlot(slot, value);
     }
+}
+
+bool DownloadController::ConfirmStart(const DownloadJob& job,
+                                      std::array<std::string, MULTI_SLOT_COUNT>& slotPortNames) {
+    if (!AcceptFlashRanges(job)) return false;
+    // The slots as the tick shows them now: a question's box lets the ticks go on.
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
+        slotPortNames[static_cast<std::size_t>(slot)] =
+            form_.multi_[static_cast<std::size_t>(slot)].port->text().trimmed().toStdString();
+    return true;
 }
 
 void DownloadController::BitBtn8Click() {
@@ -331,6 +352,7 @@ void DownloadController::ShowMultiSlots() {
     if (tick.ended) {
         // SetStartControlsEnabled(true) has given PanelFileSelect and the button back.
         SetTitle("Zembra 4");
+        form_.SetDownloadTitleShown(false);
         for (int slot = 0; slot < ImageSlot::Count; ++slot) SetMarker(slot, NOT_SENT);
         for (auto& row : form_.multi_) row.port->setToolTip(QString());
         return;
@@ -341,6 +363,7 @@ void DownloadController::ShowMultiSlots() {
     if (lead.currentImage >= 0 && lead.currentImage < ImageSlot::Count)
         SetMarker(lead.currentImage, SENT);
     SetTitle(FormatText("%d%% Zembra 4", lead.percent));
+    form_.SetTaskProgress(lead.percent);
     form_.EditMTimeDisp->setText(Q(ElapsedText(NowMs(), multi_->downloadStartMs())));
 }
 

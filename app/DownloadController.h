@@ -94,6 +94,10 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     bool AskOverride() override;
     void ShowConversionError(const ConversionError& error) override;
     void SetStartControlsEnabled(bool enabled) override;
+    void FileTimesRefreshed(const DownloadJob& job) override;
+    // The flash-range question, then the slot port names of EditMulti1 ... EditMulti8.
+    bool ConfirmStart(const DownloadJob& job,
+                      std::array<std::string, MULTI_SLOT_COUNT>& slotPortNames) override;
     void SlotRunEnded(int slot) override;
 
   protected:

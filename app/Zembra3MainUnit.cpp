@@ -9,7 +9,10 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QFrame>
 #include <QGroupBox>
@@ -24,6 +27,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
 #include <exception>
@@ -188,6 +192,14 @@ QPixmap LogoPixmap() {
 }
 
 }  // namespace
+
+std::string SettingsFilePathFor(const std::string& programPath) {
+    const std::string nextToProgram = AutoConfigPathFor(programPath);
+    const QString folder = QFileInfo(QString::fromStdString(nextToProgram)).absolutePath();
+    if (access(folder.toLocal8Bit().constData(), W_OK) == 0) return nextToProgram;
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return (config + "/zembra/").toStdString() + FileNameOnly(nextToProgram);
+}
 
 std::string ConversionErrorText(const ConversionError& error) {
     std::string label = error.label;
@@ -618,9 +630,8 @@ Link TMainForm::ReadLink() const {
 // --- form events -------------------------------------------------------------------------
 
 void TMainForm::FormCreate() {
-    lzoLock_ = std::make_unique<std::mutex>();
     autoConfigPath_ =
-        AutoConfigPathFor(options_.programPath.empty() ? ProgramPath() : options_.programPath);
+        SettingsFilePathFor(options_.programPath.empty() ? ProgramPath() : options_.programPath);
     SetApplicationTitle(kApplicationTitle);
     TimerComPortDetect->start();
 }
@@ -632,14 +643,20 @@ void TMainForm::FormResize() {
     if (autoConfigDone_) return;
     autoConfigDone_ = true;
     autoConfigPath_ =
-        AutoConfigPathFor(options_.programPath.empty() ? ProgramPath() : options_.programPath);
+        SettingsFilePathFor(options_.programPath.empty() ? ProgramPath() : options_.programPath);
     if (!CanOpenForReading(autoConfigPath_)) return;  // no file: nothing, no message
     LoadConfiguration(autoConfigPath_, true);
 }
 
 void TMainForm::FormClose() {
     TimerComPortDetect->stop();
-    lzoLock_.reset();
+}
+
+void TMainForm::CloseOpenDialogs() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(window);
+        if (dialog && dialog->isVisible()) dialog->reject();
+    }
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
@@ -663,6 +680,7 @@ void TMainForm::showEvent(QShowEvent* event) {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
     Guarded([&] { FormClose(); });
+    CloseOpenDialogs();
     event->accept();
 }
 
@@ -774,9 +792,14 @@ void TMainForm::SelectImage(int slot) {
     SelectImageFile(slot, *chosen);
 }
 
-void TMainForm::SelectImageFile(int slot, const std::string& path) {
+void TMainForm::SelectImageFile(int slot, const std::string& chosen) {
     SlotRow& row = rows_.at(static_cast<std::size_t>(slot));
     row.button->setChecked(true);
+    // The path field shows the whole path, as the dialog gives it, also for a name relative
+    // to the working folder (--code FILE).
+    const std::string path =
+        chosen.empty() ? chosen
+                       : QFileInfo(QString::fromStdString(chosen)).absoluteFilePath().toStdString();
     SelectionResult result = zembra::SelectImageFile(slot, path, CheckBoxBinSizeCheck->isChecked());
     for (const LogLine& line : result.log) LogSingle(line.text, line.colour);
     ImageSlot value = ReadSlot(slot);
@@ -861,6 +884,8 @@ void TMainForm::SaveConfiguration(bool autoConfig) {
     std::string path;
     if (autoConfig) {
         path = autoConfigPath_;
+        // The folder of the user's settings may not exist yet.
+        QDir().mkpath(QFileInfo(Q(path)).absolutePath());
     } else {
         FileDialogRequest request;
         request.name = "SaveDialogCfgSave";
@@ -943,6 +968,7 @@ void TMainForm::RichEdit21Change() {
 
 void TMainForm::SetGauge(int percent) {
     CGaugeProgress->setValue(std::clamp(percent, 0, 100));
+    SetTaskProgress(percent);
 }
 
 void TMainForm::SetTitle(const std::string& title) {
@@ -987,8 +1013,18 @@ void TMainForm::SetStartControlsEnabled(bool enabled) {
 
 void TMainForm::SetApplicationTitle(const std::string& title) {
     applicationTitle_ = title;
-    // The text of the taskbar entry (icon name on X11); the caption stays as it is.
     setWindowIconText(Q(title));
+    if (downloadTitleShown_) setWindowTitle(Q(title));
+}
+
+void TMainForm::SetDownloadTitleShown(bool shown) {
+    downloadTitleShown_ = shown;
+    setWindowTitle(Q(shown ? applicationTitle_ : std::string(kApplicationTitle)));
+    if (!shown) launcherEntry_.SetProgress(std::nullopt);
+}
+
+void TMainForm::SetTaskProgress(int percent) {
+    if (downloadTitleShown_) launcherEntry_.SetProgress(std::clamp(percent, 0, 100));
 }
 
 std::string TMainForm::ApplicationTitle() const {

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/LauncherEntry.h"
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
 #include "multi/MultiHost.h"
@@ -44,9 +44,16 @@ inline constexpr std::uint32_t LOG_BLUE = 0xFF0000;
 inline constexpr int MAIN_FORM_WIDTH = 767;
 inline constexpr int MAIN_FORM_HEIGHT = 456;
 
+// The settings-only file that the window loads at its first showing and that
+// "파일로환경저장" writes: next to the program (AutoConfigPathFor) when the program's folder
+// can be written, as for a program run from its build or install folder; otherwise (a
+// packaged program in /usr/bin) the same file name in $XDG_CONFIG_HOME/zembra/ (default
+// ~/.config/zembra/).
+std::string SettingsFilePathFor(const std::string& programPath);
+
 struct MainFormOptions {
     // The program file's full path; the automatic configuration file is derived from it
-    // (autoConfigPath). Empty: the running program's own path.
+    // (autoConfigPath, SettingsFilePathFor). Empty: the running program's own path.
     std::string programPath;
     // Message boxes, file dialogs and modal dialogs. Must outlive the window.
     DialogHost* dialogs = nullptr;
@@ -137,9 +144,17 @@ class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost 
     // --- state and seams for the timer, the slot display and the start handlers --------------
     bool IsSingleMode() const;  // PanelOne visible (shown on top of PanelMulti)
     const std::string& autoConfigPath() const { return autoConfigPath_; }
-    // The text of the program's taskbar entry; the caption stays "Zembra 4.2".
+    // The application title: the text of the program's taskbar entry (the X11 icon name).
+    // While a download runs the window title shows it too, since that is what Linux task
+    // bars and window lists show; otherwise the window title is "Zembra 4.2".
     void SetApplicationTitle(const std::string& title);
     std::string ApplicationTitle() const;
+    // A download has started (true) or the last one has ended (false): the window title,
+    // and the progress of the task bar entry (LauncherEntry) goes away at the end.
+    void SetDownloadTitleShown(bool shown);
+    // The percentage on the task bar entry while a download runs (the single gauge, the
+    // leading phone in multi mode).
+    void SetTaskProgress(int percent);
     // Font colour of a text field as a Windows colour value (path fields turn red).
     static void SetFontColour(QLineEdit* edit, std::uint32_t colour);
     static std::uint32_t FontColour(const QLineEdit* edit);
@@ -149,7 +164,6 @@ class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost 
     // installed by the owner of the port detection and slot display.
     void SetTickHandler(std::function<void()> tick);
     void TimerComPortDetectTimer();
-    std::mutex& lzoLock() { return *lzoLock_; }
     DialogHost& dialogs() { return *dialogs_; }
     TOKBottomDlgSMode* sMode() const { return sMode_; }
     TOKBottomDlgPopUp* popUp() const { return popUp_; }
@@ -196,6 +210,9 @@ class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost 
     // Configuration reader (SpeedButtonCfgClick) for the file at path; autoConfig: the
     // settings-only automatic load. Returns false when the file could not be read.
     bool LoadConfiguration(const std::string& path, bool autoConfig);
+    // The window's dialogs still open when it closes (a pop-up, a message box) are closed
+    // with it: left open, they would keep the program running without its window.
+    void CloseOpenDialogs();
     void ResetConfigState();  // expected names to "     임의파일", model empty, fields enabled
     void SaveConfiguration(bool autoConfig);
     // Logs the problems of the selected images' flash ranges (overlaps, ranges beyond the
@@ -209,9 +226,10 @@ class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost 
     std::string autoConfigPath_;
     bool autoConfigDone_ = false;
     std::string applicationTitle_;
+    bool downloadTitleShown_ = false;
+    LauncherEntry launcherEntry_;
     std::function<void()> tick_;
     std::vector<std::string> loggedRangeProblems_;
-    std::unique_ptr<std::mutex> lzoLock_;
 
     // Logo strip.
     QFrame* Panel6;

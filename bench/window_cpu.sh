@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Processor time of the operator window, printed side by side with zembra-cli:
 #  1. the idle window (timer ticking every second, eight phones in the device map), in
-#     single and in multi mode, over a quiet stretch;
+#     single and in multi mode, over a quiet stretch, with its memory (resident set) at the end;
 #  2. one single download of the same job into the same simulated phone, from zembra-cli and
 #     from the window (시작 pressed by the program, off screen), each run several times;
 #     the window's start-up and close without a download are shown too.
@@ -48,6 +48,10 @@ cpu_us() {  # processor time of a process (all its threads) in microseconds
     echo "$total"
 }
 
+rss_mib() {  # resident memory of a process in MiB
+    awk '/^VmRSS:/ { printf "%.1f", $2 / 1024 }' /proc/"$1"/status
+}
+
 echo "== Idle window: processor time over ${idle} s, timer ticking, eight phones in the map =="
 for mode in single multi; do
     opts=()
@@ -58,10 +62,11 @@ for mode in single multi; do
     before=$(cpu_us "$pid")
     sleep "$idle"
     after=$(cpu_us "$pid")
+    rss=$(rss_mib "$pid")
     wait "$pid" || true
-    printf '  %-6s mode: %6.1f ms in %d s = %.3f %% of one core\n' "$mode" \
+    printf '  %-6s mode: %6.1f ms in %d s = %.3f %% of one core, %s MiB resident\n' "$mode" \
         "$(echo "scale=1; ($after - $before) / 1000" | bc)" "$idle" \
-        "$(echo "scale=4; ($after - $before) / ($idle * 10000)" | bc)"
+        "$(echo "scale=4; ($after - $before) / ($idle * 10000)" | bc)" "$rss"
 done
 
 # user system elapsed of one command (children's resource use, from bash's time).

@@ -12,14 +12,16 @@ namespace zembra {
 
 namespace {
 
-constexpr std::size_t kMessageLimit = 500;  // bytes of a log line
+constexpr std::size_t kMessageLimit = 500;  // characters of a log line
 
-// Cuts a UTF-8 text to at most limit bytes without splitting a character.
+// Cuts a UTF-8 text to at most limit characters (not bytes: a Korean character takes three).
 std::string CutText(const std::string& text, std::size_t limit) {
-    if (text.size() <= limit) return text;
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return text.substr(0, end);
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;  // continuation
+        if (characters++ == limit) return text.substr(0, i);
+    }
+    return text;
 }
 
 long long NowWholeMs() {

@@ -134,6 +134,7 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
     const StartSnapshot& snapshot = taken.snapshot;
 
     for (auto& slot : job.slots) slot.fileTime = FileTimeText(slot.path);
+    host_.FileTimesRefreshed(job);
     LogMulti("생성된 날짜를 갱신합니다", COLOUR_BLACK);
 
     const JobCheckResult check = CheckJob(job, snapshot, request.settings, StartKind::Multi);
@@ -145,7 +146,12 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
         return MultiStartOutcome::JobRefused;
     }
 
-    slotPortNames_ = request.slotPortNames;
+    std::array<std::string, MULTI_SLOT_COUNT> portNames = request.slotPortNames;
+    if (!host_.ConfirmStart(job, portNames)) {
+        host_.SetStartControlsEnabled(true);
+        return MultiStartOutcome::JobRefused;
+    }
+    slotPortNames_ = portNames;
     const MultiStartOutcome opened = OpenSlotPorts();
     if (opened != MultiStartOutcome::Started) return opened;
     ConfigureWorkers(job, snapshot, request.versionCheck, request.versions);

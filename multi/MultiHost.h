@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -53,6 +54,17 @@ class MultiDownloadHost {
     virtual void ShowConversionError(const ConversionError& error) = 0;
     // Enables or disables PanelFileSelect and BitBtnMultiStart.
     virtual void SetStartControlsEnabled(bool enabled) = 0;
+    // The Start has refreshed the job's file times (before its checks): a host that shows
+    // them updates its fields.
+    virtual void FileTimesRefreshed(const DownloadJob& /*job*/) {}
+    // The job checks have passed (or the operator overrode them): the host's last question
+    // about the job, then the slot port names as they are now, which the Start opens. A host
+    // whose slots can change while its questions are open fills them in here; the names
+    // given with the Start request come in. false abandons the Start (nothing was opened).
+    virtual bool ConfirmStart(const DownloadJob& /*job*/,
+                              std::array<std::string, MULTI_SLOT_COUNT>& /*slotPortNames*/) {
+        return true;
+    }
     // A worker has ended its run (runState is 0 again); posted to the main thread so that a
     // host waiting for the end can look at once instead of on its next tick.
     virtual void SlotRunEnded(int /*slot*/) {}

@@ -45,6 +45,7 @@ class QtEnvironment : public ::testing::Environment {
 
 int TestDialogHost::ShowMessage(const std::string& text, const std::string& caption, int style) {
     messages.push_back({text, caption, style});
+    if (whileMessage) whileMessage(messages.back());
     if (messageAnswers.empty()) return mb::kIdOk;
     const int answer = messageAnswers.front();
     messageAnswers.pop_front();

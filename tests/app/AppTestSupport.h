@@ -32,7 +32,8 @@ class TestDialogHost : public DialogHost {
         int style;
     };
     std::vector<Message> messages;
-    std::deque<int> messageAnswers;  // empty: mb::kIdOk
+    std::deque<int> messageAnswers;                    // empty: mb::kIdOk
+    std::function<void(const Message&)> whileMessage;  // runs while a box is "open"
     std::vector<FileDialogRequest> openRequests, saveRequests;
     std::deque<std::optional<std::string>> openAnswers, saveAnswers;
     std::vector<std::string> modalShown;       // objectName of each dialog shown modally

@@ -78,6 +78,7 @@ TEST_F(Configuration, AutomaticFileIsLoadedWhenTheWindowIsFirstShown) {
 
 TEST_F(Configuration, ProgramPathRuleAndNoFileMeansNothing) {
     programPath = dir / "bin/zembra";
+    std::filesystem::create_directory(dir / "bin");
     Recreate();
     EXPECT_EQ(form().autoConfigPath(), AutoConfigPathFor(programPath));
     form().show();
@@ -310,6 +311,29 @@ TEST_F(Configuration, SaveToAPlaceThatCannotBeWrittenShowsTheBox) {
     dialogs.saveAnswers.push_back(std::nullopt);
     Find<QPushButton>("BitBtnCfgSave")->click();
     EXPECT_EQ(dialogs.messages.size(), boxes);
+}
+
+// A program in a folder it cannot write (the packaged /usr/bin/zembra): its settings file is
+// the user's $XDG_CONFIG_HOME/zembra/zembracfg.txt, saved there and loaded at the next start.
+TEST_F(Configuration, ProgramInAFolderNobodyWritesKeepsItsSettingsInTheUsersConfig) {
+    programPath = "/proc/sys/zembra";  // not writable, whoever runs the test
+    Recreate();
+    const std::string own = std::string(std::getenv("XDG_CONFIG_HOME")) + "/zembra/zembracfg.txt";
+    EXPECT_EQ(form().autoConfigPath(), own);
+    struct Remove {
+        std::string path;
+        ~Remove() { std::remove(path.c_str()); }
+    } remove{own};
+    std::filesystem::remove_all(std::filesystem::path(own).parent_path());
+    Find<QLineEdit>("EditCmd2CmdWaitTime")->setText("123");
+    Find<QPushButton>("BitBtnCfgSave2")->click();
+    EXPECT_TRUE(dialogs.messages.empty()) << dialogs.messages.front().text;
+    ASSERT_TRUE(FileExists(own));
+
+    Recreate();
+    form().show();
+    QApplication::processEvents();
+    EXPECT_EQ(Find<QLineEdit>("EditCmd2CmdWaitTime")->text(), "123");
 }
 
 }  // namespace

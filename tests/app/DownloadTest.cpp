@@ -10,15 +10,22 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTest>
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <set>
 #include <thread>
 
 #include "AppTestSupport.h"
+#include "app/SModeUnit.h"
 #include "job/FlashRanges.h"
 #include "job/ImageChecks.h"
 #include "job/JobCheck.h"
@@ -146,7 +153,16 @@ TEST_F(WindowDownload, SingleUsbFindsTheLowestPhoneInTheMapAndRunsAgain) {
     EXPECT_FALSE(Find<QComboBox>("ComboBoxComPort")->isEnabled());
     EXPECT_EQ(Find<QComboBox>("ComboBoxComPort")->currentText(), "COM67");
     EXPECT_FALSE(Find<QFrame>("PanelFileSelect")->isEnabled());
-    ASSERT_TRUE(PumpUntil([&] { return SingleEnded(); }));
+    // The window title (what task bars show) follows the run and is "Zembra 4.2" again after.
+    std::set<QString> titles;
+    ASSERT_TRUE(PumpUntil([&] {
+        titles.insert(form().windowTitle());
+        return SingleEnded();
+    }));
+    EXPECT_TRUE(titles.count("Erase Zembra 4")) << titles.size();
+    EXPECT_TRUE(std::any_of(titles.begin(), titles.end(),
+                            [](const QString& t) { return t.endsWith("% Zembra 4"); }));
+    EXPECT_EQ(form().windowTitle(), "Zembra 4.2");
     EXPECT_EQ(LastOutcome(), RunOutcome::Completed);
     ExpectFlashHoldsJob(phone);
     EXPECT_EQ(higher.Counters().units, 0u);
@@ -438,7 +454,14 @@ TEST_F(WindowDownload, RefusedStartsOpenNothing) {
     QTest::mouseClick(Find<QRadioButton>("RadioButtonSerial"), Qt::LeftButton);
     Find<QComboBox>("ComboBoxComPort")->setCurrentText("/dev/zembra-no-such-port");
     Click("BitBtnDOStart");
-    EXPECT_EQ(LoggedTexts("RichEditOutput").back(), "통신포트열기를 실패했습니다. 확인 바랍니다.");
+    // The blue line, then the system's reason in red.
+    const auto lines = PaneLines("RichEditOutput");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2].text, "통신포트열기를 실패했습니다. 확인 바랍니다.");
+    EXPECT_NE(lines.back().text.find("/dev/zembra-no-such-port"), std::string::npos)
+        << lines.back().text;
+    EXPECT_NE(lines.back().text.find(std::strerror(ENOENT)), std::string::npos);
+    EXPECT_EQ(lines.back().colour, COLOUR_RED);
     EXPECT_TRUE(Find<QPushButton>("BitBtnDOStart")->isEnabled());
     EXPECT_TRUE(downloads().Idle());
     ExpectPortsClosed();
@@ -491,6 +514,249 @@ TEST_F(WindowDownload, RunsAreRecordedAndShown) {
     auto* table = form().findChild<QTableWidget*>("TableRecords");
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(table->rowCount(), static_cast<int>(std::min<std::size_t>(records.size(), 50)));
+}
+
+// --- the debug trace of a window download ---------------------------------------------------
+
+// A trace line's fields. channel is -1 on single lines; data is the hex dump ("" without).
+struct TraceFields {
+    char kind = 0;
+    int count = 0;
+    int channel = -1;
+    long long clock = 0, elapsed = 0;
+    std::string data;
+};
+
+std::vector<TraceFields> ReadTrace(const std::string& path) {
+    static const std::regex line(
+        R"(\[([WR]):(\d{3,})(?: C:(\d{2}))? (\d{8,}) (\d{8,})\](?: ((?:[0-9A-F]{2} )+))?)");
+    std::vector<TraceFields> fields;
+    const std::string text = ReadFile(path);
+    std::size_t at = 0;
+    for (std::size_t end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        std::smatch m;
+        const std::string one = text.substr(at, end - at);
+        if (!std::regex_match(one, m, line)) {
+            ADD_FAILURE() << "not a trace line: " << one;
+            continue;
+        }
+        fields.push_back({m[1].str()[0], std::stoi(m[2]), m[3].matched ? std::stoi(m[3]) : -1,
+                          std::stoll(m[4]), std::stoll(m[5]), m[6]});
+    }
+    EXPECT_EQ(at, text.size()) << "the trace ends within a line";
+    return fields;
+}
+
+// The write lines without their times: what went to the phone, packet by packet.
+std::vector<std::string> WrittenPackets(const std::vector<TraceFields>& trace) {
+    std::vector<std::string> packets;
+    for (const TraceFields& f : trace)
+        if (f.kind == 'W') packets.push_back(std::to_string(f.count) + " " + f.data);
+    return packets;
+}
+
+class WindowTrace : public WindowDownload {
+  protected:
+    // The hidden menu's two boxes: the trace into path, with the written bytes.
+    void SwitchTraceOn(const std::string& path) {
+        dialogs.saveAnswers.push_back(path);
+        windows->sMode->findChild<QCheckBox*>("CheckBoxFileDebug")->click();
+        windows->sMode->findChild<QCheckBox*>("CheckBoxDebugWriteInfo")->click();
+        ASSERT_TRUE(windows->debugTrace.enabled());
+    }
+    // zembra-cli with the same job, its own trace, on the same phone.
+    void RunConsole(const QStringList& mode, const std::string& trace) {
+        QProcess cli;
+        cli.start(
+            ZEMBRA_CLI_PATH,
+            mode + QStringList{"--code", QString::fromStdString(codePath), "--font1",
+                               QString::fromStdString(font1Path), "--gap", "1", "--no-records",
+                               "--trace", QString::fromStdString(trace), "--trace-data"});
+        ASSERT_TRUE(cli.waitForFinished(60000));
+        EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    }
+    // Every line's elapsed field counts from the run's start: well below the clock, and within
+    // the run; a write line's count is the number of bytes dumped.
+    static void ExpectTimesFromTheStart(const std::vector<TraceFields>& trace, int channel) {
+        ASSERT_FALSE(trace.empty());
+        for (const TraceFields& f : trace) {
+            ASSERT_TRUE(f.elapsed < 60000 && f.elapsed < f.clock &&
+                        f.channel == (f.kind == 'W' ? channel : -1) &&
+                        f.data.size() == 3 * static_cast<std::size_t>(f.count))
+                << f.kind << ":" << f.count << " C:" << f.channel << " " << f.clock << " "
+                << f.elapsed << " " << f.data;
+        }
+    }
+};
+
+TEST_F(WindowTrace, SingleAndMultiTracesCountFromTheStartAndMatchTheConsole) {
+    AddPhone("COM65");
+    SelectJob();
+    const std::string single = dir / "single.TXT", multi = dir / "multi.TXT";
+    SwitchTraceOn(single);
+    Click("BitBtnDOStart");
+    ASSERT_TRUE(PumpUntil([&] { return SingleEnded(); }));
+    ASSERT_EQ(LastOutcome(), RunOutcome::Completed);
+    const std::vector<TraceFields> singleTrace = ReadTrace(single);
+    ExpectTimesFromTheStart(singleTrace, -1);
+    EXPECT_TRUE(std::any_of(singleTrace.begin(), singleTrace.end(),
+                            [](const TraceFields& f) { return f.kind == 'R'; }));
+
+    QTest::mouseClick(Find<QRadioButton>("RadioButtonMulti"), Qt::LeftButton);
+    windows->sMode->findChild<QCheckBox*>("CheckBoxFileDebug")->click();  // off
+    windows->sMode->findChild<QCheckBox*>("CheckBoxDebugWriteInfo")->click();
+    SwitchTraceOn(multi);
+    Click("BitBtnMultiStart");
+    ASSERT_TRUE(PumpUntil([&] { return MultiEnded(); }));
+    ASSERT_EQ(downloads().multi().worker(0)->endCode(), END_FINISHED);
+    const std::vector<TraceFields> multiTrace = ReadTrace(multi);
+    ExpectTimesFromTheStart(multiTrace, 0);
+
+    // The console writes the same packets for the same job.
+    RunConsole({"--port", "COM65"}, dir / "cli-single.TXT");
+    EXPECT_EQ(WrittenPackets(singleTrace), WrittenPackets(ReadTrace(dir / "cli-single.TXT")));
+    RunConsole({"--multi", "--port", "COM65"}, dir / "cli-multi.TXT");
+    EXPECT_EQ(WrittenPackets(multiTrace), WrittenPackets(ReadTrace(dir / "cli-multi.TXT")));
+}
+
+// --- the multi Start's order ------------------------------------------------------------------
+
+TEST_F(WindowDownload, MultiStartAsksTheRangeQuestionAfterItsChecksAndReadsTheSlotsAfterIt) {
+    SelectJob();
+    QTest::mouseClick(Find<QRadioButton>("RadioButtonMulti"), Qt::LeftButton);
+    // Change (the code image whole at 0) and font 1 at 0: the font's box ends the Start, with
+    // no question at all.
+    Find<QCheckBox>("CheckBoxChange")->setChecked(true);
+    Find<QLineEdit>("EditFont1Address")->setText("0x0");
+    dialogs.messageAnswers.push_back(mb::kIdNo);
+    Click("BitBtnMultiStart");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, JobErrorText(21));
+    EXPECT_EQ(CountLogged("RichEdit21", "생성된 날짜를 갱신합니다"), 1);
+    EXPECT_TRUE(Find<QPushButton>("BitBtnMultiStart")->isEnabled());
+
+    // Ranges that overlap: the question comes after the refreshed file times; a phone plugged
+    // in while it is open takes part (the modal box lets the tick scan the slots).
+    Find<QCheckBox>("CheckBoxChange")->setChecked(false);
+    Find<QLineEdit>("EditFont1Address")->setText("0x10000");
+    Touch(codePath, 7);
+    dialogs.messages.clear();
+    dialogs.messageAnswers = {mb::kIdYes};
+    ASSERT_EQ(Find<QLineEdit>("EditMulti1")->text(), "");
+    QString timeShown;
+    dialogs.whileMessage = [&](const TestDialogHost::Message& m) {
+        if (m.text != FLASH_RANGE_QUESTION) return;
+        timeShown = Find<QLineEdit>("EditCodeFileTime")->text();
+        AddPhone("COM65");
+        form().TimerComPortDetectTimer();
+    };
+    Click("BitBtnMultiStart");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, FLASH_RANGE_QUESTION);
+    EXPECT_EQ(timeShown.toStdString(), FileTimeText(codePath));
+    EXPECT_EQ(CountLogged("RichEdit21", "통신포트열기:COM65 열기"), 1);
+    EXPECT_EQ(CountLogged("RichEdit21", "연결된 장치가 없습니다."), 0);
+    ASSERT_TRUE(PumpUntil([&] { return MultiEnded(); }));
+    EXPECT_NE(downloads().multi().worker(0)->endCode(), 0);
+}
+
+// A worker's line is cut at 500 characters, not at 500 bytes (a Korean character takes three).
+TEST_F(WindowDownload, MultiLogLinesKeepUpTo500Characters) {
+    AddPhone("COM65", SimLink::Usb, [](SimPhoneConfig& c) { c.eraseMs = 400; });
+    std::string hangul;
+    for (int i = 0; i < 80; ++i) hangul += "폰";
+    std::filesystem::path deep = dir.path();
+    for (int i = 0; i < 4; ++i) deep /= hangul;  // 320 characters, 960 bytes
+    std::filesystem::create_directories(deep);
+    const std::string font = (deep / "font1_0x400000.bin").string();
+    WriteFile(font, font1);
+    Select("SpeedButtonCode", codePath);
+    Select("SpeedButtonFont1", font);
+    QTest::mouseClick(Find<QRadioButton>("RadioButtonMulti"), Qt::LeftButton);
+    Click("BitBtnMultiStart");
+    std::filesystem::remove(font);  // gone before its turn: the worker names it in red
+    ASSERT_TRUE(PumpUntil([&] { return MultiEnded(); }));
+    const std::string expected = FormatText("COM65:%s 파일을 열 수 없어 건너뜁니다: %s",
+                                            SlotCaption(ImageSlot::Font1), font.c_str());
+    EXPECT_EQ(CountLogged("RichEdit21", expected), 1);
+}
+
+// --- the tick: what is no phone, and where the reservation must not fire ------------------------
+
+TEST_F(WindowDownload, TickIgnoresWhatIsNoPhoneAndTheReservationWhatIsNoJob) {
+    const std::string map = std::getenv("ZEMBRA_SERIAL_MAP_DIR");
+    auto* combo = Find<QComboBox>("ComboBoxComPort");
+    auto* gauge = Find<QProgressBar>("CGaugeProgress");
+    auto tickShowsNoPhone = [&](const char* what) {
+        for (int i = 0; i < 2; ++i) {
+            gauge->setValue(40);
+            form().TimerComPortDetectTimer();
+            EXPECT_TRUE(combo->isEnabled()) << what;
+            EXPECT_EQ(gauge->value(), 0) << what;
+            EXPECT_EQ(combo->currentText(), "COM1") << what;
+        }
+    };
+    WriteFile(map + "/\\Device\\trelvic20", "COM90\n");  // device numbers stop at 19
+    tickShowsNoPhone("device 20");
+    WriteFile(map + "/\\Device\\trelvic3", "/dev/ttyACM3\n");  // not a COM name
+    tickShowsNoPhone("not COM");
+    std::filesystem::remove(map + "/\\Device\\trelvic20");
+    std::filesystem::remove(map + "/\\Device\\trelvic3");
+    setenv("ZEMBRA_SERIAL_MAP_DIR", (dir / "no-such-map").c_str(), 1);
+    tickShowsNoPhone("no map folder");
+    setenv("ZEMBRA_SERIAL_MAP_DIR", map.c_str(), 1);
+
+    // The reservation: never without an image, with detection off or on Serial.
+    AddPhone("COM65");
+    auto* reserve = Find<QCheckBox>("CheckBoxStartCheck");
+    reserve->setChecked(true);
+    auto ticksStartNothing = [&](const char* what) {
+        for (int i = 0; i < 8; ++i) form().TimerComPortDetectTimer();
+        EXPECT_EQ(CountLogged("RichEditOutput", "생성된 날짜를 갱신합니다"), 0) << what;
+    };
+    ticksStartNothing("no image");
+    SelectJob();
+    Touch(codePath, 5);
+    Touch(font1Path, 5);
+    Find<QCheckBox>("CheckBoxAuto")->setChecked(false);
+    ticksStartNothing("detection off");
+    Find<QCheckBox>("CheckBoxAuto")->setChecked(true);
+    QTest::mouseClick(Find<QRadioButton>("RadioButtonSerial"), Qt::LeftButton);
+    ticksStartNothing("Serial");
+    QTest::mouseClick(Find<QRadioButton>("RadioButtonUSB"), Qt::LeftButton);
+    for (int i = 0; i < 4; ++i) form().TimerComPortDetectTimer();
+    EXPECT_EQ(CountLogged("RichEditOutput", "다운로드"), 1);
+    ASSERT_TRUE(PumpUntil([&] { return SingleEnded(); }));
+    EXPECT_EQ(LastOutcome(), RunOutcome::Completed);
+}
+
+// --- the multi slots follow the map -------------------------------------------------------------
+
+TEST_F(WindowDownload, SlotsFollowTheMapAndAPhoneThatDropsOutIsCleared) {
+    AddPhone("COM65", SimLink::Usb, [](SimPhoneConfig& c) { c.eraseMs = 1500; });  // device 0
+    AddPhone("COM70", SimLink::Usb, [](SimPhoneConfig& c) {  // device 5, gone mid-run
+        c.faults.hangupAfterBytes = 1500;
+    });
+    SimulatedPhone& ninth = AddPhone("COM74");  // device 9: no slot
+    SelectJob();
+    QTest::mouseClick(Find<QRadioButton>("RadioButtonMulti"), Qt::LeftButton);
+    form().TimerComPortDetectTimer();
+    for (int slot = 1; slot <= 8; ++slot) {
+        const QString n = QString::number(slot);
+        const QString port = slot == 1 ? "COM65" : slot == 6 ? "COM70" : "";
+        EXPECT_EQ(Find<QCheckBox>(("CheckBoxMulti" + n).toLatin1())->isChecked(), !port.isEmpty())
+            << slot;
+        EXPECT_EQ(Find<QLineEdit>(("EditMulti" + n).toLatin1())->text(), port) << slot;
+    }
+    Click("BitBtnMultiStart");
+    ASSERT_TRUE(PumpUntil([&] { return Find<QLineEdit>("EditMulti6")->text().isEmpty(); }));
+    EXPECT_TRUE(downloads().multi().downloadRunning());  // slot 1 is still erasing
+    EXPECT_FALSE(Find<QCheckBox>("CheckBoxMulti6")->isChecked());
+    EXPECT_EQ(Find<QProgressBar>("CGaugeP6")->value(), 0);
+    EXPECT_EQ(Find<QLabel>("LabelL6")->text(), "");
+    ASSERT_TRUE(PumpUntil([&] { return MultiEnded(); }));
+    EXPECT_EQ(downloads().multi().worker(0)->endCode(), END_FINISHED);
+    EXPECT_EQ(ninth.Counters().units, 0u);
 }
 
 }  // namespace

@@ -215,5 +215,17 @@ TEST_F(Selection, DisabledAddressIsFilledWithoutMovingTheFocus) {
     ExpectCleared("Font6");
 }
 
+// A name relative to the working folder (zembra --code code.bin) is shown as the whole path,
+// as the dialog gives it; the checks read the same file.
+TEST_F(Selection, ARelativeNameIsShownAsItsWholePath) {
+    WriteFile(dir / "code.bin", CodeImage(0x10000, 0x1234, 0x8000));
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    form().SelectImageFile(ImageSlot::Code, "code.bin");
+    std::filesystem::current_path(before);
+    EXPECT_EQ(Find<QLineEdit>("EditCodeFilePath")->text().toStdString(), dir / "code.bin");
+    EXPECT_TRUE(Find<QPushButton>("SpeedButtonCode")->isChecked());
+}
+
 }  // namespace
 }  // namespace zembra::test
