@@ -323,6 +323,7 @@ Exit status:
   15  --station: at least one phone failed
   16  every download succeeded, but a download record could not be written
   18  every image sent, but the phone refused the reset jump (a range not fully written)
+  19  all went well, but the log could not be written to the standard output (disk full)
  130  a third Ctrl-C quit at once, without waiting for the phone
 )";
 }

@@ -30,20 +30,15 @@ enum CliExit : int {
     EXIT_STOPPED = 14,         // stopped by the operator (Ctrl-C)
     EXIT_STATION_FAILED = 15,  // --station: at least one phone failed
     EXIT_RECORD_FAILED = 16,   // every download succeeded, a download record was not written
-    EXIT_RESET_REFUSED = 18,   // every image sent, the phone refused the reset jump (17: the
-                               // records command's unreadable database)
+    EXIT_UNREADABLE = 17,      // records: the database cannot be read
+    EXIT_RESET_REFUSED = 18,   // every image sent, the phone refused the reset jump
+    EXIT_OUTPUT_FAILED = 19,   // all else went well, but the standard output could not be written
 };
 
 // The exit status once the downloads are over: status, or EXIT_RECORD_FAILED when status is
 // 0 and a download record could not be written.
 inline int WithRecordStatus(int status, bool recordFailed) {
     return status == 0 && recordFailed ? EXIT_RECORD_FAILED : status;
-}
-
-// The line of a download record that could not be written.
-inline std::string RecordErrorText(const std::string& error) {
-    return "the download record could not be written (the download itself is not affected): " +
-           error;
 }
 
 enum class AnswerMode { Ask, Yes, No };

@@ -21,8 +21,9 @@ bool IsComName(const std::string& port) {
 std::vector<MapPhone> PhonesInMap(const std::vector<SerialMapEntry>& entries) {
     std::vector<MapPhone> phones;
     for (int d = 0; d < MAP_PHONE_DEVICES; ++d) {
-        const std::string port = PortOfDevice(entries, d);
-        if (IsComName(port)) phones.push_back({d, FormatText("\\Device\\trelvic%d", d), port});
+        const SerialMapEntry* entry = EntryOfDevice(entries, d);
+        if (entry && IsComName(entry->portName))
+            phones.push_back({d, entry->valueName, entry->portName, entry->stamp});
     }
     return phones;
 }
@@ -54,7 +55,8 @@ std::string WaitForPhonePort(int waitSeconds, const std::function<bool()>& inter
 }
 
 std::string PhoneIdentity(const MapPhone& phone) {
-    return phone.valueName + "|" + phone.portName + "|" + ResolvePortDevice(phone.portName);
+    return phone.valueName + "|" + phone.portName + "|" + phone.stamp + "|" +
+           ResolvePortDevice(phone.portName);
 }
 
 }  // namespace zembra

@@ -14,6 +14,7 @@ struct MapPhone {
     int device = 0;
     std::string valueName;
     std::string portName;
+    std::string stamp = {};  // the map entry's own (SerialMapEntry::stamp)
 };
 
 // The phones of the map, by device number.
@@ -29,8 +30,9 @@ std::string DetectedSinglePort(const std::vector<SerialMapEntry>& entries);
 std::string WaitForPhonePort(int waitSeconds, const std::function<bool()>& interrupted,
                              const std::function<void(const std::string&)>& note);
 
-// The device a port name stands for now (its alias target, or the fixed default), to tell a
-// phone that was plugged in again from one that stayed.
+// What tells a phone that was plugged in again from one that stayed: the map entry (its name,
+// port and stamp, which a new registration changes however quickly it follows the old) and
+// the device its port name stands for now (its alias target, or the fixed default).
 std::string PhoneIdentity(const MapPhone& phone);
 
 }  // namespace zembra

@@ -6,24 +6,13 @@
 #include "cli/CliOptions.h"
 #include "records/RecordExport.h"
 #include "records/RecordStore.h"
+#include "records/RecordTime.h"
 
 namespace zembra {
 
 namespace {
 
-constexpr int kExitUnreadable = 17;
-
 enum class Format { Table, Csv, Json };
-
-// A date or date-time prefix: digits with "-", "T", ":" and "." between them.
-bool IsTimePrefix(const std::string& text) {
-    if (text.empty() || text.size() > 24) return false;
-    for (char c : text)
-        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == 'T' || c == ':' ||
-              c == '.' || c == 'Z'))
-            return false;
-    return true;
-}
 
 bool IsHex(const std::string& text) {
     if (text.empty() || text.size() > 64) return false;
@@ -43,18 +32,23 @@ the window.
   --db FILE        the records database (default as for downloads: --records of the
                    configuration file $XDG_CONFIG_HOME/zembra/zembra.conf, else
                    $XDG_DATA_HOME/zembra/records.sqlite)
-  --since DATE     runs started at or after DATE (UTC, "2026-12-07" or "2026-12-07T13:30")
-  --until DATE     runs started up to the end of DATE (a day, an hour ... as written)
+  --since DATE     runs started at or after DATE: "2026-12-7", "2026-12-07T13:30",
+                   "2026-12-07 13:30:05", a month "2026-12"; UTC unless a time zone
+                   follows ("Z", "+09:00", "-0500")
+  --until DATE     runs started up to the end of DATE (the whole day, hour ... written)
   --port PORT      runs on this port (as recorded: "COM65", "/dev/ttyACM0")
   --outcome X      ok, failed, or an outcome as recorded ("Completed", "EraseFailed",
                    "endCode 7")
   --sha256 HEX     runs that sent an image whose SHA-256 begins with HEX
   --last N         only the newest N runs
   --csv            CSV with a header row (images in one field:
-                   "slot:file:size:sha256:0xstart-0xend:written" joined by ";")
+                   "slot:file:size:sha256:0xstart-0xend:written" joined by ";"; in a
+                   file name "%", ":" and ";" are written %25, %3A and %3B)
   --json           JSON lines: one object per run, images as an array
-Exit status: 0 listed (also when nothing matched), 2 bad command line, 17 the database
-cannot be read.
+The database is only read (an absent one holds no records). The table has a header row.
+Exit status: 0 listed (also when nothing matched or there is no database yet), 2 bad
+command line, 17 the database cannot be read, 19 the list could not be written to the
+standard output.
 )";
 }
 
@@ -91,8 +85,14 @@ int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out, std:
         if (name == "--db") {
             db = *value;
         } else if (name == "--since" || name == "--until") {
-            if (!IsTimePrefix(*value)) error = name + " takes a date such as 2026-12-07";
-            (name == "--since" ? filter.since : filter.until) = *value;
+            const bool since = name == "--since";
+            const auto bound = RecordTimeBound(*value, since ? TimeBound::Since : TimeBound::Until);
+            if (!bound)
+                error = name +
+                        " takes a date or date-time such as 2026-12-7, 2026-12-07T13:30 or " +
+                        "2026-12-07T13:30+09:00; \"" + *value + "\" is not one";
+            else
+                (since ? filter.since : filter.until) = *bound;
         } else if (name == "--port") {
             filter.port = *value;
         } else if (name == "--outcome") {
@@ -122,7 +122,7 @@ int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out, std:
     const std::string error = store.Query(filter, records);
     if (!error.empty()) {
         std::fprintf(err, "zembra-cli records: %s\n", error.c_str());
-        return kExitUnreadable;
+        return EXIT_UNREADABLE;
     }
     switch (format) {
         case Format::Csv:

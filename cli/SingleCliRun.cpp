@@ -170,8 +170,7 @@ SingleSession::SingleSession(const CliOptions& options, ConsoleHost& host, const
       host(host),
       cliJob(cliJob),
       interrupts(interrupts),
-      recorder(options.recordsPath,
-               [&host](const std::string& error) { host.Error(RecordErrorText(error)); }),
+      recorder(options.recordsPath, [&host](const std::string& error) { host.Error(error); }),
       vaComm(trace, &loop, tallies) {
     SetProcessMainThread(&loop);
     EngineTimings timings;

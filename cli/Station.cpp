@@ -1,5 +1,6 @@
 #include "cli/Station.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "cli/SingleCliRun.h"
@@ -126,29 +127,47 @@ int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& int
         std::array<std::string, MULTI_SLOT_COUNT> slots;
         for (const MapPhone& phone : fresh)
             slots[static_cast<std::size_t>(phone.device)] = phone.portName;
-        std::array<bool, MULTI_SLOT_COUNT> ended{};
         for (const MapPhone& phone : fresh) phones.Taken(phone);
         const auto tick = [&] { phones.Refresh(MULTI_SLOT_COUNT); };
-        const int status = runBatch(slots, tick, [&](const MultiSlotEnd& end) {
-            // A phone that went away during its run counts as unplugged, even if it is back
-            // before the next tick.
-            phones.Refresh(MULTI_SLOT_COUNT);
-            const bool ok = end.endCode == END_FINISHED;
-            tally.Count(ok);
-            ended[static_cast<std::size_t>(end.slot)] = true;
-            print(
-                StationLine(end.portName, ok, end.elapsedMs < 0 ? 0 : end.elapsedMs,
-                            FormatText("endCode %d %s", end.endCode, EndCodeMeaning(end.endCode))));
-        });
-        if (status == MULTI_EXIT_REFUSED || status == MULTI_EXIT_USAGE) {
-            refused = true;
-            break;
+        for (;;) {
+            std::array<bool, MULTI_SLOT_COUNT> ended{};
+            std::array<bool, MULTI_SLOT_COUNT> portFailed{};
+            const int status = runBatch(
+                slots, tick,
+                [&](const MultiSlotEnd& end) {
+                    // A phone that went away during its run counts as unplugged, even if it
+                    // is back before the next tick.
+                    phones.Refresh(MULTI_SLOT_COUNT);
+                    const bool ok = end.endCode == END_FINISHED;
+                    tally.Count(ok);
+                    ended[static_cast<std::size_t>(end.slot)] = true;
+                    print(StationLine(
+                        end.portName, ok, end.elapsedMs < 0 ? 0 : end.elapsedMs,
+                        FormatText("endCode %d %s", end.endCode, EndCodeMeaning(end.endCode))));
+                },
+                [&](int slot) { portFailed[static_cast<std::size_t>(slot)] = true; });
+            if (status == MULTI_EXIT_REFUSED || status == MULTI_EXIT_USAGE) {
+                refused = true;
+                break;
+            }
+            // A port that did not open fails its own phone only: the others go again without it.
+            const bool retry =
+                status == MULTI_EXIT_PORT_FAILED &&
+                std::find(portFailed.begin(), portFailed.end(), true) != portFailed.end();
+            bool rest = false;
+            for (std::size_t s = 0; s < slots.size(); ++s) {
+                if (slots[s].empty() || ended[s]) continue;
+                if (retry && !portFailed[s]) {
+                    rest = true;
+                    continue;
+                }
+                tally.Count(false);
+                print(StationLine(slots[s], false, 0, "not started (port)"));
+                slots[s].clear();
+            }
+            if (!rest || interrupted()) break;
         }
-        for (const MapPhone& phone : fresh) {
-            if (ended[static_cast<std::size_t>(phone.device)]) continue;
-            tally.Count(false);
-            print(StationLine(phone.portName, false, 0, "not started (port)"));
-        }
+        if (refused) break;
     }
     print(tally.Summary(NowMs()));
     if (refused) return MULTI_EXIT_REFUSED;

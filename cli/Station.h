@@ -50,14 +50,17 @@ std::string StationLine(const std::string& port, bool ok, long long durationMs,
 int RunSingleStation(SingleSession& session);
 
 // One multi download on the named slots; tick() is called on every status tick, ended() as
-// each slot's worker ends. Returns the multi mode's exit status.
+// each slot's worker ends, portFailed() for each slot whose port did not open (none ran
+// then). Returns the multi mode's exit status.
 using MultiBatch = std::function<int(const std::array<std::string, MULTI_SLOT_COUNT>& slots,
                                      const std::function<void()>& tick,
-                                     const std::function<void(const MultiSlotEnd&)>& ended)>;
+                                     const std::function<void(const MultiSlotEnd&)>& ended,
+                                     const std::function<void(int slot)>& portFailed)>;
 
 // zembra-cli --multi --station: waits for phones (device numbers 0-7) in the serial-device
 // map; when new ones appear, waits settleMs for others to arrive, then flashes the new ones
-// together (slot d + 1), one line per phone as it ends; again until Ctrl-C, then the
+// together (slot d + 1), one line per phone as it ends; a phone whose port does not open
+// fails alone and the others of its batch run without it; again until Ctrl-C, then the
 // summary. Returns 0 when no phone failed, 15 otherwise, 3 when the job was refused.
 int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
                     const std::function<void(const std::string&)>& print, int settleMs,

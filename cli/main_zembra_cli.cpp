@@ -1,5 +1,7 @@
 // zembra-cli: the command-line front end of the single-phone download.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -11,9 +13,11 @@
 #include "cli/multi_cli.h"
 #include "platform/Version.h"
 
-int main(int argc, char** argv) {
-    using namespace zembra;
-    const std::vector<std::string> args(argv + 1, argv + argc);
+namespace {
+
+using namespace zembra;
+
+int Run(const std::vector<std::string>& args) {
     if (!args.empty() && args.front() == "records")
         return RunRecordsCommand(std::vector<std::string>(args.begin() + 1, args.end()));
     if (IsMultiCommandLine(args)) return RunMultiCli(args);  // --multi / --all-phones
@@ -37,4 +41,23 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zembra-cli: internal error: %s\n", e.what());
         return EXIT_INTERNAL;
     }
+}
+
+// A log or a list that could not be written (disk full, a closed file) is a failure of its
+// own, said on the standard error, unless the run already failed for another reason.
+int WithOutputStatus(int status) {
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && !std::ferror(stdout)) return status;
+    std::fprintf(stderr, "zembra-cli: the standard output could not be written%s%s\n",
+                 error != 0 ? ": " : " (lines are missing)",
+                 error != 0 ? std::strerror(error) : "");
+    return status == EXIT_OK ? EXIT_OUTPUT_FAILED : status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return WithOutputStatus(Run(std::vector<std::string>(argv + 1, argv + argc)));
 }

@@ -141,6 +141,7 @@ Exit status (multi mode):
   15  at least one slot failed (endCode 2-9; see the table), or with --station at least
       one phone failed
   16  every slot written, but a download record could not be written
+  19  all went well, but the log could not be written to the standard output
  130  a third Ctrl-C quit at once, without waiting for the phones
 )";
 }
@@ -167,14 +168,18 @@ int RunMultiCli(const std::vector<std::string>& args) {
                                                            : MultiAnswer::Ask;
     if (line.options.startupSleepMs) multi.timing.wakeDelayMs = *line.options.startupSleepMs;
 
+    // The program's own lines carry its name, as in single mode; the engines' lines do not.
+    const auto own = [&](const std::string& text, std::uint32_t colour) {
+        PrintLine(out, "zembra-cli: " + text, colour, multi.color);
+    };
     std::array<std::string, MULTI_SLOT_COUNT> slots;
     if (line.options.station) {
         // The station takes the slots from the map as phones arrive.
     } else if (multi.fromDeviceMap) {
         const auto map = ReadSerialDeviceMap();
         if (!map) {
-            PrintLine(out, "the serial-device map cannot be read (" + SerialDeviceMapFolder() + ")",
-                      COLOUR_RED, multi.color);
+            own("the serial-device map cannot be read (" + SerialDeviceMapFolder() + ")",
+                COLOUR_RED);
             return MULTI_EXIT_PORT_FAILED;
         }
         slots = SlotsFromDeviceMap(*map);
@@ -191,20 +196,18 @@ int RunMultiCli(const std::vector<std::string>& args) {
     DownloadJob job;
     DownloadSettings settings;
     // The Start itself runs the multi job checks.
-    const JobBuildOutput output{
-        [&](const std::string& text, std::uint32_t colour) {
-            PrintLine(out, text, colour, multi.color);
-        },
-        [&](const std::string& text) { PrintLine(out, text, COLOUR_RED, multi.color); }};
+    const JobBuildOutput output{[&](const std::string& text, std::uint32_t colour) {
+                                    PrintLine(out, text, colour, multi.color);
+                                },
+                                [&](const std::string& text) { own(text, COLOUR_RED); }};
     if (!BuildJobFromOptions(line.options, Link::Usb, job, settings, output))
         return MULTI_EXIT_REFUSED;
 
     ConsoleHost console(line.options, ConsoleHost::Streams{out, stderr, stdin});
     if (!PreFlightAccepted(job, console)) return MULTI_EXIT_REFUSED;
 
-    RunRecorder recorder(line.options.recordsPath, [&](const std::string& error) {
-        PrintLine(out, "zembra-cli: " + RecordErrorText(error), COLOUR_RED, multi.color);
-    });
+    RunRecorder recorder(line.options.recordsPath,
+                         [&](const std::string& error) { own(error, COLOUR_RED); });
     const std::string frontEnd =
         line.options.station ? "zembra-cli --multi --station" : "zembra-cli --multi";
     const LinkProtocolCode configuredMode = MakeLinkProtocolCode(Link::Usb, settings);
@@ -226,7 +229,8 @@ int RunMultiCli(const std::vector<std::string>& args) {
         // One multi download on the given slots, a record per slot as its worker ends.
         const auto runBatch = [&](const std::array<std::string, MULTI_SLOT_COUNT>& batch,
                                   const std::function<void()>& tick,
-                                  const std::function<void(const MultiSlotEnd&)>& ended) {
+                                  const std::function<void(const MultiSlotEnd&)>& ended,
+                                  const std::function<void(int)>& portFailed) {
             std::array<RunRecorder::Pending, MULTI_SLOT_COUNT> pending;
             // The files as the records hash them are the files the workers must send.
             const ImageVersions versions = ImageVersionsOf(job);
@@ -243,9 +247,8 @@ int RunMultiCli(const std::vector<std::string>& args) {
             hooks.started = [&] {
                 if (traceStarted) return;
                 traceStarted = true;
-                StartCliTrace(trace, line.options.traceFile, [&](const std::string& text) {
-                    PrintLine(out, text, COLOUR_RED, multi.color);
-                });
+                StartCliTrace(trace, line.options.traceFile,
+                              [&](const std::string& text) { own(text, COLOUR_RED); });
             };
             hooks.line = [&](const std::string& text) {
                 for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
@@ -263,6 +266,12 @@ int RunMultiCli(const std::vector<std::string>& args) {
                 recorder.Finish(pending[s], SettledMode(configuredMode, tallies[s]), tallies[s],
                                 end.elapsedMs < 0 ? 0 : end.elapsedMs);
             };
+            hooks.portFailed = [&](int slot) {
+                const auto s = static_cast<std::size_t>(slot);
+                if (portFailed) portFailed(slot);
+                RecordSingleEnd(pending[s].record, RunOutcome::None, {});
+                recorder.Finish(pending[s], configuredMode, tallies[s], 0);
+            };
             return RunMultiDownload(
                 job, settings, versions, multi, batch, loop, ports,
                 [&](MultiDownload* download) {
@@ -273,11 +282,10 @@ int RunMultiCli(const std::vector<std::string>& args) {
         };
         if (line.options.station) {
             status = RunMultiStation(
-                runBatch, interrupted,
-                [&](const std::string& text) { PrintLine(out, text, COLOUR_BLACK, multi.color); },
+                runBatch, interrupted, [&](const std::string& text) { own(text, COLOUR_BLACK); },
                 line.options.stationSettleMs, loop);
         } else {
-            status = runBatch(slots, nullptr, nullptr);
+            status = runBatch(slots, nullptr, nullptr, nullptr);
         }
         loop.Shutdown();
     }

@@ -248,6 +248,12 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                 if (hooks.started) hooks.started();
                 break;
             case MultiStartOutcome::PortFailed:
+                if (hooks.portFailed)
+                    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
+                        if (multi.portFailedSlots()[static_cast<std::size_t>(slot)])
+                            hooks.portFailed(slot);
+                status = MULTI_EXIT_PORT_FAILED;
+                break;
             case MultiStartOutcome::NoDevice:
                 status = MULTI_EXIT_PORT_FAILED;
                 break;

@@ -87,6 +87,8 @@ struct MultiRunHooks {
     std::function<void(const std::string& text)> line;
     std::function<void(const MultiSlotEnd& end)> slotEnded;
     std::function<void()> started;  // once the ports are open, before the first packet
+    // A slot whose port did not open (the Start then opened none: PortFailed).
+    std::function<void(int slot)> portFailed;
 };
 
 // Runs one multi download to its end on the given main-thread loop: Start, the workers'

@@ -62,6 +62,7 @@ bool MultiDownload::AnyWorkerActive() const {
 MultiStartOutcome MultiDownload::OpenSlotPorts() {
     int openedPorts = 0;
     bool failed = false;
+    portFailed_ = {};
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         const std::string& name = slotPortNames_[static_cast<std::size_t>(slot)];
         if (name.empty()) continue;
@@ -73,6 +74,7 @@ MultiStartOutcome MultiDownload::OpenSlotPorts() {
             ++openedPorts;
         } catch (const std::exception& e) {
             ports_.ClearMultiPortOpen(slot);
+            portFailed_[static_cast<std::size_t>(slot)] = true;
             LogMulti(e.what(), COLOUR_RED);
             LogMulti("통신포트열기를 실패했습니다. 확인 바랍니다.", COLOUR_BLUE);
             host_.SetStartControlsEnabled(true);

@@ -97,6 +97,8 @@ class MultiDownload : private MultiLogSink {
     const std::array<std::string, MULTI_SLOT_COUNT>& slotPortNames() const {
         return slotPortNames_;
     }
+    // The slots whose port did not open at the last Start (PortFailed).
+    const std::array<bool, MULTI_SLOT_COUNT>& portFailedSlots() const { return portFailed_; }
 
     // The worker of a slot, or nullptr before the first Start that used the slot.
     MultiSingleBoxDLU* worker(int slot) const;
@@ -139,6 +141,7 @@ class MultiDownload : private MultiLogSink {
     LzoShared lzo_;
     std::array<std::unique_ptr<MultiSingleBoxDLU>, MULTI_SLOT_COUNT> multiWorkers;
     std::array<std::string, MULTI_SLOT_COUNT> slotPortNames_;
+    std::array<bool, MULTI_SLOT_COUNT> portFailed_{};
     // A released worker's end notice (SlotRunEnded) has not run yet (main thread).
     std::array<bool, MULTI_SLOT_COUNT> endNoticePending_{};
     bool downloadRunning_ = false;

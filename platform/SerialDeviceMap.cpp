@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -63,10 +64,22 @@ std::string DecodeFileName(const std::string& fileName) {
     return out;
 }
 
-// First line of the file, without the line end; nullopt when it cannot be read.
-std::optional<std::string> ReadFirstLine(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+std::string StampOf(const struct stat& st) {
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
+           std::to_string(st.st_ctim.tv_sec) + "." + std::to_string(st.st_ctim.tv_nsec);
+}
+
+// First line of a regular file, without the line end, and the file's stamp; nullopt when it
+// cannot be read or is not a regular file (opened without waiting, so a FIFO never blocks).
+std::optional<std::string> ReadFirstLine(const std::string& path, std::string& stamp) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return std::nullopt;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return std::nullopt;
+    }
+    stamp = StampOf(st);
     std::string text;
     char chunk[256];
     for (;;) {
@@ -82,8 +95,11 @@ std::optional<std::string> ReadFirstLine(const std::string& path) {
     return text;
 }
 
-void AddSysfsModems(std::map<std::string, std::string>& entries) {
-    DIR* dir = opendir(SysfsTtyFolder().c_str());
+using Entries = std::map<std::string, std::pair<std::string, std::string>>;
+
+void AddSysfsModems(Entries& entries) {
+    const std::string folder = SysfsTtyFolder();
+    DIR* dir = opendir(folder.c_str());
     if (!dir) return;
     while (dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
@@ -91,7 +107,10 @@ void AddSysfsModems(std::map<std::string, std::string>& entries) {
         if (!std::all_of(name.begin() + 6, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
             continue;
         const int number = std::atoi(name.c_str() + 6);
-        entries["\\Device\\trelvic" + std::to_string(number)] = "COM" + std::to_string(65 + number);
+        struct stat st {};
+        const std::string stamp = lstat((folder + "/" + name).c_str(), &st) == 0 ? StampOf(st) : "";
+        entries["\\Device\\trelvic" + std::to_string(number)] = {
+            "COM" + std::to_string(65 + number), stamp};
     }
     closedir(dir);
 }
@@ -114,19 +133,20 @@ std::optional<std::vector<SerialMapEntry>> ReadSerialDeviceMap() {
     const std::string folder = SerialDeviceMapFolder();
     DIR* dir = opendir(folder.c_str());
     if (!dir) return std::nullopt;
-    std::map<std::string, std::string> entries;
+    Entries entries;
     AddSysfsModems(entries);
     while (dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
         if (name.empty() || name[0] == '.') continue;
-        std::optional<std::string> data = ReadFirstLine(folder + "/" + name);
+        std::string stamp;
+        std::optional<std::string> data = ReadFirstLine(folder + "/" + name, stamp);
         if (!data) continue;  // removed meanwhile, or not a file
-        entries[DecodeFileName(name)] = *data;
+        entries[DecodeFileName(name)] = {*data, stamp};
     }
     closedir(dir);
     std::vector<SerialMapEntry> result;
     result.reserve(entries.size());
-    for (auto& [valueName, portName] : entries) result.push_back({valueName, portName});
+    for (auto& [valueName, data] : entries) result.push_back({valueName, data.first, data.second});
     return result;
 }
 

@@ -13,6 +13,10 @@ namespace zembra {
 struct SerialMapEntry {
     std::string valueName;  // e.g. "\Device\trelvic3"
     std::string portName;   // e.g. "COM7"
+    // What tells two registrations of the same value apart (a phone unplugged and another
+    // plugged in between two reads): the entry file's or the sysfs node's inode and change
+    // time. Empty where the system gives nothing of the kind.
+    std::string stamp = {};
 };
 
 // Folder of map entries: $ZEMBRA_SERIAL_MAP_DIR when set and not empty, else
@@ -20,7 +24,8 @@ struct SerialMapEntry {
 // One file per value: the file name is the value name with every byte other than
 // A-Z a-z 0-9 . _ - written as %XX (so "\Device\trelvic3" is "%5CDevice%5Ctrelvic3");
 // the first line of the file is the data (the port name). File names that are not valid
-// escapes are taken literally; names beginning with "." are ignored.
+// escapes are taken literally; names beginning with "." and anything that is not a regular
+// file (a folder, a FIFO, a device) are ignored, never waited on.
 std::string SerialDeviceMapFolder();
 
 // Folder of the tty class in sysfs ($ZEMBRA_SYSFS_TTY_DIR when set, else /sys/class/tty),
@@ -46,12 +51,18 @@ bool UnregisterSerialDevice(const std::string& valueName);
 // are looked at (the first eight are the multi slots).
 inline constexpr int MAP_PHONE_DEVICES = 20;
 
-// The data of value "\Device\trelvic<device>" in the map; empty when there is none.
-inline std::string PortOfDevice(const std::vector<SerialMapEntry>& map, int device) {
+// The entry of value "\Device\trelvic<device>" in the map; nullptr when there is none.
+inline const SerialMapEntry* EntryOfDevice(const std::vector<SerialMapEntry>& map, int device) {
     const std::string name = "\\Device\\trelvic" + std::to_string(device);
     for (const SerialMapEntry& entry : map)
-        if (entry.valueName == name) return entry.portName;
-    return {};
+        if (entry.valueName == name) return &entry;
+    return nullptr;
+}
+
+// The data of value "\Device\trelvic<device>" in the map; empty when there is none.
+inline std::string PortOfDevice(const std::vector<SerialMapEntry>& map, int device) {
+    const SerialMapEntry* entry = EntryOfDevice(map, device);
+    return entry ? entry->portName : std::string();
 }
 
 // The single-mode rule: the data of the lowest device number (0-19) that has a non-empty

@@ -25,14 +25,27 @@ std::string CsvField(const std::string& text) {
     return out + "\"";
 }
 
+// A file name in the images field: its separators and the escape itself as %XX.
+std::string ImageNameInField(const std::string& name) {
+    std::string out;
+    for (char c : name) {
+        if (c == '%' || c == ':' || c == ';')
+            out += FormatText("%%%02X", static_cast<unsigned char>(c));
+        else
+            out += c;
+    }
+    return out;
+}
+
 std::string ImagesField(const DownloadRecord& r) {
     std::string out;
     for (const RecordImage& image : r.images) {
         if (!out.empty()) out += ';';
-        out += FormatText("%d:%s:%lld:%s:%s-%s:%d", image.slot, image.fileName.c_str(),
-                          static_cast<long long>(image.size), image.sha256.c_str(),
-                          AddressText(image.flashStart).c_str(),
-                          AddressText(image.flashEnd).c_str(), image.written ? 1 : 0);
+        out +=
+            FormatText("%d:%s:%lld:%s:%s-%s:%d", image.slot,
+                       ImageNameInField(image.fileName).c_str(), static_cast<long long>(image.size),
+                       image.sha256.c_str(), AddressText(image.flashStart).c_str(),
+                       AddressText(image.flashEnd).c_str(), image.written ? 1 : 0);
     }
     return out;
 }
@@ -153,7 +166,9 @@ std::string RecordJsonLine(const DownloadRecord& r) {
 }
 
 std::string RecordsTable(const std::vector<DownloadRecord>& records) {
-    std::string out;
+    std::string out =
+        FormatText("%6s  %-24s  %-16s %-4s %-10s %-8s %-16s %s %s\n", "id", "start (UTC)", "port",
+                   "link", "protocol", "result", "outcome", "duration", "images");
     for (const DownloadRecord& r : records) {
         std::string images;
         for (const RecordImage& image : r.images)

@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <utility>
 
+#include "platform/Helpers.h"
 #include "platform/PortNames.h"
 
 namespace zembra {
@@ -85,17 +89,30 @@ class Statement {
 
 #endif  // ZEMBRA_NO_RECORDS
 
-[[maybe_unused]] std::string FolderOf(const std::string& path) {
+std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+}
+
+std::string Home() {
+    const char* home = std::getenv("HOME");
+    return home && *home ? home : "/tmp";
 }
 
 std::string HomeFolder(const char* xdgVariable, const char* fallback) {
     const char* xdg = std::getenv(xdgVariable);
     if (xdg && *xdg == '/') return xdg;
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + fallback;
+    return Home() + fallback;
 }
+
+#ifndef ZEMBRA_NO_RECORDS
+// Device and inode of the file at path; empty when there is none.
+std::string FileIdentityAt(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return {};
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+#endif
 
 std::string Trim(const std::string& text) {
     std::size_t a = 0, b = text.size();
@@ -104,7 +121,7 @@ std::string Trim(const std::string& text) {
     return text.substr(a, b - a);
 }
 
-[[maybe_unused]] std::string Lower(std::string text) {
+std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
@@ -126,17 +143,26 @@ std::string RecordsPathFor(const std::string& given) {
 #endif
     std::string path = given;
     if (path.empty()) {
-        std::ifstream config(StationConfigPath());
+        const std::string configPath = StationConfigPath();
+        std::ifstream config(configPath);
         for (std::string line; std::getline(config, line);) {
             line = Trim(line);
             if (line.empty() || line[0] == '#') continue;
             const std::size_t eq = line.find('=');
-            if (eq != std::string::npos && Trim(line.substr(0, eq)) == "records-database")
+            if (eq != std::string::npos && Lower(Trim(line.substr(0, eq))) == "records-database")
                 path = Trim(line.substr(eq + 1));
+        }
+        // A path in the file is the user's: "~" is the home folder, and a relative path starts
+        // at the file's folder (not at wherever the program happens to run).
+        if (path == "~" || path.rfind("~/", 0) == 0) {
+            path = Home() + path.substr(1);
+        } else if (!path.empty() && path[0] != '/' && Lower(path) != "off") {
+            const std::string folder = FolderOf(configPath);
+            path = (folder.empty() ? std::string(".") : folder) + "/" + path;
         }
     }
     if (path.empty()) path = DefaultRecordsPath();
-    return path == "off" ? std::string() : path;
+    return Lower(path) == "off" ? std::string() : path;
 }
 
 #ifdef ZEMBRA_NO_RECORDS
@@ -154,6 +180,9 @@ std::string RecordStore::Append(DownloadRecord&) {
 std::string RecordStore::Query(const RecordFilter&, std::vector<DownloadRecord>& out) {
     out.clear();
     return OpenForWriting();
+}
+std::string RecordStore::TakeNotice() {
+    return {};
 }
 
 #else
@@ -197,10 +226,22 @@ std::string RecordStore::OpenForWriting() {
     }
     sqlite3_free(message);
     if (!error.empty()) Close();
+    if (db_) openedFile_ = FileIdentityAt(path_);
     return error;
 }
 
+std::string RecordStore::TakeNotice() {
+    return std::exchange(notice_, std::string());
+}
+
 std::string RecordStore::Append(DownloadRecord& record) {
+    // Records written into a file that is no longer at the path would be lost.
+    if (db_ && FileIdentityAt(path_) != openedFile_) {
+        Close();
+        notice_ = path_ +
+                  " was removed or replaced since it was opened: the records go on in the file "
+                  "now at that path (created anew when there is none)";
+    }
     std::string error = OpenForWriting();
     if (!error.empty()) return error;
     if (sqlite3_exec(db_, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -268,15 +309,11 @@ std::string RecordStore::Append(DownloadRecord& record) {
     return {};
 }
 
-std::string RecordStore::Query(const RecordFilter& filter, std::vector<DownloadRecord>& out) {
-    out.clear();
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        std::string error = ErrorOf(db, "cannot open " + path_);
-        sqlite3_close_v2(db);
-        return error;
-    }
-    sqlite3_busy_timeout(db, busyTimeoutMs_);
+namespace {
+
+// The records of an open database that pass the filter, newest first; an error text.
+std::string SelectRecords(sqlite3* db, const std::string& path, const RecordFilter& filter,
+                          std::vector<DownloadRecord>& out) {
     std::string error;
     {
         std::string sql =
@@ -284,7 +321,7 @@ std::string RecordStore::Query(const RecordFilter& filter, std::vector<DownloadR
             "mode_code, version_word, outcome, outcome_code, outcome_text, succeeded, "
             "bytes_sent, naks, retransmissions, duration_ms FROM downloads d WHERE 1";
         if (!filter.since.empty()) sql += " AND start_utc >= ?1";
-        if (!filter.until.empty()) sql += " AND substr(start_utc, 1, length(?2)) <= ?2";
+        if (!filter.until.empty()) sql += " AND start_utc < ?2";
         if (!filter.port.empty()) sql += " AND port = ?3";
         const std::string outcome = Lower(filter.outcome);
         if (outcome == "ok")
@@ -301,7 +338,7 @@ std::string RecordStore::Query(const RecordFilter& filter, std::vector<DownloadR
         if (filter.last > 0) sql += " LIMIT ?6";
         Statement select(db, sql.c_str());
         if (!select.ok()) {
-            error = ErrorOf(db, path_);
+            error = ErrorOf(db, path);
         } else {
             if (!filter.since.empty()) select.Text(1, filter.since);
             if (!filter.until.empty()) select.Text(2, filter.until);
@@ -334,7 +371,7 @@ std::string RecordStore::Query(const RecordFilter& filter, std::vector<DownloadR
                 r.durationMs = select.ColumnInt(i++);
                 out.push_back(std::move(r));
             }
-            if (rc != SQLITE_DONE) error = ErrorOf(db, path_);
+            if (rc != SQLITE_DONE) error = ErrorOf(db, path);
         }
     }
     if (error.empty()) {
@@ -343,7 +380,7 @@ std::string RecordStore::Query(const RecordFilter& filter, std::vector<DownloadR
                          "FROM images WHERE download_id = ? ORDER BY rowid");
         for (DownloadRecord& r : out) {
             if (!images.ok()) {
-                error = ErrorOf(db, path_);
+                error = ErrorOf(db, path);
                 break;
             }
             sqlite3_reset(images.get());
@@ -361,8 +398,49 @@ std::string RecordStore::Query(const RecordFilter& filter, std::vector<DownloadR
             }
         }
     }
-    sqlite3_close_v2(db);
     if (!error.empty()) out.clear();
+    return error;
+}
+
+// "file:" URI of a path, for the URI parameters.
+std::string UriOf(const std::string& path) {
+    std::string uri = "file:";
+    for (unsigned char c : path) {
+        if (c == '?' || c == '#' || c == '%' || c < 0x21 || c >= 0x7F)
+            uri += FormatText("%%%02X", c);
+        else
+            uri += static_cast<char>(c);
+    }
+    return uri;
+}
+
+}  // namespace
+
+std::string RecordStore::Query(const RecordFilter& filter, std::vector<DownloadRecord>& out) {
+    out.clear();
+    // Looked at first: opening a FIFO or a device would wait, and an absent file is no error
+    // (nothing has been recorded yet).
+    struct stat st {};
+    if (stat(path_.c_str(), &st) != 0)
+        return errno == ENOENT ? std::string()
+                               : "cannot open " + path_ + ": " + std::strerror(errno);
+    if (!S_ISREG(st.st_mode)) return "cannot open " + path_ + ": not a regular file";
+    // Read-only; a reader that may not create the journal's shared-memory file beside the
+    // database (read-only media, a folder it may not write) reads it as it is on disk.
+    std::string error;
+    for (const char* parameters : {"?mode=ro", "?mode=ro&immutable=1"}) {
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2((UriOf(path_) + parameters).c_str(), &db,
+                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
+            error = ErrorOf(db, "cannot open " + path_);
+        } else {
+            sqlite3_busy_timeout(db, busyTimeoutMs_);
+            error = SelectRecords(db, path_, filter, out);
+        }
+        const int code = db ? sqlite3_errcode(db) & 0xFF : SQLITE_CANTOPEN;
+        sqlite3_close_v2(db);
+        if (error.empty() || (code != SQLITE_CANTOPEN && code != SQLITE_READONLY)) break;
+    }
     std::reverse(out.begin(), out.end());
     return error;
 }

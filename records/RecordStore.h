@@ -11,8 +11,8 @@ namespace zembra {
 
 // Which records a query returns. Empty fields do not filter.
 struct RecordFilter {
-    std::string since;    // start time at or after: "2026-12-07", "2026-12-07T11:00" ...
-    std::string until;    // start time up to the end of this date/time prefix
+    std::string since;    // start time at or after this one (RecordTimeBound: Since)
+    std::string until;    // start time before this one (RecordTimeBound: Until)
     std::string port;     // port name as recorded
     std::string outcome;  // "ok", "failed", or an outcome ("Completed", "endCode 7"), any case
     std::string sha256;   // an image whose SHA-256 begins with these hexadecimal digits
@@ -25,7 +25,9 @@ struct RecordFilter {
 // Append fail with a message and leaves the file as it was.
 //
 // Threads: one object per thread. Life: the connection opens on first use and closes with
-// the object; after a failure the next call opens it again.
+// the object; after a failure the next call opens it again, and so does an Append that finds
+// the file removed or replaced since it opened (it creates a new one as the first use does,
+// and leaves a notice saying so).
 class RecordStore {
   public:
     static constexpr int kDefaultBusyTimeoutMs = 5000;
@@ -41,8 +43,15 @@ class RecordStore {
     // text, empty on success.
     std::string Append(DownloadRecord& record);
 
+    // The notice of the last Append that found the file removed or replaced and opened it
+    // again; empty when there is none. Cleared by the call.
+    std::string TakeNotice();
+
     // Reads the records that pass the filter, oldest first. Opens the file read-only and
-    // never creates it. Returns an error text, empty on success.
+    // never creates it: a file that is not there holds no records, and one that is not a
+    // regular file (a FIFO, a folder) is refused without waiting. A reader that may not
+    // write beside the file reads it as it is on disk. Returns an error text, empty on
+    // success.
     std::string Query(const RecordFilter& filter, std::vector<DownloadRecord>& out);
 
   private:
@@ -52,6 +61,8 @@ class RecordStore {
     std::string path_;
     int busyTimeoutMs_;
     sqlite3* db_ = nullptr;
+    std::string openedFile_;  // the identity of the file the connection opened
+    std::string notice_;
 };
 
 // Where records go unless told otherwise: $XDG_DATA_HOME/zembra/records.sqlite, or

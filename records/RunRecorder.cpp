@@ -51,6 +51,8 @@ bool RunRecorder::Finish(Pending& pending, LinkProtocolCode mode, const LinkTall
     record.retransmissions = tally.retransmissions();
     if (!store_) return true;
     const std::string error = store_->Append(record);
+    if (const std::string notice = store_->TakeNotice(); !notice.empty())
+        error_("the records database " + notice);
     if (error.empty()) return true;
     failed_ = true;
     error_(

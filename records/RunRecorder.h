@@ -23,7 +23,8 @@ namespace zembra {
 class RunRecorder {
   public:
     // path: the database (empty: configuration or default; "off": no records); error gets
-    // the message of a record that could not be written.
+    // the message of a record that could not be written, and the notice of a database that
+    // was removed or replaced and opened again (a whole line each).
     RunRecorder(const std::string& path, std::function<void(const std::string&)> error);
 
     bool enabled() const { return store_ != nullptr; }

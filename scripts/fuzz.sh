@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fuzzes the configuration file's read-save-read round trip, the simulated phone's receive
-# side and the engines' receive cutter with libFuzzer: builds the fuzz programs with clang (AddressSanitizer and
+# side, the engines' receive cutter and the records filters' dates with libFuzzer: builds the fuzz programs with clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer) into build-fuzz/ and runs each for SECONDS (default 60) on its
 # committed corpus (tests/fuzz/corpus/<target>) plus the inputs found in earlier runs
 # (build-fuzz/corpus/<target>). A finding is written to build-fuzz/findings/<target>/ and
@@ -25,12 +25,12 @@ fi
 dir=build-fuzz
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DZEMBRA_FUZZ=ON -DZEMBRA_BUILD_APP=OFF -DZEMBRA_BUILD_TESTS=OFF >/dev/null
-cmake --build "$dir" --target fuzz_config fuzz_phone fuzz_cutter
+cmake --build "$dir" --target fuzz_config fuzz_phone fuzz_cutter fuzz_dates
 
 # The configuration target saves a file per input (with fsync): memory-backed files keep it fast.
 [[ -d /dev/shm && -w /dev/shm ]] && export TMPDIR=/dev/shm
 status=0
-for target in config phone cutter; do
+for target in config phone cutter dates; do
     mkdir -p "$dir/corpus/$target" "$dir/findings/$target"
     echo "== fuzz_$target for ${seconds}s"
     if ! "$dir/tests/fuzz/entry/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \

@@ -15,6 +15,12 @@ sim=$build/sim/zembra-phone-sim
 work=$(mktemp -d /tmp/zembra-demo.XXXXXX)
 # The demo's phones register their port aliases and device-map entries in folders of their own.
 export ZEMBRA_PORT_DIR=$work/ports ZEMBRA_SERIAL_MAP_DIR=$work/serialcomm
+# Its download records go to a database of its own, never into the user's (the user's
+# zembra.conf and the window's settings are not read or written either); kept after the demo.
+demo_data=$(realpath -m "$build/demo-data")
+export XDG_DATA_HOME=$demo_data XDG_CONFIG_HOME=$work/config
+records=$demo_data/zembra/records.sqlite
+echo "run.sh: the demo's download records go to $records"
 sim_pid=""
 cleanup() {
     if [[ -n $sim_pid ]] && kill -0 "$sim_pid" 2>/dev/null; then
@@ -111,3 +117,4 @@ sim_pid=""
 echo "== Flash of the phones the window wrote =="
 check_phone_flashes "$work/window.bin" "$expected" || { echo "run.sh: the window's download differs" >&2; exit 1; }
 echo "Demo done: every phone holds the images byte for byte ($flashed written from the window)."
+echo "The demo's download records: $cli records --db $records"

@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include <thread>
 
 #include "platform/Helpers.h"
+#include "platform/SerialDeviceMap.h"
 #include "records/RecordStore.h"
 #include "records/Sha256.h"
 #include "tests/e2e/E2eFixture.h"
@@ -35,7 +38,9 @@ std::string Slurp(const std::string& path) {
 // zembra-cli started as a process, its stdout and stderr in one file.
 class CliProcess {
   public:
-    CliProcess(const std::vector<std::string>& args, const std::string& outputPath)
+    // stdoutPath, when given, takes the standard output apart from the error output.
+    CliProcess(const std::vector<std::string>& args, const std::string& outputPath,
+               const std::string& stdoutPath = {})
         : output_(outputPath) {
         std::vector<std::string> words = {ZEMBRA_CLI_PATH};
         words.insert(words.end(), args.begin(), args.end());
@@ -44,9 +49,13 @@ class CliProcess {
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+        posix_spawn_file_actions_addopen(&actions, 2, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (stdoutPath.empty())
+            posix_spawn_file_actions_adddup2(&actions, 2, 1);
+        else
+            posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
@@ -61,6 +70,17 @@ class CliProcess {
     int Wait() {
         int status = 0;
         waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    // The exit status, or -1 when the program had not ended by then (it is killed).
+    int WaitFor(std::chrono::seconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) return -1;  // killed by the destructor
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
@@ -317,7 +337,10 @@ TEST_F(StationTest, BrokenDatabaseNeverFailsTheDownload) {
     const int status = RunCli(With(With({"--port", "COM65"}, job), kFast), files.File("o.txt"));
     const std::string out = Slurp(files.File("o.txt"));
     EXPECT_EQ(status, 16) << out;
-    EXPECT_NE(out.find("download record could not be written"), std::string::npos) << out;
+    const std::string said = "download record could not be written";
+    const std::size_t at = out.find(said);
+    EXPECT_NE(at, std::string::npos) << out;
+    EXPECT_EQ(out.find("could not be written", at + said.size()), std::string::npos) << out;
     EXPECT_NE(out.find("다운 로드 종료"), std::string::npos);
     EXPECT_EQ(phone.FlashRange(0x400000, font.size()), font);
     EXPECT_EQ(Slurp(db), junk);
@@ -340,9 +363,23 @@ TEST_F(StationTest, RecordsFollowTheDataFolderAndTheConfiguration) {
     std::ofstream(config + "/zembra/zembra.conf") << "# station\nrecords-database = " << db << "\n";
     EXPECT_EQ(RunCli(run, files.File("b.txt")), 0);
     EXPECT_EQ(Records().size(), 1u);
-    std::ofstream(config + "/zembra/zembra.conf") << "records-database = off\n";
+    // "~" is the home folder, a relative path starts at the file's folder, keywords in any case.
+    const std::string home = files.path() + "/home", oldHome = std::getenv("HOME");
+    std::filesystem::create_directories(home);
+    setenv("HOME", home.c_str(), 1);
+    std::ofstream(config + "/zembra/zembra.conf") << "records-database = ~/r.sqlite\n";
+    EXPECT_EQ(RunCli(run, files.File("d.txt")), 0) << Slurp(files.File("d.txt"));
+    std::ofstream(config + "/zembra/zembra.conf") << "Records-Database = rel/r.sqlite\n";
+    EXPECT_EQ(RunCli(run, files.File("e.txt")), 0) << Slurp(files.File("e.txt"));
+    for (const std::string& path : {home + "/r.sqlite", config + "/zembra/rel/r.sqlite"}) {
+        EXPECT_EQ(RecordStore(path).Query({}, records), "") << path;
+        EXPECT_EQ(records.size(), 1u) << path;
+    }
+    std::ofstream(config + "/zembra/zembra.conf") << "records-database = OFF\n";
     EXPECT_EQ(RunCli(run, files.File("c.txt")), 0);
     EXPECT_EQ(Records().size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists("OFF"));
+    setenv("HOME", oldHome.c_str(), 1);
     unsetenv("XDG_DATA_HOME");
     unsetenv("XDG_CONFIG_HOME");
     std::filesystem::remove_all(data);
@@ -375,6 +412,163 @@ TEST_F(StationTest, PreFlightRefusesOverlapUnlessConfirmed) {
         RunCli(With(With(overlap, {"--yes", "--no-size-check"}), kFast), files.File("yes.txt")), 0)
         << Slurp(files.File("yes.txt"));
     EXPECT_GT(phone.Counters().resets, 0u);
+}
+
+// The records database deleted while the station runs: the next phone's record goes into a
+// new database at the same path, and the station says so.
+TEST_F(StationTest, StoreDeletedDuringAStationRunIsCreatedAgain) {
+    AddPhone(0);
+    CliProcess cli(With(With({"--station"}, job), kFast), files.File("station.txt"));
+    ASSERT_TRUE(WaitForRecords(1)) << cli.Output();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(db + suffix);
+    AddPhone(1);
+    const bool recorded = WaitForRecords(1, 15s);
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(), 0) << cli.Output();
+    ASSERT_TRUE(recorded) << cli.Output();
+    EXPECT_EQ(Records().at(0).port, "COM66");
+    EXPECT_NE(cli.Output().find(db + " was removed or replaced"), std::string::npos)
+        << cli.Output();
+}
+
+// A phone taken off and another put on the same device while the station waits on a busy
+// records database: the new one is flashed too, though its names are the old one's.
+TEST_F(StationTest, PhoneSwappedInWhileTheStationWaitsIsFlashed) {
+    {
+        DownloadRecord first;  // creates the database, so that another writer can lock it
+        ASSERT_EQ(RecordStore(db).Append(first), "");
+    }
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr), SQLITE_OK);
+    SimulatedPhone* old = &AddPhone(0);
+    CliProcess cli(With(With({"--station"}, job), kFast), files.File("station.txt"));
+    ASSERT_TRUE(old->WaitUntil([&] { return old->Counters().resets > 0; }, 30000ms));
+    std::this_thread::sleep_for(300ms);  // the station now waits for the database
+    phones.clear();
+    SimulatedPhone& swapped = AddPhone(0);
+    std::this_thread::sleep_for(300ms);
+    sqlite3_exec(other, "COMMIT;", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_TRUE(swapped.WaitUntil([&] { return swapped.Counters().resets > 0; }, 20000ms))
+        << cli.Output();
+    cli.Interrupt();
+    cli.Wait();
+    EXPECT_NE(cli.Output().find("station: 2 phones, 2 done"), std::string::npos) << cli.Output();
+}
+
+// --multi --station with a map entry whose port does not open: that phone fails alone, the
+// healthy one is flashed; the program's own lines carry its name.
+TEST_F(StationTest, MultiStationRunsTheOthersWhenOnePortFails) {
+    SimulatedPhone& healthy = AddPhone(0);
+    ASSERT_TRUE(RegisterSerialDevice("\\Device\\trelvic1", "COM90"));  // no such device
+    CliProcess cli(
+        With(With({"--multi", "--station", "--station-settle", "200", "--stagger", "0"}, job),
+             kFast),
+        files.File("station.txt"));
+    EXPECT_TRUE(healthy.WaitUntil([&] { return healthy.Counters().resets > 0; }, 30000ms))
+        << cli.Output();
+    ASSERT_TRUE(WaitForRecords(2)) << cli.Output();
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(), 15) << cli.Output();
+    const std::string out = cli.Output();
+    EXPECT_NE(out.find("zembra-cli: station: COM90        FAILED"), std::string::npos) << out;
+    EXPECT_NE(out.find("zembra-cli: station: 2 phones, 1 done, 1 failed"), std::string::npos)
+        << out;
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].port, "COM90");
+    EXPECT_EQ(records[0].outcome, "PortOpenFailed");
+    ExpectRecordMatchesFlash(records[1]);
+}
+
+// A FIFO in the map folder or given as the records database never holds the program up.
+TEST_F(StationTest, FifosAreNeverWaitedOn) {
+    std::filesystem::create_directories(registry.Map());
+    ASSERT_EQ(::mkfifo((registry.Map() + "/%5CDevice%5Ctrelvic0").c_str(), 0600), 0);
+    CliProcess none(With({"--port", "auto"}, job), files.File("none.txt"));
+    EXPECT_EQ(none.WaitFor(10s), 4) << none.Output();
+    AddPhone(1);
+    CliProcess one(With(With({"--port", "auto"}, job), kFast), files.File("one.txt"));
+    EXPECT_EQ(one.WaitFor(30s), 0) << one.Output();
+
+    const std::string fifo = files.File("fifo.sqlite");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    CliProcess records({"records", "--db", fifo}, files.File("r.txt"));
+    EXPECT_EQ(records.WaitFor(10s), 17) << records.Output();
+}
+
+// A download whose standard output is full fails with a message on the standard error; so
+// does a records list.
+TEST_F(StationTest, FullStandardOutputIsAFailure) {
+    AddPhone(0);
+    CliProcess run(With(With({"--port", "COM65"}, job), kFast), files.File("run.txt"), "/dev/full");
+    EXPECT_EQ(run.WaitFor(30s), 19) << run.Output();
+    EXPECT_NE(run.Output().find("standard output could not be written"), std::string::npos)
+        << run.Output();
+    ASSERT_EQ(Records().size(), 1u);  // the download itself went well
+    CliProcess list({"records", "--db", db, "--csv"}, files.File("list.txt"), "/dev/full");
+    EXPECT_EQ(list.WaitFor(10s), 19) << list.Output();
+    EXPECT_NE(list.Output().find("standard output could not be written"), std::string::npos)
+        << list.Output();
+}
+
+// The records command: an absent database is an empty table with its header; the database is
+// only read (an account that may not write its folder reads it); dates are checked and taken
+// in the forms people type; file names with the images field's separators are escaped.
+TEST_F(StationTest, RecordsCommandReadsOnlyAndTakesDatesAsTyped) {
+    ASSERT_EQ(RunCli({"records", "--db", files.File("absent.sqlite")}, files.File("a.txt")), 0)
+        << Slurp(files.File("a.txt"));
+    EXPECT_EQ(Slurp(files.File("a.txt")).rfind("    id  start (UTC)", 0), 0u)
+        << Slurp(files.File("a.txt"));
+    EXPECT_FALSE(std::filesystem::exists(files.File("absent.sqlite")));
+
+    test::ScratchDir shared("shared");  // a folder that others may read, not write
+    ::chmod(shared.path().c_str(), 0755);
+    const std::string readOnly = shared.File("records.sqlite");
+    for (const char* start : {"2026-12-06T23:59:59.999Z", "2026-12-07T00:00:00.000Z",
+                              "2026-12-07T10:30:00.000Z", "2026-12-08T00:00:00.000Z"}) {
+        DownloadRecord r;
+        r.startUtc = r.endUtc = start;
+        r.port = "COM65";
+        r.images.push_back({0, "a:b;c%.bin", 4, "00", 0, 3, true});
+        ASSERT_EQ(RecordStore(readOnly).Append(r), "");
+    }
+    ::chmod(readOnly.c_str(), 0644);
+    const auto count = [&](const std::vector<std::string>& filters) {
+        std::vector<std::string> args = {"records", "--db", readOnly, "--json"};
+        args.insert(args.end(), filters.begin(), filters.end());
+        const int status = RunCli(args, files.File("q.txt"));
+        const std::string out = Slurp(files.File("q.txt"));
+        return status == 0 ? static_cast<int>(std::count(out.begin(), out.end(), '\n')) : -status;
+    };
+    EXPECT_EQ(count({"--since", "2026-12-7"}), 3);
+    EXPECT_EQ(count({"--since", "2026-12-7", "--until", "2026-12-7"}), 2);
+    EXPECT_EQ(count({"--until", "2026-12-07 10:29"}), 2);
+    EXPECT_EQ(count({"--since", "2026-12-07T19:30+09:00"}), 2);  // 10:30 UTC
+    EXPECT_EQ(count({"--until", "2026-12-07T08:59:59.999+0900"}), 1);
+    EXPECT_EQ(count({"--since", "2026-12"}), 4);
+    for (const char* bad : {"2026-13-45", "2026-02-30", "2026-12-07T99:99", "T99:99",
+                            "2026-12-07 junk", "2026-12-07T10:60"})
+        EXPECT_EQ(count({"--since", bad}), -2) << bad;
+
+    // Read by an account that may read the file but not create anything beside it.
+    const pid_t child = fork();
+    if (child == 0) {
+        const int out = ::open(files.File("ro.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+        execl(ZEMBRA_CLI_PATH, ZEMBRA_CLI_PATH, "records", "--db", readOnly.c_str(), "--csv",
+              nullptr);
+        _exit(98);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    const std::string csv = Slurp(files.File("ro.txt"));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << csv;
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5) << csv;
+    EXPECT_NE(csv.find(",0:a%3Ab%3Bc%25.bin:4:00:"), std::string::npos) << csv;
 }
 
 }  // namespace

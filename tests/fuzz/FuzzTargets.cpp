@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "job/ConfigFile.h"
 #include "platform/Helpers.h"
 #include "protocol/ResponseReceiver.h"
+#include "records/RecordTime.h"
 #include "sim/PhoneSession.h"
 
 namespace zembra::fuzz {
@@ -25,14 +27,24 @@ void Check(bool ok, const std::string& what) {
     if (!ok) Broken(what);
 }
 
+// The folder of the files a target writes; removed with everything in it when the program
+// ends, so that neither the replay test nor a fuzz run leaves anything behind.
+const std::string* g_workFolder = nullptr;
+
+void RemoveWorkFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(*g_workFolder, ignored);
+}
+
 const std::string& WorkFolder() {
-    static const std::string folder = [] {
+    if (!g_workFolder) {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/zembra-fuzz-XXXXXX";
         if (!::mkdtemp(pattern.data())) Broken("no temporary folder");
-        return pattern;
-    }();
-    return folder;
+        g_workFolder = new std::string(pattern);
+        std::atexit(RemoveWorkFolder);
+    }
+    return *g_workFolder;
 }
 
 void WriteFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
@@ -224,6 +236,25 @@ void ResponseCutting(const std::uint8_t* data, std::size_t size) {
             Check(got[i] != 0x7E, "a flag inside an answer");
     }
     Check(receiver.discardedBytes() == model.discarded, "discarded bytes miscounted");
+}
+
+void RecordTimeBounds(const std::uint8_t* data, std::size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    const auto since = RecordTimeBound(text, TimeBound::Since);
+    const auto until = RecordTimeBound(text, TimeBound::Until);
+    Check(since.has_value() == until.has_value(), "the two ends accept different texts");
+    if (!since) return;
+    const auto storedForm = [](const std::string& t) {
+        return t == "-" || t == "~" ||
+               (t.size() == 24 && t[4] == '-' && t[7] == '-' && t[10] == 'T' && t[13] == ':' &&
+                t[16] == ':' && t[19] == '.' && t[23] == 'Z');
+    };
+    Check(storedForm(*since) && storedForm(*until), "not a stored instant: " + *since);
+    Check(*since < *until || (*since == *until && (*since == "-" || *since == "~")),
+          "the period ends before it begins: " + text);
+    if (*since != "-" && *since != "~")
+        Check(RecordTimeBound(*since, TimeBound::Since) == since,
+              "a start read again moved: " + *since);
 }
 
 }  // namespace zembra::fuzz

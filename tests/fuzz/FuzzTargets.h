@@ -25,4 +25,9 @@ void PhoneReceive(const std::uint8_t* data, std::size_t size);
 // be counted.
 void ResponseCutting(const std::uint8_t* data, std::size_t size);
 
+// Reads the bytes as a --since/--until date of the records filters (RecordTimeBound): both
+// ends accept the same texts; an accepted one gives stored-form instants with the period's
+// start before its end, and a start read again gives itself.
+void RecordTimeBounds(const std::uint8_t* data, std::size_t size);
+
 }  // namespace zembra::fuzz

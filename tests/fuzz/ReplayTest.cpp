@@ -41,5 +41,9 @@ TEST(FuzzCorpus, ResponseCutting) {
     EXPECT_GT(Replay("cutter", ResponseCutting), 0);
 }
 
+TEST(FuzzCorpus, RecordTimeBounds) {
+    EXPECT_GT(Replay("dates", RecordTimeBounds), 0);
+}
+
 }  // namespace
 }  // namespace zembra::fuzz

@@ -16,6 +16,7 @@
 
 #include "records/RecordExport.h"
 #include "records/RecordStore.h"
+#include "records/RecordTime.h"
 #include "records/Sha256.h"
 #include "tests/support/TestSupport.h"
 
@@ -128,8 +129,8 @@ TEST(RecordStore, RoundTripAndFilters) {
     f.outcome = "completed";
     EXPECT_EQ(All(path, f).size(), 6u);
     f = {};
-    f.since = "2026-12-01T10:00:05";
-    f.until = "2026-12-01T10:00:07";
+    f.since = *RecordTimeBound("2026-12-01T10:00:05", TimeBound::Since);
+    f.until = *RecordTimeBound("2026-12-01T10:00:07", TimeBound::Until);
     EXPECT_EQ(All(path, f).size(), 3u);
     f = {};
     f.sha256 = Sample(7).images[0].sha256.substr(0, 12);
@@ -143,8 +144,8 @@ TEST(RecordStore, RoundTripAndFilters) {
     EXPECT_EQ(last[1].id, 9);
 
     std::vector<DownloadRecord> none;
-    EXPECT_NE(RecordStore(dir.File("absent.sqlite")).Query({}, none), "");
-    EXPECT_FALSE(std::filesystem::exists(dir.File("absent.sqlite")));  // reading never creates
+    EXPECT_EQ(RecordStore(dir.File("absent.sqlite")).Query({}, none), "");  // nothing recorded yet
+    EXPECT_FALSE(std::filesystem::exists(dir.File("absent.sqlite")));       // reading never creates
 }
 
 TEST(RecordStore, CsvHasAHeaderRowAndJsonLinesParse) {
