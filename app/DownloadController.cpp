@@ -311,6 +311,7 @@ void DownloadController::Tick() {
     if (StartButtonsBothDisabled()) return;
     const bool usb = !form_.RadioButtonSerial->isChecked();
     const bool one = form_.RadioButtonOne->isChecked();
+    if (usb) NoteMapRefusal();
     if (one && usb && form_.CheckBoxAuto->isEnabled() && form_.CheckBoxAuto->isChecked()) {
         DetectSinglePort(ReadSerialDeviceMap());
         if (form_.CheckBoxStartCheck->isChecked()) CheckReservation();
@@ -388,6 +389,18 @@ void DownloadController::DetectSinglePort(const std::optional<std::vector<Serial
         return;
     }
     if (combo->currentText() != Q(port)) combo->setEditText(Q(port));
+}
+
+void DownloadController::NoteMapRefusal() {
+    const std::string refusal = SerialDeviceMapProblem();
+    if (refusal == mapRefusal_) return;
+    mapRefusal_ = refusal;
+    if (refusal.empty()) return;
+    const std::string line = "시리얼 장치 맵을 읽을 수 없습니다: " + refusal;
+    if (form_.IsSingleMode())
+        LogSingle(line, COLOUR_RED);
+    else
+        LogMulti(line, COLOUR_RED);
 }
 
 void DownloadController::CheckReservation() {

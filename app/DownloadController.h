@@ -121,6 +121,9 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     void ShowRunningDisplays();
     void ShowMultiSlots();
     void DetectSinglePort(const std::optional<std::vector<SerialMapEntry>>& map);
+    // A map folder that is refused: one red line in the visible log (again when the reason
+    // changes), since no phone can be found until it is mended.
+    void NoteMapRefusal();
     void CheckReservation();
     void ScanMultiSlots(const std::optional<std::vector<SerialMapEntry>>& map);
     void ColourPaths();
@@ -150,7 +153,8 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     std::unique_ptr<SingleEngine> single_;
     std::unique_ptr<MultiDownload> multi_;
     int reservationTicks_ = 0;
-    bool starting_ = false;  // a Start handler is running (a nested press does nothing)
+    std::string mapRefusal_;  // the last refusal of the map folder that was logged
+    bool starting_ = false;   // a Start handler is running (a nested press does nothing)
     bool shutDown_ = false;
 };
 

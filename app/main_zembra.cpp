@@ -40,6 +40,11 @@ namespace {
 void PrintUsage() {
     std::printf(
         "Usage: zembra [options]\n"
+        "\n"
+        "The Zembra operator window: writes one code image and up to six font images into\n"
+        "one phone over USB or UART, or into up to eight phones at once over USB.\n"
+        "\n"
+        "Options:\n"
         "  --multi           start in multi-download mode\n"
         "  --advanced        open the advanced settings panel\n"
         "  --code FILE       select the code image (as the \"코드\" button's dialog does)\n"
@@ -48,7 +53,15 @@ void PrintUsage() {
         "  --exit-when-done  after that download: print its log and result, close the window\n"
         "                    (exit status 0 only when every phone got every image)\n"
         "  --quit-after MS   close the window after MS milliseconds\n"
-        "  --version         print the version and exit\n");
+        "  --help            this text\n"
+        "  --version         print the version and exit\n"
+        "\n"
+        "Exit status:\n"
+        "   0  the window was closed (with --exit-when-done: every phone got every image)\n"
+        "   1  --exit-when-done: not every image was written; or the window failed to start\n"
+        "   2  unknown option\n"
+        "   3  no display (see QT_QPA_PLATFORM=offscreen)\n"
+        "For downloads from a console: zembra-cli --help\n");
 }
 
 // Slot of an image option (--code, --font1 ... --font6), or -1.

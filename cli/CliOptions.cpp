@@ -322,6 +322,7 @@ Exit status:
   14  stopped by the operator (Ctrl-C, SIGTERM, SIGHUP, closed output)
   15  --station: at least one phone failed
   16  every download succeeded, but a download record could not be written
+  17  zembra-cli records: the records database cannot be read
   18  every image sent, but the phone refused the reset jump (a range not fully written)
   19  all went well, but the log could not be written to the standard output (disk full)
  130  a third Ctrl-C quit at once, without waiting for the phone

@@ -38,6 +38,7 @@ std::string WaitForPhonePort(int waitSeconds, const std::function<bool()>& inter
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds);
     bool noted = false;
     for (;;) {
+        if (!SerialDeviceMapProblem().empty()) return {};  // refused: no phone will show up
         if (const auto map = ReadSerialDeviceMap()) {
             const std::string port = DetectedSinglePort(*map);
             if (!port.empty()) return port;

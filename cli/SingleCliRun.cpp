@@ -202,7 +202,11 @@ int RunSingleCli(const CliOptions& options, ConsoleHost& host) {
     {
         SingleSession session(options, host, cliJob, interrupts);
         session.trace.SetWriteData(options.traceData);
-        if (options.station) {
+        if (options.station && !SerialDeviceMapProblem().empty()) {
+            host.Error("station: the serial-device map cannot be read (" +
+                       SerialDeviceMapDescription() + ")");
+            status = EXIT_PORT_OPEN;
+        } else if (options.station) {
             status = RunSingleStation(session);
         } else {
             std::string port = options.ports.front();
@@ -214,7 +218,7 @@ int RunSingleCli(const CliOptions& options, ConsoleHost& host) {
                     host.Error(interrupts.count() > 0
                                    ? "stopped while waiting for a phone"
                                    : "--port auto: no phone in the serial-device map (" +
-                                         SerialDeviceMapFolder() + ")");
+                                         SerialDeviceMapDescription() + ")");
                     return interrupts.count() > 0 ? EXIT_STOPPED : EXIT_PORT_OPEN;
                 }
                 host.Note("--port auto: " + port);

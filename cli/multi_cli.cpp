@@ -175,10 +175,17 @@ int RunMultiCli(const std::vector<std::string>& args) {
     std::array<std::string, MULTI_SLOT_COUNT> slots;
     if (line.options.station) {
         // The station takes the slots from the map as phones arrive.
+        if (!SerialDeviceMapProblem().empty()) {
+            PrintLine(out,
+                      "station: the serial-device map cannot be read (" +
+                          SerialDeviceMapDescription() + ")",
+                      COLOUR_RED, multi.color);
+            return MULTI_EXIT_PORT_FAILED;
+        }
     } else if (multi.fromDeviceMap) {
         const auto map = ReadSerialDeviceMap();
         if (!map) {
-            own("the serial-device map cannot be read (" + SerialDeviceMapFolder() + ")",
+            own("the serial-device map cannot be read (" + SerialDeviceMapDescription() + ")",
                 COLOUR_RED);
             return MULTI_EXIT_PORT_FAILED;
         }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@ namespace zembra {
 namespace {
 
 const char kDevicePrefix[] = "\\\\.\\";  // \\.\ as in "\\.\COM7"
+const char kAliasVariable[] = "ZEMBRA_PORT_DIR";
 
 std::string EnvOrEmpty(const char* name) {
     const char* value = std::getenv(name);
@@ -60,10 +62,56 @@ std::string ZembraRuntimeFolder() {
     return "/tmp/zembra-" + std::to_string(static_cast<unsigned long>(getuid()));
 }
 
-std::string PortAliasFolder() {
-    std::string folder = EnvOrEmpty("ZEMBRA_PORT_DIR");
+std::string RuntimeFolderProblem() {
+    const std::string folder = ZembraRuntimeFolder();
+    struct stat st {};
+    // Absent (or out of reach): nothing there is read, and a writer creates it first.
+    if (lstat(folder.c_str(), &st) != 0) return {};
+    const std::string refusal = "refusing the folder " + folder + ": ";
+    const std::string remedy = "; remove it, or set XDG_RUNTIME_DIR to a folder of your own";
+    if (!S_ISDIR(st.st_mode)) return refusal + "it is not a folder (a link or a file)" + remedy;
+    const uid_t self = geteuid();
+    if (st.st_uid != self)
+        return refusal + "it belongs to another account (uid " + std::to_string(st.st_uid) +
+               ", this is uid " + std::to_string(self) + ")" + remedy;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return refusal + "other accounts may write to it (mode " + mode +
+               "); chmod 700 it, or remove it";
+    }
+    return {};
+}
+
+std::string RuntimeSubfolder(const char* variable, const char* leaf) {
+    std::string folder = EnvOrEmpty(variable);
     if (!folder.empty()) return folder;
-    return ZembraRuntimeFolder() + "/ports";
+    return ZembraRuntimeFolder() + "/" + leaf;
+}
+
+std::string RuntimeSubfolderProblem(const char* variable) {
+    if (!EnvOrEmpty(variable).empty()) return {};
+    return RuntimeFolderProblem();
+}
+
+bool MakeRuntimeSubfolder(const char* variable, const char* leaf) {
+    if (EnvOrEmpty(variable).empty()) {
+        // The runtime folder is made (or found) and checked before anything goes into it.
+        if (!MakeFolders(ZembraRuntimeFolder())) return false;
+        if (!RuntimeFolderProblem().empty()) {
+            errno = EACCES;
+            return false;
+        }
+    }
+    return MakeFolders(RuntimeSubfolder(variable, leaf));
+}
+
+std::string PortAliasFolder() {
+    return RuntimeSubfolder(kAliasVariable, "ports");
+}
+
+std::string PortAliasFolderProblem() {
+    return RuntimeSubfolderProblem(kAliasVariable);
 }
 
 std::string ResolvePortDevice(const std::string& portName) {
@@ -73,6 +121,7 @@ std::string ResolvePortDevice(const std::string& portName) {
             return portName.substr(sizeof(kDevicePrefix) - 1);
         return portName;
     }
+    if (!PortAliasFolderProblem().empty()) return {};
     std::string target = AliasTarget(number);
     if (!target.empty()) return target;
     return DefaultDevice(number);
@@ -122,8 +171,8 @@ bool RegisterPortAlias(const std::string& portName, const std::string& devicePat
         errno = EINVAL;
         return false;
     }
+    if (!MakeRuntimeSubfolder(kAliasVariable, "ports")) return false;
     const std::string folder = PortAliasFolder();
-    if (!MakeFolders(folder)) return false;
     const std::string temp = TempEntryPath(folder, "COM" + std::to_string(number));
     if (symlink(devicePath.c_str(), temp.c_str()) != 0) return false;
     return ReplaceWithEntry(temp, AliasPath(number));
@@ -133,6 +182,10 @@ bool UnregisterPortAlias(const std::string& portName) {
     const int number = PortNumberOf(portName);
     if (number == 0) {
         errno = EINVAL;
+        return false;
+    }
+    if (!PortAliasFolderProblem().empty()) {
+        errno = EACCES;
         return false;
     }
     if (unlink(AliasPath(number).c_str()) != 0 && errno != ENOENT) return false;

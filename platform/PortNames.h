@@ -11,7 +11,8 @@ namespace zembra {
 // A leading "\\.\" is removed first; any other text (for example an absolute device path,
 // or "\\.\/dev/pts/3") is returned without it, otherwise unchanged. An alias that is a
 // relative link resolves against the alias folder. COMn above 96 without an alias resolves
-// to the (absent) alias entry, so that opening it fails with ENOENT.
+// to the (absent) alias entry, so that opening it fails with ENOENT. Every COM name resolves
+// to an empty text while the alias folder is refused (PortAliasFolderProblem()).
 // On Windows a COM name resolves to the system's "\\.\COMn" and other text stays as it is;
 // the alias folder and the functions below that keep folders are Linux-only.
 std::string ResolvePortDevice(const std::string& portName);
@@ -20,10 +21,36 @@ std::string ResolvePortDevice(const std::string& portName);
 // ZembraRuntimeFolder() + "/ports".
 std::string PortAliasFolder();
 
+// Why the alias folder is not used, as a sentence for a message; empty when it is used.
+// The default folder follows RuntimeFolderProblem(); a folder that $ZEMBRA_PORT_DIR names is
+// the user's own choice and taken as it is. While it is refused, ResolvePortDevice() gives an
+// empty text for every COM name and the register functions fail (errno EACCES).
+// On Windows there is no alias folder: always empty.
+std::string PortAliasFolderProblem();
+
 // Per-user folder for the run-time state that Zembra's programs share (port aliases, the
 // serial-device map): $XDG_RUNTIME_DIR/zembra when XDG_RUNTIME_DIR is set, else
 // /tmp/zembra-<uid>.
 std::string ZembraRuntimeFolder();
+
+// Why ZembraRuntimeFolder() must not be used, as a sentence for a message; empty when it may
+// be (or does not exist yet). It must be a folder, not a link, that belongs to this account
+// and that no other account may write to: in /tmp another account could make it first and
+// point the port aliases at devices of its own, which would then receive the images.
+std::string RuntimeFolderProblem();
+
+// The folder that the environment variable names when it is set and not empty (the user's
+// own choice), else ZembraRuntimeFolder() + "/" + leaf.
+std::string RuntimeSubfolder(const char* variable, const char* leaf);
+
+// RuntimeFolderProblem() when the folder is RuntimeSubfolder(variable, ...)'s default, empty
+// when the variable names it.
+std::string RuntimeSubfolderProblem(const char* variable);
+
+// Creates RuntimeSubfolder(variable, leaf) for writing, mode 0700: for the default one the
+// runtime folder first, which must then pass RuntimeFolderProblem() (else errno EACCES).
+// False with errno on failure.
+bool MakeRuntimeSubfolder(const char* variable, const char* leaf);
 
 // The port number n of "COMn" or "\\.\COMn" (case-insensitive, n >= 1), or 0 for any other text.
 int PortNumberOf(const std::string& portName);

@@ -16,10 +16,7 @@ namespace zembra {
 
 namespace {
 
-std::string EnvOrEmpty(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? std::string(value) : std::string();
-}
+const char kMapVariable[] = "ZEMBRA_SERIAL_MAP_DIR";
 
 bool IsPlainByte(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
@@ -118,18 +115,25 @@ void AddSysfsModems(Entries& entries) {
 }  // namespace
 
 std::string SerialDeviceMapFolder() {
-    std::string folder = EnvOrEmpty("ZEMBRA_SERIAL_MAP_DIR");
-    if (!folder.empty()) return folder;
-    return ZembraRuntimeFolder() + "/serialcomm";
+    return RuntimeSubfolder(kMapVariable, "serialcomm");
+}
+
+std::string SerialDeviceMapProblem() {
+    return RuntimeSubfolderProblem(kMapVariable);
+}
+
+std::string SerialDeviceMapDescription() {
+    const std::string problem = SerialDeviceMapProblem();
+    return SerialDeviceMapFolder() + (problem.empty() ? "" : ": " + problem);
 }
 
 std::string SysfsTtyFolder() {
-    std::string folder = EnvOrEmpty("ZEMBRA_SYSFS_TTY_DIR");
-    if (!folder.empty()) return folder;
-    return "/sys/class/tty";
+    const char* folder = std::getenv("ZEMBRA_SYSFS_TTY_DIR");
+    return folder && *folder ? std::string(folder) : std::string("/sys/class/tty");
 }
 
 std::optional<std::vector<SerialMapEntry>> ReadSerialDeviceMap() {
+    if (!SerialDeviceMapProblem().empty()) return std::nullopt;
     const std::string folder = SerialDeviceMapFolder();
     DIR* dir = opendir(folder.c_str());
     if (!dir) return std::nullopt;
@@ -155,8 +159,8 @@ bool RegisterSerialDevice(const std::string& valueName, const std::string& portN
         errno = EINVAL;
         return false;
     }
+    if (!MakeRuntimeSubfolder(kMapVariable, "serialcomm")) return false;
     const std::string folder = SerialDeviceMapFolder();
-    if (!MakeFolders(folder)) return false;
     const std::string temp = TempEntryPath(folder, "entry");
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return false;
@@ -184,6 +188,10 @@ bool RegisterSerialDevice(const std::string& valueName, const std::string& portN
 bool UnregisterSerialDevice(const std::string& valueName) {
     if (valueName.empty()) {
         errno = EINVAL;
+        return false;
+    }
+    if (!SerialDeviceMapProblem().empty()) {
+        errno = EACCES;
         return false;
     }
     const std::string path = SerialDeviceMapFolder() + "/" + EncodeValueName(valueName);

@@ -28,6 +28,16 @@ struct SerialMapEntry {
 // file (a folder, a FIFO, a device) are ignored, never waited on.
 std::string SerialDeviceMapFolder();
 
+// Why the map folder is not used, as a sentence for a message; empty when it is used. The
+// default folder follows RuntimeFolderProblem() (platform/PortNames.h); a folder that
+// $ZEMBRA_SERIAL_MAP_DIR names is the user's own choice and taken as it is. While it is
+// refused the map cannot be opened and the register functions fail (errno EACCES).
+std::string SerialDeviceMapProblem();
+
+// The map as messages name it: its folder, followed by SerialDeviceMapProblem() when it is
+// refused.
+std::string SerialDeviceMapDescription();
+
 // Folder of the tty class in sysfs ($ZEMBRA_SYSFS_TTY_DIR when set, else /sys/class/tty),
 // where every USB modem tty shows up as ttyACM<n>.
 std::string SysfsTtyFolder();

@@ -302,12 +302,14 @@ std::string TVaCustomComm::DevicePath() const {
 
 void TVaCustomComm::CreateHandle() {
     const std::string device = ResolvePortDevice(DevicePath());
-    if (device_.Open(device)) return;
+    // An empty device: the name needed the alias folder, which is refused.
+    const std::string refusal = device.empty() ? PortAliasFolderProblem() : std::string();
+    if (refusal.empty() && device_.Open(device)) return;
     const int error = errno;
-    const bool missing = error == ENOENT || error == ENXIO || error == ENODEV;
+    const bool missing = refusal.empty() && (error == ENOENT || error == ENXIO || error == ENODEV);
     std::string given = PortDisplayName(DevicePath());
-    if (given != device) given += " (" + device + ")";
-    const std::string reason = SystemErrorText(error);
+    if (given != device && !device.empty()) given += " (" + device + ")";
+    const std::string reason = refusal.empty() ? SystemErrorText(error) : refusal;
     const char* format = missing ? sInvalidPortNum : sCantOpenDevice;
     const int needed = std::snprintf(nullptr, 0, format, given.c_str(), reason.c_str());
     std::string message(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');

@@ -45,6 +45,11 @@ std::string ErrnoText(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
+// Why a register call failed: the folder's refusal when it is refused, else errno's text.
+std::string RegisterErrorText(const std::string& what, const std::string& refusal) {
+    return refusal.empty() ? ErrnoText(what) : what + ": " + refusal;
+}
+
 void SetError(std::string* error, const std::string& text) {
     if (error) *error = text;
 }
@@ -199,16 +204,18 @@ bool SimulatedPhone::Impl::Register(std::string* error) {
         path = devicePath;
     }
     if (!RegisterPortAlias(config.portName, path)) {
-        SetError(error, ErrnoText("cannot register the port alias " + config.portName + " in " +
-                                  PortAliasFolder()));
+        SetError(error, RegisterErrorText("cannot register the port alias " + config.portName +
+                                              " in " + PortAliasFolder(),
+                                          PortAliasFolderProblem()));
         return false;
     }
     aliasRegistered = config.portName;
     const std::string value = MapValue();
     if (!value.empty()) {
         if (!RegisterSerialDevice(value, config.portName)) {
-            SetError(error,
-                     ErrnoText("cannot register " + value + " in " + SerialDeviceMapFolder()));
+            SetError(error, RegisterErrorText(
+                                "cannot register " + value + " in " + SerialDeviceMapFolder(),
+                                SerialDeviceMapProblem()));
             Unregister();
             return false;
         }

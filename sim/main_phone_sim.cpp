@@ -18,6 +18,7 @@
 
 #include "platform/PortNames.h"
 #include "platform/SerialDeviceMap.h"
+#include "platform/Version.h"
 #include "sim/SimulatedPhone.h"
 
 using namespace zembra;
@@ -45,7 +46,8 @@ const char* kUsage =
     "                           folders: $ZEMBRA_PORT_DIR, $ZEMBRA_SERIAL_MAP_DIR)\n"
     "\n"
     "Phone:\n"
-    "  --version WORD           version word the boot loader accepts (default: any)\n"
+    "  --accept-version WORD    version word the boot loader accepts (default: any;\n"
+    "                           \"--version WORD\" is the former spelling)\n"
     "  --compression on|refuse|silent\n"
     "                           answer to the compressed-mode request: ACK (default),\n"
     "                           NAK 0xA3, or no answer\n"
@@ -80,6 +82,7 @@ const char* kUsage =
     "  --refuse-version         refuse every version (NAK 0xA4)\n"
     "\n"
     "  --help                   this text\n"
+    "  --version                the program's version\n"
     "\n"
     "Exit status: 0, or 3 when a phone saw errors, 2 for bad options, 1 when a phone\n"
     "could not start.\n";
@@ -180,8 +183,11 @@ int main(int argc, char** argv) {
             trelvic = static_cast<int>(Number(value(), "--trelvic", 9999));
         } else if (a == "--no-register") {
             registerNames = false;
-        } else if (a == "--version") {
-            const std::uint64_t v = Number(value(), "--version", 0xFFFF);
+        } else if (a == "--version" && (i + 1 == args.size() || args[i + 1].rfind("-", 0) == 0)) {
+            std::printf("zembra-phone-sim %s (%s)\n", kVersionNumber, kApplicationTitle);
+            return 0;
+        } else if (a == "--accept-version" || a == "--version") {
+            const std::uint64_t v = Number(value(), a.c_str(), 0xFFFF);
             base.version = static_cast<int>(v);
         } else if (a == "--compression") {
             const std::string v = value();

@@ -11,4 +11,8 @@ std::string ResolvePortDevice(const std::string& portName) {
     return "\\\\.\\COM" + std::to_string(number);
 }
 
+std::string PortAliasFolderProblem() {
+    return {};
+}
+
 }  // namespace zembra

@@ -18,6 +18,7 @@
 #include <QTest>
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <regex>
@@ -404,6 +405,36 @@ TEST_F(WindowDownload, TickColoursMismatchedPathsButNotWhileTheAdvancedPanelIsOp
     phones.clear();
     form().TimerComPortDetectTimer();
     EXPECT_TRUE(combo->isEnabled());
+}
+
+// The default map folder, made by another account or writable by others, gives no phone and
+// is said once in red (here under a runtime folder of the test's own, made writable by all).
+TEST_F(WindowDownload, RefusedMapFolderGivesNoPhoneAndIsLoggedOnce) {
+    const std::string runtime = dir / "runtime";
+    std::filesystem::create_directories(runtime + "/zembra/serialcomm");
+    ASSERT_EQ(::chmod((runtime + "/zembra").c_str(), 0777), 0);
+    WriteFile(runtime + "/zembra/serialcomm/%5CDevice%5Ctrelvic0", "COM66\n");
+    const std::string map = std::getenv("ZEMBRA_SERIAL_MAP_DIR");
+    const char* oldRuntime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = oldRuntime ? oldRuntime : "";
+    unsetenv("ZEMBRA_SERIAL_MAP_DIR");
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    for (int tick = 0; tick < 3; ++tick) form().TimerComPortDetectTimer();
+    setenv("ZEMBRA_SERIAL_MAP_DIR", map.c_str(), 1);
+    if (oldRuntime)
+        setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    else
+        unsetenv("XDG_RUNTIME_DIR");
+
+    EXPECT_TRUE(Find<QComboBox>("ComboBoxComPort")->isEnabled());  // no phone taken
+    int refusals = 0;
+    for (const RichEditLog::Line& line : PaneLines("RichEditOutput")) {
+        if (line.text.find("refusing the folder " + runtime + "/zembra") == std::string::npos)
+            continue;
+        ++refusals;
+        EXPECT_EQ(line.colour, LOG_RED) << line.text;
+    }
+    EXPECT_EQ(refusals, 1);
 }
 
 // A font address beyond 32 bits (here from the file name) would wrap on the phone: the job

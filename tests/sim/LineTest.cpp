@@ -10,6 +10,7 @@
 
 #include "platform/PortNames.h"
 #include "platform/SerialDeviceMap.h"
+#include "platform/Version.h"
 #include "tests/sim/SimTestSupport.h"
 
 namespace zembra::simtest {
@@ -300,6 +301,7 @@ TEST(SimProgram, HelpDocumentsEveryOption) {
                                "--device",
                                "--trelvic",
                                "--no-register",
+                               "--accept-version",
                                "--version",
                                "--compression",
                                "--flash-size",
@@ -328,6 +330,13 @@ TEST(SimProgram, HelpDocumentsEveryOption) {
     const int status = bad.Wait();
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
+
+    // --version alone is the program's (--version WORD stays the accepted version word).
+    Program version({"--version"});
+    EXPECT_EQ(version.Line(),
+              std::string("zembra-phone-sim ") + kVersionNumber + " (" + kApplicationTitle + ")");
+    const int versionStatus = version.Wait();
+    EXPECT_TRUE(WIFEXITED(versionStatus) && WEXITSTATUS(versionStatus) == 0);
 }
 
 TEST(SimProgram, RunsUntilSigtermAndLeavesNoStaleEntries) {
