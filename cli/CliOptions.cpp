@@ -133,6 +133,11 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         o.recordsPath = v;
         return {};
     };
+    withValue["--records-server"] = [&](const std::string& v) -> std::string {
+        if (v.empty()) return "--records-server needs a connection string (or off)";
+        o.recordsServer = v;
+        return {};
+    };
     withValue["--wait-for-phone"] = [&](const std::string& v) -> std::string {
         if (!ParseInt(v, o.waitForPhoneSec)) return "--wait-for-phone takes seconds";
         return {};
@@ -289,7 +294,12 @@ Records (one per phone run, SQLite):
   --records FILE         the records database (default: "records-database = FILE" of
                          $XDG_CONFIG_HOME/zembra/zembra.conf, else
                          $XDG_DATA_HOME/zembra/records.sqlite); "off" or --no-records: none
+  --records-server URL   --station: forward every record to this PostgreSQL server
+                         (default: "records-server = URL" of zembra.conf; "off": none); the
+                         downloads never wait for it: records wait in the local database
+                         until the server has them
   zembra-cli records [--help] lists, filters and exports the records
+  zembra-cli report --html FILE writes the line report
 
 Pre-flight: images whose flash ranges overlap, end beyond the 4 GiB address space or are
 larger than the 32-bit erase length are refused unless confirmed (--yes).

@@ -6,6 +6,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
+#include "cli/LineCommands.h"
 #include "cli/RecordsCommand.h"
 #include "cli/SingleCliRun.h"
 #include "cli/multi_cli.h"
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && args.front() == "records")
         return RunRecordsCommand(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (!args.empty() && args.front() == "report")
+        return RunReportCommand(std::vector<std::string>(args.begin() + 1, args.end()));
     if (IsMultiCommandLine(args)) return RunMultiCli(args);  // --multi / --all-phones
     const CliParseResult parsed = ParseCliOptions(args);
     if (!parsed.ok()) {
