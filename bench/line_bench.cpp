@@ -1,7 +1,8 @@
 // line_bench: the line server on this machine. Starts a PostgreSQL server of its own (as the
 // tests do), fills a station's records database and prints: records per second pushed by the
 // sender and its processor time per record; then, on the server's records, the time of
-// "zembra-cli records --summary --server" and of "zembra-cli report --html".
+// "zembra-cli records --summary --server" and of "zembra-cli report --html" (kept with
+// --keep-report FILE: scripts/line-report-screenshot.sh takes its picture).
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -48,18 +49,27 @@ void TimeCli(const char* what, const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     int count = 10000;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::string(argv[i]) == "--count") count = std::atoi(argv[++i]);
-    if (count < 1) {
-        std::fprintf(stderr, "usage: line_bench [--count N]\n");
+    std::string keepReport;
+    for (int i = 1; i + 1 < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--count") count = std::atoi(argv[++i]);
+        if (a == "--keep-report") keepReport = argv[++i];
+    }
+    if (count < 3) {
+        std::fprintf(stderr, "usage: line_bench [--count N] [--keep-report FILE]\n");
         return 2;
     }
     try {
         test::PgServer server;
         test::ScratchDir dir("line-bench");
         const std::string db = dir.File("records.sqlite");
-        const std::string error = test::FillRecords(db, "bench-pc01", count);
-        if (!error.empty()) throw std::runtime_error(error);
+        // Three stations of a line, a third of the records each, starting an hour apart.
+        for (int station = 0; station < 3; ++station) {
+            const std::string error =
+                test::FillRecords(db, "line1-pc0" + std::to_string(station + 1),
+                                  count / 3 + (station < count % 3 ? 1 : 0), 6 + station);
+            if (!error.empty()) throw std::runtime_error(error);
+        }
 
         LineSenderConfig config;
         config.localPath = db;
@@ -78,8 +88,8 @@ int main(int argc, char** argv) {
 
         TimeCli("records --summary --server", {"records", "--summary", "--server", config.server});
         TimeCli("records --summary --db (local)", {"records", "--summary", "--db", db});
-        TimeCli("report --html --server",
-                {"report", "--html", dir.File("report.html"), "--server", config.server});
+        const std::string report = keepReport.empty() ? dir.File("report.html") : keepReport;
+        TimeCli("report --html --server", {"report", "--html", report, "--server", config.server});
     } catch (const std::exception& e) {
         std::fprintf(stderr, "line_bench: %s\n", e.what());
         return 1;

@@ -144,6 +144,12 @@ std::string BarChart(const std::map<std::string, int>& counts, const std::string
                      [](const auto& a, const auto& b) { return a.second > b.second; });
     if (items.size() > 20) items.resize(20);
     const int highest = items.front().second;
+    for (auto& item : items)  // the label column's width
+        if (item.first.size() > 34) {
+            std::size_t cut = 32;  // not inside a UTF-8 sequence
+            while (cut > 0 && (static_cast<unsigned char>(item.first[cut]) & 0xC0) == 0x80) --cut;
+            item.first = item.first.substr(0, cut) + "..";
+        }
     const int labelWidth = 230, barWidth = 360, row = 22;
     std::string svg = FormatText(
         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" role=\"img\" "
@@ -253,7 +259,7 @@ std::string LineReportHtml(const std::vector<DownloadRecord>& records, const std
         r.succeeded ? ++done : ++failed;
         stations.insert(r.station);
         if (r.succeeded) continue;
-        ++byReason[r.outcome + (r.outcomeText.empty() ? "" : " (" + r.outcomeText + ")")];
+        ++byReason[r.outcome];
         ++byPort[r.station + " " + r.port];
     }
     std::string html =

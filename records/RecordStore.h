@@ -12,15 +12,19 @@ namespace zembra {
 
 // Which records a query returns. Empty fields do not filter.
 struct RecordFilter {
-    std::string since;         // start time at or after: "2026-12-07", "2026-12-07T11:00" ...
-    std::string until;         // start time up to the end of this date/time prefix
-    std::string port;          // port name as recorded
-    std::string outcome;       // "ok", "failed", or an outcome ("Completed", "endCode 7"), any case
-    std::string sha256;        // an image whose SHA-256 begins with these hexadecimal digits
-    int last = 0;              // only the newest N (0: all), still listed oldest first
-    std::string station;       // station name as recorded
-    std::int64_t afterId = 0;  // only records with a larger id (the line sender's next batch)
-    int first = 0;             // only the oldest N (0: all)
+    std::string since;    // start time at or after: "2026-12-07", "2026-12-07T11:00" ...
+    std::string until;    // start time up to the end of this date/time prefix
+    std::string port;     // port name as recorded
+    std::string outcome;  // "ok", "failed", or an outcome ("Completed", "endCode 7"), any case
+    std::string sha256;   // an image whose SHA-256 begins with these hexadecimal digits
+    int last = 0;         // only the newest N (0: all), still listed oldest first
+
+    // Station name as recorded.
+    std::string station;
+    // Only records with a larger id, and only the oldest N of them (0: all): the line
+    // sender's next batch.
+    std::int64_t afterId = 0;
+    int first = 0;
 };
 
 // The records database: one SQLite file that several processes may write at once (WAL

@@ -35,8 +35,8 @@ inline DownloadRecord SampleRecord(const std::string& station) {
     return r;
 }
 
-// Appends count records of station (count >= 1): every 9th failed (three reasons), ports
-// COM65-COM72, starts spread over hours from firstHour on. Returns an error text.
+// Appends count records of station (count >= 1): about every 9th failed (three reasons),
+// ports COM65-COM72, starts 29 s apart from firstHour on. Returns an error text.
 inline std::string FillRecords(const std::string& path, const std::string& station, int count,
                                int firstHour = 6) {
     DownloadRecord first = SampleRecord(station);
@@ -46,22 +46,25 @@ inline std::string FillRecords(const std::string& path, const std::string& stati
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
     sqlite3_busy_timeout(db, 5000);
+    // Run i starts 29 s after run i - 1; it fails when i % 9 == 0 (three reasons in turn),
+    // and COM70 also fails every sixth of its runs.
     const std::string sql =
         "BEGIN IMMEDIATE;"
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
         std::to_string(count - 1) +
-        ") INSERT INTO downloads (start_utc, end_utc, station, front_end, port, slot, link, "
+        "), m(i, f, s) AS (SELECT i, i % 9 = 0 OR (i % 8 = 5 AND i % 5 = 0), " +
+        std::to_string(firstHour * 3600) +
+        " + i * 29 FROM n) "
+        "INSERT INTO downloads (start_utc, end_utc, station, front_end, port, slot, link, "
         "protocol, mode_code, version_word, outcome, outcome_code, outcome_text, succeeded, "
         "bytes_sent, naks, retransmissions, duration_ms) "
-        "SELECT printf('2026-12-07T%02d:%02d:%02d.%03dZ', (" +
-        std::to_string(firstHour) +
-        " + i * 7 / 3600) % 24, (i * 7 / 60) % 60, (i * 7) % 60, i % 1000), end_utc, station, "
-        "front_end, 'COM' || (65 + i % 8), 0, link, protocol, mode_code, version_word, "
-        "CASE WHEN i % 9 = 0 THEN CASE i / 9 % 3 WHEN 0 THEN 'TransferFailed' WHEN 1 THEN "
-        "'EraseFailed' ELSE 'NoAnswer' END ELSE outcome END, CASE WHEN i % 9 = 0 THEN 12 ELSE "
-        "outcome_code END, CASE WHEN i % 9 = 0 THEN 'the phone stopped answering' ELSE "
-        "outcome_text END, i % 9 <> 0, bytes_sent, i % 5, i % 3, duration_ms + (i * 37) % 20000 "
-        "FROM n, downloads WHERE downloads.id = " +
+        "SELECT printf('2026-12-07T%02d:%02d:%02d.%03dZ', s / 3600 % 24, s / 60 % 60, s % 60, "
+        "i % 1000), end_utc, station, front_end, 'COM' || (65 + i % 8), 0, link, protocol, "
+        "mode_code, version_word, CASE WHEN f THEN CASE i / 9 % 3 WHEN 0 THEN 'TransferFailed' "
+        "WHEN 1 THEN 'EraseFailed' ELSE 'NoAnswer' END ELSE outcome END, CASE WHEN f THEN 12 "
+        "ELSE outcome_code END, CASE WHEN f THEN 'the phone stopped answering' ELSE "
+        "outcome_text END, NOT f, bytes_sent, i % 5, i % 3, duration_ms + (i * 37) % 20000 "
+        "FROM m, downloads WHERE downloads.id = " +
         std::to_string(first.id) +
         ";"
         "INSERT INTO images SELECT d.id, i.slot, i.file_name, i.size, i.sha256, i.flash_start, "
