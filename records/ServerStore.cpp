@@ -178,6 +178,11 @@ void WaitSocket(PGconn* conn, bool forWrite) {
 
 std::string ServerStore::Connect() {
     if (conn_) return {};
+    // The library's own message about a string it cannot read may quote any part of it,
+    // the password too.
+    if (!ConninfoOptions(conninfo_))
+        return "line server: the connection string cannot be read (libpq's \"key=value ...\" "
+               "or postgresql:// form)";
     // The program's defaults come first: what the connection string says wins.
     const char* keywords[] = {"connect_timeout", "application_name", "keepalives_idle", "dbname",
                               nullptr};

@@ -382,6 +382,13 @@ TEST_F(LineTest, WrongPasswordAndNewerSchemaLeaveDownloadsAlone) {
               std::string::npos)
         << sent;
     EXPECT_EQ(sent.find(PgServer::kPassword), std::string::npos) << sent;
+    // A connection string the library cannot read: its own message would quote it.
+    std::string bad;
+    EXPECT_EQ(RunCli({"records", "--server",
+                      "postgresql://zembra:%zz" + std::string(PgServer::kPassword) + "@/x"},
+                     bad, files.File("bad.txt")),
+              17);
+    EXPECT_EQ(bad.find(PgServer::kPassword), std::string::npos) << bad;
     EXPECT_EQ(Sql("SELECT to_regclass('records') IS NULL"), "t");
     EXPECT_EQ(Sql("SELECT version FROM zembra_schema"), "7");
 }
