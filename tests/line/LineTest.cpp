@@ -120,11 +120,18 @@ class LineTest : public ::testing::Test {
         ASSERT_EQ(server->Sql("CREATE DATABASE " + dbname), "");
         conninfo = server->Conninfo(PgServer::kPassword, dbname);
         // A station with no phones: it only forwards what its database holds.
+        std::filesystem::create_directories(files.File("no-sysfs"));
         ::setenv("ZEMBRA_SERIAL_MAP_DIR", files.File("no-map").c_str(), 1);
+        ::setenv("ZEMBRA_SYSFS_TTY_DIR", files.File("no-sysfs").c_str(), 1);
+        ::setenv("ZEMBRA_PORT_DIR", files.File("no-ports").c_str(), 1);
         code = files.Write("code.bin", CodeImage(0x20000, 0x4215, 0x8000, 31));
         font = files.Write("font1_0x400000.bin", RandomBytes(0x10000, 32));
     }
-    void TearDown() override { ::unsetenv("ZEMBRA_SERIAL_MAP_DIR"); }
+    void TearDown() override {
+        for (const char* name :
+             {"ZEMBRA_SERIAL_MAP_DIR", "ZEMBRA_SYSFS_TTY_DIR", "ZEMBRA_PORT_DIR"})
+            ::unsetenv(name);
+    }
 
     std::string Sql(const std::string& sql) const { return server->Sql(sql, dbname); }
     long long ServerCount() const {
