@@ -23,6 +23,7 @@
 #include "job/StartSnapshot.h"
 #include "platform/Helpers.h"
 #include "platform/MainThread.h"
+#include "records/ServerStore.h"
 
 namespace zembra {
 
@@ -55,6 +56,14 @@ DownloadController::DownloadController(TMainForm& form, MainThread& mainThread, 
     });
     multi_ = std::make_unique<MultiDownload>(mainThread, multiPorts_, *this, timings.multi);
     multiPorts_.BindCounted(multi_.get());
+    const std::string lineServer = RecordsServerFor("");
+    if (!lineServer.empty() && recorder_.enabled()) {
+        LineSenderConfig config;
+        config.localPath = recorder_.path();
+        config.server = lineServer;
+        lineSender_ = std::make_unique<LineSender>(config);
+        lineSender_->Start();
+    }
     auto* records = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), &form_);
     QObject::connect(records, &QShortcut::activated, this, [this] { ShowRecords(); });
 
@@ -268,6 +277,7 @@ void DownloadController::FinishSingleRecord(RunOutcome outcome) {
     RecordSingleEnd(singleRecord_->record, outcome, sentInRun_);
     recorder_.Finish(*singleRecord_, single_->shared().mode.load(), tallies_.single);
     singleRecord_.reset();
+    RecordWritten();
 }
 
 void DownloadController::BeginMultiRecords(const DownloadJob& job,
@@ -295,11 +305,27 @@ void DownloadController::FinishMultiRecord(int slot) {
     recorder_.Finish(*multiRecords_[s], SettledMode(multiMode_, tallies_.multi[s]),
                      tallies_.multi[s], elapsed);
     multiRecords_[s].reset();
+    RecordWritten();
+}
+
+void DownloadController::RecordWritten() {
+    if (lineSender_) lineSender_->Wake();
+}
+
+std::string DownloadController::LineStatusLine() const {
+    if (!lineSender_) return {};
+    const LineSenderStatus status = lineSender_->Status();
+    std::string line = "라인 서버 " + lineSender_->server() + ": ";
+    line += status.waiting < 0 ? std::string("확인 중")
+                               : "전송 대기 " + std::to_string(status.waiting) + "건";
+    if (!status.error.empty()) line += " (재시도: " + status.error + ")";
+    return line;
 }
 
 void DownloadController::ShowRecords() {
     if (!recordsDialog_) recordsDialog_ = std::make_unique<TRecordsDialog>(&form_);
     recordsDialog_->Reload(recorder_.path());
+    recordsDialog_->ShowLineStatus(LineStatusLine());
     form_.dialogs().ShowModal(*recordsDialog_);
 }
 
@@ -307,6 +333,7 @@ void DownloadController::ShowRecords() {
 
 void DownloadController::Tick() {
     ServeOperatorQuestion();
+    if (recordsDialog_) recordsDialog_->ShowLineStatus(LineStatusLine());
     ShowRunningDisplays();
     if (StartButtonsBothDisabled()) return;
     const bool usb = !form_.RadioButtonSerial->isChecked();

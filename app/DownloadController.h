@@ -19,6 +19,7 @@
 #include "protocol/DownloadHost.h"
 #include "protocol/SingleDownLoadUnit.h"
 #include "protocol/SingleEngine.h"
+#include "records/LineSender.h"
 #include "records/RunPorts.h"
 #include "records/RunRecorder.h"
 
@@ -150,6 +151,11 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     std::array<std::optional<RunRecorder::Pending>, MULTI_SLOT_COUNT> multiRecords_;
     LinkProtocolCode multiMode_ = USB_AUTO;
     std::unique_ptr<TRecordsDialog> recordsDialog_;
+    // Forwards the records to the line server ("records-server" of zembra.conf), when set.
+    std::unique_ptr<LineSender> lineSender_;
+    // The line server's state as the records dialog shows it ("" without a line server).
+    std::string LineStatusLine() const;
+    void RecordWritten();
     std::unique_ptr<SingleEngine> single_;
     std::unique_ptr<MultiDownload> multi_;
     int reservationTicks_ = 0;

@@ -44,11 +44,15 @@ TRecordsDialog::TRecordsDialog(QWidget* parent) : QDialog(parent) {
     TableRecords->horizontalHeader()->setStretchLastSection(true);
     LabelStatus = new QLabel(this);
     LabelStatus->setObjectName("LabelRecordsStatus");
+    LabelLineStatus = new QLabel(this);
+    LabelLineStatus->setObjectName("LabelLineStatus");
+    LabelLineStatus->setVisible(false);
     BitBtnClose = new QPushButton("닫기", this);
     BitBtnClose->setObjectName("BitBtnRecordsClose");
     connect(BitBtnClose, &QPushButton::clicked, this, &QDialog::accept);
     layout->addWidget(TableRecords);
     layout->addWidget(LabelStatus);
+    layout->addWidget(LabelLineStatus);
     layout->addWidget(BitBtnClose, 0, Qt::AlignRight);
 }
 
@@ -87,6 +91,11 @@ void TRecordsDialog::Reload(const std::string& path) {
     }
     TableRecords->resizeColumnsToContents();
     LabelStatus->setText(QString("%1 — %2건").arg(Q(path)).arg(records.size()));
+}
+
+void TRecordsDialog::ShowLineStatus(const std::string& text) {
+    LabelLineStatus->setText(Q(text));
+    LabelLineStatus->setVisible(!text.empty());
 }
 
 }  // namespace zembra

@@ -23,12 +23,16 @@ class TRecordsDialog : public QDialog {
     // Reads the last records of the database at path (empty: records are off).
     void Reload(const std::string& path);
 
+    // The line server's line under the table (hidden when text is empty).
+    void ShowLineStatus(const std::string& text);
+
     QTableWidget* table() const { return TableRecords; }
     QLabel* status() const { return LabelStatus; }
 
   private:
     QTableWidget* TableRecords;
     QLabel* LabelStatus;
+    QLabel* LabelLineStatus;
     QPushButton* BitBtnClose;
 };
 

@@ -15,7 +15,7 @@
 // (1 MiB of structured data, then 0xFF padding). On the 115,200 bit/s UART link the images
 // are scaled down to 64 KiB each (8 MiB would take about 12 minutes per run).
 //
-// Usage: engine_bench [--quick] [--links pty,uart,fs,hs,multi]
+// Usage: engine_bench [--quick] [--links pty,uart,fs,hs,multi] [--line-sender-down]
 //   multi     eight phones at once on full-speed USB links (see "multi run" below)
 //   --quick   1 MiB images on the fast links (a smoke run)
 
@@ -48,7 +48,9 @@
 #include "protocol/PacketCodec.h"
 #include "protocol/ProtocolCodes.h"
 #include "protocol/SingleEngine.h"
+#include "records/LineSender.h"
 #include "sim/SimulatedPhone.h"
+#include "tests/support/RecordFill.h"
 
 using namespace zembra;
 using Bytes = std::vector<std::uint8_t>;
@@ -708,6 +710,7 @@ bool RunMultiBenchmark(bool quick) {
 
 int main(int argc, char** argv) {
     bool quick = false;
+    bool lineSenderDown = false;
     std::string links = "pty,uart,fs,hs,multi";
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -715,14 +718,31 @@ int main(int argc, char** argv) {
             quick = true;
         } else if (a == "--links" && i + 1 < argc) {
             links = argv[++i];
+        } else if (a == "--line-sender-down") {
+            lineSenderDown = true;
         } else {
-            std::fprintf(stderr, "usage: engine_bench [--quick] [--links pty,uart,fs,hs,multi]\n");
+            std::fprintf(stderr,
+                         "usage: engine_bench [--quick] [--links pty,uart,fs,hs,multi] "
+                         "[--line-sender-down]\n");
             return 2;
         }
     }
     if (lzo_init() != LZO_E_OK) return 1;
     char folderPattern[] = "/tmp/zembra-bench.XXXXXX";
     const std::string folder = mkdtemp(folderPattern);
+    // A station's line sender beside the downloads, with 10,000 records waiting for a server
+    // that is not there (it retries all along).
+    std::unique_ptr<LineSender> lineSender;
+    if (lineSenderDown) {
+        const std::string db = folder + "/records.sqlite";
+        if (!zembra::test::FillRecords(db, "bench", 10000).empty()) return 1;
+        LineSenderConfig config;
+        config.localPath = db;
+        config.server = "host=" + folder + " port=5999 dbname=none user=none";
+        lineSender = std::make_unique<LineSender>(config);
+        lineSender->Start();
+        std::printf("A line sender runs beside the downloads, its server down.\n");
+    }
     const std::size_t big = quick ? (1u << 20) : (4u << 20);
     const std::vector<Image> job = MakeJob(folder, big, "");
     const std::vector<Image> uartJob = MakeJob(folder, 0x10000, "_small");

@@ -133,6 +133,11 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         o.recordsPath = v;
         return {};
     };
+    withValue["--records-server"] = [&](const std::string& v) -> std::string {
+        if (v.empty()) return "--records-server needs a connection string (or off)";
+        o.recordsServer = v;
+        return {};
+    };
     withValue["--wait-for-phone"] = [&](const std::string& v) -> std::string {
         if (!ParseInt(v, o.waitForPhoneSec)) return "--wait-for-phone takes seconds";
         return {};
@@ -290,7 +295,12 @@ Records (one per phone run, SQLite):
   --records FILE         the records database (default: "records-database = FILE" of
                          $XDG_CONFIG_HOME/zembra/zembra.conf, else
                          $XDG_DATA_HOME/zembra/records.sqlite); "off" or --no-records: none
+  --records-server URL   --station: forward every record to this PostgreSQL server
+                         (default: "records-server = URL" of zembra.conf; "off": none); the
+                         downloads never wait for it: records wait in the local database
+                         until the server has them
   zembra-cli records [--help] lists, filters and exports the records
+  zembra-cli report --html FILE writes the line report
 
 Pre-flight: images whose flash ranges overlap, end beyond the 4 GiB address space or are
 larger than the 32-bit erase length are refused unless confirmed (--yes).
@@ -325,6 +335,7 @@ Exit status:
   17  zembra-cli records: the records database cannot be read
   18  every image sent, but the phone refused the reset jump (a range not fully written)
   19  all went well, but the log could not be written to the standard output (disk full)
+  20  zembra-cli records --send: the line server could not take the records
  130  a third Ctrl-C quit at once, without waiting for the phone
 )";
 }

@@ -33,6 +33,7 @@ enum CliExit : int {
     EXIT_UNREADABLE = 17,      // records: the database cannot be read
     EXIT_RESET_REFUSED = 18,   // every image sent, the phone refused the reset jump
     EXIT_OUTPUT_FAILED = 19,   // all else went well, but the standard output could not be written
+    EXIT_NOT_SENT = 20,        // records --send: the line server could not take the records
 };
 
 // The exit status once the downloads are over: status, or EXIT_RECORD_FAILED when status is
@@ -81,6 +82,7 @@ struct CliOptions {
 
     // Records and the station.
     std::string recordsPath;     // --records FILE ("off": none); empty: configuration or default
+    std::string recordsServer;   // --records-server URL ("off": none); empty: configuration
     bool station = false;        // --station: flash every phone that appears in the device map
     int waitForPhoneSec = 0;     // --wait-for-phone SEC with --port auto
     int stationSettleMs = 1000;  // --station-settle MS (multi station: phones arriving together)

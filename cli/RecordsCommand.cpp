@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "cli/CliOptions.h"
+#include "cli/LineCommands.h"
+#include "records/LineReport.h"
 #include "records/RecordExport.h"
 #include "records/RecordStore.h"
 #include "records/RecordTime.h"
@@ -12,7 +14,7 @@ namespace zembra {
 
 namespace {
 
-enum class Format { Table, Csv, Json };
+enum class Format { Table, Csv, Json, Summary, Html };
 
 bool IsHex(const std::string& text) {
     if (text.empty() || text.size() > 64) return false;
@@ -46,14 +48,26 @@ the window.
                    file name "%", ":" and ";" are written %25, %3A and %3B)
   --json           JSON lines: one object per run, images as an array
 The database is only read (an absent one holds no records). The table has a header row.
+
+A line of stations (records shared in a PostgreSQL server):
+  --server URL     read the line server instead of the local database (a libpq connection
+                   string: "host=srv dbname=zembra user=line" or postgresql://...; the
+                   password from ~/.pgpass or PGPASSWORD; TLS with sslmode=verify-full)
+  --station NAME   runs of this station (host name as recorded)
+  --summary        per station and hour: phones, done, failed, phones per hour of run
+                   time, kB/s on the link, the failures by outcome; then each station's total
+  --send           push the records waiting in the local database to --server (or to
+                   "records-server" of the configuration file) and end
+  zembra-cli report --html FILE [...] writes the line report (see zembra-cli report --help)
 Exit status: 0 listed (also when nothing matched or there is no database yet), 2 bad
 command line, 17 the database cannot be read, 19 the list could not be written to the
-standard output.
+standard output, 20 --send: the server could not take the records (they stay waiting).
 )";
 }
 
 int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     RecordFilter filter;
+    LineQuery line;
     Format format = Format::Table;
     std::string db;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -62,13 +76,19 @@ int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out, std:
             std::fputs(RecordsHelpText().c_str(), out);
             return 0;
         }
-        if (name == "--csv" || name == "--json") {
-            format = name == "--csv" ? Format::Csv : Format::Json;
+        if (name == "--csv" || name == "--json" || name == "--summary") {
+            format = name == "--csv"    ? Format::Csv
+                     : name == "--json" ? Format::Json
+                                        : Format::Summary;
+            continue;
+        }
+        if (name == "--send") {
+            line.send = true;
             continue;
         }
         const bool known = name == "--db" || name == "--since" || name == "--until" ||
                            name == "--port" || name == "--outcome" || name == "--sha256" ||
-                           name == "--last";
+                           name == "--last" || IsLineOption(name);
         if (!known) {
             std::fprintf(err, "zembra-cli records: unknown option %s (see --help)\n",
                          args[i].c_str());
@@ -82,7 +102,10 @@ int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out, std:
             value = args[++i];
         }
         std::string error;
-        if (name == "--db") {
+        if (IsLineOption(name)) {
+            error = line.Set(name, *value);
+            if (name == "--html") format = Format::Html;
+        } else if (name == "--db") {
             db = *value;
         } else if (name == "--since" || name == "--until") {
             const bool since = name == "--since";
@@ -112,14 +135,14 @@ int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out, std:
             return EXIT_USAGE;
         }
     }
-    const std::string path = RecordsPathFor(db);
-    if (path.empty()) {
+    const std::string path = line.server.empty() || line.send ? RecordsPathFor(db) : "";
+    if (path.empty() && (line.server.empty() || line.send)) {
         std::fprintf(err, "zembra-cli records: records are switched off (\"off\")\n");
         return EXIT_USAGE;
     }
-    RecordStore store(path);
+    if (line.send) return SendRecordsCommand(path, line, out, err);
     std::vector<DownloadRecord> records;
-    const std::string error = store.Query(filter, records);
+    const std::string error = QueryRecords(path, line, filter, records);
     if (!error.empty()) {
         std::fprintf(err, "zembra-cli records: %s\n", error.c_str());
         return EXIT_UNREADABLE;
@@ -135,6 +158,11 @@ int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out, std:
         case Format::Table:
             std::fputs(RecordsTable(records).c_str(), out);
             break;
+        case Format::Summary:
+            std::fputs(SummaryText(records).c_str(), out);
+            break;
+        case Format::Html:
+            return WriteReport(records, path, line, filter, err);
     }
     std::fflush(out);
     return 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "cli/LineStation.h"
 #include "cli/SingleCliRun.h"
 #include "cli/multi_mode.h"
 #include "multi/SlotStatus.h"
@@ -76,8 +77,11 @@ int RunSingleStation(SingleSession& session) {
     StationTally tally;
     tally.startMs = NowMs();
     bool waitingShown = false;
+    StationLineSender line(session.recorder.path(), session.options.recordsServer,
+                           [&host](const std::string& text) { host.Note(text); });
     host.Note("station: waiting for phones in the serial-device map (Ctrl-C ends)");
     while (session.interrupts.count() == 0) {
+        line.Poll();
         const auto map = ReadSerialDeviceMap();
         const std::vector<MapPhone> fresh =
             phones.NewPhones(map ? PhonesInMap(*map) : std::vector<MapPhone>{});
@@ -97,14 +101,16 @@ int RunSingleStation(SingleSession& session) {
         host.Note(StationLine(phone.portName, ok, result.durationMs,
                               result.outcome == RunOutcome::None ? "PortOpenFailed"
                                                                  : RunOutcomeName(result.outcome)));
+        line.RecordWritten();
     }
-    host.Note(tally.Summary(NowMs()));
+    line.Poll();
+    host.Note(tally.Summary(NowMs()) + line.SummaryText());
     return tally.failed > 0 ? EXIT_STATION_FAILED : EXIT_OK;
 }
 
 int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
                     const std::function<void(const std::string&)>& print, int settleMs,
-                    LoopMainThread& loop) {
+                    LoopMainThread& loop, StationLineSender* line) {
     StationPhones phones;
     StationTally tally;
     tally.startMs = NowMs();
@@ -112,6 +118,7 @@ int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& int
     bool refused = false;
     print("station: waiting for phones in the serial-device map (Ctrl-C ends)");
     while (!interrupted()) {
+        if (line) line->Poll();
         std::vector<MapPhone> fresh = FreshPhones(phones, MULTI_SLOT_COUNT);
         if (fresh.empty()) {
             if (!waitingShown) print("station: waiting for the next phones");
@@ -168,8 +175,10 @@ int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& int
             if (!rest || interrupted()) break;
         }
         if (refused) break;
+        if (line) line->RecordWritten();
     }
-    print(tally.Summary(NowMs()));
+    if (line) line->Poll();
+    print(tally.Summary(NowMs()) + (line ? line->SummaryText() : ""));
     if (refused) return MULTI_EXIT_REFUSED;
     return tally.failed > 0 ? EXIT_STATION_FAILED : EXIT_OK;
 }

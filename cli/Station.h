@@ -11,6 +11,7 @@
 namespace zembra {
 
 class LoopMainThread;
+class StationLineSender;
 struct SingleSession;
 
 // Which phones of the serial-device map a station has flashed: a phone counts as taken from
@@ -61,9 +62,10 @@ using MultiBatch = std::function<int(const std::array<std::string, MULTI_SLOT_CO
 // map; when new ones appear, waits settleMs for others to arrive, then flashes the new ones
 // together (slot d + 1), one line per phone as it ends; a phone whose port does not open
 // fails alone and the others of its batch run without it; again until Ctrl-C, then the
-// summary. Returns 0 when no phone failed, 15 otherwise, 3 when the job was refused.
+// summary. Returns 0 when no phone failed, 15 otherwise, 3 when the job was refused. line,
+// when given, forwards the records to the line server.
 int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
                     const std::function<void(const std::string&)>& print, int settleMs,
-                    LoopMainThread& loop);
+                    LoopMainThread& loop, StationLineSender* line = nullptr);
 
 }  // namespace zembra

@@ -8,6 +8,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
+#include "cli/LineCommands.h"
 #include "cli/RecordsCommand.h"
 #include "cli/SingleCliRun.h"
 #include "cli/multi_cli.h"
@@ -20,6 +21,8 @@ using namespace zembra;
 int Run(const std::vector<std::string>& args) {
     if (!args.empty() && args.front() == "records")
         return RunRecordsCommand(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (!args.empty() && args.front() == "report")
+        return RunReportCommand(std::vector<std::string>(args.begin() + 1, args.end()));
     if (IsMultiCommandLine(args)) return RunMultiCli(args);  // --multi / --all-phones
     const CliParseResult parsed = ParseCliOptions(args);
     if (!parsed.ok()) {

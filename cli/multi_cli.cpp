@@ -10,6 +10,7 @@
 #include "cli/ConsoleHost.h"
 #include "cli/InterruptCatcher.h"
 #include "cli/JobFromOptions.h"
+#include "cli/LineStation.h"
 #include "cli/PreFlight.h"
 #include "cli/Station.h"
 #include "cli/multi_mode.h"
@@ -288,9 +289,10 @@ int RunMultiCli(const std::vector<std::string>& args) {
                 interrupted, out, hooks);
         };
         if (line.options.station) {
-            status = RunMultiStation(
-                runBatch, interrupted, [&](const std::string& text) { own(text, COLOUR_BLACK); },
-                line.options.stationSettleMs, loop);
+            const auto print = [&](const std::string& text) { own(text, COLOUR_BLACK); };
+            StationLineSender lineSender(recorder.path(), line.options.recordsServer, print);
+            status = RunMultiStation(runBatch, interrupted, print, line.options.stationSettleMs,
+                                     loop, &lineSender);
         } else {
             status = runBatch(slots, nullptr, nullptr, nullptr);
         }

@@ -323,6 +323,8 @@ std::string SelectRecords(sqlite3* db, const std::string& path, const RecordFilt
         if (!filter.since.empty()) sql += " AND start_utc >= ?1";
         if (!filter.until.empty()) sql += " AND start_utc < ?2";
         if (!filter.port.empty()) sql += " AND port = ?3";
+        if (!filter.station.empty()) sql += " AND station = ?7";
+        if (filter.afterId > 0) sql += " AND id > ?8";
         const std::string outcome = Lower(filter.outcome);
         if (outcome == "ok")
             sql += " AND succeeded = 1";
@@ -334,6 +336,7 @@ std::string SelectRecords(sqlite3* db, const std::string& path, const RecordFilt
             sql +=
                 " AND EXISTS (SELECT 1 FROM images i WHERE i.download_id = d.id AND "
                 "substr(i.sha256, 1, length(?5)) = ?5)";
+        if (filter.first > 0) sql = "SELECT * FROM (" + sql + " ORDER BY id LIMIT ?9) WHERE 1";
         sql += " ORDER BY id DESC";
         if (filter.last > 0) sql += " LIMIT ?6";
         Statement select(db, sql.c_str());
@@ -346,6 +349,9 @@ std::string SelectRecords(sqlite3* db, const std::string& path, const RecordFilt
             if (!outcome.empty() && outcome != "ok" && outcome != "failed") select.Text(4, outcome);
             if (!filter.sha256.empty()) select.Text(5, Lower(filter.sha256));
             if (filter.last > 0) select.Int(6, filter.last);
+            if (!filter.station.empty()) select.Text(7, filter.station);
+            if (filter.afterId > 0) select.Int(8, filter.afterId);
+            if (filter.first > 0) select.Int(9, filter.first);
             int rc;
             while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
                 DownloadRecord r;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,13 @@ struct RecordFilter {
     std::string outcome;  // "ok", "failed", or an outcome ("Completed", "endCode 7"), any case
     std::string sha256;   // an image whose SHA-256 begins with these hexadecimal digits
     int last = 0;         // only the newest N (0: all), still listed oldest first
+
+    // Station name as recorded.
+    std::string station;
+    // Only records with a larger id, and only the oldest N of them (0: all): the line
+    // sender's next batch.
+    std::int64_t afterId = 0;
+    int first = 0;
 };
 
 // The records database: one SQLite file that several processes may write at once (WAL

@@ -4,7 +4,8 @@
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config liblzo2-dev libgtest-dev googletest
           qt6-base-dev qt6-translations-l10n fonts-nanum libsqlite3-dev nettle-dev
-          nlohmann-json3-dev help2man dpkg-dev file dbus-daemon dbus-bin lintian)
+          nlohmann-json3-dev help2man dpkg-dev file dbus-daemon dbus-bin lintian libpq-dev
+          postgresql)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

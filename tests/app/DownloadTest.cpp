@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <regex>
 #include <set>
+#include <fstream>
 #include <thread>
 
 #include "AppTestSupport.h"
@@ -788,6 +789,49 @@ TEST_F(WindowDownload, SlotsFollowTheMapAndAPhoneThatDropsOutIsCleared) {
     ASSERT_TRUE(PumpUntil([&] { return MultiEnded(); }));
     EXPECT_EQ(downloads().multi().worker(0)->endCode(), END_FINISHED);
     EXPECT_EQ(ninth.Counters().units, 0u);
+}
+
+}  // namespace
+}  // namespace zembra::test
+
+namespace zembra::test {
+namespace {
+
+// zembra.conf names a line server, for the window made after it.
+struct LineServerConfigured {
+    LineServerConfigured() {
+        std::filesystem::create_directories(
+            std::filesystem::path(StationConfigPath()).parent_path());
+        std::ofstream(StationConfigPath()) << "records-server = host=/nonexistent port=5999 "
+                                              "dbname=line user=station password=hidden-pw\n";
+    }
+    ~LineServerConfigured() { std::filesystem::remove(StationConfigPath()); }
+};
+
+class WindowLineServer : public LineServerConfigured, public WindowDownload {};
+
+// The line server is away: the phone is flashed and recorded as ever, and the records dialog
+// shows the record waiting and why, without the password.
+TEST_F(WindowLineServer, RecordsWaitWhileTheServerIsAway) {
+    SimulatedPhone& phone = AddPhone("COM65");
+    SelectJob();
+    Click("BitBtnDOStart");
+    ASSERT_TRUE(PumpUntil([&] { return SingleEnded(); }));
+    ExpectFlashHoldsJob(phone);
+    QTest::keyClick(&form(), Qt::Key_R, Qt::ControlModifier);
+    auto* line = form().findChild<QLabel*>("LabelLineStatus");
+    ASSERT_NE(line, nullptr);
+    // Every record of this test program's database waits; the count is there once the
+    // sender has looked.
+    std::vector<DownloadRecord> records;
+    RecordStore(downloads().recordsPath()).Query({}, records);
+    const QString waiting = QString("전송 대기 %1건").arg(records.size());
+    EXPECT_TRUE(PumpUntil([&] {
+        downloads().Tick();
+        return line->text().contains(waiting) && line->text().contains("재시도");
+    })) << line->text().toStdString();
+    EXPECT_TRUE(line->text().startsWith("라인 서버 station@/nonexistent:5999/line: "));
+    EXPECT_FALSE(line->text().contains("hidden-pw"));
 }
 
 }  // namespace

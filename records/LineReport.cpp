@@ -1,0 +1,298 @@
+#include "records/LineReport.h"
+
+#include <algorithm>
+#include <set>
+
+#include "job/ImageSlot.h"
+#include "platform/Helpers.h"
+#include "records/RecordExport.h"
+
+namespace zembra {
+
+namespace {
+
+std::string HourOf(const DownloadRecord& r) {
+    return r.startUtc.substr(0, 13);
+}
+
+// Phones per hour of run time and kB/s on the link of a group of runs.
+std::string Throughput(int runs, std::uint64_t bytes, std::int64_t ms) {
+    if (ms <= 0) return FormatText("%8s %9s", "-", "-");
+    return FormatText("%8.0f %9.1f", runs * 3600000.0 / static_cast<double>(ms),
+                      static_cast<double>(bytes) / static_cast<double>(ms));
+}
+
+std::string ReasonsText(const std::map<std::string, int>& reasons) {
+    std::string text;
+    for (const auto& [reason, count] : reasons)
+        text += (text.empty() ? "" : ", ") + reason + FormatText(" %d", count);
+    return text;
+}
+
+// A table line without the blanks an empty last column leaves.
+std::string Line(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text + "\n";
+}
+
+void Add(StationHour& row, const DownloadRecord& r) {
+    r.succeeded ? ++row.done : ++row.failed;
+    if (!r.succeeded) ++row.reasons[r.outcome];
+    row.bytesSent += r.bytesSent;
+    row.runMs += r.durationMs;
+}
+
+std::string Html(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string Seconds(std::int64_t ms) {
+    return FormatText("%.1f s", static_cast<double>(ms) / 1000.0);
+}
+
+const char* const kColours[] = {"#2f6db5", "#e08a1e", "#3a9a4a", "#b53a3a", "#7b52ab",
+                                "#2aa3a3", "#a8793a", "#d45fa6", "#6b6b6b", "#95a821"};
+
+// A stacked bar chart: one bar per hour, one coloured part per station.
+std::string HourChart(const std::vector<StationHour>& rows) {
+    std::set<std::string> hourSet, stationSet;
+    for (const StationHour& row : rows) {
+        hourSet.insert(row.hour);
+        stationSet.insert(row.station);
+    }
+    const std::vector<std::string> hours(hourSet.begin(), hourSet.end());
+    const std::vector<std::string> stations(stationSet.begin(), stationSet.end());
+    std::map<std::string, int> total;
+    for (const StationHour& row : rows) total[row.hour] += row.done + row.failed;
+    int highest = 1;
+    for (const auto& [hour, count] : total) highest = std::max(highest, count);
+    const int left = 50, top = 20, plotHeight = 220;
+    const int bar =
+        std::max(8, std::min(48, 900 / std::max<int>(1, static_cast<int>(hours.size()))));
+    const int width = left + static_cast<int>(hours.size()) * (bar + 6) + 20;
+    const int legendTop = top + plotHeight + 60;
+    const int height = legendTop + 18 * static_cast<int>(stations.size()) + 10;
+    std::string svg = FormatText(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" role=\"img\" "
+        "aria-label=\"phones per hour per station\">",
+        std::max(width, 320), height);
+    for (int tick = 0; tick <= 4; ++tick) {  // the scale
+        const int y = top + plotHeight - plotHeight * tick / 4;
+        svg += FormatText(
+            "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"#ddd\"/>"
+            "<text x=\"%d\" y=\"%d\" text-anchor=\"end\" class=\"axis\">%d</text>",
+            left, y, width - 10, y, left - 6, y + 4, (highest * tick + 3) / 4);
+    }
+    for (std::size_t h = 0; h < hours.size(); ++h) {
+        const int x = left + 4 + static_cast<int>(h) * (bar + 6);
+        int y = top + plotHeight;
+        for (std::size_t s = 0; s < stations.size(); ++s) {
+            for (const StationHour& row : rows) {
+                if (row.hour != hours[h] || row.station != stations[s]) continue;
+                const int count = row.done + row.failed;
+                const int part = plotHeight * count / highest;
+                y -= part;
+                svg += FormatText(
+                    "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"%s\">"
+                    "<title>%s %s:00 UTC: %d phones (%d failed)</title></rect>",
+                    x, y, bar, part, kColours[s % std::size(kColours)], Html(row.station).c_str(),
+                    Html(hours[h]).c_str(), count, row.failed);
+            }
+        }
+        svg += FormatText(
+            "<text x=\"%d\" y=\"%d\" transform=\"rotate(-45 %d %d)\" text-anchor=\"end\" "
+            "class=\"axis\">%s</text>",
+            x + bar / 2, top + plotHeight + 14, x + bar / 2, top + plotHeight + 14,
+            Html(hours[h].substr(5, 5) + " " + hours[h].substr(11, 2) + "h").c_str());
+    }
+    for (std::size_t s = 0; s < stations.size(); ++s) {
+        const int y = legendTop + 18 * static_cast<int>(s);
+        svg += FormatText(
+            "<rect x=\"%d\" y=\"%d\" width=\"12\" height=\"12\" fill=\"%s\"/>"
+            "<text x=\"%d\" y=\"%d\">%s</text>",
+            left, y, kColours[s % std::size(kColours)], left + 18, y + 11,
+            Html(stations[s]).c_str());
+    }
+    return svg + "</svg>";
+}
+
+// Horizontal bars, largest first.
+std::string BarChart(const std::map<std::string, int>& counts, const std::string& label,
+                     const char* colour) {
+    if (counts.empty()) return "<p class=\"none\">none</p>";
+    std::vector<std::pair<std::string, int>> items(counts.begin(), counts.end());
+    std::stable_sort(items.begin(), items.end(),
+                     [](const auto& a, const auto& b) { return a.second > b.second; });
+    if (items.size() > 20) items.resize(20);
+    const int highest = items.front().second;
+    for (auto& item : items)  // the label column's width
+        if (item.first.size() > 34) {
+            std::size_t cut = 32;  // not inside a UTF-8 sequence
+            while (cut > 0 && (static_cast<unsigned char>(item.first[cut]) & 0xC0) == 0x80) --cut;
+            item.first = item.first.substr(0, cut) + "..";
+        }
+    const int labelWidth = 230, barWidth = 360, row = 22;
+    std::string svg = FormatText(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" role=\"img\" "
+        "aria-label=\"%s\">",
+        labelWidth + barWidth + 60, row * static_cast<int>(items.size()) + 6, Html(label).c_str());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const int y = 3 + static_cast<int>(i) * row;
+        const int w = std::max(2, barWidth * items[i].second / highest);
+        svg += FormatText(
+            "<text x=\"%d\" y=\"%d\" text-anchor=\"end\">%s</text>"
+            "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"%s\"/>"
+            "<text x=\"%d\" y=\"%d\">%d</text>",
+            labelWidth - 8, y + 14, Html(items[i].first).c_str(), labelWidth, y + 2, w, row - 6,
+            colour, labelWidth + w + 6, y + 14, items[i].second);
+    }
+    return svg + "</svg>";
+}
+
+std::string ImagesCell(const DownloadRecord& r) {
+    std::string text;
+    for (const RecordImage& image : r.images)
+        text += (text.empty() ? "" : " ") + std::string(SlotCaption(image.slot)) +
+                (image.written ? "" : "(x)");
+    return text;
+}
+
+std::string RunRow(const DownloadRecord& r) {
+    return FormatText(
+        "<tr class=\"%s\"><td>%s</td><td>%s</td><td>%s</td><td>%d</td><td>%s %s</td>"
+        "<td>%s</td><td>%s</td><td class=\"n\">%s</td><td class=\"n\">%llu</td><td>%s</td>"
+        "</tr>\n",
+        r.succeeded ? "ok" : "bad", Html(r.startUtc).c_str(), Html(r.station).c_str(),
+        Html(r.port).c_str(), r.slot, Html(r.link).c_str(), Html(r.protocol).c_str(),
+        r.succeeded ? "OK" : "FAILED", Html(r.outcome).c_str(), Seconds(r.durationMs).c_str(),
+        static_cast<unsigned long long>(r.bytesSent), Html(ImagesCell(r)).c_str());
+}
+
+constexpr const char* kRunHeader =
+    "<tr><th>start (UTC)</th><th>station</th><th>port</th><th>slot</th><th>link</th>"
+    "<th>result</th><th>outcome</th><th>duration</th><th>bytes</th><th>images</th></tr>\n";
+
+constexpr const char* kStyle = R"(
+body { font-family: sans-serif; margin: 24px; color: #222; }
+h1 { font-size: 22px; margin-bottom: 4px; }
+h2 { font-size: 17px; margin-top: 28px; border-bottom: 1px solid #ccc; }
+.meta { color: #555; }
+.totals span { display: inline-block; margin-right: 24px; font-size: 18px; }
+.charts { display: flex; flex-wrap: wrap; gap: 32px; }
+svg { font-size: 12px; }
+svg .axis { fill: #555; font-size: 11px; }
+table { border-collapse: collapse; font-size: 12px; }
+th, td { border: 1px solid #ccc; padding: 2px 6px; text-align: left; }
+th { background: #eee; }
+td.n { text-align: right; }
+tr.bad td { color: #b00; }
+.none { color: #777; }
+)";
+
+}  // namespace
+
+std::vector<StationHour> SummaryByStationHour(const std::vector<DownloadRecord>& records) {
+    std::map<std::pair<std::string, std::string>, StationHour> rows;
+    for (const DownloadRecord& r : records) {
+        StationHour& row = rows[{r.station, HourOf(r)}];
+        row.station = r.station;
+        row.hour = HourOf(r);
+        Add(row, r);
+    }
+    std::vector<StationHour> out;
+    for (auto& [key, row] : rows) out.push_back(std::move(row));
+    return out;
+}
+
+std::string SummaryText(const std::vector<DownloadRecord>& records) {
+    const std::vector<StationHour> rows = SummaryByStationHour(records);
+    std::string out = FormatText("%-20s %-14s %6s %6s %6s %8s %9s  %s\n", "station", "hour (UTC)",
+                                 "phones", "done", "failed", "per hour", "kB/s", "failures");
+    std::map<std::string, StationHour> totals;
+    for (const StationHour& row : rows) {
+        out += Line(FormatText("%-20s %-14s %6d %6d %6d %s  %s", row.station.c_str(),
+                               (row.hour.substr(0, 10) + " " + row.hour.substr(11) + "h").c_str(),
+                               row.done + row.failed, row.done, row.failed,
+                               Throughput(row.done + row.failed, row.bytesSent, row.runMs).c_str(),
+                               ReasonsText(row.reasons).c_str()));
+        StationHour& total = totals[row.station];
+        total.done += row.done;
+        total.failed += row.failed;
+        for (const auto& [reason, count] : row.reasons) total.reasons[reason] += count;
+        total.bytesSent += row.bytesSent;
+        total.runMs += row.runMs;
+    }
+    for (const auto& [station, total] : totals)
+        out += Line(
+            FormatText("%-20s %-14s %6d %6d %6d %s  %s", station.c_str(), "total",
+                       total.done + total.failed, total.done, total.failed,
+                       Throughput(total.done + total.failed, total.bytesSent, total.runMs).c_str(),
+                       ReasonsText(total.reasons).c_str()));
+    return out;
+}
+
+std::string LineReportHtml(const std::vector<DownloadRecord>& records, const std::string& source,
+                           const std::string& period) {
+    int done = 0, failed = 0;
+    std::set<std::string> stations;
+    std::map<std::string, int> byReason, byPort;
+    for (const DownloadRecord& r : records) {
+        r.succeeded ? ++done : ++failed;
+        stations.insert(r.station);
+        if (r.succeeded) continue;
+        ++byReason[r.outcome];
+        ++byPort[r.station + " " + r.port];
+    }
+    std::string html =
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+        "<title>Zembra line report</title><style>";
+    html += kStyle;
+    html += "</style></head><body>\n<h1>Zembra line report</h1>\n";
+    html += "<p class=\"meta\">" + Html(period) + " &middot; records from " + Html(source) +
+            " &middot; made " + Html(UtcNowIso()) + "</p>\n";
+    html += FormatText(
+        "<p class=\"totals\"><span><b>%zu</b> runs</span><span><b>%d</b> done</span>"
+        "<span><b>%d</b> failed</span><span><b>%zu</b> station%s</span></p>\n",
+        records.size(), done, failed, stations.size(), stations.size() == 1 ? "" : "s");
+    html += "<h2>Phones per hour per station</h2>\n";
+    html += records.empty() ? "<p class=\"none\">no runs in this period</p>"
+                            : HourChart(SummaryByStationHour(records));
+    html += "\n<div class=\"charts\"><div><h2>Failures by reason</h2>\n" +
+            BarChart(byReason, "failures by reason", "#b53a3a") +
+            "</div><div><h2>Failures by port</h2>\n" +
+            BarChart(byPort, "failures by port", "#e08a1e") + "</div></div>\n";
+    std::vector<const DownloadRecord*> slowest;
+    for (const DownloadRecord& r : records) slowest.push_back(&r);
+    std::stable_sort(slowest.begin(), slowest.end(),
+                     [](auto a, auto b) { return a->durationMs > b->durationMs; });
+    if (slowest.size() > 10) slowest.resize(10);
+    html += "<h2>The slowest runs</h2>\n<table>\n";
+    html += kRunHeader;
+    for (const DownloadRecord* r : slowest) html += RunRow(*r);
+    html += "</table>\n<h2>Every run of the period</h2>\n<table>\n";
+    html += kRunHeader;
+    for (const DownloadRecord& r : records) html += RunRow(r);
+    html += "</table>\n</body></html>\n";
+    return html;
+}
+
+}  // namespace zembra
