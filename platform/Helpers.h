@@ -66,8 +66,14 @@ std::uint32_t ParseNumber(const std::string& text);
 // tell a value beyond 32 bits from 0xFFFFFFFF.
 std::uint64_t ParseWideNumber(const std::string& text);
 
-// printf-style formatting into a string.
-std::string FormatText(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+// printf-style formatting into a string. GCC is told the GNU format (mingw's own printf
+// attribute would mean the Microsoft one); clang knows only printf, which is the same here.
+#if defined(__clang__)
+#define ZEMBRA_FORMAT_ATTRIBUTE(f, a) __attribute__((format(printf, f, a)))
+#else
+#define ZEMBRA_FORMAT_ATTRIBUTE(f, a) __attribute__((format(gnu_printf, f, a)))
+#endif
+std::string FormatText(const char* format, ...) ZEMBRA_FORMAT_ATTRIBUTE(1, 2);
 
 // Each byte as "%02X " (two upper-case hexadecimal digits and a blank), at most the first
 // HEX_DUMP_MAX bytes.

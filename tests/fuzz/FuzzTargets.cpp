@@ -4,11 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "job/ConfigFile.h"
+#include "job/ImageChecks.h"
 #include "platform/Helpers.h"
 #include "protocol/ResponseReceiver.h"
 #include "records/RecordTime.h"
@@ -255,6 +258,27 @@ void RecordTimeBounds(const std::uint8_t* data, std::size_t size) {
     if (*since != "-" && *since != "~")
         Check(RecordTimeBound(*since, TimeBound::Since) == since,
               "a start read again moved: " + *since);
+}
+
+void FontAddressText(const std::uint8_t* data, std::size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    if (CheckAddressText(text) != AddressTextProblem::None) return;
+    std::string number = text;
+    while (!number.empty() && (number.back() == ' ' || number.back() == '\t')) number.pop_back();
+    const bool hex =
+        number.size() > 2 && number[0] == '0' && (number[1] == 'x' || number[1] == 'X');
+    const std::string digits = hex ? number.substr(2) : number;
+    Check(!digits.empty() && digits.find_first_not_of(hex ? "0123456789abcdefABCDEF"
+                                                          : "0123456789") == std::string::npos,
+          "taken as a number: " + text);
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long expected = std::strtoull(digits.c_str(), &end, hex ? 16 : 10);
+    Check(*end == '\0' && (errno == 0 || expected == ~0ull), "the C library stops early: " + text);
+    Check(ParseWideNumber(text) == expected, "read as another number: " + text);
+    Check(CheckAddressText(text + "z") == AddressTextProblem::NotANumber &&
+              CheckAddressText(text + ".5") == AddressTextProblem::NotANumber,
+          "trailing characters taken: " + text);
 }
 
 }  // namespace zembra::fuzz

@@ -30,4 +30,9 @@ void ResponseCutting(const std::uint8_t* data, std::size_t size);
 // start before its end, and a start read again gives itself.
 void RecordTimeBounds(const std::uint8_t* data, std::size_t size);
 
+// Reads the bytes as a font address text (CheckAddressText, as the job check does): a text
+// it takes as a number holds only the number (with blanks after it), reads as the C library
+// reads it, and stops being one with anything but a digit or blank after it.
+void FontAddressText(const std::uint8_t* data, std::size_t size);
+
 }  // namespace zembra::fuzz

@@ -45,5 +45,9 @@ TEST(FuzzCorpus, RecordTimeBounds) {
     EXPECT_GT(Replay("dates", RecordTimeBounds), 0);
 }
 
+TEST(FuzzCorpus, FontAddressText) {
+    EXPECT_GT(Replay("address", FontAddressText), 0);
+}
+
 }  // namespace
 }  // namespace zembra::fuzz

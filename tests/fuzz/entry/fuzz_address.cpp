@@ -1,0 +1,6 @@
+#include "tests/fuzz/FuzzTargets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    zembra::fuzz::FontAddressText(data, size);
+    return 0;
+}
