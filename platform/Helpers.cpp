@@ -16,6 +16,18 @@ std::string FileNameOnly(const std::string& path) {
     return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
+// Built on the platform's file facts, the same on every system.
+bool SameRegularFile(const std::string& a, const std::string& b) {
+    if (PathKindOf(a) != PathKind::Regular || PathKindOf(b) != PathKind::Regular) return false;
+    FileVersion va, vb;
+    std::FILE* fa = OpenRegularFile(a);
+    std::FILE* fb = OpenRegularFile(b);
+    const bool known = FileVersionOf(fa, va) && FileVersionOf(fb, vb);
+    if (fa != nullptr) std::fclose(fa);
+    if (fb != nullptr) std::fclose(fb);
+    return known && va.device == vb.device && va.fileNumber == vb.fileNumber;
+}
+
 std::uint64_t ParseWideNumber(const std::string& text) {
     constexpr std::uint64_t kMax = ~std::uint64_t{0};
     bool hex = text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');

@@ -69,17 +69,6 @@ PathKind PathKindOf(const std::string& path) {
     return IsRegular(data) ? PathKind::Regular : PathKind::Other;
 }
 
-bool SameRegularFile(const std::string& a, const std::string& b) {
-    if (PathKindOf(a) != PathKind::Regular || PathKindOf(b) != PathKind::Regular) return false;
-    FileVersion va, vb;
-    std::FILE* fa = OpenRegularFile(a);
-    std::FILE* fb = OpenRegularFile(b);
-    const bool known = FileVersionOf(fa, va) && FileVersionOf(fb, vb);
-    if (fa != nullptr) std::fclose(fa);
-    if (fb != nullptr) std::fclose(fb);
-    return known && va.device == vb.device && va.fileNumber == vb.fileNumber;
-}
-
 bool IsReadableRegularFile(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!AttributesOf(path, data) || !IsRegular(data)) return false;

@@ -22,6 +22,7 @@
 #include "records/RecordStore.h"
 #include "records/Sha256.h"
 #include "tests/e2e/E2eFixture.h"
+#include "tests/support/CliProcess.h"
 
 extern char** environ;
 
@@ -35,61 +36,7 @@ std::string Slurp(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// zembra-cli started as a process, its stdout and stderr in one file.
-class CliProcess {
-  public:
-    // stdoutPath, when given, takes the standard output apart from the error output.
-    CliProcess(const std::vector<std::string>& args, const std::string& outputPath,
-               const std::string& stdoutPath = {})
-        : output_(outputPath) {
-        std::vector<std::string> words = {ZEMBRA_CLI_PATH};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        if (stdoutPath.empty())
-            posix_spawn_file_actions_adddup2(&actions, 2, 1);
-        else
-            posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(),
-                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~CliProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            Wait();
-        }
-    }
-    void Interrupt() { kill(pid_, SIGINT); }
-    int Wait() {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    // The exit status, or -1 when the program had not ended by then (it is killed).
-    int WaitFor(std::chrono::seconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) return -1;  // killed by the destructor
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    std::string Output() const { return Slurp(output_); }
-
-  private:
-    std::string output_;
-    pid_t pid_ = -1;
-};
+using test::CliProcess;
 
 int RunCli(const std::vector<std::string>& args, const std::string& outputPath) {
     CliProcess cli(args, outputPath);

@@ -19,6 +19,7 @@
 
 #include "records/RecordStore.h"
 #include "tests/e2e/E2eFixture.h"
+#include "tests/support/CliProcess.h"
 #include "tests/support/PgServer.h"
 #include "tests/support/RecordFill.h"
 
@@ -32,51 +33,11 @@ using e2e::CodeImage;
 using e2e::ImageFiles;
 
 // zembra-cli as a process with extra environment, its stdout and stderr in one file.
-class Cli {
+class Cli : public CliProcess {
   public:
     Cli(const std::vector<std::string>& args, const std::string& output,
         const std::map<std::string, std::string>& env = {})
-        : output_(output) {
-        std::vector<std::string> words = {ZEMBRA_CLI_PATH};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> variables;
-        for (char** e = environ; *e; ++e) {
-            const std::string entry = *e;
-            if (!env.count(entry.substr(0, entry.find('=')))) variables.push_back(entry);
-        }
-        for (const auto& [name, value] : env) variables.push_back(name + "=" + value);
-        std::vector<char*> envp;
-        for (auto& v : variables) envp.push_back(v.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Cli() {
-        if (pid_ > 0) Signal(SIGKILL);
-        Wait();
-    }
-    void Signal(int signal) const { ::kill(pid_, signal); }
-    int Wait() {
-        if (pid_ <= 0) return -1;
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    std::string Output() const { return ReadAll(output_); }
-
-  private:
-    std::string output_;
-    pid_t pid_ = -1;
+        : CliProcess(args, output, {}, env) {}
 };
 
 // Runs zembra-cli to its end; its status, its output in out.
