@@ -333,7 +333,11 @@ void DownloadController::ShowRecords() {
 
 void DownloadController::Tick() {
     ServeOperatorQuestion();
-    if (recordsDialog_) recordsDialog_->ShowLineStatus(LineStatusLine());
+    if (lineSender_) {
+        const std::string line = LineStatusLine();
+        form_.ShowLineStatus(line);
+        if (recordsDialog_) recordsDialog_->ShowLineStatus(line);
+    }
     ShowRunningDisplays();
     if (StartButtonsBothDisabled()) return;
     const bool usb = !form_.RadioButtonSerial->isChecked();

@@ -155,6 +155,9 @@ class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost 
     // The percentage on the task bar entry while a download runs (the single gauge, the
     // leading phone in multi mode).
     void SetTaskProgress(int percent);
+    // The line server's status line under the panels ("" hides it): the window grows by its
+    // height only while a line server is configured.
+    void ShowLineStatus(const std::string& text);
     // Font colour of a text field as a Windows colour value (path fields turn red).
     static void SetFontColour(QLineEdit* edit, std::uint32_t colour);
     static std::uint32_t FontColour(const QLineEdit* edit);
@@ -231,6 +234,8 @@ class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost 
     std::function<void()> tick_;
     std::vector<std::string> loggedRangeProblems_;
 
+    // The line server's status line, below everything else.
+    QLabel* LabelMainLineStatus = nullptr;
     // Logo strip.
     QFrame* Panel6;
     QLabel* ImageZembra;

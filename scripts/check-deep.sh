@@ -2,7 +2,7 @@
 # The deep check: builds the project with AddressSanitizer + UndefinedBehaviorSanitizer
 # (build-asan/) and runs the whole suite, then with ThreadSanitizer (build-tsan/, without the
 # window) and runs the suites whose threads meet (serial component, engines, multi workers,
-# end-to-end, fault matrix, simulated phone).
+# end-to-end, fault matrix, simulated phone, records and the line sender).
 # Any report fails the run. Slow (two more builds); run it before merging changes to threads,
 # buffers, the receive path or the engines, and after fuzzing finds something.
 #   scripts/check-deep.sh [asan|tsan]     (default: both)
@@ -32,6 +32,6 @@ if [[ $which == both || $which == asan ]]; then
 fi
 if [[ $which == both || $which == tsan ]]; then
     echo "== ThreadSanitizer: threaded suites"
-    run_suite build-tsan thread OFF -R 'test_(serial|protocol|multi|e2e|matrix_.*|platform|sim)$'
+    run_suite build-tsan thread OFF -R 'test_(serial|protocol|multi|e2e|matrix_.*|platform|sim|records|line)$'
 fi
 echo "check-deep: clean"

@@ -21,9 +21,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <set>
-#include <fstream>
 #include <thread>
 
 #include "AppTestSupport.h"
@@ -832,6 +832,11 @@ TEST_F(WindowLineServer, RecordsWaitWhileTheServerIsAway) {
     })) << line->text().toStdString();
     EXPECT_TRUE(line->text().startsWith("라인 서버 station@/nonexistent:5999/line: "));
     EXPECT_FALSE(line->text().contains("hidden-pw"));
+    // The main window shows the same line below its panels.
+    auto* main = form().findChild<QLabel*>("LabelMainLineStatus");
+    ASSERT_NE(main, nullptr);
+    EXPECT_TRUE(main->isVisibleTo(&form()));
+    EXPECT_EQ(main->text(), line->text());
 }
 
 }  // namespace
