@@ -1,8 +1,6 @@
 #include "records/RecordStore.h"
 
-#ifndef ZEMBRA_NO_RECORDS
 #include <sqlite3.h>
-#endif
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,12 +9,11 @@
 #include <fstream>
 
 #include "platform/PortNames.h"
+#include "platform/UserFolders.h"
 
 namespace zembra {
 
 namespace {
-
-#ifndef ZEMBRA_NO_RECORDS
 
 constexpr char kSchema[] = R"(
 CREATE TABLE IF NOT EXISTS downloads (
@@ -83,20 +80,6 @@ class Statement {
     int rc_ = SQLITE_ERROR;
 };
 
-#endif  // ZEMBRA_NO_RECORDS
-
-[[maybe_unused]] std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
-}
-
-std::string HomeFolder(const char* xdgVariable, const char* fallback) {
-    const char* xdg = std::getenv(xdgVariable);
-    if (xdg && *xdg == '/') return xdg;
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + fallback;
-}
-
 std::string Trim(const std::string& text) {
     std::size_t a = 0, b = text.size();
     while (a < b && std::isspace(static_cast<unsigned char>(text[a]))) ++a;
@@ -112,18 +95,14 @@ std::string Trim(const std::string& text) {
 }  // namespace
 
 std::string DefaultRecordsPath() {
-    return HomeFolder("XDG_DATA_HOME", "/.local/share") + "/zembra/records.sqlite";
+    return UserDataFolder() + "/zembra/records.sqlite";
 }
 
 std::string StationConfigPath() {
-    return HomeFolder("XDG_CONFIG_HOME", "/.config") + "/zembra/zembra.conf";
+    return UserConfigFolder() + "/zembra/zembra.conf";
 }
 
 std::string RecordsPathFor(const std::string& given) {
-#ifdef ZEMBRA_NO_RECORDS
-    (void)given;
-    return {};  // this build keeps no records
-#endif
     std::string path = given;
     if (path.empty()) {
         std::ifstream config(StationConfigPath());
@@ -139,25 +118,6 @@ std::string RecordsPathFor(const std::string& given) {
     return path == "off" ? std::string() : path;
 }
 
-#ifdef ZEMBRA_NO_RECORDS
-
-RecordStore::RecordStore(std::string path, int busyTimeoutMs)
-    : path_(std::move(path)), busyTimeoutMs_(busyTimeoutMs) {}
-RecordStore::~RecordStore() = default;
-void RecordStore::Close() {}
-std::string RecordStore::OpenForWriting() {
-    return "download records are not part of this build";
-}
-std::string RecordStore::Append(DownloadRecord&) {
-    return OpenForWriting();
-}
-std::string RecordStore::Query(const RecordFilter&, std::vector<DownloadRecord>& out) {
-    out.clear();
-    return OpenForWriting();
-}
-
-#else
-
 RecordStore::RecordStore(std::string path, int busyTimeoutMs)
     : path_(std::move(path)), busyTimeoutMs_(busyTimeoutMs) {}
 
@@ -172,7 +132,7 @@ void RecordStore::Close() {
 
 std::string RecordStore::OpenForWriting() {
     if (db_) return {};
-    const std::string folder = FolderOf(path_);
+    const std::string folder = ParentFolder(path_);
     if (!folder.empty()) MakeFolders(folder);
     // READWRITE|CREATE: an existing file is used as it is; nothing ever truncates it.
     const int rc = sqlite3_open_v2(
@@ -366,7 +326,5 @@ std::string RecordStore::Query(const RecordFilter& filter, std::vector<DownloadR
     std::reverse(out.begin(), out.end());
     return error;
 }
-
-#endif  // ZEMBRA_NO_RECORDS
 
 }  // namespace zembra

@@ -6,7 +6,8 @@
 
 namespace zembra {
 
-// SHA-256 of a file as 64 lower-case hexadecimal digits; empty when the file cannot be read.
+// SHA-256 of a file as 64 lower-case hexadecimal digits; empty when the file cannot be read
+// (or the system cannot make the digest).
 std::string Sha256OfFile(const std::string& path);
 
 // SHA-256 of bytes in memory.
