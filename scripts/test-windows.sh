@@ -376,13 +376,14 @@ rm -f "$work"/window.bin.COM*
 
 say "multi mode: eight phones in the device map (\\Device\\trelvic0-7 = COM65-72), 시작"
 for d in $(seq 1 7); do map_add "$d" "COM$((65 + d))"; done
-# "+" at (749, 16) opens the advanced panel; its "멀티다운로드" switches the mode, its close
-# button closes it; the multi panel's 시작 is at (648, 370).
+# "+" at (749, 16) opens the advanced panel in the middle of the window; its "멀티다운로드"
+# (171, 232) switches the mode, "적용후닫기" (195, 367) closes it; the multi panel's 시작 is
+# at (648, 370).
 click_at 749 16
 sleep 1
-click_at "$multi_radio_x" "$multi_radio_y"
+click_at 171 232
 sleep 1
-click_at "$am_close_x" "$am_close_y"
+click_at 195 367
 sleep 3  # the slots tick by themselves
 click_at 648 370
 wait_for_files "$work"/window.bin.COM{65,66,67,68,69,70,71,72}

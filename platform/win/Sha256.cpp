@@ -1,7 +1,8 @@
 #include "platform/Sha256.h"
 
-#include <bcrypt.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <bcrypt.h>
 
 // SHA-256 through Windows' CNG: one reusable hash object per digest (Finish starts it again).
 // A call the provider refuses marks the digest failed; Finish then gives nothing.
