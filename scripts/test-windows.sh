@@ -71,7 +71,7 @@ build_sqlite "$sqlite_prefix"
 say "cross-building zembra.exe, zembra-cli.exe and the test programs"
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     --toolchain "$root/cmake/mingw-w64-x86_64.cmake" \
-    -DZEMBRA_WIN_PREFIX="$lzo_prefix;$sqlite_prefix" -DZEMBRA_WIN_QT="$qt_prefix" \
+    -DZEMBRA_WIN_PREFIX="$lzo_prefix;$sqlite_prefix" -DZEMBRA_WIN_QT="$qt_prefix" -DZEMBRA_BUILD_APP=ON \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$qt_host_cmake" >/dev/null
 cmake --build "$dir" --target zembra zembra-cli test_platform test_job test_protocol test_records
 # The peer: the Linux simulated phone.
@@ -248,8 +248,17 @@ say "building the installer with NSIS ($(makensis -VERSION))"
 make_installer "$root/$dir"
 ls -l "$dir/Zembra-4.2-setup.exe" | awk '{print "  " $5 " bytes: " $NF}'
 
-# A fresh Wine prefix of its own for the installed programs.
+# A fresh Wine prefix of its own for the installed programs, its desktop on a virtual screen
+# from the start (Wine's desktop process stays up with the wineserver).
 wineserver -k >/dev/null 2>&1 || true
+# (Xvfb picks a free display number; no window manager.)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [[ -s $work/display ]] && break || sleep 0.1; done
+export DISPLAY=:$(<"$work/display")
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break || sleep 0.1; done
+echo "  Xvfb on $DISPLAY"
+
 export WINEPREFIX=$work/wine-installed
 say "fresh Wine prefix $WINEPREFIX"
 wineboot -i >/dev/null 2>&1 || true
@@ -280,12 +289,6 @@ for face in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2' 'Microsoft Sans Serif'; do
         >/dev/null 2>&1
 done
 
-# A virtual screen; no window manager.
-display=:$((90 + RANDOM % 9))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break || sleep 0.1; done
 
 map_add() { wine reg add "$map_key" /v "\\Device\\trelvic$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1; }
 map_clear() {
@@ -295,10 +298,10 @@ map_clear() {
     done
 }
 
-# The window's top-level X window (up to 60 s).
+# The window's top-level X window (up to 180 s: a fresh prefix starts its services first).
 window_id() {
     local wid
-    for _ in $(seq 600); do
+    for _ in $(seq 1800); do
         wid=$(xdotool search --onlyvisible --name '^Zembra 4.2$' 2>/dev/null | head -n1) || true
         [[ -n $wid ]] && { echo "$wid"; return 0; }
         sleep 0.1
@@ -314,10 +317,10 @@ click_at() {
 # field, then Enter.
 pick_file() {
     local x=$1 y=$2 path=$3 before after
-    before=$(xdotool search --onlyvisible --name . 2>/dev/null | sort | tr '\n' ' ')
+    before=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort | tr '\n' ' ')
     click_at "$x" "$y"
     for _ in $(seq 300); do
-        after=$(xdotool search --onlyvisible --name . 2>/dev/null | sort | tr '\n' ' ')
+        after=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort | tr '\n' ' ')
         [[ $after != "$before" ]] && break
         sleep 0.1
     done
@@ -326,7 +329,7 @@ pick_file() {
     xdotool type --delay 30 "$path"
     xdotool key Return
     for _ in $(seq 300); do
-        [[ $(xdotool search --onlyvisible --name . 2>/dev/null | sort | tr '\n' ' ') == "$before" ]] &&
+        [[ $(xdotool search --onlyvisible --name '' 2>/dev/null | sort | tr '\n' ' ') == "$before" ]] &&
             return 0
         sleep 0.1
     done

@@ -3,7 +3,7 @@
 # scripts/win/build-qt.sh); the simulated phone and the benchmarks need pseudo-terminals, so
 # they are Linux-only.
 if(NOT ZEMBRA_WIN_QT)
-  set(ZEMBRA_BUILD_APP OFF CACHE BOOL "" FORCE)
+  set(ZEMBRA_BUILD_APP OFF)
 endif()
 set(ZEMBRA_LINUX_ONLY sim bench)
 # The test programs that run on Windows: the platform services, the job model, the codec,
