@@ -355,7 +355,7 @@ say "the installed window under Xvfb"
 sim_pid=$!
 wait_for_phones "$work/sim-window.out" 8
 map_clear
-while read -r com device; do
+while read -r com device _; do
     [[ $com == COM* && $device == /dev/* ]] && ln -sfn "$device" "$WINEPREFIX/dosdevices/${com,,}"
 done <"$work/sim-window.out"
 map_add 0 COM65
