@@ -14,7 +14,8 @@ namespace zembra {
 // to the (absent) alias entry, so that opening it fails with ENOENT. Every COM name resolves
 // to an empty text while the alias folder is refused (PortAliasFolderProblem()).
 // On Windows a COM name resolves to the system's "\\.\COMn" and other text stays as it is;
-// the alias folder and the functions below that keep folders are Linux-only.
+// the alias folder and the functions below that keep folders are Linux-only, except
+// MakeFolders.
 std::string ResolvePortDevice(const std::string& portName);
 
 // Folder of port aliases: $ZEMBRA_PORT_DIR when set and not empty, else
@@ -60,6 +61,10 @@ std::string PortDisplayName(const std::string& portName);
 
 // Creates the folder and its missing parents (mode 0700). False with errno on failure.
 bool MakeFolders(const std::string& path);
+
+// The folder part of a file's path (before its last separator: "/", on Windows "\" too);
+// empty when there is none or it is the root.
+std::string ParentFolder(const std::string& path);
 
 // A path for a new entry of folder that no other writer of it uses at the same time:
 // "<folder>/.<stem>.tmp.<pid>.<n>" (a hidden name, never taken for an entry).

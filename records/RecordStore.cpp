@@ -1,8 +1,6 @@
 #include "records/RecordStore.h"
 
-#ifndef ZEMBRA_NO_RECORDS
 #include <sqlite3.h>
-#endif
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -15,12 +13,11 @@
 
 #include "platform/Helpers.h"
 #include "platform/PortNames.h"
+#include "platform/UserFolders.h"
 
 namespace zembra {
 
 namespace {
-
-#ifndef ZEMBRA_NO_RECORDS
 
 constexpr char kSchema[] = R"(
 CREATE TABLE IF NOT EXISTS downloads (
@@ -87,32 +84,18 @@ class Statement {
     int rc_ = SQLITE_ERROR;
 };
 
-#endif  // ZEMBRA_NO_RECORDS
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
-}
-
+// The home folder, for a "~" in the configuration file.
 std::string Home() {
     const char* home = std::getenv("HOME");
     return home && *home ? home : "/tmp";
 }
 
-std::string HomeFolder(const char* xdgVariable, const char* fallback) {
-    const char* xdg = std::getenv(xdgVariable);
-    if (xdg && *xdg == '/') return xdg;
-    return Home() + fallback;
-}
-
-#ifndef ZEMBRA_NO_RECORDS
 // Device and inode of the file at path; empty when there is none.
 std::string FileIdentityAt(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return {};
     return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
-#endif
 
 std::string Trim(const std::string& text) {
     std::size_t a = 0, b = text.size();
@@ -129,18 +112,14 @@ std::string Lower(std::string text) {
 }  // namespace
 
 std::string DefaultRecordsPath() {
-    return HomeFolder("XDG_DATA_HOME", "/.local/share") + "/zembra/records.sqlite";
+    return UserDataFolder() + "/zembra/records.sqlite";
 }
 
 std::string StationConfigPath() {
-    return HomeFolder("XDG_CONFIG_HOME", "/.config") + "/zembra/zembra.conf";
+    return UserConfigFolder() + "/zembra/zembra.conf";
 }
 
 std::string RecordsPathFor(const std::string& given) {
-#ifdef ZEMBRA_NO_RECORDS
-    (void)given;
-    return {};  // this build keeps no records
-#endif
     std::string path = given;
     if (path.empty()) {
         const std::string configPath = StationConfigPath();
@@ -157,35 +136,13 @@ std::string RecordsPathFor(const std::string& given) {
         if (path == "~" || path.rfind("~/", 0) == 0) {
             path = Home() + path.substr(1);
         } else if (!path.empty() && path[0] != '/' && Lower(path) != "off") {
-            const std::string folder = FolderOf(configPath);
+            const std::string folder = ParentFolder(configPath);
             path = (folder.empty() ? std::string(".") : folder) + "/" + path;
         }
     }
     if (path.empty()) path = DefaultRecordsPath();
     return Lower(path) == "off" ? std::string() : path;
 }
-
-#ifdef ZEMBRA_NO_RECORDS
-
-RecordStore::RecordStore(std::string path, int busyTimeoutMs)
-    : path_(std::move(path)), busyTimeoutMs_(busyTimeoutMs) {}
-RecordStore::~RecordStore() = default;
-void RecordStore::Close() {}
-std::string RecordStore::OpenForWriting() {
-    return "download records are not part of this build";
-}
-std::string RecordStore::Append(DownloadRecord&) {
-    return OpenForWriting();
-}
-std::string RecordStore::Query(const RecordFilter&, std::vector<DownloadRecord>& out) {
-    out.clear();
-    return OpenForWriting();
-}
-std::string RecordStore::TakeNotice() {
-    return {};
-}
-
-#else
 
 RecordStore::RecordStore(std::string path, int busyTimeoutMs)
     : path_(std::move(path)), busyTimeoutMs_(busyTimeoutMs) {}
@@ -201,7 +158,7 @@ void RecordStore::Close() {
 
 std::string RecordStore::OpenForWriting() {
     if (db_) return {};
-    const std::string folder = FolderOf(path_);
+    const std::string folder = ParentFolder(path_);
     if (!folder.empty()) MakeFolders(folder);
     // READWRITE|CREATE: an existing file is used as it is; nothing ever truncates it.
     const int rc = sqlite3_open_v2(
@@ -450,7 +407,5 @@ std::string RecordStore::Query(const RecordFilter& filter, std::vector<DownloadR
     std::reverse(out.begin(), out.end());
     return error;
 }
-
-#endif  // ZEMBRA_NO_RECORDS
 
 }  // namespace zembra

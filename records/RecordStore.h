@@ -73,12 +73,13 @@ class RecordStore {
     std::string notice_;
 };
 
-// Where records go unless told otherwise: $XDG_DATA_HOME/zembra/records.sqlite, or
-// ~/.local/share/zembra/records.sqlite.
+// Where records go unless told otherwise: UserDataFolder() + "/zembra/records.sqlite"
+// ($XDG_DATA_HOME/zembra/records.sqlite, or ~/.local/share/zembra/records.sqlite).
 std::string DefaultRecordsPath();
 
-// The station's configuration file: $XDG_CONFIG_HOME/zembra/zembra.conf, or
-// ~/.config/zembra/zembra.conf ("key = value" lines, "#" comments).
+// The station's configuration file: UserConfigFolder() + "/zembra/zembra.conf"
+// ($XDG_CONFIG_HOME/zembra/zembra.conf, or ~/.config/zembra/zembra.conf) ("key = value" lines, "#"
+// comments).
 std::string StationConfigPath();
 
 // The records database to use: the given path when not empty, else "records-database" of the

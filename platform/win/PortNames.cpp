@@ -1,5 +1,9 @@
 #include "platform/PortNames.h"
 
+#include <windows.h>
+
+#include <cerrno>
+
 // Port names on Windows: a COM name opens the system's device "\\.\COMn" (the form that
 // reaches COM10 and above too); any other text is taken as the device path it is.
 
@@ -13,6 +17,34 @@ std::string ResolvePortDevice(const std::string& portName) {
 
 std::string PortAliasFolderProblem() {
     return {};
+}
+
+std::string ParentFolder(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+}
+
+// Both separators count; a part that cannot be made (a drive "C:", a share) is passed over,
+// the folder itself must be there in the end.
+bool MakeFolders(const std::string& path) {
+    if (path.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    std::size_t pos = 0;
+    while ((pos = path.find_first_of("/\\", pos + 1)) != std::string::npos)
+        CreateDirectoryA(path.substr(0, pos).c_str(), nullptr);
+    CreateDirectoryA(path.c_str(), nullptr);
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        errno = ENOENT;
+        return false;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace zembra

@@ -48,8 +48,10 @@ extern "C" {
 #define W_OK 2
 #endif
 
-// Like mingw's own ftruncate -> ftruncate64 for 64-bit offsets.
-#if defined(_FILE_OFFSET_BITS) && _FILE_OFFSET_BITS == 64 && !defined(truncate)
+// Like mingw's own ftruncate -> ftruncate64 for 64-bit offsets. (Not in the window's sources:
+// Qt's headers refuse a macro of that name, and the window truncates no files.)
+#if defined(_FILE_OFFSET_BITS) && _FILE_OFFSET_BITS == 64 && !defined(truncate) && \
+    !defined(QT_CORE_LIB)
 #define truncate truncate64
 #endif
 

@@ -1,10 +1,14 @@
 # Settings of the Windows (mingw-w64) build, included by the top-level CMakeLists.txt.
-# The window stays Linux-only (no Qt for Windows in Debian); the simulated phone and the
-# benchmarks need pseudo-terminals, so they are Linux-only too.
-set(ZEMBRA_BUILD_APP OFF CACHE BOOL "" FORCE)
+# The window is built when a Qt for Windows is given (ZEMBRA_WIN_QT, see
+# scripts/win/build-qt.sh); the simulated phone and the benchmarks need pseudo-terminals, so
+# they are Linux-only.
+if(NOT ZEMBRA_WIN_QT)
+  set(ZEMBRA_BUILD_APP OFF)
+endif()
 set(ZEMBRA_LINUX_ONLY sim bench)
-# The test programs that run on Windows: the platform services, the job model, the codec.
-set(ZEMBRA_WINDOWS_TESTS platform job protocol)
+# The test programs that run on Windows: the platform services, the job model, the codec,
+# the records.
+set(ZEMBRA_WINDOWS_TESTS platform job protocol records)
 
 # GoogleTest from Debian's sources, built for Windows (before the settings below, which are
 # for our own code).
@@ -23,5 +27,6 @@ add_link_options(-static -Wl,-u,zembra_binary_files)
 
 # The code includes <lzo/...> as from /usr/include on Linux.
 if(ZEMBRA_WIN_PREFIX)
-  include_directories(SYSTEM ${ZEMBRA_WIN_PREFIX}/include)
+  list(TRANSFORM ZEMBRA_WIN_PREFIX APPEND /include OUTPUT_VARIABLE _win_includes)
+  include_directories(SYSTEM ${_win_includes})
 endif()
