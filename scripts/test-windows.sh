@@ -7,8 +7,9 @@
 # phone's flash with the images byte for byte, and checks that Ctrl-C ends a download with
 # status 14. Then it builds the installer Zembra-4.2-setup.exe, installs it silently into a
 # fresh Wine prefix, starts the installed window under Xvfb (screenshot), picks the images
-# through its file dialogs and presses 시작 with xdotool against one phone and then eight
-# phones (byte for byte), reads the records back with zembra-cli.exe records, and uninstalls.
+# through its file dialogs and presses 시작 with xdotool against one phone, starts it again in
+# multi mode (--multi --press-start) against eight phones (byte for byte each time), reads
+# the records back with zembra-cli.exe records, and uninstalls.
 # ZEMBRA_WIN_SCREENSHOT=FILE also copies the window's screenshot to FILE.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -379,16 +380,14 @@ rm -f "$work"/window.bin.COM*
 
 say "multi mode: eight phones in the device map (\\Device\\trelvic0-7 = COM65-72), 시작"
 for d in $(seq 1 7); do map_add "$d" "COM$((65 + d))"; done
-# "+" at (749, 16) opens the advanced panel in the middle of the window; its "멀티다운로드"
-# (171, 232) switches the mode, "적용후닫기" (195, 367) closes it; the multi panel's 시작 is
-# at (648, 370).
-click_at 749 16
-sleep 1
-click_at 171 232
-sleep 1
-click_at 195 367
-sleep 3  # the slots tick by themselves
-click_at 648 370
+# The installed window again, started in multi mode with the same images by its own options
+# (the clicks of the single run chose them through the dialogs); its multi Start scans the
+# slots first.
+kill "$app_pid" 2>/dev/null || true
+wait "$app_pid" 2>/dev/null || true
+wine "$installed_exe" --multi --code "$wcode" --font1 "$wfont1" --press-start \
+    >"$work/window-multi.log" 2>&1 &
+app_pid=$!
 wait_for_files "$work"/window.bin.COM{65,66,67,68,69,70,71,72}
 check_phone_flashes "$work/window.bin" 8
 sleep 1.5
