@@ -1,5 +1,5 @@
 // The Windows build has no line server (Debian has no PostgreSQL client library for
-// mingw-w64, and this build keeps no local records to send): every call says so.
+// mingw-w64): every call says so, and the records stay in the local database.
 #include "records/LineSender.h"
 #include "records/ServerStore.h"
 
