@@ -16,6 +16,11 @@ std::string FileNameOnly(const std::string& path) {
     return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
+std::string ParentFolder(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+}
+
 // Built on the platform's file facts, the same on every system.
 bool SameRegularFile(const std::string& a, const std::string& b) {
     if (PathKindOf(a) != PathKind::Regular || PathKindOf(b) != PathKind::Regular) return false;

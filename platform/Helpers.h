@@ -57,6 +57,9 @@ std::string ProgramPath();
 
 // The part of path after its last "/" or "\"; the whole text when there is none.
 std::string FileNameOnly(const std::string& path);
+// The folder part of a path: before its last "/" or "\"; empty when there is none or it
+// is the root.
+std::string ParentFolder(const std::string& path);
 
 // Empty text gives 0; a text beginning "0x" or "0X" is read as hexadecimal, any other text
 // as a decimal number, in both cases up to the first character that is not a digit of the

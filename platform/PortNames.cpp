@@ -127,11 +127,6 @@ std::string ResolvePortDevice(const std::string& portName) {
     return DefaultDevice(number);
 }
 
-std::string ParentFolder(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
-}
-
 bool MakeFolders(const std::string& path) {
     if (path.empty()) {
         errno = ENOENT;

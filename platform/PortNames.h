@@ -62,10 +62,6 @@ std::string PortDisplayName(const std::string& portName);
 // Creates the folder and its missing parents (mode 0700). False with errno on failure.
 bool MakeFolders(const std::string& path);
 
-// The folder part of a file's path (before its last separator: "/", on Windows "\" too);
-// empty when there is none or it is the root.
-std::string ParentFolder(const std::string& path);
-
 // A path for a new entry of folder that no other writer of it uses at the same time:
 // "<folder>/.<stem>.tmp.<pid>.<n>" (a hidden name, never taken for an entry).
 std::string TempEntryPath(const std::string& folder, const std::string& stem);

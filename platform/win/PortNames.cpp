@@ -19,11 +19,6 @@ std::string PortAliasFolderProblem() {
     return {};
 }
 
-std::string ParentFolder(const std::string& path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
-}
-
 // Both separators count; a part that cannot be made (a drive "C:", a share) is passed over,
 // the folder itself must be there in the end.
 bool MakeFolders(const std::string& path) {
