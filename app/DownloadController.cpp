@@ -42,8 +42,8 @@ DownloadController::DownloadController(TMainForm& form, MainThread& mainThread, 
                                        DownloadTimings timings)
     : form_(form),
       mainThread_(mainThread),
-      ports_(trace, &mainThread, tallies_),
-      multiPorts_(ports_, tallies_),
+      ports_(trace, &mainThread),
+      multiPorts_(ports_),
       recorder_("", [this](const std::string& error) {
           form_.LogSingle(
               "다운로드 기록을 저장하지 못했습니다 (다운로드에는 영향이 없습니다): " + error,
@@ -51,11 +51,13 @@ DownloadController::DownloadController(TMainForm& form, MainThread& mainThread, 
       }) {
     single_ =
         std::make_unique<SingleEngine>(*this, ports_, trace, mainThread, ask_, timings.engine);
+    single_->SetRunEvents(&recorder_);
     ports_.SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
         single_->bridge().VaCommSingleRxBuf(sender, data, count);
     });
     multi_ = std::make_unique<MultiDownload>(mainThread, multiPorts_, *this, timings.multi);
-    multiPorts_.BindCounted(multi_.get());
+    multi_->SetRunEvents(&recorder_);
+    multiPorts_.Bind(multi_.get());
     const std::string lineServer = RecordsServerFor("");
     if (!lineServer.empty() && recorder_.enabled()) {
         LineSenderConfig config;
@@ -83,7 +85,7 @@ DownloadController::~DownloadController() {
     form_.removeEventFilter(this);
     form_.SetTickHandler(nullptr);
     Shutdown();
-    multiPorts_.BindCounted(nullptr);
+    multiPorts_.Bind(nullptr);
     multi_.reset();
     single_.reset();
 }
@@ -178,7 +180,7 @@ bool DownloadController::StartSingle() {
     if (started == SingleEngine::StartResult::PortOpenFailed) {
         // The system's reason, as the multi Start gives it for each port.
         if (!single_->lastPortError().empty()) LogSingle(single_->lastPortError(), COLOUR_RED);
-        FinishSingleRecord(RunOutcome::None);
+        FinishSingleRecord();
         f.GiveControlsBack();
         return false;
     }
@@ -204,7 +206,7 @@ void DownloadController::BitBtnStopRequestClick() {
 
 void DownloadController::FinishRun() {
     // The single run has ended and its port is closed.
-    FinishSingleRecord(single_->shared().lastOutcome.load());
+    FinishSingleRecord();
     form_.GiveControlsBack();
     form_.SetDownloadTitleShown(false);
 }
@@ -267,15 +269,12 @@ void DownloadController::MultiSlotEnded(int slot) {
 
 void DownloadController::BeginSingleRecord(const DownloadJob& job, const ImageVersions& versions,
                                            const std::string& port, Link link) {
-    tallies_.single.Reset();
-    sentInRun_.fill(false);
     singleRecord_ = recorder_.Begin(job, "zembra", port, 0, link, nullptr, &versions);
 }
 
-void DownloadController::FinishSingleRecord(RunOutcome outcome) {
+void DownloadController::FinishSingleRecord() {
     if (!singleRecord_) return;
-    RecordSingleEnd(singleRecord_->record, outcome, sentInRun_);
-    recorder_.Finish(*singleRecord_, single_->shared().mode.load(), tallies_.single);
+    recorder_.Finish(*singleRecord_, single_->shared().mode.load());
     singleRecord_.reset();
     RecordWritten();
 }
@@ -288,7 +287,6 @@ void DownloadController::BeginMultiRecords(const DownloadJob& job,
         const auto s = static_cast<std::size_t>(slot);
         const std::string& port = multi_->slotPortNames()[s];
         if (port.empty()) continue;
-        tallies_.multi[s].Reset();
         multiRecords_[s] =
             recorder_.Begin(job, "zembra --multi", port, slot + 1, Link::Usb, &images);
     }
@@ -298,12 +296,7 @@ void DownloadController::FinishMultiRecord(int slot) {
     const auto s = static_cast<std::size_t>(slot);
     const MultiSingleBoxDLU* worker = multi_->worker(slot);
     if (!multiRecords_[s] || !worker) return;
-    RecordMultiSlotEnd(multiRecords_[s]->record, worker->endCode(), worker->currentImage());
-    const long long elapsed = worker->startMs() > 0 && worker->endMs() >= worker->startMs()
-                                  ? worker->endMs() - worker->startMs()
-                                  : 0;
-    recorder_.Finish(*multiRecords_[s], SettledMode(multiMode_, tallies_.multi[s]),
-                     tallies_.multi[s], elapsed);
+    recorder_.Finish(*multiRecords_[s], multiMode_);
     multiRecords_[s].reset();
     RecordWritten();
 }
@@ -482,17 +475,9 @@ bool DownloadController::StartButtonsBothDisabled() const {
 // --- hosts: forwarded to the form ---------------------------------------------------------------
 
 void DownloadController::LogSingle(const std::string& text, std::uint32_t colour) {
-    tallies_.single.LogLine(text);
     form_.LogSingle(text, colour);
 }
 void DownloadController::LogMulti(const std::string& text, std::uint32_t colour) {
-    // A worker's line is "port:text": its slot's tally reads the text.
-    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
-        const std::string& port = multi_->slotPortNames()[static_cast<std::size_t>(slot)];
-        if (!port.empty() && text.size() > port.size() && text.compare(0, port.size(), port) == 0 &&
-            text[port.size()] == ':')
-            tallies_.multi[static_cast<std::size_t>(slot)].LogLine(text.substr(port.size() + 1));
-    }
     form_.LogMulti(text, colour);
 }
 void DownloadController::SetGauge(int percent) {
@@ -505,8 +490,6 @@ void DownloadController::SetAddressText(const std::string& text) {
     form_.SetAddressText(text);
 }
 void DownloadController::SetMarker(int slot, const std::string& marker) {
-    if (singleRecord_ && marker == SENT && slot >= 0 && slot < ImageSlot::Count)
-        sentInRun_[static_cast<std::size_t>(slot)] = true;
     form_.SetMarker(slot, marker);
 }
 void DownloadController::GiveControlsBack() {

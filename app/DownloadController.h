@@ -20,7 +20,6 @@
 #include "protocol/SingleDownLoadUnit.h"
 #include "protocol/SingleEngine.h"
 #include "records/LineSender.h"
-#include "records/RunPorts.h"
 #include "records/RunRecorder.h"
 
 namespace zembra {
@@ -113,7 +112,7 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     // Records: begun when a run starts, finished at its end.
     void BeginSingleRecord(const DownloadJob& job, const ImageVersions& versions,
                            const std::string& port, Link link);
-    void FinishSingleRecord(RunOutcome outcome);
+    void FinishSingleRecord();
     void BeginMultiRecords(const DownloadJob& job, const MultiStartRequest& request);
     void FinishMultiRecord(int slot);
 
@@ -142,12 +141,10 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     TMainForm& form_;
     MainThread& mainThread_;
     AskOperatorRequest ask_;
-    RunTallies tallies_;  // what each phone's run moved, for its record
-    TalliedPorts ports_;
-    TalliedMultiPorts multiPorts_;
-    RunRecorder recorder_;
+    VaCommPorts ports_;
+    VaCommMultiPorts multiPorts_;
+    RunRecorder recorder_;  // the engines' run events make the records
     std::optional<RunRecorder::Pending> singleRecord_;
-    std::array<bool, ImageSlot::Count> sentInRun_{};  // images marked sent in the single run
     std::array<std::optional<RunRecorder::Pending>, MULTI_SLOT_COUNT> multiRecords_;
     LinkProtocolCode multiMode_ = USB_AUTO;
     std::unique_ptr<TRecordsDialog> recordsDialog_;

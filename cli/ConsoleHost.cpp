@@ -65,7 +65,6 @@ void ConsoleHost::WriteLine(std::FILE* stream, const std::string& text, std::uin
 }
 
 void ConsoleHost::LogSingle(const std::string& text, std::uint32_t colour) {
-    if (lineObserver_) lineObserver_(text);
     WriteLine(streams_.log, text, colour);
 }
 
@@ -116,7 +115,6 @@ void ConsoleHost::SetAddressText(const std::string& text) {
 void ConsoleHost::SetMarker(int slot, const std::string& marker) {
     if (slot < 0 || slot >= static_cast<int>(markers_.size())) return;
     markers_[static_cast<std::size_t>(slot)] = marker;
-    if (marker == SENT) sentInRun_[static_cast<std::size_t>(slot)] = true;
     if (marker == SENDING) {
         currentSlot_ = slot;
         lastPlainStep_ = -1;

@@ -51,18 +51,9 @@ class ConsoleHost : public DownloadHost {
     void ResetForRun() {
         controlsGivenBack_ = false;
         markers_.fill(NOT_SENT);
-        sentInRun_.fill(false);
     }
 
     bool colour() const { return colour_; }
-
-    // True when the image of the slot was marked sent since ResetForRun (the engine clears
-    // the markers at the end of a run).
-    bool sentInRun(int slot) const { return sentInRun_[static_cast<std::size_t>(slot) % 7]; }
-    // Sees every log line of the engine (the run's records read them).
-    void SetLineObserver(std::function<void(const std::string&)> observer) {
-        lineObserver_ = std::move(observer);
-    }
 
   private:
     void ClearProgressLine();
@@ -85,9 +76,7 @@ class ConsoleHost : public DownloadHost {
     std::string title_;
     int currentSlot_ = -1;
     std::array<std::string, 7> markers_{};
-    std::array<bool, 7> sentInRun_{};
     bool controlsGivenBack_ = false;
-    std::function<void(const std::string&)> lineObserver_;
 };
 
 }  // namespace zembra

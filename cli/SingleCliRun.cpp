@@ -107,7 +107,6 @@ CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
 SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::string& frontEnd,
                                           const std::function<void()>& tick) {
     SinglePhoneResult result;
-    tallies.single.Reset();
     host.ResetForRun();
     RunRecorder::Pending pending =
         recorder.Begin(cliJob.job, frontEnd, port, 0, cliJob.link, nullptr, &cliJob.run.versions);
@@ -156,11 +155,7 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
     if (tick) tick();
     result.durationMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count();
-    std::array<bool, ImageSlot::Count> sent{};
-    for (int slot = 0; slot < ImageSlot::Count; ++slot)
-        sent[static_cast<std::size_t>(slot)] = host.sentInRun(slot);
-    RecordSingleEnd(pending.record, result.outcome, sent);
-    recorder.Finish(pending, engine->shared().mode.load(), tallies.single);
+    recorder.Finish(pending, engine->shared().mode.load());
     return result;
 }
 
@@ -171,16 +166,16 @@ SingleSession::SingleSession(const CliOptions& options, ConsoleHost& host, const
       cliJob(cliJob),
       interrupts(interrupts),
       recorder(options.recordsPath, [&host](const std::string& error) { host.Error(error); }),
-      vaComm(trace, &loop, tallies) {
+      vaComm(trace, &loop) {
     SetProcessMainThread(&loop);
     EngineTimings timings;
     if (options.startupSleepMs) timings.startupSleepMs = *options.startupSleepMs;
     engine = std::make_unique<SingleEngine>(host, vaComm, trace, loop, ask, timings);
+    engine->SetRunEvents(&recorder);
     vaComm.SetTraceOrigin(&engine->shared().downloadStartMs);
     vaComm.SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
         engine->bridge().VaCommSingleRxBuf(sender, data, count);
     });
-    host.SetLineObserver([this](const std::string& text) { tallies.single.LogLine(text); });
 }
 
 SingleSession::~SingleSession() {
@@ -188,7 +183,6 @@ SingleSession::~SingleSession() {
     loop.Shutdown();
     engine.reset();
     vaComm.SetSingleRxHandler(nullptr);
-    host.SetLineObserver(nullptr);
     SetProcessMainThread(nullptr);
 }
 

@@ -11,11 +11,11 @@
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
 #include "platform/LoopMainThread.h"
+#include "ports/VaCommPorts.h"
 #include "protocol/AskOperator.h"
 #include "protocol/DebugTrace.h"
 #include "protocol/SingleEngine.h"
 #include "protocol/SingleShared.h"
-#include "records/RunPorts.h"
 #include "records/RunRecorder.h"
 
 namespace zembra {
@@ -68,12 +68,11 @@ struct SingleSession {
     const InterruptCatcher& interrupts;
     int interruptsSeen = 0;
     bool traceStarted = false;  // --trace emptied and switched on at the first open port
-    RunRecorder recorder;
-    RunTallies tallies;
+    RunRecorder recorder;       // the engine's run events make the record
     LoopMainThread loop;
     DebugTrace trace;
     AskOperatorRequest ask;
-    TalliedPorts vaComm;  // the single port's bytes counted in tallies.single
+    VaCommPorts vaComm;
     std::unique_ptr<SingleEngine> engine;
 };
 

@@ -20,7 +20,6 @@
 #include "ports/VaCommMultiPorts.h"
 #include "ports/VaCommPorts.h"
 #include "protocol/DebugTrace.h"
-#include "records/RunPorts.h"
 #include "records/RunRecorder.h"
 
 namespace zembra {
@@ -227,9 +226,7 @@ int RunMultiCli(const std::vector<std::string>& args) {
         DebugTrace trace;
         trace.SetWriteData(line.options.traceData);
         VaCommPorts vaComm(trace, &loop);
-        RunTallies counts;
-        std::array<LinkTally, MULTI_SLOT_COUNT>& tallies = counts.multi;
-        TalliedMultiPorts ports(vaComm, counts);
+        VaCommMultiPorts ports(vaComm);
 
         bool traceStarted = false;
         const InterruptCatcher interrupts;
@@ -245,7 +242,6 @@ int RunMultiCli(const std::vector<std::string>& args) {
             const std::vector<RecordImage> images = RecordImagesOf(job, &versions);
             for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
                 const auto s = static_cast<std::size_t>(slot);
-                tallies[s].Reset();
                 if (batch[s].empty()) continue;
                 pending[s] = recorder.Begin(job, frontEnd, batch[s], slot + 1, Link::Usb, &images);
             }
@@ -258,32 +254,21 @@ int RunMultiCli(const std::vector<std::string>& args) {
                 StartCliTrace(trace, line.options.traceFile,
                               [&](const std::string& text) { own(text, COLOUR_RED); });
             };
-            hooks.line = [&](const std::string& text) {
-                for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
-                    const std::string& port = batch[static_cast<std::size_t>(slot)];
-                    if (!port.empty() && text.size() > port.size() &&
-                        text.compare(0, port.size(), port) == 0 && text[port.size()] == ':')
-                        tallies[static_cast<std::size_t>(slot)].LogLine(
-                            text.substr(port.size() + 1));
-                }
-            };
             hooks.slotEnded = [&](const MultiSlotEnd& end) {
                 const auto s = static_cast<std::size_t>(end.slot);
                 if (ended) ended(end);  // the station's look at the map comes before the record
-                RecordMultiSlotEnd(pending[s].record, end.endCode, end.currentImage);
-                recorder.Finish(pending[s], SettledMode(configuredMode, tallies[s]), tallies[s],
-                                end.elapsedMs < 0 ? 0 : end.elapsedMs);
+                recorder.Finish(pending[s], configuredMode);
             };
             hooks.portFailed = [&](int slot) {
                 const auto s = static_cast<std::size_t>(slot);
                 if (portFailed) portFailed(slot);
-                RecordSingleEnd(pending[s].record, RunOutcome::None, {});
-                recorder.Finish(pending[s], configuredMode, tallies[s], 0);
+                recorder.Finish(pending[s], configuredMode, 0);
             };
             return RunMultiDownload(
                 job, settings, versions, multi, batch, loop, ports,
                 [&](MultiDownload* download) {
-                    ports.BindCounted(download);
+                    ports.Bind(download);
+                    if (download) download->SetRunEvents(&recorder);
                     vaComm.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);
                 },
                 interrupted, out, hooks);

@@ -53,7 +53,6 @@ class ConsoleMultiHost : public MultiDownloadHost {
         : options_(options), out_(out), hooks_(hooks) {}
 
     void LogMulti(const std::string& text, std::uint32_t colour) override {
-        if (hooks_.line) hooks_.line(text);
         ClearStatus();
         PrintLine(out_, text, colour, options_.color);
         DrawStatus();

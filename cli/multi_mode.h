@@ -80,11 +80,10 @@ struct MultiSlotEnd {
     long long elapsedMs = -1;  // -1: the run never began
 };
 
-// What a caller sees of a multi download besides the console: every multi log line
-// ("port:text"), and each slot's end as its worker finishes (main thread).
+// What a caller sees of a multi download besides the console: each slot's end as its worker
+// finishes (main thread).
 struct MultiRunHooks {
     std::function<void()> tick;  // every status tick
-    std::function<void(const std::string& text)> line;
     std::function<void(const MultiSlotEnd& end)> slotEnded;
     std::function<void()> started;  // once the ports are open, before the first packet
     // A slot whose port did not open (the Start then opened none: PortFailed).

@@ -114,22 +114,13 @@ void MultiSingleBoxDLU::SleepMs(int ms) {
                        [&] { return terminate_ || runState_.load() == RUN_STOP_REQUESTED; });
 }
 
-int MultiSingleBoxDLU::EndCodeOf(const SequenceEnd& end) {
-    if (end.outcome == RunOutcome::Completed) return END_FINISHED;
-    // A selected image did not open: the slot did not get the whole job.
-    if (end.outcome == RunOutcome::ImageSkipped) return END_IMAGE_CHECK_FAILED;
-    if (end.outcome == RunOutcome::ResetRefused) return END_RESET_REFUSED;
-    // The steps up to the transfer are in the order of their endCodes.
-    static_assert(END_START_FAILED + static_cast<int>(SequenceStep::Transfer) ==
-                  END_TRANSFER_FAILED);
-    return END_START_FAILED + static_cast<int>(std::min(end.step, SequenceStep::Transfer));
-}
-
 // One pass of the worker's loop, from its wake-up to the point where it suspends itself.
 void MultiSingleBoxDLU::Execute() {
     SleepMs(timing_.wakeDelayMs);
     const int slot = config_.slot;
     const int state = runState_.load();
+    const RunReport report{config_.events ? *config_.events : NoRunEvents(), slot + 1};
+    SequenceEnd outcome;
     if (state == RUN_RUNNING) {
         endCode_.store(END_IN_PROGRESS);
         shownPercent_ = -1;
@@ -138,9 +129,10 @@ void MultiSingleBoxDLU::Execute() {
         endMs_.store(0);
         SleepMs(slot * timing_.staggerMs);
         startMs_.store(NowWholeMs());
-        const SequenceEnd end =
-            DownloadSequence(*this, config_.run, MultiWorkerRules(config_.versionCheck)).Run();
-        endCode_.store(EndCodeOf(end));
+        outcome =
+            DownloadSequence(*this, config_.run, MultiWorkerRules(config_.versionCheck), report)
+                .Run();
+        endCode_.store(SlotEndCode(outcome));
     }
     // A slot stopped before its run began still ends as stopped, with its line, and its port
     // (opened by the Start) is closed.
@@ -153,6 +145,10 @@ void MultiSingleBoxDLU::Execute() {
             Log("케이블을 제거 하세요", COLOUR_RED);
         }
         CloseSlotPort();
+        // A slot stopped before its run began has no duration.
+        if (state == RUN_STOP_REQUESTED) outcome.outcome = RunOutcome::Stopped;
+        const long long duration = state == RUN_RUNNING ? endMs_.load() - startMs_.load() : 0;
+        report.events.RunFinished(report.slot, RunEnd{outcome.outcome, endCode_.load(), duration});
     }
     // Nothing of the configuration is touched after this store: the next Start may
     // configure the worker as soon as it sees runState 0.
@@ -172,14 +168,16 @@ void MultiSingleBoxDLU::OnMainThread(const std::function<void()>& work) {
     if (!terminating_.load()) mainThread_.RunAndWait(work);
 }
 
-void MultiSingleBoxDLU::WriteOutput(std::size_t length) {
+std::size_t MultiSingleBoxDLU::WriteOutput(std::size_t length) {
     receiver_.ClearArrived();
     try {
         ports_.WriteMulti(config_.slot, outputBuffer_.get(), length);
+        return length;
     } catch (const std::exception& error) {
         // The missing answer ends the step; the operator also sees why.
         logSink_.LogSlot(config_.portName, FormatText("포트 쓰기 오류: %s", error.what()),
                          COLOUR_RED);
+        return 0;
     }
 }
 
@@ -188,16 +186,20 @@ void MultiSingleBoxDLU::Log(const std::string& text, std::uint32_t colour) {
     OnMainThread([&] { logSink_.LogSlot(config_.portName, line, colour); });
 }
 
-void MultiSingleBoxDLU::SendCommand(const std::uint8_t* command, std::size_t length) {
+std::size_t MultiSingleBoxDLU::SendCommand(const std::uint8_t* command, std::size_t length) {
+    std::size_t written = 0;
     OnMainThread([&] {
-        WriteOutput(BuildCommandFrame(outputBuffer_.get(), command, length,
-                                      (mode_ >> 8) == (USB_AUTO >> 8),
-                                      mode_ == USB_PPV && rawUsbFrames_, codec_));
+        written = WriteOutput(BuildCommandFrame(outputBuffer_.get(), command, length,
+                                                (mode_ >> 8) == (USB_AUTO >> 8),
+                                                mode_ == USB_PPV && rawUsbFrames_, codec_));
     });
+    return written;
 }
 
-void MultiSingleBoxDLU::WriteFrame(std::size_t length) {
-    OnMainThread([&] { WriteOutput(length); });
+std::size_t MultiSingleBoxDLU::WriteFrame(std::size_t length) {
+    std::size_t written = 0;
+    OnMainThread([&] { written = WriteOutput(length); });
+    return written;
 }
 
 void MultiSingleBoxDLU::CloseSlotPort() {

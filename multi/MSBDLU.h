@@ -16,7 +16,9 @@
 #include "protocol/DownloadSequence.h"
 #include "protocol/PacketCodec.h"
 #include "protocol/ResponseReceiver.h"
+#include "protocol/RunEvents.h"
 #include "protocol/SequenceHost.h"
+#include "protocol/SlotEnd.h"
 
 namespace zembra {
 
@@ -37,19 +39,6 @@ inline constexpr int RUN_IDLE = 0;
 inline constexpr int RUN_STOP_REQUESTED = 1;
 inline constexpr int RUN_RUNNING = 2;
 
-// endCode values.
-inline constexpr int END_IN_PROGRESS = 0;
-inline constexpr int END_FINISHED = 1;
-inline constexpr int END_START_FAILED = 2;
-inline constexpr int END_VERSION_FAILED = 3;
-inline constexpr int END_MODE_FAILED = 4;
-inline constexpr int END_MODULE_FAILED = 5;
-inline constexpr int END_IMAGE_CHECK_FAILED = 6;
-inline constexpr int END_ERASE_FAILED = 7;
-inline constexpr int END_TRANSFER_FAILED = 8;
-inline constexpr int END_RESET_REFUSED = 9;  // every image sent, the reset jump refused
-inline constexpr int END_STOPPED = 10;
-
 // What the multi Start writes into a worker before each run: the job and settings copy
 // (the code entry of the addresses is always 0; the mode always a USB one).
 struct MultiWorkerConfig {
@@ -57,6 +46,7 @@ struct MultiWorkerConfig {
     std::string portName;
     bool versionCheck = true;
     int slot = 0;
+    RunEvents* events = nullptr;  // the run's observer (its slot number is slot + 1)
 };
 
 // Delays before a worker's first packet: wakeDelayMs after it is resumed, then
@@ -123,14 +113,12 @@ class MultiSingleBoxDLU : private SequenceHost {
   private:
     void ThreadMain();
     void Execute();
-    // The slot's endCode for how the sequence ended.
-    static int EndCodeOf(const SequenceEnd& end);
 
     // SequenceHost, on the worker thread.
     void Log(const std::string& text, std::uint32_t colour) override;
-    void SendCommand(const std::uint8_t* command, std::size_t length) override;
+    std::size_t SendCommand(const std::uint8_t* command, std::size_t length) override;
     std::uint8_t* FrameBuffer() override { return outputBuffer_.get(); }
-    void WriteFrame(std::size_t length) override;
+    std::size_t WriteFrame(std::size_t length) override;
     const std::vector<std::uint8_t>& Response() const override { return receiver_.Response(); }
     void ShowProgress(std::uint8_t percent, std::int64_t fileOffset) override;
     void Mark(SequenceMark mark, int slot) override;
@@ -146,8 +134,9 @@ class MultiSingleBoxDLU : private SequenceHost {
     // worker is being ended). Its kinds are LogLine (Log), SendCommand, WriteRaw (WriteFrame),
     // ShowProgress and CloseSlotPort.
     void OnMainThread(const std::function<void()>& work);
-    // Main thread: writes length bytes of the output buffer to the slot's port.
-    void WriteOutput(std::size_t length);
+    // Main thread: writes length bytes of the output buffer to the slot's port; the bytes
+    // written (0 when the write failed).
+    std::size_t WriteOutput(std::size_t length);
     void CloseSlotPort();
     // Sleeps; returns early only when the thread is being ended.
     void SleepMs(int ms);

@@ -115,6 +115,7 @@ void MultiDownload::ConfigureWorkers(const DownloadJob& job, const StartSnapshot
         config.portName = name;
         config.versionCheck = versionCheck;
         config.slot = slot;
+        config.events = events_;
         worker->Configure(config);
     }
 }

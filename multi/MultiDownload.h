@@ -80,6 +80,10 @@ class MultiDownload : private MultiLogSink {
     // released.
     MultiStartOutcome Start(DownloadJob& job, const MultiStartRequest& request);
 
+    // The observer of the slots' runs (slots 1-8; nullptr: none). Main thread, while no
+    // worker is active; it applies from the next Start.
+    void SetRunEvents(RunEvents* events) { events_ = events; }
+
     // The multi Stop: every running worker of a named slot is asked to stop.
     void Stop();
 
@@ -139,6 +143,7 @@ class MultiDownload : private MultiLogSink {
     MultiDownloadHost& host_;
     const MultiStartTiming timing_;
     LzoShared lzo_;
+    RunEvents* events_ = nullptr;
     std::array<std::unique_ptr<MultiSingleBoxDLU>, MULTI_SLOT_COUNT> multiWorkers;
     std::array<std::string, MULTI_SLOT_COUNT> slotPortNames_;
     std::array<bool, MULTI_SLOT_COUNT> portFailed_{};

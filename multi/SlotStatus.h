@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "protocol/SlotEnd.h"  // the endCodes and their meanings
+
 namespace zembra {
 
 // The slot label of a multi worker for slotStatusCode = currentImage + 10 x erasing +
@@ -14,8 +16,5 @@ std::string SlotStatusText(int slotStatusCode);
 constexpr int SlotStatusCode(int currentImage, int erasing, int endCode) {
     return currentImage + 10 * erasing + 1000 * endCode;
 }
-
-// The meaning of an endCode for reports ("완료", "시작 요청 실패", ...).
-const char* EndCodeMeaning(int endCode);
 
 }  // namespace zembra

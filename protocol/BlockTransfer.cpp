@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "job/StartSnapshot.h"
+#include "protocol/RunEvents.h"
 
 namespace zembra {
 
@@ -17,9 +18,10 @@ constexpr std::size_t kWriteHeaderSize = 6;
 }  // namespace
 
 BlockTransfer::BlockTransfer(SequenceHost& host, const StartSnapshot& snapshot,
-                             bool stopBeforeEveryPacket)
+                             const RunReport& report, bool stopBeforeEveryPacket)
     : host_(host),
       snapshot_(snapshot),
+      report_(report),
       stopBeforeEveryPacket_(stopBeforeEveryPacket),
       block_(new std::uint8_t[kLzoBlockBufferSize]),
       packed_(new std::uint8_t[LzoOutputBound(kLzoBlockBufferSize)]),
@@ -61,10 +63,12 @@ BlockResult BlockTransfer::SendBlock(LinkProtocolCode mode, std::FILE* file,
     }
 }
 
-BlockResult BlockTransfer::WriteAndWait(std::size_t frameLength) {
+BlockResult BlockTransfer::WriteAndWait(std::size_t frameLength, std::uint8_t refusedBy) {
     if (StopBeforeWrite()) return BlockResult::Stopped;
-    host_.WriteFrame(frameLength);
-    const WaitResult wait = host_.WaitResponse(snapshot_.packetResponseWaitMs);
+    if (IsNakCode(refusedBy)) report_.events.Resent(report_.slot, refusedBy);
+    report_.Written(host_.WriteFrame(frameLength));
+    const WaitResult wait =
+        report_.Answer(host_, host_.WaitResponse(snapshot_.packetResponseWaitMs));
     if (wait == WaitResult::NoResponse) {
         host_.Log("응답이없습니다", COLOUR_RED);
         return BlockResult::NoResponse;
@@ -78,12 +82,12 @@ BlockResult BlockTransfer::WriteAndWait(std::size_t frameLength) {
 
 BlockResult BlockTransfer::WriteUntilAck(std::size_t frameLength) {
     int retries = 0;
-    for (;;) {
-        const BlockResult wait = WriteAndWait(frameLength);
+    for (std::uint8_t refusedBy = 0;;) {
+        const BlockResult wait = WriteAndWait(frameLength, refusedBy);
         if (wait != BlockResult::Done) return wait;
-        const std::uint8_t code = host_.ResponseCode();
-        if (code == RSP_ACK) return BlockResult::Done;
-        if (!RetryAfterNak(code, retries)) return BlockResult::TooManyNaks;
+        refusedBy = host_.ResponseCode();
+        if (refusedBy == RSP_ACK) return BlockResult::Done;
+        if (!RetryAfterNak(refusedBy, retries)) return BlockResult::TooManyNaks;
     }
 }
 
@@ -167,11 +171,12 @@ BlockResult BlockTransfer::SendBlockNormalUsb(std::FILE* file, std::int64_t star
     if (controlState) BuildControlBlock(control, false);
     std::uint8_t expected[kMaxAckEchoSize];
     int retries = 0;
-    for (;;) {
+    for (std::uint8_t refusedBy = 0;;) {
         const std::uint8_t* packet = controlState ? control : data;
         const std::size_t echoLength = BuildAckEcho(expected, packet);
         std::memcpy(host_.FrameBuffer(), packet, kDataBlockSize);
-        const BlockResult wait = WriteAndWait(kDataBlockSize);
+        const BlockResult wait = WriteAndWait(kDataBlockSize, refusedBy);
+        refusedBy = 0;
         if (wait != BlockResult::Done) return wait;
         const std::uint8_t code = host_.ResponseCode();
         if (controlState) {
@@ -179,6 +184,7 @@ BlockResult BlockTransfer::SendBlockNormalUsb(std::FILE* file, std::int64_t star
             // A phone that never accepts the control block must not keep the run going for
             // ever: its negative answers count like any other.
             if (controlState && retries++ > MAX_RETRIES) return BlockResult::TooManyNaks;
+            if (controlState) refusedBy = code;
             continue;
         }
         if (code != RSP_ACK) return BlockResult::TooManyNaks;
@@ -188,6 +194,7 @@ BlockResult BlockTransfer::SendBlockNormalUsb(std::FILE* file, std::int64_t star
             std::memcmp(response.data(), expected + 1, compared) == 0)
             return BlockResult::Done;
         host_.Log("CRC오류 재전송 요청", COLOUR_RED);
+        report_.events.Resent(report_.slot, 0);
         BuildControlBlock(control, true);
         controlState = true;
         if (retries > MAX_RETRIES) return BlockResult::EchoFailed;

@@ -12,6 +12,7 @@
 namespace zembra {
 
 struct StartSnapshot;
+struct RunReport;
 
 // The block routines of the download sequence: each sends one block of the open image file
 // and returns a BlockResult.
@@ -20,13 +21,14 @@ struct StartSnapshot;
 // memory address of the block, current file offset. Reads never go past fileSize nor past
 // what the file really holds: a file that shrank ends the block with FileReadError.
 //
-// Runs on the worker thread; writes, waits and log lines go through the host. Owns the block
+// Runs on the worker thread; writes, waits and log lines go through the host, and the
+// writes, negative answers and resends are told to the run's observer. Owns the block
 // buffers; the compressor (and its work memory) is the host's.
 class BlockTransfer {
   public:
     // stopBeforeEveryPacket: a stop is looked at before every write (also a resend), not
     // only before each new packet of a compressed block.
-    BlockTransfer(SequenceHost& host, const StartSnapshot& snapshot,
+    BlockTransfer(SequenceHost& host, const StartSnapshot& snapshot, const RunReport& report,
                   bool stopBeforeEveryPacket = false);
     BlockTransfer(const BlockTransfer&) = delete;
     BlockTransfer& operator=(const BlockTransfer&) = delete;
@@ -55,8 +57,9 @@ class BlockTransfer {
     // The negative-answer rule; true: send the packet again, false: give up (TooManyNaks).
     bool RetryAfterNak(std::uint8_t code, int& retries);
     // Writes frameLength bytes of the host's frame buffer and waits for the answer, with
-    // "응답이없습니다" / "다운로드가 중단 됩니다" for a wait without an answer.
-    BlockResult WriteAndWait(std::size_t frameLength);
+    // "응답이없습니다" / "다운로드가 중단 됩니다" for a wait without an answer. refusedBy: the
+    // answer that this write repeats the packet for (a negative one is told as a resend).
+    BlockResult WriteAndWait(std::size_t frameLength, std::uint8_t refusedBy = 0);
     // WriteAndWait until the phone answers ACK, again after each negative answer
     // (RetryAfterNak). Done on the ACK, else the failure.
     BlockResult WriteUntilAck(std::size_t frameLength);
@@ -65,6 +68,7 @@ class BlockTransfer {
 
     SequenceHost& host_;
     const StartSnapshot& snapshot_;
+    const RunReport& report_;
     const bool stopBeforeEveryPacket_;
     PacketCodec codec_;
     std::unique_ptr<std::uint8_t[]> block_;    // header + 65,536 bytes

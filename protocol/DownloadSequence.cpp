@@ -10,6 +10,7 @@
 #include "protocol/BlockTransfer.h"
 #include "protocol/PacketCodec.h"
 #include "protocol/ProtocolCodes.h"
+#include "protocol/RunEvents.h"
 
 namespace zembra {
 
@@ -76,8 +77,8 @@ SequenceRules MultiWorkerRules(bool versionCheck) {
 }
 
 DownloadSequence::DownloadSequence(SequenceHost& host, const DownloadRun& run,
-                                   const SequenceRules& rules)
-    : host_(host), run_(run), snap_(run.snapshot), rules_(rules) {}
+                                   const SequenceRules& rules, const RunReport& report)
+    : host_(host), report_(report), run_(run), snap_(run.snapshot), rules_(rules) {}
 
 SequenceEnd DownloadSequence::Run() {
     RunOutcome outcome = RequestStart();
@@ -97,8 +98,8 @@ SequenceEnd DownloadSequence::Run() {
 
 WaitResult DownloadSequence::SendAndWait(const std::uint8_t* command, std::size_t length,
                                          long long ticks) {
-    host_.SendCommand(command, length);
-    return host_.WaitResponse(ticks);
+    report_.Written(host_.SendCommand(command, length));
+    return report_.Answer(host_, host_.WaitResponse(ticks));
 }
 
 WaitResult DownloadSequence::SendAndWait(std::initializer_list<std::uint8_t> command) {
@@ -140,6 +141,18 @@ void DownloadSequence::SettleMode(LinkProtocolCode mode, bool rawUsbFrames) {
     mode_ = mode;
     rawUsbFrames_ = rawUsbFrames;
     host_.LinkSettled(mode_, rawUsbFrames_);
+    report_.events.LinkSettled(report_.slot, mode_);
+}
+
+void DownloadSequence::MarkImage(SequenceMark mark, int slot, std::uint32_t address,
+                                 std::int64_t size) {
+    host_.Mark(mark, slot);
+    if (mark == SequenceMark::ImageStarted)
+        report_.events.ImageStarted(report_.slot, slot, address, size);
+    else if (mark == SequenceMark::EraseEnded)
+        report_.events.EraseEnded(report_.slot, slot);
+    else if (mark == SequenceMark::ImageDone)
+        report_.events.ImageDone(report_.slot, slot);
 }
 
 // ---- steps before the images ---------------------------------------------------------
@@ -184,6 +197,7 @@ RunOutcome DownloadSequence::CheckVersion() {
         host_.Log(kVersionError, COLOUR_RED);
         return RunOutcome::ImageFileProblem;
     }
+    report_.events.VersionWord(report_.slot, version);
     host_.Log("버전 확인 요청", COLOUR_BLACK);
     const WaitResult wait = SendAndWait({CMD_VERSION_CHECK, static_cast<std::uint8_t>(version),
                                          static_cast<std::uint8_t>(version >> 8), 0x00, 0x00});
@@ -397,7 +411,7 @@ RunOutcome DownloadSequence::WriteImage(std::FILE* file, std::int64_t startOffse
                                         std::int64_t size, std::uint32_t address) {
     step_ = SequenceStep::Transfer;
     host_.Log("프로그램 시작", COLOUR_BLACK);
-    BlockTransfer transfer(host_, snap_, rules_.multiStopLines);
+    BlockTransfer transfer(host_, snap_, report_, rules_.multiStopLines);
     const std::int64_t step = BlockTransfer::BlockStep(mode_);
     for (std::int64_t offset = startOffset; offset < size; offset += step) {
         const BlockResult result =
@@ -444,14 +458,14 @@ RunOutcome DownloadSequence::SendImage(int slot, std::FILE* file) {
 
     const TransferRange range = ImageTransferRange(
         slot, size, boot, snap_.address[static_cast<std::size_t>(slot)], snap_.change);
-    host_.Mark(SequenceMark::ImageStarted, slot);
+    MarkImage(SequenceMark::ImageStarted, slot, range.address, range.length);
     outcome = EraseRange(range.address, range.length, size);
-    host_.Mark(SequenceMark::EraseEnded, slot);
+    MarkImage(SequenceMark::EraseEnded, slot);
     if (outcome != RunOutcome::None) return outcome;
     outcome = WriteImage(file, range.startOffset, size, range.address);
     if (outcome != RunOutcome::Completed) return outcome;
     Pause();
-    host_.Mark(SequenceMark::ImageDone, slot);
+    MarkImage(SequenceMark::ImageDone, slot);
     return RunOutcome::Completed;
 }
 

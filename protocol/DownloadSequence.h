@@ -13,6 +13,8 @@
 
 namespace zembra {
 
+struct RunReport;
+
 // How a run of the download sequence ended; the command line maps it to its exit status.
 enum class RunOutcome : int {
     None = 0,           // no run has ended yet
@@ -93,9 +95,11 @@ struct SequenceEnd {
 
 // The download sequence from the first start request to the reset jump, for one phone,
 // over a SequenceHost. Runs on the host's worker thread; keeps no state between runs.
+// What happens is told to the run's observer (RunEvents.h) as it happens.
 class DownloadSequence {
   public:
-    DownloadSequence(SequenceHost& host, const DownloadRun& run, const SequenceRules& rules);
+    DownloadSequence(SequenceHost& host, const DownloadRun& run, const SequenceRules& rules,
+                     const RunReport& report);
 
     SequenceEnd Run();
 
@@ -129,8 +133,11 @@ class DownloadSequence {
                        const char* failText, std::uint32_t failColour, RunOutcome failure);
     void Pause();
     void SettleMode(LinkProtocolCode mode, bool rawUsbFrames);
+    // The host's display mark, then the same point as a typed event.
+    void MarkImage(SequenceMark mark, int slot, std::uint32_t address = 0, std::int64_t size = 0);
 
     SequenceHost& host_;
+    const RunReport& report_;
     const DownloadRun& run_;
     const StartSnapshot& snap_;
     const SequenceRules rules_;

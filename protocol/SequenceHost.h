@@ -58,12 +58,14 @@ class SequenceHost {
     // One log line; the host adds its port-name prefix where it has one.
     virtual void Log(const std::string& text, std::uint32_t colour) = 0;
     // Frames the command for the link (BuildCommandFrame, after the last LinkSettled) and
-    // writes it; the response flag is cleared just before the write.
-    virtual void SendCommand(const std::uint8_t* command, std::size_t length) = 0;
+    // writes it; the response flag is cleared just before the write. Returns the bytes
+    // written (0 when the write failed).
+    virtual std::size_t SendCommand(const std::uint8_t* command, std::size_t length) = 0;
     // The buffer (kFrameBufferSize bytes) that WriteFrame writes from.
     virtual std::uint8_t* FrameBuffer() = 0;
     // Writes length bytes of FrameBuffer(); the response flag is cleared just before.
-    virtual void WriteFrame(std::size_t length) = 0;
+    // Returns the bytes written (0 when the write failed).
+    virtual std::size_t WriteFrame(std::size_t length) = 0;
     // Waits up to ticks milliseconds for the answer to what was just written.
     virtual WaitResult WaitResponse(long long ticks) = 0;
     // The response taken by the last wait that gave Arrived, code first.

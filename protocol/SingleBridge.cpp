@@ -40,12 +40,12 @@ void SingleBridge::LogLine(const std::string& text, std::uint32_t colour) {
     Call(BRIDGE_LOG_LINE);
 }
 
-void SingleBridge::SendCommand(const std::uint8_t* command, std::size_t length) {
+std::size_t SingleBridge::SendCommand(const std::uint8_t* command, std::size_t length) {
     const LinkProtocolCode mode = shared_.mode.load();
-    DoWrite(outputBuffer(),
-            BuildCommandFrame(outputBuffer(), command, std::min(length, COMMAND_BUFFER_SIZE),
-                              (mode >> 8) == (USB_AUTO >> 8),
-                              mode == USB_PPV && shared_.rawUsbFrames.load(), codec_));
+    return DoWrite(outputBuffer(),
+                   BuildCommandFrame(outputBuffer(), command, std::min(length, COMMAND_BUFFER_SIZE),
+                                     (mode >> 8) == (USB_AUTO >> 8),
+                                     mode == USB_PPV && shared_.rawUsbFrames.load(), codec_));
 }
 
 void SingleBridge::FinishRun() {
@@ -150,7 +150,7 @@ int SingleBridge::AskOperator(const std::string& text, const std::string& captio
 // On the worker thread: the port has its own lock, and the main thread is not needed for a
 // write. A failed write is still reported on the main thread (LogLine).
 
-void SingleBridge::DoWrite(const std::uint8_t* bytes, std::size_t count) {
+std::size_t SingleBridge::DoWrite(const std::uint8_t* bytes, std::size_t count) {
     // What has come in meanwhile is taken in first, so that it is not taken for this
     // packet's answer.
     while (workerReads_ && ports_.ReadSingle(0, -1) > 0) {
@@ -158,9 +158,11 @@ void SingleBridge::DoWrite(const std::uint8_t* bytes, std::size_t count) {
     shared_.answers.ClearArrived();
     try {
         ports_.WriteSingle(bytes, count);
+        return count;
     } catch (const std::exception& e) {
         // The packet did not go out; the worker's wait ends without an answer.
         LogLine(FormatText("포트 쓰기 오류: %s", e.what()), COLOUR_RED);
+        return 0;
     }
 }
 

@@ -61,7 +61,7 @@ class SingleBridge : public SequenceHost {
     // ---- worker side ----
     void LogLine(const std::string& text, std::uint32_t colour);
     // Frames at most COMMAND_BUFFER_SIZE command bytes for the link and writes them.
-    void SendCommand(const std::uint8_t* command, std::size_t length) override;
+    std::size_t SendCommand(const std::uint8_t* command, std::size_t length) override;
     void FinishRun();
     // Posted to the main thread when the percentage changed, or the offset alone (at most
     // every kProgressIntervalMs).
@@ -85,8 +85,8 @@ class SingleBridge : public SequenceHost {
     // The rest of the download sequence's host (SequenceHost).
     void Log(const std::string& text, std::uint32_t colour) override { LogLine(text, colour); }
     std::uint8_t* FrameBuffer() override { return outputBuffer(); }
-    void WriteFrame(std::size_t length) override {
-        DoWrite(outputBuffer(), std::min(length, kFrameBufferSize));
+    std::size_t WriteFrame(std::size_t length) override {
+        return DoWrite(outputBuffer(), std::min(length, kFrameBufferSize));
     }
     void Mark(SequenceMark mark, int slot) override;
     bool StopRequested() const override { return shared_.stopRequested.load(); }
@@ -132,8 +132,9 @@ class SingleBridge : public SequenceHost {
     void DoShowProgress(std::uint8_t percent, std::int64_t fileOffset);
     // The received bytes' trace line, then the answer assembly; true on an overrun.
     bool TraceAndFeed(const std::uint8_t* data, std::size_t count);
-    // On the worker: takes in what has come meanwhile (not this packet's answer), then writes.
-    void DoWrite(const std::uint8_t* bytes, std::size_t count);
+    // On the worker: takes in what has come meanwhile (not this packet's answer), then writes;
+    // the bytes written (0 when the write failed).
+    std::size_t DoWrite(const std::uint8_t* bytes, std::size_t count);
 
     SingleShared& shared_;
     DownloadHost& host_;

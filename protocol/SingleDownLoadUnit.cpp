@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "platform/Helpers.h"
 #include "protocol/DownloadSequence.h"
 #include "protocol/SingleBridge.h"
 
@@ -70,13 +71,17 @@ void SingleDownLoad::Execute() {
         }
         if (shared_.downloadEnabled.load()) {
             shared_.rawUsbFrames.store(false);
+            const RunReport report{shared_.events ? *shared_.events : NoRunEvents(), 0};
             const RunOutcome outcome =
-                DownloadSequence(bridge_, shared_.run, SingleEngineRules()).Run().outcome;
+                DownloadSequence(bridge_, shared_.run, SingleEngineRules(), report).Run().outcome;
             // Step 10: the end of the run, whatever the cause.
             shared_.downloadRunning.store(false);
             bridge_.ResetMarkers();
             bridge_.LogLine("다운 로드 종료", COLOUR_BLUE);
             shared_.lastOutcome.store(outcome);
+            report.events.RunFinished(
+                0, RunEnd{outcome, -1,
+                          static_cast<std::int64_t>(NowMs() - shared_.downloadStartMs.load())});
             bridge_.FinishRun();
         }
         // Step 11.

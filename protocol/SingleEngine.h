@@ -47,6 +47,10 @@ class SingleEngine {
     // 케이블을 제거 하세요" (red) to the multi pane.
     void RequestStop();
 
+    // The observer of the runs (slot 0; nullptr: none). Main thread, while no run is in
+    // progress.
+    void SetRunEvents(RunEvents* events) { shared_.events = events; }
+
     // True when no run is in progress (downloadEnabled clear and the worker suspended).
     bool Idle() const;
 

@@ -10,6 +10,7 @@
 #include "protocol/DownloadSequence.h"
 #include "protocol/PacketCodec.h"
 #include "protocol/ResponseReceiver.h"
+#include "protocol/RunEvents.h"
 
 namespace zembra {
 
@@ -54,6 +55,8 @@ struct SingleShared {
 
     // The run's job and values (see SingleRunConfig).
     SingleRunConfig run;
+    // The observer of the runs (slot 0); set by the host while no run is in progress.
+    RunEvents* events = nullptr;
 
     // How the last run ended; set by the worker before FinishRun.
     std::atomic<RunOutcome> lastOutcome{RunOutcome::None};

@@ -1,8 +1,7 @@
 #include "records/RunRecorder.h"
 
-#include "multi/MSBDLU.h"
-#include "multi/SlotStatus.h"
 #include "platform/Helpers.h"
+#include "protocol/SlotEnd.h"
 
 namespace zembra {
 
@@ -20,7 +19,11 @@ const std::string& RunRecorder::path() const {
 RunRecorder::Pending RunRecorder::Begin(const DownloadJob& job, const std::string& frontEnd,
                                         const std::string& port, int slot, Link link,
                                         const std::vector<RecordImage>* images,
-                                        const ImageVersions* versions) const {
+                                        const ImageVersions* versions) {
+    {
+        std::lock_guard<std::mutex> lock(factsMutex_);
+        FactsOf(slot) = Facts{};
+    }
     Pending pending{{}, std::chrono::steady_clock::now()};
     DownloadRecord& record = pending.record;
     record.startUtc = UtcNowIso();
@@ -36,19 +39,26 @@ RunRecorder::Pending RunRecorder::Begin(const DownloadJob& job, const std::strin
     return pending;
 }
 
-bool RunRecorder::Finish(Pending& pending, LinkProtocolCode mode, const LinkTally& tally,
-                         std::int64_t durationMs) {
+bool RunRecorder::Finish(Pending& pending, LinkProtocolCode configured, std::int64_t durationMs) {
     DownloadRecord& record = pending.record;
+    Facts facts;
+    {
+        std::lock_guard<std::mutex> lock(factsMutex_);
+        facts = FactsOf(record.slot);
+    }
     record.endUtc = UtcNowIso();
+    if (facts.finished) durationMs = facts.end.durationMs;
     record.durationMs = durationMs >= 0 ? durationMs
                                         : std::chrono::duration_cast<std::chrono::milliseconds>(
                                               std::chrono::steady_clock::now() - pending.started)
                                               .count();
-    record.modeCode = mode;
-    record.protocol = ProtocolTextOf(mode);
-    record.bytesSent = tally.bytesSent();
-    record.naks = tally.naks();
-    record.retransmissions = tally.retransmissions();
+    RecordOutcome(record, facts);
+    record.modeCode = facts.mode != 0 ? facts.mode : configured;
+    record.protocol = ProtocolTextOf(record.modeCode);
+    if (facts.versionWord >= 0 && store_) record.versionWord = facts.versionWord;
+    record.bytesSent = facts.bytesSent;
+    record.naks = facts.naks;
+    record.retransmissions = facts.retransmissions;
     if (!store_) return true;
     const std::string error = store_->Append(record);
     if (const std::string notice = store_->TakeNotice(); !notice.empty())
@@ -99,27 +109,63 @@ const char* OutcomeText(RunOutcome outcome) {
 
 }  // namespace
 
-void RecordSingleEnd(DownloadRecord& record, RunOutcome outcome,
-                     const std::array<bool, ImageSlot::Count>& sent) {
-    record.outcome = outcome == RunOutcome::None ? "PortOpenFailed" : RunOutcomeName(outcome);
-    record.outcomeCode = static_cast<int>(outcome);
-    record.outcomeText = OutcomeText(outcome);
-    record.succeeded = outcome == RunOutcome::Completed;
+// The outcome: a multi slot's by its endCode, the single engine's by its RunOutcome; a run
+// that never began did not get its port open. The images written are those the run finished.
+void RunRecorder::RecordOutcome(DownloadRecord& record, const Facts& facts) {
+    const RunEnd& end = facts.end;
+    if (facts.finished && end.endCode >= 0) {
+        record.outcome = FormatText("endCode %d", end.endCode);
+        record.outcomeCode = end.endCode;
+        record.outcomeText = EndCodeMeaning(end.endCode);
+        record.succeeded = end.endCode == END_FINISHED;
+    } else {
+        const RunOutcome outcome = facts.finished ? end.outcome : RunOutcome::None;
+        record.outcome = outcome == RunOutcome::None ? "PortOpenFailed" : RunOutcomeName(outcome);
+        record.outcomeCode = static_cast<int>(outcome);
+        record.outcomeText = OutcomeText(outcome);
+        record.succeeded = outcome == RunOutcome::Completed;
+    }
     for (RecordImage& image : record.images)
-        image.written = sent[static_cast<std::size_t>(image.slot) % sent.size()];
+        image.written = facts.imagesDone[static_cast<std::size_t>(image.slot) % ImageSlot::Count];
 }
 
-void RecordMultiSlotEnd(DownloadRecord& record, int endCode, int currentImage) {
-    record.outcome = FormatText("endCode %d", endCode);
-    record.outcomeCode = endCode;
-    record.outcomeText = EndCodeMeaning(endCode);
-    record.succeeded = endCode == END_FINISHED;
-    // Image, erase and transfer failures and a stop happen at currentImage: the images
-    // before it were written.
-    const bool reachedImages = endCode >= END_IMAGE_CHECK_FAILED;
-    const bool allSent = record.succeeded || endCode == END_RESET_REFUSED;
-    for (RecordImage& image : record.images)
-        image.written = allSent || (reachedImages && image.slot < currentImage);
+// ---- events ------------------------------------------------------------------------------
+
+void RunRecorder::Written(int slot, std::size_t count) {
+    std::lock_guard<std::mutex> lock(factsMutex_);
+    FactsOf(slot).bytesSent += count;
+}
+
+void RunRecorder::Nak(int slot, std::uint8_t) {
+    std::lock_guard<std::mutex> lock(factsMutex_);
+    ++FactsOf(slot).naks;
+}
+
+void RunRecorder::Resent(int slot, std::uint8_t) {
+    std::lock_guard<std::mutex> lock(factsMutex_);
+    ++FactsOf(slot).retransmissions;
+}
+
+void RunRecorder::LinkSettled(int slot, LinkProtocolCode mode) {
+    std::lock_guard<std::mutex> lock(factsMutex_);
+    FactsOf(slot).mode = mode;
+}
+
+void RunRecorder::VersionWord(int slot, std::uint16_t word) {
+    std::lock_guard<std::mutex> lock(factsMutex_);
+    FactsOf(slot).versionWord = word;
+}
+
+void RunRecorder::ImageDone(int slot, int image) {
+    std::lock_guard<std::mutex> lock(factsMutex_);
+    FactsOf(slot).imagesDone[static_cast<std::size_t>(image) % ImageSlot::Count] = true;
+}
+
+void RunRecorder::RunFinished(int slot, const RunEnd& end) {
+    std::lock_guard<std::mutex> lock(factsMutex_);
+    Facts& facts = FactsOf(slot);
+    facts.finished = true;
+    facts.end = end;
 }
 
 const char* ProtocolTextOf(LinkProtocolCode mode) {
@@ -133,13 +179,6 @@ const char* ProtocolTextOf(LinkProtocolCode mode) {
         default:
             return "none";
     }
-}
-
-LinkProtocolCode SettledMode(LinkProtocolCode configured, const LinkTally& tally) {
-    if ((configured & 0xFF) != 0x01 || tally.settled() == ProtocolChoice::Auto) return configured;
-    const LinkProtocolCode link = configured & 0xFF00;
-    return static_cast<LinkProtocolCode>(link |
-                                         (tally.settled() == ProtocolChoice::Press ? 0x02 : 0x04));
 }
 
 }  // namespace zembra

@@ -4,13 +4,13 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
-#include "protocol/SingleShared.h"
+#include "protocol/RunEvents.h"
 #include "records/DownloadRecord.h"
-#include "records/LinkTally.h"
 #include "records/RecordStore.h"
 
 namespace zembra {
@@ -18,10 +18,16 @@ namespace zembra {
 // The download records of a front end: one record per phone run, appended to the records
 // database after the run (never before or during it, so a database problem cannot stop or
 // fail a download). A record that cannot be written is reported through the error callback
-// and remembered, so that the program can say so at its end. One thread (the host's main
-// thread).
-class RunRecorder {
+// and remembered, so that the program can say so at its end.
+//
+// The record's facts come from the run's events (RunEvents): the recorder is the observer
+// that the front end gives its engines. Begin and Finish run on the host's main thread; the
+// events come on the engines' worker threads (a lock keeps each slot's facts).
+class RunRecorder : public RunEvents {
   public:
+    // Slots of the runs a recorder follows: 0 the single engine, 1-8 the multi slots.
+    static constexpr int kSlots = 9;
+
     // path: the database (empty: configuration or default; "off": no records); error gets
     // the message of a record that could not be written, and the notice of a database that
     // was removed or replaced and opened again (a whole line each).
@@ -36,42 +42,56 @@ class RunRecorder {
         DownloadRecord record;
         std::chrono::steady_clock::time_point started;
     };
-    // images: the job's images when already listed (RecordImagesOf), else listed here
-    // against the versions the run will compare (versions: see RecordImagesOf).
+    // Forgets what the slot's last run told. images: the job's images when already listed
+    // (RecordImagesOf), else listed here against the versions the run will compare
+    // (versions: see RecordImagesOf).
     Pending Begin(const DownloadJob& job, const std::string& frontEnd, const std::string& port,
                   int slot, Link link, const std::vector<RecordImage>* images = nullptr,
-                  const ImageVersions* versions = nullptr) const;
+                  const ImageVersions* versions = nullptr);
 
-    // Completes the record (end time, duration since Begin unless durationMs >= 0, counters,
-    // the protocol in force) and writes it. False when it could not be written: error() got
-    // the database's message.
-    bool Finish(Pending& pending, LinkProtocolCode mode, const LinkTally& tally,
-                std::int64_t durationMs = -1);
+    // Completes the record from what the slot's run told (the outcome, the images written,
+    // the counts, the protocol settled, else configured) and writes it. A run that never
+    // began (its port did not open) is "PortOpenFailed", its duration durationMs when given,
+    // else the time since Begin. False when it could not be written: error() got the
+    // database's message.
+    bool Finish(Pending& pending, LinkProtocolCode configured, std::int64_t durationMs = -1);
 
     // True once a record could not be written.
     bool failed() const { return failed_; }
 
+    // RunEvents, on the engines' threads.
+    void Written(int slot, std::size_t count) override;
+    void Nak(int slot, std::uint8_t code) override;
+    void Resent(int slot, std::uint8_t code) override;
+    void LinkSettled(int slot, LinkProtocolCode mode) override;
+    void VersionWord(int slot, std::uint16_t word) override;
+    void ImageDone(int slot, int image) override;
+    void RunFinished(int slot, const RunEnd& end) override;
+
   private:
+    // What one run told.
+    struct Facts {
+        std::uint64_t bytesSent = 0;
+        std::uint64_t naks = 0;
+        std::uint64_t retransmissions = 0;
+        LinkProtocolCode mode = 0;  // 0: not settled
+        std::int64_t versionWord = -1;
+        std::array<bool, ImageSlot::Count> imagesDone{};
+        bool finished = false;
+        RunEnd end;
+    };
+    static void RecordOutcome(DownloadRecord& record, const Facts& facts);
+    // The slot's facts (the lock held).
+    Facts& FactsOf(int slot) { return facts_[static_cast<std::size_t>(slot) % kSlots]; }
+
     std::unique_ptr<RecordStore> store_;
     std::function<void(const std::string&)> error_;
     bool failed_ = false;
+    std::mutex factsMutex_;
+    std::array<Facts, kSlots> facts_{};
 };
-
-// The outcome of a single run in its record: the RunOutcome's name ("PortOpenFailed" for
-// None: the port did not open), what it means, success, and the images the run marked sent.
-void RecordSingleEnd(DownloadRecord& record, RunOutcome outcome,
-                     const std::array<bool, ImageSlot::Count>& sent);
-
-// The outcome of a multi slot's run in its record: "endCode N", its meaning, success, and
-// which images were written (all when it finished; those before currentImage when it ended
-// at an image; none when it ended before the images).
-void RecordMultiSlotEnd(DownloadRecord& record, int endCode, int currentImage);
 
 // "auto", "compressed" or "normal" of a link-and-protocol code.
 const char* ProtocolTextOf(LinkProtocolCode mode);
-
-// The link-and-protocol code after a run: the code configured, with an auto choice replaced
-// by what the tally saw the engine settle on.
-LinkProtocolCode SettledMode(LinkProtocolCode configured, const LinkTally& tally);
 
 }  // namespace zembra

@@ -15,6 +15,7 @@
 #include "protocol/BlockTransfer.h"
 #include "protocol/Crc16.h"
 #include "protocol/DebugTrace.h"
+#include "protocol/RunEvents.h"
 #include "protocol/SingleBridge.h"
 #include "tests/protocol/TestHosts.h"
 #include "tests/support/TestSupport.h"
@@ -46,7 +47,19 @@ struct TempFile {
     }
 };
 
+// What the block routines told the run's observer.
+struct CountedEvents : RunEvents {
+    std::size_t written = 0;
+    int naks = 0;
+    std::vector<std::uint8_t> resends;  // the code of each
+    void Written(int, std::size_t count) override { written += count; }
+    void Nak(int, std::uint8_t) override { ++naks; }
+    void Resent(int, std::uint8_t code) override { resends.push_back(code); }
+};
+
 struct BlockFixture : ::testing::Test {
+    CountedEvents events;
+    RunReport report{events, 0};
     SingleShared shared;
     RecordingHost host;
     FakePorts ports;
@@ -70,7 +83,8 @@ struct BlockFixture : ::testing::Test {
     // Runs a routine on a worker thread while this thread serves the bridge.
     BlockResult Run(const std::function<BlockResult(BlockTransfer&)>& routine) {
         std::optional<BlockResult> result;
-        BlockTransfer transfer(bridge, snapshot);
+        events = CountedEvents();
+        BlockTransfer transfer(bridge, snapshot, report);
         std::thread worker([&] {
             const BlockResult r = routine(transfer);
             loop.Post([&result, r] { result = r; });
@@ -139,6 +153,10 @@ TEST_F(BlockFixture, TwelveNaksEndTheBlockElevenAreRetried) {
               BlockResult::Done);
     EXPECT_EQ(ports.writes.size(), 12u);
     for (const Bytes& w : ports.writes) EXPECT_EQ(w, ports.writes[0]);  // the same packet again
+    // The observer hears each write, each negative answer and each resend with its code.
+    EXPECT_EQ(events.written, 12 * ports.writes[0].size());
+    EXPECT_EQ(events.naks, 11);
+    EXPECT_EQ(events.resends, std::vector<std::uint8_t>(11, NAK_FAILED));
     // Each shown NAK: its text (blue) and "재전송 합니다" (red).
     ASSERT_EQ(host.lines.size(), 22u);
     EXPECT_EQ(host.lines[0], (RecordingHost::Line{"NAK FAILED", COLOUR_BLUE}));
@@ -154,6 +172,8 @@ TEST_F(BlockFixture, TwelveNaksEndTheBlockElevenAreRetried) {
               BlockResult::TooManyNaks);
     EXPECT_EQ(ports.writes.size(), 12u);
     EXPECT_TRUE(host.lines.empty());  // negative answers are not shown with the option off
+    EXPECT_EQ(events.naks, 12);       // but counted, and the last one is not resent
+    EXPECT_EQ(events.resends.size(), 11u);
 }
 
 TEST_F(BlockFixture, UartNormalFrameLayoutAndProgress) {
@@ -239,6 +259,9 @@ TEST_F(BlockFixture, UsbNormalControlBlockAndEchoRetries) {
         }
         EXPECT_EQ(host.lines.size(), static_cast<std::size_t>(bad));
         EXPECT_EQ(host.lines[0], (RecordingHost::Line{"CRC오류 재전송 요청", COLOUR_RED}));
+        // Each wrong echo is a resend (code 0); none of them is a negative answer.
+        EXPECT_EQ(events.resends, std::vector<std::uint8_t>(static_cast<std::size_t>(bad), 0));
+        EXPECT_EQ(events.naks, 0);
     }
 
     // A negative answer to a data block ends the block at once.

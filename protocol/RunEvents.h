@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "job/DownloadSettings.h"
+#include "protocol/DownloadSequence.h"
+#include "protocol/ProtocolCodes.h"
+#include "protocol/SequenceHost.h"
+
+namespace zembra {
+
+// How a phone's run ended, as its engine decided it: the sequence's outcome and, for a
+// multi slot, its endCode (SlotEnd.h; -1 for the single engine, whose outcome says it all).
+struct RunEnd {
+    RunOutcome outcome = RunOutcome::None;
+    int endCode = -1;
+    std::int64_t durationMs = 0;  // from the run's start to its end
+};
+
+// What one phone's run does, told as it happens. slot: 0 for the single engine, 1-8 for the
+// multi slots. Every call comes on the thread that runs that phone's sequence, in the order
+// of the run; an observer that shares what it keeps with other threads locks it itself.
+// Each call is made once per fact: a count is the number of calls.
+class RunEvents {
+  public:
+    virtual ~RunEvents() = default;
+
+    // A frame of count bytes went out on the phone's port.
+    virtual void Written(int /*slot*/, std::size_t /*count*/) {}
+    // An answer with a negative code (NAK_INVALID_FCS ... NAK_FAILED) was taken.
+    virtual void Nak(int /*slot*/, std::uint8_t /*code*/) {}
+    // The packet just refused goes out again: after a negative answer (its code), or after
+    // the phone echoed a wrong checksum (code 0).
+    virtual void Resent(int /*slot*/, std::uint8_t /*code*/) {}
+    // The link-and-protocol code now in force (the one configured at first, the one an
+    // auto mode chose once it chose).
+    virtual void LinkSettled(int /*slot*/, LinkProtocolCode /*mode*/) {}
+    // The code image's version word, read from its trailer before the version check.
+    virtual void VersionWord(int /*slot*/, std::uint16_t /*word*/) {}
+    // An image passed its checks; its erase of length bytes at address follows.
+    virtual void ImageStarted(int /*slot*/, int /*image*/, std::uint32_t /*address*/,
+                              std::int64_t /*size*/) {}
+    virtual void EraseEnded(int /*slot*/, int /*image*/) {}
+    // Every byte of the image was written and acknowledged.
+    virtual void ImageDone(int /*slot*/, int /*image*/) {}
+    // The run is over (the last call of a run).
+    virtual void RunFinished(int /*slot*/, const RunEnd& /*end*/) {}
+};
+
+// An observer that keeps nothing, for runs that nobody watches.
+RunEvents& NoRunEvents();
+
+// True for the negative answer codes NAK_INVALID_FCS ... NAK_FAILED.
+constexpr bool IsNakCode(std::uint8_t code) {
+    return code >= NAK_INVALID_FCS && code <= NAK_FAILED;
+}
+
+// The observer of one phone's run and its slot, as the parts of the sequence report to it.
+struct RunReport {
+    RunEvents& events;
+    int slot = 0;
+
+    // A write of count bytes (nothing for a write that failed).
+    void Written(std::size_t count) const {
+        if (count > 0) events.Written(slot, count);
+    }
+    // A wait's result; a negative answer it took is reported.
+    WaitResult Answer(const SequenceHost& host, WaitResult wait) const {
+        if (wait == WaitResult::Arrived && IsNakCode(host.ResponseCode()))
+            events.Nak(slot, host.ResponseCode());
+        return wait;
+    }
+};
+
+}  // namespace zembra

@@ -1,0 +1,54 @@
+#include "protocol/SlotEnd.h"
+
+#include <algorithm>
+
+#include "protocol/RunEvents.h"
+
+namespace zembra {
+
+int SlotEndCode(const SequenceEnd& end) {
+    if (end.outcome == RunOutcome::Completed) return END_FINISHED;
+    // A selected image did not open: the slot did not get the whole job.
+    if (end.outcome == RunOutcome::ImageSkipped) return END_IMAGE_CHECK_FAILED;
+    if (end.outcome == RunOutcome::ResetRefused) return END_RESET_REFUSED;
+    // The steps up to the transfer are in the order of their endCodes.
+    static_assert(END_START_FAILED + static_cast<int>(SequenceStep::Transfer) ==
+                  END_TRANSFER_FAILED);
+    return END_START_FAILED + static_cast<int>(std::min(end.step, SequenceStep::Transfer));
+}
+
+const char* EndCodeMeaning(int endCode) {
+    switch (endCode) {
+        case 0:
+            return "진행 중";
+        case 1:
+            return "완료";
+        case 2:
+            return "다운로드 시작 요청 실패";
+        case 3:
+            return "버전 확인 실패";
+        case 4:
+            return "모드 설정 실패";
+        case 5:
+            return "다운로드 모듈 진입 실패";
+        case 6:
+            return "이미지 파일 검사 실패";
+        case 7:
+            return "삭제 실패";
+        case 8:
+            return "전송 실패";
+        case 9:
+            return "리셋 점프 거부";
+        case 10:
+            return "사용자 종료";
+        default:
+            return "알 수 없음";
+    }
+}
+
+RunEvents& NoRunEvents() {
+    static RunEvents none;
+    return none;
+}
+
+}  // namespace zembra

@@ -1,0 +1,103 @@
+// The recorder makes each record from the run's typed events alone: what the engines log,
+// how they word it and what crosses the port play no part.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "protocol/SlotEnd.h"
+#include "records/RecordStore.h"
+#include "records/RunRecorder.h"
+#include "tests/support/TestSupport.h"
+
+namespace zembra::test {
+namespace {
+
+std::vector<RecordImage> TwoImages() {
+    std::vector<RecordImage> images(2);
+    images[0].slot = ImageSlot::Code;
+    images[0].fileName = "code.bin";
+    images[1].slot = 1;
+    images[1].fileName = "font1.bin";
+    return images;
+}
+
+std::vector<DownloadRecord> Stored(const std::string& path) {
+    std::vector<DownloadRecord> out;
+    RecordStore store(path);
+    EXPECT_EQ(store.Query({}, out), "");
+    return out;
+}
+
+TEST(RunRecorder, RecordsAreMadeFromTheEventsOfEachSlot) {
+    ScratchDir dir("recorder");
+    const std::string db = dir.File("records.sqlite");
+    std::vector<std::string> errors;
+    RunRecorder recorder(db, [&](const std::string& e) { errors.push_back(e); });
+    const DownloadJob job;
+    const std::vector<RecordImage> images = TwoImages();
+
+    // Multi slot 3 failed in its font's transfer after an auto mode chose compression; the
+    // single slot finished. Their events come at once from two threads and must not mix.
+    RunRecorder::Pending multi =
+        recorder.Begin(job, "zembra --multi", "COM67", 3, Link::Usb, &images);
+    RunRecorder::Pending single = recorder.Begin(job, "zembra", "COM65", 0, Link::Serial, &images);
+    std::thread worker([&] {
+        recorder.LinkSettled(3, USB_AUTO);
+        recorder.LinkSettled(3, USB_PPV);
+        recorder.VersionWord(3, 0x4215);
+        for (int i = 0; i < 1000; ++i) recorder.Written(3, 10);
+        recorder.Nak(3, NAK_FAILED);
+        recorder.Resent(3, NAK_FAILED);
+        recorder.Resent(3, 0);
+        recorder.ImageDone(3, ImageSlot::Code);
+        recorder.RunFinished(3, RunEnd{RunOutcome::TransferFailed, END_TRANSFER_FAILED, 1234});
+    });
+    recorder.LinkSettled(0, UART_NORMAL);
+    for (int i = 0; i < 1000; ++i) recorder.Written(0, 1);
+    recorder.ImageDone(0, ImageSlot::Code);
+    recorder.ImageDone(0, 1);
+    recorder.RunFinished(0, RunEnd{RunOutcome::Completed, -1, 99});
+    worker.join();
+    ASSERT_TRUE(recorder.Finish(multi, USB_AUTO));
+    ASSERT_TRUE(recorder.Finish(single, UART_NONE));
+
+    // A run whose port never opened: no events, its counts start again from nothing.
+    RunRecorder::Pending unopened = recorder.Begin(job, "zembra", "COM66", 0, Link::Usb, &images);
+    ASSERT_TRUE(recorder.Finish(unopened, USB_NORMAL, 0));
+
+    const std::vector<DownloadRecord> records = Stored(db);
+    ASSERT_EQ(records.size(), 3u);
+    const DownloadRecord& m = records[0].slot == 3 ? records[0] : records[1];
+    const DownloadRecord& s = records[0].slot == 3 ? records[1] : records[0];
+    EXPECT_EQ(m.outcome, "endCode 8");
+    EXPECT_EQ(m.outcomeText, EndCodeMeaning(END_TRANSFER_FAILED));
+    EXPECT_FALSE(m.succeeded);
+    EXPECT_EQ(m.protocol, "compressed");  // what the auto mode settled on
+    EXPECT_EQ(m.modeCode, USB_PPV);
+    EXPECT_EQ(m.bytesSent, 10000u);
+    EXPECT_EQ(m.naks, 1u);
+    EXPECT_EQ(m.retransmissions, 2u);
+    EXPECT_EQ(m.durationMs, 1234);
+    ASSERT_EQ(m.images.size(), 2u);
+    EXPECT_TRUE(m.images[0].written);
+    EXPECT_FALSE(m.images[1].written);
+
+    EXPECT_EQ(s.outcome, "Completed");
+    EXPECT_TRUE(s.succeeded);
+    EXPECT_EQ(s.protocol, "normal");
+    EXPECT_EQ(s.bytesSent, 1000u);
+    EXPECT_EQ(s.naks, 0u);
+    EXPECT_EQ(s.durationMs, 99);
+    EXPECT_TRUE(s.images[0].written && s.images[1].written);
+
+    const DownloadRecord& u = records[2];
+    EXPECT_EQ(u.outcome, "PortOpenFailed");
+    EXPECT_EQ(u.protocol, "normal");  // the configured mode
+    EXPECT_EQ(u.bytesSent, 0u);
+    EXPECT_EQ(u.durationMs, 0);
+    EXPECT_FALSE(u.images[0].written || u.images[1].written);
+    EXPECT_TRUE(errors.empty());
+}
+
+}  // namespace
+}  // namespace zembra::test
