@@ -43,7 +43,6 @@ DownloadController::DownloadController(TMainForm& form, MainThread& mainThread, 
     : form_(form),
       mainThread_(mainThread),
       ports_(trace, &mainThread),
-      multiPorts_(ports_),
       recorder_("", [this](const std::string& error) {
           form_.LogSingle(
               "다운로드 기록을 저장하지 못했습니다 (다운로드에는 영향이 없습니다): " + error,
@@ -55,9 +54,9 @@ DownloadController::DownloadController(TMainForm& form, MainThread& mainThread, 
     ports_.SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
         single_->bridge().VaCommSingleRxBuf(sender, data, count);
     });
-    multi_ = std::make_unique<MultiDownload>(mainThread, multiPorts_, *this, timings.multi);
+    multi_ = std::make_unique<MultiDownload>(mainThread, ports_, *this, timings.multi);
     multi_->SetRunEvents(&recorder_);
-    multiPorts_.Bind(multi_.get());
+    ports_.BindMulti(multi_.get());
     const std::string lineServer = RecordsServerFor("");
     if (!lineServer.empty() && recorder_.enabled()) {
         LineSenderConfig config;
@@ -85,7 +84,7 @@ DownloadController::~DownloadController() {
     form_.removeEventFilter(this);
     form_.SetTickHandler(nullptr);
     Shutdown();
-    multiPorts_.Bind(nullptr);
+    ports_.BindMulti(nullptr);
     multi_.reset();
     single_.reset();
 }
@@ -113,7 +112,7 @@ void DownloadController::Shutdown() {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ports_.CloseSinglePort();
-    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) multiPorts_.CloseMultiPort(slot);
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) ports_.CloseMultiPort(slot);
 }
 
 // --- single Start and Stop --------------------------------------------------------------------

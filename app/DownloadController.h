@@ -13,7 +13,6 @@
 #include "multi/MultiDownload.h"
 #include "multi/MultiHost.h"
 #include "platform/SerialDeviceMap.h"
-#include "ports/VaCommMultiPorts.h"
 #include "ports/VaCommPorts.h"
 #include "protocol/AskOperator.h"
 #include "protocol/DownloadHost.h"
@@ -71,7 +70,6 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     SingleEngine& single() { return *single_; }
     MultiDownload& multi() { return *multi_; }
     VaCommPorts& ports() { return ports_; }
-    int reservationTicks() const { return reservationTicks_; }
 
     // --- download records ---------------------------------------------------------------------
     // Every single run and every multi slot's run is recorded when it ends (records/); a
@@ -142,7 +140,6 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     MainThread& mainThread_;
     AskOperatorRequest ask_;
     VaCommPorts ports_;
-    VaCommMultiPorts multiPorts_;
     RunRecorder recorder_;  // the engines' run events make the records
     std::optional<RunRecorder::Pending> singleRecord_;
     std::array<std::optional<RunRecorder::Pending>, MULTI_SLOT_COUNT> multiRecords_;

@@ -26,7 +26,6 @@ class TOKBottomDlgSMode : public QDialog {
     TOKBottomDlgSMode(DialogHost& dialogs, DebugTrace& trace, QWidget* parent = nullptr);
 
     const DebugTrace& trace() const { return trace_; }
-    std::string debugFileName() const { return trace_.fileName(); }
 
     // The files the trace must never empty (the images, the configuration files, the records
     // database), asked when a trace file is chosen.

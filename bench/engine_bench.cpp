@@ -42,7 +42,6 @@
 #include "multi/MultiDownload.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
-#include "ports/VaCommMultiPorts.h"
 #include "ports/VaCommPorts.h"
 #include "protocol/DebugTrace.h"
 #include "protocol/PacketCodec.h"
@@ -628,13 +627,12 @@ RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
     }
     {
         DebugTrace trace;
-        VaCommPorts vaComm(trace, &loop);
-        VaCommMultiPorts ports(vaComm);
+        VaCommPorts ports(trace, &loop);
         QuietHost host;
         // Production delays would only add idle time before the transfers; the window below
         // starts at the first data packet anyway.
         MultiDownload multi(loop, ports, host, MultiStartTiming{50, 0});
-        ports.Bind(&multi);
+        ports.BindMulti(&multi);
 
         DownloadJob job;
         job[ImageSlot::Code].path = images.code;
@@ -658,7 +656,7 @@ RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
             for (int slot = 0; slot < count; ++slot)
                 result.ok = result.ok && multi.worker(slot)->endCode() == END_FINISHED;
         }
-        ports.Bind(nullptr);
+        ports.BindMulti(nullptr);
     }
     double first = 0, last = 0;
     for (auto& phone : phones) {

@@ -17,7 +17,6 @@
 #include "job/StartSnapshot.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
-#include "ports/VaCommMultiPorts.h"
 #include "ports/VaCommPorts.h"
 #include "protocol/DebugTrace.h"
 #include "records/RunRecorder.h"
@@ -226,7 +225,6 @@ int RunMultiCli(const std::vector<std::string>& args) {
         DebugTrace trace;
         trace.SetWriteData(line.options.traceData);
         VaCommPorts vaComm(trace, &loop);
-        VaCommMultiPorts ports(vaComm);
 
         bool traceStarted = false;
         const InterruptCatcher interrupts;
@@ -265,9 +263,9 @@ int RunMultiCli(const std::vector<std::string>& args) {
                 recorder.Finish(pending[s], configuredMode, 0);
             };
             return RunMultiDownload(
-                job, settings, versions, multi, batch, loop, ports,
+                job, settings, versions, multi, batch, loop, vaComm,
                 [&](MultiDownload* download) {
-                    ports.Bind(download);
+                    vaComm.BindMulti(download);
                     if (download) download->SetRunEvents(&recorder);
                     vaComm.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);
                 },

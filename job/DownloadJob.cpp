@@ -43,8 +43,4 @@ bool StillTheCheckedFile(const ImageVersions& versions, int slot, std::FILE* fil
     return checked && FileVersionOf(file, now) && now == *checked;
 }
 
-void ResetProgressMarkers(DownloadJob& job) {
-    for (ImageSlot& slot : job.slots) slot.progressMarker = NOT_SENT;
-}
-
 }  // namespace zembra

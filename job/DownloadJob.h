@@ -43,7 +43,4 @@ ImageVersions ImageVersionsOf(const DownloadJob& job);
 // True when the open file is still the version noted for slot (always when none was taken).
 bool StillTheCheckedFile(const ImageVersions& versions, int slot, std::FILE* file);
 
-// Sets all seven progress markers to NOT_SENT (end of a download).
-void ResetProgressMarkers(DownloadJob& job);
-
 }  // namespace zembra

@@ -88,7 +88,6 @@ void MultiSingleBoxDLU::SetRunning() {
 void MultiSingleBoxDLU::ResetDisplayFields() {
     currentImage_.store(0);
     percent_.store(0);
-    progressCount_.store(0);
 }
 
 // ---- thread --------------------------------------------------------------------------
@@ -123,8 +122,6 @@ void MultiSingleBoxDLU::Execute() {
     SequenceEnd outcome;
     if (state == RUN_RUNNING) {
         endCode_.store(END_IN_PROGRESS);
-        shownPercent_ = -1;
-        shownOffset_ = -1;
         startMs_.store(NowWholeMs());
         endMs_.store(0);
         SleepMs(slot * timing_.staggerMs);
@@ -175,8 +172,7 @@ std::size_t MultiSingleBoxDLU::WriteOutput(std::size_t length) {
         return length;
     } catch (const std::exception& error) {
         // The missing answer ends the step; the operator also sees why.
-        logSink_.LogSlot(config_.portName, FormatText("포트 쓰기 오류: %s", error.what()),
-                         COLOUR_RED);
+        Log(FormatText("포트 쓰기 오류: %s", error.what()), COLOUR_RED);
         return 0;
     }
 }
@@ -187,34 +183,22 @@ void MultiSingleBoxDLU::Log(const std::string& text, std::uint32_t colour) {
 }
 
 std::size_t MultiSingleBoxDLU::SendCommand(const std::uint8_t* command, std::size_t length) {
-    std::size_t written = 0;
-    OnMainThread([&] {
-        written = WriteOutput(BuildCommandFrame(outputBuffer_.get(), command, length,
-                                                (mode_ >> 8) == (USB_AUTO >> 8),
-                                                mode_ == USB_PPV && rawUsbFrames_, codec_));
-    });
-    return written;
+    return WriteOutput(BuildCommandFrame(outputBuffer_.get(), command, length,
+                                         (mode_ >> 8) == (USB_AUTO >> 8),
+                                         mode_ == USB_PPV && rawUsbFrames_, codec_));
 }
 
 std::size_t MultiSingleBoxDLU::WriteFrame(std::size_t length) {
-    std::size_t written = 0;
-    OnMainThread([&] { written = WriteOutput(length); });
-    return written;
+    return WriteOutput(length);
 }
 
 void MultiSingleBoxDLU::CloseSlotPort() {
     OnMainThread([&] { ports_.CloseMultiPort(config_.slot); });
 }
 
-void MultiSingleBoxDLU::ShowProgress(std::uint8_t percent, std::int64_t fileOffset) {
-    // Only a change is handed to the main thread: one hand-off per packet is enough.
-    if (percent == shownPercent_ && fileOffset == shownOffset_) return;
-    shownPercent_ = percent;
-    shownOffset_ = fileOffset;
-    OnMainThread([&] {
-        progressCount_.store(static_cast<int>(fileOffset));
-        percent_.store(percent);
-    });
+void MultiSingleBoxDLU::ShowProgress(std::uint8_t percent, std::int64_t) {
+    // The status tick reads it; nothing waits for the main thread.
+    percent_.store(percent);
 }
 
 void MultiSingleBoxDLU::Mark(SequenceMark mark, int slot) {
@@ -223,8 +207,6 @@ void MultiSingleBoxDLU::Mark(SequenceMark mark, int slot) {
             break;
         case SequenceMark::ImageStarted:
             percent_.store(0);
-            shownPercent_ = -1;
-            shownOffset_ = -1;
             currentImage_.store(slot);
             erasing_.store(1);
             break;

@@ -57,8 +57,10 @@ struct MultiStartTiming {
 };
 
 // The worker thread of one multi slot. It drives one phone on its slot's port through the
-// download sequence (protocol/DownloadSequence.h, with the multi rules) and reaches the port
-// and the log pane only through synchronised calls to the main thread (the bridge kinds).
+// download sequence (protocol/DownloadSequence.h, with the multi rules): it writes its
+// packets itself (the port component has its own lock) and publishes its progress in
+// atomics; its log lines and the closing of its port run on the main thread, which it waits
+// for.
 //
 // Life: created suspended (its thread waits for Resume) by the multi download, resumed for
 // every run, suspends itself at the end of each run; the destructor ends the thread (it
@@ -94,7 +96,6 @@ class MultiSingleBoxDLU : private SequenceHost {
     int percent() const { return percent_.load(); }
     int erasing() const { return erasing_.load(); }
     int endCode() const { return endCode_.load(); }
-    int progressCount() const { return progressCount_.load(); }
     // NowMs (whole ms) when the current/last sequence began and ended (0 before).
     long long startMs() const { return startMs_.load(); }
     long long endMs() const { return endMs_.load(); }
@@ -130,12 +131,11 @@ class MultiSingleBoxDLU : private SequenceHost {
     LzoCompressor& Compressor() override { return compressor_; }
     double DurationOriginMs() const override { return static_cast<double>(startMs_.load()); }
 
-    // The bridge: runs work on the main thread and returns once it is done (nothing once the
-    // worker is being ended). Its kinds are LogLine (Log), SendCommand, WriteRaw (WriteFrame),
-    // ShowProgress and CloseSlotPort.
+    // Runs work on the main thread and returns once it is done (nothing once the worker is
+    // being ended): the log lines (Log) and CloseSlotPort.
     void OnMainThread(const std::function<void()>& work);
-    // Main thread: writes length bytes of the output buffer to the slot's port; the bytes
-    // written (0 when the write failed).
+    // Writes length bytes of the output buffer to the slot's port; the bytes written (0 when
+    // the write failed).
     std::size_t WriteOutput(std::size_t length);
     void CloseSlotPort();
     // Sleeps; returns early only when the thread is being ended.
@@ -158,8 +158,6 @@ class MultiSingleBoxDLU : private SequenceHost {
     bool terminate_ = false;         // guarded by threadMutex_
     std::atomic<bool> terminating_{false};
 
-    int shownPercent_ = -1;  // the progress last handed to the main thread
-    std::int64_t shownOffset_ = -1;
     std::unique_ptr<std::uint8_t[]> outputBuffer_;
     PacketCodec codec_;
 
@@ -177,7 +175,6 @@ class MultiSingleBoxDLU : private SequenceHost {
     // Status published for the status tick.
     std::atomic<int> runState_{RUN_IDLE};
     std::atomic<int> currentImage_{0};
-    std::atomic<int> progressCount_{0};
     std::atomic<int> percent_{0};
     std::atomic<long long> startMs_{0};
     std::atomic<long long> endMs_{0};

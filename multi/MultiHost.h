@@ -14,7 +14,8 @@ namespace zembra {
 inline constexpr int MULTI_SLOT_COUNT = 8;
 
 // The port operations of the eight multi-download ports (channel 0-7 = VaComm1 ... VaComm8).
-// All of them run on the main thread.
+// They run on the main thread, except WriteMulti, which each slot's worker calls for its own
+// channel, and multiLineGone (any thread).
 class MultiPortOps {
   public:
     virtual ~MultiPortOps() = default;

@@ -1,5 +1,6 @@
 #include "ports/VaCommPorts.h"
 
+#include "multi/MultiDownload.h"
 #include "platform/Helpers.h"
 #include "protocol/DebugTrace.h"
 #include "serial/Vabuffer.h"
@@ -189,7 +190,7 @@ int VaCommPorts::singleLineGone() const {
     return single_->LineGone();
 }
 
-int VaCommPorts::MultiLineGone(int channel) const {
+int VaCommPorts::multiLineGone(int channel) const {
     return multi_[static_cast<std::size_t>(channel)]->LineGone();
 }
 
@@ -207,6 +208,25 @@ void VaCommPorts::SetMultiRxHandler(int channel, RxHandler handler) {
     port.OnRxBuf = [handler = std::move(handler)](TVaComponent* sender, PVaData data, int count) {
         if (count > 0) handler(sender, data, static_cast<std::size_t>(count));
     };
+}
+
+void VaCommPorts::BindMulti(MultiDownload* multi) {
+    using Handler = void (MultiDownload::*)(void*, const void*, int);
+    static constexpr Handler kHandlers[MULTI_SLOT_COUNT] = {
+        &MultiDownload::VaComm1RxBuf, &MultiDownload::VaComm2RxBuf, &MultiDownload::VaComm3RxBuf,
+        &MultiDownload::VaComm4RxBuf, &MultiDownload::VaComm5RxBuf, &MultiDownload::VaComm6RxBuf,
+        &MultiDownload::VaComm7RxBuf, &MultiDownload::VaComm8RxBuf};
+    for (int channel = 0; channel < MULTI_SLOT_COUNT; ++channel) {
+        if (!multi) {
+            SetMultiRxHandler(channel, nullptr);
+            continue;
+        }
+        const Handler handler = kHandlers[channel];
+        SetMultiRxHandler(
+            channel, [multi, handler](void* sender, const std::uint8_t* data, std::size_t count) {
+                (multi->*handler)(sender, data, static_cast<int>(count));
+            });
+    }
 }
 
 }  // namespace zembra

@@ -15,14 +15,15 @@ namespace zembra {
 
 class DebugTrace;
 class MainThread;
+class MultiDownload;
 class TVaComm;
 class TVaBuffer;
 
 // The window's nine serial port components and their port operations: VaCommSingle with the
 // single-port operations (PortOperations) and VaComm1 ... VaComm8 with the multi ones
-// (OpenMultiPort ... WriteMulti, the same signatures as multi/MultiHost.h's MultiPortOps;
-// VaCommMultiPorts adapts them). Each port has a TVaBuffer attached, as in the window, so
-// that its OnRxBuf sees every received chunk.
+// (MultiPortOps), and the binding of the multi ports' receive events to the multi
+// download's handlers VaComm1RxBuf ... VaComm8RxBuf. Each port has a TVaBuffer attached, as in the
+// window, so that its OnRxBuf sees every received chunk.
 //
 // Published values: VaCommSingle 57,600 bit/s, no flow control, DTR disabled, receive thread
 // priority highest; VaComm1-8 no flow control, priority highest (other values as the
@@ -31,9 +32,11 @@ class TVaBuffer;
 // Every write goes through the debug trace first ("[W:...]" lines; multi lines carry the
 // channel). The elapsed field of the trace counts from *traceOrigin (downloadStartMs).
 //
-// Threads: all operations on the main thread (the ports' MainThread: the process main thread
-// unless SetMainThread is called). Life: owned by the host; closes its ports on destruction.
-class VaCommPorts : public PortOperations {
+// Threads: opening, closing and the settings on the main thread (the ports' MainThread: the
+// process main thread unless SetMainThread is called); the single port's writes and reads
+// also on the single worker during a run, the multi ports' writes on the main thread. Life: owned
+// by the host; closes its ports on destruction.
+class VaCommPorts : public PortOperations, public MultiPortOps {
   public:
     using RxHandler =
         std::function<void(void* sender, const std::uint8_t* data, std::size_t count)>;
@@ -65,16 +68,19 @@ class VaCommPorts : public PortOperations {
 
     // Multi ports (channel 0-7). OpenMultiPort throws the component's error; CloseMultiPort
     // never throws; WriteMulti throws when the write fails.
-    void OpenMultiPort(int channel);
-    void CloseMultiPort(int channel);
-    void SetMultiPortName(int channel, const std::string& portName);
-    void SetMultiBaud(int channel, int rate);
-    void WriteMulti(int channel, const std::uint8_t* bytes, std::size_t count);
-    void ClearMultiPortOpen(int channel);
+    void OpenMultiPort(int channel) override;
+    void CloseMultiPort(int channel) override;
+    void SetMultiPortName(int channel, const std::string& portName) override;
+    void SetMultiBaud(int channel, int rate) override;
+    void WriteMulti(int channel, const std::uint8_t* bytes, std::size_t count) override;
+    void ClearMultiPortOpen(int channel) override;
     bool multiPortOpen(int channel) const;
     // Any thread: TVaComm::LineGone of the channel's port (0 while it is closed).
-    int MultiLineGone(int channel) const;
+    int multiLineGone(int channel) const override;
     void SetMultiRxHandler(int channel, RxHandler handler);
+    // Binds port n's OnRxBuf to VaComm(n)RxBuf of multi; nullptr unbinds them. Unbind before
+    // the multi download goes away.
+    void BindMulti(MultiDownload* multi);
 
     TVaComm& VaCommSingle() { return *single_; }
     TVaComm& VaCommMulti(int channel) { return *multi_[static_cast<std::size_t>(channel)]; }

@@ -8,7 +8,9 @@
 namespace zembra {
 
 // The window's port operations for the single port (VaCommSingle), as the single engine's
-// bridge and the start/stop handlers use them. All run on the main thread.
+// bridge and the start/stop handlers use them. Opening, closing and the rate run on the main
+// thread; during a run the single worker writes and reads the port itself (the port
+// component has its own lock).
 // VaCommPorts (ports/VaCommPorts.h) implements them, and the eight multi ports' operations,
 // on the serial port components; a test may implement them on anything that moves bytes.
 class PortOperations {

@@ -24,7 +24,7 @@ using SingleRunConfig = DownloadRun;
 
 // The shared state of the single engine: the bridge's fields, the response buffer and the
 // flags that the worker and the main thread hand each other. One object for the life of the
-// program. The multi download uses stopRequested, downloadRunning and downloadStartMs too.
+// program.
 //
 // Threads: the bridge fields are written by the worker only before a bridge call and read by
 // the main thread only inside it (the call's hand-off orders them). answers has its own lock
@@ -50,7 +50,7 @@ struct SingleShared {
     std::atomic<double> downloadStartMs{0.0};
 
     // The mode in force: set by Start, overwritten by the worker when an auto mode settles
-    // (read by SendCommand on the main thread).
+    // (read by SendCommand on the worker, and by the host after the run).
     std::atomic<LinkProtocolCode> mode{INITIAL_LINK_PROTOCOL};
 
     // The run's job and values (see SingleRunConfig).

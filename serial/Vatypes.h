@@ -52,7 +52,7 @@ enum TVaCommEvent {
 enum TVaSyncEvents { seByMethod, seByMessage };
 enum TVaThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
-// A set of enumeration members (Delphi-style "set of"), one bit per ordinal.
+// A set of enumeration members, one bit per ordinal.
 template <typename E>
 class TVaSet {
   public:

@@ -20,7 +20,7 @@ TEST_F(MultiEndToEnd, EightCompressedPhonesStaggeredStartAndSerialisedCompressio
     AddPhones(8);
     MultiTestPorts ports(loop);
     MultiDownload multi(loop, ports, host);
-    ports.Bind(&multi);
+    ports.BindMulti(&multi);
 
     std::atomic<int> inside{0};
     std::atomic<int> maxInside{0};
@@ -63,7 +63,7 @@ TEST_F(MultiEndToEnd, EightCompressedPhonesStaggeredStartAndSerialisedCompressio
     EXPECT_EQ(slotsSeen.size(), 8u);
     EXPECT_EQ(host.endedSlots.size(), 8u);
     EXPECT_TRUE(host.controlsEnabled);
-    ports.Bind(nullptr);
+    ports.BindMulti(nullptr);
 }
 
 // USB_NORMAL twice: the second Start reuses the worker objects and writes again.
@@ -71,7 +71,7 @@ TEST_F(MultiEndToEnd, EightNormalPhonesAndStartAgainReusesWorkers) {
     AddPhones(8);
     MultiTestPorts ports(loop);
     MultiDownload multi(loop, ports, host, kQuickStart);
-    ports.Bind(&multi);
+    ports.BindMulti(&multi);
 
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Normal, 8)), MultiStartOutcome::Started);
@@ -103,7 +103,7 @@ TEST_F(MultiEndToEnd, EightNormalPhonesAndStartAgainReusesWorkers) {
         EXPECT_TRUE(
             phones[static_cast<std::size_t>(slot)]->WaitForReset(std::chrono::seconds(5), 2));
     }
-    ports.Bind(nullptr);
+    ports.BindMulti(nullptr);
 }
 
 // USB_AUTO with phones that do and do not support compression.
@@ -116,7 +116,7 @@ TEST_F(MultiEndToEnd, EightAutoPhonesWithAndWithoutCompression) {
     }
     MultiTestPorts ports(loop);
     MultiDownload multi(loop, ports, host, kQuickStart);
-    ports.Bind(&multi);
+    ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Auto, 8)), MultiStartOutcome::Started);
     RunToEnd(multi);
@@ -138,7 +138,7 @@ TEST_F(MultiEndToEnd, EightAutoPhonesWithAndWithoutCompression) {
             controlBlock = controlBlock || entry.kind == SimUnitKind::ControlBlock;
         EXPECT_EQ(controlBlock, !compressed) << SlotPort(slot);
     }
-    ports.Bind(nullptr);
+    ports.BindMulti(nullptr);
 }
 
 }  // namespace

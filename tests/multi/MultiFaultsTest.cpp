@@ -42,7 +42,7 @@ TEST_F(MultiEndToEnd, OneFailingPhoneEndsOnlyItsOwnSlot) {
 
     MultiTestPorts ports(loop);
     MultiDownload multi(loop, ports, host, kQuickStart);
-    ports.Bind(&multi);
+    ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Auto, 8)), MultiStartOutcome::Started);
     RunToEnd(multi);
@@ -55,7 +55,7 @@ TEST_F(MultiEndToEnd, OneFailingPhoneEndsOnlyItsOwnSlot) {
         const auto lines = host.SlotLines(SlotPort(slot));
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back().text, "다운 로드 종료") << SlotPort(slot);
-        EXPECT_EQ(ports.ports().multiPortOpen(slot), false) << "each slot closes its own port";
+        EXPECT_EQ(ports.multiPortOpen(slot), false) << "each slot closes its own port";
     }
     const auto silent = host.SlotLines(SlotPort(0));
     ASSERT_EQ(silent.size(), 3u);
@@ -108,7 +108,7 @@ TEST_F(MultiEndToEnd, StrayBytesAndControlBlockNaks) {
 
     MultiTestPorts ports(loop);
     MultiDownload multi(loop, ports, host, kQuickStart);
-    ports.Bind(&multi);
+    ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Normal, 3)), MultiStartOutcome::Started);
     RunToEnd(multi);
@@ -126,7 +126,7 @@ TEST_F(MultiEndToEnd, ImageFilesThatChangeAfterTheStart) {
     AddPhones(1);
     MultiTestPorts ports(loop);
     MultiDownload multi(loop, ports, host, MultiStartTiming{300, 5});
-    ports.Bind(&multi);
+    ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Press, 1)), MultiStartOutcome::Started);
     std::filesystem::remove(font2Path);
@@ -157,7 +157,7 @@ TEST_F(MultiEndToEnd, RefusedVersionWithVersionCheckOffGoesOn) {
     AddPhone(config);
     MultiTestPorts ports(loop);
     MultiDownload multi(loop, ports, host, kQuickStart);
-    ports.Bind(&multi);
+    ports.BindMulti(&multi);
     DownloadJob job = Job();
     MultiStartRequest request = Request(ProtocolChoice::Press, 1);
     request.versionCheck = false;
@@ -198,7 +198,7 @@ TEST_F(MultiEndToEnd, StopDuringEraseTransferAndBetweenImages) {
     ports.trace.Start(tracePath);
     ports.trace.SetWriteData(true);
     MultiDownload multi(loop, ports, host, kQuickStart);
-    ports.Bind(&multi);
+    ports.BindMulti(&multi);
     DownloadJob job = Job();
     MultiStartRequest request = Request(ProtocolChoice::Auto, 8);
     request.settings.cmdGapMs = "200";  // the pause after an image: the stop lands there
@@ -274,7 +274,7 @@ TEST_F(MultiEndToEnd, StopBeforeTheFirstPacket) {
     AddPhones(3);
     MultiTestPorts ports(loop);
     MultiDownload multi(loop, ports, host, MultiStartTiming{400, 5});
-    ports.Bind(&multi);
+    ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Auto, 3)), MultiStartOutcome::Started);
     multi.Stop();
@@ -285,7 +285,7 @@ TEST_F(MultiEndToEnd, StopBeforeTheFirstPacket) {
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0].text, "케이블을 제거 하세요");
         EXPECT_EQ(lines[0].colour, COLOUR_RED);
-        EXPECT_FALSE(ports.ports().multiPortOpen(slot));
+        EXPECT_FALSE(ports.multiPortOpen(slot));
         EXPECT_EQ(phones[static_cast<std::size_t>(slot)]->Counters().bytesReceived, 0u);
     }
 }
@@ -297,7 +297,7 @@ TEST_F(MultiEndToEnd, PortThatCannotBeOpenedAbortsBeforeAnyWorker) {
     AddPhone(PhoneConfig(2));
     MultiTestPorts ports(loop);
     MultiDownload multi(loop, ports, host, kQuickStart);
-    ports.Bind(&multi);
+    ports.BindMulti(&multi);
     DownloadJob job = Job();
     MultiStartRequest request = Request(ProtocolChoice::Auto, 0);
     request.slotPortNames[0] = SlotPort(0);
@@ -324,7 +324,7 @@ TEST_F(MultiEndToEnd, PortThatCannotBeOpenedAbortsBeforeAnyWorker) {
     EXPECT_FALSE(multi.downloadRunning());
     for (int slot = 0; slot < 8; ++slot) {
         EXPECT_EQ(multi.worker(slot), nullptr);
-        EXPECT_FALSE(ports.ports().multiPortOpen(slot));
+        EXPECT_FALSE(ports.multiPortOpen(slot));
     }
     // The phones see their line closed and never receive a byte.
     for (auto& phone : phones) {

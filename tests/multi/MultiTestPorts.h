@@ -1,7 +1,6 @@
 #pragma once
 
 #include "multi/MultiDownload.h"
-#include "ports/VaCommMultiPorts.h"
 #include "ports/VaCommPorts.h"
 #include "protocol/DebugTrace.h"
 
@@ -9,16 +8,15 @@ namespace zembra::test {
 
 // The real serial port components of the eight multi ports, with their trace, as the
 // multi download's port operations.
-class MultiTestPorts : public VaCommMultiPorts {
+struct TraceFirst {
+    DebugTrace trace;  // made before the ports and gone after them
+};
+
+class MultiTestPorts : private TraceFirst, public VaCommPorts {
   public:
-    explicit MultiTestPorts(MainThread& mainThread)
-        : VaCommMultiPorts(vaComm_), vaComm_(trace, &mainThread) {}
-    ~MultiTestPorts() override { Bind(nullptr); }
-
-    DebugTrace trace;
-
-  private:
-    VaCommPorts vaComm_;
+    explicit MultiTestPorts(MainThread& mainThread) : VaCommPorts(trace, &mainThread) {}
+    ~MultiTestPorts() override { BindMulti(nullptr); }
+    using TraceFirst::trace;
 };
 
 }  // namespace zembra::test
