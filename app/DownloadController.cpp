@@ -203,7 +203,7 @@ void DownloadController::BitBtnStopRequestClick() {
     single_->RequestStop();
 }
 
-void DownloadController::FinishRun() {
+void DownloadController::GiveControlsBack() {
     // The single run has ended and its port is closed.
     FinishSingleRecord();
     form_.GiveControlsBack();
@@ -490,9 +490,6 @@ void DownloadController::SetAddressText(const std::string& text) {
 }
 void DownloadController::SetMarker(int slot, const std::string& marker) {
     form_.SetMarker(slot, marker);
-}
-void DownloadController::GiveControlsBack() {
-    FinishRun();
 }
 void DownloadController::ShowJobError(int code) {
     form_.ShowJobError(code);

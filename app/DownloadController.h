@@ -85,7 +85,9 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     void SetTitle(const std::string& title) override;
     void SetAddressText(const std::string& text) override;
     void SetMarker(int slot, const std::string& marker) override;
-    void GiveControlsBack() override;  // the bridge's FinishRun
+    // The end of a single run (the bridge's FinishRun, its port closed): the record, then the
+    // controls come back.
+    void GiveControlsBack() override;
 
     // --- MultiDownloadHost ------------------------------------------------------------------
     void ShowJobError(int code) override;
@@ -102,8 +104,6 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // The end of a single run: the port is closed, the controls come back.
-    void FinishRun();
     // The end of one multi slot's run (its worker has set runState to 0).
     void MultiSlotEnded(int slot);
 

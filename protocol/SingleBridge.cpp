@@ -29,15 +29,8 @@ SingleBridge::SingleBridge(SingleShared& shared, DownloadHost& host, PortOperati
 
 // ---------------------------------------------------------------- worker side
 
-void SingleBridge::Call(std::uint32_t kind) {
-    shared_.bridgeKind = kind;
-    mainThread_.RunAndWait([this] { ExecuteKind(shared_.bridgeKind); });
-}
-
 void SingleBridge::LogLine(const std::string& text, std::uint32_t colour) {
-    shared_.logText = text;
-    shared_.logColour = colour;
-    Call(BRIDGE_LOG_LINE);
+    OnMainThread([&] { host_.LogSingle(text, colour); });
 }
 
 std::size_t SingleBridge::SendCommand(const std::uint8_t* command, std::size_t length) {
@@ -49,7 +42,10 @@ std::size_t SingleBridge::SendCommand(const std::uint8_t* command, std::size_t l
 }
 
 void SingleBridge::FinishRun() {
-    Call(BRIDGE_FINISH_RUN);
+    OnMainThread([&] {
+        ports_.CloseSinglePort();
+        host_.GiveControlsBack();
+    });
 }
 
 void SingleBridge::ShowProgress(std::uint8_t percent, std::int64_t fileOffset) {
@@ -72,28 +68,39 @@ void SingleBridge::ShowProgress(std::uint8_t percent, std::int64_t fileOffset) {
 
 void SingleBridge::ImageStarted(int slot) {
     progressShown_ = false;
-    shared_.byteParam = static_cast<std::uint8_t>(slot);
-    Call(BRIDGE_IMAGE_STARTED);
+    OnMainThread([&] {
+        host_.SetGauge(0);
+        host_.SetMarker(slot, SENDING);
+        host_.SetTitle(TITLE_ERASE);
+        host_.SetAddressText("");
+    });
 }
 
 void SingleBridge::ImageDone(int slot) {
-    shared_.byteParam = static_cast<std::uint8_t>(slot);
-    Call(BRIDGE_IMAGE_DONE);
+    OnMainThread([&] {
+        host_.SetGauge(100);
+        host_.SetMarker(slot, SENT);
+        host_.SetTitle(TITLE_IDLE);
+        host_.SetAddressText("");
+    });
 }
 
 void SingleBridge::ResetMarkers() {
-    Call(BRIDGE_RESET_MARKERS);
+    OnMainThread([&] {
+        for (int slot = 0; slot < ImageSlot::Count; ++slot) host_.SetMarker(slot, NOT_SENT);
+        host_.SetTitle(TITLE_IDLE);
+        host_.SetAddressText("");
+    });
 }
 
 void SingleBridge::SetBaud(int rate) {
-    shared_.intParam = rate;
-    Call(BRIDGE_SET_BAUD);
+    OnMainThread([&] { ports_.SetSingleBaud(rate); });
 }
 
 WaitResult SingleBridge::WaitResponse(long long ticks) {
     const auto stopped = [this] { return shared_.stopRequested.load(); };
     const WaitResult result =
-        workerReads_
+        workerReads()
             ? shared_.answers.WaitReading(
                   ticks, stopped,
                   [this](int ms) { return ports_.ReadSingle(ms, shared_.answers.CancelHandle()); })
@@ -153,7 +160,7 @@ int SingleBridge::AskOperator(const std::string& text, const std::string& captio
 std::size_t SingleBridge::DoWrite(const std::uint8_t* bytes, std::size_t count) {
     // What has come in meanwhile is taken in first, so that it is not taken for this
     // packet's answer.
-    while (workerReads_ && ports_.ReadSingle(0, -1) > 0) {
+    while (workerReads() && ports_.ReadSingle(0, -1) > 0) {
     }
     shared_.answers.ClearArrived();
     try {
@@ -167,40 +174,6 @@ std::size_t SingleBridge::DoWrite(const std::uint8_t* bytes, std::size_t count) 
 }
 
 // ---------------------------------------------------------------- main-thread side
-
-void SingleBridge::ExecuteKind(std::uint32_t kind) {
-    switch (kind) {
-        case BRIDGE_LOG_LINE:
-            host_.LogSingle(shared_.logText, shared_.logColour);
-            break;
-        case BRIDGE_FINISH_RUN:
-            ports_.CloseSinglePort();
-            host_.GiveControlsBack();
-            break;
-        case BRIDGE_IMAGE_STARTED:
-            host_.SetGauge(0);
-            host_.SetMarker(shared_.byteParam, SENDING);
-            host_.SetTitle(TITLE_ERASE);
-            host_.SetAddressText("");
-            break;
-        case BRIDGE_IMAGE_DONE:
-            host_.SetGauge(100);
-            host_.SetMarker(shared_.byteParam, SENT);
-            host_.SetTitle(TITLE_IDLE);
-            host_.SetAddressText("");
-            break;
-        case BRIDGE_RESET_MARKERS:
-            for (int slot = 0; slot < ImageSlot::Count; ++slot) host_.SetMarker(slot, NOT_SENT);
-            host_.SetTitle(TITLE_IDLE);
-            host_.SetAddressText("");
-            break;
-        case BRIDGE_SET_BAUD:
-            ports_.SetSingleBaud(shared_.intParam);
-            break;
-        default:
-            break;
-    }
-}
 
 void SingleBridge::DoShowProgress(std::uint8_t percent, std::int64_t fileOffset) {
     host_.SetGauge(percent);
@@ -216,7 +189,8 @@ void SingleBridge::ResetReceiver() {
 void SingleBridge::VaCommSingleRxBuf(void* /*sender*/, const std::uint8_t* data,
                                      std::size_t count) {
     if (!shared_.downloadEnabled.load()) return;
-    if (!receivedOnPortThread_ && TraceAndFeed(data, count)) host_.LogSingle(kOverrun, COLOUR_RED);
+    if (receivePath_ == ReceivePath::MainThread && TraceAndFeed(data, count))
+        host_.LogSingle(kOverrun, COLOUR_RED);
 }
 
 bool SingleBridge::TraceAndFeed(const std::uint8_t* data, std::size_t count) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,30 +22,19 @@ namespace zembra {
 class PortOperations;
 class DebugTrace;
 
-// The kinds of work the single engine has the main thread do (a negative answer is shown
-// as a LogLine of its text). Packet writes and the progress display do not wait for it.
-enum BridgeKind : std::uint32_t {
-    BRIDGE_LOG_LINE = 0,       // LogLine: log text, colour
-    BRIDGE_FINISH_RUN = 3,     // FinishRun
-    BRIDGE_IMAGE_STARTED = 6,  // ImageStarted: slot in byteParam
-    BRIDGE_IMAGE_DONE = 7,     // ImageDone: slot in byteParam
-    BRIDGE_RESET_MARKERS = 8,  // ResetMarkers
-    BRIDGE_SET_BAUD = 9,       // SetBaud: rate in intParam
-};
-
 // Application titles the bridge sets.
 inline constexpr char TITLE_IDLE[] = "Zembra 4";
 inline constexpr char TITLE_ERASE[] = "Erase Zembra 4";
 
 // The seam between the single engine's worker thread and the main thread.
 //
-// Worker: the kind wrappers (LogLine, ImageStarted, ... SetBaud) fill the shared fields and
-// run their kind on the main thread (MainThread::RunAndWait). Packet writes are done on the
-// worker itself (the port has its own lock); progress is posted without waiting. WaitResponse
-// sleeps until the answer has come: in the port's read (SetWorkerReads), else on the answer
-// assembly's condition variable.
-// Main thread: ExecuteKind, and VaCommSingleRxBuf (the single port's OnRxBuf: trace line and
-// answer assembly, unless the bytes reach ReceiveOnPortThread first).
+// Worker: LogLine, ImageStarted, ImageDone, ResetMarkers, SetBaud and FinishRun run their
+// display or port work on the main thread and wait for it (MainThread::RunAndWait). Packet
+// writes are done on the worker itself (the port has its own lock); progress is posted
+// without waiting. WaitResponse sleeps until the answer has come: in the port's read
+// (ReceivePath::WorkerReads), else on the answer assembly's condition variable.
+// Main thread: VaCommSingleRxBuf (the single port's OnRxBuf: trace line and answer assembly,
+// on ReceivePath::MainThread only).
 // ReceiveOnPortThread (the port's tap: the receive thread, or the worker reading): the trace
 // line first, then the answer assembly, so an answer's line always precedes the next packet's.
 //
@@ -106,16 +96,17 @@ class SingleBridge : public SequenceHost {
     std::uint8_t* outputBuffer() { return shared_.outputBuffer.data(); }
 
     // ---- main-thread side ----
-    // Runs one bridge kind with the fields the worker has set.
-    void ExecuteKind(std::uint32_t kind);
-
     void VaCommSingleRxBuf(void* sender, const std::uint8_t* data, std::size_t count);
 
     // ---- the single port's tap ----
-    // Set once, before any run: the bytes come through ReceiveOnPortThread; the worker reads
-    // the port itself while it waits and before each write.
-    void SetReceivedOnPortThread(bool on) { receivedOnPortThread_ = on; }
-    void SetWorkerReads(bool on) { workerReads_ = on; }
+    // How the answers reach the worker; set once, before any run.
+    enum class ReceivePath {
+        MainThread,   // the port's receive events on the main thread (VaCommSingleRxBuf)
+        PortThread,   // the port's tap on its receive thread (ReceiveOnPortThread)
+        WorkerReads,  // the tap, with the worker reading the port itself while it waits and
+                      // before each write
+    };
+    void SetReceivePath(ReceivePath path) { receivePath_ = path; }
     void ReceiveOnPortThread(const std::uint8_t* data, std::size_t count);
 
     // Empties the receive accumulator (a new run, a new port).
@@ -128,7 +119,8 @@ class SingleBridge : public SequenceHost {
     std::uint64_t discardedBytes() const { return shared_.answers.discardedBytes(); }
 
   private:
-    void Call(std::uint32_t kind);
+    // Runs work on the main thread and waits for it.
+    void OnMainThread(const std::function<void()>& work) { mainThread_.RunAndWait(work); }
     void DoShowProgress(std::uint8_t percent, std::int64_t fileOffset);
     // The received bytes' trace line, then the answer assembly; true on an overrun.
     bool TraceAndFeed(const std::uint8_t* data, std::size_t count);
@@ -145,8 +137,8 @@ class SingleBridge : public SequenceHost {
     PacketCodec codec_;
     OwnLzoCompressor compressor_;
 
-    bool receivedOnPortThread_ = false;
-    bool workerReads_ = false;
+    ReceivePath receivePath_ = ReceivePath::MainThread;
+    bool workerReads() const { return receivePath_ == ReceivePath::WorkerReads; }
 
     // Worker only.
     int askPollMs_ = 100;

@@ -18,14 +18,16 @@ SingleEngine::SingleEngine(DownloadHost& host, PortOperations& ports, DebugTrace
       worker_(bridge_, timings) {
     // Answers reach the waiting worker from the port's receive thread where the ports can
     // hand them over there.
+    using Path = SingleBridge::ReceivePath;
     const bool tapped =
         ports_.SetSingleReceiveTap([this](const std::uint8_t* data, std::size_t count) {
             bridge_.ReceiveOnPortThread(data, count);
         });
-    bridge_.SetReceivedOnPortThread(tapped);
     // Better still, the worker waiting for an answer reads it itself: no hand-over between
     // threads on the way from the port to the wait.
-    bridge_.SetWorkerReads(tapped && ports_.SetSingleTapReads(true));
+    bridge_.SetReceivePath(!tapped                          ? Path::MainThread
+                           : ports_.SetSingleTapReads(true) ? Path::WorkerReads
+                                                            : Path::PortThread);
 }
 
 SingleEngine::~SingleEngine() {

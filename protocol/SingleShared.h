@@ -26,16 +26,10 @@ using SingleRunConfig = DownloadRun;
 // flags that the worker and the main thread hand each other. One object for the life of the
 // program.
 //
-// Threads: the bridge fields are written by the worker only before a bridge call and read by
-// the main thread only inside it (the call's hand-off orders them). answers has its own lock
-// and also wakes a waiting WaitResponse on a stop request. The flags are atomics.
+// Threads: the packet buffer is the worker's. answers has its own lock and also wakes a
+// waiting WaitResponse on a stop request. The flags are atomics.
 struct SingleShared {
-    // --- bridge call fields ---
-    std::uint32_t bridgeKind = 0;
-    std::string logText;
-    std::uint32_t logColour = 0;
-    std::uint8_t byteParam = 0;
-    std::int32_t intParam = 0;
+    // --- the packet buffer the worker frames into ---
     std::array<std::uint8_t, kFrameBufferSize> outputBuffer{};
 
     // --- response (the receive handler cuts it, the worker takes it) ---
