@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 
+#include "job/StartSnapshot.h"
 #include "platform/Helpers.h"
 
 namespace zembra {
@@ -30,6 +31,13 @@ OptionWord SplitOptionWord(const std::string& word) {
     }
     return out;
 }
+
+namespace {
+// What is wrong with the ports of a single (one --port, or --station) or a multi command
+// line; empty when nothing is.
+std::string SinglePortRule(const CliOptions& o);
+std::string MultiPortRule(const CliOptions& o);
+}  // namespace
 
 CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     CliParseResult result;
@@ -147,6 +155,15 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
             return "--station-settle takes milliseconds (0-60000)";
         return {};
     };
+    withValue["--stagger"] = [&](const std::string& v) -> std::string {
+        const std::optional<std::int32_t> ms = StrictDecimal(v);
+        if (!ms || *ms < 0 || *ms > 60000) return "--stagger takes milliseconds (0-60000)";
+        o.staggerMs = *ms;
+        return {};
+    };
+    flags["--multi"] = [&] { o.multi = true; };
+    flags["--all-phones"] = [&] { o.multi = o.allPhones = true; };
+    flags["--no-version-check"] = [&] { o.versionCheck = false; };
     flags["--station"] = [&] { o.station = true; };
     flags["--no-records"] = [&] { o.recordsPath = "off"; };
     flags["--help"] = [&] { o.help = true; };
@@ -199,18 +216,38 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         }
     }
     if (o.help || o.version) return result;
-    if (o.station) {
-        if (!o.ports.empty())
-            result.error = "--station takes the phones from the serial-device map, not --port";
-        return result;
-    }
-    if (o.ports.empty()) {
-        result.error = "--port is required (a COMn name or a device path)";
-    } else if (o.ports.size() > 1) {
-        result.error = "one --port only: the single download drives one phone";
-    }
+    result.error = o.multi ? MultiPortRule(o) : SinglePortRule(o);
     return result;
 }
+
+namespace {
+
+std::string SinglePortRule(const CliOptions& o) {
+    if (!o.versionCheck || o.staggerMs)
+        return std::string(o.staggerMs ? "--stagger" : "--no-version-check") +
+               " is an option of the multi mode (--multi)";
+    if (o.station) {
+        if (!o.ports.empty())
+            return "--station takes the phones from the serial-device map, not --port";
+        return {};
+    }
+    if (o.ports.empty()) return "--port is required (a COMn name or a device path)";
+    if (o.ports.size() > 1) return "one --port only: the single download drives one phone";
+    return {};
+}
+
+std::string MultiPortRule(const CliOptions& o) {
+    if (o.link == Link::Serial) return "the multi download runs on the USB link only";
+    if (o.allPhones && !o.ports.empty()) return "--all-phones and --port exclude each other";
+    if (o.station && (o.allPhones || !o.ports.empty()))
+        return "--station takes the phones from the serial-device map, not --port or "
+               "--all-phones";
+    if (!o.station && !o.allPhones && o.ports.empty())
+        return "multi mode needs --port (up to eight) or --all-phones";
+    return {};
+}
+
+}  // namespace
 
 std::string CliHelpText() {
     return R"(Usage: zembra-cli --port PORT [job] [link] [settings] [operator options]

@@ -14,26 +14,26 @@ namespace zembra {
 // jump was sent.
 enum CliExit : int {
     EXIT_OK = 0,
-    EXIT_INTERNAL = 1,         // unexpected failure of the program itself
-    EXIT_USAGE = 2,            // bad command line
-    EXIT_JOB_REFUSED = 3,      // job checks, image selection checks, configuration file
-    EXIT_PORT_OPEN = 4,        // the port cannot be opened
-    EXIT_NO_ANSWER = 5,        // first download start request: no answer or refused
-    EXIT_VERSION = 6,          // version check: no answer, or mismatch not accepted
-    EXIT_COMPRESSION = 7,      // compressed mode unavailable, compressor check failed
-    EXIT_UART_SETUP = 8,       // module copy or baud switch refused (UART)
-    EXIT_JUMP = 9,             // jump into the download module / second start refused
-    EXIT_IMAGE_FILE = 10,      // code file missing, invalid version/boot word, size rule
-    EXIT_ERASE = 11,           // erase: no answer or refused
-    EXIT_TRANSFER = 12,        // data transfer: no answer, too many NAKs or echo failures
-    EXIT_FILE_CHANGED = 13,    // an image file shrank or could not be read during the run
-    EXIT_STOPPED = 14,         // stopped by the operator (Ctrl-C)
-    EXIT_STATION_FAILED = 15,  // --station: at least one phone failed
-    EXIT_RECORD_FAILED = 16,   // every download succeeded, a download record was not written
-    EXIT_UNREADABLE = 17,      // records: the database cannot be read
-    EXIT_RESET_REFUSED = 18,   // every image sent, the phone refused the reset jump
-    EXIT_OUTPUT_FAILED = 19,   // all else went well, but the standard output could not be written
-    EXIT_NOT_SENT = 20,        // records --send: the line server could not take the records
+    EXIT_INTERNAL = 1,        // unexpected failure of the program itself
+    EXIT_USAGE = 2,           // bad command line
+    EXIT_JOB_REFUSED = 3,     // job checks, image selection checks, configuration file
+    EXIT_PORT_OPEN = 4,       // the port cannot be opened
+    EXIT_NO_ANSWER = 5,       // first download start request: no answer or refused
+    EXIT_VERSION = 6,         // version check: no answer, or mismatch not accepted
+    EXIT_COMPRESSION = 7,     // compressed mode unavailable, compressor check failed
+    EXIT_UART_SETUP = 8,      // module copy or baud switch refused (UART)
+    EXIT_JUMP = 9,            // jump into the download module / second start refused
+    EXIT_IMAGE_FILE = 10,     // code file missing, invalid version/boot word, size rule
+    EXIT_ERASE = 11,          // erase: no answer or refused
+    EXIT_TRANSFER = 12,       // data transfer: no answer, too many NAKs or echo failures
+    EXIT_FILE_CHANGED = 13,   // an image file shrank or could not be read during the run
+    EXIT_STOPPED = 14,        // stopped by the operator (Ctrl-C)
+    EXIT_PHONE_FAILED = 15,   // --station: a phone failed; --multi: a slot failed (endCode 2-10)
+    EXIT_RECORD_FAILED = 16,  // every download succeeded, a download record was not written
+    EXIT_UNREADABLE = 17,     // records: the database cannot be read
+    EXIT_RESET_REFUSED = 18,  // every image sent, the phone refused the reset jump
+    EXIT_OUTPUT_FAILED = 19,  // all else went well, but the standard output could not be written
+    EXIT_NOT_SENT = 20,       // records --send: the line server could not take the records
 };
 
 // The exit status once the downloads are over: status, or EXIT_RECORD_FAILED when status is
@@ -87,6 +87,12 @@ struct CliOptions {
     int waitForPhoneSec = 0;     // --wait-for-phone SEC with --port auto
     int stationSettleMs = 1000;  // --station-settle MS (multi station: phones arriving together)
 
+    // Multi mode (--multi, or --all-phones alone): up to eight --port, or the whole map.
+    bool multi = false;
+    bool allPhones = false;        // --all-phones: every phone of the serial-device map
+    bool versionCheck = true;      // --no-version-check
+    std::optional<int> staggerMs;  // --stagger MS between two slots' first packets
+
     // Not for operators: shortens the worker's fixed start-up sleep (tests, demos).
     std::optional<int> startupSleepMs;
 };
@@ -97,6 +103,8 @@ struct CliParseResult {
     bool ok() const { return error.empty(); }
 };
 
+// The whole command line of a download, single or multi mode (--multi, --all-phones), with
+// the port rules of its mode.
 CliParseResult ParseCliOptions(const std::vector<std::string>& args);
 
 // One command-line word as "--name=value": the name, and the value when the word carries one

@@ -4,8 +4,8 @@
 #include <chrono>
 
 #include "cli/LineStation.h"
+#include "cli/MultiMode.h"
 #include "cli/SingleCliRun.h"
-#include "cli/multi_mode.h"
 #include "multi/SlotStatus.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
@@ -105,7 +105,7 @@ int RunSingleStation(SingleSession& session) {
     }
     line.Poll();
     host.Note(tally.Summary(NowMs()) + line.SummaryText());
-    return tally.failed > 0 ? EXIT_STATION_FAILED : EXIT_OK;
+    return tally.failed > 0 ? EXIT_PHONE_FAILED : EXIT_OK;
 }
 
 int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
@@ -153,13 +153,13 @@ int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& int
                         FormatText("endCode %d %s", end.endCode, EndCodeMeaning(end.endCode))));
                 },
                 [&](int slot) { portFailed[static_cast<std::size_t>(slot)] = true; });
-            if (status == MULTI_EXIT_REFUSED || status == MULTI_EXIT_USAGE) {
+            if (status == EXIT_JOB_REFUSED || status == EXIT_USAGE) {
                 refused = true;
                 break;
             }
             // A port that did not open fails its own phone only: the others go again without it.
             const bool retry =
-                status == MULTI_EXIT_PORT_FAILED &&
+                status == EXIT_PORT_OPEN &&
                 std::find(portFailed.begin(), portFailed.end(), true) != portFailed.end();
             bool rest = false;
             for (std::size_t s = 0; s < slots.size(); ++s) {
@@ -179,8 +179,8 @@ int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& int
     }
     if (line) line->Poll();
     print(tally.Summary(NowMs()) + (line ? line->SummaryText() : ""));
-    if (refused) return MULTI_EXIT_REFUSED;
-    return tally.failed > 0 ? EXIT_STATION_FAILED : EXIT_OK;
+    if (refused) return EXIT_JOB_REFUSED;
+    return tally.failed > 0 ? EXIT_PHONE_FAILED : EXIT_OK;
 }
 
 }  // namespace zembra

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/MultiMode.h"
 #include "cli/PortAuto.h"
-#include "cli/multi_mode.h"
 
 namespace zembra {
 

@@ -9,9 +9,9 @@
 #include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
 #include "cli/LineCommands.h"
+#include "cli/MultiCli.h"
 #include "cli/RecordsCommand.h"
 #include "cli/SingleCliRun.h"
-#include "cli/multi_cli.h"
 #include "platform/Version.h"
 
 namespace {

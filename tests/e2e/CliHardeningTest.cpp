@@ -14,8 +14,8 @@
 #include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
 #include "cli/SingleCliRun.h"
-#include "cli/multi_cli.h"
-#include "cli/multi_mode.h"
+#include "cli/MultiCli.h"
+#include "cli/MultiMode.h"
 #include "job/ConfigFile.h"
 #include "platform/Helpers.h"
 #include "tests/e2e/E2eFixture.h"
@@ -121,7 +121,7 @@ TEST(CliHardening, SizesAndAddressesBeyond32BitsAreRefusedBeforeThePortOpens) {
     // The multi Start runs the same check before its ports.
     EXPECT_EQ(RunMultiCli({"--multi", "--port", kNoPort, "--font1", font, "--font1-address",
                            "0x100000000", "--color", "never"}),
-              MULTI_EXIT_REFUSED);
+              EXIT_JOB_REFUSED);
 }
 
 TEST(CliHardening, PrescribedNamesStayInTheImageFolder) {
@@ -163,7 +163,7 @@ TEST(CliHardening, PortErrorsNameThePortGivenAndTheReason) {
         << folder.log;
     const CliResult multi = RunProgram("--multi --port /dev/null --font1 " + font +
                                        " --font1-address 0x10000 --color never");
-    EXPECT_EQ(multi.status, MULTI_EXIT_PORT_FAILED);
+    EXPECT_EQ(multi.status, EXIT_PORT_OPEN);
     EXPECT_NE(multi.log.find("Can't open device /dev/null, Inappropriate ioctl for device"),
               std::string::npos)
         << multi.log;
@@ -218,7 +218,7 @@ TEST(CliHardening, ClosedOutputAndSigtermStopLikeCtrlC) {
     EXPECT_EQ(RunProgramUntil(args, false, SIGTERM), EXIT_STOPPED);
     std::vector<std::string> multi{"--multi"};
     multi.insert(multi.end(), args.begin(), args.end());
-    EXPECT_EQ(RunProgramUntil(multi, false, SIGTERM), MULTI_EXIT_STOPPED);
+    EXPECT_EQ(RunProgramUntil(multi, false, SIGTERM), EXIT_STOPPED);
     // The status of a third Ctrl-C (the program quits at once) is documented in both modes.
     EXPECT_NE(CliHelpText().find(" 130  a third Ctrl-C"), std::string::npos);
     EXPECT_NE(MultiHelpText().find(" 130  a third Ctrl-C"), std::string::npos);
@@ -319,7 +319,7 @@ TEST(CliHardening, RefusedResetJumpIsAFailure) {
                                   "--color",      "never",           "--protocol",
                                   "normal",       "--code",          code,
                                   "--no-records", "--startup-delay", "10"};
-    EXPECT_EQ(RunMultiCli(args), MULTI_EXIT_SLOT_FAILED);
+    EXPECT_EQ(RunMultiCli(args), EXIT_PHONE_FAILED);
 }
 
 // An image replaced after the job check is not sent: the run ends as "file changed" before

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "cli/multi_cli.h"
-#include "cli/multi_mode.h"
+#include "cli/MultiCli.h"
+#include "cli/MultiMode.h"
 #include "tests/multi/MultiE2eSupport.h"
 
 namespace zembra::test {
@@ -36,18 +36,18 @@ TEST(CliMultiSlots, PortListInOrderAtMostEightNoDuplicates) {
 TEST(CliMultiSlots, ExitStatusNeedsEverySlotFinished) {
     std::vector<MultiSlotSummary> rows(3);
     for (auto& row : rows) row.endCode = END_FINISHED;
-    EXPECT_EQ(MultiExitStatus(rows), MULTI_EXIT_ALL_WRITTEN);
+    EXPECT_EQ(MultiExitStatus(rows), EXIT_OK);
     rows[1].endCode = END_STOPPED;
-    EXPECT_EQ(MultiExitStatus(rows), MULTI_EXIT_STOPPED);
+    EXPECT_EQ(MultiExitStatus(rows), EXIT_STOPPED);
     rows[2].endCode = END_ERASE_FAILED;
-    EXPECT_EQ(MultiExitStatus(rows), MULTI_EXIT_SLOT_FAILED);
-    EXPECT_NE(MultiExitStatus({}), MULTI_EXIT_ALL_WRITTEN);
+    EXPECT_EQ(MultiExitStatus(rows), EXIT_PHONE_FAILED);
+    EXPECT_NE(MultiExitStatus({}), EXIT_OK);
 }
 
 TEST(CliMultiOptions, StaggerMustBeAWholeNumberOfMilliseconds) {
     for (const char* bad : {"abc", "12x", "-5", "60001", ""}) {
         EXPECT_EQ(RunMultiCli({"--multi", "--port", "COM7", "--code", "c.bin", "--stagger", bad}),
-                  MULTI_EXIT_USAGE)
+                  EXIT_USAGE)
             << bad;
     }
 }
@@ -77,7 +77,7 @@ TEST_F(MultiEndToEnd, ConsoleRunPrintsLinesStatusAndTable) {
         text.append(buffer, n);
     std::fclose(out);
 
-    EXPECT_EQ(status, MULTI_EXIT_SLOT_FAILED);
+    EXPECT_EQ(status, EXIT_PHONE_FAILED);
     EXPECT_NE(text.find("COM65:다운로드 시작 요청\n"), std::string::npos);
     EXPECT_NE(text.find("COM66:요청한 버전이 틀립니다.\n"), std::string::npos);
     EXPECT_NE(text.find("슬롯1 COM65"), std::string::npos);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliOptions.h"  // the exit statuses
 #include "job/DownloadJob.h"
 #include "multi/MultiDownload.h"
 #include "platform/SerialDeviceMap.h"
@@ -15,15 +16,6 @@
 namespace zembra {
 
 class LoopMainThread;
-
-// Exit statuses of zembra-cli's multi mode: the single mode's values for the same outcomes,
-// and one of its own for failed slots.
-inline constexpr int MULTI_EXIT_ALL_WRITTEN = 0;   // every slot ended with endCode 1
-inline constexpr int MULTI_EXIT_USAGE = 2;         // bad command line
-inline constexpr int MULTI_EXIT_REFUSED = 3;       // job checks or settings refused the start
-inline constexpr int MULTI_EXIT_PORT_FAILED = 4;   // a port could not be opened / no phone
-inline constexpr int MULTI_EXIT_STOPPED = 14;      // stopped by the operator (Ctrl-C)
-inline constexpr int MULTI_EXIT_SLOT_FAILED = 15;  // at least one slot failed (endCode 2-9)
 
 // The operator's answer to the override question of a job check (codes 1-19).
 enum class MultiAnswer { Ask, Yes, No };

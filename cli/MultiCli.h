@@ -11,7 +11,7 @@ bool IsMultiCommandLine(const std::vector<std::string>& args);
 // zembra-cli's multi mode: the same job, settings and operator options as the single mode
 // (parsed by ParseCliOptions), up to eight --port options (slot 1, 2, ... in the order given)
 // or --all-phones (every phone in the serial-device map, slots by device number), and the
-// multi options below. Returns the exit status (cli/multi_mode.h).
+// multi options below. Returns the exit status (cli/MultiMode.h).
 //   --multi              multi mode
 //   --all-phones         the ports of "\Device\trelvic0" ... "\Device\trelvic7"
 //   --no-version-check   a refused version does not end a phone's run ("버전검사" off)

@@ -1,4 +1,4 @@
-#include "cli/multi_mode.h"
+#include "cli/MultiMode.h"
 
 #include <algorithm>
 #include <chrono>
@@ -190,7 +190,7 @@ std::string SummaryTable(const std::vector<MultiSlotSummary>& rows) {
 }
 
 int MultiExitStatus(const std::vector<MultiSlotSummary>& rows) {
-    if (rows.empty()) return MULTI_EXIT_PORT_FAILED;
+    if (rows.empty()) return EXIT_PORT_OPEN;
     bool stopped = false;
     bool failed = false;
     for (const auto& row : rows) {
@@ -199,9 +199,9 @@ int MultiExitStatus(const std::vector<MultiSlotSummary>& rows) {
         else if (row.endCode != END_FINISHED)
             failed = true;
     }
-    if (failed) return MULTI_EXIT_SLOT_FAILED;
-    if (stopped) return MULTI_EXIT_STOPPED;
-    return MULTI_EXIT_ALL_WRITTEN;
+    if (failed) return EXIT_PHONE_FAILED;
+    if (stopped) return EXIT_STOPPED;
+    return EXIT_OK;
 }
 
 int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
@@ -211,7 +211,7 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                      const std::function<bool()>& interrupted, std::FILE* out,
                      const MultiRunHooks& hooks) {
     ConsoleMultiHost host(options, out, hooks);
-    int status = MULTI_EXIT_ALL_WRITTEN;
+    int status = EXIT_OK;
     {
         MultiDownload multi(loop, ports, host, options.timing);
         bindReceive(&multi);
@@ -251,13 +251,13 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
                         if (multi.portFailedSlots()[static_cast<std::size_t>(slot)])
                             hooks.portFailed(slot);
-                status = MULTI_EXIT_PORT_FAILED;
+                status = EXIT_PORT_OPEN;
                 break;
             case MultiStartOutcome::NoDevice:
-                status = MULTI_EXIT_PORT_FAILED;
+                status = EXIT_PORT_OPEN;
                 break;
             default:
-                status = MULTI_EXIT_REFUSED;
+                status = EXIT_JOB_REFUSED;
                 break;
         }
         std::vector<std::string> lastText(MULTI_SLOT_COUNT);

@@ -1,0 +1,279 @@
+#include "cli/MultiCli.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/CliOptions.h"
+#include "cli/CliTrace.h"
+#include "cli/ConsoleHost.h"
+#include "cli/InterruptCatcher.h"
+#include "cli/JobFromOptions.h"
+#include "cli/LineStation.h"
+#include "cli/MultiMode.h"
+#include "cli/PreFlight.h"
+#include "cli/Station.h"
+#include "job/StartSnapshot.h"
+#include "platform/Helpers.h"
+#include "platform/LoopMainThread.h"
+#include "ports/VaCommPorts.h"
+#include "protocol/DebugTrace.h"
+#include "records/RunRecorder.h"
+
+namespace zembra {
+
+namespace {
+
+struct MultiCommandLine {
+    CliOptions options;
+    MultiModeOptions multi;
+    std::string error;
+};
+
+MultiCommandLine ParseMultiCommandLine(const std::vector<std::string>& args) {
+    MultiCommandLine out;
+    const CliParseResult parsed = ParseCliOptions(args);
+    out.error = parsed.error;
+    out.options = parsed.options;
+    out.multi.fromDeviceMap = out.options.allPhones;
+    out.multi.versionCheck = out.options.versionCheck;
+    if (out.options.staggerMs) out.multi.timing.staggerMs = *out.options.staggerMs;
+    return out;
+}
+
+}  // namespace
+
+bool IsMultiCommandLine(const std::vector<std::string>& args) {
+    for (const auto& arg : args)
+        if (arg == "--multi" || arg == "--all-phones") return true;
+    return false;
+}
+
+std::string MultiHelpText() {
+    return R"(
+Multi mode (up to eight phones on USB at once):
+  zembra-cli --multi --port PORT [--port PORT ...] [job] [settings] [operator options]
+  zembra-cli --all-phones [job] [settings] [operator options]
+  --multi                the multi download; each --port is one slot (slot 1, 2, ... in
+                         the order given; at most eight), a COMn name or a device path
+  --all-phones           every phone in the serial-device map: "\Device\trelvic<d>" with
+                         d = 0-7 goes to slot d + 1 (implies --multi)
+  --no-version-check     a phone that refuses the code image's version still gets the
+                         images (the window's "버전검사" unticked)
+  --stagger MS           delay between two slots' first packets (200)
+  --startup-delay MS     the workers' wake-up delay (700)
+  The link is always USB; --protocol auto|compressed|normal applies to every phone.
+  Each slot logs its lines with its port name in front; a status line per slot shows its
+  gauge and stage; at the end a table gives each slot's port, endCode, its meaning and the
+  elapsed time. Ctrl-C, SIGTERM, a hang-up or a closed output stop every phone (a third
+  Ctrl-C quits at once with status 130).
+Exit status (multi mode):
+   0  every slot ended with endCode 1 (all images written, reset jump sent)
+   2  bad command line
+   3  the job was refused (settings, image files, job checks)
+   4  a port could not be opened, or no phone / no port was named
+  14  stopped by the operator (no slot failed)
+  15  at least one slot failed (endCode 2-9; see the table), or with --station at least
+      one phone failed
+  16  every slot written, but a download record could not be written
+  19  all went well, but the log could not be written to the standard output
+ 130  a third Ctrl-C quit at once, without waiting for the phones
+)";
+}
+
+namespace {
+
+// The console's side of the multi options: colours, the live status, the answer, the delay.
+void SetConsoleOptions(MultiCommandLine& line, bool tty) {
+    MultiModeOptions& multi = line.multi;
+    multi.color = line.options.colour == ColourMode::Always ||
+                  (line.options.colour == ColourMode::Auto && tty);
+    multi.liveStatus = tty && !line.options.quiet;
+    multi.answer = line.options.answer == AnswerMode::Yes  ? MultiAnswer::Yes
+                   : line.options.answer == AnswerMode::No ? MultiAnswer::No
+                                                           : MultiAnswer::Ask;
+    if (line.options.startupSleepMs) multi.timing.wakeDelayMs = *line.options.startupSleepMs;
+}
+
+// One multi run of zembra-cli: the job, its records, the ports and the main-thread loop,
+// for one download (the slots given) or a station's batches. Made and used on the program's
+// main thread, which the loop serves.
+class MultiCliSession {
+  public:
+    MultiCliSession(const MultiCommandLine& line, std::FILE* out, DownloadJob& job,
+                    const DownloadSettings& settings)
+        : line_(line),
+          out_(out),
+          job_(job),
+          settings_(settings),
+          recorder_(line.options.recordsPath,
+                    [this](const std::string& error) { Own(error, COLOUR_RED); }),
+          vaComm_(trace_, &loop_) {
+        SetProcessMainThread(&loop_);
+        trace_.SetWriteData(line.options.traceData);
+    }
+    ~MultiCliSession() {
+        loop_.Shutdown();
+        SetProcessMainThread(nullptr);
+    }
+
+    int Run(const std::array<std::string, MULTI_SLOT_COUNT>& slots) {
+        int status = EXIT_OK;
+        if (line_.options.station) {
+            const auto print = [this](const std::string& text) { Own(text, COLOUR_BLACK); };
+            StationLineSender lineSender(recorder_.path(), line_.options.recordsServer, print);
+            status = RunMultiStation(
+                [this](const auto& batch, const auto& tick, const auto& ended,
+                       const auto& portFailed) { return RunBatch(batch, tick, ended, portFailed); },
+                Interrupted(), print, line_.options.stationSettleMs, loop_, &lineSender);
+        } else {
+            status = RunBatch(slots, nullptr, nullptr, nullptr);
+        }
+        return WithRecordStatus(status, recorder_.failed());
+    }
+
+  private:
+    // The program's own lines carry its name, as in single mode; the engines' lines do not.
+    void Own(const std::string& text, std::uint32_t colour) const {
+        PrintLine(out_, "zembra-cli: " + text, colour, line_.multi.color);
+    }
+    std::function<bool()> Interrupted() const {
+        return [this] { return interrupts_.count() > 0; };
+    }
+
+    // One multi download on the given slots, a record per slot as its worker ends.
+    int RunBatch(const std::array<std::string, MULTI_SLOT_COUNT>& batch,
+                 const std::function<void()>& tick,
+                 const std::function<void(const MultiSlotEnd&)>& ended,
+                 const std::function<void(int)>& portFailed) {
+        // The files as the records hash them are the files the workers must send.
+        const ImageVersions versions = ImageVersionsOf(job_);
+        BeginRecords(batch, versions);
+        MultiRunHooks hooks;
+        hooks.tick = tick;
+        hooks.started = [this] { StartTraceOnce(); };
+        hooks.slotEnded = [this, ended](const MultiSlotEnd& end) {
+            if (ended) ended(end);  // the station's look at the map comes before the record
+            recorder_.Finish(pending_[static_cast<std::size_t>(end.slot)], ConfiguredMode());
+        };
+        hooks.portFailed = [this, portFailed](int slot) {
+            if (portFailed) portFailed(slot);
+            recorder_.Finish(pending_[static_cast<std::size_t>(slot)], ConfiguredMode(), 0);
+        };
+        return RunMultiDownload(
+            job_, settings_, versions, line_.multi, batch, loop_, vaComm_,
+            [this](MultiDownload* download) {
+                vaComm_.BindMulti(download);
+                if (download) download->SetRunEvents(&recorder_);
+                vaComm_.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);
+            },
+            Interrupted(), out_, hooks);
+    }
+
+    void BeginRecords(const std::array<std::string, MULTI_SLOT_COUNT>& batch,
+                      const ImageVersions& versions) {
+        const std::vector<RecordImage> images = RecordImagesOf(job_, &versions);
+        const std::string frontEnd =
+            line_.options.station ? "zembra-cli --multi --station" : "zembra-cli --multi";
+        for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+            const auto s = static_cast<std::size_t>(slot);
+            if (!batch[s].empty())
+                pending_[s] =
+                    recorder_.Begin(job_, frontEnd, batch[s], slot + 1, Link::Usb, &images);
+        }
+    }
+
+    // The trace begins once the first batch's ports are open, before its first packet.
+    void StartTraceOnce() {
+        if (traceStarted_) return;
+        traceStarted_ = true;
+        StartCliTrace(trace_, line_.options.traceFile,
+                      [this](const std::string& text) { Own(text, COLOUR_RED); });
+    }
+
+    LinkProtocolCode ConfiguredMode() const { return MakeLinkProtocolCode(Link::Usb, settings_); }
+
+    const MultiCommandLine& line_;
+    std::FILE* const out_;
+    DownloadJob& job_;  // the Start refreshes its file times
+    const DownloadSettings& settings_;
+    RunRecorder recorder_;
+    std::array<RunRecorder::Pending, MULTI_SLOT_COUNT> pending_;
+    LoopMainThread loop_;
+    DebugTrace trace_;
+    VaCommPorts vaComm_;
+    InterruptCatcher interrupts_;
+    bool traceStarted_ = false;
+};
+
+// The slots of a run that is not a station's: the --port list or the map's phones. EXIT_OK,
+// or the status to end with (the reason printed).
+int SlotsToRun(const MultiCommandLine& line, std::FILE* out,
+               std::array<std::string, MULTI_SLOT_COUNT>& slots) {
+    const auto problem = [&](const std::string& text) {
+        PrintLine(out, text, COLOUR_RED, line.multi.color);
+    };
+    if (line.options.station) {
+        // The station takes the slots from the map as phones arrive.
+        if (!SerialDeviceMapProblem().empty()) {
+            problem("station: the serial-device map cannot be read (" +
+                    SerialDeviceMapDescription() + ")");
+            return EXIT_PORT_OPEN;
+        }
+    } else if (line.multi.fromDeviceMap) {
+        const auto map = ReadSerialDeviceMap();
+        if (!map) {
+            problem("zembra-cli: the serial-device map cannot be read (" +
+                    SerialDeviceMapDescription() + ")");
+            return EXIT_PORT_OPEN;
+        }
+        slots = SlotsFromDeviceMap(*map);
+    } else {
+        std::string error;
+        const auto listed = SlotsFromPortList(line.options.ports, &error);
+        if (!listed) {
+            std::fprintf(stderr, "zembra-cli: %s\n", error.c_str());
+            return EXIT_USAGE;
+        }
+        slots = *listed;
+    }
+    return EXIT_OK;
+}
+
+}  // namespace
+
+int RunMultiCli(const std::vector<std::string>& args) {
+    MultiCommandLine line = ParseMultiCommandLine(args);
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "zembra-cli: %s\n", line.error.c_str());
+        return EXIT_USAGE;
+    }
+    if (line.options.help) {
+        std::fputs(CliHelpText().c_str(), stdout);
+        std::fputs(MultiHelpText().c_str(), stdout);
+        return EXIT_OK;
+    }
+    std::FILE* out = stdout;
+    SetConsoleOptions(line, ::isatty(::fileno(out)) != 0);
+    std::array<std::string, MULTI_SLOT_COUNT> slots;
+    if (const int status = SlotsToRun(line, out, slots); status != EXIT_OK) return status;
+
+    DownloadJob job;
+    DownloadSettings settings;
+    // The Start itself runs the multi job checks.
+    const JobBuildOutput output{[&](const std::string& text, std::uint32_t colour) {
+                                    PrintLine(out, text, colour, line.multi.color);
+                                },
+                                [&](const std::string& text) {
+                                    PrintLine(out, "zembra-cli: " + text, COLOUR_RED,
+                                              line.multi.color);
+                                }};
+    if (!BuildJobFromOptions(line.options, Link::Usb, job, settings, output))
+        return EXIT_JOB_REFUSED;
+    ConsoleHost console(line.options, ConsoleHost::Streams{out, stderr, stdin});
+    if (!PreFlightAccepted(job, console)) return EXIT_JOB_REFUSED;
+    return MultiCliSession(line, out, job, settings).Run(slots);
+}
+
+}  // namespace zembra
