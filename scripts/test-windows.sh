@@ -11,7 +11,8 @@
 # multi mode (--multi --press-start) against eight phones (byte for byte each time), reads
 # the records back with zembra-cli.exe records, and uninstalls.
 # ZEMBRA_WIN_SCREENSHOT=FILE also copies the window's screenshot to FILE.
-set -euo pipefail
+set -Eeuo pipefail
+trap 'echo "test-windows.sh: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 cd "$(dirname "$0")/.."
 root=$PWD
 dir=${ZEMBRA_WIN_BUILD_DIR:-build-win}
@@ -316,12 +317,16 @@ click_at() {
 }
 # Picks a file in the file dialog the click at (x, y) opens: its path typed into the name
 # field, then Enter.
+# The visible windows' ids on one line (none: empty; xdotool then fails, which is no error).
+visible_windows() {
+    { xdotool search --onlyvisible --name '' 2>/dev/null || true; } | sort | tr '\n' ' '
+}
 pick_file() {
     local x=$1 y=$2 path=$3 before after
-    before=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort | tr '\n' ' ')
+    before=$(visible_windows)
     click_at "$x" "$y"
     for _ in $(seq 300); do
-        after=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort | tr '\n' ' ')
+        after=$(visible_windows)
         [[ $after != "$before" ]] && break
         sleep 0.1
     done
@@ -330,8 +335,7 @@ pick_file() {
     xdotool type --delay 30 "$path"
     xdotool key Return
     for _ in $(seq 300); do
-        [[ $(xdotool search --onlyvisible --name '' 2>/dev/null | sort | tr '\n' ' ') == "$before" ]] &&
-            return 0
+        [[ $(visible_windows) == "$before" ]] && return 0
         sleep 0.1
     done
     echo "test-windows.sh: the file dialog did not close" >&2
