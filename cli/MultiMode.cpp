@@ -217,9 +217,7 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
         bindReceive(&multi);
         // Each slot's end once: from the worker's notice, or after the download for a notice
         // still on its way.
-        // The end of the download clears currentImage: the status ticks keep the last seen.
         std::array<bool, MULTI_SLOT_COUNT> reported{};
-        std::array<int, MULTI_SLOT_COUNT> imageSeen{};
         const auto reportSlotEnd = [&](int slot) {
             const auto s = static_cast<std::size_t>(slot);
             const MultiSingleBoxDLU* w = multi.worker(slot);
@@ -229,7 +227,6 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
             end.slot = slot;
             end.portName = multi.slotPortNames()[s];
             end.endCode = w->endCode();
-            end.currentImage = std::max(w->currentImage(), imageSeen[s]);
             if (w->startMs() > 0 && w->endMs() >= w->startMs())
                 end.elapsedMs = w->endMs() - w->startMs();
             hooks.slotEnded(end);
@@ -277,9 +274,6 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                 const std::string& name = slots[static_cast<std::size_t>(slot)];
                 const MultiSlotView& view = tick.slots[static_cast<std::size_t>(slot)];
                 if (name.empty() || !view.hasWorker) continue;
-                if (!tick.ended)
-                    imageSeen[static_cast<std::size_t>(slot)] =
-                        std::max(imageSeen[static_cast<std::size_t>(slot)], view.currentImage);
                 const std::string line = SlotStatusLine(slot, name, view);
                 lines.push_back(line);
                 // Without a terminal a slot's line is printed when its stage changes.

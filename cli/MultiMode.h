@@ -63,12 +63,11 @@ std::string SummaryTable(const std::vector<MultiSlotSummary>& rows);
 // The exit status for the slots' end codes (every named slot must have ended with 1).
 int MultiExitStatus(const std::vector<MultiSlotSummary>& rows);
 
-// A slot's worker has ended its run: what its record needs.
+// A slot's worker has ended its run.
 struct MultiSlotEnd {
     int slot = 0;
     std::string portName;
     int endCode = 0;
-    int currentImage = 0;      // the image it was at (or last finished)
     long long elapsedMs = -1;  // -1: the run never began
 };
 
