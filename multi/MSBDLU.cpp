@@ -166,6 +166,10 @@ void MultiSingleBoxDLU::OnMainThread(const std::function<void()>& work) {
 }
 
 std::size_t MultiSingleBoxDLU::WriteOutput(std::size_t length) {
+    // What has come in meanwhile is taken in first, so that it is not taken for this
+    // packet's answer.
+    while (workerReads_ && ports_.ReadMulti(config_.slot, 0, -1) > 0) {
+    }
     receiver_.ClearArrived();
     try {
         ports_.WriteMulti(config_.slot, outputBuffer_.get(), length);
@@ -233,9 +237,18 @@ void MultiSingleBoxDLU::ReceiveBytes(const std::uint8_t* data, std::size_t count
 
 WaitResult MultiSingleBoxDLU::WaitResponse(long long ticks) {
     const int channel = config_.slot;
-    const WaitResult result = receiver_.Wait(
-        ticks, [this] { return runState_.load() == RUN_STOP_REQUESTED || terminating_.load(); },
-        [this, channel] { return ports_.multiLineGone(channel) != 0; });
+    const auto stopped = [this] {
+        return runState_.load() == RUN_STOP_REQUESTED || terminating_.load();
+    };
+    const WaitResult result =
+        workerReads_ ? receiver_.WaitReading(ticks, stopped,
+                                             [this, channel](int ms) {
+                                                 return ports_.ReadMulti(channel, ms,
+                                                                         receiver_.CancelHandle());
+                                             })
+                     : receiver_.Wait(ticks, stopped, [this, channel] {
+                           return ports_.multiLineGone(channel) != 0;
+                       });
     if (result == WaitResult::NoResponse) {
         const int gone = ports_.multiLineGone(channel);
         if (gone != 0 && !lineGoneReported_) {

@@ -86,9 +86,14 @@ class MultiSingleBoxDLU : private SequenceHost {
     // Main thread: runState := 2 (the multi Start releases the worker).
     void SetRunning();
 
-    // The receive handler of the slot's port (main thread): cuts a response frame out of
-    // the bytes (ResponseReceiver). Bytes arriving while the worker is idle are dropped.
+    // The receive handler of the slot's port: cuts a response frame out of the bytes
+    // (ResponseReceiver). Bytes arriving while the worker is idle are dropped. On the main
+    // thread, or on the thread of the port's tap (its receive thread, or this worker's
+    // reads).
     void ReceiveBytes(const std::uint8_t* data, std::size_t count);
+    // Main thread, before the first run: the worker reads its port itself (MultiPortOps::
+    // ReadMulti, the port's tap set to ReceiveBytes) while it waits and before each write.
+    void SetReadsPort(bool on) { workerReads_ = on; }
 
     // Status read by the status tick (any thread).
     int runState() const { return runState_.load(); }
@@ -168,6 +173,7 @@ class MultiSingleBoxDLU : private SequenceHost {
 
     // Receive side: the handler cuts frames on the main thread, WaitResponse takes them.
     ResponseReceiver receiver_;
+    bool workerReads_ = false;  // the worker reads its port itself (set before any run)
     std::atomic<std::uint64_t> responsesTaken_{0};
     // The line "the port is gone" of this run was logged (worker; reset by Configure).
     bool lineGoneReported_ = false;

@@ -13,7 +13,9 @@ namespace zembra {
 
 MultiDownload::MultiDownload(MainThread& mainThread, MultiPortOps& ports, MultiDownloadHost& host,
                              MultiStartTiming timing)
-    : mainThread_(mainThread), ports_(ports), host_(host), timing_(timing) {}
+    : mainThread_(mainThread), ports_(ports), host_(host), timing_(timing) {
+    AttachReceiveTaps();
+}
 
 MultiDownload::~MultiDownload() {
     // Running workers are asked to stop; while they wind down they still need the main
@@ -21,8 +23,27 @@ MultiDownload::~MultiDownload() {
     for (auto& worker : multiWorkers)
         if (worker) worker->RequestStop();
     mainThread_.ServeUntil([this] { return !AnyWorkerRunning(); }, std::chrono::seconds(30));
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+        ports_.CloseMultiPort(slot);
+        if (!tapped_[static_cast<std::size_t>(slot)]) continue;
+        ports_.SetMultiTapReads(slot, false);
+        ports_.SetMultiReceiveTap(slot, nullptr);
+        tapTargets_[static_cast<std::size_t>(slot)].store(nullptr);
+    }
     for (auto& worker : multiWorkers) worker.reset();  // ends the threads
-    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) ports_.CloseMultiPort(slot);
+}
+
+void MultiDownload::AttachReceiveTaps() {
+    // The ports are closed: their taps can be set now, for the workers to come.
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+        const auto s = static_cast<std::size_t>(slot);
+        tapped_[s] =
+            ports_.SetMultiReceiveTap(slot, [this, s](const std::uint8_t* data, std::size_t count) {
+                if (MultiSingleBoxDLU* w = tapTargets_[s].load(std::memory_order_acquire))
+                    w->ReceiveBytes(data, count);
+            });
+        workerReads_[s] = tapped_[s] && ports_.SetMultiTapReads(slot, true);
+    }
 }
 
 MultiSingleBoxDLU* MultiDownload::worker(int slot) const {
@@ -106,8 +127,11 @@ void MultiDownload::ConfigureWorkers(const DownloadJob& job, const StartSnapshot
         if (name.empty()) continue;
         auto& worker = multiWorkers[static_cast<std::size_t>(slot)];
         if (!worker) {
+            const auto s = static_cast<std::size_t>(slot);
             worker = std::make_unique<MultiSingleBoxDLU>(
                 mainThread_, ports_, static_cast<MultiLogSink&>(*this), lzo_, timing_);
+            worker->SetReadsPort(workerReads_[s]);
+            tapTargets_[s].store(worker.get(), std::memory_order_release);
         }
         MultiWorkerConfig config;
         config.run = RunOfJob(job, snapshot, &versions);
@@ -232,7 +256,8 @@ MultiTickResult MultiDownload::Tick() {
 
 void MultiDownload::SlotRxBuf(int slot, const void* data, int count) {
     MultiSingleBoxDLU* w = worker(slot);
-    if (!w || count <= 0) return;
+    // A tapped port's bytes reach the worker through the tap.
+    if (!w || count <= 0 || tapped_[static_cast<std::size_t>(slot)]) return;
     w->ReceiveBytes(static_cast<const std::uint8_t*>(data), static_cast<std::size_t>(count));
 }
 

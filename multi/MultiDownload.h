@@ -133,6 +133,9 @@ class MultiDownload : private MultiLogSink {
     bool AnyWorkerRunning() const;
     // The Start's port opening in slot order; every port closed again when one fails.
     MultiStartOutcome OpenSlotPorts();
+    // At construction, the ports closed: each port's bytes go to its slot's worker through
+    // the port's tap (the worker reading the port itself where the port can do that).
+    void AttachReceiveTaps();
     // The job and settings copy of every named slot's worker (created on first use).
     // checked: the versions of the request (taken here when the caller took none).
     void ConfigureWorkers(const DownloadJob& job, const StartSnapshot& snapshot, bool versionCheck,
@@ -144,6 +147,13 @@ class MultiDownload : private MultiLogSink {
     const MultiStartTiming timing_;
     LzoShared lzo_;
     RunEvents* events_ = nullptr;
+    // The slot's bytes reach its worker through the port's tap, not the receive handler;
+    // the worker reads them itself.
+    std::array<bool, MULTI_SLOT_COUNT> tapped_{};
+    std::array<bool, MULTI_SLOT_COUNT> workerReads_{};
+    // The worker each tap hands its bytes to (set once the worker exists; the tap runs on
+    // the port's receive thread or on the worker's reads).
+    std::array<std::atomic<MultiSingleBoxDLU*>, MULTI_SLOT_COUNT> tapTargets_{};
     std::array<std::unique_ptr<MultiSingleBoxDLU>, MULTI_SLOT_COUNT> multiWorkers;
     std::array<std::string, MULTI_SLOT_COUNT> slotPortNames_;
     std::array<bool, MULTI_SLOT_COUNT> portFailed_{};

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "job/StartSnapshot.h"
@@ -37,6 +38,22 @@ class MultiPortOps {
     // Any thread: the system's error number once the channel's open device is gone
     // (unplugged, far side closed), else 0. A port that cannot tell says 0.
     virtual int multiLineGone(int /*channel*/) const { return 0; }
+
+    // As the single port's tap (protocol/PortOperations.h), per channel: the received bytes
+    // also go to tap on the port's receive thread (or on the thread that reads the port
+    // with ReadMulti); an empty tap ends it. Set while the port is closed. False when the
+    // ports cannot do it.
+    virtual bool SetMultiReceiveTap(
+        int /*channel*/, std::function<void(const std::uint8_t* data, std::size_t count)> /*tap*/) {
+        return false;
+    }
+    // With a tap set: the slot's worker reads the port itself (ReadMulti). Set while the
+    // port is closed. False when the ports cannot do it.
+    virtual bool SetMultiTapReads(int /*channel*/, bool /*on*/) { return false; }
+    // Waits up to timeoutMs for bytes on the open channel, or until cancelHandle is
+    // signalled, and hands them to its tap: the byte count, 0 when none came, -1 once the
+    // device is gone or without SetMultiTapReads.
+    virtual int ReadMulti(int /*channel*/, int /*timeoutMs*/, int /*cancelHandle*/) { return -1; }
 };
 
 // The operator side of the multi download: the multi log pane, the message boxes and the

@@ -210,6 +210,29 @@ void VaCommPorts::SetMultiRxHandler(int channel, RxHandler handler) {
     };
 }
 
+bool VaCommPorts::SetMultiReceiveTap(
+    int channel, std::function<void(const std::uint8_t* data, std::size_t count)> tap) {
+    if (!ValidChannel(channel)) return false;
+    TVaComm& port = *multi_[static_cast<std::size_t>(channel)];
+    if (!tap) {
+        port.OnRxTap = nullptr;
+        return true;
+    }
+    port.OnRxTap = [tap = std::move(tap)](PVaData data, int count) {
+        if (count > 0) tap(data, static_cast<std::size_t>(count));
+    };
+    return true;
+}
+
+bool VaCommPorts::SetMultiTapReads(int channel, bool on) {
+    return ValidChannel(channel) && multi_[static_cast<std::size_t>(channel)]->SetTapReads(on);
+}
+
+int VaCommPorts::ReadMulti(int channel, int timeoutMs, int cancelHandle) {
+    if (!ValidChannel(channel)) return -1;
+    return multi_[static_cast<std::size_t>(channel)]->ReadTapped(timeoutMs, cancelHandle);
+}
+
 void VaCommPorts::BindMulti(MultiDownload* multi) {
     using Handler = void (MultiDownload::*)(void*, const void*, int);
     static constexpr Handler kHandlers[MULTI_SLOT_COUNT] = {

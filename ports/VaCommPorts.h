@@ -78,6 +78,10 @@ class VaCommPorts : public PortOperations, public MultiPortOps {
     // Any thread: TVaComm::LineGone of the channel's port (0 while it is closed).
     int multiLineGone(int channel) const override;
     void SetMultiRxHandler(int channel, RxHandler handler);
+    bool SetMultiReceiveTap(
+        int channel, std::function<void(const std::uint8_t* data, std::size_t count)> tap) override;
+    bool SetMultiTapReads(int channel, bool on) override;
+    int ReadMulti(int channel, int timeoutMs, int cancelHandle) override;
     // Binds port n's OnRxBuf to VaComm(n)RxBuf of multi; nullptr unbinds them. Unbind before
     // the multi download goes away.
     void BindMulti(MultiDownload* multi);
