@@ -677,19 +677,27 @@ RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
 bool RunMultiBenchmark(bool quick) {
     const std::size_t imageSize = quick ? (256u << 10) : (1u << 20);
     const Images images = MakeImages(imageSize);
+    // The machine is shared: each side keeps its best of several runs, taken in turn.
+    const int runs = quick ? 1 : 3;
     std::printf(
         "\nMulti download: 8 phones at once vs 1 phone, paced USB %u bit/s, %u us "
-        "turnaround, 2 x %zu KiB per phone\n",
-        kLinkBps, kTurnaroundUs, imageSize / 1024);
+        "turnaround, 2 x %zu KiB per phone; best of %d run(s) each, taken in turn\n",
+        kLinkBps, kTurnaroundUs, imageSize / 1024, runs);
     std::printf("%-11s %14s %16s %18s %8s %14s %14s\n", "mode", "1 phone B/s", "8 phones B/s",
                 "8 x 1 phone B/s", "ratio", "cpu 1 (s/%)", "cpu 8 (s/%)");
     bool ok = true;
     for (ProtocolChoice protocol : {ProtocolChoice::Press, ProtocolChoice::Normal}) {
-        const RunResult single = RunPhones(1, protocol, images);
-        const RunResult eight = RunPhones(8, protocol, images);
-        ok = ok && single.ok && eight.ok;
-        const double singleRate = single.seconds > 0 ? single.bytes / single.seconds : 0;
-        const double eightRate = eight.seconds > 0 ? eight.bytes / eight.seconds : 0;
+        const auto rate = [](const RunResult& r) { return r.seconds > 0 ? r.bytes / r.seconds : 0; };
+        RunResult single, eight;
+        for (int run = 0; run < runs; ++run) {
+            const RunResult one = RunPhones(1, protocol, images);
+            const RunResult all = RunPhones(8, protocol, images);
+            ok = ok && one.ok && all.ok;
+            if (run == 0 || rate(one) > rate(single)) single = one;
+            if (run == 0 || rate(all) > rate(eight)) eight = all;
+        }
+        const double singleRate = rate(single);
+        const double eightRate = rate(eight);
         const auto cpu = [](const RunResult& r) {
             return FormatText("%.2f/%.0f%%", r.cpu, r.wall > 0 ? 100 * r.cpu / r.wall : 0.0);
         };
