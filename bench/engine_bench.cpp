@@ -687,7 +687,9 @@ bool RunMultiBenchmark(bool quick) {
                 "8 x 1 phone B/s", "ratio", "cpu 1 (s/%)", "cpu 8 (s/%)");
     bool ok = true;
     for (ProtocolChoice protocol : {ProtocolChoice::Press, ProtocolChoice::Normal}) {
-        const auto rate = [](const RunResult& r) { return r.seconds > 0 ? r.bytes / r.seconds : 0; };
+        const auto rate = [](const RunResult& r) {
+            return r.seconds > 0 ? r.bytes / r.seconds : 0;
+        };
         RunResult single, eight;
         for (int run = 0; run < runs; ++run) {
             const RunResult one = RunPhones(1, protocol, images);

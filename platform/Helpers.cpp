@@ -6,6 +6,16 @@
 
 namespace zembra {
 
+std::tm UtcCalendarTime(std::time_t seconds) {
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    return utc;
+}
+
 double NowMs() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 namespace zembra {
@@ -10,6 +11,9 @@ namespace zembra {
 // The high-resolution steady clock in milliseconds, as a floating value. Elapsed times are
 // whole milliseconds of the difference of two readings.
 double NowMs();
+
+// The calendar time (UTC) of a time_t, whichever thread asks.
+std::tm UtcCalendarTime(std::time_t seconds);
 
 // True when the file system has an entry of that path (a dangling link counts).
 bool FileExists(const std::string& path);

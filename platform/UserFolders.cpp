@@ -1,5 +1,7 @@
 #include "platform/UserFolders.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 namespace zembra {
@@ -21,6 +23,12 @@ std::string UserDataFolder() {
 
 std::string UserConfigFolder() {
     return XdgFolder("XDG_CONFIG_HOME", "/.config");
+}
+
+std::string MachineName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "unknown";
+    return name;
 }
 
 }  // namespace zembra

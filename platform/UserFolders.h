@@ -12,4 +12,8 @@ std::string UserDataFolder();
 // ~/.config; on Windows %APPDATA% as well.
 std::string UserConfigFolder();
 
+// The machine's name (the host name; on Windows %COMPUTERNAME%), "unknown" when it cannot be
+// read.
+std::string MachineName();
+
 }  // namespace zembra

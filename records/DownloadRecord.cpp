@@ -1,7 +1,5 @@
 #include "records/DownloadRecord.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -10,6 +8,7 @@
 #include "job/ImageChecks.h"
 #include "job/ImageSlot.h"
 #include "platform/Helpers.h"
+#include "platform/UserFolders.h"
 #include "records/Sha256.h"
 
 namespace zembra {
@@ -19,26 +18,14 @@ std::string UtcNowIso() {
     const auto now = system_clock::now();
     const std::time_t seconds = system_clock::to_time_t(now);
     const long long ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &seconds);
-#else
-    gmtime_r(&seconds, &utc);
-#endif
+    const std::tm utc = UtcCalendarTime(seconds);
     char text[40];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
     return FormatText("%s.%03lldZ", text, ms);
 }
 
 std::string StationName() {
-#ifdef _WIN32
-    const char* computer = std::getenv("COMPUTERNAME");
-    return computer && *computer ? computer : "unknown";
-#else
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "unknown";
-    return name;
-#endif
+    return MachineName();
 }
 
 std::vector<RecordImage> RecordImagesOf(const DownloadJob& job, const ImageVersions* versions) {

@@ -27,4 +27,9 @@ std::string UserConfigFolder() {
     return AppData();
 }
 
+std::string MachineName() {
+    const char* computer = std::getenv("COMPUTERNAME");
+    return computer && *computer ? computer : "unknown";
+}
+
 }  // namespace zembra
