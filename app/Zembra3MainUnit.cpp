@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -196,7 +195,7 @@ QPixmap LogoPixmap() {
 std::string SettingsFilePathFor(const std::string& programPath) {
     const std::string nextToProgram = AutoConfigPathFor(programPath);
     const QString folder = QFileInfo(QString::fromStdString(nextToProgram)).absolutePath();
-    if (access(folder.toLocal8Bit().constData(), W_OK) == 0) return nextToProgram;
+    if (FolderWritable(folder.toLocal8Bit().constData())) return nextToProgram;
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     return (config + "/zembra/").toStdString() + FileNameOnly(nextToProgram);
 }

@@ -1,7 +1,5 @@
 #include "cli/ConsoleHost.h"
 
-#include <unistd.h>
-
 #include <cstring>
 
 #include "job/ImageSlot.h"
@@ -17,10 +15,6 @@ constexpr int kStyleYesNo = 4;
 constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
 constexpr int kBarWidth = 30;
-
-bool IsTty(std::FILE* stream) {
-    return stream != nullptr && isatty(fileno(stream)) == 1;
-}
 
 const char* AnsiColour(std::uint32_t colour) {
     switch (colour) {
@@ -46,9 +40,9 @@ std::string Lower(std::string s) {
 ConsoleHost::ConsoleHost(const CliOptions& options, Streams streams)
     : options_(options), streams_(streams) {
     colour_ = options.colour == ColourMode::Always ||
-              (options.colour == ColourMode::Auto && IsTty(streams.log));
-    progressTty_ = !options.quiet && IsTty(streams.progress);
-    inputTty_ = IsTty(streams.input);
+              (options.colour == ColourMode::Auto && IsTerminal(streams.log));
+    progressTty_ = !options.quiet && IsTerminal(streams.progress);
+    inputTty_ = IsTerminal(streams.input);
     markers_.fill(NOT_SENT);
 }
 

@@ -1,7 +1,5 @@
 #include "cli/MultiCli.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -255,7 +253,7 @@ int RunMultiCli(const std::vector<std::string>& args) {
         return EXIT_OK;
     }
     std::FILE* out = stdout;
-    SetConsoleOptions(line, ::isatty(::fileno(out)) != 0);
+    SetConsoleOptions(line, IsTerminal(out));
     std::array<std::string, MULTI_SLOT_COUNT> slots;
     if (const int status = SlotsToRun(line, out, slots); status != EXIT_OK) return status;
 

@@ -1,9 +1,6 @@
 #include "job/ImageChecks.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "job/ImageLayout.h"
 #include "platform/Helpers.h"
 
 namespace zembra {
@@ -26,18 +23,6 @@ bool IsAsciiAlnum(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// Reads exactly count bytes at offset; false on any shortfall.
-bool ReadAt(int fd, void* buffer, std::size_t count, off_t offset) {
-    std::size_t done = 0;
-    while (done < count) {
-        ssize_t n = ::pread(fd, static_cast<char*>(buffer) + done, count - done,
-                            offset + static_cast<off_t>(done));
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 constexpr char kSizeMessageCode[] = "파일 크기는 0x10000의 배수가 되어야 합니다.";
 constexpr char kSizeMessageFont[] = "파일 크기는 0x10000의 배수가 되어야 합니다. 환경에서 조정가능";
 constexpr char kVersionMessage[] =
@@ -57,21 +42,17 @@ bool BinSizeOk(std::int64_t size, bool checkBinSize64K) {
 
 CodeTrailer ReadCodeTrailer(const std::string& path) {
     CodeTrailer trailer;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return trailer;
-    struct stat st;
-    unsigned char version[2], boot[4];
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    const bool tooShort = regular && st.st_size < 20;
-    const bool ok = regular && !tooShort && ReadAt(fd, version, sizeof version, st.st_size - 20) &&
-                    ReadAt(fd, boot, sizeof boot, st.st_size - 16);
-    ::close(fd);
+    // Never blocks on a FIFO or a device in the file's place.
+    std::FILE* file = OpenRegularFile(path);
+    if (file == nullptr) return trailer;
+    FileVersion size;
+    const bool sized = FileVersionOf(file, size);
+    const bool tooShort = sized && size.size < 20;
+    const bool ok = sized && !tooShort &&
+                    ReadImageTrailer(file, size.size, trailer.version, trailer.bootLocation);
+    std::fclose(file);
     if (tooShort) trailer.status = CodeTrailer::Status::TooShort;
     if (!ok) return trailer;
-    trailer.version = static_cast<std::uint16_t>(version[0] | (version[1] << 8));
-    trailer.bootLocation =
-        static_cast<std::uint32_t>(boot[0]) | (static_cast<std::uint32_t>(boot[1]) << 8) |
-        (static_cast<std::uint32_t>(boot[2]) << 16) | (static_cast<std::uint32_t>(boot[3]) << 24);
     if (trailer.version == 0 || trailer.version == 0xFFFF)
         trailer.status = CodeTrailer::Status::VersionInvalid;
     else if (trailer.bootLocation == 0 || trailer.bootLocation == 0xFFFFFFFFu)

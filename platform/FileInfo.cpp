@@ -32,14 +32,29 @@ std::FILE* OpenRegularFile(const std::string& path) {
     return file;
 }
 
-bool FileVersionOf(std::FILE* file, FileVersion& version) {
-    struct stat st;
-    if (file == nullptr || ::fstat(::fileno(file), &st) != 0) return false;
+namespace {
+
+void SetVersion(const struct stat& st, FileVersion& version) {
     version.device = static_cast<std::uint64_t>(st.st_dev);
     version.fileNumber = static_cast<std::uint64_t>(st.st_ino);
     version.size = st.st_size;
     version.writeTimeNs = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
     version.changeTimeNs = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+}
+
+}  // namespace
+
+bool FileVersionOf(std::FILE* file, FileVersion& version) {
+    struct stat st;
+    if (file == nullptr || ::fstat(::fileno(file), &st) != 0) return false;
+    SetVersion(st, version);
+    return true;
+}
+
+bool FileVersionAt(const std::string& path, FileVersion& version) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    SetVersion(st, version);
     return true;
 }
 
@@ -48,6 +63,14 @@ PathKind PathKindOf(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0)
         return errno == ENOENT ? PathKind::Missing : PathKind::Other;
     return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
+}
+
+bool FolderWritable(const std::string& folder) {
+    return ::access(folder.c_str(), W_OK) == 0;
+}
+
+bool IsTerminal(std::FILE* stream) {
+    return stream != nullptr && ::isatty(::fileno(stream)) == 1;
 }
 
 bool IsReadableRegularFile(const std::string& path) {

@@ -40,6 +40,9 @@ struct FileVersion {
 
 // The version of an open file; false when it cannot be told.
 bool FileVersionOf(std::FILE* file, FileVersion& version);
+// The version of the file at path (links followed); false when there is none or it cannot
+// be told. Nothing is opened on Linux, so a device or a FIFO is never touched.
+bool FileVersionAt(const std::string& path, FileVersion& version);
 
 // What is at a path, following symbolic links (a dangling link is Missing); nothing is
 // opened, so a device or a FIFO is never touched.
@@ -51,6 +54,12 @@ bool SameRegularFile(const std::string& a, const std::string& b);
 
 // True when path is a regular file that this process can open for reading.
 bool IsReadableRegularFile(const std::string& path);
+
+// True when this process may create and replace files in the folder.
+bool FolderWritable(const std::string& folder);
+
+// True when the stream is a terminal (a console on Windows).
+bool IsTerminal(std::FILE* stream);
 
 // Last-write time of the file in local time, "yy-mm-dd hh:nn:ss" (two-digit year, 24-hour
 // clock); empty when the file has no entry.

@@ -1,7 +1,5 @@
 #include "protocol/DownloadSequence.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -36,11 +34,10 @@ std::uint8_t LinkOf(LinkProtocolCode mode) {
     return static_cast<std::uint8_t>(mode >> 8);
 }
 
-// Size of an open file; -1 when it cannot be told.
+// Size of an open (regular) file; -1 when it cannot be told.
 std::int64_t OpenFileSize(std::FILE* file) {
-    struct stat st {};
-    if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-    return st.st_size;
+    FileVersion version;
+    return FileVersionOf(file, version) ? version.size : -1;
 }
 
 const char* SlotTitle(int slot) {

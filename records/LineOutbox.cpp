@@ -1,7 +1,6 @@
 #include "records/LineOutbox.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <random>
 
@@ -35,9 +34,9 @@ void LineOutbox::Close() {
 }
 
 std::string LineOutbox::Open() {
-    struct stat now {};
+    FileVersion now;
     // A database replaced under the station (moved away, restored) is read afresh.
-    if (db_ && (::stat(path_.c_str(), &now) != 0 || now.st_ino != inode_ || now.st_dev != device_))
+    if (db_ && (!FileVersionAt(path_, now) || now.fileNumber != inode_ || now.device != device_))
         Close();
     if (db_) return {};
     // Never creates the database: the downloads do that with their first record.
@@ -47,9 +46,9 @@ std::string LineOutbox::Open() {
         return error;
     }
     sqlite3_busy_timeout(db_, RecordStore::kDefaultBusyTimeoutMs);
-    if (::stat(path_.c_str(), &now) == 0) {
-        inode_ = now.st_ino;
-        device_ = now.st_dev;
+    if (FileVersionAt(path_, now)) {
+        inode_ = now.fileNumber;
+        device_ = now.device;
     }
     const std::string setup =
         "BEGIN IMMEDIATE;"

@@ -1,7 +1,6 @@
 #include "records/RecordStore.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -92,9 +91,9 @@ std::string Home() {
 
 // Device and inode of the file at path; empty when there is none.
 std::string FileIdentityAt(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return {};
-    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    FileVersion version;
+    if (!FileVersionAt(path, version)) return {};
+    return std::to_string(version.device) + ":" + std::to_string(version.fileNumber);
 }
 
 std::string Trim(const std::string& text) {
@@ -383,11 +382,14 @@ std::string RecordStore::Query(const RecordFilter& filter, std::vector<DownloadR
     out.clear();
     // Looked at first: opening a FIFO or a device would wait, and an absent file is no error
     // (nothing has been recorded yet).
-    struct stat st {};
-    if (stat(path_.c_str(), &st) != 0)
-        return errno == ENOENT ? std::string()
-                               : "cannot open " + path_ + ": " + std::strerror(errno);
-    if (!S_ISREG(st.st_mode)) return "cannot open " + path_ + ": not a regular file";
+    switch (PathKindOf(path_)) {
+        case PathKind::Missing:
+            return {};
+        case PathKind::Other:
+            return "cannot open " + path_ + ": not a regular file that can be looked at";
+        case PathKind::Regular:
+            break;
+    }
     // Read-only; a reader that may not create the journal's shared-memory file beside the
     // database (read-only media, a folder it may not write) reads it as it is on disk.
     std::string error;

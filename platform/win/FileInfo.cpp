@@ -59,6 +59,14 @@ bool FileVersionOf(std::FILE* file, FileVersion& version) {
     return true;
 }
 
+bool FileVersionAt(const std::string& path, FileVersion& version) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    const bool known = FileVersionOf(file, version);
+    std::fclose(file);
+    return known;
+}
+
 PathKind PathKindOf(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!AttributesOf(path, data)) {
@@ -67,6 +75,14 @@ PathKind PathKindOf(const std::string& path) {
                                                                               : PathKind::Other;
     }
     return IsRegular(data) ? PathKind::Regular : PathKind::Other;
+}
+
+bool FolderWritable(const std::string& folder) {
+    return _access(folder.c_str(), 2) == 0;
+}
+
+bool IsTerminal(std::FILE* stream) {
+    return stream != nullptr && _isatty(_fileno(stream)) != 0;
 }
 
 bool IsReadableRegularFile(const std::string& path) {
