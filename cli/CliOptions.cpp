@@ -39,14 +39,17 @@ std::string SinglePortRule(const CliOptions& o);
 std::string MultiPortRule(const CliOptions& o);
 }  // namespace
 
-CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
-    CliParseResult result;
-    CliOptions& o = result.options;
+namespace {
 
-    using Setter = std::function<std::string(const std::string&)>;  // returns an error text
-    std::map<std::string, Setter> withValue;
+// The options: each one's setter (an error text, empty when the value was taken) or flag.
+struct OptionTable {
+    std::map<std::string, std::function<std::string(const std::string&)>> withValue;
     std::map<std::string, std::function<void()>> flags;
+};
 
+// The images, their addresses and the configuration file.
+void AddJobOptions(OptionTable& t, CliOptions& o) {
+    auto& withValue = t.withValue;
     withValue["--code"] = [&](const std::string& v) {
         o.paths[ImageSlot::Code] = v;
         return std::string();
@@ -69,6 +72,11 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         o.imageDir = v;
         return std::string();
     };
+}
+
+// Link, protocol and port.
+void AddLinkOptions(OptionTable& t, CliOptions& o) {
+    auto& withValue = t.withValue;
     withValue["--link"] = [&](const std::string& v) -> std::string {
         if (v == "usb") {
             o.link = Link::Usb;
@@ -96,6 +104,11 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         o.ports.push_back(v);
         return {};
     };
+}
+
+// The advanced settings given as values.
+void AddSettingOptions(OptionTable& t, CliOptions& o) {
+    auto& withValue = t.withValue;
     withValue["--packet-wait"] = [&](const std::string& v) {
         o.packetResponseWaitMs = v;
         return std::string();
@@ -112,6 +125,11 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         o.eraseWaitSec = v;
         return std::string();
     };
+}
+
+// Trace, colours and the start-up delay.
+void AddOperatorOptions(OptionTable& t, CliOptions& o) {
+    auto& withValue = t.withValue;
     withValue["--trace"] = [&](const std::string& v) -> std::string {
         if (v.empty()) return "--trace needs a file name";
         o.traceFile = v;
@@ -135,7 +153,11 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         o.startupSleepMs = ms;
         return {};
     };
+}
 
+// Records, the line server and the station.
+void AddRecordOptions(OptionTable& t, CliOptions& o) {
+    auto& withValue = t.withValue;
     withValue["--records"] = [&](const std::string& v) -> std::string {
         if (v.empty()) return "--records needs a file name (or off)";
         o.recordsPath = v;
@@ -155,6 +177,12 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
             return "--station-settle takes milliseconds (0-60000)";
         return {};
     };
+}
+
+// Multi mode.
+void AddMultiOptions(OptionTable& t, CliOptions& o) {
+    auto& withValue = t.withValue;
+    auto& flags = t.flags;
     withValue["--stagger"] = [&](const std::string& v) -> std::string {
         const std::optional<std::int32_t> ms = StrictDecimal(v);
         if (!ms || *ms < 0 || *ms > 60000) return "--stagger takes milliseconds (0-60000)";
@@ -164,6 +192,11 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     flags["--multi"] = [&] { o.multi = true; };
     flags["--all-phones"] = [&] { o.multi = o.allPhones = true; };
     flags["--no-version-check"] = [&] { o.versionCheck = false; };
+}
+
+// Every option without a value.
+void AddFlags(OptionTable& t, CliOptions& o) {
+    auto& flags = t.flags;
     flags["--station"] = [&] { o.station = true; };
     flags["--no-records"] = [&] { o.recordsPath = "off"; };
     flags["--help"] = [&] { o.help = true; };
@@ -186,6 +219,19 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     flags["--trace-data"] = [&] { o.traceData = true; };
     flags["--quiet"] = [&] { o.quiet = true; };
     flags["-q"] = [&] { o.quiet = true; };
+}
+
+}  // namespace
+
+CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
+    CliParseResult result;
+    CliOptions& o = result.options;
+    OptionTable table;
+    for (auto add : {AddJobOptions, AddLinkOptions, AddSettingOptions, AddOperatorOptions,
+                     AddRecordOptions, AddMultiOptions, AddFlags})
+        add(table, o);
+    auto& withValue = table.withValue;
+    auto& flags = table.flags;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         auto [name, value] = SplitOptionWord(args[i]);
