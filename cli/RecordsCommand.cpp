@@ -65,89 +65,92 @@ standard output, 20 --send: the server could not take the records (they stay wai
 )";
 }
 
-int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+namespace {
+
+// One filter option's value into the filter; an error text, empty when it was taken.
+std::string SetFilter(RecordFilter& filter, const std::string& name, const std::string& value) {
+    if (name == "--since" || name == "--until") {
+        const bool since = name == "--since";
+        const auto bound = RecordTimeBound(value, since ? TimeBound::Since : TimeBound::Until);
+        if (!bound)
+            return name + " takes a date or date-time such as 2026-12-7, 2026-12-07T13:30 or " +
+                   "2026-12-07T13:30+09:00; \"" + value + "\" is not one";
+        (since ? filter.since : filter.until) = *bound;
+    } else if (name == "--port") {
+        filter.port = value;
+    } else if (name == "--outcome") {
+        filter.outcome = value;
+    } else if (name == "--sha256") {
+        filter.sha256 = value;
+        if (!IsHex(value)) return "--sha256 takes hexadecimal digits";
+    } else {
+        char* end = nullptr;
+        const long n = std::strtol(value.c_str(), &end, 10);
+        filter.last = static_cast<int>(n);
+        if (value.empty() || *end != '\0' || n < 1 || n > 1000000000)
+            return "--last takes a number of records";
+    }
+    return {};
+}
+
+// The records command's options.
+struct RecordsCommandLine {
     RecordFilter filter;
     LineQuery line;
     Format format = Format::Table;
     std::string db;
+    bool help = false;
+};
+
+// Parses the options; EXIT_OK, or EXIT_USAGE with the reason on err.
+int ParseRecordsCommandLine(const std::vector<std::string>& args, RecordsCommandLine& c,
+                            std::FILE* err) {
+    const auto usage = [err](const std::string& text) {
+        std::fprintf(err, "zembra-cli records: %s\n", text.c_str());
+        return EXIT_USAGE;
+    };
     for (std::size_t i = 0; i < args.size(); ++i) {
         auto [name, value] = SplitOptionWord(args[i]);
         if (name == "--help" || name == "-h") {
-            std::fputs(RecordsHelpText().c_str(), out);
-            return 0;
+            c.help = true;
+            return EXIT_OK;
         }
         if (name == "--csv" || name == "--json" || name == "--summary") {
-            format = name == "--csv"    ? Format::Csv
-                     : name == "--json" ? Format::Json
-                                        : Format::Summary;
+            c.format = name == "--csv"    ? Format::Csv
+                       : name == "--json" ? Format::Json
+                                          : Format::Summary;
             continue;
         }
         if (name == "--send") {
-            line.send = true;
+            c.line.send = true;
             continue;
         }
         const bool known = name == "--db" || name == "--since" || name == "--until" ||
                            name == "--port" || name == "--outcome" || name == "--sha256" ||
                            name == "--last" || IsLineOption(name);
-        if (!known) {
-            std::fprintf(err, "zembra-cli records: unknown option %s (see --help)\n",
-                         args[i].c_str());
-            return EXIT_USAGE;
-        }
+        if (!known) return usage("unknown option " + args[i] + " (see --help)");
         if (!value) {
-            if (i + 1 >= args.size()) {
-                std::fprintf(err, "zembra-cli records: %s needs a value\n", name.c_str());
-                return EXIT_USAGE;
-            }
+            if (i + 1 >= args.size()) return usage(name + " needs a value");
             value = args[++i];
         }
         std::string error;
         if (IsLineOption(name)) {
-            error = line.Set(name, *value);
-            if (name == "--html") format = Format::Html;
+            error = c.line.Set(name, *value);
+            if (name == "--html") c.format = Format::Html;
         } else if (name == "--db") {
-            db = *value;
-        } else if (name == "--since" || name == "--until") {
-            const bool since = name == "--since";
-            const auto bound = RecordTimeBound(*value, since ? TimeBound::Since : TimeBound::Until);
-            if (!bound)
-                error = name +
-                        " takes a date or date-time such as 2026-12-7, 2026-12-07T13:30 or " +
-                        "2026-12-07T13:30+09:00; \"" + *value + "\" is not one";
-            else
-                (since ? filter.since : filter.until) = *bound;
-        } else if (name == "--port") {
-            filter.port = *value;
-        } else if (name == "--outcome") {
-            filter.outcome = *value;
-        } else if (name == "--sha256") {
-            if (!IsHex(*value)) error = "--sha256 takes hexadecimal digits";
-            filter.sha256 = *value;
+            c.db = *value;
         } else {
-            char* end = nullptr;
-            const long n = std::strtol(value->c_str(), &end, 10);
-            if (value->empty() || *end != '\0' || n < 1 || n > 1000000000)
-                error = "--last takes a number of records";
-            filter.last = static_cast<int>(n);
+            error = SetFilter(c.filter, name, *value);
         }
-        if (!error.empty()) {
-            std::fprintf(err, "zembra-cli records: %s\n", error.c_str());
-            return EXIT_USAGE;
-        }
+        if (!error.empty()) return usage(error);
     }
-    const std::string path = line.server.empty() || line.send ? RecordsPathFor(db) : "";
-    if (path.empty() && (line.server.empty() || line.send)) {
-        std::fprintf(err, "zembra-cli records: records are switched off (\"off\")\n");
-        return EXIT_USAGE;
-    }
-    if (line.send) return SendRecordsCommand(path, line, out, err);
-    std::vector<DownloadRecord> records;
-    const std::string error = QueryRecords(path, line, filter, records);
-    if (!error.empty()) {
-        std::fprintf(err, "zembra-cli records: %s\n", error.c_str());
-        return EXIT_UNREADABLE;
-    }
-    switch (format) {
+    return EXIT_OK;
+}
+
+// The records in the chosen form on out (the report: into its file).
+int WriteRecords(const std::vector<DownloadRecord>& records, const RecordsCommandLine& c,
+                 const std::string& path, std::FILE* out, std::FILE* err) {
+    switch (c.format) {
         case Format::Csv:
             std::fputs(RecordsCsv(records).c_str(), out);
             break;
@@ -162,10 +165,35 @@ int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out, std:
             std::fputs(SummaryText(records).c_str(), out);
             break;
         case Format::Html:
-            return WriteReport(records, path, line, filter, err);
+            return WriteReport(records, path, c.line, c.filter, err);
     }
     std::fflush(out);
     return 0;
+}
+
+}  // namespace
+
+int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    RecordsCommandLine c;
+    if (const int status = ParseRecordsCommandLine(args, c, err); status != EXIT_OK) return status;
+    if (c.help) {
+        std::fputs(RecordsHelpText().c_str(), out);
+        return 0;
+    }
+    const LineQuery& line = c.line;
+    const std::string path = line.server.empty() || line.send ? RecordsPathFor(c.db) : "";
+    if (path.empty() && (line.server.empty() || line.send)) {
+        std::fprintf(err, "zembra-cli records: records are switched off (\"off\")\n");
+        return EXIT_USAGE;
+    }
+    if (line.send) return SendRecordsCommand(path, line, out, err);
+    std::vector<DownloadRecord> records;
+    const std::string error = QueryRecords(path, line, c.filter, records);
+    if (!error.empty()) {
+        std::fprintf(err, "zembra-cli records: %s\n", error.c_str());
+        return EXIT_UNREADABLE;
+    }
+    return WriteRecords(records, c, path, out, err);
 }
 
 }  // namespace zembra
