@@ -101,15 +101,16 @@ bool PrintRunResult(zembra::TMainForm& form, zembra::DownloadController& downloa
     return any && allWritten;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    // Our options; single-dash options (-platform, -style ...) are Qt's.
+// The window's own options; single-dash options (-platform, -style ...) are Qt's.
+struct WindowOptions {
     bool multi = false, advanced = false, pressStart = false, exitWhenDone = false;
     int quitAfterMs = -1;
     std::vector<std::pair<int, std::string>> images;
-    zembra::DownloadTimings timings;
     bool platformGiven = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+};
+
+// Parses the command line; -1 to go on, else the exit status (help, version, a bad option).
+int ParseWindowOptions(int argc, char** argv, WindowOptions& o) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--version") {
@@ -119,28 +120,81 @@ int main(int argc, char** argv) {
             PrintUsage();
             return 0;
         } else if (arg == "--multi") {
-            multi = true;
+            o.multi = true;
         } else if (arg == "--advanced") {
-            advanced = true;
+            o.advanced = true;
         } else if (ImageOptionSlot(arg) >= 0 && i + 1 < argc) {
-            images.emplace_back(ImageOptionSlot(arg), argv[++i]);
+            o.images.emplace_back(ImageOptionSlot(arg), argv[++i]);
         } else if (arg == "--press-start") {
-            pressStart = true;
+            o.pressStart = true;
         } else if (arg == "--exit-when-done") {
-            exitWhenDone = true;
+            o.exitWhenDone = true;
         } else if (arg == "--quit-after" && i + 1 < argc) {
-            quitAfterMs = std::atoi(argv[++i]);
+            o.quitAfterMs = std::atoi(argv[++i]);
         } else if (arg.rfind("--", 0) == 0) {
             std::fprintf(stderr, "zembra: unknown option %s\n", arg.c_str());
             PrintUsage();
             return 2;
         } else if (arg == "-platform") {
-            platformGiven = true;
+            o.platformGiven = true;
         }
     }
+    return -1;
+}
+
+// The name of the visible panel's Start button.
+const char* StartButtonName(const zembra::TMainForm& form) {
+    return form.IsSingleMode() ? "BitBtnDOStart" : "BitBtnMultiStart";
+}
+
+// Runs the window with the options' clicks until it is closed; its exit status.
+int RunWindow(QApplication& app, zembra::QtDialogHost& dialogs, zembra::QtMainThread& mainThread,
+              const WindowOptions& o) {
+    zembra::MainFormOptions options;
+    options.dialogs = &dialogs;
+    zembra::DownloadTimings timings;
+    zembra::AppWindows windows(options, timings);
+    zembra::TMainForm& form = *windows.mainForm;
+    dialogs.SetParent(&form);
+    mainThread.SetErrorReporter([&form](const std::string& m) { form.ShowException(m); });
+    form.show();
+    if (o.multi) form.findChild<QRadioButton*>("RadioButtonMulti")->click();
+    if (o.advanced) form.findChild<QPushButton*>("BitBtnAM")->click();
+    for (const auto& [slot, path] : o.images) form.SelectImageFile(slot, path);
+    if (o.quitAfterMs >= 0) QTimer::singleShot(o.quitAfterMs, &form, [&form] { form.close(); });
+    bool succeeded = false;
+    QTimer watch;
+    if (o.pressStart) {
+        // After the first showing (and its automatic configuration load).
+        QTimer::singleShot(
+            100, &form, [&form] { form.findChild<QPushButton*>(StartButtonName(form))->click(); });
+        if (o.exitWhenDone) {
+            QObject::connect(&watch, &QTimer::timeout, &form, [&] {
+                if (!windows.downloads->Idle() ||
+                    !form.findChild<QPushButton*>(StartButtonName(form))->isEnabled())
+                    return;
+                watch.stop();
+                succeeded = PrintRunResult(form, *windows.downloads);
+                form.close();
+            });
+            QTimer::singleShot(200, &form, [&watch] { watch.start(100); });
+        }
+    }
+    int result = app.exec();
+    if (o.pressStart && o.exitWhenDone && result == 0 && !succeeded) result = 1;
+    dialogs.SetParent(nullptr);
+    mainThread.SetErrorReporter(nullptr);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    WindowOptions o;
+    if (const int status = ParseWindowOptions(argc, argv, o); status >= 0) return status;
 
     // Without a display Qt would abort; say what to do instead.
-    if (!platformGiven && qEnvironmentVariableIsEmpty("DISPLAY") &&
+    if (!o.platformGiven && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
         std::fprintf(stderr,
                      "zembra: no display (DISPLAY and WAYLAND_DISPLAY are not set).\n"
@@ -159,46 +213,7 @@ int main(int argc, char** argv) {
     try {
         zembra::QtMainThread mainThread;
         zembra::SetProcessMainThread(&mainThread);
-        int result = 0;
-        {
-            zembra::MainFormOptions options;
-            options.dialogs = &dialogs;
-            zembra::AppWindows windows(options, timings);
-            zembra::TMainForm& form = *windows.mainForm;
-            dialogs.SetParent(&form);
-            mainThread.SetErrorReporter([&form](const std::string& m) { form.ShowException(m); });
-            form.show();
-            if (multi) form.findChild<QRadioButton*>("RadioButtonMulti")->click();
-            if (advanced) form.findChild<QPushButton*>("BitBtnAM")->click();
-            for (const auto& [slot, path] : images) form.SelectImageFile(slot, path);
-            if (quitAfterMs >= 0) QTimer::singleShot(quitAfterMs, &form, [&form] { form.close(); });
-            bool succeeded = false;
-            QTimer watch;
-            if (pressStart) {
-                // After the first showing (and its automatic configuration load).
-                QTimer::singleShot(100, &form, [&form] {
-                    const char* name = form.IsSingleMode() ? "BitBtnDOStart" : "BitBtnMultiStart";
-                    form.findChild<QPushButton*>(name)->click();
-                });
-                if (exitWhenDone) {
-                    QObject::connect(&watch, &QTimer::timeout, &form, [&] {
-                        const char* name =
-                            form.IsSingleMode() ? "BitBtnDOStart" : "BitBtnMultiStart";
-                        if (!windows.downloads->Idle() ||
-                            !form.findChild<QPushButton*>(name)->isEnabled())
-                            return;
-                        watch.stop();
-                        succeeded = PrintRunResult(form, *windows.downloads);
-                        form.close();
-                    });
-                    QTimer::singleShot(200, &form, [&watch] { watch.start(100); });
-                }
-            }
-            result = app.exec();
-            if (pressStart && exitWhenDone && result == 0 && !succeeded) result = 1;
-            dialogs.SetParent(nullptr);
-            mainThread.SetErrorReporter(nullptr);
-        }
+        const int result = RunWindow(app, dialogs, mainThread, o);
         zembra::SetProcessMainThread(nullptr);
         return result;
     } catch (const std::exception& e) {
