@@ -347,11 +347,10 @@ std::string ServerStore::Push(const std::string& storeUid,
     return {};
 }
 
-std::string ServerStore::Query(const RecordFilter& filter, std::vector<DownloadRecord>& out) {
-    out.clear();
-    std::string error = Open();
-    if (!error.empty()) return error;
-    std::vector<std::string> params;
+namespace {
+
+// The records query for a filter, newest first; params gets the values of its $n.
+std::string RecordsQuerySql(const RecordFilter& filter, std::vector<std::string>& params) {
     const auto param = [&](const std::string& value) {
         params.push_back(value);
         return "$" + std::to_string(params.size());
@@ -382,40 +381,78 @@ std::string ServerStore::Query(const RecordFilter& filter, std::vector<DownloadR
             param(Lower(filter.sha256)) + " || '%')";
     sql += " ORDER BY r.start_utc DESC, r.id DESC";
     if (filter.last > 0) sql += " LIMIT " + param(std::to_string(filter.last));
+    return sql;
+}
+
+// One row of the records query.
+DownloadRecord RecordOfRow(const PGresult* result, int row) {
+    int i = 0;
+    const auto text = [&] { return std::string(PQgetvalue(result, row, i++)); };
+    const auto number = [&] { return std::strtoll(PQgetvalue(result, row, i++), nullptr, 10); };
+    DownloadRecord r;
+    r.id = number();
+    r.startUtc = text();
+    r.endUtc = text();
+    r.station = text();
+    r.frontEnd = text();
+    r.port = text();
+    r.slot = static_cast<int>(number());
+    r.link = text();
+    r.protocol = text();
+    r.modeCode = static_cast<int>(number());
+    r.versionWord = number();
+    r.outcome = text();
+    r.outcomeCode = static_cast<int>(number());
+    r.outcomeText = text();
+    r.succeeded = text() == "t";
+    r.bytesSent = static_cast<std::uint64_t>(number());
+    r.naks = static_cast<std::uint64_t>(number());
+    r.retransmissions = static_cast<std::uint64_t>(number());
+    r.durationMs = number();
+    return r;
+}
+
+// The rows of the images query (in record id order) added to their records.
+void AddImageRows(const PGresult* result, std::vector<DownloadRecord>& out) {
+    // The records are in start order: each record's images are found by id.
+    std::vector<std::size_t> order(out.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return out[a].id < out[b].id; });
+    std::size_t k = 0;
+    for (int row = 0; row < PQntuples(result); ++row) {
+        const std::int64_t id = std::strtoll(PQgetvalue(result, row, 0), nullptr, 10);
+        while (k < order.size() && out[order[k]].id < id) ++k;
+        if (k == order.size()) break;
+        RecordImage image;
+        image.slot = std::atoi(PQgetvalue(result, row, 1));
+        image.fileName = PQgetvalue(result, row, 2);
+        image.size = std::strtoll(PQgetvalue(result, row, 3), nullptr, 10);
+        image.sha256 = PQgetvalue(result, row, 4);
+        image.flashStart = std::strtoull(PQgetvalue(result, row, 5), nullptr, 10);
+        image.flashEnd = std::strtoull(PQgetvalue(result, row, 6), nullptr, 10);
+        image.written = PQgetvalue(result, row, 7)[0] == 't';
+        out[order[k]].images.push_back(std::move(image));
+    }
+}
+
+}  // namespace
+
+std::string ServerStore::Query(const RecordFilter& filter, std::vector<DownloadRecord>& out) {
+    out.clear();
+    std::string error = Open();
+    if (!error.empty()) return error;
+    std::vector<std::string> params;
+    const std::string sql = RecordsQuerySql(filter, params);
     Result result = Exec(conn_, sql, params, stopped_);
     if (!Succeeded(result)) return Fail("cannot read the records", result.get());
     const int rows = PQntuples(result.get());
     out.reserve(static_cast<std::size_t>(rows));
     std::string ids = "{";
     for (int row = rows - 1; row >= 0; --row) {
-        int i = 0;
-        const auto text = [&] { return std::string(PQgetvalue(result.get(), row, i++)); };
-        const auto number = [&] {
-            return std::strtoll(PQgetvalue(result.get(), row, i++), nullptr, 10);
-        };
-        DownloadRecord r;
-        r.id = number();
-        r.startUtc = text();
-        r.endUtc = text();
-        r.station = text();
-        r.frontEnd = text();
-        r.port = text();
-        r.slot = static_cast<int>(number());
-        r.link = text();
-        r.protocol = text();
-        r.modeCode = static_cast<int>(number());
-        r.versionWord = number();
-        r.outcome = text();
-        r.outcomeCode = static_cast<int>(number());
-        r.outcomeText = text();
-        r.succeeded = text() == "t";
-        r.bytesSent = static_cast<std::uint64_t>(number());
-        r.naks = static_cast<std::uint64_t>(number());
-        r.retransmissions = static_cast<std::uint64_t>(number());
-        r.durationMs = number();
+        out.push_back(RecordOfRow(result.get(), row));
         if (ids.size() > 1) ids += ',';
-        ids += std::to_string(r.id);
-        out.push_back(std::move(r));
+        ids += std::to_string(out.back().id);
     }
     if (out.empty()) return {};
     result = Exec(conn_,
@@ -428,27 +465,7 @@ std::string ServerStore::Query(const RecordFilter& filter, std::vector<DownloadR
         out.clear();
         return Fail("cannot read the records' images", result.get());
     }
-    // Both lists are in ascending record id order... except that the records are in start
-    // order: find each record's images by id.
-    std::vector<std::size_t> order(out.size());
-    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
-    std::sort(order.begin(), order.end(),
-              [&](std::size_t a, std::size_t b) { return out[a].id < out[b].id; });
-    std::size_t k = 0;
-    for (int row = 0; row < PQntuples(result.get()); ++row) {
-        const std::int64_t id = std::strtoll(PQgetvalue(result.get(), row, 0), nullptr, 10);
-        while (k < order.size() && out[order[k]].id < id) ++k;
-        if (k == order.size()) break;
-        RecordImage image;
-        image.slot = std::atoi(PQgetvalue(result.get(), row, 1));
-        image.fileName = PQgetvalue(result.get(), row, 2);
-        image.size = std::strtoll(PQgetvalue(result.get(), row, 3), nullptr, 10);
-        image.sha256 = PQgetvalue(result.get(), row, 4);
-        image.flashStart = std::strtoull(PQgetvalue(result.get(), row, 5), nullptr, 10);
-        image.flashEnd = std::strtoull(PQgetvalue(result.get(), row, 6), nullptr, 10);
-        image.written = PQgetvalue(result.get(), row, 7)[0] == 't';
-        out[order[k]].images.push_back(std::move(image));
-    }
+    AddImageRows(result.get(), out);
     return {};
 }
 
