@@ -419,7 +419,32 @@ void TMainForm::BuildAdvancedPanel() {
     Edit44 = MakeEdit(p, "Edit44", QRect(6, 6, 497, 22), Q("      세부기능설정"));
     Edit44->setEnabled(false);
     Edit44->setFont(WindowFont(13, true));
+    BuildProtocolGroups(p);
+    BuildSettingFields(p);
 
+    BitBtnAMClose = MakeButton(p, "BitBtnAMClose", QRect(6, 283, 120, 24), "적용후닫기");
+    BitBtnDefaultValue =
+        MakeButton(p, "BitBtnDefaultValue", QRect(132, 283, 120, 24), "초기값으로");
+    BitBtnCfgSave2 = MakeButton(p, "BitBtnCfgSave2", QRect(256, 283, 120, 24), "파일로환경저장");
+    BitBtnAbout = MakeButton(p, "BitBtnAbout", QRect(479, 283, 24, 24), "?");
+    BitBtnAbout->setVisible(false);
+
+    PanelAM->hide();
+    PanelAM->raise();
+
+    connect(BitBtnAMClose, &QPushButton::clicked, this,
+            [this] { Guarded([&] { BitBtnAMCloseClick(); }); });
+    connect(BitBtnDefaultValue, &QPushButton::clicked, this,
+            [this] { Guarded([&] { BitBtnDefaultValueClick(); }); });
+    connect(BitBtnCfgSave2, &QPushButton::clicked, this,
+            [this] { Guarded([&] { BitBtnCfgSave2Click(); }); });
+    connect(RadioButtonOne, &QRadioButton::toggled, this,
+            [this] { Guarded([&] { RadioButtonOneClick(); }); });
+    connect(RadioButtonMulti, &QRadioButton::toggled, this,
+            [this] { Guarded([&] { RadioButtonMultiClick(); }); });
+}
+
+void TMainForm::BuildProtocolGroups(QWidget* p) {
     GroupBoxUSBControl = MakeGroup(p, "GroupBoxUSBControl", QRect(6, 32, 246, 150), "[USB]");
     ProtocolGroupBox =
         MakeGroup(GroupBoxUSBControl, "ProtocolGroupBox", QRect(6, 18, 234, 78), "[다운로드규약]");
@@ -448,7 +473,9 @@ void TMainForm::BuildAdvancedPanel() {
         MakeRadio(GroupBox4, "RadioButtonPUART", QRect(10, 31, 210, 17), "Press UART", false);
     RadioButtonUART =
         MakeRadio(GroupBox4, "RadioButtonUART", QRect(10, 47, 210, 17), "일반적인UART", false);
+}
 
+void TMainForm::BuildSettingFields(QWidget* p) {
     GroupBox2 = MakeGroup(p, "GroupBox2", QRect(256, 32, 247, 246), "[환경설정값]");
     QWidget* g = GroupBox2;
     auto timeField = [g](const char* name, const char* labelName, const char* label, int y,
@@ -481,27 +508,6 @@ void TMainForm::BuildAdvancedPanel() {
                                    "Font 0 주소 다운로드 허용", false);
     CheckBoxAuto16 =
         MakeCheck(g, "CheckBoxAuto16", QRect(8, 212, 232, 20), "주소에 0x 자동으로 붙이기", true);
-
-    BitBtnAMClose = MakeButton(p, "BitBtnAMClose", QRect(6, 283, 120, 24), "적용후닫기");
-    BitBtnDefaultValue =
-        MakeButton(p, "BitBtnDefaultValue", QRect(132, 283, 120, 24), "초기값으로");
-    BitBtnCfgSave2 = MakeButton(p, "BitBtnCfgSave2", QRect(256, 283, 120, 24), "파일로환경저장");
-    BitBtnAbout = MakeButton(p, "BitBtnAbout", QRect(479, 283, 24, 24), "?");
-    BitBtnAbout->setVisible(false);
-
-    PanelAM->hide();
-    PanelAM->raise();
-
-    connect(BitBtnAMClose, &QPushButton::clicked, this,
-            [this] { Guarded([&] { BitBtnAMCloseClick(); }); });
-    connect(BitBtnDefaultValue, &QPushButton::clicked, this,
-            [this] { Guarded([&] { BitBtnDefaultValueClick(); }); });
-    connect(BitBtnCfgSave2, &QPushButton::clicked, this,
-            [this] { Guarded([&] { BitBtnCfgSave2Click(); }); });
-    connect(RadioButtonOne, &QRadioButton::toggled, this,
-            [this] { Guarded([&] { RadioButtonOneClick(); }); });
-    connect(RadioButtonMulti, &QRadioButton::toggled, this,
-            [this] { Guarded([&] { RadioButtonMultiClick(); }); });
 }
 
 void TMainForm::WriteBanner(RichEditLog* pane) {

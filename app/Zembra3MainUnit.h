@@ -206,6 +206,9 @@ class TMainForm : public QWidget, public DownloadHost, public MultiDownloadHost 
     void BuildSinglePanel();
     void BuildMultiPanel();
     void BuildAdvancedPanel();
+    // The advanced panel's USB and Serial protocol groups, and its setting fields.
+    void BuildProtocolGroups(QWidget* p);
+    void BuildSettingFields(QWidget* p);
     void WriteBanner(RichEditLog* pane);
     template <class F>
     void Guarded(F&& handler);
