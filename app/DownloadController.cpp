@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "app/DialogHost.h"
+#include "app/FormWidgets.h"
 #include "app/RecordsDialog.h"
 #include "app/Zembra3MainUnit.h"
 #include "job/FlashRanges.h"
@@ -31,10 +32,6 @@ namespace {
 
 // The longest the window waits, when it closes, for the workers to wind down after the stop.
 constexpr auto kShutdownWait = std::chrono::seconds(15);
-
-QString Q(const std::string& utf8) {
-    return QString::fromStdString(utf8);
-}
 
 }  // namespace
 

@@ -7,16 +7,13 @@
 #include <QVBoxLayout>
 #include <vector>
 
+#include "app/FormWidgets.h"
 #include "job/ImageSlot.h"
 #include "records/RecordStore.h"
 
 namespace zembra {
 
 namespace {
-
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 QString ImagesText(const DownloadRecord& r) {
     QStringList parts;
