@@ -1,10 +1,9 @@
 #include "job/ImageLayout.h"
 
-#include <sys/types.h>
-
 #include <cstring>
 
 #include "job/ImageSlot.h"
+#include "platform/Helpers.h"
 
 namespace zembra {
 
@@ -12,7 +11,7 @@ bool ReadImageTrailer(std::FILE* file, std::int64_t size, std::uint16_t& version
                       std::uint32_t& boot) {
     if (size < 20) return false;
     std::uint8_t trailer[8];
-    if (fseeko(file, static_cast<off_t>(size - 20), SEEK_SET) != 0) return false;
+    if (!SeekFile(file, size - 20)) return false;
     if (std::fread(trailer, 1, sizeof trailer, file) != sizeof trailer) return false;
     version = static_cast<std::uint16_t>(trailer[0] | (trailer[1] << 8));
     boot = static_cast<std::uint32_t>(trailer[4]) | (static_cast<std::uint32_t>(trailer[5]) << 8) |
@@ -26,9 +25,7 @@ bool ReadImageBlock(std::FILE* file, std::int64_t offset, std::uint8_t* out, std
                     std::size_t room) {
     // Blocks are read in order: a seek only when the file is elsewhere (a seek costs a
     // system call even within the stream's buffer).
-    if (ftello(file) != static_cast<off_t>(offset) &&
-        fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0)
-        return false;
+    if (FilePosition(file) != offset && !SeekFile(file, offset)) return false;
     if (std::fread(out, 1, length, file) != length) return false;
     std::memset(out + length, kBlockFiller, room - length);
     return true;

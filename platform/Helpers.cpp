@@ -1,5 +1,7 @@
 #include "platform/Helpers.h"
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -14,6 +16,22 @@ std::tm UtcCalendarTime(std::time_t seconds) {
     gmtime_r(&seconds, &utc);
 #endif
     return utc;
+}
+
+std::int64_t FilePosition(std::FILE* file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return ftello(file);
+#endif
+}
+
+bool SeekFile(std::FILE* file, std::int64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(file, offset, SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
 }
 
 double NowMs() {

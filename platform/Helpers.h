@@ -38,6 +38,11 @@ struct FileVersion {
     bool operator==(const FileVersion&) const = default;
 };
 
+// A 64-bit position in an open file: where it is (-1 when it cannot be told), and a move
+// to an offset from its start (false when it failed).
+std::int64_t FilePosition(std::FILE* file);
+bool SeekFile(std::FILE* file, std::int64_t offset);
+
 // The version of an open file; false when it cannot be told.
 bool FileVersionOf(std::FILE* file, FileVersion& version);
 // The version of the file at path (links followed); false when there is none or it cannot
