@@ -6,7 +6,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliTrace.h"
 #include "cli/ConsoleHost.h"
-#include "cli/InterruptCatcher.h"
+#include "platform/InterruptCatcher.h"
 #include "cli/JobFromOptions.h"
 #include "cli/LineStation.h"
 #include "cli/MultiMode.h"

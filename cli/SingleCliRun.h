@@ -7,7 +7,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
-#include "cli/InterruptCatcher.h"
+#include "platform/InterruptCatcher.h"
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
 #include "platform/LoopMainThread.h"

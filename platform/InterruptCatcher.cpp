@@ -1,4 +1,4 @@
-#include "cli/InterruptCatcher.h"
+#include "platform/InterruptCatcher.h"
 
 #include <unistd.h>
 
