@@ -1,14 +1,10 @@
 #include "job/ConfigFile.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "platform/Helpers.h"
@@ -16,25 +12,6 @@
 namespace zembra {
 
 namespace {
-
-// The file-creation mask, read without changing it: umask() can only be read by setting it,
-// which would hand every file another thread creates meanwhile the wrong mode. The kernel
-// reports it in /proc/self/status; without that, the usual 022.
-mode_t ProcessUmask() {
-    std::FILE* status = std::fopen("/proc/self/status", "re");
-    mode_t mask = 022;
-    if (status == nullptr) return mask;
-    char line[256];
-    unsigned value = 0;
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::sscanf(line, "Umask: %o", &value) == 1) {
-            mask = static_cast<mode_t>(value & 0777);
-            break;
-        }
-    }
-    std::fclose(status);
-    return mask;
-}
 
 // ---- keys ----------------------------------------------------------------------------
 
@@ -118,7 +95,7 @@ constexpr std::size_t kMaxWord = 64;
 // A buffered byte stream over a file descriptor.
 class ByteStream {
   public:
-    explicit ByteStream(int fd) : fd_(fd), buffer_(64 * 1024) {}
+    explicit ByteStream(std::FILE* file) : file_(file), buffer_(64 * 1024) {}
 
     // Next byte without consuming it; -1 at the end of the file (or on a read error).
     int Peek() {
@@ -135,19 +112,18 @@ class ByteStream {
     bool Fill() {
         if (done_) return false;
         for (;;) {
-            ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
+            const std::size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+            if (n == 0) {
                 done_ = true;
                 return false;
             }
             pos_ = 0;
-            len_ = static_cast<std::size_t>(n);
+            len_ = n;
             return true;
         }
     }
 
-    int fd_;
+    std::FILE* file_;
     std::vector<char> buffer_;
     std::size_t pos_ = 0, len_ = 0;
     bool done_ = false;
@@ -286,27 +262,23 @@ std::optional<Key> FindKey(const std::string& word) {
     return std::nullopt;
 }
 
-// Opens a regular file for reading without blocking on special files.
-int OpenRegularForReading(const std::string& path, std::int64_t& size, std::string& error) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+// Opens a regular file for reading without blocking on special files; nullptr with the
+// reason in error.
+std::FILE* OpenRegularForReading(const std::string& path, std::int64_t& size, std::string& error) {
+    std::FILE* file = OpenRegularFile(path);
+    FileVersion version;
+    if (file != nullptr && FileVersionOf(file, version)) {
+        size = version.size;
+        return file;
+    }
+    if (file != nullptr) std::fclose(file);
+    std::error_code ec;
+    if (errno != EINVAL)
         error = std::strerror(errno);
-        return -1;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        error = std::strerror(errno);
-        ::close(fd);
-        return -1;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
-        ::close(fd);
-        return -1;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    size = st.st_size;
-    return fd;
+    else
+        error =
+            std::filesystem::is_directory(path, ec) ? std::strerror(EISDIR) : "not a regular file";
+    return nullptr;
 }
 
 // ---- writing -------------------------------------------------------------------------
@@ -323,31 +295,6 @@ void KeyLine(std::string& out, Key key, const std::string& valueUtf8) {
     out += "\r\n";
 }
 
-// The path a chain of symbolic links ends in (the file may not exist yet); std::nullopt for a
-// loop or a chain too long to follow.
-std::optional<std::string> FollowLinks(std::string path) {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-        std::vector<char> buffer(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 2);
-        const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
-        if (n < 0 || static_cast<std::size_t>(n) >= buffer.size()) return std::nullopt;
-        const std::string link(buffer.data(), static_cast<std::size_t>(n));
-        const std::size_t slash = path.find_last_of('/');
-        path = link.starts_with('/') || slash == std::string::npos
-                   ? link
-                   : path.substr(0, slash + 1) + link;
-    }
-    return std::nullopt;
-}
-
-bool KeepOwner(int fd, const struct stat& old) {
-    struct stat now;
-    if (::fstat(fd, &now) != 0) return false;
-    if (now.st_uid == old.st_uid && now.st_gid == old.st_gid) return true;
-    return ::fchown(fd, old.st_uid, old.st_gid) == 0;
-}
-
 // The first slot whose file name CP949 cannot hold: written with "?" it would no longer
 // name the file it was saved for.
 std::optional<int> SlotNameOutsideCp949(const DownloadJob& job) {
@@ -356,25 +303,14 @@ std::optional<int> SlotNameOutsideCp949(const DownloadJob& job) {
     return std::nullopt;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 ConfigReadResult ReadConfigFile(const std::string& path, ConfigSource source, DownloadJob& job,
                                 DownloadSettings& settings) {
     ConfigReadResult result;
     std::string error;
-    int fd = OpenRegularForReading(path, result.size, error);
-    if (fd < 0) {
+    std::FILE* file = OpenRegularForReading(path, result.size, error);
+    if (file == nullptr) {
         result.log = {
             FormatText("환경파일을 읽을 수 없습니다:%s (%s)", path.c_str(), error.c_str()), 255};
         return result;
@@ -388,7 +324,7 @@ ConfigReadResult ReadConfigFile(const std::string& path, ConfigSource source, Do
         for (int n = 1; n <= 6; ++n) job[FontSlot(n)].addressText.clear();
         job.configLoaded = true;
     }
-    ByteStream in(fd);
+    ByteStream in(file);
     std::string word;
     bool overlong;
     while (NextWord(in, word, overlong)) {
@@ -399,7 +335,7 @@ ConfigReadResult ReadConfigFile(const std::string& path, ConfigSource source, Do
         }
         if (std::optional<Key> key = FindKey(word)) ApplyKey(*key, in, job, settings, result);
     }
-    ::close(fd);
+    std::fclose(file);
     return result;
 }
 
@@ -495,69 +431,9 @@ ConfigWriteResult WriteConfigFile(const std::string& path, const DownloadJob& jo
         return result;
     }
 
-    // Replace the file a symbolic link points to, not the link itself.
-    const std::optional<std::string> resolved = FollowLinks(path);
-    if (!resolved) {
-        result.ioError = std::strerror(ELOOP);
-        return result;
-    }
-    const std::string& target = *resolved;
-    struct stat st;
-    bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
-        result.ioError = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
-        return result;
-    }
-    // A file that may not be written stays as it is, as with writing it in place.
-    if (exists && ::access(target.c_str(), W_OK) != 0) {
-        result.ioError = std::strerror(errno);
-        return result;
-    }
-
-    // A temporary name of fixed length, so that a file name as long as the system allows
-    // can be saved too.
-    std::size_t slash = target.find_last_of('/');
-    std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    std::string temp = (slash == std::string::npos ? std::string() : folder) + ".zembracfg-XXXXXX";
-    std::vector<char> tempName(temp.begin(), temp.end());
-    tempName.push_back('\0');
-    int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
-    if (fd < 0) {
-        result.ioError = std::strerror(errno);
-        return result;
-    }
-    // The new file gets the old file's permissions, or those of a newly created file.
-    mode_t mode;
-    if (exists) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode = 0666 & ~ProcessUmask();
-    }
-    // The old file's owner and group too (before the mode: a change of owner clears the
-    // set-id bits). A file whose owner cannot be kept is not replaced.
-    bool ok = (!exists || KeepOwner(fd, st)) && ::fchmod(fd, mode) == 0 && WriteAll(fd, *bytes) &&
-              ::fsync(fd) == 0;
-    int savedErrno = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (ok && ::rename(tempName.data(), target.c_str()) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (!ok) {
-        ::unlink(tempName.data());
-        result.ioError = std::strerror(savedErrno);
-        return result;
-    }
-    // Make the rename itself durable.
-    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    result.ok = true;
+    // Replace the file a symbolic link points to, not the link itself, durably.
+    result.ioError = ReplaceFileDurably(path, *bytes);
+    result.ok = result.ioError.empty();
     return result;
 }
 
@@ -575,9 +451,9 @@ std::string autoConfigPath() {
 bool CanOpenForReading(const std::string& path) {
     std::int64_t size;
     std::string error;
-    int fd = OpenRegularForReading(path, size, error);
-    if (fd < 0) return false;
-    ::close(fd);
+    std::FILE* file = OpenRegularForReading(path, size, error);
+    if (file == nullptr) return false;
+    std::fclose(file);
     return true;
 }
 

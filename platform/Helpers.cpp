@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace zembra {
 
@@ -31,6 +32,17 @@ bool SeekFile(std::FILE* file, std::int64_t offset) {
     return _fseeki64(file, offset, SEEK_SET) == 0;
 #else
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+std::string ErrorNumberText(int errorNumber) {
+    char buffer[256] = {};
+#ifdef _WIN32
+    return strerror_s(buffer, sizeof buffer, errorNumber) == 0 ? buffer : std::string();
+#else
+    // GNU strerror_r returns the text (possibly not in buffer).
+    const char* text = strerror_r(errorNumber, buffer, sizeof buffer);
+    return text ? std::string(text) : std::string();
 #endif
 }
 

@@ -12,6 +12,9 @@ namespace zembra {
 // whole milliseconds of the difference of two readings.
 double NowMs();
 
+// The system's text of an error number (errno), from any thread.
+std::string ErrorNumberText(int errorNumber);
+
 // The calendar time (UTC) of a time_t, whichever thread asks.
 std::tm UtcCalendarTime(std::time_t seconds);
 
@@ -59,6 +62,12 @@ bool SameRegularFile(const std::string& a, const std::string& b);
 
 // True when path is a regular file that this process can open for reading.
 bool IsReadableRegularFile(const std::string& path);
+
+// Replaces the file at path (the file a chain of symbolic links ends in) with bytes: a
+// temporary file beside it is written, synced and renamed over it, with the old file's
+// owner, group and mode (a new file: the process's usual mode), and the rename is synced.
+// The reason when it could not be done (the old file then stays as it was), else empty.
+std::string ReplaceFileDurably(const std::string& path, const std::string& bytes);
 
 // True when this process may create and replace files in the folder.
 bool FolderWritable(const std::string& folder);

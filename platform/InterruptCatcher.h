@@ -1,6 +1,9 @@
 #pragma once
 
 #include <signal.h>
+#ifdef _WIN32
+#include "platform/win/PosixCompat.h"  // sigaction, SIGHUP and SIGPIPE
+#endif
 
 namespace zembra {
 

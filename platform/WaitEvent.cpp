@@ -60,4 +60,9 @@ WaitEventResult WaitForWaitEvent(int handle, bool manualReset, uint32_t ms) {
     }
 }
 
+void WaitSocketReady(int socket, bool forWrite, int ms) {
+    pollfd fd{socket, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
+    if (fd.fd >= 0) ::poll(&fd, 1, ms);
+}
+
 }  // namespace zembra

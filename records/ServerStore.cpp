@@ -4,13 +4,13 @@
 #include "records/ServerStore.h"
 
 #include <libpq-fe.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
 
 #include "platform/Helpers.h"
+#include "platform/WaitEvent.h"
 #include "records/RecordExport.h"
 
 namespace zembra {
@@ -170,8 +170,7 @@ namespace {
 
 // Waits until the socket is ready for what libpq asked (or a slice has passed).
 void WaitSocket(PGconn* conn, bool forWrite) {
-    pollfd fd{PQsocket(conn), static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
-    if (fd.fd >= 0) poll(&fd, 1, kPollSliceMs);
+    WaitSocketReady(PQsocket(conn), forWrite, kPollSliceMs);
 }
 
 }  // namespace

@@ -420,9 +420,12 @@ fi
 say "silent uninstall"
 t=$SECONDS
 wine "C:\\Program Files\\Zembra\\uninstall.exe" /S >"$work/uninstall.log" 2>&1 || true
-# The uninstaller copies itself away and returns at once: the files go a moment later.
+# The uninstaller copies itself away and returns at once: the files go a moment later (the
+# program folder last).
 for _ in $(seq 600); do
-    [[ -e $program_dir ]] || break
+    left=0
+    for f in "${installed[@]}" "$program_dir"; do [[ -e $f ]] && left=1; done
+    ((left)) || break
     sleep 0.1
 done
 for f in "${installed[@]}" "$program_dir"; do

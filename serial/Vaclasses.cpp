@@ -5,6 +5,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/Helpers.h"
+
 namespace zembra {
 
 namespace {
@@ -13,10 +15,7 @@ TApplicationExceptionHandler g_handler;
 }  // namespace
 
 std::string SystemErrorText(int errorNumber) {
-    char buffer[256];
-    // GNU strerror_r returns the text (possibly not in buffer).
-    const char* text = strerror_r(errorNumber, buffer, sizeof buffer);
-    return text ? std::string(text) : std::string();
+    return ErrorNumberText(errorNumber);
 }
 
 void RaiseCommError(const char* format, int errorNumber) {

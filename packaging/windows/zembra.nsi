@@ -57,6 +57,12 @@ SectionEnd
 Section "Uninstall"
   SetShellVarContext all
   SetRegView 64
+  ; The shortcuts go first, so that an uninstall cut short never leaves a shortcut to a
+  ; program that is gone; the uninstall entry last, so that it is never left without one.
+  Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
+  RMDir "$SMPROGRAMS\${PRODUCT}"
+  Delete "$DESKTOP\${PRODUCT}.lnk"
+
   Delete "$INSTDIR\zembra.exe"
   Delete "$INSTDIR\zembra-cli.exe"
   Delete "$INSTDIR\NanumGothic.ttf"
@@ -66,10 +72,6 @@ Section "Uninstall"
   RMDir "$INSTDIR\translations"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
-
-  Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
-  RMDir "$SMPROGRAMS\${PRODUCT}"
-  Delete "$DESKTOP\${PRODUCT}.lnk"
 
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   DeleteRegKey HKLM "Software\${PRODUCT}"

@@ -18,8 +18,10 @@ if(ZEMBRA_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
   add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
-# The POSIX names the shared code uses, with their Windows meaning, before every source.
-add_compile_options(-include ${PROJECT_SOURCE_DIR}/platform/win/PosixCompat.h)
+# The POSIX names that the platform layer's shared files and the test programs use, with
+# their Windows meaning, before each of their sources (the rest of the product uses none:
+# what differs between the systems is a platform service).
+set(ZEMBRA_POSIX_COMPAT -include ${PROJECT_SOURCE_DIR}/platform/win/PosixCompat.h)
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _FILE_OFFSET_BITS=64 __USE_MINGW_ANSI_STDIO=1)
 # Static programs run as they are (under Wine too): no mingw DLLs to ship beside them.
 # Every program sets files to binary mode by default (platform/win/PosixCompat.cpp).
