@@ -7,9 +7,9 @@
 
 #include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
-#include "platform/InterruptCatcher.h"
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
+#include "platform/InterruptCatcher.h"
 #include "platform/LoopMainThread.h"
 #include "ports/VaCommPorts.h"
 #include "protocol/AskOperator.h"

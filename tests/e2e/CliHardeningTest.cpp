@@ -13,9 +13,9 @@
 
 #include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
-#include "cli/SingleCliRun.h"
 #include "cli/MultiCli.h"
 #include "cli/MultiMode.h"
+#include "cli/SingleCliRun.h"
 #include "job/ConfigFile.h"
 #include "platform/Helpers.h"
 #include "tests/e2e/E2eFixture.h"
