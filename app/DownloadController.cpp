@@ -40,19 +40,23 @@ DownloadController::DownloadController(TMainForm& form, MainThread& mainThread, 
     : form_(form),
       mainThread_(mainThread),
       ports_(trace, &mainThread),
-      recorder_("", [this](const std::string& error) {
-          form_.LogSingle(
-              "다운로드 기록을 저장하지 못했습니다 (다운로드에는 영향이 없습니다): " + error,
-              COLOUR_RED);
+      recorder_(
+          "",
+          [this](const std::string& error) {
+              form_.LogSingle(
+                  "다운로드 기록을 저장하지 못했습니다 (다운로드에는 영향이 없습니다): " + error,
+                  COLOUR_RED);
+          }),
+      display_(mainThread, form_, [this](int slot) {
+          return multi_->slotPortNames()[static_cast<std::size_t>(slot - 1)];
       }) {
-    single_ =
-        std::make_unique<SingleEngine>(*this, ports_, trace, mainThread, ask_, timings.engine);
-    single_->SetRunEvents(&recorder_);
+    single_ = std::make_unique<SingleEngine>(ports_, trace, mainThread, ask_, timings.engine);
+    single_->SetRunEvents(&events_);
     ports_.SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
         single_->bridge().VaCommSingleRxBuf(sender, data, count);
     });
     multi_ = std::make_unique<MultiDownload>(mainThread, ports_, *this, timings.multi);
-    multi_->SetRunEvents(&recorder_);
+    multi_->SetRunEvents(&events_);
     ports_.BindMulti(multi_.get());
     const std::string lineServer = RecordsServerFor("");
     if (!lineServer.empty() && recorder_.enabled()) {
@@ -154,7 +158,7 @@ bool DownloadController::StartSingle() {
         job[slot].fileTime = value.fileTime;
         f.ApplySlot(slot, value);
     }
-    LogSingle("생성된 날짜를 갱신합니다", COLOUR_BLACK);
+    form_.LogSingle("생성된 날짜를 갱신합니다", COLOUR_BLACK);
 
     const JobCheckResult check = CheckJob(job, taken.snapshot, settings, StartKind::Single);
     for (int code : check.codes) ShowJobError(code);
@@ -175,7 +179,8 @@ bool DownloadController::StartSingle() {
     const SingleEngine::StartResult started = single_->Start(run, port);
     if (started == SingleEngine::StartResult::PortOpenFailed) {
         // The system's reason, as the multi Start gives it for each port.
-        if (!single_->lastPortError().empty()) LogSingle(single_->lastPortError(), COLOUR_RED);
+        if (!single_->lastPortError().empty())
+            form_.LogSingle(single_->lastPortError(), COLOUR_RED);
         FinishSingleRecord();
         f.GiveControlsBack();
         return false;
@@ -198,13 +203,15 @@ bool DownloadController::AcceptFlashRanges(const DownloadJob& job) {
 void DownloadController::BitBtnStopRequestClick() {
     form_.CheckBoxStartCheck->setChecked(false);
     single_->RequestStop();
+    form_.LogMulti(STOP_CABLE_NOTICE, COLOUR_RED);
 }
 
-void DownloadController::GiveControlsBack() {
-    // The single run has ended and its port is closed.
-    FinishSingleRecord();
-    form_.GiveControlsBack();
-    form_.SetDownloadTitleShown(false);
+void DownloadController::RunFinished(int slot, const RunEnd&) {
+    if (slot != 0) return;  // a multi slot's record ends with its worker's notice
+    mainThread_.RunAndWait([this] {
+        FinishSingleRecord();
+        form_.SetDownloadTitleShown(false);
+    });
 }
 
 // --- multi Start and Stop -----------------------------------------------------------------------
@@ -372,9 +379,9 @@ void DownloadController::ShowMultiSlots() {
     }
     if (tick.ended) {
         // SetStartControlsEnabled(true) has given PanelFileSelect and the button back.
-        SetTitle("Zembra 4");
+        form_.SetTitle(TITLE_IDLE);
         form_.SetDownloadTitleShown(false);
-        for (int slot = 0; slot < ImageSlot::Count; ++slot) SetMarker(slot, NOT_SENT);
+        for (int slot = 0; slot < ImageSlot::Count; ++slot) form_.SetMarker(slot, NOT_SENT);
         for (auto& row : form_.multi_) row.port->setToolTip(QString());
         return;
     }
@@ -382,8 +389,8 @@ void DownloadController::ShowMultiSlots() {
     if (leader < 0) return;
     const MultiSlotView& lead = tick.slots[static_cast<std::size_t>(leader)];
     if (lead.currentImage >= 0 && lead.currentImage < ImageSlot::Count)
-        SetMarker(lead.currentImage, SENT);
-    SetTitle(FormatText("%d%% Zembra 4", lead.percent));
+        form_.SetMarker(lead.currentImage, SENT);
+    form_.SetTitle(ProgressTitle(lead.percent));
     form_.SetTaskProgress(lead.percent);
     form_.EditMTimeDisp->setText(Q(ElapsedText(NowMs(), multi_->downloadStartMs())));
 }
@@ -418,9 +425,9 @@ void DownloadController::NoteMapRefusal() {
     if (refusal.empty()) return;
     const std::string line = "시리얼 장치 맵을 읽을 수 없습니다: " + refusal;
     if (form_.IsSingleMode())
-        LogSingle(line, COLOUR_RED);
+        form_.LogSingle(line, COLOUR_RED);
     else
-        LogMulti(line, COLOUR_RED);
+        form_.LogMulti(line, COLOUR_RED);
 }
 
 void DownloadController::CheckReservation() {
@@ -470,23 +477,8 @@ bool DownloadController::StartButtonsBothDisabled() const {
 
 // --- hosts: forwarded to the form ---------------------------------------------------------------
 
-void DownloadController::LogSingle(const std::string& text, std::uint32_t colour) {
-    form_.LogSingle(text, colour);
-}
 void DownloadController::LogMulti(const std::string& text, std::uint32_t colour) {
     form_.LogMulti(text, colour);
-}
-void DownloadController::SetGauge(int percent) {
-    form_.SetGauge(percent);
-}
-void DownloadController::SetTitle(const std::string& title) {
-    form_.SetTitle(title);
-}
-void DownloadController::SetAddressText(const std::string& text) {
-    form_.SetAddressText(text);
-}
-void DownloadController::SetMarker(int slot, const std::string& marker) {
-    form_.SetMarker(slot, marker);
 }
 void DownloadController::ShowJobError(int code) {
     form_.ShowJobError(code);

@@ -15,7 +15,8 @@
 #include "platform/SerialDeviceMap.h"
 #include "ports/VaCommPorts.h"
 #include "protocol/AskOperator.h"
-#include "protocol/DownloadHost.h"
+#include "protocol/RunDisplay.h"
+#include "protocol/RunEvents.h"
 #include "protocol/SingleDownLoadUnit.h"
 #include "protocol/SingleEngine.h"
 #include "records/LineSender.h"
@@ -38,13 +39,13 @@ struct DownloadTimings {
 // and the multi download (with its eight workers), runs the Start and Stop buttons of both
 // panels and the one-second housekeeping tick (operator question, elapsed time, port
 // detection, start reservation, multi slot scan and display, end of a multi download, path
-// colouring). The form stays the controls; this object is the engines' host and forwards
-// their drawing to it.
+// colouring). The form stays the controls and shows the runs (RunDisplay); this object hosts
+// the engines, hands their events to the records and the display, and ends each record.
 //
 // Threads: everything here runs on the main (GUI) thread; the workers reach it only through
 // the MainThread hand-off. Life: created after the form and destroyed before it (AppWindows).
 // Closing the window stops a running download, waits for its workers and closes the ports.
-class DownloadController : public QObject, public DownloadHost, public MultiDownloadHost {
+class DownloadController : public QObject, public MultiDownloadHost, private RunEvents {
   public:
     DownloadController(TMainForm& form, MainThread& mainThread, DebugTrace& trace,
                        DownloadTimings timings = {});
@@ -78,16 +79,7 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     // The dialog of the last records (Ctrl+R), through the form's dialog host.
     void ShowRecords();
 
-    // --- DownloadHost (the single engine's bridge) ---------------------------------------------
-    void LogSingle(const std::string& text, std::uint32_t colour) override;
     void LogMulti(const std::string& text, std::uint32_t colour) override;
-    void SetGauge(int percent) override;
-    void SetTitle(const std::string& title) override;
-    void SetAddressText(const std::string& text) override;
-    void SetMarker(int slot, const std::string& marker) override;
-    // The end of a single run (the bridge's FinishRun, its port closed): the record, then the
-    // controls come back.
-    void GiveControlsBack() override;
 
     // --- MultiDownloadHost ------------------------------------------------------------------
     void ShowJobError(int code) override;
@@ -104,6 +96,9 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The end of a single run (its port closed, the recorder has its end): the record, then
+    // the window title goes back to idle; the display gives the controls back after it.
+    void RunFinished(int slot, const RunEnd& end) override;
     // The end of one multi slot's run (its worker has set runState to 0).
     void MultiSlotEnded(int slot);
 
@@ -141,6 +136,8 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     AskOperatorRequest ask_;
     VaCommPorts ports_;
     RunRecorder recorder_;  // the engines' run events make the records
+    RunDisplay display_;    // and the window shows them
+    RunEventsFan events_{&recorder_, this, &display_};
     std::optional<RunRecorder::Pending> singleRecord_;
     std::array<std::optional<RunRecorder::Pending>, MULTI_SLOT_COUNT> multiRecords_;
     LinkProtocolCode multiMode_ = USB_AUTO;

@@ -46,6 +46,7 @@
 #include "protocol/DebugTrace.h"
 #include "protocol/PacketCodec.h"
 #include "protocol/ProtocolCodes.h"
+#include "protocol/RunDisplay.h"
 #include "protocol/SingleEngine.h"
 #include "records/LineSender.h"
 #include "sim/SimulatedPhone.h"
@@ -158,7 +159,7 @@ struct Result {
 
 // ---------------------------------------------------------------- the engine
 
-// The engine's host: times the phases from the log lines and markers (main thread).
+// The engine's display: times the phases from the log lines and markers (main thread).
 class BenchHost : public DownloadHost {
   public:
     int gapMs = 200;
@@ -183,9 +184,6 @@ class BenchHost : public DownloadHost {
         }
     }
     void LogMulti(const std::string&, std::uint32_t) override {}
-    void SetGauge(int) override {}
-    void SetTitle(const std::string&) override {}
-    void SetAddressText(const std::string&) override {}
     void SetMarker(int, const std::string& marker) override {
         if (marker == SENT) {
             transferMs += lastRxMs - programStartMs;  // up to the last packet's answer
@@ -233,7 +231,9 @@ Result RunEngine(SimulatedPhone& phone, LinkProtocolCode mode, const std::vector
     Result r;
     {
         BenchPorts ports(trace, &loop, host);
-        SingleEngine engine(host, ports, trace, loop, ask);  // default pauses
+        RunDisplay display(loop, host);
+        SingleEngine engine(ports, trace, loop, ask);  // default pauses
+        engine.SetRunEvents(&display);
         ports.SetSingleRxHandler([&](void* sender, const std::uint8_t* data, std::size_t n) {
             engine.bridge().VaCommSingleRxBuf(sender, data, n);
         });
@@ -544,8 +544,11 @@ constexpr std::uint32_t kFontAddress = 0x400000;
 constexpr std::uint32_t kLinkBps = 8000000;  // 1 MB/s at 8 bits per byte
 constexpr std::uint32_t kTurnaroundUs = 1000;
 
-class QuietHost : public MultiDownloadHost {
+class QuietHost : public MultiDownloadHost, public DownloadHost {
   public:
+    void LogSingle(const std::string& text, std::uint32_t colour) override {
+        LogMulti(text, colour);
+    }
     void LogMulti(const std::string& text, std::uint32_t colour) override {
         if (colour == 0x0000FF) std::fprintf(stderr, "  %s\n", text.c_str());
     }
@@ -631,7 +634,13 @@ RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
         QuietHost host;
         // Production delays would only add idle time before the transfers; the window below
         // starts at the first data packet anyway.
+        const std::array<std::string, MULTI_SLOT_COUNT>* slotNames = nullptr;
+        RunDisplay display(loop, host, [&slotNames](int slot) {
+            return (*slotNames)[static_cast<std::size_t>(slot - 1)];
+        });
         MultiDownload multi(loop, ports, host, MultiStartTiming{50, 0});
+        slotNames = &multi.slotPortNames();
+        multi.SetRunEvents(&display);
         ports.BindMulti(&multi);
 
         DownloadJob job;

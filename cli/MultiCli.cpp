@@ -149,6 +149,7 @@ class MultiCliSession {
         const ImageVersions versions = ImageVersionsOf(job_);
         BeginRecords(batch, versions);
         MultiRunHooks hooks;
+        hooks.events = &recorder_;
         hooks.tick = tick;
         hooks.started = [this] { StartTraceOnce(); };
         hooks.slotEnded = [this, ended](const MultiSlotEnd& end) {
@@ -163,7 +164,6 @@ class MultiCliSession {
             job_, settings_, versions, line_.multi, batch, loop_, vaComm_,
             [this](MultiDownload* download) {
                 vaComm_.BindMulti(download);
-                if (download) download->SetRunEvents(&recorder_);
                 vaComm_.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);
             },
             Interrupted(), out_, hooks);

@@ -9,6 +9,7 @@
 #include "multi/SlotStatus.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
+#include "protocol/RunDisplay.h"
 
 namespace zembra {
 
@@ -47,11 +48,15 @@ std::string ElapsedText(long long ms) {
 // The console side of the multi download: log lines as they come, the job error boxes as
 // lines, the override question from the terminal (or the --yes/--no answer), and the live
 // status block under the log on a terminal.
-class ConsoleMultiHost : public MultiDownloadHost {
+class ConsoleMultiHost : public MultiDownloadHost, public DownloadHost {
   public:
     ConsoleMultiHost(const MultiModeOptions& options, std::FILE* out, const MultiRunHooks& hooks)
         : options_(options), out_(out), hooks_(hooks) {}
 
+    // The Start's lines and the slots' lines (RunDisplay) alike.
+    void LogSingle(const std::string& text, std::uint32_t colour) override {
+        LogMulti(text, colour);
+    }
     void LogMulti(const std::string& text, std::uint32_t colour) override {
         ClearStatus();
         PrintLine(out_, text, colour, options_.color);
@@ -213,7 +218,16 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
     ConsoleMultiHost host(options, out, hooks);
     int status = EXIT_OK;
     {
+        // The slots' lines carry their port names; the caller's observer (the records) sees
+        // each event first. Both outlive the multi download, whose end waits for the workers.
+        const std::array<std::string, MULTI_SLOT_COUNT>* slotNames = nullptr;
+        RunDisplay display(loop, host, [&slotNames](int slot) {
+            return (*slotNames)[static_cast<std::size_t>(slot - 1)];
+        });
+        RunEventsFan events{hooks.events ? hooks.events : &NoRunEvents(), &display};
         MultiDownload multi(loop, ports, host, options.timing);
+        slotNames = &multi.slotPortNames();
+        multi.SetRunEvents(&events);
         bindReceive(&multi);
         // Each slot's end once: from the worker's notice, or after the download for a notice
         // still on its way.

@@ -74,7 +74,8 @@ struct MultiSlotEnd {
 // What a caller sees of a multi download besides the console: each slot's end as its worker
 // finishes (main thread).
 struct MultiRunHooks {
-    std::function<void()> tick;  // every status tick
+    RunEvents* events = nullptr;  // an observer of the slots' runs besides the console
+    std::function<void()> tick;   // every status tick
     std::function<void(const MultiSlotEnd& end)> slotEnded;
     std::function<void()> started;  // once the ports are open, before the first packet
     // A slot whose port did not open (the Start then opened none: PortFailed).

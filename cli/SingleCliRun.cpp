@@ -131,6 +131,7 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
             if (interrupts.count() != interruptsSeen) {
                 interruptsSeen = interrupts.count();
                 engine->RequestStop();
+                host.LogMulti(STOP_CABLE_NOTICE, COLOUR_RED);
             }
             if (Clock::now() >= nextTick) {
                 // The status tick: the operator question, then the elapsed time.
@@ -166,12 +167,13 @@ SingleSession::SingleSession(const CliOptions& options, ConsoleHost& host, const
       cliJob(cliJob),
       interrupts(interrupts),
       recorder(options.recordsPath, [&host](const std::string& error) { host.Error(error); }),
+      display(loop, host),
       vaComm(trace, &loop) {
     SetProcessMainThread(&loop);
     EngineTimings timings;
     if (options.startupSleepMs) timings.startupSleepMs = *options.startupSleepMs;
-    engine = std::make_unique<SingleEngine>(host, vaComm, trace, loop, ask, timings);
-    engine->SetRunEvents(&recorder);
+    engine = std::make_unique<SingleEngine>(vaComm, trace, loop, ask, timings);
+    engine->SetRunEvents(&events);
     vaComm.SetTraceOrigin(&engine->shared().downloadStartMs);
     vaComm.SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
         engine->bridge().VaCommSingleRxBuf(sender, data, count);

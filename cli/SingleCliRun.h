@@ -14,6 +14,7 @@
 #include "ports/VaCommPorts.h"
 #include "protocol/AskOperator.h"
 #include "protocol/DebugTrace.h"
+#include "protocol/RunDisplay.h"
 #include "protocol/SingleEngine.h"
 #include "protocol/SingleShared.h"
 #include "records/RunRecorder.h"
@@ -46,7 +47,8 @@ struct SinglePhoneResult {
 };
 
 // The single download's parts for one or more phones with the same job: the main-thread
-// loop, the trace, the ports (writes counted), the engine, the run's tally and the records.
+// loop, the trace, the ports, the engine, and the observers of its runs (the records, the
+// console).
 // Made and used on the command line's main thread; becomes the process main thread while it
 // lives.
 struct SingleSession {
@@ -70,6 +72,8 @@ struct SingleSession {
     bool traceStarted = false;  // --trace emptied and switched on at the first open port
     RunRecorder recorder;       // the engine's run events make the record
     LoopMainThread loop;
+    RunDisplay display;  // the runs' lines and progress on the console
+    RunEventsFan events{&recorder, &display};
     DebugTrace trace;
     AskOperatorRequest ask;
     VaCommPorts vaComm;

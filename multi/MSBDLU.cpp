@@ -12,29 +12,18 @@ namespace zembra {
 
 namespace {
 
-constexpr std::size_t kMessageLimit = 500;  // characters of a log line
-
-// Cuts a UTF-8 text to at most limit characters (not bytes: a Korean character takes three).
-std::string CutText(const std::string& text, std::size_t limit) {
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;  // continuation
-        if (characters++ == limit) return text.substr(0, i);
-    }
-    return text;
-}
-
 long long NowWholeMs() {
     return static_cast<long long>(NowMs());
 }
 
 }  // namespace
 
-MultiSingleBoxDLU::MultiSingleBoxDLU(MainThread& mainThread, MultiPortOps& ports, MultiLogSink& log,
-                                     LzoShared& lzo, const MultiStartTiming& timing)
+MultiSingleBoxDLU::MultiSingleBoxDLU(MainThread& mainThread, MultiPortOps& ports,
+                                     std::function<void(int slot)> runEnded, LzoShared& lzo,
+                                     const MultiStartTiming& timing)
     : mainThread_(mainThread),
       ports_(ports),
-      logSink_(log),
+      runEnded_(std::move(runEnded)),
       compressor_(lzo, 0),
       timing_(timing),
       outputBuffer_(new std::uint8_t[kFrameBufferSize]()) {
@@ -118,7 +107,7 @@ void MultiSingleBoxDLU::Execute() {
     SleepMs(timing_.wakeDelayMs);
     const int slot = config_.slot;
     const int state = runState_.load();
-    const RunReport report{config_.events ? *config_.events : NoRunEvents(), slot + 1};
+    const RunReport report = Report();
     SequenceEnd outcome;
     if (state == RUN_RUNNING) {
         endCode_.store(END_IN_PROGRESS);
@@ -152,10 +141,9 @@ void MultiSingleBoxDLU::Execute() {
     runState_.store(RUN_IDLE);
     // Posted after runState 0, so that a host waiting for the end looks again once it has
     // run. The notice may run after this worker (and its multi download) went away: it only
-    // reaches the sink while the worker lives.
-    MultiLogSink& sink = logSink_;
-    mainThread_.Post([alive = std::weak_ptr<char>(lifeToken_), &sink, slot] {
-        if (alive.lock()) sink.SlotRunEnded(slot);
+    // runs while the worker lives.
+    mainThread_.Post([this, alive = std::weak_ptr<char>(lifeToken_), slot] {
+        if (alive.lock() && runEnded_) runEnded_(slot);
     });
 }
 
@@ -182,8 +170,7 @@ std::size_t MultiSingleBoxDLU::WriteOutput(std::size_t length) {
 }
 
 void MultiSingleBoxDLU::Log(const std::string& text, std::uint32_t colour) {
-    const std::string line = CutText(text, kMessageLimit);
-    OnMainThread([&] { logSink_.LogSlot(config_.portName, line, colour); });
+    Report().Line(text, colour);
 }
 
 std::size_t MultiSingleBoxDLU::SendCommand(const std::uint8_t* command, std::size_t length) {

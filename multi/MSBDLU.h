@@ -25,15 +25,6 @@ namespace zembra {
 class MainThread;
 class MultiPortOps;
 
-// Receives the multi workers' log lines on the main thread ("%s:%s" of port name and text).
-class MultiLogSink {
-  public:
-    virtual ~MultiLogSink() = default;
-    virtual void LogSlot(const std::string& portName, const std::string& text,
-                         std::uint32_t colour) = 0;
-    virtual void SlotRunEnded(int slot) = 0;
-};
-
 // runState values.
 inline constexpr int RUN_IDLE = 0;
 inline constexpr int RUN_STOP_REQUESTED = 1;
@@ -43,7 +34,6 @@ inline constexpr int RUN_RUNNING = 2;
 // (the code entry of the addresses is always 0; the mode always a USB one).
 struct MultiWorkerConfig {
     DownloadRun run;
-    std::string portName;
     bool versionCheck = true;
     int slot = 0;
     RunEvents* events = nullptr;  // the run's observer (its slot number is slot + 1)
@@ -58,9 +48,9 @@ struct MultiStartTiming {
 
 // The worker thread of one multi slot. It drives one phone on its slot's port through the
 // download sequence (protocol/DownloadSequence.h, with the multi rules): it writes its
-// packets itself (the port component has its own lock) and publishes its progress in
-// atomics; its log lines and the closing of its port run on the main thread, which it waits
-// for.
+// packets itself (the port component has its own lock), tells its run to the run's observer
+// (slot + 1) and publishes its progress in atomics for the status tick; the closing of its
+// port runs on the main thread, which it waits for.
 //
 // Life: created suspended (its thread waits for Resume) by the multi download, resumed for
 // every run, suspends itself at the end of each run; the destructor ends the thread (it
@@ -68,8 +58,11 @@ struct MultiStartTiming {
 // MultiDownload's destructor).
 class MultiSingleBoxDLU : private SequenceHost {
   public:
-    MultiSingleBoxDLU(MainThread& mainThread, MultiPortOps& ports, MultiLogSink& log,
-                      LzoShared& lzo, const MultiStartTiming& timing);
+    // runEnded(slot) is posted to the main thread after each run's end (runState 0 again);
+    // it is dropped once the worker is gone.
+    MultiSingleBoxDLU(MainThread& mainThread, MultiPortOps& ports,
+                      std::function<void(int slot)> runEnded, LzoShared& lzo,
+                      const MultiStartTiming& timing);
     ~MultiSingleBoxDLU() override;
     MultiSingleBoxDLU(const MultiSingleBoxDLU&) = delete;
     MultiSingleBoxDLU& operator=(const MultiSingleBoxDLU&) = delete;
@@ -121,7 +114,6 @@ class MultiSingleBoxDLU : private SequenceHost {
     void Execute();
 
     // SequenceHost, on the worker thread.
-    void Log(const std::string& text, std::uint32_t colour) override;
     std::size_t SendCommand(const std::uint8_t* command, std::size_t length) override;
     std::uint8_t* FrameBuffer() override { return outputBuffer_.get(); }
     std::size_t WriteFrame(std::size_t length) override;
@@ -136,8 +128,14 @@ class MultiSingleBoxDLU : private SequenceHost {
     LzoCompressor& Compressor() override { return compressor_; }
     double DurationOriginMs() const override { return static_cast<double>(startMs_.load()); }
 
+    // The run's observer and slot number.
+    RunReport Report() const {
+        return RunReport{config_.events ? *config_.events : NoRunEvents(), config_.slot + 1};
+    }
+    // One line of the run.
+    void Log(const std::string& text, std::uint32_t colour);
     // Runs work on the main thread and returns once it is done (nothing once the worker is
-    // being ended): the log lines (Log) and CloseSlotPort.
+    // being ended): CloseSlotPort.
     void OnMainThread(const std::function<void()>& work);
     // Writes length bytes of the output buffer to the slot's port; the bytes written (0 when
     // the write failed).
@@ -148,7 +146,7 @@ class MultiSingleBoxDLU : private SequenceHost {
 
     MainThread& mainThread_;
     MultiPortOps& ports_;
-    MultiLogSink& logSink_;
+    std::function<void(int)> runEnded_;
     SlotLzoCompressor compressor_;
     const MultiStartTiming timing_;
 

@@ -55,11 +55,6 @@ void MultiDownload::LogMulti(const std::string& text, std::uint32_t colour) {
     host_.LogMulti(text, colour);
 }
 
-void MultiDownload::LogSlot(const std::string& portName, const std::string& text,
-                            std::uint32_t colour) {
-    LogMulti(FormatText("%s:%s", portName.c_str(), text.c_str()), colour);
-}
-
 void MultiDownload::SlotRunEnded(int slot) {
     endNoticePending_[static_cast<std::size_t>(slot)] = false;
     host_.SlotRunEnded(slot);
@@ -129,14 +124,13 @@ void MultiDownload::ConfigureWorkers(const DownloadJob& job, const StartSnapshot
         if (!worker) {
             const auto s = static_cast<std::size_t>(slot);
             worker = std::make_unique<MultiSingleBoxDLU>(
-                mainThread_, ports_, static_cast<MultiLogSink&>(*this), lzo_, timing_);
+                mainThread_, ports_, [this](int ended) { SlotRunEnded(ended); }, lzo_, timing_);
             worker->SetReadsPort(workerReads_[s]);
             tapTargets_[s].store(worker.get(), std::memory_order_release);
         }
         MultiWorkerConfig config;
         config.run = RunOfJob(job, snapshot, &versions);
         config.run.snapshot.address[ImageSlot::Code] = 0;
-        config.portName = name;
         config.versionCheck = versionCheck;
         config.slot = slot;
         config.events = events_;

@@ -67,11 +67,11 @@ int LeaderSlot(const std::array<MultiSlotView, MULTI_SLOT_COUNT>& slots);
 // Life: created by the host (window or command line) with its main thread, port
 // operations and operator side; workers are created on the first Start that uses their
 // slot and live until this object dies. Destroy it on the main thread.
-class MultiDownload : private MultiLogSink {
+class MultiDownload {
   public:
     MultiDownload(MainThread& mainThread, MultiPortOps& ports, MultiDownloadHost& host,
                   MultiStartTiming timing = {});
-    ~MultiDownload() override;
+    ~MultiDownload();
     MultiDownload(const MultiDownload&) = delete;
     MultiDownload& operator=(const MultiDownload&) = delete;
 
@@ -80,8 +80,9 @@ class MultiDownload : private MultiLogSink {
     // released.
     MultiStartOutcome Start(DownloadJob& job, const MultiStartRequest& request);
 
-    // The observer of the slots' runs (slots 1-8; nullptr: none). Main thread, while no
-    // worker is active; it applies from the next Start.
+    // The observer of the slots' runs (slots 1-8; nullptr: none): their events and lines
+    // (without the port name). Main thread, while no worker is active; it applies from the
+    // next Start.
     void SetRunEvents(RunEvents* events) { events_ = events; }
 
     // The multi Stop: every running worker of a named slot is asked to stop.
@@ -126,9 +127,8 @@ class MultiDownload : private MultiLogSink {
     LzoShared& lzo() { return lzo_; }
 
   private:
-    void LogSlot(const std::string& portName, const std::string& text,
-                 std::uint32_t colour) override;
-    void SlotRunEnded(int slot) override;
+    // A worker's end notice, on the main thread.
+    void SlotRunEnded(int slot);
     // True while some worker's runState is not 0.
     bool AnyWorkerRunning() const;
     // The Start's port opening in slot order; every port closed again when one fails.

@@ -70,11 +70,11 @@ BlockResult BlockTransfer::WriteAndWait(std::size_t frameLength, std::uint8_t re
     const WaitResult wait =
         report_.Answer(host_, host_.WaitResponse(snapshot_.packetResponseWaitMs));
     if (wait == WaitResult::NoResponse) {
-        host_.Log("응답이없습니다", COLOUR_RED);
+        report_.Line("응답이없습니다", COLOUR_RED);
         return BlockResult::NoResponse;
     }
     if (wait == WaitResult::Stopped) {
-        host_.Log("다운로드가 중단 됩니다", COLOUR_BLUE);
+        report_.Line("다운로드가 중단 됩니다", COLOUR_BLUE);
         return BlockResult::Stopped;
     }
     return BlockResult::Done;
@@ -93,10 +93,10 @@ BlockResult BlockTransfer::WriteUntilAck(std::size_t frameLength) {
 
 bool BlockTransfer::RetryAfterNak(std::uint8_t code, int& retries) {
     const bool show = snapshot_.showInvalidFcsNak && code != NAK_INVALID_FCS;
-    if (show) host_.ShowNak(code);
+    if (show) report_.ShowNak(code);
     if (retries > MAX_RETRIES) return false;
     ++retries;
-    if (show) host_.Log("재전송 합니다", COLOUR_RED);
+    if (show) report_.Line("재전송 합니다", COLOUR_RED);
     return true;
 }
 
@@ -112,7 +112,7 @@ BlockResult BlockTransfer::SendBlockCompressed(bool usb, std::FILE* file, std::i
     PutLe32(block_.get() + 4, static_cast<std::uint32_t>(length));
     const LzoResult packed =
         host_.Compressor().Compress(block_.get(), length + kBlockHeaderSize, packed_.get());
-    if (!packed.ok) host_.Log("내부 압축 오류", COLOUR_RED);
+    if (!packed.ok) report_.Line("내부 압축 오류", COLOUR_RED);
     const bool compressed = packed.ok && packed.length < length + kBlockHeaderSize;
     const std::uint8_t* stream = compressed ? packed_.get() : block_.get();
     const std::size_t total = compressed ? packed.length : kLzoBlockBufferSize;
@@ -121,8 +121,9 @@ BlockResult BlockTransfer::SendBlockCompressed(bool usb, std::FILE* file, std::i
     std::uint8_t* payload = payload_.get();
     for (std::size_t sent = 0; sent < total; sent += chunk) {
         if (host_.StopRequested()) return BlockResult::Stopped;
-        host_.ShowProgress(Percent(startOffset, fileSize, offset, static_cast<std::int64_t>(sent)),
-                           offset);
+        report_.Progress(host_,
+                         Percent(startOffset, fileSize, offset, static_cast<std::int64_t>(sent)),
+                         offset, fileSize);
         const std::size_t n = std::min(total - sent, chunk);
         payload[0] = CMD_COMPRESSED;
         payload[1] = sent + chunk >= total
@@ -151,7 +152,7 @@ BlockResult BlockTransfer::SendBlockNormalUart(std::FILE* file, std::int64_t sta
     payload[5] = static_cast<std::uint8_t>(length);
     payload[6] = static_cast<std::uint8_t>(length >> 8);
 
-    host_.ShowProgress(Percent(startOffset, fileSize, offset, 0), offset);
+    report_.Progress(host_, Percent(startOffset, fileSize, offset, 0), offset, fileSize);
     const std::size_t frameLength = codec_.Encode(
         host_.FrameBuffer(), payload, static_cast<std::uint16_t>(length + 1 + kWriteHeaderSize));
     return WriteUntilAck(frameLength);
@@ -165,7 +166,7 @@ BlockResult BlockTransfer::SendBlockNormalUsb(std::FILE* file, std::int64_t star
     if (!ReadImageBlock(file, offset, data, length, kDataBlockSize))
         return BlockResult::FileReadError;
     std::uint8_t* control = packed_.get();
-    host_.ShowProgress(Percent(startOffset, fileSize, offset, 0), offset);
+    report_.Progress(host_, Percent(startOffset, fileSize, offset, 0), offset, fileSize);
 
     bool controlState = StartsWithControlMarker(data, kDataBlockSize);
     if (controlState) BuildControlBlock(control, false);
@@ -193,7 +194,7 @@ BlockResult BlockTransfer::SendBlockNormalUsb(std::FILE* file, std::int64_t star
         if (response.size() >= compared &&
             std::memcmp(response.data(), expected + 1, compared) == 0)
             return BlockResult::Done;
-        host_.Log("CRC오류 재전송 요청", COLOUR_RED);
+        report_.Line("CRC오류 재전송 요청", COLOUR_RED);
         report_.events.Resent(report_.slot, 0);
         BuildControlBlock(control, true);
         controlState = true;

@@ -5,10 +5,10 @@
 
 namespace zembra {
 
-// What the download engines do to "the window", without the window: the operator window
-// implements it with its controls, the command line with the console. Every call is made on
-// the main thread (from a bridge kind, a receive handler or a start/stop handler) and must
-// return promptly; none of them may block on the worker.
+// The download display of a host ("the window", without the window): the operator window
+// implements it with its controls, the command line with the console. RunDisplay drives it
+// from the runs' events; every call is made on the host's main thread and must return
+// promptly. A host without a single-run display keeps the defaults.
 class DownloadHost {
   public:
     virtual ~DownloadHost() = default;
@@ -21,20 +21,20 @@ class DownloadHost {
     virtual void LogMulti(const std::string& text, std::uint32_t colour) = 0;
 
     // CGaugeProgress := percent (0..100).
-    virtual void SetGauge(int percent) = 0;
+    virtual void SetGauge(int /*percent*/) {}
 
     // The application title (taskbar entry), e.g. "37% Zembra 4", "Erase Zembra 4".
-    virtual void SetTitle(const std::string& title) = 0;
+    virtual void SetTitle(const std::string& /*title*/) {}
 
     // EditAddress := text ("0x%08X" of the current file offset, or empty).
-    virtual void SetAddressText(const std::string& text) = 0;
+    virtual void SetAddressText(const std::string& /*text*/) {}
 
     // The progress marker of an image row (slot 0 code, 1..6 fonts): NOT_SENT, SENDING, SENT.
-    virtual void SetMarker(int slot, const std::string& marker) = 0;
+    virtual void SetMarker(int /*slot*/, const std::string& /*marker*/) {}
 
     // The end of a single run after the port was closed: enable PanelFileSelect and
     // BitBtnDOStart, and CheckBoxAuto unless the serial link is chosen.
-    virtual void GiveControlsBack() = 0;
+    virtual void GiveControlsBack() {}
 };
 
 }  // namespace zembra

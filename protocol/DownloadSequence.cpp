@@ -104,8 +104,8 @@ WaitResult DownloadSequence::SendAndWait(std::initializer_list<std::uint8_t> com
 }
 
 bool DownloadSequence::ResponseTaken(WaitResult wait) {
-    if (wait == WaitResult::NoResponse) host_.Log(kNoAnswer, COLOUR_RED);
-    if (wait == WaitResult::Stopped) host_.Log(kStopped, COLOUR_BLUE);
+    if (wait == WaitResult::NoResponse) report_.Line(kNoAnswer, COLOUR_RED);
+    if (wait == WaitResult::Stopped) report_.Line(kStopped, COLOUR_BLUE);
     return wait == WaitResult::Arrived;
 }
 
@@ -120,10 +120,10 @@ RunOutcome DownloadSequence::Failed(WaitResult wait, RunOutcome failure) {
 RunOutcome DownloadSequence::AckStep(const char* text, std::initializer_list<std::uint8_t> command,
                                      const char* failText, std::uint32_t failColour,
                                      RunOutcome failure) {
-    host_.Log(text, COLOUR_BLACK);
+    report_.Line(text, COLOUR_BLACK);
     const WaitResult wait = SendAndWait(command);
     if (!Acked(wait)) {
-        host_.Log(failText, failColour);
+        report_.Line(failText, failColour);
         return Failed(wait, failure);
     }
     Pause();
@@ -158,13 +158,13 @@ RunOutcome DownloadSequence::RequestStart() {
     step_ = SequenceStep::Start;
     SettleMode(snap_.linkProtocol, false);
     host_.SetBaud(kStartBaud);
-    host_.Log("다운로드 시작 요청", COLOUR_BLACK);
+    report_.Line("다운로드 시작 요청", COLOUR_BLACK);
     const WaitResult wait = SendAndWait({CMD_DOWNLOAD_START});
     if (!ResponseTaken(wait)) return Failed(wait, RunOutcome::NoStartAnswer);
     const std::uint8_t code = host_.ResponseCode();
     if (code != RSP_ACK) {
-        if (snap_.showInvalidFcsNak && code != NAK_INVALID_FCS) host_.ShowNak(code);
-        host_.Log("응답오류 다운로드를 중단합니다.", COLOUR_RED);
+        if (snap_.showInvalidFcsNak && code != NAK_INVALID_FCS) report_.ShowNak(code);
+        report_.Line("응답오류 다운로드를 중단합니다.", COLOUR_RED);
         return RunOutcome::NoStartAnswer;
     }
     Pause();
@@ -178,11 +178,11 @@ RunOutcome DownloadSequence::CheckVersion() {
     std::FILE* file = OpenRegularFile(codePath);
     if (file == nullptr) {
         if (errno == ENOENT)
-            host_.Log("다운로드가 중단 됩니다. 코드파일 없음", COLOUR_BLUE);
+            report_.Line("다운로드가 중단 됩니다. 코드파일 없음", COLOUR_BLUE);
         else
-            host_.Log(FormatText("다운로드가 중단 됩니다. 코드 파일을 읽을 수 없습니다:%s",
-                                 codePath.c_str()),
-                      COLOUR_BLUE);
+            report_.Line(FormatText("다운로드가 중단 됩니다. 코드 파일을 읽을 수 없습니다:%s",
+                                    codePath.c_str()),
+                         COLOUR_BLUE);
         return RunOutcome::ImageFileProblem;
     }
     std::uint16_t version = 0;
@@ -191,29 +191,29 @@ RunOutcome DownloadSequence::CheckVersion() {
     std::fclose(file);
     if (!readable) {
         // Without a trailer there is no version to ask for: nothing is sent.
-        host_.Log(kVersionError, COLOUR_RED);
+        report_.Line(kVersionError, COLOUR_RED);
         return RunOutcome::ImageFileProblem;
     }
     report_.events.VersionWord(report_.slot, version);
-    host_.Log("버전 확인 요청", COLOUR_BLACK);
+    report_.Line("버전 확인 요청", COLOUR_BLACK);
     const WaitResult wait = SendAndWait({CMD_VERSION_CHECK, static_cast<std::uint8_t>(version),
                                          static_cast<std::uint8_t>(version >> 8), 0x00, 0x00});
     if (!ResponseTaken(wait)) return Failed(wait, RunOutcome::VersionRefused);
     if (host_.ResponseCode() != RSP_ACK) {
         using Rule = SequenceRules::VersionMismatch;
         const bool ask = rules_.versionMismatch == Rule::AskOperator;
-        host_.Log(ask ? "요청한 버전이 틀립니다. " : "요청한 버전이 틀립니다.", COLOUR_BLUE);
+        report_.Line(ask ? "요청한 버전이 틀립니다. " : "요청한 버전이 틀립니다.", COLOUR_BLUE);
         if (ask) {
             if (host_.AskOperator(kVersionQuestion, "확인", MB_OK_CANCEL) != ID_OK)
                 return RunOutcome::VersionRefused;
         } else if (rules_.versionMismatch == Rule::Refuse) {
-            host_.Log(
+            report_.Line(
                 "다운로드를 중단 합니다. 버전 검사 사용을 중지하려면 버전 검사를 사용 "
                 "안함으로 설정 하세요",
                 COLOUR_RED);
             return RunOutcome::VersionRefused;
         } else {
-            host_.Log("다운로드를 계속 합니다. 버전 검사 안함으로 설정되었음", COLOUR_BLUE);
+            report_.Line("다운로드를 계속 합니다. 버전 검사 안함으로 설정되었음", COLOUR_BLUE);
         }
     }
     Pause();
@@ -231,25 +231,25 @@ RunOutcome DownloadSequence::SelectMode() {
     SettleMode(mode, false);
     if (mode == USB_AUTO || (!rules_.usbOnly && mode == UART_AUTO)) {
         const bool usb = mode == USB_AUTO;
-        host_.Log(usb ? "USB 자동 탐지 모드" : "UART 자동 탐지", COLOUR_BLACK);
+        report_.Line(usb ? "USB 자동 탐지 모드" : "UART 자동 탐지", COLOUR_BLACK);
         if (Acked(SendAndWait({CMD_COMPRESSED, COMPRESSED_REQUEST}))) {
-            host_.Log(usb ? "압축 USB 모드" : "압축 UART 모드", COLOUR_BLACK);
+            report_.Line(usb ? "압축 USB 모드" : "압축 UART 모드", COLOUR_BLACK);
             SettleMode(usb ? USB_PPV : UART_PRESS, usb);
         } else {
-            host_.Log(usb ? "일반 USB 모드" : "일반 UART 모드", COLOUR_BLACK);
+            report_.Line(usb ? "일반 USB 모드" : "일반 UART 모드", COLOUR_BLACK);
             SettleMode(usb ? USB_NORMAL : UART_NORMAL, false);
         }
     }
     if (mode_ == USB_PPV || (!rules_.usbOnly && mode_ == UART_PRESS)) {
         const bool usb = mode_ == USB_PPV;
         if (!host_.Compressor().Init()) {
-            host_.Log(kLzoInitFailed, COLOUR_RED);
+            report_.Line(kLzoInitFailed, COLOUR_RED);
             return RunOutcome::CompressionFailed;
         }
-        host_.Log(usb ? "압축 USB 모드 요청" : "압축 UART 모드 요청", COLOUR_BLACK);
+        report_.Line(usb ? "압축 USB 모드 요청" : "압축 UART 모드 요청", COLOUR_BLACK);
         const WaitResult wait = SendAndWait({CMD_COMPRESSED, COMPRESSED_REQUEST});
         if (!Acked(wait)) {
-            host_.Log(
+            report_.Line(
                 usb ? "압축 USB 모드를 사용할 수 없습니다" : "압축 UART 모드를 사용할 수 없습니다",
                 COLOUR_BLUE);
             return Failed(wait, RunOutcome::CompressionFailed);
@@ -257,7 +257,7 @@ RunOutcome DownloadSequence::SelectMode() {
         if (usb) SettleMode(mode_, true);
     } else if (rules_.usbOnly && mode_ != USB_NORMAL) {
         // No USB protocol chosen: nothing could be sent, so the slot must not end as written.
-        host_.Log("다운로드 모드가 선택되지 않았습니다", COLOUR_RED);
+        report_.Line("다운로드 모드가 선택되지 않았습니다", COLOUR_RED);
         return RunOutcome::CompressionFailed;
     }
     Pause();
@@ -289,18 +289,20 @@ RunOutcome DownloadSequence::EnterDownloadModule() {
 
 RunOutcome DownloadSequence::ResetJump() {
     step_ = SequenceStep::Reset;
-    host_.Log("리셋 코드 점프 요청", COLOUR_BLACK);
+    report_.Line("리셋 코드 점프 요청", COLOUR_BLACK);
     const WaitResult wait = SendAndWait({CMD_JUMP});
     // No answer is no failure; a negative one is the phone's word that its flash is not as
     // the job left it (a range not fully written).
     const bool refused = wait == WaitResult::Arrived && host_.ResponseCode() != RSP_ACK;
-    host_.Log("다운로드 소요 시간:" + ElapsedText(NowMs(), host_.DurationOriginMs()), COLOUR_BLACK);
+    report_.Line("다운로드 소요 시간:" + ElapsedText(NowMs(), host_.DurationOriginMs()),
+                 COLOUR_BLACK);
     // The reason is the last line before the end.
     if (refused)
-        host_.Log(FormatText("리셋 코드 점프가 거부되었습니다 (응답 0x%02X). 다운로드가 완료되지 "
-                             "않았습니다",
-                             host_.ResponseCode()),
-                  COLOUR_RED);
+        report_.Line(
+            FormatText("리셋 코드 점프가 거부되었습니다 (응답 0x%02X). 다운로드가 완료되지 "
+                       "않았습니다",
+                       host_.ResponseCode()),
+            COLOUR_RED);
     return refused ? RunOutcome::ResetRefused : RunOutcome::None;
 }
 
@@ -319,7 +321,7 @@ RunOutcome DownloadSequence::SendImages() {
         if (file == nullptr) {
             // The slot is passed over, but the operator must learn that a selected image was
             // not written, and the run does not count as complete.
-            host_.Log(
+            report_.Line(
                 FormatText("%s 파일을 열 수 없어 건너뜁니다: %s", SlotCaption(slot), path.c_str()),
                 COLOUR_RED);
             skipped = true;
@@ -330,16 +332,16 @@ RunOutcome DownloadSequence::SendImages() {
             // Another file, or this one rewritten, since the Start checked it: it was neither
             // checked nor hashed for the record.
             step_ = SequenceStep::ImageCheck;
-            host_.Log(FormatText("%s 파일이 검사 후에 바뀌었습니다. 다운로드를 중단합니다: %s",
-                                 SlotCaption(slot), path.c_str()),
-                      COLOUR_RED);
+            report_.Line(FormatText("%s 파일이 검사 후에 바뀌었습니다. 다운로드를 중단합니다: %s",
+                                    SlotCaption(slot), path.c_str()),
+                         COLOUR_RED);
             outcome = RunOutcome::FileReadError;
         } else {
             outcome = SendImage(slot, file);
         }
         if (outcome == RunOutcome::Completed && !StillTheCheckedFile(run_.versions, slot, file)) {
             // Rewritten while it was sent: the phone holds bytes of two versions.
-            host_.Log(
+            report_.Line(
                 FormatText("%s 파일이 전송 중에 바뀌었습니다: %s", SlotCaption(slot), path.c_str()),
                 COLOUR_RED);
             outcome = RunOutcome::FileReadError;
@@ -358,26 +360,26 @@ RunOutcome DownloadSequence::CheckImage(int slot, std::FILE* file, std::int64_t&
     const bool hasTrailer = size >= 0 && ReadImageTrailer(file, size, version, boot);
     if (slot == ImageSlot::Code) {
         if (!hasTrailer || version == 0 || version == 0xFFFF) {
-            host_.Log(kVersionError, COLOUR_RED);
+            report_.Line(kVersionError, COLOUR_RED);
             return RunOutcome::ImageFileProblem;
         }
         // A boot location at or past the end of the file leaves nothing to send from it.
         if (boot == 0 || boot == 0xFFFFFFFFu ||
             (!snap_.change && static_cast<std::int64_t>(boot) >= size)) {
-            host_.Log("부트 정보 오류", COLOUR_RED);
+            report_.Line("부트 정보 오류", COLOUR_RED);
             return RunOutcome::ImageFileProblem;
         }
     }
     if (size < 0) {
-        host_.Log(kSizeError, COLOUR_RED);
+        report_.Line(kSizeError, COLOUR_RED);
         return RunOutcome::ImageFileProblem;
     }
     if (size % 0x10000 != 0) {
         if (snap_.checkBinSize64K) {
-            host_.Log(kSizeError, COLOUR_RED);
+            report_.Line(kSizeError, COLOUR_RED);
             return RunOutcome::ImageFileProblem;
         }
-        host_.Log("파일 크기 64K의 배수가 아님 옵션에 의해 다운로드 진행됨", COLOUR_BLUE);
+        report_.Line("파일 크기 64K의 배수가 아님 옵션에 의해 다운로드 진행됨", COLOUR_BLUE);
     }
     return RunOutcome::None;
 }
@@ -385,10 +387,10 @@ RunOutcome DownloadSequence::CheckImage(int slot, std::FILE* file, std::int64_t&
 RunOutcome DownloadSequence::EraseRange(std::uint32_t address, std::uint32_t length,
                                         std::int64_t size) {
     step_ = SequenceStep::Erase;
-    host_.Log(FormatText("메모리 시작 주소:0x%X, 메모리 끝 주소:0x%X, 파일크기:0x%X", address,
-                         address + length, static_cast<unsigned>(size)),
-              COLOUR_BLACK);
-    host_.Log("삭제 요청 잠시만 기다려 주세요", COLOUR_BLACK);
+    report_.Line(FormatText("메모리 시작 주소:0x%X, 메모리 끝 주소:0x%X, 파일크기:0x%X", address,
+                            address + length, static_cast<unsigned>(size)),
+                 COLOUR_BLACK);
+    report_.Line("삭제 요청 잠시만 기다려 주세요", COLOUR_BLACK);
     std::uint8_t erase[9] = {CMD_ERASE};
     PutLe32(erase + 1, address);
     PutLe32(erase + 5, length);
@@ -396,8 +398,8 @@ RunOutcome DownloadSequence::EraseRange(std::uint32_t address, std::uint32_t len
         SendAndWait(erase, sizeof erase, static_cast<long long>(snap_.eraseWaitSec) * 1000);
     if (!ResponseTaken(wait)) return Failed(wait, RunOutcome::EraseFailed);
     if (host_.ResponseCode() != RSP_ACK) {
-        host_.Log("삭제 요청이 취소되었습니다. 파일 크기 또는 시작 주소에 문제가 있습니다.",
-                  COLOUR_RED);
+        report_.Line("삭제 요청이 취소되었습니다. 파일 크기 또는 시작 주소에 문제가 있습니다.",
+                     COLOUR_RED);
         return RunOutcome::EraseFailed;
     }
     Pause();
@@ -407,7 +409,7 @@ RunOutcome DownloadSequence::EraseRange(std::uint32_t address, std::uint32_t len
 RunOutcome DownloadSequence::WriteImage(std::FILE* file, std::int64_t startOffset,
                                         std::int64_t size, std::uint32_t address) {
     step_ = SequenceStep::Transfer;
-    host_.Log("프로그램 시작", COLOUR_BLACK);
+    report_.Line("프로그램 시작", COLOUR_BLACK);
     BlockTransfer transfer(host_, snap_, report_, rules_.multiStopLines);
     const std::int64_t step = BlockTransfer::BlockStep(mode_);
     for (std::int64_t offset = startOffset; offset < size; offset += step) {
@@ -422,32 +424,32 @@ RunOutcome DownloadSequence::WriteImage(std::FILE* file, std::int64_t startOffse
                 format = mode_ == USB_PPV
                              ? "파일 위치 0x%X에서 다운로드가 중단 됩니다. 케이블을 제거하세요"
                              : "파일 위치 0x%X에서 다운로드가 중단 됩니다. 케이블을 제거 하세요";
-            host_.Log(FormatText(format, at), COLOUR_RED);
+            report_.Line(FormatText(format, at), COLOUR_RED);
             return RunOutcome::Stopped;
         }
         if (result == BlockResult::FileReadError) {
-            host_.Log(FormatText("파일 읽기 오류: 위치 0x%X (파일이 바뀌었습니다)", at),
-                      COLOUR_RED);
+            report_.Line(FormatText("파일 읽기 오류: 위치 0x%X (파일이 바뀌었습니다)", at),
+                         COLOUR_RED);
             return RunOutcome::FileReadError;
         }
         // The last line before the end says why the transfer stopped.
         if (result == BlockResult::TooManyNaks)
-            host_.Log(FormatText("부정 응답(0x%02X)이 너무 많아 파일 위치 0x%X에서 다운로드가 "
-                                 "중단 됩니다",
-                                 host_.ResponseCode(), at),
-                      COLOUR_RED);
+            report_.Line(FormatText("부정 응답(0x%02X)이 너무 많아 파일 위치 0x%X에서 다운로드가 "
+                                    "중단 됩니다",
+                                    host_.ResponseCode(), at),
+                         COLOUR_RED);
         else if (result == BlockResult::EchoFailed)
-            host_.Log(FormatText("CRC 확인 응답이 계속 틀려 파일 위치 0x%X에서 다운로드가 중단 "
-                                 "됩니다",
-                                 at),
-                      COLOUR_RED);
+            report_.Line(FormatText("CRC 확인 응답이 계속 틀려 파일 위치 0x%X에서 다운로드가 중단 "
+                                    "됩니다",
+                                    at),
+                         COLOUR_RED);
         return RunOutcome::TransferFailed;
     }
     return RunOutcome::Completed;
 }
 
 RunOutcome DownloadSequence::SendImage(int slot, std::FILE* file) {
-    host_.Log(SlotTitle(slot), COLOUR_BLUE);
+    report_.Line(SlotTitle(slot), COLOUR_BLUE);
     std::int64_t size = 0;
     std::uint32_t boot = 0;
     RunOutcome outcome = CheckImage(slot, file, size, boot);

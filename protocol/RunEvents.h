@@ -2,6 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
 
 #include "job/DownloadSettings.h"
 #include "protocol/DownloadSequence.h"
@@ -26,6 +29,13 @@ class RunEvents {
   public:
     virtual ~RunEvents() = default;
 
+    // One log line of the run in its colour (COLOUR_BLACK, COLOUR_RED, COLOUR_BLUE), without
+    // any port-name prefix.
+    virtual void Line(int /*slot*/, const std::string& /*text*/, std::uint32_t /*colour*/) {}
+    // The transfer of an image: offset is the file offset of the block in transfer, total the
+    // image file's size.
+    virtual void Progress(int /*slot*/, std::int64_t /*offset*/, std::int64_t /*total*/,
+                          int /*percent*/) {}
     // A frame of count bytes went out on the phone's port.
     virtual void Written(int /*slot*/, std::size_t /*count*/) {}
     // An answer with a negative code (NAK_INVALID_FCS ... NAK_FAILED) was taken.
@@ -51,6 +61,49 @@ class RunEvents {
 // An observer that keeps nothing, for runs that nobody watches.
 RunEvents& NoRunEvents();
 
+// Hands every event to each observer in turn, in the order given (the records before the
+// display, so that the record of a run is complete when the display sees its end).
+class RunEventsFan : public RunEvents {
+  public:
+    RunEventsFan(std::initializer_list<RunEvents*> observers) : observers_(observers) {}
+    void Line(int slot, const std::string& text, std::uint32_t colour) override {
+        for (RunEvents* o : observers_) o->Line(slot, text, colour);
+    }
+    void Progress(int slot, std::int64_t offset, std::int64_t total, int percent) override {
+        for (RunEvents* o : observers_) o->Progress(slot, offset, total, percent);
+    }
+    void Written(int slot, std::size_t count) override {
+        for (RunEvents* o : observers_) o->Written(slot, count);
+    }
+    void Nak(int slot, std::uint8_t code) override {
+        for (RunEvents* o : observers_) o->Nak(slot, code);
+    }
+    void Resent(int slot, std::uint8_t code) override {
+        for (RunEvents* o : observers_) o->Resent(slot, code);
+    }
+    void LinkSettled(int slot, LinkProtocolCode mode) override {
+        for (RunEvents* o : observers_) o->LinkSettled(slot, mode);
+    }
+    void VersionWord(int slot, std::uint16_t word) override {
+        for (RunEvents* o : observers_) o->VersionWord(slot, word);
+    }
+    void ImageStarted(int slot, int image, std::uint32_t address, std::int64_t size) override {
+        for (RunEvents* o : observers_) o->ImageStarted(slot, image, address, size);
+    }
+    void EraseEnded(int slot, int image) override {
+        for (RunEvents* o : observers_) o->EraseEnded(slot, image);
+    }
+    void ImageDone(int slot, int image) override {
+        for (RunEvents* o : observers_) o->ImageDone(slot, image);
+    }
+    void RunFinished(int slot, const RunEnd& end) override {
+        for (RunEvents* o : observers_) o->RunFinished(slot, end);
+    }
+
+  private:
+    std::vector<RunEvents*> observers_;
+};
+
 // True for the negative answer codes NAK_INVALID_FCS ... NAK_FAILED.
 constexpr bool IsNakCode(std::uint8_t code) {
     return code >= NAK_INVALID_FCS && code <= NAK_FAILED;
@@ -61,6 +114,19 @@ struct RunReport {
     RunEvents& events;
     int slot = 0;
 
+    void Line(const std::string& text, std::uint32_t colour) const {
+        events.Line(slot, text, colour);
+    }
+    // The text of a negative answer ("NAK FAILED" ...) in blue; other codes show nothing.
+    void ShowNak(std::uint8_t code) const {
+        if (const char* text = NakText(code)) Line(text, COLOUR_BLUE);
+    }
+    // The transfer's progress, to the engine and to the observer.
+    void Progress(SequenceHost& host, std::uint8_t percent, std::int64_t offset,
+                  std::int64_t total) const {
+        host.ShowProgress(percent, offset);
+        events.Progress(slot, offset, total, percent);
+    }
     // A write of count bytes (nothing for a write that failed).
     void Written(std::size_t count) const {
         if (count > 0) events.Written(slot, count);

@@ -55,8 +55,6 @@ class SequenceHost {
   public:
     virtual ~SequenceHost() = default;
 
-    // One log line; the host adds its port-name prefix where it has one.
-    virtual void Log(const std::string& text, std::uint32_t colour) = 0;
     // Frames the command for the link (BuildCommandFrame, after the last LinkSettled) and
     // writes it; the response flag is cleared just before the write. Returns the bytes
     // written (0 when the write failed).
@@ -70,7 +68,7 @@ class SequenceHost {
     virtual WaitResult WaitResponse(long long ticks) = 0;
     // The response taken by the last wait that gave Arrived, code first.
     virtual const std::vector<std::uint8_t>& Response() const = 0;
-    // The gauge: percentage and the file offset of the block in transfer.
+    // The engine's own view of the transfer (the run's observers get it as Progress).
     virtual void ShowProgress(std::uint8_t percent, std::int64_t fileOffset) = 0;
     virtual void Mark(SequenceMark mark, int slot) = 0;
     // True once the operator asked for the stop.
@@ -89,10 +87,6 @@ class SequenceHost {
     virtual double DurationOriginMs() const = 0;
 
     std::uint8_t ResponseCode() const { return Response().empty() ? 0 : Response()[0]; }
-    // The text of a negative answer ("NAK FAILED" ...) in blue; other codes show nothing.
-    void ShowNak(std::uint8_t code) {
-        if (const char* text = NakText(code)) Log(text, COLOUR_BLUE);
-    }
 };
 
 }  // namespace zembra

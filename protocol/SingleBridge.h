@@ -2,18 +2,18 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/MainThread.h"
 #include "protocol/AskOperator.h"
-#include "protocol/DownloadHost.h"
 #include "protocol/LzoCompressor.h"
 #include "protocol/PacketCodec.h"
+#include "protocol/RunEvents.h"
 #include "protocol/SequenceHost.h"
 #include "protocol/SingleShared.h"
 
@@ -22,43 +22,41 @@ namespace zembra {
 class PortOperations;
 class DebugTrace;
 
-// Application titles the bridge sets.
-inline constexpr char TITLE_IDLE[] = "Zembra 4";
-inline constexpr char TITLE_ERASE[] = "Erase Zembra 4";
-
 // The seam between the single engine's worker thread and the main thread.
 //
-// Worker: LogLine, ImageStarted, ImageDone, ResetMarkers, SetBaud and FinishRun run their
-// display or port work on the main thread and wait for it (MainThread::RunAndWait). Packet
-// writes are done on the worker itself (the port has its own lock); progress is posted
-// without waiting. WaitResponse sleeps until the answer has come: in the port's read
+// Worker: the run's lines and marks go to the run's observer (SingleShared::events) on the
+// worker; SetBaud and ClosePort run their port work on the main thread and wait for it
+// (MainThread::RunAndWait). Packet writes are done on the worker itself (the port has its own
+// lock). WaitResponse sleeps until the answer has come: in the port's read
 // (ReceivePath::WorkerReads), else on the answer assembly's condition variable.
 // Main thread: VaCommSingleRxBuf (the single port's OnRxBuf: trace line and answer assembly,
-// on ReceivePath::MainThread only).
+// on ReceivePath::MainThread only). An overrun of the answer assembly is logged by the worker
+// at its next wait.
 // ReceiveOnPortThread (the port's tap: the receive thread, or the worker reading): the trace
 // line first, then the answer assembly, so an answer's line always precedes the next packet's.
 //
-// Life: owned by the program's host for the program's life, with the shared state, the host,
-// the port operations and the main thread it refers to.
+// Life: owned by the program's host for the program's life, with the shared state, the port
+// operations and the main thread it refers to.
 class SingleBridge : public SequenceHost {
   public:
-    SingleBridge(SingleShared& shared, DownloadHost& host, PortOperations& ports, DebugTrace& trace,
+    SingleBridge(SingleShared& shared, PortOperations& ports, DebugTrace& trace,
                  MainThread& mainThread, AskOperatorRequest& askOperator);
 
     SingleBridge(const SingleBridge&) = delete;
     SingleBridge& operator=(const SingleBridge&) = delete;
 
     // ---- worker side ----
-    void LogLine(const std::string& text, std::uint32_t colour);
+    // The run's observer and slot 0 (lines outside a run go to the same observer).
+    RunReport Report() const {
+        return RunReport{shared_.events ? *shared_.events : NoRunEvents(), 0};
+    }
+    void LogLine(const std::string& text, std::uint32_t colour) { Report().Line(text, colour); }
     // Frames at most COMMAND_BUFFER_SIZE command bytes for the link and writes them.
     std::size_t SendCommand(const std::uint8_t* command, std::size_t length) override;
-    void FinishRun();
-    // Posted to the main thread when the percentage changed, or the offset alone (at most
-    // every kProgressIntervalMs).
-    void ShowProgress(std::uint8_t percent, std::int64_t fileOffset) override;
-    void ImageStarted(int slot);
-    void ImageDone(int slot);
-    void ResetMarkers();
+    // Closes the port on the main thread (the end of a run).
+    void ClosePort();
+    // The observer has the progress; the bridge itself shows nothing.
+    void ShowProgress(std::uint8_t, std::int64_t) override {}
     void SetBaud(int rate) override;
 
     // Waits up to ticks milliseconds: Arrived when a response arrived (taken even when a stop
@@ -73,7 +71,6 @@ class SingleBridge : public SequenceHost {
     }
 
     // The rest of the download sequence's host (SequenceHost).
-    void Log(const std::string& text, std::uint32_t colour) override { LogLine(text, colour); }
     std::uint8_t* FrameBuffer() override { return outputBuffer(); }
     std::size_t WriteFrame(std::size_t length) override {
         return DoWrite(outputBuffer(), std::min(length, kFrameBufferSize));
@@ -113,7 +110,6 @@ class SingleBridge : public SequenceHost {
     void ResetReceiver();
 
     SingleShared& shared() { return shared_; }
-    DownloadHost& host() { return host_; }
 
     // Bytes the receiver has discarded (outside a frame, after a closing flag, outgrown).
     std::uint64_t discardedBytes() const { return shared_.answers.discardedBytes(); }
@@ -121,7 +117,6 @@ class SingleBridge : public SequenceHost {
   private:
     // Runs work on the main thread and waits for it.
     void OnMainThread(const std::function<void()>& work) { mainThread_.RunAndWait(work); }
-    void DoShowProgress(std::uint8_t percent, std::int64_t fileOffset);
     // The received bytes' trace line, then the answer assembly; true on an overrun.
     bool TraceAndFeed(const std::uint8_t* data, std::size_t count);
     // On the worker: takes in what has come meanwhile (not this packet's answer), then writes;
@@ -129,7 +124,6 @@ class SingleBridge : public SequenceHost {
     std::size_t DoWrite(const std::uint8_t* bytes, std::size_t count);
 
     SingleShared& shared_;
-    DownloadHost& host_;
     PortOperations& ports_;
     DebugTrace& trace_;
     MainThread& mainThread_;
@@ -146,13 +140,8 @@ class SingleBridge : public SequenceHost {
     bool lineGoneReported_ = false;
     static constexpr int kPauseSliceMs = 10;
     void ReportLineGone(int error);
-    bool progressShown_ = false;
-    std::uint8_t lastPercent_ = 0;
-    std::int64_t lastOffset_ = 0;
-    double lastProgressPostMs_ = 0;
-    static constexpr double kProgressIntervalMs = 50;
-    // Work posted to the main thread is dropped once the bridge is gone (main thread only).
-    std::shared_ptr<char> lifeToken_ = std::make_shared<char>();
+    // The answer assembly overran (set by the receive side, logged by the worker).
+    std::atomic<bool> overrun_{false};
 };
 
 }  // namespace zembra

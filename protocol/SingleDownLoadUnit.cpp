@@ -71,18 +71,18 @@ void SingleDownLoad::Execute() {
         }
         if (shared_.downloadEnabled.load()) {
             shared_.rawUsbFrames.store(false);
-            const RunReport report{shared_.events ? *shared_.events : NoRunEvents(), 0};
+            const RunReport report = bridge_.Report();
             const RunOutcome outcome =
                 DownloadSequence(bridge_, shared_.run, SingleEngineRules(), report).Run().outcome;
-            // Step 10: the end of the run, whatever the cause.
+            // Step 10: the end of the run, whatever the cause; the observers see it once the
+            // port is closed.
             shared_.downloadRunning.store(false);
-            bridge_.ResetMarkers();
-            bridge_.LogLine("다운 로드 종료", COLOUR_BLUE);
+            report.Line("다운 로드 종료", COLOUR_BLUE);
             shared_.lastOutcome.store(outcome);
-            report.events.RunFinished(
-                0, RunEnd{outcome, -1,
-                          static_cast<std::int64_t>(NowMs() - shared_.downloadStartMs.load())});
-            bridge_.FinishRun();
+            const auto duration =
+                static_cast<std::int64_t>(NowMs() - shared_.downloadStartMs.load());
+            bridge_.ClosePort();
+            report.events.RunFinished(0, RunEnd{outcome, -1, duration});
         }
         // Step 11.
         shared_.downloadEnabled.store(false);

@@ -9,12 +9,10 @@
 
 namespace zembra {
 
-SingleEngine::SingleEngine(DownloadHost& host, PortOperations& ports, DebugTrace& trace,
-                           MainThread& mainThread, AskOperatorRequest& askOperator,
-                           EngineTimings timings)
-    : host_(host),
-      ports_(ports),
-      bridge_(shared_, host, ports, trace, mainThread, askOperator),
+SingleEngine::SingleEngine(PortOperations& ports, DebugTrace& trace, MainThread& mainThread,
+                           AskOperatorRequest& askOperator, EngineTimings timings)
+    : ports_(ports),
+      bridge_(shared_, ports, trace, mainThread, askOperator),
       worker_(bridge_, timings) {
     // Answers reach the waiting worker from the port's receive thread where the ports can
     // hand them over there.
@@ -56,7 +54,7 @@ SingleEngine::StartResult SingleEngine::Start(const SingleRunConfig& config,
     lastPortError_.clear();
 
     const int number = PortNumberOf(portName);
-    host_.LogSingle(number > 0 ? FormatText("통신포트열기:COM%d Open", number)
+    bridge_.LogLine(number > 0 ? FormatText("통신포트열기:COM%d Open", number)
                                : FormatText("통신포트열기:%s Open", portName.c_str()),
                     COLOUR_BLACK);
     try {
@@ -69,11 +67,11 @@ SingleEngine::StartResult SingleEngine::Start(const SingleRunConfig& config,
         ports_.OpenSinglePort();
     } catch (const std::exception& e) {
         lastPortError_ = e.what();
-        host_.LogSingle("통신포트열기를 실패했습니다. 확인 바랍니다.", COLOUR_BLUE);
+        bridge_.LogLine("통신포트열기를 실패했습니다. 확인 바랍니다.", COLOUR_BLUE);
         return StartResult::PortOpenFailed;
     }
 
-    host_.LogSingle("다운로드", COLOUR_BLACK);
+    bridge_.LogLine("다운로드", COLOUR_BLACK);
     bridge_.ResetReceiver();
     shared_.lastOutcome.store(RunOutcome::None);
     shared_.downloadEnabled.store(true);
@@ -82,9 +80,8 @@ SingleEngine::StartResult SingleEngine::Start(const SingleRunConfig& config,
 }
 
 void SingleEngine::RequestStop() {
-    host_.LogSingle("다운로드 중단 요청", COLOUR_RED);
+    bridge_.LogLine("다운로드 중단 요청", COLOUR_RED);
     shared_.RequestStop();
-    host_.LogMulti("프로그램이 중단되면 케이블을 제거 하세요", COLOUR_RED);
 }
 
 }  // namespace zembra

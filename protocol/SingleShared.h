@@ -52,7 +52,7 @@ struct SingleShared {
     // The observer of the runs (slot 0); set by the host while no run is in progress.
     RunEvents* events = nullptr;
 
-    // How the last run ended; set by the worker before FinishRun.
+    // How the last run ended; set by the worker before the run's end reaches its observer.
     std::atomic<RunOutcome> lastOutcome{RunOutcome::None};
 
     // Sets stopRequested and wakes a waiting WaitResponse. Any thread.

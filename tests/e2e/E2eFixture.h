@@ -14,6 +14,7 @@
 #include "ports/VaCommPorts.h"
 #include "protocol/AskOperator.h"
 #include "protocol/DebugTrace.h"
+#include "protocol/RunDisplay.h"
 #include "protocol/SingleEngine.h"
 #include "sim/SimulatedPhone.h"
 #include "tests/protocol/TestHosts.h"
@@ -47,11 +48,12 @@ class ImageFiles : public test::ScratchDir {
 };
 
 // The single engine as the window hosts it: a LoopMainThread run by the test thread, the
-// real serial components and a recording host.
+// real serial components and a recording display.
 class EngineFixture : public ::testing::Test {
   protected:
     LoopMainThread loop;
     test::RecordingHost host;
+    RunDisplay display{loop, host};
     DebugTrace trace;
     AskOperatorRequest ask;
     std::unique_ptr<VaCommPorts> ports;
@@ -66,7 +68,8 @@ class EngineFixture : public ::testing::Test {
         EngineTimings timings;
         timings.startupSleepMs = 10;
         timings.askPollMs = 5;
-        engine = std::make_unique<SingleEngine>(host, *ports, trace, loop, ask, timings);
+        engine = std::make_unique<SingleEngine>(*ports, trace, loop, ask, timings);
+        engine->SetRunEvents(&display);
         ports->SetTraceOrigin(&engine->shared().downloadStartMs);
         ports->SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t n) {
             engine->bridge().VaCommSingleRxBuf(sender, data, n);

@@ -189,8 +189,6 @@ TEST_F(SingleFaults, StopDuringEraseAndDuringABlock) {
                                      {"다운로드 중단 요청", COLOUR_RED},
                                      {"다운로드가 중단 됩니다", COLOUR_BLUE},
                                      kEnd}));
-        EXPECT_EQ(host.multiLines,
-                  (std::vector<Line>{{"프로그램이 중단되면 케이블을 제거 하세요", COLOUR_RED}}));
     }
     host.lines.clear();
     {

@@ -25,6 +25,7 @@
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
 #include "platform/MainThread.h"
+#include "protocol/RunDisplay.h"
 #include "sim/SimulatedPhone.h"
 #include "tests/multi/MultiTestPorts.h"
 #include "tests/support/PhoneSupport.h"
@@ -60,9 +61,13 @@ struct LogEntry {
     std::uint32_t colour;
 };
 
-// The operator side, recording the multi pane. Everything runs on the main thread.
-class RecordingHost : public MultiDownloadHost {
+// The operator side, recording the multi pane (the Start's lines and, through RunDisplay, the
+// slots' lines). Everything runs on the main thread.
+class RecordingHost : public MultiDownloadHost, public DownloadHost {
   public:
+    void LogSingle(const std::string& text, std::uint32_t colour) override {
+        LogMulti(text, colour);
+    }
     void LogMulti(const std::string& text, std::uint32_t colour) override {
         lines.push_back({text, colour});
     }
@@ -99,6 +104,27 @@ class RecordingHost : public MultiDownloadHost {
     int questions = 0;
     bool overrideAnswer = true;
     bool controlsEnabled = true;
+};
+
+// The display of a multi download's runs, made before it and gone after it.
+struct SlotLinesDisplay {
+    SlotLinesDisplay(MainThread& loop, DownloadHost& host)
+        : display(loop, host,
+                  [this](int slot) { return (*slotNames)[static_cast<std::size_t>(slot - 1)]; }) {}
+    const std::array<std::string, MULTI_SLOT_COUNT>* slotNames = nullptr;
+    RunDisplay display;
+};
+
+// The multi download as the hosts wire it: its slots' lines reach the host's multi pane with
+// their port names.
+class DisplayedMultiDownload : private SlotLinesDisplay, public MultiDownload {
+  public:
+    DisplayedMultiDownload(MainThread& loop, MultiPortOps& ports, RecordingHost& host,
+                           MultiStartTiming timing = {})
+        : SlotLinesDisplay(loop, host), MultiDownload(loop, ports, host, timing) {
+        slotNames = &slotPortNames();
+        SetRunEvents(&display);
+    }
 };
 
 constexpr std::uint16_t kVersion = 0x4215;

@@ -19,7 +19,7 @@ namespace {
 TEST_F(MultiEndToEnd, EightCompressedPhonesStaggeredStartAndSerialisedCompression) {
     AddPhones(8);
     MultiTestPorts ports(loop);
-    MultiDownload multi(loop, ports, host);
+    DisplayedMultiDownload multi(loop, ports, host);
     ports.BindMulti(&multi);
 
     std::atomic<int> inside{0};
@@ -70,7 +70,7 @@ TEST_F(MultiEndToEnd, EightCompressedPhonesStaggeredStartAndSerialisedCompressio
 TEST_F(MultiEndToEnd, EightNormalPhonesAndStartAgainReusesWorkers) {
     AddPhones(8);
     MultiTestPorts ports(loop);
-    MultiDownload multi(loop, ports, host, kQuickStart);
+    DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
     ports.BindMulti(&multi);
 
     DownloadJob job = Job();
@@ -115,7 +115,7 @@ TEST_F(MultiEndToEnd, EightAutoPhonesWithAndWithoutCompression) {
         AddPhone(config);
     }
     MultiTestPorts ports(loop);
-    MultiDownload multi(loop, ports, host, kQuickStart);
+    DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
     ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Auto, 8)), MultiStartOutcome::Started);

@@ -41,7 +41,7 @@ TEST_F(MultiEndToEnd, OneFailingPhoneEndsOnlyItsOwnSlot) {
     for (const auto& config : configs) AddPhone(config);
 
     MultiTestPorts ports(loop);
-    MultiDownload multi(loop, ports, host, kQuickStart);
+    DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
     ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Auto, 8)), MultiStartOutcome::Started);
@@ -107,7 +107,7 @@ TEST_F(MultiEndToEnd, StrayBytesAndControlBlockNaks) {
     for (const auto& config : configs) AddPhone(config);
 
     MultiTestPorts ports(loop);
-    MultiDownload multi(loop, ports, host, kQuickStart);
+    DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
     ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Normal, 3)), MultiStartOutcome::Started);
@@ -125,7 +125,7 @@ TEST_F(MultiEndToEnd, StrayBytesAndControlBlockNaks) {
 TEST_F(MultiEndToEnd, ImageFilesThatChangeAfterTheStart) {
     AddPhones(1);
     MultiTestPorts ports(loop);
-    MultiDownload multi(loop, ports, host, MultiStartTiming{300, 5});
+    DisplayedMultiDownload multi(loop, ports, host, MultiStartTiming{300, 5});
     ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Press, 1)), MultiStartOutcome::Started);
@@ -156,7 +156,7 @@ TEST_F(MultiEndToEnd, RefusedVersionWithVersionCheckOffGoesOn) {
     config.faults.refuseVersion = true;
     AddPhone(config);
     MultiTestPorts ports(loop);
-    MultiDownload multi(loop, ports, host, kQuickStart);
+    DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
     ports.BindMulti(&multi);
     DownloadJob job = Job();
     MultiStartRequest request = Request(ProtocolChoice::Press, 1);
@@ -197,7 +197,7 @@ TEST_F(MultiEndToEnd, StopDuringEraseTransferAndBetweenImages) {
     const std::string tracePath = scratch.File("trace.txt");
     ports.trace.Start(tracePath);
     ports.trace.SetWriteData(true);
-    MultiDownload multi(loop, ports, host, kQuickStart);
+    DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
     ports.BindMulti(&multi);
     DownloadJob job = Job();
     MultiStartRequest request = Request(ProtocolChoice::Auto, 8);
@@ -273,7 +273,7 @@ TEST_F(MultiEndToEnd, StopDuringEraseTransferAndBetweenImages) {
 TEST_F(MultiEndToEnd, StopBeforeTheFirstPacket) {
     AddPhones(3);
     MultiTestPorts ports(loop);
-    MultiDownload multi(loop, ports, host, MultiStartTiming{400, 5});
+    DisplayedMultiDownload multi(loop, ports, host, MultiStartTiming{400, 5});
     ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Auto, 3)), MultiStartOutcome::Started);
@@ -296,7 +296,7 @@ TEST_F(MultiEndToEnd, PortThatCannotBeOpenedAbortsBeforeAnyWorker) {
     AddPhone(PhoneConfig(0));
     AddPhone(PhoneConfig(2));
     MultiTestPorts ports(loop);
-    MultiDownload multi(loop, ports, host, kQuickStart);
+    DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
     ports.BindMulti(&multi);
     DownloadJob job = Job();
     MultiStartRequest request = Request(ProtocolChoice::Auto, 0);
@@ -337,7 +337,7 @@ TEST_F(MultiEndToEnd, PortThatCannotBeOpenedAbortsBeforeAnyWorker) {
 // Refused starts: job checks, the operator's answer, no named slot, a settings text.
 TEST_F(MultiEndToEnd, JobChecksAndNoDevice) {
     MultiTestPorts ports(loop);
-    MultiDownload multi(loop, ports, host, kQuickStart);
+    DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
 
     // A font at address 0: its box, no question, whatever allowFont0Address says.
     DownloadJob job = Job();

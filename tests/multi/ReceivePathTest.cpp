@@ -27,25 +27,17 @@ class NoPorts : public MultiPortOps {
     int writes = 0;
 };
 
-class NoLog : public MultiLogSink {
-  public:
-    void LogSlot(const std::string&, const std::string&, std::uint32_t) override {}
-    void SlotRunEnded(int) override {}
-};
-
 class ReceivePath : public ::testing::Test {
   protected:
-    ReceivePath() : worker(loop, ports, log, lzo, MultiStartTiming{}) {
+    ReceivePath() : worker(loop, ports, nullptr, lzo, MultiStartTiming{}) {
         MultiWorkerConfig config;
         config.slot = 2;
-        config.portName = "COM3";
         worker.Configure(config);
     }
     void Feed(std::vector<std::uint8_t> bytes) { worker.ReceiveBytes(bytes.data(), bytes.size()); }
 
     LoopMainThread loop;
     NoPorts ports;
-    NoLog log;
     LzoShared lzo;
     // Configured but never resumed: its thread stays suspended and the test plays the
     // worker's side of the wait.

@@ -25,7 +25,7 @@ TEST_F(MultiEndToEnd, OneUnpluggedPhoneRotatedThroughEverySlot) {
             AddPhone(config);
         }
         MultiTestPorts ports(loop);
-        MultiDownload multi(loop, ports, host, kQuickStart);
+        DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
         ports.BindMulti(&multi);
         DownloadJob job = Job();
         // Long answer waits: the unplugged phone must be noticed at once all the same.
@@ -61,7 +61,7 @@ TEST_F(MultiEndToEnd, OneUnpluggedPhoneRotatedThroughEverySlot) {
 TEST_F(MultiEndToEnd, StopDuringALongPauseIsSeenAtOnce) {
     AddPhones(2);
     MultiTestPorts ports(loop);
-    MultiDownload multi(loop, ports, host, kQuickStart);
+    DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
     ports.BindMulti(&multi);
     DownloadJob job = Job();
     MultiStartRequest request = Request(ProtocolChoice::Auto, 2);

@@ -15,6 +15,7 @@
 #include "protocol/BlockTransfer.h"
 #include "protocol/Crc16.h"
 #include "protocol/DebugTrace.h"
+#include "protocol/RunDisplay.h"
 #include "protocol/RunEvents.h"
 #include "protocol/SingleBridge.h"
 #include "tests/protocol/TestHosts.h"
@@ -59,14 +60,16 @@ struct CountedEvents : RunEvents {
 
 struct BlockFixture : ::testing::Test {
     CountedEvents events;
-    RunReport report{events, 0};
     SingleShared shared;
     RecordingHost host;
     FakePorts ports;
     DebugTrace trace;
     LoopMainThread loop;
     AskOperatorRequest ask;
-    SingleBridge bridge{shared, host, ports, trace, loop, ask};
+    RunDisplay display{loop, host};
+    RunEventsFan fan{&events, &display};
+    RunReport report{fan, 0};
+    SingleBridge bridge{shared, ports, trace, loop, ask};
     StartSnapshot snapshot;
     // Answers per written unit; the default answers ACK.
     std::function<Bytes(const Bytes&)> phone = [](const Bytes&) { return Bytes{0x7E, 0x02, 0x7E}; };

@@ -7,6 +7,7 @@
 
 #include "platform/LoopMainThread.h"
 #include "protocol/DebugTrace.h"
+#include "protocol/RunDisplay.h"
 #include "protocol/SingleBridge.h"
 #include "tests/protocol/TestHosts.h"
 
@@ -25,9 +26,13 @@ struct BridgeFixture : ::testing::Test {
     DebugTrace trace;
     LoopMainThread loop;
     AskOperatorRequest ask;
-    SingleBridge bridge{shared, host, ports, trace, loop, ask};
+    RunDisplay display{loop, host};
+    SingleBridge bridge{shared, ports, trace, loop, ask};
 
-    void SetUp() override { shared.downloadEnabled = true; }
+    void SetUp() override {
+        shared.downloadEnabled = true;
+        shared.events = &display;
+    }
 
     void Receive(const Bytes& chunk) {
         bridge.VaCommSingleRxBuf(nullptr, chunk.data(), chunk.size());
@@ -42,10 +47,13 @@ TEST_F(BridgeFixture, DropsDataWhileDisabledAndReportsOverrun) {
     shared.downloadEnabled = true;
     Receive({0x7E, 0x02, 0x7E});
     Receive({0x7E, 0xA4, 0x7E});  // the worker has not taken the first one
-    ASSERT_EQ(host.lines.size(), 1u);
-    EXPECT_EQ(host.lines[0], (RecordingHost::Line{"패킷 수신 Over Run 입니다.", COLOUR_RED}));
     EXPECT_EQ(bridge.WaitResponse(1), WaitResult::Arrived);
     EXPECT_EQ(bridge.ResponseCode(), 0xA4);  // the new frame replaced the old one
+    // The worker's wait tells of the overrun, once.
+    ASSERT_EQ(host.lines.size(), 1u);
+    EXPECT_EQ(host.lines[0], (RecordingHost::Line{"패킷 수신 Over Run 입니다.", COLOUR_RED}));
+    EXPECT_EQ(bridge.WaitResponse(0), WaitResult::NoResponse);
+    EXPECT_EQ(host.lines.size(), 1u);
 }
 
 TEST_F(BridgeFixture, WaitResponseOutcomes) {
@@ -120,14 +128,18 @@ TEST_F(BridgeFixture, WritesClearAPendingResponse) {
     EXPECT_FALSE(shared.answers.arrived());
 }
 
-TEST_F(BridgeFixture, WindowKinds) {
-    bridge.ImageStarted(2);
-    bridge.ShowProgress(37, 0x1234);
-    bridge.ShowProgress(37, 0x1234);                // unchanged: nothing to show again
+TEST_F(BridgeFixture, TheDisplayShowsTheSingleRunAndItsEnd) {
+    display.ImageStarted(0, 2, 0x10000, 4096);
+    display.Progress(0, 0x1234, 4096, 37);
+    display.Progress(0, 0x1234, 4096, 37);          // unchanged: nothing to show again
+    display.Progress(3, 0x1234, 4096, 50);          // a multi slot's progress: the tick's
     EXPECT_EQ(host.gauges, (std::vector<int>{0}));  // posted to the main thread
     EXPECT_EQ(loop.ProcessPending(), 1);
-    bridge.ImageDone(2);
-    bridge.ResetMarkers();
+    display.ImageDone(0, 2);
+    display.Line(3, "삭제 요청", COLOUR_BLACK);  // a multi slot's line: the multi pane
+    EXPECT_EQ(host.controlsGivenBack, 0);
+    display.RunFinished(0, RunEnd{});
+    EXPECT_EQ(host.controlsGivenBack, 1);
     EXPECT_EQ(host.gauges, (std::vector<int>{0, 37, 100}));
     EXPECT_EQ(host.titles,
               (std::vector<std::string>{"Erase Zembra 4", "37% Zembra 4", "Zembra 4", "Zembra 4"}));
@@ -137,15 +149,15 @@ TEST_F(BridgeFixture, WindowKinds) {
     EXPECT_EQ(host.markers[1], (std::pair<int, std::string>{2, "     o"}));
     for (int slot = 0; slot < 7; ++slot)
         EXPECT_EQ(host.markers[2 + slot], (std::pair<int, std::string>{slot, "     x"}));
+    EXPECT_EQ(host.multiLines, (std::vector<RecordingHost::Line>{{":삭제 요청", COLOUR_BLACK}}));
 
     bridge.SetBaud(9600);
     bridge.SetBaud(115200);
     EXPECT_EQ(ports.bauds, (std::vector<int>{9600, 115200}));  // the ports ignore 9,600
 
     ports.open = true;
-    bridge.FinishRun();
+    bridge.ClosePort();
     EXPECT_FALSE(ports.open);
-    EXPECT_EQ(host.controlsGivenBack, 1);
 }
 
 TEST_F(BridgeFixture, AFailedWriteIsReportedAndTheWaitRunsOut) {

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "protocol/DownloadHost.h"
+#include "protocol/RunEvents.h"
+
+namespace zembra {
+
+class MainThread;
+
+// Application titles of the single run.
+inline constexpr char TITLE_IDLE[] = "Zembra 4";
+inline constexpr char TITLE_ERASE[] = "Erase Zembra 4";
+// The title while an image is written: "37% Zembra 4".
+std::string ProgressTitle(int percent);
+
+// What a host (the window, the console) shows of the runs, as an observer of their events:
+// every slot's log lines, and of the single run (slot 0) its gauge, application title,
+// address field and image markers, and its end. The display work runs on the host's main
+// thread: lines, image marks and the end are handed over and waited for, so that they keep
+// their order with what the main thread does itself; progress is posted, at most about a
+// hundred percentages and twenty offsets a second.
+//
+// Threads: the events come on the thread that runs the phone's sequence (or on the main
+// thread itself). Life: created by the host with its main thread and display, destroyed on
+// the main thread after the engines whose events it takes.
+class RunDisplay : public RunEvents {
+  public:
+    // slotPort: the port name of a multi slot (1-8), put before its lines as "COM5:...";
+    // called on the main thread.
+    RunDisplay(MainThread& mainThread, DownloadHost& host,
+               std::function<std::string(int slot)> slotPort = {});
+
+    void Line(int slot, const std::string& text, std::uint32_t colour) override;
+    void Progress(int slot, std::int64_t offset, std::int64_t total, int percent) override;
+    void ImageStarted(int slot, int image, std::uint32_t address, std::int64_t size) override;
+    void ImageDone(int slot, int image) override;
+    // The single run's end (its port closed): every marker back to "not sent", the idle
+    // title, then the host's GiveControlsBack.
+    void RunFinished(int slot, const RunEnd& end) override;
+
+  private:
+    void ShowProgress(int percent, std::int64_t offset);
+
+    MainThread& mainThread_;
+    DownloadHost& host_;
+    std::function<std::string(int)> slotPort_;
+    // The single run's progress as last posted (the worker's).
+    bool progressShown_ = false;
+    int lastPercent_ = 0;
+    std::int64_t lastOffset_ = 0;
+    double lastProgressPostMs_ = 0;
+    static constexpr double kProgressIntervalMs = 50;
+    // Progress posted to the main thread is dropped once the display is gone.
+    std::shared_ptr<char> lifeToken_ = std::make_shared<char>();
+};
+
+}  // namespace zembra
