@@ -52,12 +52,8 @@ DownloadController::DownloadController(TMainForm& form, MainThread& mainThread, 
       }) {
     single_ = std::make_unique<SingleEngine>(ports_, trace, mainThread, ask_, timings.engine);
     single_->SetRunEvents(&events_);
-    ports_.SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
-        single_->bridge().VaCommSingleRxBuf(sender, data, count);
-    });
     multi_ = std::make_unique<MultiDownload>(mainThread, ports_, *this, timings.multi);
     multi_->SetRunEvents(&events_);
-    ports_.BindMulti(multi_.get());
     const std::string lineServer = RecordsServerFor("");
     if (!lineServer.empty() && recorder_.enabled()) {
         LineSenderConfig config;
@@ -85,7 +81,6 @@ DownloadController::~DownloadController() {
     form_.removeEventFilter(this);
     form_.SetTickHandler(nullptr);
     Shutdown();
-    ports_.BindMulti(nullptr);
     multi_.reset();
     single_.reset();
 }

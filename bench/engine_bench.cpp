@@ -206,10 +206,10 @@ class BenchPorts : public VaCommPorts {
         VaCommPorts::WriteSingle(bytes, count);
     }
     // The time of the last answer, taken where it reaches the engine (the receive thread).
-    bool SetSingleReceiveTap(
+    void SetSingleReceiveTap(
         std::function<void(const std::uint8_t* data, std::size_t count)> tap) override {
         if (!tap) return VaCommPorts::SetSingleReceiveTap(nullptr);
-        return VaCommPorts::SetSingleReceiveTap(
+        VaCommPorts::SetSingleReceiveTap(
             [this, tap = std::move(tap)](const std::uint8_t* data, std::size_t count) {
                 host_.lastRxMs.store(NowMs());
                 tap(data, count);
@@ -234,9 +234,6 @@ Result RunEngine(SimulatedPhone& phone, LinkProtocolCode mode, const std::vector
         RunDisplay display(loop, host);
         SingleEngine engine(ports, trace, loop, ask);  // default pauses
         engine.SetRunEvents(&display);
-        ports.SetSingleRxHandler([&](void* sender, const std::uint8_t* data, std::size_t n) {
-            engine.bridge().VaCommSingleRxBuf(sender, data, n);
-        });
         SingleRunConfig run;
         run.snapshot.linkProtocol = mode;
         run.snapshot.checkBinSize64K = true;
@@ -641,7 +638,6 @@ RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
         MultiDownload multi(loop, ports, host, MultiStartTiming{50, 0});
         slotNames = &multi.slotPortNames();
         multi.SetRunEvents(&display);
-        ports.BindMulti(&multi);
 
         DownloadJob job;
         job[ImageSlot::Code].path = images.code;
@@ -665,7 +661,6 @@ RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
             for (int slot = 0; slot < count; ++slot)
                 result.ok = result.ok && multi.worker(slot)->endCode() == END_FINISHED;
         }
-        ports.BindMulti(nullptr);
     }
     double first = 0, last = 0;
     for (auto& phone : phones) {

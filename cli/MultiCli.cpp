@@ -163,7 +163,6 @@ class MultiCliSession {
         return RunMultiDownload(
             job_, settings_, versions, line_.multi, batch, loop_, vaComm_,
             [this](MultiDownload* download) {
-                vaComm_.BindMulti(download);
                 vaComm_.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);
             },
             Interrupted(), out_, hooks);

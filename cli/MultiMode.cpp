@@ -212,7 +212,7 @@ int MultiExitStatus(const std::vector<MultiSlotSummary>& rows) {
 int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                      const ImageVersions& versions, const MultiModeOptions& options,
                      const std::array<std::string, MULTI_SLOT_COUNT>& slots, LoopMainThread& loop,
-                     MultiPortOps& ports, const std::function<void(MultiDownload*)>& bindReceive,
+                     MultiPortOps& ports, const std::function<void(MultiDownload*)>& attach,
                      const std::function<bool()>& interrupted, std::FILE* out,
                      const MultiRunHooks& hooks) {
     ConsoleMultiHost host(options, out, hooks);
@@ -228,7 +228,7 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
         MultiDownload multi(loop, ports, host, options.timing);
         slotNames = &multi.slotPortNames();
         multi.SetRunEvents(&events);
-        bindReceive(&multi);
+        attach(&multi);
         // Each slot's end once: from the worker's notice, or after the download for a notice
         // still on its way.
         std::array<bool, MULTI_SLOT_COUNT> reported{};
@@ -322,7 +322,7 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
             std::fflush(out);
             status = MultiExitStatus(rows);
         }
-        bindReceive(nullptr);
+        attach(nullptr);
     }
     return status;
 }

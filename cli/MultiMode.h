@@ -84,15 +84,14 @@ struct MultiRunHooks {
 
 // Runs one multi download to its end on the given main-thread loop: Start, the workers'
 // lines as they come, the live status, Stop on interrupt (interrupted() turning true), the
-// summary. ports are the eight multi ports' operations; bindReceive binds their receive
-// events to the multi download's handlers (and is called with nullptr before the multi
-// download goes away); hooks.started, when given, runs once the ports are open, before the
-// first packet (the trace file begins there). versions: the image versions the caller noted
-// (see MultiStartRequest). Returns the exit status.
+// summary. ports are the eight multi ports' operations; attach is called with the multi
+// download once it is made and with nullptr before it goes away; hooks.started, when given, runs
+// once the ports are open, before the first packet (the trace file begins there). versions: the
+// image versions the caller noted (see MultiStartRequest). Returns the exit status.
 int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                      const ImageVersions& versions, const MultiModeOptions& options,
                      const std::array<std::string, MULTI_SLOT_COUNT>& slots, LoopMainThread& loop,
-                     MultiPortOps& ports, const std::function<void(MultiDownload*)>& bindReceive,
+                     MultiPortOps& ports, const std::function<void(MultiDownload*)>& attach,
                      const std::function<bool()>& interrupted, std::FILE* out,
                      const MultiRunHooks& hooks = {});
 

@@ -175,16 +175,12 @@ SingleSession::SingleSession(const CliOptions& options, ConsoleHost& host, const
     engine = std::make_unique<SingleEngine>(vaComm, trace, loop, ask, timings);
     engine->SetRunEvents(&events);
     vaComm.SetTraceOrigin(&engine->shared().downloadStartMs);
-    vaComm.SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t count) {
-        engine->bridge().VaCommSingleRxBuf(sender, data, count);
-    });
 }
 
 SingleSession::~SingleSession() {
     ask.Shutdown();
     loop.Shutdown();
     engine.reset();
-    vaComm.SetSingleRxHandler(nullptr);
     SetProcessMainThread(nullptr);
 }
 

@@ -25,7 +25,6 @@ MultiDownload::~MultiDownload() {
     mainThread_.ServeUntil([this] { return !AnyWorkerRunning(); }, std::chrono::seconds(30));
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         ports_.CloseMultiPort(slot);
-        if (!tapped_[static_cast<std::size_t>(slot)]) continue;
         ports_.SetMultiTapReads(slot, false);
         ports_.SetMultiReceiveTap(slot, nullptr);
         tapTargets_[static_cast<std::size_t>(slot)].store(nullptr);
@@ -37,12 +36,11 @@ void MultiDownload::AttachReceiveTaps() {
     // The ports are closed: their taps can be set now, for the workers to come.
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         const auto s = static_cast<std::size_t>(slot);
-        tapped_[s] =
-            ports_.SetMultiReceiveTap(slot, [this, s](const std::uint8_t* data, std::size_t count) {
-                if (MultiSingleBoxDLU* w = tapTargets_[s].load(std::memory_order_acquire))
-                    w->ReceiveBytes(data, count);
-            });
-        workerReads_[s] = tapped_[s] && ports_.SetMultiTapReads(slot, true);
+        ports_.SetMultiReceiveTap(slot, [this, s](const std::uint8_t* data, std::size_t count) {
+            if (MultiSingleBoxDLU* w = tapTargets_[s].load(std::memory_order_acquire))
+                w->ReceiveBytes(data, count);
+        });
+        workerReads_[s] = ports_.SetMultiTapReads(slot, true);
     }
 }
 
@@ -246,38 +244,6 @@ MultiTickResult MultiDownload::Tick() {
     }
     result.running = downloadRunning_;
     return result;
-}
-
-void MultiDownload::SlotRxBuf(int slot, const void* data, int count) {
-    MultiSingleBoxDLU* w = worker(slot);
-    // A tapped port's bytes reach the worker through the tap.
-    if (!w || count <= 0 || tapped_[static_cast<std::size_t>(slot)]) return;
-    w->ReceiveBytes(static_cast<const std::uint8_t*>(data), static_cast<std::size_t>(count));
-}
-
-void MultiDownload::VaComm1RxBuf(void*, const void* data, int count) {
-    SlotRxBuf(0, data, count);
-}
-void MultiDownload::VaComm2RxBuf(void*, const void* data, int count) {
-    SlotRxBuf(1, data, count);
-}
-void MultiDownload::VaComm3RxBuf(void*, const void* data, int count) {
-    SlotRxBuf(2, data, count);
-}
-void MultiDownload::VaComm4RxBuf(void*, const void* data, int count) {
-    SlotRxBuf(3, data, count);
-}
-void MultiDownload::VaComm5RxBuf(void*, const void* data, int count) {
-    SlotRxBuf(4, data, count);
-}
-void MultiDownload::VaComm6RxBuf(void*, const void* data, int count) {
-    SlotRxBuf(5, data, count);
-}
-void MultiDownload::VaComm7RxBuf(void*, const void* data, int count) {
-    SlotRxBuf(6, data, count);
-}
-void MultiDownload::VaComm8RxBuf(void*, const void* data, int count) {
-    SlotRxBuf(7, data, count);
 }
 
 }  // namespace zembra

@@ -60,9 +60,9 @@ struct MultiTickResult {
 // percent, ties to the lower slot; -1 when no worker is active.
 int LeaderSlot(const std::array<MultiSlotView, MULTI_SLOT_COUNT>& slots);
 
-// The multi download without the window: its Start and Stop, the eight receive handlers,
-// the end of a download, and the state they share (the workers, lzoLock and its work
-// memory, the slot port names). Everything but the workers runs on the main thread.
+// The multi download without the window: its Start and Stop, the end of a download, and the state
+// they share (the workers, lzoLock and its work memory, the slot port names). Everything but the
+// workers runs on the main thread.
 //
 // Life: created by the host (window or command line) with its main thread, port
 // operations and operator side; workers are created on the first Start that uses their
@@ -109,18 +109,6 @@ class MultiDownload {
     MultiSingleBoxDLU* worker(int slot) const;
     MultiSlotView View(int slot) const;
 
-    // The receive handlers of VaComm1 ... VaComm8 (main thread).
-    void VaComm1RxBuf(void* sender, const void* data, int count);
-    void VaComm2RxBuf(void* sender, const void* data, int count);
-    void VaComm3RxBuf(void* sender, const void* data, int count);
-    void VaComm4RxBuf(void* sender, const void* data, int count);
-    void VaComm5RxBuf(void* sender, const void* data, int count);
-    void VaComm6RxBuf(void* sender, const void* data, int count);
-    void VaComm7RxBuf(void* sender, const void* data, int count);
-    void VaComm8RxBuf(void* sender, const void* data, int count);
-    // The handler of a slot: drops the bytes while the slot has no running worker.
-    void SlotRxBuf(int slot, const void* data, int count);
-
     // The multi log pane of the host.
     void LogMulti(const std::string& text, std::uint32_t colour);
 
@@ -147,9 +135,7 @@ class MultiDownload {
     const MultiStartTiming timing_;
     LzoShared lzo_;
     RunEvents* events_ = nullptr;
-    // The slot's bytes reach its worker through the port's tap, not the receive handler;
-    // the worker reads them itself.
-    std::array<bool, MULTI_SLOT_COUNT> tapped_{};
+    // The worker reads its port itself (else the port's receive thread hands its bytes over).
     std::array<bool, MULTI_SLOT_COUNT> workerReads_{};
     // The worker each tap hands its bytes to (set once the worker exists; the tap runs on
     // the port's receive thread or on the worker's reads).

@@ -40,13 +40,10 @@ class MultiPortOps {
     virtual int multiLineGone(int /*channel*/) const { return 0; }
 
     // As the single port's tap (protocol/PortOperations.h), per channel: the received bytes
-    // also go to tap on the port's receive thread (or on the thread that reads the port
-    // with ReadMulti); an empty tap ends it. Set while the port is closed. False when the
-    // ports cannot do it.
-    virtual bool SetMultiReceiveTap(
-        int /*channel*/, std::function<void(const std::uint8_t* data, std::size_t count)> /*tap*/) {
-        return false;
-    }
+    // go to tap on the port's receive thread (or on the thread that reads the port with
+    // ReadMulti); an empty tap ends it. Set while the port is closed.
+    virtual void SetMultiReceiveTap(
+        int channel, std::function<void(const std::uint8_t* data, std::size_t count)> tap) = 0;
     // With a tap set: the slot's worker reads the port itself (ReadMulti). Set while the
     // port is closed. False when the ports cannot do it.
     virtual bool SetMultiTapReads(int /*channel*/, bool /*on*/) { return false; }

@@ -1,6 +1,5 @@
 #include "ports/VaCommPorts.h"
 
-#include "multi/MultiDownload.h"
 #include "platform/Helpers.h"
 #include "protocol/DebugTrace.h"
 #include "serial/Vabuffer.h"
@@ -113,27 +112,20 @@ void VaCommPorts::WriteSingle(const std::uint8_t* bytes, std::size_t count) {
     Write(*single_, bytes, count);
 }
 
-void VaCommPorts::SetSingleRxHandler(RxHandler handler) {
-    if (!handler) {
-        single_->OnRxBuf = nullptr;
-        return;
-    }
-    single_->OnRxBuf = [handler = std::move(handler)](TVaComponent* sender, PVaData data,
-                                                      int count) {
-        if (count > 0) handler(sender, data, static_cast<std::size_t>(count));
-    };
+void VaCommPorts::SetSingleReceiveTap(
+    std::function<void(const std::uint8_t* data, std::size_t count)> tap) {
+    SetTap(*single_, std::move(tap));
 }
 
-bool VaCommPorts::SetSingleReceiveTap(
-    std::function<void(const std::uint8_t* data, std::size_t count)> tap) {
+void VaCommPorts::SetTap(TVaComm& port,
+                         std::function<void(const std::uint8_t* data, std::size_t count)> tap) {
     if (!tap) {
-        single_->OnRxTap = nullptr;
-        return true;
+        port.OnRxTap = nullptr;
+        return;
     }
-    single_->OnRxTap = [tap = std::move(tap)](PVaData data, int count) {
+    port.OnRxTap = [tap = std::move(tap)](PVaData data, int count) {
         if (count > 0) tap(data, static_cast<std::size_t>(count));
     };
-    return true;
 }
 
 bool VaCommPorts::SetSingleTapReads(bool on) {
@@ -198,30 +190,9 @@ bool VaCommPorts::multiPortOpen(int channel) const {
     return ValidChannel(channel) && multiPortOpen_[static_cast<std::size_t>(channel)];
 }
 
-void VaCommPorts::SetMultiRxHandler(int channel, RxHandler handler) {
-    if (!ValidChannel(channel)) return;
-    TVaComm& port = *multi_[static_cast<std::size_t>(channel)];
-    if (!handler) {
-        port.OnRxBuf = nullptr;
-        return;
-    }
-    port.OnRxBuf = [handler = std::move(handler)](TVaComponent* sender, PVaData data, int count) {
-        if (count > 0) handler(sender, data, static_cast<std::size_t>(count));
-    };
-}
-
-bool VaCommPorts::SetMultiReceiveTap(
+void VaCommPorts::SetMultiReceiveTap(
     int channel, std::function<void(const std::uint8_t* data, std::size_t count)> tap) {
-    if (!ValidChannel(channel)) return false;
-    TVaComm& port = *multi_[static_cast<std::size_t>(channel)];
-    if (!tap) {
-        port.OnRxTap = nullptr;
-        return true;
-    }
-    port.OnRxTap = [tap = std::move(tap)](PVaData data, int count) {
-        if (count > 0) tap(data, static_cast<std::size_t>(count));
-    };
-    return true;
+    if (ValidChannel(channel)) SetTap(*multi_[static_cast<std::size_t>(channel)], std::move(tap));
 }
 
 bool VaCommPorts::SetMultiTapReads(int channel, bool on) {
@@ -231,25 +202,6 @@ bool VaCommPorts::SetMultiTapReads(int channel, bool on) {
 int VaCommPorts::ReadMulti(int channel, int timeoutMs, int cancelHandle) {
     if (!ValidChannel(channel)) return -1;
     return multi_[static_cast<std::size_t>(channel)]->ReadTapped(timeoutMs, cancelHandle);
-}
-
-void VaCommPorts::BindMulti(MultiDownload* multi) {
-    using Handler = void (MultiDownload::*)(void*, const void*, int);
-    static constexpr Handler kHandlers[MULTI_SLOT_COUNT] = {
-        &MultiDownload::VaComm1RxBuf, &MultiDownload::VaComm2RxBuf, &MultiDownload::VaComm3RxBuf,
-        &MultiDownload::VaComm4RxBuf, &MultiDownload::VaComm5RxBuf, &MultiDownload::VaComm6RxBuf,
-        &MultiDownload::VaComm7RxBuf, &MultiDownload::VaComm8RxBuf};
-    for (int channel = 0; channel < MULTI_SLOT_COUNT; ++channel) {
-        if (!multi) {
-            SetMultiRxHandler(channel, nullptr);
-            continue;
-        }
-        const Handler handler = kHandlers[channel];
-        SetMultiRxHandler(
-            channel, [multi, handler](void* sender, const std::uint8_t* data, std::size_t count) {
-                (multi->*handler)(sender, data, static_cast<int>(count));
-            });
-    }
 }
 
 }  // namespace zembra

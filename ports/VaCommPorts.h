@@ -15,15 +15,13 @@ namespace zembra {
 
 class DebugTrace;
 class MainThread;
-class MultiDownload;
 class TVaComm;
 class TVaBuffer;
 
 // The window's nine serial port components and their port operations: VaCommSingle with the
 // single-port operations (PortOperations) and VaComm1 ... VaComm8 with the multi ones
-// (MultiPortOps), and the binding of the multi ports' receive events to the multi
-// download's handlers VaComm1RxBuf ... VaComm8RxBuf. Each port has a TVaBuffer attached, as in the
-// window, so that its OnRxBuf sees every received chunk.
+// (MultiPortOps); the received bytes reach the engines through each port's tap. Each port has
+// a TVaBuffer attached, as in the window.
 //
 // Published values: VaCommSingle 57,600 bit/s, no flow control, DTR disabled, receive thread
 // priority highest; VaComm1-8 no flow control, priority highest (other values as the
@@ -38,9 +36,6 @@ class TVaBuffer;
 // by the host; closes its ports on destruction.
 class VaCommPorts : public PortOperations, public MultiPortOps {
   public:
-    using RxHandler =
-        std::function<void(void* sender, const std::uint8_t* data, std::size_t count)>;
-
     explicit VaCommPorts(DebugTrace& trace, MainThread* mainThread = nullptr);
     ~VaCommPorts() override;
     VaCommPorts(const VaCommPorts&) = delete;
@@ -59,9 +54,7 @@ class VaCommPorts : public PortOperations, public MultiPortOps {
     void WriteSingle(const std::uint8_t* bytes, std::size_t count) override;
     bool singlePortOpen() const override { return singlePortOpen_; }
     int singleLineGone() const override;
-    // The single port's OnRxBuf (VaCommSingleRxBuf).
-    void SetSingleRxHandler(RxHandler handler);
-    bool SetSingleReceiveTap(
+    void SetSingleReceiveTap(
         std::function<void(const std::uint8_t* data, std::size_t count)> tap) override;
     bool SetSingleTapReads(bool on) override;
     int ReadSingle(int timeoutMs, int cancelHandle) override;
@@ -77,14 +70,10 @@ class VaCommPorts : public PortOperations, public MultiPortOps {
     bool multiPortOpen(int channel) const;
     // Any thread: TVaComm::LineGone of the channel's port (0 while it is closed).
     int multiLineGone(int channel) const override;
-    void SetMultiRxHandler(int channel, RxHandler handler);
-    bool SetMultiReceiveTap(
+    void SetMultiReceiveTap(
         int channel, std::function<void(const std::uint8_t* data, std::size_t count)> tap) override;
     bool SetMultiTapReads(int channel, bool on) override;
     int ReadMulti(int channel, int timeoutMs, int cancelHandle) override;
-    // Binds port n's OnRxBuf to VaComm(n)RxBuf of multi; nullptr unbinds them. Unbind before
-    // the multi download goes away.
-    void BindMulti(MultiDownload* multi);
 
     TVaComm& VaCommSingle() { return *single_; }
     TVaComm& VaCommMulti(int channel) { return *multi_[static_cast<std::size_t>(channel)]; }
@@ -93,6 +82,8 @@ class VaCommPorts : public PortOperations, public MultiPortOps {
     double TraceOrigin() const { return traceOrigin_ ? traceOrigin_->load() : 0.0; }
     static void Write(TVaComm& port, const std::uint8_t* bytes, std::size_t count);
     static void SetBaud(TVaComm& port, int rate);
+    static void SetTap(TVaComm& port,
+                       std::function<void(const std::uint8_t* data, std::size_t count)> tap);
 
     DebugTrace& trace_;
     const std::atomic<double>* traceOrigin_ = nullptr;

@@ -32,14 +32,11 @@ class PortOperations {
     // the write fails (the bridge reports it).
     virtual void WriteSingle(const std::uint8_t* bytes, std::size_t count) = 0;
     virtual bool singlePortOpen() const = 0;
-    // Hands the single port's received bytes to tap on the port's receive thread as well,
-    // right after their receive event has been queued for the main thread; an empty tap
-    // ends it. Set while the port is closed. False when the ports cannot do it (the bytes
-    // then reach the engine through its receive handler only).
-    virtual bool SetSingleReceiveTap(
-        std::function<void(const std::uint8_t* data, std::size_t count)> /*tap*/) {
-        return false;
-    }
+    // Hands the single port's received bytes to tap on the port's receive thread (or on the
+    // thread that reads the port with ReadSingle); an empty tap ends it. Set while the port
+    // is closed. The engine's answers come this way only.
+    virtual void SetSingleReceiveTap(
+        std::function<void(const std::uint8_t* data, std::size_t count)> tap) = 0;
     // With a tap set: the engine's worker reads the single port itself (ReadSingle) instead
     // of the port's receive thread. Set while the port is closed. False when the ports
     // cannot do it.

@@ -116,18 +116,12 @@ std::size_t SingleBridge::DoWrite(const std::uint8_t* bytes, std::size_t count) 
     }
 }
 
-// ---------------------------------------------------------------- main-thread side
+// ---------------------------------------------------------------- receive side
 
 void SingleBridge::ResetReceiver() {
     shared_.answers.Reset();
     lineGoneReported_ = false;
     overrun_ = false;
-}
-
-void SingleBridge::VaCommSingleRxBuf(void* /*sender*/, const std::uint8_t* data,
-                                     std::size_t count) {
-    if (!shared_.downloadEnabled.load()) return;
-    if (receivePath_ == ReceivePath::MainThread && TraceAndFeed(data, count)) overrun_ = true;
 }
 
 bool SingleBridge::TraceAndFeed(const std::uint8_t* data, std::size_t count) {

@@ -27,13 +27,11 @@ class DebugTrace;
 // Worker: the run's lines and marks go to the run's observer (SingleShared::events) on the
 // worker; SetBaud and ClosePort run their port work on the main thread and wait for it
 // (MainThread::RunAndWait). Packet writes are done on the worker itself (the port has its own
-// lock). WaitResponse sleeps until the answer has come: in the port's read
-// (ReceivePath::WorkerReads), else on the answer assembly's condition variable.
-// Main thread: VaCommSingleRxBuf (the single port's OnRxBuf: trace line and answer assembly,
-// on ReceivePath::MainThread only). An overrun of the answer assembly is logged by the worker
-// at its next wait.
+// lock). WaitResponse sleeps until the answer has come: in the port's read (SetWorkerReads),
+// else on the answer assembly's condition variable.
 // ReceiveOnPortThread (the port's tap: the receive thread, or the worker reading): the trace
 // line first, then the answer assembly, so an answer's line always precedes the next packet's.
+// An overrun of the answer assembly is logged by the worker at its next wait.
 //
 // Life: owned by the program's host for the program's life, with the shared state, the port
 // operations and the main thread it refers to.
@@ -92,18 +90,10 @@ class SingleBridge : public SequenceHost {
     // The output buffer the block routines fill before WriteFrame.
     std::uint8_t* outputBuffer() { return shared_.outputBuffer.data(); }
 
-    // ---- main-thread side ----
-    void VaCommSingleRxBuf(void* sender, const std::uint8_t* data, std::size_t count);
-
     // ---- the single port's tap ----
-    // How the answers reach the worker; set once, before any run.
-    enum class ReceivePath {
-        MainThread,   // the port's receive events on the main thread (VaCommSingleRxBuf)
-        PortThread,   // the port's tap on its receive thread (ReceiveOnPortThread)
-        WorkerReads,  // the tap, with the worker reading the port itself while it waits and
-                      // before each write
-    };
-    void SetReceivePath(ReceivePath path) { receivePath_ = path; }
+    // The worker reads the port itself while it waits and before each write (else the port's
+    // receive thread hands the bytes over); set once, before any run.
+    void SetWorkerReads(bool on) { workerReads_ = on; }
     void ReceiveOnPortThread(const std::uint8_t* data, std::size_t count);
 
     // Empties the receive accumulator (a new run, a new port).
@@ -131,8 +121,8 @@ class SingleBridge : public SequenceHost {
     PacketCodec codec_;
     OwnLzoCompressor compressor_;
 
-    ReceivePath receivePath_ = ReceivePath::MainThread;
-    bool workerReads() const { return receivePath_ == ReceivePath::WorkerReads; }
+    bool workerReads_ = false;
+    bool workerReads() const { return workerReads_; }
 
     // Worker only.
     int askPollMs_ = 100;

@@ -14,18 +14,13 @@ SingleEngine::SingleEngine(PortOperations& ports, DebugTrace& trace, MainThread&
     : ports_(ports),
       bridge_(shared_, ports, trace, mainThread, askOperator),
       worker_(bridge_, timings) {
-    // Answers reach the waiting worker from the port's receive thread where the ports can
-    // hand them over there.
-    using Path = SingleBridge::ReceivePath;
-    const bool tapped =
-        ports_.SetSingleReceiveTap([this](const std::uint8_t* data, std::size_t count) {
-            bridge_.ReceiveOnPortThread(data, count);
-        });
-    // Better still, the worker waiting for an answer reads it itself: no hand-over between
-    // threads on the way from the port to the wait.
-    bridge_.SetReceivePath(!tapped                          ? Path::MainThread
-                           : ports_.SetSingleTapReads(true) ? Path::WorkerReads
-                                                            : Path::PortThread);
+    // Answers reach the waiting worker through the port's tap; where the ports can, the
+    // worker waiting for an answer reads it itself: no hand-over between threads on the way
+    // from the port to the wait.
+    ports_.SetSingleReceiveTap([this](const std::uint8_t* data, std::size_t count) {
+        bridge_.ReceiveOnPortThread(data, count);
+    });
+    bridge_.SetWorkerReads(ports_.SetSingleTapReads(true));
 }
 
 SingleEngine::~SingleEngine() {

@@ -71,9 +71,6 @@ class EngineFixture : public ::testing::Test {
         engine = std::make_unique<SingleEngine>(*ports, trace, loop, ask, timings);
         engine->SetRunEvents(&display);
         ports->SetTraceOrigin(&engine->shared().downloadStartMs);
-        ports->SetSingleRxHandler([this](void* sender, const std::uint8_t* data, std::size_t n) {
-            engine->bridge().VaCommSingleRxBuf(sender, data, n);
-        });
     }
 
     void TearDown() override {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include "platform/Helpers.h"
@@ -97,18 +98,30 @@ TEST(VaCommPortsTest, SinglePortOperations) {
     ports.WriteSingle(frame.data(), frame.size());
     EXPECT_EQ(pty.Read(frame.size()), frame);
 
-    // Received chunks reach the handler on the main thread.
+    // Received chunks reach the tap (set while the port is closed) off the main thread.
+    ports.CloseSinglePort();
+    std::mutex mutex;
     Bytes received;
-    ports.SetSingleRxHandler([&](void*, const std::uint8_t* data, std::size_t n) {
-        EXPECT_TRUE(loop.IsMainThread());
+    ports.SetSingleReceiveTap([&](const std::uint8_t* data, std::size_t n) {
+        EXPECT_FALSE(loop.IsMainThread());
+        std::lock_guard<std::mutex> lock(mutex);
         received.insert(received.end(), data, data + n);
     });
+    ports.OpenSinglePort();
     const Bytes answer = {0x7E, 0x02, 0x7E};
     ASSERT_EQ(write(pty.master, answer.data(), answer.size()), 3);
-    loop.RunUntil([&] { return received.size() >= 3; }, std::chrono::seconds(5));
-    EXPECT_EQ(received, answer);
+    const auto got = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return received.size() >= 3;
+    };
+    loop.RunUntil(got, std::chrono::seconds(5));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(received, answer);
+    }
 
     ports.CloseSinglePort();
+    ports.SetSingleReceiveTap(nullptr);
     EXPECT_FALSE(ports.singlePortOpen());
     EXPECT_FALSE(ports.VaCommSingle().Active());
     ports.CloseSinglePort();  // closed: nothing happens

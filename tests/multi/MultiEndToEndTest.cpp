@@ -20,7 +20,6 @@ TEST_F(MultiEndToEnd, EightCompressedPhonesStaggeredStartAndSerialisedCompressio
     AddPhones(8);
     MultiTestPorts ports(loop);
     DisplayedMultiDownload multi(loop, ports, host);
-    ports.BindMulti(&multi);
 
     std::atomic<int> inside{0};
     std::atomic<int> maxInside{0};
@@ -63,7 +62,6 @@ TEST_F(MultiEndToEnd, EightCompressedPhonesStaggeredStartAndSerialisedCompressio
     EXPECT_EQ(slotsSeen.size(), 8u);
     EXPECT_EQ(host.endedSlots.size(), 8u);
     EXPECT_TRUE(host.controlsEnabled);
-    ports.BindMulti(nullptr);
 }
 
 // USB_NORMAL twice: the second Start reuses the worker objects and writes again.
@@ -71,7 +69,6 @@ TEST_F(MultiEndToEnd, EightNormalPhonesAndStartAgainReusesWorkers) {
     AddPhones(8);
     MultiTestPorts ports(loop);
     DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
-    ports.BindMulti(&multi);
 
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Normal, 8)), MultiStartOutcome::Started);
@@ -103,7 +100,6 @@ TEST_F(MultiEndToEnd, EightNormalPhonesAndStartAgainReusesWorkers) {
         EXPECT_TRUE(
             phones[static_cast<std::size_t>(slot)]->WaitForReset(std::chrono::seconds(5), 2));
     }
-    ports.BindMulti(nullptr);
 }
 
 // USB_AUTO with phones that do and do not support compression.
@@ -116,7 +112,6 @@ TEST_F(MultiEndToEnd, EightAutoPhonesWithAndWithoutCompression) {
     }
     MultiTestPorts ports(loop);
     DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
-    ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Auto, 8)), MultiStartOutcome::Started);
     RunToEnd(multi);
@@ -138,7 +133,6 @@ TEST_F(MultiEndToEnd, EightAutoPhonesWithAndWithoutCompression) {
             controlBlock = controlBlock || entry.kind == SimUnitKind::ControlBlock;
         EXPECT_EQ(controlBlock, !compressed) << SlotPort(slot);
     }
-    ports.BindMulti(nullptr);
 }
 
 }  // namespace

@@ -42,7 +42,6 @@ TEST_F(MultiEndToEnd, OneFailingPhoneEndsOnlyItsOwnSlot) {
 
     MultiTestPorts ports(loop);
     DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
-    ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Auto, 8)), MultiStartOutcome::Started);
     RunToEnd(multi);
@@ -108,7 +107,6 @@ TEST_F(MultiEndToEnd, StrayBytesAndControlBlockNaks) {
 
     MultiTestPorts ports(loop);
     DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
-    ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Normal, 3)), MultiStartOutcome::Started);
     RunToEnd(multi);
@@ -126,7 +124,6 @@ TEST_F(MultiEndToEnd, ImageFilesThatChangeAfterTheStart) {
     AddPhones(1);
     MultiTestPorts ports(loop);
     DisplayedMultiDownload multi(loop, ports, host, MultiStartTiming{300, 5});
-    ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Press, 1)), MultiStartOutcome::Started);
     std::filesystem::remove(font2Path);
@@ -157,7 +154,6 @@ TEST_F(MultiEndToEnd, RefusedVersionWithVersionCheckOffGoesOn) {
     AddPhone(config);
     MultiTestPorts ports(loop);
     DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
-    ports.BindMulti(&multi);
     DownloadJob job = Job();
     MultiStartRequest request = Request(ProtocolChoice::Press, 1);
     request.versionCheck = false;
@@ -198,7 +194,6 @@ TEST_F(MultiEndToEnd, StopDuringEraseTransferAndBetweenImages) {
     ports.trace.Start(tracePath);
     ports.trace.SetWriteData(true);
     DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
-    ports.BindMulti(&multi);
     DownloadJob job = Job();
     MultiStartRequest request = Request(ProtocolChoice::Auto, 8);
     request.settings.cmdGapMs = "200";  // the pause after an image: the stop lands there
@@ -274,7 +269,6 @@ TEST_F(MultiEndToEnd, StopBeforeTheFirstPacket) {
     AddPhones(3);
     MultiTestPorts ports(loop);
     DisplayedMultiDownload multi(loop, ports, host, MultiStartTiming{400, 5});
-    ports.BindMulti(&multi);
     DownloadJob job = Job();
     ASSERT_EQ(multi.Start(job, Request(ProtocolChoice::Auto, 3)), MultiStartOutcome::Started);
     multi.Stop();
@@ -297,7 +291,6 @@ TEST_F(MultiEndToEnd, PortThatCannotBeOpenedAbortsBeforeAnyWorker) {
     AddPhone(PhoneConfig(2));
     MultiTestPorts ports(loop);
     DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
-    ports.BindMulti(&multi);
     DownloadJob job = Job();
     MultiStartRequest request = Request(ProtocolChoice::Auto, 0);
     request.slotPortNames[0] = SlotPort(0);

@@ -15,7 +15,6 @@ struct TraceFirst {
 class MultiTestPorts : private TraceFirst, public VaCommPorts {
   public:
     explicit MultiTestPorts(MainThread& mainThread) : VaCommPorts(trace, &mainThread) {}
-    ~MultiTestPorts() override { BindMulti(nullptr); }
     using TraceFirst::trace;
 };
 

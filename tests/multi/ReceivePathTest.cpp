@@ -24,6 +24,7 @@ class NoPorts : public MultiPortOps {
     void SetMultiBaud(int, int) override {}
     void WriteMulti(int, const std::uint8_t*, std::size_t) override { ++writes; }
     void ClearMultiPortOpen(int) override {}
+    void SetMultiReceiveTap(int, std::function<void(const std::uint8_t*, std::size_t)>) override {}
     int writes = 0;
 };
 

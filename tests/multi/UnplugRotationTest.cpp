@@ -26,7 +26,6 @@ TEST_F(MultiEndToEnd, OneUnpluggedPhoneRotatedThroughEverySlot) {
         }
         MultiTestPorts ports(loop);
         DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
-        ports.BindMulti(&multi);
         DownloadJob job = Job();
         // Long answer waits: the unplugged phone must be noticed at once all the same.
         MultiStartRequest request = Request(ProtocolChoice::Auto, 8);
@@ -52,7 +51,6 @@ TEST_F(MultiEndToEnd, OneUnpluggedPhoneRotatedThroughEverySlot) {
         for (const auto& line : lines)
             goneLines += line.text.rfind("통신포트 연결이 끊어졌습니다", 0) == 0;
         EXPECT_EQ(goneLines, 1);
-        ports.BindMulti(nullptr);
     }
 }
 
@@ -62,7 +60,6 @@ TEST_F(MultiEndToEnd, StopDuringALongPauseIsSeenAtOnce) {
     AddPhones(2);
     MultiTestPorts ports(loop);
     DisplayedMultiDownload multi(loop, ports, host, kQuickStart);
-    ports.BindMulti(&multi);
     DownloadJob job = Job();
     MultiStartRequest request = Request(ProtocolChoice::Auto, 2);
     request.settings.cmdGapMs = "100000";
@@ -75,7 +72,6 @@ TEST_F(MultiEndToEnd, StopDuringALongPauseIsSeenAtOnce) {
     RunToEnd(multi, std::chrono::seconds(10));
     EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(3));
     for (int slot = 0; slot < 2; ++slot) EXPECT_EQ(multi.worker(slot)->endCode(), END_STOPPED);
-    ports.BindMulti(nullptr);
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ struct BlockFixture : ::testing::Test {
         snapshot.packetResponseWaitMs = 2000;
         ports.onWrite = [this](const Bytes& unit) {
             const Bytes answer = phone(unit);
-            if (!answer.empty()) bridge.VaCommSingleRxBuf(nullptr, answer.data(), answer.size());
+            if (!answer.empty()) bridge.ReceiveOnPortThread(answer.data(), answer.size());
         };
     }
 

@@ -34,9 +34,7 @@ struct BridgeFixture : ::testing::Test {
         shared.events = &display;
     }
 
-    void Receive(const Bytes& chunk) {
-        bridge.VaCommSingleRxBuf(nullptr, chunk.data(), chunk.size());
-    }
+    void Receive(const Bytes& chunk) { bridge.ReceiveOnPortThread(chunk.data(), chunk.size()); }
 };
 
 TEST_F(BridgeFixture, DropsDataWhileDisabledAndReportsOverrun) {

@@ -43,8 +43,8 @@ class RecordingHost : public DownloadHost {
     void GiveControlsBack() override { ++controlsGivenBack; }
 };
 
-// Port operations that keep what is written; onWrite may answer (it runs on the main thread
-// inside the write, like a port whose answer is queued for the next receive event).
+// Port operations that keep what is written; onWrite may answer (it runs inside the write, on
+// the writing thread, as a port's receive thread hands over an answer).
 class FakePorts : public PortOperations {
   public:
     std::vector<std::vector<std::uint8_t>> writes;
@@ -70,6 +70,7 @@ class FakePorts : public PortOperations {
         if (onWrite) onWrite(writes.back());
     }
     bool singlePortOpen() const override { return open; }
+    void SetSingleReceiveTap(std::function<void(const std::uint8_t*, std::size_t)>) override {}
 };
 
 }  // namespace zembra::test
