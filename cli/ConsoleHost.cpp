@@ -17,16 +17,9 @@ constexpr int kIdNo = 7;
 constexpr int kBarWidth = 30;
 
 const char* AnsiColour(std::uint32_t colour) {
-    switch (colour) {
-        case COLOUR_RED:
-            return "\033[31m";
-        case COLOUR_BLUE:
-            return "\033[34m";
-        case COLOUR_BLACK:
-            return "";
-        default:
-            return "\033[35m";
-    }
+    if (colour == COLOUR_RED) return "\033[31m";
+    if (colour == COLOUR_BLUE) return "\033[34m";
+    return "";
 }
 
 std::string Lower(std::string s) {
@@ -36,6 +29,15 @@ std::string Lower(std::string s) {
 }
 
 }  // namespace
+
+void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bool ansi) {
+    const char* code = AnsiColour(colour);
+    if (ansi && *code) {
+        std::fprintf(out, "%s%s\033[0m\n", code, text.c_str());
+    } else {
+        std::fprintf(out, "%s\n", text.c_str());
+    }
+}
 
 ConsoleHost::ConsoleHost(const CliOptions& options, Streams streams)
     : options_(options), streams_(streams) {
@@ -48,12 +50,7 @@ ConsoleHost::ConsoleHost(const CliOptions& options, Streams streams)
 
 void ConsoleHost::WriteLine(std::FILE* stream, const std::string& text, std::uint32_t colour) {
     ClearProgressLine();
-    const char* ansi = colour_ ? AnsiColour(colour) : "";
-    if (*ansi != '\0') {
-        std::fprintf(stream, "%s%s\033[0m\n", ansi, text.c_str());
-    } else {
-        std::fprintf(stream, "%s\n", text.c_str());
-    }
+    PrintLine(stream, text, colour, colour_);
     std::fflush(stream);
     DrawProgressLine();
 }

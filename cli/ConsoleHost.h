@@ -11,6 +11,10 @@
 
 namespace zembra {
 
+// One line of the console: red and blue lines in their ANSI colours when ansi is set, every
+// other line (and every line without ansi) plain.
+void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bool ansi);
+
 // The console as the engines' window: log lines in their colours (ANSI on a terminal, plain
 // text otherwise), a progress line (gauge, percentage, address, elapsed time, image) redrawn
 // in place on a terminal, and the operator's questions answered from the terminal or from

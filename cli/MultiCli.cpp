@@ -143,7 +143,7 @@ class MultiCliSession {
     // One multi download on the given slots, a record per slot as its worker ends.
     int RunBatch(const std::array<std::string, MULTI_SLOT_COUNT>& batch,
                  const std::function<void()>& tick,
-                 const std::function<void(const MultiSlotEnd&)>& ended,
+                 const std::function<void(const MultiSlotSummary&)>& ended,
                  const std::function<void(int)>& portFailed) {
         // The files as the records hash them are the files the workers must send.
         const ImageVersions versions = ImageVersionsOf(job_);
@@ -152,7 +152,7 @@ class MultiCliSession {
         hooks.events = &recorder_;
         hooks.tick = tick;
         hooks.started = [this] { StartTraceOnce(); };
-        hooks.slotEnded = [this, ended](const MultiSlotEnd& end) {
+        hooks.slotEnded = [this, ended](const MultiSlotSummary& end) {
             if (ended) ended(end);  // the station's look at the map comes before the record
             recorder_.Finish(pending_[static_cast<std::size_t>(end.slot)], ConfiguredMode());
         };

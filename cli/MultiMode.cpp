@@ -17,12 +17,6 @@ namespace {
 
 constexpr int kGaugeWidth = 20;
 
-const char* AnsiColour(std::uint32_t colour) {
-    if (colour == COLOUR_RED) return "\033[31m";
-    if (colour == COLOUR_BLUE) return "\033[34m";
-    return "";
-}
-
 // Display width of a UTF-8 text: Hangul and other wide characters count two columns.
 int DisplayWidth(const std::string& text) {
     int width = 0;
@@ -38,6 +32,17 @@ int DisplayWidth(const std::string& text) {
 std::string PadRight(const std::string& text, int width) {
     const int pad = width - DisplayWidth(text);
     return pad > 0 ? text + std::string(static_cast<std::size_t>(pad), ' ') : text;
+}
+
+// A slot's end as its worker left it (the slot has a worker).
+MultiSlotSummary SlotSummaryOf(const MultiDownload& multi, int slot) {
+    const MultiSingleBoxDLU* w = multi.worker(slot);
+    MultiSlotSummary end;
+    end.slot = slot;
+    end.portName = multi.slotPortNames()[static_cast<std::size_t>(slot)];
+    end.endCode = w->endCode();
+    if (w->startMs() > 0 && w->endMs() >= w->startMs()) end.elapsedMs = w->endMs() - w->startMs();
+    return end;
 }
 
 std::string ElapsedText(long long ms) {
@@ -130,15 +135,6 @@ class ConsoleMultiHost : public MultiDownloadHost, public DownloadHost {
 };
 
 }  // namespace
-
-void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bool ansi) {
-    const char* code = AnsiColour(colour);
-    if (ansi && *code) {
-        std::fprintf(out, "%s%s\033[0m\n", code, text.c_str());
-    } else {
-        std::fprintf(out, "%s\n", text.c_str());
-    }
-}
 
 std::optional<std::array<std::string, MULTI_SLOT_COUNT>> SlotsFromPortList(
     const std::vector<std::string>& ports, std::string* error) {
@@ -234,16 +230,9 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
         std::array<bool, MULTI_SLOT_COUNT> reported{};
         const auto reportSlotEnd = [&](int slot) {
             const auto s = static_cast<std::size_t>(slot);
-            const MultiSingleBoxDLU* w = multi.worker(slot);
-            if (!hooks.slotEnded || !w || reported[s]) return;
+            if (!hooks.slotEnded || !multi.worker(slot) || reported[s]) return;
             reported[s] = true;
-            MultiSlotEnd end;
-            end.slot = slot;
-            end.portName = multi.slotPortNames()[s];
-            end.endCode = w->endCode();
-            if (w->startMs() > 0 && w->endMs() >= w->startMs())
-                end.elapsedMs = w->endMs() - w->startMs();
-            hooks.slotEnded(end);
+            hooks.slotEnded(SlotSummaryOf(multi, slot));
         };
         host.OnSlotEnded(reportSlotEnd);
 
@@ -307,15 +296,7 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
             std::vector<MultiSlotSummary> rows;
             for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
                 const std::string& name = slots[static_cast<std::size_t>(slot)];
-                const MultiSingleBoxDLU* w = multi.worker(slot);
-                if (name.empty() || !w) continue;
-                MultiSlotSummary row;
-                row.slot = slot;
-                row.portName = name;
-                row.endCode = w->endCode();
-                if (w->startMs() > 0 && w->endMs() >= w->startMs())
-                    row.elapsedMs = w->endMs() - w->startMs();
-                rows.push_back(row);
+                if (!name.empty() && multi.worker(slot)) rows.push_back(SlotSummaryOf(multi, slot));
             }
             for (const MultiSlotSummary& row : rows) reportSlotEnd(row.slot);
             std::fprintf(out, "\n%s", SummaryTable(rows).c_str());

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliOptions.h"  // the exit statuses
+#include "cli/CliOptions.h"   // the exit statuses
+#include "cli/ConsoleHost.h"  // PrintLine
 #include "job/DownloadJob.h"
 #include "multi/MultiDownload.h"
 #include "platform/SerialDeviceMap.h"
@@ -34,10 +35,6 @@ struct MultiModeOptions {
     MultiStartTiming timing;
 };
 
-// One line of the multi mode's console: red and blue lines in their ANSI colours when ansi is
-// set, every other line (and every line without ansi) plain.
-void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bool ansi);
-
 // Slots from an explicit port list: the i-th port goes to slot i. Error text when there
 // are more than eight ports or a port is named twice.
 std::optional<std::array<std::string, MULTI_SLOT_COUNT>> SlotsFromPortList(
@@ -51,7 +48,8 @@ std::array<std::string, MULTI_SLOT_COUNT> SlotsFromDeviceMap(
 // One status line of a slot: "슬롯1 COM65    [#########-----------]  45% 폰트1 다운로드".
 std::string SlotStatusLine(int slot, const std::string& portName, const MultiSlotView& view);
 
-// One row per named slot of the end summary.
+// One named slot's end: a row of the end summary, and what a caller hears as each slot's
+// worker ends.
 struct MultiSlotSummary {
     int slot = 0;
     std::string portName;
@@ -63,20 +61,12 @@ std::string SummaryTable(const std::vector<MultiSlotSummary>& rows);
 // The exit status for the slots' end codes (every named slot must have ended with 1).
 int MultiExitStatus(const std::vector<MultiSlotSummary>& rows);
 
-// A slot's worker has ended its run.
-struct MultiSlotEnd {
-    int slot = 0;
-    std::string portName;
-    int endCode = 0;
-    long long elapsedMs = -1;  // -1: the run never began
-};
-
 // What a caller sees of a multi download besides the console: each slot's end as its worker
 // finishes (main thread).
 struct MultiRunHooks {
     RunEvents* events = nullptr;  // an observer of the slots' runs besides the console
     std::function<void()> tick;   // every status tick
-    std::function<void(const MultiSlotEnd& end)> slotEnded;
+    std::function<void(const MultiSlotSummary& end)> slotEnded;
     std::function<void()> started;  // once the ports are open, before the first packet
     // A slot whose port did not open (the Start then opened none: PortFailed).
     std::function<void(int slot)> portFailed;

@@ -141,7 +141,7 @@ int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& int
             std::array<bool, MULTI_SLOT_COUNT> portFailed{};
             const int status = runBatch(
                 slots, tick,
-                [&](const MultiSlotEnd& end) {
+                [&](const MultiSlotSummary& end) {
                     // A phone that went away during its run counts as unplugged, even if it
                     // is back before the next tick.
                     phones.Refresh(MULTI_SLOT_COUNT);

@@ -55,7 +55,7 @@ int RunSingleStation(SingleSession& session);
 // then). Returns the multi mode's exit status.
 using MultiBatch = std::function<int(const std::array<std::string, MULTI_SLOT_COUNT>& slots,
                                      const std::function<void()>& tick,
-                                     const std::function<void(const MultiSlotEnd&)>& ended,
+                                     const std::function<void(const MultiSlotSummary&)>& ended,
                                      const std::function<void(int slot)>& portFailed)>;
 
 // zembra-cli --multi --station: waits for phones (device numbers 0-7) in the serial-device
