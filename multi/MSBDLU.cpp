@@ -21,12 +21,12 @@ long long NowWholeMs() {
 MultiSingleBoxDLU::MultiSingleBoxDLU(MainThread& mainThread, MultiPortOps& ports,
                                      std::function<void(int slot)> runEnded, LzoShared& lzo,
                                      const MultiStartTiming& timing)
-    : mainThread_(mainThread),
+    : PortSequenceHost(receiver_),
+      mainThread_(mainThread),
       ports_(ports),
       runEnded_(std::move(runEnded)),
       compressor_(lzo, 0),
-      timing_(timing),
-      outputBuffer_(new std::uint8_t[kFrameBufferSize]()) {
+      timing_(timing) {
     thread_ = std::thread([this] { ThreadMain(); });
 }
 
@@ -44,11 +44,8 @@ MultiSingleBoxDLU::~MultiSingleBoxDLU() {
 void MultiSingleBoxDLU::Configure(const MultiWorkerConfig& config) {
     config_ = config;
     compressor_.SetSlot(config.slot);
-    mode_ = config.run.snapshot.linkProtocol;
-    rawUsbFrames_ = false;
     runState_.store(RUN_IDLE);
-    receiver_.Reset();
-    lineGoneReported_ = false;
+    BeginRun(config.run.snapshot.linkProtocol);
 }
 
 void MultiSingleBoxDLU::Resume() {
@@ -153,34 +150,20 @@ void MultiSingleBoxDLU::OnMainThread(const std::function<void()>& work) {
     if (!terminating_.load()) mainThread_.RunAndWait(work);
 }
 
-std::size_t MultiSingleBoxDLU::WriteOutput(std::size_t length) {
-    // What has come in meanwhile is taken in first, so that it is not taken for this
-    // packet's answer.
-    while (workerReads_ && ports_.ReadMulti(config_.slot, 0, -1) > 0) {
-    }
-    receiver_.ClearArrived();
-    try {
-        ports_.WriteMulti(config_.slot, outputBuffer_.get(), length);
-        return length;
-    } catch (const std::exception& error) {
-        // The missing answer ends the step; the operator also sees why.
-        Log(FormatText("포트 쓰기 오류: %s", error.what()), COLOUR_RED);
-        return 0;
-    }
+void MultiSingleBoxDLU::WritePort(const std::uint8_t* bytes, std::size_t count) {
+    ports_.WriteMulti(config_.slot, bytes, count);
+}
+
+int MultiSingleBoxDLU::ReadPort(int timeoutMs, int cancelHandle) {
+    return ports_.ReadMulti(config_.slot, timeoutMs, cancelHandle);
+}
+
+int MultiSingleBoxDLU::PortLineGone() const {
+    return ports_.multiLineGone(config_.slot);
 }
 
 void MultiSingleBoxDLU::Log(const std::string& text, std::uint32_t colour) {
     Report().Line(text, colour);
-}
-
-std::size_t MultiSingleBoxDLU::SendCommand(const std::uint8_t* command, std::size_t length) {
-    return WriteOutput(BuildCommandFrame(outputBuffer_.get(), command, length,
-                                         (mode_ >> 8) == (USB_AUTO >> 8),
-                                         mode_ == USB_PPV && rawUsbFrames_, codec_));
-}
-
-std::size_t MultiSingleBoxDLU::WriteFrame(std::size_t length) {
-    return WriteOutput(length);
 }
 
 void MultiSingleBoxDLU::CloseSlotPort() {
@@ -210,41 +193,11 @@ void MultiSingleBoxDLU::Mark(SequenceMark mark, int slot) {
     }
 }
 
-void MultiSingleBoxDLU::LinkSettled(LinkProtocolCode mode, bool rawUsbFrames) {
-    mode_ = mode;
-    rawUsbFrames_ = rawUsbFrames;
-}
-
 // ---- receive path --------------------------------------------------------------------
 
 void MultiSingleBoxDLU::ReceiveBytes(const std::uint8_t* data, std::size_t count) {
     if (runState_.load() == RUN_IDLE) return;
     receiver_.Feed(data, count);
-}
-
-WaitResult MultiSingleBoxDLU::WaitResponse(long long ticks) {
-    const int channel = config_.slot;
-    const auto stopped = [this] {
-        return runState_.load() == RUN_STOP_REQUESTED || terminating_.load();
-    };
-    const WaitResult result =
-        workerReads_ ? receiver_.WaitReading(ticks, stopped,
-                                             [this, channel](int ms) {
-                                                 return ports_.ReadMulti(channel, ms,
-                                                                         receiver_.CancelHandle());
-                                             })
-                     : receiver_.Wait(ticks, stopped, [this, channel] {
-                           return ports_.multiLineGone(channel) != 0;
-                       });
-    if (result == WaitResult::NoResponse) {
-        const int gone = ports_.multiLineGone(channel);
-        if (gone != 0 && !lineGoneReported_) {
-            lineGoneReported_ = true;
-            Log(LineGoneText(gone), COLOUR_RED);
-        }
-    }
-    if (result == WaitResult::Arrived) ++responsesTaken_;
-    return result;
 }
 
 }  // namespace zembra

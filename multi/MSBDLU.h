@@ -15,6 +15,7 @@
 #include "multi/LzoShared.h"
 #include "protocol/DownloadSequence.h"
 #include "protocol/PacketCodec.h"
+#include "protocol/PortSequenceHost.h"
 #include "protocol/ResponseReceiver.h"
 #include "protocol/RunEvents.h"
 #include "protocol/SequenceHost.h"
@@ -56,7 +57,13 @@ struct MultiStartTiming {
 // every run, suspends itself at the end of each run; the destructor ends the thread (it
 // must not be called while the main thread is needed by a running worker, see
 // MultiDownload's destructor).
-class MultiSingleBoxDLU : private SequenceHost {
+// The worker's answer assembly, made before the host part that waits on it.
+struct SlotReceiver {
+    // Receive side: the port's tap cuts frames, WaitResponse takes them.
+    ResponseReceiver receiver_;
+};
+
+class MultiSingleBoxDLU : private SlotReceiver, private PortSequenceHost {
   public:
     // runEnded(slot) is posted to the main thread after each run's end (runState 0 again);
     // it is dropped once the worker is gone.
@@ -86,7 +93,7 @@ class MultiSingleBoxDLU : private SequenceHost {
     void ReceiveBytes(const std::uint8_t* data, std::size_t count);
     // Main thread, before the first run: the worker reads its port itself (MultiPortOps::
     // ReadMulti, the port's tap set to ReceiveBytes) while it waits and before each write.
-    void SetReadsPort(bool on) { workerReads_ = on; }
+    void SetReadsPort(bool on) { SetWorkerReads(on); }
 
     // Status read by the status tick (any thread).
     int runState() const { return runState_.load(); }
@@ -102,34 +109,35 @@ class MultiSingleBoxDLU : private SequenceHost {
 
     // The worker's wait (public for the receive-path tests): a response taken even when a
     // stop is pending; Stopped on runState 1 or when the worker is being ended.
-    WaitResult WaitResponse(long long ticks) override;
+    using PortSequenceHost::WaitResponse;
     // The response code and bytes of the last frame WaitResponse took (code first).
     const std::uint8_t* response() const { return receiver_.Response().data(); }
     std::size_t responseLength() const { return receiver_.Response().size(); }
-    // Responses taken by WaitResponse over the worker's life (for diagnostics and tests).
-    std::uint64_t responsesTaken() const { return responsesTaken_.load(); }
+    using PortSequenceHost::responsesTaken;
 
   private:
     void ThreadMain();
     void Execute();
 
     // SequenceHost, on the worker thread.
-    std::size_t SendCommand(const std::uint8_t* command, std::size_t length) override;
-    std::uint8_t* FrameBuffer() override { return outputBuffer_.get(); }
-    std::size_t WriteFrame(std::size_t length) override;
-    const std::vector<std::uint8_t>& Response() const override { return receiver_.Response(); }
     void ShowProgress(std::uint8_t percent, std::int64_t fileOffset) override;
     void Mark(SequenceMark mark, int slot) override;
     bool StopRequested() const override { return runState_.load() == RUN_STOP_REQUESTED; }
-    void LinkSettled(LinkProtocolCode mode, bool rawUsbFrames) override;
     void SetBaud(int) override {}  // the Start opened the port at 57,600 bit/s
     void Pause(int ms) override { SleepMs(ms); }
     int AskOperator(const std::string&, const std::string&, int) override { return 0; }
     LzoCompressor& Compressor() override { return compressor_; }
     double DurationOriginMs() const override { return static_cast<double>(startMs_.load()); }
 
+    // PortSequenceHost: the slot's port.
+    void WritePort(const std::uint8_t* bytes, std::size_t count) override;
+    int ReadPort(int timeoutMs, int cancelHandle) override;
+    int PortLineGone() const override;
+    bool WaitStopped() const override {
+        return runState_.load() == RUN_STOP_REQUESTED || terminating_.load();
+    }
     // The run's observer and slot number.
-    RunReport Report() const {
+    RunReport Report() const override {
         return RunReport{config_.events ? *config_.events : NoRunEvents(), config_.slot + 1};
     }
     // One line of the run.
@@ -137,9 +145,6 @@ class MultiSingleBoxDLU : private SequenceHost {
     // Runs work on the main thread and returns once it is done (nothing once the worker is
     // being ended): CloseSlotPort.
     void OnMainThread(const std::function<void()>& work);
-    // Writes length bytes of the output buffer to the slot's port; the bytes written (0 when
-    // the write failed).
-    std::size_t WriteOutput(std::size_t length);
     void CloseSlotPort();
     // Sleeps; returns early only when the thread is being ended.
     void SleepMs(int ms);
@@ -161,20 +166,8 @@ class MultiSingleBoxDLU : private SequenceHost {
     bool terminate_ = false;         // guarded by threadMutex_
     std::atomic<bool> terminating_{false};
 
-    std::unique_ptr<std::uint8_t[]> outputBuffer_;
-    PacketCodec codec_;
-
     // Job and settings copy (written by Configure while the worker is idle).
     MultiWorkerConfig config_;
-    LinkProtocolCode mode_ = USB_AUTO;
-    bool rawUsbFrames_ = false;
-
-    // Receive side: the handler cuts frames on the main thread, WaitResponse takes them.
-    ResponseReceiver receiver_;
-    bool workerReads_ = false;  // the worker reads its port itself (set before any run)
-    std::atomic<std::uint64_t> responsesTaken_{0};
-    // The line "the port is gone" of this run was logged (worker; reset by Configure).
-    bool lineGoneReported_ = false;
 
     // Status published for the status tick.
     std::atomic<int> runState_{RUN_IDLE};

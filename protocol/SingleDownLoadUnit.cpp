@@ -70,7 +70,6 @@ void SingleDownLoad::Execute() {
                          [&] { return terminating_; });
         }
         if (shared_.downloadEnabled.load()) {
-            shared_.rawUsbFrames.store(false);
             const RunReport report = bridge_.Report();
             const RunOutcome outcome =
                 DownloadSequence(bridge_, shared_.run, SingleEngineRules(), report).Run().outcome;

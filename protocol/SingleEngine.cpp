@@ -44,8 +44,7 @@ SingleEngine::StartResult SingleEngine::Start(const SingleRunConfig& config,
     shared_.downloadStartMs.store(NowMs());
     shared_.ClearStop();
     shared_.run = config;
-    shared_.showInvalidFcsNak.store(config.snapshot.showInvalidFcsNak);
-    shared_.mode.store(config.snapshot.linkProtocol);
+    bridge_.BeginRun(config.snapshot.linkProtocol);
     lastPortError_.clear();
 
     const int number = PortNumberOf(portName);
@@ -67,7 +66,6 @@ SingleEngine::StartResult SingleEngine::Start(const SingleRunConfig& config,
     }
 
     bridge_.LogLine("다운로드", COLOUR_BLACK);
-    bridge_.ResetReceiver();
     shared_.lastOutcome.store(RunOutcome::None);
     shared_.downloadEnabled.store(true);
     worker_.Resume();

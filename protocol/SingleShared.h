@@ -14,9 +14,6 @@
 
 namespace zembra {
 
-// The longest command payload the bridge frames.
-inline constexpr std::size_t COMMAND_BUFFER_SIZE = 1023;
-
 // What a Start hands the single engine for one run: the job's paths and the values taken at
 // Start. Written by the start handler (main thread) before the worker is resumed; read by the
 // worker during the run.
@@ -26,12 +23,9 @@ using SingleRunConfig = DownloadRun;
 // flags that the worker and the main thread hand each other. One object for the life of the
 // program.
 //
-// Threads: the packet buffer is the worker's. answers has its own lock and also wakes a
+// Threads: answers has its own lock and also wakes a
 // waiting WaitResponse on a stop request. The flags are atomics.
 struct SingleShared {
-    // --- the packet buffer the worker frames into ---
-    std::array<std::uint8_t, kFrameBufferSize> outputBuffer{};
-
     // --- response (the receive handler cuts it, the worker takes it) ---
     ResponseReceiver answers;
 
@@ -39,12 +33,10 @@ struct SingleShared {
     std::atomic<bool> downloadEnabled{false};
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> downloadRunning{false};
-    std::atomic<bool> rawUsbFrames{false};
-    std::atomic<bool> showInvalidFcsNak{false};
     std::atomic<double> downloadStartMs{0.0};
 
     // The mode in force: set by Start, overwritten by the worker when an auto mode settles
-    // (read by SendCommand on the worker, and by the host after the run).
+    // (read by the host after the run).
     std::atomic<LinkProtocolCode> mode{INITIAL_LINK_PROTOCOL};
 
     // The run's job and values (see SingleRunConfig).

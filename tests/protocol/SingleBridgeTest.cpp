@@ -95,15 +95,15 @@ TEST_F(BridgeFixture, WaitResponseWakesOnAnswerAndOnStopFromAnotherThread) {
 
 TEST_F(BridgeFixture, SendCommandFramesPerLinkAndMode) {
     const std::uint8_t start[] = {0xA0};
-    shared.mode = UART_AUTO;
+    bridge.BeginRun(UART_AUTO);
     bridge.SendCommand(start, 1);  // main thread: runs at once
-    shared.mode = USB_AUTO;
+    bridge.BeginRun(USB_AUTO);
     bridge.SendCommand(start, 1);
-    shared.mode = USB_PPV;
+    bridge.LinkSettled(USB_PPV, false);
     bridge.SendCommand(start, 1);  // raw frames only once the compressed mode was granted
-    shared.rawUsbFrames = true;
+    bridge.LinkSettled(USB_PPV, true);
     bridge.SendCommand(start, 1);
-    shared.mode = UART_PRESS;
+    bridge.LinkSettled(UART_PRESS, false);
     bridge.SendCommand(start, 1);
 
     ASSERT_EQ(ports.writes.size(), 5u);
@@ -116,9 +116,10 @@ TEST_F(BridgeFixture, SendCommandFramesPerLinkAndMode) {
 }
 
 TEST_F(BridgeFixture, WritesClearAPendingResponse) {
+    bridge.BeginRun(UART_NORMAL);
     Receive({0x7E, 0x02, 0x7E});
+    ASSERT_TRUE(shared.answers.arrived());
     const std::uint8_t start[] = {0xA0};
-    shared.mode = UART_NORMAL;
     bridge.SendCommand(start, 1);
     EXPECT_FALSE(shared.answers.arrived());
     Receive({0x7E, 0x02, 0x7E});
@@ -160,7 +161,7 @@ TEST_F(BridgeFixture, TheDisplayShowsTheSingleRunAndItsEnd) {
 
 TEST_F(BridgeFixture, AFailedWriteIsReportedAndTheWaitRunsOut) {
     ports.failWrites = true;
-    shared.mode = UART_NORMAL;
+    bridge.BeginRun(UART_NORMAL);
     const std::uint8_t start[] = {0xA0};
     bridge.SendCommand(start, 1);
     ASSERT_EQ(host.lines.size(), 1u);
