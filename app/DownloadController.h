@@ -25,7 +25,7 @@ namespace zembra {
 
 class DebugTrace;
 class MainThread;
-class TMainForm;
+class MainFormView;
 class TRecordsDialog;
 
 // The engines' waits and delays the window runs with (tests shorten them).
@@ -46,7 +46,7 @@ struct DownloadTimings {
 // Closing the window stops a running download, waits for its workers and closes the ports.
 class DownloadController : public QObject, public DownloadHost, public MultiDownloadHost {
   public:
-    DownloadController(TMainForm& form, MainThread& mainThread, DebugTrace& trace,
+    DownloadController(MainFormView& form, MainThread& mainThread, DebugTrace& trace,
                        DownloadTimings timings = {});
     ~DownloadController() override;
     DownloadController(const DownloadController&) = delete;
@@ -124,7 +124,6 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     void NoteMapRefusal();
     void CheckReservation();
     void ScanMultiSlots(const std::optional<std::vector<SerialMapEntry>>& map);
-    void ColourPaths();
 
     // A Start button press: the tick once, then start().
     void RunStartPress(const std::function<void()>& start);
@@ -134,9 +133,8 @@ class DownloadController : public QObject, public DownloadHost, public MultiDown
     void StartMulti();
     // The flash-range question when the job's ranges have problems; true to go on.
     bool AcceptFlashRanges(const DownloadJob& job);
-    bool StartButtonsBothDisabled() const;
 
-    TMainForm& form_;
+    MainFormView& form_;
     MainThread& mainThread_;
     AskOperatorRequest ask_;
     VaCommPorts ports_;

@@ -383,10 +383,10 @@ TEST_F(WindowDownload, ARefusingPhoneFailsOnlyItsOwnSlot) {
 TEST_F(WindowDownload, TickColoursMismatchedPathsButNotWhileTheAdvancedPanelIsOpen) {
     AddPhone("COM66");
     SelectJob();
-    DownloadJob job = form().ReadJob();
+    DownloadJob job = form().model().ReadJob();
     job[ImageSlot::Code].expectedName = "MAIN_CODE";
     job[ImageSlot::Font1].expectedName = "FONT1_0X4";  // matches whatever the letter case
-    form().ApplyJob(job);
+    form().model().ApplyJob(job);
     auto* codePathField = Find<QLineEdit>("EditCodeFilePath");
     auto* fontPathField = Find<QLineEdit>("EditFont1FilePath");
     auto* combo = Find<QComboBox>("ComboBoxComPort");
