@@ -12,13 +12,14 @@ class DialogHost;
 class FormModel;
 struct ConversionError;
 
-// The handlers of the Start and Stop buttons of both panels.
+// The handlers of the Start and Stop buttons of both panels (none set: the buttons do nothing).
 struct DownloadButtonHandlers {
-    std::function<void()> singleStart, singleStop, multiStart, multiStop;
+    std::function<void()> singleStart = [] {}, singleStop = [] {}, multiStart = [] {},
+                          multiStop = [] {};
 };
 
 // What the downloads (DownloadController) and the configuration file reach of the operator
-// window. The window implements it with its controls; every call is made on the main thread.
+// window; the window implements it with its controls. Every call is made on the main thread.
 class MainFormView {
   public:
     virtual ~MainFormView() = default;
@@ -28,7 +29,6 @@ class MainFormView {
     virtual DialogHost& dialogs() = 0;
     virtual bool IsSingleMode() const = 0;  // PanelOne visible (shown on top of PanelMulti)
 
-    // --- what the engines draw ----------------------------------------------------------------
     // To RichEditOutput while PanelOne is visible, otherwise to RichEdit21.
     virtual void LogSingle(const std::string& text, std::uint32_t colour) = 0;
     // To RichEdit21 whichever panel is visible.
@@ -43,46 +43,40 @@ class MainFormView {
     virtual bool AskOverride() = 0;           // the multi question, Yes/No
     virtual void ShowConversionError(const ConversionError& error) = 0;
     virtual void SetStartControlsEnabled(bool enabled) = 0;  // PanelFileSelect, BitBtnMultiStart
-    // Shows an error the way the toolkit's standard error display does: a message box with
-    // the text, the application title as caption and a stop icon; the program goes on.
+    // An error shown as the toolkit shows one escaping a handler: a message box with the
+    // application title as caption and a stop icon; the program goes on.
     virtual void ShowException(const std::string& message) = 0;
 
-    // --- the downloads' controls --------------------------------------------------------------
     virtual void SetButtonHandlers(DownloadButtonHandlers handlers) = 0;
     // The one-second housekeeping tick (TimerComPortDetect) runs `tick`.
     virtual void SetTickHandler(std::function<void()> tick) = 0;
     virtual void TimerComPortDetectTimer() = 0;
-    // A download has started (true) or the last one has ended (false): the window title,
-    // and the progress of the task bar entry goes away at the end.
+    // A download has started (true) or the last one has ended (false): the window title, and
+    // the task bar entry's progress (SetTaskProgress) goes away at the end.
     virtual void SetDownloadTitleShown(bool shown) = 0;
-    // The percentage on the task bar entry while a download runs.
     virtual void SetTaskProgress(int percent) = 0;
-    // The line server's status line under the panels ("" hides it).
-    virtual void ShowLineStatus(const std::string& text) = 0;
-    // The elapsed-time field of the visible panel (EditTimeDisp, EditMTimeDisp).
-    virtual void ShowElapsed(const std::string& text) = 0;
-    // Neither BitBtnDOStart nor BitBtnMultiStart is enabled.
+    virtual void ShowLineStatus(const std::string& text) = 0;  // the line server's; "" hides it
+    virtual void ShowElapsed(const std::string& text) = 0;     // EditTimeDisp / EditMTimeDisp shown
     virtual bool StartButtonsBothDisabled() const = 0;
 
-    // The single Start takes PanelFileSelect, BitBtnDOStart and CheckBoxAuto (GiveControlsBack
-    // returns them).
+    // The single Start takes PanelFileSelect, BitBtnDOStart and CheckBoxAuto (GiveControlsBack).
     virtual void TakeControls() = 0;
     virtual bool StartReserved() const = 0;  // CheckBoxStartCheck
     virtual void ClearStartReservation() = 0;
     virtual bool AutoDetectOn() const = 0;           // CheckBoxAuto enabled and ticked
     virtual bool VersionCheckOn() const = 0;         // CheckBoxVerCheck
     virtual std::string SinglePortName() const = 0;  // ComboBoxComPort
-    // The phone's port found in the device map, locking ComboBoxComPort; "" when none was
-    // found: the box is free again and CGaugeProgress at 0.
+    // The phone's port found in the device map locks ComboBoxComPort on it; "" (none found)
+    // frees the box and sets CGaugeProgress to 0.
     virtual void ShowDetectedPort(const std::string& port) = 0;
 
-    // The multi panel's slot rows (slot 0..7).
-    virtual std::string MultiSlotPort(int slot) const = 0;  // EditMultiN
-    // The scan's port of a slot (CheckBoxMultiN ticked); "" clears the row.
+    // The multi panel's slot rows (slot 0..7): EditMultiN; the scan's port ("" clears the row);
+    // the gauge and the status text.
+    virtual std::string MultiSlotPort(int slot) const = 0;
     virtual void ShowMultiSlotPort(int slot, const std::string& port) = 0;
     virtual void ShowMultiSlot(int slot, int percent, const std::string& status) = 0;
 
-    // Path fields whose file name differs from the expected name turn red.
+    // Path fields whose file name is not the expected name turn red.
     virtual void ColourPaths() = 0;
 };
 

@@ -42,11 +42,6 @@ const char* const kSFileHint = "선택할 파일명과 선택파일명은 일치
 const char* const kFileTimeHint = "파일의 최종 수정시간으로 시작 버튼을 누르면 갱신됩니다";
 const char* const kProcessHint = "다운로드 상태 '=' 다운로드 종료 'o'";
 
-// The dialog component of each slot's button.
-const char* const kOpenDialogNames[ImageSlot::Count] = {
-    "OpenDialogCode",  "OpenDialogFont1", "OpenDialogFont2", "OpenDialogFont3",
-    "OpenDialogFont4", "OpenDialogFont5", "OpenDialogFont6"};
-
 }  // namespace
 
 std::string ConversionErrorText(const ConversionError& error) {
@@ -128,7 +123,16 @@ void TMainForm::BuildFilePanel() {
     f.RadioButtonSerial = MakeRadio(p, "RadioButtonSerial", QRect(610, 6, 66, 20), "Serial", false);
     QPushButton* BitBtnAM = MakeButton(p, "BitBtnAM", QRect(690, 5, 24, 22), "+");
     BitBtnAM->setToolTip(Q("세부환경설정을 할 수 있는 기능으로 일반적인경우 사용하지 마세요"));
+    BuildImageTable(p);
 
+    Wire(f.SpeedButtonCfg, &QPushButton::clicked, [this] { configuration_.SpeedButtonCfgClick(); });
+    Wire(BitBtnCfgSave, &QPushButton::clicked, [this] { configuration_.SaveConfiguration(false); });
+    Wire(BitBtnAM, &QPushButton::clicked, [this] { BitBtnAMClick(); });
+    Wire(RadioButtonUSB, &QRadioButton::toggled, [this] { RadioButtonUSBClick(); });
+    Wire(f.RadioButtonSerial, &QRadioButton::toggled, [this] { RadioButtonSerialClick(); });
+}
+
+void TMainForm::BuildImageTable(QWidget* p) {
     // Column headings and columns of the image table.
     struct Column {
         int x, w;
@@ -154,7 +158,7 @@ void TMainForm::BuildFilePanel() {
 
     for (int slot = 0; slot < ImageSlot::Count; ++slot) {
         const int y = 54 + slot * 22, h = 21;
-        SlotRow& row = f.rows[static_cast<std::size_t>(slot)];
+        SlotRow& row = fields_.rows[static_cast<std::size_t>(slot)];
         row.button = new QPushButton(Q(SlotCaption(slot)), p);
         row.button->setObjectName(SlotControlName("SpeedButton", slot, ""));
         row.button->setGeometry(cButton.x, y, cButton.w, h);
@@ -163,7 +167,7 @@ void TMainForm::BuildFilePanel() {
         row.sFile = MakeEdit(p, SlotControlName("Edit", slot, "SFile"),
                              QRect(cSFile.x, y, cSFile.w, h), Q(ANY_FILE), true, kSFileHint);
         if (slot == ImageSlot::Code) {
-            f.CheckBoxChange = MakeCheck(
+            fields_.CheckBoxChange = MakeCheck(
                 p, "CheckBoxChange", QRect(cAddress.x + 4, y, cAddress.w - 4, h), "Change", false);
         } else {
             row.address = MakeEdit(p, SlotControlName("Edit", slot, "Address"),
@@ -179,12 +183,6 @@ void TMainForm::BuildFilePanel() {
                      QRect(cProcess.x, y, cProcess.w, h), Q(NOT_SENT), true, kProcessHint);
         Wire(row.button, &QPushButton::clicked, [this, slot] { SpeedButtonSlotClick(slot); });
     }
-
-    Wire(f.SpeedButtonCfg, &QPushButton::clicked, [this] { configuration_.SpeedButtonCfgClick(); });
-    Wire(BitBtnCfgSave, &QPushButton::clicked, [this] { configuration_.SaveConfiguration(false); });
-    Wire(BitBtnAM, &QPushButton::clicked, [this] { BitBtnAMClick(); });
-    Wire(RadioButtonUSB, &QRadioButton::toggled, [this] { RadioButtonUSBClick(); });
-    Wire(f.RadioButtonSerial, &QRadioButton::toggled, [this] { RadioButtonSerialClick(); });
 }
 
 void TMainForm::BuildSinglePanel() {
@@ -514,7 +512,7 @@ void TMainForm::SelectImage(int slot) {
     SlotRow& row = fields_.rows.at(static_cast<std::size_t>(slot));
     row.button->setChecked(true);
     FileDialogRequest request;
-    request.name = kOpenDialogNames[slot];
+    request.name = SlotControlName("OpenDialog", slot, "").toStdString();
     request.filter = IMAGE_DIALOG_FILTER;
     if (slot == ImageSlot::Code) request.defaultExt = CODE_DIALOG_DEFAULT_EXT;
     request.mustExist = true;
@@ -664,20 +662,6 @@ void TMainForm::ShowLineStatus(const std::string& text) {
     if (LabelMainLineStatus->text() != Q(text)) LabelMainLineStatus->setText(Q(text));
     LabelMainLineStatus->setVisible(!text.empty());
     setFixedSize(MAIN_FORM_WIDTH, MAIN_FORM_HEIGHT + (text.empty() ? 0 : kHeight));
-}
-
-void TMainForm::SetFontColour(QLineEdit* edit, std::uint32_t colour) {
-    QPalette palette = edit->palette();
-    palette.setColor(QPalette::Text, ColourOf(colour));
-    edit->setPalette(palette);
-}
-
-std::uint32_t TMainForm::WindowTextColour() {
-    return WindowsColourOf(QApplication::palette().color(QPalette::Text));
-}
-
-std::uint32_t TMainForm::FontColour(const QLineEdit* edit) {
-    return WindowsColourOf(edit->palette().color(QPalette::Text));
 }
 
 void TMainForm::TimerComPortDetectTimer() {

@@ -128,11 +128,6 @@ class TMainForm : public QWidget, public MainFormView {
 
     // The application title: the text of the program's taskbar entry (the X11 icon name).
     std::string ApplicationTitle() const { return applicationTitle_; }
-    // Font colour of a text field as a Windows colour value (path fields turn red).
-    static void SetFontColour(QLineEdit* edit, std::uint32_t colour);
-    static std::uint32_t FontColour(const QLineEdit* edit);
-    // The normal text colour of a field, as a Windows colour value.
-    static std::uint32_t WindowTextColour();
     TOKBottomDlgSMode* sMode() const { return sMode_; }
     TOKBottomDlgPopUp* popUp() const { return popUp_; }
 
@@ -152,6 +147,7 @@ class TMainForm : public QWidget, public MainFormView {
 
     void BuildLogoStrip();
     void BuildFilePanel();
+    void BuildImageTable(QWidget* p);
     void BuildSinglePanel();
     void BuildMultiPanel();
     void BuildAdvancedPanel();

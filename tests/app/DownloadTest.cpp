@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "AppTestSupport.h"
+#include "app/FormWidgets.h"
 #include "app/SModeUnit.h"
 #include "job/FlashRanges.h"
 #include "job/ImageChecks.h"
@@ -393,13 +394,13 @@ TEST_F(WindowDownload, TickColoursMismatchedPathsButNotWhileTheAdvancedPanelIsOp
 
     Click("BitBtnAM");  // both Start buttons disabled: the tick stops after the displays
     form().TimerComPortDetectTimer();
-    EXPECT_NE(TMainForm::FontColour(codePathField), MISMATCH_COLOUR);
+    EXPECT_NE(FontColour(codePathField), MISMATCH_COLOUR);
     EXPECT_TRUE(combo->isEnabled());
 
     Click("BitBtnAMClose");
     form().TimerComPortDetectTimer();
-    EXPECT_EQ(TMainForm::FontColour(codePathField), MISMATCH_COLOUR);
-    EXPECT_EQ(TMainForm::FontColour(fontPathField), TMainForm::WindowTextColour());
+    EXPECT_EQ(FontColour(codePathField), MISMATCH_COLOUR);
+    EXPECT_EQ(FontColour(fontPathField), WindowTextColour());
     EXPECT_FALSE(combo->isEnabled());
     EXPECT_EQ(combo->currentText(), "COM66");
 

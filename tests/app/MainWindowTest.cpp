@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "AppTestSupport.h"
+#include "app/FormWidgets.h"
 #include "app/PopUpUnit.h"
 #include "app/SModeUnit.h"
 #include "job/ConfigFile.h"
@@ -424,9 +425,9 @@ TEST_F(MainWindow, ANonNumberInATimeFieldIsReportedOnSaveAndTheOldFileKept) {
 
 TEST_F(MainWindow, PathFieldColourIsAWindowsColourValue) {
     auto* path = Find<QLineEdit>("EditFont1FilePath");
-    TMainForm::SetFontColour(path, MISMATCH_COLOUR);
-    EXPECT_EQ(TMainForm::FontColour(path), 0x0000FFu);
-    TMainForm::SetFontColour(path, 0xFF0000);
+    SetFontColour(path, MISMATCH_COLOUR);
+    EXPECT_EQ(FontColour(path), 0x0000FFu);
+    SetFontColour(path, 0xFF0000);
     EXPECT_EQ(path->palette().color(QPalette::Text), QColor(0, 0, 255));
 }
 
