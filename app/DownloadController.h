@@ -38,8 +38,8 @@ struct DownloadTimings {
 // and the multi download (with its eight workers), runs the Start and Stop buttons of both
 // panels and the one-second housekeeping tick (operator question, elapsed time, port
 // detection, start reservation, multi slot scan and display, end of a multi download, path
-// colouring). The form stays the controls; this object is the engines' host and forwards
-// their drawing to it.
+// colouring). The form stays the controls, reached through MainFormView; this object is the
+// engines' host and forwards their drawing to it.
 //
 // Threads: everything here runs on the main (GUI) thread; the workers reach it only through
 // the MainThread hand-off. Life: created after the form and destroyed before it (AppWindows).
