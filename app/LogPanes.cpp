@@ -1,6 +1,7 @@
 #include "app/LogPanes.h"
 
 #include "app/AppFont.h"
+#include "app/MainFormView.h"
 #include "app/RichEditLog.h"
 
 namespace zembra {
@@ -23,17 +24,12 @@ void LogPanes::MakePane(QWidget* panel, bool single, const QRect& geometry) {
     pane->setGeometry(geometry);
     WriteBanner(pane);
     (single ? RichEditOutput : RichEdit21) = pane;
-    if (single) panelOne_ = panel;
     QObject::connect(pane, &QTextEdit::textChanged, pane,
                      [this, single] { single ? RichEditOutputChange() : RichEdit21Change(); });
 }
 
-bool LogPanes::SinglePanelShown() const {
-    return !panelOne_->isHidden();
-}
-
 void LogPanes::LogSingle(const std::string& text, std::uint32_t colour) {
-    if (SinglePanelShown())
+    if (form_.IsSingleMode())
         RichEditOutput->AppendLine(text, colour);
     else
         LogMulti(text, colour);
@@ -47,12 +43,12 @@ void LogPanes::RichEditOutputChange() {
     // The pane takes the focus so that its caret, at the end of the newest line, keeps that
     // line in view. Only the pane of the panel in front does: PanelMulti stays visible
     // underneath PanelOne, and the focus must not go to a pane the operator cannot see.
-    if (SinglePanelShown() && RichEditOutput->isVisible()) RichEditOutput->setFocus();
+    if (form_.IsSingleMode() && RichEditOutput->isVisible()) RichEditOutput->setFocus();
     RichEditOutput->ensureCursorVisible();
 }
 
 void LogPanes::RichEdit21Change() {
-    if (!SinglePanelShown() && RichEdit21->isVisible()) RichEdit21->setFocus();
+    if (!form_.IsSingleMode() && RichEdit21->isVisible()) RichEdit21->setFocus();
     RichEdit21->ensureCursorVisible();
 }
 

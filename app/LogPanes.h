@@ -8,6 +8,7 @@ class QWidget;
 
 namespace zembra {
 
+class MainFormView;
 class RichEditLog;
 
 // Colours of log lines (Windows colour values).
@@ -19,6 +20,7 @@ inline constexpr std::uint32_t LOG_BLUE = 0xFF0000;
 // the multi panel. Each starts with the banner and keeps its newest line in view.
 class LogPanes {
   public:
+    explicit LogPanes(const MainFormView& form) : form_(form) {}
     // Makes RichEditOutput (single) on PanelOne or RichEdit21 on PanelMulti.
     void MakePane(QWidget* panel, bool single, const QRect& geometry);
 
@@ -28,12 +30,11 @@ class LogPanes {
     void LogMulti(const std::string& text, std::uint32_t colour);
 
   private:
-    bool SinglePanelShown() const;
     // The panes' change events.
     void RichEditOutputChange();
     void RichEdit21Change();
 
-    QWidget* panelOne_ = nullptr;
+    const MainFormView& form_;  // IsSingleMode: PanelOne in front
     RichEditLog* RichEditOutput = nullptr;
     RichEditLog* RichEdit21 = nullptr;
 };

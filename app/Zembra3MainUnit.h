@@ -171,7 +171,7 @@ class TMainForm : public QWidget, public MainFormView {
     DialogHost* dialogs_;
     ModelControls fields_;
     FormModel model_{fields_};
-    LogPanes logs_;
+    LogPanes logs_{*this};
     FormConfiguration configuration_;
     TOKBottomDlgPopUp* popUp_ = nullptr;
     TOKBottomDlgSMode* sMode_ = nullptr;
