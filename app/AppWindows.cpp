@@ -25,10 +25,10 @@ AppWindows::AppWindows(const MainFormOptions& options, DownloadTimings timings) 
     downloads =
         std::make_unique<DownloadController>(*mainForm, *ProcessMainThread(), debugTrace, timings);
     sMode->SetGuardedFiles([this] {
-        const DownloadJob job = mainForm->ReadJob();
+        const DownloadJob job = mainForm->model().ReadJob();
         std::vector<GuardedFile> guarded{
             {GuardedFile::Role::Configuration, job.configPath},
-            {GuardedFile::Role::Configuration, mainForm->autoConfigPath()},
+            {GuardedFile::Role::Configuration, mainForm->configuration().autoConfigPath()},
             {GuardedFile::Role::Records, downloads->recordsPath()}};
         for (int slot = 0; slot < ImageSlot::Count; ++slot)
             guarded.push_back({GuardedFile::Role::Image, job[slot].path});

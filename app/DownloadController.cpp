@@ -1,23 +1,15 @@
 #include "app/DownloadController.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
-#include <QFrame>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QShortcut>
 #include <chrono>
 #include <thread>
 
 #include "app/DialogHost.h"
-#include "app/FormWidgets.h"
+#include "app/FormModel.h"
+#include "app/MainFormView.h"
 #include "app/RecordsDialog.h"
-#include "app/Zembra3MainUnit.h"
 #include "job/FlashRanges.h"
 #include "job/ImageChecks.h"
 #include "job/JobCheck.h"
@@ -35,8 +27,8 @@ constexpr auto kShutdownWait = std::chrono::seconds(15);
 
 }  // namespace
 
-DownloadController::DownloadController(TMainForm& form, MainThread& mainThread, DebugTrace& trace,
-                                       DownloadTimings timings)
+DownloadController::DownloadController(MainFormView& form, MainThread& mainThread,
+                                       DebugTrace& trace, DownloadTimings timings)
     : form_(form),
       mainThread_(mainThread),
       ports_(trace, &mainThread),
@@ -62,23 +54,18 @@ DownloadController::DownloadController(TMainForm& form, MainThread& mainThread, 
         lineSender_ = std::make_unique<LineSender>(config);
         lineSender_->Start();
     }
-    auto* records = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), &form_);
+    auto* records = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), &form_.widget());
     QObject::connect(records, &QShortcut::activated, this, [this] { ShowRecords(); });
 
-    QObject::connect(form_.BitBtnDOStart, &QPushButton::clicked, this,
-                     [this] { form_.RunGuarded([&] { BitBtnDOStartClick(); }); });
-    QObject::connect(form_.BitBtnStopRequest, &QPushButton::clicked, this,
-                     [this] { form_.RunGuarded([&] { BitBtnStopRequestClick(); }); });
-    QObject::connect(form_.BitBtnMultiStart, &QPushButton::clicked, this,
-                     [this] { form_.RunGuarded([&] { BitBtnMultiStartClick(); }); });
-    QObject::connect(form_.BitBtn8, &QPushButton::clicked, this,
-                     [this] { form_.RunGuarded([&] { BitBtn8Click(); }); });
+    form_.SetButtonHandlers({[this] { BitBtnDOStartClick(); }, [this] { BitBtnStopRequestClick(); },
+                             [this] { BitBtnMultiStartClick(); }, [this] { BitBtn8Click(); }});
     form_.SetTickHandler([this] { Tick(); });
-    form_.installEventFilter(this);
+    form_.widget().installEventFilter(this);
 }
 
 DownloadController::~DownloadController() {
-    form_.removeEventFilter(this);
+    form_.widget().removeEventFilter(this);
+    form_.SetButtonHandlers({});
     form_.SetTickHandler(nullptr);
     Shutdown();
     multi_.reset();
@@ -86,7 +73,7 @@ DownloadController::~DownloadController() {
 }
 
 bool DownloadController::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == &form_ && event->type() == QEvent::Close) Shutdown();
+    if (watched == &form_.widget() && event->type() == QEvent::Close) Shutdown();
     return QObject::eventFilter(watched, event);
 }
 
@@ -131,28 +118,22 @@ void DownloadController::BitBtnDOStartClick() {
 }
 
 bool DownloadController::StartSingle() {
-    TMainForm& f = form_;
-    f.CheckBoxStartCheck->setChecked(false);
-    f.PanelFileSelect->setEnabled(false);
-    f.BitBtnDOStart->setEnabled(false);
-    f.CheckBoxAuto->setEnabled(false);
+    MainFormView& f = form_;
+    f.ClearStartReservation();
+    f.TakeControls();
     if (!single_->Idle()) return false;  // a run in progress gives the controls back itself
 
-    DownloadJob job = f.ReadJob();
-    const DownloadSettings settings = f.ReadSettings();
-    const StartSnapshotResult taken =
-        TakeStartSnapshot(job, settings, f.ReadLink(), StartKind::Single);
+    DownloadJob job = f.model().ReadJob();
+    const DownloadSettings settings = f.model().ReadSettings();
+    const Link link = f.model().ReadLink();
+    const StartSnapshotResult taken = TakeStartSnapshot(job, settings, link, StartKind::Single);
     if (!taken.ok()) {
         ShowConversionError(*taken.error);
         f.GiveControlsBack();
         return false;
     }
-    for (int slot = 0; slot < ImageSlot::Count; ++slot) {
-        ImageSlot value = f.ReadSlot(slot);
-        value.fileTime = FileTimeText(value.path);
-        job[slot].fileTime = value.fileTime;
-        f.ApplySlot(slot, value);
-    }
+    for (ImageSlot& image : job.slots) image.fileTime = FileTimeText(image.path);
+    FileTimesRefreshed(job);
     form_.LogSingle("생성된 날짜를 갱신합니다", COLOUR_BLACK);
 
     const JobCheckResult check = CheckJob(job, taken.snapshot, settings, StartKind::Single);
@@ -168,8 +149,8 @@ bool DownloadController::StartSingle() {
     }
 
     const SingleRunConfig run = RunOfJob(job, taken.snapshot);
-    const std::string port = f.ComboBoxComPort->currentText().trimmed().toStdString();
-    BeginSingleRecord(job, run.versions, port, f.ReadLink());
+    const std::string port = f.SinglePortName();
+    BeginSingleRecord(job, run.versions, port, link);
     ports_.SetTraceOrigin(&single_->shared().downloadStartMs);
     const SingleEngine::StartResult started = single_->Start(run, port);
     if (started == SingleEngine::StartResult::PortOpenFailed) {
@@ -196,7 +177,7 @@ bool DownloadController::AcceptFlashRanges(const DownloadJob& job) {
 }
 
 void DownloadController::BitBtnStopRequestClick() {
-    form_.CheckBoxStartCheck->setChecked(false);
+    form_.ClearStartReservation();
     single_->RequestStop();
     form_.LogMulti(STOP_CABLE_NOTICE, COLOUR_RED);
 }
@@ -216,10 +197,10 @@ void DownloadController::BitBtnMultiStartClick() {
 }
 
 void DownloadController::StartMulti() {
-    DownloadJob job = form_.ReadJob();
+    DownloadJob job = form_.model().ReadJob();
     MultiStartRequest request;
-    request.settings = form_.ReadSettings();
-    request.versionCheck = form_.CheckBoxVerCheck->isChecked();
+    request.settings = form_.model().ReadSettings();
+    request.versionCheck = form_.VersionCheckOn();
     // The slot port names are read after the checks and questions (ConfirmStart).
     // The files the records hash are the files the workers must send.
     request.versions = ImageVersionsOf(job);
@@ -231,9 +212,9 @@ void DownloadController::StartMulti() {
 
 void DownloadController::FileTimesRefreshed(const DownloadJob& job) {
     for (int slot = 0; slot < ImageSlot::Count; ++slot) {
-        ImageSlot value = form_.ReadSlot(slot);
+        ImageSlot value = form_.model().ReadSlot(slot);
         value.fileTime = job[slot].fileTime;
-        form_.ApplySlot(slot, value);
+        form_.model().ApplySlot(slot, value);
     }
 }
 
@@ -242,8 +223,7 @@ bool DownloadController::ConfirmStart(const DownloadJob& job,
     if (!AcceptFlashRanges(job)) return false;
     // The slots as the tick shows them now: a question's box lets the ticks go on.
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
-        slotPortNames[static_cast<std::size_t>(slot)] =
-            form_.multi_[static_cast<std::size_t>(slot)].port->text().trimmed().toStdString();
+        slotPortNames[static_cast<std::size_t>(slot)] = form_.MultiSlotPort(slot);
     return true;
 }
 
@@ -314,7 +294,7 @@ std::string DownloadController::LineStatusLine() const {
 }
 
 void DownloadController::ShowRecords() {
-    if (!recordsDialog_) recordsDialog_ = std::make_unique<TRecordsDialog>(&form_);
+    if (!recordsDialog_) recordsDialog_ = std::make_unique<TRecordsDialog>(&form_.widget());
     recordsDialog_->Reload(recorder_.path());
     recordsDialog_->ShowLineStatus(LineStatusLine());
     form_.dialogs().ShowModal(*recordsDialog_);
@@ -330,16 +310,16 @@ void DownloadController::Tick() {
         if (recordsDialog_) recordsDialog_->ShowLineStatus(line);
     }
     ShowRunningDisplays();
-    if (StartButtonsBothDisabled()) return;
-    const bool usb = !form_.RadioButtonSerial->isChecked();
-    const bool one = form_.RadioButtonOne->isChecked();
+    if (form_.StartButtonsBothDisabled()) return;
+    const bool usb = form_.model().ReadLink() == Link::Usb;
+    const bool one = form_.IsSingleMode();
     if (usb) NoteMapRefusal();
-    if (one && usb && form_.CheckBoxAuto->isEnabled() && form_.CheckBoxAuto->isChecked()) {
+    if (one && usb && form_.AutoDetectOn()) {
         DetectSinglePort(ReadSerialDeviceMap());
-        if (form_.CheckBoxStartCheck->isChecked()) CheckReservation();
+        if (form_.StartReserved()) CheckReservation();
     }
     if (!one && usb) ScanMultiSlots(ReadSerialDeviceMap());
-    ColourPaths();
+    form_.ColourPaths();
 }
 
 void DownloadController::ServeOperatorQuestion() {
@@ -351,16 +331,15 @@ void DownloadController::ServeOperatorQuestion() {
 void DownloadController::ShowRunningDisplays() {
     const bool singleRunning = single_->shared().downloadRunning.load();
     if (form_.IsSingleMode()) {
-        form_.EditTimeDisp->setText(
-            singleRunning ? Q(ElapsedText(NowMs(), single_->shared().downloadStartMs.load()))
-                          : QString());
+        form_.ShowElapsed(singleRunning
+                              ? ElapsedText(NowMs(), single_->shared().downloadStartMs.load())
+                              : std::string());
         return;
     }
-    if (multi_->downloadRunning()) {
+    if (multi_->downloadRunning())
         ShowMultiSlots();
-    } else {
-        form_.EditMTimeDisp->clear();
-    }
+    else
+        form_.ShowElapsed({});
 }
 
 void DownloadController::ShowMultiSlots() {
@@ -368,16 +347,13 @@ void DownloadController::ShowMultiSlots() {
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         const MultiSlotView& view = tick.slots[static_cast<std::size_t>(slot)];
         if (!view.hasWorker || (!view.active && !tick.ended)) continue;
-        auto& row = form_.multi_[static_cast<std::size_t>(slot)];
-        row.gauge->setValue(view.percent);
-        row.status->setText(Q(view.statusText));
+        form_.ShowMultiSlot(slot, view.percent, view.statusText);
     }
     if (tick.ended) {
         // SetStartControlsEnabled(true) has given PanelFileSelect and the button back.
         form_.SetTitle(TITLE_IDLE);
         form_.SetDownloadTitleShown(false);
         for (int slot = 0; slot < ImageSlot::Count; ++slot) form_.SetMarker(slot, NOT_SENT);
-        for (auto& row : form_.multi_) row.port->setToolTip(QString());
         return;
     }
     const int leader = LeaderSlot(tick.slots);
@@ -387,30 +363,12 @@ void DownloadController::ShowMultiSlots() {
         form_.SetMarker(lead.currentImage, SENT);
     form_.SetTitle(ProgressTitle(lead.percent));
     form_.SetTaskProgress(lead.percent);
-    form_.EditMTimeDisp->setText(Q(ElapsedText(NowMs(), multi_->downloadStartMs())));
+    form_.ShowElapsed(ElapsedText(NowMs(), multi_->downloadStartMs()));
 }
 
 void DownloadController::DetectSinglePort(const std::optional<std::vector<SerialMapEntry>>& map) {
-    QComboBox* combo = form_.ComboBoxComPort;
-    auto noPhone = [&] {
-        combo->setEnabled(true);
-        form_.CGaugeProgress->setValue(0);
-    };
-    if (!map) {
-        noPhone();
-        return;
-    }
-    const std::string port = LowestDevicePort(*map);
-    if (port.empty()) {
-        noPhone();
-        return;
-    }
-    combo->setEnabled(false);
-    if (port.rfind("COM", 0) != 0) {
-        noPhone();
-        return;
-    }
-    if (combo->currentText() != Q(port)) combo->setEditText(Q(port));
+    const std::string port = map ? LowestDevicePort(*map) : std::string();
+    form_.ShowDetectedPort(port.rfind("COM", 0) == 0 ? port : std::string());
 }
 
 void DownloadController::NoteMapRefusal() {
@@ -428,7 +386,7 @@ void DownloadController::NoteMapRefusal() {
 void DownloadController::CheckReservation() {
     if (++reservationTicks_ <= 3) return;
     reservationTicks_ = 0;
-    const DownloadJob job = form_.ReadJob();
+    const DownloadJob job = form_.model().ReadJob();
     bool any = false;
     for (int slot = 0; slot < ImageSlot::Count; ++slot) {
         const ImageSlot& image = job[slot];
@@ -442,32 +400,8 @@ void DownloadController::CheckReservation() {
 
 void DownloadController::ScanMultiSlots(const std::optional<std::vector<SerialMapEntry>>& map) {
     if (!map) return;
-    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
-        auto& row = form_.multi_[static_cast<std::size_t>(slot)];
-        const std::string port = PortOfDevice(*map, slot);
-        if (!port.empty()) {
-            row.present->setChecked(true);
-            if (row.port->text() != Q(port)) row.port->setText(Q(port));
-        } else {
-            row.present->setChecked(false);
-            row.gauge->setValue(0);
-            row.status->clear();
-            row.port->clear();
-        }
-    }
-}
-
-void DownloadController::ColourPaths() {
-    for (auto& row : form_.rows_) {
-        const bool matches =
-            ExpectedNameRule(row.path->text().toStdString(), row.sFile->text().toStdString());
-        const std::uint32_t colour = matches ? TMainForm::WindowTextColour() : MISMATCH_COLOUR;
-        if (TMainForm::FontColour(row.path) != colour) TMainForm::SetFontColour(row.path, colour);
-    }
-}
-
-bool DownloadController::StartButtonsBothDisabled() const {
-    return !form_.BitBtnDOStart->isEnabled() && !form_.BitBtnMultiStart->isEnabled();
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
+        form_.ShowMultiSlotPort(slot, PortOfDevice(*map, slot));
 }
 
 // --- hosts: forwarded to the form ---------------------------------------------------------------

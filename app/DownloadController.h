@@ -26,7 +26,7 @@ namespace zembra {
 
 class DebugTrace;
 class MainThread;
-class TMainForm;
+class MainFormView;
 class TRecordsDialog;
 
 // The engines' waits and delays the window runs with (tests shorten them).
@@ -39,15 +39,16 @@ struct DownloadTimings {
 // and the multi download (with its eight workers), runs the Start and Stop buttons of both
 // panels and the one-second housekeeping tick (operator question, elapsed time, port
 // detection, start reservation, multi slot scan and display, end of a multi download, path
-// colouring). The form stays the controls and shows the runs (RunDisplay); this object hosts
-// the engines, hands their events to the records and the display, and ends each record.
+// colouring). The form stays the controls, reached through MainFormView, and shows the runs
+// (RunDisplay); this object hosts the engines, hands their events to the records and the
+// display, and ends each record.
 //
 // Threads: everything here runs on the main (GUI) thread; the workers reach it only through
 // the MainThread hand-off. Life: created after the form and destroyed before it (AppWindows).
 // Closing the window stops a running download, waits for its workers and closes the ports.
 class DownloadController : public QObject, public MultiDownloadHost, private RunEvents {
   public:
-    DownloadController(TMainForm& form, MainThread& mainThread, DebugTrace& trace,
+    DownloadController(MainFormView& form, MainThread& mainThread, DebugTrace& trace,
                        DownloadTimings timings = {});
     ~DownloadController() override;
     DownloadController(const DownloadController&) = delete;
@@ -119,7 +120,6 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
     void NoteMapRefusal();
     void CheckReservation();
     void ScanMultiSlots(const std::optional<std::vector<SerialMapEntry>>& map);
-    void ColourPaths();
 
     // A Start button press: the tick once, then start().
     void RunStartPress(const std::function<void()>& start);
@@ -129,9 +129,8 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
     void StartMulti();
     // The flash-range question when the job's ranges have problems; true to go on.
     bool AcceptFlashRanges(const DownloadJob& job);
-    bool StartButtonsBothDisabled() const;
 
-    TMainForm& form_;
+    MainFormView& form_;
     MainThread& mainThread_;
     AskOperatorRequest ask_;
     VaCommPorts ports_;

@@ -1,5 +1,6 @@
 #include "app/FormWidgets.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -12,6 +13,7 @@
 #include <QRadioButton>
 
 #include "app/AppFont.h"
+#include "app/RichEditLog.h"
 #include "job/ImageSlot.h"
 
 namespace zembra {
@@ -129,6 +131,20 @@ ProtocolChoice ProtocolOf(const QRadioButton* autoButton, const QRadioButton* pr
     if (pressButton->isChecked()) return ProtocolChoice::Press;
     if (normalButton->isChecked()) return ProtocolChoice::Normal;
     return ProtocolChoice::None;
+}
+
+void SetFontColour(QLineEdit* edit, std::uint32_t colour) {
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Text, ColourOf(colour));
+    edit->setPalette(palette);
+}
+
+std::uint32_t WindowTextColour() {
+    return WindowsColourOf(QApplication::palette().color(QPalette::Text));
+}
+
+std::uint32_t FontColour(const QLineEdit* edit) {
+    return WindowsColourOf(edit->palette().color(QPalette::Text));
 }
 
 QPixmap LogoPixmap() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <string>
 
 #include "job/DownloadSettings.h"
@@ -51,6 +52,12 @@ void SetProtocol(ProtocolChoice choice, QRadioButton* autoButton, QRadioButton* 
 
 ProtocolChoice ProtocolOf(const QRadioButton* autoButton, const QRadioButton* pressButton,
                           const QRadioButton* normalButton);
+
+// Font colour of a text field as a Windows colour value (path fields turn red).
+void SetFontColour(QLineEdit* edit, std::uint32_t colour);
+std::uint32_t FontColour(const QLineEdit* edit);
+// The normal text colour of a field, as a Windows colour value.
+std::uint32_t WindowTextColour();
 
 QPixmap LogoPixmap();
 

@@ -34,7 +34,8 @@ class Configuration : public WindowTest {
         EXPECT_EQ(Find<QLineEdit>("EditCfgFilePath")->text(), "");
         EXPECT_EQ(Find<QLineEdit>("EditModelName")->text(), "");
         EXPECT_TRUE(Find<QCheckBox>("CheckBoxChange")->isEnabled());
-        for (const ImageSlot& slot : form().ReadJob().slots) EXPECT_EQ(slot.expectedName, ANY_FILE);
+        for (const ImageSlot& slot : form().model().ReadJob().slots)
+            EXPECT_EQ(slot.expectedName, ANY_FILE);
         for (int n = 1; n <= 6; ++n)
             EXPECT_TRUE(
                 Find<QLineEdit>(("EditFont" + std::to_string(n) + "Address").c_str())->isEnabled());
@@ -46,7 +47,7 @@ class Configuration : public WindowTest {
 };
 
 TEST_F(Configuration, AutomaticFileIsLoadedWhenTheWindowIsFirstShown) {
-    EXPECT_EQ(form().autoConfigPath(), dir / "Toolcfg.txt");
+    EXPECT_EQ(form().configuration().autoConfigPath(), dir / "Toolcfg.txt");
     WriteConfig(dir / "Toolcfg.txt",
                 {"// settings", "[패킷CMD응답대기시간ms] 12345", "[USB다운로드규약] 2",
                  "[로드시띄우는창]  작업 전 케이블 확인"});
@@ -57,9 +58,9 @@ TEST_F(Configuration, AutomaticFileIsLoadedWhenTheWindowIsFirstShown) {
     QApplication::processEvents();
     EXPECT_EQ(Find<QLineEdit>("EditResponseWaitTime")->text(), "12345");
     EXPECT_TRUE(Find<QRadioButton>("NormalUSBRadioButton")->isChecked());
-    EXPECT_FALSE(form().configLoaded());
+    EXPECT_FALSE(form().model().configLoaded());
     EXPECT_EQ(Find<QLineEdit>("EditCfgFilePath")->text(), "");
-    EXPECT_EQ(form().ReadJob()[ImageSlot::Code].expectedName, ANY_FILE);
+    EXPECT_EQ(form().model().ReadJob()[ImageSlot::Code].expectedName, ANY_FILE);
     EXPECT_EQ(
         LoggedTexts("RichEditOutput").front().rfind("환경파일읽기:" + (dir / "Toolcfg.txt"), 0),
         0u);
@@ -80,7 +81,7 @@ TEST_F(Configuration, ProgramPathRuleAndNoFileMeansNothing) {
     programPath = dir / "bin/zembra";
     std::filesystem::create_directory(dir / "bin");
     Recreate();
-    EXPECT_EQ(form().autoConfigPath(), AutoConfigPathFor(programPath));
+    EXPECT_EQ(form().configuration().autoConfigPath(), AutoConfigPathFor(programPath));
     form().show();
     QApplication::processEvents();
     EXPECT_TRUE(LoggedTexts("RichEditOutput").empty());
@@ -113,7 +114,7 @@ TEST_F(Configuration, FileNextToTheRunningProgramIsSavedAndLoaded) {
     programPath.clear();
     Recreate();
     const std::string own = ProgramPath() + "cfg.txt";
-    EXPECT_EQ(form().autoConfigPath(), own);
+    EXPECT_EQ(form().configuration().autoConfigPath(), own);
     struct Remove {
         std::string path;
         ~Remove() { std::remove(path.c_str()); }
@@ -154,13 +155,13 @@ TEST_F(Configuration, SaveAndLoadRoundTripThroughTheWindow) {
     EXPECT_EQ(dialogs.saveRequests[0].defaultExt, "TXT");
     EXPECT_TRUE(dialogs.saveRequests[0].confirmOverwrite);
     EXPECT_TRUE(dialogs.messages.empty());
-    const DownloadSettings saved = form().ReadSettings();
+    const DownloadSettings saved = form().model().ReadSettings();
 
     Recreate();
     LoadThroughDialog(cfg);
     ASSERT_EQ(dialogs.openRequests.back().name, "OpenDialogCfg");
     EXPECT_EQ(dialogs.openRequests.back().filter, "환경 TXT 파일|*.TXT|모든 파일|*.*");
-    EXPECT_TRUE(form().configLoaded());
+    EXPECT_TRUE(form().model().configLoaded());
     EXPECT_EQ(Find<QLineEdit>("EditCfgFilePath")->text().toStdString(), cfg);
     EXPECT_EQ(Find<QLineEdit>("EditModelName")->text(), QString::fromUtf8("모델 A 1"));
     EXPECT_TRUE(Find<QCheckBox>("CheckBoxChange")->isChecked());
@@ -172,7 +173,7 @@ TEST_F(Configuration, SaveAndLoadRoundTripThroughTheWindow) {
     EXPECT_EQ(Find<QLineEdit>("EditCodeSFile")->text(), "main_code.bin");
     EXPECT_EQ(Find<QLineEdit>("EditFont1SFile")->text(), "font1_0x400000.bin");
     EXPECT_EQ(Find<QLineEdit>("EditFont2SFile")->text(), "");
-    EXPECT_EQ(form().ReadSettings(), saved);
+    EXPECT_EQ(form().model().ReadSettings(), saved);
     // The fixed pop-up line of a full file is not blank: the pop-up shows once.
     EXPECT_EQ(PopUpsShown(), 1u);
 
@@ -240,7 +241,7 @@ TEST_F(Configuration, GarbageHugeVanishedAndUnreadableFilesKeepTheWindowUsable) 
     const std::string garbageFile = dir / "garbage.TXT";
     WriteFile(garbageFile, garbage);
     LoadThroughDialog(garbageFile);
-    EXPECT_TRUE(form().configLoaded());
+    EXPECT_TRUE(form().model().configLoaded());
     EXPECT_EQ(Find<QLineEdit>("EditModelName")->text(), QString::fromUtf8("살아있음"));
     Find<QPushButton>("SpeedButtonCfg")->click();
 
@@ -319,7 +320,7 @@ TEST_F(Configuration, ProgramInAFolderNobodyWritesKeepsItsSettingsInTheUsersConf
     programPath = "/proc/sys/zembra";  // not writable, whoever runs the test
     Recreate();
     const std::string own = std::string(std::getenv("XDG_CONFIG_HOME")) + "/zembra/zembracfg.txt";
-    EXPECT_EQ(form().autoConfigPath(), own);
+    EXPECT_EQ(form().configuration().autoConfigPath(), own);
     struct Remove {
         std::string path;
         ~Remove() { std::remove(path.c_str()); }

@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "AppTestSupport.h"
+#include "app/FormWidgets.h"
 #include "app/SModeUnit.h"
 #include "job/FlashRanges.h"
 #include "job/ImageChecks.h"
@@ -383,23 +384,23 @@ TEST_F(WindowDownload, ARefusingPhoneFailsOnlyItsOwnSlot) {
 TEST_F(WindowDownload, TickColoursMismatchedPathsButNotWhileTheAdvancedPanelIsOpen) {
     AddPhone("COM66");
     SelectJob();
-    DownloadJob job = form().ReadJob();
+    DownloadJob job = form().model().ReadJob();
     job[ImageSlot::Code].expectedName = "MAIN_CODE";
     job[ImageSlot::Font1].expectedName = "FONT1_0X4";  // matches whatever the letter case
-    form().ApplyJob(job);
+    form().model().ApplyJob(job);
     auto* codePathField = Find<QLineEdit>("EditCodeFilePath");
     auto* fontPathField = Find<QLineEdit>("EditFont1FilePath");
     auto* combo = Find<QComboBox>("ComboBoxComPort");
 
     Click("BitBtnAM");  // both Start buttons disabled: the tick stops after the displays
     form().TimerComPortDetectTimer();
-    EXPECT_NE(TMainForm::FontColour(codePathField), MISMATCH_COLOUR);
+    EXPECT_NE(FontColour(codePathField), MISMATCH_COLOUR);
     EXPECT_TRUE(combo->isEnabled());
 
     Click("BitBtnAMClose");
     form().TimerComPortDetectTimer();
-    EXPECT_EQ(TMainForm::FontColour(codePathField), MISMATCH_COLOUR);
-    EXPECT_EQ(TMainForm::FontColour(fontPathField), TMainForm::WindowTextColour());
+    EXPECT_EQ(FontColour(codePathField), MISMATCH_COLOUR);
+    EXPECT_EQ(FontColour(fontPathField), WindowTextColour());
     EXPECT_FALSE(combo->isEnabled());
     EXPECT_EQ(combo->currentText(), "COM66");
 

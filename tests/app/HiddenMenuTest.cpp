@@ -96,9 +96,9 @@ TEST_F(HiddenMenu, TraceFileThatIsNoFreeRegularFileIsRefused) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string image = dir / "font1.bin";
     WriteFile(image, "font bytes");
-    ImageSlot font = form().ReadSlot(ImageSlot::Font1);
+    ImageSlot font = form().model().ReadSlot(ImageSlot::Font1);
     font.path = image;
-    form().ApplySlot(ImageSlot::Font1, font);
+    form().model().ApplySlot(ImageSlot::Font1, font);
     for (const std::string& chosen : {fifo, image}) {
         dialogs.messages.clear();
         dialogs.saveAnswers.push_back(chosen);

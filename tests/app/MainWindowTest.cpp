@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "AppTestSupport.h"
+#include "app/FormWidgets.h"
 #include "app/PopUpUnit.h"
 #include "app/SModeUnit.h"
 #include "job/ConfigFile.h"
@@ -169,8 +170,8 @@ TEST_F(MainWindow, StartUpStateMatchesTheControlTables) {
     EXPECT_EQ(Find<QProgressBar>("CGaugeProgress")->maximum(), 100);
 
     // The model seen through the controls is the initial one.
-    EXPECT_EQ(f.ReadSettings(), DownloadSettings{});
-    const DownloadJob job = f.ReadJob();
+    EXPECT_EQ(f.model().ReadSettings(), DownloadSettings{});
+    const DownloadJob job = f.model().ReadJob();
     for (const ImageSlot& slot : job.slots) {
         EXPECT_FALSE(slot.selected);
         EXPECT_EQ(slot.progressMarker, NOT_SENT);
@@ -178,7 +179,7 @@ TEST_F(MainWindow, StartUpStateMatchesTheControlTables) {
     }
     EXPECT_FALSE(job.change);
     EXPECT_FALSE(job.configLoaded);
-    EXPECT_EQ(f.ReadLink(), Link::Usb);
+    EXPECT_EQ(f.model().ReadLink(), Link::Usb);
 
     // Both panes start with the banner and an empty line.
     for (const char* pane : {"RichEditOutput", "RichEdit21"}) {
@@ -216,7 +217,7 @@ TEST_F(MainWindow, ModeSwitchesFollowTheirRules) {
     EXPECT_TRUE(combo->isEnabled());
     EXPECT_FALSE(autoDetect->isEnabled());
     EXPECT_TRUE(autoDetect->isChecked());
-    EXPECT_EQ(form().ReadLink(), Link::Serial);
+    EXPECT_EQ(form().model().ReadLink(), Link::Serial);
 
     // Multi mode while Serial is chosen: the link goes back to USB.
     multi->click();
@@ -310,10 +311,10 @@ TEST_F(MainWindow, InitialValueButtonResetsTheElevenSettingsOnly) {
     Find<QCheckBox>("CheckBoxChange")->click();
     Find<QLineEdit>("EditModelName")->setText("X1");
     Find<QLineEdit>("EditFont2Address")->setText("0x20");
-    ASSERT_NE(form().ReadSettings(), DownloadSettings{});
+    ASSERT_NE(form().model().ReadSettings(), DownloadSettings{});
 
     Find<QPushButton>("BitBtnDefaultValue")->click();
-    EXPECT_EQ(form().ReadSettings(), DownloadSettings{});
+    EXPECT_EQ(form().model().ReadSettings(), DownloadSettings{});
     EXPECT_TRUE(Find<QRadioButton>("RadioButtonMulti")->isChecked());
     EXPECT_TRUE(Find<QCheckBox>("CheckBoxChange")->isChecked());
     EXPECT_EQ(Find<QLineEdit>("EditModelName")->text(), "X1");
@@ -328,8 +329,8 @@ TEST_F(MainWindow, SettingsModelRoundTripsThroughTheControls) {
     s.cmdGapMs = "0";
     s.showInvalidFcsNak = true;
     s.checkBinSize64K = false;
-    form().ApplySettings(s);
-    EXPECT_EQ(form().ReadSettings(), s);
+    form().model().ApplySettings(s);
+    EXPECT_EQ(form().model().ReadSettings(), s);
     EXPECT_TRUE(Find<QRadioButton>("PressProgressUSBRadioButton")->isChecked());
     EXPECT_FALSE(Find<QRadioButton>("RadioButtonUARTAuto")->isChecked());
 }
@@ -424,9 +425,9 @@ TEST_F(MainWindow, ANonNumberInATimeFieldIsReportedOnSaveAndTheOldFileKept) {
 
 TEST_F(MainWindow, PathFieldColourIsAWindowsColourValue) {
     auto* path = Find<QLineEdit>("EditFont1FilePath");
-    TMainForm::SetFontColour(path, MISMATCH_COLOUR);
-    EXPECT_EQ(TMainForm::FontColour(path), 0x0000FFu);
-    TMainForm::SetFontColour(path, 0xFF0000);
+    SetFontColour(path, MISMATCH_COLOUR);
+    EXPECT_EQ(FontColour(path), 0x0000FFu);
+    SetFontColour(path, 0xFF0000);
     EXPECT_EQ(path->palette().color(QPalette::Text), QColor(0, 0, 255));
 }
 
@@ -466,7 +467,7 @@ TEST_F(MainWindow, SwitchingToAnotherWindowIsNotLeavingTheAddressField) {
 }
 
 TEST_F(MainWindow, EngineHostCallsDriveTheControls) {
-    DownloadHost& host = form();
+    MainFormView& host = form();
     host.SetGauge(37);
     host.SetTitle("37% Zembra 4");
     host.SetAddressText("0x00010000");
@@ -477,7 +478,7 @@ TEST_F(MainWindow, EngineHostCallsDriveTheControls) {
     EXPECT_EQ(form().ApplicationTitle(), "37% Zembra 4");
     EXPECT_EQ(form().windowTitle(), Q("Zembra 4.2"));  // the caption stays
     EXPECT_EQ(Find<QLineEdit>("EditAddress")->text(), "0x00010000");
-    EXPECT_EQ(form().ReadJob()[ImageSlot::Font2].progressMarker, SENDING);
+    EXPECT_EQ(form().model().ReadJob()[ImageSlot::Font2].progressMarker, SENDING);
     EXPECT_EQ(PaneLines("RichEditOutput").back().colour, 0xFF0000u);
 
     // A run ends: the controls come back, auto detection only on the USB link.
@@ -496,7 +497,7 @@ TEST_F(MainWindow, EngineHostCallsDriveTheControls) {
     host.GiveControlsBack();
     EXPECT_TRUE(autoDetect->isEnabled());
 
-    MultiDownloadHost& multi = form();
+    MainFormView& multi = form();
     multi.SetStartControlsEnabled(false);
     EXPECT_FALSE(panel->isEnabled());
     EXPECT_FALSE(Find<QPushButton>("BitBtnMultiStart")->isEnabled());

@@ -52,7 +52,7 @@ TEST_F(Selection, AValidCodeImageIsSelectedWithItsLogLines) {
               (std::vector<std::string>{NameLine(path, 0x10000), "코드 파일 버전 정보:4660",
                                         "코드 부트 위치 정보:0x100000"}));
     for (const auto& line : PaneLines("RichEditOutput")) EXPECT_EQ(line.colour, 0u);
-    const DownloadJob job = form().ReadJob();
+    const DownloadJob job = form().model().ReadJob();
     EXPECT_TRUE(job[ImageSlot::Code].selected);
     EXPECT_EQ(job[ImageSlot::Code].path, path);
 
@@ -195,9 +195,9 @@ TEST_F(Selection, DialogsOpenInTheLastFolderAcrossRunsAndPathsShowWhole) {
 
 TEST_F(Selection, DisabledAddressIsFilledWithoutMovingTheFocus) {
     form().show();
-    DownloadJob job = form().ReadJob();
+    DownloadJob job = form().model().ReadJob();
     job.configLoaded = true;  // as after a configuration load
-    form().ApplyJob(job);
+    form().model().ApplyJob(job);
     auto* address = Find<QLineEdit>("EditFont6Address");
     ASSERT_FALSE(address->isEnabled());
     Find<QLineEdit>("EditModelName")->setFocus();

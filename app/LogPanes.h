@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class QRect;
+class QWidget;
+
+namespace zembra {
+
+class MainFormView;
+class RichEditLog;
+
+// Colours of log lines (Windows colour values).
+inline constexpr std::uint32_t LOG_BLACK = 0x000000;
+inline constexpr std::uint32_t LOG_RED = 0x0000FF;
+inline constexpr std::uint32_t LOG_BLUE = 0xFF0000;
+
+// The window's two log panes: RichEditOutput on the single panel (PanelOne) and RichEdit21 on
+// the multi panel. Each starts with the banner and keeps its newest line in view.
+class LogPanes {
+  public:
+    explicit LogPanes(const MainFormView& form) : form_(form) {}
+    // Makes RichEditOutput (single) on PanelOne or RichEdit21 on PanelMulti.
+    void MakePane(QWidget* panel, bool single, const QRect& geometry);
+
+    // To RichEditOutput while PanelOne is visible, otherwise to RichEdit21.
+    void LogSingle(const std::string& text, std::uint32_t colour);
+    // To RichEdit21 whichever panel is visible.
+    void LogMulti(const std::string& text, std::uint32_t colour);
+
+  private:
+    // The panes' change events.
+    void RichEditOutputChange();
+    void RichEdit21Change();
+
+    const MainFormView& form_;  // IsSingleMode: PanelOne in front
+    RichEditLog* RichEditOutput = nullptr;
+    RichEditLog* RichEdit21 = nullptr;
+};
+
+}  // namespace zembra
