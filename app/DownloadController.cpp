@@ -150,21 +150,20 @@ bool DownloadController::StartSingle() {
 
     const SingleRunConfig run = RunOfJob(job, taken.snapshot);
     const std::string port = f.SinglePortName();
-    BeginSingleRecord(job, run.versions, port, link);
+    recorder_.Begin(0, job, "zembra", port, link, run.snapshot.linkProtocol, &run.versions);
     ports_.SetTraceOrigin(&single_->shared().downloadStartMs);
     const SingleEngine::StartResult started = single_->Start(run, port);
     if (started == SingleEngine::StartResult::PortOpenFailed) {
         // The system's reason, as the multi Start gives it for each port.
         if (!single_->lastPortError().empty())
             form_.LogSingle(single_->lastPortError(), COLOUR_RED);
-        FinishSingleRecord();
+        FinishRecord(0);
         f.GiveControlsBack();
         return false;
     }
-    if (started != SingleEngine::StartResult::Started) {
-        singleRecord_.reset();
-        return false;
-    }
+    // Busy cannot happen: the engine was idle when this Start began, and no other Start runs
+    // meanwhile (RunStartPress); the record begun is replaced by the next Start's.
+    if (started != SingleEngine::StartResult::Started) return false;
     f.SetDownloadTitleShown(true);
     return true;
 }
@@ -185,7 +184,7 @@ void DownloadController::BitBtnStopRequestClick() {
 void DownloadController::RunFinished(int slot, const RunEnd&) {
     if (slot != 0) return;  // a multi slot's record ends with its worker's notice
     mainThread_.RunAndWait([this] {
-        FinishSingleRecord();
+        FinishRecord(0);
         form_.SetDownloadTitleShown(false);
     });
 }
@@ -206,7 +205,8 @@ void DownloadController::StartMulti() {
     request.versions = ImageVersionsOf(job);
     ports_.SetTraceOrigin(multi_->downloadStartMsSource());
     if (multi_->Start(job, request) != MultiStartOutcome::Started) return;
-    BeginMultiRecords(job, request);
+    recorder_.BeginMulti(job, "zembra --multi", multi_->slotPortNames(),
+                         MakeLinkProtocolCode(Link::Usb, request.settings), request.versions);
     form_.SetDownloadTitleShown(true);
 }
 
@@ -238,44 +238,15 @@ void DownloadController::SlotRunEnded(int slot) {
 void DownloadController::MultiSlotEnded(int slot) {
     // One slot's run has ended (its endCode is final). When it was the last one the window
     // returns to idle now rather than on the next tick.
-    FinishMultiRecord(slot);
+    FinishRecord(slot + 1);
     if (!multi_->AnyWorkerActive() && multi_->downloadRunning() && !form_.IsSingleMode())
         ShowMultiSlots();
 }
 
 // --- download records ---------------------------------------------------------------------------
 
-void DownloadController::BeginSingleRecord(const DownloadJob& job, const ImageVersions& versions,
-                                           const std::string& port, Link link) {
-    singleRecord_ = recorder_.Begin(job, "zembra", port, 0, link, nullptr, &versions);
-}
-
-void DownloadController::FinishSingleRecord() {
-    if (!singleRecord_) return;
-    recorder_.Finish(*singleRecord_, single_->shared().mode.load());
-    singleRecord_.reset();
-    RecordWritten();
-}
-
-void DownloadController::BeginMultiRecords(const DownloadJob& job,
-                                           const MultiStartRequest& request) {
-    multiMode_ = MakeLinkProtocolCode(Link::Usb, request.settings);
-    const std::vector<RecordImage> images = RecordImagesOf(job, &request.versions);
-    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
-        const auto s = static_cast<std::size_t>(slot);
-        const std::string& port = multi_->slotPortNames()[s];
-        if (port.empty()) continue;
-        multiRecords_[s] =
-            recorder_.Begin(job, "zembra --multi", port, slot + 1, Link::Usb, &images);
-    }
-}
-
-void DownloadController::FinishMultiRecord(int slot) {
-    const auto s = static_cast<std::size_t>(slot);
-    const MultiSingleBoxDLU* worker = multi_->worker(slot);
-    if (!multiRecords_[s] || !worker) return;
-    recorder_.Finish(*multiRecords_[s], multiMode_);
-    multiRecords_[s].reset();
+void DownloadController::FinishRecord(int recordSlot) {
+    recorder_.Finish(recordSlot);
     RecordWritten();
 }
 

@@ -103,12 +103,8 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
     // The end of one multi slot's run (its worker has set runState to 0).
     void MultiSlotEnded(int slot);
 
-    // Records: begun when a run starts, finished at its end.
-    void BeginSingleRecord(const DownloadJob& job, const ImageVersions& versions,
-                           const std::string& port, Link link);
-    void FinishSingleRecord();
-    void BeginMultiRecords(const DownloadJob& job, const MultiStartRequest& request);
-    void FinishMultiRecord(int slot);
+    // The record of a run (0 single, 1-8 multi slots), begun as it started, at its end.
+    void FinishRecord(int recordSlot);
 
     // Tick steps.
     void ServeOperatorQuestion();
@@ -137,9 +133,6 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
     RunRecorder recorder_;  // the engines' run events make the records
     RunDisplay display_;    // and the window shows them
     RunEventsFan events_{&recorder_, this, &display_};
-    std::optional<RunRecorder::Pending> singleRecord_;
-    std::array<std::optional<RunRecorder::Pending>, MULTI_SLOT_COUNT> multiRecords_;
-    LinkProtocolCode multiMode_ = USB_AUTO;
     std::unique_ptr<TRecordsDialog> recordsDialog_;
     // Forwards the records to the line server ("records-server" of zembra.conf), when set.
     std::unique_ptr<LineSender> lineSender_;

@@ -154,11 +154,11 @@ class MultiCliSession {
         hooks.started = [this] { StartTraceOnce(); };
         hooks.slotEnded = [this, ended](const MultiSlotSummary& end) {
             if (ended) ended(end);  // the station's look at the map comes before the record
-            recorder_.Finish(pending_[static_cast<std::size_t>(end.slot)], ConfiguredMode());
+            recorder_.Finish(end.slot + 1);
         };
         hooks.portFailed = [this, portFailed](int slot) {
             if (portFailed) portFailed(slot);
-            recorder_.Finish(pending_[static_cast<std::size_t>(slot)], ConfiguredMode(), 0);
+            recorder_.Finish(slot + 1, 0);
         };
         return RunMultiDownload(
             job_, settings_, versions, line_.multi, batch, loop_, vaComm_,
@@ -170,15 +170,9 @@ class MultiCliSession {
 
     void BeginRecords(const std::array<std::string, MULTI_SLOT_COUNT>& batch,
                       const ImageVersions& versions) {
-        const std::vector<RecordImage> images = RecordImagesOf(job_, &versions);
-        const std::string frontEnd =
-            line_.options.station ? "zembra-cli --multi --station" : "zembra-cli --multi";
-        for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
-            const auto s = static_cast<std::size_t>(slot);
-            if (!batch[s].empty())
-                pending_[s] =
-                    recorder_.Begin(job_, frontEnd, batch[s], slot + 1, Link::Usb, &images);
-        }
+        recorder_.BeginMulti(
+            job_, line_.options.station ? "zembra-cli --multi --station" : "zembra-cli --multi",
+            batch, MakeLinkProtocolCode(Link::Usb, settings_), versions);
     }
 
     // The trace begins once the first batch's ports are open, before its first packet.
@@ -189,14 +183,11 @@ class MultiCliSession {
                       [this](const std::string& text) { Own(text, COLOUR_RED); });
     }
 
-    LinkProtocolCode ConfiguredMode() const { return MakeLinkProtocolCode(Link::Usb, settings_); }
-
     const MultiCommandLine& line_;
     std::FILE* const out_;
     DownloadJob& job_;  // the Start refreshes its file times
     const DownloadSettings& settings_;
     RunRecorder recorder_;
-    std::array<RunRecorder::Pending, MULTI_SLOT_COUNT> pending_;
     LoopMainThread loop_;
     DebugTrace trace_;
     VaCommPorts vaComm_;

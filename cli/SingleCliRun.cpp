@@ -108,8 +108,8 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
                                           const std::function<void()>& tick) {
     SinglePhoneResult result;
     host.ResetForRun();
-    RunRecorder::Pending pending =
-        recorder.Begin(cliJob.job, frontEnd, port, 0, cliJob.link, nullptr, &cliJob.run.versions);
+    recorder.Begin(0, cliJob.job, frontEnd, port, cliJob.link, cliJob.run.snapshot.linkProtocol,
+                   &cliJob.run.versions);
     using Clock = std::chrono::steady_clock;
     const auto began = Clock::now();
     const SingleEngine::StartResult started = engine->Start(cliJob.run, port);
@@ -156,7 +156,7 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
     if (tick) tick();
     result.durationMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count();
-    recorder.Finish(pending, engine->shared().mode.load());
+    recorder.Finish(0);
     return result;
 }
 

@@ -16,15 +16,32 @@ const std::string& RunRecorder::path() const {
     return store_ ? store_->path() : kNone;
 }
 
-RunRecorder::Pending RunRecorder::Begin(const DownloadJob& job, const std::string& frontEnd,
-                                        const std::string& port, int slot, Link link,
-                                        const std::vector<RecordImage>* images,
-                                        const ImageVersions* versions) {
+void RunRecorder::Begin(int slot, const DownloadJob& job, const std::string& frontEnd,
+                        const std::string& port, Link link, LinkProtocolCode configured,
+                        const ImageVersions* versions) {
+    BeginSlot(slot, job, frontEnd, port, link, configured,
+              store_ ? RecordImagesOf(job, versions) : std::vector<RecordImage>{});
+}
+
+void RunRecorder::BeginMulti(const DownloadJob& job, const std::string& frontEnd,
+                             std::span<const std::string> portNames, LinkProtocolCode configured,
+                             const ImageVersions& versions) {
+    const std::vector<RecordImage> images =
+        store_ ? RecordImagesOf(job, &versions) : std::vector<RecordImage>{};
+    for (std::size_t n = 0; n < portNames.size() && n + 1 < kSlots; ++n)
+        if (!portNames[n].empty())
+            BeginSlot(static_cast<int>(n) + 1, job, frontEnd, portNames[n], Link::Usb, configured,
+                      images);
+}
+
+void RunRecorder::BeginSlot(int slot, const DownloadJob& job, const std::string& frontEnd,
+                            const std::string& port, Link link, LinkProtocolCode configured,
+                            std::vector<RecordImage> images) {
     {
         std::lock_guard<std::mutex> lock(factsMutex_);
         FactsOf(slot) = Facts{};
     }
-    Pending pending{{}, std::chrono::steady_clock::now()};
+    Pending pending{{}, std::chrono::steady_clock::now(), configured};
     DownloadRecord& record = pending.record;
     record.startUtc = UtcNowIso();
     record.station = StationName();
@@ -32,15 +49,18 @@ RunRecorder::Pending RunRecorder::Begin(const DownloadJob& job, const std::strin
     record.port = port;
     record.slot = slot;
     record.link = link == Link::Usb ? "USB" : "UART";
-    if (store_) {
-        record.images = images ? *images : RecordImagesOf(job, versions);
-        record.versionWord = CodeVersionWordOf(job);
-    }
-    return pending;
+    record.images = std::move(images);
+    if (store_) record.versionWord = CodeVersionWordOf(job);
+    pending_[static_cast<std::size_t>(slot) % kSlots] = std::move(pending);
 }
 
-bool RunRecorder::Finish(Pending& pending, LinkProtocolCode configured, std::int64_t durationMs) {
-    DownloadRecord& record = pending.record;
+bool RunRecorder::Finish(int slot, std::int64_t durationMs) {
+    std::optional<Pending>& pending = pending_[static_cast<std::size_t>(slot) % kSlots];
+    if (!pending) return true;
+    DownloadRecord record = std::move(pending->record);
+    const auto started = pending->started;
+    const LinkProtocolCode configured = pending->configured;
+    pending.reset();
     Facts facts;
     {
         std::lock_guard<std::mutex> lock(factsMutex_);
@@ -50,7 +70,7 @@ bool RunRecorder::Finish(Pending& pending, LinkProtocolCode configured, std::int
     if (facts.finished) durationMs = facts.end.durationMs;
     record.durationMs = durationMs >= 0 ? durationMs
                                         : std::chrono::duration_cast<std::chrono::milliseconds>(
-                                              std::chrono::steady_clock::now() - pending.started)
+                                              std::chrono::steady_clock::now() - started)
                                               .count();
     RecordOutcome(record, facts);
     record.modeCode = facts.mode != 0 ? facts.mode : configured;

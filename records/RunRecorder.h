@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "job/DownloadJob.h"
@@ -21,7 +23,8 @@ namespace zembra {
 // and remembered, so that the program can say so at its end.
 //
 // The record's facts come from the run's events (RunEvents): the recorder is the observer
-// that the front end gives its engines. Begin and Finish run on the host's main thread; the
+// that the front end gives its engines. Each front end begins a slot's record as its run
+// starts and finishes it at its end; Begin and Finish run on the host's main thread, the
 // events come on the engines' worker threads (a lock keeps each slot's facts).
 class RunRecorder : public RunEvents {
   public:
@@ -36,25 +39,25 @@ class RunRecorder : public RunEvents {
     bool enabled() const { return store_ != nullptr; }
     const std::string& path() const;
 
-    // A record of a run about to start: the time, station, front end, port, slot, link, the
-    // job's images with their hashes and ranges, and the code image's version word.
-    struct Pending {
-        DownloadRecord record;
-        std::chrono::steady_clock::time_point started;
-    };
-    // Forgets what the slot's last run told. images: the job's images when already listed
-    // (RecordImagesOf), else listed here against the versions the run will compare
-    // (versions: see RecordImagesOf).
-    Pending Begin(const DownloadJob& job, const std::string& frontEnd, const std::string& port,
-                  int slot, Link link, const std::vector<RecordImage>* images = nullptr,
-                  const ImageVersions* versions = nullptr);
+    // Begins the record of the slot's next run and forgets what its last run told: the
+    // time, station, front end, port, slot, link, the job's images with their hashes and
+    // ranges (listed against the versions the run will compare, see RecordImagesOf), and the
+    // code image's version word. configured: the link-and-protocol code the run starts with.
+    void Begin(int slot, const DownloadJob& job, const std::string& frontEnd,
+               const std::string& port, Link link, LinkProtocolCode configured,
+               const ImageVersions* versions);
+    // Begins the records of the named multi slots (slot n + 1 for portNames[n]; an empty name
+    // takes no part), the images listed once.
+    void BeginMulti(const DownloadJob& job, const std::string& frontEnd,
+                    std::span<const std::string> portNames, LinkProtocolCode configured,
+                    const ImageVersions& versions);
 
-    // Completes the record from what the slot's run told (the outcome, the images written,
-    // the counts, the protocol settled, else configured) and writes it. A run that never
-    // began (its port did not open) is "PortOpenFailed", its duration durationMs when given,
-    // else the time since Begin. False when it could not be written: error() got the
-    // database's message.
-    bool Finish(Pending& pending, LinkProtocolCode configured, std::int64_t durationMs = -1);
+    // Completes the slot's pending record from what its run told (the outcome, the images
+    // written, the counts, the protocol settled, else configured) and writes it. A run that
+    // never began (its port did not open) is "PortOpenFailed", its duration durationMs when
+    // given, else the time since Begin. Nothing without a pending record. False when it could
+    // not be written: error() got the database's message.
+    bool Finish(int slot, std::int64_t durationMs = -1);
 
     // True once a record could not be written.
     bool failed() const { return failed_; }
@@ -69,6 +72,15 @@ class RunRecorder : public RunEvents {
     void RunFinished(int slot, const RunEnd& end) override;
 
   private:
+    // A record of a run about to start.
+    struct Pending {
+        DownloadRecord record;
+        std::chrono::steady_clock::time_point started;
+        LinkProtocolCode configured = 0;
+    };
+    void BeginSlot(int slot, const DownloadJob& job, const std::string& frontEnd,
+                   const std::string& port, Link link, LinkProtocolCode configured,
+                   std::vector<RecordImage> images);
     // What one run told.
     struct Facts {
         std::uint64_t bytesSent = 0;
@@ -89,6 +101,7 @@ class RunRecorder : public RunEvents {
     bool failed_ = false;
     std::mutex factsMutex_;
     std::array<Facts, kSlots> facts_{};
+    std::array<std::optional<Pending>, kSlots> pending_;  // main thread
 };
 
 // "auto", "compressed" or "normal" of a link-and-protocol code.

@@ -2,6 +2,7 @@
 // how they word it and what crosses the port play no part.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <thread>
 
 #include "protocol/SlotEnd.h"
@@ -12,13 +13,15 @@
 namespace zembra::test {
 namespace {
 
-std::vector<RecordImage> TwoImages() {
-    std::vector<RecordImage> images(2);
-    images[0].slot = ImageSlot::Code;
-    images[0].fileName = "code.bin";
-    images[1].slot = 1;
-    images[1].fileName = "font1.bin";
-    return images;
+// A job of a code image and one font in dir.
+DownloadJob TwoImages(ScratchDir& dir) {
+    DownloadJob job;
+    job[ImageSlot::Code].path = dir.File("code.bin");
+    job[1].path = dir.File("font1.bin");
+    job[1].addressText = "0x400000";
+    std::ofstream(job[ImageSlot::Code].path) << "code";
+    std::ofstream(job[1].path) << "font";
+    return job;
 }
 
 std::vector<DownloadRecord> Stored(const std::string& path) {
@@ -33,14 +36,14 @@ TEST(RunRecorder, RecordsAreMadeFromTheEventsOfEachSlot) {
     const std::string db = dir.File("records.sqlite");
     std::vector<std::string> errors;
     RunRecorder recorder(db, [&](const std::string& e) { errors.push_back(e); });
-    const DownloadJob job;
-    const std::vector<RecordImage> images = TwoImages();
+    const DownloadJob job = TwoImages(dir);
+    const ImageVersions versions = ImageVersionsOf(job);
 
     // Multi slot 3 failed in its font's transfer after an auto mode chose compression; the
     // single slot finished. Their events come at once from two threads and must not mix.
-    RunRecorder::Pending multi =
-        recorder.Begin(job, "zembra --multi", "COM67", 3, Link::Usb, &images);
-    RunRecorder::Pending single = recorder.Begin(job, "zembra", "COM65", 0, Link::Serial, &images);
+    const std::string slots[] = {"", "", "COM67"};
+    recorder.BeginMulti(job, "zembra --multi", slots, USB_AUTO, versions);
+    recorder.Begin(0, job, "zembra", "COM65", Link::Serial, UART_NONE, &versions);
     std::thread worker([&] {
         recorder.LinkSettled(3, USB_AUTO);
         recorder.LinkSettled(3, USB_PPV);
@@ -58,12 +61,13 @@ TEST(RunRecorder, RecordsAreMadeFromTheEventsOfEachSlot) {
     recorder.ImageDone(0, 1);
     recorder.RunFinished(0, RunEnd{RunOutcome::Completed, -1, 99});
     worker.join();
-    ASSERT_TRUE(recorder.Finish(multi, USB_AUTO));
-    ASSERT_TRUE(recorder.Finish(single, UART_NONE));
+    ASSERT_TRUE(recorder.Finish(3));
+    ASSERT_TRUE(recorder.Finish(0));
+    ASSERT_TRUE(recorder.Finish(0));  // nothing pending any more: no second record
 
     // A run whose port never opened: no events, its counts start again from nothing.
-    RunRecorder::Pending unopened = recorder.Begin(job, "zembra", "COM66", 0, Link::Usb, &images);
-    ASSERT_TRUE(recorder.Finish(unopened, USB_NORMAL, 0));
+    recorder.Begin(0, job, "zembra", "COM66", Link::Usb, USB_NORMAL, &versions);
+    ASSERT_TRUE(recorder.Finish(0, 0));
 
     const std::vector<DownloadRecord> records = Stored(db);
     ASSERT_EQ(records.size(), 3u);
