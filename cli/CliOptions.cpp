@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "job/StartSnapshot.h"
 #include "platform/Helpers.h"
@@ -41,64 +43,66 @@ std::string MultiPortRule(const CliOptions& o);
 
 namespace {
 
-// The options: each one's setter (an error text, empty when the value was taken) or flag.
+// An option's setter: an error text, empty when the value was taken.
+using Setter = std::function<std::string(const std::string&)>;
+
+// The options: each one's setter or flag.
 struct OptionTable {
-    std::map<std::string, std::function<std::string(const std::string&)>> withValue;
+    std::map<std::string, Setter> withValue;
     std::map<std::string, std::function<void()>> flags;
 };
+
+// Keeps the value as given; emptyError: the error of an empty value (none: taken as well).
+template <class Field>
+Setter Keep(Field& field, std::string emptyError = {}) {
+    return [&field, emptyError](const std::string& v) {
+        if (v.empty() && !emptyError.empty()) return emptyError;
+        field = v;
+        return std::string();
+    };
+}
+
+// Takes one of the named choices; error for any other value.
+template <class Field, class Value>
+Setter Choice(Field& field, std::vector<std::pair<std::string, Value>> choices, std::string error) {
+    return [&field, choices = std::move(choices), error](const std::string& v) {
+        for (const auto& [name, value] : choices) {
+            if (v != name) continue;
+            field = value;
+            return std::string();
+        }
+        return error;
+    };
+}
 
 // The images, their addresses and the configuration file.
 void AddJobOptions(OptionTable& t, CliOptions& o) {
     auto& withValue = t.withValue;
-    withValue["--code"] = [&](const std::string& v) {
-        o.paths[ImageSlot::Code] = v;
-        return std::string();
-    };
-    for (int n = 1; n <= 6; ++n) {
-        withValue[FormatText("--font%d", n)] = [&o, n](const std::string& v) {
-            o.paths[static_cast<std::size_t>(n)] = v;
-            return std::string();
-        };
-        withValue[FormatText("--font%d-address", n)] = [&o, n](const std::string& v) {
-            o.addresses[static_cast<std::size_t>(n)] = v;
-            return std::string();
-        };
+    withValue["--code"] = Keep(o.paths[ImageSlot::Code]);
+    for (std::size_t n = 1; n <= 6; ++n) {
+        withValue[FormatText("--font%zu", n)] = Keep(o.paths[n]);
+        withValue[FormatText("--font%zu-address", n)] = Keep(o.addresses[n]);
     }
-    withValue["--config"] = [&](const std::string& v) {
-        o.configPath = v;
-        return std::string();
-    };
-    withValue["--image-dir"] = [&](const std::string& v) {
-        o.imageDir = v;
-        return std::string();
-    };
+    withValue["--config"] = Keep(o.configPath);
+    withValue["--image-dir"] = Keep(o.imageDir);
 }
 
 // Link, protocol and port.
 void AddLinkOptions(OptionTable& t, CliOptions& o) {
     auto& withValue = t.withValue;
-    withValue["--link"] = [&](const std::string& v) -> std::string {
-        if (v == "usb") {
-            o.link = Link::Usb;
-        } else if (v == "serial" || v == "uart") {
-            o.link = Link::Serial;
-        } else {
-            return "--link takes usb or serial";
-        }
-        return {};
-    };
-    withValue["--protocol"] = [&](const std::string& v) -> std::string {
-        if (v == "auto") {
-            o.protocol = ProtocolChoice::Auto;
-        } else if (v == "compressed" || v == "ppv" || v == "press") {
-            o.protocol = ProtocolChoice::Press;
-        } else if (v == "normal") {
-            o.protocol = ProtocolChoice::Normal;
-        } else {
-            return "--protocol takes auto, compressed or normal";
-        }
-        return {};
-    };
+    withValue["--link"] =
+        Choice(o.link,
+               std::vector<std::pair<std::string, Link>>{
+                   {"usb", Link::Usb}, {"serial", Link::Serial}, {"uart", Link::Serial}},
+               "--link takes usb or serial");
+    withValue["--protocol"] = Choice(
+        o.protocol,
+        std::vector<std::pair<std::string, ProtocolChoice>>{{"auto", ProtocolChoice::Auto},
+                                                            {"compressed", ProtocolChoice::Press},
+                                                            {"ppv", ProtocolChoice::Press},
+                                                            {"press", ProtocolChoice::Press},
+                                                            {"normal", ProtocolChoice::Normal}},
+        "--protocol takes auto, compressed or normal");
     withValue["--port"] = [&](const std::string& v) -> std::string {
         if (v.empty()) return "--port needs a port name or a device path";
         o.ports.push_back(v);
@@ -109,44 +113,22 @@ void AddLinkOptions(OptionTable& t, CliOptions& o) {
 // The advanced settings given as values.
 void AddSettingOptions(OptionTable& t, CliOptions& o) {
     auto& withValue = t.withValue;
-    withValue["--packet-wait"] = [&](const std::string& v) {
-        o.packetResponseWaitMs = v;
-        return std::string();
-    };
-    withValue["--command-wait"] = [&](const std::string& v) {
-        o.normalResponseWaitMs = v;
-        return std::string();
-    };
-    withValue["--gap"] = [&](const std::string& v) {
-        o.cmdGapMs = v;
-        return std::string();
-    };
-    withValue["--erase-wait"] = [&](const std::string& v) {
-        o.eraseWaitSec = v;
-        return std::string();
-    };
+    withValue["--packet-wait"] = Keep(o.packetResponseWaitMs);
+    withValue["--command-wait"] = Keep(o.normalResponseWaitMs);
+    withValue["--gap"] = Keep(o.cmdGapMs);
+    withValue["--erase-wait"] = Keep(o.eraseWaitSec);
 }
 
 // Trace, colours and the start-up delay.
 void AddOperatorOptions(OptionTable& t, CliOptions& o) {
     auto& withValue = t.withValue;
-    withValue["--trace"] = [&](const std::string& v) -> std::string {
-        if (v.empty()) return "--trace needs a file name";
-        o.traceFile = v;
-        return {};
-    };
-    withValue["--color"] = [&](const std::string& v) -> std::string {
-        if (v == "auto") {
-            o.colour = ColourMode::Auto;
-        } else if (v == "always") {
-            o.colour = ColourMode::Always;
-        } else if (v == "never") {
-            o.colour = ColourMode::Never;
-        } else {
-            return "--color takes auto, always or never";
-        }
-        return {};
-    };
+    withValue["--trace"] = Keep(o.traceFile, "--trace needs a file name");
+    withValue["--color"] =
+        Choice(o.colour,
+               std::vector<std::pair<std::string, ColourMode>>{{"auto", ColourMode::Auto},
+                                                               {"always", ColourMode::Always},
+                                                               {"never", ColourMode::Never}},
+               "--color takes auto, always or never");
     withValue["--startup-delay"] = [&](const std::string& v) -> std::string {
         int ms = 0;
         if (!ParseInt(v, ms)) return "--startup-delay takes milliseconds";
@@ -158,16 +140,9 @@ void AddOperatorOptions(OptionTable& t, CliOptions& o) {
 // Records, the line server and the station.
 void AddRecordOptions(OptionTable& t, CliOptions& o) {
     auto& withValue = t.withValue;
-    withValue["--records"] = [&](const std::string& v) -> std::string {
-        if (v.empty()) return "--records needs a file name (or off)";
-        o.recordsPath = v;
-        return {};
-    };
-    withValue["--records-server"] = [&](const std::string& v) -> std::string {
-        if (v.empty()) return "--records-server needs a connection string (or off)";
-        o.recordsServer = v;
-        return {};
-    };
+    withValue["--records"] = Keep(o.recordsPath, "--records needs a file name (or off)");
+    withValue["--records-server"] =
+        Keep(o.recordsServer, "--records-server needs a connection string (or off)");
     withValue["--wait-for-phone"] = [&](const std::string& v) -> std::string {
         if (!ParseInt(v, o.waitForPhoneSec)) return "--wait-for-phone takes seconds";
         return {};
