@@ -338,7 +338,8 @@ pick_file() {
         [[ $(visible_windows) == "$before" ]] && return 0
         sleep 0.1
     done
-    echo "test-windows.sh: the file dialog did not close" >&2
+    import -window root "$dir/dialog-stuck.png" 2>/dev/null || true
+    echo "test-windows.sh: the file dialog did not close (screen: $dir/dialog-stuck.png)" >&2
     exit 1
 }
 # Waits (up to 120 s) until the files exist.
