@@ -644,54 +644,6 @@ void TVaCustomComm::DisableControls() {
 
 // Properties ------------------------------------------------------------------------------
 
-void TVaCustomComm::SetBaudrate(TVaBaudrate value) {
-    if (value == baudrate_) return;
-    baudrate_ = value;
-    SetDCB();
-}
-
-void TVaCustomComm::SetParity(TVaParity value) {
-    if (value == parity_) return;
-    parity_ = value;
-    SetDCB();
-}
-
-void TVaCustomComm::SetDatabits(TVaDatabits value) {
-    if (value == databits_) return;
-    databits_ = value;
-    SetDCB();
-}
-
-void TVaCustomComm::SetStopbits(TVaStopbits value) {
-    if (value == stopbits_) return;
-    stopbits_ = value;
-    SetDCB();
-}
-
-void TVaCustomComm::SetFlowControl(TVaFlowControl value) {
-    if (value == flowControl_) return;
-    flowControl_ = value;
-    SetDCB();
-}
-
-void TVaCustomComm::SetOptions(TVaCommOptions value) {
-    if (value == options_) return;
-    options_ = value;
-    SetDCB();
-}
-
-void TVaCustomComm::SetDTRControl(TVaDTRControl value) {
-    if (value == dtrControl_) return;
-    dtrControl_ = value;
-    SetDCB();
-}
-
-void TVaCustomComm::SetRTSControl(TVaRTSControl value) {
-    if (value == rtsControl_) return;
-    rtsControl_ = value;
-    SetDCB();
-}
-
 void TVaCustomComm::SetPortNum(int value) {
     if (value == portNum_) return;
     CheckOpen();

@@ -185,13 +185,13 @@ class TVaCustomComm : public TVaComponent {
     bool AutoOpen() const { return autoOpen_; }
     void SetAutoOpen(bool value) { autoOpen_ = value; }
     TVaBaudrate Baudrate() const { return baudrate_; }
-    void SetBaudrate(TVaBaudrate value);
+    void SetBaudrate(TVaBaudrate value) { ChangeLineSetting(baudrate_, value); }
     TVaParity Parity() const { return parity_; }
-    void SetParity(TVaParity value);
+    void SetParity(TVaParity value) { ChangeLineSetting(parity_, value); }
     TVaDatabits Databits() const { return databits_; }
-    void SetDatabits(TVaDatabits value);
+    void SetDatabits(TVaDatabits value) { ChangeLineSetting(databits_, value); }
     TVaStopbits Stopbits() const { return stopbits_; }
-    void SetStopbits(TVaStopbits value);
+    void SetStopbits(TVaStopbits value) { ChangeLineSetting(stopbits_, value); }
     int PortNum() const { return portNum_; }
     void SetPortNum(int value);
     const std::string& DeviceName() const { return deviceName_; }
@@ -203,15 +203,15 @@ class TVaCustomComm : public TVaComponent {
     TVaEventChars& EventChars() { return eventChars_; }
     void SetEventChars(const TVaEventChars& value) { eventChars_.Assign(value); }
     TVaFlowControl FlowControl() const { return flowControl_; }
-    void SetFlowControl(TVaFlowControl value);
+    void SetFlowControl(TVaFlowControl value) { ChangeLineSetting(flowControl_, value); }
     TVaCommOptions Options() const { return options_; }
-    void SetOptions(TVaCommOptions value);
+    void SetOptions(TVaCommOptions value) { ChangeLineSetting(options_, value); }
     TVaThreadPriority Priority() const { return priority_; }
     void SetPriority(TVaThreadPriority value);
     TVaDTRControl DTRControl() const { return dtrControl_; }
-    void SetDTRControl(TVaDTRControl value);
+    void SetDTRControl(TVaDTRControl value) { ChangeLineSetting(dtrControl_, value); }
     TVaRTSControl RTSControl() const { return rtsControl_; }
-    void SetRTSControl(TVaRTSControl value);
+    void SetRTSControl(TVaRTSControl value) { ChangeLineSetting(rtsControl_, value); }
     TVaSyncEvents SyncEvents() const { return syncEvents_; }
     void SetSyncEvents(TVaSyncEvents value);
 
@@ -268,6 +268,13 @@ class TVaCustomComm : public TVaComponent {
     virtual void WriteEvents(uint32_t mask);
     virtual void WriteBuffer(PVaData data, int count);
     void SetDCB();
+    // A line setting changed: the device's settings follow (while open).
+    template <class T>
+    void ChangeLineSetting(T& field, T value) {
+        if (value == field) return;
+        field = value;
+        SetDCB();
+    }
     // The hidden notification window's procedure (by-message delivery).
     intptr_t WindowProc(uint32_t message, uintptr_t wParam, intptr_t lParam);
 
