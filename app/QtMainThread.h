@@ -1,21 +1,20 @@
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 
+#include "platform/LoopMainThread.h"
 #include "platform/MainThread.h"
 
 class QObject;
 
 namespace zembra {
 
-// MainThread on the Qt event loop of the thread that creates the object (the GUI thread).
-// Other threads hand functions to that loop as queued events; RunAndWait then blocks on a
-// condition variable until the function has run (or has been dropped, see below). On the main
-// thread itself RunAndWait calls the function at once.
+// MainThread on the Qt event loop of the thread that creates the object (the GUI thread):
+// the functions other threads hand over wait in a LoopMainThread queue, which a queued Qt
+// event drains on the main thread. RunAndWait blocks until its function has run (or has been
+// dropped, see below); on the main thread itself it calls the function at once.
 //
 // Life: created on the main thread after QApplication, destroyed there before it. Shutdown
 // (called by the destructor and when the application is about to quit) releases every thread
@@ -30,31 +29,32 @@ class QtMainThread : public MainThread {
     QtMainThread(const QtMainThread&) = delete;
     QtMainThread& operator=(const QtMainThread&) = delete;
 
-    void RunAndWait(const std::function<void()>& fn) override;
-    void Post(std::function<void()> fn) override;
-    bool IsMainThread() const override;
+    void RunAndWait(const std::function<void()>& fn) override { queue_.RunAndWait(fn); }
+    void Post(std::function<void()> fn) override { queue_.Post(std::move(fn)); }
+    bool IsMainThread() const override { return queue_.IsMainThread(); }
     // On the main thread: processes the window's events (queued functions included).
     bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override;
 
     // Like RunAndWait, but says whether fn ran (false: the loop shut down first).
-    bool TryRunAndWait(const std::function<void()>& fn);
+    bool TryRunAndWait(const std::function<void()>& fn) { return queue_.TryRunAndWait(fn); }
 
-    void Shutdown();
+    void Shutdown() { queue_.Shutdown(); }
 
     // Where an error thrown by a posted function goes (nobody waits for it): the window shows
     // it like any error escaping a handler. Without a reporter it is written to stderr.
     // Set on the main thread before functions are posted.
-    void SetErrorReporter(std::function<void(const std::string&)> reporter);
+    void SetErrorReporter(std::function<void(const std::string&)> reporter) {
+        reporter_ = std::move(reporter);
+    }
 
   private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool shutdown = false;
-    };
-    std::shared_ptr<State> state_;
-    std::shared_ptr<std::function<void(const std::string&)>> reporter_;
-    QObject* context_;  // lives on the main thread; queued functions are delivered to it
+    // Runs the queued functions (main thread); a posted function's error is reported.
+    void Drain();
+
+    LoopMainThread queue_;
+    std::function<void(const std::string&)> reporter_;
+    std::atomic<bool> drainQueued_{false};
+    QObject* context_;  // lives on the main thread; the drain events are delivered to it
 };
 
 }  // namespace zembra

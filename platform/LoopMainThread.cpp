@@ -47,6 +47,7 @@ bool LoopMainThread::TryRunAndWait(const std::function<void()>& fn) {
         queue_.push_back(Task{[&fn] { fn(); }, waiter});
     }
     cv_.notify_all();
+    if (queuedHook_) queuedHook_();
     std::unique_lock<std::mutex> lock(waiter->mutex);
     waiter->cv.wait(lock, [&] { return waiter->finished || waiter->released; });
     if (waiter->error) std::rethrow_exception(waiter->error);
@@ -60,6 +61,7 @@ void LoopMainThread::Post(std::function<void()> fn) {
         queue_.push_back(Task{std::move(fn), nullptr});
     }
     cv_.notify_all();
+    if (queuedHook_) queuedHook_();
 }
 
 void LoopMainThread::RunTask(Task& task) {

@@ -64,6 +64,10 @@ class LoopMainThread : public MainThread {
     // Number of queued functions (Post and RunAndWait) not yet taken by the loop.
     size_t PendingCount() const;
 
+    // Called on the queuing thread after each function queued (Post, RunAndWait from another
+    // thread): for a loop that another event loop drives. Set before other threads queue.
+    void SetQueuedHook(std::function<void()> hook) { queuedHook_ = std::move(hook); }
+
   private:
     struct Waiter;
     struct Task {
@@ -85,6 +89,7 @@ class LoopMainThread : public MainThread {
     bool quit_ = false;
     bool shutDown_ = false;
     unsigned long wakes_ = 0;  // counts Quit/Wake calls
+    std::function<void()> queuedHook_;
 };
 
 }  // namespace zembra
