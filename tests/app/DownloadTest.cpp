@@ -305,6 +305,9 @@ TEST_F(WindowDownload, StopDuringTheEraseInBothModes) {
     Click("BitBtnStopRequest");
     ASSERT_TRUE(PumpUntil([&] { return SingleEnded(); }, 5s));
     EXPECT_EQ(LastOutcome(), RunOutcome::Stopped);
+    // The stop's lines: the request in the visible pane, the cable notice in the multi pane.
+    EXPECT_EQ(CountLogged("RichEditOutput", "다운로드 중단 요청"), 1);
+    EXPECT_EQ(CountLogged("RichEdit21", "프로그램이 중단되면 케이블을 제거 하세요"), 1);
     EXPECT_EQ(phone.FlashWrittenEnd(), 0u);
     ExpectPortsClosed();
 
