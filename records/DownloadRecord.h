@@ -46,9 +46,6 @@ struct DownloadRecord {
 // Now as ISO 8601 UTC with milliseconds.
 std::string UtcNowIso();
 
-// The host name of this station ("unknown" when it cannot be read).
-std::string StationName();
-
 // The images of a job as a record lists them, from the files as they are now: every selected
 // image whose file can be read, with its size, SHA-256 and planned flash range (written
 // false). A code image without a valid trailer is listed with the range of its whole file.

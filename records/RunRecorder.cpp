@@ -1,6 +1,7 @@
 #include "records/RunRecorder.h"
 
 #include "platform/Helpers.h"
+#include "platform/UserFolders.h"
 #include "protocol/SlotEnd.h"
 
 namespace zembra {
@@ -44,7 +45,7 @@ void RunRecorder::BeginSlot(int slot, const DownloadJob& job, const std::string&
     Pending pending{{}, std::chrono::steady_clock::now(), configured};
     DownloadRecord& record = pending.record;
     record.startUtc = UtcNowIso();
-    record.station = StationName();
+    record.station = MachineName();
     record.frontEnd = frontEnd;
     record.port = port;
     record.slot = slot;
