@@ -118,29 +118,45 @@ std::string StationConfigPath() {
     return UserConfigFolder() + "/zembra/zembra.conf";
 }
 
+namespace {
+
+// A value of the station's configuration file ("key = value" lines, "#" comments; keys in any
+// case; the last one wins), empty when not set.
+std::string StationConfigValue(const std::string& key) {
+    std::ifstream config(StationConfigPath());
+    std::string value;
+    for (std::string line; std::getline(config, line);) {
+        line = Trim(line);
+        if (line.empty() || line[0] == '#') continue;
+        const std::size_t eq = line.find('=');
+        if (eq != std::string::npos && Lower(Trim(line.substr(0, eq))) == key)
+            value = Trim(line.substr(eq + 1));
+    }
+    return value;
+}
+
+}  // namespace
+
 std::string RecordsPathFor(const std::string& given) {
     std::string path = given;
     if (path.empty()) {
-        const std::string configPath = StationConfigPath();
-        std::ifstream config(configPath);
-        for (std::string line; std::getline(config, line);) {
-            line = Trim(line);
-            if (line.empty() || line[0] == '#') continue;
-            const std::size_t eq = line.find('=');
-            if (eq != std::string::npos && Lower(Trim(line.substr(0, eq))) == "records-database")
-                path = Trim(line.substr(eq + 1));
-        }
+        path = StationConfigValue("records-database");
         // A path in the file is the user's: "~" is the home folder, and a relative path starts
         // at the file's folder (not at wherever the program happens to run).
         if (path == "~" || path.rfind("~/", 0) == 0) {
             path = Home() + path.substr(1);
         } else if (!path.empty() && path[0] != '/' && Lower(path) != "off") {
-            const std::string folder = ParentFolder(configPath);
+            const std::string folder = ParentFolder(StationConfigPath());
             path = (folder.empty() ? std::string(".") : folder) + "/" + path;
         }
     }
     if (path.empty()) path = DefaultRecordsPath();
     return Lower(path) == "off" ? std::string() : path;
+}
+
+std::string RecordsServerFor(const std::string& given) {
+    const std::string server = given.empty() ? StationConfigValue("records-server") : given;
+    return server == "off" ? std::string() : server;
 }
 
 RecordStore::RecordStore(std::string path, int busyTimeoutMs)

@@ -65,12 +65,4 @@ class ServerStore {
 // password; "(invalid connection string)" when it cannot be read.
 std::string ServerDescription(const std::string& conninfo);
 
-// The line server to use: the given connection string when not empty, else "records-server"
-// of the station's configuration file; empty (or "off") for none.
-std::string RecordsServerFor(const std::string& given);
-
-// A value of the station's configuration file ("key = value" lines, "#" comments; the last
-// one wins), empty when not set.
-std::string StationConfigValue(const std::string& key);
-
 }  // namespace zembra
