@@ -45,9 +45,6 @@ class ServerStore {
     // start time). Record ids are the server's.
     std::string Query(const RecordFilter& filter, std::vector<DownloadRecord>& out);
 
-    // The server as messages name it.
-    const std::string& description() const { return description_; }
-
   private:
     std::string Connect();
     std::string EnsureSchema();
