@@ -1,9 +1,8 @@
 #include "cli/LineCommands.h"
 
-#include <fstream>
-
 #include "cli/CliOptions.h"
 #include "cli/RecordsCommand.h"
+#include "platform/Helpers.h"
 #include "records/LineReport.h"
 #include "records/LineSender.h"
 #include "records/ServerStore.h"
@@ -54,21 +53,8 @@ int WriteReport(const std::vector<DownloadRecord>& records, const std::string& p
     if (!line.station.empty()) period += ", station " + line.station;
     const std::string source =
         line.server.empty() ? path : "line server " + ServerDescription(line.server);
-    const std::string html = LineReportHtml(records, source, period);
-    // Written next to the target and renamed over it: a reader never sees half a report.
-    const std::string temporary = line.html + ".tmp";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << html;
-        file.close();
-        if (!file) {
-            std::remove(temporary.c_str());
-            std::fprintf(err, "zembra-cli report: cannot write %s\n", line.html.c_str());
-            return EXIT_UNREADABLE;
-        }
-    }
-    if (std::rename(temporary.c_str(), line.html.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    // Replaced only once the new report is complete: a reader never sees half a report.
+    if (!ReplaceFileDurably(line.html, LineReportHtml(records, source, period)).empty()) {
         std::fprintf(err, "zembra-cli report: cannot write %s\n", line.html.c_str());
         return EXIT_UNREADABLE;
     }
