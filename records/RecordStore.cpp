@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <type_traits>
 #include <utility>
 
 #include "platform/Helpers.h"
@@ -231,24 +232,12 @@ std::string RecordStore::Append(DownloadRecord& record) {
         ok = insert.ok();
         if (ok) {
             int i = 0;
-            insert.Text(++i, record.startUtc);
-            insert.Text(++i, record.endUtc);
-            insert.Text(++i, record.station);
-            insert.Text(++i, record.frontEnd);
-            insert.Text(++i, record.port);
-            insert.Int(++i, record.slot);
-            insert.Text(++i, record.link);
-            insert.Text(++i, record.protocol);
-            insert.Int(++i, record.modeCode);
-            insert.Int(++i, record.versionWord);
-            insert.Text(++i, record.outcome);
-            insert.Int(++i, record.outcomeCode);
-            insert.Text(++i, record.outcomeText);
-            insert.Int(++i, record.succeeded ? 1 : 0);
-            insert.Int(++i, static_cast<std::int64_t>(record.bytesSent));
-            insert.Int(++i, static_cast<std::int64_t>(record.naks));
-            insert.Int(++i, static_cast<std::int64_t>(record.retransmissions));
-            insert.Int(++i, record.durationMs);
+            ForEachRecordField(record, [&](const auto& field) {
+                if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>)
+                    insert.Text(++i, field);
+                else
+                    insert.Int(++i, static_cast<std::int64_t>(field));
+            });
             ok = sqlite3_step(insert.get()) == SQLITE_DONE;
         }
     }
@@ -327,26 +316,15 @@ std::string SelectRecords(sqlite3* db, const std::string& path, const RecordFilt
             int rc;
             while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
                 DownloadRecord r;
-                int i = 0;
-                r.id = select.ColumnInt(i++);
-                r.startUtc = select.ColumnText(i++);
-                r.endUtc = select.ColumnText(i++);
-                r.station = select.ColumnText(i++);
-                r.frontEnd = select.ColumnText(i++);
-                r.port = select.ColumnText(i++);
-                r.slot = static_cast<int>(select.ColumnInt(i++));
-                r.link = select.ColumnText(i++);
-                r.protocol = select.ColumnText(i++);
-                r.modeCode = static_cast<int>(select.ColumnInt(i++));
-                r.versionWord = select.ColumnInt(i++);
-                r.outcome = select.ColumnText(i++);
-                r.outcomeCode = static_cast<int>(select.ColumnInt(i++));
-                r.outcomeText = select.ColumnText(i++);
-                r.succeeded = select.ColumnInt(i++) != 0;
-                r.bytesSent = static_cast<std::uint64_t>(select.ColumnInt(i++));
-                r.naks = static_cast<std::uint64_t>(select.ColumnInt(i++));
-                r.retransmissions = static_cast<std::uint64_t>(select.ColumnInt(i++));
-                r.durationMs = select.ColumnInt(i++);
+                r.id = select.ColumnInt(0);
+                int i = 1;
+                ForEachRecordField(r, [&](auto& field) {
+                    using Field = std::decay_t<decltype(field)>;
+                    if constexpr (std::is_same_v<Field, std::string>)
+                        field = select.ColumnText(i++);
+                    else
+                        field = static_cast<Field>(select.ColumnInt(i++));
+                });
                 out.push_back(std::move(r));
             }
             if (rc != SQLITE_DONE) error = ErrorOf(db, path);
