@@ -10,6 +10,7 @@
 #include <fstream>
 #include <type_traits>
 #include <utility>
+#include <variant>
 
 #include "platform/Helpers.h"
 #include "platform/PortNames.h"
@@ -281,38 +282,47 @@ std::string SelectRecords(sqlite3* db, const std::string& path, const RecordFilt
             "SELECT id, start_utc, end_utc, station, front_end, port, slot, link, protocol, "
             "mode_code, version_word, outcome, outcome_code, outcome_text, succeeded, "
             "bytes_sent, naks, retransmissions, duration_ms FROM downloads d WHERE 1";
-        if (!filter.since.empty()) sql += " AND start_utc >= ?1";
-        if (!filter.until.empty()) sql += " AND start_utc < ?2";
-        if (!filter.port.empty()) sql += " AND port = ?3";
-        if (!filter.station.empty()) sql += " AND station = ?7";
-        if (filter.afterId > 0) sql += " AND id > ?8";
+        // The values of the statement's parameters, in their order.
+        std::vector<std::variant<std::string, std::int64_t>> params;
+        const auto param = [&](std::variant<std::string, std::int64_t> value) {
+            params.push_back(std::move(value));
+            return "?" + std::to_string(params.size());
+        };
+        if (!filter.since.empty()) sql += " AND start_utc >= " + param(filter.since);
+        if (!filter.until.empty()) sql += " AND start_utc < " + param(filter.until);
+        if (!filter.port.empty()) sql += " AND port = " + param(filter.port);
+        if (!filter.station.empty()) sql += " AND station = " + param(filter.station);
+        if (filter.afterId > 0) sql += " AND id > " + param(filter.afterId);
         const std::string outcome = Lower(filter.outcome);
         if (outcome == "ok")
             sql += " AND succeeded = 1";
         else if (outcome == "failed")
             sql += " AND succeeded = 0";
         else if (!outcome.empty())
-            sql += " AND lower(outcome) = ?4";
-        if (!filter.sha256.empty())
+            sql += " AND lower(outcome) = " + param(outcome);
+        if (!filter.sha256.empty()) {
+            const std::string p = param(Lower(filter.sha256));
             sql +=
                 " AND EXISTS (SELECT 1 FROM images i WHERE i.download_id = d.id AND "
-                "substr(i.sha256, 1, length(?5)) = ?5)";
-        if (filter.first > 0) sql = "SELECT * FROM (" + sql + " ORDER BY id LIMIT ?9) WHERE 1";
+                "substr(i.sha256, 1, length(" +
+                p + ")) = " + p + ")";
+        }
+        if (filter.first > 0)
+            sql = "SELECT * FROM (" + sql + " ORDER BY id LIMIT " +
+                  param(std::int64_t{filter.first}) + ") WHERE 1";
         sql += " ORDER BY id DESC";
-        if (filter.last > 0) sql += " LIMIT ?6";
+        if (filter.last > 0) sql += " LIMIT " + param(std::int64_t{filter.last});
         Statement select(db, sql.c_str());
         if (!select.ok()) {
             error = ErrorOf(db, path);
         } else {
-            if (!filter.since.empty()) select.Text(1, filter.since);
-            if (!filter.until.empty()) select.Text(2, filter.until);
-            if (!filter.port.empty()) select.Text(3, filter.port);
-            if (!outcome.empty() && outcome != "ok" && outcome != "failed") select.Text(4, outcome);
-            if (!filter.sha256.empty()) select.Text(5, Lower(filter.sha256));
-            if (filter.last > 0) select.Int(6, filter.last);
-            if (!filter.station.empty()) select.Text(7, filter.station);
-            if (filter.afterId > 0) select.Int(8, filter.afterId);
-            if (filter.first > 0) select.Int(9, filter.first);
+            for (std::size_t k = 0; k < params.size(); ++k) {
+                const int index = static_cast<int>(k) + 1;
+                if (const auto* text = std::get_if<std::string>(&params[k]))
+                    select.Text(index, *text);
+                else
+                    select.Int(index, std::get<std::int64_t>(params[k]));
+            }
             int rc;
             while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
                 DownloadRecord r;
