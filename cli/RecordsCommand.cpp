@@ -1,14 +1,18 @@
 #include "cli/RecordsCommand.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <iterator>
 
 #include "cli/CliOptions.h"
-#include "cli/LineCommands.h"
+#include "platform/Helpers.h"
 #include "records/LineReport.h"
+#include "records/LineSender.h"
 #include "records/RecordExport.h"
 #include "records/RecordStore.h"
 #include "records/RecordTime.h"
+#include "records/ServerStore.h"
 
 namespace zembra {
 
@@ -22,8 +26,6 @@ bool IsHex(const std::string& text) {
         if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
     return true;
 }
-
-}  // namespace
 
 std::string RecordsHelpText() {
     return R"(Usage: zembra-cli records [filters] [--csv | --json] [--db FILE]
@@ -65,8 +67,6 @@ standard output, 20 --send: the server could not take the records (they stay wai
 )";
 }
 
-namespace {
-
 // One filter option's value into the filter; an error text, empty when it was taken.
 std::string SetFilter(RecordFilter& filter, const std::string& name, const std::string& value) {
     if (name == "--since" || name == "--until") {
@@ -95,12 +95,29 @@ std::string SetFilter(RecordFilter& filter, const std::string& name, const std::
 
 // The records command's options.
 struct RecordsCommandLine {
-    RecordFilter filter;
-    LineQuery line;
+    RecordFilter filter;  // --station included
     Format format = Format::Table;
     std::string db;
+    std::string server;  // --server: read the line server instead of the local database
+    std::string html;    // --html FILE: write the line report there
+    bool send = false;   // --send: push the records waiting to the line server, then end
     bool help = false;
 };
+
+// The value of an option that takes one into the command line; an error text, empty when it
+// was taken.
+std::string SetOption(RecordsCommandLine& c, const std::string& name, const std::string& value) {
+    if (name == "--server" || name == "--station" || name == "--html") {
+        if (value.empty()) return name + " needs a value";
+        (name == "--server" ? c.server : name == "--station" ? c.filter.station : c.html) = value;
+        if (name == "--html") c.format = Format::Html;
+    } else if (name == "--db") {
+        c.db = value;
+    } else {
+        return SetFilter(c.filter, name, value);
+    }
+    return {};
+}
 
 // Parses the options; EXIT_OK, or EXIT_USAGE with the reason on err.
 int ParseRecordsCommandLine(const std::vector<std::string>& args, RecordsCommandLine& c,
@@ -122,27 +139,61 @@ int ParseRecordsCommandLine(const std::vector<std::string>& args, RecordsCommand
             continue;
         }
         if (name == "--send") {
-            c.line.send = true;
+            c.send = true;
             continue;
         }
-        const bool known = name == "--db" || name == "--since" || name == "--until" ||
-                           name == "--port" || name == "--outcome" || name == "--sha256" ||
-                           name == "--last" || IsLineOption(name);
-        if (!known) return usage("unknown option " + args[i] + " (see --help)");
+        static const char* const kWithValue[] = {"--db",      "--since",  "--until", "--port",
+                                                 "--outcome", "--sha256", "--last",  "--server",
+                                                 "--station", "--html"};
+        if (std::find(std::begin(kWithValue), std::end(kWithValue), name) == std::end(kWithValue))
+            return usage("unknown option " + args[i] + " (see --help)");
         if (!value) {
             if (i + 1 >= args.size()) return usage(name + " needs a value");
             value = args[++i];
         }
-        std::string error;
-        if (IsLineOption(name)) {
-            error = c.line.Set(name, *value);
-            if (name == "--html") c.format = Format::Html;
-        } else if (name == "--db") {
-            c.db = *value;
-        } else {
-            error = SetFilter(c.filter, name, *value);
-        }
-        if (!error.empty()) return usage(error);
+        if (const std::string error = SetOption(c, name, *value); !error.empty())
+            return usage(error);
+    }
+    return EXIT_OK;
+}
+
+// records --send: every waiting record of the database at path to the line server (--server,
+// else "records-server" of the configuration). Exit status: 0 nothing left waiting, 2 no
+// server given, 20 the server could not take them.
+int SendRecords(const std::string& path, const std::string& server, std::FILE* out,
+                std::FILE* err) {
+    LineSenderConfig config;
+    config.localPath = path;
+    config.server = RecordsServerFor(server);
+    if (config.server.empty()) {
+        std::fprintf(err, "zembra-cli records: --send needs --server or \"records-server\" in %s\n",
+                     StationConfigPath().c_str());
+        return EXIT_USAGE;
+    }
+    const LineSenderStatus status = SendWaitingRecords(config);
+    std::fprintf(status.error.empty() ? out : err, "zembra-cli records: %lld sent; %s\n",
+                 static_cast<long long>(status.sent),
+                 LineStatusText(ServerDescription(config.server), status).c_str());
+    return status.error.empty() ? EXIT_OK : EXIT_NOT_SENT;
+}
+
+// report --html FILE: writes the line report of the records. Exit status 0, or 17 when the
+// file cannot be written.
+int WriteReport(const std::vector<DownloadRecord>& records, const RecordsCommandLine& c,
+                const std::string& path, std::FILE* err) {
+    const RecordFilter& filter = c.filter;
+    std::string period = "all runs";
+    if (!filter.since.empty() || !filter.until.empty())
+        period = "runs started " + (filter.since.empty() ? "" : "from " + filter.since) +
+                 (filter.since.empty() || filter.until.empty() ? "" : " ") +
+                 (filter.until.empty() ? "" : "up to " + filter.until) + " (UTC)";
+    if (!filter.station.empty()) period += ", station " + filter.station;
+    const std::string source =
+        c.server.empty() ? path : "line server " + ServerDescription(c.server);
+    // Replaced only once the new report is complete: a reader never sees half a report.
+    if (!ReplaceFileDurably(c.html, LineReportHtml(records, source, period)).empty()) {
+        std::fprintf(err, "zembra-cli report: cannot write %s\n", c.html.c_str());
+        return EXIT_UNREADABLE;
     }
     return EXIT_OK;
 }
@@ -165,7 +216,7 @@ int WriteRecords(const std::vector<DownloadRecord>& records, const RecordsComman
             std::fputs(SummaryText(records).c_str(), out);
             break;
         case Format::Html:
-            return WriteReport(records, path, c.line, c.filter, err);
+            return WriteReport(records, c, path, err);
     }
     std::fflush(out);
     return 0;
@@ -180,20 +231,53 @@ int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out, std:
         std::fputs(RecordsHelpText().c_str(), out);
         return 0;
     }
-    const LineQuery& line = c.line;
-    const std::string path = line.server.empty() || line.send ? RecordsPathFor(c.db) : "";
-    if (path.empty() && (line.server.empty() || line.send)) {
+    const bool local = c.server.empty() || c.send;
+    const std::string path = local ? RecordsPathFor(c.db) : "";
+    if (path.empty() && local) {
         std::fprintf(err, "zembra-cli records: records are switched off (\"off\")\n");
         return EXIT_USAGE;
     }
-    if (line.send) return SendRecordsCommand(path, line, out, err);
+    if (c.send) return SendRecords(path, c.server, out, err);
     std::vector<DownloadRecord> records;
-    const std::string error = QueryRecords(path, line, c.filter, records);
+    const std::string error = c.server.empty() ? RecordStore(path).Query(c.filter, records)
+                                               : ServerStore(c.server).Query(c.filter, records);
     if (!error.empty()) {
         std::fprintf(err, "zembra-cli records: %s\n", error.c_str());
         return EXIT_UNREADABLE;
     }
     return WriteRecords(records, c, path, out, err);
+}
+
+int RunReportCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    bool html = false;
+    for (const std::string& arg : args) {
+        const std::string name = SplitOptionWord(arg).name;
+        if (name == "--help" || name == "-h") {
+            std::fputs(
+                "Usage: zembra-cli report --html FILE [--server URL | --db FILE] [--since DATE]\n"
+                "                         [--until DATE] [--station NAME] [--port PORT] ...\n\n"
+                "Writes the line report: one HTML file that needs nothing else to be read (charts\n"
+                "drawn in the page): phones per hour per station, failures by reason and by\n"
+                "port, the slowest runs and every run of the period. The records come from the\n"
+                "line server (--server) or a station's database (--db, default as for\n"
+                "downloads); the filters are those of \"zembra-cli records\".\n"
+                "Exit status: 0 written, 2 bad command line, 17 the records cannot be read or\n"
+                "the file cannot be written.\n",
+                out);
+            return EXIT_OK;
+        }
+        if (name == "--csv" || name == "--json" || name == "--summary" || name == "--send") {
+            std::fprintf(err, "zembra-cli report: %s belongs to zembra-cli records\n",
+                         name.c_str());
+            return EXIT_USAGE;
+        }
+        html = html || name == "--html";
+    }
+    if (!html) {
+        std::fprintf(err, "zembra-cli report: --html FILE is needed (see --help)\n");
+        return EXIT_USAGE;
+    }
+    return RunRecordsCommand(args, out, err);
 }
 
 }  // namespace zembra

@@ -12,7 +12,8 @@ namespace zembra {
 int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out = stdout,
                       std::FILE* err = stderr);
 
-// Its --help text.
-std::string RecordsHelpText();
+// zembra-cli report --html FILE [--server URL | --db FILE] [filters].
+int RunReportCommand(const std::vector<std::string>& args, std::FILE* out = stdout,
+                     std::FILE* err = stderr);
 
 }  // namespace zembra

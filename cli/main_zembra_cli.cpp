@@ -8,7 +8,6 @@
 
 #include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
-#include "cli/LineCommands.h"
 #include "cli/MultiCli.h"
 #include "cli/RecordsCommand.h"
 #include "cli/SingleCliRun.h"

@@ -8,7 +8,6 @@
 #include "job/ImageChecks.h"
 #include "job/ImageSlot.h"
 #include "platform/Helpers.h"
-#include "platform/UserFolders.h"
 #include "records/Sha256.h"
 
 namespace zembra {
@@ -22,10 +21,6 @@ std::string UtcNowIso() {
     char text[40];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
     return FormatText("%s.%03lldZ", text, ms);
-}
-
-std::string StationName() {
-    return MachineName();
 }
 
 std::vector<RecordImage> RecordImagesOf(const DownloadJob& job, const ImageVersions* versions) {

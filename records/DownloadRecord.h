@@ -43,11 +43,33 @@ struct DownloadRecord {
     std::int64_t durationMs = 0;
 };
 
+// Calls visit on each field of a record but its id and images, in the order of the records
+// databases' columns (start_utc ... duration_ms): the stores write and read a record through
+// it.
+template <class Record, class Visit>
+void ForEachRecordField(Record& r, Visit&& visit) {
+    visit(r.startUtc);
+    visit(r.endUtc);
+    visit(r.station);
+    visit(r.frontEnd);
+    visit(r.port);
+    visit(r.slot);
+    visit(r.link);
+    visit(r.protocol);
+    visit(r.modeCode);
+    visit(r.versionWord);
+    visit(r.outcome);
+    visit(r.outcomeCode);
+    visit(r.outcomeText);
+    visit(r.succeeded);
+    visit(r.bytesSent);
+    visit(r.naks);
+    visit(r.retransmissions);
+    visit(r.durationMs);
+}
+
 // Now as ISO 8601 UTC with milliseconds.
 std::string UtcNowIso();
-
-// The host name of this station ("unknown" when it cannot be read).
-std::string StationName();
 
 // The images of a job as a record lists them, from the files as they are now: every selected
 // image whose file can be read, with its size, SHA-256 and planned flash range (written

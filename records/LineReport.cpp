@@ -1,15 +1,27 @@
 #include "records/LineReport.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <map>
 #include <set>
 
 #include "job/ImageSlot.h"
 #include "platform/Helpers.h"
-#include "records/RecordExport.h"
 
 namespace zembra {
 
 namespace {
+
+// One station's runs that started in one hour (UTC), or all its runs.
+struct StationHour {
+    std::string station;
+    std::string hour;  // "2026-12-07T11"
+    int done = 0;
+    int failed = 0;
+    std::map<std::string, int> reasons;  // failed runs by outcome
+    std::uint64_t bytesSent = 0;
+    std::int64_t runMs = 0;  // the runs' durations added up
+};
 
 std::string HourOf(const DownloadRecord& r) {
     return r.startUtc.substr(0, 13);
@@ -40,6 +52,28 @@ void Add(StationHour& row, const DownloadRecord& r) {
     if (!r.succeeded) ++row.reasons[r.outcome];
     row.bytesSent += r.bytesSent;
     row.runMs += r.durationMs;
+}
+
+// The records by station and hour, in that order.
+std::vector<StationHour> SummaryByStationHour(const std::vector<DownloadRecord>& records) {
+    std::map<std::pair<std::string, std::string>, StationHour> rows;
+    for (const DownloadRecord& r : records) {
+        StationHour& row = rows[{r.station, HourOf(r)}];
+        row.station = r.station;
+        row.hour = HourOf(r);
+        Add(row, r);
+    }
+    std::vector<StationHour> out;
+    for (auto& [key, row] : rows) out.push_back(std::move(row));
+    return out;
+}
+
+// A line of the summary: a station's hour, or its total.
+std::string SummaryLine(const StationHour& row, const std::string& hour) {
+    return Line(FormatText("%-20s %-14s %6d %6d %6d %s  %s", row.station.c_str(), hour.c_str(),
+                           row.done + row.failed, row.done, row.failed,
+                           Throughput(row.done + row.failed, row.bytesSent, row.runMs).c_str(),
+                           ReasonsText(row.reasons).c_str()));
 }
 
 std::string Html(const std::string& text) {
@@ -210,43 +244,17 @@ tr.bad td { color: #b00; }
 
 }  // namespace
 
-std::vector<StationHour> SummaryByStationHour(const std::vector<DownloadRecord>& records) {
-    std::map<std::pair<std::string, std::string>, StationHour> rows;
-    for (const DownloadRecord& r : records) {
-        StationHour& row = rows[{r.station, HourOf(r)}];
-        row.station = r.station;
-        row.hour = HourOf(r);
-        Add(row, r);
-    }
-    std::vector<StationHour> out;
-    for (auto& [key, row] : rows) out.push_back(std::move(row));
-    return out;
-}
-
 std::string SummaryText(const std::vector<DownloadRecord>& records) {
-    const std::vector<StationHour> rows = SummaryByStationHour(records);
     std::string out = FormatText("%-20s %-14s %6s %6s %6s %8s %9s  %s\n", "station", "hour (UTC)",
                                  "phones", "done", "failed", "per hour", "kB/s", "failures");
+    for (const StationHour& row : SummaryByStationHour(records))
+        out += SummaryLine(row, row.hour.substr(0, 10) + " " + row.hour.substr(11) + "h");
     std::map<std::string, StationHour> totals;
-    for (const StationHour& row : rows) {
-        out += Line(FormatText("%-20s %-14s %6d %6d %6d %s  %s", row.station.c_str(),
-                               (row.hour.substr(0, 10) + " " + row.hour.substr(11) + "h").c_str(),
-                               row.done + row.failed, row.done, row.failed,
-                               Throughput(row.done + row.failed, row.bytesSent, row.runMs).c_str(),
-                               ReasonsText(row.reasons).c_str()));
-        StationHour& total = totals[row.station];
-        total.done += row.done;
-        total.failed += row.failed;
-        for (const auto& [reason, count] : row.reasons) total.reasons[reason] += count;
-        total.bytesSent += row.bytesSent;
-        total.runMs += row.runMs;
+    for (const DownloadRecord& r : records) {
+        totals[r.station].station = r.station;
+        Add(totals[r.station], r);
     }
-    for (const auto& [station, total] : totals)
-        out += Line(
-            FormatText("%-20s %-14s %6d %6d %6d %s  %s", station.c_str(), "total",
-                       total.done + total.failed, total.done, total.failed,
-                       Throughput(total.done + total.failed, total.bytesSent, total.runMs).c_str(),
-                       ReasonsText(total.reasons).c_str()));
+    for (const auto& [station, total] : totals) out += SummaryLine(total, "total");
     return out;
 }
 

@@ -37,6 +37,11 @@ std::string ImageNameInField(const std::string& name) {
     return out;
 }
 
+// "0x%08X" of an address (more digits beyond 32 bits).
+std::string AddressText(std::uint64_t address) {
+    return FormatText("0x%08" PRIX64, address);
+}
+
 std::string ImagesField(const DownloadRecord& r) {
     std::string out;
     for (const RecordImage& image : r.images) {
@@ -94,10 +99,6 @@ std::string Duration(std::int64_t ms) {
 }
 
 }  // namespace
-
-std::string AddressText(std::uint64_t address) {
-    return FormatText("0x%08" PRIX64, address);
-}
 
 std::string RecordsCsv(const std::vector<DownloadRecord>& records) {
     std::string out;

@@ -20,7 +20,4 @@ std::string RecordJsonLine(const DownloadRecord& record);
 // result, duration, images).
 std::string RecordsTable(const std::vector<DownloadRecord>& records);
 
-// "0x%08X" of an address (more digits beyond 32 bits).
-std::string AddressText(std::uint64_t address);
-
 }  // namespace zembra

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <type_traits>
 #include <utility>
+#include <variant>
 
 #include "platform/Helpers.h"
 #include "platform/PortNames.h"
@@ -118,29 +120,45 @@ std::string StationConfigPath() {
     return UserConfigFolder() + "/zembra/zembra.conf";
 }
 
+namespace {
+
+// A value of the station's configuration file ("key = value" lines, "#" comments; keys in any
+// case; the last one wins), empty when not set.
+std::string StationConfigValue(const std::string& key) {
+    std::ifstream config(StationConfigPath());
+    std::string value;
+    for (std::string line; std::getline(config, line);) {
+        line = Trim(line);
+        if (line.empty() || line[0] == '#') continue;
+        const std::size_t eq = line.find('=');
+        if (eq != std::string::npos && Lower(Trim(line.substr(0, eq))) == key)
+            value = Trim(line.substr(eq + 1));
+    }
+    return value;
+}
+
+}  // namespace
+
 std::string RecordsPathFor(const std::string& given) {
     std::string path = given;
     if (path.empty()) {
-        const std::string configPath = StationConfigPath();
-        std::ifstream config(configPath);
-        for (std::string line; std::getline(config, line);) {
-            line = Trim(line);
-            if (line.empty() || line[0] == '#') continue;
-            const std::size_t eq = line.find('=');
-            if (eq != std::string::npos && Lower(Trim(line.substr(0, eq))) == "records-database")
-                path = Trim(line.substr(eq + 1));
-        }
+        path = StationConfigValue("records-database");
         // A path in the file is the user's: "~" is the home folder, and a relative path starts
         // at the file's folder (not at wherever the program happens to run).
         if (path == "~" || path.rfind("~/", 0) == 0) {
             path = Home() + path.substr(1);
         } else if (!path.empty() && path[0] != '/' && Lower(path) != "off") {
-            const std::string folder = ParentFolder(configPath);
+            const std::string folder = ParentFolder(StationConfigPath());
             path = (folder.empty() ? std::string(".") : folder) + "/" + path;
         }
     }
     if (path.empty()) path = DefaultRecordsPath();
     return Lower(path) == "off" ? std::string() : path;
+}
+
+std::string RecordsServerFor(const std::string& given) {
+    const std::string server = given.empty() ? StationConfigValue("records-server") : given;
+    return server == "off" ? std::string() : server;
 }
 
 RecordStore::RecordStore(std::string path, int busyTimeoutMs)
@@ -215,24 +233,12 @@ std::string RecordStore::Append(DownloadRecord& record) {
         ok = insert.ok();
         if (ok) {
             int i = 0;
-            insert.Text(++i, record.startUtc);
-            insert.Text(++i, record.endUtc);
-            insert.Text(++i, record.station);
-            insert.Text(++i, record.frontEnd);
-            insert.Text(++i, record.port);
-            insert.Int(++i, record.slot);
-            insert.Text(++i, record.link);
-            insert.Text(++i, record.protocol);
-            insert.Int(++i, record.modeCode);
-            insert.Int(++i, record.versionWord);
-            insert.Text(++i, record.outcome);
-            insert.Int(++i, record.outcomeCode);
-            insert.Text(++i, record.outcomeText);
-            insert.Int(++i, record.succeeded ? 1 : 0);
-            insert.Int(++i, static_cast<std::int64_t>(record.bytesSent));
-            insert.Int(++i, static_cast<std::int64_t>(record.naks));
-            insert.Int(++i, static_cast<std::int64_t>(record.retransmissions));
-            insert.Int(++i, record.durationMs);
+            ForEachRecordField(record, [&](const auto& field) {
+                if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>)
+                    insert.Text(++i, field);
+                else
+                    insert.Int(++i, static_cast<std::int64_t>(field));
+            });
             ok = sqlite3_step(insert.get()) == SQLITE_DONE;
         }
     }
@@ -276,61 +282,59 @@ std::string SelectRecords(sqlite3* db, const std::string& path, const RecordFilt
             "SELECT id, start_utc, end_utc, station, front_end, port, slot, link, protocol, "
             "mode_code, version_word, outcome, outcome_code, outcome_text, succeeded, "
             "bytes_sent, naks, retransmissions, duration_ms FROM downloads d WHERE 1";
-        if (!filter.since.empty()) sql += " AND start_utc >= ?1";
-        if (!filter.until.empty()) sql += " AND start_utc < ?2";
-        if (!filter.port.empty()) sql += " AND port = ?3";
-        if (!filter.station.empty()) sql += " AND station = ?7";
-        if (filter.afterId > 0) sql += " AND id > ?8";
+        // The values of the statement's parameters, in their order.
+        std::vector<std::variant<std::string, std::int64_t>> params;
+        const auto param = [&](std::variant<std::string, std::int64_t> value) {
+            params.push_back(std::move(value));
+            return "?" + std::to_string(params.size());
+        };
+        if (!filter.since.empty()) sql += " AND start_utc >= " + param(filter.since);
+        if (!filter.until.empty()) sql += " AND start_utc < " + param(filter.until);
+        if (!filter.port.empty()) sql += " AND port = " + param(filter.port);
+        if (!filter.station.empty()) sql += " AND station = " + param(filter.station);
+        if (filter.afterId > 0) sql += " AND id > " + param(filter.afterId);
         const std::string outcome = Lower(filter.outcome);
         if (outcome == "ok")
             sql += " AND succeeded = 1";
         else if (outcome == "failed")
             sql += " AND succeeded = 0";
         else if (!outcome.empty())
-            sql += " AND lower(outcome) = ?4";
-        if (!filter.sha256.empty())
+            sql += " AND lower(outcome) = " + param(outcome);
+        if (!filter.sha256.empty()) {
+            const std::string p = param(Lower(filter.sha256));
             sql +=
                 " AND EXISTS (SELECT 1 FROM images i WHERE i.download_id = d.id AND "
-                "substr(i.sha256, 1, length(?5)) = ?5)";
-        if (filter.first > 0) sql = "SELECT * FROM (" + sql + " ORDER BY id LIMIT ?9) WHERE 1";
+                "substr(i.sha256, 1, length(" +
+                p + ")) = " + p + ")";
+        }
+        if (filter.first > 0)
+            sql = "SELECT * FROM (" + sql + " ORDER BY id LIMIT " +
+                  param(std::int64_t{filter.first}) + ") WHERE 1";
         sql += " ORDER BY id DESC";
-        if (filter.last > 0) sql += " LIMIT ?6";
+        if (filter.last > 0) sql += " LIMIT " + param(std::int64_t{filter.last});
         Statement select(db, sql.c_str());
         if (!select.ok()) {
             error = ErrorOf(db, path);
         } else {
-            if (!filter.since.empty()) select.Text(1, filter.since);
-            if (!filter.until.empty()) select.Text(2, filter.until);
-            if (!filter.port.empty()) select.Text(3, filter.port);
-            if (!outcome.empty() && outcome != "ok" && outcome != "failed") select.Text(4, outcome);
-            if (!filter.sha256.empty()) select.Text(5, Lower(filter.sha256));
-            if (filter.last > 0) select.Int(6, filter.last);
-            if (!filter.station.empty()) select.Text(7, filter.station);
-            if (filter.afterId > 0) select.Int(8, filter.afterId);
-            if (filter.first > 0) select.Int(9, filter.first);
+            for (std::size_t k = 0; k < params.size(); ++k) {
+                const int index = static_cast<int>(k) + 1;
+                if (const auto* text = std::get_if<std::string>(&params[k]))
+                    select.Text(index, *text);
+                else
+                    select.Int(index, std::get<std::int64_t>(params[k]));
+            }
             int rc;
             while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
                 DownloadRecord r;
-                int i = 0;
-                r.id = select.ColumnInt(i++);
-                r.startUtc = select.ColumnText(i++);
-                r.endUtc = select.ColumnText(i++);
-                r.station = select.ColumnText(i++);
-                r.frontEnd = select.ColumnText(i++);
-                r.port = select.ColumnText(i++);
-                r.slot = static_cast<int>(select.ColumnInt(i++));
-                r.link = select.ColumnText(i++);
-                r.protocol = select.ColumnText(i++);
-                r.modeCode = static_cast<int>(select.ColumnInt(i++));
-                r.versionWord = select.ColumnInt(i++);
-                r.outcome = select.ColumnText(i++);
-                r.outcomeCode = static_cast<int>(select.ColumnInt(i++));
-                r.outcomeText = select.ColumnText(i++);
-                r.succeeded = select.ColumnInt(i++) != 0;
-                r.bytesSent = static_cast<std::uint64_t>(select.ColumnInt(i++));
-                r.naks = static_cast<std::uint64_t>(select.ColumnInt(i++));
-                r.retransmissions = static_cast<std::uint64_t>(select.ColumnInt(i++));
-                r.durationMs = select.ColumnInt(i++);
+                r.id = select.ColumnInt(0);
+                int i = 1;
+                ForEachRecordField(r, [&](auto& field) {
+                    using Field = std::decay_t<decltype(field)>;
+                    if constexpr (std::is_same_v<Field, std::string>)
+                        field = select.ColumnText(i++);
+                    else
+                        field = static_cast<Field>(select.ColumnInt(i++));
+                });
                 out.push_back(std::move(r));
             }
             if (rc != SQLITE_DONE) error = ErrorOf(db, path);

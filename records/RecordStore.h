@@ -87,4 +87,8 @@ std::string StationConfigPath();
 // (empty result).
 std::string RecordsPathFor(const std::string& given);
 
+// The line server to use: the given connection string when not empty, else "records-server"
+// of the station's configuration file; empty (or "off") for none.
+std::string RecordsServerFor(const std::string& given);
+
 }  // namespace zembra

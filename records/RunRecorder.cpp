@@ -1,9 +1,61 @@
 #include "records/RunRecorder.h"
 
 #include "platform/Helpers.h"
+#include "platform/UserFolders.h"
 #include "protocol/SlotEnd.h"
 
 namespace zembra {
+
+namespace {
+
+// "auto", "compressed" or "normal" of a link-and-protocol code.
+const char* ProtocolTextOf(LinkProtocolCode mode) {
+    switch (mode & 0xFF) {
+        case 0x02:
+            return "compressed";
+        case 0x04:
+            return "normal";
+        case 0x01:
+            return "auto";
+        default:
+            return "none";
+    }
+}
+
+const char* OutcomeText(RunOutcome outcome) {
+    switch (outcome) {
+        case RunOutcome::Completed:
+            return "every selected image written and the reset jump sent";
+        case RunOutcome::NoStartAnswer:
+            return "no answer or a refusal at the first download start request";
+        case RunOutcome::VersionRefused:
+            return "version check: no answer, or the mismatch was not accepted";
+        case RunOutcome::CompressionFailed:
+            return "compressed mode unavailable";
+        case RunOutcome::UartSetupFailed:
+            return "UART module copy or baud switch refused";
+        case RunOutcome::JumpFailed:
+            return "jump into the download module refused";
+        case RunOutcome::ImageFileProblem:
+        case RunOutcome::ImageSkipped:
+            return "image file problem during the run";
+        case RunOutcome::EraseFailed:
+            return "erase: no answer or refused";
+        case RunOutcome::TransferFailed:
+            return "data transfer failed";
+        case RunOutcome::FileReadError:
+            return "an image file changed during the run";
+        case RunOutcome::Stopped:
+            return "stopped by the operator";
+        case RunOutcome::ResetRefused:
+            return "every image sent, but the phone refused the final reset jump";
+        case RunOutcome::None:
+            break;
+    }
+    return "the port could not be opened";
+}
+
+}  // namespace
 
 RunRecorder::RunRecorder(const std::string& path, std::function<void(const std::string&)> error)
     : error_(std::move(error)) {
@@ -44,7 +96,7 @@ void RunRecorder::BeginSlot(int slot, const DownloadJob& job, const std::string&
     Pending pending{{}, std::chrono::steady_clock::now(), configured};
     DownloadRecord& record = pending.record;
     record.startUtc = UtcNowIso();
-    record.station = StationName();
+    record.station = MachineName();
     record.frontEnd = frontEnd;
     record.port = port;
     record.slot = slot;
@@ -91,43 +143,6 @@ bool RunRecorder::Finish(int slot, std::int64_t durationMs) {
                    error.c_str()));
     return false;
 }
-
-namespace {
-
-const char* OutcomeText(RunOutcome outcome) {
-    switch (outcome) {
-        case RunOutcome::Completed:
-            return "every selected image written and the reset jump sent";
-        case RunOutcome::NoStartAnswer:
-            return "no answer or a refusal at the first download start request";
-        case RunOutcome::VersionRefused:
-            return "version check: no answer, or the mismatch was not accepted";
-        case RunOutcome::CompressionFailed:
-            return "compressed mode unavailable";
-        case RunOutcome::UartSetupFailed:
-            return "UART module copy or baud switch refused";
-        case RunOutcome::JumpFailed:
-            return "jump into the download module refused";
-        case RunOutcome::ImageFileProblem:
-        case RunOutcome::ImageSkipped:
-            return "image file problem during the run";
-        case RunOutcome::EraseFailed:
-            return "erase: no answer or refused";
-        case RunOutcome::TransferFailed:
-            return "data transfer failed";
-        case RunOutcome::FileReadError:
-            return "an image file changed during the run";
-        case RunOutcome::Stopped:
-            return "stopped by the operator";
-        case RunOutcome::ResetRefused:
-            return "every image sent, but the phone refused the final reset jump";
-        case RunOutcome::None:
-            break;
-    }
-    return "the port could not be opened";
-}
-
-}  // namespace
 
 // The outcome: a multi slot's by its endCode, the single engine's by its RunOutcome; a run
 // that never began did not get its port open. The images written are those the run finished.
@@ -186,19 +201,6 @@ void RunRecorder::RunFinished(int slot, const RunEnd& end) {
     Facts& facts = FactsOf(slot);
     facts.finished = true;
     facts.end = end;
-}
-
-const char* ProtocolTextOf(LinkProtocolCode mode) {
-    switch (mode & 0xFF) {
-        case 0x02:
-            return "compressed";
-        case 0x04:
-            return "normal";
-        case 0x01:
-            return "auto";
-        default:
-            return "none";
-    }
 }
 
 }  // namespace zembra

@@ -104,7 +104,4 @@ class RunRecorder : public RunEvents {
     std::array<std::optional<Pending>, kSlots> pending_;  // main thread
 };
 
-// "auto", "compressed" or "normal" of a link-and-protocol code.
-const char* ProtocolTextOf(LinkProtocolCode mode);
-
 }  // namespace zembra

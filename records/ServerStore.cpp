@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <type_traits>
 
 #include "platform/Helpers.h"
 #include "platform/WaitEvent.h"
@@ -385,29 +386,19 @@ std::string RecordsQuerySql(const RecordFilter& filter, std::vector<std::string>
 
 // One row of the records query.
 DownloadRecord RecordOfRow(const PGresult* result, int row) {
-    int i = 0;
-    const auto text = [&] { return std::string(PQgetvalue(result, row, i++)); };
-    const auto number = [&] { return std::strtoll(PQgetvalue(result, row, i++), nullptr, 10); };
     DownloadRecord r;
-    r.id = number();
-    r.startUtc = text();
-    r.endUtc = text();
-    r.station = text();
-    r.frontEnd = text();
-    r.port = text();
-    r.slot = static_cast<int>(number());
-    r.link = text();
-    r.protocol = text();
-    r.modeCode = static_cast<int>(number());
-    r.versionWord = number();
-    r.outcome = text();
-    r.outcomeCode = static_cast<int>(number());
-    r.outcomeText = text();
-    r.succeeded = text() == "t";
-    r.bytesSent = static_cast<std::uint64_t>(number());
-    r.naks = static_cast<std::uint64_t>(number());
-    r.retransmissions = static_cast<std::uint64_t>(number());
-    r.durationMs = number();
+    r.id = std::strtoll(PQgetvalue(result, row, 0), nullptr, 10);
+    int i = 1;
+    ForEachRecordField(r, [&](auto& field) {
+        using Field = std::decay_t<decltype(field)>;
+        const char* value = PQgetvalue(result, row, i++);
+        if constexpr (std::is_same_v<Field, std::string>)
+            field = value;
+        else if constexpr (std::is_same_v<Field, bool>)
+            field = value[0] == 't';
+        else
+            field = static_cast<Field>(std::strtoll(value, nullptr, 10));
+    });
     return r;
 }
 

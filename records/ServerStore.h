@@ -45,9 +45,6 @@ class ServerStore {
     // start time). Record ids are the server's.
     std::string Query(const RecordFilter& filter, std::vector<DownloadRecord>& out);
 
-    // The server as messages name it.
-    const std::string& description() const { return description_; }
-
   private:
     std::string Connect();
     std::string EnsureSchema();
@@ -64,13 +61,5 @@ class ServerStore {
 // A connection string as messages show it: "user@host:port/dbname" (what is set), never the
 // password; "(invalid connection string)" when it cannot be read.
 std::string ServerDescription(const std::string& conninfo);
-
-// The line server to use: the given connection string when not empty, else "records-server"
-// of the station's configuration file; empty (or "off") for none.
-std::string RecordsServerFor(const std::string& given);
-
-// A value of the station's configuration file ("key = value" lines, "#" comments; the last
-// one wins), empty when not set.
-std::string StationConfigValue(const std::string& key);
 
 }  // namespace zembra
