@@ -20,8 +20,8 @@
 
 #include "platform/Helpers.h"
 #include "platform/PortNames.h"
+#include "platform/SerialDevice.h"
 #include "platform/SerialDeviceMap.h"
-#include "sim/LineRate.h"
 #include "sim/PhoneSession.h"
 
 namespace zembra {
@@ -52,6 +52,13 @@ std::string RegisterErrorText(const std::string& what, const std::string& refusa
 
 void SetError(std::string* error, const std::string& text) {
     if (error) *error = text;
+}
+
+// The output rate in bit/s the tool set on the line (the kernel's arbitrary-rate interface, so
+// that rates without a classic constant such as 256,000 read correctly); 0 when unknown.
+std::uint32_t ReadLineRate(int fd) {
+    std::uint32_t output = 0, input = 0, cflag = 0, iflag = 0;
+    return ReadTerminalLine(fd, output, input, cflag, iflag) ? output : 0;
 }
 
 }  // namespace
