@@ -653,11 +653,8 @@ bool PhoneSession::Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer) 
     answer->unit = true;
     answer->answerRate = phoneRate_;
     ++counters_.units;
-    if (entry.kind == SimUnitKind::CommandFrame || entry.kind == SimUnitKind::RawFrame)
-        ++counters_.commands;
-    else
+    if (entry.kind != SimUnitKind::CommandFrame && entry.kind != SimUnitKind::RawFrame)
         ++counters_.dataUnits;
-    counters_.lastLineRate = entry.lineRate;
     const Decision d = Decide(isData);
     if (d.silent) {
         Silent(entry, "silent (fault)");

@@ -621,11 +621,6 @@ std::uint64_t SimulatedPhone::FlashWrittenEnd() const {
     return impl_->session.Flash().WrittenEnd();
 }
 
-bool SimulatedPhone::DumpFlash(const std::string& path) const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->session.Flash().Dump(path);
-}
-
 void SimulatedPhone::ClearFlash() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->session.Flash().Clear();
