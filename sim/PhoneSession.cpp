@@ -33,6 +33,16 @@ std::string Hex(std::uint64_t v) {
     return FormatText("0x%llX", static_cast<unsigned long long>(v));
 }
 
+// What a frame carried, into its record entry: command, flag, length and the first bytes.
+void RecordPayload(SimRecordEntry& entry, const std::vector<std::uint8_t>& payload) {
+    if (!payload.empty()) {
+        entry.command = payload[0];
+        entry.flag = payload.size() > 1 ? payload[1] : 0;
+    }
+    entry.length = payload.size();
+    entry.payload.assign(payload.begin(), payload.begin() + std::min(payload.size(), kPayloadKept));
+}
+
 bool LzoReady() {
     static const bool ready = lzo_init() == LZO_E_OK;
     return ready;
@@ -121,7 +131,9 @@ bool PhoneSession::ConsumeByte(std::uint8_t b, SimAnswer* answer) {
             block_.clear();
             return true;
         case In::Idle:
-            if (rawMode_ || UsbBlockExpected()) {
+            // A control block may also announce the retransmission of the image's last block.
+            if (rawMode_ || UsbBlockExpected() ||
+                (b == kPhoneControlMarker[0] && controlAllowed_ && UsbNormal())) {
                 in_ = In::Block;
                 blockIsRaw_ = rawMode_;
                 block_.push_back(b);
@@ -130,13 +142,6 @@ bool PhoneSession::ConsumeByte(std::uint8_t b, SimAnswer* answer) {
             if (b == kPhoneFlag) {
                 in_ = In::Frame;
                 frame_.clear();
-                return false;
-            }
-            if (b == kPhoneControlMarker[0] && controlAllowed_ && UsbNormal()) {
-                // A control block may announce the retransmission of the image's last block.
-                in_ = In::Block;
-                blockIsRaw_ = false;
-                block_.push_back(b);
                 return false;
             }
             ++strayPending_;
@@ -177,12 +182,7 @@ void PhoneSession::HandleCommandFrame(SimAnswer* answer) {
         if (fcs != got) framing = FormatText("bad FCS 0x%04X, expected 0x%04X", got, fcs);
         payload.resize(n);
     }
-    if (!payload.empty()) {
-        entry.command = payload[0];
-        entry.flag = payload.size() > 1 ? payload[1] : 0;
-    }
-    entry.length = payload.size();
-    entry.payload.assign(payload.begin(), payload.begin() + std::min(payload.size(), kPayloadKept));
+    RecordPayload(entry, payload);
     const bool isData = framing.empty() && !payload.empty() &&
                         (payload[0] == CMD_WRITE_DATA ||
                          (payload[0] == CMD_COMPRESSED && entry.flag != COMPRESSED_REQUEST));
@@ -226,12 +226,7 @@ void PhoneSession::HandleRawFrame(SimRecordEntry& entry, SimAnswer* answer) {
             framing = FormatText("bad raw-frame CRC %02X %02X, expected %02X %02X", block_[n],
                                  block_[n + 1], low, wireHigh);
     }
-    if (!payload.empty()) {
-        entry.command = payload[0];
-        entry.flag = payload.size() > 1 ? payload[1] : 0;
-    }
-    entry.length = payload.size();
-    entry.payload.assign(payload.begin(), payload.begin() + std::min(payload.size(), kPayloadKept));
+    RecordPayload(entry, payload);
     const bool isData = framing.empty() && payload.size() > 1 && payload[0] == CMD_COMPRESSED &&
                         payload[1] != COMPRESSED_REQUEST;
     if (!Admit(entry, isData, answer)) return;
@@ -432,12 +427,8 @@ void PhoneSession::DispatchModule(const std::vector<std::uint8_t>& p, SimRecordE
             return CompressedPacket(p, entry, answer);
         case CMD_JUMP: {
             if (p.size() != 1) break;
-            if (ImageIncomplete() || !stream_.empty())
-                return Refuse(entry, answer, NAK_INVALID_CMD,
-                              FormatText("reset jump while the range at %s is written only up "
-                                         "to %s of %s bytes",
-                                         Hex(image_.start).c_str(), Hex(image_.written).c_str(),
-                                         Hex(image_.length).c_str()));
+            if (const std::string why = RangeUnfinished("reset jump"); !why.empty())
+                return Refuse(entry, answer, NAK_INVALID_CMD, why);
             Accept(entry, answer);
             entry.note = "reset jump";
             answer->resetJump = true;
@@ -461,12 +452,8 @@ void PhoneSession::Erase(const std::vector<std::uint8_t>& p, SimRecordEntry& ent
     if (p.size() != 9)
         return Refuse(entry, answer, NAK_INVALID_CMD,
                       FormatText("erase with a payload of %zu bytes (9 expected)", p.size()));
-    if (ImageIncomplete() || !stream_.empty())
-        return Refuse(entry, answer, NAK_INVALID_CMD,
-                      FormatText("erase while the range at %s is written only up to %s of %s "
-                                 "bytes",
-                                 Hex(image_.start).c_str(), Hex(image_.written).c_str(),
-                                 Hex(image_.length).c_str()));
+    if (const std::string why = RangeUnfinished("erase"); !why.empty())
+        return Refuse(entry, answer, NAK_INVALID_CMD, why);
     const std::uint64_t address = Le32(&p[1]);
     const std::uint64_t length = Le32(&p[5]);
     entry.address = static_cast<std::uint32_t>(address);
@@ -603,6 +590,13 @@ void PhoneSession::CompressedPacket(const std::vector<std::uint8_t>& p, SimRecor
     stream_.clear();
     streamFlag_ = 0;
     Accept(entry, answer);
+}
+
+std::string PhoneSession::RangeUnfinished(const char* what) const {
+    if (!ImageIncomplete() && stream_.empty()) return {};
+    return FormatText("%s while the range at %s is written only up to %s of %s bytes", what,
+                      Hex(image_.start).c_str(), Hex(image_.written).c_str(),
+                      Hex(image_.length).c_str());
 }
 
 std::string PhoneSession::Store(std::uint64_t address, const std::uint8_t* data, std::size_t length,

@@ -116,6 +116,9 @@ class PhoneSession {
     bool UsbNormal() const;
     bool UsbBlockExpected() const;
     bool ImageIncomplete() const { return image_.active && image_.written < image_.length; }
+    // Why the erase or the reset jump (what) must wait: the erased range is not completely
+    // written yet; empty when it is.
+    std::string RangeUnfinished(const char* what) const;
     std::string ModeName() const;
     std::uint32_t ProbeRate() const { return lineRate_ ? lineRate_() : 0; }
 
