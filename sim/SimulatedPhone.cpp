@@ -13,7 +13,6 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <limits>
 #include <mutex>
 #include <thread>
@@ -42,7 +41,7 @@ timespec ToTimespec(std::int64_t ns) {
 }
 
 std::string ErrnoText(const std::string& what) {
-    return what + ": " + std::strerror(errno);
+    return what + ": " + ErrorNumberText(errno);
 }
 
 // Why a register call failed: the folder's refusal when it is refused, else errno's text.
@@ -641,15 +640,11 @@ SimStage SimulatedPhone::Stage() const {
 }
 
 bool SimulatedPhone::WaitForReset(std::chrono::milliseconds timeout, std::uint64_t count) const {
-    std::unique_lock<std::mutex> lock(impl_->mutex);
-    return impl_->changed.wait_for(lock, timeout,
-                                   [&] { return impl_->session.Counters().resets >= count; });
+    return WaitUntil([&] { return Counters().resets >= count; }, timeout);
 }
 
 bool SimulatedPhone::WaitForUnits(std::uint64_t count, std::chrono::milliseconds timeout) const {
-    std::unique_lock<std::mutex> lock(impl_->mutex);
-    return impl_->changed.wait_for(lock, timeout,
-                                   [&] { return impl_->session.Counters().units >= count; });
+    return WaitUntil([&] { return Counters().units >= count; }, timeout);
 }
 
 bool SimulatedPhone::WaitUntil(const std::function<bool()>& pred,
