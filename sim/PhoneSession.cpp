@@ -672,7 +672,10 @@ bool PhoneSession::Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer) 
     return true;
 }
 
-void PhoneSession::PutAnswer(SimAnswer* answer, std::vector<std::uint8_t> bytes) {
+void PhoneSession::Reply(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code,
+                         std::vector<std::uint8_t> bytes) {
+    entry.answered = true;
+    entry.answer = code;
     ++faultAnswers_;
     if (plan_.strayCount != 0 && !plan_.strayBytes.empty() && faultAnswers_ > plan_.straySkip &&
         faultAnswers_ <= plan_.straySkip + plan_.strayCount)
@@ -680,25 +683,20 @@ void PhoneSession::PutAnswer(SimAnswer* answer, std::vector<std::uint8_t> bytes)
     answer->bytes = std::move(bytes);
     answer->delayMs += pendingLateMs_;
     pendingLateMs_ = 0;
+    Commit(entry);
 }
 
 void PhoneSession::Accept(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code) {
-    entry.answered = true;
-    entry.answer = code;
     if (code == RSP_ACK) ++counters_.acks;
-    PutAnswer(answer, {kFrameFlag, code, kFrameFlag});
-    Commit(entry);
+    Reply(entry, answer, code, {kFrameFlag, code, kFrameFlag});
 }
 
 void PhoneSession::Refuse(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code,
                           const std::string& note, bool isError) {
-    entry.answered = true;
-    entry.answer = code;
     entry.isError = isError;
     entry.note = note;
     ++counters_.naks;
-    PutAnswer(answer, {kFrameFlag, code, kFrameFlag});
-    Commit(entry);
+    Reply(entry, answer, code, {kFrameFlag, code, kFrameFlag});
 }
 
 void PhoneSession::Silent(SimRecordEntry& entry, const std::string& note) {
@@ -711,23 +709,16 @@ void PhoneSession::Silent(SimRecordEntry& entry, const std::string& note) {
 
 void PhoneSession::SendEcho(SimRecordEntry& entry, SimAnswer* answer, const std::uint8_t* block) {
     ++faultEchoes_;
-    std::vector<std::uint8_t> echo;
+    std::uint8_t echoed[kDataBlockSize];
+    std::memcpy(echoed, block, kDataBlockSize);
     if (plan_.corruptEchoCount != 0 && faultEchoes_ > plan_.corruptEchoSkip &&
         faultEchoes_ <= plan_.corruptEchoSkip + plan_.corruptEchoCount) {
-        std::uint8_t copy[kDataBlockSize];
-        std::memcpy(copy, block, kDataBlockSize);
-        copy[0] ^= 0x01;  // any single-bit change alters the CRC
-        echo = PhoneAckEcho(copy, kDataBlockSize);
+        echoed[0] ^= 0x01;  // any single-bit change alters the CRC
         entry.note += entry.note.empty() ? "echo corrupted (fault)" : "; echo corrupted (fault)";
-    } else {
-        echo = PhoneAckEcho(block, kDataBlockSize);
     }
-    entry.answered = true;
-    entry.answer = RSP_ACK;
     ++counters_.acks;
     ++counters_.echoes;
-    PutAnswer(answer, std::move(echo));
-    Commit(entry);
+    Reply(entry, answer, RSP_ACK, PhoneAckEcho(echoed, kDataBlockSize));
 }
 
 void PhoneSession::Commit(SimRecordEntry& entry) {

@@ -109,7 +109,10 @@ class PhoneSession {
     void Silent(SimRecordEntry& entry, const std::string& note);
     void SendEcho(SimRecordEntry& entry, SimAnswer* answer, const std::uint8_t* block);
     void Commit(SimRecordEntry& entry);
-    void PutAnswer(SimAnswer* answer, std::vector<std::uint8_t> bytes);
+    // Answers the unit with bytes (code: the answer's code in the record), after the stray
+    // bytes and the late delay that the fault plan adds, and records it.
+    void Reply(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code,
+               std::vector<std::uint8_t> bytes);
 
     void ResetToBoot();
     void ClearInput();
