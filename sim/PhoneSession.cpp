@@ -624,37 +624,24 @@ std::string PhoneSession::Store(std::uint64_t address, const std::uint8_t* data,
 // ---------------------------------------------------------------------------------------------
 // Answers, faults, record
 
-PhoneSession::Decision PhoneSession::Decide(bool isData) {
-    Decision d;
-    ++faultUnits_;
-    if (isData) ++faultDataUnits_;
-    if (plan_.silentFromUnit != 0 && !silentLatched_) {
-        if (plan_.silentDataOnly ? (isData && faultDataUnits_ >= plan_.silentFromUnit)
-                                 : faultUnits_ >= plan_.silentFromUnit)
-            silentLatched_ = true;
-    }
-    d.silent = silentLatched_;
-    if (plan_.nakCount != 0) {
-        const std::uint64_t index =
-            plan_.nakDataOnly ? (isData ? faultDataUnits_ : 0) : faultUnits_;
-        d.nak = index > plan_.nakSkip && index <= plan_.nakSkip + plan_.nakCount;
-    }
-    if (plan_.lateMs != 0 && faultUnits_ >= plan_.lateFromUnit) d.lateMs = plan_.lateMs;
-    return d;
-}
-
 bool PhoneSession::Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer) {
     answer->unit = true;
     answer->answerRate = phoneRate_;
     ++counters_.units;
     if (entry.kind != SimUnitKind::CommandFrame && entry.kind != SimUnitKind::RawFrame)
         ++counters_.dataUnits;
-    const Decision d = Decide(isData);
-    if (d.silent) {
+    // The fault plan counts every unit, and data units apart.
+    ++faultUnits_;
+    if (isData) ++faultDataUnits_;
+    if (plan_.silentFromUnit != 0 &&
+        (plan_.silentDataOnly ? (isData && faultDataUnits_ >= plan_.silentFromUnit)
+                              : faultUnits_ >= plan_.silentFromUnit))
+        silentLatched_ = true;
+    if (silentLatched_) {
         Silent(entry, "silent (fault)");
         return false;
     }
-    pendingLateMs_ = d.lateMs;
+    pendingLateMs_ = plan_.lateMs != 0 && faultUnits_ >= plan_.lateFromUnit ? plan_.lateMs : 0;
     if (strayPending_ > 0) {
         const std::string why =
             FormatText("%zu stray byte(s) before this unit%s", strayPending_,
@@ -664,7 +651,9 @@ bool PhoneSession::Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer) 
         Refuse(entry, answer, NAK_INVALID_FCS, why);
         return false;
     }
-    if (d.nak) {
+    const std::uint64_t nakIndex = plan_.nakDataOnly ? (isData ? faultDataUnits_ : 0) : faultUnits_;
+    if (plan_.nakCount != 0 && nakIndex > plan_.nakSkip &&
+        nakIndex <= plan_.nakSkip + plan_.nakCount) {
         Refuse(entry, answer, plan_.nakCode, FormatText("NAK 0x%02X (fault)", plan_.nakCode),
                false);
         return false;

@@ -66,12 +66,6 @@ class PhoneSession {
     enum class In { Idle, Frame, Padding, Block };
     enum class Await { None, MarkerData, Retransmit };
 
-    struct Decision {
-        bool silent = false;
-        bool nak = false;
-        std::uint32_t lateMs = 0;
-    };
-
     struct Image {
         bool active = false;
         std::uint64_t start = 0;
@@ -98,7 +92,6 @@ class PhoneSession {
 
     // Faults and pre-checks common to every unit; false when the unit has been answered.
     bool Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer);
-    Decision Decide(bool isData);
     // Stores data of the current range; empty text on success, else the reason.
     std::string Store(std::uint64_t address, const std::uint8_t* data, std::size_t length,
                       std::uint64_t expectedLength, SimRecordEntry& entry);
