@@ -792,11 +792,11 @@ void PhoneSession::HungUp() {
     ResetToBoot();
 }
 
-void PhoneSession::PowerCycle(const std::string& why) {
+void PhoneSession::PowerCycle() {
     ClearInput();
     if (stage_ != SimStage::BootIdle) ++counters_.abandonedSessions;
     ResetToBoot();
-    Note("power cycle: " + why, false);
+    Note("power cycle: requested", false);
 }
 
 void PhoneSession::SetFaults(const SimFaultPlan& plan) {

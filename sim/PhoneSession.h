@@ -36,8 +36,8 @@ class PhoneSession {
     void LineClosed();
     // The line was hung up by the fault.
     void HungUp();
-    // Power cycle: back to the boot loader, partial input dropped (flash kept).
-    void PowerCycle(const std::string& why);
+    // Power cycle on request: back to the boot loader, partial input dropped (flash kept).
+    void PowerCycle();
 
     void SetFaults(const SimFaultPlan& plan);
     // Bytes that may still be received before the hang-up fault strikes (UINT64_MAX: never).

@@ -673,7 +673,7 @@ void SimulatedPhone::SetFaults(const SimFaultPlan& plan) {
 void SimulatedPhone::PowerCycle() {
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
-        impl_->session.PowerCycle("requested");
+        impl_->session.PowerCycle();
     }
     impl_->Deliver();
 }
