@@ -508,8 +508,7 @@ void SimulatedPhone::Impl::Run() {
                 session.Note("plugged in again on " + devicePath, false);
             } else {
                 if (master >= 0) CloseLine();
-                std::lock_guard<std::mutex> lock(mutex);
-                session.Note("replug failed: " + error, true);
+                Note("replug failed: " + error, true);
             }
             Deliver();
             continue;
