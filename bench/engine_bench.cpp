@@ -44,6 +44,7 @@
 #include "platform/LoopMainThread.h"
 #include "ports/VaCommPorts.h"
 #include "protocol/DebugTrace.h"
+#include "protocol/LzoCompressor.h"
 #include "protocol/PacketCodec.h"
 #include "protocol/ProtocolCodes.h"
 #include "protocol/RunDisplay.h"
@@ -87,15 +88,17 @@ Bytes FirmwareLike(std::size_t n, unsigned seed) {
     return out;
 }
 
+void WriteFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
 std::vector<Image> MakeJob(const std::string& folder, std::size_t each, const char* suffix) {
     std::vector<Image> job = {
         {folder + "/random" + suffix + ".bin", Incompressible(each, 7), 0x0400000},
         {folder + "/firmware" + suffix + ".bin", FirmwareLike(each, 8), 0x0C00000}};
-    for (const Image& image : job) {
-        std::FILE* f = std::fopen(image.path.c_str(), "wb");
-        std::fwrite(image.data.data(), 1, image.data.size(), f);
-        std::fclose(f);
-    }
+    for (const Image& image : job) WriteFile(image.path, image.data);
     return job;
 }
 
@@ -105,14 +108,17 @@ std::vector<Image> MakeJob(const std::string& folder, std::size_t each, const ch
 // the simulated phones, which run in this process too.
 class ToolCpu {
   public:
-    // Around starting phones: their threads are the ones that appear in between.
-    void BeforePhones() { before_ = Threads(); }
+    // Around starting phones: their threads are the ones that appear in between (those of
+    // the phones before are forgotten).
+    void BeforePhones() {
+        phoneThreads_.clear();
+        before_ = Threads();
+    }
     void AfterPhones() {
         for (pid_t tid : Threads())
             if (std::find(before_.begin(), before_.end(), tid) == before_.end())
                 phoneThreads_.push_back(tid);
     }
-    void Forget() { phoneThreads_.clear(); }
     // Seconds so far.
     double Now() const {
         rusage self{};
@@ -331,17 +337,14 @@ class RefLine {
             len_ = static_cast<std::size_t>(n);
         }
     }
-    // A command frame (padded on USB), or a raw frame once raw is set; expects ACK.
-    void Command(const Bytes& payload) {
+    // A command frame (padded on USB), or a raw frame once raw is set.
+    void Send(const Bytes& payload) {
         std::uint8_t out[kFrameBufferSize];
-        std::size_t n;
-        if (raw) {
-            n = BuildRawFrame(out, payload.data(), payload.size());
-        } else {
-            n = codec_.Encode(out, payload.data(), static_cast<std::uint16_t>(payload.size()));
-            if (usb_) n = PadForUsb(out, n);
-        }
-        Write(out, n);
+        Write(out, BuildCommandFrame(out, payload.data(), payload.size(), usb_, raw, codec_));
+    }
+    // Sends the command and expects ACK.
+    void Command(const Bytes& payload) {
+        Send(payload);
         const Bytes answer = ReadAnswer();
         if (answer.empty() || answer[0] != RSP_ACK)
             throw std::runtime_error(FormatText("command 0x%02X refused", payload[0]));
@@ -358,10 +361,8 @@ class RefLine {
 
 Bytes Le32Header(std::uint32_t address, std::uint32_t length) {
     Bytes h(8);
-    for (int i = 0; i < 4; ++i) {
-        h[i] = static_cast<std::uint8_t>(address >> (8 * i));
-        h[4 + i] = static_cast<std::uint8_t>(length >> (8 * i));
-    }
+    PutLe32(&h[0], address);
+    PutLe32(&h[4], length);
     return h;
 }
 
@@ -369,8 +370,6 @@ Bytes Le32Header(std::uint32_t address, std::uint32_t length) {
 std::uint64_t RefSendImage(RefLine& line, LinkProtocolCode mode, const Image& image) {
     std::uint64_t packets = 0;
     const Bytes& d = image.data;
-    PacketCodec codec;
-    std::uint8_t out[kFrameBufferSize];
     if (mode == USB_NORMAL) {
         for (std::size_t off = 0; off < d.size(); off += 1024) {
             std::uint8_t block[1024];
@@ -392,18 +391,13 @@ std::uint64_t RefSendImage(RefLine& line, LinkProtocolCode mode, const Image& im
     if (mode == UART_NORMAL) {
         for (std::size_t off = 0; off < d.size(); off += 4096) {
             const std::size_t n = std::min<std::size_t>(4096, d.size() - off);
-            Bytes payload;
-            payload.reserve(7 + n);
-            payload.push_back(CMD_WRITE_DATA);
-            const std::uint32_t address = image.address + static_cast<std::uint32_t>(off);
-            for (int i = 0; i < 4; ++i)
-                payload.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
-            payload.push_back(static_cast<std::uint8_t>(n));
-            payload.push_back(static_cast<std::uint8_t>(n >> 8));
+            Bytes payload(7, CMD_WRITE_DATA);
+            PutLe32(&payload[1], image.address + static_cast<std::uint32_t>(off));
+            payload[5] = static_cast<std::uint8_t>(n);
+            payload[6] = static_cast<std::uint8_t>(n >> 8);
             payload.insert(payload.end(), d.begin() + static_cast<long>(off),
                            d.begin() + static_cast<long>(off + n));
-            line.Write(
-                out, codec.Encode(out, payload.data(), static_cast<std::uint16_t>(payload.size())));
+            line.Send(payload);
             ++packets;
             line.ReadAnswer();
         }
@@ -412,8 +406,8 @@ std::uint64_t RefSendImage(RefLine& line, LinkProtocolCode mode, const Image& im
     // Compressed modes: 64 KiB blocks with their header, LZO1X-1, 1,020 / 8,192-byte packets.
     const bool usb = mode == USB_PPV;
     const std::size_t chunk = usb ? kUsbCompressedChunk : kUartCompressedChunk;
-    static std::vector<std::uint8_t> work(LZO1X_1_MEM_COMPRESS);
-    Bytes packed(0x10008 + 0x10008 / 16 + 64 + 3);
+    static OwnLzoCompressor lzo;
+    Bytes packed(LzoOutputBound(0x10008));
     for (std::size_t off = 0; off < d.size(); off += 0x10000) {
         const std::size_t n = std::min<std::size_t>(0x10000, d.size() - off);
         Bytes block = Le32Header(image.address + static_cast<std::uint32_t>(off),
@@ -421,12 +415,10 @@ std::uint64_t RefSendImage(RefLine& line, LinkProtocolCode mode, const Image& im
         block.insert(block.end(), d.begin() + static_cast<long>(off),
                      d.begin() + static_cast<long>(off + n));
         block.resize(0x10008, 0xFF);
-        lzo_uint packedLength = 0;
-        const bool compressed = lzo1x_1_compress(block.data(), n + 8, packed.data(), &packedLength,
-                                                 work.data()) == LZO_E_OK &&
-                                packedLength < n + 8;
+        const LzoResult packing = lzo.Compress(block.data(), n + 8, packed.data());
+        const bool compressed = packing.ok && packing.length < n + 8;
         const std::uint8_t* stream = compressed ? packed.data() : block.data();
-        const std::size_t total = compressed ? packedLength : block.size();
+        const std::size_t total = compressed ? packing.length : block.size();
         for (std::size_t sent = 0; sent < total; sent += chunk) {
             const std::size_t m = std::min(total - sent, chunk);
             Bytes payload;
@@ -436,10 +428,7 @@ std::uint64_t RefSendImage(RefLine& line, LinkProtocolCode mode, const Image& im
                                   ? COMPRESSED_LAST
                                   : (compressed ? COMPRESSED_CONTINUES : UNCOMPRESSED_CONTINUES));
             payload.insert(payload.end(), stream + sent, stream + sent + m);
-            const std::size_t len =
-                usb ? BuildRawFrame(out, payload.data(), payload.size())
-                    : codec.Encode(out, payload.data(), static_cast<std::uint16_t>(payload.size()));
-            line.Write(out, len);
+            line.Send(payload);  // raw frames in the compressed USB mode
             ++packets;
             const Bytes answer = line.ReadAnswer();
             if (answer.empty() || answer[0] != RSP_ACK) throw std::runtime_error("data refused");
@@ -467,12 +456,8 @@ Result RunReference(SimulatedPhone& phone, LinkProtocolCode mode, const std::vec
         if (!usb) line.SetRate(B115200);
         line.Command({CMD_DOWNLOAD_START});
         for (const Image& image : job) {
-            const std::uint32_t len = static_cast<std::uint32_t>(image.data.size());
-            Bytes erase;
-            erase.reserve(9);
-            erase.push_back(CMD_ERASE);
-            const Bytes h = Le32Header(image.address, len);
-            erase.insert(erase.end(), h.begin(), h.end());
+            Bytes erase = Le32Header(image.address, static_cast<std::uint32_t>(image.data.size()));
+            erase.insert(erase.begin(), CMD_ERASE);
             const double e0 = NowMs();
             line.Command(erase);
             r.eraseMs += NowMs() - e0;
@@ -557,20 +542,12 @@ class QuietHost : public MultiDownloadHost, public DownloadHost {
     void SetStartControlsEnabled(bool) override {}
 };
 
-void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
 struct Images {
-    std::string folder, code, font;
+    std::string code, font;
 };
 
-Images MakeImages(std::size_t imageSize) {
+Images MakeImages(const std::string& folder, std::size_t imageSize) {
     Images images;
-    std::string pattern = "/tmp/zembra-multi-bench-XXXXXX";
-    images.folder = ::mkdtemp(pattern.data()) ? pattern : "/tmp";
     std::mt19937 rng(7);
     // Firmware-like code image: code-ish bytes, then 0xFF padding; its trailer holds the
     // version and the boot location 0x10000 (the code goes from there).
@@ -585,8 +562,8 @@ Images MakeImages(std::size_t imageSize) {
     code[imageSize - 13] = 0x00;
     std::vector<std::uint8_t> font(imageSize);
     for (auto& b : font) b = static_cast<std::uint8_t>(rng());  // incompressible
-    images.code = images.folder + "/code.bin";
-    images.font = images.folder + "/font1.bin";
+    images.code = folder + "/code.bin";
+    images.font = folder + "/font1.bin";
     WriteFile(images.code, code);
     WriteFile(images.font, font);
     return images;
@@ -610,7 +587,6 @@ RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
     LoopMainThread loop;
     SetProcessMainThread(&loop);
     std::vector<std::unique_ptr<SimulatedPhone>> phones;
-    toolCpu.Forget();
     toolCpu.BeforePhones();
     for (int slot = 0; slot < count; ++slot) {
         SimPhoneConfig config;
@@ -678,9 +654,9 @@ RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
 }
 
 // Runs the multi benchmark and prints its table; returns false when a run failed.
-bool RunMultiBenchmark(bool quick) {
+bool RunMultiBenchmark(bool quick, const std::string& folder) {
     const std::size_t imageSize = quick ? (256u << 10) : (1u << 20);
-    const Images images = MakeImages(imageSize);
+    const Images images = MakeImages(folder, imageSize);
     // The machine is shared: each side keeps its best of several runs, taken in turn.
     const int runs = quick ? 1 : 3;
     std::printf(
@@ -713,8 +689,6 @@ bool RunMultiBenchmark(bool quick) {
                     cpu(single).c_str(), cpu(eight).c_str(),
                     single.ok && eight.ok ? "" : "  (a run failed)");
     }
-    std::error_code ec;
-    std::filesystem::remove_all(images.folder, ec);
     return ok;
 }
 
@@ -789,7 +763,6 @@ int main(int argc, char** argv) {
             config.turnaroundUs = link.turnaroundUs;
             SimulatedPhone phone(config);
             std::string error;
-            toolCpu.Forget();
             toolCpu.BeforePhones();
             const bool started = phone.Start(&error);
             toolCpu.AfterPhones();
@@ -836,9 +809,9 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     }
-    for (const Image& image : job) std::remove(image.path.c_str());
-    for (const Image& image : uartJob) std::remove(image.path.c_str());
-    rmdir(folder.c_str());
-    if (links.find("multi") != std::string::npos && !multi_run::RunMultiBenchmark(quick)) return 1;
-    return 0;
+    const bool ok =
+        links.find("multi") == std::string::npos || multi_run::RunMultiBenchmark(quick, folder);
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    return ok ? 0 : 1;
 }

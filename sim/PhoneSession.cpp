@@ -33,6 +33,16 @@ std::string Hex(std::uint64_t v) {
     return FormatText("0x%llX", static_cast<unsigned long long>(v));
 }
 
+// What a frame carried, into its record entry: command, flag, length and the first bytes.
+void RecordPayload(SimRecordEntry& entry, const std::vector<std::uint8_t>& payload) {
+    if (!payload.empty()) {
+        entry.command = payload[0];
+        entry.flag = payload.size() > 1 ? payload[1] : 0;
+    }
+    entry.length = payload.size();
+    entry.payload.assign(payload.begin(), payload.begin() + std::min(payload.size(), kPayloadKept));
+}
+
 bool LzoReady() {
     static const bool ready = lzo_init() == LZO_E_OK;
     return ready;
@@ -121,7 +131,9 @@ bool PhoneSession::ConsumeByte(std::uint8_t b, SimAnswer* answer) {
             block_.clear();
             return true;
         case In::Idle:
-            if (rawMode_ || UsbBlockExpected()) {
+            // A control block may also announce the retransmission of the image's last block.
+            if (rawMode_ || UsbBlockExpected() ||
+                (b == kPhoneControlMarker[0] && controlAllowed_ && UsbNormal())) {
                 in_ = In::Block;
                 blockIsRaw_ = rawMode_;
                 block_.push_back(b);
@@ -130,13 +142,6 @@ bool PhoneSession::ConsumeByte(std::uint8_t b, SimAnswer* answer) {
             if (b == kPhoneFlag) {
                 in_ = In::Frame;
                 frame_.clear();
-                return false;
-            }
-            if (b == kPhoneControlMarker[0] && controlAllowed_ && UsbNormal()) {
-                // A control block may announce the retransmission of the image's last block.
-                in_ = In::Block;
-                blockIsRaw_ = false;
-                block_.push_back(b);
                 return false;
             }
             ++strayPending_;
@@ -177,12 +182,7 @@ void PhoneSession::HandleCommandFrame(SimAnswer* answer) {
         if (fcs != got) framing = FormatText("bad FCS 0x%04X, expected 0x%04X", got, fcs);
         payload.resize(n);
     }
-    if (!payload.empty()) {
-        entry.command = payload[0];
-        entry.flag = payload.size() > 1 ? payload[1] : 0;
-    }
-    entry.length = payload.size();
-    entry.payload.assign(payload.begin(), payload.begin() + std::min(payload.size(), kPayloadKept));
+    RecordPayload(entry, payload);
     const bool isData = framing.empty() && !payload.empty() &&
                         (payload[0] == CMD_WRITE_DATA ||
                          (payload[0] == CMD_COMPRESSED && entry.flag != COMPRESSED_REQUEST));
@@ -226,12 +226,7 @@ void PhoneSession::HandleRawFrame(SimRecordEntry& entry, SimAnswer* answer) {
             framing = FormatText("bad raw-frame CRC %02X %02X, expected %02X %02X", block_[n],
                                  block_[n + 1], low, wireHigh);
     }
-    if (!payload.empty()) {
-        entry.command = payload[0];
-        entry.flag = payload.size() > 1 ? payload[1] : 0;
-    }
-    entry.length = payload.size();
-    entry.payload.assign(payload.begin(), payload.begin() + std::min(payload.size(), kPayloadKept));
+    RecordPayload(entry, payload);
     const bool isData = framing.empty() && payload.size() > 1 && payload[0] == CMD_COMPRESSED &&
                         payload[1] != COMPRESSED_REQUEST;
     if (!Admit(entry, isData, answer)) return;
@@ -432,12 +427,8 @@ void PhoneSession::DispatchModule(const std::vector<std::uint8_t>& p, SimRecordE
             return CompressedPacket(p, entry, answer);
         case CMD_JUMP: {
             if (p.size() != 1) break;
-            if (ImageIncomplete() || !stream_.empty())
-                return Refuse(entry, answer, NAK_INVALID_CMD,
-                              FormatText("reset jump while the range at %s is written only up "
-                                         "to %s of %s bytes",
-                                         Hex(image_.start).c_str(), Hex(image_.written).c_str(),
-                                         Hex(image_.length).c_str()));
+            if (const std::string why = RangeUnfinished("reset jump"); !why.empty())
+                return Refuse(entry, answer, NAK_INVALID_CMD, why);
             Accept(entry, answer);
             entry.note = "reset jump";
             answer->resetJump = true;
@@ -461,12 +452,8 @@ void PhoneSession::Erase(const std::vector<std::uint8_t>& p, SimRecordEntry& ent
     if (p.size() != 9)
         return Refuse(entry, answer, NAK_INVALID_CMD,
                       FormatText("erase with a payload of %zu bytes (9 expected)", p.size()));
-    if (ImageIncomplete() || !stream_.empty())
-        return Refuse(entry, answer, NAK_INVALID_CMD,
-                      FormatText("erase while the range at %s is written only up to %s of %s "
-                                 "bytes",
-                                 Hex(image_.start).c_str(), Hex(image_.written).c_str(),
-                                 Hex(image_.length).c_str()));
+    if (const std::string why = RangeUnfinished("erase"); !why.empty())
+        return Refuse(entry, answer, NAK_INVALID_CMD, why);
     const std::uint64_t address = Le32(&p[1]);
     const std::uint64_t length = Le32(&p[5]);
     entry.address = static_cast<std::uint32_t>(address);
@@ -605,6 +592,13 @@ void PhoneSession::CompressedPacket(const std::vector<std::uint8_t>& p, SimRecor
     Accept(entry, answer);
 }
 
+std::string PhoneSession::RangeUnfinished(const char* what) const {
+    if (!ImageIncomplete() && stream_.empty()) return {};
+    return FormatText("%s while the range at %s is written only up to %s of %s bytes", what,
+                      Hex(image_.start).c_str(), Hex(image_.written).c_str(),
+                      Hex(image_.length).c_str());
+}
+
 std::string PhoneSession::Store(std::uint64_t address, const std::uint8_t* data, std::size_t length,
                                 std::uint64_t expectedLength, SimRecordEntry& entry) {
     if (!image_.active) return "data before any erase";
@@ -630,40 +624,24 @@ std::string PhoneSession::Store(std::uint64_t address, const std::uint8_t* data,
 // ---------------------------------------------------------------------------------------------
 // Answers, faults, record
 
-PhoneSession::Decision PhoneSession::Decide(bool isData) {
-    Decision d;
-    ++faultUnits_;
-    if (isData) ++faultDataUnits_;
-    if (plan_.silentFromUnit != 0 && !silentLatched_) {
-        if (plan_.silentDataOnly ? (isData && faultDataUnits_ >= plan_.silentFromUnit)
-                                 : faultUnits_ >= plan_.silentFromUnit)
-            silentLatched_ = true;
-    }
-    d.silent = silentLatched_;
-    if (plan_.nakCount != 0) {
-        const std::uint64_t index =
-            plan_.nakDataOnly ? (isData ? faultDataUnits_ : 0) : faultUnits_;
-        d.nak = index > plan_.nakSkip && index <= plan_.nakSkip + plan_.nakCount;
-    }
-    if (plan_.lateMs != 0 && faultUnits_ >= plan_.lateFromUnit) d.lateMs = plan_.lateMs;
-    return d;
-}
-
 bool PhoneSession::Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer) {
     answer->unit = true;
     answer->answerRate = phoneRate_;
     ++counters_.units;
-    if (entry.kind == SimUnitKind::CommandFrame || entry.kind == SimUnitKind::RawFrame)
-        ++counters_.commands;
-    else
+    if (entry.kind != SimUnitKind::CommandFrame && entry.kind != SimUnitKind::RawFrame)
         ++counters_.dataUnits;
-    counters_.lastLineRate = entry.lineRate;
-    const Decision d = Decide(isData);
-    if (d.silent) {
+    // The fault plan counts every unit, and data units apart.
+    ++faultUnits_;
+    if (isData) ++faultDataUnits_;
+    if (plan_.silentFromUnit != 0 &&
+        (plan_.silentDataOnly ? (isData && faultDataUnits_ >= plan_.silentFromUnit)
+                              : faultUnits_ >= plan_.silentFromUnit))
+        silentLatched_ = true;
+    if (silentLatched_) {
         Silent(entry, "silent (fault)");
         return false;
     }
-    pendingLateMs_ = d.lateMs;
+    pendingLateMs_ = plan_.lateMs != 0 && faultUnits_ >= plan_.lateFromUnit ? plan_.lateMs : 0;
     if (strayPending_ > 0) {
         const std::string why =
             FormatText("%zu stray byte(s) before this unit%s", strayPending_,
@@ -673,7 +651,9 @@ bool PhoneSession::Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer) 
         Refuse(entry, answer, NAK_INVALID_FCS, why);
         return false;
     }
-    if (d.nak) {
+    const std::uint64_t nakIndex = plan_.nakDataOnly ? (isData ? faultDataUnits_ : 0) : faultUnits_;
+    if (plan_.nakCount != 0 && nakIndex > plan_.nakSkip &&
+        nakIndex <= plan_.nakSkip + plan_.nakCount) {
         Refuse(entry, answer, plan_.nakCode, FormatText("NAK 0x%02X (fault)", plan_.nakCode),
                false);
         return false;
@@ -681,7 +661,10 @@ bool PhoneSession::Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer) 
     return true;
 }
 
-void PhoneSession::PutAnswer(SimAnswer* answer, std::vector<std::uint8_t> bytes) {
+void PhoneSession::Reply(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code,
+                         std::vector<std::uint8_t> bytes) {
+    entry.answered = true;
+    entry.answer = code;
     ++faultAnswers_;
     if (plan_.strayCount != 0 && !plan_.strayBytes.empty() && faultAnswers_ > plan_.straySkip &&
         faultAnswers_ <= plan_.straySkip + plan_.strayCount)
@@ -689,25 +672,20 @@ void PhoneSession::PutAnswer(SimAnswer* answer, std::vector<std::uint8_t> bytes)
     answer->bytes = std::move(bytes);
     answer->delayMs += pendingLateMs_;
     pendingLateMs_ = 0;
+    Commit(entry);
 }
 
 void PhoneSession::Accept(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code) {
-    entry.answered = true;
-    entry.answer = code;
     if (code == RSP_ACK) ++counters_.acks;
-    PutAnswer(answer, {kFrameFlag, code, kFrameFlag});
-    Commit(entry);
+    Reply(entry, answer, code, {kFrameFlag, code, kFrameFlag});
 }
 
 void PhoneSession::Refuse(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code,
                           const std::string& note, bool isError) {
-    entry.answered = true;
-    entry.answer = code;
     entry.isError = isError;
     entry.note = note;
     ++counters_.naks;
-    PutAnswer(answer, {kFrameFlag, code, kFrameFlag});
-    Commit(entry);
+    Reply(entry, answer, code, {kFrameFlag, code, kFrameFlag});
 }
 
 void PhoneSession::Silent(SimRecordEntry& entry, const std::string& note) {
@@ -720,23 +698,16 @@ void PhoneSession::Silent(SimRecordEntry& entry, const std::string& note) {
 
 void PhoneSession::SendEcho(SimRecordEntry& entry, SimAnswer* answer, const std::uint8_t* block) {
     ++faultEchoes_;
-    std::vector<std::uint8_t> echo;
+    std::uint8_t echoed[kDataBlockSize];
+    std::memcpy(echoed, block, kDataBlockSize);
     if (plan_.corruptEchoCount != 0 && faultEchoes_ > plan_.corruptEchoSkip &&
         faultEchoes_ <= plan_.corruptEchoSkip + plan_.corruptEchoCount) {
-        std::uint8_t copy[kDataBlockSize];
-        std::memcpy(copy, block, kDataBlockSize);
-        copy[0] ^= 0x01;  // any single-bit change alters the CRC
-        echo = PhoneAckEcho(copy, kDataBlockSize);
+        echoed[0] ^= 0x01;  // any single-bit change alters the CRC
         entry.note += entry.note.empty() ? "echo corrupted (fault)" : "; echo corrupted (fault)";
-    } else {
-        echo = PhoneAckEcho(block, kDataBlockSize);
     }
-    entry.answered = true;
-    entry.answer = RSP_ACK;
     ++counters_.acks;
     ++counters_.echoes;
-    PutAnswer(answer, std::move(echo));
-    Commit(entry);
+    Reply(entry, answer, RSP_ACK, PhoneAckEcho(echoed, kDataBlockSize));
 }
 
 void PhoneSession::Commit(SimRecordEntry& entry) {
@@ -821,11 +792,11 @@ void PhoneSession::HungUp() {
     ResetToBoot();
 }
 
-void PhoneSession::PowerCycle(const std::string& why) {
+void PhoneSession::PowerCycle() {
     ClearInput();
     if (stage_ != SimStage::BootIdle) ++counters_.abandonedSessions;
     ResetToBoot();
-    Note("power cycle: " + why, false);
+    Note("power cycle: requested", false);
 }
 
 void PhoneSession::SetFaults(const SimFaultPlan& plan) {

@@ -36,8 +36,8 @@ class PhoneSession {
     void LineClosed();
     // The line was hung up by the fault.
     void HungUp();
-    // Power cycle: back to the boot loader, partial input dropped (flash kept).
-    void PowerCycle(const std::string& why);
+    // Power cycle on request: back to the boot loader, partial input dropped (flash kept).
+    void PowerCycle();
 
     void SetFaults(const SimFaultPlan& plan);
     // Bytes that may still be received before the hang-up fault strikes (UINT64_MAX: never).
@@ -66,12 +66,6 @@ class PhoneSession {
     enum class In { Idle, Frame, Padding, Block };
     enum class Await { None, MarkerData, Retransmit };
 
-    struct Decision {
-        bool silent = false;
-        bool nak = false;
-        std::uint32_t lateMs = 0;
-    };
-
     struct Image {
         bool active = false;
         std::uint64_t start = 0;
@@ -98,7 +92,6 @@ class PhoneSession {
 
     // Faults and pre-checks common to every unit; false when the unit has been answered.
     bool Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer);
-    Decision Decide(bool isData);
     // Stores data of the current range; empty text on success, else the reason.
     std::string Store(std::uint64_t address, const std::uint8_t* data, std::size_t length,
                       std::uint64_t expectedLength, SimRecordEntry& entry);
@@ -109,13 +102,19 @@ class PhoneSession {
     void Silent(SimRecordEntry& entry, const std::string& note);
     void SendEcho(SimRecordEntry& entry, SimAnswer* answer, const std::uint8_t* block);
     void Commit(SimRecordEntry& entry);
-    void PutAnswer(SimAnswer* answer, std::vector<std::uint8_t> bytes);
+    // Answers the unit with bytes (code: the answer's code in the record), after the stray
+    // bytes and the late delay that the fault plan adds, and records it.
+    void Reply(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code,
+               std::vector<std::uint8_t> bytes);
 
     void ResetToBoot();
     void ClearInput();
     bool UsbNormal() const;
     bool UsbBlockExpected() const;
     bool ImageIncomplete() const { return image_.active && image_.written < image_.length; }
+    // Why the erase or the reset jump (what) must wait: the erased range is not completely
+    // written yet; empty when it is.
+    std::string RangeUnfinished(const char* what) const;
     std::string ModeName() const;
     std::uint32_t ProbeRate() const { return lineRate_ ? lineRate_() : 0; }
 

@@ -13,15 +13,14 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <limits>
 #include <mutex>
 #include <thread>
 
 #include "platform/Helpers.h"
 #include "platform/PortNames.h"
+#include "platform/SerialDevice.h"
 #include "platform/SerialDeviceMap.h"
-#include "sim/LineRate.h"
 #include "sim/PhoneSession.h"
 
 namespace zembra {
@@ -42,7 +41,7 @@ timespec ToTimespec(std::int64_t ns) {
 }
 
 std::string ErrnoText(const std::string& what) {
-    return what + ": " + std::strerror(errno);
+    return what + ": " + ErrorNumberText(errno);
 }
 
 // Why a register call failed: the folder's refusal when it is refused, else errno's text.
@@ -52,6 +51,13 @@ std::string RegisterErrorText(const std::string& what, const std::string& refusa
 
 void SetError(std::string* error, const std::string& text) {
     if (error) *error = text;
+}
+
+// The output rate in bit/s the tool set on the line (the kernel's arbitrary-rate interface, so
+// that rates without a classic constant such as 256,000 read correctly); 0 when unknown.
+std::uint32_t ReadLineRate(int fd) {
+    std::uint32_t output = 0, input = 0, cflag = 0, iflag = 0;
+    return ReadTerminalLine(fd, output, input, cflag, iflag) ? output : 0;
 }
 
 }  // namespace
@@ -96,6 +102,7 @@ struct SimulatedPhone::Impl {
     bool Register(std::string* error);
     void Unregister();
     std::string MapValue() const;
+    std::string CurrentDevicePath() const;
 
     void Run();
     void ReadAndHandle();
@@ -112,6 +119,9 @@ struct SimulatedPhone::Impl {
     std::int64_t ByteNs(std::uint32_t phoneRate) const;
     void Deliver();
     void Bump();
+    void Note(const std::string& text, bool isError);
+    void Wake();
+    void SessionLineClosed();
 };
 
 std::string SimulatedPhone::Impl::MapValue() const {
@@ -124,6 +134,11 @@ std::string SimulatedPhone::Impl::MapValue() const {
         n = port >= 65 ? port - 65 : port;
     }
     return "\\Device\\trelvic" + std::to_string(n);
+}
+
+std::string SimulatedPhone::Impl::CurrentDevicePath() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return devicePath;
 }
 
 bool SimulatedPhone::Impl::OpenLine(std::string* error) {
@@ -187,23 +202,20 @@ bool SimulatedPhone::Impl::OpenLine(std::string* error) {
 }
 
 void SimulatedPhone::Impl::CloseLine() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        plugged = false;
+        session.SetLineRateProbe({});
+    }
     if (master >= 0) ::close(master);
     master = -1;
     if (inotifyFd >= 0) ::close(inotifyFd);
     inotifyFd = -1;
-    std::lock_guard<std::mutex> lock(mutex);
-    plugged = false;
-    session.SetLineRateProbe({});
 }
 
 bool SimulatedPhone::Impl::Register(std::string* error) {
     if (config.portName.empty()) return true;
-    std::string path;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        path = devicePath;
-    }
-    if (!RegisterPortAlias(config.portName, path)) {
+    if (!RegisterPortAlias(config.portName, CurrentDevicePath())) {
         SetError(error, RegisterErrorText("cannot register the port alias " + config.portName +
                                               " in " + PortAliasFolder(),
                                           PortAliasFolderProblem()));
@@ -249,6 +261,7 @@ void SimulatedPhone::Impl::Bump() {
     changed.notify_all();
 }
 
+// Passes the session's new lines to onEvent, then wakes the waiters.
 void SimulatedPhone::Impl::Deliver() {
     std::vector<std::pair<std::string, bool>> events;
     {
@@ -257,6 +270,19 @@ void SimulatedPhone::Impl::Deliver() {
     }
     if (config.onEvent)
         for (const auto& [text, isError] : events) config.onEvent(text, isError);
+    Bump();
+}
+
+void SimulatedPhone::Impl::Note(const std::string& text, bool isError) {
+    std::lock_guard<std::mutex> lock(mutex);
+    session.Note(text, isError);
+}
+
+void SimulatedPhone::Impl::Wake() {
+    const std::uint64_t one = 1;
+    if (::write(wakeFd, &one, sizeof one) < 0) {
+        // The descriptor's counter is full: the thread has a wake-up pending anyway.
+    }
 }
 
 void SimulatedPhone::Impl::ConsumeWake() {
@@ -349,13 +375,10 @@ void SimulatedPhone::Impl::Answer(const SimAnswer& answer, std::int64_t arrivalN
         const std::int64_t end = start + byteNs * static_cast<std::int64_t>(answer.bytes.size());
         if (timed && !SleepUntil(end)) return;
         txFreeAt = end;
-        if (hupDuringSleep || MasterHungUp()) {
-            std::lock_guard<std::mutex> lock(mutex);
-            session.Note("answer dropped: the tool has closed the line", false);
-        } else if (!WriteAll(answer.bytes)) {
-            std::lock_guard<std::mutex> lock(mutex);
-            session.Note(ErrnoText("answer not written completely"), false);
-        }
+        if (hupDuringSleep || MasterHungUp())
+            Note("answer dropped: the tool has closed the line", false);
+        else if (!WriteAll(answer.bytes))
+            Note(ErrnoText("answer not written completely"), false);
     }
 }
 
@@ -398,11 +421,9 @@ void SimulatedPhone::Impl::ReadAndHandle() {
                 if (byteNs > 0 && !SleepUntil(arrival)) return;
                 Answer(answer, arrival);
                 Deliver();
-                Bump();
             }
         }
         Deliver();
-        Bump();
         if (static_cast<std::uint64_t>(n) >= budget) return HangUp();
     }
 }
@@ -410,10 +431,7 @@ void SimulatedPhone::Impl::ReadAndHandle() {
 // A pseudo-terminal never reads as end of file; a device that does (/dev/null, a file) has
 // no line behind it and would report readable for ever: the phone is unplugged from it.
 void SimulatedPhone::Impl::EndOfFile() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        session.Note(devicePath + " reads as end of file: no line to a tool; unplugged", true);
-    }
+    Note(CurrentDevicePath() + " reads as end of file: no line to a tool; unplugged", true);
     HangUp();
 }
 
@@ -421,13 +439,17 @@ void SimulatedPhone::Impl::OnLineClosed() {
     if (lineClosed) return;
     lineClosed = true;
     hupDuringSleep = false;
+    SessionLineClosed();
+}
+
+// The tool has closed its side: its unread answers go, and the session hears of it.
+void SimulatedPhone::Impl::SessionLineClosed() {
     DropUnreadAnswers();
     {
         std::lock_guard<std::mutex> lock(mutex);
         session.LineClosed();
     }
     Deliver();
-    Bump();
 }
 
 // Answers the tool left unread would reach the next opener of the pseudo-terminal: a closed
@@ -436,12 +458,7 @@ void SimulatedPhone::Impl::OnLineClosed() {
 void SimulatedPhone::Impl::DropUnreadAnswers() {
     tcflush(master, TCOFLUSH);
     if (!isPty) return;
-    std::string path;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        path = devicePath;
-    }
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(CurrentDevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return;
     tcflush(fd, TCIFLUSH);
     ::close(fd);
@@ -457,17 +474,12 @@ void SimulatedPhone::Impl::HangUp() {
         // plug in again must not find the phone still plugged on the old line.
         std::lock_guard<std::mutex> lock(mutex);
         plugged = false;
-        session.SetLineRateProbe({});
         session.HungUp();
         replugMs = session.ReplugAfterMs();
     }
-    if (master >= 0) ::close(master);
-    master = -1;
-    if (inotifyFd >= 0) ::close(inotifyFd);
-    inotifyFd = -1;
+    CloseLine();
     replugAt = replugMs > 0 ? MonoNs() + static_cast<std::int64_t>(replugMs) * 1000000LL : 0;
     Deliver();
-    Bump();
 }
 
 // The tool's side is closed: wait (in poll, on the slave's open notifications when inotify
@@ -496,11 +508,9 @@ void SimulatedPhone::Impl::Run() {
                 session.Note("plugged in again on " + devicePath, false);
             } else {
                 if (master >= 0) CloseLine();
-                std::lock_guard<std::mutex> lock(mutex);
-                session.Note("replug failed: " + error, true);
+                Note("replug failed: " + error, true);
             }
             Deliver();
-            Bump();
             continue;
         }
         if (master < 0) {
@@ -524,16 +534,8 @@ void SimulatedPhone::Impl::Run() {
         }
         if (hupDuringSleep) {
             hupDuringSleep = false;
-            if (!MasterHungUp()) {
-                // The tool closed and reopened the line while the phone was busy.
-                DropUnreadAnswers();
-                {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    session.LineClosed();
-                }
-                Deliver();
-                Bump();
-            }
+            // The tool closed and reopened the line while the phone was busy.
+            if (!MasterHungUp()) SessionLineClosed();
             continue;  // still hung up: the poll below reports it after the last bytes
         }
         pollfd fds[2] = {{master, POLLIN, 0}, {wakeFd, POLLIN, 0}};
@@ -582,9 +584,7 @@ void SimulatedPhone::Stop() {
     if (!impl_) return;
     if (impl_->thread.joinable()) {
         impl_->stopping.store(true);
-        const std::uint64_t one = 1;
-        if (::write(impl_->wakeFd, &one, sizeof one) < 0) {
-        }
+        impl_->Wake();
         impl_->thread.join();
     }
     impl_->Unregister();
@@ -595,8 +595,7 @@ void SimulatedPhone::Stop() {
 }
 
 std::string SimulatedPhone::DevicePath() const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->devicePath;
+    return impl_->CurrentDevicePath();
 }
 
 std::string SimulatedPhone::DeviceMapValue() const {
@@ -612,11 +611,6 @@ std::vector<std::uint8_t> SimulatedPhone::FlashRange(std::uint64_t address,
 std::uint64_t SimulatedPhone::FlashWrittenEnd() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->session.Flash().WrittenEnd();
-}
-
-bool SimulatedPhone::DumpFlash(const std::string& path) const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->session.Flash().Dump(path);
 }
 
 void SimulatedPhone::ClearFlash() {
@@ -645,15 +639,11 @@ SimStage SimulatedPhone::Stage() const {
 }
 
 bool SimulatedPhone::WaitForReset(std::chrono::milliseconds timeout, std::uint64_t count) const {
-    std::unique_lock<std::mutex> lock(impl_->mutex);
-    return impl_->changed.wait_for(lock, timeout,
-                                   [&] { return impl_->session.Counters().resets >= count; });
+    return WaitUntil([&] { return Counters().resets >= count; }, timeout);
 }
 
 bool SimulatedPhone::WaitForUnits(std::uint64_t count, std::chrono::milliseconds timeout) const {
-    std::unique_lock<std::mutex> lock(impl_->mutex);
-    return impl_->changed.wait_for(lock, timeout,
-                                   [&] { return impl_->session.Counters().units >= count; });
+    return WaitUntil([&] { return Counters().units >= count; }, timeout);
 }
 
 bool SimulatedPhone::WaitUntil(const std::function<bool()>& pred,
@@ -682,7 +672,7 @@ void SimulatedPhone::SetFaults(const SimFaultPlan& plan) {
 void SimulatedPhone::PowerCycle() {
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
-        impl_->session.PowerCycle("requested");
+        impl_->session.PowerCycle();
     }
     impl_->Deliver();
 }
@@ -694,9 +684,7 @@ bool SimulatedPhone::Replug(std::string* error) {
     }
     if (IsPlugged()) return true;
     impl_->replugRequested.store(true);
-    const std::uint64_t one = 1;
-    if (::write(impl_->wakeFd, &one, sizeof one) < 0) {
-    }
+    impl_->Wake();
     const bool ok = WaitUntil([this] { return IsPlugged(); }, std::chrono::seconds(5));
     if (!ok) SetError(error, "the phone could not open a new line");
     return ok;

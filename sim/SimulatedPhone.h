@@ -203,7 +203,6 @@ struct SimCounters {
     std::uint64_t bytesReceived = 0;
     std::uint64_t bytesSent = 0;
     std::uint64_t units = 0;
-    std::uint64_t commands = 0;   // command and raw frames
     std::uint64_t dataUnits = 0;  // data packets, blocks and control blocks
     std::uint64_t acks = 0;       // 0x02 answers, echoes included
     std::uint64_t naks = 0;       // answers other than 0x02 / 0x03
@@ -217,7 +216,6 @@ struct SimCounters {
     std::uint64_t lineCloses = 0;      // the tool closed its side
     std::uint64_t hangups = 0;         // unplugged by the fault
     std::uint32_t baudSwitchRate = 0;  // rate asked for by 0xF0 (115,200), 0 none yet
-    std::uint32_t lastLineRate = 0;    // the tool's line rate at the last unit (0 unknown)
     std::uint32_t phoneRate = 57600;   // the phone's own UART rate now
 };
 
@@ -241,12 +239,10 @@ class SimulatedPhone {
     const std::string& PortName() const { return config_.portName; }
     // "\Device\trelvic<n>" registered for a USB phone, or empty.
     std::string DeviceMapValue() const;
-    SimLink Link() const { return config_.link; }
 
     // Flash.
     std::vector<std::uint8_t> FlashRange(std::uint64_t address, std::size_t length) const;
     std::uint64_t FlashWrittenEnd() const;  // one past the highest byte written, 0 none
-    bool DumpFlash(const std::string& path) const;
     void ClearFlash();
 
     // Record and counters.
@@ -254,7 +250,6 @@ class SimulatedPhone {
     std::vector<std::string> Errors() const;  // the notes of every error, in order
     SimCounters Counters() const;
     SimStage Stage() const;
-    bool ResetSeen() const { return Counters().resets > 0; }
 
     // Waits until `count` reset jumps have been seen in all (a session has ended); false on
     // time-out.

@@ -5,6 +5,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -103,11 +104,8 @@ std::uint64_t Number(const std::string& text, const char* option,
     const unsigned base = hex ? 16 : 10;
     std::uint64_t v = 0;
     for (std::size_t i = hex ? 2 : 0; i < text.size(); ++i) {
-        const int digit = std::isxdigit(static_cast<unsigned char>(text[i]))
-                              ? (std::isdigit(static_cast<unsigned char>(text[i]))
-                                     ? text[i] - '0'
-                                     : std::tolower(static_cast<unsigned char>(text[i])) - 'a' + 10)
-                              : 99;
+        const int c = std::tolower(static_cast<unsigned char>(text[i]));
+        const int digit = std::isdigit(c) ? c - '0' : std::isxdigit(c) ? c - 'a' + 10 : 99;
         if (digit >= static_cast<int>(base))
             BadOption(std::string("not a number for ") + option + ": " + text);
         if (v > (max - static_cast<unsigned>(digit)) / base)
@@ -326,12 +324,10 @@ int main(int argc, char** argv) {
             signalfd_siginfo info{};
             if (read(sigFd, &info, sizeof info) > 0) break;
         }
-        if (sessions > 0) {
-            bool done = true;
-            for (const auto& phone : phones)
-                if (phone->Counters().resets < sessions) done = false;
-            if (done) break;
-        }
+        if (sessions > 0 && std::all_of(phones.begin(), phones.end(), [&](const auto& phone) {
+                return phone->Counters().resets >= sessions;
+            }))
+            break;
     }
 
     bool errors = false;
