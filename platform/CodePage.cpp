@@ -36,6 +36,9 @@ std::string Convert(const char* to, const char* from, const std::string& in,
         if (errno == E2BIG) continue;
         // EILSEQ (invalid or unconvertible) or EINVAL (incomplete sequence at the end).
         out += replacement;
+        // glibc's CP949 decoder reports some invalid pairs after it has taken them: at the
+        // end of the text nothing is left to skip.
+        if (inLeft == 0) break;
         std::size_t skip = 1;
         if (skipUtf8Char) {
             unsigned char lead = static_cast<unsigned char>(*inPtr);

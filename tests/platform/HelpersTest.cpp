@@ -119,6 +119,9 @@ TEST(Helpers, Cp949Conversion) {
               "a\xEF\xBF\xBD"
               "b");
     EXPECT_EQ(Cp949ToUtf8("x\xB8"), "x\xEF\xBF\xBD");  // lead byte cut off at the end
+    // An invalid pair at the very end, which the converter reports after taking it: the
+    // conversion ends there (it used to go on past the end of the text).
+    EXPECT_EQ(Cp949ToUtf8("a\xA2\xE8"), "a\xEF\xBF\xBD");
     // Not representable in CP949 (emoji), and invalid UTF-8: "?".
     EXPECT_EQ(Utf8ToCp949("a\xF0\x9F\x98\x80z"), "a?z");
     EXPECT_EQ(Utf8ToCp949("a\xC3z"), "a?z");
