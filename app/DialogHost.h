@@ -3,28 +3,12 @@
 #include <optional>
 #include <string>
 
+#include "protocol/AskOperator.h"
+
 class QDialog;
 class QWidget;
 
 namespace zembra {
-
-// Message-box styles and answers with the values of the Windows message box, the ones the
-// rest of the program (and a worker's operator question) speaks in.
-namespace mb {
-inline constexpr int kOk = 0;
-inline constexpr int kOkCancel = 1;
-inline constexpr int kYesNo = 4;
-inline constexpr int kIconStop = 0x10;
-inline constexpr int kIconQuestion = 0x20;
-inline constexpr int kIconWarning = 0x30;
-inline constexpr int kIconInformation = 0x40;
-inline constexpr int kButtonsMask = 0x0F;
-
-inline constexpr int kIdOk = 1;
-inline constexpr int kIdCancel = 2;
-inline constexpr int kIdYes = 6;
-inline constexpr int kIdNo = 7;
-}  // namespace mb
 
 // What a file dialog of the window is asked to show. `name` is the dialog's component name
 // (OpenDialogCode, SaveDialogCfgSave ...), so that a host can tell the dialogs apart.

@@ -11,9 +11,6 @@ namespace zembra {
 
 namespace {
 
-constexpr int kStyleYesNo = 4;
-constexpr int kIdYes = 6;
-constexpr int kIdNo = 7;
 constexpr int kBarWidth = 30;
 
 const char* AnsiColour(std::uint32_t colour) {
@@ -39,10 +36,13 @@ void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bo
     }
 }
 
+bool ColourOn(const CliOptions& options, bool terminal) {
+    return options.colour == ColourMode::Always || (options.colour == ColourMode::Auto && terminal);
+}
+
 ConsoleHost::ConsoleHost(const CliOptions& options, Streams streams)
     : options_(options), streams_(streams) {
-    colour_ = options.colour == ColourMode::Always ||
-              (options.colour == ColourMode::Auto && IsTerminal(streams.log));
+    colour_ = ColourOn(options, IsTerminal(streams.log));
     progressTty_ = !options.quiet && IsTerminal(streams.progress);
     inputTty_ = IsTerminal(streams.input);
     markers_.fill(NOT_SENT);
@@ -167,9 +167,9 @@ void ConsoleHost::DrawProgressLine() {
 }
 
 int ConsoleHost::ShowMessage(const std::string& text, const std::string& caption, int style) {
-    const bool yesNo = (style & 0x0F) == kStyleYesNo;
-    const int positive = yesNo ? kIdYes : ID_OK;
-    const int negative = yesNo ? kIdNo : ID_CANCEL;
+    const bool yesNo = (style & mb::kButtonsMask) == mb::kYesNo;
+    const int positive = yesNo ? mb::kIdYes : mb::kIdOk;
+    const int negative = yesNo ? mb::kIdNo : mb::kIdCancel;
     const char* positiveText = yesNo ? "예" : "OK";
     const char* negativeText = yesNo ? "아니오" : "Cancel";
 

@@ -14,6 +14,8 @@ namespace zembra {
 // One line of the console: red and blue lines in their ANSI colours when ansi is set, every
 // other line (and every line without ansi) plain.
 void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bool ansi);
+// Whether lines get their ANSI colours (--colour, else whether the output is a terminal).
+bool ColourOn(const CliOptions& options, bool terminal);
 
 // The console as the engines' window: log lines in their colours (ANSI on a terminal, plain
 // text otherwise), a progress line (gauge, percentage, address, elapsed time, image) redrawn
@@ -39,8 +41,8 @@ class ConsoleHost : public DownloadHost {
     void SetMarker(int slot, const std::string& marker) override;
     void GiveControlsBack() override;
 
-    // A message box: returns ID_OK/ID_CANCEL (style 1) or ID_YES/ID_NO (style 4) from the
-    // answer mode, or asks on the terminal.
+    // A message box: returns mb::kIdOk/kIdCancel (mb::kOkCancel) or mb::kIdYes/kIdNo (mb::kYesNo)
+    // from the answer mode, or asks on the terminal.
     int ShowMessage(const std::string& text, const std::string& caption, int style);
 
     // The program's own notes and errors (English), on the log stream, in red for errors.

@@ -26,18 +26,18 @@ namespace {
 struct MultiCommandLine {
     CliOptions options;
     MultiModeOptions multi;
-    std::string error;
 };
 
-MultiCommandLine ParseMultiCommandLine(const std::vector<std::string>& args) {
-    MultiCommandLine out;
-    const CliParseResult parsed = ParseCliOptions(args);
-    out.error = parsed.error;
-    out.options = parsed.options;
-    out.multi.fromDeviceMap = out.options.allPhones;
-    out.multi.versionCheck = out.options.versionCheck;
-    if (out.options.staggerMs) out.multi.timing.staggerMs = *out.options.staggerMs;
-    return out;
+// The multi download's side of the command line, on a console that is a terminal (tty) or not.
+MultiModeOptions MultiOptionsOf(const CliOptions& options, bool tty) {
+    MultiModeOptions multi;
+    multi.versionCheck = options.versionCheck;
+    multi.answer = options.answer;
+    multi.color = ColourOn(options, tty);
+    multi.liveStatus = tty && !options.quiet;
+    if (options.staggerMs) multi.timing.staggerMs = *options.staggerMs;
+    if (options.startupSleepMs) multi.timing.wakeDelayMs = *options.startupSleepMs;
+    return multi;
 }
 
 }  // namespace
@@ -81,18 +81,6 @@ Exit status (multi mode):
 }
 
 namespace {
-
-// The console's side of the multi options: colours, the live status, the answer, the delay.
-void SetConsoleOptions(MultiCommandLine& line, bool tty) {
-    MultiModeOptions& multi = line.multi;
-    multi.color = line.options.colour == ColourMode::Always ||
-                  (line.options.colour == ColourMode::Auto && tty);
-    multi.liveStatus = tty && !line.options.quiet;
-    multi.answer = line.options.answer == AnswerMode::Yes  ? MultiAnswer::Yes
-                   : line.options.answer == AnswerMode::No ? MultiAnswer::No
-                                                           : MultiAnswer::Ask;
-    if (line.options.startupSleepMs) multi.timing.wakeDelayMs = *line.options.startupSleepMs;
-}
 
 // One multi run of zembra-cli: the job, its records, the ports and the main-thread loop,
 // for one download (the slots given) or a station's batches. Made and used on the program's
@@ -209,7 +197,7 @@ int SlotsToRun(const MultiCommandLine& line, std::FILE* out,
                     SerialDeviceMapDescription() + ")");
             return EXIT_PORT_OPEN;
         }
-    } else if (line.multi.fromDeviceMap) {
+    } else if (line.options.allPhones) {
         const auto map = ReadSerialDeviceMap();
         if (!map) {
             problem("zembra-cli: the serial-device map cannot be read (" +
@@ -232,18 +220,18 @@ int SlotsToRun(const MultiCommandLine& line, std::FILE* out,
 }  // namespace
 
 int RunMultiCli(const std::vector<std::string>& args) {
-    MultiCommandLine line = ParseMultiCommandLine(args);
-    if (!line.error.empty()) {
-        std::fprintf(stderr, "zembra-cli: %s\n", line.error.c_str());
+    const CliParseResult parsed = ParseCliOptions(args);
+    if (!parsed.ok()) {
+        std::fprintf(stderr, "zembra-cli: %s\n", parsed.error.c_str());
         return EXIT_USAGE;
     }
-    if (line.options.help) {
+    if (parsed.options.help) {
         std::fputs(CliHelpText().c_str(), stdout);
         std::fputs(MultiHelpText().c_str(), stdout);
         return EXIT_OK;
     }
     std::FILE* out = stdout;
-    SetConsoleOptions(line, IsTerminal(out));
+    const MultiCommandLine line{parsed.options, MultiOptionsOf(parsed.options, IsTerminal(out))};
     std::array<std::string, MULTI_SLOT_COUNT> slots;
     if (const int status = SlotsToRun(line, out, slots); status != EXIT_OK) return status;
 

@@ -55,8 +55,8 @@ std::string ElapsedText(long long ms) {
 // status block under the log on a terminal.
 class ConsoleMultiHost : public MultiDownloadHost, public DownloadHost {
   public:
-    ConsoleMultiHost(const MultiModeOptions& options, std::FILE* out, const MultiRunHooks& hooks)
-        : options_(options), out_(out), hooks_(hooks) {}
+    ConsoleMultiHost(const MultiModeOptions& options, std::FILE* out)
+        : options_(options), out_(out) {}
 
     // The Start's lines and the slots' lines (RunDisplay) alike.
     void LogSingle(const std::string& text, std::uint32_t colour) override {
@@ -74,8 +74,8 @@ class ConsoleMultiHost : public MultiDownloadHost, public DownloadHost {
     }
 
     bool AskOverride() override {
-        if (options_.answer != MultiAnswer::Ask) {
-            const bool yes = options_.answer == MultiAnswer::Yes;
+        if (options_.answer != AnswerMode::Ask) {
+            const bool yes = options_.answer == AnswerMode::Yes;
             LogMulti(FormatText("[%s] %s -> %s", QUESTION_CAPTION, MULTI_OVERRIDE_QUESTION,
                                 yes ? "예" : "아니오"),
                      COLOUR_BLUE);
@@ -128,7 +128,6 @@ class ConsoleMultiHost : public MultiDownloadHost, public DownloadHost {
 
     const MultiModeOptions& options_;
     std::FILE* out_;
-    const MultiRunHooks& hooks_;
     std::function<void(int)> slotEnded_;
     std::vector<std::string> status_;
     int drawn_ = 0;
@@ -205,106 +204,140 @@ int MultiExitStatus(const std::vector<MultiSlotSummary>& rows) {
     return EXIT_OK;
 }
 
+namespace {
+
+// One multi download on the console, from its Start to its summary table. The slots' lines
+// carry their port names; the caller's observer (the records) sees each event first. Both
+// outlive the multi download, whose end waits for the workers.
+class ConsoleMultiRun {
+  public:
+    ConsoleMultiRun(LoopMainThread& loop, MultiPortOps& ports, const MultiModeOptions& options,
+                    std::FILE* out, const MultiRunHooks& hooks)
+        : loop_(loop),
+          options_(options),
+          out_(out),
+          hooks_(hooks),
+          host_(options, out),
+          display_(loop, host_,
+                   [this](int slot) {
+                       return multi_.slotPortNames()[static_cast<std::size_t>(slot - 1)];
+                   }),
+          events_{hooks.events ? hooks.events : &NoRunEvents(), &display_},
+          multi_(loop, ports, host_, options.timing) {
+        multi_.SetRunEvents(&events_);
+        host_.OnSlotEnded([this](int slot) { ReportSlotEnd(slot); });
+    }
+
+    MultiDownload& multi() { return multi_; }
+
+    // The Start: EXIT_OK when the workers run, else the exit status.
+    int Start(DownloadJob& job, const MultiStartRequest& request) {
+        switch (multi_.Start(job, request)) {
+            case MultiStartOutcome::Started:
+                if (hooks_.started) hooks_.started();
+                return EXIT_OK;
+            case MultiStartOutcome::PortFailed:
+                if (hooks_.portFailed)
+                    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
+                        if (multi_.portFailedSlots()[static_cast<std::size_t>(slot)])
+                            hooks_.portFailed(slot);
+                return EXIT_PORT_OPEN;
+            case MultiStartOutcome::NoDevice:
+                return EXIT_PORT_OPEN;
+            default:
+                return EXIT_JOB_REFUSED;
+        }
+    }
+
+    // Serves the main thread until every worker has ended: the status lines, the Stop on an
+    // interrupt (interrupted() turning true).
+    void Follow(const std::array<std::string, MULTI_SLOT_COUNT>& slots,
+                const std::function<bool()>& interrupted) {
+        std::vector<std::string> lastText(MULTI_SLOT_COUNT);
+        bool stopSent = false;
+        for (;;) {
+            loop_.RunUntil(
+                [&] { return (interrupted() && !stopSent) || !multi_.AnyWorkerActive(); },
+                std::chrono::milliseconds(200));
+            if (interrupted() && !stopSent) {
+                multi_.Stop();
+                stopSent = true;
+            }
+            const MultiTickResult tick = multi_.Tick();
+            if (hooks_.tick) hooks_.tick();
+            std::vector<std::string> lines;
+            for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+                const std::string& name = slots[static_cast<std::size_t>(slot)];
+                const MultiSlotView& view = tick.slots[static_cast<std::size_t>(slot)];
+                if (name.empty() || !view.hasWorker) continue;
+                lines.push_back(SlotStatusLine(slot, name, view));
+                // Without a terminal a slot's line is printed when its stage changes.
+                std::string& last = lastText[static_cast<std::size_t>(slot)];
+                if (!options_.liveStatus && view.statusText != last) {
+                    last = view.statusText;
+                    host_.LogMulti(lines.back(), COLOUR_BLACK);
+                }
+            }
+            if (tick.ended) break;
+            host_.SetStatus(std::move(lines));
+        }
+        host_.DropStatus();
+    }
+
+    // Each named slot's end (reported now where its notice is still on its way), the table,
+    // and the exit status.
+    int Summary(const std::array<std::string, MULTI_SLOT_COUNT>& slots) {
+        std::vector<MultiSlotSummary> rows;
+        for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
+            if (!slots[static_cast<std::size_t>(slot)].empty() && multi_.worker(slot))
+                rows.push_back(SlotSummaryOf(multi_, slot));
+        for (const MultiSlotSummary& row : rows) ReportSlotEnd(row.slot);
+        std::fprintf(out_, "\n%s", SummaryTable(rows).c_str());
+        std::fflush(out_);
+        return MultiExitStatus(rows);
+    }
+
+  private:
+    // Each slot's end once: from the worker's notice, or from the summary.
+    void ReportSlotEnd(int slot) {
+        const auto s = static_cast<std::size_t>(slot);
+        if (!hooks_.slotEnded || !multi_.worker(slot) || reported_[s]) return;
+        reported_[s] = true;
+        hooks_.slotEnded(SlotSummaryOf(multi_, slot));
+    }
+
+    LoopMainThread& loop_;
+    const MultiModeOptions& options_;
+    std::FILE* const out_;
+    const MultiRunHooks& hooks_;
+    ConsoleMultiHost host_;
+    RunDisplay display_;
+    RunEventsFan events_;
+    MultiDownload multi_;
+    std::array<bool, MULTI_SLOT_COUNT> reported_{};
+};
+
+}  // namespace
+
 int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                      const ImageVersions& versions, const MultiModeOptions& options,
                      const std::array<std::string, MULTI_SLOT_COUNT>& slots, LoopMainThread& loop,
                      MultiPortOps& ports, const std::function<void(MultiDownload*)>& attach,
                      const std::function<bool()>& interrupted, std::FILE* out,
                      const MultiRunHooks& hooks) {
-    ConsoleMultiHost host(options, out, hooks);
-    int status = EXIT_OK;
-    {
-        // The slots' lines carry their port names; the caller's observer (the records) sees
-        // each event first. Both outlive the multi download, whose end waits for the workers.
-        const std::array<std::string, MULTI_SLOT_COUNT>* slotNames = nullptr;
-        RunDisplay display(loop, host, [&slotNames](int slot) {
-            return (*slotNames)[static_cast<std::size_t>(slot - 1)];
-        });
-        RunEventsFan events{hooks.events ? hooks.events : &NoRunEvents(), &display};
-        MultiDownload multi(loop, ports, host, options.timing);
-        slotNames = &multi.slotPortNames();
-        multi.SetRunEvents(&events);
-        attach(&multi);
-        // Each slot's end once: from the worker's notice, or after the download for a notice
-        // still on its way.
-        std::array<bool, MULTI_SLOT_COUNT> reported{};
-        const auto reportSlotEnd = [&](int slot) {
-            const auto s = static_cast<std::size_t>(slot);
-            if (!hooks.slotEnded || !multi.worker(slot) || reported[s]) return;
-            reported[s] = true;
-            hooks.slotEnded(SlotSummaryOf(multi, slot));
-        };
-        host.OnSlotEnded(reportSlotEnd);
-
-        MultiStartRequest request;
-        request.settings = settings;
-        request.versionCheck = options.versionCheck;
-        request.slotPortNames = slots;
-        request.versions = versions;
-        const MultiStartOutcome outcome = multi.Start(job, request);
-        switch (outcome) {
-            case MultiStartOutcome::Started:
-                if (hooks.started) hooks.started();
-                break;
-            case MultiStartOutcome::PortFailed:
-                if (hooks.portFailed)
-                    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
-                        if (multi.portFailedSlots()[static_cast<std::size_t>(slot)])
-                            hooks.portFailed(slot);
-                status = EXIT_PORT_OPEN;
-                break;
-            case MultiStartOutcome::NoDevice:
-                status = EXIT_PORT_OPEN;
-                break;
-            default:
-                status = EXIT_JOB_REFUSED;
-                break;
-        }
-        std::vector<std::string> lastText(MULTI_SLOT_COUNT);
-        bool stopSent = false;
-        MultiTickResult tick;
-        while (outcome == MultiStartOutcome::Started) {
-            loop.RunUntil([&] { return (interrupted() && !stopSent) || !multi.AnyWorkerActive(); },
-                          std::chrono::milliseconds(200));
-            if (interrupted() && !stopSent) {
-                multi.Stop();
-                stopSent = true;
-            }
-            tick = multi.Tick();
-            if (hooks.tick) hooks.tick();
-            std::vector<std::string> lines;
-            for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
-                const std::string& name = slots[static_cast<std::size_t>(slot)];
-                const MultiSlotView& view = tick.slots[static_cast<std::size_t>(slot)];
-                if (name.empty() || !view.hasWorker) continue;
-                const std::string line = SlotStatusLine(slot, name, view);
-                lines.push_back(line);
-                // Without a terminal a slot's line is printed when its stage changes.
-                if (!options.liveStatus &&
-                    view.statusText != lastText[static_cast<std::size_t>(slot)]) {
-                    lastText[static_cast<std::size_t>(slot)] = view.statusText;
-                    host.LogMulti(line, COLOUR_BLACK);
-                }
-            }
-            if (tick.ended) {
-                host.DropStatus();
-                break;
-            }
-            host.SetStatus(std::move(lines));
-        }
-        if (outcome == MultiStartOutcome::Started) {
-            std::vector<MultiSlotSummary> rows;
-            for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
-                const std::string& name = slots[static_cast<std::size_t>(slot)];
-                if (!name.empty() && multi.worker(slot)) rows.push_back(SlotSummaryOf(multi, slot));
-            }
-            for (const MultiSlotSummary& row : rows) reportSlotEnd(row.slot);
-            std::fprintf(out, "\n%s", SummaryTable(rows).c_str());
-            std::fflush(out);
-            status = MultiExitStatus(rows);
-        }
-        attach(nullptr);
+    ConsoleMultiRun run(loop, ports, options, out, hooks);
+    attach(&run.multi());
+    MultiStartRequest request;
+    request.settings = settings;
+    request.versionCheck = options.versionCheck;
+    request.slotPortNames = slots;
+    request.versions = versions;
+    int status = run.Start(job, request);
+    if (status == EXIT_OK) {
+        run.Follow(slots, interrupted);
+        status = run.Summary(slots);
     }
+    attach(nullptr);
     return status;
 }
 

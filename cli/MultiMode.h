@@ -18,18 +18,10 @@ namespace zembra {
 
 class LoopMainThread;
 
-// The operator's answer to the override question of a job check (codes 1-19).
-enum class MultiAnswer { Ask, Yes, No };
-
 struct MultiModeOptions {
-    // Port names ("COM7", "\\.\COM7") or device paths, in slot order.
-    std::vector<std::string> ports;
-    // Take the ports from the serial-device map ("every phone in the device map"): value
-    // "\Device\trelvic<d>" with d = 0..7 fills slot d + 1, as the window's slot scan does.
-    bool fromDeviceMap = false;
     bool versionCheck = true;
-    MultiAnswer answer = MultiAnswer::Ask;
-    bool color = false;  // ANSI colours and the live status block (a terminal)
+    AnswerMode answer = AnswerMode::Ask;  // the override question of a job check (codes 1-19)
+    bool color = false;                   // ANSI colours and the live status block (a terminal)
     bool liveStatus = false;
     // Delays of the staggered start (the defaults are the production values).
     MultiStartTiming timing;

@@ -20,13 +20,6 @@
 
 namespace zembra {
 
-namespace {
-
-constexpr int kStyleYesNo = 4;
-constexpr int kIdYes = 6;
-
-}  // namespace
-
 int ExitStatusOf(RunOutcome outcome) {
     switch (outcome) {
         case RunOutcome::Completed:
@@ -92,7 +85,7 @@ CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
     }
     int code = check.code();
     if (IsOverridableJobError(code) &&
-        host.ShowMessage(SINGLE_OVERRIDE_QUESTION, QUESTION_CAPTION, kStyleYesNo) == kIdYes)
+        host.ShowMessage(SINGLE_OVERRIDE_QUESTION, QUESTION_CAPTION, mb::kYesNo) == mb::kIdYes)
         code = 0;
     if (code != 0) {
         out.exitStatus = EXIT_JOB_REFUSED;

@@ -16,7 +16,7 @@ int AskOperatorRequest::Ask(const std::string& text, const std::string& caption,
     answered_.store(false);
     pending_.store(true);
     while (!answered_.load()) {
-        if (shutDown_.load()) return ID_CANCEL;
+        if (shutDown_.load()) return mb::kIdCancel;
         std::this_thread::sleep_for(std::chrono::milliseconds(pollMs > 0 ? pollMs : 1));
     }
     std::lock_guard<std::mutex> lock(mutex_);

@@ -7,10 +7,23 @@
 
 namespace zembra {
 
-// Message-box styles and answers (the values of the Windows message box).
-inline constexpr int MB_OK_CANCEL = 1;
-inline constexpr int ID_OK = 1;
-inline constexpr int ID_CANCEL = 2;
+// Message-box styles and answers with the values of the Windows message box, the ones the
+// window, the console and a worker's operator question speak in.
+namespace mb {
+inline constexpr int kOk = 0;
+inline constexpr int kOkCancel = 1;
+inline constexpr int kYesNo = 4;
+inline constexpr int kIconStop = 0x10;
+inline constexpr int kIconQuestion = 0x20;
+inline constexpr int kIconWarning = 0x30;
+inline constexpr int kIconInformation = 0x40;
+inline constexpr int kButtonsMask = 0x0F;
+
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
+}  // namespace mb
 
 // The one request slot through which a worker thread asks the main thread for an operator
 // decision. The worker fills it and sleeps; the main thread's periodic tick serves it
@@ -23,7 +36,7 @@ inline constexpr int ID_CANCEL = 2;
 class AskOperatorRequest {
   public:
     // Worker side: stores the request, clears answered, sets pending, then sleeps pollMs at a
-    // time until answered is set, and returns answer. Returns ID_CANCEL at once when the
+    // time until answered is set, and returns answer. Returns mb::kIdCancel at once when the
     // request slot has been shut down (program end), so a worker never sleeps for ever.
     int Ask(const std::string& text, const std::string& caption, int style, int pollMs = 100);
 
@@ -35,7 +48,7 @@ class AskOperatorRequest {
 
     bool pending() const { return pending_.load(); }
 
-    // Refuses all further requests and releases a sleeping requester with ID_CANCEL.
+    // Refuses all further requests and releases a sleeping requester with mb::kIdCancel.
     void Shutdown() { shutDown_.store(true); }
 
   private:

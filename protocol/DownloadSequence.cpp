@@ -204,7 +204,7 @@ RunOutcome DownloadSequence::CheckVersion() {
         const bool ask = rules_.versionMismatch == Rule::AskOperator;
         report_.Line(ask ? "요청한 버전이 틀립니다. " : "요청한 버전이 틀립니다.", COLOUR_BLUE);
         if (ask) {
-            if (host_.AskOperator(kVersionQuestion, "확인", MB_OK_CANCEL) != ID_OK)
+            if (host_.AskOperator(kVersionQuestion, "확인", mb::kOkCancel) != mb::kIdOk)
                 return RunOutcome::VersionRefused;
         } else if (rules_.versionMismatch == Rule::Refuse) {
             report_.Line(

@@ -240,7 +240,7 @@ TEST_F(WindowDownload, VersionQuestionAnsweredOkThenCancel) {
     Click("BitBtnDOStart");
     ASSERT_TRUE(PumpUntil([&] { return SingleEnded(); }));
     ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].style, MB_OK_CANCEL);
+    EXPECT_EQ(dialogs.messages[0].style, mb::kOkCancel);
     EXPECT_EQ(LastOutcome(), RunOutcome::Completed);
     ExpectFlashHoldsJob(phone);
 

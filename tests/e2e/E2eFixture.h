@@ -59,7 +59,7 @@ class EngineFixture : public ::testing::Test {
     std::unique_ptr<VaCommPorts> ports;
     std::unique_ptr<SingleEngine> engine;
     // The operator's answer to a question (message box result).
-    int operatorAnswer = ID_OK;
+    int operatorAnswer = mb::kIdOk;
     int questionsAsked = 0;
 
     void SetUp() override {

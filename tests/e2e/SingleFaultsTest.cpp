@@ -143,7 +143,7 @@ TEST_F(SingleFaults, EchoCorruptionElevenAndTwelveTimes) {
 
 TEST_F(SingleFaults, VersionMismatchWithOkAndWithCancel) {
     const Bytes code = CodeImage(0x10000, 0x0102, 0x1000, 6);
-    for (int answer : {ID_OK, ID_CANCEL}) {
+    for (int answer : {mb::kIdOk, mb::kIdCancel}) {
         host.lines.clear();
         questionsAsked = 0;
         operatorAnswer = answer;
@@ -158,7 +158,7 @@ TEST_F(SingleFaults, VersionMismatchWithOkAndWithCancel) {
         const std::vector<Line> from = LinesFrom("버전 확인 요청");
         ASSERT_GE(from.size(), 3u);
         EXPECT_EQ(from[1], (Line{"요청한 버전이 틀립니다. ", COLOUR_BLUE}));
-        if (answer == ID_OK) {
+        if (answer == mb::kIdOk) {
             EXPECT_EQ(outcome, RunOutcome::Completed);
             ASSERT_TRUE(phone->WaitForReset(std::chrono::seconds(5)));
             EXPECT_EQ(phone->FlashRange(0x1000, code.size() - 0x1000),

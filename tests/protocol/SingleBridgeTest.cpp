@@ -174,7 +174,7 @@ TEST(AskOperator, RequesterSleepsUntilTheTickAnswers) {
     AskOperatorRequest ask;
     EXPECT_FALSE(ask.Serve([](const std::string&, const std::string&, int) { return 1; }));
     int answer = 0;
-    std::thread worker([&] { answer = ask.Ask("질문", "확인", MB_OK_CANCEL, 1); });
+    std::thread worker([&] { answer = ask.Ask("질문", "확인", mb::kOkCancel, 1); });
     while (!ask.pending()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::string seenText, seenCaption;
     int seenStyle = 0;
@@ -183,20 +183,20 @@ TEST(AskOperator, RequesterSleepsUntilTheTickAnswers) {
         seenText = text;
         seenCaption = caption;
         seenStyle = style;
-        return ID_CANCEL;
+        return mb::kIdCancel;
     }));
     worker.join();
-    EXPECT_EQ(answer, ID_CANCEL);
+    EXPECT_EQ(answer, mb::kIdCancel);
     EXPECT_EQ(seenText, "질문");
     EXPECT_EQ(seenCaption, "확인");
-    EXPECT_EQ(seenStyle, MB_OK_CANCEL);
+    EXPECT_EQ(seenStyle, mb::kOkCancel);
 
     // Shut down: a requester is released with Cancel instead of sleeping for ever.
-    std::thread late([&] { answer = ask.Ask("x", "y", MB_OK_CANCEL, 1); });
+    std::thread late([&] { answer = ask.Ask("x", "y", mb::kOkCancel, 1); });
     while (!ask.pending()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ask.Shutdown();
     late.join();
-    EXPECT_EQ(answer, ID_CANCEL);
+    EXPECT_EQ(answer, mb::kIdCancel);
 }
 
 }  // namespace
