@@ -169,8 +169,7 @@ bool DownloadController::StartSingle() {
 }
 
 bool DownloadController::AcceptFlashRanges(const DownloadJob& job) {
-    const std::vector<std::string> problems = FlashRangeProblems(job);
-    if (problems.empty()) return true;
+    if (FlashRangeProblems(job).empty()) return true;
     return form_.dialogs().ShowMessage(FLASH_RANGE_QUESTION, QUESTION_CAPTION, mb::kYesNo) ==
            mb::kIdYes;
 }
@@ -232,10 +231,6 @@ void DownloadController::BitBtn8Click() {
 }
 
 void DownloadController::SlotRunEnded(int slot) {
-    MultiSlotEnded(slot);
-}
-
-void DownloadController::MultiSlotEnded(int slot) {
     // One slot's run has ended (its endCode is final). When it was the last one the window
     // returns to idle now rather than on the next tick.
     FinishRecord(slot + 1);
@@ -247,10 +242,6 @@ void DownloadController::MultiSlotEnded(int slot) {
 
 void DownloadController::FinishRecord(int recordSlot) {
     recorder_.Finish(recordSlot);
-    RecordWritten();
-}
-
-void DownloadController::RecordWritten() {
     if (lineSender_) lineSender_->Wake();
 }
 

@@ -91,6 +91,7 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
     // The flash-range question, then the slot port names of EditMulti1 ... EditMulti8.
     bool ConfirmStart(const DownloadJob& job,
                       std::array<std::string, MULTI_SLOT_COUNT>& slotPortNames) override;
+    // The end of one multi slot's run (its worker has set runState to 0).
     void SlotRunEnded(int slot) override;
 
   protected:
@@ -100,9 +101,6 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
     // The end of a single run (its port closed, the recorder has its end): the record, then
     // the window title goes back to idle; the display gives the controls back after it.
     void RunFinished(int slot, const RunEnd& end) override;
-    // The end of one multi slot's run (its worker has set runState to 0).
-    void MultiSlotEnded(int slot);
-
     // The record of a run (0 single, 1-8 multi slots), begun as it started, at its end.
     void FinishRecord(int recordSlot);
 
@@ -138,7 +136,6 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
     std::unique_ptr<LineSender> lineSender_;
     // The line server's state as the records dialog shows it ("" without a line server).
     std::string LineStatusLine() const;
-    void RecordWritten();
     std::unique_ptr<SingleEngine> single_;
     std::unique_ptr<MultiDownload> multi_;
     int reservationTicks_ = 0;

@@ -22,6 +22,33 @@ bool ParseInt(const std::string& text, int& value) {
     return true;
 }
 
+// What is wrong with the ports of a single (one --port, or --station) or a multi command
+// line; empty when nothing is.
+std::string SinglePortRule(const CliOptions& o) {
+    if (!o.versionCheck || o.staggerMs)
+        return std::string(o.staggerMs ? "--stagger" : "--no-version-check") +
+               " is an option of the multi mode (--multi)";
+    if (o.station) {
+        if (!o.ports.empty())
+            return "--station takes the phones from the serial-device map, not --port";
+        return {};
+    }
+    if (o.ports.empty()) return "--port is required (a COMn name or a device path)";
+    if (o.ports.size() > 1) return "one --port only: the single download drives one phone";
+    return {};
+}
+
+std::string MultiPortRule(const CliOptions& o) {
+    if (o.link == Link::Serial) return "the multi download runs on the USB link only";
+    if (o.allPhones && !o.ports.empty()) return "--all-phones and --port exclude each other";
+    if (o.station && (o.allPhones || !o.ports.empty()))
+        return "--station takes the phones from the serial-device map, not --port or "
+               "--all-phones";
+    if (!o.station && !o.allPhones && o.ports.empty())
+        return "multi mode needs --port (up to eight) or --all-phones";
+    return {};
+}
+
 }  // namespace
 
 OptionWord SplitOptionWord(const std::string& word) {
@@ -33,13 +60,6 @@ OptionWord SplitOptionWord(const std::string& word) {
     }
     return out;
 }
-
-namespace {
-// What is wrong with the ports of a single (one --port, or --station) or a multi command
-// line; empty when nothing is.
-std::string SinglePortRule(const CliOptions& o);
-std::string MultiPortRule(const CliOptions& o);
-}  // namespace
 
 namespace {
 
@@ -180,14 +200,14 @@ void AddFlags(OptionTable& t, CliOptions& o) {
     flags["--change"] = [&] { o.change = true; };
     flags["--usb"] = [&] { o.link = Link::Usb; };
     flags["--serial"] = [&] { o.link = Link::Serial; };
-    flags["--show-nak"] = [&] { o.showInvalidFcsNak = true; };
-    flags["--no-show-nak"] = [&] { o.showInvalidFcsNak = false; };
-    flags["--size-check"] = [&] { o.checkBinSize64K = true; };
-    flags["--no-size-check"] = [&] { o.checkBinSize64K = false; };
-    flags["--allow-font0-address"] = [&] { o.allowFont0Address = true; };
-    flags["--no-allow-font0-address"] = [&] { o.allowFont0Address = false; };
-    flags["--auto-hex"] = [&] { o.autoHexPrefix = true; };
-    flags["--no-auto-hex"] = [&] { o.autoHexPrefix = false; };
+    // Each setting's --NAME ticks it and --no-NAME unticks it.
+    for (auto [name, field] :
+         {std::pair{"show-nak", &o.showInvalidFcsNak}, std::pair{"size-check", &o.checkBinSize64K},
+          std::pair{"allow-font0-address", &o.allowFont0Address},
+          std::pair{"auto-hex", &o.autoHexPrefix}}) {
+        flags[std::string("--") + name] = [field] { *field = true; };
+        flags[std::string("--no-") + name] = [field] { *field = false; };
+    }
     flags["--yes"] = [&] { o.answer = AnswerMode::Yes; };
     flags["-y"] = [&] { o.answer = AnswerMode::Yes; };
     flags["--no"] = [&] { o.answer = AnswerMode::No; };
@@ -240,35 +260,6 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     result.error = o.multi ? MultiPortRule(o) : SinglePortRule(o);
     return result;
 }
-
-namespace {
-
-std::string SinglePortRule(const CliOptions& o) {
-    if (!o.versionCheck || o.staggerMs)
-        return std::string(o.staggerMs ? "--stagger" : "--no-version-check") +
-               " is an option of the multi mode (--multi)";
-    if (o.station) {
-        if (!o.ports.empty())
-            return "--station takes the phones from the serial-device map, not --port";
-        return {};
-    }
-    if (o.ports.empty()) return "--port is required (a COMn name or a device path)";
-    if (o.ports.size() > 1) return "one --port only: the single download drives one phone";
-    return {};
-}
-
-std::string MultiPortRule(const CliOptions& o) {
-    if (o.link == Link::Serial) return "the multi download runs on the USB link only";
-    if (o.allPhones && !o.ports.empty()) return "--all-phones and --port exclude each other";
-    if (o.station && (o.allPhones || !o.ports.empty()))
-        return "--station takes the phones from the serial-device map, not --port or "
-               "--all-phones";
-    if (!o.station && !o.allPhones && o.ports.empty())
-        return "multi mode needs --port (up to eight) or --all-phones";
-    return {};
-}
-
-}  // namespace
 
 std::string CliHelpText() {
     return R"(Usage: zembra-cli --port PORT [job] [link] [settings] [operator options]

@@ -11,8 +11,9 @@ namespace zembra {
 
 namespace {
 
+// The folder of a path (both separators, as the configuration file's path may be a Windows one).
 std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
+    const std::size_t slash = path.find_last_of("/\\");
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
     return path.substr(0, slash);
