@@ -3,6 +3,7 @@
 #include "app/AppFont.h"
 #include "app/MainFormView.h"
 #include "app/RichEditLog.h"
+#include "protocol/SequenceHost.h"
 
 namespace zembra {
 
@@ -10,10 +11,11 @@ namespace {
 
 void WriteBanner(RichEditLog* pane) {
     pane->setFont(WindowFont());
-    pane->AppendLine("Zembra 4", LOG_BLACK);
-    pane->AppendLine(" 휴대폰 펌웨어 다운로드 도구 (코드 1개, 폰트 6개, 최대 8대 동시)", LOG_BLACK);
-    pane->AppendLine(" 문의: Zembra 개발팀 - 사용법과 연락처는 README.md를 보세요", LOG_BLACK);
-    pane->AppendLine("", LOG_BLACK);
+    pane->AppendLine("Zembra 4", COLOUR_BLACK);
+    pane->AppendLine(" 휴대폰 펌웨어 다운로드 도구 (코드 1개, 폰트 6개, 최대 8대 동시)",
+                     COLOUR_BLACK);
+    pane->AppendLine(" 문의: Zembra 개발팀 - 사용법과 연락처는 README.md를 보세요", COLOUR_BLACK);
+    pane->AppendLine("", COLOUR_BLACK);
 }
 
 }  // namespace

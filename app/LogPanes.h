@@ -11,11 +11,6 @@ namespace zembra {
 class MainFormView;
 class RichEditLog;
 
-// Colours of log lines (Windows colour values).
-inline constexpr std::uint32_t LOG_BLACK = 0x000000;
-inline constexpr std::uint32_t LOG_RED = 0x0000FF;
-inline constexpr std::uint32_t LOG_BLUE = 0xFF0000;
-
 // The window's two log panes: RichEditOutput on the single panel (PanelOne) and RichEdit21 on
 // the multi panel. Each starts with the banner and keeps its newest line in view.
 class LogPanes {

@@ -32,6 +32,7 @@
 #include "job/JobCheck.h"
 #include "platform/Helpers.h"
 #include "platform/Version.h"
+#include "protocol/SequenceHost.h"
 
 namespace zembra {
 
@@ -567,7 +568,7 @@ void TMainForm::LogFlashRangeProblems() {
     for (const std::string& line : problems)
         if (std::find(loggedRangeProblems_.begin(), loggedRangeProblems_.end(), line) ==
             loggedRangeProblems_.end())
-            LogSingle(line, LOG_RED);
+            LogSingle(line, COLOUR_RED);
     loggedRangeProblems_ = std::move(problems);
 }
 

@@ -438,7 +438,7 @@ TEST_F(WindowDownload, RefusedMapFolderGivesNoPhoneAndIsLoggedOnce) {
         if (line.text.find("refusing the folder " + runtime + "/zembra") == std::string::npos)
             continue;
         ++refusals;
-        EXPECT_EQ(line.colour, LOG_RED) << line.text;
+        EXPECT_EQ(line.colour, COLOUR_RED) << line.text;
     }
     EXPECT_EQ(refusals, 1);
 }

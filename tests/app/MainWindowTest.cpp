@@ -255,24 +255,24 @@ TEST_F(MainWindow, ModeSwitchesFollowTheirRules) {
 }
 
 TEST_F(MainWindow, LogSingleFollowsTheVisiblePanel) {
-    form().LogSingle("single line", LOG_RED);
+    form().LogSingle("single line", COLOUR_RED);
     Find<QRadioButton>("RadioButtonMulti")->click();
-    form().LogSingle(std::string("to the multi pane"), LOG_BLUE);
-    form().LogMulti("multi line", LOG_BLACK);
+    form().LogSingle(std::string("to the multi pane"), COLOUR_BLUE);
+    form().LogMulti("multi line", COLOUR_BLACK);
     Find<QRadioButton>("RadioButtonOne")->click();
-    form().LogMulti("multi again", LOG_RED);
+    form().LogMulti("multi again", COLOUR_RED);
 
     const auto single = PaneLines("RichEditOutput");
     ASSERT_EQ(single.size(), 5u);
     EXPECT_EQ(single[4].text, "single line");
-    EXPECT_EQ(single[4].colour, LOG_RED);
+    EXPECT_EQ(single[4].colour, COLOUR_RED);
     const auto multi = PaneLines("RichEdit21");
     ASSERT_EQ(multi.size(), 7u);
     EXPECT_EQ(multi[4].text, "to the multi pane");
-    EXPECT_EQ(multi[4].colour, LOG_BLUE);
+    EXPECT_EQ(multi[4].colour, COLOUR_BLUE);
     EXPECT_EQ(multi[5].text, "multi line");
-    EXPECT_EQ(multi[5].colour, LOG_BLACK);
-    EXPECT_EQ(multi[6].colour, LOG_RED);
+    EXPECT_EQ(multi[5].colour, COLOUR_BLACK);
+    EXPECT_EQ(multi[6].colour, COLOUR_RED);
 }
 
 TEST_F(MainWindow, AdvancedPanelOpensCentredAndGatesBothStartButtons) {
@@ -435,12 +435,12 @@ TEST_F(MainWindow, AppendingALineGivesTheVisiblePaneTheFocus) {
     form().show();
     auto* model = Find<QLineEdit>("EditModelName");
     model->setFocus();
-    form().LogSingle("line", LOG_BLACK);
+    form().LogSingle("line", COLOUR_BLACK);
     EXPECT_EQ(form().focusWidget(), Find<QWidget>("RichEditOutput"));
 
     // A line for the pane under the visible one is appended without taking the focus.
     model->setFocus();
-    form().LogMulti("stop note", LOG_RED);
+    form().LogMulti("stop note", COLOUR_RED);
     EXPECT_EQ(form().focusWidget(), model);
     EXPECT_EQ(PaneLines("RichEdit21").back().text, "stop note");
 }
