@@ -108,6 +108,54 @@ int RunSingleStation(SingleSession& session) {
     return tally.failed > 0 ? EXIT_PHONE_FAILED : EXIT_OK;
 }
 
+namespace {
+
+// One batch of the multi station on its slots, each phone's end counted and said. A port that
+// did not open fails its own phone only: the others go again without it. False when the job
+// was refused.
+bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_COUNT> slots,
+                StationPhones& phones, StationTally& tally,
+                const std::function<bool()>& interrupted,
+                const std::function<void(const std::string&)>& print) {
+    const auto tick = [&] { phones.Refresh(MULTI_SLOT_COUNT); };
+    for (;;) {
+        std::array<bool, MULTI_SLOT_COUNT> ended{};
+        std::array<bool, MULTI_SLOT_COUNT> portFailed{};
+        const int status = runBatch(
+            slots, tick,
+            [&](const MultiSlotSummary& end) {
+                // A phone that went away during its run counts as unplugged, even if it
+                // is back before the next tick.
+                phones.Refresh(MULTI_SLOT_COUNT);
+                const bool ok = end.endCode == END_FINISHED;
+                tally.Count(ok);
+                ended[static_cast<std::size_t>(end.slot)] = true;
+                print(StationLine(
+                    end.portName, ok, end.elapsedMs < 0 ? 0 : end.elapsedMs,
+                    FormatText("endCode %d %s", end.endCode, EndCodeMeaning(end.endCode))));
+            },
+            [&](int slot) { portFailed[static_cast<std::size_t>(slot)] = true; });
+        if (status == EXIT_JOB_REFUSED || status == EXIT_USAGE) return false;
+        const bool retry =
+            status == EXIT_PORT_OPEN &&
+            std::find(portFailed.begin(), portFailed.end(), true) != portFailed.end();
+        bool rest = false;
+        for (std::size_t s = 0; s < slots.size(); ++s) {
+            if (slots[s].empty() || ended[s]) continue;
+            if (retry && !portFailed[s]) {
+                rest = true;
+                continue;
+            }
+            tally.Count(false);
+            print(StationLine(slots[s], false, 0, "not started (port)"));
+            slots[s].clear();
+        }
+        if (!rest || interrupted()) return true;
+    }
+}
+
+}  // namespace
+
 int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
                     const std::function<void(const std::string&)>& print, int settleMs,
                     LoopMainThread& loop, StationLineSender* line) {
@@ -132,49 +180,14 @@ int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& int
         if (interrupted()) break;
         fresh = FreshPhones(phones, MULTI_SLOT_COUNT);
         std::array<std::string, MULTI_SLOT_COUNT> slots;
-        for (const MapPhone& phone : fresh)
+        for (const MapPhone& phone : fresh) {
             slots[static_cast<std::size_t>(phone.device)] = phone.portName;
-        for (const MapPhone& phone : fresh) phones.Taken(phone);
-        const auto tick = [&] { phones.Refresh(MULTI_SLOT_COUNT); };
-        for (;;) {
-            std::array<bool, MULTI_SLOT_COUNT> ended{};
-            std::array<bool, MULTI_SLOT_COUNT> portFailed{};
-            const int status = runBatch(
-                slots, tick,
-                [&](const MultiSlotSummary& end) {
-                    // A phone that went away during its run counts as unplugged, even if it
-                    // is back before the next tick.
-                    phones.Refresh(MULTI_SLOT_COUNT);
-                    const bool ok = end.endCode == END_FINISHED;
-                    tally.Count(ok);
-                    ended[static_cast<std::size_t>(end.slot)] = true;
-                    print(StationLine(
-                        end.portName, ok, end.elapsedMs < 0 ? 0 : end.elapsedMs,
-                        FormatText("endCode %d %s", end.endCode, EndCodeMeaning(end.endCode))));
-                },
-                [&](int slot) { portFailed[static_cast<std::size_t>(slot)] = true; });
-            if (status == EXIT_JOB_REFUSED || status == EXIT_USAGE) {
-                refused = true;
-                break;
-            }
-            // A port that did not open fails its own phone only: the others go again without it.
-            const bool retry =
-                status == EXIT_PORT_OPEN &&
-                std::find(portFailed.begin(), portFailed.end(), true) != portFailed.end();
-            bool rest = false;
-            for (std::size_t s = 0; s < slots.size(); ++s) {
-                if (slots[s].empty() || ended[s]) continue;
-                if (retry && !portFailed[s]) {
-                    rest = true;
-                    continue;
-                }
-                tally.Count(false);
-                print(StationLine(slots[s], false, 0, "not started (port)"));
-                slots[s].clear();
-            }
-            if (!rest || interrupted()) break;
+            phones.Taken(phone);
         }
-        if (refused) break;
+        if (!FlashBatch(runBatch, slots, phones, tally, interrupted, print)) {
+            refused = true;
+            break;
+        }
         if (line) line->RecordWritten();
     }
     if (line) line->Poll();
