@@ -276,21 +276,14 @@ void TVaCustomComm::CheckOpen() const {
 
 std::string TVaCustomComm::DevicePath() const {
     std::string path;
-    const std::string number = std::to_string(portNum_);
     for (size_t i = 0; i < deviceName_.size(); ++i) {
-        if (deviceName_[i] == '%' && i + 1 < deviceName_.size()) {
-            if (deviceName_[i + 1] == 'd') {
-                path += number;
-                ++i;
-                continue;
-            }
-            if (deviceName_[i + 1] == '%') {
-                path += '%';
-                ++i;
-                continue;
-            }
+        const char next = i + 1 < deviceName_.size() ? deviceName_[i + 1] : '\0';
+        if (deviceName_[i] == '%' && (next == 'd' || next == '%')) {
+            path += next == 'd' ? std::to_string(portNum_) : "%";
+            ++i;
+        } else {
+            path += deviceName_[i];
         }
-        path += deviceName_[i];
     }
     return path;
 }
