@@ -80,13 +80,10 @@ std::string ReplaceFileDurably(const std::string& path, const std::string& bytes
     const std::string& target = *resolved;
     struct stat st;
     bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
+    if (exists && !S_ISREG(st.st_mode))
         return S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
-    }
     // A file that may not be written stays as it is, as with writing it in place.
-    if (exists && ::access(target.c_str(), W_OK) != 0) {
-        return std::strerror(errno);
-    }
+    if (exists && ::access(target.c_str(), W_OK) != 0) return std::strerror(errno);
 
     // A temporary name of fixed length, so that a file name as long as the system allows
     // can be saved too.
@@ -96,16 +93,9 @@ std::string ReplaceFileDurably(const std::string& path, const std::string& bytes
     std::vector<char> tempName(temp.begin(), temp.end());
     tempName.push_back('\0');
     int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return std::strerror(errno);
-    }
+    if (fd < 0) return std::strerror(errno);
     // The new file gets the old file's permissions, or those of a newly created file.
-    mode_t mode;
-    if (exists) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode = 0666 & ~ProcessUmask();
-    }
+    const mode_t mode = exists ? st.st_mode & 07777 : 0666 & ~ProcessUmask();
     // The old file's owner and group too (before the mode: a change of owner clears the
     // set-id bits). A file whose owner cannot be kept is not replaced.
     bool ok = (!exists || KeepOwner(fd, st)) && ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) &&

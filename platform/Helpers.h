@@ -109,9 +109,6 @@ std::string FormatText(const char* format, ...) ZEMBRA_FORMAT_ATTRIBUTE(1, 2);
 // HEX_DUMP_MAX bytes.
 inline constexpr std::size_t HEX_DUMP_MAX = 8225;
 std::string HexDump(const std::uint8_t* bytes, std::size_t count);
-inline std::string HexDump(const char* bytes, std::size_t count) {
-    return HexDump(reinterpret_cast<const std::uint8_t*>(bytes), count);
-}
 
 // CP949 (the Korean ANSI code page) <-> UTF-8 through glibc iconv. Neither ever fails:
 // - Cp949ToUtf8: each byte that does not start a valid CP949 character becomes U+FFFD.

@@ -84,37 +84,15 @@ void LoopMainThread::RunTask(Task& task) {
     task.waiter->cv.notify_all();
 }
 
-bool LoopMainThread::TakeTask(Task& task, Clock::time_point deadline, bool stopOnWake) {
+bool LoopMainThread::TakeTask(Task& task, Clock::time_point deadline) {
     std::unique_lock<std::mutex> lock(mutex_);
     const unsigned long seenWakes = wakes_;
-    auto ready = [&] {
-        return !queue_.empty() || shutDown_ || (stopOnWake && wakes_ != seenWakes) ||
-               (!stopOnWake && quit_);
-    };
-    if (deadline == Clock::time_point::max()) {
-        cv_.wait(lock, ready);
-    } else {
-        cv_.wait_until(lock, deadline, ready);
-    }
+    cv_.wait_until(lock, deadline,
+                   [&] { return !queue_.empty() || shutDown_ || wakes_ != seenWakes; });
     if (queue_.empty()) return false;
     task = std::move(queue_.front());
     queue_.pop_front();
     return true;
-}
-
-void LoopMainThread::Run() {
-    BindToCallingThread();
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (quit_ || shutDown_) {
-                quit_ = false;
-                return;
-            }
-        }
-        Task task;
-        if (TakeTask(task, Clock::time_point::max(), false)) RunTask(task);
-    }
 }
 
 bool LoopMainThread::RunUntil(const std::function<bool()>& done, Clock::time_point deadline) {
@@ -123,7 +101,7 @@ bool LoopMainThread::RunUntil(const std::function<bool()>& done, Clock::time_poi
         if (done()) return true;
         if (Clock::now() >= deadline || IsShutDown()) return false;
         Task task;
-        if (TakeTask(task, deadline, true)) RunTask(task);
+        if (TakeTask(task, deadline)) RunTask(task);
     }
 }
 
@@ -180,15 +158,6 @@ int LoopMainThread::ProcessPending() {
         ++count;
     }
     return count;
-}
-
-void LoopMainThread::Quit() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        quit_ = true;
-        ++wakes_;
-    }
-    cv_.notify_all();
 }
 
 void LoopMainThread::Wake() {

@@ -14,7 +14,7 @@
 namespace zembra {
 
 // MainThread for the command line and the tests: a queue of functions run by a loop on the
-// thread that created the object (or the last thread that called Run / RunUntil / RunFor /
+// thread that created the object (or the last thread that called RunUntil / RunFor /
 // ProcessPending).
 //
 // Life: the owner creates it, runs the loop when it wants queued work done, and destroys it
@@ -39,9 +39,6 @@ class LoopMainThread : public MainThread {
     // An exception thrown by fn is rethrown to the caller.
     bool TryRunAndWait(const std::function<void()>& fn);
 
-    // Runs queued functions until Quit is called (from any thread or from a function).
-    void Run();
-
     // Runs queued functions until done() is true or the deadline passes. done() is checked
     // on this thread before waiting, after each function and after each Wake. Returns done().
     bool RunUntil(const std::function<bool()>& done, Clock::time_point deadline);
@@ -53,8 +50,7 @@ class LoopMainThread : public MainThread {
     // Runs the functions queued now (not those they queue) and returns how many ran.
     int ProcessPending();
 
-    // Ends Run; also makes a waiting RunUntil re-check its condition.
-    void Quit();
+    // Makes a waiting RunUntil re-check its condition.
     void Wake();
 
     // Drops queued functions, releases RunAndWait callers, refuses further work.
@@ -78,7 +74,7 @@ class LoopMainThread : public MainThread {
     void BindToCallingThread();
     // Takes the next task, waiting until one is queued, a wake arrives or the deadline passes.
     // Returns false when nothing was taken.
-    bool TakeTask(Task& task, Clock::time_point deadline, bool stopOnWake);
+    bool TakeTask(Task& task, Clock::time_point deadline);
     static void RunTask(Task& task);
     static void ReleaseWaiters(std::deque<Task>& tasks);
 
@@ -86,9 +82,8 @@ class LoopMainThread : public MainThread {
     std::condition_variable cv_;
     std::deque<Task> queue_;
     std::atomic<std::thread::id> owner_;
-    bool quit_ = false;
     bool shutDown_ = false;
-    unsigned long wakes_ = 0;  // counts Quit/Wake calls
+    unsigned long wakes_ = 0;  // counts Wake calls
     std::function<void()> queuedHook_;
 };
 

@@ -14,7 +14,6 @@ namespace zembra {
 
 namespace {
 
-const char kDevicePrefix[] = "\\\\.\\";  // \\.\ as in "\\.\COM7"
 const char kAliasVariable[] = "ZEMBRA_PORT_DIR";
 
 std::string EnvOrEmpty(const char* name) {
@@ -116,11 +115,7 @@ std::string PortAliasFolderProblem() {
 
 std::string ResolvePortDevice(const std::string& portName) {
     const int number = PortNumberOf(portName);
-    if (number == 0) {
-        if (portName.rfind(kDevicePrefix, 0) == 0)
-            return portName.substr(sizeof(kDevicePrefix) - 1);
-        return portName;
-    }
+    if (number == 0) return PortDisplayName(portName);
     if (!PortAliasFolderProblem().empty()) return {};
     std::string target = AliasTarget(number);
     if (!target.empty()) return target;

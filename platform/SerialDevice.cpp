@@ -20,13 +20,9 @@ namespace zembra {
 
 namespace {
 
-// Errors by which a driver says it has no such control (a pseudo-terminal has no modem lines
-// and no error counters).
-bool IsUnsupported(int error) {
-    return error == ENOTTY || error == EINVAL || error == ENOSYS;
-}
-
-int IoctlRetry(int fd, unsigned long request, void* arg) {
+// arg: a pointer, or a long value.
+template <typename Arg>
+int IoctlRetry(int fd, unsigned long request, Arg arg) {
     int r;
     do {
         r = ioctl(fd, request, arg);
@@ -34,12 +30,16 @@ int IoctlRetry(int fd, unsigned long request, void* arg) {
     return r;
 }
 
-int IoctlRetry(int fd, unsigned long request, long arg) {
-    int r;
-    do {
-        r = ioctl(fd, request, arg);
-    } while (r < 0 && errno == EINTR);
-    return r;
+// The ioctl where the driver has that control: true when it worked, or when the driver says
+// it has none (ENOTTY, EINVAL, ENOSYS: a pseudo-terminal has no modem lines and no error
+// counters; supported is then cleared for good and later calls do nothing); false with errno.
+template <typename Arg>
+bool IoctlWhereSupported(int fd, unsigned long request, Arg arg, std::atomic<bool>& supported) {
+    if (!supported) return true;
+    if (IoctlRetry(fd, request, arg) == 0) return true;
+    if (errno != ENOTTY && errno != EINVAL && errno != ENOSYS) return false;
+    supported = false;
+    return true;
 }
 
 constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
@@ -74,7 +74,6 @@ bool SerialDevice::Open(const std::string& path) {
 
     fd_ = fd;
     kickFd_ = kick;
-    path_ = path;
     dcb_ = SerialDcb{};
     timeouts_ = SerialTimeouts{};
     mask_ = 0;
@@ -128,22 +127,10 @@ bool SerialDevice::SetCommState(const SerialDcb& dcb) {
     t.c_ospeed = dcb.BaudRate;
     static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
     t.c_cflag |= kSizes[dcb.ByteSize - 5];
-    switch (dcb.Parity) {
-        case ODDPARITY:
-            t.c_cflag |= PARENB | PARODD;
-            break;
-        case EVENPARITY:
-            t.c_cflag |= PARENB;
-            break;
-        case MARKPARITY:
-            t.c_cflag |= PARENB | CMSPAR | PARODD;
-            break;
-        case SPACEPARITY:
-            t.c_cflag |= PARENB | CMSPAR;
-            break;
-        default:
-            break;
-    }
+    // None, odd, even, mark, space.
+    static const tcflag_t kParity[] = {0, PARENB | PARODD, PARENB, PARENB | CMSPAR | PARODD,
+                                       PARENB | CMSPAR};
+    t.c_cflag |= kParity[dcb.Parity];
     // One and a half stop bits: the UART's "two stop bits" gives 1.5 with 5 data bits.
     if (dcb.StopBits != ONESTOPBIT) t.c_cflag |= CSTOPB;
     if (dcb.Flags & DCB_OUTX_CTS_FLOW) t.c_cflag |= CRTSCTS;
@@ -214,15 +201,9 @@ void SerialDevice::Kick() {
 }
 
 bool SerialDevice::ReadCounters(Counters& c) {
-    if (!hasCounters_) return true;
     struct serial_icounter_struct ic {};
-    if (IoctlRetry(fd_, TIOCGICOUNT, &ic) != 0) {
-        if (IsUnsupported(errno)) {
-            hasCounters_ = false;
-            return true;
-        }
-        return false;
-    }
+    if (!IoctlWhereSupported(fd_, TIOCGICOUNT, &ic, hasCounters_)) return false;
+    if (!hasCounters_) return true;
     c.frame = ic.frame;
     c.overrun = ic.overrun;
     c.parity = ic.parity;
@@ -233,29 +214,14 @@ bool SerialDevice::ReadCounters(Counters& c) {
 
 bool SerialDevice::ReadModemLines(int& lines) {
     lines = 0;
-    if (!hasModemLines_) return true;
-    if (IoctlRetry(fd_, TIOCMGET, &lines) != 0) {
-        lines = 0;
-        if (IsUnsupported(errno)) {
-            hasModemLines_ = false;
-            return true;
-        }
-        return false;
-    }
-    return true;
+    const bool ok = IoctlWhereSupported(fd_, TIOCMGET, &lines, hasModemLines_);
+    if (!ok || !hasModemLines_) lines = 0;
+    return ok;
 }
 
 bool SerialDevice::ApplyModemLine(int line, bool on) {
     keptModemLines_ = on ? (keptModemLines_ | line) : (keptModemLines_ & ~line);
-    if (!hasModemLines_) return true;
-    if (IoctlRetry(fd_, on ? TIOCMBIS : TIOCMBIC, &line) != 0) {
-        if (IsUnsupported(errno)) {
-            hasModemLines_ = false;
-            return true;
-        }
-        return false;
-    }
-    return true;
+    return IoctlWhereSupported(fd_, on ? TIOCMBIS : TIOCMBIC, &line, hasModemLines_);
 }
 
 bool SerialDevice::PendingEvents(uint32_t mask, uint32_t& events) {
@@ -442,15 +408,11 @@ long SerialDevice::Write(const void* data, unsigned long count, uint32_t timeout
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const auto* bytes = static_cast<const uint8_t*>(data);
     unsigned long done = 0;
-    long result = 0;
-    for (;;) {
+    long result = static_cast<long>(count);
+    while (done < count) {
         const ssize_t n = write(fd_, bytes + done, count - done);
         if (n > 0) {
             done += static_cast<unsigned long>(n);
-            if (done == count) {
-                result = static_cast<long>(count);
-                break;
-            }
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -461,12 +423,8 @@ long SerialDevice::Write(const void* data, unsigned long count, uint32_t timeout
         // The output queue is full: wait for room, at most until the deadline.
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            result = 0;
-            break;
-        }
         pollfd p{fd_, POLLOUT, 0};
-        const int r = poll(&p, 1, static_cast<int>(left.count()));
+        const int r = left.count() > 0 ? poll(&p, 1, static_cast<int>(left.count())) : 0;
         if (r < 0 && errno != EINTR) {
             result = -1;
             break;
@@ -571,31 +529,19 @@ bool SerialDevice::GetCommProperties(SerialCommProp& prop) {
     if (IoctlRetry(fd_, TCGETS2, &t) != 0) return false;
     prop.PacketLength = sizeof(SerialCommProp);
     prop.PacketVersion = 2;
-    prop.ServiceMask = 0x00000001;    // serial communications
-    prop.MaxBaud = 0x10000000;        // programmable rate
-    prop.ProvSubType = 0x00000001;    // RS-232
-    prop.ProvCapabilities = 0x0001 |  // DTR/DSR
-                            0x0002 |  // RTS/CTS
-                            0x0004 |  // RLSD
-                            0x0008 |  // parity check
-                            0x0010 |  // XON/XOFF
-                            0x0020 |  // settable XON/XOFF characters
-                            0x0040 |  // total time-outs
-                            0x0080 |  // interval time-outs
-                            0x0100;   // special characters
-    prop.SettableParams = 0x007F;     // parity, rate, data bits, stop bits, handshake, ...
-    prop.SettableBaud = 0x1007FFFF;   // every listed rate and programmable rates
-    prop.SettableData = 0x000F;       // 5, 6, 7, 8 data bits
+    prop.ServiceMask = 0x00000001;  // serial communications
+    prop.MaxBaud = 0x10000000;      // programmable rate
+    prop.ProvSubType = 0x00000001;  // RS-232
+    // DTR/DSR, RTS/CTS, RLSD, parity check, XON/XOFF, settable XON/XOFF characters, total and
+    // interval time-outs, special characters.
+    prop.ProvCapabilities = 0x01FF;
+    prop.SettableParams = 0x007F;    // parity, rate, data bits, stop bits, handshake, ...
+    prop.SettableBaud = 0x1007FFFF;  // every listed rate and programmable rates
+    prop.SettableData = 0x000F;      // 5, 6, 7, 8 data bits
     prop.SettableStopParity = 0x1F00 | 0x0007;
     prop.CurrentTxQueue = outQueue_.load();
     prop.CurrentRxQueue = inQueue_.load();
     return true;
-}
-
-bool SerialDevice::ReadKernelLine(uint32_t& outputRate, uint32_t& inputRate,
-                                  uint32_t& cflag) const {
-    uint32_t iflag = 0;
-    return ReadTerminalLine(fd_, outputRate, inputRate, cflag, iflag);
 }
 
 bool ReadTerminalLine(int fd, uint32_t& outputRate, uint32_t& inputRate, uint32_t& cflag,

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 namespace zembra {
@@ -168,7 +167,6 @@ class SerialDevice {
     void Close(int drainMs = 200);
     bool IsOpen() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
-    const std::string& Path() const { return path_; }
 
     // Programs the line from the device-control block. Rates are set exactly (any rate, through
     // the kernel's arbitrary-rate interface). Flags that termios cannot express (DSR flow, DTR
@@ -182,7 +180,6 @@ class SerialDevice {
     // Kept; reads never wait (they return what is queued), writes wait in Write.
     bool SetCommTimeouts(const SerialTimeouts& timeouts);
     bool SetCommMask(uint32_t mask);
-    uint32_t CommMask() const { return mask_.load(); }
 
     // Receive thread: sleeps in poll() until an event of the mask occurs, cancelFd becomes
     // readable, or the device hangs up. EV_RXCHAR is reported when bytes are queued that were
@@ -214,9 +211,6 @@ class SerialDevice {
     bool GetCommModemStatus(uint32_t& status);
     bool GetCommProperties(SerialCommProp& prop);
 
-    // Line settings as the kernel holds them (for checks): rate and c_cflag of termios2.
-    bool ReadKernelLine(uint32_t& outputRate, uint32_t& inputRate, uint32_t& cflag) const;
-
   private:
     struct Counters {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
@@ -234,7 +228,6 @@ class SerialDevice {
     // Linux: eventfd that wakes WaitCommEvent after a write or a mask change.
     // Windows: the port's claim (a named mutex) while open.
     int kickFd_ = -1;
-    std::string path_;
     SerialDcb dcb_{};
     SerialTimeouts timeouts_{};
     std::atomic<uint32_t> mask_{0};

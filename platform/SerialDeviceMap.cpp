@@ -92,6 +92,13 @@ std::optional<std::string> ReadFirstLine(const std::string& path, std::string& s
     return text;
 }
 
+// Folder of the tty class in sysfs ($ZEMBRA_SYSFS_TTY_DIR when set, else /sys/class/tty),
+// where every USB modem tty shows up as ttyACM<n>.
+std::string SysfsTtyFolder() {
+    const char* folder = std::getenv("ZEMBRA_SYSFS_TTY_DIR");
+    return folder && *folder ? std::string(folder) : std::string("/sys/class/tty");
+}
+
 using Entries = std::map<std::string, std::pair<std::string, std::string>>;
 
 void AddSysfsModems(Entries& entries) {
@@ -120,16 +127,6 @@ std::string SerialDeviceMapFolder() {
 
 std::string SerialDeviceMapProblem() {
     return RuntimeSubfolderProblem(kMapVariable);
-}
-
-std::string SerialDeviceMapDescription() {
-    const std::string problem = SerialDeviceMapProblem();
-    return SerialDeviceMapFolder() + (problem.empty() ? "" : ": " + problem);
-}
-
-std::string SysfsTtyFolder() {
-    const char* folder = std::getenv("ZEMBRA_SYSFS_TTY_DIR");
-    return folder && *folder ? std::string(folder) : std::string("/sys/class/tty");
 }
 
 std::optional<std::vector<SerialMapEntry>> ReadSerialDeviceMap() {

@@ -36,15 +36,14 @@ std::string SerialDeviceMapProblem();
 
 // The map as messages name it: its folder, followed by SerialDeviceMapProblem() when it is
 // refused.
-std::string SerialDeviceMapDescription();
-
-// Folder of the tty class in sysfs ($ZEMBRA_SYSFS_TTY_DIR when set, else /sys/class/tty),
-// where every USB modem tty shows up as ttyACM<n>.
-std::string SysfsTtyFolder();
+inline std::string SerialDeviceMapDescription() {
+    const std::string problem = SerialDeviceMapProblem();
+    return SerialDeviceMapFolder() + (problem.empty() ? "" : ": " + problem);
+}
 
 // On Windows the map is the registry key HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM, read
 // only (SerialDeviceMapFolder() names it); values that are not text are left out. The
-// folder, sysfs and register functions are Linux-only.
+// register functions are Linux-only.
 
 // Reads the map afresh, sorted by value name; a folder entry replaces a sysfs entry of the
 // same value name. std::nullopt means "the key cannot be opened" (no map folder).

@@ -22,26 +22,24 @@ const TVaCommEvents kWatchedEvents{ceError, ceRxChar};
 
 VaCommPorts::VaCommPorts(DebugTrace& trace, MainThread* mainThread)
     : trace_(trace), single_(new TVaComm), singleBuffer_(new TVaBuffer) {
-    single_->Name = "VaCommSingle";
+    // The values that every port here has; the single port's own ones follow.
+    auto setUp = [mainThread](TVaComm& port, TVaBuffer& buffer, std::string name) {
+        port.Name = std::move(name);
+        port.SetFlowControl(fcNone);
+        port.SetPriority(tpHighest);
+        port.SetMonitorEvents(kWatchedEvents);
+        if (mainThread != nullptr) port.SetMainThread(mainThread);
+        buffer.SetComm(&port);
+    };
+    setUp(*single_, *singleBuffer_, "VaCommSingle");
     single_->SetBaudrate(br57600);
     single_->SetPortNum(1);
-    single_->SetFlowControl(fcNone);
-    single_->SetPriority(tpHighest);
     single_->SetDTRControl(dtrDisable);
-    single_->SetMonitorEvents(kWatchedEvents);
-    if (mainThread != nullptr) single_->SetMainThread(mainThread);
-    singleBuffer_->SetComm(single_.get());
     for (int channel = 0; channel < MULTI_SLOT_COUNT; ++channel) {
-        auto& port = multi_[static_cast<std::size_t>(channel)];
-        port.reset(new TVaComm);
-        port->Name = FormatText("VaComm%d", channel + 1);
-        port->SetFlowControl(fcNone);
-        port->SetPriority(tpHighest);
-        port->SetMonitorEvents(kWatchedEvents);
-        if (mainThread != nullptr) port->SetMainThread(mainThread);
-        auto& buffer = multiBuffers_[static_cast<std::size_t>(channel)];
-        buffer.reset(new TVaBuffer);
-        buffer->SetComm(port.get());
+        const auto index = static_cast<std::size_t>(channel);
+        multi_[index].reset(new TVaComm);
+        multiBuffers_[index].reset(new TVaBuffer);
+        setUp(*multi_[index], *multiBuffers_[index], FormatText("VaComm%d", channel + 1));
     }
 }
 
@@ -54,18 +52,25 @@ VaCommPorts::~VaCommPorts() {
 }
 
 void VaCommPorts::SetBaud(TVaComm& port, int rate) {
-    switch (rate) {
-        case 57600:
-            port.SetBaudrate(br57600);
-            break;
-        case 115200:
-            port.SetBaudrate(br115200);
-            break;
-        case 256000:
-            port.SetBaudrate(br256000);
-            break;
-        default:
-            break;  // any other rate leaves the port as it is
+    // Only the download's three rates; any other leaves the port as it is.
+    TVaBaudrate value;
+    if ((rate == 57600 || rate == 115200 || rate == 256000) && BaudrateFromValue(rate, value))
+        port.SetBaudrate(value);
+}
+
+void VaCommPorts::OpenPort(TVaComm& port, bool& open) {
+    if (open) return;
+    port.Open();
+    open = true;
+}
+
+void VaCommPorts::ClosePort(TVaComm& port, bool& open) {
+    if (!open) return;
+    open = false;
+    try {
+        port.Close();
+    } catch (...) {
+        HandleApplicationException();
     }
 }
 
@@ -80,19 +85,11 @@ void VaCommPorts::Write(TVaComm& port, const std::uint8_t* bytes, std::size_t co
 // ---------------------------------------------------------------- single port
 
 void VaCommPorts::OpenSinglePort() {
-    if (singlePortOpen_) return;
-    single_->Open();
-    singlePortOpen_ = true;
+    OpenPort(*single_, singlePortOpen_);
 }
 
 void VaCommPorts::CloseSinglePort() {
-    if (!singlePortOpen_) return;
-    singlePortOpen_ = false;
-    try {
-        single_->Close();
-    } catch (...) {
-        HandleApplicationException();
-    }
+    ClosePort(*single_, singlePortOpen_);
 }
 
 void VaCommPorts::SetSinglePortName(int n) {
@@ -139,39 +136,29 @@ int VaCommPorts::ReadSingle(int timeoutMs, int cancelHandle) {
 // ---------------------------------------------------------------- multi ports
 
 void VaCommPorts::OpenMultiPort(int channel) {
-    if (!ValidChannel(channel)) return;
-    auto index = static_cast<std::size_t>(channel);
-    if (multiPortOpen_[index]) return;
-    multi_[index]->Open();
-    multiPortOpen_[index] = true;
+    if (ValidChannel(channel))
+        OpenPort(VaCommMulti(channel), multiPortOpen_[static_cast<std::size_t>(channel)]);
 }
 
 void VaCommPorts::CloseMultiPort(int channel) {
-    if (!ValidChannel(channel)) return;
-    auto index = static_cast<std::size_t>(channel);
-    if (!multiPortOpen_[index]) return;
-    multiPortOpen_[index] = false;
-    try {
-        multi_[index]->Close();
-    } catch (...) {
-        HandleApplicationException();
-    }
+    if (ValidChannel(channel))
+        ClosePort(VaCommMulti(channel), multiPortOpen_[static_cast<std::size_t>(channel)]);
 }
 
 void VaCommPorts::SetMultiPortName(int channel, const std::string& portName) {
     if (!ValidChannel(channel)) return;
-    multi_[static_cast<std::size_t>(channel)]->SetDeviceName("\\\\.\\" + portName);
+    VaCommMulti(channel).SetDeviceName("\\\\.\\" + portName);
 }
 
 void VaCommPorts::SetMultiBaud(int channel, int rate) {
     if (!ValidChannel(channel)) return;
-    SetBaud(*multi_[static_cast<std::size_t>(channel)], rate);
+    SetBaud(VaCommMulti(channel), rate);
 }
 
 void VaCommPorts::WriteMulti(int channel, const std::uint8_t* bytes, std::size_t count) {
     if (!ValidChannel(channel)) return;
     trace_.TraceLine(TraceEvent::Write, channel, bytes, count, TraceOrigin());
-    Write(*multi_[static_cast<std::size_t>(channel)], bytes, count);
+    Write(VaCommMulti(channel), bytes, count);
 }
 
 void VaCommPorts::ClearMultiPortOpen(int channel) {
@@ -183,7 +170,7 @@ int VaCommPorts::singleLineGone() const {
 }
 
 int VaCommPorts::multiLineGone(int channel) const {
-    return multi_[static_cast<std::size_t>(channel)]->LineGone();
+    return VaCommMulti(channel).LineGone();
 }
 
 bool VaCommPorts::multiPortOpen(int channel) const {
@@ -192,16 +179,16 @@ bool VaCommPorts::multiPortOpen(int channel) const {
 
 void VaCommPorts::SetMultiReceiveTap(
     int channel, std::function<void(const std::uint8_t* data, std::size_t count)> tap) {
-    if (ValidChannel(channel)) SetTap(*multi_[static_cast<std::size_t>(channel)], std::move(tap));
+    if (ValidChannel(channel)) SetTap(VaCommMulti(channel), std::move(tap));
 }
 
 bool VaCommPorts::SetMultiTapReads(int channel, bool on) {
-    return ValidChannel(channel) && multi_[static_cast<std::size_t>(channel)]->SetTapReads(on);
+    return ValidChannel(channel) && VaCommMulti(channel).SetTapReads(on);
 }
 
 int VaCommPorts::ReadMulti(int channel, int timeoutMs, int cancelHandle) {
     if (!ValidChannel(channel)) return -1;
-    return multi_[static_cast<std::size_t>(channel)]->ReadTapped(timeoutMs, cancelHandle);
+    return VaCommMulti(channel).ReadTapped(timeoutMs, cancelHandle);
 }
 
 }  // namespace zembra

@@ -31,9 +31,8 @@ class TVaBuffer;
 // channel). The elapsed field of the trace counts from *traceOrigin (downloadStartMs).
 //
 // Threads: opening, closing and the settings on the main thread (the ports' MainThread: the
-// process main thread unless SetMainThread is called); the single port's writes and reads
-// also on the single worker during a run, the multi ports' writes on the main thread. Life: owned
-// by the host; closes its ports on destruction.
+// process main thread unless SetMainThread is called); each port's writes and reads also on
+// the worker that runs it. Life: owned by the host; closes its ports on destruction.
 class VaCommPorts : public PortOperations, public MultiPortOps {
   public:
     explicit VaCommPorts(DebugTrace& trace, MainThread* mainThread = nullptr);
@@ -76,10 +75,14 @@ class VaCommPorts : public PortOperations, public MultiPortOps {
     int ReadMulti(int channel, int timeoutMs, int cancelHandle) override;
 
     TVaComm& VaCommSingle() { return *single_; }
-    TVaComm& VaCommMulti(int channel) { return *multi_[static_cast<std::size_t>(channel)]; }
+    TVaComm& VaCommMulti(int channel) const { return *multi_[static_cast<std::size_t>(channel)]; }
 
   private:
     double TraceOrigin() const { return traceOrigin_ ? traceOrigin_->load() : 0.0; }
+    // Open and close with the port's open flag of this class (set only once Open succeeded;
+    // a close never throws).
+    static void OpenPort(TVaComm& port, bool& open);
+    static void ClosePort(TVaComm& port, bool& open);
     static void Write(TVaComm& port, const std::uint8_t* bytes, std::size_t count);
     static void SetBaud(TVaComm& port, int rate);
     static void SetTap(TVaComm& port,

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 
 #include "platform/Helpers.h"
@@ -14,21 +13,8 @@ std::mutex g_handlerMutex;
 TApplicationExceptionHandler g_handler;
 }  // namespace
 
-std::string SystemErrorText(int errorNumber) {
-    return ErrorNumberText(errorNumber);
-}
-
 void RaiseCommError(const char* format, int errorNumber) {
-    const std::string text = SystemErrorText(errorNumber);
-    const int needed = std::snprintf(nullptr, 0, format, errorNumber, text.c_str());
-    std::string message(static_cast<size_t>(needed > 0 ? needed : 0), '\0');
-    if (needed > 0)
-        std::snprintf(message.data(), message.size() + 1, format, errorNumber, text.c_str());
-    throw EVaCommError(message);
-}
-
-void RaiseCommError(const char* message) {
-    throw EVaCommError(message);
+    throw EVaCommError(FormatText(format, errorNumber, ErrorNumberText(errorNumber).c_str()));
 }
 
 void SetApplicationExceptionHandler(TApplicationExceptionHandler handler) {

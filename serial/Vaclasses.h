@@ -17,10 +17,6 @@ class EVaCommError : public std::runtime_error {
 // Raises EVaCommError with format filled with the error number ("%d") and its system text
 // ("%s"), in that order.
 [[noreturn]] void RaiseCommError(const char* format, int errorNumber);
-// Raises EVaCommError with a message that has no placeholders.
-[[noreturn]] void RaiseCommError(const char* message);
-// The error number's system text (strerror).
-std::string SystemErrorText(int errorNumber);
 
 // The application's exception handler: where exceptions raised by event handlers and by
 // receive-event delivery end up (the window shows them; the default prints to stderr).

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <system_error>
 
+#include "platform/Helpers.h"
 #include "platform/PortNames.h"
 #include "platform/ThreadControl.h"
 
@@ -153,12 +153,7 @@ void TVaCommThread::HandOver(const uint8_t* data, size_t count) {
         tapped_.insert(tapped_.end(), data, data + count);
     }
     owner_->OnRxTap(data, static_cast<int>(count));
-    if (wake) PostTapped();
-}
-
-void TVaCommThread::PostTapped() {
-    std::shared_ptr<TVaCommThread> self = shared_from_this();
-    mainThread_->Post([self] { self->DeliverTapped(); });
+    if (wake) mainThread_->Post([self = shared_from_this()] { self->DeliverTapped(); });
 }
 
 void TVaCommThread::DeliverTapped() {
@@ -261,7 +256,7 @@ void TVaCommThread::ByMessage() {
 
 TVaCustomComm::TVaCustomComm() : alive_(std::make_shared<bool>(true)) {
     buffers_.SetOnChange(this, [this](TVaComponent*) { BuffersChanged(); });
-    eventChars_.SetOnChange(this, [this](TVaComponent*) { LineSettingChanged(); });
+    eventChars_.SetOnChange(this, [this](TVaComponent*) { SetDCB(); });
 }
 
 TVaCustomComm::~TVaCustomComm() {
@@ -276,26 +271,19 @@ TVaCustomComm::~TVaCustomComm() {
 }
 
 void TVaCustomComm::CheckOpen() const {
-    if (Active()) RaiseCommError(sPortOpen);
+    if (Active()) throw EVaCommError(sPortOpen);
 }
 
 std::string TVaCustomComm::DevicePath() const {
     std::string path;
-    const std::string number = std::to_string(portNum_);
     for (size_t i = 0; i < deviceName_.size(); ++i) {
-        if (deviceName_[i] == '%' && i + 1 < deviceName_.size()) {
-            if (deviceName_[i + 1] == 'd') {
-                path += number;
-                ++i;
-                continue;
-            }
-            if (deviceName_[i + 1] == '%') {
-                path += '%';
-                ++i;
-                continue;
-            }
+        const char next = i + 1 < deviceName_.size() ? deviceName_[i + 1] : '\0';
+        if (deviceName_[i] == '%' && (next == 'd' || next == '%')) {
+            path += next == 'd' ? std::to_string(portNum_) : "%";
+            ++i;
+        } else {
+            path += deviceName_[i];
         }
-        path += deviceName_[i];
     }
     return path;
 }
@@ -309,13 +297,9 @@ void TVaCustomComm::CreateHandle() {
     const bool missing = refusal.empty() && (error == ENOENT || error == ENXIO || error == ENODEV);
     std::string given = PortDisplayName(DevicePath());
     if (given != device && !device.empty()) given += " (" + device + ")";
-    const std::string reason = refusal.empty() ? SystemErrorText(error) : refusal;
-    const char* format = missing ? sInvalidPortNum : sCantOpenDevice;
-    const int needed = std::snprintf(nullptr, 0, format, given.c_str(), reason.c_str());
-    std::string message(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');
-    if (needed > 0)
-        std::snprintf(message.data(), message.size() + 1, format, given.c_str(), reason.c_str());
-    RaiseCommError(message.c_str());
+    const std::string reason = refusal.empty() ? ErrorNumberText(error) : refusal;
+    throw EVaCommError(
+        FormatText(missing ? sInvalidPortNum : sCantOpenDevice, given.c_str(), reason.c_str()));
 }
 
 void TVaCustomComm::Open() {
@@ -340,7 +324,14 @@ void TVaCustomComm::Open() {
         device_.Close(0);
         throw;
     }
-    if (OnOpen) CallSafely(OnOpen);
+    if (OnOpen) {
+        try {
+            TNotifyEvent handler = OnOpen;
+            handler(this);
+        } catch (...) {
+            HandleApplicationException();
+        }
+    }
 }
 
 void TVaCustomComm::Close() {
@@ -365,7 +356,7 @@ void TVaCustomComm::Loaded() {
 
 void TVaCustomComm::CreateThread() {
     MainThread* mainThread = mainThread_ ? mainThread_ : ProcessMainThread();
-    if (!mainThread) RaiseCommError(sNoMainThread);
+    if (!mainThread) throw EVaCommError(sNoMainThread);
     auto thread = std::make_shared<TVaCommThread>(this, mainThread);
     thread->Start(priority_);
     std::lock_guard<TVaCriticalSection> lock(lock_);  // ReadTapped looks at thread_
@@ -418,15 +409,6 @@ void TVaCustomComm::BuffersChanged() {
     SetDCB();
 }
 
-void TVaCustomComm::CallSafely(const TNotifyEvent& handler) {
-    try {
-        TNotifyEvent copy = handler;
-        copy(this);
-    } catch (...) {
-        HandleApplicationException();
-    }
-}
-
 // Data ------------------------------------------------------------------------------------
 
 int TVaCustomComm::WriteBuf(const void* data, int count) {
@@ -440,7 +422,7 @@ int TVaCustomComm::WriteBuf(const void* data, int count) {
 }
 
 bool TVaCustomComm::SetTapReads(bool on) {
-    if (Active()) RaiseCommError(sPortOpen);
+    CheckOpen();
     tapReads_ = on && SerialDevice::CanReadWithin();
     return tapReads_ == on;
 }
@@ -500,20 +482,19 @@ bool TVaCustomComm::ReadChar(char& c) {
     return ReadBuf(&c, 1) == 1;
 }
 
-int TVaCustomComm::ReadBufUsed() {
-    if (!Active()) return 0;
+SerialComStat TVaCustomComm::QueueStatus() {
     uint32_t errors;
     SerialComStat status;
     GetCommStatus(errors, status);
-    return static_cast<int>(status.InQue);
+    return status;
+}
+
+int TVaCustomComm::ReadBufUsed() {
+    return Active() ? static_cast<int>(QueueStatus().InQue) : 0;
 }
 
 int TVaCustomComm::WriteBufUsed() {
-    if (!Active()) return 0;
-    uint32_t errors;
-    SerialComStat status;
-    GetCommStatus(errors, status);
-    return static_cast<int>(status.OutQue);
+    return Active() ? static_cast<int>(QueueStatus().OutQue) : 0;
 }
 
 int TVaCustomComm::ReadBufFree() {
@@ -524,48 +505,47 @@ int TVaCustomComm::WriteBufFree() {
     return Active() ? buffers_.WriteSize() - WriteBufUsed() : 0;
 }
 
-void TVaCustomComm::PurgeRead() {
+void TVaCustomComm::Purge(uint32_t flags) {
     if (!Active()) return;
     std::lock_guard<TVaCriticalSection> lock(lock_);
-    if (!device_.PurgeComm(PURGE_RXABORT | PURGE_RXCLEAR)) RaiseCommError(sPurgeError, errno);
+    if (!device_.PurgeComm(flags)) RaiseCommError(sPurgeError, errno);
+}
+
+void TVaCustomComm::PurgeRead() {
+    Purge(PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
 void TVaCustomComm::PurgeWrite() {
-    if (!Active()) return;
-    std::lock_guard<TVaCriticalSection> lock(lock_);
-    if (!device_.PurgeComm(PURGE_TXABORT | PURGE_TXCLEAR)) RaiseCommError(sPurgeError, errno);
+    Purge(PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
 void TVaCustomComm::PurgeReadWrite() {
-    if (!Active()) return;
-    std::lock_guard<TVaCriticalSection> lock(lock_);
-    if (!device_.PurgeComm(PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR))
-        RaiseCommError(sPurgeError, errno);
+    Purge(PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
 // Line control ----------------------------------------------------------------------------
 
-void TVaCustomComm::SetDTR(bool on) {
-    if (dtrControl_ == dtrHandshake) RaiseCommError(sNoManualDTR);
+void TVaCustomComm::Escape(int function) {
     if (!Active()) return;
-    if (!device_.EscapeCommFunction(on ? SETDTR : CLRDTR)) RaiseCommError(sEscapeCommError, errno);
+    if (!device_.EscapeCommFunction(function)) RaiseCommError(sEscapeCommError, errno);
+}
+
+void TVaCustomComm::SetDTR(bool on) {
+    if (dtrControl_ == dtrHandshake) throw EVaCommError(sNoManualDTR);
+    Escape(on ? SETDTR : CLRDTR);
 }
 
 void TVaCustomComm::SetRTS(bool on) {
-    if (rtsControl_ == rtsHandshake) RaiseCommError(sNoManualRTS);
-    if (!Active()) return;
-    if (!device_.EscapeCommFunction(on ? SETRTS : CLRRTS)) RaiseCommError(sEscapeCommError, errno);
+    if (rtsControl_ == rtsHandshake) throw EVaCommError(sNoManualRTS);
+    Escape(on ? SETRTS : CLRRTS);
 }
 
 void TVaCustomComm::SetBreak(bool on) {
-    if (!Active()) return;
-    if (!device_.EscapeCommFunction(on ? SETBREAK : CLRBREAK))
-        RaiseCommError(sEscapeCommError, errno);
+    Escape(on ? SETBREAK : CLRBREAK);
 }
 
 void TVaCustomComm::SetXon(bool on) {
-    if (!Active()) return;
-    if (!device_.EscapeCommFunction(on ? SETXON : SETXOFF)) RaiseCommError(sEscapeCommError, errno);
+    Escape(on ? SETXON : SETXOFF);
 }
 
 // Status ----------------------------------------------------------------------------------
@@ -596,10 +576,7 @@ bool TVaCustomComm::ClearLineErrors() {
 
 bool TVaCustomComm::GetComStat(int n) {
     if (n < 1 || n > 8) return false;
-    uint32_t errors;
-    SerialComStat status;
-    GetCommStatus(errors, status);
-    return (status.Flags >> (n - 1)) & 1u;
+    return (QueueStatus().Flags >> (n - 1)) & 1u;
 }
 
 bool TVaCustomComm::GetModemStatus(int line) {
@@ -611,7 +588,7 @@ bool TVaCustomComm::GetModemStatus(int line) {
 }
 
 void TVaCustomComm::GetProperties() {
-    if (!Active()) RaiseCommError(sPortClosed);
+    if (!Active()) throw EVaCommError(sPortClosed);
     if (!device_.GetCommProperties(properties_)) RaiseCommError(sGetPropertiesError, errno);
 }
 
@@ -640,32 +617,6 @@ void TVaCustomComm::EnableControls() {
 
 void TVaCustomComm::DisableControls() {
     for (TVaDispatcher* d : clients_) d->Active = false;
-}
-
-// Properties ------------------------------------------------------------------------------
-
-void TVaCustomComm::SetPortNum(int value) {
-    if (value == portNum_) return;
-    CheckOpen();
-    portNum_ = value;
-}
-
-void TVaCustomComm::SetMonitorEvents(TVaCommEvents value) {
-    if (value == monitorEvents_) return;
-    CheckOpen();
-    monitorEvents_ = value;
-}
-
-void TVaCustomComm::SetPriority(TVaThreadPriority value) {
-    if (value == priority_) return;
-    CheckOpen();
-    priority_ = value;
-}
-
-void TVaCustomComm::SetSyncEvents(TVaSyncEvents value) {
-    if (value == syncEvents_) return;
-    CheckOpen();
-    syncEvents_ = value;
 }
 
 // Receive path (main thread) -----------------------------------------------------------------
@@ -704,19 +655,24 @@ void TVaCustomComm::DeliverData(PVaData data, int count) {
     if (*alive && outer) inDataEvent_ = false;
 }
 
-void TVaCustomComm::WriteBuffer(PVaData data, int count) {
+bool TVaCustomComm::ForEachClient(const std::function<void(TVaDispatcher*)>& call) {
     std::shared_ptr<bool> alive = alive_;
     // Handlers may attach, detach, close or destroy: walk by index and re-check each step.
     for (size_t i = 0; i < clients_.size(); ++i) {
         TVaDispatcher* client = clients_[i];
-        client->DataEvent(data, count);
-        if (!*alive || !Active()) return;
+        call(client);
+        if (!*alive || !Active()) return false;
         if (i < clients_.size() && clients_[i] != client) {
             // The client removed itself (or was removed): continue with the one now here.
             auto it = std::find(clients_.begin(), clients_.end(), client);
             if (it == clients_.end()) --i;
         }
     }
+    return true;
+}
+
+void TVaCustomComm::WriteBuffer(PVaData data, int count) {
+    if (!ForEachClient([&](TVaDispatcher* client) { client->DataEvent(data, count); })) return;
     if (OnRxBuf) {
         TVaCommRxBufEvent handler = OnRxBuf;
         handler(this, data, count);
@@ -724,16 +680,7 @@ void TVaCustomComm::WriteBuffer(PVaData data, int count) {
 }
 
 void TVaCustomComm::WriteEvents(uint32_t mask) {
-    std::shared_ptr<bool> alive = alive_;
-    for (size_t i = 0; i < clients_.size(); ++i) {
-        TVaDispatcher* client = clients_[i];
-        client->LineEvent(mask);
-        if (!*alive || !Active()) return;
-        if (i < clients_.size() && clients_[i] != client) {
-            auto it = std::find(clients_.begin(), clients_.end(), client);
-            if (it == clients_.end()) --i;
-        }
-    }
+    ForEachClient([mask](TVaDispatcher* client) { client->LineEvent(mask); });
 }
 
 void TVaCustomComm::HandleLineEvent(uint32_t mask) {

@@ -33,7 +33,6 @@ class TVaDispatcher {
     TVaDispatcher(const TVaDispatcher&) = delete;
     TVaDispatcher& operator=(const TVaDispatcher&) = delete;
 
-    TVaCommComponent* Owner() const { return owner_; }
     TVaCustomComm* Comm() const { return comm_; }
     bool Active = true;
 
@@ -74,6 +73,10 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     void WaitFor();
     // The kernel thread id once started (for measurements), 0 before.
     int ThreadId() const { return tid_.load(); }
+    // With the owner's OnRxTap set: adds the bytes to those waiting for the main thread's data
+    // event, hands them to OnRxTap and posts the delivery unless one is queued already; does
+    // not wait for it. On the receive thread, or on the thread of ReadTapped.
+    void HandOver(const uint8_t* data, size_t count);
 
   protected:
     void Execute();
@@ -87,15 +90,6 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     bool Synchronize(SyncKind kind, uint32_t message = 0, uintptr_t wParam = 0);
     // With the owner's OnRxTap set: reads what has arrived into ahead_ (receive thread).
     bool ReadAhead();
-
-  public:
-    // With the owner's OnRxTap set: adds the bytes to those waiting for the main thread's data
-    // event, hands them to OnRxTap and posts the delivery unless one is queued already; does
-    // not wait for it. On the receive thread, or on the thread of ReadTapped.
-    void HandOver(const uint8_t* data, size_t count);
-
-  private:
-    void PostTapped();
     void DeliverTapped();    // main thread: the waiting bytes to the port's data event
     void RunSynchronized();  // main thread
 
@@ -134,7 +128,6 @@ class TVaCustomComm : public TVaComponent {
     // The main thread that receive events are delivered on. When none is set, Open uses
     // ProcessMainThread(). It must outlive the port's open period.
     void SetMainThread(MainThread* mainThread) { mainThread_ = mainThread; }
-    MainThread* GetMainThread() const { return mainThread_; }
 
     // Life and state.
     void Open();
@@ -193,11 +186,11 @@ class TVaCustomComm : public TVaComponent {
     TVaStopbits Stopbits() const { return stopbits_; }
     void SetStopbits(TVaStopbits value) { ChangeLineSetting(stopbits_, value); }
     int PortNum() const { return portNum_; }
-    void SetPortNum(int value);
+    void SetPortNum(int value) { ChangeWhileClosed(portNum_, value); }
     const std::string& DeviceName() const { return deviceName_; }
     void SetDeviceName(const std::string& value) { deviceName_ = value; }
     TVaCommEvents MonitorEvents() const { return monitorEvents_; }
-    void SetMonitorEvents(TVaCommEvents value);
+    void SetMonitorEvents(TVaCommEvents value) { ChangeWhileClosed(monitorEvents_, value); }
     TVaBuffers& Buffers() { return buffers_; }
     void SetBuffers(const TVaBuffers& value) { buffers_.Assign(value); }
     TVaEventChars& EventChars() { return eventChars_; }
@@ -207,13 +200,13 @@ class TVaCustomComm : public TVaComponent {
     TVaCommOptions Options() const { return options_; }
     void SetOptions(TVaCommOptions value) { ChangeLineSetting(options_, value); }
     TVaThreadPriority Priority() const { return priority_; }
-    void SetPriority(TVaThreadPriority value);
+    void SetPriority(TVaThreadPriority value) { ChangeWhileClosed(priority_, value); }
     TVaDTRControl DTRControl() const { return dtrControl_; }
     void SetDTRControl(TVaDTRControl value) { ChangeLineSetting(dtrControl_, value); }
     TVaRTSControl RTSControl() const { return rtsControl_; }
     void SetRTSControl(TVaRTSControl value) { ChangeLineSetting(rtsControl_, value); }
     TVaSyncEvents SyncEvents() const { return syncEvents_; }
-    void SetSyncEvents(TVaSyncEvents value);
+    void SetSyncEvents(TVaSyncEvents value) { ChangeWhileClosed(syncEvents_, value); }
 
     // Events (assign a function; an empty function means no handler).
     TNotifyEvent OnOpen, OnClose, OnCts, OnDsr, OnRlsd, OnRing, OnBreak;
@@ -221,8 +214,8 @@ class TVaCustomComm : public TVaComponent {
     TVaCommRxCharEvent OnRxChar;
     TVaCommRxBufEvent OnRxBuf;
     // Called on the receive thread with the bytes of each data event, right after their
-    // delivery to the main thread (the attached components and OnRxBuf, in the same order as
-    // ever) has been queued: the bytes are then read on the receive thread, and OnRxChar is
+    // delivery to the main thread (the attached components and OnRxBuf, in arrival order) has
+    // been queued: the bytes are then read on the receive thread, and OnRxChar is
     // not called. The receive thread does not wait for that delivery: bytes that arrive
     // before the main thread has taken the last ones join them (one OnRxBuf for both). For a
     // consumer that must not wait for the main thread (an engine's answer assembly); it must
@@ -231,7 +224,7 @@ class TVaCustomComm : public TVaComponent {
     // With OnRxTap set: the tap's consumer reads received bytes itself, on its own thread,
     // with ReadTapped, instead of the receive thread (which then only watches the line).
     // Set while closed. False when the device cannot wait for bytes that way: the receive
-    // thread then reads them as before.
+    // thread then reads them itself.
     bool SetTapReads(bool on);
     // Waits up to timeoutMs for received bytes, or until cancelFd (when >= 0) is readable,
     // and hands what arrived to OnRxTap and, queued, to the main thread's data event, as the
@@ -275,15 +268,24 @@ class TVaCustomComm : public TVaComponent {
         field = value;
         SetDCB();
     }
+    // A setting that only a closed port takes: refused (CheckOpen) while open.
+    template <class T>
+    void ChangeWhileClosed(T& field, T value) {
+        if (value == field) return;
+        CheckOpen();
+        field = value;
+    }
     // The hidden notification window's procedure (by-message delivery).
     intptr_t WindowProc(uint32_t message, uintptr_t wParam, intptr_t lParam);
 
   private:
     friend class TVaCommThread;
     void BuffersChanged();
-    void LineSettingChanged() { SetDCB(); }
-    // Calls a notify handler, passing an exception to the application's handler.
-    void CallSafely(const TNotifyEvent& handler);
+    void Purge(uint32_t flags);
+    void Escape(int function);
+    SerialComStat QueueStatus();
+    // Calls each attached client in list order; false when a call closed or destroyed the port.
+    bool ForEachClient(const std::function<void(TVaDispatcher*)>& call);
 
     SerialDevice device_;
     TVaCriticalSection lock_;

@@ -13,13 +13,20 @@ class TVaBuffers : public TVaPersistent {
     int WriteSize() const { return writeSize_; }
     uint32_t ReadTimeout() const { return readTimeout_; }
     uint32_t WriteTimeout() const { return writeTimeout_; }
-    void SetReadSize(int value);   // a different value calls Changed
-    void SetWriteSize(int value);  // a different value calls Changed
+    void SetReadSize(int value) { SetSize(readSize_, value); }
+    void SetWriteSize(int value) { SetSize(writeSize_, value); }
     void SetReadTimeout(uint32_t ms) { readTimeout_ = ms; }
     void SetWriteTimeout(uint32_t ms) { writeTimeout_ = ms; }
     void Assign(const TVaBuffers& source);
 
   private:
+    // A different value calls Changed.
+    void SetSize(int& field, int value) {
+        if (value == field) return;
+        field = value;
+        Changed();
+    }
+
     int readSize_ = 4096;
     int writeSize_ = 2048;
     uint32_t readTimeout_ = 1000;
@@ -33,13 +40,19 @@ class TVaEventChars : public TVaPersistent {
     char XoffChar() const { return xoffChar_; }
     char ErrorChar() const { return errorChar_; }
     char EventChar() const { return eventChar_; }
-    void SetXonChar(char c);  // every setter calls Changed
-    void SetXoffChar(char c);
-    void SetErrorChar(char c);
-    void SetEventChar(char c);
+    void SetXonChar(char c) { SetChar(xonChar_, c); }
+    void SetXoffChar(char c) { SetChar(xoffChar_, c); }
+    void SetErrorChar(char c) { SetChar(errorChar_, c); }
+    void SetEventChar(char c) { SetChar(eventChar_, c); }
     void Assign(const TVaEventChars& source);
 
   private:
+    // Every setter calls Changed.
+    void SetChar(char& field, char c) {
+        field = c;
+        Changed();
+    }
+
     char xonChar_ = 17;
     char xoffChar_ = 19;
     char errorChar_ = 0;

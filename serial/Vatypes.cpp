@@ -44,9 +44,6 @@ uint32_t RTSControlBits(TVaRTSControl control) {
 uint32_t CommOptionBits(TVaCommOption option) {
     return kOptionBits[option];
 }
-uint32_t CommEventBits(TVaCommEvent event) {
-    return kEventBits[event];
-}
 
 uint32_t EventMaskOf(TVaCommEvents events) {
     uint32_t mask = 0;

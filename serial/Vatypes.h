@@ -90,7 +90,6 @@ uint32_t FlowControlBits(TVaFlowControl flow);
 uint32_t DTRControlBits(TVaDTRControl control);
 uint32_t RTSControlBits(TVaRTSControl control);
 uint32_t CommOptionBits(TVaCommOption option);
-uint32_t CommEventBits(TVaCommEvent event);
 uint32_t EventMaskOf(TVaCommEvents events);
 // The enumeration value of a rate in bits per second; false when no member names it.
 bool BaudrateFromValue(uint32_t bitsPerSecond, TVaBaudrate& rate);

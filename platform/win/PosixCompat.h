@@ -23,23 +23,13 @@
 extern "C" {
 #endif
 
-// Descriptors are never inherited by a child (no fork/exec here), and reads of regular files
-// never block: these flags have nothing to do on Windows. Files are opened in binary mode.
+// Descriptors are never inherited by a child (no fork/exec here): these flags have nothing to
+// do on Windows. Files are opened in binary mode.
 #ifndef O_CLOEXEC
 #define O_CLOEXEC 0
 #endif
-#ifndef O_NONBLOCK
-#define O_NONBLOCK 0
-#endif
-#ifndef O_NOFOLLOW
-#define O_NOFOLLOW 0
-#endif
 #ifndef O_DIRECTORY
 #define O_DIRECTORY 0
-#endif
-#ifndef F_GETFL
-#define F_GETFL 3
-#define F_SETFL 4
 #endif
 #ifndef S_ISLNK
 #define S_ISLNK(mode) 0
@@ -58,13 +48,6 @@ extern "C" {
 // chmod cannot take the right to read from the file's owner on Windows: as for root on
 // Linux, a file's mode never keeps this user from reading it.
 static inline unsigned geteuid(void) {
-    return 0;
-}
-
-// The file-status flags: only O_NONBLOCK is ever changed, and it means nothing here.
-static inline int fcntl(int fd, int command, ...) {
-    (void)fd;
-    (void)command;
     return 0;
 }
 
@@ -90,11 +73,6 @@ static inline int fchown(int fd, unsigned owner, unsigned group) {
     return 0;
 }
 
-static inline long long pread(int fd, void* buffer, size_t count, long long offset) {
-    if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
-    return _read(fd, buffer, (unsigned)count);
-}
-
 static inline int fsync(int fd) {
     return _commit(fd);
 }
@@ -105,10 +83,6 @@ static inline int fchmod(int fd, unsigned mode) {
     return 0;
 }
 
-static inline char* realpath(const char* path, char* resolved) {
-    return _fullpath(resolved, path, 4096);
-}
-
 static inline int mkostemp(char* pattern, int flags) {
     if (_mktemp_s(pattern, strlen(pattern) + 1) != 0) return -1;
     return _open(pattern, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | flags, _S_IREAD | _S_IWRITE);
@@ -117,11 +91,6 @@ static inline int mkostemp(char* pattern, int flags) {
 static inline char* mkdtemp(char* pattern) {
     if (_mktemp_s(pattern, strlen(pattern) + 1) != 0 || _mkdir(pattern) != 0) return NULL;
     return pattern;
-}
-
-static inline char* strerror_r(int errorNumber, char* buffer, size_t size) {
-    strerror_s(buffer, size, errorNumber);
-    return buffer;
 }
 
 // Signals Windows never raises (a closed pipe is a failed write there, a closed console

@@ -196,7 +196,6 @@ bool SerialDevice::Open(const std::string& path) {
     reportedInQue_ = 0;
     consumed_ = false;
     txPending_ = false;
-    path_ = path;
     FromDcb(dcb, dcb_);
     baudRate_ = dcb.BaudRate;
     mask_ = 0;
@@ -220,7 +219,6 @@ void SerialDevice::Close(int drainMs) {
     fd_ = -1;
     CloseHandle(HandleOfInt(kickFd_));
     kickFd_ = -1;
-    path_.clear();
 }
 
 bool SerialDevice::SetCommState(const SerialDcb& dcb) {

@@ -31,10 +31,6 @@ std::string SerialDeviceMapProblem() {
     return {};
 }
 
-std::string SerialDeviceMapDescription() {
-    return SerialDeviceMapFolder();
-}
-
 std::optional<std::vector<SerialMapEntry>> ReadSerialDeviceMap() {
     HKEY key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)

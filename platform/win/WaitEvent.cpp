@@ -10,10 +10,6 @@ namespace zembra {
 
 namespace {
 
-HANDLE EventOf(int handle) {
-    return HandleOfInt(handle);
-}
-
 bool Done(BOOL ok) {
     if (!ok) errno = EIO;
     return ok != 0;
@@ -31,19 +27,19 @@ int CreateWaitEvent(bool manualReset, bool signalled) {
 }
 
 bool SignalWaitEvent(int handle) {
-    return Done(SetEvent(EventOf(handle)));
+    return Done(SetEvent(HandleOfInt(handle)));
 }
 
 bool ResetWaitEvent(int handle) {
-    return Done(ResetEvent(EventOf(handle)));
+    return Done(ResetEvent(HandleOfInt(handle)));
 }
 
 void CloseWaitEvent(int handle) {
-    if (handle >= 0) CloseHandle(EventOf(handle));
+    if (handle >= 0) CloseHandle(HandleOfInt(handle));
 }
 
 WaitEventResult WaitForWaitEvent(int handle, bool, uint32_t ms) {
-    switch (WaitForSingleObject(EventOf(handle), ms)) {
+    switch (WaitForSingleObject(HandleOfInt(handle), ms)) {
         case WAIT_OBJECT_0:
             return WaitEventResult::Signalled;
         case WAIT_TIMEOUT:

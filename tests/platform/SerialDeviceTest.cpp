@@ -56,11 +56,10 @@ TEST(SerialDeviceTest, ArbitraryRatesReachTheKernel) {
     ASSERT_TRUE(device.Open(pty.path));
     for (uint32_t rate : {57600u, 115200u, 256000u, 1200u}) {
         ASSERT_TRUE(device.SetCommState(Dcb(rate)));
-        uint32_t out = 0, in = 0, cflag = 0;
-        ASSERT_TRUE(device.ReadKernelLine(out, in, cflag));
+        uint32_t out = 0, in = 0, cflag = 0, iflag = 0;
+        ASSERT_TRUE(ReadTerminalLine(device.Fd(), out, in, cflag, iflag));
         EXPECT_EQ(out, rate);
         EXPECT_EQ(in, rate);
-        uint32_t iflag = 0;
         ASSERT_TRUE(ReadTerminalLine(pty.master, out, in, cflag, iflag));
         EXPECT_EQ(out, rate);  // seen from the far side as well
     }
