@@ -268,9 +268,8 @@ class SimulatedPhone {
     bool Replug(std::string* error = nullptr);
     bool IsPlugged() const;
 
-    struct Impl;
-
   private:
+    struct Impl;
     SimPhoneConfig config_;
     std::unique_ptr<Impl> impl_;
 };
