@@ -329,13 +329,13 @@ struct SimulatedPhone::Impl {
         // (a script comparing the dump, a test) finds it complete.
         if (answer.resetJump && !config.dumpPath.empty()) {
             std::lock_guard<std::mutex> lock(mutex);
-            if (session.Flash().Dump(config.dumpPath))
+            if (const std::string why = session.Flash().Dump(config.dumpPath); !why.empty())
+                session.Note("cannot write the flash dump " + config.dumpPath + ": " + why, true);
+            else
                 session.Note(
                     FormatText("flash dumped to %s (%llu bytes)", config.dumpPath.c_str(),
                                static_cast<unsigned long long>(session.Flash().WrittenEnd())),
                     false);
-            else
-                session.Note(ErrnoText("cannot write the flash dump " + config.dumpPath), true);
         }
         const std::int64_t now = MonoNs();
         std::int64_t at = std::max(arrivalNs, now);

@@ -34,8 +34,9 @@ class SparseFlash {
     // lower it: the dump keeps its length.
     std::uint64_t WrittenEnd() const { return writtenEnd_; }
 
-    // Writes [0, WrittenEnd()) to a file as a raw image. False with errno on failure.
-    bool Dump(const std::string& path) const;
+    // Replaces a file with [0, WrittenEnd()) as a raw image; the reason when that failed,
+    // else empty.
+    std::string Dump(const std::string& path) const;
 
     // Forgets everything (all bytes 0xFF again, nothing written).
     void Clear();
