@@ -43,12 +43,42 @@ void RecordPayload(SimRecordEntry& entry, const std::vector<std::uint8_t>& paylo
     entry.payload.assign(payload.begin(), payload.begin() + std::min(payload.size(), kPayloadKept));
 }
 
+// Text of a unit kind / stage for messages, in the order of the enumerations.
+const char* SimUnitKindName(SimUnitKind kind) {
+    static constexpr const char* kNames[] = {"command frame", "raw frame", "data block",
+                                             "control block", "line event"};
+    return kNames[static_cast<int>(kind)];
+}
+
+const char* SimStageName(SimStage stage) {
+    static constexpr const char* kNames[] = {"boot loader (idle)", "boot loader",
+                                             "download module (entered)", "download module"};
+    return kNames[static_cast<int>(stage)];
+}
+
 bool LzoReady() {
     static const bool ready = lzo_init() == LZO_E_OK;
     return ready;
 }
 
 }  // namespace
+
+std::string DescribeEntry(const SimRecordEntry& e) {
+    std::string text =
+        FormatText("#%llu %s", static_cast<unsigned long long>(e.index), SimUnitKindName(e.kind));
+    if (e.kind == SimUnitKind::LineEvent) return text + ": " + e.note;
+    if (e.kind == SimUnitKind::CommandFrame || e.kind == SimUnitKind::RawFrame) {
+        text += FormatText(" 0x%02X", e.command);
+        if (e.command == 0x12) text += FormatText(" flag 0x%02X", e.flag);
+        text += FormatText(" (%zu bytes)", e.length);
+    } else if (e.kind == SimUnitKind::ControlBlock) {
+        text += FormatText(" 0x%02X", e.flag);
+    }
+    if (e.written > 0) text += FormatText(" wrote %zu at 0x%X", e.written, e.address);
+    text += e.answered ? FormatText(" -> 0x%02X", e.answer) : std::string(" -> (no answer)");
+    if (!e.note.empty()) text += (e.isError ? " ERROR: " : " : ") + e.note;
+    return text;
+}
 
 PhoneSession::PhoneSession(const SimPhoneConfig& config)
     : config_(config), flash_(config.flashSize) {

@@ -274,9 +274,6 @@ class SimulatedPhone {
     std::unique_ptr<Impl> impl_;
 };
 
-// Text of a unit kind / stage for messages ("command", "raw frame", ...).
-const char* SimUnitKindName(SimUnitKind kind);
-const char* SimStageName(SimStage stage);
 // One line describing a record entry (the program's --verbose output).
 std::string DescribeEntry(const SimRecordEntry& entry);
 
