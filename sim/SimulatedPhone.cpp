@@ -115,21 +115,15 @@ struct SimulatedPhone::Impl {
     }
 
     bool OpenLine(std::string* error) {
-        std::string path;
+        std::string path = config.devicePath;
+        isPty = path.empty();
         int fd;
-        if (!config.devicePath.empty()) {
-            path = config.devicePath;
+        if (!isPty) {
             fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
             if (fd < 0) {
                 SetError(error, ErrnoText("cannot open " + path));
                 return false;
             }
-            termios t{};
-            if (tcgetattr(fd, &t) == 0) {
-                cfmakeraw(&t);
-                tcsetattr(fd, TCSANOW, &t);
-            }
-            isPty = false;
         } else {
             fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
             if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0) {
@@ -144,20 +138,22 @@ struct SimulatedPhone::Impl {
                 return false;
             }
             path = name;
-            // Settings made through the master apply to the slave: raw, 57,600 bit/s.
-            termios t{};
-            if (tcgetattr(fd, &t) == 0) {
-                cfmakeraw(&t);
-                cfsetispeed(&t, B57600);
-                cfsetospeed(&t, B57600);
-                tcsetattr(fd, TCSANOW, &t);
-            }
-            isPty = true;
             inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
             if (inotifyFd >= 0 && inotify_add_watch(inotifyFd, path.c_str(), IN_OPEN) < 0) {
                 ::close(inotifyFd);
                 inotifyFd = -1;
             }
+        }
+        // Raw; a new pseudo-terminal also at 57,600 bit/s (settings made through the master
+        // apply to the slave).
+        termios t{};
+        if (tcgetattr(fd, &t) == 0) {
+            cfmakeraw(&t);
+            if (isPty) {
+                cfsetispeed(&t, B57600);
+                cfsetospeed(&t, B57600);
+            }
+            tcsetattr(fd, TCSANOW, &t);
         }
         master = fd;
         lineClosed = false;
