@@ -4,7 +4,6 @@
 // "zembra-cli records --summary --server" and of "zembra-cli report --html" (kept with
 // --keep-report FILE: scripts/line-report-screenshot.sh takes its picture).
 #include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>

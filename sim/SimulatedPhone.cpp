@@ -13,7 +13,6 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
-#include <limits>
 #include <mutex>
 #include <thread>
 

@@ -7,10 +7,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -18,7 +16,6 @@
 #include <vector>
 
 #include "platform/PortNames.h"
-#include "platform/SerialDeviceMap.h"
 #include "platform/Version.h"
 #include "sim/SimulatedPhone.h"
 
