@@ -220,10 +220,10 @@ void PhoneSession::HandleCommandFrame(SimAnswer* answer) {
     if (frameOverflow_) return Refuse(entry, answer, NAK_TOO_LARGE, framing);
     if (!framing.empty()) return Refuse(entry, answer, NAK_INVALID_FCS, framing);
     if (config_.link == SimLink::Uart && config_.checkLineRate && entry.lineRate != 0 &&
-        entry.lineRate != phoneRate_)
+        entry.lineRate != counters_.phoneRate)
         return Refuse(entry, answer, NAK_INVALID_FCS,
                       FormatText("frame sent at %u bit/s while the phone runs at %u bit/s",
-                                 entry.lineRate, phoneRate_));
+                                 entry.lineRate, counters_.phoneRate));
     Dispatch(payload, entry, answer);
 }
 
@@ -416,10 +416,8 @@ void PhoneSession::DispatchBoot(const std::vector<std::uint8_t>& p, SimRecordEnt
                               "jump on UART without the module copy and the baud switch");
             stage_ = SimStage::ModuleEntered;
             Accept(entry, answer);
-            if (baudSwitched_) {
-                phoneRate_ = 115200;  // the answer above still goes out at the old rate
-                counters_.phoneRate = phoneRate_;
-            }
+            // The answer above still goes out at the old rate.
+            if (baudSwitched_) counters_.phoneRate = 115200;
             return;
         case CMD_ERASE:
         case CMD_WRITE_DATA:
@@ -656,7 +654,7 @@ std::string PhoneSession::Store(std::uint64_t address, const std::uint8_t* data,
 
 bool PhoneSession::Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer) {
     answer->unit = true;
-    answer->answerRate = phoneRate_;
+    answer->answerRate = counters_.phoneRate;
     ++counters_.units;
     if (entry.kind != SimUnitKind::CommandFrame && entry.kind != SimUnitKind::RawFrame)
         ++counters_.dataUnits;
@@ -785,8 +783,7 @@ void PhoneSession::ResetToBoot() {
     stage_ = SimStage::BootIdle;
     versionChecked_ = compressionAsked_ = compressionAcked_ = rawMode_ = false;
     moduleCopied_ = baudSwitched_ = false;
-    phoneRate_ = 57600;
-    counters_.phoneRate = phoneRate_;
+    counters_.phoneRate = 57600;
     image_ = Image{};
     stream_.clear();
     streamFlag_ = 0;
