@@ -32,7 +32,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <stdexcept>
@@ -52,6 +51,7 @@
 #include "records/LineSender.h"
 #include "sim/SimulatedPhone.h"
 #include "tests/support/RecordFill.h"
+#include "tests/support/TestSupport.h"
 
 using namespace zembra;
 using Bytes = std::vector<std::uint8_t>;
@@ -66,16 +66,6 @@ struct Image {
     std::uint32_t address;
 };
 
-Bytes Incompressible(std::size_t n, unsigned seed) {
-    std::mt19937_64 rng(seed);
-    Bytes out(n);
-    for (std::size_t i = 0; i < n; i += 8) {
-        const std::uint64_t v = rng();
-        std::memcpy(out.data() + i, &v, std::min<std::size_t>(8, n - i));
-    }
-    return out;
-}
-
 // Code-like bytes (small-alphabet words with repeats), then erased-flash padding.
 Bytes FirmwareLike(std::size_t n, unsigned seed) {
     std::mt19937 rng(seed);
@@ -88,17 +78,10 @@ Bytes FirmwareLike(std::size_t n, unsigned seed) {
     return out;
 }
 
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<Image> MakeJob(const std::string& folder, std::size_t each, const char* suffix) {
-    std::vector<Image> job = {
-        {folder + "/random" + suffix + ".bin", Incompressible(each, 7), 0x0400000},
-        {folder + "/firmware" + suffix + ".bin", FirmwareLike(each, 8), 0x0C00000}};
-    for (const Image& image : job) WriteFile(image.path, image.data);
+std::vector<Image> MakeJob(const test::ScratchDir& folder, std::size_t each, const char* suffix) {
+    std::vector<Image> job = {{"random", test::RandomBytes(each, 7), 0x0400000},
+                              {"firmware", FirmwareLike(each, 8), 0x0C00000}};
+    for (Image& image : job) image.path = folder.Write(image.path + suffix + ".bin", image.data);
     return job;
 }
 
@@ -546,27 +529,15 @@ struct Images {
     std::string code, font;
 };
 
-Images MakeImages(const std::string& folder, std::size_t imageSize) {
-    Images images;
+Images MakeImages(const test::ScratchDir& folder, std::size_t imageSize) {
     std::mt19937 rng(7);
     // Firmware-like code image: code-ish bytes, then 0xFF padding; its trailer holds the
     // version and the boot location 0x10000 (the code goes from there).
-    std::vector<std::uint8_t> code(imageSize, 0xFF);
+    Bytes code(imageSize, 0xFF);
     for (std::size_t i = 0; i < imageSize * 3 / 4; ++i)
         code[i] = static_cast<std::uint8_t>((i % 13) == 0 ? rng() : (i * 31) & 0x7F);
-    code[imageSize - 20] = 0x15;
-    code[imageSize - 19] = 0x42;
-    code[imageSize - 16] = 0x00;
-    code[imageSize - 15] = 0x00;
-    code[imageSize - 14] = 0x01;  // boot location 0x10000
-    code[imageSize - 13] = 0x00;
-    std::vector<std::uint8_t> font(imageSize);
-    for (auto& b : font) b = static_cast<std::uint8_t>(rng());  // incompressible
-    images.code = folder + "/code.bin";
-    images.font = folder + "/font1.bin";
-    WriteFile(images.code, code);
-    WriteFile(images.font, font);
-    return images;
+    return {folder.Write("code.bin", test::WithTrailer(code, 0x4215, 0x10000)),
+            folder.Write("font1.bin", test::RandomBytes(imageSize, 8))};
 }
 
 struct RunResult {
@@ -654,7 +625,7 @@ RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
 }
 
 // Runs the multi benchmark and prints its table; returns false when a run failed.
-bool RunMultiBenchmark(bool quick, const std::string& folder) {
+bool RunMultiBenchmark(bool quick, const test::ScratchDir& folder) {
     const std::size_t imageSize = quick ? (256u << 10) : (1u << 20);
     const Images images = MakeImages(folder, imageSize);
     // The machine is shared: each side keeps its best of several runs, taken in turn.
@@ -714,17 +685,16 @@ int main(int argc, char** argv) {
         }
     }
     if (lzo_init() != LZO_E_OK) return 1;
-    char folderPattern[] = "/tmp/zembra-bench.XXXXXX";
-    const std::string folder = mkdtemp(folderPattern);
+    const test::ScratchDir folder("bench");
     // A station's line sender beside the downloads, with 10,000 records waiting for a server
     // that is not there (it retries all along).
     std::unique_ptr<LineSender> lineSender;
     if (lineSenderDown) {
-        const std::string db = folder + "/records.sqlite";
+        const std::string db = folder.File("records.sqlite");
         if (!zembra::test::FillRecords(db, "bench", 10000).empty()) return 1;
         LineSenderConfig config;
         config.localPath = db;
-        config.server = "host=" + folder + " port=5999 dbname=none user=none";
+        config.server = "host=" + folder.path() + " port=5999 dbname=none user=none";
         lineSender = std::make_unique<LineSender>(config);
         lineSender->Start();
         std::printf("A line sender runs beside the downloads, its server down.\n");
@@ -811,7 +781,5 @@ int main(int argc, char** argv) {
     }
     const bool ok =
         links.find("multi") == std::string::npos || multi_run::RunMultiBenchmark(quick, folder);
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
     return ok ? 0 : 1;
 }
