@@ -157,7 +157,10 @@ bool PhoneSession::ConsumeByte(std::uint8_t b, SimAnswer* answer) {
             block_.push_back(b);
             if (block_.size() < kRawFrameSize) return false;
             in_ = In::Idle;
-            HandleBlock(answer);
+            if (blockIsRaw_)
+                HandleRawFrame(answer);
+            else
+                HandleUsbBlock(answer);
             block_.clear();
             return true;
         case In::Idle:
@@ -227,17 +230,10 @@ void PhoneSession::HandleCommandFrame(SimAnswer* answer) {
     Dispatch(payload, entry, answer);
 }
 
-void PhoneSession::HandleBlock(SimAnswer* answer) {
+void PhoneSession::HandleRawFrame(SimAnswer* answer) {
     SimRecordEntry entry;
-    entry.lineRate = ProbeRate();
-    if (blockIsRaw_)
-        HandleRawFrame(entry, answer);
-    else
-        HandleUsbBlock(entry, answer);
-}
-
-void PhoneSession::HandleRawFrame(SimRecordEntry& entry, SimAnswer* answer) {
     entry.kind = SimUnitKind::RawFrame;
+    entry.lineRate = ProbeRate();
     // The CRC high byte is never 0x00 on the wire, so it is the frame's last non-zero byte.
     std::size_t h = kRawFrameSize;
     while (h > 0 && block_[h - 1] == 0x00) --h;
@@ -264,9 +260,11 @@ void PhoneSession::HandleRawFrame(SimRecordEntry& entry, SimAnswer* answer) {
     Dispatch(payload, entry, answer);
 }
 
-void PhoneSession::HandleUsbBlock(SimRecordEntry& entry, SimAnswer* answer) {
+void PhoneSession::HandleUsbBlock(SimAnswer* answer) {
     const std::uint8_t* block = block_.data();
     const bool control = await_ == Await::None && PhoneHasControlMarker(block, block_.size());
+    SimRecordEntry entry;
+    entry.lineRate = ProbeRate();
     entry.kind = control ? SimUnitKind::ControlBlock : SimUnitKind::DataBlock;
     entry.length = kDataBlockSize;
     if (control) entry.flag = block[kPhoneControlMarker.size()];

@@ -75,9 +75,8 @@ class PhoneSession {
 
     bool ConsumeByte(std::uint8_t b, SimAnswer* answer);
     void HandleCommandFrame(SimAnswer* answer);
-    void HandleBlock(SimAnswer* answer);
-    void HandleRawFrame(SimRecordEntry& entry, SimAnswer* answer);
-    void HandleUsbBlock(SimRecordEntry& entry, SimAnswer* answer);
+    void HandleRawFrame(SimAnswer* answer);
+    void HandleUsbBlock(SimAnswer* answer);
     void Dispatch(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
                   SimAnswer* answer);
     void DispatchBoot(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
