@@ -1,5 +1,6 @@
 #include "sim/PhoneWire.h"
 
+#include <algorithm>
 #include <string>
 
 #include "platform/Helpers.h"
@@ -39,10 +40,8 @@ std::vector<std::uint8_t> PhoneUnescape(const std::vector<std::uint8_t>& wire, s
 }
 
 bool PhoneHasControlMarker(const std::uint8_t* block, std::size_t length) {
-    if (length < kPhoneControlMarker.size()) return false;
-    for (std::size_t i = 0; i < kPhoneControlMarker.size(); ++i)
-        if (block[i] != kPhoneControlMarker[i]) return false;
-    return true;
+    return length >= kPhoneControlMarker.size() &&
+           std::equal(kPhoneControlMarker.begin(), kPhoneControlMarker.end(), block);
 }
 
 std::vector<std::uint8_t> PhoneAckEcho(const std::uint8_t* block, std::size_t length) {
