@@ -743,29 +743,25 @@ void PhoneSession::Commit(SimRecordEntry& entry) {
     if (entry.isError) {
         ++counters_.errors;
         errors_.push_back(entry.note);
+    }
+    if (entry.kind == SimUnitKind::LineEvent)
+        events_.emplace_back(entry.note, entry.isError);
+    else if (entry.isError)
         events_.emplace_back(
             FormatText("unit %llu (%s 0x%02X): %s", static_cast<unsigned long long>(entry.index),
                        SimUnitKindName(entry.kind), entry.command, entry.note.c_str()),
             true);
-    } else if (config_.eventPerUnit) {
+    else if (config_.eventPerUnit)
         events_.emplace_back(DescribeEntry(entry), false);
-    }
     if (record_.size() < config_.recordLimit) record_.push_back(std::move(entry));
 }
 
 void PhoneSession::Note(const std::string& text, bool isError) {
     SimRecordEntry entry;
     entry.kind = SimUnitKind::LineEvent;
-    entry.index = counters_.units;
-    entry.timeMs = NowMs();
     entry.note = text;
     entry.isError = isError;
-    if (isError) {
-        ++counters_.errors;
-        errors_.push_back(text);
-    }
-    events_.emplace_back(text, isError);
-    if (record_.size() < config_.recordLimit) record_.push_back(std::move(entry));
+    Commit(entry);
 }
 
 std::vector<std::pair<std::string, bool>> PhoneSession::TakeEvents() {
