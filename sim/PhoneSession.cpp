@@ -350,9 +350,8 @@ void PhoneSession::DispatchBoot(const std::vector<std::uint8_t>& p, SimRecordEnt
             if (stage_ == SimStage::BootLoader) entry.note = "boot loader dialogue started over";
             stage_ = SimStage::BootLoader;
             versionChecked_ = moduleCopied_ = baudSwitched_ = false;
-            if (entry.kind != SimUnitKind::RawFrame) {
+            if (entry.kind != SimUnitKind::RawFrame)
                 compressionAsked_ = compressionAcked_ = rawMode_ = false;
-            }
             return Accept(entry, answer);
         case CMD_VERSION_CHECK: {
             if (p.size() != 5 || p[3] != 0 || p[4] != 0) break;

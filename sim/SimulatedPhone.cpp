@@ -214,7 +214,6 @@ struct SimulatedPhone::Impl {
 
     std::int64_t ByteNs(std::uint32_t phoneRate) const {
         std::uint32_t rate = config.linkRateBps;
-        if (rate == 0) return 0;
         if (rate == kSimLineRate) rate = config.link == SimLink::Uart ? phoneRate : 0;
         if (rate == 0) return 0;
         const std::int64_t bits = config.link == SimLink::Uart ? 10 : 8;
@@ -366,7 +365,13 @@ struct SimulatedPhone::Impl {
                 static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), budget));
             const ssize_t n = ::read(master, buf.data(), want);
             if (n < 0 && errno == EINTR) continue;
-            if (n == 0) return EndOfFile();
+            if (n == 0) {
+                // A pseudo-terminal never reads as end of file; a device that does (/dev/null,
+                // a file) has no line behind it and would report readable for ever.
+                Note(CurrentDevicePath() + " reads as end of file: no line to a tool; unplugged",
+                     true);
+                return HangUp();
+            }
             if (n < 0) {
                 // EAGAIN: all read. EIO: the tool closed its side and nothing is left.
                 if (errno != EAGAIN && errno != EWOULDBLOCK) OnLineClosed();
@@ -396,13 +401,6 @@ struct SimulatedPhone::Impl {
             Deliver();
             if (static_cast<std::uint64_t>(n) >= budget) return HangUp();
         }
-    }
-
-    // A pseudo-terminal never reads as end of file; a device that does (/dev/null, a file) has
-    // no line behind it and would report readable for ever: the phone is unplugged from it.
-    void EndOfFile() {
-        Note(CurrentDevicePath() + " reads as end of file: no line to a tool; unplugged", true);
-        HangUp();
     }
 
     void OnLineClosed() {
