@@ -473,17 +473,9 @@ struct LinkCase {
     int reps;     // runs per sender (best one shown)
 };
 
-const char* ModeName(LinkProtocolCode mode) {
-    switch (mode) {
-        case USB_PPV:
-            return "USB compressed";
-        case USB_NORMAL:
-            return "USB normal";
-        case UART_PRESS:
-            return "UART compressed";
-        default:
-            return "UART normal";
-    }
+std::string ModeName(LinkProtocolCode mode) {
+    return std::string((mode >> 8) == 1 ? "USB " : "UART ") +
+           (mode == USB_PPV || mode == UART_PRESS ? "compressed" : "normal");
 }
 
 bool FlashMatches(SimulatedPhone& phone, const std::vector<Image>& job) {
@@ -767,10 +759,11 @@ int main(int argc, char** argv) {
                 std::printf(
                     "%-31s %-16s %-9s %12.0f %10.0f %9.3f %6s %7.3f %6.1f %6s | %8.0f %7.0f "
                     "%8.1f %9.2f%s%s\n",
-                    link.name, ModeName(mode), who, rate, x.packets / (x.transferMs / 1000.0),
-                    x.transferMs / 1000.0, ratioText.c_str(), x.transferCpu,
-                    100.0 * x.transferCpu / (x.transferMs / 1000.0), cpuText.c_str(), x.startupMs,
-                    x.gapsMs, x.eraseMs, x.totalMs / 1000.0, x.ok && flash ? "" : "  FAILED: ",
+                    link.name, ModeName(mode).c_str(), who, rate,
+                    x.packets / (x.transferMs / 1000.0), x.transferMs / 1000.0, ratioText.c_str(),
+                    x.transferCpu, 100.0 * x.transferCpu / (x.transferMs / 1000.0), cpuText.c_str(),
+                    x.startupMs, x.gapsMs, x.eraseMs, x.totalMs / 1000.0,
+                    x.ok && flash ? "" : "  FAILED: ",
                     x.ok && flash ? "" : (x.error.empty() ? "flash differs" : x.error.c_str()));
             };
             row("reference", ref, refRate, refFlash, 0, 0);
