@@ -331,24 +331,20 @@ struct SimulatedPhone::Impl {
                                static_cast<unsigned long long>(session.Flash().WrittenEnd())),
                     false);
         }
-        const std::int64_t now = MonoNs();
-        std::int64_t at = std::max(arrivalNs, now);
-        const bool timed =
-            answer.delayMs > 0 || config.turnaroundUs > 0 || ByteNs(answer.answerRate) > 0;
-        if (!answer.bytes.empty()) {
-            at += static_cast<std::int64_t>(answer.delayMs) * 1000000LL +
-                  static_cast<std::int64_t>(config.turnaroundUs) * 1000LL;
-            const std::int64_t byteNs = ByteNs(answer.answerRate);
-            const std::int64_t start = std::max(at, txFreeAt);
-            const std::int64_t end =
-                start + byteNs * static_cast<std::int64_t>(answer.bytes.size());
-            if (timed && !SleepUntil(end)) return;
-            txFreeAt = end;
-            if (hupDuringSleep || MasterHungUp())
-                Note("answer dropped: the tool has closed the line", false);
-            else if (!WriteAll(answer.bytes))
-                Note(ErrnoText("answer not written completely"), false);
-        }
+        if (answer.bytes.empty()) return;
+        const std::int64_t byteNs = ByteNs(answer.answerRate);
+        const std::int64_t at = std::max(arrivalNs, MonoNs()) +
+                                static_cast<std::int64_t>(answer.delayMs) * 1000000LL +
+                                static_cast<std::int64_t>(config.turnaroundUs) * 1000LL;
+        const std::int64_t end =
+            std::max(at, txFreeAt) + byteNs * static_cast<std::int64_t>(answer.bytes.size());
+        const bool timed = answer.delayMs > 0 || config.turnaroundUs > 0 || byteNs > 0;
+        if (timed && !SleepUntil(end)) return;
+        txFreeAt = end;
+        if (hupDuringSleep || MasterHungUp())
+            Note("answer dropped: the tool has closed the line", false);
+        else if (!WriteAll(answer.bytes))
+            Note(ErrnoText("answer not written completely"), false);
     }
 
     void ReadAndHandle() {
