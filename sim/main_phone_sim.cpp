@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -98,18 +99,13 @@ std::uint64_t Number(const std::string& text, const char* option,
                      std::uint64_t max = std::numeric_limits<std::uint32_t>::max()) {
     if (text.empty()) BadOption(std::string("missing number for ") + option);
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const unsigned base = hex ? 16 : 10;
+    const char* const end = text.data() + text.size();
     std::uint64_t v = 0;
-    for (std::size_t i = hex ? 2 : 0; i < text.size(); ++i) {
-        const int c = std::tolower(static_cast<unsigned char>(text[i]));
-        const int digit = std::isdigit(c) ? c - '0' : std::isxdigit(c) ? c - 'a' + 10 : 99;
-        if (digit >= static_cast<int>(base))
-            BadOption(std::string("not a number for ") + option + ": " + text);
-        if (v > (max - static_cast<unsigned>(digit)) / base)
-            BadOption(std::string("too large for ") + option + ": " + text + " (at most " +
-                      std::to_string(max) + ")");
-        v = v * base + static_cast<unsigned>(digit);
-    }
+    const auto [stop, fault] = std::from_chars(text.data() + (hex ? 2 : 0), end, v, hex ? 16 : 10);
+    if (fault == std::errc::result_out_of_range || v > max)
+        BadOption(std::string("too large for ") + option + ": " + text + " (at most " +
+                  std::to_string(max) + ")");
+    if (stop != end) BadOption(std::string("not a number for ") + option + ": " + text);
     return v;
 }
 
