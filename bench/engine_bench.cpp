@@ -22,7 +22,6 @@
 #include <fcntl.h>
 #include <lzo/lzo1x.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -102,20 +101,17 @@ class ToolCpu {
             if (std::find(before_.begin(), before_.end(), tid) == before_.end())
                 phoneThreads_.push_back(tid);
     }
-    // Seconds so far.
+    // Seconds so far: the process's processor clock less the kernel's per-thread clocks of
+    // the phones' threads.
     double Now() const {
-        rusage self{};
-        getrusage(RUSAGE_SELF, &self);
-        double seconds = Seconds(self.ru_utime) + Seconds(self.ru_stime);
-        for (pid_t tid : phoneThreads_) seconds -= ThreadSeconds(tid);
+        double seconds = ClockSeconds(CLOCK_PROCESS_CPUTIME_ID);
+        for (pid_t tid : phoneThreads_)
+            seconds -= ClockSeconds(static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6));
         return seconds;
     }
 
   private:
-    static double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
-    // The kernel's per-thread processor clock of a thread of this process.
-    static double ThreadSeconds(pid_t tid) {
-        const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6);
+    static double ClockSeconds(clockid_t clock) {
         timespec t{};
         if (clock_gettime(clock, &t) != 0) return 0;
         return t.tv_sec + t.tv_nsec / 1e9;
