@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -125,10 +124,10 @@ std::vector<std::uint8_t> HexBytes(const std::string& text) {
     if (text.empty() || text.size() % 2 != 0) BadOption("stray bytes need pairs of hex digits");
     std::vector<std::uint8_t> out;
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        if (!std::isxdigit(static_cast<unsigned char>(text[i])) ||
-            !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
-            BadOption("not hex: " + text);
-        out.push_back(static_cast<std::uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+        const char* const pair = text.data() + i;
+        std::uint8_t b = 0;
+        if (std::from_chars(pair, pair + 2, b, 16).ptr != pair + 2) BadOption("not hex: " + text);
+        out.push_back(b);
     }
     return out;
 }
