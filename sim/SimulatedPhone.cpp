@@ -462,19 +462,26 @@ struct SimulatedPhone::Impl {
         if (!MasterHungUp()) lineClosed = false;
     }
 
+    // Opens a line and registers the names; only then is the phone plugged, as the names lead
+    // to the new line (and a note, when given, names it in the same step).
+    bool PlugIn(std::string* error, const char* note = nullptr) {
+        if (!OpenLine(error)) return false;
+        if (!Register(error)) {
+            CloseLine();
+            return false;
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        plugged = true;
+        if (note) session.Note(note + devicePath, false);
+        return true;
+    }
+
     void Run() {
         prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);  // pacing sleeps to the microsecond
         while (!stopping.load()) {
             if (replugRequested.exchange(false)) {
                 std::string error;
-                if (OpenLine(&error) && Register(&error)) {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    plugged = true;  // only now: the names lead to the new line
-                    session.Note("plugged in again on " + devicePath, false);
-                } else {
-                    if (master >= 0) CloseLine();
-                    Note("replug failed: " + error, true);
-                }
+                if (!PlugIn(&error, "plugged in again on ")) Note("replug failed: " + error, true);
                 Deliver();
                 continue;
             }
@@ -532,15 +539,7 @@ bool SimulatedPhone::Start(std::string* error) {
         SetError(error, ErrnoText("eventfd"));
         return false;
     }
-    if (!impl_->OpenLine(error)) return false;
-    if (!impl_->Register(error)) {
-        impl_->CloseLine();
-        return false;
-    }
-    {
-        std::lock_guard<std::mutex> lock(impl_->mutex);
-        impl_->plugged = true;
-    }
+    if (!impl_->PlugIn(error)) return false;
     impl_->stopping.store(false);
     impl_->thread = std::thread([this] { impl_->Run(); });
     return true;
