@@ -161,10 +161,8 @@ struct SimulatedPhone::Impl {
         {
             std::lock_guard<std::mutex> lock(mutex);
             devicePath = path;
-            if (isPty)
-                session.SetLineRateProbe([fd] { return ReadLineRate(fd); });
-            else
-                session.SetLineRateProbe({});
+            // Only a pseudo-terminal tells the tool's rate (a closed line has left no probe).
+            if (isPty) session.SetLineRateProbe([fd] { return ReadLineRate(fd); });
         }
         return true;
     }
@@ -546,7 +544,6 @@ bool SimulatedPhone::Start(std::string* error) {
 }
 
 void SimulatedPhone::Stop() {
-    if (!impl_) return;
     if (impl_->thread.joinable()) {
         impl_->stopping.store(true);
         impl_->Wake();
