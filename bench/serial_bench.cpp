@@ -29,13 +29,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int OpenMaster(std::string& slavePath) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return -1;
-    slavePath = ptsname(master);
-    return master;
-}
-
 void WriteAll(int fd, const uint8_t* data, size_t size) {
     while (size > 0) {
         const ssize_t n = write(fd, data, size);
@@ -87,12 +80,12 @@ int main(int argc, char** argv) {
         if (key == "--megabytes") megabytes = value;
         if (key == "--quiet-seconds") quietSeconds = value;
     }
-    std::string slavePath;
-    const int master = OpenMaster(slavePath);
-    if (master < 0) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
         std::perror("posix_openpt");
         return 1;
     }
+    const std::string slavePath = ptsname(master);
 
     LoopMainThread loop;
     SetProcessMainThread(&loop);
