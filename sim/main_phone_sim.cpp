@@ -177,8 +177,7 @@ int main(int argc, char** argv) {
             std::printf("zembra-phone-sim %s (%s)\n", kVersionNumber, kApplicationTitle);
             return 0;
         } else if (a == "--accept-version" || a == "--version") {
-            const std::uint64_t v = Number(value(), a.c_str(), 0xFFFF);
-            base.version = static_cast<int>(v);
+            base.version = static_cast<int>(Number(value(), a.c_str(), 0xFFFF));
         } else if (a == "--compression") {
             const std::string v = value();
             if (v == "on")
