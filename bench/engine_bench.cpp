@@ -735,16 +735,15 @@ int main(int argc, char** argv) {
             bool refFlash = true, oursFlash = true;
             std::uint64_t resets = 0;
             for (int rep = 0; rep < link.reps; ++rep) {
-                const Result r1 = RunReference(phone, mode, j);
-                phone.WaitForReset(std::chrono::seconds(10), ++resets);
-                refFlash = refFlash && FlashMatches(phone, j);
-                phone.ClearFlash();
-                const Result r2 = RunEngine(phone, mode, j);
-                phone.WaitForReset(std::chrono::seconds(10), ++resets);
-                oursFlash = oursFlash && FlashMatches(phone, j);
-                phone.ClearFlash();
-                if (rep == 0 || !r1.ok || (ref.ok && r1.transferMs < ref.transferMs)) ref = r1;
-                if (rep == 0 || !r2.ok || (ours.ok && r2.transferMs < ours.transferMs)) ours = r2;
+                const auto keep = [&](const Result& run, Result& best, bool& flash) {
+                    phone.WaitForReset(std::chrono::seconds(10), ++resets);
+                    flash = flash && FlashMatches(phone, j);
+                    phone.ClearFlash();
+                    if (rep == 0 || !run.ok || (best.ok && run.transferMs < best.transferMs))
+                        best = run;
+                };
+                keep(RunReference(phone, mode, j), ref, refFlash);
+                keep(RunEngine(phone, mode, j), ours, oursFlash);
             }
             const double refRate = ref.bytes / (ref.transferMs / 1000.0);
             const double oursRate = ours.bytes / (ours.transferMs / 1000.0);
