@@ -338,13 +338,6 @@ class RefLine {
     std::size_t pos_ = 0, len_ = 0;
 };
 
-Bytes Le32Header(std::uint32_t address, std::uint32_t length) {
-    Bytes h(8);
-    PutLe32(&h[0], address);
-    PutLe32(&h[4], length);
-    return h;
-}
-
 // Sends one image's data in the mode; returns the number of data packets.
 std::uint64_t RefSendImage(RefLine& line, LinkProtocolCode mode, const Image& image) {
     std::uint64_t packets = 0;
@@ -389,11 +382,10 @@ std::uint64_t RefSendImage(RefLine& line, LinkProtocolCode mode, const Image& im
     Bytes packed(LzoOutputBound(0x10008));
     for (std::size_t off = 0; off < d.size(); off += 0x10000) {
         const std::size_t n = std::min<std::size_t>(0x10000, d.size() - off);
-        Bytes block = Le32Header(image.address + static_cast<std::uint32_t>(off),
-                                 static_cast<std::uint32_t>(n));
-        block.insert(block.end(), d.begin() + static_cast<long>(off),
-                     d.begin() + static_cast<long>(off + n));
-        block.resize(0x10008, 0xFF);
+        Bytes block(0x10008, 0xFF);
+        PutLe32(&block[0], image.address + static_cast<std::uint32_t>(off));
+        PutLe32(&block[4], static_cast<std::uint32_t>(n));
+        std::copy_n(d.begin() + static_cast<long>(off), n, block.begin() + 8);
         const LzoResult packing = lzo.Compress(block.data(), n + 8, packed.data());
         const bool compressed = packing.ok && packing.length < n + 8;
         const std::uint8_t* stream = compressed ? packed.data() : block.data();
@@ -435,8 +427,9 @@ Result RunReference(SimulatedPhone& phone, LinkProtocolCode mode, const std::vec
         if (!usb) line.SetRate(B115200);
         line.Command({CMD_DOWNLOAD_START});
         for (const Image& image : job) {
-            Bytes erase = Le32Header(image.address, static_cast<std::uint32_t>(image.data.size()));
-            erase.insert(erase.begin(), CMD_ERASE);
+            Bytes erase(9, CMD_ERASE);
+            PutLe32(&erase[1], image.address);
+            PutLe32(&erase[5], static_cast<std::uint32_t>(image.data.size()));
             const double e0 = NowMs();
             line.Command(erase);
             r.eraseMs += NowMs() - e0;
