@@ -80,8 +80,7 @@ std::string DescribeEntry(const SimRecordEntry& e) {
     return text;
 }
 
-PhoneSession::PhoneSession(const SimPhoneConfig& config)
-    : config_(config), flash_(config.flashSize) {
+PhoneSession::PhoneSession(const SimPhoneConfig& config) : config_(config) {
     plan_ = config.faults;
     frame_.reserve(kMaxFrameWire);
     block_.reserve(kRawFrameSize);
@@ -483,10 +482,10 @@ void PhoneSession::Erase(const std::vector<std::uint8_t>& p, SimRecordEntry& ent
     const std::uint64_t length = Le32(&p[5]);
     entry.address = static_cast<std::uint32_t>(address);
     if (length == 0) return Refuse(entry, answer, NAK_FAILED, "erase of 0 bytes", false);
-    if (address + length > flash_.Size())
+    if (address + length > config_.flashSize)
         return Refuse(entry, answer, NAK_TOO_LARGE,
                       FormatText("erase %s..%s beyond the flash (%s bytes)", Hex(address).c_str(),
-                                 Hex(address + length).c_str(), Hex(flash_.Size()).c_str()),
+                                 Hex(address + length).c_str(), Hex(config_.flashSize).c_str()),
                       false);
     flash_.Erase(address, length);
     image_ = Image{true, address, length, 0};
