@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "platform/Helpers.h"
 #include "protocol/PacketCodec.h"
@@ -80,8 +81,7 @@ std::string DescribeEntry(const SimRecordEntry& e) {
     return text;
 }
 
-PhoneSession::PhoneSession(const SimPhoneConfig& config) : config_(config) {
-    plan_ = config.faults;
+PhoneSession::PhoneSession(const SimPhoneConfig& config) : config_(config), plan_(config.faults) {
     frame_.reserve(kMaxFrameWire);
     block_.reserve(kRawFrameSize);
 }
@@ -763,9 +763,7 @@ void PhoneSession::Note(const std::string& text, bool isError) {
 }
 
 std::vector<std::pair<std::string, bool>> PhoneSession::TakeEvents() {
-    std::vector<std::pair<std::string, bool>> out;
-    out.swap(events_);
-    return out;
+    return std::exchange(events_, {});
 }
 
 // ---------------------------------------------------------------------------------------------
