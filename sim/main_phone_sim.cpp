@@ -138,10 +138,8 @@ int main(int argc, char** argv) {
     SimPhoneConfig base;
     std::string port;
     int count = 1;
-    int trelvic = -1;
     bool registerNames = true;
     std::uint64_t sessions = 0;
-    bool verbose = false;
 
     std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -170,7 +168,7 @@ int main(int argc, char** argv) {
         } else if (a == "--device") {
             base.devicePath = value();
         } else if (a == "--trelvic") {
-            trelvic = static_cast<int>(Number(value(), "--trelvic", 9999));
+            base.trelvicIndex = static_cast<int>(Number(value(), "--trelvic", 9999));
         } else if (a == "--no-register") {
             registerNames = false;
         } else if (a == "--version" && (i + 1 == args.size() || args[i + 1].rfind("-", 0) == 0)) {
@@ -212,7 +210,7 @@ int main(int argc, char** argv) {
         } else if (a == "--sessions") {
             sessions = Number(value(), "--sessions", ~0ull);
         } else if (a == "--verbose") {
-            verbose = true;
+            base.eventPerUnit = true;
         } else if (a == "--silent-from") {
             const auto p = Split(value());
             base.faults.silentFromUnit = Number(p[0], "--silent-from", ~0ull);
@@ -278,9 +276,8 @@ int main(int argc, char** argv) {
         SimPhoneConfig config = base;
         const std::string name = "COM" + std::to_string(firstPort + i);
         config.portName = registerNames ? name : std::string();
-        if (trelvic >= 0) config.trelvicIndex = trelvic + i;
+        if (base.trelvicIndex >= 0) config.trelvicIndex = base.trelvicIndex + i;
         if (!config.dumpPath.empty() && count > 1) config.dumpPath += "." + name;
-        config.eventPerUnit = verbose;
         config.onEvent = [name](const std::string& line, bool isError) {
             std::lock_guard<std::mutex> lock(outputMutex);
             if (isError) {
