@@ -453,8 +453,8 @@ void PhoneSession::DispatchModule(const std::vector<std::uint8_t>& p, SimRecordE
             if (p.size() != 1) break;
             if (const std::string why = RangeUnfinished("reset jump"); !why.empty())
                 return Refuse(entry, answer, NAK_INVALID_CMD, why);
-            Accept(entry, answer);
             entry.note = "reset jump";
+            Accept(entry, answer);
             answer->resetJump = true;
             ++counters_.resets;
             ResetToBoot();
