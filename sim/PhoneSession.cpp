@@ -713,7 +713,6 @@ void PhoneSession::Refuse(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t
 }
 
 void PhoneSession::Silent(SimRecordEntry& entry, const std::string& note) {
-    entry.answered = false;
     entry.note = note;
     ++counters_.silentUnits;
     pendingLateMs_ = 0;
