@@ -109,13 +109,12 @@ std::uint64_t Number(const std::string& text, const char* option,
 }
 
 std::vector<std::string> Split(const std::string& text) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t colon = text.find(':', start);
-        parts.push_back(text.substr(start, colon - start));
-        if (colon == std::string::npos) break;
-        start = colon + 1;
+    std::vector<std::string> parts(1);
+    for (const char c : text) {
+        if (c == ':')
+            parts.emplace_back();
+        else
+            parts.back() += c;
     }
     return parts;
 }
