@@ -529,11 +529,6 @@ struct RunResult {
     std::uint64_t bytes = 0;  // image bytes written into the phones' flash
 };
 
-bool IsData(const SimRecordEntry& entry) {
-    return entry.kind == SimUnitKind::DataBlock || entry.kind == SimUnitKind::ControlBlock ||
-           (entry.command == 0x12 && entry.flag != 0x00);
-}
-
 RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
     RunResult result;
     LoopMainThread loop;
@@ -593,7 +588,10 @@ RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
     double first = 0, last = 0;
     for (auto& phone : phones) {
         for (const auto& entry : phone->Record()) {
-            if (!IsData(entry)) continue;
+            const bool data = entry.kind == SimUnitKind::DataBlock ||
+                              entry.kind == SimUnitKind::ControlBlock ||
+                              (entry.command == 0x12 && entry.flag != 0x00);
+            if (!data) continue;
             if (first == 0 || entry.timeMs < first) first = entry.timeMs;
             last = std::max(last, entry.timeMs);
         }
