@@ -676,8 +676,7 @@ bool PhoneSession::Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer) 
         return false;
     }
     const std::uint64_t nakIndex = plan_.nakDataOnly ? (isData ? faultDataUnits_ : 0) : faultUnits_;
-    if (plan_.nakCount != 0 && nakIndex > plan_.nakSkip &&
-        nakIndex <= plan_.nakSkip + plan_.nakCount) {
+    if (nakIndex > plan_.nakSkip && nakIndex <= plan_.nakSkip + plan_.nakCount) {
         Refuse(entry, answer, plan_.nakCode, FormatText("NAK 0x%02X (fault)", plan_.nakCode),
                false);
         return false;
@@ -690,7 +689,7 @@ void PhoneSession::Reply(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t 
     entry.answered = true;
     entry.answer = code;
     ++faultAnswers_;
-    if (plan_.strayCount != 0 && !plan_.strayBytes.empty() && faultAnswers_ > plan_.straySkip &&
+    if (!plan_.strayBytes.empty() && faultAnswers_ > plan_.straySkip &&
         faultAnswers_ <= plan_.straySkip + plan_.strayCount)
         bytes.insert(bytes.begin(), plan_.strayBytes.begin(), plan_.strayBytes.end());
     answer->bytes = std::move(bytes);
@@ -723,7 +722,7 @@ void PhoneSession::SendEcho(SimRecordEntry& entry, SimAnswer* answer, const std:
     ++faultEchoes_;
     std::uint8_t echoed[kDataBlockSize];
     std::memcpy(echoed, block, kDataBlockSize);
-    if (plan_.corruptEchoCount != 0 && faultEchoes_ > plan_.corruptEchoSkip &&
+    if (faultEchoes_ > plan_.corruptEchoSkip &&
         faultEchoes_ <= plan_.corruptEchoSkip + plan_.corruptEchoCount) {
         echoed[0] ^= 0x01;  // any single-bit change alters the CRC
         entry.note += entry.note.empty() ? "echo corrupted (fault)" : "; echo corrupted (fault)";
