@@ -363,12 +363,11 @@ std::uint64_t RefSendImage(RefLine& line, LinkProtocolCode mode, const Image& im
     if (mode == UART_NORMAL) {
         for (std::size_t off = 0; off < d.size(); off += 4096) {
             const std::size_t n = std::min<std::size_t>(4096, d.size() - off);
-            Bytes payload(7, CMD_WRITE_DATA);
+            Bytes payload(7 + n, CMD_WRITE_DATA);
             PutLe32(&payload[1], image.address + static_cast<std::uint32_t>(off));
             payload[5] = static_cast<std::uint8_t>(n);
             payload[6] = static_cast<std::uint8_t>(n >> 8);
-            payload.insert(payload.end(), d.begin() + static_cast<long>(off),
-                           d.begin() + static_cast<long>(off + n));
+            std::copy_n(d.begin() + static_cast<long>(off), n, payload.begin() + 7);
             line.Send(payload);
             ++packets;
             line.ReadAnswer();
