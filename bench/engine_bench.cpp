@@ -22,7 +22,6 @@
 #include <fcntl.h>
 #include <lzo/lzo1x.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -32,7 +31,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <stdexcept>
@@ -52,6 +50,7 @@
 #include "records/LineSender.h"
 #include "sim/SimulatedPhone.h"
 #include "tests/support/RecordFill.h"
+#include "tests/support/TestSupport.h"
 
 using namespace zembra;
 using Bytes = std::vector<std::uint8_t>;
@@ -66,16 +65,6 @@ struct Image {
     std::uint32_t address;
 };
 
-Bytes Incompressible(std::size_t n, unsigned seed) {
-    std::mt19937_64 rng(seed);
-    Bytes out(n);
-    for (std::size_t i = 0; i < n; i += 8) {
-        const std::uint64_t v = rng();
-        std::memcpy(out.data() + i, &v, std::min<std::size_t>(8, n - i));
-    }
-    return out;
-}
-
 // Code-like bytes (small-alphabet words with repeats), then erased-flash padding.
 Bytes FirmwareLike(std::size_t n, unsigned seed) {
     std::mt19937 rng(seed);
@@ -88,17 +77,10 @@ Bytes FirmwareLike(std::size_t n, unsigned seed) {
     return out;
 }
 
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<Image> MakeJob(const std::string& folder, std::size_t each, const char* suffix) {
-    std::vector<Image> job = {
-        {folder + "/random" + suffix + ".bin", Incompressible(each, 7), 0x0400000},
-        {folder + "/firmware" + suffix + ".bin", FirmwareLike(each, 8), 0x0C00000}};
-    for (const Image& image : job) WriteFile(image.path, image.data);
+std::vector<Image> MakeJob(const test::ScratchDir& folder, std::size_t each, const char* suffix) {
+    std::vector<Image> job = {{"random", test::RandomBytes(each, 7), 0x0400000},
+                              {"firmware", FirmwareLike(each, 8), 0x0C00000}};
+    for (Image& image : job) image.path = folder.Write(image.path + suffix + ".bin", image.data);
     return job;
 }
 
@@ -119,20 +101,17 @@ class ToolCpu {
             if (std::find(before_.begin(), before_.end(), tid) == before_.end())
                 phoneThreads_.push_back(tid);
     }
-    // Seconds so far.
+    // Seconds so far: the process's processor clock less the kernel's per-thread clocks of
+    // the phones' threads.
     double Now() const {
-        rusage self{};
-        getrusage(RUSAGE_SELF, &self);
-        double seconds = Seconds(self.ru_utime) + Seconds(self.ru_stime);
-        for (pid_t tid : phoneThreads_) seconds -= ThreadSeconds(tid);
+        double seconds = ClockSeconds(CLOCK_PROCESS_CPUTIME_ID);
+        for (pid_t tid : phoneThreads_)
+            seconds -= ClockSeconds(static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6));
         return seconds;
     }
 
   private:
-    static double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
-    // The kernel's per-thread processor clock of a thread of this process.
-    static double ThreadSeconds(pid_t tid) {
-        const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6);
+    static double ClockSeconds(clockid_t clock) {
         timespec t{};
         if (clock_gettime(clock, &t) != 0) return 0;
         return t.tv_sec + t.tv_nsec / 1e9;
@@ -359,13 +338,6 @@ class RefLine {
     std::size_t pos_ = 0, len_ = 0;
 };
 
-Bytes Le32Header(std::uint32_t address, std::uint32_t length) {
-    Bytes h(8);
-    PutLe32(&h[0], address);
-    PutLe32(&h[4], length);
-    return h;
-}
-
 // Sends one image's data in the mode; returns the number of data packets.
 std::uint64_t RefSendImage(RefLine& line, LinkProtocolCode mode, const Image& image) {
     std::uint64_t packets = 0;
@@ -391,12 +363,11 @@ std::uint64_t RefSendImage(RefLine& line, LinkProtocolCode mode, const Image& im
     if (mode == UART_NORMAL) {
         for (std::size_t off = 0; off < d.size(); off += 4096) {
             const std::size_t n = std::min<std::size_t>(4096, d.size() - off);
-            Bytes payload(7, CMD_WRITE_DATA);
+            Bytes payload(7 + n, CMD_WRITE_DATA);
             PutLe32(&payload[1], image.address + static_cast<std::uint32_t>(off));
             payload[5] = static_cast<std::uint8_t>(n);
             payload[6] = static_cast<std::uint8_t>(n >> 8);
-            payload.insert(payload.end(), d.begin() + static_cast<long>(off),
-                           d.begin() + static_cast<long>(off + n));
+            std::copy_n(d.begin() + static_cast<long>(off), n, payload.begin() + 7);
             line.Send(payload);
             ++packets;
             line.ReadAnswer();
@@ -410,11 +381,10 @@ std::uint64_t RefSendImage(RefLine& line, LinkProtocolCode mode, const Image& im
     Bytes packed(LzoOutputBound(0x10008));
     for (std::size_t off = 0; off < d.size(); off += 0x10000) {
         const std::size_t n = std::min<std::size_t>(0x10000, d.size() - off);
-        Bytes block = Le32Header(image.address + static_cast<std::uint32_t>(off),
-                                 static_cast<std::uint32_t>(n));
-        block.insert(block.end(), d.begin() + static_cast<long>(off),
-                     d.begin() + static_cast<long>(off + n));
-        block.resize(0x10008, 0xFF);
+        Bytes block(0x10008, 0xFF);
+        PutLe32(&block[0], image.address + static_cast<std::uint32_t>(off));
+        PutLe32(&block[4], static_cast<std::uint32_t>(n));
+        std::copy_n(d.begin() + static_cast<long>(off), n, block.begin() + 8);
         const LzoResult packing = lzo.Compress(block.data(), n + 8, packed.data());
         const bool compressed = packing.ok && packing.length < n + 8;
         const std::uint8_t* stream = compressed ? packed.data() : block.data();
@@ -456,8 +426,9 @@ Result RunReference(SimulatedPhone& phone, LinkProtocolCode mode, const std::vec
         if (!usb) line.SetRate(B115200);
         line.Command({CMD_DOWNLOAD_START});
         for (const Image& image : job) {
-            Bytes erase = Le32Header(image.address, static_cast<std::uint32_t>(image.data.size()));
-            erase.insert(erase.begin(), CMD_ERASE);
+            Bytes erase(9, CMD_ERASE);
+            PutLe32(&erase[1], image.address);
+            PutLe32(&erase[5], static_cast<std::uint32_t>(image.data.size()));
             const double e0 = NowMs();
             line.Command(erase);
             r.eraseMs += NowMs() - e0;
@@ -490,17 +461,9 @@ struct LinkCase {
     int reps;     // runs per sender (best one shown)
 };
 
-const char* ModeName(LinkProtocolCode mode) {
-    switch (mode) {
-        case USB_PPV:
-            return "USB compressed";
-        case USB_NORMAL:
-            return "USB normal";
-        case UART_PRESS:
-            return "UART compressed";
-        default:
-            return "UART normal";
-    }
+std::string ModeName(LinkProtocolCode mode) {
+    return std::string((mode >> 8) == 1 ? "USB " : "UART ") +
+           (mode == USB_PPV || mode == UART_PRESS ? "compressed" : "normal");
 }
 
 bool FlashMatches(SimulatedPhone& phone, const std::vector<Image>& job) {
@@ -546,27 +509,15 @@ struct Images {
     std::string code, font;
 };
 
-Images MakeImages(const std::string& folder, std::size_t imageSize) {
-    Images images;
+Images MakeImages(const test::ScratchDir& folder, std::size_t imageSize) {
     std::mt19937 rng(7);
     // Firmware-like code image: code-ish bytes, then 0xFF padding; its trailer holds the
     // version and the boot location 0x10000 (the code goes from there).
-    std::vector<std::uint8_t> code(imageSize, 0xFF);
+    Bytes code(imageSize, 0xFF);
     for (std::size_t i = 0; i < imageSize * 3 / 4; ++i)
         code[i] = static_cast<std::uint8_t>((i % 13) == 0 ? rng() : (i * 31) & 0x7F);
-    code[imageSize - 20] = 0x15;
-    code[imageSize - 19] = 0x42;
-    code[imageSize - 16] = 0x00;
-    code[imageSize - 15] = 0x00;
-    code[imageSize - 14] = 0x01;  // boot location 0x10000
-    code[imageSize - 13] = 0x00;
-    std::vector<std::uint8_t> font(imageSize);
-    for (auto& b : font) b = static_cast<std::uint8_t>(rng());  // incompressible
-    images.code = folder + "/code.bin";
-    images.font = folder + "/font1.bin";
-    WriteFile(images.code, code);
-    WriteFile(images.font, font);
-    return images;
+    return {folder.Write("code.bin", test::WithTrailer(code, 0x4215, 0x10000)),
+            folder.Write("font1.bin", test::RandomBytes(imageSize, 8))};
 }
 
 struct RunResult {
@@ -576,11 +527,6 @@ struct RunResult {
     double seconds = 0;       // first data packet to last data packet, over all phones
     std::uint64_t bytes = 0;  // image bytes written into the phones' flash
 };
-
-bool IsData(const SimRecordEntry& entry) {
-    return entry.kind == SimUnitKind::DataBlock || entry.kind == SimUnitKind::ControlBlock ||
-           (entry.command == 0x12 && entry.flag != 0x00);
-}
 
 RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
     RunResult result;
@@ -641,7 +587,10 @@ RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
     double first = 0, last = 0;
     for (auto& phone : phones) {
         for (const auto& entry : phone->Record()) {
-            if (!IsData(entry)) continue;
+            const bool data = entry.kind == SimUnitKind::DataBlock ||
+                              entry.kind == SimUnitKind::ControlBlock ||
+                              (entry.command == 0x12 && entry.flag != 0x00);
+            if (!data) continue;
             if (first == 0 || entry.timeMs < first) first = entry.timeMs;
             last = std::max(last, entry.timeMs);
         }
@@ -654,7 +603,7 @@ RunResult RunPhones(int count, ProtocolChoice protocol, const Images& images) {
 }
 
 // Runs the multi benchmark and prints its table; returns false when a run failed.
-bool RunMultiBenchmark(bool quick, const std::string& folder) {
+bool RunMultiBenchmark(bool quick, const test::ScratchDir& folder) {
     const std::size_t imageSize = quick ? (256u << 10) : (1u << 20);
     const Images images = MakeImages(folder, imageSize);
     // The machine is shared: each side keeps its best of several runs, taken in turn.
@@ -714,17 +663,16 @@ int main(int argc, char** argv) {
         }
     }
     if (lzo_init() != LZO_E_OK) return 1;
-    char folderPattern[] = "/tmp/zembra-bench.XXXXXX";
-    const std::string folder = mkdtemp(folderPattern);
+    const test::ScratchDir folder("bench");
     // A station's line sender beside the downloads, with 10,000 records waiting for a server
     // that is not there (it retries all along).
     std::unique_ptr<LineSender> lineSender;
     if (lineSenderDown) {
-        const std::string db = folder + "/records.sqlite";
+        const std::string db = folder.File("records.sqlite");
         if (!zembra::test::FillRecords(db, "bench", 10000).empty()) return 1;
         LineSenderConfig config;
         config.localPath = db;
-        config.server = "host=" + folder + " port=5999 dbname=none user=none";
+        config.server = "host=" + folder.path() + " port=5999 dbname=none user=none";
         lineSender = std::make_unique<LineSender>(config);
         lineSender->Start();
         std::printf("A line sender runs beside the downloads, its server down.\n");
@@ -777,16 +725,15 @@ int main(int argc, char** argv) {
             bool refFlash = true, oursFlash = true;
             std::uint64_t resets = 0;
             for (int rep = 0; rep < link.reps; ++rep) {
-                const Result r1 = RunReference(phone, mode, j);
-                phone.WaitForReset(std::chrono::seconds(10), ++resets);
-                refFlash = refFlash && FlashMatches(phone, j);
-                phone.ClearFlash();
-                const Result r2 = RunEngine(phone, mode, j);
-                phone.WaitForReset(std::chrono::seconds(10), ++resets);
-                oursFlash = oursFlash && FlashMatches(phone, j);
-                phone.ClearFlash();
-                if (rep == 0 || !r1.ok || (ref.ok && r1.transferMs < ref.transferMs)) ref = r1;
-                if (rep == 0 || !r2.ok || (ours.ok && r2.transferMs < ours.transferMs)) ours = r2;
+                const auto keep = [&](const Result& run, Result& best, bool& flash) {
+                    phone.WaitForReset(std::chrono::seconds(10), ++resets);
+                    flash = flash && FlashMatches(phone, j);
+                    phone.ClearFlash();
+                    if (rep == 0 || !run.ok || (best.ok && run.transferMs < best.transferMs))
+                        best = run;
+                };
+                keep(RunReference(phone, mode, j), ref, refFlash);
+                keep(RunEngine(phone, mode, j), ours, oursFlash);
             }
             const double refRate = ref.bytes / (ref.transferMs / 1000.0);
             const double oursRate = ours.bytes / (ours.transferMs / 1000.0);
@@ -797,10 +744,11 @@ int main(int argc, char** argv) {
                 std::printf(
                     "%-31s %-16s %-9s %12.0f %10.0f %9.3f %6s %7.3f %6.1f %6s | %8.0f %7.0f "
                     "%8.1f %9.2f%s%s\n",
-                    link.name, ModeName(mode), who, rate, x.packets / (x.transferMs / 1000.0),
-                    x.transferMs / 1000.0, ratioText.c_str(), x.transferCpu,
-                    100.0 * x.transferCpu / (x.transferMs / 1000.0), cpuText.c_str(), x.startupMs,
-                    x.gapsMs, x.eraseMs, x.totalMs / 1000.0, x.ok && flash ? "" : "  FAILED: ",
+                    link.name, ModeName(mode).c_str(), who, rate,
+                    x.packets / (x.transferMs / 1000.0), x.transferMs / 1000.0, ratioText.c_str(),
+                    x.transferCpu, 100.0 * x.transferCpu / (x.transferMs / 1000.0), cpuText.c_str(),
+                    x.startupMs, x.gapsMs, x.eraseMs, x.totalMs / 1000.0,
+                    x.ok && flash ? "" : "  FAILED: ",
                     x.ok && flash ? "" : (x.error.empty() ? "flash differs" : x.error.c_str()));
             };
             row("reference", ref, refRate, refFlash, 0, 0);
@@ -811,7 +759,5 @@ int main(int argc, char** argv) {
     }
     const bool ok =
         links.find("multi") == std::string::npos || multi_run::RunMultiBenchmark(quick, folder);
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
     return ok ? 0 : 1;
 }

@@ -4,14 +4,13 @@
 // "zembra-cli records --summary --server" and of "zembra-cli report --html" (kept with
 // --keep-report FILE: scripts/line-report-screenshot.sh takes its picture).
 #include <sys/resource.h>
-#include <sys/wait.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "platform/Helpers.h"
 #include "records/LineSender.h"
 #include "tests/support/PgServer.h"
 #include "tests/support/RecordFill.h"
@@ -27,20 +26,15 @@ double CpuSeconds(int who) {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // Runs zembra-cli with args; prints its wall and processor time.
 void TimeCli(const char* what, const std::vector<std::string>& args) {
     std::string command = ZEMBRA_CLI_PATH;
     for (const std::string& arg : args) command += " '" + arg + "'";
     command += " > /dev/null";
     const double cpu = CpuSeconds(RUSAGE_CHILDREN);
-    const double start = Now();
+    const double start = NowMs() / 1000;
     const int status = std::system(command.c_str());
-    const double wall = Now() - start;
+    const double wall = NowMs() / 1000 - start;
     std::printf("%-44s %7.3f s wall, %7.3f s processor (zembra-cli)%s\n", what, wall,
                 CpuSeconds(RUSAGE_CHILDREN) - cpu, status == 0 ? "" : "  FAILED");
 }
@@ -75,9 +69,9 @@ int main(int argc, char** argv) {
         config.localPath = db;
         config.server = server.Conninfo();
         const double cpu = CpuSeconds(RUSAGE_SELF);
-        const double start = Now();
+        const double start = NowMs() / 1000;
         const LineSenderStatus status = SendWaitingRecords(config);
-        const double wall = Now() - start;
+        const double wall = NowMs() / 1000 - start;
         const double used = CpuSeconds(RUSAGE_SELF) - cpu;
         if (!status.error.empty() || status.sent != count)
             throw std::runtime_error("sending failed: " + status.error);

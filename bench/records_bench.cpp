@@ -6,19 +6,17 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "platform/Helpers.h"
 #include "records/RecordExport.h"
 #include "records/RecordStore.h"
 #include "records/Sha256.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 double CpuMs() {
     rusage usage{};
@@ -61,9 +59,9 @@ struct Figure {
 template <typename F>
 Figure Measure(int count, F&& write) {
     const double cpu = CpuMs();
-    const auto start = Clock::now();
+    const double start = zembra::NowMs();
     for (int n = 0; n < count; ++n) write(n);
-    return {std::chrono::duration<double, std::milli>(Clock::now() - start).count(), CpuMs() - cpu};
+    return {zembra::NowMs() - start, CpuMs() - cpu};
 }
 
 }  // namespace

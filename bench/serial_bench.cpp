@@ -29,31 +29,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct Options {
-    int samples = 2000;
-    int megabytes = 32;
-    int quietSeconds = 10;
-};
-
-Options ParseOptions(int argc, char** argv) {
-    Options o;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string key = argv[i];
-        const int value = std::atoi(argv[i + 1]);
-        if (key == "--samples") o.samples = value;
-        if (key == "--megabytes") o.megabytes = value;
-        if (key == "--quiet-seconds") o.quietSeconds = value;
-    }
-    return o;
-}
-
-int OpenMaster(std::string& slavePath) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return -1;
-    slavePath = ptsname(master);
-    return master;
-}
-
 void WriteAll(int fd, const uint8_t* data, size_t size) {
     while (size > 0) {
         const ssize_t n = write(fd, data, size);
@@ -95,13 +70,22 @@ ThreadUsage UsageOf(int tid) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Options options = ParseOptions(argc, argv);
-    std::string slavePath;
-    const int master = OpenMaster(slavePath);
-    if (master < 0) {
+    int samples = 2000;
+    int megabytes = 32;
+    int quietSeconds = 10;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string key = argv[i];
+        const int value = std::atoi(argv[i + 1]);
+        if (key == "--samples") samples = value;
+        if (key == "--megabytes") megabytes = value;
+        if (key == "--quiet-seconds") quietSeconds = value;
+    }
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
         std::perror("posix_openpt");
         return 1;
     }
+    const std::string slavePath = ptsname(master);
 
     LoopMainThread loop;
     SetProcessMainThread(&loop);
@@ -116,11 +100,12 @@ int main(int argc, char** argv) {
     std::atomic<long long> receivedBytes{0};
     std::atomic<long long> lastRxNs{0};
     long long calls = 0;
-    port.OnRxBuf = [&](TVaComponent*, PVaData, int count) {
+    const auto counting = [&](TVaComponent*, PVaData, int count) {
         lastRxNs.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
         receivedBytes.fetch_add(count, std::memory_order_release);
         ++calls;
     };
+    port.OnRxBuf = counting;
     port.Open();
     std::printf("serial_bench: pseudo-terminal %s, receive thread %d\n", slavePath.c_str(),
                 port.ReceiveThreadId());
@@ -131,7 +116,7 @@ int main(int argc, char** argv) {
         std::atomic<bool> stop{false};
         std::thread farSide([&] {
             const uint8_t packet[16] = {0x7E, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0x7E};
-            for (int i = 0; i < options.samples; ++i) {
+            for (int i = 0; i < samples; ++i) {
                 const long long before = receivedBytes.load(std::memory_order_acquire);
                 const auto t0 = Clock::now();
                 WriteAll(master, packet, sizeof packet);
@@ -149,7 +134,7 @@ int main(int argc, char** argv) {
     std::printf(
         "latency far-side write -> OnRxBuf (16-byte packet, %d samples): median %.1f us, "
         "p90 %.1f us, p99 %.1f us\n",
-        options.samples, Percentile(latencyUs, 0.5), Percentile(latencyUs, 0.9),
+        samples, Percentile(latencyUs, 0.5), Percentile(latencyUs, 0.9),
         Percentile(latencyUs, 0.99));
 
     // 2. A worker's round trip: write through the main thread, the far side answers, the
@@ -172,7 +157,7 @@ int main(int argc, char** argv) {
         });
         std::thread worker([&] {
             const uint8_t packet[16] = {0x7E, 0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x7E};
-            for (int i = 0; i < options.samples; ++i) {
+            for (int i = 0; i < samples; ++i) {
                 responseArrived = false;
                 const auto t0 = Clock::now();
                 loop.RunAndWait([&] { port.WriteBuf(packet, sizeof packet); });
@@ -187,20 +172,17 @@ int main(int argc, char** argv) {
         worker.join();
         echo.join();
         loop.RunFor(std::chrono::milliseconds(50));
-        port.OnRxBuf = [&](TVaComponent*, PVaData, int count) {
-            receivedBytes.fetch_add(count, std::memory_order_release);
-            ++calls;
-        };
+        port.OnRxBuf = counting;
     }
     std::printf(
         "round trip worker -> main-thread WriteBuf -> far-side echo -> OnRxBuf "
         "(%d samples): median %.1f us, p90 %.1f us, p99 %.1f us\n",
-        options.samples, Percentile(roundTripUs, 0.5), Percentile(roundTripUs, 0.9),
+        samples, Percentile(roundTripUs, 0.5), Percentile(roundTripUs, 0.9),
         Percentile(roundTripUs, 0.99));
 
     // 3. Throughput.
     {
-        const long long total = static_cast<long long>(options.megabytes) << 20;
+        const long long total = static_cast<long long>(megabytes) << 20;
         const long long start = receivedBytes.load();
         const long long startCalls = calls;
         std::vector<uint8_t> block(65536);
@@ -218,7 +200,7 @@ int main(int argc, char** argv) {
         std::printf(
             "receive throughput: %d MiB in %.3f s = %.1f MiB/s, %lld OnRxBuf calls "
             "(%.0f bytes per call)\n",
-            options.megabytes, seconds, options.megabytes / seconds, chunks,
+            megabytes, seconds, megabytes / seconds, chunks,
             static_cast<double>(total) / static_cast<double>(chunks ? chunks : 1));
     }
 
@@ -227,10 +209,10 @@ int main(int argc, char** argv) {
         const int tid = port.ReceiveThreadId();
         loop.RunFor(std::chrono::milliseconds(100));
         const ThreadUsage before = UsageOf(tid);
-        loop.RunFor(std::chrono::seconds(options.quietSeconds));
+        loop.RunFor(std::chrono::seconds(quietSeconds));
         const ThreadUsage after = UsageOf(tid);
         std::printf("quiet line for %d s: receive thread CPU %.3f ms, wake-ups %lld\n",
-                    options.quietSeconds, static_cast<double>(after.cpuNs - before.cpuNs) / 1e6,
+                    quietSeconds, static_cast<double>(after.cpuNs - before.cpuNs) / 1e6,
                     after.wakeups - before.wakeups);
     }
 

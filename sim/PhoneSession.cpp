@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "platform/Helpers.h"
 #include "protocol/PacketCodec.h"
@@ -43,6 +44,19 @@ void RecordPayload(SimRecordEntry& entry, const std::vector<std::uint8_t>& paylo
     entry.payload.assign(payload.begin(), payload.begin() + std::min(payload.size(), kPayloadKept));
 }
 
+// Text of a unit kind / stage for messages, in the order of the enumerations.
+const char* SimUnitKindName(SimUnitKind kind) {
+    static constexpr const char* kNames[] = {"command frame", "raw frame", "data block",
+                                             "control block", "line event"};
+    return kNames[static_cast<int>(kind)];
+}
+
+const char* SimStageName(SimStage stage) {
+    static constexpr const char* kNames[] = {"boot loader (idle)", "boot loader",
+                                             "download module (entered)", "download module"};
+    return kNames[static_cast<int>(stage)];
+}
+
 bool LzoReady() {
     static const bool ready = lzo_init() == LZO_E_OK;
     return ready;
@@ -50,9 +64,24 @@ bool LzoReady() {
 
 }  // namespace
 
-PhoneSession::PhoneSession(const SimPhoneConfig& config)
-    : config_(config), flash_(config.flashSize) {
-    plan_ = config.faults;
+std::string DescribeEntry(const SimRecordEntry& e) {
+    std::string text =
+        FormatText("#%llu %s", static_cast<unsigned long long>(e.index), SimUnitKindName(e.kind));
+    if (e.kind == SimUnitKind::LineEvent) return text + ": " + e.note;
+    if (e.kind == SimUnitKind::CommandFrame || e.kind == SimUnitKind::RawFrame) {
+        text += FormatText(" 0x%02X", e.command);
+        if (e.command == 0x12) text += FormatText(" flag 0x%02X", e.flag);
+        text += FormatText(" (%zu bytes)", e.length);
+    } else if (e.kind == SimUnitKind::ControlBlock) {
+        text += FormatText(" 0x%02X", e.flag);
+    }
+    if (e.written > 0) text += FormatText(" wrote %zu at 0x%X", e.written, e.address);
+    text += e.answered ? FormatText(" -> 0x%02X", e.answer) : std::string(" -> (no answer)");
+    if (!e.note.empty()) text += (e.isError ? " ERROR: " : " : ") + e.note;
+    return text;
+}
+
+PhoneSession::PhoneSession(const SimPhoneConfig& config) : config_(config), plan_(config.faults) {
     frame_.reserve(kMaxFrameWire);
     block_.reserve(kRawFrameSize);
 }
@@ -127,7 +156,10 @@ bool PhoneSession::ConsumeByte(std::uint8_t b, SimAnswer* answer) {
             block_.push_back(b);
             if (block_.size() < kRawFrameSize) return false;
             in_ = In::Idle;
-            HandleBlock(answer);
+            if (blockIsRaw_)
+                HandleRawFrame(answer);
+            else
+                HandleUsbBlock(answer);
             block_.clear();
             return true;
         case In::Idle:
@@ -190,24 +222,17 @@ void PhoneSession::HandleCommandFrame(SimAnswer* answer) {
     if (frameOverflow_) return Refuse(entry, answer, NAK_TOO_LARGE, framing);
     if (!framing.empty()) return Refuse(entry, answer, NAK_INVALID_FCS, framing);
     if (config_.link == SimLink::Uart && config_.checkLineRate && entry.lineRate != 0 &&
-        entry.lineRate != phoneRate_)
+        entry.lineRate != counters_.phoneRate)
         return Refuse(entry, answer, NAK_INVALID_FCS,
                       FormatText("frame sent at %u bit/s while the phone runs at %u bit/s",
-                                 entry.lineRate, phoneRate_));
+                                 entry.lineRate, counters_.phoneRate));
     Dispatch(payload, entry, answer);
 }
 
-void PhoneSession::HandleBlock(SimAnswer* answer) {
+void PhoneSession::HandleRawFrame(SimAnswer* answer) {
     SimRecordEntry entry;
-    entry.lineRate = ProbeRate();
-    if (blockIsRaw_)
-        HandleRawFrame(entry, answer);
-    else
-        HandleUsbBlock(entry, answer);
-}
-
-void PhoneSession::HandleRawFrame(SimRecordEntry& entry, SimAnswer* answer) {
     entry.kind = SimUnitKind::RawFrame;
+    entry.lineRate = ProbeRate();
     // The CRC high byte is never 0x00 on the wire, so it is the frame's last non-zero byte.
     std::size_t h = kRawFrameSize;
     while (h > 0 && block_[h - 1] == 0x00) --h;
@@ -234,9 +259,11 @@ void PhoneSession::HandleRawFrame(SimRecordEntry& entry, SimAnswer* answer) {
     Dispatch(payload, entry, answer);
 }
 
-void PhoneSession::HandleUsbBlock(SimRecordEntry& entry, SimAnswer* answer) {
+void PhoneSession::HandleUsbBlock(SimAnswer* answer) {
     const std::uint8_t* block = block_.data();
     const bool control = await_ == Await::None && PhoneHasControlMarker(block, block_.size());
+    SimRecordEntry entry;
+    entry.lineRate = ProbeRate();
     entry.kind = control ? SimUnitKind::ControlBlock : SimUnitKind::DataBlock;
     entry.length = kDataBlockSize;
     if (control) entry.flag = block[kPhoneControlMarker.size()];
@@ -322,9 +349,8 @@ void PhoneSession::DispatchBoot(const std::vector<std::uint8_t>& p, SimRecordEnt
             if (stage_ == SimStage::BootLoader) entry.note = "boot loader dialogue started over";
             stage_ = SimStage::BootLoader;
             versionChecked_ = moduleCopied_ = baudSwitched_ = false;
-            if (entry.kind != SimUnitKind::RawFrame) {
+            if (entry.kind != SimUnitKind::RawFrame)
                 compressionAsked_ = compressionAcked_ = rawMode_ = false;
-            }
             return Accept(entry, answer);
         case CMD_VERSION_CHECK: {
             if (p.size() != 5 || p[3] != 0 || p[4] != 0) break;
@@ -386,10 +412,8 @@ void PhoneSession::DispatchBoot(const std::vector<std::uint8_t>& p, SimRecordEnt
                               "jump on UART without the module copy and the baud switch");
             stage_ = SimStage::ModuleEntered;
             Accept(entry, answer);
-            if (baudSwitched_) {
-                phoneRate_ = 115200;  // the answer above still goes out at the old rate
-                counters_.phoneRate = phoneRate_;
-            }
+            // The answer above still goes out at the old rate.
+            if (baudSwitched_) counters_.phoneRate = 115200;
             return;
         case CMD_ERASE:
         case CMD_WRITE_DATA:
@@ -429,8 +453,8 @@ void PhoneSession::DispatchModule(const std::vector<std::uint8_t>& p, SimRecordE
             if (p.size() != 1) break;
             if (const std::string why = RangeUnfinished("reset jump"); !why.empty())
                 return Refuse(entry, answer, NAK_INVALID_CMD, why);
-            Accept(entry, answer);
             entry.note = "reset jump";
+            Accept(entry, answer);
             answer->resetJump = true;
             ++counters_.resets;
             ResetToBoot();
@@ -458,10 +482,10 @@ void PhoneSession::Erase(const std::vector<std::uint8_t>& p, SimRecordEntry& ent
     const std::uint64_t length = Le32(&p[5]);
     entry.address = static_cast<std::uint32_t>(address);
     if (length == 0) return Refuse(entry, answer, NAK_FAILED, "erase of 0 bytes", false);
-    if (address + length > flash_.Size())
+    if (address + length > config_.flashSize)
         return Refuse(entry, answer, NAK_TOO_LARGE,
                       FormatText("erase %s..%s beyond the flash (%s bytes)", Hex(address).c_str(),
-                                 Hex(address + length).c_str(), Hex(flash_.Size()).c_str()),
+                                 Hex(address + length).c_str(), Hex(config_.flashSize).c_str()),
                       false);
     flash_.Erase(address, length);
     image_ = Image{true, address, length, 0};
@@ -626,7 +650,7 @@ std::string PhoneSession::Store(std::uint64_t address, const std::uint8_t* data,
 
 bool PhoneSession::Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer) {
     answer->unit = true;
-    answer->answerRate = phoneRate_;
+    answer->answerRate = counters_.phoneRate;
     ++counters_.units;
     if (entry.kind != SimUnitKind::CommandFrame && entry.kind != SimUnitKind::RawFrame)
         ++counters_.dataUnits;
@@ -652,8 +676,7 @@ bool PhoneSession::Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer) 
         return false;
     }
     const std::uint64_t nakIndex = plan_.nakDataOnly ? (isData ? faultDataUnits_ : 0) : faultUnits_;
-    if (plan_.nakCount != 0 && nakIndex > plan_.nakSkip &&
-        nakIndex <= plan_.nakSkip + plan_.nakCount) {
+    if (nakIndex > plan_.nakSkip && nakIndex <= plan_.nakSkip + plan_.nakCount) {
         Refuse(entry, answer, plan_.nakCode, FormatText("NAK 0x%02X (fault)", plan_.nakCode),
                false);
         return false;
@@ -666,7 +689,7 @@ void PhoneSession::Reply(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t 
     entry.answered = true;
     entry.answer = code;
     ++faultAnswers_;
-    if (plan_.strayCount != 0 && !plan_.strayBytes.empty() && faultAnswers_ > plan_.straySkip &&
+    if (!plan_.strayBytes.empty() && faultAnswers_ > plan_.straySkip &&
         faultAnswers_ <= plan_.straySkip + plan_.strayCount)
         bytes.insert(bytes.begin(), plan_.strayBytes.begin(), plan_.strayBytes.end());
     answer->bytes = std::move(bytes);
@@ -689,7 +712,6 @@ void PhoneSession::Refuse(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t
 }
 
 void PhoneSession::Silent(SimRecordEntry& entry, const std::string& note) {
-    entry.answered = false;
     entry.note = note;
     ++counters_.silentUnits;
     pendingLateMs_ = 0;
@@ -700,7 +722,7 @@ void PhoneSession::SendEcho(SimRecordEntry& entry, SimAnswer* answer, const std:
     ++faultEchoes_;
     std::uint8_t echoed[kDataBlockSize];
     std::memcpy(echoed, block, kDataBlockSize);
-    if (plan_.corruptEchoCount != 0 && faultEchoes_ > plan_.corruptEchoSkip &&
+    if (faultEchoes_ > plan_.corruptEchoSkip &&
         faultEchoes_ <= plan_.corruptEchoSkip + plan_.corruptEchoCount) {
         echoed[0] ^= 0x01;  // any single-bit change alters the CRC
         entry.note += entry.note.empty() ? "echo corrupted (fault)" : "; echo corrupted (fault)";
@@ -717,35 +739,29 @@ void PhoneSession::Commit(SimRecordEntry& entry) {
     if (entry.isError) {
         ++counters_.errors;
         errors_.push_back(entry.note);
+    }
+    if (entry.kind == SimUnitKind::LineEvent)
+        events_.emplace_back(entry.note, entry.isError);
+    else if (entry.isError)
         events_.emplace_back(
             FormatText("unit %llu (%s 0x%02X): %s", static_cast<unsigned long long>(entry.index),
                        SimUnitKindName(entry.kind), entry.command, entry.note.c_str()),
             true);
-    } else if (config_.eventPerUnit) {
+    else if (config_.eventPerUnit)
         events_.emplace_back(DescribeEntry(entry), false);
-    }
     if (record_.size() < config_.recordLimit) record_.push_back(std::move(entry));
 }
 
 void PhoneSession::Note(const std::string& text, bool isError) {
     SimRecordEntry entry;
     entry.kind = SimUnitKind::LineEvent;
-    entry.index = counters_.units;
-    entry.timeMs = NowMs();
     entry.note = text;
     entry.isError = isError;
-    if (isError) {
-        ++counters_.errors;
-        errors_.push_back(text);
-    }
-    events_.emplace_back(text, isError);
-    if (record_.size() < config_.recordLimit) record_.push_back(std::move(entry));
+    Commit(entry);
 }
 
 std::vector<std::pair<std::string, bool>> PhoneSession::TakeEvents() {
-    std::vector<std::pair<std::string, bool>> out;
-    out.swap(events_);
-    return out;
+    return std::exchange(events_, {});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -755,8 +771,7 @@ void PhoneSession::ResetToBoot() {
     stage_ = SimStage::BootIdle;
     versionChecked_ = compressionAsked_ = compressionAcked_ = rawMode_ = false;
     moduleCopied_ = baudSwitched_ = false;
-    phoneRate_ = 57600;
-    counters_.phoneRate = phoneRate_;
+    counters_.phoneRate = 57600;
     image_ = Image{};
     stream_.clear();
     streamFlag_ = 0;

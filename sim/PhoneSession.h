@@ -47,7 +47,7 @@ class PhoneSession {
     // Reads the tool's current line rate (0 unknown); used for the UART rate check.
     void SetLineRateProbe(std::function<std::uint32_t()> probe) { lineRate_ = std::move(probe); }
 
-    std::uint32_t PhoneRate() const { return phoneRate_; }
+    std::uint32_t PhoneRate() const { return counters_.phoneRate; }
     SimStage Stage() const { return stage_; }
 
     SparseFlash& Flash() { return flash_; }
@@ -75,9 +75,8 @@ class PhoneSession {
 
     bool ConsumeByte(std::uint8_t b, SimAnswer* answer);
     void HandleCommandFrame(SimAnswer* answer);
-    void HandleBlock(SimAnswer* answer);
-    void HandleRawFrame(SimRecordEntry& entry, SimAnswer* answer);
-    void HandleUsbBlock(SimRecordEntry& entry, SimAnswer* answer);
+    void HandleRawFrame(SimAnswer* answer);
+    void HandleUsbBlock(SimAnswer* answer);
     void Dispatch(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
                   SimAnswer* answer);
     void DispatchBoot(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
@@ -140,7 +139,6 @@ class PhoneSession {
     bool rawMode_ = false;
     bool moduleCopied_ = false;
     bool baudSwitched_ = false;
-    std::uint32_t phoneRate_ = 57600;
     Image image_;
     std::vector<std::uint8_t> stream_;
     std::uint8_t streamFlag_ = 0;

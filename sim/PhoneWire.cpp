@@ -1,5 +1,6 @@
 #include "sim/PhoneWire.h"
 
+#include <algorithm>
 #include <string>
 
 #include "platform/Helpers.h"
@@ -39,10 +40,8 @@ std::vector<std::uint8_t> PhoneUnescape(const std::vector<std::uint8_t>& wire, s
 }
 
 bool PhoneHasControlMarker(const std::uint8_t* block, std::size_t length) {
-    if (length < kPhoneControlMarker.size()) return false;
-    for (std::size_t i = 0; i < kPhoneControlMarker.size(); ++i)
-        if (block[i] != kPhoneControlMarker[i]) return false;
-    return true;
+    return length >= kPhoneControlMarker.size() &&
+           std::equal(kPhoneControlMarker.begin(), kPhoneControlMarker.end(), block);
 }
 
 std::vector<std::uint8_t> PhoneAckEcho(const std::uint8_t* block, std::size_t length) {
@@ -50,12 +49,8 @@ std::vector<std::uint8_t> PhoneAckEcho(const std::uint8_t* block, std::size_t le
     std::vector<std::uint8_t> echo{kPhoneFlag, 0x02};
     for (const std::uint8_t b :
          {static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc & 0xFF)}) {
-        if (PhoneMustEscape(b)) {
-            echo.push_back(kPhoneEscape);
-            echo.push_back(static_cast<std::uint8_t>(b ^ 0x20));
-        } else {
-            echo.push_back(b);
-        }
+        if (PhoneMustEscape(b)) echo.push_back(kPhoneEscape);
+        echo.push_back(PhoneMustEscape(b) ? static_cast<std::uint8_t>(b ^ 0x20) : b);
     }
     echo.push_back(kPhoneFlag);
     return echo;

@@ -268,16 +268,12 @@ class SimulatedPhone {
     bool Replug(std::string* error = nullptr);
     bool IsPlugged() const;
 
-    struct Impl;
-
   private:
+    struct Impl;
     SimPhoneConfig config_;
     std::unique_ptr<Impl> impl_;
 };
 
-// Text of a unit kind / stage for messages ("command", "raw frame", ...).
-const char* SimUnitKindName(SimUnitKind kind);
-const char* SimStageName(SimStage stage);
 // One line describing a record entry (the program's --verbose output).
 std::string DescribeEntry(const SimRecordEntry& entry);
 

@@ -1,9 +1,9 @@
 #include "sim/SparseFlash.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
+
+#include "platform/Helpers.h"
 
 namespace zembra {
 
@@ -61,31 +61,9 @@ void SparseFlash::Erase(std::uint64_t address, std::uint64_t length) {
     }
 }
 
-bool SparseFlash::Dump(const std::string& path) const {
-    const std::string temp = path + ".part";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = true;
-    for (std::uint64_t at = 0; ok && at < writtenEnd_; at += kPageSize) {
-        const std::size_t n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(kPageSize, writtenEnd_ - at));
-        const std::vector<std::uint8_t> bytes = Read(at, n);
-        ok = std::fwrite(bytes.data(), 1, n, f) == n;
-    }
-    const int saved = errno;
-    if (std::fclose(f) != 0) ok = false;
-    if (!ok) {
-        std::remove(temp.c_str());
-        errno = saved;
-        return false;
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        const int e = errno;
-        std::remove(temp.c_str());
-        errno = e;
-        return false;
-    }
-    return true;
+std::string SparseFlash::Dump(const std::string& path) const {
+    const std::vector<std::uint8_t> bytes = Read(0, static_cast<std::size_t>(writtenEnd_));
+    return ReplaceFileDurably(path, std::string(bytes.begin(), bytes.end()));
 }
 
 void SparseFlash::Clear() {

@@ -10,18 +10,14 @@
 
 namespace zembra {
 
-// The phone's flash memory: an address space of `size` bytes that reads 0xFF where nothing
-// was written. Pages of 64 KiB are allocated on the first write, so a 64 MiB space costs only
-// what is written. Not thread-safe: the owner locks.
+// The phone's flash memory: an address space that reads 0xFF where nothing was written (its
+// owner keeps to the flash's size). Pages of 64 KiB are allocated on the first write, so a
+// 64 MiB space costs only what is written. Not thread-safe: the owner locks.
 class SparseFlash {
   public:
     static constexpr std::uint32_t kPageSize = 0x10000;
 
-    explicit SparseFlash(std::uint64_t size) : size_(size) {}
-
-    std::uint64_t Size() const { return size_; }
-
-    // Copies [address, address + length) out; bytes beyond the address space read 0xFF.
+    // Copies [address, address + length) out.
     std::vector<std::uint8_t> Read(std::uint64_t address, std::size_t length) const;
 
     // Stores bytes at address (the caller has checked the range).
@@ -34,8 +30,9 @@ class SparseFlash {
     // lower it: the dump keeps its length.
     std::uint64_t WrittenEnd() const { return writtenEnd_; }
 
-    // Writes [0, WrittenEnd()) to a file as a raw image. False with errno on failure.
-    bool Dump(const std::string& path) const;
+    // Replaces a file with [0, WrittenEnd()) as a raw image; the reason when that failed,
+    // else empty.
+    std::string Dump(const std::string& path) const;
 
     // Forgets everything (all bytes 0xFF again, nothing written).
     void Clear();
@@ -44,7 +41,6 @@ class SparseFlash {
     using Page = std::array<std::uint8_t, kPageSize>;
     Page& PageAt(std::uint64_t index);
 
-    std::uint64_t size_;
     std::uint64_t writtenEnd_ = 0;
     std::unordered_map<std::uint64_t, std::unique_ptr<Page>> pages_;
 };

@@ -6,11 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -18,7 +16,6 @@
 #include <vector>
 
 #include "platform/PortNames.h"
-#include "platform/SerialDeviceMap.h"
 #include "platform/Version.h"
 #include "sim/SimulatedPhone.h"
 
@@ -101,29 +98,23 @@ std::uint64_t Number(const std::string& text, const char* option,
                      std::uint64_t max = std::numeric_limits<std::uint32_t>::max()) {
     if (text.empty()) BadOption(std::string("missing number for ") + option);
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const unsigned base = hex ? 16 : 10;
+    const char* const end = text.data() + text.size();
     std::uint64_t v = 0;
-    for (std::size_t i = hex ? 2 : 0; i < text.size(); ++i) {
-        const int c = std::tolower(static_cast<unsigned char>(text[i]));
-        const int digit = std::isdigit(c) ? c - '0' : std::isxdigit(c) ? c - 'a' + 10 : 99;
-        if (digit >= static_cast<int>(base))
-            BadOption(std::string("not a number for ") + option + ": " + text);
-        if (v > (max - static_cast<unsigned>(digit)) / base)
-            BadOption(std::string("too large for ") + option + ": " + text + " (at most " +
-                      std::to_string(max) + ")");
-        v = v * base + static_cast<unsigned>(digit);
-    }
+    const auto [stop, fault] = std::from_chars(text.data() + (hex ? 2 : 0), end, v, hex ? 16 : 10);
+    if (fault == std::errc::result_out_of_range || v > max)
+        BadOption(std::string("too large for ") + option + ": " + text + " (at most " +
+                  std::to_string(max) + ")");
+    if (stop != end) BadOption(std::string("not a number for ") + option + ": " + text);
     return v;
 }
 
 std::vector<std::string> Split(const std::string& text) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t colon = text.find(':', start);
-        parts.push_back(text.substr(start, colon - start));
-        if (colon == std::string::npos) break;
-        start = colon + 1;
+    std::vector<std::string> parts(1);
+    for (const char c : text) {
+        if (c == ':')
+            parts.emplace_back();
+        else
+            parts.back() += c;
     }
     return parts;
 }
@@ -132,10 +123,10 @@ std::vector<std::uint8_t> HexBytes(const std::string& text) {
     if (text.empty() || text.size() % 2 != 0) BadOption("stray bytes need pairs of hex digits");
     std::vector<std::uint8_t> out;
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        if (!std::isxdigit(static_cast<unsigned char>(text[i])) ||
-            !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
-            BadOption("not hex: " + text);
-        out.push_back(static_cast<std::uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+        const char* const pair = text.data() + i;
+        std::uint8_t b = 0;
+        if (std::from_chars(pair, pair + 2, b, 16).ptr != pair + 2) BadOption("not hex: " + text);
+        out.push_back(b);
     }
     return out;
 }
@@ -146,10 +137,8 @@ int main(int argc, char** argv) {
     SimPhoneConfig base;
     std::string port;
     int count = 1;
-    int trelvic = -1;
     bool registerNames = true;
     std::uint64_t sessions = 0;
-    bool verbose = false;
 
     std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -178,15 +167,14 @@ int main(int argc, char** argv) {
         } else if (a == "--device") {
             base.devicePath = value();
         } else if (a == "--trelvic") {
-            trelvic = static_cast<int>(Number(value(), "--trelvic", 9999));
+            base.trelvicIndex = static_cast<int>(Number(value(), "--trelvic", 9999));
         } else if (a == "--no-register") {
             registerNames = false;
         } else if (a == "--version" && (i + 1 == args.size() || args[i + 1].rfind("-", 0) == 0)) {
             std::printf("zembra-phone-sim %s (%s)\n", kVersionNumber, kApplicationTitle);
             return 0;
         } else if (a == "--accept-version" || a == "--version") {
-            const std::uint64_t v = Number(value(), a.c_str(), 0xFFFF);
-            base.version = static_cast<int>(v);
+            base.version = static_cast<int>(Number(value(), a.c_str(), 0xFFFF));
         } else if (a == "--compression") {
             const std::string v = value();
             if (v == "on")
@@ -221,7 +209,7 @@ int main(int argc, char** argv) {
         } else if (a == "--sessions") {
             sessions = Number(value(), "--sessions", ~0ull);
         } else if (a == "--verbose") {
-            verbose = true;
+            base.eventPerUnit = true;
         } else if (a == "--silent-from") {
             const auto p = Split(value());
             base.faults.silentFromUnit = Number(p[0], "--silent-from", ~0ull);
@@ -287,9 +275,8 @@ int main(int argc, char** argv) {
         SimPhoneConfig config = base;
         const std::string name = "COM" + std::to_string(firstPort + i);
         config.portName = registerNames ? name : std::string();
-        if (trelvic >= 0) config.trelvicIndex = trelvic + i;
+        if (base.trelvicIndex >= 0) config.trelvicIndex = base.trelvicIndex + i;
         if (!config.dumpPath.empty() && count > 1) config.dumpPath += "." + name;
-        config.eventPerUnit = verbose;
         config.onEvent = [name](const std::string& line, bool isError) {
             std::lock_guard<std::mutex> lock(outputMutex);
             if (isError) {

@@ -134,6 +134,7 @@ TEST_P(SimDataModes, ImagesLandByteExactAndTheResetEndsTheSession) {
     EXPECT_TRUE(s.phone.Errors().empty()) << s.phone.Errors().front();
     const SimCounters counters = s.phone.Counters();
     EXPECT_EQ(counters.resets, 1u);
+    EXPECT_EQ(s.phone.Record().back().note, "reset jump");
     EXPECT_EQ(counters.erases, 2u);
     EXPECT_EQ(counters.bytesWritten, code.size() + font.size());
     EXPECT_EQ(s.phone.Stage(), SimStage::BootIdle);
