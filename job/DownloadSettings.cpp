@@ -3,17 +3,8 @@
 namespace zembra {
 
 void ApplyInitialValues(DownloadSettings& settings) {
-    settings.usbProtocol = ProtocolChoice::Auto;
-    settings.serialProtocol = ProtocolChoice::Auto;
-    settings.packetResponseWaitMs = "20000";
-    settings.normalResponseWaitMs = "500";
-    settings.cmdGapMs = "200";
-    settings.eraseWaitSec = "600";
-    settings.multiEraseExcessSec = "300";
-    settings.showInvalidFcsNak = false;
-    settings.checkBinSize64K = true;
-    settings.allowFont0Address = false;
-    settings.autoHexPrefix = true;
+    // The member initialisers are the initial values.
+    settings = DownloadSettings{};
 }
 
 LinkProtocolCode MakeLinkProtocolCode(Link link, ProtocolChoice choice) {
