@@ -92,7 +92,7 @@ constexpr std::size_t kMaxWord = 64;
 
 // ---- reading -------------------------------------------------------------------------
 
-// A buffered byte stream over a file descriptor.
+// A buffered byte stream over an open file.
 class ByteStream {
   public:
     explicit ByteStream(std::FILE* file) : file_(file), buffer_(64 * 1024) {}
@@ -111,16 +111,14 @@ class ByteStream {
   private:
     bool Fill() {
         if (done_) return false;
-        for (;;) {
-            const std::size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-            if (n == 0) {
-                done_ = true;
-                return false;
-            }
-            pos_ = 0;
-            len_ = n;
-            return true;
+        const std::size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+        if (n == 0) {
+            done_ = true;
+            return false;
         }
+        pos_ = 0;
+        len_ = n;
+        return true;
     }
 
     std::FILE* file_;
