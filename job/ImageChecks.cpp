@@ -34,11 +34,12 @@ std::string CannotReadText(const std::string& path) {
     return FormatText("파일을 읽을 수 없습니다:%s", path.c_str());
 }
 
-}  // namespace
-
+// True when size is a multiple of 64 KiB (always when the check is off).
 bool BinSizeOk(std::int64_t size, bool checkBinSize64K) {
-    return !checkBinSize64K || size % BIN_SIZE_UNIT == 0;
+    return !checkBinSize64K || size % 0x10000 == 0;
 }
+
+}  // namespace
 
 CodeTrailer ReadCodeTrailer(const std::string& path) {
     CodeTrailer trailer;
