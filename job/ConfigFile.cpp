@@ -293,12 +293,82 @@ void KeyLine(std::string& out, Key key, const std::string& valueUtf8) {
     out += "\r\n";
 }
 
+// The save refused because an image's file name has a character CP949 cannot hold (slot
+// caption, file name).
+constexpr char kNameNotCp949[] =
+    "%s 파일 이름(%s)에 환경 파일(CP949)에 저장할 수 없는 문자가 있습니다. 파일 이름을 "
+    "바꾼 뒤 다시 저장하세요";
+
 // The first slot whose file name CP949 cannot hold: written with "?" it would no longer
 // name the file it was saved for.
 std::optional<int> SlotNameOutsideCp949(const DownloadJob& job) {
     for (int slot = 0; slot < ImageSlot::Count; ++slot)
         if (!FitsCp949(FileNameOnly(job[slot].path))) return slot;
     return std::nullopt;
+}
+
+// The exact bytes the writer puts on disk (CP949, CR LF), or nothing after a conversion error.
+std::optional<std::string> ConfigFileBytes(const DownloadJob& job, const DownloadSettings& settings,
+                                           ConfigFileKind kind, ConversionError& conversionError) {
+    // Every number first: nothing is produced when one of them is not an integer.
+    struct Number {
+        const char* field;
+        const char* control;
+        const char* label;
+        const std::string* text;
+        std::int32_t value = 0;
+    };
+    Number numbers[] = {
+        {"packetResponseWaitMs", "EditResponseWaitTime",
+         "패킷CMD응답대기시간(ms):", &settings.packetResponseWaitMs},
+        {"normalResponseWaitMs", "EditNormalCMDWaitTime",
+         "일반CMD응답대기시간(ms):", &settings.normalResponseWaitMs},
+        {"cmdGapMs", "EditCmd2CmdWaitTime", "CMD사이의대기시간(ms):", &settings.cmdGapMs},
+        {"eraseWaitSec", "EditEraseWaitTime", "삭제요청대기시간(sec):", &settings.eraseWaitSec},
+        {"multiEraseExcessSec", "EditMultiEraseMeanTime",
+         "멀티시삭제시간의초과(sec):", &settings.multiEraseExcessSec},
+    };
+    for (Number& n : numbers) {
+        std::optional<std::int32_t> value = StrictDecimal(*n.text);
+        if (!value) {
+            conversionError = {n.field, n.control, n.label, *n.text,
+                               "'" + *n.text + "' is not a valid integer value"};
+            return std::nullopt;
+        }
+        n.value = *value;
+    }
+    auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
+
+    std::string out;
+    Line(out, kCommentLine);
+    if (kind == ConfigFileKind::Full) {
+        Line(out, kPopUpLine);
+        KeyLine(out, Key::Model, job.modelName);
+        KeyLine(out, Key::Code, FileNameOnly(job[ImageSlot::Code].path));
+        KeyLine(out, Key::Change, flag(job.change));
+        for (int n = 1; n <= 6; ++n)
+            KeyLine(out, static_cast<Key>(static_cast<int>(Key::Font1) + n - 1),
+                    FileNameOnly(job[FontSlot(n)].path));
+        for (int n = 1; n <= 6; ++n) {
+            const std::string& text = job[FontSlot(n)].addressText;
+            KeyLine(out, static_cast<Key>(static_cast<int>(Key::Address1) + n - 1),
+                    text.empty() ? "" : FormatText("0x%X", ParseNumber(text)));
+        }
+    }
+    out += "\r\n";
+    KeyLine(out, Key::UsbProtocol, std::to_string(ProtocolChoiceNumber(settings.usbProtocol)));
+    KeyLine(out, Key::SerialProtocol,
+            std::to_string(ProtocolChoiceNumber(settings.serialProtocol)));
+    KeyLine(out, Key::PacketWait, std::to_string(numbers[0].value));
+    KeyLine(out, Key::NormalWait, std::to_string(numbers[1].value));
+    KeyLine(out, Key::CmdGap, std::to_string(numbers[2].value));
+    KeyLine(out, Key::EraseWait, std::to_string(numbers[3].value));
+    KeyLine(out, Key::ShowInvalidFcs, flag(settings.showInvalidFcsNak));
+    KeyLine(out, Key::MultiEraseExcess, std::to_string(numbers[4].value));
+    KeyLine(out, Key::BinSize64K, flag(settings.checkBinSize64K));
+    KeyLine(out, Key::Font0Address, flag(settings.allowFont0Address));
+    KeyLine(out, Key::AutoHexPrefix, flag(settings.autoHexPrefix));
+    return out;
 }
 
 }  // namespace
@@ -344,75 +414,11 @@ void ReleaseConfig(DownloadJob& job) {
     job.modelName.clear();
 }
 
-std::optional<std::string> ConfigFileBytes(const DownloadJob& job, const DownloadSettings& settings,
-                                           ConfigFileKind kind, ConversionError* conversionError) {
-    // Every number first: nothing is produced when one of them is not an integer.
-    struct Number {
-        const char* field;
-        const char* control;
-        const char* label;
-        const std::string* text;
-        std::int32_t value = 0;
-    };
-    Number numbers[] = {
-        {"packetResponseWaitMs", "EditResponseWaitTime",
-         "패킷CMD응답대기시간(ms):", &settings.packetResponseWaitMs},
-        {"normalResponseWaitMs", "EditNormalCMDWaitTime",
-         "일반CMD응답대기시간(ms):", &settings.normalResponseWaitMs},
-        {"cmdGapMs", "EditCmd2CmdWaitTime", "CMD사이의대기시간(ms):", &settings.cmdGapMs},
-        {"eraseWaitSec", "EditEraseWaitTime", "삭제요청대기시간(sec):", &settings.eraseWaitSec},
-        {"multiEraseExcessSec", "EditMultiEraseMeanTime",
-         "멀티시삭제시간의초과(sec):", &settings.multiEraseExcessSec},
-    };
-    for (Number& n : numbers) {
-        std::optional<std::int32_t> value = StrictDecimal(*n.text);
-        if (!value) {
-            if (conversionError)
-                *conversionError = {n.field, n.control, n.label, *n.text,
-                                    "'" + *n.text + "' is not a valid integer value"};
-            return std::nullopt;
-        }
-        n.value = *value;
-    }
-    auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
-
-    std::string out;
-    Line(out, kCommentLine);
-    if (kind == ConfigFileKind::Full) {
-        Line(out, kPopUpLine);
-        KeyLine(out, Key::Model, job.modelName);
-        KeyLine(out, Key::Code, FileNameOnly(job[ImageSlot::Code].path));
-        KeyLine(out, Key::Change, flag(job.change));
-        for (int n = 1; n <= 6; ++n)
-            KeyLine(out, static_cast<Key>(static_cast<int>(Key::Font1) + n - 1),
-                    FileNameOnly(job[FontSlot(n)].path));
-        for (int n = 1; n <= 6; ++n) {
-            const std::string& text = job[FontSlot(n)].addressText;
-            KeyLine(out, static_cast<Key>(static_cast<int>(Key::Address1) + n - 1),
-                    text.empty() ? "" : FormatText("0x%X", ParseNumber(text)));
-        }
-    }
-    out += "\r\n";
-    KeyLine(out, Key::UsbProtocol, std::to_string(ProtocolChoiceNumber(settings.usbProtocol)));
-    KeyLine(out, Key::SerialProtocol,
-            std::to_string(ProtocolChoiceNumber(settings.serialProtocol)));
-    KeyLine(out, Key::PacketWait, std::to_string(numbers[0].value));
-    KeyLine(out, Key::NormalWait, std::to_string(numbers[1].value));
-    KeyLine(out, Key::CmdGap, std::to_string(numbers[2].value));
-    KeyLine(out, Key::EraseWait, std::to_string(numbers[3].value));
-    KeyLine(out, Key::ShowInvalidFcs, flag(settings.showInvalidFcsNak));
-    KeyLine(out, Key::MultiEraseExcess, std::to_string(numbers[4].value));
-    KeyLine(out, Key::BinSize64K, flag(settings.checkBinSize64K));
-    KeyLine(out, Key::Font0Address, flag(settings.allowFont0Address));
-    KeyLine(out, Key::AutoHexPrefix, flag(settings.autoHexPrefix));
-    return out;
-}
-
 ConfigWriteResult WriteConfigFile(const std::string& path, const DownloadJob& job,
                                   const DownloadSettings& settings, ConfigFileKind kind) {
     ConfigWriteResult result;
     ConversionError conversion;
-    std::optional<std::string> bytes = ConfigFileBytes(job, settings, kind, &conversion);
+    std::optional<std::string> bytes = ConfigFileBytes(job, settings, kind, conversion);
     if (!bytes) {
         result.conversionError = std::move(conversion);
         return result;
@@ -424,8 +430,8 @@ ConfigWriteResult WriteConfigFile(const std::string& path, const DownloadJob& jo
 
     if (const std::optional<int> slot = SlotNameOutsideCp949(job);
         slot && kind == ConfigFileKind::Full) {
-        result.refusal = FormatText(CONFIG_NAME_NOT_CP949, SlotCaption(*slot),
-                                    FileNameOnly(job[*slot].path).c_str());
+        result.refusal =
+            FormatText(kNameNotCp949, SlotCaption(*slot), FileNameOnly(job[*slot].path).c_str());
         return result;
     }
 
