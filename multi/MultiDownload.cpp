@@ -49,10 +49,6 @@ MultiSingleBoxDLU* MultiDownload::worker(int slot) const {
     return multiWorkers[static_cast<std::size_t>(slot)].get();
 }
 
-void MultiDownload::LogMulti(const std::string& text, std::uint32_t colour) {
-    host_.LogMulti(text, colour);
-}
-
 void MultiDownload::SlotRunEnded(int slot) {
     endNoticePending_[static_cast<std::size_t>(slot)] = false;
     host_.SlotRunEnded(slot);
@@ -80,7 +76,7 @@ MultiStartOutcome MultiDownload::OpenSlotPorts() {
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         const std::string& name = slotPortNames_[static_cast<std::size_t>(slot)];
         if (name.empty()) continue;
-        LogMulti(FormatText("통신포트열기:%s 열기", name.c_str()), COLOUR_BLACK);
+        host_.LogMulti(FormatText("통신포트열기:%s 열기", name.c_str()), COLOUR_BLACK);
         try {
             ports_.SetMultiBaud(slot, 57600);
             ports_.SetMultiPortName(slot, name);
@@ -89,8 +85,8 @@ MultiStartOutcome MultiDownload::OpenSlotPorts() {
         } catch (const std::exception& e) {
             ports_.ClearMultiPortOpen(slot);
             portFailed_[static_cast<std::size_t>(slot)] = true;
-            LogMulti(e.what(), COLOUR_RED);
-            LogMulti("통신포트열기를 실패했습니다. 확인 바랍니다.", COLOUR_BLUE);
+            host_.LogMulti(e.what(), COLOUR_RED);
+            host_.LogMulti("통신포트열기를 실패했습니다. 확인 바랍니다.", COLOUR_BLUE);
             host_.SetStartControlsEnabled(true);
             failed = true;
         }
@@ -101,12 +97,12 @@ MultiStartOutcome MultiDownload::OpenSlotPorts() {
             ports_.CloseMultiPort(slot);
         }
         host_.SetStartControlsEnabled(true);
-        LogMulti("전체 다운로드를 중단합니다.", COLOUR_RED);
+        host_.LogMulti("전체 다운로드를 중단합니다.", COLOUR_RED);
         return MultiStartOutcome::PortFailed;
     }
     if (openedPorts == 0) {
         host_.SetStartControlsEnabled(true);
-        LogMulti("연결된 장치가 없습니다.", COLOUR_RED);
+        host_.LogMulti("연결된 장치가 없습니다.", COLOUR_RED);
         return MultiStartOutcome::NoDevice;
     }
     return MultiStartOutcome::Started;
@@ -154,7 +150,7 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
 
     for (auto& slot : job.slots) slot.fileTime = FileTimeText(slot.path);
     host_.FileTimesRefreshed(job);
-    LogMulti("생성된 날짜를 갱신합니다", COLOUR_BLACK);
+    host_.LogMulti("생성된 날짜를 갱신합니다", COLOUR_BLACK);
 
     const JobCheckResult check = CheckJob(job, snapshot, request.settings, StartKind::Multi);
     for (int code : check.codes) host_.ShowJobError(code);
@@ -175,7 +171,7 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
     if (opened != MultiStartOutcome::Started) return opened;
     ConfigureWorkers(job, snapshot, request.versionCheck, request.versions);
 
-    LogMulti("========== 멀티다운로드시작 ==========", COLOUR_BLACK);
+    host_.LogMulti("========== 멀티다운로드시작 ==========", COLOUR_BLACK);
 
     // runState is set before the worker wakes, so the worker never depends on its wake-up
     // delay to see it.
@@ -191,7 +187,7 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
 }
 
 void MultiDownload::Stop() {
-    LogMulti("다운로드 중단 요청", COLOUR_RED);
+    host_.LogMulti("다운로드 중단 요청", COLOUR_RED);
     // Only a running worker is asked: an idle one would otherwise stay "active" for ever and
     // the multi download would never end.
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
@@ -199,7 +195,7 @@ void MultiDownload::Stop() {
         if (!w || slotPortNames_[static_cast<std::size_t>(slot)].empty()) continue;
         w->RequestStop();
     }
-    LogMulti("프로그램이 중단되면 케이블을 제거 하세요", COLOUR_RED);
+    host_.LogMulti("프로그램이 중단되면 케이블을 제거 하세요", COLOUR_RED);
 }
 
 MultiSlotView MultiDownload::View(int slot) const {

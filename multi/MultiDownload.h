@@ -109,9 +109,6 @@ class MultiDownload {
     MultiSingleBoxDLU* worker(int slot) const;
     MultiSlotView View(int slot) const;
 
-    // The multi log pane of the host.
-    void LogMulti(const std::string& text, std::uint32_t colour);
-
     LzoShared& lzo() { return lzo_; }
 
   private:
