@@ -70,6 +70,25 @@ const char* const kKeyTexts[] = {
 };
 static_assert(sizeof kKeyTexts / sizeof kKeyTexts[0] == static_cast<std::size_t>(Key::Count));
 
+// The keys after the protocols, in the file's order: a time field's text (a number on disk)
+// or a flag each.
+struct SettingKey {
+    Key key;
+    TimeText time;
+    bool DownloadSettings::*flag;
+};
+const SettingKey kSettingKeys[] = {
+    {Key::PacketWait, &DownloadSettings::packetResponseWaitMs, nullptr},
+    {Key::NormalWait, &DownloadSettings::normalResponseWaitMs, nullptr},
+    {Key::CmdGap, &DownloadSettings::cmdGapMs, nullptr},
+    {Key::EraseWait, &DownloadSettings::eraseWaitSec, nullptr},
+    {Key::ShowInvalidFcs, nullptr, &DownloadSettings::showInvalidFcsNak},
+    {Key::MultiEraseExcess, &DownloadSettings::multiEraseExcessSec, nullptr},
+    {Key::BinSize64K, nullptr, &DownloadSettings::checkBinSize64K},
+    {Key::Font0Address, nullptr, &DownloadSettings::allowFont0Address},
+    {Key::AutoHexPrefix, nullptr, &DownloadSettings::autoHexPrefix},
+};
+
 const char kCommentLine[] = "// 이 파일은 Zembra 환경 파일 입니다.";
 const char kPopUpLine[] = "[로드시띄우는창]  여기가 내용 [로드시띄우는창] 내용을 수정하세요";
 
@@ -203,13 +222,37 @@ bool IsBlankText(const std::string& text) {
     return true;
 }
 
+// The number of a protocol choice in the file: 2 normal, 1 press/PPV, 0 otherwise; and back:
+// 2 normal, 1 press/PPV, any other value auto.
+int ProtocolChoiceNumber(ProtocolChoice choice) {
+    switch (choice) {
+        case ProtocolChoice::Normal:
+            return 2;
+        case ProtocolChoice::Press:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+ProtocolChoice ProtocolChoiceFromNumber(long long number) {
+    if (number == 2) return ProtocolChoice::Normal;
+    if (number == 1) return ProtocolChoice::Press;
+    return ProtocolChoice::Auto;
+}
+
 // Applies one key; `in` stands right after the key word.
 void ApplyKey(Key key, ByteStream& in, DownloadJob& job, DownloadSettings& settings,
               ConfigReadResult& result) {
-    auto setTime = [&](std::string& field) {
-        long long value = NumberValue(in);
-        if (value != 0) field = std::to_string(value);
-    };
+    for (const SettingKey& setting : kSettingKeys) {
+        if (setting.key != key) continue;
+        const long long value = NumberValue(in);
+        if (setting.flag)
+            settings.*setting.flag = value != 0;
+        else if (value != 0)  // a time of 0 keeps the field's text
+            settings.*setting.time = std::to_string(value);
+        return;
+    }
     int k = static_cast<int>(key);
     if (key == Key::PopUp) {
         std::string value = Cp949ToUtf8(TextValue(in));
@@ -232,24 +275,6 @@ void ApplyKey(Key key, ByteStream& in, DownloadJob& job, DownloadSettings& setti
         settings.usbProtocol = ProtocolChoiceFromNumber(NumberValue(in));
     } else if (key == Key::SerialProtocol) {
         settings.serialProtocol = ProtocolChoiceFromNumber(NumberValue(in));
-    } else if (key == Key::PacketWait) {
-        setTime(settings.packetResponseWaitMs);
-    } else if (key == Key::NormalWait) {
-        setTime(settings.normalResponseWaitMs);
-    } else if (key == Key::CmdGap) {
-        setTime(settings.cmdGapMs);
-    } else if (key == Key::EraseWait) {
-        setTime(settings.eraseWaitSec);
-    } else if (key == Key::ShowInvalidFcs) {
-        settings.showInvalidFcsNak = NumberValue(in) != 0;
-    } else if (key == Key::MultiEraseExcess) {
-        setTime(settings.multiEraseExcessSec);
-    } else if (key == Key::BinSize64K) {
-        settings.checkBinSize64K = NumberValue(in) != 0;
-    } else if (key == Key::Font0Address) {
-        settings.allowFont0Address = NumberValue(in) != 0;
-    } else if (key == Key::AutoHexPrefix) {
-        settings.autoHexPrefix = NumberValue(in) != 0;
     }
 }
 
@@ -311,31 +336,11 @@ std::optional<int> SlotNameOutsideCp949(const DownloadJob& job) {
 std::optional<std::string> ConfigFileBytes(const DownloadJob& job, const DownloadSettings& settings,
                                            ConfigFileKind kind, ConversionError& conversionError) {
     // Every number first: nothing is produced when one of them is not an integer.
-    struct Number {
-        const char* field;
-        const char* control;
-        const char* label;
-        const std::string* text;
-        std::int32_t value = 0;
-    };
-    Number numbers[] = {
-        {"packetResponseWaitMs", "EditResponseWaitTime",
-         "패킷CMD응답대기시간(ms):", &settings.packetResponseWaitMs},
-        {"normalResponseWaitMs", "EditNormalCMDWaitTime",
-         "일반CMD응답대기시간(ms):", &settings.normalResponseWaitMs},
-        {"cmdGapMs", "EditCmd2CmdWaitTime", "CMD사이의대기시간(ms):", &settings.cmdGapMs},
-        {"eraseWaitSec", "EditEraseWaitTime", "삭제요청대기시간(sec):", &settings.eraseWaitSec},
-        {"multiEraseExcessSec", "EditMultiEraseMeanTime",
-         "멀티시삭제시간의초과(sec):", &settings.multiEraseExcessSec},
-    };
-    for (Number& n : numbers) {
-        std::optional<std::int32_t> value = StrictDecimal(*n.text);
-        if (!value) {
-            conversionError = {n.field, n.control, n.label, *n.text,
-                               "'" + *n.text + "' is not a valid integer value"};
+    for (const SettingKey& setting : kSettingKeys) {
+        if (setting.time && !StrictDecimal(settings.*setting.time)) {
+            conversionError = TimeTextError(setting.time, settings, false);
             return std::nullopt;
         }
-        n.value = *value;
     }
     auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
 
@@ -359,15 +364,10 @@ std::optional<std::string> ConfigFileBytes(const DownloadJob& job, const Downloa
     KeyLine(out, Key::UsbProtocol, std::to_string(ProtocolChoiceNumber(settings.usbProtocol)));
     KeyLine(out, Key::SerialProtocol,
             std::to_string(ProtocolChoiceNumber(settings.serialProtocol)));
-    KeyLine(out, Key::PacketWait, std::to_string(numbers[0].value));
-    KeyLine(out, Key::NormalWait, std::to_string(numbers[1].value));
-    KeyLine(out, Key::CmdGap, std::to_string(numbers[2].value));
-    KeyLine(out, Key::EraseWait, std::to_string(numbers[3].value));
-    KeyLine(out, Key::ShowInvalidFcs, flag(settings.showInvalidFcsNak));
-    KeyLine(out, Key::MultiEraseExcess, std::to_string(numbers[4].value));
-    KeyLine(out, Key::BinSize64K, flag(settings.checkBinSize64K));
-    KeyLine(out, Key::Font0Address, flag(settings.allowFont0Address));
-    KeyLine(out, Key::AutoHexPrefix, flag(settings.autoHexPrefix));
+    for (const SettingKey& setting : kSettingKeys)
+        KeyLine(out, setting.key,
+                setting.time ? std::to_string(*StrictDecimal(settings.*setting.time))
+                             : flag(settings.*setting.flag));
     return out;
 }
 

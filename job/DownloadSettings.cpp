@@ -27,21 +27,4 @@ LinkProtocolCode MakeLinkProtocolCode(Link link, const DownloadSettings& setting
                                 link == Link::Usb ? settings.usbProtocol : settings.serialProtocol);
 }
 
-int ProtocolChoiceNumber(ProtocolChoice choice) {
-    switch (choice) {
-        case ProtocolChoice::Normal:
-            return 2;
-        case ProtocolChoice::Press:
-            return 1;
-        default:
-            return 0;
-    }
-}
-
-ProtocolChoice ProtocolChoiceFromNumber(long long number) {
-    if (number == 2) return ProtocolChoice::Normal;
-    if (number == 1) return ProtocolChoice::Press;
-    return ProtocolChoice::Auto;
-}
-
 }  // namespace zembra
