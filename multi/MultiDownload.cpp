@@ -119,7 +119,7 @@ void MultiDownload::ConfigureWorkers(const DownloadJob& job, const StartSnapshot
             const auto s = static_cast<std::size_t>(slot);
             worker = std::make_unique<MultiSingleBoxDLU>(
                 mainThread_, ports_, [this](int ended) { SlotRunEnded(ended); }, lzo_, timing_);
-            worker->SetReadsPort(workerReads_[s]);
+            worker->SetWorkerReads(workerReads_[s]);
             tapTargets_[s].store(worker.get(), std::memory_order_release);
         }
         MultiWorkerConfig config;
