@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "job/ImageChecks.h"
 #include "platform/Helpers.h"
 #include "platform/UserFolders.h"
 #include "protocol/SlotEnd.h"
@@ -45,6 +46,15 @@ const char* OutcomeText(RunOutcome outcome) {
     static_assert(std::size(texts) == static_cast<std::size_t>(RunOutcome::ResetRefused) + 1);
     const auto index = static_cast<std::size_t>(outcome);
     return index < std::size(texts) ? texts[index] : texts[0];
+}
+
+// The code image's version word (the 16-bit word at size - 20), or -1.
+std::int64_t CodeVersionWordOf(const DownloadJob& job) {
+    const std::string& path = job[ImageSlot::Code].path;
+    if (path.empty()) return -1;
+    const CodeTrailer trailer = ReadCodeTrailer(path);
+    if (trailer.status == CodeTrailer::Status::Unreadable) return -1;
+    return trailer.version;
 }
 
 }  // namespace
