@@ -26,8 +26,7 @@ SingleDownLoad::~SingleDownLoad() {
 
 void SingleDownLoad::Resume() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!created_) {
-        created_ = true;
+    if (!thread_.joinable()) {
         suspended_ = true;
         thread_ = std::thread([this] { Execute(); });
     }
@@ -43,7 +42,7 @@ bool SingleDownLoad::Suspended() const {
 
 bool SingleDownLoad::Created() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return created_;
+    return thread_.joinable();
 }
 
 bool SingleDownLoad::SuspendSelf() {
