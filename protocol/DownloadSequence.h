@@ -121,9 +121,6 @@ class DownloadSequence {
     // Sends a command and waits normalResponseWaitMs (or ticks).
     WaitResult SendAndWait(std::initializer_list<std::uint8_t> command);
     WaitResult SendAndWait(const std::uint8_t* command, std::size_t length, long long ticks);
-    // The log line of a wait that took no response ("응답이없습니다" / "다운로드가 중단
-    // 됩니다"); true when a response arrived.
-    bool ResponseTaken(WaitResult wait);
     bool Acked(WaitResult wait) const;
     // Stopped after a stop, else failure.
     static RunOutcome Failed(WaitResult wait, RunOutcome failure);
