@@ -6,7 +6,7 @@
 #include <atomic>
 #include <set>
 
-#include "multi/SlotStatus.h"
+#include "multi/MultiDownload.h"
 #include "platform/Helpers.h"
 #include "tests/multi/MultiE2eSupport.h"
 

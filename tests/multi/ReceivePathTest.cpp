@@ -9,7 +9,6 @@
 #include "multi/MSBDLU.h"
 #include "multi/MultiDownload.h"
 #include "multi/MultiHost.h"
-#include "multi/SlotStatus.h"
 #include "platform/LoopMainThread.h"
 
 namespace zembra {
