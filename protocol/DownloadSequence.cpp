@@ -57,10 +57,6 @@ DownloadRun RunOfJob(const DownloadJob& job, const StartSnapshot& snapshot,
     return run;
 }
 
-SequenceRules SingleEngineRules() {
-    return {};
-}
-
 SequenceRules MultiWorkerRules(bool versionCheck) {
     SequenceRules rules;
     rules.versionMismatch = versionCheck ? SequenceRules::VersionMismatch::Refuse

@@ -65,7 +65,8 @@ struct DownloadRun {
 DownloadRun RunOfJob(const DownloadJob& job, const StartSnapshot& snapshot,
                      const ImageVersions* versions = nullptr);
 
-// Where the single engine and a multi worker follow different rules on purpose.
+// Where the single engine and a multi worker follow different rules on purpose; the single
+// engine's are the defaults.
 struct SequenceRules {
     // What a negative answer to the version check does.
     enum class VersionMismatch {
@@ -85,7 +86,6 @@ struct SequenceRules {
     bool multiStopLines = false;
 };
 
-SequenceRules SingleEngineRules();
 SequenceRules MultiWorkerRules(bool versionCheck);
 
 struct SequenceEnd {

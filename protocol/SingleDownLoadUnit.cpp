@@ -71,7 +71,7 @@ void SingleDownLoad::Execute() {
         if (shared_.downloadEnabled.load()) {
             const RunReport report = bridge_.Report();
             const RunOutcome outcome =
-                DownloadSequence(bridge_, shared_.run, SingleEngineRules(), report).Run().outcome;
+                DownloadSequence(bridge_, shared_.run, SequenceRules{}, report).Run().outcome;
             // Step 10: the end of the run, whatever the cause; the observers see it once the
             // port is closed.
             shared_.downloadRunning.store(false);
