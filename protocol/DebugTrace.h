@@ -9,10 +9,6 @@
 
 namespace zembra {
 
-// Line end of every trace line: the trace file is a Windows text file (CR LF), like the
-// configuration file, so that files written on either system read the same.
-inline constexpr char TRACE_LINE_END[] = "\r\n";
-
 // Default name of the trace file offered by the hidden menu.
 inline constexpr char DEFAULT_TRACE_FILE[] = "Debug.TXT";
 
