@@ -1,5 +1,6 @@
 #include "multi/MultiDownload.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 
@@ -21,7 +22,10 @@ MultiDownload::~MultiDownload() {
     // thread for their last lines, so it keeps serving here.
     for (auto& worker : multiWorkers)
         if (worker) worker->RequestStop();
-    mainThread_.ServeUntil([this] { return !AnyWorkerRunning(); }, std::chrono::seconds(30));
+    const auto idle = [](const auto& worker) { return !worker || worker->runState() == RUN_IDLE; };
+    mainThread_.ServeUntil(
+        [&] { return std::all_of(multiWorkers.begin(), multiWorkers.end(), idle); },
+        std::chrono::seconds(30));
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         ports_.CloseMultiPort(slot);
         ports_.SetMultiTapReads(slot, false);
@@ -51,12 +55,6 @@ MultiSingleBoxDLU* MultiDownload::worker(int slot) const {
 void MultiDownload::SlotRunEnded(int slot) {
     endNoticePending_[static_cast<std::size_t>(slot)] = false;
     host_.SlotRunEnded(slot);
-}
-
-bool MultiDownload::AnyWorkerRunning() const {
-    for (const auto& worker : multiWorkers)
-        if (worker && worker->runState() != RUN_IDLE) return true;
-    return false;
 }
 
 bool MultiDownload::AnyWorkerActive() const {

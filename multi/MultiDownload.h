@@ -125,8 +125,6 @@ class MultiDownload {
   private:
     // A worker's end notice, on the main thread.
     void SlotRunEnded(int slot);
-    // True while some worker's runState is not 0.
-    bool AnyWorkerRunning() const;
     // The Start's port opening in slot order; every port closed again when one fails.
     MultiStartOutcome OpenSlotPorts();
     // At construction, the ports closed: each port's bytes go to its slot's worker through
