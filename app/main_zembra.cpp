@@ -31,7 +31,7 @@
 #include "app/QtMainThread.h"
 #include "app/RichEditLog.h"
 #include "job/ImageSlot.h"
-#include "multi/SlotStatus.h"
+#include "multi/MultiDownload.h"
 #include "platform/MainThread.h"
 #include "platform/Version.h"
 

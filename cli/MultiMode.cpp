@@ -6,7 +6,6 @@
 #include <set>
 
 #include "job/JobCheck.h"
-#include "multi/SlotStatus.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
 #include "protocol/RunDisplay.h"

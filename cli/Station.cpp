@@ -6,7 +6,6 @@
 #include "cli/LineStation.h"
 #include "cli/MultiMode.h"
 #include "cli/SingleCliRun.h"
-#include "multi/SlotStatus.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
 

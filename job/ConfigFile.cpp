@@ -70,6 +70,25 @@ const char* const kKeyTexts[] = {
 };
 static_assert(sizeof kKeyTexts / sizeof kKeyTexts[0] == static_cast<std::size_t>(Key::Count));
 
+// The keys after the protocols, in the file's order: a time field's text (a number on disk)
+// or a flag each.
+struct SettingKey {
+    Key key;
+    TimeText time;
+    bool DownloadSettings::*flag;
+};
+const SettingKey kSettingKeys[] = {
+    {Key::PacketWait, &DownloadSettings::packetResponseWaitMs, nullptr},
+    {Key::NormalWait, &DownloadSettings::normalResponseWaitMs, nullptr},
+    {Key::CmdGap, &DownloadSettings::cmdGapMs, nullptr},
+    {Key::EraseWait, &DownloadSettings::eraseWaitSec, nullptr},
+    {Key::ShowInvalidFcs, nullptr, &DownloadSettings::showInvalidFcsNak},
+    {Key::MultiEraseExcess, &DownloadSettings::multiEraseExcessSec, nullptr},
+    {Key::BinSize64K, nullptr, &DownloadSettings::checkBinSize64K},
+    {Key::Font0Address, nullptr, &DownloadSettings::allowFont0Address},
+    {Key::AutoHexPrefix, nullptr, &DownloadSettings::autoHexPrefix},
+};
+
 const char kCommentLine[] = "// 이 파일은 Zembra 환경 파일 입니다.";
 const char kPopUpLine[] = "[로드시띄우는창]  여기가 내용 [로드시띄우는창] 내용을 수정하세요";
 
@@ -92,7 +111,7 @@ constexpr std::size_t kMaxWord = 64;
 
 // ---- reading -------------------------------------------------------------------------
 
-// A buffered byte stream over a file descriptor.
+// A buffered byte stream over an open file.
 class ByteStream {
   public:
     explicit ByteStream(std::FILE* file) : file_(file), buffer_(64 * 1024) {}
@@ -111,16 +130,14 @@ class ByteStream {
   private:
     bool Fill() {
         if (done_) return false;
-        for (;;) {
-            const std::size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-            if (n == 0) {
-                done_ = true;
-                return false;
-            }
-            pos_ = 0;
-            len_ = n;
-            return true;
+        const std::size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+        if (n == 0) {
+            done_ = true;
+            return false;
         }
+        pos_ = 0;
+        len_ = n;
+        return true;
     }
 
     std::FILE* file_;
@@ -205,13 +222,37 @@ bool IsBlankText(const std::string& text) {
     return true;
 }
 
+// The number of a protocol choice in the file: 2 normal, 1 press/PPV, 0 otherwise; and back:
+// 2 normal, 1 press/PPV, any other value auto.
+int ProtocolChoiceNumber(ProtocolChoice choice) {
+    switch (choice) {
+        case ProtocolChoice::Normal:
+            return 2;
+        case ProtocolChoice::Press:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+ProtocolChoice ProtocolChoiceFromNumber(long long number) {
+    if (number == 2) return ProtocolChoice::Normal;
+    if (number == 1) return ProtocolChoice::Press;
+    return ProtocolChoice::Auto;
+}
+
 // Applies one key; `in` stands right after the key word.
 void ApplyKey(Key key, ByteStream& in, DownloadJob& job, DownloadSettings& settings,
               ConfigReadResult& result) {
-    auto setTime = [&](std::string& field) {
-        long long value = NumberValue(in);
-        if (value != 0) field = std::to_string(value);
-    };
+    for (const SettingKey& setting : kSettingKeys) {
+        if (setting.key != key) continue;
+        const long long value = NumberValue(in);
+        if (setting.flag)
+            settings.*setting.flag = value != 0;
+        else if (value != 0)  // a time of 0 keeps the field's text
+            settings.*setting.time = std::to_string(value);
+        return;
+    }
     int k = static_cast<int>(key);
     if (key == Key::PopUp) {
         std::string value = Cp949ToUtf8(TextValue(in));
@@ -234,24 +275,6 @@ void ApplyKey(Key key, ByteStream& in, DownloadJob& job, DownloadSettings& setti
         settings.usbProtocol = ProtocolChoiceFromNumber(NumberValue(in));
     } else if (key == Key::SerialProtocol) {
         settings.serialProtocol = ProtocolChoiceFromNumber(NumberValue(in));
-    } else if (key == Key::PacketWait) {
-        setTime(settings.packetResponseWaitMs);
-    } else if (key == Key::NormalWait) {
-        setTime(settings.normalResponseWaitMs);
-    } else if (key == Key::CmdGap) {
-        setTime(settings.cmdGapMs);
-    } else if (key == Key::EraseWait) {
-        setTime(settings.eraseWaitSec);
-    } else if (key == Key::ShowInvalidFcs) {
-        settings.showInvalidFcsNak = NumberValue(in) != 0;
-    } else if (key == Key::MultiEraseExcess) {
-        setTime(settings.multiEraseExcessSec);
-    } else if (key == Key::BinSize64K) {
-        settings.checkBinSize64K = NumberValue(in) != 0;
-    } else if (key == Key::Font0Address) {
-        settings.allowFont0Address = NumberValue(in) != 0;
-    } else if (key == Key::AutoHexPrefix) {
-        settings.autoHexPrefix = NumberValue(in) != 0;
     }
 }
 
@@ -295,12 +318,57 @@ void KeyLine(std::string& out, Key key, const std::string& valueUtf8) {
     out += "\r\n";
 }
 
+// The save refused because an image's file name has a character CP949 cannot hold (slot
+// caption, file name).
+constexpr char kNameNotCp949[] =
+    "%s 파일 이름(%s)에 환경 파일(CP949)에 저장할 수 없는 문자가 있습니다. 파일 이름을 "
+    "바꾼 뒤 다시 저장하세요";
+
 // The first slot whose file name CP949 cannot hold: written with "?" it would no longer
 // name the file it was saved for.
 std::optional<int> SlotNameOutsideCp949(const DownloadJob& job) {
     for (int slot = 0; slot < ImageSlot::Count; ++slot)
         if (!FitsCp949(FileNameOnly(job[slot].path))) return slot;
     return std::nullopt;
+}
+
+// The exact bytes the writer puts on disk (CP949, CR LF), or nothing after a conversion error.
+std::optional<std::string> ConfigFileBytes(const DownloadJob& job, const DownloadSettings& settings,
+                                           ConfigFileKind kind, ConversionError& conversionError) {
+    // Every number first: nothing is produced when one of them is not an integer.
+    for (const SettingKey& setting : kSettingKeys) {
+        if (setting.time && !StrictDecimal(settings.*setting.time)) {
+            conversionError = TimeTextError(setting.time, settings, false);
+            return std::nullopt;
+        }
+    }
+    auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
+
+    std::string out;
+    Line(out, kCommentLine);
+    if (kind == ConfigFileKind::Full) {
+        Line(out, kPopUpLine);
+        KeyLine(out, Key::Model, job.modelName);
+        KeyLine(out, Key::Code, FileNameOnly(job[ImageSlot::Code].path));
+        KeyLine(out, Key::Change, flag(job.change));
+        for (int n = 1; n <= 6; ++n)
+            KeyLine(out, static_cast<Key>(static_cast<int>(Key::Font1) + n - 1),
+                    FileNameOnly(job[FontSlot(n)].path));
+        for (int n = 1; n <= 6; ++n) {
+            const std::string& text = job[FontSlot(n)].addressText;
+            KeyLine(out, static_cast<Key>(static_cast<int>(Key::Address1) + n - 1),
+                    text.empty() ? "" : FormatText("0x%X", ParseNumber(text)));
+        }
+    }
+    out += "\r\n";
+    KeyLine(out, Key::UsbProtocol, std::to_string(ProtocolChoiceNumber(settings.usbProtocol)));
+    KeyLine(out, Key::SerialProtocol,
+            std::to_string(ProtocolChoiceNumber(settings.serialProtocol)));
+    for (const SettingKey& setting : kSettingKeys)
+        KeyLine(out, setting.key,
+                setting.time ? std::to_string(*StrictDecimal(settings.*setting.time))
+                             : flag(settings.*setting.flag));
+    return out;
 }
 
 }  // namespace
@@ -346,75 +414,11 @@ void ReleaseConfig(DownloadJob& job) {
     job.modelName.clear();
 }
 
-std::optional<std::string> ConfigFileBytes(const DownloadJob& job, const DownloadSettings& settings,
-                                           ConfigFileKind kind, ConversionError* conversionError) {
-    // Every number first: nothing is produced when one of them is not an integer.
-    struct Number {
-        const char* field;
-        const char* control;
-        const char* label;
-        const std::string* text;
-        std::int32_t value = 0;
-    };
-    Number numbers[] = {
-        {"packetResponseWaitMs", "EditResponseWaitTime",
-         "패킷CMD응답대기시간(ms):", &settings.packetResponseWaitMs},
-        {"normalResponseWaitMs", "EditNormalCMDWaitTime",
-         "일반CMD응답대기시간(ms):", &settings.normalResponseWaitMs},
-        {"cmdGapMs", "EditCmd2CmdWaitTime", "CMD사이의대기시간(ms):", &settings.cmdGapMs},
-        {"eraseWaitSec", "EditEraseWaitTime", "삭제요청대기시간(sec):", &settings.eraseWaitSec},
-        {"multiEraseExcessSec", "EditMultiEraseMeanTime",
-         "멀티시삭제시간의초과(sec):", &settings.multiEraseExcessSec},
-    };
-    for (Number& n : numbers) {
-        std::optional<std::int32_t> value = StrictDecimal(*n.text);
-        if (!value) {
-            if (conversionError)
-                *conversionError = {n.field, n.control, n.label, *n.text,
-                                    "'" + *n.text + "' is not a valid integer value"};
-            return std::nullopt;
-        }
-        n.value = *value;
-    }
-    auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
-
-    std::string out;
-    Line(out, kCommentLine);
-    if (kind == ConfigFileKind::Full) {
-        Line(out, kPopUpLine);
-        KeyLine(out, Key::Model, job.modelName);
-        KeyLine(out, Key::Code, FileNameOnly(job[ImageSlot::Code].path));
-        KeyLine(out, Key::Change, flag(job.change));
-        for (int n = 1; n <= 6; ++n)
-            KeyLine(out, static_cast<Key>(static_cast<int>(Key::Font1) + n - 1),
-                    FileNameOnly(job[FontSlot(n)].path));
-        for (int n = 1; n <= 6; ++n) {
-            const std::string& text = job[FontSlot(n)].addressText;
-            KeyLine(out, static_cast<Key>(static_cast<int>(Key::Address1) + n - 1),
-                    text.empty() ? "" : FormatText("0x%X", ParseNumber(text)));
-        }
-    }
-    out += "\r\n";
-    KeyLine(out, Key::UsbProtocol, std::to_string(ProtocolChoiceNumber(settings.usbProtocol)));
-    KeyLine(out, Key::SerialProtocol,
-            std::to_string(ProtocolChoiceNumber(settings.serialProtocol)));
-    KeyLine(out, Key::PacketWait, std::to_string(numbers[0].value));
-    KeyLine(out, Key::NormalWait, std::to_string(numbers[1].value));
-    KeyLine(out, Key::CmdGap, std::to_string(numbers[2].value));
-    KeyLine(out, Key::EraseWait, std::to_string(numbers[3].value));
-    KeyLine(out, Key::ShowInvalidFcs, flag(settings.showInvalidFcsNak));
-    KeyLine(out, Key::MultiEraseExcess, std::to_string(numbers[4].value));
-    KeyLine(out, Key::BinSize64K, flag(settings.checkBinSize64K));
-    KeyLine(out, Key::Font0Address, flag(settings.allowFont0Address));
-    KeyLine(out, Key::AutoHexPrefix, flag(settings.autoHexPrefix));
-    return out;
-}
-
 ConfigWriteResult WriteConfigFile(const std::string& path, const DownloadJob& job,
                                   const DownloadSettings& settings, ConfigFileKind kind) {
     ConfigWriteResult result;
     ConversionError conversion;
-    std::optional<std::string> bytes = ConfigFileBytes(job, settings, kind, &conversion);
+    std::optional<std::string> bytes = ConfigFileBytes(job, settings, kind, conversion);
     if (!bytes) {
         result.conversionError = std::move(conversion);
         return result;
@@ -426,8 +430,8 @@ ConfigWriteResult WriteConfigFile(const std::string& path, const DownloadJob& jo
 
     if (const std::optional<int> slot = SlotNameOutsideCp949(job);
         slot && kind == ConfigFileKind::Full) {
-        result.refusal = FormatText(CONFIG_NAME_NOT_CP949, SlotCaption(*slot),
-                                    FileNameOnly(job[*slot].path).c_str());
+        result.refusal =
+            FormatText(kNameNotCp949, SlotCaption(*slot), FileNameOnly(job[*slot].path).c_str());
         return result;
     }
 

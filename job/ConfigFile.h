@@ -20,11 +20,6 @@ inline constexpr char CONFIG_SAVE_FILTER[] = "TXT|*.txt|All|*.*";
 inline constexpr char CONFIG_SAVE_DEFAULT_EXT[] = "TXT";
 inline constexpr char CONFIG_SAVE_ERROR[] = "파일 저장 오류";  // message box text
 inline constexpr char CONFIG_SAVE_ERROR_CAPTION[] = "주의";
-// The save refused because an image's file name has a character the file's code page (CP949)
-// cannot hold (slot caption, file name); shown with CONFIG_SAVE_ERROR_CAPTION.
-inline constexpr char CONFIG_NAME_NOT_CP949[] =
-    "%s 파일 이름(%s)에 환경 파일(CP949)에 저장할 수 없는 문자가 있습니다. 파일 이름을 "
-    "바꾼 뒤 다시 저장하세요";
 
 // Longest text or number value taken from a line; the rest of such a line is skipped.
 inline constexpr std::size_t CONFIG_MAX_VALUE = 4096;
@@ -72,15 +67,10 @@ struct ConfigWriteResult {
     // The file could not be written (show CONFIG_SAVE_ERROR / CONFIG_SAVE_ERROR_CAPTION);
     // the reason from the system, for a log line.
     std::string ioError;
-    // The save was refused before the file was touched (CONFIG_NAME_NOT_CP949): the text to
-    // show the operator.
+    // The save was refused before the file was touched (an image's file name has a character
+    // CP949 cannot hold): the text to show the operator, with CONFIG_SAVE_ERROR_CAPTION.
     std::string refusal;
 };
-
-// The exact bytes the writer puts on disk (CP949, CR LF), or the conversion error.
-std::optional<std::string> ConfigFileBytes(const DownloadJob& job, const DownloadSettings& settings,
-                                           ConfigFileKind kind,
-                                           ConversionError* conversionError = nullptr);
 
 // BitBtnCfgSaveClick after the save dialog (or with autoConfig): validates every number,
 // then writes the file through a temporary file in the same folder that replaces the old

@@ -15,12 +15,6 @@ void ClearSlot(ImageSlot& slot) {
     slot.selected = false;
 }
 
-bool AllPathsEmpty(const DownloadJob& job) {
-    for (const ImageSlot& slot : job.slots)
-        if (!slot.path.empty()) return false;
-    return true;
-}
-
 ImageVersions ImageVersionsOf(const DownloadJob& job) {
     ImageVersions versions;
     versions.taken = true;

@@ -26,9 +26,6 @@ struct DownloadJob {
 // addressText.
 void ClearSlot(ImageSlot& slot);
 
-// True when no slot has a path.
-bool AllPathsEmpty(const DownloadJob& job);
-
 // The version of each selected image file when a Start checked the job (nullopt: no path, or
 // the file could not be opened then). What a run sends and what its record hashes must still
 // be these files: an image replaced or rewritten after the check is not sent.

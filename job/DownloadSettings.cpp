@@ -3,17 +3,8 @@
 namespace zembra {
 
 void ApplyInitialValues(DownloadSettings& settings) {
-    settings.usbProtocol = ProtocolChoice::Auto;
-    settings.serialProtocol = ProtocolChoice::Auto;
-    settings.packetResponseWaitMs = "20000";
-    settings.normalResponseWaitMs = "500";
-    settings.cmdGapMs = "200";
-    settings.eraseWaitSec = "600";
-    settings.multiEraseExcessSec = "300";
-    settings.showInvalidFcsNak = false;
-    settings.checkBinSize64K = true;
-    settings.allowFont0Address = false;
-    settings.autoHexPrefix = true;
+    // The member initialisers are the initial values.
+    settings = DownloadSettings{};
 }
 
 LinkProtocolCode MakeLinkProtocolCode(Link link, ProtocolChoice choice) {
@@ -34,23 +25,6 @@ LinkProtocolCode MakeLinkProtocolCode(Link link, ProtocolChoice choice) {
 LinkProtocolCode MakeLinkProtocolCode(Link link, const DownloadSettings& settings) {
     return MakeLinkProtocolCode(link,
                                 link == Link::Usb ? settings.usbProtocol : settings.serialProtocol);
-}
-
-int ProtocolChoiceNumber(ProtocolChoice choice) {
-    switch (choice) {
-        case ProtocolChoice::Normal:
-            return 2;
-        case ProtocolChoice::Press:
-            return 1;
-        default:
-            return 0;
-    }
-}
-
-ProtocolChoice ProtocolChoiceFromNumber(long long number) {
-    if (number == 2) return ProtocolChoice::Normal;
-    if (number == 1) return ProtocolChoice::Press;
-    return ProtocolChoice::Auto;
 }
 
 }  // namespace zembra

@@ -54,9 +54,4 @@ LinkProtocolCode MakeLinkProtocolCode(Link link, ProtocolChoice choice);
 // The code for the link, taking the protocol choice of that link from the settings.
 LinkProtocolCode MakeLinkProtocolCode(Link link, const DownloadSettings& settings);
 
-// Numbers of the configuration file for a protocol choice: 2 normal, 1 press/PPV, 0 otherwise;
-// and back: 2 normal, 1 press/PPV, any other value auto.
-int ProtocolChoiceNumber(ProtocolChoice choice);
-ProtocolChoice ProtocolChoiceFromNumber(long long number);
-
 }  // namespace zembra

@@ -43,20 +43,14 @@ std::vector<FlashRange> PlannedFlashRanges(const DownloadJob& job) {
     return ranges;
 }
 
-std::vector<std::pair<FlashRange, FlashRange>> OverlappingRanges(
-    const std::vector<FlashRange>& ranges) {
-    std::vector<std::pair<FlashRange, FlashRange>> pairs;
+std::vector<std::string> FlashRangeProblems(const DownloadJob& job) {
+    const std::vector<FlashRange> ranges = PlannedFlashRanges(job);
+    std::vector<std::string> lines;
     for (std::size_t i = 0; i < ranges.size(); ++i)
         for (std::size_t j = i + 1; j < ranges.size(); ++j)
             if (ranges[i].start < ranges[j].end && ranges[j].start < ranges[i].end)
-                pairs.emplace_back(ranges[i], ranges[j]);
-    return pairs;
-}
-
-std::vector<std::string> FlashRangeProblems(const std::vector<FlashRange>& ranges) {
-    std::vector<std::string> lines;
-    for (const auto& [a, b] : OverlappingRanges(ranges))
-        lines.push_back(RangeText(a) + " 영역이 " + RangeText(b) + " 영역과 겹칩니다");
+                lines.push_back(RangeText(ranges[i]) + " 영역이 " + RangeText(ranges[j]) +
+                                " 영역과 겹칩니다");
     for (const FlashRange& r : ranges) {
         if (static_cast<std::uint64_t>(r.bytesSent) > 0xFFFFFFFFull)
             lines.push_back(
@@ -66,10 +60,6 @@ std::vector<std::string> FlashRangeProblems(const std::vector<FlashRange>& range
             lines.push_back(RangeText(r) + " 영역이 4GB 주소 공간을 넘습니다");
     }
     return lines;
-}
-
-std::vector<std::string> FlashRangeProblems(const DownloadJob& job) {
-    return FlashRangeProblems(PlannedFlashRanges(job));
 }
 
 }  // namespace zembra

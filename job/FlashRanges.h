@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "job/DownloadJob.h"
@@ -33,16 +32,9 @@ inline constexpr char FLASH_RANGE_QUESTION[] =
 // image checks report those files).
 std::vector<FlashRange> PlannedFlashRanges(const DownloadJob& job);
 
-// Every pair of ranges that share at least one byte, in slot order.
-std::vector<std::pair<FlashRange, FlashRange>> OverlappingRanges(
-    const std::vector<FlashRange>& ranges);
-
-// Problems of the planned ranges as operator lines, empty when there is none: ranges that
-// overlap, a range that ends beyond the 4 GiB address space, an image larger than the 32-bit
-// erase length that would be sent for it.
-std::vector<std::string> FlashRangeProblems(const std::vector<FlashRange>& ranges);
-
-// Convenience: FlashRangeProblems(PlannedFlashRanges(job)).
+// Problems of the job's planned ranges as operator lines, empty when there is none: ranges
+// that overlap, a range that ends beyond the 4 GiB address space, an image larger than the
+// 32-bit erase length that would be sent for it.
 std::vector<std::string> FlashRangeProblems(const DownloadJob& job);
 
 }  // namespace zembra

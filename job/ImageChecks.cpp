@@ -7,12 +7,6 @@ namespace zembra {
 
 namespace {
 
-std::string AsciiUpper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 std::string AsciiLower(std::string text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -34,11 +28,12 @@ std::string CannotReadText(const std::string& path) {
     return FormatText("파일을 읽을 수 없습니다:%s", path.c_str());
 }
 
-}  // namespace
-
+// True when size is a multiple of 64 KiB (always when the check is off).
 bool BinSizeOk(std::int64_t size, bool checkBinSize64K) {
-    return !checkBinSize64K || size % BIN_SIZE_UNIT == 0;
+    return !checkBinSize64K || size % 0x10000 == 0;
 }
+
+}  // namespace
 
 CodeTrailer ReadCodeTrailer(const std::string& path) {
     CodeTrailer trailer;
@@ -101,7 +96,8 @@ AddressTextProblem CheckAddressText(const std::string& text) {
 bool ExpectedNameRule(const std::string& path, const std::string& expectedName) {
     if (path.empty() || expectedName == ANY_FILE) return true;
     if (expectedName.empty()) return false;
-    return AsciiUpper(path).find(AsciiUpper(expectedName)) != std::string::npos;
+    // Letters compared without their case.
+    return AsciiLower(path).find(AsciiLower(expectedName)) != std::string::npos;
 }
 
 SelectionResult SelectImageFile(int slot, const std::string& path, bool checkBinSize64K) {

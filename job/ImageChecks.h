@@ -12,9 +12,6 @@ namespace zembra {
 // Colour of a path field whose file does not match the configuration (red).
 inline constexpr std::uint32_t MISMATCH_COLOUR = 0x0000FF;
 
-// Image sizes must be a multiple of this when checkBinSize64K is set.
-inline constexpr std::int64_t BIN_SIZE_UNIT = 0x10000;
-
 // Filter and default extension of the seven image open dialogs.
 inline constexpr char IMAGE_DIALOG_FILTER[] = "BIN|*.BIN|All|*.*";
 inline constexpr char CODE_DIALOG_DEFAULT_EXT[] = "BIN";
@@ -25,9 +22,6 @@ struct LogLine {
     std::uint32_t colour = 0;
     bool operator==(const LogLine&) const = default;
 };
-
-// True when size passes the 64 KiB rule (always when the check is off).
-bool BinSizeOk(std::int64_t size, bool checkBinSize64K);
 
 // The code image trailer: version word at size - 20 (16 bits) and boot location at
 // size - 16 (32 bits), both little-endian.

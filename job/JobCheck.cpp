@@ -1,5 +1,7 @@
 #include "job/JobCheck.h"
 
+#include <algorithm>
+
 #include "job/FlashRanges.h"
 #include "job/ImageChecks.h"
 #include "platform/Helpers.h"
@@ -86,7 +88,9 @@ JobCheckResult CheckJob(const DownloadJob& job, const StartSnapshot& snapshot,
             if (missing || mismatch) result.codes.push_back(slot == ImageSlot::Code ? 10 : slot);
         }
     }
-    if (AllPathsEmpty(job)) result.codes.push_back(20);
+    if (std::all_of(job.slots.begin(), job.slots.end(),
+                    [](const ImageSlot& s) { return s.path.empty(); }))
+        result.codes.push_back(20);
     const bool zeroAllowed = kind == StartKind::Single && settings.allowFont0Address;
     bool addressRefused[ImageSlot::Count] = {};
     for (int n = 1; n <= 6; ++n) {

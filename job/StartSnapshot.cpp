@@ -12,39 +12,46 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// One time field of the advanced panel.
+// The time fields of the advanced panel: model field, window control, label.
 struct TimeField {
+    TimeText text;
     const char* field;
     const char* control;
     const char* label;
-    const std::string DownloadSettings::*text;
+};
+const TimeField kTimeFields[] = {
+    {&DownloadSettings::eraseWaitSec, "eraseWaitSec", "EditEraseWaitTime",
+     "삭제요청대기시간(sec):"},
+    {&DownloadSettings::packetResponseWaitMs, "packetResponseWaitMs", "EditResponseWaitTime",
+     "패킷CMD응답대기시간(ms):"},
+    {&DownloadSettings::cmdGapMs, "cmdGapMs", "EditCmd2CmdWaitTime", "CMD사이의대기시간(ms):"},
+    {&DownloadSettings::normalResponseWaitMs, "normalResponseWaitMs", "EditNormalCMDWaitTime",
+     "일반CMD응답대기시간(ms):"},
+    {&DownloadSettings::multiEraseExcessSec, "multiEraseExcessSec", "EditMultiEraseMeanTime",
+     "멀티시삭제시간의초과(sec):"},
 };
 
-const TimeField kEraseWait{"eraseWaitSec", "EditEraseWaitTime",
-                           "삭제요청대기시간(sec):", &DownloadSettings::eraseWaitSec};
-const TimeField kPacketWait{"packetResponseWaitMs", "EditResponseWaitTime",
-                            "패킷CMD응답대기시간(ms):", &DownloadSettings::packetResponseWaitMs};
-const TimeField kCmdGap{"cmdGapMs", "EditCmd2CmdWaitTime",
-                        "CMD사이의대기시간(ms):", &DownloadSettings::cmdGapMs};
-const TimeField kNormalWait{"normalResponseWaitMs", "EditNormalCMDWaitTime",
-                            "일반CMD응답대기시간(ms):", &DownloadSettings::normalResponseWaitMs};
-const TimeField kMultiExcess{"multiEraseExcessSec", "EditMultiEraseMeanTime",
-                             "멀티시삭제시간의초과(sec):", &DownloadSettings::multiEraseExcessSec};
-
 // Converts one field; on failure fills result.error (the first failure wins).
-int Convert(const TimeField& f, const DownloadSettings& settings, StartSnapshotResult& result) {
+int Convert(TimeText text, const DownloadSettings& settings, StartSnapshotResult& result) {
     if (result.error) return 0;
-    const std::string& text = settings.*(f.text);
-    std::optional<std::int32_t> value = StrictDecimal(text);
+    std::optional<std::int32_t> value = StrictDecimal(settings.*text);
     if (value && *value >= 0) return *value;
-    ConversionError error{f.field, f.control, f.label, text, {}};
-    error.message = value ? "'" + text + "' is not a valid time (it is negative)"
-                          : "'" + text + "' is not a valid integer value";
-    result.error = std::move(error);
+    result.error = TimeTextError(text, settings, value.has_value());
     return 0;
 }
 
 }  // namespace
+
+ConversionError TimeTextError(TimeText text, const DownloadSettings& settings, bool negative) {
+    const std::string& value = settings.*text;
+    for (const TimeField& f : kTimeFields)
+        if (f.text == text)
+            return {f.field, f.control, f.label, value,
+                    "'" + value +
+                        (negative ? "' is not a valid time (it is negative)"
+                                  : "' is not a valid integer value")};
+    return {};
+}
 
 std::optional<std::int32_t> StrictDecimal(const std::string& text) {
     std::size_t i = 0, end = text.size();
@@ -69,17 +76,17 @@ StartSnapshotResult TakeStartSnapshot(const DownloadJob& job, const DownloadSett
     StartSnapshotResult result;
     StartSnapshot& s = result.snapshot;
     s.showInvalidFcsNak = settings.showInvalidFcsNak;
-    s.eraseWaitSec = Convert(kEraseWait, settings, result);
+    s.eraseWaitSec = Convert(&DownloadSettings::eraseWaitSec, settings, result);
     for (int n = 1; n <= 6; ++n) s.address[FontSlot(n)] = ParseNumber(job[FontSlot(n)].addressText);
     s.change = job.change;
-    s.packetResponseWaitMs = Convert(kPacketWait, settings, result);
+    s.packetResponseWaitMs = Convert(&DownloadSettings::packetResponseWaitMs, settings, result);
     if (s.packetResponseWaitMs == 0) s.packetResponseWaitMs = 10000;
-    s.cmdGapMs = Convert(kCmdGap, settings, result);
+    s.cmdGapMs = Convert(&DownloadSettings::cmdGapMs, settings, result);
     if (s.cmdGapMs == 0) s.cmdGapMs = 200;
-    s.normalResponseWaitMs = Convert(kNormalWait, settings, result);
+    s.normalResponseWaitMs = Convert(&DownloadSettings::normalResponseWaitMs, settings, result);
     if (s.normalResponseWaitMs == 0) s.normalResponseWaitMs = 500;
     if (kind == StartKind::Multi) {
-        s.multiEraseExcessSec = Convert(kMultiExcess, settings, result);
+        s.multiEraseExcessSec = Convert(&DownloadSettings::multiEraseExcessSec, settings, result);
         if (s.multiEraseExcessSec == 0) s.multiEraseExcessSec = 300;
     }
     s.checkBinSize64K = settings.checkBinSize64K;

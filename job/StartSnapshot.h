@@ -43,6 +43,13 @@ struct StartSnapshotResult {
     bool ok() const { return !error.has_value(); }
 };
 
+// A time field of the advanced panel: the DownloadSettings member that holds its text.
+using TimeText = std::string DownloadSettings::*;
+
+// The error of a time field whose text is not a valid integer, or (negative) is a negative
+// one, naming the field.
+ConversionError TimeTextError(TimeText text, const DownloadSettings& settings, bool negative);
+
 // Strict decimal conversion of a settings text: optional blanks around an optionally signed
 // run of decimal digits that fits in 32 bits. Anything else (empty text, "12a", "0x10",
 // "1e3", overflow) gives std::nullopt.

@@ -122,10 +122,10 @@ void MultiSingleBoxDLU::Execute() {
     if (state != RUN_IDLE) {
         endMs_.store(NowWholeMs());
         if (!StopRequested()) {
-            Log("다운 로드 종료", COLOUR_BLUE);
+            report.Line("다운 로드 종료", COLOUR_BLUE);
         } else {
             endCode_.store(END_STOPPED);
-            Log("케이블을 제거 하세요", COLOUR_RED);
+            report.Line("케이블을 제거 하세요", COLOUR_RED);
         }
         CloseSlotPort();
         // A slot stopped before its run began has no duration.
@@ -146,10 +146,6 @@ void MultiSingleBoxDLU::Execute() {
 
 // ---- bridge --------------------------------------------------------------------------
 
-void MultiSingleBoxDLU::OnMainThread(const std::function<void()>& work) {
-    if (!terminating_.load()) mainThread_.RunAndWait(work);
-}
-
 void MultiSingleBoxDLU::WritePort(const std::uint8_t* bytes, std::size_t count) {
     ports_.WriteMulti(config_.slot, bytes, count);
 }
@@ -162,12 +158,8 @@ int MultiSingleBoxDLU::PortLineGone() const {
     return ports_.multiLineGone(config_.slot);
 }
 
-void MultiSingleBoxDLU::Log(const std::string& text, std::uint32_t colour) {
-    Report().Line(text, colour);
-}
-
 void MultiSingleBoxDLU::CloseSlotPort() {
-    OnMainThread([&] { ports_.CloseMultiPort(config_.slot); });
+    if (!terminating_.load()) mainThread_.RunAndWait([&] { ports_.CloseMultiPort(config_.slot); });
 }
 
 void MultiSingleBoxDLU::ShowProgress(std::uint8_t percent, std::int64_t) {

@@ -47,6 +47,12 @@ struct MultiStartTiming {
     int staggerMs = 200;
 };
 
+// The worker's answer assembly, made before the host part that waits on it.
+struct SlotReceiver {
+    // Receive side: the port's tap cuts frames, WaitResponse takes them.
+    ResponseReceiver receiver_;
+};
+
 // The worker thread of one multi slot. It drives one phone on its slot's port through the
 // download sequence (protocol/DownloadSequence.h, with the multi rules): it writes its
 // packets itself (the port component has its own lock), tells its run to the run's observer
@@ -57,12 +63,6 @@ struct MultiStartTiming {
 // every run, suspends itself at the end of each run; the destructor ends the thread (it
 // must not be called while the main thread is needed by a running worker, see
 // MultiDownload's destructor).
-// The worker's answer assembly, made before the host part that waits on it.
-struct SlotReceiver {
-    // Receive side: the port's tap cuts frames, WaitResponse takes them.
-    ResponseReceiver receiver_;
-};
-
 class MultiSingleBoxDLU : private SlotReceiver, private PortSequenceHost {
   public:
     // runEnded(slot) is posted to the main thread after each run's end (runState 0 again);
@@ -93,7 +93,7 @@ class MultiSingleBoxDLU : private SlotReceiver, private PortSequenceHost {
     void ReceiveBytes(const std::uint8_t* data, std::size_t count);
     // Main thread, before the first run: the worker reads its port itself (MultiPortOps::
     // ReadMulti, the port's tap set to ReceiveBytes) while it waits and before each write.
-    void SetReadsPort(bool on) { SetWorkerReads(on); }
+    using PortSequenceHost::SetWorkerReads;
 
     // Status read by the status tick (any thread).
     int runState() const { return runState_.load(); }
@@ -110,9 +110,8 @@ class MultiSingleBoxDLU : private SlotReceiver, private PortSequenceHost {
     // The worker's wait (public for the receive-path tests): a response taken even when a
     // stop is pending; Stopped on runState 1 or when the worker is being ended.
     using PortSequenceHost::WaitResponse;
-    // The response code and bytes of the last frame WaitResponse took (code first).
-    const std::uint8_t* response() const { return receiver_.Response().data(); }
-    std::size_t responseLength() const { return receiver_.Response().size(); }
+    // The last frame WaitResponse took (code first).
+    using PortSequenceHost::Response;
     using PortSequenceHost::responsesTaken;
 
   private:
@@ -140,11 +139,8 @@ class MultiSingleBoxDLU : private SlotReceiver, private PortSequenceHost {
     RunReport Report() const override {
         return RunReport{config_.events ? *config_.events : NoRunEvents(), config_.slot + 1};
     }
-    // One line of the run.
-    void Log(const std::string& text, std::uint32_t colour);
-    // Runs work on the main thread and returns once it is done (nothing once the worker is
-    // being ended): CloseSlotPort.
-    void OnMainThread(const std::function<void()>& work);
+    // Closes the slot's port on the main thread and returns once it is closed (nothing once
+    // the worker is being ended).
     void CloseSlotPort();
     // Sleeps; returns early only when the thread is being ended.
     void SleepMs(int ms);

@@ -1,11 +1,11 @@
 #include "multi/MultiDownload.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 
 #include "job/JobCheck.h"
 #include "job/StartSnapshot.h"
-#include "multi/SlotStatus.h"
 #include "platform/Helpers.h"
 #include "platform/MainThread.h"
 
@@ -22,7 +22,10 @@ MultiDownload::~MultiDownload() {
     // thread for their last lines, so it keeps serving here.
     for (auto& worker : multiWorkers)
         if (worker) worker->RequestStop();
-    mainThread_.ServeUntil([this] { return !AnyWorkerRunning(); }, std::chrono::seconds(30));
+    const auto idle = [](const auto& worker) { return !worker || worker->runState() == RUN_IDLE; };
+    mainThread_.ServeUntil(
+        [&] { return std::all_of(multiWorkers.begin(), multiWorkers.end(), idle); },
+        std::chrono::seconds(30));
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         ports_.CloseMultiPort(slot);
         ports_.SetMultiTapReads(slot, false);
@@ -49,19 +52,9 @@ MultiSingleBoxDLU* MultiDownload::worker(int slot) const {
     return multiWorkers[static_cast<std::size_t>(slot)].get();
 }
 
-void MultiDownload::LogMulti(const std::string& text, std::uint32_t colour) {
-    host_.LogMulti(text, colour);
-}
-
 void MultiDownload::SlotRunEnded(int slot) {
     endNoticePending_[static_cast<std::size_t>(slot)] = false;
     host_.SlotRunEnded(slot);
-}
-
-bool MultiDownload::AnyWorkerRunning() const {
-    for (const auto& worker : multiWorkers)
-        if (worker && worker->runState() != RUN_IDLE) return true;
-    return false;
 }
 
 bool MultiDownload::AnyWorkerActive() const {
@@ -80,7 +73,7 @@ MultiStartOutcome MultiDownload::OpenSlotPorts() {
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         const std::string& name = slotPortNames_[static_cast<std::size_t>(slot)];
         if (name.empty()) continue;
-        LogMulti(FormatText("통신포트열기:%s 열기", name.c_str()), COLOUR_BLACK);
+        host_.LogMulti(FormatText("통신포트열기:%s 열기", name.c_str()), COLOUR_BLACK);
         try {
             ports_.SetMultiBaud(slot, 57600);
             ports_.SetMultiPortName(slot, name);
@@ -89,8 +82,8 @@ MultiStartOutcome MultiDownload::OpenSlotPorts() {
         } catch (const std::exception& e) {
             ports_.ClearMultiPortOpen(slot);
             portFailed_[static_cast<std::size_t>(slot)] = true;
-            LogMulti(e.what(), COLOUR_RED);
-            LogMulti("통신포트열기를 실패했습니다. 확인 바랍니다.", COLOUR_BLUE);
+            host_.LogMulti(e.what(), COLOUR_RED);
+            host_.LogMulti("통신포트열기를 실패했습니다. 확인 바랍니다.", COLOUR_BLUE);
             host_.SetStartControlsEnabled(true);
             failed = true;
         }
@@ -101,12 +94,12 @@ MultiStartOutcome MultiDownload::OpenSlotPorts() {
             ports_.CloseMultiPort(slot);
         }
         host_.SetStartControlsEnabled(true);
-        LogMulti("전체 다운로드를 중단합니다.", COLOUR_RED);
+        host_.LogMulti("전체 다운로드를 중단합니다.", COLOUR_RED);
         return MultiStartOutcome::PortFailed;
     }
     if (openedPorts == 0) {
         host_.SetStartControlsEnabled(true);
-        LogMulti("연결된 장치가 없습니다.", COLOUR_RED);
+        host_.LogMulti("연결된 장치가 없습니다.", COLOUR_RED);
         return MultiStartOutcome::NoDevice;
     }
     return MultiStartOutcome::Started;
@@ -123,7 +116,7 @@ void MultiDownload::ConfigureWorkers(const DownloadJob& job, const StartSnapshot
             const auto s = static_cast<std::size_t>(slot);
             worker = std::make_unique<MultiSingleBoxDLU>(
                 mainThread_, ports_, [this](int ended) { SlotRunEnded(ended); }, lzo_, timing_);
-            worker->SetReadsPort(workerReads_[s]);
+            worker->SetWorkerReads(workerReads_[s]);
             tapTargets_[s].store(worker.get(), std::memory_order_release);
         }
         MultiWorkerConfig config;
@@ -154,7 +147,7 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
 
     for (auto& slot : job.slots) slot.fileTime = FileTimeText(slot.path);
     host_.FileTimesRefreshed(job);
-    LogMulti("생성된 날짜를 갱신합니다", COLOUR_BLACK);
+    host_.LogMulti("생성된 날짜를 갱신합니다", COLOUR_BLACK);
 
     const JobCheckResult check = CheckJob(job, snapshot, request.settings, StartKind::Multi);
     for (int code : check.codes) host_.ShowJobError(code);
@@ -175,7 +168,7 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
     if (opened != MultiStartOutcome::Started) return opened;
     ConfigureWorkers(job, snapshot, request.versionCheck, request.versions);
 
-    LogMulti("========== 멀티다운로드시작 ==========", COLOUR_BLACK);
+    host_.LogMulti("========== 멀티다운로드시작 ==========", COLOUR_BLACK);
 
     // runState is set before the worker wakes, so the worker never depends on its wake-up
     // delay to see it.
@@ -191,7 +184,7 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
 }
 
 void MultiDownload::Stop() {
-    LogMulti("다운로드 중단 요청", COLOUR_RED);
+    host_.LogMulti("다운로드 중단 요청", COLOUR_RED);
     // Only a running worker is asked: an idle one would otherwise stay "active" for ever and
     // the multi download would never end.
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
@@ -199,7 +192,7 @@ void MultiDownload::Stop() {
         if (!w || slotPortNames_[static_cast<std::size_t>(slot)].empty()) continue;
         w->RequestStop();
     }
-    LogMulti("프로그램이 중단되면 케이블을 제거 하세요", COLOUR_RED);
+    host_.LogMulti("프로그램이 중단되면 케이블을 제거 하세요", COLOUR_RED);
 }
 
 MultiSlotView MultiDownload::View(int slot) const {
@@ -214,6 +207,26 @@ MultiSlotView MultiDownload::View(int slot) const {
     view.endCode = w->endCode();
     view.statusText = SlotStatusText(SlotStatusCode(view.currentImage, view.erasing, view.endCode));
     return view;
+}
+
+std::string SlotStatusText(int c) {
+    const int a = c / 1000;
+    if (a == 1) return "다운로드 종료";
+    if (c / 10000 == 1) return "사용자 종료";
+    if (a == 9) return "리셋 점프 오류 종료";
+    const std::string suffix = (a >= 2 && a <= 8) ? " 오류 종료" : "";
+    const int stage = c % 1000;
+    std::string text;
+    if (stage == 0) {
+        text = "코드 다운로드";
+    } else if (stage >= 1 && stage <= 6) {
+        text = FormatText("폰트%d 다운로드", stage);
+    } else if (stage == 10) {
+        text = "코드 삭제중";
+    } else if (stage >= 11 && stage <= 16) {
+        text = FormatText("폰트%d 삭제중", stage - 10);
+    }
+    return text + suffix;
 }
 
 int LeaderSlot(const std::array<MultiSlotView, MULTI_SLOT_COUNT>& slots) {

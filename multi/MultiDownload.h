@@ -38,6 +38,17 @@ enum class MultiStartOutcome {
     NoDevice,       // no slot has a port name
 };
 
+// The slot label of a multi worker for slotStatusCode = currentImage + 10 x erasing +
+// 1000 x endCode: "다운로드 종료" when finished, "사용자 종료" when stopped, otherwise the
+// stage ("코드 다운로드", "폰트N 다운로드", "코드 삭제중", "폰트N 삭제중") followed by
+// " 오류 종료" for a failed run (endCode 2-8); "리셋 점프 오류 종료" for endCode 9.
+std::string SlotStatusText(int slotStatusCode);
+
+// The code for SlotStatusText from a worker's status fields.
+constexpr int SlotStatusCode(int currentImage, int erasing, int endCode) {
+    return currentImage + 10 * erasing + 1000 * endCode;
+}
+
 // What the status tick shows of one slot.
 struct MultiSlotView {
     bool hasWorker = false;
@@ -109,16 +120,11 @@ class MultiDownload {
     MultiSingleBoxDLU* worker(int slot) const;
     MultiSlotView View(int slot) const;
 
-    // The multi log pane of the host.
-    void LogMulti(const std::string& text, std::uint32_t colour);
-
     LzoShared& lzo() { return lzo_; }
 
   private:
     // A worker's end notice, on the main thread.
     void SlotRunEnded(int slot);
-    // True while some worker's runState is not 0.
-    bool AnyWorkerRunning() const;
     // The Start's port opening in slot order; every port closed again when one fails.
     MultiStartOutcome OpenSlotPorts();
     // At construction, the ports closed: each port's bytes go to its slot's worker through

@@ -69,15 +69,8 @@ BlockResult BlockTransfer::WriteAndWait(std::size_t frameLength, std::uint8_t re
     report_.Written(host_.WriteFrame(frameLength));
     const WaitResult wait =
         report_.Answer(host_, host_.WaitResponse(snapshot_.packetResponseWaitMs));
-    if (wait == WaitResult::NoResponse) {
-        report_.Line("응답이없습니다", COLOUR_RED);
-        return BlockResult::NoResponse;
-    }
-    if (wait == WaitResult::Stopped) {
-        report_.Line("다운로드가 중단 됩니다", COLOUR_BLUE);
-        return BlockResult::Stopped;
-    }
-    return BlockResult::Done;
+    if (report_.AnswerTaken(wait)) return BlockResult::Done;
+    return wait == WaitResult::Stopped ? BlockResult::Stopped : BlockResult::NoResponse;
 }
 
 BlockResult BlockTransfer::WriteUntilAck(std::size_t frameLength) {

@@ -56,8 +56,8 @@ class BlockTransfer {
                                    std::int64_t offset);
     // The negative-answer rule; true: send the packet again, false: give up (TooManyNaks).
     bool RetryAfterNak(std::uint8_t code, int& retries);
-    // Writes frameLength bytes of the host's frame buffer and waits for the answer, with
-    // "응답이없습니다" / "다운로드가 중단 됩니다" for a wait without an answer. refusedBy: the
+    // Writes frameLength bytes of the host's frame buffer and waits for the answer (the line of
+    // a wait without one: RunReport::AnswerTaken). refusedBy: the
     // answer that this write repeats the packet for (a negative one is told as a resend).
     BlockResult WriteAndWait(std::size_t frameLength, std::uint8_t refusedBy = 0);
     // WriteAndWait until the phone answers ACK, again after each negative answer

@@ -67,7 +67,9 @@ void DebugTrace::TraceLine(TraceEvent kind, int channel, const std::uint8_t* byt
     if (file == nullptr) return;  // this line is lost; the packet still goes out
     std::string line =
         FormatLine(kind, channel, bytes, count, NowMs(), downloadStartMs, writeData_.load());
-    line += TRACE_LINE_END;
+    // A Windows text file (CR LF), like the configuration file, so that files written on
+    // either system read the same.
+    line += "\r\n";
     std::fwrite(line.data(), 1, line.size(), file);
     std::fclose(file);
 }

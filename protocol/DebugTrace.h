@@ -9,10 +9,6 @@
 
 namespace zembra {
 
-// Line end of every trace line: the trace file is a Windows text file (CR LF), like the
-// configuration file, so that files written on either system read the same.
-inline constexpr char TRACE_LINE_END[] = "\r\n";
-
 // Default name of the trace file offered by the hidden menu.
 inline constexpr char DEFAULT_TRACE_FILE[] = "Debug.TXT";
 
@@ -50,10 +46,10 @@ TraceFileVerdict CheckTraceFile(const std::string& fileName,
 //   multi write, data off   "[W:%03d C:%02d %08ld %08ld]"
 // The hex dump is HexDump (at most the first 8,225 bytes).
 //
-// Threads: TraceLine may run on any thread (the single engine's worker writes its packets,
-// the single port's receive thread traces answers, the main thread traces the multi ports'
-// writes); a lock keeps each line whole and the lines in the order they were traced. The
-// options are changed from the main thread.
+// Threads: TraceLine may run on any thread (each engine's worker traces the packets it
+// writes, the single port's receive thread or its reading worker traces answers); a lock
+// keeps each line whole and the lines in the order they were traced. The options are
+// changed from the main thread.
 class DebugTrace {
   public:
     // CheckBoxFileDebugClick after the operator confirmed a file: remembers the name, deletes

@@ -18,8 +18,6 @@ constexpr int kStartBaud = 57600;
 constexpr int kUartFastBaud = 115200;
 constexpr std::uint8_t kLinkUart = 0x02;
 
-constexpr char kNoAnswer[] = "응답이없습니다";
-constexpr char kStopped[] = "다운로드가 중단 됩니다";
 constexpr char kCannotExecute[] = "명령을 수행할 수 없습니다";
 constexpr char kResponseError[] = "응답 오류";
 constexpr char kVersionError[] = "버전 정보 오류";
@@ -57,10 +55,6 @@ DownloadRun RunOfJob(const DownloadJob& job, const StartSnapshot& snapshot,
     run.snapshot = snapshot;
     run.versions = versions ? *versions : ImageVersionsOf(job);
     return run;
-}
-
-SequenceRules SingleEngineRules() {
-    return {};
 }
 
 SequenceRules MultiWorkerRules(bool versionCheck) {
@@ -101,12 +95,6 @@ WaitResult DownloadSequence::SendAndWait(const std::uint8_t* command, std::size_
 
 WaitResult DownloadSequence::SendAndWait(std::initializer_list<std::uint8_t> command) {
     return SendAndWait(command.begin(), command.size(), snap_.normalResponseWaitMs);
-}
-
-bool DownloadSequence::ResponseTaken(WaitResult wait) {
-    if (wait == WaitResult::NoResponse) report_.Line(kNoAnswer, COLOUR_RED);
-    if (wait == WaitResult::Stopped) report_.Line(kStopped, COLOUR_BLUE);
-    return wait == WaitResult::Arrived;
 }
 
 bool DownloadSequence::Acked(WaitResult wait) const {
@@ -160,7 +148,7 @@ RunOutcome DownloadSequence::RequestStart() {
     host_.SetBaud(kStartBaud);
     report_.Line("다운로드 시작 요청", COLOUR_BLACK);
     const WaitResult wait = SendAndWait({CMD_DOWNLOAD_START});
-    if (!ResponseTaken(wait)) return Failed(wait, RunOutcome::NoStartAnswer);
+    if (!report_.AnswerTaken(wait)) return Failed(wait, RunOutcome::NoStartAnswer);
     const std::uint8_t code = host_.ResponseCode();
     if (code != RSP_ACK) {
         if (snap_.showInvalidFcsNak && code != NAK_INVALID_FCS) report_.ShowNak(code);
@@ -198,7 +186,7 @@ RunOutcome DownloadSequence::CheckVersion() {
     report_.Line("버전 확인 요청", COLOUR_BLACK);
     const WaitResult wait = SendAndWait({CMD_VERSION_CHECK, static_cast<std::uint8_t>(version),
                                          static_cast<std::uint8_t>(version >> 8), 0x00, 0x00});
-    if (!ResponseTaken(wait)) return Failed(wait, RunOutcome::VersionRefused);
+    if (!report_.AnswerTaken(wait)) return Failed(wait, RunOutcome::VersionRefused);
     if (host_.ResponseCode() != RSP_ACK) {
         using Rule = SequenceRules::VersionMismatch;
         const bool ask = rules_.versionMismatch == Rule::AskOperator;
@@ -396,7 +384,7 @@ RunOutcome DownloadSequence::EraseRange(std::uint32_t address, std::uint32_t len
     PutLe32(erase + 5, length);
     const WaitResult wait =
         SendAndWait(erase, sizeof erase, static_cast<long long>(snap_.eraseWaitSec) * 1000);
-    if (!ResponseTaken(wait)) return Failed(wait, RunOutcome::EraseFailed);
+    if (!report_.AnswerTaken(wait)) return Failed(wait, RunOutcome::EraseFailed);
     if (host_.ResponseCode() != RSP_ACK) {
         report_.Line("삭제 요청이 취소되었습니다. 파일 크기 또는 시작 주소에 문제가 있습니다.",
                      COLOUR_RED);

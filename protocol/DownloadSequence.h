@@ -65,7 +65,8 @@ struct DownloadRun {
 DownloadRun RunOfJob(const DownloadJob& job, const StartSnapshot& snapshot,
                      const ImageVersions* versions = nullptr);
 
-// Where the single engine and a multi worker follow different rules on purpose.
+// Where the single engine and a multi worker follow different rules on purpose; the single
+// engine's are the defaults.
 struct SequenceRules {
     // What a negative answer to the version check does.
     enum class VersionMismatch {
@@ -85,7 +86,6 @@ struct SequenceRules {
     bool multiStopLines = false;
 };
 
-SequenceRules SingleEngineRules();
 SequenceRules MultiWorkerRules(bool versionCheck);
 
 struct SequenceEnd {
@@ -121,9 +121,6 @@ class DownloadSequence {
     // Sends a command and waits normalResponseWaitMs (or ticks).
     WaitResult SendAndWait(std::initializer_list<std::uint8_t> command);
     WaitResult SendAndWait(const std::uint8_t* command, std::size_t length, long long ticks);
-    // The log line of a wait that took no response ("응답이없습니다" / "다운로드가 중단
-    // 됩니다"); true when a response arrived.
-    bool ResponseTaken(WaitResult wait);
     bool Acked(WaitResult wait) const;
     // Stopped after a stop, else failure.
     static RunOutcome Failed(WaitResult wait, RunOutcome failure);

@@ -44,7 +44,6 @@ class PortSequenceHost : public SequenceHost {
     void BeginRun(LinkProtocolCode mode);
     // The worker reads its port itself (ReadPort); set before any run.
     void SetWorkerReads(bool on) { workerReads_ = on; }
-    LinkProtocolCode mode() const { return mode_; }
 
     // The phone's port. WritePort throws the port component's error when the write fails.
     virtual void WritePort(const std::uint8_t* bytes, std::size_t count) = 0;

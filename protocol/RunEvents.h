@@ -131,6 +131,13 @@ struct RunReport {
     void Written(std::size_t count) const {
         if (count > 0) events.Written(slot, count);
     }
+    // The line of a wait that took no answer: "응답이없습니다" (red), or after a stop
+    // "다운로드가 중단 됩니다" (blue). True when an answer was taken.
+    bool AnswerTaken(WaitResult wait) const {
+        if (wait == WaitResult::NoResponse) Line("응답이없습니다", COLOUR_RED);
+        if (wait == WaitResult::Stopped) Line("다운로드가 중단 됩니다", COLOUR_BLUE);
+        return wait == WaitResult::Arrived;
+    }
     // A wait's result; a negative answer it took is reported.
     WaitResult Answer(const SequenceHost& host, WaitResult wait) const {
         if (wait == WaitResult::Arrived && IsNakCode(host.ResponseCode()))

@@ -26,8 +26,7 @@ SingleDownLoad::~SingleDownLoad() {
 
 void SingleDownLoad::Resume() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!created_) {
-        created_ = true;
+    if (!thread_.joinable()) {
         suspended_ = true;
         thread_ = std::thread([this] { Execute(); });
     }
@@ -43,7 +42,7 @@ bool SingleDownLoad::Suspended() const {
 
 bool SingleDownLoad::Created() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return created_;
+    return thread_.joinable();
 }
 
 bool SingleDownLoad::SuspendSelf() {
@@ -72,7 +71,7 @@ void SingleDownLoad::Execute() {
         if (shared_.downloadEnabled.load()) {
             const RunReport report = bridge_.Report();
             const RunOutcome outcome =
-                DownloadSequence(bridge_, shared_.run, SingleEngineRules(), report).Run().outcome;
+                DownloadSequence(bridge_, shared_.run, SequenceRules{}, report).Run().outcome;
             // Step 10: the end of the run, whatever the cause; the observers see it once the
             // port is closed.
             shared_.downloadRunning.store(false);

@@ -56,7 +56,6 @@ class SingleDownLoad {
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::thread thread_;
-    bool created_ = false;
     bool suspended_ = true;
     unsigned long resumes_ = 0;
     bool terminating_ = false;

@@ -35,7 +35,7 @@ bool SingleEngine::Idle() const {
 SingleEngine::StartResult SingleEngine::Start(const SingleRunConfig& config,
                                               const std::string& portName) {
     // A run that has just given the controls back needs a moment to clear downloadEnabled
-    // and suspend; it no longer needs the main thread for that.
+    // and suspend, which it does without the main thread.
     if (!Idle() && shared_.lastOutcome.load() != RunOutcome::None) {
         for (int i = 0; i < 1000 && !Idle(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));

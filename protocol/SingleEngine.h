@@ -60,7 +60,6 @@ class SingleEngine {
 
     SingleShared& shared() { return shared_; }
     const SingleShared& shared() const { return shared_; }
-    SingleBridge& bridge() { return bridge_; }
     SingleDownLoad& worker() { return worker_; }
 
   private:

@@ -1,6 +1,7 @@
 #include "protocol/SlotEnd.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "protocol/RunEvents.h"
 
@@ -18,32 +19,19 @@ int SlotEndCode(const SequenceEnd& end) {
 }
 
 const char* EndCodeMeaning(int endCode) {
-    switch (endCode) {
-        case 0:
-            return "진행 중";
-        case 1:
-            return "완료";
-        case 2:
-            return "다운로드 시작 요청 실패";
-        case 3:
-            return "버전 확인 실패";
-        case 4:
-            return "모드 설정 실패";
-        case 5:
-            return "다운로드 모듈 진입 실패";
-        case 6:
-            return "이미지 파일 검사 실패";
-        case 7:
-            return "삭제 실패";
-        case 8:
-            return "전송 실패";
-        case 9:
-            return "리셋 점프 거부";
-        case 10:
-            return "사용자 종료";
-        default:
-            return "알 수 없음";
-    }
+    static const char* const meanings[] = {"진행 중",
+                                           "완료",
+                                           "다운로드 시작 요청 실패",
+                                           "버전 확인 실패",
+                                           "모드 설정 실패",
+                                           "다운로드 모듈 진입 실패",
+                                           "이미지 파일 검사 실패",
+                                           "삭제 실패",
+                                           "전송 실패",
+                                           "리셋 점프 거부",
+                                           "사용자 종료"};
+    static_assert(std::size(meanings) == END_STOPPED + 1);
+    return endCode >= 0 && endCode <= END_STOPPED ? meanings[endCode] : "알 수 없음";
 }
 
 RunEvents& NoRunEvents() {

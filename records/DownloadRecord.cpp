@@ -1,11 +1,9 @@
 #include "records/DownloadRecord.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <ctime>
 
 #include "job/FlashRanges.h"
-#include "job/ImageChecks.h"
 #include "job/ImageSlot.h"
 #include "platform/Helpers.h"
 #include "records/Sha256.h"
@@ -46,14 +44,6 @@ std::vector<RecordImage> RecordImagesOf(const DownloadJob& job, const ImageVersi
         images.push_back(image);
     }
     return images;
-}
-
-std::int64_t CodeVersionWordOf(const DownloadJob& job) {
-    const std::string& path = job[ImageSlot::Code].path;
-    if (path.empty()) return -1;
-    const CodeTrailer trailer = ReadCodeTrailer(path);
-    if (trailer.status == CodeTrailer::Status::Unreadable) return -1;
-    return trailer.version;
 }
 
 }  // namespace zembra

@@ -79,7 +79,4 @@ std::string UtcNowIso();
 std::vector<RecordImage> RecordImagesOf(const DownloadJob& job,
                                         const ImageVersions* versions = nullptr);
 
-// The code image's version word (the 16-bit word at size - 20), or -1.
-std::int64_t CodeVersionWordOf(const DownloadJob& job);
-
 }  // namespace zembra

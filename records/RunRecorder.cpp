@@ -1,5 +1,8 @@
 #include "records/RunRecorder.h"
 
+#include <iterator>
+
+#include "job/ImageChecks.h"
 #include "platform/Helpers.h"
 #include "platform/UserFolders.h"
 #include "protocol/SlotEnd.h"
@@ -22,37 +25,36 @@ const char* ProtocolTextOf(LinkProtocolCode mode) {
     }
 }
 
+// What an outcome means, by its value; None: the run never began (its port did not open).
 const char* OutcomeText(RunOutcome outcome) {
-    switch (outcome) {
-        case RunOutcome::Completed:
-            return "every selected image written and the reset jump sent";
-        case RunOutcome::NoStartAnswer:
-            return "no answer or a refusal at the first download start request";
-        case RunOutcome::VersionRefused:
-            return "version check: no answer, or the mismatch was not accepted";
-        case RunOutcome::CompressionFailed:
-            return "compressed mode unavailable";
-        case RunOutcome::UartSetupFailed:
-            return "UART module copy or baud switch refused";
-        case RunOutcome::JumpFailed:
-            return "jump into the download module refused";
-        case RunOutcome::ImageFileProblem:
-        case RunOutcome::ImageSkipped:
-            return "image file problem during the run";
-        case RunOutcome::EraseFailed:
-            return "erase: no answer or refused";
-        case RunOutcome::TransferFailed:
-            return "data transfer failed";
-        case RunOutcome::FileReadError:
-            return "an image file changed during the run";
-        case RunOutcome::Stopped:
-            return "stopped by the operator";
-        case RunOutcome::ResetRefused:
-            return "every image sent, but the phone refused the final reset jump";
-        case RunOutcome::None:
-            break;
-    }
-    return "the port could not be opened";
+    static const char* const texts[] = {
+        "the port could not be opened",
+        "every selected image written and the reset jump sent",
+        "no answer or a refusal at the first download start request",
+        "version check: no answer, or the mismatch was not accepted",
+        "compressed mode unavailable",
+        "UART module copy or baud switch refused",
+        "jump into the download module refused",
+        "image file problem during the run",  // ImageFileProblem
+        "erase: no answer or refused",
+        "data transfer failed",
+        "an image file changed during the run",
+        "stopped by the operator",
+        "image file problem during the run",  // ImageSkipped
+        "every image sent, but the phone refused the final reset jump",
+    };
+    static_assert(std::size(texts) == static_cast<std::size_t>(RunOutcome::ResetRefused) + 1);
+    const auto index = static_cast<std::size_t>(outcome);
+    return index < std::size(texts) ? texts[index] : texts[0];
+}
+
+// The code image's version word (the 16-bit word at size - 20), or -1.
+std::int64_t CodeVersionWordOf(const DownloadJob& job) {
+    const std::string& path = job[ImageSlot::Code].path;
+    if (path.empty()) return -1;
+    const CodeTrailer trailer = ReadCodeTrailer(path);
+    if (trailer.status == CodeTrailer::Status::Unreadable) return -1;
+    return trailer.version;
 }
 
 }  // namespace

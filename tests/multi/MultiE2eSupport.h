@@ -21,7 +21,6 @@
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
 #include "multi/MultiDownload.h"
-#include "multi/SlotStatus.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
 #include "platform/MainThread.h"

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <set>
 
-#include "multi/SlotStatus.h"
+#include "multi/MultiDownload.h"
 #include "platform/Helpers.h"
 #include "tests/multi/MultiE2eSupport.h"
 
@@ -25,7 +25,7 @@ TEST_F(MultiEndToEnd, EightCompressedPhonesStaggeredStartAndSerialisedCompressio
     std::atomic<int> maxInside{0};
     std::atomic<int> compressions{0};
     std::set<int> slotsSeen;  // written inside the lock only
-    multi.lzo().lzoLock().SetProbe([&](int slot, bool entering) {
+    multi.lzo().SetProbe([&](int slot, bool entering) {
         if (entering) {
             const int now = ++inside;
             maxInside.store(std::max(maxInside.load(), now));

@@ -9,7 +9,6 @@
 #include "multi/MSBDLU.h"
 #include "multi/MultiDownload.h"
 #include "multi/MultiHost.h"
-#include "multi/SlotStatus.h"
 #include "platform/LoopMainThread.h"
 
 namespace zembra {
@@ -54,9 +53,9 @@ TEST_F(ReceivePath, IdleSlotDropsBytesAndRunningSlotCutsFirstFrame) {
     // 7E 02 7E 7E 02: the first three bytes form the frame, the rest of the chunk is dropped.
     Feed({0x7E, 0x02, 0x7E, 0x7E, 0x02});
     ASSERT_EQ(worker.WaitResponse(20), WaitResult::Arrived);
-    EXPECT_EQ(worker.response()[0], 0x02);
-    EXPECT_EQ(worker.response()[1], 0x7E);
-    EXPECT_EQ(worker.responseLength(), 2u);
+    EXPECT_EQ(worker.Response()[0], 0x02);
+    EXPECT_EQ(worker.Response()[1], 0x7E);
+    EXPECT_EQ(worker.Response().size(), 2u);
     EXPECT_EQ(worker.WaitResponse(20), WaitResult::NoResponse)
         << "the dropped tail must not form a second frame";
 }
@@ -68,8 +67,8 @@ TEST_F(ReceivePath, FrameSplitOverChunksAndLeadingFlagDoesNotEndIt) {
     EXPECT_EQ(worker.WaitResponse(5), WaitResult::NoResponse);
     Feed({0x7E, 0x55});
     ASSERT_EQ(worker.WaitResponse(20), WaitResult::Arrived);
-    EXPECT_EQ(worker.response()[0], 0xA3);
-    EXPECT_EQ(worker.response()[1], 0x11);
+    EXPECT_EQ(worker.Response()[0], 0xA3);
+    EXPECT_EQ(worker.Response()[1], 0x11);
 }
 
 TEST_F(ReceivePath, WaitOutcomes) {
@@ -107,7 +106,7 @@ TEST_F(ReceivePath, ResponseArrivingDuringWaitWakesIt) {
         worker.ReceiveBytes(frame, sizeof frame);
     });
     EXPECT_EQ(worker.WaitResponse(60000), WaitResult::Arrived);
-    EXPECT_EQ(worker.response()[0], 0x03);
+    EXPECT_EQ(worker.Response()[0], 0x03);
     phone.join();
 }
 
@@ -126,7 +125,7 @@ TEST_F(ReceivePath, FloodIsDroppedAndTheNextRunStartsEmpty) {
     worker.SetRunning();
     Feed({0x7E, 0x02, 0x7E});
     ASSERT_EQ(worker.WaitResponse(20), WaitResult::Arrived);
-    EXPECT_EQ(worker.response()[0], 0x02);
+    EXPECT_EQ(worker.Response()[0], 0x02);
 }
 
 TEST(SlotStatusText, StageAndEndTexts) {
