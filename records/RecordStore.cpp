@@ -273,97 +273,107 @@ std::string RecordStore::Append(DownloadRecord& record) {
 
 namespace {
 
+// A statement parameter's value.
+using SqlValue = std::variant<std::string, std::int64_t>;
+
+// The query of the downloads that pass the filter, newest first, and its parameters' values
+// in their order.
+std::string FilterQuery(const RecordFilter& filter, std::vector<SqlValue>& params) {
+    std::string sql =
+        "SELECT id, start_utc, end_utc, station, front_end, port, slot, link, protocol, "
+        "mode_code, version_word, outcome, outcome_code, outcome_text, succeeded, "
+        "bytes_sent, naks, retransmissions, duration_ms FROM downloads d WHERE 1";
+    const auto param = [&](SqlValue value) {
+        params.push_back(std::move(value));
+        return "?" + std::to_string(params.size());
+    };
+    if (!filter.since.empty()) sql += " AND start_utc >= " + param(filter.since);
+    if (!filter.until.empty()) sql += " AND start_utc < " + param(filter.until);
+    if (!filter.port.empty()) sql += " AND port = " + param(filter.port);
+    if (!filter.station.empty()) sql += " AND station = " + param(filter.station);
+    if (filter.afterId > 0) sql += " AND id > " + param(filter.afterId);
+    const std::string outcome = Lower(filter.outcome);
+    if (outcome == "ok")
+        sql += " AND succeeded = 1";
+    else if (outcome == "failed")
+        sql += " AND succeeded = 0";
+    else if (!outcome.empty())
+        sql += " AND lower(outcome) = " + param(outcome);
+    if (!filter.sha256.empty()) {
+        const std::string p = param(Lower(filter.sha256));
+        sql +=
+            " AND EXISTS (SELECT 1 FROM images i WHERE i.download_id = d.id AND "
+            "substr(i.sha256, 1, length(" +
+            p + ")) = " + p + ")";
+    }
+    if (filter.first > 0)
+        sql = "SELECT * FROM (" + sql + " ORDER BY id LIMIT " + param(std::int64_t{filter.first}) +
+              ") WHERE 1";
+    sql += " ORDER BY id DESC";
+    if (filter.last > 0) sql += " LIMIT " + param(std::int64_t{filter.last});
+    return sql;
+}
+
+// The downloads of an open database that pass the filter, without their images; an error text.
+std::string SelectDownloads(sqlite3* db, const std::string& path, const RecordFilter& filter,
+                            std::vector<DownloadRecord>& out) {
+    std::vector<SqlValue> params;
+    const std::string sql = FilterQuery(filter, params);
+    Statement select(db, sql.c_str());
+    if (!select.ok()) return ErrorOf(db, path);
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        const int index = static_cast<int>(k) + 1;
+        if (const auto* text = std::get_if<std::string>(&params[k]))
+            select.Text(index, *text);
+        else
+            select.Int(index, std::get<std::int64_t>(params[k]));
+    }
+    int rc;
+    while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
+        DownloadRecord r;
+        r.id = select.ColumnInt(0);
+        int i = 1;
+        ForEachRecordField(r, [&](auto& field) {
+            using Field = std::decay_t<decltype(field)>;
+            if constexpr (std::is_same_v<Field, std::string>)
+                field = select.ColumnText(i++);
+            else
+                field = static_cast<Field>(select.ColumnInt(i++));
+        });
+        out.push_back(std::move(r));
+    }
+    return rc == SQLITE_DONE ? std::string() : ErrorOf(db, path);
+}
+
+// The images of each record; an error text.
+std::string SelectImages(sqlite3* db, const std::string& path, std::vector<DownloadRecord>& out) {
+    Statement images(db,
+                     "SELECT slot, file_name, size, sha256, flash_start, flash_end, written "
+                     "FROM images WHERE download_id = ? ORDER BY rowid");
+    for (DownloadRecord& r : out) {
+        if (!images.ok()) return ErrorOf(db, path);
+        sqlite3_reset(images.get());
+        images.Int(1, r.id);
+        while (sqlite3_step(images.get()) == SQLITE_ROW) {
+            RecordImage image;
+            image.slot = static_cast<int>(images.ColumnInt(0));
+            image.fileName = images.ColumnText(1);
+            image.size = images.ColumnInt(2);
+            image.sha256 = images.ColumnText(3);
+            image.flashStart = static_cast<std::uint64_t>(images.ColumnInt(4));
+            image.flashEnd = static_cast<std::uint64_t>(images.ColumnInt(5));
+            image.written = images.ColumnInt(6) != 0;
+            r.images.push_back(std::move(image));
+        }
+    }
+    return {};
+}
+
 // The records of an open database that pass the filter, newest first; an error text.
 std::string SelectRecords(sqlite3* db, const std::string& path, const RecordFilter& filter,
                           std::vector<DownloadRecord>& out) {
-    std::string error;
-    {
-        std::string sql =
-            "SELECT id, start_utc, end_utc, station, front_end, port, slot, link, protocol, "
-            "mode_code, version_word, outcome, outcome_code, outcome_text, succeeded, "
-            "bytes_sent, naks, retransmissions, duration_ms FROM downloads d WHERE 1";
-        // The values of the statement's parameters, in their order.
-        std::vector<std::variant<std::string, std::int64_t>> params;
-        const auto param = [&](std::variant<std::string, std::int64_t> value) {
-            params.push_back(std::move(value));
-            return "?" + std::to_string(params.size());
-        };
-        if (!filter.since.empty()) sql += " AND start_utc >= " + param(filter.since);
-        if (!filter.until.empty()) sql += " AND start_utc < " + param(filter.until);
-        if (!filter.port.empty()) sql += " AND port = " + param(filter.port);
-        if (!filter.station.empty()) sql += " AND station = " + param(filter.station);
-        if (filter.afterId > 0) sql += " AND id > " + param(filter.afterId);
-        const std::string outcome = Lower(filter.outcome);
-        if (outcome == "ok")
-            sql += " AND succeeded = 1";
-        else if (outcome == "failed")
-            sql += " AND succeeded = 0";
-        else if (!outcome.empty())
-            sql += " AND lower(outcome) = " + param(outcome);
-        if (!filter.sha256.empty()) {
-            const std::string p = param(Lower(filter.sha256));
-            sql +=
-                " AND EXISTS (SELECT 1 FROM images i WHERE i.download_id = d.id AND "
-                "substr(i.sha256, 1, length(" +
-                p + ")) = " + p + ")";
-        }
-        if (filter.first > 0)
-            sql = "SELECT * FROM (" + sql + " ORDER BY id LIMIT " +
-                  param(std::int64_t{filter.first}) + ") WHERE 1";
-        sql += " ORDER BY id DESC";
-        if (filter.last > 0) sql += " LIMIT " + param(std::int64_t{filter.last});
-        Statement select(db, sql.c_str());
-        if (!select.ok()) {
-            error = ErrorOf(db, path);
-        } else {
-            for (std::size_t k = 0; k < params.size(); ++k) {
-                const int index = static_cast<int>(k) + 1;
-                if (const auto* text = std::get_if<std::string>(&params[k]))
-                    select.Text(index, *text);
-                else
-                    select.Int(index, std::get<std::int64_t>(params[k]));
-            }
-            int rc;
-            while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
-                DownloadRecord r;
-                r.id = select.ColumnInt(0);
-                int i = 1;
-                ForEachRecordField(r, [&](auto& field) {
-                    using Field = std::decay_t<decltype(field)>;
-                    if constexpr (std::is_same_v<Field, std::string>)
-                        field = select.ColumnText(i++);
-                    else
-                        field = static_cast<Field>(select.ColumnInt(i++));
-                });
-                out.push_back(std::move(r));
-            }
-            if (rc != SQLITE_DONE) error = ErrorOf(db, path);
-        }
-    }
-    if (error.empty()) {
-        Statement images(db,
-                         "SELECT slot, file_name, size, sha256, flash_start, flash_end, written "
-                         "FROM images WHERE download_id = ? ORDER BY rowid");
-        for (DownloadRecord& r : out) {
-            if (!images.ok()) {
-                error = ErrorOf(db, path);
-                break;
-            }
-            sqlite3_reset(images.get());
-            images.Int(1, r.id);
-            while (sqlite3_step(images.get()) == SQLITE_ROW) {
-                RecordImage image;
-                image.slot = static_cast<int>(images.ColumnInt(0));
-                image.fileName = images.ColumnText(1);
-                image.size = images.ColumnInt(2);
-                image.sha256 = images.ColumnText(3);
-                image.flashStart = static_cast<std::uint64_t>(images.ColumnInt(4));
-                image.flashEnd = static_cast<std::uint64_t>(images.ColumnInt(5));
-                image.written = images.ColumnInt(6) != 0;
-                r.images.push_back(std::move(image));
-            }
-        }
-    }
+    std::string error = SelectDownloads(db, path, filter, out);
+    if (error.empty()) error = SelectImages(db, path, out);
     if (!error.empty()) out.clear();
     return error;
 }
