@@ -59,8 +59,6 @@ class ConsoleHost : public DownloadHost {
         markers_.fill(NOT_SENT);
     }
 
-    bool colour() const { return colour_; }
-
   private:
     void ClearProgressLine();
     void DrawProgressLine();
