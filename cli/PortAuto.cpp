@@ -16,6 +16,13 @@ bool IsComName(const std::string& port) {
     return port.rfind("COM", 0) == 0;
 }
 
+// The window's single-mode choice: the first device number 0-19 with a non-empty value; its
+// port when that begins with "COM", else none (empty text).
+std::string DetectedSinglePort(const std::vector<SerialMapEntry>& entries) {
+    const std::string port = LowestDevicePort(entries);
+    return IsComName(port) ? port : std::string();
+}
+
 }  // namespace
 
 std::vector<MapPhone> PhonesInMap(const std::vector<SerialMapEntry>& entries) {
@@ -26,11 +33,6 @@ std::vector<MapPhone> PhonesInMap(const std::vector<SerialMapEntry>& entries) {
             phones.push_back({d, entry->valueName, entry->portName, entry->stamp});
     }
     return phones;
-}
-
-std::string DetectedSinglePort(const std::vector<SerialMapEntry>& entries) {
-    const std::string port = LowestDevicePort(entries);
-    return IsComName(port) ? port : std::string();
 }
 
 std::string WaitForPhonePort(int waitSeconds, const std::function<bool()>& interrupted,

@@ -20,10 +20,6 @@ struct MapPhone {
 // The phones of the map, by device number.
 std::vector<MapPhone> PhonesInMap(const std::vector<SerialMapEntry>& entries);
 
-// The window's single-mode choice: the first device number 0-19 with a non-empty value; its
-// port when that begins with "COM", else none (empty text).
-std::string DetectedSinglePort(const std::vector<SerialMapEntry>& entries);
-
 // "--port auto": the detected port, waiting up to waitSeconds for a phone to appear (the map
 // is read every 100 ms). note() gets one line saying that it waits and for how long.
 // Empty when no phone came in time or interrupted() turned true.
