@@ -5,6 +5,7 @@
 #include "job/ImageSlot.h"
 #include "platform/Helpers.h"
 #include "protocol/AskOperator.h"
+#include "protocol/RunDisplay.h"
 #include "protocol/SingleShared.h"
 
 namespace zembra {
@@ -80,11 +81,14 @@ void ConsoleHost::SetGauge(int percent) {
 void ConsoleHost::SetTitle(const std::string& title) {
     if (title == title_) return;
     title_ = title;
-    if (progressTty_) {
-        // The terminal's title plays the taskbar entry.
-        std::fprintf(streams_.progress, "\033]0;%s\007", title.c_str());
-        std::fflush(streams_.progress);
-    }
+    WriteTitle(title);
+}
+
+void ConsoleHost::WriteTitle(const std::string& title) {
+    if (!progressTty_) return;
+    // The terminal's title plays the taskbar entry.
+    std::fprintf(streams_.progress, "\033]0;%s\007", title.c_str());
+    std::fflush(streams_.progress);
 }
 
 void ConsoleHost::SetAddressText(const std::string& text) {
@@ -95,9 +99,7 @@ void ConsoleHost::SetAddressText(const std::string& text) {
         const int step = gauge_ / 10;
         if (step != lastPlainStep_) {
             lastPlainStep_ = step;
-            std::fprintf(streams_.progress, "%s %3d%% %s %s\n", SlotCaption(currentSlot_), gauge_,
-                         address_.c_str(), elapsed_.c_str());
-            std::fflush(streams_.progress);
+            PrintPlainProgress(currentSlot_);
         }
     }
     DrawProgressLine();
@@ -111,11 +113,7 @@ void ConsoleHost::SetMarker(int slot, const std::string& marker) {
         lastPlainStep_ = -1;
     } else if (slot == currentSlot_) {
         if (marker == SENT) {
-            if (!progressTty_ && !options_.quiet) {
-                std::fprintf(streams_.progress, "%s %3d%% %s %s\n", SlotCaption(slot), gauge_,
-                             address_.c_str(), elapsed_.c_str());
-                std::fflush(streams_.progress);
-            }
+            if (!progressTty_ && !options_.quiet) PrintPlainProgress(slot);
             DrawProgressLine();
             if (progressTty_ && progressShown_) {
                 std::fputc('\n', streams_.progress);  // keep the finished image's bar
@@ -126,12 +124,15 @@ void ConsoleHost::SetMarker(int slot, const std::string& marker) {
     }
 }
 
+void ConsoleHost::PrintPlainProgress(int slot) {
+    std::fprintf(streams_.progress, "%s %3d%% %s %s\n", SlotCaption(slot), gauge_, address_.c_str(),
+                 elapsed_.c_str());
+    std::fflush(streams_.progress);
+}
+
 void ConsoleHost::GiveControlsBack() {
     ClearProgressLine();
-    if (progressTty_) {
-        std::fprintf(streams_.progress, "\033]0;%s\007", "Zembra 4");
-        std::fflush(streams_.progress);
-    }
+    WriteTitle(TITLE_IDLE);
     controlsGivenBack_ = true;
 }
 

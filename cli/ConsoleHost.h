@@ -63,6 +63,10 @@ class ConsoleHost : public DownloadHost {
     void ClearProgressLine();
     void DrawProgressLine();
     void WriteLine(std::FILE* stream, const std::string& text, std::uint32_t colour);
+    // The terminal's title (only on a terminal).
+    void WriteTitle(const std::string& title);
+    // A progress line of its own, for a log that is not a terminal.
+    void PrintPlainProgress(int slot);
 
     const CliOptions& options_;
     Streams streams_;
