@@ -52,6 +52,9 @@ class ConsoleHost : public DownloadHost {
     // The status tick: refreshes the elapsed-time field ("%02d분 %02d초", empty when idle).
     void SetElapsed(const std::string& text);
 
+    // Where the log lines go.
+    std::FILE* logStream() const { return streams_.log; }
+
     // True once the engine has given the controls back (the run is over).
     bool controlsGivenBack() const { return controlsGivenBack_; }
     void ResetForRun() {

@@ -21,12 +21,12 @@ std::string FolderOf(const std::string& path) {
 
 // The window's file selection for one slot; false when the file is refused.
 bool SelectFile(int slot, const std::string& path, const DownloadSettings& settings,
-                DownloadJob& job, const JobBuildOutput& output) {
+                DownloadJob& job, ConsoleHost& console) {
     const SelectionResult selection = SelectImageFile(slot, path, settings.checkBinSize64K);
-    for (const LogLine& line : selection.log) output.log(line.text, line.colour);
+    for (const LogLine& line : selection.log) console.LogSingle(line.text, line.colour);
     ApplySelection(job[slot], selection);
     if (!selection.selected) {
-        output.error(FormatText("%s image %s refused", SlotCaption(slot), path.c_str()));
+        console.Error(FormatText("%s image %s refused", SlotCaption(slot), path.c_str()));
         return false;
     }
     return true;
@@ -40,7 +40,7 @@ bool StaysInFolder(const std::string& name) {
 // The trace file is emptied when the run begins: only a regular file that is none of the
 // run's inputs and not the records database, or a new file.
 bool TraceFileRefused(const std::string& trace, const CliOptions& options, const DownloadJob& job,
-                      const JobBuildOutput& output) {
+                      ConsoleHost& console) {
     std::vector<GuardedFile> guarded{
         {GuardedFile::Role::Configuration, options.configPath},
         {GuardedFile::Role::Records, RecordsPathFor(options.recordsPath)}};
@@ -49,33 +49,33 @@ bool TraceFileRefused(const std::string& trace, const CliOptions& options, const
     const TraceFileVerdict verdict = CheckTraceFile(trace, guarded);
     if (verdict.usable()) return false;
     if (verdict.kind == TraceFileVerdict::Kind::NotARegularFile) {
-        output.error("the trace file " + trace +
-                     " is not a regular file (a device, FIFO or folder is never emptied): "
-                     "choose another trace file");
+        console.Error("the trace file " + trace +
+                      " is not a regular file (a device, FIFO or folder is never emptied): "
+                      "choose another trace file");
         return true;
     }
     const char* what = verdict.clash->role == GuardedFile::Role::Records ? "the records database "
                                                                          : "the input file ";
-    output.error("the trace file " + trace + " is " + what + verdict.clash->path +
-                 ": choose another trace file");
+    console.Error("the trace file " + trace + " is " + what + verdict.clash->path +
+                  ": choose another trace file");
     return true;
 }
 
 }  // namespace
 
 bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
-                         DownloadSettings& settings, const JobBuildOutput& output) {
+                         DownloadSettings& settings, ConsoleHost& console) {
     // The configuration file, as the window's "환경파일" button loads it.
     if (!options.configPath.empty()) {
         if (!CanOpenForReading(options.configPath)) {
-            output.error("cannot read the configuration file " + options.configPath);
+            console.Error("cannot read the configuration file " + options.configPath);
             return false;
         }
         const ConfigReadResult read =
             ReadConfigFile(options.configPath, ConfigSource::Dialog, job, settings);
-        output.log(read.log.text, read.log.colour);
+        console.LogSingle(read.log.text, read.log.colour);
         if (!read.opened) return false;
-        if (read.showPopUp) output.log(read.popUpText, COLOUR_BLUE);
+        if (read.showPopUp) console.LogSingle(read.popUpText, COLOUR_BLUE);
     }
 
     // Settings given on the command line win over the file's.
@@ -101,21 +101,21 @@ bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
         const std::string& expected = job[slot].expectedName;
         if (path.empty() && job.configLoaded && !expected.empty() && expected != ANY_FILE) {
             if (!StaysInFolder(expected)) {
-                output.error(FormatText("%s: the prescribed file name %s leaves the image folder",
-                                        SlotCaption(slot), expected.c_str()));
+                console.Error(FormatText("%s: the prescribed file name %s leaves the image folder",
+                                         SlotCaption(slot), expected.c_str()));
                 return false;
             }
             const std::string candidate = imageDir + "/" + expected;
             if (FileExists(candidate)) path = candidate;
         }
         if (path.empty()) continue;
-        if (!SelectFile(slot, path, settings, job, output)) return false;
+        if (!SelectFile(slot, path, settings, job, console)) return false;
     }
     for (int slot = ImageSlot::Font1; slot <= ImageSlot::Font6; ++slot) {
         const auto& text = options.addresses[static_cast<std::size_t>(slot)];
         if (text) job[slot].addressText = AddressOnExit(*text, settings.autoHexPrefix);
     }
-    if (!options.traceFile.empty() && TraceFileRefused(options.traceFile, options, job, output))
+    if (!options.traceFile.empty() && TraceFileRefused(options.traceFile, options, job, console))
         return false;
     return true;
 }

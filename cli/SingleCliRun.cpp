@@ -53,16 +53,18 @@ int ExitStatusOf(RunOutcome outcome) {
     return EXIT_INTERNAL;
 }
 
+namespace {
+
+// Builds the job from the options: the configuration file (if any), the image files (with the
+// file selection checks of the window), the font addresses, the settings, the snapshot and
+// the Start checks, with their log lines, error boxes and the override question on host.
 CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
     CliJob out;
     DownloadJob& job = out.job;
     DownloadSettings& settings = out.settings;
 
     out.link = options.link.value_or(Link::Usb);
-    const JobBuildOutput output{
-        [&host](const std::string& text, std::uint32_t colour) { host.LogSingle(text, colour); },
-        [&host](const std::string& text) { host.Error(text); }};
-    if (!BuildJobFromOptions(options, out.link, job, settings, output)) {
+    if (!BuildJobFromOptions(options, out.link, job, settings, host)) {
         out.exitStatus = EXIT_JOB_REFUSED;
         return out;
     }
@@ -95,6 +97,8 @@ CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
     out.run = RunOfJob(job, snapshot.snapshot);
     return out;
 }
+
+}  // namespace
 
 // One phone's run on the engine of a single session, with its record.
 SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::string& frontEnd,
