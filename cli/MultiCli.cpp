@@ -95,7 +95,7 @@ class MultiCliSession {
             status = RunMultiStation(
                 [this](const auto& batch, const auto& tick, const auto& ended,
                        const auto& portFailed) { return RunBatch(batch, tick, ended, portFailed); },
-                Interrupted(), print, options_.stationSettleMs, loop_, &lineSender);
+                Interrupted(), print, options_.stationSettleMs, loop_, lineSender);
         } else {
             status = RunBatch(slots, nullptr, nullptr, nullptr);
         }
