@@ -12,9 +12,7 @@
 // QT_QPA_PLATFORM=offscreen on a machine without a display). Without any display and no
 // platform chosen the program says so and exits with status 3 instead of letting Qt abort.
 #include <QApplication>
-#include <QCheckBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>

@@ -4,7 +4,6 @@
 #include <functional>
 #include <map>
 #include <utility>
-#include <vector>
 
 #include "job/StartSnapshot.h"
 #include "platform/Helpers.h"

@@ -1,12 +1,9 @@
 #include "cli/ConsoleHost.h"
 
-#include <cstring>
-
 #include "job/ImageSlot.h"
 #include "platform/Helpers.h"
 #include "protocol/AskOperator.h"
 #include "protocol/RunDisplay.h"
-#include "protocol/SingleShared.h"
 
 namespace zembra {
 

@@ -4,7 +4,7 @@
 #include "job/ImageChecks.h"
 #include "platform/Helpers.h"
 #include "protocol/DebugTrace.h"
-#include "protocol/SingleShared.h"
+#include "protocol/SequenceHost.h"
 #include "records/RecordStore.h"
 
 namespace zembra {

@@ -8,7 +8,6 @@
 #include "cli/MultiMode.h"
 #include "cli/PreFlight.h"
 #include "cli/Station.h"
-#include "job/StartSnapshot.h"
 #include "platform/Helpers.h"
 #include "platform/InterruptCatcher.h"
 #include "platform/LoopMainThread.h"

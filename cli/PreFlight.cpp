@@ -3,7 +3,7 @@
 #include "job/FlashRanges.h"
 #include "job/JobCheck.h"
 #include "protocol/AskOperator.h"
-#include "protocol/SingleShared.h"
+#include "protocol/SequenceHost.h"
 
 namespace zembra {
 

@@ -1,8 +1,6 @@
 #include "cli/SingleCliRun.h"
 
-#include <atomic>
 #include <chrono>
-#include <cstdio>
 
 #include "cli/CliTrace.h"
 #include "cli/JobFromOptions.h"
@@ -12,11 +10,6 @@
 #include "job/JobCheck.h"
 #include "job/StartSnapshot.h"
 #include "platform/Helpers.h"
-#include "platform/LoopMainThread.h"
-#include "ports/VaCommPorts.h"
-#include "protocol/AskOperator.h"
-#include "protocol/DebugTrace.h"
-#include "protocol/SingleEngine.h"
 
 namespace zembra {
 

@@ -5,7 +5,6 @@
 #include <map>
 
 #include "cli/LineStation.h"
-#include "cli/MultiMode.h"
 #include "cli/PortAuto.h"
 #include "cli/SingleCliRun.h"
 #include "multi/SlotStatus.h"
