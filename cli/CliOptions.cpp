@@ -1,6 +1,6 @@
 #include "cli/CliOptions.h"
 
-#include <cstdlib>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <utility>
@@ -11,15 +11,6 @@
 namespace zembra {
 
 namespace {
-
-bool ParseInt(const std::string& text, int& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0' || v < 0 || v > 0x7FFFFFFF) return false;
-    value = static_cast<int>(v);
-    return true;
-}
 
 // What is wrong with the ports of a single (one --port, or --station) or a multi command
 // line; empty when nothing is.
@@ -77,6 +68,17 @@ Setter Keep(Field& field, std::string emptyError = {}) {
     return [&field, emptyError](const std::string& v) {
         if (v.empty() && !emptyError.empty()) return emptyError;
         field = v;
+        return std::string();
+    };
+}
+
+// Takes a whole decimal number from 0 to max; error for any other value.
+template <class Field>
+Setter Whole(Field& field, std::int32_t max, std::string error) {
+    return [&field, max, error](const std::string& v) {
+        const std::optional<std::int32_t> n = StrictDecimal(v);
+        if (!n || *n < 0 || *n > max) return error;
+        field = *n;
         return std::string();
     };
 }
@@ -148,12 +150,8 @@ void AddOperatorOptions(OptionTable& t, CliOptions& o) {
                                                                {"always", ColourMode::Always},
                                                                {"never", ColourMode::Never}},
                "--color takes auto, always or never");
-    withValue["--startup-delay"] = [&](const std::string& v) -> std::string {
-        int ms = 0;
-        if (!ParseInt(v, ms)) return "--startup-delay takes milliseconds";
-        o.startupSleepMs = ms;
-        return {};
-    };
+    withValue["--startup-delay"] =
+        Whole(o.startupSleepMs, INT32_MAX, "--startup-delay takes milliseconds");
 }
 
 // Records, the line server and the station.
@@ -162,27 +160,17 @@ void AddRecordOptions(OptionTable& t, CliOptions& o) {
     withValue["--records"] = Keep(o.recordsPath, "--records needs a file name (or off)");
     withValue["--records-server"] =
         Keep(o.recordsServer, "--records-server needs a connection string (or off)");
-    withValue["--wait-for-phone"] = [&](const std::string& v) -> std::string {
-        if (!ParseInt(v, o.waitForPhoneSec)) return "--wait-for-phone takes seconds";
-        return {};
-    };
-    withValue["--station-settle"] = [&](const std::string& v) -> std::string {
-        if (!ParseInt(v, o.stationSettleMs) || o.stationSettleMs > 60000)
-            return "--station-settle takes milliseconds (0-60000)";
-        return {};
-    };
+    withValue["--wait-for-phone"] =
+        Whole(o.waitForPhoneSec, INT32_MAX, "--wait-for-phone takes seconds");
+    withValue["--station-settle"] =
+        Whole(o.stationSettleMs, 60000, "--station-settle takes milliseconds (0-60000)");
 }
 
 // Multi mode.
 void AddMultiOptions(OptionTable& t, CliOptions& o) {
     auto& withValue = t.withValue;
     auto& flags = t.flags;
-    withValue["--stagger"] = [&](const std::string& v) -> std::string {
-        const std::optional<std::int32_t> ms = StrictDecimal(v);
-        if (!ms || *ms < 0 || *ms > 60000) return "--stagger takes milliseconds (0-60000)";
-        o.staggerMs = *ms;
-        return {};
-    };
+    withValue["--stagger"] = Whole(o.staggerMs, 60000, "--stagger takes milliseconds (0-60000)");
     flags["--multi"] = [&] { o.multi = true; };
     flags["--all-phones"] = [&] { o.multi = o.allPhones = true; };
     flags["--no-version-check"] = [&] { o.versionCheck = false; };
