@@ -12,24 +12,13 @@ namespace {
 
 constexpr auto kMapPollInterval = std::chrono::milliseconds(100);
 
-bool IsComName(const std::string& port) {
-    return port.rfind("COM", 0) == 0;
-}
-
-// The window's single-mode choice: the first device number 0-19 with a non-empty value; its
-// port when that begins with "COM", else none (empty text).
-std::string DetectedSinglePort(const std::vector<SerialMapEntry>& entries) {
-    const std::string port = LowestDevicePort(entries);
-    return IsComName(port) ? port : std::string();
-}
-
 }  // namespace
 
 std::vector<MapPhone> PhonesInMap(const std::vector<SerialMapEntry>& entries) {
     std::vector<MapPhone> phones;
     for (int d = 0; d < MAP_PHONE_DEVICES; ++d) {
         const SerialMapEntry* entry = EntryOfDevice(entries, d);
-        if (entry && IsComName(entry->portName))
+        if (entry && entry->portName.rfind("COM", 0) == 0)
             phones.push_back({d, entry->valueName, entry->portName, entry->stamp});
     }
     return phones;
@@ -42,7 +31,7 @@ std::string WaitForPhonePort(int waitSeconds, const std::function<bool()>& inter
     for (;;) {
         if (!SerialDeviceMapProblem().empty()) return {};  // refused: no phone will show up
         if (const auto map = ReadSerialDeviceMap()) {
-            const std::string port = DetectedSinglePort(*map);
+            const std::string port = LowestDevicePort(*map);
             if (!port.empty()) return port;
         }
         if (interrupted() || std::chrono::steady_clock::now() >= deadline) return {};
