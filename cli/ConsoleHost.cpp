@@ -195,11 +195,9 @@ int ConsoleHost::ShowMessage(const std::string& text, const std::string& caption
         while (!answer.empty() &&
                (answer.back() == '\n' || answer.back() == '\r' || answer.back() == ' '))
             answer.pop_back();
-        if (answer == "ok" || answer == "y" || answer == "yes" || answer == "예" ||
-            answer == Lower(positiveText))
-            return positive;
-        if (answer == "cancel" || answer == "n" || answer == "no" || answer == "아니오" ||
-            answer == Lower(negativeText))
+        // Both button texts of either style are among the answers taken.
+        if (answer == "ok" || answer == "y" || answer == "yes" || answer == "예") return positive;
+        if (answer == "cancel" || answer == "n" || answer == "no" || answer == "아니오")
             return negative;
     }
 }
