@@ -13,10 +13,9 @@ namespace {
 
 // The folder of a path (both separators, as the configuration file's path may be a Windows one).
 std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+    const std::string parent = ParentFolder(path);
+    if (!parent.empty()) return parent;
+    return path.find_first_of("/\\") == 0 ? "/" : ".";
 }
 
 // The window's file selection for one slot; false when the file is refused.
