@@ -5,6 +5,7 @@
 #include <iostream>
 #include <set>
 
+#include "cli/ConsoleHost.h"
 #include "job/JobCheck.h"
 #include "multi/SlotStatus.h"
 #include "platform/Helpers.h"

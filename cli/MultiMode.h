@@ -1,15 +1,13 @@
 #pragma once
 
 #include <array>
-#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/CliOptions.h"   // the exit statuses
-#include "cli/ConsoleHost.h"  // PrintLine
+#include "cli/CliOptions.h"  // the exit statuses
 #include "job/DownloadJob.h"
 #include "multi/MultiDownload.h"
 #include "platform/SerialDeviceMap.h"
