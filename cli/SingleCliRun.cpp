@@ -179,37 +179,30 @@ int RunSingleCli(const CliOptions& options, ConsoleHost& host) {
     if (cliJob.exitStatus != EXIT_OK) return cliJob.exitStatus;
     if (!PreFlightAccepted(cliJob.job, host)) return EXIT_JOB_REFUSED;
 
-    int status = EXIT_INTERNAL;
     const InterruptCatcher interrupts;
-    {
-        SingleSession session(options, host, cliJob, interrupts);
-        session.trace.SetWriteData(options.traceData);
-        if (options.station && !SerialDeviceMapProblem().empty()) {
-            host.Error("station: the serial-device map cannot be read (" +
-                       SerialDeviceMapDescription() + ")");
-            status = EXIT_PORT_OPEN;
-        } else if (options.station) {
-            status = RunSingleStation(session);
-        } else {
-            std::string port = options.ports.front();
-            if (port == "auto") {
-                port = WaitForPhonePort(
-                    options.waitForPhoneSec, [&] { return interrupts.count() > 0; },
-                    [&](const std::string& text) { host.Note(text); });
-                if (port.empty()) {
-                    host.Error(interrupts.count() > 0
-                                   ? "stopped while waiting for a phone"
-                                   : "--port auto: no phone in the serial-device map (" +
-                                         SerialDeviceMapDescription() + ")");
-                    return interrupts.count() > 0 ? EXIT_STOPPED : EXIT_PORT_OPEN;
-                }
-                host.Note("--port auto: " + port);
-            }
-            status = session.RunPhone(port, "zembra-cli").status;
-        }
-        status = WithRecordStatus(status, session.recorder.failed());
+    SingleSession session(options, host, cliJob, interrupts);
+    session.trace.SetWriteData(options.traceData);
+    if (options.station && !SerialDeviceMapProblem().empty()) {
+        host.Error("station: the serial-device map cannot be read (" +
+                   SerialDeviceMapDescription() + ")");
+        return EXIT_PORT_OPEN;
     }
-    return status;
+    std::string port = options.station ? std::string() : options.ports.front();
+    if (port == "auto") {
+        port = WaitForPhonePort(
+            options.waitForPhoneSec, [&] { return interrupts.count() > 0; },
+            [&](const std::string& text) { host.Note(text); });
+        if (port.empty()) {
+            host.Error(interrupts.count() > 0 ? "stopped while waiting for a phone"
+                                              : "--port auto: no phone in the serial-device map (" +
+                                                    SerialDeviceMapDescription() + ")");
+            return interrupts.count() > 0 ? EXIT_STOPPED : EXIT_PORT_OPEN;
+        }
+        host.Note("--port auto: " + port);
+    }
+    const int status =
+        options.station ? RunSingleStation(session) : session.RunPhone(port, "zembra-cli").status;
+    return WithRecordStatus(status, session.recorder.failed());
 }
 
 }  // namespace zembra
