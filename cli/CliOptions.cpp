@@ -96,7 +96,8 @@ Setter Choice(Field& field, std::vector<std::pair<std::string, Value>> choices, 
     };
 }
 
-// The images, their addresses and the configuration file.
+// The images, their addresses, the configuration file and the advanced settings given as
+// values.
 void AddJobOptions(OptionTable& t, CliOptions& o) {
     auto& withValue = t.withValue;
     withValue["--code"] = Keep(o.paths[ImageSlot::Code]);
@@ -106,6 +107,10 @@ void AddJobOptions(OptionTable& t, CliOptions& o) {
     }
     withValue["--config"] = Keep(o.configPath);
     withValue["--image-dir"] = Keep(o.imageDir);
+    withValue["--packet-wait"] = Keep(o.packetResponseWaitMs);
+    withValue["--command-wait"] = Keep(o.normalResponseWaitMs);
+    withValue["--gap"] = Keep(o.cmdGapMs);
+    withValue["--erase-wait"] = Keep(o.eraseWaitSec);
 }
 
 // Link, protocol and port.
@@ -131,17 +136,9 @@ void AddLinkOptions(OptionTable& t, CliOptions& o) {
     };
 }
 
-// The advanced settings given as values.
-void AddSettingOptions(OptionTable& t, CliOptions& o) {
-    auto& withValue = t.withValue;
-    withValue["--packet-wait"] = Keep(o.packetResponseWaitMs);
-    withValue["--command-wait"] = Keep(o.normalResponseWaitMs);
-    withValue["--gap"] = Keep(o.cmdGapMs);
-    withValue["--erase-wait"] = Keep(o.eraseWaitSec);
-}
-
-// Trace, colours and the start-up delay.
-void AddOperatorOptions(OptionTable& t, CliOptions& o) {
+// Trace, colours, the start-up delay, records, the line server, the station and the multi
+// mode's stagger.
+void AddRunOptions(OptionTable& t, CliOptions& o) {
     auto& withValue = t.withValue;
     withValue["--trace"] = Keep(o.traceFile, "--trace needs a file name");
     withValue["--color"] =
@@ -152,11 +149,6 @@ void AddOperatorOptions(OptionTable& t, CliOptions& o) {
                "--color takes auto, always or never");
     withValue["--startup-delay"] =
         Whole(o.startupSleepMs, INT32_MAX, "--startup-delay takes milliseconds");
-}
-
-// Records, the line server and the station.
-void AddRecordOptions(OptionTable& t, CliOptions& o) {
-    auto& withValue = t.withValue;
     withValue["--records"] = Keep(o.recordsPath, "--records needs a file name (or off)");
     withValue["--records-server"] =
         Keep(o.recordsServer, "--records-server needs a connection string (or off)");
@@ -164,22 +156,16 @@ void AddRecordOptions(OptionTable& t, CliOptions& o) {
         Whole(o.waitForPhoneSec, INT32_MAX, "--wait-for-phone takes seconds");
     withValue["--station-settle"] =
         Whole(o.stationSettleMs, 60000, "--station-settle takes milliseconds (0-60000)");
-}
-
-// Multi mode.
-void AddMultiOptions(OptionTable& t, CliOptions& o) {
-    auto& withValue = t.withValue;
-    auto& flags = t.flags;
     withValue["--stagger"] = Whole(o.staggerMs, 60000, "--stagger takes milliseconds (0-60000)");
-    flags["--multi"] = [&] { o.multi = true; };
-    flags["--all-phones"] = [&] { o.multi = o.allPhones = true; };
-    flags["--no-version-check"] = [&] { o.versionCheck = false; };
 }
 
 // Every option without a value.
 void AddFlags(OptionTable& t, CliOptions& o) {
     auto& flags = t.flags;
     flags["--station"] = [&] { o.station = true; };
+    flags["--multi"] = [&] { o.multi = true; };
+    flags["--all-phones"] = [&] { o.multi = o.allPhones = true; };
+    flags["--no-version-check"] = [&] { o.versionCheck = false; };
     flags["--no-records"] = [&] { o.recordsPath = "off"; };
     flags["--help"] = [&] { o.help = true; };
     flags["-h"] = [&] { o.help = true; };
@@ -209,9 +195,7 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     CliParseResult result;
     CliOptions& o = result.options;
     OptionTable table;
-    for (auto add : {AddJobOptions, AddLinkOptions, AddSettingOptions, AddOperatorOptions,
-                     AddRecordOptions, AddMultiOptions, AddFlags})
-        add(table, o);
+    for (auto add : {AddJobOptions, AddLinkOptions, AddRunOptions, AddFlags}) add(table, o);
     auto& withValue = table.withValue;
     auto& flags = table.flags;
 
