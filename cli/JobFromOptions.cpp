@@ -1,9 +1,10 @@
 #include "cli/JobFromOptions.h"
 
+#include <cstdio>
+
 #include "job/ConfigFile.h"
 #include "job/ImageChecks.h"
 #include "platform/Helpers.h"
-#include "protocol/DebugTrace.h"
 #include "protocol/SequenceHost.h"
 #include "records/RecordStore.h"
 
@@ -117,6 +118,21 @@ bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
     if (!options.traceFile.empty() && TraceFileRefused(options.traceFile, options, job, console))
         return false;
     return true;
+}
+
+void StartCliTrace(DebugTrace& trace, const std::string& fileName, ConsoleHost& console) {
+    if (fileName.empty()) return;
+    if (!trace.Start(fileName)) {
+        console.Error("the trace file " + fileName +
+                      " is no longer a regular file: no trace is written");
+        return;
+    }
+    if (std::FILE* probe = std::fopen(fileName.c_str(), "ab")) {
+        std::fclose(probe);
+    } else {
+        console.Error("cannot write the trace file " + fileName +
+                      ": its lines are lost (the download goes on)");
+    }
 }
 
 }  // namespace zembra

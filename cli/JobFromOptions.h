@@ -4,6 +4,7 @@
 #include "cli/ConsoleHost.h"
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
+#include "protocol/DebugTrace.h"
 
 namespace zembra {
 
@@ -17,5 +18,10 @@ namespace zembra {
 // files. Each mode runs its own Start checks afterwards.
 bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
                          DownloadSettings& settings, ConsoleHost& console);
+
+// --trace FILE of both modes, once the ports are open and before the first packet: empties
+// the file and switches the trace on. A file that cannot be written is said on console (its
+// lines are lost; the download goes on). Nothing when fileName is empty.
+void StartCliTrace(DebugTrace& trace, const std::string& fileName, ConsoleHost& console);
 
 }  // namespace zembra

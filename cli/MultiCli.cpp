@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "cli/CliTrace.h"
 #include "cli/JobFromOptions.h"
 #include "cli/LineStation.h"
 #include "cli/MultiMode.h"
@@ -123,8 +122,7 @@ class MultiCliSession {
         hooks.started = [this] {
             if (traceStarted_) return;
             traceStarted_ = true;
-            StartCliTrace(trace_, options_.traceFile,
-                          [this](const std::string& text) { console_.Error(text); });
+            StartCliTrace(trace_, options_.traceFile, console_);
         };
         hooks.slotEnded = [this, ended](const MultiSlotSummary& end) {
             if (ended) ended(end);  // the station's look at the map comes before the record

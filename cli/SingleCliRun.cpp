@@ -2,7 +2,6 @@
 
 #include <chrono>
 
-#include "cli/CliTrace.h"
 #include "cli/JobFromOptions.h"
 #include "cli/PortAuto.h"
 #include "cli/PreFlight.h"
@@ -111,8 +110,7 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
             // The port is open and nothing has been written yet: the trace begins here (once
             // per session, so that a station's trace keeps every phone).
             traceStarted = true;
-            StartCliTrace(trace, options.traceFile,
-                          [this](const std::string& text) { host.Error(text); });
+            StartCliTrace(trace, options.traceFile, host);
         }
         auto nextTick = Clock::now() + std::chrono::milliseconds(1000);
         while (!host.controlsGivenBack()) {
