@@ -1,9 +1,9 @@
 #include "cli/SingleCliRun.h"
 
 #include <chrono>
+#include <thread>
 
 #include "cli/JobFromOptions.h"
-#include "cli/PortAuto.h"
 #include "cli/PreFlight.h"
 #include "cli/Station.h"
 #include "job/JobCheck.h"
@@ -46,6 +46,33 @@ int ExitStatusOf(RunOutcome outcome) {
 }
 
 namespace {
+
+constexpr auto kMapPollInterval = std::chrono::milliseconds(100);
+
+// "--port auto": the detected port, waiting up to waitSeconds for a phone to appear (the map
+// is read every 100 ms). note() gets one line saying that it waits and for how long.
+// Empty when no phone came in time or interrupted() turned true.
+std::string WaitForPhonePort(int waitSeconds, const std::function<bool()>& interrupted,
+                             const std::function<void(const std::string&)>& note) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds);
+    bool noted = false;
+    for (;;) {
+        if (!SerialDeviceMapProblem().empty()) return {};  // refused: no phone will show up
+        if (const auto map = ReadSerialDeviceMap()) {
+            const std::string port = LowestDevicePort(*map);
+            if (!port.empty()) return port;
+        }
+        if (interrupted() || std::chrono::steady_clock::now() >= deadline) return {};
+        if (!noted) {
+            note(
+                FormatText("no phone in the serial-device map yet: waiting up to %d s for one "
+                           "(Ctrl-C ends)",
+                           waitSeconds));
+            noted = true;
+        }
+        std::this_thread::sleep_for(kMapPollInterval);
+    }
+}
 
 // Builds the job from the options: the configuration file (if any), the image files (with the
 // file selection checks of the window), the font addresses, the settings, the snapshot and

@@ -5,11 +5,11 @@
 #include <map>
 
 #include "cli/LineStation.h"
-#include "cli/PortAuto.h"
 #include "cli/SingleCliRun.h"
 #include "multi/SlotStatus.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
+#include "platform/PortNames.h"
 
 namespace zembra {
 
@@ -19,6 +19,34 @@ constexpr auto kMapPollInterval = std::chrono::milliseconds(100);
 
 std::string Minutes(long long ms) {
     return FormatText("%02lld:%02lld.%lld", ms / 60000, (ms / 1000) % 60, (ms % 1000) / 100);
+}
+
+// A phone in the serial-device map: value "\Device\trelvic<d>" (d = 0-19) whose data is a
+// port name beginning with "COM", as the phone's USB driver registers it.
+struct MapPhone {
+    int device = 0;
+    std::string valueName;
+    std::string portName;
+    std::string stamp = {};  // the map entry's own (SerialMapEntry::stamp)
+};
+
+// The phones of the map, by device number.
+std::vector<MapPhone> PhonesInMap(const std::vector<SerialMapEntry>& entries) {
+    std::vector<MapPhone> phones;
+    for (int d = 0; d < MAP_PHONE_DEVICES; ++d) {
+        const SerialMapEntry* entry = EntryOfDevice(entries, d);
+        if (entry && entry->portName.rfind("COM", 0) == 0)
+            phones.push_back({d, entry->valueName, entry->portName, entry->stamp});
+    }
+    return phones;
+}
+
+// What tells a phone that was plugged in again from one that stayed: the map entry (its name,
+// port and stamp, which a new registration changes however quickly it follows the old) and
+// the device its port name stands for now (its alias target, or the fixed default).
+std::string PhoneIdentity(const MapPhone& phone) {
+    return phone.valueName + "|" + phone.portName + "|" + phone.stamp + "|" +
+           ResolvePortDevice(phone.portName);
 }
 
 // Which phones of the serial-device map a station has flashed: a phone counts as taken from
