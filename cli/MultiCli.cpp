@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "cli/JobFromOptions.h"
-#include "cli/LineStation.h"
 #include "cli/MultiMode.h"
 #include "cli/PreFlight.h"
 #include "cli/Station.h"
@@ -89,11 +88,11 @@ class MultiCliSession {
         int status = EXIT_OK;
         if (options_.station) {
             const auto print = [this](const std::string& text) { console_.Note(text); };
-            StationLineSender lineSender(recorder_.path(), options_.recordsServer, print);
             status = RunMultiStation(
                 [this](const auto& batch, const auto& tick, const auto& ended,
                        const auto& portFailed) { return RunBatch(batch, tick, ended, portFailed); },
-                Interrupted(), print, options_.stationSettleMs, loop_, lineSender);
+                Interrupted(), print, options_.stationSettleMs, loop_, recorder_.path(),
+                options_.recordsServer);
         } else {
             status = RunBatch(slots, nullptr, nullptr, nullptr);
         }

@@ -3,13 +3,15 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <memory>
 
-#include "cli/LineStation.h"
 #include "cli/SingleCliRun.h"
 #include "multi/SlotStatus.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
 #include "platform/PortNames.h"
+#include "records/LineSender.h"
+#include "records/ServerStore.h"
 
 namespace zembra {
 
@@ -104,13 +106,78 @@ std::string StationLine(const std::string& port, bool ok, long long durationMs,
     return line;
 }
 
+// A station's line sender with its console lines: started when a line server is set (the
+// option, else "records-server" of the configuration file) and the station keeps records;
+// stopped with the object. Poll() runs on the station's thread.
+class StationLineSender {
+  public:
+    // localPath: the records database ("" when records are off); serverOption:
+    // --records-server (empty: the configuration file). print gets each console line.
+    StationLineSender(const std::string& localPath, const std::string& serverOption,
+                      std::function<void(const std::string&)> print)
+        : print_(std::move(print)) {
+        const std::string server = RecordsServerFor(serverOption);
+        if (server.empty()) return;
+        if (localPath.empty()) {
+            print_("station: the line server is not used: records are switched off");
+            return;
+        }
+        LineSenderConfig config;
+        config.localPath = localPath;
+        config.server = server;
+        sender_ = std::make_unique<LineSender>(config);
+        print_("station: records go to line server " + sender_->server() +
+               " (kept here until it has them)");
+        sender_->Start();
+    }
+    ~StationLineSender() {
+        if (sender_) sender_->Stop();
+    }
+
+    // Prints one line when the number of records waiting or the sender's error changed.
+    void Poll() {
+        if (!sender_) return;
+        const LineSenderStatus status = sender_->Status();
+        if (status.waiting < 0 ||
+            (status.waiting == shown_.waiting && status.error == shown_.error))
+            return;
+        shown_ = status;
+        print_("station: " + LineStatusText(sender_->server(), status));
+    }
+    // A phone's record has been written.
+    void RecordWritten() {
+        if (sender_) sender_->Wake();
+    }
+    // For the station's summary: ", 3 records waiting for the line server" ("" without one).
+    std::string SummaryText() const {
+        if (!sender_) return {};
+        const LineSenderStatus status = sender_->Status();
+        return status.waiting < 0 ? ", records for the line server not counted yet"
+                                  : FormatText(", %lld record%s waiting for the line server",
+                                               static_cast<long long>(status.waiting),
+                                               status.waiting == 1 ? "" : "s");
+    }
+
+  private:
+    std::unique_ptr<LineSender> sender_;
+    std::function<void(const std::string&)> print_;
+    LineSenderStatus shown_;
+};
+
 // A station: its console lines, Ctrl-C, the main-thread loop, the line sender, the phones it
 // has taken and its counts.
 struct Station {
+    Station(std::function<void(const std::string&)> print, std::function<bool()> interrupted,
+            LoopMainThread& loop, const std::string& recordsPath, const std::string& recordsServer)
+        : print(std::move(print)),
+          interrupted(std::move(interrupted)),
+          loop(loop),
+          line(recordsPath, recordsServer, this->print) {}
+
     std::function<void(const std::string&)> print;
     std::function<bool()> interrupted;
     LoopMainThread& loop;
-    StationLineSender& line;
+    StationLineSender line;
     StationPhones phones;
     StationTally tally;
 
@@ -191,9 +258,9 @@ bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_C
 
 int RunSingleStation(SingleSession& session) {
     const auto print = [&session](const std::string& text) { session.host.Note(text); };
-    StationLineSender line(session.recorder.path(), session.options.recordsServer, print);
-    Station station{print, [&] { return session.interrupts.count() > 0; }, session.loop, line, {},
-                    {}};
+    Station station(
+        print, [&] { return session.interrupts.count() > 0; }, session.loop,
+        session.recorder.path(), session.options.recordsServer);
     return station.Run(
         MAP_PHONE_DEVICES, "station: waiting for the next phone",
         [&](const std::vector<MapPhone>& fresh) {
@@ -213,8 +280,9 @@ int RunSingleStation(SingleSession& session) {
 
 int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
                     const std::function<void(const std::string&)>& print, int settleMs,
-                    LoopMainThread& loop, StationLineSender& line) {
-    Station station{print, interrupted, loop, line, {}, {}};
+                    LoopMainThread& loop, const std::string& recordsPath,
+                    const std::string& recordsServer) {
+    Station station(print, interrupted, loop, recordsPath, recordsServer);
     return station.Run(MULTI_SLOT_COUNT, "station: waiting for the next phones",
                        [&](const std::vector<MapPhone>&) {
                            // Phones put on the station together start together.

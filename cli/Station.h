@@ -8,7 +8,6 @@
 namespace zembra {
 
 class LoopMainThread;
-class StationLineSender;
 struct SingleSession;
 
 // zembra-cli --station: waits for phones in the serial-device map and flashes each new one
@@ -28,10 +27,11 @@ using MultiBatch = std::function<int(const std::array<std::string, MULTI_SLOT_CO
 // map; when new ones appear, waits settleMs for others to arrive, then flashes the new ones
 // together (slot d + 1), one line per phone as it ends; a phone whose port does not open
 // fails alone and the others of its batch run without it; again until Ctrl-C, then the
-// summary. Returns 0 when no phone failed, 15 otherwise, 3 when the job was refused. line
-// forwards the records to the line server.
+// summary. Returns 0 when no phone failed, 15 otherwise, 3 when the job was refused. The
+// records of recordsPath go to the line server of recordsServer (the option) when one is set.
 int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
                     const std::function<void(const std::string&)>& print, int settleMs,
-                    LoopMainThread& loop, StationLineSender& line);
+                    LoopMainThread& loop, const std::string& recordsPath,
+                    const std::string& recordsServer);
 
 }  // namespace zembra
