@@ -3,8 +3,11 @@
 #include <cstdio>
 
 #include "job/ConfigFile.h"
+#include "job/FlashRanges.h"
 #include "job/ImageChecks.h"
+#include "job/JobCheck.h"
 #include "platform/Helpers.h"
+#include "protocol/AskOperator.h"
 #include "protocol/SequenceHost.h"
 #include "records/RecordStore.h"
 
@@ -118,6 +121,17 @@ bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
     if (!options.traceFile.empty() && TraceFileRefused(options.traceFile, options, job, console))
         return false;
     return true;
+}
+
+bool PreFlightAccepted(const DownloadJob& job, ConsoleHost& host) {
+    const std::vector<std::string> problems = FlashRangeProblems(job);
+    if (problems.empty()) return true;
+    for (const std::string& line : problems) host.LogSingle(line, COLOUR_RED);
+    if (host.ShowMessage(FLASH_RANGE_QUESTION, QUESTION_CAPTION, mb::kYesNo) == mb::kIdYes)
+        return true;
+    host.Error(
+        "job refused: the images' flash ranges have problems (see above; --yes sends it anyway)");
+    return false;
 }
 
 void StartCliTrace(DebugTrace& trace, const std::string& fileName, ConsoleHost& console) {

@@ -19,6 +19,12 @@ namespace zembra {
 bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
                          DownloadSettings& settings, ConsoleHost& console);
 
+// The check before anything is sent: the problems of the job's flash ranges (overlapping
+// images, a range beyond the 4 GiB address space, an image larger than its 32-bit erase
+// length) as red lines, then the operator's answer to FLASH_RANGE_QUESTION (--yes, --no or
+// the terminal). True when the job has no such problem or the operator confirmed it.
+bool PreFlightAccepted(const DownloadJob& job, ConsoleHost& host);
+
 // --trace FILE of both modes, once the ports are open and before the first packet: empties
 // the file and switches the trace on. A file that cannot be written is said on console (its
 // lines are lost; the download goes on). Nothing when fileName is empty.

@@ -4,7 +4,6 @@
 
 #include "cli/JobFromOptions.h"
 #include "cli/MultiMode.h"
-#include "cli/PreFlight.h"
 #include "cli/Station.h"
 #include "platform/Helpers.h"
 #include "platform/InterruptCatcher.h"

@@ -4,7 +4,6 @@
 #include <thread>
 
 #include "cli/JobFromOptions.h"
-#include "cli/PreFlight.h"
 #include "cli/Station.h"
 #include "job/JobCheck.h"
 #include "job/StartSnapshot.h"
