@@ -13,9 +13,9 @@ namespace zembra {
 // the protocol of link), the image files with the window's file selection checks (given ones,
 // else the configuration's prescribed names in the image folder) and the font addresses.
 // The log lines of the configuration file and of the file selection, and the program's own
-// errors, go to console. False, after its error line, when the configuration file or an image file
-// is refused, a prescribed name is not a plain file name, or the trace file is one of the input
-// files. Each mode runs its own Start checks afterwards.
+// errors, go to console. False, after its error line, when the configuration file or an
+// image file is refused, a prescribed name is not a plain file name, or the trace file is one
+// of the input files. Each mode runs its own Start checks afterwards.
 bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
                          DownloadSettings& settings, ConsoleHost& console);
 
