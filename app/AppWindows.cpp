@@ -2,11 +2,9 @@
 
 #include "app/AppFont.h"
 #include "app/DialogHost.h"
-#include "app/DownloadController.h"
 #include "app/PopUpUnit.h"
 #include "app/QtMainThread.h"
 #include "app/SModeUnit.h"
-#include "app/Zembra3MainUnit.h"
 #include "platform/MainThread.h"
 
 namespace zembra {

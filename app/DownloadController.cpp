@@ -329,8 +329,7 @@ void DownloadController::ShowMultiSlots() {
 }
 
 void DownloadController::DetectSinglePort(const std::optional<std::vector<SerialMapEntry>>& map) {
-    const std::string port = map ? LowestDevicePort(*map) : std::string();
-    form_.ShowDetectedPort(port.rfind("COM", 0) == 0 ? port : std::string());
+    form_.ShowDetectedPort(map ? LowestDevicePort(*map) : std::string());
 }
 
 void DownloadController::NoteMapRefusal() {

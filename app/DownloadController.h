@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "multi/MSBDLU.h"
 #include "multi/MultiDownload.h"
 #include "multi/MultiHost.h"
 #include "platform/SerialDeviceMap.h"
@@ -17,7 +16,6 @@
 #include "protocol/AskOperator.h"
 #include "protocol/RunDisplay.h"
 #include "protocol/RunEvents.h"
-#include "protocol/SingleDownLoadUnit.h"
 #include "protocol/SingleEngine.h"
 #include "records/LineSender.h"
 #include "records/RunRecorder.h"

@@ -14,6 +14,9 @@
 
 namespace zembra {
 
+namespace {
+
+// The file of autoConfigPath() for the program at programPath.
 std::string SettingsFilePathFor(const std::string& programPath) {
     const std::string nextToProgram = AutoConfigPathFor(programPath);
     const QString folder = QFileInfo(QString::fromStdString(nextToProgram)).absolutePath();
@@ -21,6 +24,8 @@ std::string SettingsFilePathFor(const std::string& programPath) {
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     return (config + "/zembra/").toStdString() + FileNameOnly(nextToProgram);
 }
+
+}  // namespace
 
 FormConfiguration::FormConfiguration(MainFormView& form, const std::string& programPath)
     : form_(form),

@@ -7,13 +7,6 @@ namespace zembra {
 class MainFormView;
 class TOKBottomDlgPopUp;
 
-// The settings-only file that the window loads at its first showing and that
-// "파일로환경저장" writes: next to the program (AutoConfigPathFor) when the program's folder
-// can be written, as for a program run from its build or install folder; otherwise (a
-// packaged program in /usr/bin) the same file name in $XDG_CONFIG_HOME/zembra/ (default
-// ~/.config/zembra/).
-std::string SettingsFilePathFor(const std::string& programPath);
-
 // The window's configuration file: the reader behind SpeedButtonCfg, the writer behind
 // "현재환경저장" and "파일로환경저장", and the automatic load of the settings-only file when
 // the window is first shown.
@@ -24,6 +17,11 @@ class FormConfiguration {
 
     // The pop-up that a configuration's text and show key fill; it must outlive this object.
     void AttachPopUp(TOKBottomDlgPopUp* popUp) { popUp_ = popUp; }
+    // The settings-only file that the window loads at its first showing and that
+    // "파일로환경저장" writes: next to the program (AutoConfigPathFor) when the program's
+    // folder can be written, as for a program run from its build or install folder; otherwise
+    // (a packaged program in /usr/bin) the same file name in $XDG_CONFIG_HOME/zembra/ (default
+    // ~/.config/zembra/).
     const std::string& autoConfigPath() const { return autoConfigPath_; }
 
     // SpeedButtonCfgClick: the reader when the button went down, the release of the

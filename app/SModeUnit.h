@@ -25,8 +25,6 @@ class TOKBottomDlgSMode : public QDialog {
     // boxes are its only switches (it must outlive the menu).
     TOKBottomDlgSMode(DialogHost& dialogs, DebugTrace& trace, QWidget* parent = nullptr);
 
-    const DebugTrace& trace() const { return trace_; }
-
     // The files the trace must never empty (the images, the configuration files, the records
     // database), asked when a trace file is chosen.
     void SetGuardedFiles(std::function<std::vector<GuardedFile>()> guarded) {

@@ -43,14 +43,15 @@ const char* const kSFileHint = "선택할 파일명과 선택파일명은 일치
 const char* const kFileTimeHint = "파일의 최종 수정시간으로 시작 버튼을 누르면 갱신됩니다";
 const char* const kProcessHint = "다운로드 상태 '=' 다운로드 종료 'o'";
 
-}  // namespace
-
+// The Korean message of a settings text that is not a number, naming the field.
 std::string ConversionErrorText(const ConversionError& error) {
     std::string label = error.label;
     if (!label.empty() && label.back() == ':') label.pop_back();
     return FormatText("세부환경설정의 %s 값 '%s'은(는) 올바른 정수가 아닙니다. 숫자만 입력하세요.",
                       label.c_str(), error.text.c_str());
 }
+
+}  // namespace
 
 // --- construction ------------------------------------------------------------------------
 

@@ -29,16 +29,13 @@ namespace zembra {
 class TOKBottomDlgPopUp;
 class TOKBottomDlgSMode;
 
-// The Korean message of a settings text that is not a number, naming the field.
-std::string ConversionErrorText(const ConversionError& error);
-
 // Client size of the main window.
 inline constexpr int MAIN_FORM_WIDTH = 767;
 inline constexpr int MAIN_FORM_HEIGHT = 456;
 
 struct MainFormOptions {
     // The program file's full path; the automatic configuration file is derived from it
-    // (autoConfigPath, SettingsFilePathFor). Empty: the running program's own path.
+    // (FormConfiguration::autoConfigPath). Empty: the running program's own path.
     std::string programPath;
     // Message boxes, file dialogs and modal dialogs. Must outlive the window.
     DialogHost* dialogs = nullptr;

@@ -1,20 +1,10 @@
-// zembra: the operator window.
-//
-//   zembra [--multi] [--advanced] [--code FILE] [--font1 FILE ... --font6 FILE]
-//          [--press-start] [--exit-when-done] [--quit-after MS] [--version] [--help]
-//
-// --multi and --advanced run the same handlers as the operator's clicks on "멀티다운로드"
-// and "+" once the window is up (used for the documentation screenshots); --code and
-// --fontN select image files as the slot buttons' dialogs do; --press-start clicks the
-// visible panel's "시작" once the window is up, and --exit-when-done closes the window when
-// that download has ended, after printing its log and result (a demo without a display);
-// --quit-after closes the window after MS milliseconds (a smoke run, e.g. with
-// QT_QPA_PLATFORM=offscreen on a machine without a display). Without any display and no
-// platform chosen the program says so and exits with status 3 instead of letting Qt abort.
+// zembra: the operator window (its options: PrintUsage). --multi and --advanced click
+// "멀티다운로드" and "+" once the window is up (the documentation screenshots); --press-start
+// with --exit-when-done makes a demo without a display; --quit-after a smoke run (e.g. with
+// QT_QPA_PLATFORM=offscreen). Without any display and no platform chosen the program says so
+// and exits with status 3 instead of letting Qt abort.
 #include <QApplication>
-#include <QCheckBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>

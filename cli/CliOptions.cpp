@@ -1,10 +1,9 @@
 #include "cli/CliOptions.h"
 
-#include <cstdlib>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <utility>
-#include <vector>
 
 #include "job/StartSnapshot.h"
 #include "platform/Helpers.h"
@@ -12,15 +11,6 @@
 namespace zembra {
 
 namespace {
-
-bool ParseInt(const std::string& text, int& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0' || v < 0 || v > 0x7FFFFFFF) return false;
-    value = static_cast<int>(v);
-    return true;
-}
 
 // What is wrong with the ports of a single (one --port, or --station) or a multi command
 // line; empty when nothing is.
@@ -82,6 +72,17 @@ Setter Keep(Field& field, std::string emptyError = {}) {
     };
 }
 
+// Takes a whole decimal number from 0 to max; error for any other value.
+template <class Field>
+Setter Whole(Field& field, std::int32_t max, std::string error) {
+    return [&field, max, error](const std::string& v) {
+        const std::optional<std::int32_t> n = StrictDecimal(v);
+        if (!n || *n < 0 || *n > max) return error;
+        field = *n;
+        return std::string();
+    };
+}
+
 // Takes one of the named choices; error for any other value.
 template <class Field, class Value>
 Setter Choice(Field& field, std::vector<std::pair<std::string, Value>> choices, std::string error) {
@@ -95,7 +96,8 @@ Setter Choice(Field& field, std::vector<std::pair<std::string, Value>> choices, 
     };
 }
 
-// The images, their addresses and the configuration file.
+// The images, their addresses, the configuration file and the advanced settings given as
+// values.
 void AddJobOptions(OptionTable& t, CliOptions& o) {
     auto& withValue = t.withValue;
     withValue["--code"] = Keep(o.paths[ImageSlot::Code]);
@@ -105,6 +107,10 @@ void AddJobOptions(OptionTable& t, CliOptions& o) {
     }
     withValue["--config"] = Keep(o.configPath);
     withValue["--image-dir"] = Keep(o.imageDir);
+    withValue["--packet-wait"] = Keep(o.packetResponseWaitMs);
+    withValue["--command-wait"] = Keep(o.normalResponseWaitMs);
+    withValue["--gap"] = Keep(o.cmdGapMs);
+    withValue["--erase-wait"] = Keep(o.eraseWaitSec);
 }
 
 // Link, protocol and port.
@@ -130,17 +136,9 @@ void AddLinkOptions(OptionTable& t, CliOptions& o) {
     };
 }
 
-// The advanced settings given as values.
-void AddSettingOptions(OptionTable& t, CliOptions& o) {
-    auto& withValue = t.withValue;
-    withValue["--packet-wait"] = Keep(o.packetResponseWaitMs);
-    withValue["--command-wait"] = Keep(o.normalResponseWaitMs);
-    withValue["--gap"] = Keep(o.cmdGapMs);
-    withValue["--erase-wait"] = Keep(o.eraseWaitSec);
-}
-
-// Trace, colours and the start-up delay.
-void AddOperatorOptions(OptionTable& t, CliOptions& o) {
+// Trace, colours, the start-up delay, records, the line server, the station and the multi
+// mode's stagger.
+void AddRunOptions(OptionTable& t, CliOptions& o) {
     auto& withValue = t.withValue;
     withValue["--trace"] = Keep(o.traceFile, "--trace needs a file name");
     withValue["--color"] =
@@ -149,50 +147,25 @@ void AddOperatorOptions(OptionTable& t, CliOptions& o) {
                                                                {"always", ColourMode::Always},
                                                                {"never", ColourMode::Never}},
                "--color takes auto, always or never");
-    withValue["--startup-delay"] = [&](const std::string& v) -> std::string {
-        int ms = 0;
-        if (!ParseInt(v, ms)) return "--startup-delay takes milliseconds";
-        o.startupSleepMs = ms;
-        return {};
-    };
-}
-
-// Records, the line server and the station.
-void AddRecordOptions(OptionTable& t, CliOptions& o) {
-    auto& withValue = t.withValue;
+    withValue["--startup-delay"] =
+        Whole(o.startupSleepMs, INT32_MAX, "--startup-delay takes milliseconds");
     withValue["--records"] = Keep(o.recordsPath, "--records needs a file name (or off)");
     withValue["--records-server"] =
         Keep(o.recordsServer, "--records-server needs a connection string (or off)");
-    withValue["--wait-for-phone"] = [&](const std::string& v) -> std::string {
-        if (!ParseInt(v, o.waitForPhoneSec)) return "--wait-for-phone takes seconds";
-        return {};
-    };
-    withValue["--station-settle"] = [&](const std::string& v) -> std::string {
-        if (!ParseInt(v, o.stationSettleMs) || o.stationSettleMs > 60000)
-            return "--station-settle takes milliseconds (0-60000)";
-        return {};
-    };
-}
-
-// Multi mode.
-void AddMultiOptions(OptionTable& t, CliOptions& o) {
-    auto& withValue = t.withValue;
-    auto& flags = t.flags;
-    withValue["--stagger"] = [&](const std::string& v) -> std::string {
-        const std::optional<std::int32_t> ms = StrictDecimal(v);
-        if (!ms || *ms < 0 || *ms > 60000) return "--stagger takes milliseconds (0-60000)";
-        o.staggerMs = *ms;
-        return {};
-    };
-    flags["--multi"] = [&] { o.multi = true; };
-    flags["--all-phones"] = [&] { o.multi = o.allPhones = true; };
-    flags["--no-version-check"] = [&] { o.versionCheck = false; };
+    withValue["--wait-for-phone"] =
+        Whole(o.waitForPhoneSec, INT32_MAX, "--wait-for-phone takes seconds");
+    withValue["--station-settle"] =
+        Whole(o.stationSettleMs, 60000, "--station-settle takes milliseconds (0-60000)");
+    withValue["--stagger"] = Whole(o.staggerMs, 60000, "--stagger takes milliseconds (0-60000)");
 }
 
 // Every option without a value.
 void AddFlags(OptionTable& t, CliOptions& o) {
     auto& flags = t.flags;
     flags["--station"] = [&] { o.station = true; };
+    flags["--multi"] = [&] { o.multi = true; };
+    flags["--all-phones"] = [&] { o.multi = o.allPhones = true; };
+    flags["--no-version-check"] = [&] { o.versionCheck = false; };
     flags["--no-records"] = [&] { o.recordsPath = "off"; };
     flags["--help"] = [&] { o.help = true; };
     flags["-h"] = [&] { o.help = true; };
@@ -222,9 +195,7 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     CliParseResult result;
     CliOptions& o = result.options;
     OptionTable table;
-    for (auto add : {AddJobOptions, AddLinkOptions, AddSettingOptions, AddOperatorOptions,
-                     AddRecordOptions, AddMultiOptions, AddFlags})
-        add(table, o);
+    for (auto add : {AddJobOptions, AddLinkOptions, AddRunOptions, AddFlags}) add(table, o);
     auto& withValue = table.withValue;
     auto& flags = table.flags;
 

@@ -1,11 +1,9 @@
 #include "cli/ConsoleHost.h"
 
-#include <cstring>
-
 #include "job/ImageSlot.h"
 #include "platform/Helpers.h"
 #include "protocol/AskOperator.h"
-#include "protocol/SingleShared.h"
+#include "protocol/RunDisplay.h"
 
 namespace zembra {
 
@@ -80,11 +78,14 @@ void ConsoleHost::SetGauge(int percent) {
 void ConsoleHost::SetTitle(const std::string& title) {
     if (title == title_) return;
     title_ = title;
-    if (progressTty_) {
-        // The terminal's title plays the taskbar entry.
-        std::fprintf(streams_.progress, "\033]0;%s\007", title.c_str());
-        std::fflush(streams_.progress);
-    }
+    WriteTitle(title);
+}
+
+void ConsoleHost::WriteTitle(const std::string& title) {
+    if (!progressTty_) return;
+    // The terminal's title plays the taskbar entry.
+    std::fprintf(streams_.progress, "\033]0;%s\007", title.c_str());
+    std::fflush(streams_.progress);
 }
 
 void ConsoleHost::SetAddressText(const std::string& text) {
@@ -95,9 +96,7 @@ void ConsoleHost::SetAddressText(const std::string& text) {
         const int step = gauge_ / 10;
         if (step != lastPlainStep_) {
             lastPlainStep_ = step;
-            std::fprintf(streams_.progress, "%s %3d%% %s %s\n", SlotCaption(currentSlot_), gauge_,
-                         address_.c_str(), elapsed_.c_str());
-            std::fflush(streams_.progress);
+            PrintPlainProgress(currentSlot_);
         }
     }
     DrawProgressLine();
@@ -111,11 +110,7 @@ void ConsoleHost::SetMarker(int slot, const std::string& marker) {
         lastPlainStep_ = -1;
     } else if (slot == currentSlot_) {
         if (marker == SENT) {
-            if (!progressTty_ && !options_.quiet) {
-                std::fprintf(streams_.progress, "%s %3d%% %s %s\n", SlotCaption(slot), gauge_,
-                             address_.c_str(), elapsed_.c_str());
-                std::fflush(streams_.progress);
-            }
+            if (!progressTty_ && !options_.quiet) PrintPlainProgress(slot);
             DrawProgressLine();
             if (progressTty_ && progressShown_) {
                 std::fputc('\n', streams_.progress);  // keep the finished image's bar
@@ -126,12 +121,15 @@ void ConsoleHost::SetMarker(int slot, const std::string& marker) {
     }
 }
 
+void ConsoleHost::PrintPlainProgress(int slot) {
+    std::fprintf(streams_.progress, "%s %3d%% %s %s\n", SlotCaption(slot), gauge_, address_.c_str(),
+                 elapsed_.c_str());
+    std::fflush(streams_.progress);
+}
+
 void ConsoleHost::GiveControlsBack() {
     ClearProgressLine();
-    if (progressTty_) {
-        std::fprintf(streams_.progress, "\033]0;%s\007", "Zembra 4");
-        std::fflush(streams_.progress);
-    }
+    WriteTitle(TITLE_IDLE);
     controlsGivenBack_ = true;
 }
 
@@ -197,11 +195,9 @@ int ConsoleHost::ShowMessage(const std::string& text, const std::string& caption
         while (!answer.empty() &&
                (answer.back() == '\n' || answer.back() == '\r' || answer.back() == ' '))
             answer.pop_back();
-        if (answer == "ok" || answer == "y" || answer == "yes" || answer == "예" ||
-            answer == Lower(positiveText))
-            return positive;
-        if (answer == "cancel" || answer == "n" || answer == "no" || answer == "아니오" ||
-            answer == Lower(negativeText))
+        // Both button texts of either style are among the answers taken.
+        if (answer == "ok" || answer == "y" || answer == "yes" || answer == "예") return positive;
+        if (answer == "cancel" || answer == "n" || answer == "no" || answer == "아니오")
             return negative;
     }
 }

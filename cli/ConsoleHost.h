@@ -52,6 +52,9 @@ class ConsoleHost : public DownloadHost {
     // The status tick: refreshes the elapsed-time field ("%02d분 %02d초", empty when idle).
     void SetElapsed(const std::string& text);
 
+    // Where the log lines go.
+    std::FILE* logStream() const { return streams_.log; }
+
     // True once the engine has given the controls back (the run is over).
     bool controlsGivenBack() const { return controlsGivenBack_; }
     void ResetForRun() {
@@ -59,12 +62,14 @@ class ConsoleHost : public DownloadHost {
         markers_.fill(NOT_SENT);
     }
 
-    bool colour() const { return colour_; }
-
   private:
     void ClearProgressLine();
     void DrawProgressLine();
     void WriteLine(std::FILE* stream, const std::string& text, std::uint32_t colour);
+    // The terminal's title (only on a terminal).
+    void WriteTitle(const std::string& title);
+    // A progress line of its own, for a log that is not a terminal.
+    void PrintPlainProgress(int slot);
 
     const CliOptions& options_;
     Streams streams_;

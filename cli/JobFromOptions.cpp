@@ -1,10 +1,14 @@
 #include "cli/JobFromOptions.h"
 
+#include <cstdio>
+
 #include "job/ConfigFile.h"
+#include "job/FlashRanges.h"
 #include "job/ImageChecks.h"
+#include "job/JobCheck.h"
 #include "platform/Helpers.h"
-#include "protocol/DebugTrace.h"
-#include "protocol/SingleShared.h"
+#include "protocol/AskOperator.h"
+#include "protocol/SequenceHost.h"
 #include "records/RecordStore.h"
 
 namespace zembra {
@@ -13,20 +17,19 @@ namespace {
 
 // The folder of a path (both separators, as the configuration file's path may be a Windows one).
 std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+    const std::string parent = ParentFolder(path);
+    if (!parent.empty()) return parent;
+    return path.find_first_of("/\\") == 0 ? "/" : ".";
 }
 
 // The window's file selection for one slot; false when the file is refused.
 bool SelectFile(int slot, const std::string& path, const DownloadSettings& settings,
-                DownloadJob& job, const JobBuildOutput& output) {
+                DownloadJob& job, ConsoleHost& console) {
     const SelectionResult selection = SelectImageFile(slot, path, settings.checkBinSize64K);
-    for (const LogLine& line : selection.log) output.log(line.text, line.colour);
+    for (const LogLine& line : selection.log) console.LogSingle(line.text, line.colour);
     ApplySelection(job[slot], selection);
     if (!selection.selected) {
-        output.error(FormatText("%s image %s refused", SlotCaption(slot), path.c_str()));
+        console.Error(FormatText("%s image %s refused", SlotCaption(slot), path.c_str()));
         return false;
     }
     return true;
@@ -40,7 +43,7 @@ bool StaysInFolder(const std::string& name) {
 // The trace file is emptied when the run begins: only a regular file that is none of the
 // run's inputs and not the records database, or a new file.
 bool TraceFileRefused(const std::string& trace, const CliOptions& options, const DownloadJob& job,
-                      const JobBuildOutput& output) {
+                      ConsoleHost& console) {
     std::vector<GuardedFile> guarded{
         {GuardedFile::Role::Configuration, options.configPath},
         {GuardedFile::Role::Records, RecordsPathFor(options.recordsPath)}};
@@ -49,33 +52,33 @@ bool TraceFileRefused(const std::string& trace, const CliOptions& options, const
     const TraceFileVerdict verdict = CheckTraceFile(trace, guarded);
     if (verdict.usable()) return false;
     if (verdict.kind == TraceFileVerdict::Kind::NotARegularFile) {
-        output.error("the trace file " + trace +
-                     " is not a regular file (a device, FIFO or folder is never emptied): "
-                     "choose another trace file");
+        console.Error("the trace file " + trace +
+                      " is not a regular file (a device, FIFO or folder is never emptied): "
+                      "choose another trace file");
         return true;
     }
     const char* what = verdict.clash->role == GuardedFile::Role::Records ? "the records database "
                                                                          : "the input file ";
-    output.error("the trace file " + trace + " is " + what + verdict.clash->path +
-                 ": choose another trace file");
+    console.Error("the trace file " + trace + " is " + what + verdict.clash->path +
+                  ": choose another trace file");
     return true;
 }
 
 }  // namespace
 
 bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
-                         DownloadSettings& settings, const JobBuildOutput& output) {
+                         DownloadSettings& settings, ConsoleHost& console) {
     // The configuration file, as the window's "환경파일" button loads it.
     if (!options.configPath.empty()) {
         if (!CanOpenForReading(options.configPath)) {
-            output.error("cannot read the configuration file " + options.configPath);
+            console.Error("cannot read the configuration file " + options.configPath);
             return false;
         }
         const ConfigReadResult read =
             ReadConfigFile(options.configPath, ConfigSource::Dialog, job, settings);
-        output.log(read.log.text, read.log.colour);
+        console.LogSingle(read.log.text, read.log.colour);
         if (!read.opened) return false;
-        if (read.showPopUp) output.log(read.popUpText, COLOUR_BLUE);
+        if (read.showPopUp) console.LogSingle(read.popUpText, COLOUR_BLUE);
     }
 
     // Settings given on the command line win over the file's.
@@ -101,23 +104,49 @@ bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
         const std::string& expected = job[slot].expectedName;
         if (path.empty() && job.configLoaded && !expected.empty() && expected != ANY_FILE) {
             if (!StaysInFolder(expected)) {
-                output.error(FormatText("%s: the prescribed file name %s leaves the image folder",
-                                        SlotCaption(slot), expected.c_str()));
+                console.Error(FormatText("%s: the prescribed file name %s leaves the image folder",
+                                         SlotCaption(slot), expected.c_str()));
                 return false;
             }
             const std::string candidate = imageDir + "/" + expected;
             if (FileExists(candidate)) path = candidate;
         }
         if (path.empty()) continue;
-        if (!SelectFile(slot, path, settings, job, output)) return false;
+        if (!SelectFile(slot, path, settings, job, console)) return false;
     }
     for (int slot = ImageSlot::Font1; slot <= ImageSlot::Font6; ++slot) {
         const auto& text = options.addresses[static_cast<std::size_t>(slot)];
         if (text) job[slot].addressText = AddressOnExit(*text, settings.autoHexPrefix);
     }
-    if (!options.traceFile.empty() && TraceFileRefused(options.traceFile, options, job, output))
+    if (!options.traceFile.empty() && TraceFileRefused(options.traceFile, options, job, console))
         return false;
     return true;
+}
+
+bool PreFlightAccepted(const DownloadJob& job, ConsoleHost& host) {
+    const std::vector<std::string> problems = FlashRangeProblems(job);
+    if (problems.empty()) return true;
+    for (const std::string& line : problems) host.LogSingle(line, COLOUR_RED);
+    if (host.ShowMessage(FLASH_RANGE_QUESTION, QUESTION_CAPTION, mb::kYesNo) == mb::kIdYes)
+        return true;
+    host.Error(
+        "job refused: the images' flash ranges have problems (see above; --yes sends it anyway)");
+    return false;
+}
+
+void StartCliTrace(DebugTrace& trace, const std::string& fileName, ConsoleHost& console) {
+    if (fileName.empty()) return;
+    if (!trace.Start(fileName)) {
+        console.Error("the trace file " + fileName +
+                      " is no longer a regular file: no trace is written");
+        return;
+    }
+    if (std::FILE* probe = std::fopen(fileName.c_str(), "ab")) {
+        std::fclose(probe);
+    } else {
+        console.Error("cannot write the trace file " + fileName +
+                      ": its lines are lost (the download goes on)");
+    }
 }
 
 }  // namespace zembra

@@ -1,17 +1,10 @@
 #include "cli/MultiCli.h"
 
-#include <algorithm>
 #include <cstdio>
 
-#include "cli/CliOptions.h"
-#include "cli/CliTrace.h"
-#include "cli/ConsoleHost.h"
 #include "cli/JobFromOptions.h"
-#include "cli/LineStation.h"
 #include "cli/MultiMode.h"
-#include "cli/PreFlight.h"
 #include "cli/Station.h"
-#include "job/StartSnapshot.h"
 #include "platform/Helpers.h"
 #include "platform/InterruptCatcher.h"
 #include "platform/LoopMainThread.h"
@@ -20,33 +13,6 @@
 #include "records/RunRecorder.h"
 
 namespace zembra {
-
-namespace {
-
-struct MultiCommandLine {
-    CliOptions options;
-    MultiModeOptions multi;
-};
-
-// The multi download's side of the command line, on a console that is a terminal (tty) or not.
-MultiModeOptions MultiOptionsOf(const CliOptions& options, bool tty) {
-    MultiModeOptions multi;
-    multi.versionCheck = options.versionCheck;
-    multi.answer = options.answer;
-    multi.color = ColourOn(options, tty);
-    multi.liveStatus = tty && !options.quiet;
-    if (options.staggerMs) multi.timing.staggerMs = *options.staggerMs;
-    if (options.startupSleepMs) multi.timing.wakeDelayMs = *options.startupSleepMs;
-    return multi;
-}
-
-}  // namespace
-
-bool IsMultiCommandLine(const std::vector<std::string>& args) {
-    for (const auto& arg : args)
-        if (arg == "--multi" || arg == "--all-phones") return true;
-    return false;
-}
 
 std::string MultiHelpText() {
     return R"(
@@ -82,22 +48,35 @@ Exit status (multi mode):
 
 namespace {
 
+// The multi download's side of the command line, on a console that is a terminal (tty) or not.
+MultiModeOptions MultiOptionsOf(const CliOptions& options, bool tty) {
+    MultiModeOptions multi;
+    multi.versionCheck = options.versionCheck;
+    multi.answer = options.answer;
+    multi.color = ColourOn(options, tty);
+    multi.liveStatus = tty && !options.quiet;
+    if (options.staggerMs) multi.timing.staggerMs = *options.staggerMs;
+    if (options.startupSleepMs) multi.timing.wakeDelayMs = *options.startupSleepMs;
+    return multi;
+}
+
 // One multi run of zembra-cli: the job, its records, the ports and the main-thread loop,
 // for one download (the slots given) or a station's batches. Made and used on the program's
 // main thread, which the loop serves.
 class MultiCliSession {
   public:
-    MultiCliSession(const MultiCommandLine& line, std::FILE* out, DownloadJob& job,
+    MultiCliSession(const CliOptions& options, ConsoleHost& console, DownloadJob& job,
                     const DownloadSettings& settings)
-        : line_(line),
-          out_(out),
+        : options_(options),
+          multi_(MultiOptionsOf(options, IsTerminal(console.logStream()))),
+          console_(console),
           job_(job),
           settings_(settings),
-          recorder_(line.options.recordsPath,
-                    [this](const std::string& error) { Own(error, COLOUR_RED); }),
+          recorder_(options.recordsPath,
+                    [&console](const std::string& error) { console.Error(error); }),
           vaComm_(trace_, &loop_) {
         SetProcessMainThread(&loop_);
-        trace_.SetWriteData(line.options.traceData);
+        trace_.SetWriteData(options.traceData);
     }
     ~MultiCliSession() {
         loop_.Shutdown();
@@ -106,13 +85,13 @@ class MultiCliSession {
 
     int Run(const std::array<std::string, MULTI_SLOT_COUNT>& slots) {
         int status = EXIT_OK;
-        if (line_.options.station) {
-            const auto print = [this](const std::string& text) { Own(text, COLOUR_BLACK); };
-            StationLineSender lineSender(recorder_.path(), line_.options.recordsServer, print);
+        if (options_.station) {
+            const auto print = [this](const std::string& text) { console_.Note(text); };
             status = RunMultiStation(
                 [this](const auto& batch, const auto& tick, const auto& ended,
                        const auto& portFailed) { return RunBatch(batch, tick, ended, portFailed); },
-                Interrupted(), print, line_.options.stationSettleMs, loop_, &lineSender);
+                Interrupted(), print, options_.stationSettleMs, loop_, recorder_.path(),
+                options_.recordsServer);
         } else {
             status = RunBatch(slots, nullptr, nullptr, nullptr);
         }
@@ -120,10 +99,6 @@ class MultiCliSession {
     }
 
   private:
-    // The program's own lines carry its name, as in single mode; the engines' lines do not.
-    void Own(const std::string& text, std::uint32_t colour) const {
-        PrintLine(out_, "zembra-cli: " + text, colour, line_.multi.color);
-    }
     std::function<bool()> Interrupted() const {
         return [this] { return interrupts_.count() > 0; };
     }
@@ -135,11 +110,18 @@ class MultiCliSession {
                  const std::function<void(int)>& portFailed) {
         // The files as the records hash them are the files the workers must send.
         const ImageVersions versions = ImageVersionsOf(job_);
-        BeginRecords(batch, versions);
+        recorder_.BeginMulti(
+            job_, options_.station ? "zembra-cli --multi --station" : "zembra-cli --multi", batch,
+            MakeLinkProtocolCode(Link::Usb, settings_), versions);
         MultiRunHooks hooks;
         hooks.events = &recorder_;
         hooks.tick = tick;
-        hooks.started = [this] { StartTraceOnce(); };
+        // The trace begins once the first batch's ports are open, before its first packet.
+        hooks.started = [this] {
+            if (traceStarted_) return;
+            traceStarted_ = true;
+            StartCliTrace(trace_, options_.traceFile, console_);
+        };
         hooks.slotEnded = [this, ended](const MultiSlotSummary& end) {
             if (ended) ended(end);  // the station's look at the map comes before the record
             recorder_.Finish(end.slot + 1);
@@ -149,30 +131,16 @@ class MultiCliSession {
             recorder_.Finish(slot + 1, 0);
         };
         return RunMultiDownload(
-            job_, settings_, versions, line_.multi, batch, loop_, vaComm_,
+            job_, settings_, versions, multi_, batch, loop_, vaComm_,
             [this](MultiDownload* download) {
                 vaComm_.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);
             },
-            Interrupted(), out_, hooks);
+            Interrupted(), console_.logStream(), hooks);
     }
 
-    void BeginRecords(const std::array<std::string, MULTI_SLOT_COUNT>& batch,
-                      const ImageVersions& versions) {
-        recorder_.BeginMulti(
-            job_, line_.options.station ? "zembra-cli --multi --station" : "zembra-cli --multi",
-            batch, MakeLinkProtocolCode(Link::Usb, settings_), versions);
-    }
-
-    // The trace begins once the first batch's ports are open, before its first packet.
-    void StartTraceOnce() {
-        if (traceStarted_) return;
-        traceStarted_ = true;
-        StartCliTrace(trace_, line_.options.traceFile,
-                      [this](const std::string& text) { Own(text, COLOUR_RED); });
-    }
-
-    const MultiCommandLine& line_;
-    std::FILE* const out_;
+    const CliOptions& options_;
+    const MultiModeOptions multi_;
+    ConsoleHost& console_;
     DownloadJob& job_;  // the Start refreshes its file times
     const DownloadSettings& settings_;
     RunRecorder recorder_;
@@ -185,29 +153,27 @@ class MultiCliSession {
 
 // The slots of a run that is not a station's: the --port list or the map's phones. EXIT_OK,
 // or the status to end with (the reason printed).
-int SlotsToRun(const MultiCommandLine& line, std::FILE* out,
+int SlotsToRun(const CliOptions& options, ConsoleHost& console,
                std::array<std::string, MULTI_SLOT_COUNT>& slots) {
-    const auto problem = [&](const std::string& text) {
-        PrintLine(out, text, COLOUR_RED, line.multi.color);
-    };
-    if (line.options.station) {
+    if (options.station) {
         // The station takes the slots from the map as phones arrive.
         if (!SerialDeviceMapProblem().empty()) {
-            problem("station: the serial-device map cannot be read (" +
-                    SerialDeviceMapDescription() + ")");
+            console.LogSingle("station: the serial-device map cannot be read (" +
+                                  SerialDeviceMapDescription() + ")",
+                              COLOUR_RED);
             return EXIT_PORT_OPEN;
         }
-    } else if (line.options.allPhones) {
+    } else if (options.allPhones) {
         const auto map = ReadSerialDeviceMap();
         if (!map) {
-            problem("zembra-cli: the serial-device map cannot be read (" +
-                    SerialDeviceMapDescription() + ")");
+            console.Error("the serial-device map cannot be read (" + SerialDeviceMapDescription() +
+                          ")");
             return EXIT_PORT_OPEN;
         }
         slots = SlotsFromDeviceMap(*map);
     } else {
         std::string error;
-        const auto listed = SlotsFromPortList(line.options.ports, &error);
+        const auto listed = SlotsFromPortList(options.ports, &error);
         if (!listed) {
             std::fprintf(stderr, "zembra-cli: %s\n", error.c_str());
             return EXIT_USAGE;
@@ -219,37 +185,16 @@ int SlotsToRun(const MultiCommandLine& line, std::FILE* out,
 
 }  // namespace
 
-int RunMultiCli(const std::vector<std::string>& args) {
-    const CliParseResult parsed = ParseCliOptions(args);
-    if (!parsed.ok()) {
-        std::fprintf(stderr, "zembra-cli: %s\n", parsed.error.c_str());
-        return EXIT_USAGE;
-    }
-    if (parsed.options.help) {
-        std::fputs(CliHelpText().c_str(), stdout);
-        std::fputs(MultiHelpText().c_str(), stdout);
-        return EXIT_OK;
-    }
-    std::FILE* out = stdout;
-    const MultiCommandLine line{parsed.options, MultiOptionsOf(parsed.options, IsTerminal(out))};
+int RunMultiCli(const CliOptions& options, ConsoleHost& console) {
     std::array<std::string, MULTI_SLOT_COUNT> slots;
-    if (const int status = SlotsToRun(line, out, slots); status != EXIT_OK) return status;
-
+    if (const int status = SlotsToRun(options, console, slots); status != EXIT_OK) return status;
     DownloadJob job;
     DownloadSettings settings;
     // The Start itself runs the multi job checks.
-    const JobBuildOutput output{[&](const std::string& text, std::uint32_t colour) {
-                                    PrintLine(out, text, colour, line.multi.color);
-                                },
-                                [&](const std::string& text) {
-                                    PrintLine(out, "zembra-cli: " + text, COLOUR_RED,
-                                              line.multi.color);
-                                }};
-    if (!BuildJobFromOptions(line.options, Link::Usb, job, settings, output))
+    if (!BuildJobFromOptions(options, Link::Usb, job, settings, console) ||
+        !PreFlightAccepted(job, console))
         return EXIT_JOB_REFUSED;
-    ConsoleHost console(line.options, ConsoleHost::Streams{out, stderr, stdin});
-    if (!PreFlightAccepted(job, console)) return EXIT_JOB_REFUSED;
-    return MultiCliSession(line, out, job, settings).Run(slots);
+    return MultiCliSession(options, console, job, settings).Run(slots);
 }
 
 }  // namespace zembra

@@ -1,22 +1,18 @@
 #pragma once
 
 #include <string>
-#include <vector>
+
+#include "cli/CliOptions.h"
+#include "cli/ConsoleHost.h"
 
 namespace zembra {
 
-// True when the command line asks for the multi download (--multi or --all-phones).
-bool IsMultiCommandLine(const std::vector<std::string>& args);
-
-// zembra-cli's multi mode: the same job, settings and operator options as the single mode
-// (parsed by ParseCliOptions), up to eight --port options (slot 1, 2, ... in the order given)
-// or --all-phones (every phone in the serial-device map, slots by device number), and the
-// multi options below. Returns the exit status (cli/MultiMode.h).
-//   --multi              multi mode
-//   --all-phones         the ports of "\Device\trelvic0" ... "\Device\trelvic7"
-//   --no-version-check   a refused version does not end a phone's run ("버전검사" off)
-//   --stagger MS         delay between two slots' first packets (200)
-int RunMultiCli(const std::vector<std::string>& args);
+// zembra-cli's multi mode (--multi, --all-phones): the same job, settings and operator options
+// as the single mode, up to eight --port options (slot 1, 2, ... in the order given) or
+// --all-phones (every phone in the serial-device map, slots by device number), and the multi
+// options (--no-version-check, --stagger). The program's own lines go to console. Returns the
+// exit status (cli/CliOptions.h).
+int RunMultiCli(const CliOptions& options, ConsoleHost& console);
 
 // The multi part of --help.
 std::string MultiHelpText();

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <set>
 
+#include "cli/ConsoleHost.h"
 #include "job/JobCheck.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
@@ -132,39 +133,7 @@ class ConsoleMultiHost : public MultiDownloadHost, public DownloadHost {
     int drawn_ = 0;
 };
 
-}  // namespace
-
-std::optional<std::array<std::string, MULTI_SLOT_COUNT>> SlotsFromPortList(
-    const std::vector<std::string>& ports, std::string* error) {
-    std::array<std::string, MULTI_SLOT_COUNT> slots;
-    if (ports.size() > static_cast<std::size_t>(MULTI_SLOT_COUNT)) {
-        if (error)
-            *error = FormatText("at most %d ports (got %zu)", MULTI_SLOT_COUNT, ports.size());
-        return std::nullopt;
-    }
-    std::set<std::string> seen;
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        if (ports[i].empty()) {
-            if (error) *error = "empty port name";
-            return std::nullopt;
-        }
-        if (!seen.insert(ports[i]).second) {
-            if (error) *error = "port named twice: " + ports[i];
-            return std::nullopt;
-        }
-        slots[i] = ports[i];
-    }
-    return slots;
-}
-
-std::array<std::string, MULTI_SLOT_COUNT> SlotsFromDeviceMap(
-    const std::vector<SerialMapEntry>& entries) {
-    std::array<std::string, MULTI_SLOT_COUNT> slots;
-    for (int d = 0; d < MULTI_SLOT_COUNT; ++d)
-        slots[static_cast<std::size_t>(d)] = PortOfDevice(entries, d);
-    return slots;
-}
-
+// One status line of a slot: "슬롯1 COM65    [#########-----------]  45% 폰트1 다운로드".
 std::string SlotStatusLine(int slot, const std::string& portName, const MultiSlotView& view) {
     const int filled = std::clamp(view.percent, 0, 100) * kGaugeWidth / 100;
     std::string gauge(static_cast<std::size_t>(filled), '#');
@@ -187,23 +156,6 @@ std::string SummaryTable(const std::vector<MultiSlotSummary>& rows) {
     }
     return table;
 }
-
-int MultiExitStatus(const std::vector<MultiSlotSummary>& rows) {
-    if (rows.empty()) return EXIT_PORT_OPEN;
-    bool stopped = false;
-    bool failed = false;
-    for (const auto& row : rows) {
-        if (row.endCode == END_STOPPED)
-            stopped = true;
-        else if (row.endCode != END_FINISHED)
-            failed = true;
-    }
-    if (failed) return EXIT_PHONE_FAILED;
-    if (stopped) return EXIT_STOPPED;
-    return EXIT_OK;
-}
-
-namespace {
 
 // One multi download on the console, from its Start to its summary table. The slots' lines
 // carry their port names; the caller's observer (the records) sees each event first. Both
@@ -317,6 +269,52 @@ class ConsoleMultiRun {
 };
 
 }  // namespace
+
+std::optional<std::array<std::string, MULTI_SLOT_COUNT>> SlotsFromPortList(
+    const std::vector<std::string>& ports, std::string* error) {
+    std::array<std::string, MULTI_SLOT_COUNT> slots;
+    if (ports.size() > static_cast<std::size_t>(MULTI_SLOT_COUNT)) {
+        if (error)
+            *error = FormatText("at most %d ports (got %zu)", MULTI_SLOT_COUNT, ports.size());
+        return std::nullopt;
+    }
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        if (ports[i].empty()) {
+            if (error) *error = "empty port name";
+            return std::nullopt;
+        }
+        if (!seen.insert(ports[i]).second) {
+            if (error) *error = "port named twice: " + ports[i];
+            return std::nullopt;
+        }
+        slots[i] = ports[i];
+    }
+    return slots;
+}
+
+std::array<std::string, MULTI_SLOT_COUNT> SlotsFromDeviceMap(
+    const std::vector<SerialMapEntry>& entries) {
+    std::array<std::string, MULTI_SLOT_COUNT> slots;
+    for (int d = 0; d < MULTI_SLOT_COUNT; ++d)
+        slots[static_cast<std::size_t>(d)] = PortOfDevice(entries, d);
+    return slots;
+}
+
+int MultiExitStatus(const std::vector<MultiSlotSummary>& rows) {
+    if (rows.empty()) return EXIT_PORT_OPEN;
+    bool stopped = false;
+    bool failed = false;
+    for (const auto& row : rows) {
+        if (row.endCode == END_STOPPED)
+            stopped = true;
+        else if (row.endCode != END_FINISHED)
+            failed = true;
+    }
+    if (failed) return EXIT_PHONE_FAILED;
+    if (stopped) return EXIT_STOPPED;
+    return EXIT_OK;
+}
 
 int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                      const ImageVersions& versions, const MultiModeOptions& options,

@@ -1,15 +1,13 @@
 #pragma once
 
 #include <array>
-#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/CliOptions.h"   // the exit statuses
-#include "cli/ConsoleHost.h"  // PrintLine
+#include "cli/CliOptions.h"  // the exit statuses
 #include "job/DownloadJob.h"
 #include "multi/MultiDownload.h"
 #include "platform/SerialDeviceMap.h"
@@ -37,10 +35,7 @@ std::optional<std::array<std::string, MULTI_SLOT_COUNT>> SlotsFromPortList(
 std::array<std::string, MULTI_SLOT_COUNT> SlotsFromDeviceMap(
     const std::vector<SerialMapEntry>& entries);
 
-// One status line of a slot: "슬롯1 COM65    [#########-----------]  45% 폰트1 다운로드".
-std::string SlotStatusLine(int slot, const std::string& portName, const MultiSlotView& view);
-
-// One named slot's end: a row of the end summary, and what a caller hears as each slot's
+// One named slot's end: a row of the end table, and what a caller hears as each slot's
 // worker ends.
 struct MultiSlotSummary {
     int slot = 0;
@@ -48,7 +43,6 @@ struct MultiSlotSummary {
     int endCode = 0;
     long long elapsedMs = -1;  // -1: the run never began
 };
-std::string SummaryTable(const std::vector<MultiSlotSummary>& rows);
 
 // The exit status for the slots' end codes (every named slot must have ended with 1).
 int MultiExitStatus(const std::vector<MultiSlotSummary>& rows);

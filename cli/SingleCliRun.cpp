@@ -1,22 +1,13 @@
 #include "cli/SingleCliRun.h"
 
-#include <atomic>
 #include <chrono>
-#include <cstdio>
+#include <thread>
 
-#include "cli/CliTrace.h"
 #include "cli/JobFromOptions.h"
-#include "cli/PortAuto.h"
-#include "cli/PreFlight.h"
 #include "cli/Station.h"
 #include "job/JobCheck.h"
 #include "job/StartSnapshot.h"
 #include "platform/Helpers.h"
-#include "platform/LoopMainThread.h"
-#include "ports/VaCommPorts.h"
-#include "protocol/AskOperator.h"
-#include "protocol/DebugTrace.h"
-#include "protocol/SingleEngine.h"
 
 namespace zembra {
 
@@ -53,16 +44,45 @@ int ExitStatusOf(RunOutcome outcome) {
     return EXIT_INTERNAL;
 }
 
+namespace {
+
+constexpr auto kMapPollInterval = std::chrono::milliseconds(100);
+
+// "--port auto": the detected port, waiting up to waitSeconds for a phone to appear (the map
+// is read every 100 ms). note() gets one line saying that it waits and for how long.
+// Empty when no phone came in time or interrupted() turned true.
+std::string WaitForPhonePort(int waitSeconds, const std::function<bool()>& interrupted,
+                             const std::function<void(const std::string&)>& note) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds);
+    bool noted = false;
+    for (;;) {
+        if (!SerialDeviceMapProblem().empty()) return {};  // refused: no phone will show up
+        if (const auto map = ReadSerialDeviceMap()) {
+            const std::string port = LowestDevicePort(*map);
+            if (!port.empty()) return port;
+        }
+        if (interrupted() || std::chrono::steady_clock::now() >= deadline) return {};
+        if (!noted) {
+            note(
+                FormatText("no phone in the serial-device map yet: waiting up to %d s for one "
+                           "(Ctrl-C ends)",
+                           waitSeconds));
+            noted = true;
+        }
+        std::this_thread::sleep_for(kMapPollInterval);
+    }
+}
+
+// Builds the job from the options: the configuration file (if any), the image files (with the
+// file selection checks of the window), the font addresses, the settings, the snapshot and
+// the Start checks, with their log lines, error boxes and the override question on host.
 CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
     CliJob out;
     DownloadJob& job = out.job;
     DownloadSettings& settings = out.settings;
 
     out.link = options.link.value_or(Link::Usb);
-    const JobBuildOutput output{
-        [&host](const std::string& text, std::uint32_t colour) { host.LogSingle(text, colour); },
-        [&host](const std::string& text) { host.Error(text); }};
-    if (!BuildJobFromOptions(options, out.link, job, settings, output)) {
+    if (!BuildJobFromOptions(options, out.link, job, settings, host)) {
         out.exitStatus = EXIT_JOB_REFUSED;
         return out;
     }
@@ -96,6 +116,8 @@ CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
     return out;
 }
 
+}  // namespace
+
 // One phone's run on the engine of a single session, with its record.
 SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::string& frontEnd,
                                           const std::function<void()>& tick) {
@@ -114,8 +136,7 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
             // The port is open and nothing has been written yet: the trace begins here (once
             // per session, so that a station's trace keeps every phone).
             traceStarted = true;
-            StartCliTrace(trace, options.traceFile,
-                          [this](const std::string& text) { host.Error(text); });
+            StartCliTrace(trace, options.traceFile, host);
         }
         auto nextTick = Clock::now() + std::chrono::milliseconds(1000);
         while (!host.controlsGivenBack()) {
@@ -182,37 +203,30 @@ int RunSingleCli(const CliOptions& options, ConsoleHost& host) {
     if (cliJob.exitStatus != EXIT_OK) return cliJob.exitStatus;
     if (!PreFlightAccepted(cliJob.job, host)) return EXIT_JOB_REFUSED;
 
-    int status = EXIT_INTERNAL;
     const InterruptCatcher interrupts;
-    {
-        SingleSession session(options, host, cliJob, interrupts);
-        session.trace.SetWriteData(options.traceData);
-        if (options.station && !SerialDeviceMapProblem().empty()) {
-            host.Error("station: the serial-device map cannot be read (" +
-                       SerialDeviceMapDescription() + ")");
-            status = EXIT_PORT_OPEN;
-        } else if (options.station) {
-            status = RunSingleStation(session);
-        } else {
-            std::string port = options.ports.front();
-            if (port == "auto") {
-                port = WaitForPhonePort(
-                    options.waitForPhoneSec, [&] { return interrupts.count() > 0; },
-                    [&](const std::string& text) { host.Note(text); });
-                if (port.empty()) {
-                    host.Error(interrupts.count() > 0
-                                   ? "stopped while waiting for a phone"
-                                   : "--port auto: no phone in the serial-device map (" +
-                                         SerialDeviceMapDescription() + ")");
-                    return interrupts.count() > 0 ? EXIT_STOPPED : EXIT_PORT_OPEN;
-                }
-                host.Note("--port auto: " + port);
-            }
-            status = session.RunPhone(port, "zembra-cli").status;
-        }
-        status = WithRecordStatus(status, session.recorder.failed());
+    SingleSession session(options, host, cliJob, interrupts);
+    session.trace.SetWriteData(options.traceData);
+    if (options.station && !SerialDeviceMapProblem().empty()) {
+        host.Error("station: the serial-device map cannot be read (" +
+                   SerialDeviceMapDescription() + ")");
+        return EXIT_PORT_OPEN;
     }
-    return status;
+    std::string port = options.station ? std::string() : options.ports.front();
+    if (port == "auto") {
+        port = WaitForPhonePort(
+            options.waitForPhoneSec, [&] { return interrupts.count() > 0; },
+            [&](const std::string& text) { host.Note(text); });
+        if (port.empty()) {
+            host.Error(interrupts.count() > 0 ? "stopped while waiting for a phone"
+                                              : "--port auto: no phone in the serial-device map (" +
+                                                    SerialDeviceMapDescription() + ")");
+            return interrupts.count() > 0 ? EXIT_STOPPED : EXIT_PORT_OPEN;
+        }
+        host.Note("--port auto: " + port);
+    }
+    const int status =
+        options.station ? RunSingleStation(session) : session.RunPhone(port, "zembra-cli").status;
+    return WithRecordStatus(status, session.recorder.failed());
 }
 
 }  // namespace zembra

@@ -31,11 +31,6 @@ struct CliJob {
     int exitStatus = EXIT_OK;
 };
 
-// Builds the job from the options: the configuration file (if any), the image files (with the
-// file selection checks of the window), the font addresses, the settings, the snapshot and
-// the Start checks, with their log lines, error boxes and the override question on host.
-CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host);
-
 // The exit status of a finished run.
 int ExitStatusOf(RunOutcome outcome);
 

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
+#include <memory>
 
-#include "cli/LineStation.h"
-#include "cli/MultiMode.h"
 #include "cli/SingleCliRun.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
+#include "platform/PortNames.h"
+#include "records/LineSender.h"
+#include "records/ServerStore.h"
 
 namespace zembra {
 
@@ -19,49 +22,81 @@ std::string Minutes(long long ms) {
     return FormatText("%02lld:%02lld.%lld", ms / 60000, (ms / 1000) % 60, (ms % 1000) / 100);
 }
 
-// The new phones of the map now (device numbers below limit).
-std::vector<MapPhone> FreshPhones(StationPhones& phones, int limit) {
-    const auto map = ReadSerialDeviceMap();
-    std::vector<MapPhone> present;
-    if (map)
-        for (const MapPhone& phone : PhonesInMap(*map))
-            if (phone.device < limit) present.push_back(phone);
-    return phones.NewPhones(present);
-}
+// A phone in the serial-device map: value "\Device\trelvic<d>" (d = 0-19) whose data is a
+// port name beginning with "COM", as the phone's USB driver registers it.
+struct MapPhone {
+    int device = 0;
+    std::string valueName;
+    std::string portName;
+    std::string stamp = {};  // the map entry's own (SerialMapEntry::stamp)
+};
 
-}  // namespace
-
-std::vector<MapPhone> StationPhones::NewPhones(const std::vector<MapPhone>& present) {
-    std::map<std::string, std::string> still;
-    std::vector<MapPhone> fresh;
-    for (const MapPhone& phone : present) {
-        const std::string identity = PhoneIdentity(phone);
-        const auto it = done_.find(phone.valueName);
-        if (it != done_.end() && it->second == identity)
-            still.insert(*it);
-        else
-            fresh.push_back(phone);
+// The phones of the map, by device number.
+std::vector<MapPhone> PhonesInMap(const std::vector<SerialMapEntry>& entries) {
+    std::vector<MapPhone> phones;
+    for (int d = 0; d < MAP_PHONE_DEVICES; ++d) {
+        const SerialMapEntry* entry = EntryOfDevice(entries, d);
+        if (entry && entry->portName.rfind("COM", 0) == 0)
+            phones.push_back({d, entry->valueName, entry->portName, entry->stamp});
     }
-    done_ = std::move(still);
-    return fresh;
+    return phones;
 }
 
-void StationPhones::Refresh(int deviceLimit) {
-    FreshPhones(*this, deviceLimit);
+// What tells a phone that was plugged in again from one that stayed: the map entry (its name,
+// port and stamp, which a new registration changes however quickly it follows the old) and
+// the device its port name stands for now (its alias target, or the fixed default).
+std::string PhoneIdentity(const MapPhone& phone) {
+    return phone.valueName + "|" + phone.portName + "|" + phone.stamp + "|" +
+           ResolvePortDevice(phone.portName);
 }
 
-void StationPhones::Taken(const MapPhone& phone) {
-    done_[phone.valueName] = PhoneIdentity(phone);
-}
+// Which phones of the serial-device map a station has flashed: a phone counts as taken from
+// the start of its run until it is seen missing from the map (unplugged, also during its own
+// run); plugged in again, it is new.
+class StationPhones {
+  public:
+    // The phones of the map now (device numbers below limit) that have not been taken since
+    // they were plugged in, by device number; forgets the phones that are gone. Also called
+    // while runs go on, only to forget.
+    std::vector<MapPhone> Fresh(int limit) {
+        const auto map = ReadSerialDeviceMap();
+        std::map<std::string, std::string> still;
+        std::vector<MapPhone> fresh;
+        for (const MapPhone& phone : map ? PhonesInMap(*map) : std::vector<MapPhone>{}) {
+            if (phone.device >= limit) continue;
+            const auto it = done_.find(phone.valueName);
+            if (it != done_.end() && it->second == PhoneIdentity(phone))
+                still.insert(*it);
+            else
+                fresh.push_back(phone);
+        }
+        done_ = std::move(still);
+        return fresh;
+    }
+    // A phone's run begins.
+    void Taken(const MapPhone& phone) { done_[phone.valueName] = PhoneIdentity(phone); }
 
-std::string StationTally::Summary(double nowMs) const {
-    const double hours = (nowMs - startMs) / 3600000.0;
-    const int phones = done + failed;
-    return FormatText("station: %d phone%s, %d done, %d failed, %.0f per hour (%s)", phones,
-                      phones == 1 ? "" : "s", done, failed, hours > 0 ? phones / hours : 0.0,
-                      Minutes(static_cast<long long>(nowMs - startMs)).c_str());
-}
+  private:
+    std::map<std::string, std::string> done_;  // value name -> identity at its run
+};
 
+// The station's counts and its end line.
+struct StationTally {
+    int done = 0;
+    int failed = 0;
+    double startMs = NowMs();
+    void Count(bool ok) { ok ? ++done : ++failed; }
+    // "station: 12 phones, 11 done, 1 failed, 240 per hour (3 min)".
+    std::string Summary(double nowMs) const {
+        const double hours = (nowMs - startMs) / 3600000.0;
+        const int phones = done + failed;
+        return FormatText("station: %d phone%s, %d done, %d failed, %.0f per hour (%s)", phones,
+                          phones == 1 ? "" : "s", done, failed, hours > 0 ? phones / hours : 0.0,
+                          Minutes(static_cast<long long>(nowMs - startMs)).c_str());
+    }
+};
+
+// One line per phone: "COM65  OK      00:41.2" or "COM65  FAILED  00:03.0  EraseFailed".
 std::string StationLine(const std::string& port, bool ok, long long durationMs,
                         const std::string& reason) {
     std::string line = FormatText("station: %-12s %-6s %s", port.c_str(), ok ? "OK" : "FAILED",
@@ -70,53 +105,118 @@ std::string StationLine(const std::string& port, bool ok, long long durationMs,
     return line;
 }
 
-int RunSingleStation(SingleSession& session) {
-    ConsoleHost& host = session.host;
+// A station's line sender with its console lines: started when a line server is set (the
+// option, else "records-server" of the configuration file) and the station keeps records;
+// stopped with the object. Poll() runs on the station's thread.
+class StationLineSender {
+  public:
+    // localPath: the records database ("" when records are off); serverOption:
+    // --records-server (empty: the configuration file). print gets each console line.
+    StationLineSender(const std::string& localPath, const std::string& serverOption,
+                      std::function<void(const std::string&)> print)
+        : print_(std::move(print)) {
+        const std::string server = RecordsServerFor(serverOption);
+        if (server.empty()) return;
+        if (localPath.empty()) {
+            print_("station: the line server is not used: records are switched off");
+            return;
+        }
+        LineSenderConfig config;
+        config.localPath = localPath;
+        config.server = server;
+        sender_ = std::make_unique<LineSender>(config);
+        print_("station: records go to line server " + sender_->server() +
+               " (kept here until it has them)");
+        sender_->Start();
+    }
+    ~StationLineSender() {
+        if (sender_) sender_->Stop();
+    }
+
+    // Prints one line when the number of records waiting or the sender's error changed.
+    void Poll() {
+        if (!sender_) return;
+        const LineSenderStatus status = sender_->Status();
+        if (status.waiting < 0 ||
+            (status.waiting == shown_.waiting && status.error == shown_.error))
+            return;
+        shown_ = status;
+        print_("station: " + LineStatusText(sender_->server(), status));
+    }
+    // A phone's record has been written.
+    void RecordWritten() {
+        if (sender_) sender_->Wake();
+    }
+    // For the station's summary: ", 3 records waiting for the line server" ("" without one).
+    std::string SummaryText() const {
+        if (!sender_) return {};
+        const LineSenderStatus status = sender_->Status();
+        return status.waiting < 0 ? ", records for the line server not counted yet"
+                                  : FormatText(", %lld record%s waiting for the line server",
+                                               static_cast<long long>(status.waiting),
+                                               status.waiting == 1 ? "" : "s");
+    }
+
+  private:
+    std::unique_ptr<LineSender> sender_;
+    std::function<void(const std::string&)> print_;
+    LineSenderStatus shown_;
+};
+
+// A station: its console lines, Ctrl-C, the main-thread loop, the line sender, the phones it
+// has taken and its counts.
+struct Station {
+    Station(std::function<void(const std::string&)> print, std::function<bool()> interrupted,
+            LoopMainThread& loop, const std::string& recordsPath, const std::string& recordsServer)
+        : print(std::move(print)),
+          interrupted(std::move(interrupted)),
+          loop(loop),
+          line(recordsPath, recordsServer, this->print) {}
+
+    std::function<void(const std::string&)> print;
+    std::function<bool()> interrupted;
+    LoopMainThread& loop;
+    StationLineSender line;
     StationPhones phones;
     StationTally tally;
-    tally.startMs = NowMs();
-    bool waitingShown = false;
-    StationLineSender line(session.recorder.path(), session.options.recordsServer,
-                           [&host](const std::string& text) { host.Note(text); });
-    host.Note("station: waiting for phones in the serial-device map (Ctrl-C ends)");
-    while (session.interrupts.count() == 0) {
-        line.Poll();
-        const auto map = ReadSerialDeviceMap();
-        const std::vector<MapPhone> fresh =
-            phones.NewPhones(map ? PhonesInMap(*map) : std::vector<MapPhone>{});
-        if (fresh.empty()) {
-            if (!waitingShown) host.Note("station: waiting for the next phone");
-            waitingShown = true;
-            session.loop.RunUntil([&] { return session.interrupts.count() > 0; }, kMapPollInterval);
-            continue;
-        }
-        waitingShown = false;
-        const MapPhone& phone = fresh.front();
-        phones.Taken(phone);
-        const SinglePhoneResult result = session.RunPhone(
-            phone.portName, "zembra-cli --station", [&] { phones.Refresh(MAP_PHONE_DEVICES); });
-        const bool ok = result.outcome == RunOutcome::Completed;
-        tally.Count(ok);
-        host.Note(StationLine(phone.portName, ok, result.durationMs,
-                              result.outcome == RunOutcome::None ? "PortOpenFailed"
-                                                                 : RunOutcomeName(result.outcome)));
-        line.RecordWritten();
-    }
-    line.Poll();
-    host.Note(tally.Summary(NowMs()) + line.SummaryText());
-    return tally.failed > 0 ? EXIT_PHONE_FAILED : EXIT_OK;
-}
 
-namespace {
+    // Waits for phones new in the map (device numbers below limit) and hands them to flash
+    // (false: the job was refused, the station ends) until Ctrl-C; then the summary. Returns
+    // 0 when no phone failed, 15 otherwise, 3 when the job was refused.
+    int Run(int limit, const char* waitingText,
+            const std::function<bool(const std::vector<MapPhone>&)>& flash) {
+        bool waitingShown = false;
+        bool refused = false;
+        print("station: waiting for phones in the serial-device map (Ctrl-C ends)");
+        while (!interrupted()) {
+            line.Poll();
+            const std::vector<MapPhone> fresh = phones.Fresh(limit);
+            if (fresh.empty()) {
+                if (!waitingShown) print(waitingText);
+                waitingShown = true;
+                loop.RunUntil(interrupted, kMapPollInterval);
+                continue;
+            }
+            waitingShown = false;
+            if (!flash(fresh)) {
+                refused = true;
+                break;
+            }
+            line.RecordWritten();
+        }
+        line.Poll();
+        print(tally.Summary(NowMs()) + line.SummaryText());
+        if (refused) return EXIT_JOB_REFUSED;
+        return tally.failed > 0 ? EXIT_PHONE_FAILED : EXIT_OK;
+    }
+};
 
 // One batch of the multi station on its slots, each phone's end counted and said. A port that
 // did not open fails its own phone only: the others go again without it. False when the job
 // was refused.
 bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_COUNT> slots,
-                StationPhones& phones, StationTally& tally,
-                const std::function<bool()>& interrupted,
-                const std::function<void(const std::string&)>& print) {
-    const auto tick = [&] { phones.Refresh(MULTI_SLOT_COUNT); };
+                Station& station) {
+    const auto tick = [&] { station.phones.Fresh(MULTI_SLOT_COUNT); };
     for (;;) {
         std::array<bool, MULTI_SLOT_COUNT> ended{};
         std::array<bool, MULTI_SLOT_COUNT> portFailed{};
@@ -125,11 +225,11 @@ bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_C
             [&](const MultiSlotSummary& end) {
                 // A phone that went away during its run counts as unplugged, even if it
                 // is back before the next tick.
-                phones.Refresh(MULTI_SLOT_COUNT);
+                tick();
                 const bool ok = end.endCode == END_FINISHED;
-                tally.Count(ok);
+                station.tally.Count(ok);
                 ended[static_cast<std::size_t>(end.slot)] = true;
-                print(StationLine(
+                station.print(StationLine(
                     end.portName, ok, end.elapsedMs < 0 ? 0 : end.elapsedMs,
                     FormatText("endCode %d %s", end.endCode, EndCodeMeaning(end.endCode))));
             },
@@ -145,54 +245,55 @@ bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_C
                 rest = true;
                 continue;
             }
-            tally.Count(false);
-            print(StationLine(slots[s], false, 0, "not started (port)"));
+            station.tally.Count(false);
+            station.print(StationLine(slots[s], false, 0, "not started (port)"));
             slots[s].clear();
         }
-        if (!rest || interrupted()) return true;
+        if (!rest || station.interrupted()) return true;
     }
 }
 
 }  // namespace
 
+int RunSingleStation(SingleSession& session) {
+    const auto print = [&session](const std::string& text) { session.host.Note(text); };
+    Station station(
+        print, [&] { return session.interrupts.count() > 0; }, session.loop,
+        session.recorder.path(), session.options.recordsServer);
+    return station.Run(
+        MAP_PHONE_DEVICES, "station: waiting for the next phone",
+        [&](const std::vector<MapPhone>& fresh) {
+            const MapPhone& phone = fresh.front();
+            station.phones.Taken(phone);
+            const SinglePhoneResult result =
+                session.RunPhone(phone.portName, "zembra-cli --station",
+                                 [&] { station.phones.Fresh(MAP_PHONE_DEVICES); });
+            const bool ok = result.outcome == RunOutcome::Completed;
+            station.tally.Count(ok);
+            print(StationLine(phone.portName, ok, result.durationMs,
+                              result.outcome == RunOutcome::None ? "PortOpenFailed"
+                                                                 : RunOutcomeName(result.outcome)));
+            return true;
+        });
+}
+
 int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
                     const std::function<void(const std::string&)>& print, int settleMs,
-                    LoopMainThread& loop, StationLineSender* line) {
-    StationPhones phones;
-    StationTally tally;
-    tally.startMs = NowMs();
-    bool waitingShown = false;
-    bool refused = false;
-    print("station: waiting for phones in the serial-device map (Ctrl-C ends)");
-    while (!interrupted()) {
-        if (line) line->Poll();
-        std::vector<MapPhone> fresh = FreshPhones(phones, MULTI_SLOT_COUNT);
-        if (fresh.empty()) {
-            if (!waitingShown) print("station: waiting for the next phones");
-            waitingShown = true;
-            loop.RunUntil(interrupted, kMapPollInterval);
-            continue;
-        }
-        waitingShown = false;
-        // Phones put on the station together start together.
-        loop.RunUntil(interrupted, std::chrono::milliseconds(settleMs));
-        if (interrupted()) break;
-        fresh = FreshPhones(phones, MULTI_SLOT_COUNT);
-        std::array<std::string, MULTI_SLOT_COUNT> slots;
-        for (const MapPhone& phone : fresh) {
-            slots[static_cast<std::size_t>(phone.device)] = phone.portName;
-            phones.Taken(phone);
-        }
-        if (!FlashBatch(runBatch, slots, phones, tally, interrupted, print)) {
-            refused = true;
-            break;
-        }
-        if (line) line->RecordWritten();
-    }
-    if (line) line->Poll();
-    print(tally.Summary(NowMs()) + (line ? line->SummaryText() : ""));
-    if (refused) return EXIT_JOB_REFUSED;
-    return tally.failed > 0 ? EXIT_PHONE_FAILED : EXIT_OK;
+                    LoopMainThread& loop, const std::string& recordsPath,
+                    const std::string& recordsServer) {
+    Station station(print, interrupted, loop, recordsPath, recordsServer);
+    return station.Run(MULTI_SLOT_COUNT, "station: waiting for the next phones",
+                       [&](const std::vector<MapPhone>&) {
+                           // Phones put on the station together start together.
+                           loop.RunUntil(interrupted, std::chrono::milliseconds(settleMs));
+                           if (interrupted()) return true;
+                           std::array<std::string, MULTI_SLOT_COUNT> slots;
+                           for (const MapPhone& phone : station.phones.Fresh(MULTI_SLOT_COUNT)) {
+                               slots[static_cast<std::size_t>(phone.device)] = phone.portName;
+                               station.phones.Taken(phone);
+                           }
+                           return FlashBatch(runBatch, slots, station);
+                       });
 }
 
 }  // namespace zembra

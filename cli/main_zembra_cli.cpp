@@ -1,4 +1,4 @@
-// zembra-cli: the command-line front end of the single-phone download.
+// zembra-cli: the command-line front end of the downloads (single and multi) and the records.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,23 +22,24 @@ int Run(const std::vector<std::string>& args) {
         return RunRecordsCommand(std::vector<std::string>(args.begin() + 1, args.end()));
     if (!args.empty() && args.front() == "report")
         return RunReportCommand(std::vector<std::string>(args.begin() + 1, args.end()));
-    if (IsMultiCommandLine(args)) return RunMultiCli(args);  // --multi / --all-phones
     const CliParseResult parsed = ParseCliOptions(args);
+    const CliOptions& options = parsed.options;
     if (!parsed.ok()) {
         std::fprintf(stderr, "zembra-cli: %s\n", parsed.error.c_str());
         return EXIT_USAGE;
     }
-    if (parsed.options.help) {
+    if (options.help) {
         std::fputs(CliHelpText().c_str(), stdout);
+        if (options.multi) std::fputs(MultiHelpText().c_str(), stdout);
         return EXIT_OK;
     }
-    if (parsed.options.version) {
+    if (options.version) {
         std::printf("zembra-cli %s (%s)\n", kVersionNumber, kApplicationTitle);
         return EXIT_OK;
     }
     try {
-        ConsoleHost host(parsed.options);
-        return RunSingleCli(parsed.options, host);
+        ConsoleHost host(options);
+        return options.multi ? RunMultiCli(options, host) : RunSingleCli(options, host);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zembra-cli: internal error: %s\n", e.what());
         return EXIT_INTERNAL;

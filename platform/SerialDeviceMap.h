@@ -75,11 +75,12 @@ inline std::string PortOfDevice(const std::vector<SerialMapEntry>& map, int devi
 }
 
 // The single-mode rule: the data of the lowest device number (0-19) that has a non-empty
-// value, whatever it holds; empty when no device has one.
+// value, when that is a port name beginning with "COM"; empty when it is not or no device
+// has one.
 inline std::string LowestDevicePort(const std::vector<SerialMapEntry>& map) {
     for (int device = 0; device < MAP_PHONE_DEVICES; ++device) {
         std::string port = PortOfDevice(map, device);
-        if (!port.empty()) return port;
+        if (!port.empty()) return port.rfind("COM", 0) == 0 ? port : std::string();
     }
     return {};
 }

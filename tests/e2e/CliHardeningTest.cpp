@@ -39,7 +39,8 @@ CliResult RunCliLog(const std::vector<std::string>& args) {
     std::FILE* input = std::tmpfile();
     {
         ConsoleHost host(parsed.options, ConsoleHost::Streams{log, progress, input});
-        result.status = RunSingleCli(parsed.options, host);
+        result.status = parsed.options.multi ? RunMultiCli(parsed.options, host)
+                                             : RunSingleCli(parsed.options, host);
     }
     std::rewind(log);
     char buffer[4096];
@@ -119,8 +120,8 @@ TEST(CliHardening, SizesAndAddressesBeyond32BitsAreRefusedBeforeThePortOpens) {
     EXPECT_EQ(RunCliStatus({"--port", kNoPort, "--font1", font, "--font1-address", "0xFFFF0000"}),
               EXIT_PORT_OPEN);
     // The multi Start runs the same check before its ports.
-    EXPECT_EQ(RunMultiCli({"--multi", "--port", kNoPort, "--font1", font, "--font1-address",
-                           "0x100000000", "--color", "never"}),
+    EXPECT_EQ(RunCliStatus({"--multi", "--port", kNoPort, "--font1", font, "--font1-address",
+                            "0x100000000", "--color", "never"}),
               EXIT_JOB_REFUSED);
 }
 
@@ -319,7 +320,7 @@ TEST(CliHardening, RefusedResetJumpIsAFailure) {
                                   "--color",      "never",           "--protocol",
                                   "normal",       "--code",          code,
                                   "--no-records", "--startup-delay", "10"};
-    EXPECT_EQ(RunMultiCli(args), EXIT_PHONE_FAILED);
+    EXPECT_EQ(RunCliStatus(args), EXIT_PHONE_FAILED);
 }
 
 // An image replaced after the job check is not sent: the run ends as "file changed" before

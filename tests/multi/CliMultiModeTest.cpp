@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "cli/MultiCli.h"
 #include "cli/MultiMode.h"
 #include "tests/multi/MultiE2eSupport.h"
 
@@ -46,8 +45,9 @@ TEST(CliMultiSlots, ExitStatusNeedsEverySlotFinished) {
 
 TEST(CliMultiOptions, StaggerMustBeAWholeNumberOfMilliseconds) {
     for (const char* bad : {"abc", "12x", "-5", "60001", ""}) {
-        EXPECT_EQ(RunMultiCli({"--multi", "--port", "COM7", "--code", "c.bin", "--stagger", bad}),
-                  EXIT_USAGE)
+        EXPECT_FALSE(
+            ParseCliOptions({"--multi", "--port", "COM7", "--code", "c.bin", "--stagger", bad})
+                .ok())
             << bad;
     }
 }
