@@ -19,12 +19,6 @@ const char* AnsiColour(std::uint32_t colour) {
     return "";
 }
 
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 }  // namespace
 
 void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bool ansi) {
@@ -193,15 +187,15 @@ int ConsoleHost::ShowMessage(const std::string& text, const std::string& caption
             std::fputc('\n', streams_.progress);
             return negative;
         }
-        std::string answer = Lower(line);
+        std::string answer = AsciiLower(line);
         while (!answer.empty() &&
                (answer.back() == '\n' || answer.back() == '\r' || answer.back() == ' '))
             answer.pop_back();
         if (answer == "ok" || answer == "y" || answer == "yes" || answer == "예" ||
-            answer == Lower(positiveText))
+            answer == AsciiLower(positiveText))
             return positive;
         if (answer == "cancel" || answer == "n" || answer == "no" || answer == "아니오" ||
-            answer == Lower(negativeText))
+            answer == AsciiLower(negativeText))
             return negative;
     }
 }
