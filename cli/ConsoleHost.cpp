@@ -17,12 +17,6 @@ const char* AnsiColour(std::uint32_t colour) {
     return "";
 }
 
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 }  // namespace
 
 void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bool ansi) {
@@ -191,7 +185,7 @@ int ConsoleHost::ShowMessage(const std::string& text, const std::string& caption
             std::fputc('\n', streams_.progress);
             return negative;
         }
-        std::string answer = Lower(line);
+        std::string answer = AsciiLower(line);
         while (!answer.empty() &&
                (answer.back() == '\n' || answer.back() == '\r' || answer.back() == ' '))
             answer.pop_back();

@@ -56,6 +56,12 @@ std::string FileNameOnly(const std::string& path) {
     return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
+std::string AsciiLower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 std::string ParentFolder(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);

@@ -105,6 +105,9 @@ std::uint64_t ParseWideNumber(const std::string& text);
 #endif
 std::string FormatText(const char* format, ...) ZEMBRA_FORMAT_ATTRIBUTE(1, 2);
 
+// The text with A-Z lowered; every other byte (UTF-8 included) as it is.
+std::string AsciiLower(std::string text);
+
 // Each byte as "%02X " (two upper-case hexadecimal digits and a blank), at most the first
 // HEX_DUMP_MAX bytes.
 inline constexpr std::size_t HEX_DUMP_MAX = 8225;

@@ -105,11 +105,6 @@ std::string Trim(const std::string& text) {
     return text.substr(a, b - a);
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 }  // namespace
 
 std::string DefaultRecordsPath() {
@@ -131,7 +126,7 @@ std::string StationConfigValue(const std::string& key) {
         line = Trim(line);
         if (line.empty() || line[0] == '#') continue;
         const std::size_t eq = line.find('=');
-        if (eq != std::string::npos && Lower(Trim(line.substr(0, eq))) == key)
+        if (eq != std::string::npos && AsciiLower(Trim(line.substr(0, eq))) == key)
             value = Trim(line.substr(eq + 1));
     }
     return value;
@@ -147,13 +142,13 @@ std::string RecordsPathFor(const std::string& given) {
         // at the file's folder (not at wherever the program happens to run).
         if (path == "~" || path.rfind("~/", 0) == 0) {
             path = Home() + path.substr(1);
-        } else if (!path.empty() && path[0] != '/' && Lower(path) != "off") {
+        } else if (!path.empty() && path[0] != '/' && AsciiLower(path) != "off") {
             const std::string folder = ParentFolder(StationConfigPath());
             path = (folder.empty() ? std::string(".") : folder) + "/" + path;
         }
     }
     if (path.empty()) path = DefaultRecordsPath();
-    return Lower(path) == "off" ? std::string() : path;
+    return AsciiLower(path) == "off" ? std::string() : path;
 }
 
 std::string RecordsServerFor(const std::string& given) {
@@ -292,7 +287,7 @@ std::string FilterQuery(const RecordFilter& filter, std::vector<SqlValue>& param
     if (!filter.port.empty()) sql += " AND port = " + param(filter.port);
     if (!filter.station.empty()) sql += " AND station = " + param(filter.station);
     if (filter.afterId > 0) sql += " AND id > " + param(filter.afterId);
-    const std::string outcome = Lower(filter.outcome);
+    const std::string outcome = AsciiLower(filter.outcome);
     if (outcome == "ok")
         sql += " AND succeeded = 1";
     else if (outcome == "failed")
@@ -300,7 +295,7 @@ std::string FilterQuery(const RecordFilter& filter, std::vector<SqlValue>& param
     else if (!outcome.empty())
         sql += " AND lower(outcome) = " + param(outcome);
     if (!filter.sha256.empty()) {
-        const std::string p = param(Lower(filter.sha256));
+        const std::string p = param(AsciiLower(filter.sha256));
         sql +=
             " AND EXISTS (SELECT 1 FROM images i WHERE i.download_id = d.id AND "
             "substr(i.sha256, 1, length(" +

@@ -116,12 +116,6 @@ std::string PasswordOf(const std::string& conninfo) {
     return {};
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 }  // namespace
 
 std::string ServerDescription(const std::string& conninfo) {
@@ -367,7 +361,7 @@ std::string RecordsQuerySql(const RecordFilter& filter, std::vector<std::string>
     }
     if (!filter.port.empty()) sql += " AND r.port = " + param(filter.port);
     if (!filter.station.empty()) sql += " AND s.name = " + param(filter.station);
-    const std::string outcome = Lower(filter.outcome);
+    const std::string outcome = AsciiLower(filter.outcome);
     if (outcome == "ok")
         sql += " AND r.succeeded";
     else if (outcome == "failed")
@@ -378,7 +372,7 @@ std::string RecordsQuerySql(const RecordFilter& filter, std::vector<std::string>
         sql +=
             " AND EXISTS (SELECT 1 FROM record_images ri JOIN images i ON i.id = ri.image_id "
             "WHERE ri.record_id = r.id AND i.sha256 LIKE " +
-            param(Lower(filter.sha256)) + " || '%')";
+            param(AsciiLower(filter.sha256)) + " || '%')";
     sql += " ORDER BY r.start_utc DESC, r.id DESC";
     if (filter.last > 0) sql += " LIMIT " + param(std::to_string(filter.last));
     return sql;
