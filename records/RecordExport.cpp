@@ -1,6 +1,7 @@
 #include "records/RecordExport.h"
 
 #include <cinttypes>
+#include <type_traits>
 
 #include "job/ImageSlot.h"
 #include "platform/Helpers.h"
@@ -108,62 +109,46 @@ std::string RecordsCsv(const std::vector<DownloadRecord>& records) {
     }
     out += "\r\n";
     for (const DownloadRecord& r : records) {
-        const std::string fields[] = {std::to_string(r.id),
-                                      r.startUtc,
-                                      r.endUtc,
-                                      r.station,
-                                      r.frontEnd,
-                                      r.port,
-                                      std::to_string(r.slot),
-                                      r.link,
-                                      r.protocol,
-                                      FormatText("0x%03X", static_cast<unsigned>(r.modeCode)),
-                                      std::to_string(r.versionWord),
-                                      r.outcome,
-                                      std::to_string(r.outcomeCode),
-                                      r.outcomeText,
-                                      r.succeeded ? "1" : "0",
-                                      std::to_string(r.bytesSent),
-                                      std::to_string(r.naks),
-                                      std::to_string(r.retransmissions),
-                                      std::to_string(r.durationMs),
-                                      ImagesField(r)};
-        bool first = true;
-        for (const std::string& field : fields) {
-            if (!first) out += ',';
-            first = false;
-            out += CsvField(field);
-        }
-        out += "\r\n";
+        out += std::to_string(r.id);
+        ForEachRecordField(r, [&](const auto& field) {
+            using Field = std::decay_t<decltype(field)>;
+            out += ',';
+            if constexpr (std::is_same_v<Field, std::string>)
+                out += CsvField(field);
+            else if (static_cast<const void*>(&field) == &r.modeCode)
+                out += FormatText("0x%03X", static_cast<unsigned>(r.modeCode));
+            else
+                out += std::to_string(field);
+        });
+        out += "," + CsvField(ImagesField(r)) + "\r\n";
     }
     return out;
 }
 
 std::string RecordJsonLine(const DownloadRecord& r) {
-    std::string images;
+    std::string out = "{\"id\":" + std::to_string(r.id);
+    std::size_t column = 1;
+    ForEachRecordField(r, [&](const auto& field) {
+        using Field = std::decay_t<decltype(field)>;
+        out += FormatText(",\"%s\":", kColumns[column++]);
+        if constexpr (std::is_same_v<Field, std::string>)
+            out += JsonString(field);
+        else if constexpr (std::is_same_v<Field, bool>)
+            out += field ? "true" : "false";
+        else
+            out += std::to_string(field);
+    });
+    out += ",\"images\":[";
     for (const RecordImage& image : r.images) {
-        if (!images.empty()) images += ',';
-        images += FormatText(
+        if (&image != &r.images.front()) out += ',';
+        out += FormatText(
             "{\"slot\":%d,\"file_name\":%s,\"size\":%lld,\"sha256\":%s,\"flash_start\":%llu,"
             "\"flash_end\":%llu,\"written\":%s}",
             image.slot, JsonString(image.fileName).c_str(), static_cast<long long>(image.size),
             JsonString(image.sha256).c_str(), static_cast<unsigned long long>(image.flashStart),
             static_cast<unsigned long long>(image.flashEnd), image.written ? "true" : "false");
     }
-    return FormatText(
-        "{\"id\":%lld,\"start_utc\":%s,\"end_utc\":%s,\"station\":%s,\"front_end\":%s,"
-        "\"port\":%s,\"slot\":%d,\"link\":%s,\"protocol\":%s,\"mode_code\":%d,"
-        "\"version_word\":%lld,\"outcome\":%s,\"outcome_code\":%d,\"outcome_text\":%s,"
-        "\"succeeded\":%s,\"bytes_sent\":%llu,\"naks\":%llu,\"retransmissions\":%llu,"
-        "\"duration_ms\":%lld,\"images\":[%s]}\n",
-        static_cast<long long>(r.id), JsonString(r.startUtc).c_str(), JsonString(r.endUtc).c_str(),
-        JsonString(r.station).c_str(), JsonString(r.frontEnd).c_str(), JsonString(r.port).c_str(),
-        r.slot, JsonString(r.link).c_str(), JsonString(r.protocol).c_str(), r.modeCode,
-        static_cast<long long>(r.versionWord), JsonString(r.outcome).c_str(), r.outcomeCode,
-        JsonString(r.outcomeText).c_str(), r.succeeded ? "true" : "false",
-        static_cast<unsigned long long>(r.bytesSent), static_cast<unsigned long long>(r.naks),
-        static_cast<unsigned long long>(r.retransmissions), static_cast<long long>(r.durationMs),
-        images.c_str());
+    return out + "]}\n";
 }
 
 std::string RecordsTable(const std::vector<DownloadRecord>& records) {
