@@ -1,8 +1,6 @@
 #include "multi/MSBDLU.h"
 
-#include <algorithm>
 #include <chrono>
-#include <exception>
 
 #include "multi/MultiHost.h"
 #include "platform/Helpers.h"

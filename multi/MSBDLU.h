@@ -8,13 +8,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include "job/DownloadSettings.h"
-#include "job/ImageSlot.h"
 #include "multi/LzoShared.h"
 #include "protocol/DownloadSequence.h"
-#include "protocol/PacketCodec.h"
 #include "protocol/PortSequenceHost.h"
 #include "protocol/ResponseReceiver.h"
 #include "protocol/RunEvents.h"

@@ -84,7 +84,6 @@ MultiStartOutcome MultiDownload::OpenSlotPorts() {
             portFailed_[static_cast<std::size_t>(slot)] = true;
             host_.LogMulti(e.what(), COLOUR_RED);
             host_.LogMulti("통신포트열기를 실패했습니다. 확인 바랍니다.", COLOUR_BLUE);
-            host_.SetStartControlsEnabled(true);
             failed = true;
         }
     }

@@ -2,8 +2,6 @@
 
 #include <array>
 #include <atomic>
-#include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <string>
 

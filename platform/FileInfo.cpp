@@ -73,15 +73,6 @@ bool IsTerminal(std::FILE* stream) {
     return stream != nullptr && ::isatty(::fileno(stream)) == 1;
 }
 
-bool IsReadableRegularFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat st;
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    return regular;
-}
-
 std::int64_t FileSizeOf(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return 0;

@@ -79,6 +79,12 @@ bool SameRegularFile(const std::string& a, const std::string& b) {
     return known && va.device == vb.device && va.fileNumber == vb.fileNumber;
 }
 
+bool IsReadableRegularFile(const std::string& path) {
+    std::FILE* file = OpenRegularFile(path);
+    if (file != nullptr) std::fclose(file);
+    return file != nullptr;
+}
+
 std::uint64_t ParseWideNumber(const std::string& text) {
     constexpr std::uint64_t kMax = ~std::uint64_t{0};
     bool hex = text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');

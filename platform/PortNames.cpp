@@ -183,8 +183,7 @@ bool UnregisterPortAlias(const std::string& portName) {
         errno = EACCES;
         return false;
     }
-    if (unlink(AliasPath(number).c_str()) != 0 && errno != ENOENT) return false;
-    return true;
+    return unlink(AliasPath(number).c_str()) == 0 || errno == ENOENT;
 }
 
 }  // namespace zembra

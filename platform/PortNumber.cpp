@@ -1,5 +1,6 @@
 #include <string>
 
+#include "platform/Helpers.h"
 #include "platform/PortNames.h"
 
 namespace zembra {
@@ -16,9 +17,7 @@ std::string PortDisplayName(const std::string& portName) {
 int PortNumberOf(const std::string& portName) {
     const std::string name = PortDisplayName(portName);
     if (name.size() < 4 || name.size() > 8) return 0;
-    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
-    if (upper(name[0]) != 'C' || upper(name[1]) != 'O' || upper(name[2]) != 'M') return 0;
-    if (name[3] == '0') return 0;
+    if (AsciiLower(name.substr(0, 3)) != "com" || name[3] == '0') return 0;
     int number = 0;
     for (size_t i = 3; i < name.size(); ++i) {
         if (name[i] < '0' || name[i] > '9') return 0;

@@ -46,12 +46,6 @@ constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 
 }  // namespace
 
-SerialDevice::SerialDevice() = default;
-
-SerialDevice::~SerialDevice() {
-    Close(0);
-}
-
 bool SerialDevice::Open(const std::string& path) {
     if (fd_ >= 0) {
         errno = EBUSY;
@@ -75,13 +69,11 @@ bool SerialDevice::Open(const std::string& path) {
     fd_ = fd;
     kickFd_ = kick;
     dcb_ = SerialDcb{};
-    timeouts_ = SerialTimeouts{};
     mask_ = 0;
     txPending_ = false;
     consumed_ = false;
     hasModemLines_ = true;
     hasCounters_ = true;
-    keptModemLines_ = 0;
     errorBase_ = Counters{};
     if (!ReadCounters(errorBase_)) errorBase_ = Counters{};
     eventBase_ = errorBase_;
@@ -175,22 +167,14 @@ bool SerialDevice::SetupComm(uint32_t inQueue, uint32_t outQueue) {
     return true;
 }
 
-bool SerialDevice::SetCommTimeouts(const SerialTimeouts& timeouts) {
-    if (NotOpen()) return false;
-    timeouts_ = timeouts;
-    return true;
+bool SerialDevice::SetCommTimeouts(const SerialTimeouts&) {
+    return !NotOpen();
 }
 
 bool SerialDevice::SetCommMask(uint32_t mask) {
     if (NotOpen()) return false;
     mask_ = mask;
     Kick();
-    return true;
-}
-
-bool SerialDevice::NotOpen() const {
-    if (fd_ >= 0) return false;
-    errno = EBADF;
     return true;
 }
 
@@ -220,7 +204,6 @@ bool SerialDevice::ReadModemLines(int& lines) {
 }
 
 bool SerialDevice::ApplyModemLine(int line, bool on) {
-    keptModemLines_ = on ? (keptModemLines_ | line) : (keptModemLines_ & ~line);
     return IoctlWhereSupported(fd_, on ? TIOCMBIS : TIOCMBIC, &line, hasModemLines_);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -153,8 +154,8 @@ enum class SerialWaitResult {
 
 class SerialDevice {
   public:
-    SerialDevice();
-    ~SerialDevice();
+    SerialDevice() = default;
+    ~SerialDevice() { Close(0); }
     SerialDevice(const SerialDevice&) = delete;
     SerialDevice& operator=(const SerialDevice&) = delete;
 
@@ -172,12 +173,13 @@ class SerialDevice {
     // the kernel's arbitrary-rate interface). Flags that termios cannot express (DSR flow, DTR
     // handshake, RTS toggle, DSR sensitivity, continue-on-XOFF, error character, null stripping,
     // abort on error) are kept and reported by GetCommState. DTR and RTS follow their control
-    // fields where the driver has modem lines (a pseudo-terminal has none: the state is kept).
+    // fields where the driver has modem lines (a pseudo-terminal has none: nothing changes).
     bool SetCommState(const SerialDcb& dcb);
     bool GetCommState(SerialDcb& dcb) const;
     // Driver queue sizes: kept (a tty's queues have a fixed size) and used for the free counts.
     bool SetupComm(uint32_t inQueue, uint32_t outQueue);
-    // Kept; reads never wait (they return what is queued), writes wait in Write.
+    // Reads never wait (they return what is queued), writes wait in Write: only Windows
+    // passes the write time-outs on to its driver.
     bool SetCommTimeouts(const SerialTimeouts& timeouts);
     bool SetCommMask(uint32_t mask);
 
@@ -220,7 +222,11 @@ class SerialDevice {
     bool ApplyModemLine(int line, bool on);
     void Kick();
     // True, with errno EBADF, when the device is not open.
-    bool NotOpen() const;
+    bool NotOpen() const {
+        if (fd_ >= 0) return false;
+        errno = EBADF;
+        return true;
+    }
     // Events ready now, without waiting; false when the device failed.
     bool PendingEvents(uint32_t mask, uint32_t& events);
 
@@ -229,7 +235,6 @@ class SerialDevice {
     // Windows: the port's claim (a named mutex) while open.
     int kickFd_ = -1;
     SerialDcb dcb_{};
-    SerialTimeouts timeouts_{};
     std::atomic<uint32_t> mask_{0};
     std::atomic<uint32_t> inQueue_{4096};
     std::atomic<uint32_t> outQueue_{2048};
@@ -238,8 +243,7 @@ class SerialDevice {
     std::atomic<uint32_t> baudRate_{9600};
     std::atomic<bool> hasModemLines_{true};  // cleared when the driver answers ENOTTY/EINVAL
     std::atomic<bool> hasCounters_{true};
-    int keptModemLines_ = 0;  // DTR/RTS state where the driver has none
-    Counters errorBase_{};    // baseline of ClearCommError (main thread)
+    Counters errorBase_{};  // baseline of ClearCommError (main thread)
     // Receive-thread state.
     Counters eventBase_{};
     int lastModemLines_ = -1;

@@ -192,8 +192,7 @@ bool UnregisterSerialDevice(const std::string& valueName) {
         return false;
     }
     const std::string path = SerialDeviceMapFolder() + "/" + EncodeValueName(valueName);
-    if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;
-    return true;
+    return unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
 }  // namespace zembra

@@ -45,17 +45,12 @@ std::string DebugTrace::FormatLine(TraceEvent kind, int channel, const std::uint
     const long now = static_cast<long>(nowMs);
     const long elapsed = static_cast<long>(nowMs - downloadStartMs);
     const int n = static_cast<int>(count);
-    std::string line;
-    if (kind == TraceEvent::Receive) {
-        line = FormatText("[R:%03d %08ld %08ld] ", n, now, elapsed);
-    } else if (channel >= 0) {
-        line = FormatText("[W:%03d C:%02d %08ld %08ld]", n, channel, now, elapsed);
-        if (writeData) line += ' ';
-    } else {
-        line = FormatText("[W:%03d %08ld %08ld]", n, now, elapsed);
-        if (writeData) line += ' ';
-    }
-    if (kind == TraceEvent::Receive || writeData) line += HexDump(bytes, count);
+    if (kind == TraceEvent::Receive)
+        return FormatText("[R:%03d %08ld %08ld] ", n, now, elapsed) + HexDump(bytes, count);
+    std::string line = channel >= 0
+                           ? FormatText("[W:%03d C:%02d %08ld %08ld]", n, channel, now, elapsed)
+                           : FormatText("[W:%03d %08ld %08ld]", n, now, elapsed);
+    if (writeData) line += " " + HexDump(bytes, count);
     return line;
 }
 

@@ -1,7 +1,6 @@
 #include "protocol/DownloadSequence.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/Helpers.h"
 #include "protocol/AskOperator.h"
@@ -460,10 +459,6 @@ std::string ElapsedText(double nowMs, double startMs) {
     const long long elapsed = static_cast<long long>(nowMs - startMs);
     const long long seconds = elapsed / 1000;
     return FormatText("%02lld분 %02lld초", seconds / 60, seconds % 60);
-}
-
-std::string LineGoneText(int error) {
-    return FormatText("통신포트 연결이 끊어졌습니다 (%s)", std::strerror(error));
 }
 
 const char* RunOutcomeName(RunOutcome outcome) {

@@ -58,7 +58,9 @@ WaitResult PortSequenceHost::WaitResponse(long long ticks) {
         const int gone = PortLineGone();
         if (gone != 0 && !lineGoneReported_) {
             lineGoneReported_ = true;
-            Report().Line(LineGoneText(gone), COLOUR_RED);
+            Report().Line(
+                FormatText("통신포트 연결이 끊어졌습니다 (%s)", ErrorNumberText(gone).c_str()),
+                COLOUR_RED);
         }
     }
     if (result == WaitResult::Arrived) ++responsesTaken_;

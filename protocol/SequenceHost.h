@@ -45,10 +45,6 @@ enum class SequenceMark {
     ImageDone,     // the image was written
 };
 
-// The red line of a wait that ended because the port's device is gone (error: the system's
-// error number), logged once per run before the sequence's own "no answer" line.
-std::string LineGoneText(int error);
-
 // What differs between the hosts of the download sequence: the single engine's bridge and a
 // multi worker. Every call is made on the worker thread that runs the sequence.
 class SequenceHost {

@@ -1,13 +1,9 @@
 #pragma once
 
-#include <algorithm>
-#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
-#include <vector>
 
 #include "platform/MainThread.h"
 #include "protocol/AskOperator.h"

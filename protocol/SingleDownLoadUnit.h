@@ -1,9 +1,7 @@
 #pragma once
 
 #include <condition_variable>
-#include <cstdint>
 #include <mutex>
-#include <string>
 #include <thread>
 
 #include "protocol/SingleShared.h"

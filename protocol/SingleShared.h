@@ -1,14 +1,9 @@
 #pragma once
 
-#include <array>
 #include <atomic>
-#include <cstddef>
-#include <cstdint>
-#include <string>
 
 #include "job/DownloadSettings.h"
 #include "protocol/DownloadSequence.h"
-#include "protocol/PacketCodec.h"
 #include "protocol/ResponseReceiver.h"
 #include "protocol/RunEvents.h"
 

@@ -85,17 +85,6 @@ bool IsTerminal(std::FILE* stream) {
     return stream != nullptr && _isatty(_fileno(stream)) != 0;
 }
 
-bool IsReadableRegularFile(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!AttributesOf(path, data) || !IsRegular(data)) return false;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(h);
-    return true;
-}
-
 std::int64_t FileSizeOf(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!AttributesOf(path, data) || !IsRegular(data)) return 0;

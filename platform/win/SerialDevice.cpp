@@ -151,18 +151,6 @@ HANDLE ClaimPort(const std::string& path) {
 
 }  // namespace
 
-SerialDevice::SerialDevice() = default;
-
-SerialDevice::~SerialDevice() {
-    Close(0);
-}
-
-bool SerialDevice::NotOpen() const {
-    if (fd_ >= 0) return false;
-    errno = EBADF;
-    return true;
-}
-
 bool SerialDevice::Open(const std::string& path) {
     if (fd_ >= 0) {
         errno = EBUSY;
@@ -183,8 +171,7 @@ bool SerialDevice::Open(const std::string& path) {
     if (GetFileType(h) != FILE_TYPE_CHAR || !::GetCommState(h, &dcb)) return fail(ENOTTY, nullptr);
     HANDLE claim = ClaimPort(path);
     if (!claim) return fail(errno, nullptr);
-    timeouts_ = SerialTimeouts{};
-    if (!ApplyTimeouts(h, timeouts_)) return fail((Failed(), errno), claim);
+    if (!ApplyTimeouts(h, SerialTimeouts{})) return fail((Failed(), errno), claim);
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
     if (fd < 0) return fail(EMFILE, claim);
     fd_ = fd;
@@ -262,9 +249,7 @@ bool SerialDevice::SetupComm(uint32_t inQueue, uint32_t outQueue) {
 
 bool SerialDevice::SetCommTimeouts(const SerialTimeouts& timeouts) {
     if (NotOpen()) return false;
-    if (!ApplyTimeouts(HandleOf(fd_), timeouts)) return Failed();
-    timeouts_ = timeouts;
-    return true;
+    return ApplyTimeouts(HandleOf(fd_), timeouts) || Failed();
 }
 
 bool SerialDevice::SetCommMask(uint32_t mask) {
@@ -420,15 +405,11 @@ bool SerialDevice::PurgeComm(uint32_t flags) {
 bool SerialDevice::EscapeCommFunction(int function) {
     if (NotOpen()) return false;
     if (::EscapeCommFunction(HandleOf(fd_), static_cast<DWORD>(function))) return true;
-    // A port without modem lines (a pseudo-terminal behind Wine) keeps DTR and RTS as state.
+    // A port without modem lines (a pseudo-terminal behind Wine) has no DTR and RTS to set:
+    // their changes are taken as done, as on Linux.
     const bool modemLine =
         function == SETDTR || function == CLRDTR || function == SETRTS || function == CLRRTS;
     if (!modemLine || hasModemLines_) return Failed();
-    const int bit = function == SETDTR || function == CLRDTR ? 1 : 2;
-    if (function == SETDTR || function == SETRTS)
-        keptModemLines_ |= bit;
-    else
-        keptModemLines_ &= ~bit;
     return true;
 }
 
