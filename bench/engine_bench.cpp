@@ -347,16 +347,17 @@ std::uint64_t RefSendImage(RefLine& line, LinkProtocolCode mode, const Image& im
             std::uint8_t block[1024];
             std::memset(block, 0xFF, sizeof block);
             std::memcpy(block, d.data() + off, std::min<std::size_t>(1024, d.size() - off));
+            const auto send = [&](const std::uint8_t* bytes) {
+                line.Write(bytes, 1024);
+                ++packets;
+                line.ReadAnswer();
+            };
             if (StartsWithControlMarker(block, 1024)) {
                 std::uint8_t control[1024];
                 BuildControlBlock(control, false);
-                line.Write(control, 1024);
-                ++packets;
-                line.ReadAnswer();
+                send(control);
             }
-            line.Write(block, 1024);
-            ++packets;
-            line.ReadAnswer();
+            send(block);
         }
         return packets;
     }
@@ -464,12 +465,6 @@ struct LinkCase {
 std::string ModeName(LinkProtocolCode mode) {
     return std::string((mode >> 8) == 1 ? "USB " : "UART ") +
            (mode == USB_PPV || mode == UART_PRESS ? "compressed" : "normal");
-}
-
-bool FlashMatches(SimulatedPhone& phone, const std::vector<Image>& job) {
-    for (const Image& image : job)
-        if (phone.FlashRange(image.address, image.data.size()) != image.data) return false;
-    return true;
 }
 
 }  // namespace
@@ -727,7 +722,9 @@ int main(int argc, char** argv) {
             for (int rep = 0; rep < link.reps; ++rep) {
                 const auto keep = [&](const Result& run, Result& best, bool& flash) {
                     phone.WaitForReset(std::chrono::seconds(10), ++resets);
-                    flash = flash && FlashMatches(phone, j);
+                    for (const Image& image : j)
+                        flash = flash &&
+                                phone.FlashRange(image.address, image.data.size()) == image.data;
                     phone.ClearFlash();
                     if (rep == 0 || !run.ok || (best.ok && run.transferMs < best.transferMs))
                         best = run;

@@ -270,16 +270,14 @@ void PhoneSession::HandleUsbBlock(SimAnswer* answer) {
     if (!Admit(entry, true, answer)) return;
 
     if (control) {
-        const std::uint8_t kind = block[kPhoneControlMarker.size()];
-        bool zeros = true;
-        for (std::size_t j = kPhoneControlMarker.size() + 1; j < kDataBlockSize; ++j)
-            if (block[j] != 0) zeros = false;
-        if (kind > 1 || !zeros)
+        if (entry.flag > 1 ||
+            std::any_of(block + kPhoneControlMarker.size() + 1, block + kDataBlockSize,
+                        [](std::uint8_t b) { return b != 0; }))
             return Refuse(entry, answer, NAK_INVALID_CMD,
                           "block begins with the control marker but is no control block "
                           "(a data block that begins with the marker needs a control block "
                           "first)");
-        if (kind == 0x00) {
+        if (entry.flag == 0x00) {
             if (usbBlocksLeft_ == 0)
                 return Refuse(entry, answer, NAK_INVALID_CMD,
                               "control block 0x00 after the range's last block");

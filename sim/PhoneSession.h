@@ -51,11 +51,9 @@ class PhoneSession {
     SimStage Stage() const { return stage_; }
 
     SparseFlash& Flash() { return flash_; }
-    const SparseFlash& Flash() const { return flash_; }
     const std::vector<SimRecordEntry>& Record() const { return record_; }
     const std::vector<std::string>& Errors() const { return errors_; }
     SimCounters& Counters() { return counters_; }
-    const SimCounters& Counters() const { return counters_; }
 
     // Lines for config.onEvent gathered since the last call (text, is error).
     std::vector<std::pair<std::string, bool>> TakeEvents();
