@@ -71,38 +71,31 @@ class PhoneSession {
         std::uint64_t written = 0;
     };
 
-    bool ConsumeByte(std::uint8_t b, SimAnswer* answer);
-    void HandleCommandFrame(SimAnswer* answer);
-    void HandleRawFrame(SimAnswer* answer);
-    void HandleUsbBlock(SimAnswer* answer);
-    void Dispatch(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
-                  SimAnswer* answer);
-    void DispatchBoot(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
-                      SimAnswer* answer);
-    void DispatchModule(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
-                        SimAnswer* answer);
-    void Erase(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry, SimAnswer* answer);
-    void WriteData(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
-                   SimAnswer* answer);
-    void CompressedPacket(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
-                          SimAnswer* answer);
+    bool ConsumeByte(std::uint8_t b);
+    void HandleCommandFrame();
+    void HandleRawFrame();
+    void HandleUsbBlock();
+    void Dispatch(const std::vector<std::uint8_t>& payload);
+    void DispatchBoot(const std::vector<std::uint8_t>& payload);
+    void DispatchModule(const std::vector<std::uint8_t>& payload);
+    void Erase(const std::vector<std::uint8_t>& payload);
+    void WriteData(const std::vector<std::uint8_t>& payload);
+    void CompressedPacket(const std::vector<std::uint8_t>& payload);
 
     // Faults and pre-checks common to every unit; false when the unit has been answered.
-    bool Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer);
+    bool Admit(bool isData);
     // Stores data of the current range; empty text on success, else the reason.
     std::string Store(std::uint64_t address, const std::uint8_t* data, std::size_t length,
-                      std::uint64_t expectedLength, SimRecordEntry& entry);
+                      std::uint64_t expectedLength);
 
-    void Accept(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code = 0x02);
-    void Refuse(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code,
-                const std::string& note, bool isError = true);
-    void Silent(SimRecordEntry& entry, const std::string& note);
-    void SendEcho(SimRecordEntry& entry, SimAnswer* answer, const std::uint8_t* block);
+    void Accept(std::uint8_t code = 0x02);
+    void Refuse(std::uint8_t code, const std::string& note, bool isError = true);
+    void Silent(const std::string& note);
+    void SendEcho(const std::uint8_t* block);
     void Commit(SimRecordEntry& entry);
     // Answers the unit with bytes (code: the answer's code in the record), after the stray
     // bytes and the late delay that the fault plan adds, and records it.
-    void Reply(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code,
-               std::vector<std::uint8_t> bytes);
+    void Reply(std::uint8_t code, std::vector<std::uint8_t> bytes);
 
     void ResetToBoot();
     void ClearInput();
@@ -117,6 +110,9 @@ class PhoneSession {
 
     SimPhoneConfig config_;
     SparseFlash flash_;
+    // The unit being handled: its record entry and the answer Feed hands out.
+    SimRecordEntry unit_;
+    SimAnswer answer_;
     std::function<std::uint32_t()> lineRate_;
 
     // Input assembly.
