@@ -311,7 +311,7 @@ void PhoneSession::HandleUsbBlock() {
     const std::uint64_t address = image_.start + image_.written;
     const std::size_t keep = static_cast<std::size_t>(
         std::min<std::uint64_t>(kDataBlockSize, image_.length - image_.written));
-    const std::string problem = Store(address, block, keep, keep);
+    const std::string problem = Store(address, block, keep, kDataBlockSize);
     if (!problem.empty()) return Refuse(NAK_FAILED, problem);
     await_ = Await::None;
     --usbBlocksLeft_;
@@ -497,9 +497,7 @@ void PhoneSession::WriteData(const std::vector<std::uint8_t>& p) {
                                              length, p.size() - 7));
     if (length > kMaxWriteData)
         return Refuse(NAK_TOO_LARGE, FormatText("0xDD with %zu bytes (at most 4,096)", length));
-    const std::uint64_t expected =
-        image_.active ? std::min<std::uint64_t>(kMaxWriteData, image_.length - image_.written) : 0;
-    const std::string problem = Store(address, &p[7], length, expected);
+    const std::string problem = Store(address, &p[7], length, kMaxWriteData);
     if (!problem.empty()) return Refuse(NAK_FAILED, problem);
     Accept();
 }
@@ -580,9 +578,7 @@ void PhoneSession::CompressedPacket(const std::vector<std::uint8_t>& p) {
     unit_.address = address;
     if (said > kLzoBlockSize)
         return Refuse(NAK_FAILED, FormatText("block header says %zu bytes (at most 65,536)", said));
-    const std::uint64_t expected =
-        std::min<std::uint64_t>(kLzoBlockSize, image_.length - image_.written);
-    const std::string problem = Store(address, block.data() + kBlockHeader, said, expected);
+    const std::string problem = Store(address, block.data() + kBlockHeader, said, kLzoBlockSize);
     if (!problem.empty()) return Refuse(NAK_FAILED, problem);
     unit_.note = FormatText("%s block of %zu bytes at %s",
                             streamFlag_ == UNCOMPRESSED_CONTINUES ? "uncompressed" : "compressed",
@@ -600,7 +596,7 @@ std::string PhoneSession::RangeUnfinished(const char* what) const {
 }
 
 std::string PhoneSession::Store(std::uint64_t address, const std::uint8_t* data, std::size_t length,
-                                std::uint64_t expectedLength) {
+                                std::size_t unitSize) {
     if (!image_.active) return "data before any erase";
     if (!ImageIncomplete())
         return FormatText("data at %s beyond the erased range %s..%s", Hex(address).c_str(),
@@ -610,9 +606,11 @@ std::string PhoneSession::Store(std::uint64_t address, const std::uint8_t* data,
         return FormatText("data for %s where %s comes next (range %s..%s)", Hex(address).c_str(),
                           Hex(next).c_str(), Hex(image_.start).c_str(),
                           Hex(image_.start + image_.length).c_str());
-    if (length != expectedLength)
+    const std::uint64_t expected =
+        std::min<std::uint64_t>(unitSize, image_.length - image_.written);
+    if (length != expected)
         return FormatText("%zu bytes at %s where %llu are expected", length, Hex(address).c_str(),
-                          static_cast<unsigned long long>(expectedLength));
+                          static_cast<unsigned long long>(expected));
     flash_.Write(address, data, length);
     image_.written += length;
     counters_.bytesWritten += length;

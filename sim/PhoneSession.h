@@ -84,9 +84,10 @@ class PhoneSession {
 
     // Faults and pre-checks common to every unit; false when the unit has been answered.
     bool Admit(bool isData);
-    // Stores data of the current range; empty text on success, else the reason.
+    // Stores data of the current range, which takes units of unitSize bytes (the last one
+    // shorter); empty text on success, else the reason.
     std::string Store(std::uint64_t address, const std::uint8_t* data, std::size_t length,
-                      std::uint64_t expectedLength);
+                      std::size_t unitSize);
 
     void Accept(std::uint8_t code = 0x02);
     void Refuse(std::uint8_t code, const std::string& note, bool isError = true);
