@@ -121,7 +121,6 @@ bool PhoneSession::ConsumeByte(std::uint8_t b) {
                      true);
                 padLeft_ = 0;
                 in_ = In::Frame;
-                frame_.clear();
                 return false;
             }
             if (b != 0x00) {
@@ -174,7 +173,6 @@ bool PhoneSession::ConsumeByte(std::uint8_t b) {
             }
             if (b == kPhoneFlag) {
                 in_ = In::Frame;
-                frame_.clear();
                 return false;
             }
             ++strayPending_;

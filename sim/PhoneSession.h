@@ -118,7 +118,7 @@ class PhoneSession {
 
     // Input assembly.
     In in_ = In::Idle;
-    std::vector<std::uint8_t> frame_;  // wire bytes between the flags
+    std::vector<std::uint8_t> frame_;  // wire bytes between the flags; empty outside a frame
     bool frameOverflow_ = false;
     std::size_t padLeft_ = 0;
     std::vector<std::uint8_t> block_;
