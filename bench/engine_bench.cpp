@@ -273,8 +273,7 @@ class RefLine {
         termios t{};
         tcgetattr(fd_, &t);
         cfmakeraw(&t);
-        cfsetispeed(&t, rate);
-        cfsetospeed(&t, rate);
+        cfsetspeed(&t, rate);
         t.c_cflag |= CLOCAL | CREAD;
         t.c_cc[VMIN] = 1;
         t.c_cc[VTIME] = 0;

@@ -148,10 +148,7 @@ struct SimulatedPhone::Impl {
         termios t{};
         if (tcgetattr(fd, &t) == 0) {
             cfmakeraw(&t);
-            if (isPty) {
-                cfsetispeed(&t, B57600);
-                cfsetospeed(&t, B57600);
-            }
+            if (isPty) cfsetspeed(&t, B57600);
             tcsetattr(fd, TCSANOW, &t);
         }
         master = fd;

@@ -225,8 +225,7 @@ int main(int argc, char** argv) {
             const auto p = Split(value());
             if (p.size() < 2 || p.size() > 4 || (p.size() == 4 && p[3] != "data"))
                 BadOption("--nak takes CODE:COUNT[:SKIP[:data]]");
-            const std::uint64_t code = Number(p[0], "--nak", 0xFF);
-            base.faults.nakCode = static_cast<std::uint8_t>(code);
+            base.faults.nakCode = static_cast<std::uint8_t>(Number(p[0], "--nak", 0xFF));
             base.faults.nakCount = static_cast<std::uint32_t>(Number(p[1], "--nak"));
             if (p.size() >= 3) base.faults.nakSkip = Number(p[2], "--nak", ~0ull);
             base.faults.nakDataOnly = p.size() == 4;
