@@ -16,7 +16,6 @@ namespace zembra {
 
 namespace {
 
-constexpr std::size_t kMaxFrameWire = kFrameBufferSize;  // longest command frame on the wire
 constexpr std::size_t kBlockHeader = 8;
 constexpr std::size_t kStreamMax = kLzoBlockSize + kBlockHeader;  // 65,544
 constexpr std::size_t kPayloadKept = 16;                          // payload bytes recorded
@@ -82,7 +81,7 @@ std::string DescribeEntry(const SimRecordEntry& e) {
 }
 
 PhoneSession::PhoneSession(const SimPhoneConfig& config) : config_(config), plan_(config.faults) {
-    frame_.reserve(kMaxFrameWire);
+    frame_.reserve(kFrameBufferSize);
     block_.reserve(kRawFrameSize);
 }
 
@@ -147,7 +146,7 @@ bool PhoneSession::ConsumeByte(std::uint8_t b) {
                 frameOverflow_ = false;
                 return true;
             }
-            if (frame_.size() < kMaxFrameWire)
+            if (frame_.size() < kFrameBufferSize)
                 frame_.push_back(b);
             else
                 frameOverflow_ = true;
@@ -727,10 +726,6 @@ void PhoneSession::Note(const std::string& text, bool isError) {
     entry.note = text;
     entry.isError = isError;
     Commit(entry);
-}
-
-std::vector<std::pair<std::string, bool>> PhoneSession::TakeEvents() {
-    return std::exchange(events_, {});
 }
 
 // ---------------------------------------------------------------------------------------------

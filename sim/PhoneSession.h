@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/SimulatedPhone.h"
@@ -56,7 +57,7 @@ class PhoneSession {
     SimCounters& Counters() { return counters_; }
 
     // Lines for config.onEvent gathered since the last call (text, is error).
-    std::vector<std::pair<std::string, bool>> TakeEvents();
+    std::vector<std::pair<std::string, bool>> TakeEvents() { return std::exchange(events_, {}); }
     // Adds a line event to the record (and to the events).
     void Note(const std::string& text, bool isError);
 
