@@ -731,24 +731,23 @@ int main(int argc, char** argv) {
                 keep(RunReference(phone, mode, j), ref, refFlash);
                 keep(RunEngine(phone, mode, j), ours, oursFlash);
             }
-            const double refRate = ref.bytes / (ref.transferMs / 1000.0);
-            const double oursRate = ours.bytes / (ours.transferMs / 1000.0);
-            auto row = [&](const char* who, const Result& x, double rate, bool flash, double ratio,
+            const auto rate = [](const Result& x) { return x.bytes / (x.transferMs / 1000.0); };
+            auto row = [&](const char* who, const Result& x, bool flash, double ratio,
                            double cpuRatio) {
                 const std::string ratioText = ratio > 0 ? FormatText("%.3f", ratio) : "";
                 const std::string cpuText = cpuRatio > 0 ? FormatText("%.2f", cpuRatio) : "";
                 std::printf(
                     "%-31s %-16s %-9s %12.0f %10.0f %9.3f %6s %7.3f %6.1f %6s | %8.0f %7.0f "
                     "%8.1f %9.2f%s%s\n",
-                    link.name, ModeName(mode).c_str(), who, rate,
+                    link.name, ModeName(mode).c_str(), who, rate(x),
                     x.packets / (x.transferMs / 1000.0), x.transferMs / 1000.0, ratioText.c_str(),
                     x.transferCpu, 100.0 * x.transferCpu / (x.transferMs / 1000.0), cpuText.c_str(),
                     x.startupMs, x.gapsMs, x.eraseMs, x.totalMs / 1000.0,
                     x.ok && flash ? "" : "  FAILED: ",
                     x.ok && flash ? "" : (x.error.empty() ? "flash differs" : x.error.c_str()));
             };
-            row("reference", ref, refRate, refFlash, 0, 0);
-            row("engine", ours, oursRate, oursFlash, oursRate / refRate,
+            row("reference", ref, refFlash, 0, 0);
+            row("engine", ours, oursFlash, rate(ours) / rate(ref),
                 ref.transferCpu > 0 ? ours.transferCpu / ref.transferCpu : 0);
             std::fflush(stdout);
         }
