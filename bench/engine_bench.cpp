@@ -275,8 +275,6 @@ class RefLine {
         cfmakeraw(&t);
         cfsetspeed(&t, rate);
         t.c_cflag |= CLOCAL | CREAD;
-        t.c_cc[VMIN] = 1;
-        t.c_cc[VTIME] = 0;
         tcsetattr(fd_, TCSANOW, &t);
     }
     void Write(const std::uint8_t* data, std::size_t n) {
