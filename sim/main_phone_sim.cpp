@@ -187,8 +187,7 @@ int main(int argc, char** argv) {
                 BadOption("--compression takes on, refuse or silent");
         } else if (a == "--flash-size") {
             base.flashSize = Number(value(), "--flash-size", 1ull << 32);
-            if (base.flashSize == 0 || base.flashSize > (1ull << 32))
-                BadOption("--flash-size takes 1 byte to 4 GiB");
+            if (base.flashSize == 0) BadOption("--flash-size takes 1 byte to 4 GiB");
         } else if (a == "--erase-ms") {
             base.eraseMs = static_cast<std::uint32_t>(Number(value(), "--erase-ms"));
         } else if (a == "--erase-ms-per-64k") {
