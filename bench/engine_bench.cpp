@@ -273,11 +273,8 @@ class RefLine {
         termios t{};
         tcgetattr(fd_, &t);
         cfmakeraw(&t);
-        cfsetispeed(&t, rate);
-        cfsetospeed(&t, rate);
+        cfsetspeed(&t, rate);
         t.c_cflag |= CLOCAL | CREAD;
-        t.c_cc[VMIN] = 1;
-        t.c_cc[VTIME] = 0;
         tcsetattr(fd_, TCSANOW, &t);
     }
     void Write(const std::uint8_t* data, std::size_t n) {
@@ -347,16 +344,17 @@ std::uint64_t RefSendImage(RefLine& line, LinkProtocolCode mode, const Image& im
             std::uint8_t block[1024];
             std::memset(block, 0xFF, sizeof block);
             std::memcpy(block, d.data() + off, std::min<std::size_t>(1024, d.size() - off));
+            const auto send = [&](const std::uint8_t* bytes) {
+                line.Write(bytes, 1024);
+                ++packets;
+                line.ReadAnswer();
+            };
             if (StartsWithControlMarker(block, 1024)) {
                 std::uint8_t control[1024];
                 BuildControlBlock(control, false);
-                line.Write(control, 1024);
-                ++packets;
-                line.ReadAnswer();
+                send(control);
             }
-            line.Write(block, 1024);
-            ++packets;
-            line.ReadAnswer();
+            send(block);
         }
         return packets;
     }
@@ -464,12 +462,6 @@ struct LinkCase {
 std::string ModeName(LinkProtocolCode mode) {
     return std::string((mode >> 8) == 1 ? "USB " : "UART ") +
            (mode == USB_PPV || mode == UART_PRESS ? "compressed" : "normal");
-}
-
-bool FlashMatches(SimulatedPhone& phone, const std::vector<Image>& job) {
-    for (const Image& image : job)
-        if (phone.FlashRange(image.address, image.data.size()) != image.data) return false;
-    return true;
 }
 
 }  // namespace
@@ -727,7 +719,9 @@ int main(int argc, char** argv) {
             for (int rep = 0; rep < link.reps; ++rep) {
                 const auto keep = [&](const Result& run, Result& best, bool& flash) {
                     phone.WaitForReset(std::chrono::seconds(10), ++resets);
-                    flash = flash && FlashMatches(phone, j);
+                    for (const Image& image : j)
+                        flash = flash &&
+                                phone.FlashRange(image.address, image.data.size()) == image.data;
                     phone.ClearFlash();
                     if (rep == 0 || !run.ok || (best.ok && run.transferMs < best.transferMs))
                         best = run;
@@ -735,24 +729,23 @@ int main(int argc, char** argv) {
                 keep(RunReference(phone, mode, j), ref, refFlash);
                 keep(RunEngine(phone, mode, j), ours, oursFlash);
             }
-            const double refRate = ref.bytes / (ref.transferMs / 1000.0);
-            const double oursRate = ours.bytes / (ours.transferMs / 1000.0);
-            auto row = [&](const char* who, const Result& x, double rate, bool flash, double ratio,
+            const auto rate = [](const Result& x) { return x.bytes / (x.transferMs / 1000.0); };
+            auto row = [&](const char* who, const Result& x, bool flash, double ratio,
                            double cpuRatio) {
                 const std::string ratioText = ratio > 0 ? FormatText("%.3f", ratio) : "";
                 const std::string cpuText = cpuRatio > 0 ? FormatText("%.2f", cpuRatio) : "";
                 std::printf(
                     "%-31s %-16s %-9s %12.0f %10.0f %9.3f %6s %7.3f %6.1f %6s | %8.0f %7.0f "
                     "%8.1f %9.2f%s%s\n",
-                    link.name, ModeName(mode).c_str(), who, rate,
+                    link.name, ModeName(mode).c_str(), who, rate(x),
                     x.packets / (x.transferMs / 1000.0), x.transferMs / 1000.0, ratioText.c_str(),
                     x.transferCpu, 100.0 * x.transferCpu / (x.transferMs / 1000.0), cpuText.c_str(),
                     x.startupMs, x.gapsMs, x.eraseMs, x.totalMs / 1000.0,
                     x.ok && flash ? "" : "  FAILED: ",
                     x.ok && flash ? "" : (x.error.empty() ? "flash differs" : x.error.c_str()));
             };
-            row("reference", ref, refRate, refFlash, 0, 0);
-            row("engine", ours, oursRate, oursFlash, oursRate / refRate,
+            row("reference", ref, refFlash, 0, 0);
+            row("engine", ours, oursFlash, rate(ours) / rate(ref),
                 ref.transferCpu > 0 ? ours.transferCpu / ref.transferCpu : 0);
             std::fflush(stdout);
         }

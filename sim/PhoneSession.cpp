@@ -16,7 +16,6 @@ namespace zembra {
 
 namespace {
 
-constexpr std::size_t kMaxFrameWire = kFrameBufferSize;  // longest command frame on the wire
 constexpr std::size_t kBlockHeader = 8;
 constexpr std::size_t kStreamMax = kLzoBlockSize + kBlockHeader;  // 65,544
 constexpr std::size_t kPayloadKept = 16;                          // payload bytes recorded
@@ -82,7 +81,7 @@ std::string DescribeEntry(const SimRecordEntry& e) {
 }
 
 PhoneSession::PhoneSession(const SimPhoneConfig& config) : config_(config), plan_(config.faults) {
-    frame_.reserve(kMaxFrameWire);
+    frame_.reserve(kFrameBufferSize);
     block_.reserve(kRawFrameSize);
 }
 
@@ -90,14 +89,15 @@ PhoneSession::PhoneSession(const SimPhoneConfig& config) : config_(config), plan
 // Input assembly
 
 std::size_t PhoneSession::Feed(const std::uint8_t* data, std::size_t length, SimAnswer* answer) {
-    *answer = SimAnswer{};
+    answer_ = SimAnswer{};
     std::size_t i = 0;
     while (i < length) {
         const std::uint8_t b = data[i++];
         ++counters_.bytesReceived;
         ++faultBytes_;
-        if (ConsumeByte(b, answer)) break;
+        if (ConsumeByte(b)) break;
     }
+    *answer = std::move(answer_);
     return i;
 }
 
@@ -109,7 +109,7 @@ bool PhoneSession::UsbBlockExpected() const {
     return UsbNormal() && (usbBlocksLeft_ > 0 || await_ != Await::None);
 }
 
-bool PhoneSession::ConsumeByte(std::uint8_t b, SimAnswer* answer) {
+bool PhoneSession::ConsumeByte(std::uint8_t b) {
     switch (in_) {
         case In::Padding:
             if (b == kPhoneFlag) {
@@ -120,7 +120,6 @@ bool PhoneSession::ConsumeByte(std::uint8_t b, SimAnswer* answer) {
                      true);
                 padLeft_ = 0;
                 in_ = In::Frame;
-                frame_.clear();
                 return false;
             }
             if (b != 0x00) {
@@ -142,12 +141,12 @@ bool PhoneSession::ConsumeByte(std::uint8_t b, SimAnswer* answer) {
                     padLeft_ = (4 - wire % 4) % 4;
                     if (padLeft_ > 0) in_ = In::Padding;
                 }
-                HandleCommandFrame(answer);
+                HandleCommandFrame();
                 frame_.clear();
                 frameOverflow_ = false;
                 return true;
             }
-            if (frame_.size() < kMaxFrameWire)
+            if (frame_.size() < kFrameBufferSize)
                 frame_.push_back(b);
             else
                 frameOverflow_ = true;
@@ -157,9 +156,9 @@ bool PhoneSession::ConsumeByte(std::uint8_t b, SimAnswer* answer) {
             if (block_.size() < kRawFrameSize) return false;
             in_ = In::Idle;
             if (blockIsRaw_)
-                HandleRawFrame(answer);
+                HandleRawFrame();
             else
-                HandleUsbBlock(answer);
+                HandleUsbBlock();
             block_.clear();
             return true;
         case In::Idle:
@@ -173,7 +172,6 @@ bool PhoneSession::ConsumeByte(std::uint8_t b, SimAnswer* answer) {
             }
             if (b == kPhoneFlag) {
                 in_ = In::Frame;
-                frame_.clear();
                 return false;
             }
             ++strayPending_;
@@ -195,10 +193,10 @@ void PhoneSession::ClearInput() {
 // ---------------------------------------------------------------------------------------------
 // Units
 
-void PhoneSession::HandleCommandFrame(SimAnswer* answer) {
-    SimRecordEntry entry;
-    entry.kind = SimUnitKind::CommandFrame;
-    entry.lineRate = ProbeRate();
+void PhoneSession::HandleCommandFrame() {
+    unit_ = SimRecordEntry{};
+    unit_.kind = SimUnitKind::CommandFrame;
+    unit_.lineRate = ProbeRate();
 
     std::string framing;
     std::vector<std::uint8_t> payload = PhoneUnescape(frame_, &framing);
@@ -214,25 +212,25 @@ void PhoneSession::HandleCommandFrame(SimAnswer* answer) {
         if (fcs != got) framing = FormatText("bad FCS 0x%04X, expected 0x%04X", got, fcs);
         payload.resize(n);
     }
-    RecordPayload(entry, payload);
+    RecordPayload(unit_, payload);
     const bool isData = framing.empty() && !payload.empty() &&
                         (payload[0] == CMD_WRITE_DATA ||
-                         (payload[0] == CMD_COMPRESSED && entry.flag != COMPRESSED_REQUEST));
-    if (!Admit(entry, isData, answer)) return;
-    if (frameOverflow_) return Refuse(entry, answer, NAK_TOO_LARGE, framing);
-    if (!framing.empty()) return Refuse(entry, answer, NAK_INVALID_FCS, framing);
-    if (config_.link == SimLink::Uart && config_.checkLineRate && entry.lineRate != 0 &&
-        entry.lineRate != counters_.phoneRate)
-        return Refuse(entry, answer, NAK_INVALID_FCS,
+                         (payload[0] == CMD_COMPRESSED && unit_.flag != COMPRESSED_REQUEST));
+    if (!Admit(isData)) return;
+    if (frameOverflow_) return Refuse(NAK_TOO_LARGE, framing);
+    if (!framing.empty()) return Refuse(NAK_INVALID_FCS, framing);
+    if (config_.link == SimLink::Uart && config_.checkLineRate && unit_.lineRate != 0 &&
+        unit_.lineRate != counters_.phoneRate)
+        return Refuse(NAK_INVALID_FCS,
                       FormatText("frame sent at %u bit/s while the phone runs at %u bit/s",
-                                 entry.lineRate, counters_.phoneRate));
-    Dispatch(payload, entry, answer);
+                                 unit_.lineRate, counters_.phoneRate));
+    Dispatch(payload);
 }
 
-void PhoneSession::HandleRawFrame(SimAnswer* answer) {
-    SimRecordEntry entry;
-    entry.kind = SimUnitKind::RawFrame;
-    entry.lineRate = ProbeRate();
+void PhoneSession::HandleRawFrame() {
+    unit_ = SimRecordEntry{};
+    unit_.kind = SimUnitKind::RawFrame;
+    unit_.lineRate = ProbeRate();
     // The CRC high byte is never 0x00 on the wire, so it is the frame's last non-zero byte.
     std::size_t h = kRawFrameSize;
     while (h > 0 && block_[h - 1] == 0x00) --h;
@@ -251,239 +249,223 @@ void PhoneSession::HandleRawFrame(SimAnswer* answer) {
             framing = FormatText("bad raw-frame CRC %02X %02X, expected %02X %02X", block_[n],
                                  block_[n + 1], low, wireHigh);
     }
-    RecordPayload(entry, payload);
+    RecordPayload(unit_, payload);
     const bool isData = framing.empty() && payload.size() > 1 && payload[0] == CMD_COMPRESSED &&
                         payload[1] != COMPRESSED_REQUEST;
-    if (!Admit(entry, isData, answer)) return;
-    if (!framing.empty()) return Refuse(entry, answer, NAK_INVALID_FCS, framing);
-    Dispatch(payload, entry, answer);
+    if (!Admit(isData)) return;
+    if (!framing.empty()) return Refuse(NAK_INVALID_FCS, framing);
+    Dispatch(payload);
 }
 
-void PhoneSession::HandleUsbBlock(SimAnswer* answer) {
+void PhoneSession::HandleUsbBlock() {
     const std::uint8_t* block = block_.data();
     const bool control = await_ == Await::None && PhoneHasControlMarker(block, block_.size());
-    SimRecordEntry entry;
-    entry.lineRate = ProbeRate();
-    entry.kind = control ? SimUnitKind::ControlBlock : SimUnitKind::DataBlock;
-    entry.length = kDataBlockSize;
-    if (control) entry.flag = block[kPhoneControlMarker.size()];
-    if (!Admit(entry, true, answer)) return;
+    unit_ = SimRecordEntry{};
+    unit_.lineRate = ProbeRate();
+    unit_.kind = control ? SimUnitKind::ControlBlock : SimUnitKind::DataBlock;
+    unit_.length = kDataBlockSize;
+    if (control) unit_.flag = block[kPhoneControlMarker.size()];
+    if (!Admit(true)) return;
 
     if (control) {
-        const std::uint8_t kind = block[kPhoneControlMarker.size()];
-        bool zeros = true;
-        for (std::size_t j = kPhoneControlMarker.size() + 1; j < kDataBlockSize; ++j)
-            if (block[j] != 0) zeros = false;
-        if (kind > 1 || !zeros)
-            return Refuse(entry, answer, NAK_INVALID_CMD,
+        if (unit_.flag > 1 ||
+            std::any_of(block + kPhoneControlMarker.size() + 1, block + kDataBlockSize,
+                        [](std::uint8_t b) { return b != 0; }))
+            return Refuse(NAK_INVALID_CMD,
                           "block begins with the control marker but is no control block "
                           "(a data block that begins with the marker needs a control block "
                           "first)");
-        if (kind == 0x00) {
+        if (unit_.flag == 0x00) {
             if (usbBlocksLeft_ == 0)
-                return Refuse(entry, answer, NAK_INVALID_CMD,
-                              "control block 0x00 after the range's last block");
+                return Refuse(NAK_INVALID_CMD, "control block 0x00 after the range's last block");
             await_ = Await::MarkerData;
-            entry.note = "next block begins with the marker";
+            unit_.note = "next block begins with the marker";
         } else {
             if (!controlAllowed_)
-                return Refuse(entry, answer, NAK_INVALID_CMD,
-                              "control block 0x01 without a block to retransmit");
+                return Refuse(NAK_INVALID_CMD, "control block 0x01 without a block to retransmit");
             await_ = Await::Retransmit;
-            entry.note = "retransmission of the last block";
+            unit_.note = "retransmission of the last block";
         }
-        return Accept(entry, answer, RSP_SEND_DATA);
+        return Accept(RSP_SEND_DATA);
     }
 
     if (!UsbBlockExpected())
-        return Refuse(entry, answer, NAK_INVALID_CMD,
+        return Refuse(NAK_INVALID_CMD,
                       "1,024 bytes beginning with 0x01 that are neither a command frame nor a "
                       "control block");
     if (await_ == Await::Retransmit) {
         flash_.Write(lastBlockAddress_, block, lastBlockKept_);
-        entry.address = static_cast<std::uint32_t>(lastBlockAddress_);
-        entry.written = lastBlockKept_;
-        entry.note = "retransmitted block";
+        unit_.address = static_cast<std::uint32_t>(lastBlockAddress_);
+        unit_.written = lastBlockKept_;
+        unit_.note = "retransmitted block";
         await_ = Await::None;
-        return SendEcho(entry, answer, block);
+        return SendEcho(block);
     }
     if (await_ == Await::MarkerData && !PhoneHasControlMarker(block, block_.size()))
-        return Refuse(entry, answer, NAK_INVALID_CMD,
+        return Refuse(NAK_INVALID_CMD,
                       "control block 0x00 announced a block beginning with the marker, but "
                       "this one does not");
     const std::uint64_t address = image_.start + image_.written;
     const std::size_t keep = static_cast<std::size_t>(
         std::min<std::uint64_t>(kDataBlockSize, image_.length - image_.written));
-    const std::string problem = Store(address, block, keep, keep, entry);
-    if (!problem.empty()) return Refuse(entry, answer, NAK_FAILED, problem);
+    const std::string problem = Store(address, block, keep, kDataBlockSize);
+    if (!problem.empty()) return Refuse(NAK_FAILED, problem);
     await_ = Await::None;
     --usbBlocksLeft_;
     lastBlockAddress_ = address;
     lastBlockKept_ = keep;
     controlAllowed_ = true;
-    SendEcho(entry, answer, block);
+    SendEcho(block);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Commands
 
-void PhoneSession::Dispatch(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
-                            SimAnswer* answer) {
+void PhoneSession::Dispatch(const std::vector<std::uint8_t>& payload) {
     controlAllowed_ = false;
     if (stage_ == SimStage::BootIdle || stage_ == SimStage::BootLoader)
-        DispatchBoot(payload, entry, answer);
+        DispatchBoot(payload);
     else
-        DispatchModule(payload, entry, answer);
+        DispatchModule(payload);
 }
 
-void PhoneSession::DispatchBoot(const std::vector<std::uint8_t>& p, SimRecordEntry& entry,
-                                SimAnswer* answer) {
+void PhoneSession::DispatchBoot(const std::vector<std::uint8_t>& p) {
     const std::uint8_t code = p[0];
     if (stage_ == SimStage::BootIdle && code != CMD_DOWNLOAD_START)
-        return Refuse(entry, answer, NAK_INVALID_CMD,
+        return Refuse(NAK_INVALID_CMD,
                       FormatText("command 0x%02X before the download start request", code));
     const bool uart = config_.link == SimLink::Uart;
     switch (code) {
         case CMD_DOWNLOAD_START:
             if (p.size() != 1) break;
-            if (stage_ == SimStage::BootLoader) entry.note = "boot loader dialogue started over";
+            if (stage_ == SimStage::BootLoader) unit_.note = "boot loader dialogue started over";
             stage_ = SimStage::BootLoader;
             versionChecked_ = moduleCopied_ = baudSwitched_ = false;
-            if (entry.kind != SimUnitKind::RawFrame)
+            if (unit_.kind != SimUnitKind::RawFrame)
                 compressionAsked_ = compressionAcked_ = rawMode_ = false;
-            return Accept(entry, answer);
+            return Accept();
         case CMD_VERSION_CHECK: {
             if (p.size() != 5 || p[3] != 0 || p[4] != 0) break;
             if (versionChecked_ || compressionAsked_ || moduleCopied_ || baudSwitched_)
-                return Refuse(entry, answer, NAK_INVALID_CMD,
+                return Refuse(NAK_INVALID_CMD,
                               "version check out of sequence (once, before the mode request)");
             versionChecked_ = true;
             const std::uint16_t version = Le16(&p[1]);
             if (plan_.refuseVersion)
-                return Refuse(entry, answer, NAK_FAILED,
-                              FormatText("version 0x%04X refused (fault)", version), false);
+                return Refuse(NAK_FAILED, FormatText("version 0x%04X refused (fault)", version),
+                              false);
             if (config_.version >= 0 && version != config_.version)
-                return Refuse(entry, answer, NAK_FAILED,
+                return Refuse(NAK_FAILED,
                               FormatText("version 0x%04X differs from the phone's 0x%04X", version,
                                          config_.version),
                               false);
-            return Accept(entry, answer);
+            return Accept();
         }
         case CMD_COMPRESSED:
             if (p.size() != 2) break;
             if (p[1] != COMPRESSED_REQUEST)
-                return Refuse(entry, answer, NAK_INVALID_CMD,
-                              "block data in the boot loader (no range erased)");
+                return Refuse(NAK_INVALID_CMD, "block data in the boot loader (no range erased)");
             if (moduleCopied_ || baudSwitched_)
-                return Refuse(entry, answer, NAK_INVALID_CMD,
-                              "compressed-mode request after the module copy");
+                return Refuse(NAK_INVALID_CMD, "compressed-mode request after the module copy");
             compressionAsked_ = true;
             if (config_.compression == SimCompression::Refused)
-                return Refuse(entry, answer, NAK_INVALID_CMD, "compressed mode not supported",
-                              false);
+                return Refuse(NAK_INVALID_CMD, "compressed mode not supported", false);
             if (config_.compression == SimCompression::Silent)
-                return Silent(entry, "compressed mode request left unanswered");
+                return Silent("compressed mode request left unanswered");
             compressionAcked_ = true;
             if (config_.link == SimLink::Usb) rawMode_ = true;
-            return Accept(entry, answer);
+            return Accept();
         case CMD_MODULE_COPY:
             if (p.size() != 1) break;
-            if (!uart) return Refuse(entry, answer, NAK_INVALID_CMD, "module copy on the USB link");
+            if (!uart) return Refuse(NAK_INVALID_CMD, "module copy on the USB link");
             if (moduleCopied_ || baudSwitched_)
-                return Refuse(entry, answer, NAK_INVALID_CMD, "module copy out of sequence");
+                return Refuse(NAK_INVALID_CMD, "module copy out of sequence");
             moduleCopied_ = true;
-            return Accept(entry, answer);
+            return Accept();
         case CMD_BAUD_SWITCH:
             if (p.size() != 2) break;
-            if (!uart) return Refuse(entry, answer, NAK_INVALID_CMD, "baud switch on the USB link");
+            if (!uart) return Refuse(NAK_INVALID_CMD, "baud switch on the USB link");
             if (!moduleCopied_ || baudSwitched_)
-                return Refuse(entry, answer, NAK_INVALID_CMD,
+                return Refuse(NAK_INVALID_CMD,
                               "baud switch out of sequence (after the module copy, once)");
             if (p[1] != BAUD_115200)
-                return Refuse(entry, answer, NAK_INVALID_CMD,
-                              FormatText("unknown rate code 0x%02X", p[1]));
+                return Refuse(NAK_INVALID_CMD, FormatText("unknown rate code 0x%02X", p[1]));
             baudSwitched_ = true;
             counters_.baudSwitchRate = 115200;
-            return Accept(entry, answer);
+            return Accept();
         case CMD_JUMP:
             if (p.size() != 1) break;
             if (uart && (!moduleCopied_ || !baudSwitched_))
-                return Refuse(entry, answer, NAK_INVALID_CMD,
+                return Refuse(NAK_INVALID_CMD,
                               "jump on UART without the module copy and the baud switch");
             stage_ = SimStage::ModuleEntered;
-            Accept(entry, answer);
+            Accept();
             // The answer above still goes out at the old rate.
             if (baudSwitched_) counters_.phoneRate = 115200;
             return;
         case CMD_ERASE:
         case CMD_WRITE_DATA:
-            return Refuse(entry, answer, NAK_INVALID_CMD,
-                          FormatText("command 0x%02X in the boot loader", code));
+            return Refuse(NAK_INVALID_CMD, FormatText("command 0x%02X in the boot loader", code));
         default:
-            return Refuse(entry, answer, NAK_INVALID_CMD,
-                          FormatText("unknown command 0x%02X", code));
+            return Refuse(NAK_INVALID_CMD, FormatText("unknown command 0x%02X", code));
     }
-    Refuse(entry, answer, NAK_INVALID_CMD,
+    Refuse(NAK_INVALID_CMD,
            FormatText("command 0x%02X with a payload of %zu bytes", code, p.size()));
 }
 
-void PhoneSession::DispatchModule(const std::vector<std::uint8_t>& p, SimRecordEntry& entry,
-                                  SimAnswer* answer) {
+void PhoneSession::DispatchModule(const std::vector<std::uint8_t>& p) {
     const std::uint8_t code = p[0];
     if (stage_ == SimStage::ModuleEntered) {
         if (code != CMD_DOWNLOAD_START || p.size() != 1)
             return Refuse(
-                entry, answer, NAK_INVALID_CMD,
+                NAK_INVALID_CMD,
                 FormatText("command 0x%02X before the download module's start request", code));
         stage_ = SimStage::DownloadModule;
-        return Accept(entry, answer);
+        return Accept();
     }
     switch (code) {
         case CMD_ERASE:
-            return Erase(p, entry, answer);
+            return Erase(p);
         case CMD_WRITE_DATA:
-            return WriteData(p, entry, answer);
+            return WriteData(p);
         case CMD_COMPRESSED:
             if (p.size() < 2) break;
             if (p[1] == COMPRESSED_REQUEST)
-                return Refuse(entry, answer, NAK_INVALID_CMD,
-                              "compressed-mode request in the download module");
-            return CompressedPacket(p, entry, answer);
+                return Refuse(NAK_INVALID_CMD, "compressed-mode request in the download module");
+            return CompressedPacket(p);
         case CMD_JUMP: {
             if (p.size() != 1) break;
             if (const std::string why = RangeUnfinished("reset jump"); !why.empty())
-                return Refuse(entry, answer, NAK_INVALID_CMD, why);
-            entry.note = "reset jump";
-            Accept(entry, answer);
-            answer->resetJump = true;
+                return Refuse(NAK_INVALID_CMD, why);
+            unit_.note = "reset jump";
+            Accept();
+            answer_.resetJump = true;
             ++counters_.resets;
             ResetToBoot();
             return;
         }
         case CMD_DOWNLOAD_START:
-            return Refuse(entry, answer, NAK_INVALID_CMD,
-                          "download start request again in the download module");
+            return Refuse(NAK_INVALID_CMD, "download start request again in the download module");
         default:
-            return Refuse(entry, answer, NAK_INVALID_CMD,
+            return Refuse(NAK_INVALID_CMD,
                           FormatText("command 0x%02X in the download module", code));
     }
-    Refuse(entry, answer, NAK_INVALID_CMD,
+    Refuse(NAK_INVALID_CMD,
            FormatText("command 0x%02X with a payload of %zu bytes", code, p.size()));
 }
 
-void PhoneSession::Erase(const std::vector<std::uint8_t>& p, SimRecordEntry& entry,
-                         SimAnswer* answer) {
+void PhoneSession::Erase(const std::vector<std::uint8_t>& p) {
     if (p.size() != 9)
-        return Refuse(entry, answer, NAK_INVALID_CMD,
+        return Refuse(NAK_INVALID_CMD,
                       FormatText("erase with a payload of %zu bytes (9 expected)", p.size()));
     if (const std::string why = RangeUnfinished("erase"); !why.empty())
-        return Refuse(entry, answer, NAK_INVALID_CMD, why);
+        return Refuse(NAK_INVALID_CMD, why);
     const std::uint64_t address = Le32(&p[1]);
     const std::uint64_t length = Le32(&p[5]);
-    entry.address = static_cast<std::uint32_t>(address);
-    if (length == 0) return Refuse(entry, answer, NAK_FAILED, "erase of 0 bytes", false);
+    unit_.address = static_cast<std::uint32_t>(address);
+    if (length == 0) return Refuse(NAK_FAILED, "erase of 0 bytes", false);
     if (address + length > config_.flashSize)
-        return Refuse(entry, answer, NAK_TOO_LARGE,
+        return Refuse(NAK_TOO_LARGE,
                       FormatText("erase %s..%s beyond the flash (%s bytes)", Hex(address).c_str(),
                                  Hex(address + length).c_str(), Hex(config_.flashSize).c_str()),
                       false);
@@ -494,126 +476,113 @@ void PhoneSession::Erase(const std::vector<std::uint8_t>& p, SimRecordEntry& ent
     usbBlocksLeft_ = UsbNormal() ? (length + kDataBlockSize - 1) / kDataBlockSize : 0;
     await_ = Await::None;
     ++counters_.erases;
-    answer->delayMs += config_.eraseMs + config_.eraseMsPer64K * static_cast<std::uint32_t>(
+    answer_.delayMs += config_.eraseMs + config_.eraseMsPer64K * static_cast<std::uint32_t>(
                                                                      (length + 0xFFFF) / 0x10000);
-    entry.note = FormatText("erased %s..%s", Hex(address).c_str(), Hex(address + length).c_str());
-    Accept(entry, answer);
+    unit_.note = FormatText("erased %s..%s", Hex(address).c_str(), Hex(address + length).c_str());
+    Accept();
 }
 
-void PhoneSession::WriteData(const std::vector<std::uint8_t>& p, SimRecordEntry& entry,
-                             SimAnswer* answer) {
+void PhoneSession::WriteData(const std::vector<std::uint8_t>& p) {
     if (config_.link != SimLink::Uart || compressionAcked_)
-        return Refuse(entry, answer, NAK_INVALID_CMD, "0xDD write in the " + ModeName() + " mode");
-    if (p.size() < 7)
-        return Refuse(entry, answer, NAK_INVALID_CMD, "0xDD without its 6-byte header");
+        return Refuse(NAK_INVALID_CMD, "0xDD write in the " + ModeName() + " mode");
+    if (p.size() < 7) return Refuse(NAK_INVALID_CMD, "0xDD without its 6-byte header");
     const std::uint32_t address = Le32(&p[1]);
     const std::size_t length = Le16(&p[5]);
-    entry.address = address;
+    unit_.address = address;
     if (p.size() != 7 + length)
-        return Refuse(
-            entry, answer, NAK_FAILED,
-            FormatText("0xDD header says %zu bytes, the frame carries %zu", length, p.size() - 7));
+        return Refuse(NAK_FAILED, FormatText("0xDD header says %zu bytes, the frame carries %zu",
+                                             length, p.size() - 7));
     if (length > kMaxWriteData)
-        return Refuse(entry, answer, NAK_TOO_LARGE,
-                      FormatText("0xDD with %zu bytes (at most 4,096)", length));
-    const std::uint64_t expected =
-        image_.active ? std::min<std::uint64_t>(kMaxWriteData, image_.length - image_.written) : 0;
-    const std::string problem = Store(address, &p[7], length, expected, entry);
-    if (!problem.empty()) return Refuse(entry, answer, NAK_FAILED, problem);
-    Accept(entry, answer);
+        return Refuse(NAK_TOO_LARGE, FormatText("0xDD with %zu bytes (at most 4,096)", length));
+    const std::string problem = Store(address, &p[7], length, kMaxWriteData);
+    if (!problem.empty()) return Refuse(NAK_FAILED, problem);
+    Accept();
 }
 
-void PhoneSession::CompressedPacket(const std::vector<std::uint8_t>& p, SimRecordEntry& entry,
-                                    SimAnswer* answer) {
+void PhoneSession::CompressedPacket(const std::vector<std::uint8_t>& p) {
     if (!compressionAcked_)
-        return Refuse(entry, answer, NAK_INVALID_CMD,
-                      "compressed block data in the " + ModeName() + " mode");
+        return Refuse(NAK_INVALID_CMD, "compressed block data in the " + ModeName() + " mode");
     const std::uint8_t flag = p[1];
     if (flag != COMPRESSED_CONTINUES && flag != UNCOMPRESSED_CONTINUES && flag != COMPRESSED_LAST)
-        return Refuse(entry, answer, NAK_INVALID_CMD,
-                      FormatText("unknown block flag 0x%02X", flag));
+        return Refuse(NAK_INVALID_CMD, FormatText("unknown block flag 0x%02X", flag));
     if (!ImageIncomplete())
-        return Refuse(
-            entry, answer, NAK_FAILED,
-            image_.active ? "block data beyond the erased range" : "block data before any erase");
+        return Refuse(NAK_FAILED, image_.active ? "block data beyond the erased range"
+                                                : "block data before any erase");
     const std::size_t chunk =
         config_.link == SimLink::Usb ? kUsbCompressedChunk : kUartCompressedChunk;
     const std::uint8_t* data = p.data() + 2;
     const std::size_t length = p.size() - 2;
     if (length > chunk)
-        return Refuse(entry, answer, NAK_TOO_LARGE,
+        return Refuse(NAK_TOO_LARGE,
                       FormatText("packet with %zu block bytes (at most %zu)", length, chunk));
     if (flag != COMPRESSED_LAST) {
         if (length != chunk)
-            return Refuse(entry, answer, NAK_FAILED,
+            return Refuse(NAK_FAILED,
                           FormatText("packet with %zu block bytes that is not the block's last "
                                      "(%zu expected)",
                                      length, chunk));
         if (streamFlag_ != 0 && streamFlag_ != flag)
-            return Refuse(entry, answer, NAK_FAILED,
+            return Refuse(NAK_FAILED,
                           FormatText("block flag changes from 0x%02X to 0x%02X within a block",
                                      streamFlag_, flag));
         if (stream_.size() + length > kStreamMax)
-            return Refuse(entry, answer, NAK_TOO_LARGE, "block stream longer than 65,544 bytes");
+            return Refuse(NAK_TOO_LARGE, "block stream longer than 65,544 bytes");
         stream_.insert(stream_.end(), data, data + length);
         streamFlag_ = flag;
-        return Accept(entry, answer);
+        return Accept();
     }
-    if (length == 0) return Refuse(entry, answer, NAK_FAILED, "last packet without block bytes");
+    if (length == 0) return Refuse(NAK_FAILED, "last packet without block bytes");
     if (stream_.size() + length > kStreamMax)
-        return Refuse(entry, answer, NAK_TOO_LARGE, "block stream longer than 65,544 bytes");
+        return Refuse(NAK_TOO_LARGE, "block stream longer than 65,544 bytes");
 
     std::vector<std::uint8_t> stream = stream_;
     stream.insert(stream.end(), data, data + length);
     std::vector<std::uint8_t> block;
     if (streamFlag_ == UNCOMPRESSED_CONTINUES) {
         if (stream.size() != kStreamMax)
-            return Refuse(entry, answer, NAK_FAILED,
+            return Refuse(NAK_FAILED,
                           FormatText("uncompressed block stream of %zu bytes (65,544 expected)",
                                      stream.size()));
         block = std::move(stream);
     } else {
-        if (!LzoReady()) return Refuse(entry, answer, NAK_FAILED, "LZO library check failed");
+        if (!LzoReady()) return Refuse(NAK_FAILED, "LZO library check failed");
         block.resize(kStreamMax);
         lzo_uint outLength = block.size();
         const int rc =
             lzo1x_decompress_safe(stream.data(), stream.size(), block.data(), &outLength, nullptr);
         if (rc != LZO_E_OK)
-            return Refuse(entry, answer, NAK_FAILED,
+            return Refuse(NAK_FAILED,
                           FormatText("block stream of %zu bytes does not decompress (LZO "
                                      "error %d)",
                                      stream.size(), rc));
         block.resize(outLength);
         if (block.size() < kBlockHeader)
-            return Refuse(entry, answer, NAK_FAILED, "block decompresses to less than its header");
+            return Refuse(NAK_FAILED, "block decompresses to less than its header");
         const std::size_t said = Le32(&block[4]);
         if (block.size() != kBlockHeader + said)
-            return Refuse(entry, answer, NAK_FAILED,
+            return Refuse(NAK_FAILED,
                           FormatText("block header says %zu bytes, the stream decompresses to "
                                      "%zu after the header",
                                      said, block.size() - kBlockHeader));
         if (stream.size() >= block.size())
-            return Refuse(entry, answer, NAK_FAILED,
+            return Refuse(NAK_FAILED,
                           FormatText("compressed stream of %zu bytes is not smaller than its "
                                      "%zu-byte block (it goes uncompressed)",
                                      stream.size(), block.size()));
     }
     const std::uint32_t address = Le32(&block[0]);
     const std::size_t said = Le32(&block[4]);
-    entry.address = address;
+    unit_.address = address;
     if (said > kLzoBlockSize)
-        return Refuse(entry, answer, NAK_FAILED,
-                      FormatText("block header says %zu bytes (at most 65,536)", said));
-    const std::uint64_t expected =
-        std::min<std::uint64_t>(kLzoBlockSize, image_.length - image_.written);
-    const std::string problem = Store(address, block.data() + kBlockHeader, said, expected, entry);
-    if (!problem.empty()) return Refuse(entry, answer, NAK_FAILED, problem);
-    entry.note = FormatText("%s block of %zu bytes at %s",
+        return Refuse(NAK_FAILED, FormatText("block header says %zu bytes (at most 65,536)", said));
+    const std::string problem = Store(address, block.data() + kBlockHeader, said, kLzoBlockSize);
+    if (!problem.empty()) return Refuse(NAK_FAILED, problem);
+    unit_.note = FormatText("%s block of %zu bytes at %s",
                             streamFlag_ == UNCOMPRESSED_CONTINUES ? "uncompressed" : "compressed",
                             said, Hex(address).c_str());
     stream_.clear();
     streamFlag_ = 0;
-    Accept(entry, answer);
+    Accept();
 }
 
 std::string PhoneSession::RangeUnfinished(const char* what) const {
@@ -624,7 +593,7 @@ std::string PhoneSession::RangeUnfinished(const char* what) const {
 }
 
 std::string PhoneSession::Store(std::uint64_t address, const std::uint8_t* data, std::size_t length,
-                                std::uint64_t expectedLength, SimRecordEntry& entry) {
+                                std::size_t unitSize) {
     if (!image_.active) return "data before any erase";
     if (!ImageIncomplete())
         return FormatText("data at %s beyond the erased range %s..%s", Hex(address).c_str(),
@@ -634,25 +603,27 @@ std::string PhoneSession::Store(std::uint64_t address, const std::uint8_t* data,
         return FormatText("data for %s where %s comes next (range %s..%s)", Hex(address).c_str(),
                           Hex(next).c_str(), Hex(image_.start).c_str(),
                           Hex(image_.start + image_.length).c_str());
-    if (length != expectedLength)
+    const std::uint64_t expected =
+        std::min<std::uint64_t>(unitSize, image_.length - image_.written);
+    if (length != expected)
         return FormatText("%zu bytes at %s where %llu are expected", length, Hex(address).c_str(),
-                          static_cast<unsigned long long>(expectedLength));
+                          static_cast<unsigned long long>(expected));
     flash_.Write(address, data, length);
     image_.written += length;
     counters_.bytesWritten += length;
-    entry.address = static_cast<std::uint32_t>(address);
-    entry.written = length;
+    unit_.address = static_cast<std::uint32_t>(address);
+    unit_.written = length;
     return {};
 }
 
 // ---------------------------------------------------------------------------------------------
 // Answers, faults, record
 
-bool PhoneSession::Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer) {
-    answer->unit = true;
-    answer->answerRate = counters_.phoneRate;
+bool PhoneSession::Admit(bool isData) {
+    answer_.unit = true;
+    answer_.answerRate = counters_.phoneRate;
     ++counters_.units;
-    if (entry.kind != SimUnitKind::CommandFrame && entry.kind != SimUnitKind::RawFrame)
+    if (unit_.kind != SimUnitKind::CommandFrame && unit_.kind != SimUnitKind::RawFrame)
         ++counters_.dataUnits;
     // The fault plan counts every unit, and data units apart.
     ++faultUnits_;
@@ -662,7 +633,7 @@ bool PhoneSession::Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer) 
                               : faultUnits_ >= plan_.silentFromUnit))
         silentLatched_ = true;
     if (silentLatched_) {
-        Silent(entry, "silent (fault)");
+        Silent("silent (fault)");
         return false;
     }
     pendingLateMs_ = plan_.lateMs != 0 && faultUnits_ >= plan_.lateFromUnit ? plan_.lateMs : 0;
@@ -672,64 +643,61 @@ bool PhoneSession::Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer) 
                        strayNonZeroPad_ ? " (non-zero padding after a frame)" : "");
         strayPending_ = 0;
         strayNonZeroPad_ = false;
-        Refuse(entry, answer, NAK_INVALID_FCS, why);
+        Refuse(NAK_INVALID_FCS, why);
         return false;
     }
     const std::uint64_t nakIndex = plan_.nakDataOnly ? (isData ? faultDataUnits_ : 0) : faultUnits_;
     if (nakIndex > plan_.nakSkip && nakIndex <= plan_.nakSkip + plan_.nakCount) {
-        Refuse(entry, answer, plan_.nakCode, FormatText("NAK 0x%02X (fault)", plan_.nakCode),
-               false);
+        Refuse(plan_.nakCode, FormatText("NAK 0x%02X (fault)", plan_.nakCode), false);
         return false;
     }
     return true;
 }
 
-void PhoneSession::Reply(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code,
-                         std::vector<std::uint8_t> bytes) {
-    entry.answered = true;
-    entry.answer = code;
+void PhoneSession::Reply(std::uint8_t code, std::vector<std::uint8_t> bytes) {
+    unit_.answered = true;
+    unit_.answer = code;
     ++faultAnswers_;
     if (!plan_.strayBytes.empty() && faultAnswers_ > plan_.straySkip &&
         faultAnswers_ <= plan_.straySkip + plan_.strayCount)
         bytes.insert(bytes.begin(), plan_.strayBytes.begin(), plan_.strayBytes.end());
-    answer->bytes = std::move(bytes);
-    answer->delayMs += pendingLateMs_;
+    answer_.bytes = std::move(bytes);
+    answer_.delayMs += pendingLateMs_;
     pendingLateMs_ = 0;
-    Commit(entry);
+    Commit(unit_);
 }
 
-void PhoneSession::Accept(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code) {
+void PhoneSession::Accept(std::uint8_t code) {
     if (code == RSP_ACK) ++counters_.acks;
-    Reply(entry, answer, code, {kFrameFlag, code, kFrameFlag});
+    Reply(code, {kFrameFlag, code, kFrameFlag});
 }
 
-void PhoneSession::Refuse(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code,
-                          const std::string& note, bool isError) {
-    entry.isError = isError;
-    entry.note = note;
+void PhoneSession::Refuse(std::uint8_t code, const std::string& note, bool isError) {
+    unit_.isError = isError;
+    unit_.note = note;
     ++counters_.naks;
-    Reply(entry, answer, code, {kFrameFlag, code, kFrameFlag});
+    Reply(code, {kFrameFlag, code, kFrameFlag});
 }
 
-void PhoneSession::Silent(SimRecordEntry& entry, const std::string& note) {
-    entry.note = note;
+void PhoneSession::Silent(const std::string& note) {
+    unit_.note = note;
     ++counters_.silentUnits;
     pendingLateMs_ = 0;
-    Commit(entry);
+    Commit(unit_);
 }
 
-void PhoneSession::SendEcho(SimRecordEntry& entry, SimAnswer* answer, const std::uint8_t* block) {
+void PhoneSession::SendEcho(const std::uint8_t* block) {
     ++faultEchoes_;
     std::uint8_t echoed[kDataBlockSize];
     std::memcpy(echoed, block, kDataBlockSize);
     if (faultEchoes_ > plan_.corruptEchoSkip &&
         faultEchoes_ <= plan_.corruptEchoSkip + plan_.corruptEchoCount) {
         echoed[0] ^= 0x01;  // any single-bit change alters the CRC
-        entry.note += entry.note.empty() ? "echo corrupted (fault)" : "; echo corrupted (fault)";
+        unit_.note += unit_.note.empty() ? "echo corrupted (fault)" : "; echo corrupted (fault)";
     }
     ++counters_.acks;
     ++counters_.echoes;
-    Reply(entry, answer, RSP_ACK, PhoneAckEcho(echoed, kDataBlockSize));
+    Reply(RSP_ACK, PhoneAckEcho(echoed, kDataBlockSize));
 }
 
 void PhoneSession::Commit(SimRecordEntry& entry) {
@@ -758,10 +726,6 @@ void PhoneSession::Note(const std::string& text, bool isError) {
     entry.note = text;
     entry.isError = isError;
     Commit(entry);
-}
-
-std::vector<std::pair<std::string, bool>> PhoneSession::TakeEvents() {
-    return std::exchange(events_, {});
 }
 
 // ---------------------------------------------------------------------------------------------

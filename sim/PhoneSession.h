@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/SimulatedPhone.h"
@@ -51,14 +52,12 @@ class PhoneSession {
     SimStage Stage() const { return stage_; }
 
     SparseFlash& Flash() { return flash_; }
-    const SparseFlash& Flash() const { return flash_; }
     const std::vector<SimRecordEntry>& Record() const { return record_; }
     const std::vector<std::string>& Errors() const { return errors_; }
     SimCounters& Counters() { return counters_; }
-    const SimCounters& Counters() const { return counters_; }
 
     // Lines for config.onEvent gathered since the last call (text, is error).
-    std::vector<std::pair<std::string, bool>> TakeEvents();
+    std::vector<std::pair<std::string, bool>> TakeEvents() { return std::exchange(events_, {}); }
     // Adds a line event to the record (and to the events).
     void Note(const std::string& text, bool isError);
 
@@ -73,38 +72,32 @@ class PhoneSession {
         std::uint64_t written = 0;
     };
 
-    bool ConsumeByte(std::uint8_t b, SimAnswer* answer);
-    void HandleCommandFrame(SimAnswer* answer);
-    void HandleRawFrame(SimAnswer* answer);
-    void HandleUsbBlock(SimAnswer* answer);
-    void Dispatch(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
-                  SimAnswer* answer);
-    void DispatchBoot(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
-                      SimAnswer* answer);
-    void DispatchModule(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
-                        SimAnswer* answer);
-    void Erase(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry, SimAnswer* answer);
-    void WriteData(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
-                   SimAnswer* answer);
-    void CompressedPacket(const std::vector<std::uint8_t>& payload, SimRecordEntry& entry,
-                          SimAnswer* answer);
+    bool ConsumeByte(std::uint8_t b);
+    void HandleCommandFrame();
+    void HandleRawFrame();
+    void HandleUsbBlock();
+    void Dispatch(const std::vector<std::uint8_t>& payload);
+    void DispatchBoot(const std::vector<std::uint8_t>& payload);
+    void DispatchModule(const std::vector<std::uint8_t>& payload);
+    void Erase(const std::vector<std::uint8_t>& payload);
+    void WriteData(const std::vector<std::uint8_t>& payload);
+    void CompressedPacket(const std::vector<std::uint8_t>& payload);
 
     // Faults and pre-checks common to every unit; false when the unit has been answered.
-    bool Admit(SimRecordEntry& entry, bool isData, SimAnswer* answer);
-    // Stores data of the current range; empty text on success, else the reason.
+    bool Admit(bool isData);
+    // Stores data of the current range, which takes units of unitSize bytes (the last one
+    // shorter); empty text on success, else the reason.
     std::string Store(std::uint64_t address, const std::uint8_t* data, std::size_t length,
-                      std::uint64_t expectedLength, SimRecordEntry& entry);
+                      std::size_t unitSize);
 
-    void Accept(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code = 0x02);
-    void Refuse(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code,
-                const std::string& note, bool isError = true);
-    void Silent(SimRecordEntry& entry, const std::string& note);
-    void SendEcho(SimRecordEntry& entry, SimAnswer* answer, const std::uint8_t* block);
+    void Accept(std::uint8_t code = 0x02);
+    void Refuse(std::uint8_t code, const std::string& note, bool isError = true);
+    void Silent(const std::string& note);
+    void SendEcho(const std::uint8_t* block);
     void Commit(SimRecordEntry& entry);
     // Answers the unit with bytes (code: the answer's code in the record), after the stray
     // bytes and the late delay that the fault plan adds, and records it.
-    void Reply(SimRecordEntry& entry, SimAnswer* answer, std::uint8_t code,
-               std::vector<std::uint8_t> bytes);
+    void Reply(std::uint8_t code, std::vector<std::uint8_t> bytes);
 
     void ResetToBoot();
     void ClearInput();
@@ -119,11 +112,14 @@ class PhoneSession {
 
     SimPhoneConfig config_;
     SparseFlash flash_;
+    // The unit being handled: its record entry and the answer Feed hands out.
+    SimRecordEntry unit_;
+    SimAnswer answer_;
     std::function<std::uint32_t()> lineRate_;
 
     // Input assembly.
     In in_ = In::Idle;
-    std::vector<std::uint8_t> frame_;  // wire bytes between the flags
+    std::vector<std::uint8_t> frame_;  // wire bytes between the flags; empty outside a frame
     bool frameOverflow_ = false;
     std::size_t padLeft_ = 0;
     std::vector<std::uint8_t> block_;

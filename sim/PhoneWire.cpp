@@ -1,7 +1,6 @@
 #include "sim/PhoneWire.h"
 
 #include <algorithm>
-#include <string>
 
 #include "platform/Helpers.h"
 

@@ -148,10 +148,7 @@ struct SimulatedPhone::Impl {
         termios t{};
         if (tcgetattr(fd, &t) == 0) {
             cfmakeraw(&t);
-            if (isPty) {
-                cfsetispeed(&t, B57600);
-                cfsetospeed(&t, B57600);
-            }
+            if (isPty) cfsetspeed(&t, B57600);
             tcsetattr(fd, TCSANOW, &t);
         }
         master = fd;
@@ -448,11 +445,11 @@ struct SimulatedPhone::Impl {
     // The tool's side is closed: wait (in poll, on the slave's open notifications when inotify
     // has them, else in short naps) until it is open again.
     void WaitForReopen() {
+        // Without inotify the descriptor is -1, which poll() passes over.
         pollfd fds[2] = {{wakeFd, POLLIN, 0}, {inotifyFd, POLLIN, 0}};
-        const nfds_t n = inotifyFd >= 0 ? 2 : 1;
-        const int r = ::poll(fds, n, inotifyFd >= 0 ? 200 : 10);
+        const int r = ::poll(fds, 2, inotifyFd >= 0 ? 200 : 10);
         if (r > 0 && (fds[0].revents & POLLIN)) ConsumeWake();
-        if (r > 0 && n == 2 && (fds[1].revents & POLLIN)) {
+        if (r > 0 && (fds[1].revents & POLLIN)) {
             char events[4096];
             while (::read(inotifyFd, events, sizeof events) > 0) {
             }

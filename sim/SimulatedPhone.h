@@ -240,12 +240,10 @@ class SimulatedPhone {
     // "\Device\trelvic<n>" registered for a USB phone, or empty.
     std::string DeviceMapValue() const;
 
-    // Flash.
     std::vector<std::uint8_t> FlashRange(std::uint64_t address, std::size_t length) const;
     std::uint64_t FlashWrittenEnd() const;  // one past the highest byte written, 0 none
     void ClearFlash();
 
-    // Record and counters.
     std::vector<SimRecordEntry> Record() const;
     std::vector<std::string> Errors() const;  // the notes of every error, in order
     SimCounters Counters() const;

@@ -187,8 +187,7 @@ int main(int argc, char** argv) {
                 BadOption("--compression takes on, refuse or silent");
         } else if (a == "--flash-size") {
             base.flashSize = Number(value(), "--flash-size", 1ull << 32);
-            if (base.flashSize == 0 || base.flashSize > (1ull << 32))
-                BadOption("--flash-size takes 1 byte to 4 GiB");
+            if (base.flashSize == 0) BadOption("--flash-size takes 1 byte to 4 GiB");
         } else if (a == "--erase-ms") {
             base.eraseMs = static_cast<std::uint32_t>(Number(value(), "--erase-ms"));
         } else if (a == "--erase-ms-per-64k") {
@@ -225,8 +224,7 @@ int main(int argc, char** argv) {
             const auto p = Split(value());
             if (p.size() < 2 || p.size() > 4 || (p.size() == 4 && p[3] != "data"))
                 BadOption("--nak takes CODE:COUNT[:SKIP[:data]]");
-            const std::uint64_t code = Number(p[0], "--nak", 0xFF);
-            base.faults.nakCode = static_cast<std::uint8_t>(code);
+            base.faults.nakCode = static_cast<std::uint8_t>(Number(p[0], "--nak", 0xFF));
             base.faults.nakCount = static_cast<std::uint32_t>(Number(p[1], "--nak"));
             if (p.size() >= 3) base.faults.nakSkip = Number(p[2], "--nak", ~0ull);
             base.faults.nakDataOnly = p.size() == 4;
