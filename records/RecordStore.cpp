@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -183,17 +185,26 @@ std::string RecordStore::OpenForWriting() {
     }
     sqlite3_busy_timeout(db_, busyTimeoutMs_);
     // WAL lets readers and one writer work at once; FULL makes each record durable at its
-    // commit.
-    char* message = nullptr;
+    // commit. Two processes setting up a new file at once can be refused at once ("database
+    // is locked": SQLite does not wait where waiting could deadlock), so that is tried again
+    // until the busy time-out.
+    const double deadline = NowMs() + busyTimeoutMs_;
     std::string error;
-    if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
-                     &message) != SQLITE_OK ||
-        sqlite3_exec(db_, (std::string("BEGIN IMMEDIATE;") + kSchema + "COMMIT;").c_str(), nullptr,
-                     nullptr, &message) != SQLITE_OK) {
+    for (;;) {
+        char* message = nullptr;
+        if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
+                         &message) == SQLITE_OK &&
+            sqlite3_exec(db_, (std::string("BEGIN IMMEDIATE;") + kSchema + "COMMIT;").c_str(),
+                         nullptr, nullptr, &message) == SQLITE_OK)
+            break;
+        const bool busy = (sqlite3_errcode(db_) & 0xFF) == SQLITE_BUSY;
         error = path_ + ": " + (message ? message : sqlite3_errmsg(db_));
+        sqlite3_free(message);
         sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
+        if (!busy || NowMs() >= deadline) break;
+        error.clear();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    sqlite3_free(message);
     if (!error.empty()) Close();
     if (db_) openedFile_ = FileIdentityAt(path_);
     return error;

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -186,7 +187,10 @@ TEST(RecordStore, TwoProcessesAppendAtOnce) {
             RecordStore store(path);
             for (int n = 0; n < 200; ++n) {
                 DownloadRecord r = Sample(n, p == 0 ? "COM65" : "COM66");
-                if (!store.Append(r).empty()) _exit(1);
+                if (const std::string error = store.Append(r); !error.empty()) {
+                    std::fprintf(stderr, "process %d, record %d: %s\n", p, n, error.c_str());
+                    _exit(1);
+                }
             }
             _exit(0);
         }
