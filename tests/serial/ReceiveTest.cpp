@@ -338,9 +338,10 @@ TEST_F(ReceiveTest, FarSideHangUpNeitherSpinsNorHangsAndCloseWorks) {
 
     EXPECT_EQ(port_->LineGone(), 0);
     pty_.CloseMaster();
-    // The receive thread marks the line gone, and says so, as soon as it wakes up to the
-    // hang-up.
-    for (int i = 0; i < 200 && port_->LineGone() == 0; ++i) loop_.RunFor(5ms);
+    // The receive thread marks the line gone, and then says so, as soon as it wakes up to the
+    // hang-up (the mark comes first: wait for both).
+    for (int i = 0; i < 200 && (port_->LineGone() == 0 || goneReported_.load() == 0); ++i)
+        loop_.RunFor(5ms);
     EXPECT_EQ(port_->LineGone(), EIO);
     EXPECT_EQ(goneReported_.load(), EIO);
     loop_.RunFor(30ms);
