@@ -7,8 +7,8 @@ if(NOT ZEMBRA_WIN_QT)
 endif()
 set(ZEMBRA_LINUX_ONLY sim bench)
 # The test programs that run on Windows: the platform services, the job model, the codec,
-# the records.
-set(ZEMBRA_WINDOWS_TESTS platform job protocol records)
+# the records, the window (its suites that need no simulated phone in their process).
+set(ZEMBRA_WINDOWS_TESTS platform job protocol records app)
 
 # GoogleTest from Debian's sources, built for Windows (before the settings below, which are
 # for our own code).
@@ -26,6 +26,11 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _FILE_OFFSET_BITS=64 __USE_
 # Static programs run as they are (under Wine too): no mingw DLLs to ship beside them.
 # Every program sets files to binary mode by default (platform/win/PosixCompat.cpp).
 add_link_options(-static -Wl,-u,zembra_binary_files)
+
+# The programs' resources: the application manifest (UTF-8 process code page, supported
+# systems), given to zembra.exe and zembra-cli.exe only.
+enable_language(RC)
+set(ZEMBRA_WIN_RESOURCES ${PROJECT_SOURCE_DIR}/packaging/windows/zembra.rc)
 
 # The code includes <lzo/...> as from /usr/include on Linux.
 if(ZEMBRA_WIN_PREFIX)
