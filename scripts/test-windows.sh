@@ -24,7 +24,7 @@ set -Eeuo pipefail
 trap 'echo "test-windows.sh: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 cd "$(dirname "$0")/.."
 root=$PWD
-dir=${ZEMBRA_WIN_BUILD_DIR:-build-win}
+dir=$(realpath -m "${ZEMBRA_WIN_BUILD_DIR:-build-win}")
 start=$SECONDS
 
 say() { printf '== %s (%ds)\n' "$1" $((SECONDS - start)); }
@@ -73,7 +73,7 @@ if ! flock -n "$dir_lock"; then
     say "waiting for the other check that uses $dir (ZEMBRA_WIN_BUILD_DIR picks another)"
     flock "$dir_lock"
 fi
-win_logs=$root/$dir/logs
+win_logs=$dir/logs
 rm -rf "$win_logs" && mkdir -p "$win_logs"
 ccache=()
 command -v ccache >/dev/null &&
@@ -104,9 +104,9 @@ run_stage "Linux configure" "$win_logs/linux-configure.log" \
     -DZEMBRA_BUILD_APP=OFF -DZEMBRA_BUILD_TESTS=OFF
 run_stage "Linux build" "$win_logs/linux-build.log" \
     cmake --build "$dir/linux" --target zembra-phone-sim zembra-cli
-sim=$root/$dir/linux/sim/zembra-phone-sim
-linux_cli=$root/$dir/linux/cli/zembra-cli
-cli=$root/$dir/cli/zembra-cli.exe
+sim=$dir/linux/sim/zembra-phone-sim
+linux_cli=$dir/linux/cli/zembra-cli
+cli=$dir/cli/zembra-cli.exe
 
 # ---- Wine ----------------------------------------------------------------------------------
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -370,7 +370,7 @@ expect_status 0 $status "records --send from the Linux station"
 # ---- the installer, the installed window -----------------------------------------------------
 source scripts/win/make-installer.sh
 say "building the installer with NSIS ($(makensis -VERSION), log: $win_logs/installer.log)"
-run_stage "installer" "$win_logs/installer.log" make_installer "$root/$dir"
+run_stage "installer" "$win_logs/installer.log" make_installer "$dir"
 ls -l "$dir/Zembra-4.2-setup.exe" | awk '{print "  " $5 " bytes: " $NF}'
 
 # A fresh Korean PC for the installed programs.
@@ -381,7 +381,7 @@ installed=("$program_dir"/{zembra.exe,zembra-cli.exe,NanumGothic.ttf,qt.conf,LIC
     "$program_dir/translations/qtbase_ko.qm" "$program_dir/uninstall.exe"
     "$WINEPREFIX/drive_c/users/Public/Desktop/Zembra.lnk" "$menu_dir/Zembra.lnk"
     "$menu_dir/Zembra 제거.lnk")
-setup_exe=$(winepath -w "$root/$dir/Zembra-4.2-setup.exe")
+setup_exe=$(winepath -w "$dir/Zembra-4.2-setup.exe")
 
 # Wine's own dialogs (the installer's, the window's file dialog) show Hangul when its dialog
 # fonts link to NanumGothic, as a Korean Windows' fonts do.
@@ -402,7 +402,7 @@ for _ in $(seq 600); do
 done
 [[ -n $setup_wid ]] || { echo "test-windows.sh: no Korean installer window appeared" >&2; exit 1; }
 sleep 1  # drawn
-installer_shot=$root/$dir/installer-wine.png
+installer_shot=$dir/installer-wine.png
 import -window "$setup_wid" "$installer_shot"
 echo "  \"$(xdotool getwindowname "$setup_wid")\", screenshot: $installer_shot"
 [[ -z ${ZEMBRA_WIN_INSTALLER_SHOT:-} ]] || cp "$installer_shot" "$ZEMBRA_WIN_INSTALLER_SHOT"
@@ -523,7 +523,7 @@ seen=$(tr -d '\r' <"$WINEPREFIX/drive_c/display.txt")
 echo "  DISPLAY in the window's environment: $seen"
 [[ $seen == "[]" ]] || { echo "test-windows.sh: DISPLAY was not cleared" >&2; exit 1; }
 sleep 2
-shot=$root/$dir/zembra-window-wine.png
+shot=$dir/zembra-window-wine.png
 import -window "$wid" "$shot"
 echo "  screenshot: $shot"
 [[ -z ${ZEMBRA_WIN_SCREENSHOT:-} ]] || cp "$shot" "$ZEMBRA_WIN_SCREENSHOT"
