@@ -68,35 +68,52 @@ mingw_compiler_id() {
 # prefix). The lock stays held, shared, for the rest of the run.
 cached_build() {
     local name=$1 stamp=$2 build=$3
-    local prefix=$win_cache/$name lock fd
+    local prefix=$win_cache/$1 lock=$win_cache/$1.lock fd
     mkdir -p "$win_cache"
-    lock=$win_cache/$name.lock
     exec {fd}>>"$lock"
-    if ! flock -n "$fd"; then
-        say "  $name: waiting for another run's lock on $lock"
-        flock "$fd"
-    fi
-    if [[ -f $prefix/zembra-stamp && $(<"$prefix/zembra-stamp") == "$stamp" ]]; then
+    # Shared while the library is in use (by any number of runs); exclusive to build it.
+    take_lock "$fd" -s "$name"
+    if ! stamp_is "$prefix" "$stamp"; then
+        flock -u "$fd"
+        take_lock "$fd" -x "$name"
+        # Another run may have built it while this one waited.
+        if ! stamp_is "$prefix" "$stamp"; then
+            build_into_place "$name" "$prefix" "$stamp" "$build" || {
+                flock -u "$fd"
+                return 1
+            }
+        fi
         flock -s "$fd"
-        say "$name: reusing $prefix (stamp ${stamp:0:12})"
-        return 0
     fi
+    say "$name: using $prefix (stamp ${stamp:0:12})"
+}
+
+stamp_is() {
+    [[ -f $1/zembra-stamp && $(<"$1/zembra-stamp") == "$2" ]]
+}
+
+# take_lock FD -s|-x NAME: takes the lock, saying so when it has to wait for another run.
+take_lock() {
+    flock -n "$2" "$1" && return 0
+    say "  $3: waiting for another run's lock on $win_cache/$3.lock"
+    flock "$2" "$1"
+}
+
+# build_into_place NAME PREFIX STAMP BUILD (under the exclusive lock).
+build_into_place() {
+    local name=$1 prefix=$2 stamp=$3 build=$4 work
     # Left by a run that was killed while it held this lock.
     rm -rf "$win_cache/.$name".*
-    local work status=0
     work=$(mktemp -d "$win_cache/.$name.XXXXXX")
     say "$name: building into $prefix (stamp ${stamp:0:12})"
-    "$build" "$prefix" "$work/stage" "$work" || status=$?
-    if ((status)); then
+    "$build" "$prefix" "$work/stage" "$work" || {
         rm -rf "$work"
-        flock -u "$fd"
-        return $status
-    fi
+        return 1
+    }
     echo "$stamp" >"$work/stage/zembra-stamp"
     # Both renames happen under the exclusive lock: no run looks at the folder in between.
     [[ ! -e $prefix ]] || mv "$prefix" "$work/old"
     mv "$work/stage" "$prefix"
     rm -rf "$work"
-    flock -s "$fd"
     say "$name: $(du -sh "$prefix" | cut -f1) installed"
 }
