@@ -6,10 +6,11 @@
 
 pg_bin=/usr/lib/postgresql/15/bin
 
-# as_owner COMMAND...: runs a server program as the cluster's owner.
+# as_owner COMMAND...: runs a server program as the cluster's owner (in this process, so that
+# the server's process id is the one started).
 as_owner() {
     if ((EUID == 0)); then
-        runuser -u nobody -- "$@"
+        setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups -- "$@"
     else
         "$@"
     fi
