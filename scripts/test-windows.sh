@@ -517,6 +517,9 @@ while read -r com device _; do
     [[ $com == COM* && $device == /dev/* ]] && ln -sfn "$device" "$WINEPREFIX/dosdevices/${com,,}"
 done <"$work/sim-window.out"
 map_add 0 COM65
+# The operator took images from the Korean folder before: the window's dialogs open there.
+wine reg add 'HKCU\Software\Zembra\zembra\dialogs' /v lastFolder /t REG_SZ \
+    /d "${image_dir//\\//}" /f >/dev/null 2>&1
 start_window
 wid=$(window_id)
 seen=$(tr -d '\r' <"$WINEPREFIX/drive_c/display.txt")
@@ -530,8 +533,10 @@ echo "  screenshot: $shot"
 
 say "single mode: code image and font 1 from $image_dir through the file dialogs, 시작"
 # The file panel's slot buttons: 코드 at (83, 64), 폰트1 at (83, 86); 시작 at (648, 354).
-pick_file 83 64 "$wcode"
-pick_file 83 86 "$wfont1"
+# The dialogs open in the folder the operator used last (set above); the file names are
+# typed (xdotool cannot type Hangul into Wine).
+pick_file 83 64 "${code##*/}"
+pick_file 83 86 "${font1##*/}"
 click_at 648 354
 wait_for_files "$work/window.bin.COM65"
 check_phone_flashes "$work/window.bin" 1
