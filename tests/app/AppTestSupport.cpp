@@ -19,14 +19,13 @@ class QtEnvironment : public ::testing::Environment {
         // The window's tick reads the serial-device map and its dialogs remember folders in
         // the user's settings: both in folders of this test program's own.
         const std::filesystem::path root = scratch_.path();
-        for (const char* sub : {"ports", "serialcomm", "sysfs", "config", "data", "appdata"})
+        for (const char* sub : {"ports", "serialcomm", "sysfs", "config", "data"})
             std::filesystem::create_directories(root / sub);
-        setenv("ZEMBRA_PORT_DIR", (root / "ports").string().c_str(), 1);
-        setenv("ZEMBRA_SERIAL_MAP_DIR", (root / "serialcomm").string().c_str(), 1);
-        setenv("ZEMBRA_SYSFS_TTY_DIR", (root / "sysfs").string().c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (root / "config").string().c_str(), 1);
-        setenv("XDG_DATA_HOME", (root / "data").string().c_str(), 1);  // download records
-        setenv("APPDATA", (root / "appdata").string().c_str(), 1);     // the same on Windows
+        setenv("ZEMBRA_PORT_DIR", (root / "ports").c_str(), 1);
+        setenv("ZEMBRA_SERIAL_MAP_DIR", (root / "serialcomm").c_str(), 1);
+        setenv("ZEMBRA_SYSFS_TTY_DIR", (root / "sysfs").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+        setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);  // download records
         static int argc = 1;
         static char name[] = "test_app";
         static char* argv[] = {name, nullptr};
