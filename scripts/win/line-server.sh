@@ -6,14 +6,11 @@
 
 pg_bin=/usr/lib/postgresql/15/bin
 
-# as_owner COMMAND...: runs a server program as the cluster's owner (in this process, so that
-# the server's process id is the one started).
-as_owner() {
-    if ((EUID == 0)); then
-        setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups -- "$@"
-    else
-        "$@"
-    fi
+# The command prefix that runs a server program as the cluster's owner. (setpriv execs the
+# program: a server started in the background has the process id of its start.)
+owner_prefix() {
+    owner=()
+    ((EUID != 0)) || owner=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups --)
 }
 
 start_line_server() {
@@ -22,13 +19,14 @@ start_line_server() {
     mkdir -p "$folder/data"
     printf '%s\n' "$password" >"$folder/password"
     ((EUID != 0)) || chown -R nobody: "$folder"
-    run_stage "line server initdb" "$win_logs/line-initdb.log" as_owner "$pg_bin/initdb" \
+    owner_prefix
+    run_stage "line server initdb" "$win_logs/line-initdb.log" "${owner[@]}" "$pg_bin/initdb" \
         -D "$folder/data" -U line --pwfile="$folder/password" --auth-local=scram-sha-256 \
         --auth-host=scram-sha-256 --encoding=UTF8 --no-locale || return 1
     # A free port: the server says at once when the one tried is taken.
     for try in $(seq 20); do
         port=$((20000 + RANDOM % 30000))
-        as_owner "$pg_bin/postgres" -D "$folder/data" -p "$port" -k "$folder" \
+        "${owner[@]}" "$pg_bin/postgres" -D "$folder/data" -p "$port" -k "$folder" \
             -c listen_addresses=127.0.0.1 -c fsync=off >"$win_logs/line-server.log" 2>&1 &
         line_pid=$!
         for _ in $(seq 300); do
@@ -53,7 +51,7 @@ start_line_server() {
 
 stop_line_server() {
     [[ -n ${line_pid:-} ]] || return 0
-    kill "$line_pid" 2>/dev/null || true
+    kill -INT "$line_pid" 2>/dev/null || true  # fast shutdown
     wait "$line_pid" 2>/dev/null || true
     line_pid=""
 }
