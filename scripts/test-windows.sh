@@ -17,7 +17,8 @@
 # uninstaller.
 #
 # ZEMBRA_WIN_BUILD_DIR (default build-win) is the run's build folder, locked while a run uses
-# it: two checks run at once with two folders. Logs of every stage: <build folder>/logs.
+# it: two checks run at once with two folders. Logs of every stage and program run:
+# <build folder>/logs (kept after the run).
 # ZEMBRA_WIN_SCREENSHOT=FILE copies the window's screenshot to FILE,
 # ZEMBRA_WIN_INSTALLER_SHOT=FILE the installer's first page.
 set -Eeuo pipefail
@@ -247,65 +248,65 @@ readable_korean() {
 say "USB link, protocol auto, on Wine's COM5, the images in $image_dir"
 start_phone COM5 --port COM70 --link usb --no-register
 status=0
-wine "$cli" --port COM5 --code "$wcode" --font1 "$wfont1" >"$work/usb.log" 2>&1 || status=$?
-tail -n 3 "$work/usb.log"
+wine "$cli" --port COM5 --code "$wcode" --font1 "$wfont1" >"$win_logs/usb.log" 2>&1 || status=$?
+tail -n 3 "$win_logs/usb.log"
 expect_status 0 $status "USB download"
-readable_korean "$work/usb.log"
+readable_korean "$win_logs/usb.log"
 check_flash COM5 "$code" 0x8000 0x8000 "$font1" 0x200000 0
 
 say "UART link, compressed protocol, code sent whole, on Wine's COM6"
 start_phone COM6 --port COM100 --link uart --no-register
 status=0
 wine "$cli" --serial --protocol compressed --change --port COM6 --code "$wcode" \
-    --font1 "$wfont1" >"$work/uart.log" 2>&1 || status=$?
-tail -n 3 "$work/uart.log"
+    --font1 "$wfont1" >"$win_logs/uart.log" 2>&1 || status=$?
+tail -n 3 "$win_logs/uart.log"
 expect_status 0 $status "UART download"
 check_flash COM6 "$code" 0 0 "$font1" 0x200000 0
 
 say "multi mode, the phone found in the registry's serial-device map (\\Device\\trelvic0 = COM7)"
 start_phone COM7 --port COM65 --link usb --no-register
 map_key='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
-wine reg add "$map_key" /v '\Device\trelvic0' /t REG_SZ /d COM7 /f >"$work/reg.log" 2>&1 || true
+wine reg add "$map_key" /v '\Device\trelvic0' /t REG_SZ /d COM7 /f >"$win_logs/reg.log" 2>&1 || true
 if ! wine reg query "$map_key" /v '\Device\trelvic0' 2>&1 | grep -q COM7; then
-    cat "$work/reg.log" >&2
+    cat "$win_logs/reg.log" >&2
     echo "test-windows.sh: the device-map value could not be written" >&2
     exit 1
 fi
 status=0
-wine "$cli" --all-phones --code "$wcode" --font1 "$wfont1" >"$work/multi.log" 2>&1 || status=$?
-tail -n 2 "$work/multi.log"
+wine "$cli" --all-phones --code "$wcode" --font1 "$wfont1" >"$win_logs/multi.log" 2>&1 || status=$?
+tail -n 2 "$win_logs/multi.log"
 expect_status 0 $status "multi download from the device map"
 check_flash COM7 "$code" 0x8000 0x8000 "$font1" 0x200000 0
 wine reg delete "$map_key" /v '\Device\trelvic0' /f >/dev/null 2>&1 || true
 
 say "Ctrl-C during the erase; the port held meanwhile by a second program"
 start_phone COM5 --port COM70 --link usb --no-register --erase-ms 30000
-wine "$cli" --port COM5 --code "$wcode" >"$work/stop.log" 2>&1 &
+wine "$cli" --port COM5 --code "$wcode" >"$win_logs/stop.log" 2>&1 &
 cli_pid=$!
 for _ in $(seq 200); do
-    grep -q "삭제 요청" "$work/stop.log" 2>/dev/null && break
+    grep -q "삭제 요청" "$win_logs/stop.log" 2>/dev/null && break
     sleep 0.05
 done
 status=0
-wine "$cli" --port COM5 --code "$wcode" >"$work/taken.log" 2>&1 || status=$?
-tail -n 1 "$work/taken.log"
+wine "$cli" --port COM5 --code "$wcode" >"$win_logs/taken.log" 2>&1 || status=$?
+tail -n 1 "$win_logs/taken.log"
 expect_status 4 $status "second program on the taken port"
 kill -INT "$cli_pid"
 status=0
 wait "$cli_pid" || status=$?
-tail -n 2 "$work/stop.log"
+tail -n 2 "$win_logs/stop.log"
 expect_status 14 $status "Ctrl-C"
 stop_phone
 
 say "a port that does not exist, and a phone unplugged during the transfer"
 status=0
-wine "$cli" --port COM9 --code "$wcode" >"$work/missing.log" 2>&1 || status=$?
-tail -n 1 "$work/missing.log"
+wine "$cli" --port COM9 --code "$wcode" >"$win_logs/missing.log" 2>&1 || status=$?
+tail -n 1 "$win_logs/missing.log"
 expect_status 4 $status "missing COM9"
 start_phone COM5 --port COM70 --link usb --no-register --hangup-after 20000
 status=0
-timeout 60 wine "$cli" --port COM5 --code "$wcode" >"$work/unplug.log" 2>&1 || status=$?
-tail -n 2 "$work/unplug.log"
+timeout 60 wine "$cli" --port COM5 --code "$wcode" >"$win_logs/unplug.log" 2>&1 || status=$?
+tail -n 2 "$win_logs/unplug.log"
 if ((status == 0 || status == 124)); then
     echo "test-windows.sh: the unplugged run ended with status $status" >&2
     exit 1
@@ -325,20 +326,20 @@ put_images
 say "English station: zembra-cli.exe with the images in $image_dir"
 start_phone COM5 --port COM70 --link usb --no-register
 status=0
-wine "$cli" --port COM5 --code "$wcode" --font1 "$wfont1" >"$work/en.log" 2>&1 || status=$?
-tail -n 2 "$work/en.log"
+wine "$cli" --port COM5 --code "$wcode" --font1 "$wfont1" >"$win_logs/en.log" 2>&1 || status=$?
+tail -n 2 "$win_logs/en.log"
 expect_status 0 $status "USB download on the English station"
 check_flash COM5 "$code" 0x8000 0x8000 "$font1" 0x200000 0
 status=0
-wine "$cli" records --send --server "$line_server" >"$work/en-send.log" 2>&1 || status=$?
-tail -n 1 "$work/en-send.log"
+wine "$cli" records --send --server "$line_server" >"$win_logs/en-send.log" 2>&1 || status=$?
+tail -n 1 "$win_logs/en-send.log"
 expect_status 0 $status "records --send from the English station"
 # Without TLS in this build, a connection string that asks for it is refused, and says why.
 status=0
-wine "$cli" records --summary --server "$line_server sslmode=require" >"$work/tls.log" 2>&1 ||
+wine "$cli" records --summary --server "$line_server sslmode=require" >"$win_logs/tls.log" 2>&1 ||
     status=$?
-sed 's/password=[^ ]*/password=.../' "$work/tls.log" | head -n 2
-((status != 0)) && grep -qi 'ssl' "$work/tls.log" ||
+sed 's/password=[^ ]*/password=.../' "$win_logs/tls.log" | head -n 2
+((status != 0)) && grep -qi 'ssl' "$win_logs/tls.log" ||
     { echo "test-windows.sh: sslmode=require was not refused with a message" >&2; exit 1; }
 stop_station
 
@@ -354,14 +355,14 @@ linux_station() {
 sim_pid=$!
 wait_for_phones "$work/sim-linux.out" 1
 status=0
-linux_station --port COM90 --code "$code" --font1 "$font1" >"$work/linux.log" 2>&1 || status=$?
-tail -n 1 "$work/linux.log"
+linux_station --port COM90 --code "$code" --font1 "$font1" >"$win_logs/linux.log" 2>&1 || status=$?
+tail -n 1 "$win_logs/linux.log"
 expect_status 0 $status "Linux download"
 wait "$sim_pid" || true
 sim_pid=""
 compare_flash "$work/flash-linux.bin" "$code" 0x8000 0x8000 "$font1" 0x200000 0
 status=0
-linux_station records --send --server "$line_server" >"$work/linux-send.log" 2>&1 || status=$?
+linux_station records --send --server "$line_server" >"$win_logs/linux-send.log" 2>&1 || status=$?
 expect_status 0 $status "records --send from the Linux station"
 
 # ---- the installer, the installed window -----------------------------------------------------
@@ -389,7 +390,7 @@ for face in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2' 'Microsoft Sans Serif'; do
 done
 
 say "the installer's first page (in Korean)"
-wine "$setup_exe" >"$work/setup-ui.log" 2>&1 &
+wine "$setup_exe" >"$win_logs/setup-ui.log" 2>&1 &
 setup_pid=$!
 setup_wid=""
 for _ in $(seq 600); do
@@ -409,7 +410,7 @@ wait "$setup_pid" 2>/dev/null || true
 say "silent install: Zembra-4.2-setup.exe /S"
 t=$SECONDS
 status=0
-wine "$setup_exe" /S >"$work/install.log" 2>&1 || status=$?
+wine "$setup_exe" /S >"$win_logs/install.log" 2>&1 || status=$?
 expect_status 0 $status "silent install ($((SECONDS - t)) s)"
 for f in "${installed[@]}"; do
     [[ -f $f ]] || { echo "test-windows.sh: the installer did not install $f" >&2; exit 1; }
@@ -430,7 +431,7 @@ printf 'records-database = %s\r\nrecords-server = %s\r\n' "$records_db" "$line_s
 printf '@echo off\r\nset DISPLAY=\r\necho [%%DISPLAY%%]>C:\\display.txt\r\n"C:\\Program Files\\Zembra\\zembra.exe" %%*\r\n' \
     >"$WINEPREFIX/drive_c/zembra.bat"
 start_window() {
-    wine cmd /c 'C:\zembra.bat' "$@" >>"$work/window.log" 2>&1 &
+    wine cmd /c 'C:\zembra.bat' "$@" >>"$win_logs/window.log" 2>&1 &
     app_pid=$!
 }
 stop_window() {
@@ -553,16 +554,16 @@ stop_phone
 say "the records of the window's runs in $records_db, read with zembra-cli.exe records"
 [[ -f $(prefix_path "$records_db") ]] ||
     { echo "test-windows.sh: no records database at $records_db" >&2; exit 1; }
-wine "$installed_cli" records --csv >"$work/records.csv" 2>"$work/records.err" || {
-    cat "$work/records.err" >&2
+wine "$installed_cli" records --csv >"$win_logs/records.csv" 2>"$win_logs/records.err" || {
+    cat "$win_logs/records.err" >&2
     echo "test-windows.sh: zembra-cli.exe records failed" >&2
     exit 1
 }
 code_sha=$(sha256sum "$code" | cut -d' ' -f1)
-single_rows=$(grep -c ",zembra,COM65,.*Completed.*$code_sha" "$work/records.csv" || true)
-multi_rows=$(grep -c ",zembra --multi,COM.*$code_sha" "$work/records.csv" || true)
-head -n 1 "$work/records.csv" | cut -c1-100
-grep "$code_sha" "$work/records.csv" | head -n 2 | cut -c1-160
+single_rows=$(grep -c ",zembra,COM65,.*Completed.*$code_sha" "$win_logs/records.csv" || true)
+multi_rows=$(grep -c ",zembra --multi,COM.*$code_sha" "$win_logs/records.csv" || true)
+head -n 1 "$win_logs/records.csv" | cut -c1-100
+grep "$code_sha" "$win_logs/records.csv" | head -n 2 | cut -c1-160
 echo "  $single_rows single record(s), $multi_rows multi record(s) with the code image's SHA-256"
 if ((single_rows != 1 || multi_rows != 8)); then
     echo "test-windows.sh: expected 1 single and 8 multi records" >&2
@@ -581,18 +582,18 @@ echo "  the window's sender: $sent of 9 records on the server"
 ((sent == 9)) || { echo "test-windows.sh: the window's sender did not send its records" >&2; exit 1; }
 stop_window
 status=0
-wine "$installed_cli" records --summary --server "$line_server" >"$work/summary.log" 2>&1 ||
+wine "$installed_cli" records --summary --server "$line_server" >"$win_logs/summary.log" 2>&1 ||
     status=$?
-sed 's/password=[^ ]*/password=.../' "$work/summary.log"
+sed 's/password=[^ ]*/password=.../' "$win_logs/summary.log"
 expect_status 0 $status "records --summary --server"
 for name in ZEMBRA-KO ZEMBRA-EN zembra-linux; do
-    grep -q "$name" "$work/summary.log" ||
+    grep -q "$name" "$win_logs/summary.log" ||
         { echo "test-windows.sh: the summary lacks the station $name" >&2; exit 1; }
 done
 
 say "silent uninstall"
 t=$SECONDS
-wine "C:\\Program Files\\Zembra\\uninstall.exe" /S >"$work/uninstall.log" 2>&1 || true
+wine "C:\\Program Files\\Zembra\\uninstall.exe" /S >"$win_logs/uninstall.log" 2>&1 || true
 # The uninstaller copies itself away and returns at once: the files go a moment later (the
 # program folder last).
 for _ in $(seq 600); do
