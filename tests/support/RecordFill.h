@@ -57,13 +57,14 @@ inline std::string FillRecords(const std::string& path, const std::string& stati
         " + i * 29 FROM n) "
         "INSERT INTO downloads (start_utc, end_utc, station, front_end, port, slot, link, "
         "protocol, mode_code, version_word, outcome, outcome_code, outcome_text, succeeded, "
-        "bytes_sent, naks, retransmissions, duration_ms) "
+        "bytes_sent, naks, retransmissions, duration_ms, run_uid) "
         "SELECT printf('2026-12-07T%02d:%02d:%02d.%03dZ', s / 3600 % 24, s / 60 % 60, s % 60, "
         "i % 1000), end_utc, station, front_end, 'COM' || (65 + i % 8), 0, link, protocol, "
         "mode_code, version_word, CASE WHEN f THEN CASE i / 9 % 3 WHEN 0 THEN 'TransferFailed' "
         "WHEN 1 THEN 'EraseFailed' ELSE 'NoAnswer' END ELSE outcome END, CASE WHEN f THEN 12 "
         "ELSE outcome_code END, CASE WHEN f THEN 'the phone stopped answering' ELSE "
-        "outcome_text END, NOT f, bytes_sent, i % 5, i % 3, duration_ms + (i * 37) % 20000 "
+        "outcome_text END, NOT f, bytes_sent, i % 5, i % 3, duration_ms + (i * 37) % 20000, "
+        "lower(hex(randomblob(16))) "
         "FROM m, downloads WHERE downloads.id = " +
         std::to_string(first.id) +
         ";"
