@@ -22,6 +22,7 @@
 #include "records/RecordStore.h"
 #include "records/RecordTime.h"
 #include "records/Sha256.h"
+#include "tests/support/RecordFill.h"
 #include "tests/support/TestSupport.h"
 
 namespace zembra::test {
@@ -197,24 +198,14 @@ TEST(RecordStore, AnEarlierFileIsUpgradedAndEveryRunHasItsOwnIdentity) {
     const std::string path = dir.File("old.sqlite");
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    const char* layout =
-        "CREATE TABLE downloads (id INTEGER PRIMARY KEY, start_utc TEXT NOT NULL, end_utc TEXT "
-        "NOT NULL, station TEXT NOT NULL, front_end TEXT NOT NULL, port TEXT NOT NULL, slot "
-        "INTEGER NOT NULL, link TEXT NOT NULL, protocol TEXT NOT NULL, mode_code INTEGER NOT "
-        "NULL, version_word INTEGER NOT NULL, outcome TEXT NOT NULL, outcome_code INTEGER NOT "
-        "NULL, outcome_text TEXT NOT NULL, succeeded INTEGER NOT NULL, bytes_sent INTEGER NOT "
-        "NULL, naks INTEGER NOT NULL, retransmissions INTEGER NOT NULL, duration_ms INTEGER "
-        "NOT NULL);"
-        "CREATE TABLE images (download_id INTEGER NOT NULL REFERENCES downloads(id), slot "
-        "INTEGER NOT NULL, file_name TEXT NOT NULL, size INTEGER NOT NULL, sha256 TEXT NOT "
-        "NULL, flash_start INTEGER NOT NULL, flash_end INTEGER NOT NULL, written INTEGER NOT "
-        "NULL);"
+    const std::string layout =
+        std::string(kFirstRecordsLayout) +
         "INSERT INTO downloads VALUES (1, '2026-12-01T10:00:01.000Z', '2026-12-01T10:00:02.000Z',"
         " 'pc', 'zembra', 'COM65', 0, 'USB', 'normal', 257, -1, 'Completed', 0, 'done', 1, 10, 0,"
         " 0, 1000), (2, '2026-12-01T10:00:03.000Z', '2026-12-01T10:00:04.000Z', 'pc', 'zembra',"
         " 'COM65', 0, 'USB', 'normal', 257, -1, 'Completed', 0, 'done', 1, 10, 0, 0, 1000);"
         "INSERT INTO images VALUES (2, 0, 'code.bin', 4, 'ab', 32768, 32771, 1);";
-    ASSERT_EQ(sqlite3_exec(db, layout, nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, layout.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
 
     const auto asItWas = All(path);

@@ -12,6 +12,21 @@
 
 namespace zembra::test {
 
+// The tables of a records file as the first program to write them made it (before runs had
+// identities of their own).
+inline constexpr const char* kFirstRecordsLayout =
+    "CREATE TABLE downloads (id INTEGER PRIMARY KEY, start_utc TEXT NOT NULL, end_utc TEXT "
+    "NOT NULL, station TEXT NOT NULL, front_end TEXT NOT NULL, port TEXT NOT NULL, slot "
+    "INTEGER NOT NULL, link TEXT NOT NULL, protocol TEXT NOT NULL, mode_code INTEGER NOT "
+    "NULL, version_word INTEGER NOT NULL, outcome TEXT NOT NULL, outcome_code INTEGER NOT "
+    "NULL, outcome_text TEXT NOT NULL, succeeded INTEGER NOT NULL, bytes_sent INTEGER NOT "
+    "NULL, naks INTEGER NOT NULL, retransmissions INTEGER NOT NULL, duration_ms INTEGER "
+    "NOT NULL);"
+    "CREATE TABLE images (download_id INTEGER NOT NULL REFERENCES downloads(id), slot "
+    "INTEGER NOT NULL, file_name TEXT NOT NULL, size INTEGER NOT NULL, sha256 TEXT NOT "
+    "NULL, flash_start INTEGER NOT NULL, flash_end INTEGER NOT NULL, written INTEGER NOT "
+    "NULL);";
+
 // The record the copies come from: two images, written.
 inline DownloadRecord SampleRecord(const std::string& station) {
     DownloadRecord r;
