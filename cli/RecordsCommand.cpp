@@ -47,7 +47,9 @@ the window.
   --last N         only the newest N runs
   --csv            CSV with a header row (images in one field:
                    "slot:file:size:sha256:0xstart-0xend:written" joined by ";"; in a
-                   file name "%", ":" and ";" are written %25, %3A and %3B)
+                   file name "%", ":" and ";" are written %25, %3A and %3B; a text
+                   beginning with =, +, - or @ is written '= ... so that a spreadsheet
+                   shows it as text)
   --json           JSON lines: one object per run, images as an array
 The database is only read (an absent one holds no records). The table has a header row.
 
