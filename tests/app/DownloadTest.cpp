@@ -817,6 +817,25 @@ struct LineServerConfigured {
 
 class WindowLineServer : public LineServerConfigured, public WindowDownload {};
 
+// The same zembra.conf, but others may read it: the window refuses the server at start.
+struct LineServerOpenToOthers : LineServerConfigured {
+    LineServerOpenToOthers() { ::chmod(StationConfigPath().c_str(), 0644); }
+};
+class WindowLineServerOpen : public LineServerOpenToOthers, public WindowDownload {};
+
+TEST_F(WindowLineServerOpen, PasswordReadableByOthersIsRefused) {
+    int refusals = 0;
+    for (const RichEditLog::Line& line : PaneLines("RichEditOutput"))
+        if (line.text.find("Permissions 0644 for '" + StationConfigPath() + "' are too open") !=
+            std::string::npos) {
+            ++refusals;
+            EXPECT_EQ(line.colour, COLOUR_RED);
+        }
+    EXPECT_EQ(refusals, 1);
+    downloads().Tick();
+    EXPECT_EQ(form().findChild<QLabel*>("LabelMainLineStatus"), nullptr);
+}
+
 // The line server is away: the phone is flashed and recorded as ever, and the records dialog
 // shows the record waiting and why, without the password.
 TEST_F(WindowLineServer, RecordsWaitWhileTheServerIsAway) {
