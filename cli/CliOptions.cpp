@@ -323,10 +323,12 @@ Records (one per phone run, SQLite):
                          downloads never wait for it: records wait in the local database
                          until the server has them (a run that is not a station pushes
                          for a few seconds at its end). A password here is seen by every
-                         account (ps): keep it in ~/.pgpass (PGPASSFILE), or use
+                         account (ps): keep it in ~/.pgpass (PGPASSFILE) or PGPASSWORD,
+                         or give the string with --records-server-file
   --records-server-file FILE
-                         the connection string from FILE (its first line); a file, or
-                         zembra.conf, that holds a password must not be readable by others
+                         the connection string from FILE (its first line that is not a
+                         "#" comment); FILE, or zembra.conf, holding a password must not
+                         be readable by the group or others
   --station-name NAME    the station's name in the records (default: "station-name = NAME"
                          of zembra.conf, else the host name)
   zembra-cli records [--help] lists, filters and exports the records
