@@ -153,7 +153,7 @@ void AddRunOptions(OptionTable& t, CliOptions& o) {
     withValue["--records-server"] =
         Keep(o.recordsServer, "--records-server needs a connection string (or off)");
     withValue["--records-server-file"] =
-        Keep(o.recordsServerFile, "--records-server-file needs a file name");
+        Keep(o.serverFile, "--records-server-file needs a file name");
     withValue["--station-name"] = Keep(o.stationName, "--station-name needs a name");
     withValue["--wait-for-phone"] =
         Whole(o.waitForPhoneSec, INT32_MAX, "--wait-for-phone takes seconds");

@@ -81,13 +81,13 @@ struct CliOptions {
     bool quiet = false;  // no progress bar
 
     // Records and the station.
-    std::string recordsPath;        // --records FILE ("off": none); empty: configuration or default
-    std::string recordsServer;      // --records-server URL ("off": none); empty: configuration
-    std::string recordsServerFile;  // --records-server-file FILE: the connection string's file
-    std::string stationName;        // --station-name NAME; empty: configuration or host name
-    bool station = false;           // --station: flash every phone that appears in the device map
-    int waitForPhoneSec = 0;        // --wait-for-phone SEC with --port auto
-    int stationSettleMs = 1000;     // --station-settle MS (multi station: phones arriving together)
+    std::string recordsPath;     // --records FILE ("off": none); empty: configuration or default
+    std::string recordsServer;   // --records-server URL ("off": none); empty: configuration
+    std::string serverFile;      // --records-server-file FILE: the connection string's file
+    std::string stationName;     // --station-name NAME; empty: configuration or host name
+    bool station = false;        // --station: flash every phone that appears in the device map
+    int waitForPhoneSec = 0;     // --wait-for-phone SEC with --port auto
+    int stationSettleMs = 1000;  // --station-settle MS (multi station: phones arriving together)
 
     // Multi mode (--multi, or --all-phones alone): up to eight --port, or the whole map.
     bool multi = false;

@@ -61,7 +61,7 @@ std::string PasswordArgumentWarning(const std::string& option) {
 
 std::string ResolveRecordsServer(CliOptions& options) {
     if (const std::string refused = StationConfigRefusal(); !refused.empty()) return refused;
-    const std::string& path = options.recordsServerFile;
+    const std::string& path = options.serverFile;
     if (path.empty()) return {};
     if (!options.recordsServer.empty())
         return "--records-server and --records-server-file: give one of them";
