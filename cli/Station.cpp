@@ -4,6 +4,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "cli/SingleCliRun.h"
 #include "platform/Helpers.h"
@@ -13,6 +14,36 @@
 #include "records/ServerStore.h"
 
 namespace zembra {
+
+StationBackOff::StationBackOff(std::function<double()> now, double firstMs, double lastMs)
+    : now_(std::move(now)), firstMs_(firstMs), lastMs_(lastMs) {}
+
+bool StationBackOff::Ended(int device, const std::string& port, bool ok) {
+    Device& d = devices_[device];
+    if (ok || d.port != port) d = Device{port};
+    if (ok) return false;
+    ++d.failures;
+    d.until = now_() + WaitMs(device);
+    return d.failures == 1;
+}
+
+bool StationBackOff::Waiting(int device, const std::string& port) {
+    const auto it = devices_.find(device);
+    if (it == devices_.end()) return false;
+    if (it->second.port != port) {
+        devices_.erase(it);
+        return false;
+    }
+    return now_() < it->second.until;
+}
+
+double StationBackOff::WaitMs(int device) const {
+    const auto it = devices_.find(device);
+    if (it == devices_.end() || it->second.failures == 0) return 0;
+    double wait = firstMs_;
+    for (int n = 1; n < it->second.failures && wait < lastMs_; ++n) wait *= 2;
+    return std::min(wait, lastMs_);
+}
 
 namespace {
 
@@ -179,6 +210,26 @@ struct Station {
     StationLineSender line;
     StationPhones phones;
     StationTally tally;
+    StationBackOff backOff{NowMs};
+
+    // The new phones of the map (device numbers below limit) that may be flashed now: those
+    // on a device that is backing off wait.
+    std::vector<MapPhone> Ready(int limit) {
+        std::vector<MapPhone> ready = phones.Fresh(limit);
+        std::erase_if(ready,
+                      [&](const MapPhone& p) { return backOff.Waiting(p.device, p.portName); });
+        return ready;
+    }
+    // A phone's run on device ended; the first failure of a series says that the device's
+    // next runs wait.
+    void Ended(int device, const std::string& port, bool ok) {
+        tally.Count(ok);
+        if (backOff.Ended(device, port, ok))
+            print(
+                FormatText("station: %s failed: the next run on it waits %.0f s, twice as long "
+                           "after each further failure (up to %.0f s), until one succeeds",
+                           port.c_str(), backOff.WaitMs(device) / 1000, backOff.lastMs() / 1000));
+    }
 
     // Waits for phones new in the map (device numbers below limit) and hands them to flash
     // (false: the job was refused, the station ends) until Ctrl-C; then the summary. Returns
@@ -190,7 +241,7 @@ struct Station {
         print("station: waiting for phones in the serial-device map (Ctrl-C ends)");
         while (!interrupted()) {
             line.Poll();
-            const std::vector<MapPhone> fresh = phones.Fresh(limit);
+            const std::vector<MapPhone> fresh = Ready(limit);
             if (fresh.empty()) {
                 if (!waitingShown) print(waitingText);
                 waitingShown = true;
@@ -227,7 +278,7 @@ bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_C
                 // is back before the next tick.
                 tick();
                 const bool ok = end.endCode == END_FINISHED;
-                station.tally.Count(ok);
+                station.Ended(end.slot - 1, end.portName, ok);
                 ended[static_cast<std::size_t>(end.slot)] = true;
                 station.print(StationLine(
                     end.portName, ok, end.elapsedMs < 0 ? 0 : end.elapsedMs,
@@ -245,8 +296,8 @@ bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_C
                 rest = true;
                 continue;
             }
-            station.tally.Count(false);
             station.print(StationLine(slots[s], false, 0, "not started (port)"));
+            station.Ended(static_cast<int>(s), slots[s], false);
             slots[s].clear();
         }
         if (!rest || station.interrupted()) return true;
@@ -254,6 +305,36 @@ bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_C
 }
 
 }  // namespace
+
+void PushRecordsAfterRun(const std::string& recordsPath, const std::string& recordsServer,
+                         const std::function<void(const std::string&)>& print,
+                         std::chrono::milliseconds bound) {
+    const std::string server = RecordsServerFor(recordsServer);
+    if (server.empty()) return;
+    if (recordsPath.empty()) {
+        print("the line server is not used: records are switched off");
+        return;
+    }
+    LineSenderConfig config;
+    config.localPath = recordsPath;
+    config.server = server;
+    LineSender sender(config);
+    sender.Start();
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    LineSenderStatus status = sender.Status();
+    while (status.waiting != 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        status = sender.Status();
+    }
+    sender.Stop();
+    status = sender.Status();
+    if (status.waiting == 0) {
+        print("records sent to line server " + sender.server());
+        return;
+    }
+    print(LineStatusText(sender.server(), status) +
+          "; they go with the next station run or \"zembra-cli records --send\"");
+}
 
 int RunSingleStation(SingleSession& session) {
     const auto print = [&session](const std::string& text) { session.host.Note(text); };
@@ -269,10 +350,10 @@ int RunSingleStation(SingleSession& session) {
                 session.RunPhone(phone.portName, "zembra-cli --station",
                                  [&] { station.phones.Fresh(MAP_PHONE_DEVICES); });
             const bool ok = result.outcome == RunOutcome::Completed;
-            station.tally.Count(ok);
             print(StationLine(phone.portName, ok, result.durationMs,
                               result.outcome == RunOutcome::None ? "PortOpenFailed"
                                                                  : RunOutcomeName(result.outcome)));
+            station.Ended(phone.device, phone.portName, ok);
             return true;
         });
 }
@@ -288,7 +369,7 @@ int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& int
                            loop.RunUntil(interrupted, std::chrono::milliseconds(settleMs));
                            if (interrupted()) return true;
                            std::array<std::string, MULTI_SLOT_COUNT> slots;
-                           for (const MapPhone& phone : station.phones.Fresh(MULTI_SLOT_COUNT)) {
+                           for (const MapPhone& phone : station.Ready(MULTI_SLOT_COUNT)) {
                                slots[static_cast<std::size_t>(phone.device)] = phone.portName;
                                station.phones.Taken(phone);
                            }

@@ -47,9 +47,16 @@ class RecordStore {
 
     const std::string& path() const { return path_; }
 
-    // Appends one record in a transaction of its own and sets record.id. Returns an error
+    // Appends one record in a transaction of its own under a new identity, and sets
+    // record.id and record.runUid. A file of an earlier program is upgraded first (its
+    // records keep their ids and get identities of their own). Returns an error
     // text, empty on success.
     std::string Append(DownloadRecord& record);
+
+    // Gives every record without an identity one of its own (records written by an earlier
+    // program into this file since it was upgraded); the file is created or upgraded as by
+    // Append. Returns an error text, empty on success.
+    std::string IdentifyRuns();
 
     // The notice of the last Append that found the file removed or replaced and opened it
     // again; empty when there is none. Cleared by the call.
@@ -90,5 +97,17 @@ std::string RecordsPathFor(const std::string& given);
 // The line server to use: the given connection string when not empty, else "records-server"
 // of the station's configuration file; empty (or "off") for none.
 std::string RecordsServerFor(const std::string& given);
+
+// A file that holds the line server's password (the connection string conninfo read from
+// it) must be readable by its owner alone, as ssh asks of a private key: the refusal
+// ("Permissions 0644 for 'FILE' are too open: ..."), or empty.
+std::string PasswordFileRefusal(const std::string& path, const std::string& conninfo);
+
+// PasswordFileRefusal of the station's configuration file for its "records-server".
+std::string StationConfigRefusal();
+
+// The station's name in its records: the given name when not empty, else "station-name" of
+// the station's configuration file, else the host name (MachineName()).
+std::string StationNameFor(const std::string& given);
 
 }  // namespace zembra
