@@ -11,13 +11,6 @@ lib_stamp() {
     { echo "source $source_spec"; declare -f "$@"; mingw_compiler_id; } | sha256sum | cut -d' ' -f1
 }
 
-# in_folder FOLDER COMMAND...
-in_folder() {
-    local folder=$1
-    shift
-    (cd "$folder" && "$@")
-}
-
 # ---- liblzo2 ---------------------------------------------------------------------------------
 lzo_build() {
     local prefix=$1 stage=$2 work=$3 tree

@@ -47,7 +47,7 @@ qt_build() {
     t=$SECONDS
     mkdir -p "$work/build"
     run_stage "Qt configure" "$win_logs/qt-configure.log" \
-        qt_in "$work/build" "$work/src/configure" -prefix "$prefix" "${qt_configure[@]}" -- \
+        in_folder "$work/build" "$work/src/configure" -prefix "$prefix" "${qt_configure[@]}" -- \
         -G Ninja -DCMAKE_TOOLCHAIN_FILE="$qt_toolchain" -DQT_HOST_PATH_CMAKE_DIR="$qt_host_cmake" ||
         return 1
     say "  configure: $((SECONDS - t)) s"
@@ -67,13 +67,6 @@ qt_source() {
     (cd "$work" && apt-get source --download-only qt6-base) &&
         dpkg-source -x "$work"/qt6-base_*.dsc "$work/src" &&
         patch -d "$work/src" -p1 <"$qt_patch"
-}
-
-# qt_in FOLDER COMMAND...: runs the command in FOLDER.
-qt_in() {
-    local folder=$1
-    shift
-    (cd "$folder" && "$@")
 }
 
 build_qt() {

@@ -24,6 +24,13 @@ run_stage() {
     return $status
 }
 
+# in_folder FOLDER COMMAND...: runs the command in FOLDER.
+in_folder() {
+    local folder=$1
+    shift
+    (cd "$folder" && "$@")
+}
+
 # The source package of a library at the version this machine runs (its Debian binary
 # package BINARY), else the newest one the archive still holds: "package=version".
 deb_source_of() {
