@@ -11,6 +11,7 @@
 #include "cli/MultiCli.h"
 #include "cli/RecordsCommand.h"
 #include "cli/SingleCliRun.h"
+#include "platform/Console.h"
 #include "platform/Version.h"
 
 namespace {
@@ -25,23 +26,23 @@ int Run(const std::vector<std::string>& args) {
     const CliParseResult parsed = ParseCliOptions(args);
     const CliOptions& options = parsed.options;
     if (!parsed.ok()) {
-        std::fprintf(stderr, "zembra-cli: %s\n", parsed.error.c_str());
+        PrintText(stderr, "zembra-cli: %s\n", parsed.error.c_str());
         return EXIT_USAGE;
     }
     if (options.help) {
-        std::fputs(CliHelpText().c_str(), stdout);
-        if (options.multi) std::fputs(MultiHelpText().c_str(), stdout);
+        WriteText(stdout, CliHelpText());
+        if (options.multi) WriteText(stdout, MultiHelpText());
         return EXIT_OK;
     }
     if (options.version) {
-        std::printf("zembra-cli %s (%s)\n", kVersionNumber, kApplicationTitle);
+        PrintText(stdout, "zembra-cli %s (%s)\n", kVersionNumber, kApplicationTitle);
         return EXIT_OK;
     }
     try {
         ConsoleHost host(options);
         return options.multi ? RunMultiCli(options, host) : RunSingleCli(options, host);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "zembra-cli: internal error: %s\n", e.what());
+        PrintText(stderr, "zembra-cli: internal error: %s\n", e.what());
         return EXIT_INTERNAL;
     }
 }
@@ -53,14 +54,15 @@ int WithOutputStatus(int status) {
     const bool flushed = std::fflush(stdout) == 0;
     const int error = errno;
     if (flushed && !std::ferror(stdout)) return status;
-    std::fprintf(stderr, "zembra-cli: the standard output could not be written%s%s\n",
-                 error != 0 ? ": " : " (lines are missing)",
-                 error != 0 ? std::strerror(error) : "");
+    PrintText(stderr, "zembra-cli: the standard output could not be written%s%s\n",
+              error != 0 ? ": " : " (lines are missing)", error != 0 ? std::strerror(error) : "");
     return status == EXIT_OK ? EXIT_OUTPUT_FAILED : status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    return WithOutputStatus(Run(std::vector<std::string>(argv + 1, argv + argc)));
+    std::vector<std::string> args = ProgramArguments(argc, argv);
+    if (!args.empty()) args.erase(args.begin());
+    return WithOutputStatus(Run(args));
 }
