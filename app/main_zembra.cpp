@@ -1,8 +1,8 @@
 // zembra: the operator window (its options: PrintUsage). --multi and --advanced click
 // "멀티다운로드" and "+" once the window is up (the documentation screenshots); --press-start
 // with --exit-when-done makes a demo without a display; --quit-after a smoke run (e.g. with
-// QT_QPA_PLATFORM=offscreen). Without any display and no platform chosen the program says so
-// and exits with status 3 instead of letting Qt abort.
+// QT_QPA_PLATFORM=offscreen). On Linux without any display and no platform chosen the program
+// says so and exits with status 3 instead of letting Qt abort.
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
