@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include "app/DialogHost.h"
 #include "app/FormModel.h"
@@ -11,6 +10,7 @@
 #include "app/PopUpUnit.h"
 #include "job/ConfigFile.h"
 #include "platform/Helpers.h"
+#include "platform/UserFolders.h"
 
 namespace zembra {
 
@@ -20,9 +20,8 @@ namespace {
 std::string SettingsFilePathFor(const std::string& programPath) {
     const std::string nextToProgram = AutoConfigPathFor(programPath);
     const QString folder = QFileInfo(QString::fromStdString(nextToProgram)).absolutePath();
-    if (FolderWritable(folder.toLocal8Bit().constData())) return nextToProgram;
-    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return (config + "/zembra/").toStdString() + FileNameOnly(nextToProgram);
+    if (FolderWritable(folder.toStdString())) return nextToProgram;
+    return UserConfigFolder() + "/zembra/" + FileNameOnly(nextToProgram);
 }
 
 }  // namespace

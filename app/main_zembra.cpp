@@ -1,8 +1,8 @@
 // zembra: the operator window (its options: PrintUsage). --multi and --advanced click
 // "멀티다운로드" and "+" once the window is up (the documentation screenshots); --press-start
 // with --exit-when-done makes a demo without a display; --quit-after a smoke run (e.g. with
-// QT_QPA_PLATFORM=offscreen). Without any display and no platform chosen the program says so
-// and exits with status 3 instead of letting Qt abort.
+// QT_QPA_PLATFORM=offscreen). On Linux without any display and no platform chosen the program
+// says so and exits with status 3 instead of letting Qt abort.
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
@@ -22,13 +22,15 @@
 #include "app/RichEditLog.h"
 #include "job/ImageSlot.h"
 #include "multi/MultiDownload.h"
+#include "platform/Console.h"
 #include "platform/MainThread.h"
 #include "platform/Version.h"
 
 namespace {
 
 void PrintUsage() {
-    std::printf(
+    zembra::PrintText(
+        stdout,
         "Usage: zembra [options]\n"
         "\n"
         "The Zembra operator window: writes one code image and up to six font images into\n"
@@ -69,10 +71,11 @@ bool PrintRunResult(zembra::TMainForm& form, zembra::DownloadController& downloa
     const auto* pane =
         form.findChild<zembra::RichEditLog*>(single ? "RichEditOutput" : "RichEdit21");
     const auto lines = pane->Lines();
-    for (std::size_t i = 4; i < lines.size(); ++i) std::printf("  %s\n", lines[i].text.c_str());
+    for (std::size_t i = 4; i < lines.size(); ++i)
+        zembra::PrintText(stdout, "  %s\n", lines[i].text.c_str());
     if (single) {
         const zembra::RunOutcome outcome = downloads.single().shared().lastOutcome.load();
-        std::printf("Result: %s\n", zembra::RunOutcomeName(outcome));
+        zembra::PrintText(stdout, "Result: %s\n", zembra::RunOutcomeName(outcome));
         return outcome == zembra::RunOutcome::Completed;
     }
     bool allWritten = true, any = false;
@@ -84,8 +87,8 @@ bool PrintRunResult(zembra::TMainForm& form, zembra::DownloadController& downloa
         const auto n = QString::number(slot + 1);
         const int gauge = form.findChild<QProgressBar*>("CGaugeP" + n)->value();
         const std::string label = form.findChild<QLabel*>("LabelL" + n)->text().toStdString();
-        std::printf("Slot %d %s: %d%% %s (endCode %d)\n", slot + 1, port.c_str(), gauge,
-                    label.c_str(), worker->endCode());
+        zembra::PrintText(stdout, "Slot %d %s: %d%% %s (endCode %d)\n", slot + 1, port.c_str(),
+                          gauge, label.c_str(), worker->endCode());
         allWritten = allWritten && worker->endCode() == zembra::END_FINISHED;
     }
     return any && allWritten;
@@ -100,11 +103,13 @@ struct WindowOptions {
 };
 
 // Parses the command line; -1 to go on, else the exit status (help, version, a bad option).
-int ParseWindowOptions(int argc, char** argv, WindowOptions& o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+int ParseWindowOptions(const std::vector<std::string>& args, WindowOptions& o) {
+    const std::size_t argc = args.size();
+    for (std::size_t i = 1; i < argc; ++i) {
+        const std::string& arg = args[i];
         if (arg == "--version") {
-            std::printf("%s (%s)\n", zembra::kApplicationTitle, zembra::kVersionNumber);
+            zembra::PrintText(stdout, "%s (%s)\n", zembra::kApplicationTitle,
+                              zembra::kVersionNumber);
             return 0;
         } else if (arg == "--help" || arg == "-h") {
             PrintUsage();
@@ -114,15 +119,15 @@ int ParseWindowOptions(int argc, char** argv, WindowOptions& o) {
         } else if (arg == "--advanced") {
             o.advanced = true;
         } else if (ImageOptionSlot(arg) >= 0 && i + 1 < argc) {
-            o.images.emplace_back(ImageOptionSlot(arg), argv[++i]);
+            o.images.emplace_back(ImageOptionSlot(arg), args[++i]);
         } else if (arg == "--press-start") {
             o.pressStart = true;
         } else if (arg == "--exit-when-done") {
             o.exitWhenDone = true;
         } else if (arg == "--quit-after" && i + 1 < argc) {
-            o.quitAfterMs = std::atoi(argv[++i]);
+            o.quitAfterMs = std::atoi(args[++i].c_str());
         } else if (arg.rfind("--", 0) == 0) {
-            std::fprintf(stderr, "zembra: unknown option %s\n", arg.c_str());
+            zembra::PrintText(stderr, "zembra: unknown option %s\n", arg.c_str());
             PrintUsage();
             return 2;
         } else if (arg == "-platform") {
@@ -181,16 +186,18 @@ int RunWindow(QApplication& app, zembra::QtDialogHost& dialogs, zembra::QtMainTh
 
 int main(int argc, char** argv) {
     WindowOptions o;
-    if (const int status = ParseWindowOptions(argc, argv, o); status >= 0) return status;
+    // The arguments as the system has them (UTF-16 on Windows, whatever the code page); Qt
+    // reads its own from the same place.
+    if (const int status = ParseWindowOptions(zembra::ProgramArguments(argc, argv), o); status >= 0)
+        return status;
 
     // Without a display Qt would abort; say what to do instead.
-    if (!o.platformGiven && qEnvironmentVariableIsEmpty("DISPLAY") &&
-        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-        std::fprintf(stderr,
-                     "zembra: no display (DISPLAY and WAYLAND_DISPLAY are not set).\n"
-                     "  To run the window without a screen: QT_QPA_PLATFORM=offscreen zembra "
-                     "--quit-after 1000\n"
-                     "  For downloads from a console: zembra-cli --help\n");
+    if (!o.platformGiven && !zembra::DisplayAvailable()) {
+        zembra::PrintText(stderr,
+                          "zembra: no display (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+                          "  To run the window without a screen: QT_QPA_PLATFORM=offscreen zembra "
+                          "--quit-after 1000\n"
+                          "  For downloads from a console: zembra-cli --help\n");
         return 3;
     }
 
@@ -209,7 +216,7 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         // An error that escapes start-up is shown and ends the program.
         zembra::SetProcessMainThread(nullptr);
-        std::fprintf(stderr, "zembra: %s\n", e.what());
+        zembra::PrintText(stderr, "zembra: %s\n", e.what());
         dialogs.ShowMessage(e.what(), zembra::kApplicationTitle,
                             zembra::mb::kOk | zembra::mb::kIconStop);
         return 1;

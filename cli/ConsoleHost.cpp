@@ -1,6 +1,7 @@
 #include "cli/ConsoleHost.h"
 
 #include "job/ImageSlot.h"
+#include "platform/Console.h"
 #include "platform/Helpers.h"
 #include "protocol/AskOperator.h"
 #include "protocol/RunDisplay.h"
@@ -22,9 +23,9 @@ const char* AnsiColour(std::uint32_t colour) {
 void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bool ansi) {
     const char* code = AnsiColour(colour);
     if (ansi && *code) {
-        std::fprintf(out, "%s%s\033[0m\n", code, text.c_str());
+        PrintText(out, "%s%s\033[0m\n", code, text.c_str());
     } else {
-        std::fprintf(out, "%s\n", text.c_str());
+        PrintText(out, "%s\n", text.c_str());
     }
 }
 
@@ -78,7 +79,7 @@ void ConsoleHost::SetTitle(const std::string& title) {
 void ConsoleHost::WriteTitle(const std::string& title) {
     if (!progressTty_) return;
     // The terminal's title plays the taskbar entry.
-    std::fprintf(streams_.progress, "\033]0;%s\007", title.c_str());
+    PrintText(streams_.progress, "\033]0;%s\007", title.c_str());
     std::fflush(streams_.progress);
 }
 
@@ -107,7 +108,7 @@ void ConsoleHost::SetMarker(int slot, const std::string& marker) {
             if (!progressTty_ && !options_.quiet) PrintPlainProgress(slot);
             DrawProgressLine();
             if (progressTty_ && progressShown_) {
-                std::fputc('\n', streams_.progress);  // keep the finished image's bar
+                WriteText(streams_.progress, "\n");  // keep the finished image's bar
                 progressShown_ = false;
             }
         }
@@ -116,8 +117,8 @@ void ConsoleHost::SetMarker(int slot, const std::string& marker) {
 }
 
 void ConsoleHost::PrintPlainProgress(int slot) {
-    std::fprintf(streams_.progress, "%s %3d%% %s %s\n", SlotCaption(slot), gauge_, address_.c_str(),
-                 elapsed_.c_str());
+    PrintText(streams_.progress, "%s %3d%% %s %s\n", SlotCaption(slot), gauge_, address_.c_str(),
+              elapsed_.c_str());
     std::fflush(streams_.progress);
 }
 
@@ -135,7 +136,7 @@ void ConsoleHost::SetElapsed(const std::string& text) {
 
 void ConsoleHost::ClearProgressLine() {
     if (!progressTty_ || !progressShown_) return;
-    std::fputs("\r\033[K", streams_.progress);
+    WriteText(streams_.progress, "\r\033[K");
     std::fflush(streams_.progress);
     progressShown_ = false;
 }
@@ -151,9 +152,9 @@ void ConsoleHost::DrawProgressLine() {
     const int filled = gauge_ * kBarWidth / 100;
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
-    std::fprintf(streams_.progress, "\r\033[K%s [%s] %3d%% %s %s", SlotCaption(currentSlot_),
-                 bar.c_str(), gauge_, address_.empty() ? "          " : address_.c_str(),
-                 elapsed_.c_str());
+    PrintText(streams_.progress, "\r\033[K%s [%s] %3d%% %s %s", SlotCaption(currentSlot_),
+              bar.c_str(), gauge_, address_.empty() ? "          " : address_.c_str(),
+              elapsed_.c_str());
     std::fflush(streams_.progress);
     progressShown_ = true;
 }
@@ -178,11 +179,11 @@ int ConsoleHost::ShowMessage(const std::string& text, const std::string& caption
     }
     ClearProgressLine();
     for (;;) {
-        std::fprintf(streams_.progress, "%s / %s? ", positiveText, negativeText);
+        PrintText(streams_.progress, "%s / %s? ", positiveText, negativeText);
         std::fflush(streams_.progress);
-        char line[256];
-        if (std::fgets(line, sizeof line, streams_.input) == nullptr) {
-            std::fputc('\n', streams_.progress);
+        std::string line;
+        if (!ReadTextLine(streams_.input, line)) {
+            WriteText(streams_.progress, "\n");
             return negative;
         }
         std::string answer = AsciiLower(line);

@@ -141,7 +141,7 @@ void StartCliTrace(DebugTrace& trace, const std::string& fileName, ConsoleHost& 
                       " is no longer a regular file: no trace is written");
         return;
     }
-    if (std::FILE* probe = std::fopen(fileName.c_str(), "ab")) {
+    if (std::FILE* probe = OpenFile(fileName, "ab")) {
         std::fclose(probe);
     } else {
         console.Error("cannot write the trace file " + fileName +

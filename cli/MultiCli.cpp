@@ -5,6 +5,7 @@
 #include "cli/JobFromOptions.h"
 #include "cli/MultiMode.h"
 #include "cli/Station.h"
+#include "platform/Console.h"
 #include "platform/Helpers.h"
 #include "platform/InterruptCatcher.h"
 #include "platform/LoopMainThread.h"
@@ -178,7 +179,7 @@ int SlotsToRun(const CliOptions& options, ConsoleHost& console,
         std::string error;
         const auto listed = SlotsFromPortList(options.ports, &error);
         if (!listed) {
-            std::fprintf(stderr, "zembra-cli: %s\n", error.c_str());
+            PrintText(stderr, "zembra-cli: %s\n", error.c_str());
             return EXIT_USAGE;
         }
         slots = *listed;

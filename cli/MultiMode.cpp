@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <iostream>
 #include <set>
 
 #include "cli/ConsoleHost.h"
 #include "job/JobCheck.h"
+#include "platform/Console.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
 #include "protocol/RunDisplay.h"
@@ -81,10 +81,11 @@ class ConsoleMultiHost : public MultiDownloadHost, public DownloadHost {
                      COLOUR_BLUE);
             return yes;
         }
-        std::fprintf(out_, "[%s] %s (y/n): ", QUESTION_CAPTION, MULTI_OVERRIDE_QUESTION);
+        PrintText(out_, "[%s] %s (y/n): ", QUESTION_CAPTION, MULTI_OVERRIDE_QUESTION);
         std::fflush(out_);
         std::string line;
-        if (!std::getline(std::cin, line)) return false;
+        if (!ReadTextLine(stdin, line)) return false;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
         return line == "y" || line == "Y" || line == "yes" || line == "예";
     }
 
@@ -117,12 +118,12 @@ class ConsoleMultiHost : public MultiDownloadHost, public DownloadHost {
   private:
     void ClearStatus() {
         if (drawn_ == 0) return;
-        std::fprintf(out_, "\033[%dA\r\033[J", drawn_);
+        PrintText(out_, "\033[%dA\r\033[J", drawn_);
         drawn_ = 0;
     }
     void DrawStatus() {
         if (!options_.liveStatus) return;
-        for (const auto& line : status_) std::fprintf(out_, "%s\n", line.c_str());
+        for (const auto& line : status_) PrintText(out_, "%s\n", line.c_str());
         drawn_ = static_cast<int>(status_.size());
     }
 
@@ -243,7 +244,7 @@ class ConsoleMultiRun {
             if (!slots[static_cast<std::size_t>(slot)].empty() && multi_.worker(slot))
                 rows.push_back(SlotSummaryOf(multi_, slot));
         for (const MultiSlotSummary& row : rows) ReportSlotEnd(row.slot);
-        std::fprintf(out_, "\n%s", SummaryTable(rows).c_str());
+        PrintText(out_, "\n%s", SummaryTable(rows).c_str());
         std::fflush(out_);
         return MultiExitStatus(rows);
     }

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "cli/CliOptions.h"
+#include "platform/Console.h"
 #include "platform/Helpers.h"
 #include "records/LineReport.h"
 #include "records/LineSender.h"
@@ -125,7 +126,7 @@ std::string SetOption(RecordsCommandLine& c, const std::string& name, const std:
 int ParseRecordsCommandLine(const std::vector<std::string>& args, RecordsCommandLine& c,
                             std::FILE* err) {
     const auto usage = [err](const std::string& text) {
-        std::fprintf(err, "zembra-cli records: %s\n", text.c_str());
+        PrintText(err, "zembra-cli records: %s\n", text.c_str());
         return EXIT_USAGE;
     };
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -168,14 +169,14 @@ int SendRecords(const std::string& path, const std::string& server, std::FILE* o
     config.localPath = path;
     config.server = RecordsServerFor(server);
     if (config.server.empty()) {
-        std::fprintf(err, "zembra-cli records: --send needs --server or \"records-server\" in %s\n",
-                     StationConfigPath().c_str());
+        PrintText(err, "zembra-cli records: --send needs --server or \"records-server\" in %s\n",
+                  StationConfigPath().c_str());
         return EXIT_USAGE;
     }
     const LineSenderStatus status = SendWaitingRecords(config);
-    std::fprintf(status.error.empty() ? out : err, "zembra-cli records: %lld sent; %s\n",
-                 static_cast<long long>(status.sent),
-                 LineStatusText(ServerDescription(config.server), status).c_str());
+    PrintText(status.error.empty() ? out : err, "zembra-cli records: %lld sent; %s\n",
+              static_cast<long long>(status.sent),
+              LineStatusText(ServerDescription(config.server), status).c_str());
     return status.error.empty() ? EXIT_OK : EXIT_NOT_SENT;
 }
 
@@ -194,7 +195,7 @@ int WriteReport(const std::vector<DownloadRecord>& records, const RecordsCommand
         c.server.empty() ? path : "line server " + ServerDescription(c.server);
     // Replaced only once the new report is complete: a reader never sees half a report.
     if (!ReplaceFileDurably(c.html, LineReportHtml(records, source, period)).empty()) {
-        std::fprintf(err, "zembra-cli report: cannot write %s\n", c.html.c_str());
+        PrintText(err, "zembra-cli report: cannot write %s\n", c.html.c_str());
         return EXIT_UNREADABLE;
     }
     return EXIT_OK;
@@ -205,17 +206,16 @@ int WriteRecords(const std::vector<DownloadRecord>& records, const RecordsComman
                  const std::string& path, std::FILE* out, std::FILE* err) {
     switch (c.format) {
         case Format::Csv:
-            std::fputs(RecordsCsv(records).c_str(), out);
+            WriteText(out, RecordsCsv(records));
             break;
         case Format::Json:
-            for (const DownloadRecord& record : records)
-                std::fputs(RecordJsonLine(record).c_str(), out);
+            for (const DownloadRecord& record : records) WriteText(out, RecordJsonLine(record));
             break;
         case Format::Table:
-            std::fputs(RecordsTable(records).c_str(), out);
+            WriteText(out, RecordsTable(records));
             break;
         case Format::Summary:
-            std::fputs(SummaryText(records).c_str(), out);
+            WriteText(out, SummaryText(records));
             break;
         case Format::Html:
             return WriteReport(records, c, path, err);
@@ -230,13 +230,13 @@ int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out, std:
     RecordsCommandLine c;
     if (const int status = ParseRecordsCommandLine(args, c, err); status != EXIT_OK) return status;
     if (c.help) {
-        std::fputs(RecordsHelpText().c_str(), out);
+        WriteText(out, RecordsHelpText());
         return 0;
     }
     const bool local = c.server.empty() || c.send;
     const std::string path = local ? RecordsPathFor(c.db) : "";
     if (path.empty() && local) {
-        std::fprintf(err, "zembra-cli records: records are switched off (\"off\")\n");
+        PrintText(err, "zembra-cli records: records are switched off (\"off\")\n");
         return EXIT_USAGE;
     }
     if (c.send) return SendRecords(path, c.server, out, err);
@@ -244,7 +244,7 @@ int RunRecordsCommand(const std::vector<std::string>& args, std::FILE* out, std:
     const std::string error = c.server.empty() ? RecordStore(path).Query(c.filter, records)
                                                : ServerStore(c.server).Query(c.filter, records);
     if (!error.empty()) {
-        std::fprintf(err, "zembra-cli records: %s\n", error.c_str());
+        PrintText(err, "zembra-cli records: %s\n", error.c_str());
         return EXIT_UNREADABLE;
     }
     return WriteRecords(records, c, path, out, err);
@@ -255,7 +255,8 @@ int RunReportCommand(const std::vector<std::string>& args, std::FILE* out, std::
     for (const std::string& arg : args) {
         const std::string name = SplitOptionWord(arg).name;
         if (name == "--help" || name == "-h") {
-            std::fputs(
+            WriteText(
+                out,
                 "Usage: zembra-cli report --html FILE [--server URL | --db FILE] [--since DATE]\n"
                 "                         [--until DATE] [--station NAME] [--port PORT] ...\n\n"
                 "Writes the line report: one HTML file that needs nothing else to be read (charts\n"
@@ -266,19 +267,17 @@ int RunReportCommand(const std::vector<std::string>& args, std::FILE* out, std::
                 "line server (--server) or a station's database (--db, default as for\n"
                 "downloads); the filters are those of \"zembra-cli records\".\n"
                 "Exit status: 0 written, 2 bad command line, 17 the records cannot be read or\n"
-                "the file cannot be written.\n",
-                out);
+                "the file cannot be written.\n");
             return EXIT_OK;
         }
         if (name == "--csv" || name == "--json" || name == "--summary" || name == "--send") {
-            std::fprintf(err, "zembra-cli report: %s belongs to zembra-cli records\n",
-                         name.c_str());
+            PrintText(err, "zembra-cli report: %s belongs to zembra-cli records\n", name.c_str());
             return EXIT_USAGE;
         }
         html = html || name == "--html";
     }
     if (!html) {
-        std::fprintf(err, "zembra-cli report: --html FILE is needed (see --help)\n");
+        PrintText(err, "zembra-cli report: --html FILE is needed (see --help)\n");
         return EXIT_USAGE;
     }
     return RunRecordsCommand(args, out, err);

@@ -12,6 +12,7 @@
 #include "cli/MultiCli.h"
 #include "cli/RecordsCommand.h"
 #include "cli/SingleCliRun.h"
+#include "platform/Console.h"
 #include "platform/Version.h"
 #include "records/RecordStore.h"
 
@@ -35,16 +36,16 @@ int Run(const std::vector<std::string>& args, const std::vector<std::string>& pa
     if (parsed.ok() && !options.help && !options.version)
         parsed.error = ResolveRecordsServer(options);
     if (!parsed.ok()) {
-        std::fprintf(stderr, "zembra-cli: %s\n", parsed.error.c_str());
+        PrintText(stderr, "zembra-cli: %s\n", parsed.error.c_str());
         return EXIT_USAGE;
     }
     if (options.help) {
-        std::fputs(CliHelpText().c_str(), stdout);
-        if (options.multi) std::fputs(MultiHelpText().c_str(), stdout);
+        WriteText(stdout, CliHelpText());
+        if (options.multi) WriteText(stdout, MultiHelpText());
         return EXIT_OK;
     }
     if (options.version) {
-        std::printf("zembra-cli %s (%s)\n", kVersionNumber, kApplicationTitle);
+        PrintText(stdout, "zembra-cli %s (%s)\n", kVersionNumber, kApplicationTitle);
         return EXIT_OK;
     }
     ConsoleHost host(options);
@@ -52,7 +53,7 @@ int Run(const std::vector<std::string>& args, const std::vector<std::string>& pa
     return options.multi ? RunMultiCli(options, host) : RunSingleCli(options, host);
 } catch (const std::exception& e) {
     // Every command: the downloads, the records and the report.
-    std::fprintf(stderr, "zembra-cli: internal error: %s\n", e.what());
+    PrintText(stderr, "zembra-cli: internal error: %s\n", e.what());
     return EXIT_INTERNAL;
 }
 
@@ -63,17 +64,18 @@ int WithOutputStatus(int status) {
     const bool flushed = std::fflush(stdout) == 0;
     const int error = errno;
     if (flushed && !std::ferror(stdout)) return status;
-    std::fprintf(stderr, "zembra-cli: the standard output could not be written%s%s\n",
-                 error != 0 ? ": " : " (lines are missing)",
-                 error != 0 ? std::strerror(error) : "");
+    PrintText(stderr, "zembra-cli: the standard output could not be written%s%s\n",
+              error != 0 ? ": " : " (lines are missing)", error != 0 ? std::strerror(error) : "");
     return status == EXIT_OK ? EXIT_OUTPUT_FAILED : status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    // The arguments are copied: a password among them leaves the process's memory at once.
+    std::vector<std::string> args = ProgramArguments(argc, argv);
+    if (!args.empty()) args.erase(args.begin());
+    // A password among the arguments leaves the process's own memory at once (the arguments
+    // were copied above).
     const std::vector<std::string> passwordOptions = HidePasswordArguments(argc, argv);
     return WithOutputStatus(Run(args, passwordOptions));
 }

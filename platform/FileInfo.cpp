@@ -65,6 +65,22 @@ PathKind PathKindOf(const std::string& path) {
     return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::Other;
 }
 
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+bool RemoveFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool IsAbsolutePath(const std::string& path) {
+    return path.starts_with('/');
+}
+
 bool FolderWritable(const std::string& folder) {
     return ::access(folder.c_str(), W_OK) == 0;
 }

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Console.h"
+
 namespace zembra {
 
 std::tm UtcCalendarTime(std::time_t seconds) {
@@ -77,12 +79,6 @@ std::string ParentFolder(const std::string& path) {
     return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
 }
 
-bool IsAbsolutePath(const std::string& path) {
-    if (!path.empty() && (path[0] == '/' || path[0] == '\\')) return true;
-    return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
-           path[1] == ':' && (path[2] == '/' || path[2] == '\\');
-}
-
 // Built on the platform's file facts, the same on every system.
 bool SameRegularFile(const std::string& a, const std::string& b) {
     if (PathKindOf(a) != PathKind::Regular || PathKindOf(b) != PathKind::Regular) return false;
@@ -128,9 +124,9 @@ std::uint32_t ParseNumber(const std::string& text) {
     return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);
 }
 
-std::string FormatText(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
+namespace {
+
+std::string FormatList(const char* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
     int length = std::vsnprintf(nullptr, 0, format, copy);
@@ -141,8 +137,26 @@ std::string FormatText(const char* format, ...) {
         std::vsnprintf(out.data(), out.size(), format, args);
         out.resize(static_cast<std::size_t>(length));
     }
+    return out;
+}
+
+}  // namespace
+
+std::string FormatText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string out = FormatList(format, args);
     va_end(args);
     return out;
+}
+
+// The console's printf, the same on every system over the platform's WriteText.
+bool PrintText(std::FILE* stream, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string text = FormatList(format, args);
+    va_end(args);
+    return WriteText(stream, text);
 }
 
 std::string HexDump(const std::uint8_t* bytes, std::size_t count) {

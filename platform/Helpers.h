@@ -60,6 +60,18 @@ PathKind PathKindOf(const std::string& path);
 // True when both paths name one regular file (under any name: links, relative paths).
 bool SameRegularFile(const std::string& a, const std::string& b);
 
+// Files by UTF-8 path (on Windows through the system's UTF-16 names, whatever the code
+// page): std::fopen's modes; remove a file; rename one, replacing a file at `to`. false or
+// nullptr with errno set when it failed.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+bool RemoveFile(const std::string& path);
+bool RenameFile(const std::string& from, const std::string& to);
+
+// True when the path does not depend on the current folder: "/..." on Linux; on Windows a
+// drive's root ("C:\...", "C:/..."), a share ("\\server\share\...") or the current drive's
+// root ("\...", "/...").
+bool IsAbsolutePath(const std::string& path);
+
 // True when path is a regular file that this process can open for reading.
 bool IsReadableRegularFile(const std::string& path);
 
@@ -69,7 +81,8 @@ bool IsReadableRegularFile(const std::string& path);
 // The reason when it could not be done (the old file then stays as it was), else empty.
 std::string ReplaceFileDurably(const std::string& path, const std::string& bytes);
 
-// True when this process may create and replace files in the folder.
+// True when this process may create and replace files in the folder (on Windows a file is
+// created and removed there: folder permissions tell nothing otherwise).
 bool FolderWritable(const std::string& folder);
 
 // True when the stream is a terminal (a console on Windows).
@@ -79,7 +92,8 @@ bool IsTerminal(std::FILE* stream);
 // clock); empty when the file has no entry.
 std::string FileTimeText(const std::string& path);
 
-// Full path of the running program (/proc/self/exe); empty when it cannot be found.
+// Full path of the running program (/proc/self/exe, GetModuleFileNameW); empty when it
+// cannot be found.
 std::string ProgramPath();
 
 // The part of path after its last "/" or "\"; the whole text when there is none.
@@ -90,8 +104,6 @@ std::string LocalFileName(const std::string& path);
 // The folder part of a path: before its last "/" or "\"; empty when there is none or it
 // is the root.
 std::string ParentFolder(const std::string& path);
-// True when the path starts at a root: "/" or "\", or a drive ("C:\", "C:/").
-bool IsAbsolutePath(const std::string& path);
 
 // Empty text gives 0; a text beginning "0x" or "0X" is read as hexadecimal, any other text
 // as a decimal number, in both cases up to the first character that is not a digit of the

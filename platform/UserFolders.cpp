@@ -12,13 +12,27 @@ namespace zembra {
 namespace {
 
 std::string XdgFolder(const char* xdgVariable, const char* fallback) {
-    const char* xdg = std::getenv(xdgVariable);
-    if (xdg && *xdg == '/') return xdg;
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + fallback;
+    const std::string xdg = EnvironmentValue(xdgVariable);
+    if (xdg.starts_with('/')) return xdg;
+    return HomeFolder() + fallback;
 }
 
 }  // namespace
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string HomeFolder() {
+    const std::string home = EnvironmentValue("HOME");
+    return home.empty() ? "/tmp" : home;
+}
+
+std::string ExpandHome(const std::string& path) {
+    if (path == "~" || path.starts_with("~/")) return HomeFolder() + path.substr(1);
+    return path;
+}
 
 std::string UserDataFolder() {
     return XdgFolder("XDG_DATA_HOME", "/.local/share");

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/Console.h"
 #include "platform/Helpers.h"
 
 namespace zembra {
@@ -57,7 +58,16 @@ bool DebugTrace::Start(const std::string& fileName) {
     enabled_.store(false);
     if (!CheckTraceFile(fileName, {}).usable()) return false;
     debugFileName_ = fileName;
-    std::remove(fileName.c_str());  // a regular file or nothing: the first line creates it
+    RemoveFile(fileName);  // a regular file or nothing: the first line creates it
+    // The system's text settings, where they are not UTF-8 (Windows: the code page), come
+    // first: they tell how names and texts of the run were read.
+    if (const std::string note = TextSettingsNote(); !note.empty()) {
+        if (std::FILE* file = OpenFile(debugFileName_, "ab")) {
+            const std::string line = "[I] " + note + "\r\n";
+            std::fwrite(line.data(), 1, line.size(), file);
+            std::fclose(file);
+        }
+    }
     enabled_.store(true);
     return true;
 }
@@ -86,7 +96,7 @@ void DebugTrace::TraceLine(TraceEvent kind, int channel, const std::uint8_t* byt
                            std::size_t count, double downloadStartMs) const {
     if (!enabled_.load()) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    std::FILE* file = std::fopen(debugFileName_.c_str(), "ab");
+    std::FILE* file = OpenFile(debugFileName_, "ab");
     if (file == nullptr) return;  // this line is lost; the packet still goes out
     std::string line =
         FormatLine(kind, channel, bytes, count, NowMs(), downloadStartMs, writeData_.load());

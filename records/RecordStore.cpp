@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <thread>
@@ -122,12 +121,6 @@ class Statement {
     int rc_ = SQLITE_ERROR;
 };
 
-// The home folder, for a "~" in the configuration file.
-std::string Home() {
-    const char* home = std::getenv("HOME");
-    return home && *home ? home : "/tmp";
-}
-
 // Device and inode of the file at path; empty when there is none.
 std::string FileIdentityAt(const std::string& path) {
     FileVersion version;
@@ -231,10 +224,19 @@ namespace {
 // A value of the station's configuration file ("key = value" lines, "#" comments; keys in any
 // case; the last one wins), empty when not set.
 std::string StationConfigValue(const std::string& key) {
-    std::ifstream config(StationConfigPath());
     std::string value;
-    for (std::string line; std::getline(config, line);) {
-        line = Trim(line);
+    std::FILE* config = OpenRegularFile(StationConfigPath());
+    if (config == nullptr) return value;
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, config)) > 0;)
+        text.append(buffer, n);
+    std::fclose(config);
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = Trim(text.substr(start, end - start));
+        start = end + 1;
         if (line.empty() || line[0] == '#') continue;
         const std::size_t eq = line.find('=');
         if (eq != std::string::npos && AsciiLower(Trim(line.substr(0, eq))) == key)
@@ -251,8 +253,8 @@ std::string RecordsPathFor(const std::string& given) {
         path = StationConfigValue("records-database");
         // A path in the file is the user's: "~" is the home folder, and a relative path starts
         // at the file's folder (not at wherever the program happens to run).
-        if (path == "~" || path.rfind("~/", 0) == 0) {
-            path = Home() + path.substr(1);
+        if (const std::string expanded = ExpandHome(path); expanded != path) {
+            path = expanded;
         } else if (!path.empty() && !IsAbsolutePath(path) && AsciiLower(path) != "off") {
             const std::string folder = ParentFolder(StationConfigPath());
             path = (folder.empty() ? std::string(".") : folder) + "/" + path;

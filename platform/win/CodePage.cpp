@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/Helpers.h"
+#include "platform/win/WideText.h"
 
 // CP949 <-> UTF-8 through the Win32 code-page functions, one character at a time so that a
 // bad byte or an unmappable character is replaced alone.
@@ -10,14 +11,6 @@ namespace zembra {
 namespace {
 
 constexpr UINT kCp949 = 949;
-
-void AppendUtf8(std::string& out, const wchar_t* text, int length) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return;
-    const size_t at = out.size();
-    out.resize(at + static_cast<size_t>(size));
-    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data() + at, size, nullptr, nullptr);
-}
 
 // Length of the UTF-8 character at text[0], 0 when it is not a valid one.
 size_t Utf8CharLength(const std::string& text, size_t at) {
@@ -49,7 +42,7 @@ std::string Cp949ToUtf8(const std::string& cp949) {
         const int n =
             MultiByteToWideChar(kCp949, MB_ERR_INVALID_CHARS, cp949.data() + i, len, wide, 2);
         if (n > 0) {
-            AppendUtf8(out, wide, n);
+            out += WideToUtf8(std::wstring(wide, static_cast<size_t>(n)));
             i += static_cast<size_t>(len);
         } else {
             out += "\xEF\xBF\xBD";

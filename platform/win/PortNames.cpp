@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "platform/win/WideText.h"
+
 // Port names on Windows: a COM name opens the system's device "\\.\COMn" (the form that
 // reaches COM10 and above too); any other text is taken as the device path it is.
 
@@ -26,11 +28,12 @@ bool MakeFolders(const std::string& path) {
         errno = ENOENT;
         return false;
     }
+    const std::wstring wide = Utf8ToWide(path);
     std::size_t pos = 0;
-    while ((pos = path.find_first_of("/\\", pos + 1)) != std::string::npos)
-        CreateDirectoryA(path.substr(0, pos).c_str(), nullptr);
-    CreateDirectoryA(path.c_str(), nullptr);
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    while ((pos = wide.find_first_of(L"/\\", pos + 1)) != std::wstring::npos)
+        CreateDirectoryW(wide.substr(0, pos).c_str(), nullptr);
+    CreateDirectoryW(wide.c_str(), nullptr);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         errno = ENOENT;
         return false;

@@ -28,15 +28,6 @@ extern "C" {
 #ifndef O_CLOEXEC
 #define O_CLOEXEC 0
 #endif
-#ifndef O_DIRECTORY
-#define O_DIRECTORY 0
-#endif
-#ifndef S_ISLNK
-#define S_ISLNK(mode) 0
-#endif
-#ifndef W_OK
-#define W_OK 2
-#endif
 
 // Like mingw's own ftruncate -> ftruncate64 for 64-bit offsets. (Not in the window's sources:
 // Qt's headers refuse a macro of that name, and the window truncates no files.)
@@ -51,41 +42,8 @@ static inline unsigned geteuid(void) {
     return 0;
 }
 
-// No symbolic links to look through.
-static inline int lstat(const char* path, struct stat* st) {
-    return stat(path, st);
-}
-
-// Never reached: lstat reports no links.
-static inline long readlink(const char* path, char* buffer, size_t size) {
-    (void)path;
-    (void)buffer;
-    (void)size;
-    errno = EINVAL;
-    return -1;
-}
-
-// Files have no owner and group to keep.
-static inline int fchown(int fd, unsigned owner, unsigned group) {
-    (void)fd;
-    (void)owner;
-    (void)group;
-    return 0;
-}
-
 static inline int fsync(int fd) {
     return _commit(fd);
-}
-
-static inline int fchmod(int fd, unsigned mode) {
-    (void)fd;
-    (void)mode;
-    return 0;
-}
-
-static inline int mkostemp(char* pattern, int flags) {
-    if (_mktemp_s(pattern, strlen(pattern) + 1) != 0) return -1;
-    return _open(pattern, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | flags, _S_IREAD | _S_IWRITE);
 }
 
 static inline char* mkdtemp(char* pattern) {

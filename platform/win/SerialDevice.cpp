@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/win/Handles.h"
+#include "platform/win/WideText.h"
 
 // Serial device I/O over the Win32 communications API. The handle is opened for overlapped
 // I/O and kept behind a C runtime descriptor (Fd()), so that the interface stays the same as
@@ -157,8 +158,8 @@ bool SerialDevice::Open(const std::string& path) {
         return false;
     }
     // No sharing: a port taken by another program answers ERROR_ACCESS_DENIED.
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE h = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) return Failed();
     auto fail = [&](int error, HANDLE claim) {
         if (claim) CloseHandle(claim);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/win/WideText.h"
+
 // The serial-device map is the registry key HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM,
 // read only: drivers and Windows keep it.
 
@@ -12,14 +14,6 @@ namespace zembra {
 namespace {
 
 const wchar_t kKeyPath[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
-
-std::string Utf8Of(const wchar_t* text, int length) {
-    if (length <= 0) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-    return out;
-}
 
 }  // namespace
 
@@ -62,8 +56,8 @@ std::optional<std::vector<SerialMapEntry>> ReadSerialDeviceMap() {
         const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
         int length = static_cast<int>(dataSize / sizeof(wchar_t));
         while (length > 0 && text[length - 1] == L'\0') --length;
-        entries.push_back(
-            {Utf8Of(name.data(), static_cast<int>(nameLength)), Utf8Of(text, length)});
+        entries.push_back({WideToUtf8(std::wstring(name.data(), nameLength)),
+                           WideToUtf8(std::wstring(text, static_cast<std::size_t>(length)))});
     }
     RegCloseKey(key);
     std::sort(entries.begin(), entries.end(), [](const SerialMapEntry& a, const SerialMapEntry& b) {

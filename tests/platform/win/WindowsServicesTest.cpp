@@ -9,12 +9,14 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Console.h"
 #include "platform/Helpers.h"
 #include "platform/SerialDevice.h"
 #include "platform/SerialDeviceMap.h"
 #include "platform/WaitEvent.h"
 
 // After the platform headers: its macros have the names of SerialDevice.h's constants.
+#include <io.h>
 #include <windows.h>
 
 namespace zembra {
@@ -145,6 +147,33 @@ TEST(WindowsFiles, SizeTimeExistenceAndProgramPath) {
     EXPECT_EQ(FileSizeOf(folder), 0);  // a folder
     EXPECT_FALSE(IsReadableRegularFile(folder));
     EXPECT_EQ(FileNameOnly(ProgramPath()), "test_platform.exe");
+}
+
+// Korean text reaches a console as characters whatever its code page (written as UTF-16, not
+// as bytes the console would read in its code page); a console of its own is made for the
+// test when the program has none.
+TEST(WindowsConsole, KoreanTextReachesTheConsoleAsCharacters) {
+    const auto newBuffer = [] {
+        return CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                         CONSOLE_TEXTMODE_BUFFER, nullptr);
+    };
+    HANDLE buffer = newBuffer();
+    if (buffer == INVALID_HANDLE_VALUE && AllocConsole()) buffer = newBuffer();
+    if (buffer == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no console: " << GetLastError();
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(buffer), 0);
+    ASSERT_GE(fd, 0);
+    std::FILE* console = _fdopen(fd, "w");
+    ASSERT_NE(console, nullptr);
+    const UINT pageBefore = GetConsoleOutputCP();
+    SetConsoleOutputCP(437);
+    EXPECT_TRUE(IsTerminal(console));
+    EXPECT_TRUE(WriteText(console, "코드 image 펌웨어"));
+    wchar_t shown[16] = {};
+    DWORD read = 0;
+    ASSERT_TRUE(ReadConsoleOutputCharacterW(buffer, shown, 12, COORD{0, 0}, &read));
+    SetConsoleOutputCP(pageBefore);
+    std::fclose(console);
+    EXPECT_EQ(std::wstring(shown, read), L"\uCF54\uB4DC image \uD38C\uC6E8\uC5B4");
 }
 
 TEST(WindowsSerialDevice, MissingPortAndNonPortGiveTheLinuxErrorNumbers) {

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/Helpers.h"
+#include "platform/PortNames.h"
+#include "platform/UserFolders.h"
 #include "records/RecordStore.h"
 #include "records/Sha256.h"
 #include "tests/support/TestSupport.h"
@@ -31,8 +34,9 @@ TEST(RecordsOnWindows, DigestsComeFromTheSystem) {
 
 TEST(RecordsOnWindows, KoreanTextRoundTripsInANewFolder) {
     ScratchDir dir;
-    // Backslashes as Windows paths have them; both folders are made.
-    const std::string path = dir.path() + "\\records\\sub\\records.sqlite";
+    // Backslashes as Windows paths have them; both folders are made, with their Korean names
+    // (SQLite takes the name in UTF-8 whatever the code page).
+    const std::string path = dir.path() + "\\기록\\홍길동\\records.sqlite";
     DownloadRecord r;
     r.startUtc = r.endUtc = "2026-12-07T10:00:00.000Z";
     r.station = "라인-1";
@@ -60,9 +64,30 @@ TEST(RecordsOnWindows, KoreanTextRoundTripsInANewFolder) {
 }
 
 TEST(RecordsOnWindows, DefaultPlaceIsTheApplicationData) {
-    const char* appData = std::getenv("APPDATA");
-    ASSERT_NE(appData, nullptr);
-    EXPECT_EQ(DefaultRecordsPath(), std::string(appData) + "/zembra/records.sqlite");
+    const std::string appData = EnvironmentValue("APPDATA");
+    ASSERT_FALSE(appData.empty());
+    EXPECT_EQ(DefaultRecordsPath(), appData + "/zembra/records.sqlite");
+}
+
+// A records path in the station's configuration with a drive or a share is taken as it is, one
+// with "~" starts at the user's profile, any other starts at the file's folder.
+TEST(RecordsOnWindows, ConfigurationPathsWithADriveOrAShareAreAbsolute) {
+    const std::string config = StationConfigPath();
+    if (FileExists(config)) GTEST_SKIP() << config << " is the user's own";
+    ASSERT_TRUE(MakeFolders(ParentFolder(config)));
+    struct Remove {
+        std::string path;
+        ~Remove() { RemoveFile(path); }
+    } remove{config};
+    const auto pathFor = [&config](const std::string& value) {
+        EXPECT_EQ(ReplaceFileDurably(config, "records-database = " + value + "\r\n"), "");
+        return RecordsPathFor("");
+    };
+    EXPECT_EQ(pathFor("C:\\records\\z.sqlite"), "C:\\records\\z.sqlite");
+    EXPECT_EQ(pathFor("C:/records/z.sqlite"), "C:/records/z.sqlite");
+    EXPECT_EQ(pathFor("\\\\server\\share\\z.sqlite"), "\\\\server\\share\\z.sqlite");
+    EXPECT_EQ(pathFor("~\\z.sqlite"), HomeFolder() + "\\z.sqlite");
+    EXPECT_EQ(pathFor("rel\\z.sqlite"), ParentFolder(config) + "/rel\\z.sqlite");
 }
 
 }  // namespace
