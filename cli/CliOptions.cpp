@@ -163,6 +163,7 @@ void AddRunOptions(OptionTable& t, CliOptions& o) {
 void AddFlags(OptionTable& t, CliOptions& o) {
     auto& flags = t.flags;
     flags["--station"] = [&] { o.station = true; };
+    flags["--bound-only"] = [&] { o.boundOnly = true; };
     flags["--multi"] = [&] { o.multi = true; };
     flags["--all-phones"] = [&] { o.multi = o.allPhones = true; };
     flags["--no-version-check"] = [&] { o.versionCheck = false; };
@@ -310,6 +311,8 @@ Station (a phone after another, hands off):
                          numbers 0-7, slot d + 1) are flashed together
   --station-settle MS    --multi --station: wait MS after the first new phone for others
                          to arrive before the start (1000)
+  --bound-only           with a slot map (zembra-cli slots), flash only the phones plugged
+                         into its ports; others are named in the log and left alone
 
 Records (one per phone run, SQLite):
   --records FILE         the records database (default: "records-database = FILE" of
@@ -320,6 +323,7 @@ Records (one per phone run, SQLite):
                          downloads never wait for it: records wait in the local database
                          until the server has them
   zembra-cli records [--help] lists, filters and exports the records
+  zembra-cli slots learn|list|forget binds slots to physical USB ports (slots --help)
   zembra-cli report --html FILE writes the line report
 
 Pre-flight: images whose flash ranges overlap, end beyond the 4 GiB address space or are

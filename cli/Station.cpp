@@ -4,11 +4,13 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "cli/SingleCliRun.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
 #include "platform/PortNames.h"
+#include "ports/SlotMap.h"
 #include "records/LineSender.h"
 #include "records/ServerStore.h"
 
@@ -55,11 +57,18 @@ std::string PhoneIdentity(const MapPhone& phone) {
 // run); plugged in again, it is new.
 class StationPhones {
   public:
+    // keepUnbound: with a slot map, phones at other ports are flashed too (at the device
+    // numbers no slot uses); note() gets the line of each such phone as it arrives.
+    StationPhones(bool keepUnbound, std::function<void(const std::string&)> note)
+        : keepUnbound_(keepUnbound), note_(std::move(note)) {}
+
     // The phones of the map now (device numbers below limit) that have not been taken since
     // they were plugged in, by device number; forgets the phones that are gone. Also called
     // while runs go on, only to forget.
     std::vector<MapPhone> Fresh(int limit) {
-        const auto map = ReadSerialDeviceMap();
+        const PhoneMap phoneMap = ReadPhoneMap(keepUnbound_);
+        NoteSlotMap(phoneMap);
+        const auto& map = phoneMap.map;
         std::map<std::string, std::string> still;
         std::vector<MapPhone> fresh;
         for (const MapPhone& phone : map ? PhonesInMap(*map) : std::vector<MapPhone>{}) {
@@ -77,7 +86,27 @@ class StationPhones {
     void Taken(const MapPhone& phone) { done_[phone.valueName] = PhoneIdentity(phone); }
 
   private:
+    // Says once why the slot map cannot be used, and each phone at a port no slot is bound
+    // to once while it stays there.
+    void NoteSlotMap(const PhoneMap& phoneMap) {
+        if (phoneMap.slotMapError != slotMapError_ && !phoneMap.slotMapError.empty())
+            note_("station: " + phoneMap.slotMapError +
+                  " (no phone is flashed until it is mended)");
+        slotMapError_ = phoneMap.slotMapError;
+        std::set<std::string> unbound;
+        for (const LocatedPhone& phone : phoneMap.unbound) {
+            const std::string line = "station: " + UnboundPhoneText(phone);
+            if (!unbound_.count(line)) note_(line);
+            unbound.insert(line);
+        }
+        unbound_ = std::move(unbound);
+    }
+
+    bool keepUnbound_;
+    std::function<void(const std::string&)> note_;
     std::map<std::string, std::string> done_;  // value name -> identity at its run
+    std::string slotMapError_;
+    std::set<std::string> unbound_;  // the lines of the phones at unbound ports now
 };
 
 // The station's counts and its end line.
@@ -167,11 +196,13 @@ class StationLineSender {
 // has taken and its counts.
 struct Station {
     Station(std::function<void(const std::string&)> print, std::function<bool()> interrupted,
-            LoopMainThread& loop, const std::string& recordsPath, const std::string& recordsServer)
+            LoopMainThread& loop, const std::string& recordsPath, const std::string& recordsServer,
+            bool boundOnly)
         : print(std::move(print)),
           interrupted(std::move(interrupted)),
           loop(loop),
-          line(recordsPath, recordsServer, this->print) {}
+          line(recordsPath, recordsServer, this->print),
+          phones(!boundOnly, this->print) {}
 
     std::function<void(const std::string&)> print;
     std::function<bool()> interrupted;
@@ -259,7 +290,7 @@ int RunSingleStation(SingleSession& session) {
     const auto print = [&session](const std::string& text) { session.host.Note(text); };
     Station station(
         print, [&] { return session.interrupts.count() > 0; }, session.loop,
-        session.recorder.path(), session.options.recordsServer);
+        session.recorder.path(), session.options.recordsServer, session.options.boundOnly);
     return station.Run(
         MAP_PHONE_DEVICES, "station: waiting for the next phone",
         [&](const std::vector<MapPhone>& fresh) {
@@ -280,8 +311,8 @@ int RunSingleStation(SingleSession& session) {
 int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
                     const std::function<void(const std::string&)>& print, int settleMs,
                     LoopMainThread& loop, const std::string& recordsPath,
-                    const std::string& recordsServer) {
-    Station station(print, interrupted, loop, recordsPath, recordsServer);
+                    const std::string& recordsServer, bool boundOnly) {
+    Station station(print, interrupted, loop, recordsPath, recordsServer, boundOnly);
     return station.Run(MULTI_SLOT_COUNT, "station: waiting for the next phones",
                        [&](const std::vector<MapPhone>&) {
                            // Phones put on the station together start together.

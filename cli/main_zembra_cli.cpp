@@ -11,6 +11,7 @@
 #include "cli/MultiCli.h"
 #include "cli/RecordsCommand.h"
 #include "cli/SingleCliRun.h"
+#include "cli/SlotsCommand.h"
 #include "platform/Version.h"
 
 namespace {
@@ -20,6 +21,8 @@ using namespace zembra;
 int Run(const std::vector<std::string>& args) {
     if (!args.empty() && args.front() == "records")
         return RunRecordsCommand(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (!args.empty() && args.front() == "slots")
+        return RunSlotsCommand(std::vector<std::string>(args.begin() + 1, args.end()));
     if (!args.empty() && args.front() == "report")
         return RunReportCommand(std::vector<std::string>(args.begin() + 1, args.end()));
     const CliParseResult parsed = ParseCliOptions(args);
