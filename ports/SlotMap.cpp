@@ -94,8 +94,9 @@ std::string WriteSlotMap(const std::string& path, const SlotMap& map) {
 std::vector<LocatedPhone> PhonesWithLocations(const std::vector<SerialMapEntry>& deviceMap) {
     std::vector<LocatedPhone> phones;
     for (int device = 0; device < MAP_PHONE_DEVICES; ++device) {
-        const std::string port = PortOfDevice(deviceMap, device);
-        if (!port.empty()) phones.push_back({port, PortLocation(port)});
+        const SerialMapEntry* entry = EntryOfDevice(deviceMap, device);
+        if (entry && !entry->portName.empty())
+            phones.push_back({entry->portName, PortLocation(entry->portName), entry->stamp});
     }
     return phones;
 }
@@ -164,13 +165,15 @@ void SlotLearner::Skip() {
 
 bool SlotLearner::Look(const std::vector<LocatedPhone>& present, std::vector<std::string>& lines) {
     std::map<std::string, std::string> now;
-    for (const LocatedPhone& phone : present) now[phone.portName] = phone.location;
+    for (const LocatedPhone& phone : present)
+        now[phone.portName] = phone.location + "|" + phone.stamp;
     const bool first = !looked_;
     looked_ = true;
     bool bound = false;
     for (const LocatedPhone& phone : present) {
         const auto before = seen_.find(phone.portName);
-        if (first || Done() || bound || (before != seen_.end() && before->second == phone.location))
+        if (first || Done() || bound ||
+            (before != seen_.end() && before->second == phone.location + "|" + phone.stamp))
             continue;
         if (phone.location.empty()) {
             lines.push_back(phone.portName + ": 포트의 위치를 알 수 없습니다 (USB 포트가 아님)");

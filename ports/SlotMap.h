@@ -45,6 +45,7 @@ std::string WriteSlotMap(const std::string& path, const SlotMap& map);
 struct LocatedPhone {
     std::string portName;
     std::string location;
+    std::string stamp = {};  // the map entry's (SerialMapEntry::stamp): new when plugged in again
 };
 
 // The serial-device map as the slot map sees it: the phone at the location of slot k is
@@ -98,7 +99,7 @@ class SlotLearner {
     SlotMap map_;
     int slotCount_;
     int slot_ = 1;
-    std::map<std::string, std::string> seen_;  // port -> location, at the last look
+    std::map<std::string, std::string> seen_;  // port -> location and stamp, at the last look
     bool looked_ = false;
 };
 
