@@ -58,13 +58,16 @@ void PrintTable(const SlotMap& map) {
 }
 
 int Learn(SlotMap map, int slotCount) {
-    if (!ReadSerialDeviceMap())
+    if (!SerialDeviceMapProblem().empty())  // a map not there yet has no phones yet
         return Fail(EXIT_PORT_OPEN,
                     "the serial-device map cannot be read (" + SerialDeviceMapDescription() + ")");
     SlotLearner learner(std::move(map), slotCount);
     InterruptCatcher interrupts;
     bool inputOpen = true;
     int asked = 0;
+    std::vector<std::string> lines;
+    if (const auto devices = ReadSerialDeviceMap())
+        learner.Look(PhonesWithLocations(*devices), lines);  // the phones there before
     while (!learner.Done()) {
         if (interrupts.count() > 0) {
             std::printf("stopped: the slots bound so far are kept\n");
@@ -77,7 +80,7 @@ int Learn(SlotMap map, int slotCount) {
             std::fflush(stdout);
         }
         const auto devices = ReadSerialDeviceMap();
-        std::vector<std::string> lines;
+        lines.clear();
         const bool bound = learner.Look(
             devices ? PhonesWithLocations(*devices) : std::vector<LocatedPhone>{}, lines);
         for (const std::string& line : lines) std::printf("%s\n", line.c_str());

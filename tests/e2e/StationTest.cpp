@@ -23,6 +23,7 @@
 #include "records/Sha256.h"
 #include "tests/e2e/E2eFixture.h"
 #include "tests/support/CliProcess.h"
+#include "tests/support/UsbPorts.h"
 
 extern char** environ;
 
@@ -200,6 +201,65 @@ TEST_F(StationTest, EightPhonesAtOnceAndOneAgainAfterReplug) {
     EXPECT_EQ(okByPort.size(), 8u);
     for (const auto& [port, count] : okByPort) EXPECT_EQ(count, 1) << port;
     EXPECT_EQ(records.back().port, "COM68");  // the one that came back
+}
+
+// The slot map learned with zembra-cli slots learn, then two multi runs: each phone lands in
+// the slot of the USB port it is plugged into, also after the phones came back in another
+// order with other numbers; a phone at a port no slot is bound to is named and not flashed.
+TEST_F(StationTest, SlotMapPutsEachPhoneInItsPortsSlotWhateverItsNumber) {
+    const std::string config = files.path() + "/config";
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    const auto plug = [&](int device, const std::string& location) {
+        test::PlugTtyInto(registry.Sysfs(), registry.root() + "/devices",
+                          test::SysfsTtyName(AddPhone(device).DevicePath()), location);
+    };
+    const auto waitFor = [](const CliProcess& cli, const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (cli.Output().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
+    };
+    {
+        CliProcess learn({"slots", "learn", "--slots", "3"}, files.File("learn.txt"));
+        for (int slot = 1; slot <= 3; ++slot) {
+            ASSERT_TRUE(waitFor(learn, FormatText("슬롯 %d 포트에 폰을 연결하세요", slot)))
+                << learn.Output();
+            plug(3 - slot, FormatText("1-1.%d", slot));  // COM67 into 1-1.1 ...
+        }
+        ASSERT_EQ(learn.Wait(), 0) << learn.Output();
+        EXPECT_NE(learn.Output().find("슬롯 1 = 1-1.1 (COM67)"), std::string::npos);
+    }
+    CliProcess list({"slots", "list"}, files.File("list.txt"));
+    ASSERT_EQ(list.Wait(), 0);
+    EXPECT_NE(list.Output().find("2     1-1.2                         COM66"), std::string::npos)
+        << list.Output();
+
+    const auto runAll = [&](const std::map<int, std::string>& portOfSlot) {
+        const std::size_t before = Records().size();
+        CliProcess cli(With(With({"--all-phones", "--stagger", "0"}, job), kFast),
+                       files.File("all.txt"));
+        EXPECT_EQ(cli.Wait(), 0) << cli.Output();
+        const auto records = Records();
+        EXPECT_EQ(records.size(), before + portOfSlot.size());
+        for (std::size_t i = before; i < records.size(); ++i) {
+            EXPECT_EQ(records[i].port, portOfSlot.at(records[i].slot)) << records[i].slot;
+            ExpectRecordMatchesFlash(records[i]);
+        }
+        return cli.Output();
+    };
+    runAll({{1, "COM67"}, {2, "COM66"}, {3, "COM65"}});
+
+    phones.clear();  // every phone out, and back in another order
+    plug(0, "1-1.1");
+    plug(1, "1-1.3");
+    plug(2, "1-1.2");
+    plug(3, "1-2");
+    const std::string out = runAll({{1, "COM65"}, {2, "COM67"}, {3, "COM66"}});
+    EXPECT_NE(out.find("COM68: 등록되지 않은 포트 1-2"), std::string::npos) << out;
+    EXPECT_EQ(Phone("COM68").FlashWrittenEnd(), 0u);
+    unsetenv("XDG_CONFIG_HOME");
 }
 
 // A real run while another process appends 200 records to the same database; then the
