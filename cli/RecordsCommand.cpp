@@ -47,7 +47,9 @@ the window.
   --last N         only the newest N runs
   --csv            CSV with a header row (images in one field:
                    "slot:file:size:sha256:0xstart-0xend:written" joined by ";"; in a
-                   file name "%", ":" and ";" are written %25, %3A and %3B)
+                   file name "%", ":" and ";" are written %25, %3A and %3B; a text
+                   beginning with =, +, - or @ is written '= ... so that a spreadsheet
+                   shows it as text)
   --json           JSON lines: one object per run, images as an array
 The database is only read (an absent one holds no records). The table has a header row.
 
@@ -257,8 +259,10 @@ int RunReportCommand(const std::vector<std::string>& args, std::FILE* out, std::
                 "Usage: zembra-cli report --html FILE [--server URL | --db FILE] [--since DATE]\n"
                 "                         [--until DATE] [--station NAME] [--port PORT] ...\n\n"
                 "Writes the line report: one HTML file that needs nothing else to be read (charts\n"
-                "drawn in the page): phones per hour per station, failures by reason and by\n"
-                "port, the slowest runs and every run of the period. The records come from the\n"
+                "drawn in the page): phones per hour, day or week per station (at most 60\n"
+                "bars), failures by reason and by port, the slowest runs and the runs of the\n"
+                "period (up to 1,000: the failed and the slowest first). The records come from "
+                "the\n"
                 "line server (--server) or a station's database (--db, default as for\n"
                 "downloads); the filters are those of \"zembra-cli records\".\n"
                 "Exit status: 0 written, 2 bad command line, 17 the records cannot be read or\n"

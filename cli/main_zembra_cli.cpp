@@ -18,7 +18,7 @@ namespace {
 
 using namespace zembra;
 
-int Run(const std::vector<std::string>& args) {
+int Run(const std::vector<std::string>& args) try {
     if (!args.empty() && args.front() == "records")
         return RunRecordsCommand(std::vector<std::string>(args.begin() + 1, args.end()));
     if (!args.empty() && args.front() == "slots")
@@ -40,13 +40,12 @@ int Run(const std::vector<std::string>& args) {
         std::printf("zembra-cli %s (%s)\n", kVersionNumber, kApplicationTitle);
         return EXIT_OK;
     }
-    try {
-        ConsoleHost host(options);
-        return options.multi ? RunMultiCli(options, host) : RunSingleCli(options, host);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "zembra-cli: internal error: %s\n", e.what());
-        return EXIT_INTERNAL;
-    }
+    ConsoleHost host(options);
+    return options.multi ? RunMultiCli(options, host) : RunSingleCli(options, host);
+} catch (const std::exception& e) {
+    // Every command: the downloads, the records and the report.
+    std::fprintf(stderr, "zembra-cli: internal error: %s\n", e.what());
+    return EXIT_INTERNAL;
 }
 
 // A log or a list that could not be written (disk full, a closed file) is a failure of its

@@ -56,6 +56,15 @@ std::string FileNameOnly(const std::string& path) {
     return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
+std::string LocalFileName(const std::string& path) {
+#ifdef _WIN32
+    return FileNameOnly(path);
+#else
+    const std::size_t pos = path.rfind('/');
+    return pos == std::string::npos ? path : path.substr(pos + 1);
+#endif
+}
+
 std::string AsciiLower(std::string text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

@@ -84,6 +84,9 @@ std::string ProgramPath();
 
 // The part of path after its last "/" or "\"; the whole text when there is none.
 std::string FileNameOnly(const std::string& path);
+// The name of the file a path of this system names: after its last "/" (on Windows also
+// "\"); on Linux a "\" is part of the name ("fw\v2.bin" is one file's name).
+std::string LocalFileName(const std::string& path);
 // The folder part of a path: before its last "/" or "\"; empty when there is none or it
 // is the root.
 std::string ParentFolder(const std::string& path);

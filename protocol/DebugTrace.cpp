@@ -6,6 +6,29 @@
 
 namespace zembra {
 
+namespace {
+
+// True when both paths name one entry of one folder, whether it exists or not.
+bool SameName(const std::string& a, const std::string& b) {
+    if (LocalFileName(a) != LocalFileName(b)) return false;
+    const auto folder = [](const std::string& path) {
+        const std::string parent = ParentFolder(path);
+        return parent.empty() ? std::string(path.rfind('/', 0) == 0 ? "/" : ".") : parent;
+    };
+    FileVersion fa, fb;
+    return FileVersionAt(folder(a), fa) && FileVersionAt(folder(b), fb) && fa.device == fb.device &&
+           fa.fileNumber == fb.fileNumber;
+}
+
+// The files that are part of a guarded file: a records database goes with its journal
+// files beside it (written by any connection while others read them).
+std::vector<std::string> PartsOf(const GuardedFile& file) {
+    if (file.role != GuardedFile::Role::Records) return {file.path};
+    return {file.path, file.path + "-wal", file.path + "-shm", file.path + "-journal"};
+}
+
+}  // namespace
+
 TraceFileVerdict CheckTraceFile(const std::string& fileName,
                                 const std::vector<GuardedFile>& guarded) {
     TraceFileVerdict verdict;
@@ -14,12 +37,17 @@ TraceFileVerdict CheckTraceFile(const std::string& fileName,
         verdict.kind = TraceFileVerdict::Kind::NotARegularFile;
         return verdict;
     }
-    if (kind == PathKind::Missing) return verdict;
     for (const GuardedFile& file : guarded) {
-        if (file.path.empty() || !SameRegularFile(fileName, file.path)) continue;
-        verdict.kind = TraceFileVerdict::Kind::Guarded;
-        verdict.clash = &file;
-        break;
+        if (file.path.empty()) continue;
+        for (const std::string& part : PartsOf(file)) {
+            // A part that is not there yet may be made while the trace runs.
+            if (kind == PathKind::Regular ? !SameRegularFile(fileName, part)
+                                          : !SameName(fileName, part))
+                continue;
+            verdict.kind = TraceFileVerdict::Kind::Guarded;
+            verdict.clash = &file;
+            return verdict;
+        }
     }
     return verdict;
 }

@@ -23,8 +23,9 @@ struct GuardedFile {
 
 // Whether fileName may be the trace file: only a regular file (which the trace deletes and
 // writes anew) or a name where nothing is yet; never a device, a FIFO, a folder or
-// other special file, and never one of the guarded files under any name. Every front end
-// asks this before it starts the trace.
+// other special file, and never one of the guarded files under any name (a records database
+// with its journal files beside it, "-wal", "-shm" and "-journal", also while they are not there).
+// Every front end asks this before it starts the trace.
 struct TraceFileVerdict {
     enum class Kind { Usable, NotARegularFile, Guarded };
     Kind kind = Kind::Usable;

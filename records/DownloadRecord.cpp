@@ -6,6 +6,7 @@
 #include "job/FlashRanges.h"
 #include "job/ImageSlot.h"
 #include "platform/Helpers.h"
+#include "platform/Random.h"
 #include "records/Sha256.h"
 
 namespace zembra {
@@ -21,6 +22,14 @@ std::string UtcNowIso() {
     return FormatText("%s.%03lldZ", text, ms);
 }
 
+std::string NewRandomUid() {
+    std::uint8_t bytes[16];
+    if (!SystemRandomBytes(bytes, sizeof bytes)) return {};
+    std::string uid;
+    for (const std::uint8_t b : bytes) uid += FormatText("%02x", b);
+    return uid;
+}
+
 std::vector<RecordImage> RecordImagesOf(const DownloadJob& job, const ImageVersions* versions) {
     const std::vector<FlashRange> ranges = PlannedFlashRanges(job);
     std::vector<RecordImage> images;
@@ -29,7 +38,7 @@ std::vector<RecordImage> RecordImagesOf(const DownloadJob& job, const ImageVersi
         if (path.empty() || !FileExists(path)) continue;
         RecordImage image;
         image.slot = slot;
-        image.fileName = FileNameOnly(path);
+        image.fileName = LocalFileName(path);
         image.size = FileSizeOf(path);
         if (!versions || !versions->taken) {
             image.sha256 = Sha256OfFile(path);

@@ -41,11 +41,14 @@ struct DownloadRecord {
     std::uint64_t naks = 0;         // negative answers received
     std::uint64_t retransmissions = 0;
     std::int64_t durationMs = 0;
+    // The run's own identity, 32 hexadecimal digits of random bits given when it is written:
+    // what the line server knows it by, whatever file or computer it comes from.
+    std::string runUid;
 };
 
 // Calls visit on each field of a record but its id and images, in the order of the records
-// databases' columns (start_utc ... duration_ms): the stores write and read a record through
-// it.
+// databases' columns (start_utc ... duration_ms, run_uid): the stores write and read a record
+// through it.
 template <class Record, class Visit>
 void ForEachRecordField(Record& r, Visit&& visit) {
     visit(r.startUtc);
@@ -66,7 +69,12 @@ void ForEachRecordField(Record& r, Visit&& visit) {
     visit(r.naks);
     visit(r.retransmissions);
     visit(r.durationMs);
+    visit(r.runUid);
 }
+
+// A new identity: 128 random bits from the system as 32 hexadecimal digits; empty when the
+// system gave none.
+std::string NewRandomUid();
 
 // Now as ISO 8601 UTC with milliseconds.
 std::string UtcNowIso();

@@ -2,24 +2,10 @@
 
 #include <sqlite3.h>
 
-#include <random>
-
 #include "platform/Helpers.h"
 #include "records/RecordStore.h"
 
 namespace zembra {
-
-namespace {
-
-// A new store id: 128 random bits as 32 hexadecimal digits.
-std::string NewStoreUid() {
-    std::random_device random;
-    std::string uid;
-    for (int i = 0; i < 4; ++i) uid += FormatText("%08x", static_cast<unsigned>(random()));
-    return uid;
-}
-
-}  // namespace
 
 LineOutbox::LineOutbox(std::string path) : path_(std::move(path)) {}
 
@@ -50,12 +36,17 @@ std::string LineOutbox::Open() {
         inode_ = now.fileNumber;
         device_ = now.device;
     }
+    const std::string newUid = NewRandomUid();
+    if (newUid.empty()) {
+        Close();
+        return path_ + ": the system gave no random bits for the store's identity";
+    }
     const std::string setup =
         "BEGIN IMMEDIATE;"
         "CREATE TABLE IF NOT EXISTS line_outbox (store_uid TEXT NOT NULL, "
         "sent_through INTEGER NOT NULL);"
         "INSERT INTO line_outbox SELECT '" +
-        NewStoreUid() +
+        newUid +
         "', 0 WHERE NOT EXISTS (SELECT 1 FROM line_outbox);"
         "COMMIT;";
     sqlite3_stmt* select = nullptr;
@@ -113,7 +104,11 @@ std::string LineOutbox::Next(int limit, std::vector<DownloadRecord>& out, std::s
     filter.afterId = sentThrough_;
     filter.first = limit;
     storeUid = storeUid_;
-    return RecordStore(path_).Query(filter, out);
+    // The server knows records by their identity: one written without it (by an earlier
+    // program) gets it before it leaves.
+    RecordStore store(path_);
+    error = store.IdentifyRuns();
+    return error.empty() ? store.Query(filter, out) : error;
 }
 
 std::string LineOutbox::MarkSent(std::int64_t throughId) {

@@ -7,6 +7,7 @@
 
 #include "job/ImageSlot.h"
 #include "platform/Helpers.h"
+#include "records/RecordTime.h"
 
 namespace zembra {
 
@@ -100,29 +101,81 @@ std::string Seconds(std::int64_t ms) {
 const char* const kColours[] = {"#2f6db5", "#e08a1e", "#3a9a4a", "#b53a3a", "#7b52ab",
                                 "#2aa3a3", "#a8793a", "#d45fa6", "#6b6b6b", "#95a821"};
 
-// A stacked bar chart: one bar per hour, one coloured part per station.
-std::string HourChart(const std::vector<StationHour>& rows) {
-    std::set<std::string> hourSet, stationSet;
-    for (const StationHour& row : rows) {
-        hourSet.insert(row.hour);
-        stationSet.insert(row.station);
+// The periods the runs chart groups runs by: an hour, a day or a number of weeks, the
+// shortest that keeps the chart within kMostBars bars.
+constexpr long long kMostBars = 60;
+
+struct ChartPeriod {
+    long long hours = 1;        // its length
+    long long origin = 0;       // where the periods start (hours since 1970): weeks on Mondays
+    std::string name = "hour";  // "hour", "day", "week", "4 weeks"
+
+    long long Of(long long hour) const {
+        const long long at = hour - origin;
+        return at >= 0 ? at / hours : -((-at + hours - 1) / hours);
     }
-    const std::vector<std::string> hours(hourSet.begin(), hourSet.end());
+    long long Start(long long period) const { return origin + period * hours; }
+};
+
+ChartPeriod PeriodFor(long long firstHour, long long lastHour) {
+    for (ChartPeriod period : {ChartPeriod{1, 0, "hour"}, ChartPeriod{24, 0, "day"}}) {
+        if (period.Of(lastHour) - period.Of(firstHour) < kMostBars) return period;
+    }
+    // 1970-01-01 was a Thursday: Monday 1969-12-29 is 72 hours before it.
+    for (long long weeks = 1;; ++weeks) {
+        const ChartPeriod period{168 * weeks, -72,
+                                 weeks == 1 ? "week" : FormatText("%lld weeks", weeks)};
+        if (period.Of(lastHour) - period.Of(firstHour) < kMostBars) return period;
+    }
+}
+
+// A readable run and the hour it started in.
+struct TimedRun {
+    const DownloadRecord* run;
+    long long hour;
+};
+
+// A stacked bar chart of the runs: one bar per period with runs, one coloured part per
+// station. period names what a bar stands for.
+std::string RunsChart(const std::vector<TimedRun>& runs, ChartPeriod& period) {
+    std::set<std::string> stationSet;
+    long long first = runs.front().hour, last = first;
+    for (const TimedRun& t : runs) {
+        stationSet.insert(t.run->station);
+        first = std::min(first, t.hour);
+        last = std::max(last, t.hour);
+    }
+    period = PeriodFor(first, last);
     const std::vector<std::string> stations(stationSet.begin(), stationSet.end());
-    std::map<std::string, int> total;
-    for (const StationHour& row : rows) total[row.hour] += row.done + row.failed;
+    struct Part {
+        int count = 0;
+        int failed = 0;
+    };
+    // period -> station index -> its runs
+    std::map<long long, std::map<std::size_t, Part>> bars;
+    for (const TimedRun& t : runs) {
+        const auto station = static_cast<std::size_t>(
+            std::lower_bound(stations.begin(), stations.end(), t.run->station) - stations.begin());
+        Part& part = bars[period.Of(t.hour)][station];
+        ++part.count;
+        if (!t.run->succeeded) ++part.failed;
+    }
     int highest = 1;
-    for (const auto& [hour, count] : total) highest = std::max(highest, count);
+    for (const auto& [bar, parts] : bars) {
+        int total = 0;
+        for (const auto& [station, part] : parts) total += part.count;
+        highest = std::max(highest, total);
+    }
+    const int count = static_cast<int>(bars.size());
     const int left = 50, top = 20, plotHeight = 220;
-    const int bar =
-        std::max(8, std::min(48, 900 / std::max<int>(1, static_cast<int>(hours.size()))));
-    const int width = left + static_cast<int>(hours.size()) * (bar + 6) + 20;
-    const int legendTop = top + plotHeight + 60;
+    const int bar = std::max(8, std::min(48, 900 / std::max(1, count)));
+    const int width = left + count * (bar + 6) + 20;
+    const int legendTop = top + plotHeight + 70;
     const int height = legendTop + 18 * static_cast<int>(stations.size()) + 10;
     std::string svg = FormatText(
         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" role=\"img\" "
-        "aria-label=\"phones per hour per station\">",
-        std::max(width, 320), height);
+        "aria-label=\"phones per %s per station\">",
+        std::max(width, 320), height, period.name.c_str());
     for (int tick = 0; tick <= 4; ++tick) {  // the scale
         const int y = top + plotHeight - plotHeight * tick / 4;
         svg += FormatText(
@@ -130,27 +183,33 @@ std::string HourChart(const std::vector<StationHour>& rows) {
             "<text x=\"%d\" y=\"%d\" text-anchor=\"end\" class=\"axis\">%d</text>",
             left, y, width - 10, y, left - 6, y + 4, (highest * tick + 3) / 4);
     }
-    for (std::size_t h = 0; h < hours.size(); ++h) {
-        const int x = left + 4 + static_cast<int>(h) * (bar + 6);
+    int x = left + 4;
+    for (const auto& [number, parts] : bars) {
+        const std::string start = HourText(period.Start(number));  // "2026-12-07T11"
+        const std::string label = period.hours == 1
+                                      ? start.substr(5, 5) + " " + start.substr(11, 2) + "h"
+                                  : period.hours == 24 ? start.substr(5, 5)
+                                                       : start.substr(0, 10);
+        const std::string when =
+            period.hours == 1
+                ? start.substr(0, 10) + " " + start.substr(11) + ":00 UTC"
+                : (period.hours == 24 ? "" : period.name + " from ") + start.substr(0, 10);
         int y = top + plotHeight;
-        for (std::size_t s = 0; s < stations.size(); ++s) {
-            for (const StationHour& row : rows) {
-                if (row.hour != hours[h] || row.station != stations[s]) continue;
-                const int count = row.done + row.failed;
-                const int part = plotHeight * count / highest;
-                y -= part;
-                svg += FormatText(
-                    "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"%s\">"
-                    "<title>%s %s:00 UTC: %d phones (%d failed)</title></rect>",
-                    x, y, bar, part, kColours[s % std::size(kColours)], Html(row.station).c_str(),
-                    Html(hours[h]).c_str(), count, row.failed);
-            }
+        for (const auto& [station, part] : parts) {
+            const int h = plotHeight * part.count / highest;
+            y -= h;
+            svg += FormatText(
+                "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"%s\">"
+                "<title>%s %s: %d phones (%d failed)</title></rect>",
+                x, y, bar, h, kColours[station % std::size(kColours)],
+                Html(stations[station]).c_str(), Html(when).c_str(), part.count, part.failed);
         }
         svg += FormatText(
             "<text x=\"%d\" y=\"%d\" transform=\"rotate(-45 %d %d)\" text-anchor=\"end\" "
             "class=\"axis\">%s</text>",
             x + bar / 2, top + plotHeight + 14, x + bar / 2, top + plotHeight + 14,
-            Html(hours[h].substr(5, 5) + " " + hours[h].substr(11, 2) + "h").c_str());
+            Html(label).c_str());
+        x += bar + 6;
     }
     for (std::size_t s = 0; s < stations.size(); ++s) {
         const int y = legendTop + 18 * static_cast<int>(s);
@@ -236,28 +295,70 @@ tr.bad td { color: #b00; }
 .none { color: #777; }
 )";
 
+// The runs whose start time can be read, with their hours; unreadable counts the others
+// (a row written or changed by hand, a field cut short).
+std::vector<TimedRun> ReadableRuns(const std::vector<DownloadRecord>& records,
+                                   std::size_t& unreadable) {
+    std::vector<TimedRun> runs;
+    runs.reserve(records.size());
+    for (const DownloadRecord& r : records)
+        if (const auto hour = RecordTimeHour(r.startUtc)) runs.push_back({&r, *hour});
+    unreadable = records.size() - runs.size();
+    return runs;
+}
+
+std::string UnreadableText(std::size_t unreadable) {
+    return FormatText("%zu record%s could not be read (a start time that is not a time)",
+                      unreadable, unreadable == 1 ? "" : "s");
+}
+
+// The rows of the table of runs: every run while they are few, else the failed and then
+// the slowest, at most kMostRunRows.
+constexpr std::size_t kMostRunRows = 1000;
+
+std::vector<const DownloadRecord*> ListedRuns(const std::vector<TimedRun>& runs) {
+    std::vector<const DownloadRecord*> listed;
+    listed.reserve(runs.size());
+    for (const TimedRun& t : runs) listed.push_back(t.run);
+    if (listed.size() <= kMostRunRows) return listed;
+    const auto first = [](const DownloadRecord* a, const DownloadRecord* b) {
+        if (a->succeeded != b->succeeded) return !a->succeeded;
+        return a->durationMs > b->durationMs;
+    };
+    std::partial_sort(listed.begin(), listed.begin() + kMostRunRows, listed.end(), first);
+    listed.resize(kMostRunRows);
+    return listed;
+}
+
 }  // namespace
 
 std::string SummaryText(const std::vector<DownloadRecord>& records) {
+    std::size_t unreadable = 0;
+    std::vector<DownloadRecord> readable;
+    for (const TimedRun& t : ReadableRuns(records, unreadable)) readable.push_back(*t.run);
     std::string out = FormatText("%-20s %-14s %6s %6s %6s %8s %9s  %s\n", "station", "hour (UTC)",
                                  "phones", "done", "failed", "per hour", "kB/s", "failures");
-    for (const StationHour& row : SummaryByStationHour(records))
+    for (const StationHour& row : SummaryByStationHour(readable))
         out += SummaryLine(row, row.hour.substr(0, 10) + " " + row.hour.substr(11) + "h");
     std::map<std::string, StationHour> totals;
-    for (const DownloadRecord& r : records) {
+    for (const DownloadRecord& r : readable) {
         totals[r.station].station = r.station;
         Add(totals[r.station], r);
     }
     for (const auto& [station, total] : totals) out += SummaryLine(total, "total");
+    if (unreadable > 0) out += UnreadableText(unreadable) + "\n";
     return out;
 }
 
 std::string LineReportHtml(const std::vector<DownloadRecord>& records, const std::string& source,
                            const std::string& period) {
+    std::size_t unreadable = 0;
+    const std::vector<TimedRun> runs = ReadableRuns(records, unreadable);
     int done = 0, failed = 0;
     std::set<std::string> stations;
     std::map<std::string, int> byReason, byPort;
-    for (const DownloadRecord& r : records) {
+    for (const TimedRun& t : runs) {
+        const DownloadRecord& r = *t.run;
         r.succeeded ? ++done : ++failed;
         stations.insert(r.station);
         if (r.succeeded) continue;
@@ -271,28 +372,40 @@ std::string LineReportHtml(const std::vector<DownloadRecord>& records, const std
     html += "</style></head><body>\n<h1>Zembra line report</h1>\n";
     html += "<p class=\"meta\">" + Html(period) + " &middot; records from " + Html(source) +
             " &middot; made " + Html(UtcNowIso()) + "</p>\n";
+    if (unreadable > 0) html += "<p class=\"meta\">" + Html(UnreadableText(unreadable)) + "</p>\n";
     html += FormatText(
         "<p class=\"totals\"><span><b>%zu</b> runs</span><span><b>%d</b> done</span>"
         "<span><b>%d</b> failed</span><span><b>%zu</b> station%s</span></p>\n",
-        records.size(), done, failed, stations.size(), stations.size() == 1 ? "" : "s");
-    html += "<h2>Phones per hour per station</h2>\n";
-    html += records.empty() ? "<p class=\"none\">no runs in this period</p>"
-                            : HourChart(SummaryByStationHour(records));
+        runs.size(), done, failed, stations.size(), stations.size() == 1 ? "" : "s");
+    ChartPeriod chartPeriod;
+    const std::string chart = runs.empty() ? "<p class=\"none\">no runs in this period</p>"
+                                           : RunsChart(runs, chartPeriod);
+    html += "<h2>Phones per " + Html(chartPeriod.name) + " per station</h2>\n" + chart;
     html += "\n<div class=\"charts\"><div><h2>Failures by reason</h2>\n" +
             BarChart(byReason, "failures by reason", "#b53a3a") +
             "</div><div><h2>Failures by port</h2>\n" +
             BarChart(byPort, "failures by port", "#e08a1e") + "</div></div>\n";
     std::vector<const DownloadRecord*> slowest;
-    for (const DownloadRecord& r : records) slowest.push_back(&r);
-    std::stable_sort(slowest.begin(), slowest.end(),
-                     [](auto a, auto b) { return a->durationMs > b->durationMs; });
-    if (slowest.size() > 10) slowest.resize(10);
+    for (const TimedRun& t : runs) slowest.push_back(t.run);
+    const std::size_t shown = std::min<std::size_t>(10, slowest.size());
+    std::partial_sort(slowest.begin(), slowest.begin() + static_cast<std::ptrdiff_t>(shown),
+                      slowest.end(), [](auto a, auto b) { return a->durationMs > b->durationMs; });
+    slowest.resize(shown);
     html += "<h2>The slowest runs</h2>\n<table>\n";
     html += kRunHeader;
     for (const DownloadRecord* r : slowest) html += RunRow(*r);
-    html += "</table>\n<h2>Every run of the period</h2>\n<table>\n";
+    const std::vector<const DownloadRecord*> listed = ListedRuns(runs);
+    if (listed.size() == runs.size()) {
+        html += "</table>\n<h2>Every run of the period</h2>\n<table>\n";
+    } else {
+        html += "</table>\n<h2>Runs of the period: the failed and the slowest first</h2>\n";
+        html += FormatText(
+            "<p class=\"meta\">%zu of the %zu runs are listed; %zu are left out "
+            "(zembra-cli records lists every run).</p>\n<table>\n",
+            listed.size(), runs.size(), runs.size() - listed.size());
+    }
     html += kRunHeader;
-    for (const DownloadRecord& r : records) html += RunRow(r);
+    for (const DownloadRecord* r : listed) html += RunRow(*r);
     html += "</table>\n</body></html>\n";
     return html;
 }

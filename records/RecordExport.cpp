@@ -1,6 +1,7 @@
 #include "records/RecordExport.h"
 
 #include <cinttypes>
+#include <string_view>
 #include <type_traits>
 
 #include "job/ImageSlot.h"
@@ -14,16 +15,29 @@ const char* const kColumns[] = {
     "id",           "start_utc",    "end_utc",   "station",    "front_end",    "port",
     "slot",         "link",         "protocol",  "mode_code",  "version_word", "outcome",
     "outcome_code", "outcome_text", "succeeded", "bytes_sent", "naks",         "retransmissions",
-    "duration_ms",  "images"};
+    "duration_ms",  "run_uid",      "images"};
 
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string out = "\"";
+// A field in quotes, its quotes doubled; prefix goes first inside the quotes.
+std::string QuotedField(const std::string& text, const char* prefix = "") {
+    std::string out = std::string("\"") + prefix;
     for (char c : text) {
         if (c == '"') out += '"';
         out += c;
     }
     return out + "\"";
+}
+
+std::string CsvField(const std::string& text) {
+    return text.find_first_of(",\"\r\n") == std::string::npos ? text : QuotedField(text);
+}
+
+// A text cell: one that a spreadsheet would take for a formula (=, +, -, @, a tab or a
+// carriage return first: a host or file name "=HYPERLINK(...)") gets a leading "'" and
+// quotes, so that it is shown as the text it is.
+std::string CsvTextField(const std::string& text) {
+    if (text.empty() || std::string_view("=+-@\t\r").find(text[0]) == std::string_view::npos)
+        return CsvField(text);
+    return QuotedField(text, "'");
 }
 
 // A file name in the images field: its separators and the escape itself as %XX.
@@ -114,7 +128,7 @@ std::string RecordsCsv(const std::vector<DownloadRecord>& records) {
             using Field = std::decay_t<decltype(field)>;
             out += ',';
             if constexpr (std::is_same_v<Field, std::string>)
-                out += CsvField(field);
+                out += CsvTextField(field);
             else if (static_cast<const void*>(&field) == &r.modeCode)
                 out += FormatText("0x%03X", static_cast<unsigned>(r.modeCode));
             else

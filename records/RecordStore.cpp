@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <thread>
 #include <type_traits>
 #include <utility>
@@ -58,6 +60,38 @@ CREATE INDEX IF NOT EXISTS downloads_start ON downloads(start_utc);
 CREATE INDEX IF NOT EXISTS images_download ON images(download_id);
 )";
 
+// The upgrades of the layout above, in order: kUpgrades[n] brings a database of version n
+// (PRAGMA user_version) to version n + 1. A database of an earlier program is upgraded in
+// place the first time this program writes it; its rows stay as they were, with the new
+// columns filled in (FillRunUids).
+constexpr const char* kUpgrades[] = {
+    // 1: every run an identity of its own (given to earlier rows by FillRunUids).
+    "ALTER TABLE downloads ADD COLUMN run_uid TEXT;"
+    "CREATE UNIQUE INDEX downloads_run_uid ON downloads(run_uid);",
+};
+constexpr int kLayoutVersion = static_cast<int>(std::size(kUpgrades));
+
+// The columns of a download row that ForEachRecordField visits, in its order.
+constexpr const char* kRecordColumns[] = {"start_utc",
+                                          "end_utc",
+                                          "station",
+                                          "front_end",
+                                          "port",
+                                          "slot",
+                                          "link",
+                                          "protocol",
+                                          "mode_code",
+                                          "version_word",
+                                          "outcome",
+                                          "outcome_code",
+                                          "outcome_text",
+                                          "succeeded",
+                                          "bytes_sent",
+                                          "naks",
+                                          "retransmissions",
+                                          "duration_ms",
+                                          "run_uid"};
+
 std::string ErrorOf(sqlite3* db, const std::string& what) {
     return what + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
 }
@@ -105,6 +139,80 @@ std::string Trim(const std::string& text) {
     while (a < b && std::isspace(static_cast<unsigned char>(text[a]))) ++a;
     while (b > a && std::isspace(static_cast<unsigned char>(text[b - 1]))) --b;
     return text.substr(a, b - a);
+}
+
+// The record columns as a list for a statement. With a database given: the ones it lacks
+// (an earlier program's file, which a reader does not upgrade) are read as NULL.
+std::string ColumnList(sqlite3* db = nullptr) {
+    std::string list;
+    for (const char* column : kRecordColumns) {
+        if (!list.empty()) list += ", ";
+        bool present = true;
+        if (db) {
+            const std::string probe = std::string("SELECT ") + column + " FROM downloads LIMIT 0";
+            sqlite3_stmt* statement = nullptr;
+            present = sqlite3_prepare_v2(db, probe.c_str(), -1, &statement, nullptr) == SQLITE_OK;
+            sqlite3_finalize(statement);
+        }
+        list += present ? std::string(column) : std::string("NULL");
+    }
+    return list;
+}
+
+std::string Placeholders() {
+    std::string list;
+    for (std::size_t i = 0; i < std::size(kRecordColumns); ++i) list += i ? ",?" : "?";
+    return list;
+}
+
+// One statement run to its end, its columns into row (called per row); an error text.
+std::string RunStatement(sqlite3* db, const std::string& sql,
+                         const std::function<void(const Statement&)>& row = nullptr,
+                         const std::function<void(Statement&)>& bind = nullptr) {
+    Statement statement(db, sql.c_str());
+    if (!statement.ok()) return sqlite3_errmsg(db);
+    if (bind) bind(statement);
+    int rc;
+    while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW)
+        if (row) row(statement);
+    return rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(db);
+}
+
+// Gives every row without an identity one of its own (rows of an earlier program, or
+// written by one since); an error text.
+std::string FillRunUids(sqlite3* db) {
+    std::vector<std::int64_t> ids;
+    std::string error = RunStatement(db, "SELECT id FROM downloads WHERE run_uid IS NULL",
+                                     [&](const Statement& s) { ids.push_back(s.ColumnInt(0)); });
+    for (const std::int64_t id : ids) {
+        if (!error.empty()) break;
+        const std::string uid = NewRandomUid();
+        if (uid.empty()) return "the system gave no random bits for a record's identity";
+        error = RunStatement(db, "UPDATE downloads SET run_uid = ?1 WHERE id = ?2", nullptr,
+                             [&](Statement& s) {
+                                 s.Text(1, uid);
+                                 s.Int(2, id);
+                             });
+    }
+    return error;
+}
+
+// Brings the layout of a database (in a write transaction) to this program's version and
+// fills what the upgrades added; an error text.
+std::string UpgradeLayout(sqlite3* db) {
+    std::int64_t version = 0;
+    std::string error = RunStatement(db, "PRAGMA user_version",
+                                     [&](const Statement& s) { version = s.ColumnInt(0); });
+    for (std::int64_t step = version; error.empty() && step < kLayoutVersion; ++step) {
+        char* message = nullptr;
+        if (sqlite3_exec(db, kUpgrades[step], nullptr, nullptr, &message) != SQLITE_OK)
+            error = message ? message : sqlite3_errmsg(db);
+        sqlite3_free(message);
+        if (error.empty())
+            error = RunStatement(
+                db, FormatText("PRAGMA user_version = %lld", static_cast<long long>(step + 1)));
+    }
+    return error.empty() ? FillRunUids(db) : error;
 }
 
 }  // namespace
@@ -192,13 +300,19 @@ std::string RecordStore::OpenForWriting() {
     std::string error;
     for (;;) {
         char* message = nullptr;
+        std::string upgrade;
         if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
                          &message) == SQLITE_OK &&
-            sqlite3_exec(db_, (std::string("BEGIN IMMEDIATE;") + kSchema + "COMMIT;").c_str(),
-                         nullptr, nullptr, &message) == SQLITE_OK)
+            sqlite3_exec(db_, (std::string("BEGIN IMMEDIATE;") + kSchema).c_str(), nullptr, nullptr,
+                         &message) == SQLITE_OK &&
+            (upgrade = UpgradeLayout(db_)).empty() &&
+            sqlite3_exec(db_, "COMMIT;", nullptr, nullptr, &message) == SQLITE_OK)
             break;
         const bool busy = (sqlite3_errcode(db_) & 0xFF) == SQLITE_BUSY;
-        error = path_ + ": " + (message ? message : sqlite3_errmsg(db_));
+        error = path_ + ": " +
+                (message            ? message
+                 : !upgrade.empty() ? upgrade
+                                    : sqlite3_errmsg(db_));
         sqlite3_free(message);
         sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
         if (!busy || NowMs() >= deadline) break;
@@ -214,6 +328,19 @@ std::string RecordStore::TakeNotice() {
     return std::exchange(notice_, std::string());
 }
 
+std::string RecordStore::IdentifyRuns() {
+    std::string error = OpenForWriting();
+    if (!error.empty()) return error;
+    if (sqlite3_exec(db_, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr) == SQLITE_OK &&
+        (error = FillRunUids(db_)).empty() &&
+        sqlite3_exec(db_, "COMMIT;", nullptr, nullptr, nullptr) == SQLITE_OK)
+        return {};
+    error = path_ + ": " + (error.empty() ? sqlite3_errmsg(db_) : error);
+    sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
+    Close();
+    return error;
+}
+
 std::string RecordStore::Append(DownloadRecord& record) {
     // Records written into a file that is no longer at the path would be lost.
     if (db_ && FileIdentityAt(path_) != openedFile_) {
@@ -222,6 +349,9 @@ std::string RecordStore::Append(DownloadRecord& record) {
                   " was removed or replaced since it was opened: the records go on in the file "
                   "now at that path (created anew when there is none)";
     }
+    record.runUid = NewRandomUid();
+    if (record.runUid.empty())
+        return path_ + ": the system gave no random bits for the record's identity";
     std::string error = OpenForWriting();
     if (!error.empty()) return error;
     if (sqlite3_exec(db_, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -231,11 +361,9 @@ std::string RecordStore::Append(DownloadRecord& record) {
     }
     bool ok = true;
     {
-        Statement insert(db_,
-                         "INSERT INTO downloads (start_utc, end_utc, station, front_end, port, "
-                         "slot, link, protocol, mode_code, version_word, outcome, outcome_code, "
-                         "outcome_text, succeeded, bytes_sent, naks, retransmissions, "
-                         "duration_ms) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+        Statement insert(
+            db_, ("INSERT INTO downloads (" + ColumnList() + ") VALUES (" + Placeholders() + ")")
+                     .c_str());
         ok = insert.ok();
         if (ok) {
             int i = 0;
@@ -283,12 +411,10 @@ namespace {
 using SqlValue = std::variant<std::string, std::int64_t>;
 
 // The query of the downloads that pass the filter, newest first, and its parameters' values
-// in their order.
-std::string FilterQuery(const RecordFilter& filter, std::vector<SqlValue>& params) {
-    std::string sql =
-        "SELECT id, start_utc, end_utc, station, front_end, port, slot, link, protocol, "
-        "mode_code, version_word, outcome, outcome_code, outcome_text, succeeded, "
-        "bytes_sent, naks, retransmissions, duration_ms FROM downloads d WHERE 1";
+// in their order. columns: what the query reads (ColumnList).
+std::string FilterQuery(const RecordFilter& filter, const std::string& columns,
+                        std::vector<SqlValue>& params) {
+    std::string sql = "SELECT id, " + columns + " FROM downloads d WHERE 1";
     const auto param = [&](SqlValue value) {
         params.push_back(std::move(value));
         return "?" + std::to_string(params.size());
@@ -324,7 +450,7 @@ std::string FilterQuery(const RecordFilter& filter, std::vector<SqlValue>& param
 std::string SelectDownloads(sqlite3* db, const std::string& path, const RecordFilter& filter,
                             std::vector<DownloadRecord>& out) {
     std::vector<SqlValue> params;
-    const std::string sql = FilterQuery(filter, params);
+    const std::string sql = FilterQuery(filter, ColumnList(db), params);
     Statement select(db, sql.c_str());
     if (!select.ok()) return ErrorOf(db, path);
     for (std::size_t k = 0; k < params.size(); ++k) {

@@ -47,9 +47,16 @@ class RecordStore {
 
     const std::string& path() const { return path_; }
 
-    // Appends one record in a transaction of its own and sets record.id. Returns an error
+    // Appends one record in a transaction of its own under a new identity, and sets
+    // record.id and record.runUid. A file of an earlier program is upgraded first (its
+    // records keep their ids and get identities of their own). Returns an error
     // text, empty on success.
     std::string Append(DownloadRecord& record);
+
+    // Gives every record without an identity one of its own (records written by an earlier
+    // program into this file since it was upgraded); the file is created or upgraded as by
+    // Append. Returns an error text, empty on success.
+    std::string IdentifyRuns();
 
     // The notice of the last Append that found the file removed or replaced and opened it
     // again; empty when there is none. Cleared by the call.

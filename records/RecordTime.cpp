@@ -158,4 +158,34 @@ std::optional<std::string> RecordTimeBound(const std::string& text, TimeBound wh
     return StoredTime(instant);
 }
 
+std::optional<long long> RecordTimeHour(const std::string& time) {
+    Reader in(time);
+    const long long year = in.Number(4, 4);
+    if (year < 0 || !in.Take('-')) return std::nullopt;
+    const long long month = in.Number(2, 2);
+    if (month < 1 || month > 12 || !in.Take('-')) return std::nullopt;
+    const long long day = in.Number(2, 2);
+    if (day < 1 || day > DaysInMonth(year, month) || !in.Take('T')) return std::nullopt;
+    const long long hour = in.Number(2, 2);
+    if (hour < 0 || hour > 23 || !in.Take(':')) return std::nullopt;
+    const long long minute = in.Number(2, 2);
+    if (minute < 0 || minute > 59 || !in.Take(':')) return std::nullopt;
+    const long long second = in.Number(2, 2);
+    if (second < 0 || second > 60) return std::nullopt;  // 60: a leap second
+    if (in.Take('.') && in.Number(1, 9) < 0) return std::nullopt;
+    if (!in.Take('Z') || !in.AtEnd()) return std::nullopt;
+    return DaysFromCivil(year, month, day) * 24 + hour;
+}
+
+bool IsRecordTime(const std::string& time) {
+    return RecordTimeHour(time).has_value();
+}
+
+std::string HourText(long long hour) {
+    const long long days = hour >= 0 ? hour / 24 : -((-hour + 23) / 24);
+    long long y = 0, m = 0, d = 0;
+    CivilFromDays(days, y, m, d);
+    return FormatText("%04lld-%02lld-%02lldT%02lld", y, m, d, hour - days * 24);
+}
+
 }  // namespace zembra

@@ -18,4 +18,12 @@ enum class TimeBound { Since, Until };
 // (2026-13-45, 2026-02-30, T24:00, T99:99, trailing text ...).
 std::optional<std::string> RecordTimeBound(const std::string& text, TimeBound which);
 
+// The hour of a stored time ("2026-12-07T11:20:33.123Z": UTC, seconds, at most nine
+// digits of fraction) as hours since 1970-01-01T00Z; empty when the text is not one.
+std::optional<long long> RecordTimeHour(const std::string& time);
+bool IsRecordTime(const std::string& time);
+
+// An hour since 1970 as "2026-12-07T11".
+std::string HourText(long long hour);
+
 }  // namespace zembra

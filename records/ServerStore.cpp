@@ -13,6 +13,7 @@
 #include "platform/Helpers.h"
 #include "platform/WaitEvent.h"
 #include "records/RecordExport.h"
+#include "records/RecordTime.h"
 
 namespace zembra {
 
@@ -77,6 +78,21 @@ CREATE INDEX records_port ON records (port);
 CREATE INDEX records_outcome ON records (lower(outcome));
 CREATE INDEX images_sha256 ON images (sha256 text_pattern_ops);
 CREATE INDEX record_images_image ON record_images (image_id);
+)",
+    // 2: a record is known by its run's own identity, no longer by its store and local id
+    // (which a restored or copied records file gives again); the rows stored before keep
+    // theirs ("store:local") as identity. Times must be well formed (rows stored before are
+    // not checked again).
+    R"(
+ALTER TABLE records ADD COLUMN run_uid text;
+UPDATE records SET run_uid = record_uid;
+ALTER TABLE records ALTER COLUMN run_uid SET NOT NULL;
+CREATE UNIQUE INDEX records_run_uid ON records (run_uid);
+ALTER TABLE records DROP CONSTRAINT IF EXISTS records_record_uid_key;
+CREATE INDEX records_record_uid ON records (record_uid);
+ALTER TABLE records ADD CONSTRAINT records_times_well_formed CHECK (
+    start_utc ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}(\.[0-9]{1,9})?Z$' AND
+    end_utc ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}(\.[0-9]{1,9})?Z$') NOT VALID;
 )"};
 static_assert(std::size(kSchemaSteps) == kServerSchemaVersion);
 
@@ -85,7 +101,17 @@ constexpr const char* kBatchColumns =
     "id bigint, start_utc text, end_utc text, station text, front_end text, port text, "
     "slot integer, link text, protocol text, mode_code integer, version_word bigint, "
     "outcome text, outcome_code integer, outcome_text text, succeeded boolean, "
-    "bytes_sent bigint, naks bigint, retransmissions bigint, duration_ms bigint, images jsonb";
+    "bytes_sent bigint, naks bigint, retransmissions bigint, duration_ms bigint, run_uid text, "
+    "images jsonb";
+
+// A stored record r (with its station s) holds the same run as the incoming n.
+constexpr const char* kSameRun =
+    "(r.start_utc, r.end_utc, s.name, r.front_end, r.port, r.slot, r.link, r.protocol, "
+    "r.mode_code, r.version_word, r.outcome, r.outcome_code, r.outcome_text, r.succeeded, "
+    "r.bytes_sent, r.naks, r.retransmissions, r.duration_ms) IS NOT DISTINCT FROM "
+    "(n.start_utc, n.end_utc, n.station, n.front_end, n.port, n.slot, n.link, n.protocol, "
+    "n.mode_code, n.version_word, n.outcome, n.outcome_code, n.outcome_text, n.succeeded, "
+    "n.bytes_sent, n.naks, n.retransmissions, n.duration_ms)";
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
@@ -290,6 +316,21 @@ std::string ServerStore::Open() {
 
 std::string ServerStore::Push(const std::string& storeUid,
                               const std::vector<DownloadRecord>& records) {
+    for (const DownloadRecord& record : records) {
+        for (const std::string* time : {&record.startUtc, &record.endUtc}) {
+            if (IsRecordTime(*time)) continue;
+            return "line server " + description_ +
+                   FormatText(
+                       ": local record %lld cannot be stored: its %s time \"%s\" is not "
+                       "a well-formed time (2026-12-07T11:20:33.123Z); it stays waiting",
+                       static_cast<long long>(record.id),
+                       time == &record.startUtc ? "start" : "end", time->c_str());
+        }
+        if (record.runUid.empty())
+            return "line server " + description_ +
+                   FormatText(": local record %lld has no identity; it stays waiting",
+                              static_cast<long long>(record.id));
+    }
     std::string error = Open();
     if (!error.empty() || records.empty()) return error;
     std::string batch = "[";
@@ -298,7 +339,14 @@ std::string ServerStore::Push(const std::string& storeUid,
         batch += RecordJsonLine(record);
     }
     batch += "]";
-    const std::string steps[] = {
+    const auto run = [&](const std::string& sql) {
+        const bool withParams = sql.find("$2") != std::string::npos;
+        return Exec(
+            conn_, sql,
+            withParams ? std::vector<std::string>{storeUid, batch} : std::vector<std::string>{},
+            stopped_);
+    };
+    const std::string load[] = {
         "BEGIN",
         // Each batch goes through this table; it empties itself at the end of each
         // transaction.
@@ -307,35 +355,57 @@ std::string ServerStore::Push(const std::string& storeUid,
         std::string("INSERT INTO incoming SELECT $1 || ':' || r.id, r.* FROM "
                     "jsonb_to_recordset($2::jsonb) AS r(") +
             kBatchColumns + ")",
+        // A run the server holds with other content is not this one: never dropped as a
+        // copy of it.
+        std::string("SELECT n.id, n.run_uid FROM incoming n JOIN records r USING (run_uid) "
+                    "JOIN stations s ON s.id = r.station_id WHERE NOT ") +
+            kSameRun + " ORDER BY n.id LIMIT 1"};
+    for (const std::string& sql : load) {
+        const Result result = run(sql);
+        // Closing the connection rolls the transaction back.
+        if (!Succeeded(result)) return Fail("cannot store a batch", result.get());
+        if (PQresultStatus(result.get()) == PGRES_TUPLES_OK && PQntuples(result.get()) > 0) {
+            const std::string id = PQgetvalue(result.get(), 0, 0);
+            const std::string uid = PQgetvalue(result.get(), 0, 1);
+            Close();
+            return "line server " + description_ + ": local record " + id +
+                   " cannot be stored: the server holds a run with its identity " + uid +
+                   " and other content; it stays waiting";
+        }
+    }
+    const std::string store[] = {
+        // A run stored before runs had identities, under its store and local id: the same
+        // run sent again is not stored twice.
+        std::string("DELETE FROM incoming n USING records r JOIN stations s ON s.id = "
+                    "r.station_id WHERE r.run_uid = n.record_uid AND ") +
+            kSameRun,
         "INSERT INTO stations (name) SELECT DISTINCT station FROM incoming ORDER BY station "
         "ON CONFLICT (name) DO NOTHING",
         "INSERT INTO images (sha256, file_name, size) SELECT DISTINCT e->>'sha256', "
         "e->>'file_name', (e->>'size')::bigint FROM incoming, jsonb_array_elements(images) e "
         "ORDER BY 1, 2, 3 ON CONFLICT (sha256, file_name, size) DO NOTHING",
-        "WITH new AS (INSERT INTO records (record_uid, station_id, local_id, start_utc, end_utc, "
-        "front_end, port, slot, link, protocol, mode_code, version_word, outcome, outcome_code, "
-        "outcome_text, succeeded, bytes_sent, naks, retransmissions, duration_ms) "
-        "SELECT n.record_uid, s.id, n.id, n.start_utc, n.end_utc, n.front_end, n.port, n.slot, "
-        "n.link, n.protocol, n.mode_code, n.version_word, n.outcome, n.outcome_code, "
-        "n.outcome_text, n.succeeded, n.bytes_sent, n.naks, n.retransmissions, n.duration_ms "
-        "FROM incoming n JOIN stations s ON s.name = n.station ORDER BY n.id "
-        "ON CONFLICT (record_uid) DO NOTHING RETURNING id, record_uid) "
+        // A run the server holds already (a batch sent again) is stored once.
+        "WITH new AS (INSERT INTO records (run_uid, record_uid, station_id, local_id, "
+        "start_utc, end_utc, front_end, port, slot, link, protocol, mode_code, version_word, "
+        "outcome, outcome_code, outcome_text, succeeded, bytes_sent, naks, retransmissions, "
+        "duration_ms) "
+        "SELECT n.run_uid, n.record_uid, s.id, n.id, n.start_utc, n.end_utc, n.front_end, "
+        "n.port, n.slot, n.link, n.protocol, n.mode_code, n.version_word, n.outcome, "
+        "n.outcome_code, n.outcome_text, n.succeeded, n.bytes_sent, n.naks, n.retransmissions, "
+        "n.duration_ms FROM incoming n JOIN stations s ON s.name = n.station ORDER BY n.id "
+        "ON CONFLICT (run_uid) DO NOTHING RETURNING id, run_uid) "
         "INSERT INTO record_images (record_id, position, slot, image_id, flash_start, "
         "flash_end, written) "
         "SELECT new.id, e.position, (e.v->>'slot')::integer, im.id, "
         "(e.v->>'flash_start')::bigint, (e.v->>'flash_end')::bigint, "
         "(e.v->>'written')::boolean "
-        "FROM new JOIN incoming n USING (record_uid) "
+        "FROM new JOIN incoming n USING (run_uid) "
         "CROSS JOIN LATERAL jsonb_array_elements(n.images) WITH ORDINALITY AS e(v, position) "
         "JOIN images im ON im.sha256 = e.v->>'sha256' AND im.file_name = e.v->>'file_name' "
         "AND im.size = (e.v->>'size')::bigint",
         "COMMIT"};
-    const std::vector<std::string> params = {storeUid, batch};
-    for (const std::string& sql : steps) {
-        const bool withParams = sql.find("$2") != std::string::npos;
-        const Result result =
-            Exec(conn_, sql, withParams ? params : std::vector<std::string>{}, stopped_);
-        // Closing the connection rolls the transaction back.
+    for (const std::string& sql : store) {
+        const Result result = run(sql);
         if (!Succeeded(result)) return Fail("cannot store a batch", result.get());
     }
     return {};
@@ -352,7 +422,7 @@ std::string RecordsQuerySql(const RecordFilter& filter, std::vector<std::string>
     std::string sql =
         "SELECT r.id, r.start_utc, r.end_utc, s.name, r.front_end, r.port, r.slot, r.link, "
         "r.protocol, r.mode_code, r.version_word, r.outcome, r.outcome_code, r.outcome_text, "
-        "r.succeeded, r.bytes_sent, r.naks, r.retransmissions, r.duration_ms "
+        "r.succeeded, r.bytes_sent, r.naks, r.retransmissions, r.duration_ms, r.run_uid "
         "FROM records r JOIN stations s ON s.id = r.station_id WHERE true";
     if (!filter.since.empty()) sql += " AND r.start_utc >= " + param(filter.since);
     if (!filter.until.empty()) {

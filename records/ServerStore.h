@@ -13,7 +13,7 @@ struct pg_result;
 namespace zembra {
 
 // The schema version of the line server's tables that this program writes and reads.
-constexpr int kServerSchemaVersion = 1;
+constexpr int kServerSchemaVersion = 2;
 
 // The line's shared records database: a PostgreSQL server that every station's sender
 // pushes its local records to, and that line-wide queries read. The connection string is the
@@ -37,8 +37,10 @@ class ServerStore {
     std::string Open();
 
     // Stores records of the local store storeUid in one transaction. A record is known by
-    // storeUid and its local id: one the server already holds is skipped, so a batch sent
-    // twice is stored once. On an error nothing of the batch is stored.
+    // its run's identity (runUid): one the server already holds with the same content is
+    // stored once (a batch sent twice), one it holds with other content is an error. A record
+    // whose times are not well formed is refused before anything is sent. On an error
+    // nothing of the batch is stored.
     std::string Push(const std::string& storeUid, const std::vector<DownloadRecord>& records);
 
     // The records of the line that pass the filter (station included), oldest first (by

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -235,8 +236,12 @@ TEST(CliHardening, TraceFileMustBeAFreeRegularFile) {
     const std::string folder = files.File("folder");
     ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
     const std::string db = files.Write("records.sqlite", Bytes{'d', 'b'});
+    // The database's journal files: written by every connection, also before they exist.
+    const std::string wal = files.Write("records.sqlite-wal", Bytes{'w'});
     const std::vector<std::string> job{"--port", kNoPort, "--font1", font, "--records", db};
-    for (const std::string& trace : {fifo, folder, db, std::string("/dev/null")}) {
+    for (const std::string& trace :
+         {fifo, folder, db, wal, db + "-shm", files.File("./records.sqlite-journal"),
+          std::string("/dev/null")}) {
         std::vector<std::string> args = job;
         args.insert(args.end(), {"--trace", trace});
         const CliResult run = RunCliLog(args);
@@ -246,6 +251,8 @@ TEST(CliHardening, TraceFileMustBeAFreeRegularFile) {
     EXPECT_TRUE(::stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
     EXPECT_TRUE(::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
     EXPECT_EQ(ReadAll(db), "db");
+    EXPECT_EQ(ReadAll(wal), "w");
+    EXPECT_FALSE(std::filesystem::exists(db + "-shm"));
     // A new name passes (the port then fails, and nothing is created before the run).
     std::vector<std::string> args = job;
     args.insert(args.end(), {"--trace", files.File("new.txt")});

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,6 +68,36 @@ std::vector<std::string> WithoutIds(const std::string& lines) {
     std::sort(out.begin(), out.end());
     return out;
 }
+
+// Puts a records database (with its journal) in place of another, as a backup put back.
+void CopyDatabase(const std::string& from, const std::string& to) {
+    for (const char* suffix : {"", "-wal"}) {
+        std::filesystem::remove(to + suffix);
+        if (std::filesystem::exists(from + suffix))
+            std::filesystem::copy_file(from + suffix, to + suffix);
+    }
+}
+
+// The line server's tables as the first program to make them left them (schema 1).
+constexpr const char* kFirstServerLayout = R"(
+CREATE TABLE zembra_schema (version integer NOT NULL);
+INSERT INTO zembra_schema VALUES (1);
+CREATE TABLE stations (id serial PRIMARY KEY, name text NOT NULL UNIQUE);
+CREATE TABLE images (id bigserial PRIMARY KEY, sha256 text NOT NULL, file_name text NOT NULL,
+    size bigint NOT NULL, UNIQUE (sha256, file_name, size));
+CREATE TABLE records (id bigserial PRIMARY KEY, record_uid text NOT NULL UNIQUE,
+    station_id integer NOT NULL REFERENCES stations (id), local_id bigint NOT NULL,
+    start_utc text NOT NULL, end_utc text NOT NULL, front_end text NOT NULL, port text NOT NULL,
+    slot integer NOT NULL, link text NOT NULL, protocol text NOT NULL,
+    mode_code integer NOT NULL, version_word bigint NOT NULL, outcome text NOT NULL,
+    outcome_code integer NOT NULL, outcome_text text NOT NULL, succeeded boolean NOT NULL,
+    bytes_sent bigint NOT NULL, naks bigint NOT NULL, retransmissions bigint NOT NULL,
+    duration_ms bigint NOT NULL, received_at timestamptz NOT NULL DEFAULT now());
+CREATE TABLE record_images (record_id bigint NOT NULL REFERENCES records (id),
+    position integer NOT NULL, slot integer NOT NULL,
+    image_id bigint NOT NULL REFERENCES images (id), flash_start bigint NOT NULL,
+    flash_end bigint NOT NULL, written boolean NOT NULL, PRIMARY KEY (record_id, position));
+)";
 
 class LineTest : public ::testing::Test {
   protected:
@@ -281,14 +312,7 @@ TEST_F(LineTest, ServerAndStationKilledMidBatch) {
     // The database as a station leaves it that dies after the server's commit and before its
     // mark: sent again, every record is still stored once.
     ASSERT_EQ(FillRecords(db, "line2-pc01", 50, 20), "");
-    const auto copy = [](const std::string& from, const std::string& to) {
-        for (const char* suffix : {"", "-wal"}) {
-            std::filesystem::remove(to + suffix);
-            if (std::filesystem::exists(from + suffix))
-                std::filesystem::copy_file(from + suffix, to + suffix);
-        }
-    };
-    copy(db, db + ".before");
+    CopyDatabase(db, db + ".before");
     for (int time = 0; time < 2; ++time) {
         std::string out;
         EXPECT_EQ(RunCli({"records", "--send", "--db", db, "--server", conninfo}, out,
@@ -298,7 +322,7 @@ TEST_F(LineTest, ServerAndStationKilledMidBatch) {
         EXPECT_NE(out.find("0 records waiting"), std::string::npos) << out;
         EXPECT_GE(std::atoi(out.c_str() + out.find(": ") + 2), 50) << out;  // "N sent"
         EXPECT_EQ(ServerCount(), 12050);
-        copy(db + ".before", db);
+        CopyDatabase(db + ".before", db);
     }
     EXPECT_EQ(Sql("SELECT count(DISTINCT local_id) FROM records"), "12050");
     EXPECT_EQ(Sql("SELECT count(*) FROM record_images"), "24100");
@@ -346,7 +370,7 @@ TEST_F(LineTest, WrongPasswordAndNewerSchemaLeaveDownloadsAlone) {
     EXPECT_EQ(RunCli({"records", "--send", "--db", db, "--server", conninfo}, sent,
                      files.File("send.txt")),
               20);
-    EXPECT_NE(sent.find("its records schema is version 7, newer than this program knows (1)"),
+    EXPECT_NE(sent.find("its records schema is version 7, newer than this program knows (2)"),
               std::string::npos)
         << sent;
     EXPECT_EQ(sent.find(PgServer::kPassword), std::string::npos) << sent;
@@ -359,6 +383,135 @@ TEST_F(LineTest, WrongPasswordAndNewerSchemaLeaveDownloadsAlone) {
     EXPECT_EQ(bad.find(PgServer::kPassword), std::string::npos) << bad;
     EXPECT_EQ(Sql("SELECT to_regclass('records') IS NULL"), "t");
     EXPECT_EQ(Sql("SELECT version FROM zembra_schema"), "7");
+}
+
+// A records file put back from a backup gives its next run a record number that a run the
+// server holds already had: both runs are kept. A run the server holds with other content
+// than the station's is an error that keeps the record waiting.
+TEST_F(LineTest, ARecordsFilePutBackNeverLosesARun) {
+    const std::string db = files.File("records.sqlite");
+    const auto send = [&](std::string& out) {
+        return RunCli({"records", "--send", "--db", db, "--server", conninfo}, out,
+                      files.File("send.txt"));
+    };
+    std::string out;
+    ASSERT_EQ(FillRecords(db, "line3-pc01", 1), "");
+    ASSERT_EQ(send(out), 0) << out;
+    CopyDatabase(db, db + ".backup");
+    DownloadRecord second = SampleRecord("line3-pc01");
+    ASSERT_EQ(RecordStore(db).Append(second), "");
+    ASSERT_EQ(send(out), 0) << out;
+    CopyDatabase(db + ".backup", db);
+    DownloadRecord again = SampleRecord("line3-pc01");
+    again.port = "COM66";
+    ASSERT_EQ(RecordStore(db).Append(again), "");
+    EXPECT_EQ(again.id, second.id);
+    ASSERT_EQ(send(out), 0) << out;
+    EXPECT_NE(out.find("1 sent; line server"), std::string::npos) << out;
+    EXPECT_EQ(ServerCount(), 3);
+    EXPECT_EQ(Sql("SELECT count(*) FROM records WHERE port = 'COM66'"), "1");
+
+    // The same run with other content (a file changed by hand), and the mark set back.
+    sqlite3* local = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &local), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(local,
+                           "UPDATE downloads SET duration_ms = 1 WHERE port = 'COM66';"
+                           "UPDATE line_outbox SET sent_through = 1",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(local);
+    EXPECT_EQ(send(out), 20) << out;
+    EXPECT_NE(out.find("local record 2 cannot be stored: the server holds a run with its "
+                       "identity " +
+                       again.runUid + " and other content; it stays waiting"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("1 record waiting"), std::string::npos) << out;
+    EXPECT_EQ(ServerCount(), 3);
+}
+
+// A server and a records file of the first program: the server's tables are upgraded in
+// place, its rows kept (also one whose start time cannot be read: the summary and the report
+// leave it out and count it); the file's run that the server holds under its store and
+// local number is not stored twice. A time that is not a time is refused by the server and
+// named by the sender before it sends.
+TEST_F(LineTest, AnEarlierServerAndRecordsFileKeepWorking) {
+    const std::string row =
+        "'zembra-cli --station', 'COM65', 0, 'USB', 'compressed', 258, 16917, 'Completed', 0, "
+        "'done', true, 4300000, 0, 0, 41200";
+    ASSERT_EQ(Sql(std::string(kFirstServerLayout) +
+                  "INSERT INTO stations (name) VALUES ('line4-pc01'), ('line4-pc02');"
+                  "INSERT INTO records (record_uid, station_id, local_id, start_utc, end_utc, "
+                  "front_end, port, slot, link, protocol, mode_code, version_word, outcome, "
+                  "outcome_code, outcome_text, succeeded, bytes_sent, naks, retransmissions, "
+                  "duration_ms) VALUES ('s4:1', 1, 1, '2026-12-07T08:00:00.000Z', "
+                  "'2026-12-07T08:00:41.200Z', " +
+                  row +
+                  "), ('other:1', 2, 1, '2026', '2026', 'zembra', 'COM1', 0, 'USB', 'normal', "
+                  "257, -1, 'Completed', 0, 'done', true, 1, 0, 0, 1)"),
+              "");
+    const std::string db = files.File("records.sqlite");
+    sqlite3* local = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &local), SQLITE_OK);
+    const std::string sql =
+        std::string(kFirstRecordsLayout) +
+        "CREATE TABLE line_outbox (store_uid TEXT NOT NULL, sent_through INTEGER NOT NULL);"
+        "INSERT INTO line_outbox VALUES ('s4', 0);"  // the station died before its mark
+        "INSERT INTO downloads VALUES (1, '2026-12-07T08:00:00.000Z', "
+        "'2026-12-07T08:00:41.200Z', 'line4-pc01', 'zembra-cli --station', 'COM65', 0, 'USB', "
+        "'compressed', 258, 16917, 'Completed', 0, 'done', 1, 4300000, 0, 0, 41200),"
+        "(2, '2026-12-07T08:01:00.000Z', '2026-12-07T08:01:41.200Z', 'line4-pc01', "
+        "'zembra-cli --station', 'COM66', 0, 'USB', 'compressed', 258, 16917, 'Completed', 0, "
+        "'done', 1, 4300000, 0, 0, 41200)";
+    ASSERT_EQ(sqlite3_exec(local, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(local);
+
+    std::string out;
+    EXPECT_EQ(RunCli({"records", "--send", "--db", db, "--server", conninfo}, out,
+                     files.File("send.txt")),
+              0)
+        << out;
+    EXPECT_EQ(Sql("SELECT version FROM zembra_schema"), "2");
+    EXPECT_EQ(ServerCount(), 3);
+    EXPECT_EQ(Sql("SELECT count(*) FROM records WHERE run_uid = record_uid"), "2");
+    EXPECT_EQ(Sql("SELECT count(*) FROM records WHERE port = 'COM66' AND length(run_uid) = 32"),
+              "1");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"records", "--summary", "--server", conninfo},
+          std::vector<std::string>{"report", "--html", files.File("report.html"), "--server",
+                                   conninfo}}) {
+        EXPECT_EQ(RunCli(args, out, files.File("read.txt")), 0) << out;
+        const std::string text = args[0] == "report" ? ReadAll(files.File("report.html")) : out;
+        EXPECT_NE(text.find("1 record could not be read"), std::string::npos) << text;
+        EXPECT_NE(text.find("line4-pc01"), std::string::npos) << text;
+    }
+    EXPECT_NE(Sql("INSERT INTO records (run_uid, record_uid, station_id, local_id, start_utc, "
+                  "end_utc, front_end, port, slot, link, protocol, mode_code, version_word, "
+                  "outcome, outcome_code, outcome_text, succeeded, bytes_sent, naks, "
+                  "retransmissions, duration_ms) VALUES ('x', 'x', 1, 9, '2026', "
+                  "'2026-12-07T08:00:41.200Z', " +
+                  row + ")")
+                  .find("records_times_well_formed"),
+              std::string::npos);
+
+    // A local row whose start time is cut short: read around, never sent as it is.
+    DownloadRecord cut = SampleRecord("line4-pc01");
+    ASSERT_EQ(RecordStore(db).Append(cut), "");
+    ASSERT_EQ(sqlite3_open(db.c_str(), &local), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(local, "UPDATE downloads SET start_utc = '2026' WHERE id = 3", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(local);
+    EXPECT_EQ(RunCli({"records", "--summary", "--db", db}, out, files.File("summary.txt")), 0);
+    EXPECT_NE(out.find("1 record could not be read"), std::string::npos) << out;
+    EXPECT_EQ(RunCli({"records", "--send", "--db", db, "--server", conninfo}, out,
+                     files.File("send.txt")),
+              20);
+    EXPECT_NE(out.find("local record 3 cannot be stored: its start time \"2026\" is not a "
+                       "well-formed time"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("1 record waiting"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -11,14 +11,18 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "platform/Helpers.h"
+#include "records/LineReport.h"
 #include "records/RecordExport.h"
 #include "records/RecordStore.h"
 #include "records/RecordTime.h"
 #include "records/Sha256.h"
+#include "tests/support/RecordFill.h"
 #include "tests/support/TestSupport.h"
 
 namespace zembra::test {
@@ -152,6 +156,11 @@ TEST(RecordStore, RoundTripAndFilters) {
 TEST(RecordStore, CsvHasAHeaderRowAndJsonLinesParse) {
     std::vector<DownloadRecord> records = {Sample(1), Sample(3)};
     records[1].images[0].fileName = "font\x01\xff.bin";  // a control byte and bad UTF-8
+    // Texts a spreadsheet would run as formulas stay texts; numbers stay numbers.
+    records[0].port = "=HYPERLINK(\"http://x\",\"y\")";
+    records[0].station = "-pc";
+    records[1].station = "@SUM(1)";
+    records[1].versionWord = -1;
     const std::string csv = RecordsCsv(records);
     std::vector<std::string> lines;
     for (std::size_t at = 0, end; (end = csv.find("\r\n", at)) != std::string::npos; at = end + 2)
@@ -164,7 +173,11 @@ TEST(RecordStore, CsvHasAHeaderRowAndJsonLinesParse) {
         const auto row = CsvFields(lines[static_cast<std::size_t>(i)]);
         ASSERT_EQ(row.size(), header.size()) << lines[static_cast<std::size_t>(i)];
         EXPECT_EQ(row[13], records[0].outcomeText);  // quoted comma and quotes
+        EXPECT_EQ(row[3], "'" + records[static_cast<std::size_t>(i - 1)].station);
     }
+    EXPECT_EQ(CsvFields(lines[1])[5], "'" + records[0].port);
+    EXPECT_EQ(CsvFields(lines[2])[10], "-1");
+    EXPECT_NE(lines[2].find(",-1,"), std::string::npos) << lines[2];
     for (const DownloadRecord& r : records) {
         const std::string line = RecordJsonLine(r);
         ASSERT_EQ(line.back(), '\n');
@@ -174,6 +187,53 @@ TEST(RecordStore, CsvHasAHeaderRowAndJsonLinesParse) {
         EXPECT_EQ(json["images"][0]["sha256"], r.images[0].sha256);
         EXPECT_EQ(json["images"][0]["flash_start"], 0x8000);
     }
+}
+
+// A file of the first layout, written by an earlier program: read as it is, upgraded in
+// place by the first record written, every run with an identity of its own; a copy of the
+// file (a backup put back, a second computer) gives the same record numbers again but never
+// the same identities.
+TEST(RecordStore, AnEarlierFileIsUpgradedAndEveryRunHasItsOwnIdentity) {
+    ScratchDir dir;
+    const std::string path = dir.File("old.sqlite");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const std::string layout =
+        std::string(kFirstRecordsLayout) +
+        "INSERT INTO downloads VALUES (1, '2026-12-01T10:00:01.000Z', '2026-12-01T10:00:02.000Z',"
+        " 'pc', 'zembra', 'COM65', 0, 'USB', 'normal', 257, -1, 'Completed', 0, 'done', 1, 10, 0,"
+        " 0, 1000), (2, '2026-12-01T10:00:03.000Z', '2026-12-01T10:00:04.000Z', 'pc', 'zembra',"
+        " 'COM65', 0, 'USB', 'normal', 257, -1, 'Completed', 0, 'done', 1, 10, 0, 0, 1000);"
+        "INSERT INTO images VALUES (2, 0, 'code.bin', 4, 'ab', 32768, 32771, 1);";
+    ASSERT_EQ(sqlite3_exec(db, layout.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    const auto asItWas = All(path);
+    ASSERT_EQ(asItWas.size(), 2u);
+    EXPECT_EQ(asItWas[1].images.at(0).fileName, "code.bin");
+
+    DownloadRecord third = Sample(3);
+    ASSERT_EQ(RecordStore(path).Append(third), "");
+    std::filesystem::copy_file(path, dir.File("copy.sqlite"));
+    const auto upgraded = All(path);
+    ASSERT_EQ(upgraded.size(), 3u);
+    std::set<std::string> uids;
+    for (std::size_t i = 0; i < upgraded.size(); ++i) {
+        EXPECT_EQ(upgraded[i].id, static_cast<std::int64_t>(i + 1));
+        EXPECT_EQ(upgraded[i].runUid.size(), 32u);
+        EXPECT_EQ(upgraded[i].runUid.find_first_not_of("0123456789abcdef"), std::string::npos);
+        uids.insert(upgraded[i].runUid);
+    }
+    EXPECT_EQ(uids.size(), 3u);
+    EXPECT_EQ(upgraded[2].runUid, third.runUid);
+    EXPECT_EQ(upgraded[1].images.at(0).fileName, "code.bin");
+
+    DownloadRecord here = Sample(4), there = Sample(4);
+    ASSERT_EQ(RecordStore(path).Append(here), "");
+    ASSERT_EQ(RecordStore(dir.File("copy.sqlite")).Append(there), "");
+    EXPECT_EQ(here.id, there.id);
+    EXPECT_NE(here.runUid, there.runUid);
+    EXPECT_EQ(All(dir.File("copy.sqlite")).back().runUid, there.runUid);
 }
 
 // Two processes append 200 records each at the same time: all 400 are there, each once.
@@ -297,6 +357,53 @@ TEST(RecordStore, FaultsAreReportedAndTheFileIsKept) {
     sqlite3_close(other);
     EXPECT_EQ(waiting.Append(second), "");
     EXPECT_EQ(All(locked).size(), 2u);
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+// A run whose start time cannot be read is left out and counted, never fatal; the report of
+// weeks or years of runs stays within 60 bars and 1,000 rows and says what it leaves out.
+TEST(LineReport, UnreadableRunsAreCountedAndLongPeriodsStaySmall) {
+    std::vector<DownloadRecord> runs = {Sample(1), Sample(2), Sample(3)};
+    runs[1].startUtc = "2026";
+    const std::string summary = SummaryText(runs);
+    EXPECT_NE(summary.find("1 record could not be read"), std::string::npos) << summary;
+    EXPECT_NE(summary.find(FormatText("%-20s %-14s %6d", "bench-1", "total", 2)), std::string::npos)
+        << summary;
+    std::string page = LineReportHtml(runs, "test", "all runs");
+    EXPECT_NE(page.find("1 record could not be read"), std::string::npos);
+    EXPECT_NE(page.find("<b>2</b> runs"), std::string::npos);
+    EXPECT_NE(page.find("Phones per hour per station"), std::string::npos);
+
+    // 100,000 runs 30 s apart (35 days) of three stations; every ninth fails.
+    std::vector<DownloadRecord> many(100000, Sample(1));
+    for (std::size_t i = 0; i < many.size(); ++i) {
+        const long long second = 1796623200 + 30 * static_cast<long long>(i);
+        many[i].startUtc = HourText(second / 3600) +
+                           FormatText(":%02lld:%02lld.000Z", second / 60 % 60, second % 60);
+        many[i].station = FormatText("pc%zu", i % 3);
+        many[i].succeeded = i % 9 != 0;
+        many[i].durationMs = static_cast<std::int64_t>(1000 + i % 5000);
+    }
+    page = LineReportHtml(many, "test", "all runs");
+    EXPECT_NE(page.find("Phones per day per station"), std::string::npos);
+    EXPECT_EQ(Occurrences(page, "rotate(-45"), 35u);  // a bar per day
+    EXPECT_EQ(Occurrences(page, "<tr class="), 10u + 1000u);
+    EXPECT_GE(Occurrences(page, "<tr class=\"bad\">"), 1000u);  // the failed first
+    EXPECT_NE(page.find("1000 of the 100000 runs are listed; 99000 are left out"),
+              std::string::npos);
+
+    // Three years: bars of several weeks.
+    many.resize(2);
+    many[1].startUtc = "2029-12-31T23:59:59.999Z";
+    page = LineReportHtml(many, "test", "all runs");
+    EXPECT_NE(page.find("Phones per 3 weeks per station"), std::string::npos);
+    EXPECT_EQ(Occurrences(page, "rotate(-45"), 2u);
 }
 
 TEST(Sha256, KnownDigests) {

@@ -17,7 +17,7 @@ namespace {
 DownloadJob TwoImages(ScratchDir& dir) {
     DownloadJob job;
     job[ImageSlot::Code].path = dir.File("code.bin");
-    job[1].path = dir.File("font1.bin");
+    job[1].path = dir.File("fw\\font1.bin");  // a backslash is part of a Linux file name
     job[1].addressText = "0x400000";
     std::ofstream(job[ImageSlot::Code].path) << "code";
     std::ofstream(job[1].path) << "font";
@@ -93,6 +93,7 @@ TEST(RunRecorder, RecordsAreMadeFromTheEventsOfEachSlot) {
     EXPECT_EQ(s.naks, 0u);
     EXPECT_EQ(s.durationMs, 99);
     EXPECT_TRUE(s.images[0].written && s.images[1].written);
+    EXPECT_EQ(s.images[1].fileName, "fw\\font1.bin");
 
     const DownloadRecord& u = records[2];
     EXPECT_EQ(u.outcome, "PortOpenFailed");

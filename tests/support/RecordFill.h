@@ -12,6 +12,21 @@
 
 namespace zembra::test {
 
+// The tables of a records file as the first program to write them made it (before runs had
+// identities of their own).
+inline constexpr const char* kFirstRecordsLayout =
+    "CREATE TABLE downloads (id INTEGER PRIMARY KEY, start_utc TEXT NOT NULL, end_utc TEXT "
+    "NOT NULL, station TEXT NOT NULL, front_end TEXT NOT NULL, port TEXT NOT NULL, slot "
+    "INTEGER NOT NULL, link TEXT NOT NULL, protocol TEXT NOT NULL, mode_code INTEGER NOT "
+    "NULL, version_word INTEGER NOT NULL, outcome TEXT NOT NULL, outcome_code INTEGER NOT "
+    "NULL, outcome_text TEXT NOT NULL, succeeded INTEGER NOT NULL, bytes_sent INTEGER NOT "
+    "NULL, naks INTEGER NOT NULL, retransmissions INTEGER NOT NULL, duration_ms INTEGER "
+    "NOT NULL);"
+    "CREATE TABLE images (download_id INTEGER NOT NULL REFERENCES downloads(id), slot "
+    "INTEGER NOT NULL, file_name TEXT NOT NULL, size INTEGER NOT NULL, sha256 TEXT NOT "
+    "NULL, flash_start INTEGER NOT NULL, flash_end INTEGER NOT NULL, written INTEGER NOT "
+    "NULL);";
+
 // The record the copies come from: two images, written.
 inline DownloadRecord SampleRecord(const std::string& station) {
     DownloadRecord r;
@@ -57,13 +72,14 @@ inline std::string FillRecords(const std::string& path, const std::string& stati
         " + i * 29 FROM n) "
         "INSERT INTO downloads (start_utc, end_utc, station, front_end, port, slot, link, "
         "protocol, mode_code, version_word, outcome, outcome_code, outcome_text, succeeded, "
-        "bytes_sent, naks, retransmissions, duration_ms) "
+        "bytes_sent, naks, retransmissions, duration_ms, run_uid) "
         "SELECT printf('2026-12-07T%02d:%02d:%02d.%03dZ', s / 3600 % 24, s / 60 % 60, s % 60, "
         "i % 1000), end_utc, station, front_end, 'COM' || (65 + i % 8), 0, link, protocol, "
         "mode_code, version_word, CASE WHEN f THEN CASE i / 9 % 3 WHEN 0 THEN 'TransferFailed' "
         "WHEN 1 THEN 'EraseFailed' ELSE 'NoAnswer' END ELSE outcome END, CASE WHEN f THEN 12 "
         "ELSE outcome_code END, CASE WHEN f THEN 'the phone stopped answering' ELSE "
-        "outcome_text END, NOT f, bytes_sent, i % 5, i % 3, duration_ms + (i * 37) % 20000 "
+        "outcome_text END, NOT f, bytes_sent, i % 5, i % 3, duration_ms + (i * 37) % 20000, "
+        "lower(hex(randomblob(16))) "
         "FROM m, downloads WHERE downloads.id = " +
         std::to_string(first.id) +
         ";"
