@@ -176,7 +176,13 @@ bool SlotLearner::Look(const std::vector<LocatedPhone>& present, std::vector<std
             (before != seen_.end() && before->second == phone.location + "|" + phone.stamp))
             continue;
         if (phone.location.empty()) {
-            lines.push_back(phone.portName + ": 포트의 위치를 알 수 없습니다 (USB 포트가 아님)");
+            // A new tty may show in the map a moment before its place does: said only when
+            // the next look still finds none.
+            if (unplaced_.insert(phone.portName).second)
+                now.erase(phone.portName);
+            else
+                lines.push_back(phone.portName +
+                                ": 포트의 위치를 알 수 없습니다 (USB 포트가 아님)");
             continue;
         }
         const int other = map_.SlotOf(phone.location);
@@ -191,6 +197,11 @@ bool SlotLearner::Look(const std::vector<LocatedPhone>& present, std::vector<std
         ++slot_;
         bound = true;
     }
+    std::set<std::string> unplaced;  // forgotten once gone or placed
+    for (const LocatedPhone& phone : present)
+        if (phone.location.empty() && unplaced_.count(phone.portName))
+            unplaced.insert(phone.portName);
+    unplaced_ = std::move(unplaced);
     seen_ = std::move(now);
     return bound;
 }

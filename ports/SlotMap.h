@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,7 @@ class SlotLearner {
     int slotCount_;
     int slot_ = 1;
     std::map<std::string, std::string> seen_;  // port -> location and stamp, at the last look
+    std::set<std::string> unplaced_;           // new ports seen once without a location
     bool looked_ = false;
 };
 
