@@ -90,10 +90,11 @@ class MultiCliSession {
         int status = EXIT_OK;
         if (options_.station) {
             const auto print = [this](const std::string& text) { console_.Note(text); };
+            const auto warn = [this](const std::string& text) { console_.Error(text); };
             status = RunMultiStation(
                 [this](const auto& batch, const auto& tick, const auto& ended,
                        const auto& portFailed) { return RunBatch(batch, tick, ended, portFailed); },
-                Interrupted(), print, options_.stationSettleMs, loop_, recorder_.path(),
+                Interrupted(), print, warn, options_.stationSettleMs, loop_, recorder_.path(),
                 options_.recordsServer, options_.boundOnly);
         } else {
             status = RunBatch(slots, nullptr, nullptr, nullptr);

@@ -68,6 +68,7 @@ class StationPhones {
     std::vector<MapPhone> Fresh(int limit) {
         const PhoneMap phoneMap = ReadPhoneMap(keepUnbound_);
         NoteSlotMap(phoneMap);
+        slots_ = phoneMap.slots;
         const auto& map = phoneMap.map;
         std::map<std::string, std::string> still;
         std::vector<MapPhone> fresh;
@@ -84,6 +85,12 @@ class StationPhones {
     }
     // A phone's run begins.
     void Taken(const MapPhone& phone) { done_[phone.valueName] = PhoneIdentity(phone); }
+    // The USB port of the slot map's slot of device number device (slot device + 1); empty
+    // when the slot is not bound (no slot map, or a phone at an unbound port).
+    std::string BoundLocation(int device) const {
+        const auto it = slots_.locations.find(device + 1);
+        return it == slots_.locations.end() ? std::string() : it->second;
+    }
 
   private:
     // Says once why the slot map cannot be used, and each phone at a port no slot is bound
@@ -103,17 +110,20 @@ class StationPhones {
     }
 
     bool keepUnbound_;
+    SlotMap slots_;  // as the last look found it
     std::function<void(const std::string&)> note_;
     std::map<std::string, std::string> done_;  // value name -> identity at its run
     std::string slotMapError_;
     std::set<std::string> unbound_;  // the lines of the phones at unbound ports now
 };
 
-// The station's counts and its end line.
-struct StationTally {
+// The station's counts and its end line, and the runs of each bound slot.
+class StationTally {
+  public:
     int done = 0;
     int failed = 0;
     double startMs = NowMs();
+
     void Count(bool ok) { ok ? ++done : ++failed; }
     // "station: 12 phones, 11 done, 1 failed, 240 per hour (3 min)".
     std::string Summary(double nowMs) const {
@@ -123,6 +133,45 @@ struct StationTally {
                           phones == 1 ? "" : "s", done, failed, hours > 0 ? phones / hours : 0.0,
                           Minutes(static_cast<long long>(nowMs - startMs)).c_str());
     }
+
+    // A run on a bound slot (1-20) at its USB port: the warning when the slot's phones have now
+    // failed three or more times in a row ("" otherwise). Phones that stay plugged in are not
+    // run again, so each failure in a row is another phone's: the port or its cable is the
+    // likely fault.
+    std::string CountSlot(int slot, const std::string& location, bool ok) {
+        SlotRuns& runs = slots_[slot];
+        runs.location = location;
+        ++runs.runs;
+        runs.failed += ok ? 0 : 1;
+        runs.inARow = ok ? 0 : runs.inARow + 1;
+        return runs.inARow >= kFailuresInARow ? SlotWarning(slot, runs) : std::string();
+    }
+    // For the summary: "failures by slot: 3 (1-1.3) 4 of 10, ..." ("" when no slot failed) and
+    // the warnings of the slots failing now.
+    std::string SlotFailures(std::vector<std::string>& warnings) const {
+        std::string failures;
+        for (const auto& [slot, runs] : slots_) {
+            if (runs.failed == 0) continue;
+            failures += FormatText("%s %d (%s) %d of %d", failures.empty() ? "" : ",", slot,
+                                   runs.location.c_str(), runs.failed, runs.runs);
+            if (runs.inARow >= kFailuresInARow) warnings.push_back(SlotWarning(slot, runs));
+        }
+        return failures.empty() ? failures : "station: failures by slot:" + failures;
+    }
+
+  private:
+    static constexpr int kFailuresInARow = 3;
+    struct SlotRuns {
+        std::string location;
+        int runs = 0;
+        int failed = 0;
+        int inARow = 0;
+    };
+    static std::string SlotWarning(int slot, const SlotRuns& runs) {
+        return FormatText("슬롯 %d (%s): 연속 %d회 실패 — 케이블이나 허브 포트를 확인하세요", slot,
+                          runs.location.c_str(), runs.inARow);
+    }
+    std::map<int, SlotRuns> slots_;
 };
 
 // One line per phone: "COM65  OK      00:41.2" or "COM65  FAILED  00:03.0  EraseFailed".
@@ -195,21 +244,34 @@ class StationLineSender {
 // A station: its console lines, Ctrl-C, the main-thread loop, the line sender, the phones it
 // has taken and its counts.
 struct Station {
-    Station(std::function<void(const std::string&)> print, std::function<bool()> interrupted,
+    Station(std::function<void(const std::string&)> print,
+            std::function<void(const std::string&)> warn, std::function<bool()> interrupted,
             LoopMainThread& loop, const std::string& recordsPath, const std::string& recordsServer,
             bool boundOnly)
         : print(std::move(print)),
+          warn(std::move(warn)),
           interrupted(std::move(interrupted)),
           loop(loop),
           line(recordsPath, recordsServer, this->print),
           phones(!boundOnly, this->print) {}
 
     std::function<void(const std::string&)> print;
+    std::function<void(const std::string&)> warn;  // a line in red
     std::function<bool()> interrupted;
     LoopMainThread& loop;
     StationLineSender line;
     StationPhones phones;
     StationTally tally;
+
+    // The end of the run of the phone of device number device: counted, and on a slot of the
+    // slot map the slot's warning when its phones keep failing.
+    void Counted(int device, bool ok) {
+        tally.Count(ok);
+        const std::string location = phones.BoundLocation(device);
+        if (location.empty()) return;
+        if (const std::string warning = tally.CountSlot(device + 1, location, ok); !warning.empty())
+            warn("station: " + warning);
+    }
 
     // Waits for phones new in the map (device numbers below limit) and hands them to flash
     // (false: the job was refused, the station ends) until Ctrl-C; then the summary. Returns
@@ -237,6 +299,10 @@ struct Station {
         }
         line.Poll();
         print(tally.Summary(NowMs()) + line.SummaryText());
+        std::vector<std::string> warnings;
+        if (const std::string failures = tally.SlotFailures(warnings); !failures.empty())
+            print(failures);
+        for (const std::string& warning : warnings) warn("station: " + warning);
         if (refused) return EXIT_JOB_REFUSED;
         return tally.failed > 0 ? EXIT_PHONE_FAILED : EXIT_OK;
     }
@@ -258,11 +324,11 @@ bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_C
                 // is back before the next tick.
                 tick();
                 const bool ok = end.endCode == END_FINISHED;
-                station.tally.Count(ok);
                 ended[static_cast<std::size_t>(end.slot)] = true;
                 station.print(StationLine(
                     end.portName, ok, end.elapsedMs < 0 ? 0 : end.elapsedMs,
                     FormatText("endCode %d %s", end.endCode, EndCodeMeaning(end.endCode))));
+                station.Counted(end.slot, ok);
             },
             [&](int slot) { portFailed[static_cast<std::size_t>(slot)] = true; });
         if (status == EXIT_JOB_REFUSED || status == EXIT_USAGE) return false;
@@ -276,8 +342,8 @@ bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_C
                 rest = true;
                 continue;
             }
-            station.tally.Count(false);
             station.print(StationLine(slots[s], false, 0, "not started (port)"));
+            station.Counted(static_cast<int>(s), false);
             slots[s].clear();
         }
         if (!rest || station.interrupted()) return true;
@@ -288,8 +354,9 @@ bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_C
 
 int RunSingleStation(SingleSession& session) {
     const auto print = [&session](const std::string& text) { session.host.Note(text); };
+    const auto warn = [&session](const std::string& text) { session.host.Error(text); };
     Station station(
-        print, [&] { return session.interrupts.count() > 0; }, session.loop,
+        print, warn, [&] { return session.interrupts.count() > 0; }, session.loop,
         session.recorder.path(), session.options.recordsServer, session.options.boundOnly);
     return station.Run(
         MAP_PHONE_DEVICES, "station: waiting for the next phone",
@@ -300,19 +367,20 @@ int RunSingleStation(SingleSession& session) {
                 session.RunPhone(phone.portName, "zembra-cli --station",
                                  [&] { station.phones.Fresh(MAP_PHONE_DEVICES); });
             const bool ok = result.outcome == RunOutcome::Completed;
-            station.tally.Count(ok);
             print(StationLine(phone.portName, ok, result.durationMs,
                               result.outcome == RunOutcome::None ? "PortOpenFailed"
                                                                  : RunOutcomeName(result.outcome)));
+            station.Counted(phone.device, ok);
             return true;
         });
 }
 
 int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
-                    const std::function<void(const std::string&)>& print, int settleMs,
+                    const std::function<void(const std::string&)>& print,
+                    const std::function<void(const std::string&)>& warn, int settleMs,
                     LoopMainThread& loop, const std::string& recordsPath,
                     const std::string& recordsServer, bool boundOnly) {
-    Station station(print, interrupted, loop, recordsPath, recordsServer, boundOnly);
+    Station station(print, warn, interrupted, loop, recordsPath, recordsServer, boundOnly);
     return station.Run(MULTI_SLOT_COUNT, "station: waiting for the next phones",
                        [&](const std::vector<MapPhone>&) {
                            // Phones put on the station together start together.

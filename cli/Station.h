@@ -30,9 +30,11 @@ using MultiBatch = std::function<int(const std::array<std::string, MULTI_SLOT_CO
 // summary. Returns 0 when no phone failed, 15 otherwise, 3 when the job was refused. The
 // records of recordsPath go to the line server of recordsServer (the option) when one is set.
 // With a slot map (ports/SlotMap.h) the slots are its ports; boundOnly leaves phones at other
-// ports alone.
+// ports alone. A bound slot whose phones failed three times in a row is said in red (warn),
+// then and in the summary.
 int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
-                    const std::function<void(const std::string&)>& print, int settleMs,
+                    const std::function<void(const std::string&)>& print,
+                    const std::function<void(const std::string&)>& warn, int settleMs,
                     LoopMainThread& loop, const std::string& recordsPath,
                     const std::string& recordsServer, bool boundOnly);
 

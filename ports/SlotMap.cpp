@@ -141,6 +141,7 @@ PhoneMap ReadPhoneMap(bool keepUnbound) {
         result.map->clear();
         return result;
     }
+    result.slots = file.map;
     SlotView view = SlotViewOf(file.map, *result.map, PortLocation, keepUnbound);
     result.map = std::move(view.map);
     result.unbound = std::move(view.unbound);

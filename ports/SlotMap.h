@@ -70,6 +70,7 @@ struct PhoneMap {
     std::optional<std::vector<SerialMapEntry>> map;
     std::vector<LocatedPhone> unbound;
     bool slotMapped = false;
+    SlotMap slots;  // the slot map file's bindings (none without a usable file)
     std::string slotMapError;
 };
 PhoneMap ReadPhoneMap(bool keepUnbound);

@@ -32,6 +32,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
 std::string Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -259,6 +266,53 @@ TEST_F(StationTest, SlotMapPutsEachPhoneInItsPortsSlotWhateverItsNumber) {
     const std::string out = runAll({{1, "COM65"}, {2, "COM67"}, {3, "COM66"}});
     EXPECT_NE(out.find("COM68: 등록되지 않은 포트 1-2"), std::string::npos) << out;
     EXPECT_EQ(Phone("COM68").FlashWrittenEnd(), 0u);
+    unsetenv("XDG_CONFIG_HOME");
+}
+
+// A bound slot whose phones fail three times in a row (each phone unplugged and another put in
+// its port) is said in red and in the summary; with --bound-only a phone at another port is
+// named and left alone. Every record keeps its USB port.
+TEST_F(StationTest, ASlotWhosePhonesKeepFailingIsSaid) {
+    const std::string config = files.path() + "/config";
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    std::filesystem::create_directories(config + "/zembra");
+    std::ofstream(config + "/zembra/slots.conf") << "3 = 1-1.3\n";
+    const auto plug = [&](int device, const std::string& location, SimFaultPlan faults = {}) {
+        SimulatedPhone& phone = AddPhone(device, faults);
+        test::PlugTtyInto(registry.Sysfs(), registry.root() + "/devices",
+                          test::SysfsTtyName(phone.DevicePath()), location);
+        return &phone;
+    };
+    SimFaultPlan naks;  // the transfer gives up: too many negative answers
+    naks.nakCode = 0xA1;
+    naks.nakCount = 100;
+    naks.nakDataOnly = true;
+    plug(5, "1-2");
+    CliProcess cli(With(With({"--station", "--bound-only"}, job), kFast),
+                   files.File("station.txt"));
+    for (int device = 0; device < 3; ++device) {
+        SimulatedPhone* phone = plug(device, "1-1.3", naks);
+        ASSERT_TRUE(WaitForRecords(static_cast<std::size_t>(device) + 1)) << cli.Output();
+        phone->Stop();
+    }
+    const std::string warning = "슬롯 3 (1-1.3): 연속 3회 실패 — 케이블이나 허브 포트를 확인하세요";
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (cli.Output().find(warning) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(), 15);
+    const std::string out = cli.Output();
+    EXPECT_NE(out.find("COM70: 등록되지 않은 포트 1-2"), std::string::npos) << out;
+    EXPECT_NE(out.find("station: failures by slot: 3 (1-1.3) 3 of 3"), std::string::npos) << out;
+    EXPECT_EQ(Occurrences(out, warning), 2u) << out;  // when it happened and in the summary
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 3u);
+    for (const DownloadRecord& r : records) {
+        EXPECT_EQ(r.location, "1-1.3");
+        EXPECT_FALSE(r.succeeded);
+    }
+    EXPECT_EQ(Phone("COM70").FlashWrittenEnd(), 0u);
     unsetenv("XDG_CONFIG_HOME");
 }
 
