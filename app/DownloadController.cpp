@@ -48,7 +48,10 @@ DownloadController::DownloadController(MainFormView& form, MainThread& mainThrea
     multi_ = std::make_unique<MultiDownload>(mainThread, ports_, *this, timings.multi);
     multi_->SetRunEvents(&events_);
     const std::string lineServer = RecordsServerFor("");
-    if (!lineServer.empty() && recorder_.enabled()) {
+    const std::string refused = StationConfigRefusal();
+    if (!refused.empty()) {
+        form_.LogSingle("라인 서버를 쓰지 않습니다: " + refused, COLOUR_RED);
+    } else if (!lineServer.empty() && recorder_.enabled()) {
         LineSenderConfig config;
         config.localPath = recorder_.path();
         config.server = lineServer;

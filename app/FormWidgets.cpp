@@ -11,6 +11,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
+#include <algorithm>
 
 #include "app/AppFont.h"
 #include "app/RichEditLog.h"
@@ -163,6 +165,23 @@ QPixmap LogoPixmap() {
     painter.setPen(QColor(0xA8, 0xC8, 0xF0));
     painter.drawLine(6, 16, 40, 16);
     return pixmap;
+}
+
+void ElidedLabel::SetFullText(const QString& text) {
+    if (text == full_) return;
+    full_ = text;
+    setToolTip(text);
+    Elide();
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    Elide();
+}
+
+void ElidedLabel::Elide() {
+    const int room = contentsRect().width() - std::max(0, indent()) - 2 * margin();
+    setText(fontMetrics().elidedText(full_.section('\n', 0, 0), Qt::ElideMiddle, room));
 }
 
 }  // namespace zembra

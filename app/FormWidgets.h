@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLabel>
 #include <QString>
 #include <cstdint>
 #include <string>
@@ -60,5 +61,22 @@ std::uint32_t FontColour(const QLineEdit* edit);
 std::uint32_t WindowTextColour();
 
 QPixmap LogoPixmap();
+
+// A one-line label for a text that may be longer than the label or hold several lines (a
+// status with the server's reason): it shows the first line, elided in the middle to the
+// label's width (again at every resize), and the whole text in its tool tip.
+class ElidedLabel : public QLabel {
+  public:
+    explicit ElidedLabel(QWidget* parent) : QLabel(parent) {}
+    void SetFullText(const QString& text);
+    const QString& fullText() const { return full_; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void Elide();
+    QString full_;
+};
 
 }  // namespace zembra

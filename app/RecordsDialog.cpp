@@ -44,6 +44,7 @@ TRecordsDialog::TRecordsDialog(QWidget* parent) : QDialog(parent) {
     LabelLineStatus = new QLabel(this);
     LabelLineStatus->setObjectName("LabelLineStatus");
     LabelLineStatus->setVisible(false);
+    LabelLineStatus->setWordWrap(true);  // the whole status, the server's reason included
     BitBtnClose = new QPushButton("닫기", this);
     BitBtnClose->setObjectName("BitBtnRecordsClose");
     connect(BitBtnClose, &QPushButton::clicked, this, &QDialog::accept);

@@ -659,12 +659,12 @@ void TMainForm::ShowLineStatus(const std::string& text) {
     constexpr int kHeight = 22;
     if (text.empty() && LabelMainLineStatus == nullptr) return;
     if (LabelMainLineStatus == nullptr) {
-        LabelMainLineStatus = new QLabel(this);
+        LabelMainLineStatus = new ElidedLabel(this);
         LabelMainLineStatus->setObjectName("LabelMainLineStatus");
         LabelMainLineStatus->setGeometry(47, MAIN_FORM_HEIGHT, MAIN_FORM_WIDTH - 47, kHeight);
         LabelMainLineStatus->setIndent(4);
     }
-    if (LabelMainLineStatus->text() != Q(text)) LabelMainLineStatus->setText(Q(text));
+    LabelMainLineStatus->SetFullText(Q(text));
     LabelMainLineStatus->setVisible(!text.empty());
     setFixedSize(MAIN_FORM_WIDTH, MAIN_FORM_HEIGHT + (text.empty() ? 0 : kHeight));
 }

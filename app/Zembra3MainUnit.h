@@ -26,6 +26,7 @@ class QTimer;
 
 namespace zembra {
 
+class ElidedLabel;
 class TOKBottomDlgPopUp;
 class TOKBottomDlgSMode;
 
@@ -181,7 +182,7 @@ class TMainForm : public QWidget, public MainFormView {
     std::vector<std::string> loggedRangeProblems_;
 
     // The line server's status line, below everything else.
-    QLabel* LabelMainLineStatus = nullptr;
+    ElidedLabel* LabelMainLineStatus = nullptr;
     QLabel* ImageZembra;
     QFrame* PanelFileSelect;
     QRadioButton* RadioButtonUSB;

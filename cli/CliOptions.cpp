@@ -152,6 +152,9 @@ void AddRunOptions(OptionTable& t, CliOptions& o) {
     withValue["--records"] = Keep(o.recordsPath, "--records needs a file name (or off)");
     withValue["--records-server"] =
         Keep(o.recordsServer, "--records-server needs a connection string (or off)");
+    withValue["--records-server-file"] =
+        Keep(o.serverFile, "--records-server-file needs a file name");
+    withValue["--station-name"] = Keep(o.stationName, "--station-name needs a name");
     withValue["--wait-for-phone"] =
         Whole(o.waitForPhoneSec, INT32_MAX, "--wait-for-phone takes seconds");
     withValue["--station-settle"] =
@@ -318,10 +321,19 @@ Records (one per phone run, SQLite):
   --records FILE         the records database (default: "records-database = FILE" of
                          $XDG_CONFIG_HOME/zembra/zembra.conf, else
                          $XDG_DATA_HOME/zembra/records.sqlite); "off" or --no-records: none
-  --records-server URL   --station: forward every record to this PostgreSQL server
-                         (default: "records-server = URL" of zembra.conf; "off": none); the
+  --records-server URL   forward every record to this PostgreSQL server (default:
+                         "records-server = URL" of zembra.conf; "off": none); the
                          downloads never wait for it: records wait in the local database
-                         until the server has them
+                         until the server has them (a run that is not a station pushes
+                         for a few seconds at its end). A password here is seen by every
+                         account (ps): keep it in ~/.pgpass (PGPASSFILE) or PGPASSWORD,
+                         or give the string with --records-server-file
+  --records-server-file FILE
+                         the connection string from FILE (its first line that is not a
+                         "#" comment); FILE, or zembra.conf, holding a password must not
+                         be readable by the group or others
+  --station-name NAME    the station's name in the records (default: "station-name = NAME"
+                         of zembra.conf, else the host name)
   zembra-cli records [--help] lists, filters and exports the records
   zembra-cli slots learn|list|forget binds slots to physical USB ports (slots --help)
   zembra-cli report --html FILE writes the line report

@@ -83,6 +83,8 @@ struct CliOptions {
     // Records and the station.
     std::string recordsPath;     // --records FILE ("off": none); empty: configuration or default
     std::string recordsServer;   // --records-server URL ("off": none); empty: configuration
+    std::string serverFile;      // --records-server-file FILE: the connection string's file
+    std::string stationName;     // --station-name NAME; empty: configuration or host name
     bool station = false;        // --station: flash every phone that appears in the device map
     int waitForPhoneSec = 0;     // --wait-for-phone SEC with --port auto
     int stationSettleMs = 1000;  // --station-settle MS (multi station: phones arriving together)

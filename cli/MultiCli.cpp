@@ -75,8 +75,9 @@ class MultiCliSession {
           console_(console),
           job_(job),
           settings_(settings),
-          recorder_(options.recordsPath,
-                    [&console](const std::string& error) { console.Error(error); }),
+          recorder_(
+              options.recordsPath, [&console](const std::string& error) { console.Error(error); },
+              options.stationName),
           vaComm_(trace_, &loop_) {
         SetProcessMainThread(&loop_);
         trace_.SetWriteData(options.traceData);
@@ -98,6 +99,8 @@ class MultiCliSession {
                 options_.recordsServer, options_.boundOnly);
         } else {
             status = RunBatch(slots, nullptr, nullptr, nullptr);
+            PushRecordsAfterRun(recorder_.path(), options_.recordsServer,
+                                [this](const std::string& text) { console_.Note(text); });
         }
         return WithRecordStatus(status, recorder_.failed());
     }

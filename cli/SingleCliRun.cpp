@@ -180,7 +180,9 @@ SingleSession::SingleSession(const CliOptions& options, ConsoleHost& host, const
       host(host),
       cliJob(cliJob),
       interrupts(interrupts),
-      recorder(options.recordsPath, [&host](const std::string& error) { host.Error(error); }),
+      recorder(
+          options.recordsPath, [&host](const std::string& error) { host.Error(error); },
+          options.stationName),
       display(loop, host),
       vaComm(trace, &loop) {
     SetProcessMainThread(&loop);
@@ -224,8 +226,14 @@ int RunSingleCli(const CliOptions& options, ConsoleHost& host) {
         }
         host.Note("--port auto: " + port);
     }
-    const int status =
-        options.station ? RunSingleStation(session) : session.RunPhone(port, "zembra-cli").status;
+    int status = EXIT_OK;
+    if (options.station) {
+        status = RunSingleStation(session);
+    } else {
+        status = session.RunPhone(port, "zembra-cli").status;
+        PushRecordsAfterRun(session.recorder.path(), options.recordsServer,
+                            [&host](const std::string& text) { host.Note(text); });
+    }
     return WithRecordStatus(status, session.recorder.failed());
 }
 

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <thread>
 
 #include "cli/SingleCliRun.h"
 #include "platform/Helpers.h"
@@ -15,6 +16,36 @@
 #include "records/ServerStore.h"
 
 namespace zembra {
+
+StationBackOff::StationBackOff(std::function<double()> now, double firstMs, double lastMs)
+    : now_(std::move(now)), firstMs_(firstMs), lastMs_(lastMs) {}
+
+bool StationBackOff::Ended(int device, const std::string& port, bool ok) {
+    Device& d = devices_[device];
+    if (ok || d.port != port) d = Device{port};
+    if (ok) return false;
+    ++d.failures;
+    d.until = now_() + WaitMs(device);
+    return d.failures == 1;
+}
+
+bool StationBackOff::Waiting(int device, const std::string& port) {
+    const auto it = devices_.find(device);
+    if (it == devices_.end()) return false;
+    if (it->second.port != port) {
+        devices_.erase(it);
+        return false;
+    }
+    return now_() < it->second.until;
+}
+
+double StationBackOff::WaitMs(int device) const {
+    const auto it = devices_.find(device);
+    if (it == devices_.end() || it->second.failures == 0) return 0;
+    double wait = firstMs_;
+    for (int n = 1; n < it->second.failures && wait < lastMs_; ++n) wait *= 2;
+    return std::min(wait, lastMs_);
+}
 
 namespace {
 
@@ -262,11 +293,26 @@ struct Station {
     StationLineSender line;
     StationPhones phones;
     StationTally tally;
+    StationBackOff backOff{NowMs};
 
-    // The end of the run of the phone of device number device: counted, and on a slot of the
-    // slot map the slot's warning when its phones keep failing.
-    void Counted(int device, bool ok) {
+    // The new phones of the map (device numbers below limit) that may be flashed now: those
+    // on a device that is backing off wait.
+    std::vector<MapPhone> Ready(int limit) {
+        std::vector<MapPhone> ready = phones.Fresh(limit);
+        std::erase_if(ready,
+                      [&](const MapPhone& p) { return backOff.Waiting(p.device, p.portName); });
+        return ready;
+    }
+    // A phone's run on device ended; the first failure of a series says that the device's
+    // next runs wait, and on a slot of the slot map the slot's warning when its phones keep
+    // failing.
+    void Ended(int device, const std::string& port, bool ok) {
         tally.Count(ok);
+        if (backOff.Ended(device, port, ok))
+            print(
+                FormatText("station: %s failed: the next run on it waits %.0f s, twice as long "
+                           "after each further failure (up to %.0f s), until one succeeds",
+                           port.c_str(), backOff.WaitMs(device) / 1000, backOff.lastMs() / 1000));
         const std::string location = phones.BoundLocation(device);
         if (location.empty()) return;
         if (const std::string warning = tally.CountSlot(device + 1, location, ok); !warning.empty())
@@ -283,7 +329,7 @@ struct Station {
         print("station: waiting for phones in the serial-device map (Ctrl-C ends)");
         while (!interrupted()) {
             line.Poll();
-            const std::vector<MapPhone> fresh = phones.Fresh(limit);
+            const std::vector<MapPhone> fresh = Ready(limit);
             if (fresh.empty()) {
                 if (!waitingShown) print(waitingText);
                 waitingShown = true;
@@ -328,7 +374,7 @@ bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_C
                 station.print(StationLine(
                     end.portName, ok, end.elapsedMs < 0 ? 0 : end.elapsedMs,
                     FormatText("endCode %d %s", end.endCode, EndCodeMeaning(end.endCode))));
-                station.Counted(end.slot, ok);
+                station.Ended(end.slot, end.portName, ok);  // slot index = device number
             },
             [&](int slot) { portFailed[static_cast<std::size_t>(slot)] = true; });
         if (status == EXIT_JOB_REFUSED || status == EXIT_USAGE) return false;
@@ -343,7 +389,7 @@ bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_C
                 continue;
             }
             station.print(StationLine(slots[s], false, 0, "not started (port)"));
-            station.Counted(static_cast<int>(s), false);
+            station.Ended(static_cast<int>(s), slots[s], false);
             slots[s].clear();
         }
         if (!rest || station.interrupted()) return true;
@@ -351,6 +397,36 @@ bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_C
 }
 
 }  // namespace
+
+void PushRecordsAfterRun(const std::string& recordsPath, const std::string& recordsServer,
+                         const std::function<void(const std::string&)>& print,
+                         std::chrono::milliseconds bound) {
+    const std::string server = RecordsServerFor(recordsServer);
+    if (server.empty()) return;
+    if (recordsPath.empty()) {
+        print("the line server is not used: records are switched off");
+        return;
+    }
+    LineSenderConfig config;
+    config.localPath = recordsPath;
+    config.server = server;
+    LineSender sender(config);
+    sender.Start();
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    LineSenderStatus status = sender.Status();
+    while (status.waiting != 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        status = sender.Status();
+    }
+    sender.Stop();
+    status = sender.Status();
+    if (status.waiting == 0) {
+        print("records sent to line server " + sender.server());
+        return;
+    }
+    print(LineStatusText(sender.server(), status) +
+          "; they go with the next station run or \"zembra-cli records --send\"");
+}
 
 int RunSingleStation(SingleSession& session) {
     const auto print = [&session](const std::string& text) { session.host.Note(text); };
@@ -370,7 +446,7 @@ int RunSingleStation(SingleSession& session) {
             print(StationLine(phone.portName, ok, result.durationMs,
                               result.outcome == RunOutcome::None ? "PortOpenFailed"
                                                                  : RunOutcomeName(result.outcome)));
-            station.Counted(phone.device, ok);
+            station.Ended(phone.device, phone.portName, ok);
             return true;
         });
 }
@@ -387,7 +463,7 @@ int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& int
                            loop.RunUntil(interrupted, std::chrono::milliseconds(settleMs));
                            if (interrupted()) return true;
                            std::array<std::string, MULTI_SLOT_COUNT> slots;
-                           for (const MapPhone& phone : station.phones.Fresh(MULTI_SLOT_COUNT)) {
+                           for (const MapPhone& phone : station.Ready(MULTI_SLOT_COUNT)) {
                                slots[static_cast<std::size_t>(phone.device)] = phone.portName;
                                station.phones.Taken(phone);
                            }

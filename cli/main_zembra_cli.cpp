@@ -8,25 +8,35 @@
 
 #include "cli/CliOptions.h"
 #include "cli/ConsoleHost.h"
+#include "cli/LineServerOptions.h"
 #include "cli/MultiCli.h"
 #include "cli/RecordsCommand.h"
 #include "cli/SingleCliRun.h"
 #include "cli/SlotsCommand.h"
 #include "platform/Version.h"
+#include "records/RecordStore.h"
 
 namespace {
 
 using namespace zembra;
 
-int Run(const std::vector<std::string>& args) try {
-    if (!args.empty() && args.front() == "records")
-        return RunRecordsCommand(std::vector<std::string>(args.begin() + 1, args.end()));
+// passwordOptions: the options whose value held a password (HidePasswordArguments).
+int Run(const std::vector<std::string>& args, const std::vector<std::string>& passwordOptions) try {
+    if (!args.empty() && (args.front() == "records" || args.front() == "report")) {
+        // A short query: its --server was overwritten all the same, without a warning.
+        if (const std::string refused = StationConfigRefusal(); !refused.empty()) {
+            std::fprintf(stderr, "zembra-cli: %s\n", refused.c_str());
+            return EXIT_USAGE;
+        }
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
+        return args.front() == "records" ? RunRecordsCommand(rest) : RunReportCommand(rest);
+    }
     if (!args.empty() && args.front() == "slots")
         return RunSlotsCommand(std::vector<std::string>(args.begin() + 1, args.end()));
-    if (!args.empty() && args.front() == "report")
-        return RunReportCommand(std::vector<std::string>(args.begin() + 1, args.end()));
-    const CliParseResult parsed = ParseCliOptions(args);
-    const CliOptions& options = parsed.options;
+    CliParseResult parsed = ParseCliOptions(args);
+    CliOptions& options = parsed.options;
+    if (parsed.ok() && !options.help && !options.version)
+        parsed.error = ResolveRecordsServer(options);
     if (!parsed.ok()) {
         std::fprintf(stderr, "zembra-cli: %s\n", parsed.error.c_str());
         return EXIT_USAGE;
@@ -41,6 +51,7 @@ int Run(const std::vector<std::string>& args) try {
         return EXIT_OK;
     }
     ConsoleHost host(options);
+    for (const std::string& option : passwordOptions) host.Error(PasswordArgumentWarning(option));
     return options.multi ? RunMultiCli(options, host) : RunSingleCli(options, host);
 } catch (const std::exception& e) {
     // Every command: the downloads, the records and the report.
@@ -64,5 +75,8 @@ int WithOutputStatus(int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    return WithOutputStatus(Run(std::vector<std::string>(argv + 1, argv + argc)));
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    // The arguments are copied: a password among them leaves the process's memory at once.
+    const std::vector<std::string> passwordOptions = HidePasswordArguments(argc, argv);
+    return WithOutputStatus(Run(args, passwordOptions));
 }

@@ -97,8 +97,10 @@ JobCheckResult CheckJob(const DownloadJob& job, const StartSnapshot& snapshot,
         const ImageSlot& s = job[FontSlot(n)];
         if (s.path.empty()) continue;
         int code = 0;
+        // An empty address reads as 0: refused as such unless 0 is allowed, when it is
+        // asked for instead.
         if (CheckAddressText(s.addressText) == AddressTextProblem::Empty)
-            code = 30 + n;
+            code = zeroAllowed ? 30 + n : 20 + n;
         else if (const int malformed = MalformedAddressCode(n, s.addressText))
             code = malformed;
         else if (!zeroAllowed && snapshot.address[FontSlot(n)] == 0)

@@ -16,4 +16,14 @@ std::string UserConfigFolder();
 // read.
 std::string MachineName();
 
+// The mode of a file that the group or others may read, as four octal digits ("0644"); empty
+// when only its owner may read it, when it cannot be looked at, and always on Windows (where
+// file modes do not apply).
+std::string ModeReadableByOthers(const std::string& path);
+
+// Overwrites the text of one command-line argument in the process's own argument memory, so
+// that other accounts no longer read it (ps, /proc/PID/cmdline); nothing on Windows, whose
+// command line is kept elsewhere.
+void OverwriteArgument(char* argument);
+
 }  // namespace zembra

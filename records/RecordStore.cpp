@@ -19,6 +19,7 @@
 #include "platform/Helpers.h"
 #include "platform/PortNames.h"
 #include "platform/UserFolders.h"
+#include "records/ServerStore.h"
 
 namespace zembra {
 
@@ -267,6 +268,24 @@ std::string RecordsPathFor(const std::string& given) {
 std::string RecordsServerFor(const std::string& given) {
     const std::string server = given.empty() ? StationConfigValue("records-server") : given;
     return server == "off" ? std::string() : server;
+}
+
+std::string PasswordFileRefusal(const std::string& path, const std::string& conninfo) {
+    if (!ConninfoHasPassword(conninfo)) return {};
+    const std::string mode = ModeReadableByOthers(path);
+    if (mode.empty()) return {};
+    return "Permissions " + mode + " for '" + path +
+           "' are too open: it holds the line server's password, which only its owner may "
+           "read (chmod 600 it, or keep the password in ~/.pgpass)";
+}
+
+std::string StationConfigRefusal() {
+    return PasswordFileRefusal(StationConfigPath(), StationConfigValue("records-server"));
+}
+
+std::string StationNameFor(const std::string& given) {
+    std::string name = given.empty() ? StationConfigValue("station-name") : given;
+    return name.empty() ? MachineName() : name;
 }
 
 RecordStore::RecordStore(std::string path, int busyTimeoutMs)

@@ -98,4 +98,16 @@ std::string RecordsPathFor(const std::string& given);
 // of the station's configuration file; empty (or "off") for none.
 std::string RecordsServerFor(const std::string& given);
 
+// A file that holds the line server's password (the connection string conninfo read from
+// it) must be readable by its owner alone, as ssh asks of a private key: the refusal
+// ("Permissions 0644 for 'FILE' are too open: ..."), or empty.
+std::string PasswordFileRefusal(const std::string& path, const std::string& conninfo);
+
+// PasswordFileRefusal of the station's configuration file for its "records-server".
+std::string StationConfigRefusal();
+
+// The station's name in its records: the given name when not empty, else "station-name" of
+// the station's configuration file, else the host name (MachineName()).
+std::string StationNameFor(const std::string& given);
+
 }  // namespace zembra

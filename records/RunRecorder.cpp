@@ -60,8 +60,9 @@ std::int64_t CodeVersionWordOf(const DownloadJob& job) {
 
 }  // namespace
 
-RunRecorder::RunRecorder(const std::string& path, std::function<void(const std::string&)> error)
-    : error_(std::move(error)) {
+RunRecorder::RunRecorder(const std::string& path, std::function<void(const std::string&)> error,
+                         const std::string& station)
+    : error_(std::move(error)), station_(StationNameFor(station)) {
     const std::string chosen = RecordsPathFor(path);
     if (!chosen.empty()) store_ = std::make_unique<RecordStore>(chosen);
 }
@@ -99,7 +100,7 @@ void RunRecorder::BeginSlot(int slot, const DownloadJob& job, const std::string&
     Pending pending{{}, std::chrono::steady_clock::now(), configured};
     DownloadRecord& record = pending.record;
     record.startUtc = UtcNowIso();
-    record.station = MachineName();
+    record.station = station_;
     record.frontEnd = frontEnd;
     record.port = port;
     record.slot = slot;

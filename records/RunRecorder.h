@@ -33,8 +33,10 @@ class RunRecorder : public RunEvents {
 
     // path: the database (empty: configuration or default; "off": no records); error gets
     // the message of a record that could not be written, and the notice of a database that
-    // was removed or replaced and opened again (a whole line each).
-    RunRecorder(const std::string& path, std::function<void(const std::string&)> error);
+    // was removed or replaced and opened again (a whole line each); station: the name the
+    // records carry (empty: StationNameFor's default).
+    RunRecorder(const std::string& path, std::function<void(const std::string&)> error,
+                const std::string& station = {});
 
     bool enabled() const { return store_ != nullptr; }
     const std::string& path() const;
@@ -98,6 +100,7 @@ class RunRecorder : public RunEvents {
 
     std::unique_ptr<RecordStore> store_;
     std::function<void(const std::string&)> error_;
+    std::string station_;
     bool failed_ = false;
     std::mutex factsMutex_;
     std::array<Facts, kSlots> facts_{};

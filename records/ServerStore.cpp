@@ -165,6 +165,10 @@ std::string ServerDescription(const std::string& conninfo) {
     return text;
 }
 
+bool ConninfoHasPassword(const std::string& conninfo) {
+    return !PasswordOf(conninfo).empty();
+}
+
 ServerStore::ServerStore(std::string conninfo, std::function<bool()> stopped)
     : conninfo_(std::move(conninfo)),
       description_(ServerDescription(conninfo_)),

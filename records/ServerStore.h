@@ -64,4 +64,8 @@ class ServerStore {
 // password; "(invalid connection string)" when it cannot be read.
 std::string ServerDescription(const std::string& conninfo);
 
+// True when the connection string carries a password ("password=...", or a URI's
+// "user:password@" or "?password=").
+bool ConninfoHasPassword(const std::string& conninfo);
+
 }  // namespace zembra

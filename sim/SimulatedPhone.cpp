@@ -313,19 +313,20 @@ struct SimulatedPhone::Impl {
         return done == bytes.size();
     }
 
+    // Writes the flash to the dump file (replaced whole: whoever waits for the file sees it
+    // complete or not at all).
+    void DumpFlash() {
+        if (config.dumpPath.empty()) return;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (const std::string why = session.Flash().Dump(config.dumpPath); !why.empty())
+            session.Note("cannot write the flash dump " + config.dumpPath + ": " + why, true);
+        else
+            session.Note(FormatText("flash dumped to %s (%llu bytes)", config.dumpPath.c_str(),
+                                    static_cast<unsigned long long>(session.Flash().WrittenEnd())),
+                         false);
+    }
+
     void Answer(const SimAnswer& answer, std::int64_t arrivalNs) {
-        // The dump is on disk before the reset jump is acknowledged: whoever saw the tool end
-        // (a script comparing the dump, a test) finds it complete.
-        if (answer.resetJump && !config.dumpPath.empty()) {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (const std::string why = session.Flash().Dump(config.dumpPath); !why.empty())
-                session.Note("cannot write the flash dump " + config.dumpPath + ": " + why, true);
-            else
-                session.Note(
-                    FormatText("flash dumped to %s (%llu bytes)", config.dumpPath.c_str(),
-                               static_cast<unsigned long long>(session.Flash().WrittenEnd())),
-                    false);
-        }
         if (answer.bytes.empty()) return;
         const std::int64_t byteNs = ByteNs(answer.answerRate);
         const std::int64_t at = std::max(arrivalNs, MonoNs()) +
@@ -384,9 +385,16 @@ struct SimulatedPhone::Impl {
                 if (byteNs > 0) rxFreeAt = arrival;
                 if (answer.unit) {
                     Bump();  // waiters see the unit (and its record) before its answer
-                    if (byteNs > 0 && !SleepUntil(arrival)) return;
-                    Answer(answer, arrival);
+                    const bool arrived = byteNs == 0 || SleepUntil(arrival);
+                    if (arrived) Answer(answer, arrival);
                     Deliver();
+                    // A phone answers its reset jump at once; the dump follows, also when the
+                    // phone is stopping, so that it is written before the program ends.
+                    if (answer.resetJump) {
+                        DumpFlash();
+                        Deliver();
+                    }
+                    if (!arrived) return;
                 }
             }
             Deliver();

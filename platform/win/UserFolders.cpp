@@ -32,4 +32,10 @@ std::string MachineName() {
     return computer && *computer ? computer : "unknown";
 }
 
+std::string ModeReadableByOthers(const std::string&) {
+    return {};
+}
+
+void OverwriteArgument(char*) {}
+
 }  // namespace zembra

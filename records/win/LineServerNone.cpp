@@ -15,6 +15,19 @@ std::string ServerDescription(const std::string&) {
     return "(none)";
 }
 
+// Without the client library, a plain look at the text: enough for a warning.
+bool ConninfoHasPassword(const std::string& conninfo) {
+    const std::size_t scheme = conninfo.find("://");
+    if (scheme != std::string::npos) {
+        const std::string authority =
+            conninfo.substr(scheme + 3, conninfo.find_first_of("/?", scheme + 3) - scheme - 3);
+        const std::size_t at = authority.rfind('@');
+        if (at != std::string::npos && authority.substr(0, at).find(':') != std::string::npos)
+            return true;
+    }
+    return conninfo.find("password=") != std::string::npos;
+}
+
 ServerStore::ServerStore(std::string conninfo, std::function<bool()> stopped)
     : conninfo_(std::move(conninfo)), stopped_(std::move(stopped)) {}
 ServerStore::~ServerStore() = default;

@@ -883,11 +883,32 @@ struct LineServerConfigured {
             std::filesystem::path(StationConfigPath()).parent_path());
         std::ofstream(StationConfigPath()) << "records-server = host=/nonexistent port=5999 "
                                               "dbname=line user=station password=hidden-pw\n";
+        std::filesystem::permissions(StationConfigPath(), std::filesystem::perms::owner_read |
+                                                              std::filesystem::perms::owner_write);
     }
     ~LineServerConfigured() { std::filesystem::remove(StationConfigPath()); }
 };
 
 class WindowLineServer : public LineServerConfigured, public WindowDownload {};
+
+// The same zembra.conf, but others may read it: the window refuses the server at start.
+struct LineServerOpenToOthers : LineServerConfigured {
+    LineServerOpenToOthers() { ::chmod(StationConfigPath().c_str(), 0644); }
+};
+class WindowLineServerOpen : public LineServerOpenToOthers, public WindowDownload {};
+
+TEST_F(WindowLineServerOpen, PasswordReadableByOthersIsRefused) {
+    int refusals = 0;
+    for (const RichEditLog::Line& line : PaneLines("RichEditOutput"))
+        if (line.text.find("Permissions 0644 for '" + StationConfigPath() + "' are too open") !=
+            std::string::npos) {
+            ++refusals;
+            EXPECT_EQ(line.colour, COLOUR_RED);
+        }
+    EXPECT_EQ(refusals, 1);
+    downloads().Tick();
+    EXPECT_EQ(form().findChild<QLabel*>("LabelMainLineStatus"), nullptr);
+}
 
 // The line server is away: the phone is flashed and recorded as ever, and the records dialog
 // shows the record waiting and why, without the password.
@@ -911,11 +932,18 @@ TEST_F(WindowLineServer, RecordsWaitWhileTheServerIsAway) {
     })) << line->text().toStdString();
     EXPECT_TRUE(line->text().startsWith("라인 서버 station@/nonexistent:5999/line: "));
     EXPECT_FALSE(line->text().contains("hidden-pw"));
-    // The main window shows the same line below its panels.
+    // The main window shows it below its panels in one line that fits (the reason's first
+    // line, elided in the middle), the whole of it in the tool tip.
     auto* main = form().findChild<QLabel*>("LabelMainLineStatus");
     ASSERT_NE(main, nullptr);
     EXPECT_TRUE(main->isVisibleTo(&form()));
-    EXPECT_EQ(main->text(), line->text());
+    EXPECT_EQ(main->toolTip(), line->text());
+    EXPECT_TRUE(line->text().contains('\n')) << line->text().toStdString();  // libpq's two lines
+    EXPECT_FALSE(main->text().contains('\n'));
+    EXPECT_TRUE(main->text().contains(QChar(0x2026))) << main->text().toStdString();
+    EXPECT_LE(main->fontMetrics().horizontalAdvance(main->text()),
+              main->contentsRect().width() - main->indent());
+    EXPECT_TRUE(main->text().startsWith("라인 서버 station@"));
 }
 
 }  // namespace

@@ -11,12 +11,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "cli/Station.h"
 #include "platform/Helpers.h"
 #include "platform/SerialDeviceMap.h"
 #include "records/RecordStore.h"
@@ -177,6 +179,60 @@ TEST_F(StationTest, SinglePhonesOneAfterAnotherAndAgainAfterReplug) {
     for (std::size_t i = 1; i < 3; ++i) ExpectRecordMatchesFlash(records[i]);
     EXPECT_EQ(second.Counters().resets, 1u);
     EXPECT_EQ(first.Counters().resets, 1u);
+}
+
+// Milliseconds since the epoch of a record's time ("2026-12-08T07:30:05.123Z").
+long long RecordMs(const std::string& utc) {
+    std::tm tm{};
+    EXPECT_NE(strptime(utc.c_str(), "%Y-%m-%dT%H:%M:%S", &tm), nullptr) << utc;
+    return static_cast<long long>(timegm(&tm)) * 1000 + std::stoll(utc.substr(20, 3));
+}
+
+// A phone that fails and re-enumerates at once is flashed again only after a wait that
+// doubles with each failure, and the station says so once.
+TEST_F(StationTest, PhoneThatKeepsFailingIsTriedLessAndLessOften) {
+    SimFaultPlan plan;
+    plan.hangupAfterBytes = 2000;
+    plan.replugAfterMs = 50;
+    AddPhone(0, plan);
+    CliProcess cli(With(With({"--station"}, job), kFast), files.File("station.txt"));
+    ASSERT_TRUE(WaitForRecords(3, 30s)) << cli.Output();
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(), 15) << cli.Output();
+    const auto records = Records();
+    ASSERT_GE(records.size(), 3u);
+    EXPECT_GE(RecordMs(records[1].startUtc) - RecordMs(records[0].endUtc), 999);
+    EXPECT_GE(RecordMs(records[2].startUtc) - RecordMs(records[1].endUtc), 1999);
+    const std::string out = cli.Output();
+    const std::string said = "station: COM65 failed: the next run on it waits 1 s, twice as long";
+    EXPECT_NE(out.find(said), std::string::npos) << out;
+    EXPECT_EQ(out.find("the next run on it waits", out.find(said) + said.size()), std::string::npos)
+        << out;
+}
+
+TEST(StationBackOff, DoublesPerDeviceUpToTheLastAndStartsOver) {
+    double now = 0;
+    StationBackOff backOff([&] { return now; }, 1000, 4000);
+    EXPECT_FALSE(backOff.Waiting(0, "COM65"));
+    EXPECT_TRUE(backOff.Ended(0, "COM65", false));  // the one time it is said
+    EXPECT_TRUE(backOff.Waiting(0, "COM65"));
+    EXPECT_FALSE(backOff.Waiting(1, "COM66"));  // each device on its own
+    now = 1000;
+    EXPECT_FALSE(backOff.Waiting(0, "COM65"));
+    EXPECT_FALSE(backOff.Ended(0, "COM65", false));
+    now = 2999;
+    EXPECT_TRUE(backOff.Waiting(0, "COM65"));
+    now = 3000;
+    EXPECT_FALSE(backOff.Waiting(0, "COM65"));
+    backOff.Ended(0, "COM65", false);
+    backOff.Ended(0, "COM65", false);
+    EXPECT_EQ(backOff.WaitMs(0), 4000);
+    backOff.Ended(0, "COM65", true);  // a success starts over
+    EXPECT_EQ(backOff.WaitMs(0), 0);
+    EXPECT_FALSE(backOff.Waiting(0, "COM65"));
+    EXPECT_TRUE(backOff.Ended(0, "COM65", false));
+    EXPECT_FALSE(backOff.Waiting(0, "COM70"));  // another phone on the device: starts over
+    EXPECT_EQ(backOff.WaitMs(0), 0);
 }
 
 // Eight phones flashed together; one is unplugged mid-run, comes back and is flashed alone.

@@ -515,5 +515,82 @@ TEST_F(LineTest, AnEarlierServerAndRecordsFileKeepWorking) {
     EXPECT_NE(out.find("1 record waiting"), std::string::npos) << out;
 }
 
+// A password on the command line is warned of and gone from the process's arguments; a file
+// that holds one (the connection string's file, zembra.conf) must be its owner's alone. A
+// run that is not a station pushes the records when it ends, under the station's name, and
+// says how many wait when the server cannot take them.
+TEST_F(LineTest, PasswordsStayOffTheCommandLineAndOneOffRunsPush) {
+    ScratchDir dir("station");
+    const std::map<std::string, std::string> env = {{"ZEMBRA_PORT_DIR", dir.File("ports")},
+                                                    {"ZEMBRA_SERIAL_MAP_DIR", dir.File("map")},
+                                                    {"ZEMBRA_SYSFS_TTY_DIR", dir.File("sysfs")},
+                                                    {"XDG_CONFIG_HOME", dir.File("config")}};
+    std::filesystem::create_directories(dir.File("sysfs"));
+    std::filesystem::create_directories(dir.File("config/zembra"));
+    for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
+    const std::string db = files.File("records.sqlite");
+    {
+        std::vector<std::string> args = Station(
+            db, "postgresql://zembra:" + std::string(PgServer::kPassword) + "@/x?host=/nowhere");
+        args.insert(args.end(), {"--color", "always"});
+        Cli station(args, files.File("station.txt"), env);
+        ASSERT_TRUE(WaitFor(
+            [&] { return station.Output().find("station: waiting") != std::string::npos; }, 20s))
+            << station.Output();
+        const std::string cmdline = ReadAll("/proc/" + std::to_string(station.pid()) + "/cmdline");
+        EXPECT_NE(cmdline.find("--records-server"), std::string::npos);
+        EXPECT_EQ(cmdline.find(PgServer::kPassword), std::string::npos) << cmdline;
+        EXPECT_NE(station.Output().find("\033[31mzembra-cli: --records-server holds a password"),
+                  std::string::npos)
+            << station.Output();
+        station.Signal(SIGINT);
+        EXPECT_EQ(station.Wait(), 0);
+    }
+
+    SimPhoneConfig config;
+    config.portName = "COM65";
+    auto phone = StartPhone(config);
+    const auto run = [&](std::vector<std::string> more, std::string& out) {
+        std::vector<std::string> args = {
+            "--port",  "COM65",  "--code", code, "--font1",         font, "--records", db,
+            "--color", "always", "--gap",  "1",  "--startup-delay", "10"};
+        args.insert(args.end(), more.begin(), more.end());
+        Cli cli(args, files.File("run.txt"), env);
+        const int status = cli.Wait();
+        out = cli.Output();
+        return status;
+    };
+    std::string out;
+    const std::string serverFile = dir.Write("line-server", "# the line\n" + conninfo + "\n");
+    ::chmod(serverFile.c_str(), 0644);
+    const std::vector<std::string> fromFile = {"--records-server-file", serverFile,
+                                               "--station-name", "line3-east"};
+    EXPECT_EQ(run(fromFile, out), 2) << out;
+    EXPECT_NE(out.find("Permissions 0644 for '" + serverFile + "' are too open"), std::string::npos)
+        << out;
+    ::chmod(serverFile.c_str(), 0600);
+    EXPECT_EQ(run(fromFile, out), 0) << out;
+    EXPECT_NE(out.find("records sent to line server zembra@"), std::string::npos) << out;
+    EXPECT_EQ(ServerCount(), 1);
+    EXPECT_EQ(OnServer({"--station", "line3-east"}).size(), 1u);
+
+    const std::string conf = dir.File("config/zembra/zembra.conf");
+    std::ofstream(conf) << "records-server = " << conninfo << "\nstation-name = line3-west\n";
+    ::chmod(conf.c_str(), 0640);
+    EXPECT_EQ(run({}, out), 2) << out;
+    EXPECT_NE(out.find("Permissions 0640 for '" + conf + "' are too open"), std::string::npos)
+        << out;
+    ::chmod(conf.c_str(), 0600);
+    EXPECT_EQ(run({}, out), 0) << out;
+    EXPECT_EQ(OnServer({"--station", "line3-west"}).size(), 1u);
+
+    // A server that cannot be reached: the run ends all the same and says what waits.
+    EXPECT_EQ(run({"--records-server", "host=/nonexistent dbname=x"}, out), 0) << out;
+    EXPECT_NE(out.find("1 record waiting (retrying: "), std::string::npos) << out;
+    EXPECT_EQ(Local({db}).size(), 3u);
+    phone.reset();
+    for (const auto& [name, value] : env) ::unsetenv(name.c_str());
+}
+
 }  // namespace
 }  // namespace zembra::test

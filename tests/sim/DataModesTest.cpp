@@ -1,7 +1,10 @@
 // The download module: erase, the four data transfers into flash, the reset jump and the
 // flash dump; and every way a transfer can be wrong.
 
+#include <atomic>
+#include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 
 #include "tests/sim/SimTestSupport.h"
@@ -366,22 +369,39 @@ TEST(SimUsbNormal, MarkerBlockWithoutControlBlockAndStrayControlBlocks) {
     EXPECT_EQ(s.phone.FlashWrittenEnd(), 0u);
 }
 
-TEST(SimDump, WrittenAfterTheResetJump) {
+// The reset jump is answered at once, the dump written after the answer: a tool that waits
+// briefly for the answer is not kept waiting by the disk. The phone's own line about the
+// jump is held until the tool has its answer, so the dump cannot have been written before.
+TEST(SimDump, WrittenAfterTheResetJumpIsAnswered) {
     char pattern[] = "/tmp/zembra-sim-dump-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     const std::string path = std::string(pattern) + "/flash.bin";
+    std::promise<void> answered;
+    std::shared_future<void> answeredFuture = answered.get_future().share();
+    std::atomic<int> dumpBeforeAnswer{-1};
     SimPhoneConfig config;
     config.dumpPath = path;
+    config.eventPerUnit = true;
+    config.onEvent = [&](const std::string& line, bool) {
+        if (line.find("reset jump") == std::string::npos) return;
+        if (answeredFuture.wait_for(std::chrono::seconds(10)) == std::future_status::ready)
+            dumpBeforeAnswer = std::filesystem::exists(path) ? 1 : 0;
+    };
     Session s(SimLink::Uart, false, config);
     const Bytes image = PatternBytes(5000, 13);
     s.Image(0x200, image);
     EXPECT_FALSE(std::filesystem::exists(path));
-    s.Reset();
+    EXPECT_EQ(s.Cmd({CMD_JUMP}), kAck);
+    answered.set_value();
+    ASSERT_TRUE(
+        s.phone.WaitUntil([&] { return std::filesystem::exists(path); }, std::chrono::seconds(10)));
+    EXPECT_EQ(dumpBeforeAnswer, 0);
     std::ifstream in(path, std::ios::binary);
     const Bytes dumped((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     Bytes expected(0x200, 0xFF);
     expected.insert(expected.end(), image.begin(), image.end());
     EXPECT_EQ(dumped, expected);
+    s.phone.Stop();
     std::filesystem::remove_all(pattern);
 }
 

@@ -62,6 +62,7 @@ class CliProcess {
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
 
+    pid_t pid() const { return pid_; }
     void Signal(int signal) const { ::kill(pid_, signal); }
     void Interrupt() const { Signal(SIGINT); }
     int Wait() {
