@@ -316,6 +316,7 @@ Station (a phone after another, hands off):
                          to arrive before the start (1000)
   --bound-only           with a slot map (zembra-cli slots), flash only the phones plugged
                          into its ports; others are named in the log and left alone
+                         (default: "bound-only = yes" of zembra.conf)
 
 Records (one per phone run, SQLite):
   --records FILE         the records database (default: "records-database = FILE" of

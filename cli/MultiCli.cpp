@@ -11,6 +11,7 @@
 #include "ports/SlotMap.h"
 #include "ports/VaCommPorts.h"
 #include "protocol/DebugTrace.h"
+#include "records/RecordStore.h"
 #include "records/RunRecorder.h"
 
 namespace zembra {
@@ -96,7 +97,7 @@ class MultiCliSession {
                 [this](const auto& batch, const auto& tick, const auto& ended,
                        const auto& portFailed) { return RunBatch(batch, tick, ended, portFailed); },
                 Interrupted(), print, warn, options_.stationSettleMs, loop_, recorder_.path(),
-                options_.recordsServer, options_.boundOnly);
+                options_.recordsServer, BoundOnlyFor(options_.boundOnly));
         } else {
             status = RunBatch(slots, nullptr, nullptr, nullptr);
             PushRecordsAfterRun(recorder_.path(), options_.recordsServer,

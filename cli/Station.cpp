@@ -13,6 +13,7 @@
 #include "platform/PortNames.h"
 #include "ports/SlotMap.h"
 #include "records/LineSender.h"
+#include "records/RecordStore.h"
 #include "records/ServerStore.h"
 
 namespace zembra {
@@ -433,7 +434,8 @@ int RunSingleStation(SingleSession& session) {
     const auto warn = [&session](const std::string& text) { session.host.Error(text); };
     Station station(
         print, warn, [&] { return session.interrupts.count() > 0; }, session.loop,
-        session.recorder.path(), session.options.recordsServer, session.options.boundOnly);
+        session.recorder.path(), session.options.recordsServer,
+        BoundOnlyFor(session.options.boundOnly));
     return station.Run(
         MAP_PHONE_DEVICES, "station: waiting for the next phone",
         [&](const std::vector<MapPhone>& fresh) {

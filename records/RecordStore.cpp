@@ -288,6 +288,11 @@ std::string StationNameFor(const std::string& given) {
     return name.empty() ? MachineName() : name;
 }
 
+bool BoundOnlyFor(bool given) {
+    const std::string value = AsciiLower(StationConfigValue("bound-only"));
+    return given || value == "yes" || value == "on" || value == "true" || value == "1";
+}
+
 RecordStore::RecordStore(std::string path, int busyTimeoutMs)
     : path_(std::move(path)), busyTimeoutMs_(busyTimeoutMs) {}
 

@@ -326,13 +326,14 @@ TEST_F(StationTest, SlotMapPutsEachPhoneInItsPortsSlotWhateverItsNumber) {
 }
 
 // A bound slot whose phones fail three times in a row (each phone unplugged and another put in
-// its port) is said in red and in the summary; with --bound-only a phone at another port is
-// named and left alone. Every record keeps its USB port.
+// its port) is said in red and in the summary; with "bound-only = yes" in zembra.conf a phone
+// at another port is named and left alone. Every record keeps its USB port.
 TEST_F(StationTest, ASlotWhosePhonesKeepFailingIsSaid) {
     const std::string config = files.path() + "/config";
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     std::filesystem::create_directories(config + "/zembra");
     std::ofstream(config + "/zembra/slots.conf") << "3 = 1-1.3\n";
+    std::ofstream(config + "/zembra/zembra.conf") << "Bound-Only = yes\n";
     const auto plug = [&](int device, const std::string& location, SimFaultPlan faults = {}) {
         SimulatedPhone& phone = AddPhone(device, faults);
         test::PlugTtyInto(registry.Sysfs(), registry.root() + "/devices",
@@ -344,8 +345,7 @@ TEST_F(StationTest, ASlotWhosePhonesKeepFailingIsSaid) {
     naks.nakCount = 100;
     naks.nakDataOnly = true;
     plug(5, "1-2");
-    CliProcess cli(With(With({"--station", "--bound-only"}, job), kFast),
-                   files.File("station.txt"));
+    CliProcess cli(With(With({"--station"}, job), kFast), files.File("station.txt"));
     for (int device = 0; device < 3; ++device) {
         SimulatedPhone* phone = plug(device, "1-1.3", naks);
         ASSERT_TRUE(WaitForRecords(static_cast<std::size_t>(device) + 1)) << cli.Output();
