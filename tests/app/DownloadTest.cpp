@@ -302,6 +302,13 @@ TEST_F(WindowDownload, SlotMapDialogBindsPortsAndTheSlotsFollowThem) {
     ExpectFlashHoldsJob(*phones[3]);
     EXPECT_EQ(stranger.FlashRange(kBoot, 16), Bytes(16, 0xFF));
     EXPECT_EQ(CountLogged("RichEdit21", "COM65: 등록되지 않은 포트 1-1.1"), 1);
+    RecordFilter last;
+    last.last = 2;
+    std::vector<DownloadRecord> records;
+    ASSERT_EQ(RecordStore(downloads().recordsPath()).Query(last, records), "");
+    ASSERT_EQ(records.size(), 2u);
+    for (const DownloadRecord& r : records)
+        EXPECT_EQ(r.location, r.slot == 1 ? "1-1.2" : "1-1.3") << r.slot;
     std::filesystem::remove(SlotMapPath());
 }
 
