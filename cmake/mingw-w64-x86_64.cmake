@@ -1,7 +1,7 @@
 # Cross build for 64-bit Windows with Debian's mingw-w64:
 #   cmake -S . -B build-win --toolchain cmake/mingw-w64-x86_64.cmake \
-#         -DZEMBRA_WIN_PREFIX="<lzo2>;<sqlite3>" -DZEMBRA_WIN_QT=<Qt for Windows>
-# Libraries built for Windows (liblzo2, SQLite) are looked up under the prefixes of
+#         -DZEMBRA_WIN_PREFIX="<lzo2>;<sqlite3>;<libpq>" -DZEMBRA_WIN_QT=<Qt for Windows>
+# Libraries built for Windows (liblzo2, SQLite, libpq) are looked up under the prefixes of
 # ZEMBRA_WIN_PREFIX; Qt (for the window) under ZEMBRA_WIN_QT.
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-compilers.cmake)
 

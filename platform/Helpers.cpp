@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -74,6 +75,12 @@ std::string AsciiLower(std::string text) {
 std::string ParentFolder(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+}
+
+bool IsAbsolutePath(const std::string& path) {
+    if (!path.empty() && (path[0] == '/' || path[0] == '\\')) return true;
+    return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+           path[1] == ':' && (path[2] == '/' || path[2] == '\\');
 }
 
 // Built on the platform's file facts, the same on every system.

@@ -90,6 +90,8 @@ std::string LocalFileName(const std::string& path);
 // The folder part of a path: before its last "/" or "\"; empty when there is none or it
 // is the root.
 std::string ParentFolder(const std::string& path);
+// True when the path starts at a root: "/" or "\", or a drive ("C:\", "C:/").
+bool IsAbsolutePath(const std::string& path);
 
 // Empty text gives 0; a text beginning "0x" or "0X" is read as hexadecimal, any other text
 // as a decimal number, in both cases up to the first character that is not a digit of the

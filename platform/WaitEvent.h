@@ -15,8 +15,8 @@ bool SignalWaitEvent(int handle);
 bool ResetWaitEvent(int handle);
 void CloseWaitEvent(int handle);
 
-// Waits up to ms for a socket (a descriptor) to be ready for reading, or for writing;
-// returns early on a signal. Linux only (the line server's client).
+// Waits up to ms for a socket (a descriptor; a SOCKET on Windows) to be ready for reading,
+// or for writing; returns early on a signal (Linux). For the line server's client.
 void WaitSocketReady(int socket, bool forWrite, int ms);
 
 enum class WaitEventResult { Signalled, Timeout, Error };

@@ -256,7 +256,7 @@ std::string RecordsPathFor(const std::string& given) {
         // at the file's folder (not at wherever the program happens to run).
         if (path == "~" || path.rfind("~/", 0) == 0) {
             path = Home() + path.substr(1);
-        } else if (!path.empty() && path[0] != '/' && AsciiLower(path) != "off") {
+        } else if (!path.empty() && !IsAbsolutePath(path) && AsciiLower(path) != "off") {
             const std::string folder = ParentFolder(StationConfigPath());
             path = (folder.empty() ? std::string(".") : folder) + "/" + path;
         }

@@ -1,21 +1,31 @@
 #!/usr/bin/env bash
-# The Windows check: installs mingw-w64, Wine, NSIS and the X tools; builds Qt for Windows from
-# Debian's qt6-base source (once: cached outside the clone, scripts/win/build-qt.sh), liblzo2
-# and SQLite from Debian's source packages; cross-builds zembra.exe, zembra-cli.exe and the
-# test programs into build-win/ and runs the test programs under Wine; flashes the Linux
-# simulated phone with zembra-cli.exe over a Wine COM port (USB and UART), compares the
-# phone's flash with the images byte for byte, and checks that Ctrl-C ends a download with
-# status 14. Then it builds the installer Zembra-4.2-setup.exe, installs it silently into a
-# fresh Wine prefix, starts the installed window under Xvfb (screenshot), picks the images
-# through its file dialogs and presses 시작 with xdotool against one phone, starts it again in
-# multi mode (--multi --press-start) against eight phones (byte for byte each time), reads
-# the records back with zembra-cli.exe records, and uninstalls.
-# ZEMBRA_WIN_SCREENSHOT=FILE also copies the window's screenshot to FILE.
+# The Windows check, run as root (apt, Wine's computer names): installs mingw-w64, Wine,
+# NSIS, PostgreSQL and the X tools; builds Qt, liblzo2, SQLite and libpq for Windows from
+# Debian's source packages (once: cached and locked outside the clone, scripts/win/cache.sh);
+# cross-builds zembra.exe, zembra-cli.exe and the test programs and runs the test programs
+# under Wine. Wine runs as a Korean operator's PC: Korean code page (949), the account
+# 홍길동, the images in C:\펌웨어\신규 모델\. zembra-cli.exe flashes the Linux simulated
+# phone over a Wine COM port (USB and UART, the device map, Ctrl-C, a taken and a missing
+# port, an unplugged phone), byte for byte, and once more from an English (1252) prefix.
+# Then the installer Zembra-4.2-setup.exe (Korean pages: the first one is photographed) is
+# installed silently into a fresh Korean prefix whose zembra.conf puts the records in
+# C:\기록\z.sqlite and names the line server; the installed window, started by a batch file
+# that clears DISPLAY in the Windows environment as on a real PC, flashes one phone through
+# its file dialogs and 시작, then eight in multi mode. The line: a PostgreSQL server of the
+# check's own on the Linux side takes the records of that station, of the English one and of
+# a Linux station, and `records --summary --server` on Windows shows the three. Last, the
+# uninstaller.
+#
+# ZEMBRA_WIN_BUILD_DIR (default build-win) is the run's build folder, locked while a run uses
+# it: two checks run at once with two folders. Logs of every stage and program run:
+# <build folder>/logs (kept after the run).
+# ZEMBRA_WIN_SCREENSHOT=FILE copies the window's screenshot to FILE,
+# ZEMBRA_WIN_INSTALLER_SHOT=FILE the installer's first page.
 set -Eeuo pipefail
 trap 'echo "test-windows.sh: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 cd "$(dirname "$0")/.."
 root=$PWD
-dir=${ZEMBRA_WIN_BUILD_DIR:-build-win}
+dir=$(realpath -m "${ZEMBRA_WIN_BUILD_DIR:-build-win}")
 start=$SECONDS
 
 say() { printf '== %s (%ds)\n' "$1" $((SECONDS - start)); }
@@ -25,13 +35,18 @@ need=()
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
 command -v wine >/dev/null || need+=(wine wine64)
 command -v dpkg-source >/dev/null || need+=(dpkg-dev)
+command -v localedef >/dev/null || need+=(locales)
 for tool in cmake ninja pkg-config patch makensis Xvfb xdotool xdpyinfo import tclsh; do
     command -v $tool >/dev/null || need+=($tool)
 done
 [[ -d /usr/src/googletest ]] || need+=(googletest)
-# The Linux simulated phone is the peer; its build needs the Linux packages. Qt for Windows is
-# built with the host's Qt tools; the installer ships Debian's font and Qt's Korean texts.
+# The Linux simulated phone is the peer and a Linux station sends records; their build needs
+# the Linux packages. Qt for Windows is built with the host's Qt tools; the installer ships
+# Debian's font and Qt's Korean texts. The line server is Debian's PostgreSQL.
 pkg-config --exists lzo2 2>/dev/null || need+=(liblzo2-dev)
+pkg-config --exists sqlite3 2>/dev/null || need+=(libsqlite3-dev)
+pkg-config --exists libpq 2>/dev/null || need+=(libpq-dev)
+[[ -x /usr/lib/postgresql/15/bin/postgres ]] || need+=(postgresql-15)
 [[ -x /usr/lib/qt6/libexec/moc ]] || need+=(qt6-base-dev qt6-base-dev-tools)
 [[ -f /usr/share/fonts/truetype/nanum/NanumGothic.ttf ]] || need+=(fonts-nanum)
 [[ -f /usr/share/qt6/translations/qtbase_ko.qm ]] || need+=(qt6-translations-l10n)
@@ -47,49 +62,63 @@ if ((${#need[@]})); then
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
+# Wine takes the Windows code page from the Unix locale: Korean (949) and English (1252).
+for locale in ko_KR en_US; do
+    locale -a | grep -qx "$locale.utf8" || localedef -i "$locale" -f UTF-8 "$locale.UTF-8"
+done
+
+# ---- the run's folder ------------------------------------------------------------------------
+mkdir -p "$dir"
+exec {dir_lock}>>"$dir/.lock"
+if ! flock -n "$dir_lock"; then
+    say "waiting for the other check that uses $dir (ZEMBRA_WIN_BUILD_DIR picks another)"
+    flock "$dir_lock"
+fi
+win_logs=$dir/logs
+rm -rf "$win_logs" && mkdir -p "$win_logs"
+ccache=()
+command -v ccache >/dev/null &&
+    ccache=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
 # ---- libraries for Windows, from Debian's source packages -----------------------------------
 source scripts/win/deb-src.sh
-ensure_deb_src lzo2
+for package in qt6-base lzo2 sqlite3 postgresql-15; do ensure_deb_src "$package"; done
+source scripts/win/cache.sh
 source scripts/win/build-qt.sh
+source scripts/win/build-libs.sh
 build_qt
-lzo_prefix=$root/$dir/lzo2-prefix
-if [[ ! -f $lzo_prefix/lib/liblzo2.a ]]; then
-    say "building liblzo2 for Windows from Debian's source package"
-    src=$root/$dir/lzo2-source
-    rm -rf "$src" && mkdir -p "$src"
-    (cd "$src" && apt-get source -qq lzo2 >/dev/null 2>&1)
-    lzo_dir=$(find "$src" -mindepth 1 -maxdepth 1 -type d -name 'lzo2-*' | head -n1)
-    (cd "$lzo_dir" &&
-        ./configure -q --host=x86_64-w64-mingw32 --prefix="$lzo_prefix" --disable-shared \
-            --enable-static CC=x86_64-w64-mingw32-gcc-posix >/dev/null &&
-        make -s -j2 >/dev/null && make -s install >/dev/null)
-fi
-source scripts/win/build-sqlite.sh
-sqlite_prefix=$root/$dir/sqlite3-prefix
-build_sqlite "$sqlite_prefix"
+build_win_libs
 
 # ---- cross build ---------------------------------------------------------------------------
-say "cross-building zembra.exe, zembra-cli.exe and the test programs"
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    --toolchain "$root/cmake/mingw-w64-x86_64.cmake" \
-    -DZEMBRA_WIN_PREFIX="$lzo_prefix;$sqlite_prefix" -DZEMBRA_WIN_QT="$qt_prefix" -DZEMBRA_BUILD_APP=ON \
-    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$qt_host_cmake" >/dev/null
-cmake --build "$dir" --target zembra zembra-cli test_platform test_job test_protocol test_records
-# The peer: the Linux simulated phone.
-cmake -S . -B "$dir/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEMBRA_BUILD_APP=OFF \
-    -DZEMBRA_BUILD_TESTS=OFF >/dev/null
-cmake --build "$dir/linux" --target zembra-phone-sim
-sim=$root/$dir/linux/sim/zembra-phone-sim
-cli=$root/$dir/cli/zembra-cli.exe
+say "cross-building zembra.exe, zembra-cli.exe and the test programs (log: $win_logs/cross-*.log)"
+run_stage "cross configure" "$win_logs/cross-configure.log" \
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${ccache[@]}" \
+    --toolchain "$root/cmake/mingw-w64-x86_64.cmake" -DZEMBRA_WIN_PREFIX="$win_lib_prefixes" \
+    -DZEMBRA_WIN_QT="$qt_prefix" -DZEMBRA_BUILD_APP=ON -DQT_HOST_PATH=/usr \
+    -DQT_HOST_PATH_CMAKE_DIR="$qt_host_cmake"
+run_stage "cross build" "$win_logs/cross-build.log" cmake --build "$dir" --target zembra \
+    zembra-cli test_platform test_job test_protocol test_records
+# The peer (the Linux simulated phone) and the Linux station's zembra-cli.
+say "building the Linux simulated phone and zembra-cli (log: $win_logs/linux-*.log)"
+run_stage "Linux configure" "$win_logs/linux-configure.log" \
+    cmake -S . -B "$dir/linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${ccache[@]}" \
+    -DZEMBRA_BUILD_APP=OFF -DZEMBRA_BUILD_TESTS=OFF
+run_stage "Linux build" "$win_logs/linux-build.log" \
+    cmake --build "$dir/linux" --target zembra-phone-sim zembra-cli
+sim=$dir/linux/sim/zembra-phone-sim
+linux_cli=$dir/linux/cli/zembra-cli
+cli=$dir/cli/zembra-cli.exe
 
 # ---- Wine ----------------------------------------------------------------------------------
-# A Wine prefix of its own, and a wineserver that stays up for the whole run (the registry
-# value and the COM links live as long as it does).
-export WINEPREFIX=$root/$dir/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 work=$(mktemp -d /tmp/zembra-win.XXXXXX)
+chmod 755 "$work"
 export ZEMBRA_PORT_DIR=$work/ports ZEMBRA_SERIAL_MAP_DIR=$work/serialcomm
-sim_pid="" xvfb_pid="" app_pid=""
+source scripts/win/wine-station.sh
+source scripts/win/line-server.sh
+station_tools "$work/bin"
+export PATH=$work/bin:$PATH
+sim_pid="" xvfb_pid="" app_pid="" line_pid=""
 # Ends the phone started last, when it still runs.
 stop_phone() {
     if [[ -n $sim_pid ]]; then
@@ -98,25 +127,58 @@ stop_phone() {
     fi
     sim_pid=""
 }
+stations=()
 cleanup() {
     stop_phone
     [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null
-    wineserver -k >/dev/null 2>&1 || true
+    local s
+    for s in "${stations[@]}"; do
+        WINEPREFIX=$s ZEMBRA_STATION=x wineserver -k >/dev/null 2>&1 || true
+    done
+    stop_line_server
     [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
     wait 2>/dev/null
     [[ -n ${ZEMBRA_KEEP_WORK:-} ]] || rm -rf "$work"
 }
 trap cleanup EXIT
-say "starting Wine ($(wine --version))"
-wineboot -i >/dev/null 2>&1 || true
-wineserver -p >"$work/wineserver.log" 2>&1 </dev/null &
+
+# A screen for the window programs (Xvfb picks a free display number; no window manager).
+# Wine's own X connection uses it; the Windows programs' environment has no DISPLAY where a
+# batch file clears it.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [[ -s $work/display ]] && break || sleep 0.1; done
+export DISPLAY=:$(<"$work/display")
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break || sleep 0.1; done
+
+# station PREFIX LOCALE ACCOUNT NAME: switches to that Wine station and starts it.
+station() {
+    use_station "$@"
+    stations+=("$1")
+    say "Wine station $4: $(wine --version), $2, account $3, prefix $1"
+    start_station
+}
+
+# The operator's PC: Korean Windows, account 홍길동.
+station "$work/wine-ko" ko_KR.UTF-8 홍길동 ZEMBRA-TEST
+appdata=$(windows_env APPDATA) profile=$(windows_env USERPROFILE)
+echo "  %APPDATA% = $appdata, %USERPROFILE% = $profile"
+[[ $appdata == *홍길동* && $profile == *홍길동* ]] ||
+    { echo "test-windows.sh: the Windows account is not 홍길동" >&2; exit 1; }
 
 # The demo job (scripts/demo_job.sh): code image booting at 0x8000, a font with its address
-# in its name.
+# in its name; the operator keeps them in a Korean folder.
 source scripts/demo_job.sh
 make_demo_job "$work"
-wcode=$(winepath -w "$code")
-wfont1=$(winepath -w "$font1")
+image_dir='C:\펌웨어\신규 모델'
+# put_images: copies the demo job into the image folder of the current prefix.
+put_images() {
+    mkdir -p "$(prefix_path "$image_dir")"
+    cp "$code" "$font1" "$(prefix_path "$image_dir")/"
+}
+put_images
+wcode="$image_dir\\${code##*/}"
+wfont1="$image_dir\\${font1##*/}"
 
 # Starts a phone and makes its pseudo-terminal Wine's port COM<n>.
 start_phone() {
@@ -151,22 +213,6 @@ check_flash() {
         { echo "test-windows.sh: the flash of the phone on $com differs" >&2; exit 1; }
 }
 
-# ---- test programs -------------------------------------------------------------------------
-# test_platform's live-port test gets a phone's pseudo-terminal as COM8.
-start_phone COM8 --port COM70 --link usb --no-register
-failed=0
-for t in platform job protocol records; do
-    say "test_$t.exe under Wine"
-    if ! ZEMBRA_TEST_PORT=COM8 wine "$dir/tests/$t/test_$t.exe" >"$work/test_$t.log" 2>&1; then
-        grep -E '^\[  FAILED|Failure' "$work/test_$t.log" || tail -20 "$work/test_$t.log"
-        failed=1
-    fi
-    grep -E '^\[  (PASSED|SKIPPED)' "$work/test_$t.log" || true
-done
-stop_phone
-((failed == 0)) || { echo "test-windows.sh: a test program failed under Wine" >&2; exit 1; }
-
-# ---- zembra-cli.exe against the simulated phone ----------------------------------------------
 expect_status() {
     local want=$1 got=$2 what=$3
     if ((got != want)); then
@@ -176,114 +222,166 @@ expect_status() {
     echo "  status $got: $what"
 }
 
-say "USB link, protocol auto, on Wine's COM5"
+# ---- test programs -------------------------------------------------------------------------
+# test_platform's live-port test gets a phone's pseudo-terminal as COM8.
+start_phone COM8 --port COM70 --link usb --no-register
+failed=0
+for t in platform job protocol records; do
+    say "test_$t.exe under Wine (log: $win_logs/test_$t.log)"
+    if ! ZEMBRA_TEST_PORT=COM8 wine "$dir/tests/$t/test_$t.exe" >"$win_logs/test_$t.log" 2>&1; then
+        grep -E '^\[  FAILED|Failure' "$win_logs/test_$t.log" || tail -20 "$win_logs/test_$t.log"
+        failed=1
+    fi
+    grep -E '^\[  (PASSED|SKIPPED)' "$win_logs/test_$t.log" || true
+done
+stop_phone
+((failed == 0)) || { echo "test-windows.sh: a test program failed under Wine" >&2; exit 1; }
+
+# ---- zembra-cli.exe against the simulated phone ----------------------------------------------
+# readable_korean LOG: the program's output (a file here: UTF-8) holds Hangul and nothing
+# that is not UTF-8.
+readable_korean() {
+    iconv -f UTF-8 -t UTF-8 "$1" >/dev/null 2>&1 && grep -q '[가-힣]' "$1" ||
+        { echo "test-windows.sh: $1 is not readable Korean (UTF-8)" >&2; exit 1; }
+}
+
+say "USB link, protocol auto, on Wine's COM5, the images in $image_dir"
 start_phone COM5 --port COM70 --link usb --no-register
 status=0
-wine "$cli" --port COM5 --code "$wcode" --font1 "$wfont1" >"$work/usb.log" 2>&1 || status=$?
-tail -n 3 "$work/usb.log"
+wine "$cli" --port COM5 --code "$wcode" --font1 "$wfont1" >"$win_logs/usb.log" 2>&1 || status=$?
+tail -n 3 "$win_logs/usb.log"
 expect_status 0 $status "USB download"
+readable_korean "$win_logs/usb.log"
 check_flash COM5 "$code" 0x8000 0x8000 "$font1" 0x200000 0
 
 say "UART link, compressed protocol, code sent whole, on Wine's COM6"
 start_phone COM6 --port COM100 --link uart --no-register
 status=0
 wine "$cli" --serial --protocol compressed --change --port COM6 --code "$wcode" \
-    --font1 "$wfont1" >"$work/uart.log" 2>&1 || status=$?
-tail -n 3 "$work/uart.log"
+    --font1 "$wfont1" >"$win_logs/uart.log" 2>&1 || status=$?
+tail -n 3 "$win_logs/uart.log"
 expect_status 0 $status "UART download"
 check_flash COM6 "$code" 0 0 "$font1" 0x200000 0
 
 say "multi mode, the phone found in the registry's serial-device map (\\Device\\trelvic0 = COM7)"
 start_phone COM7 --port COM65 --link usb --no-register
 map_key='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
-wine reg add "$map_key" /v '\Device\trelvic0' /t REG_SZ /d COM7 /f >"$work/reg.log" 2>&1 || true
+wine reg add "$map_key" /v '\Device\trelvic0' /t REG_SZ /d COM7 /f >"$win_logs/reg.log" 2>&1 || true
 if ! wine reg query "$map_key" /v '\Device\trelvic0' 2>&1 | grep -q COM7; then
-    cat "$work/reg.log" >&2
+    cat "$win_logs/reg.log" >&2
     echo "test-windows.sh: the device-map value could not be written" >&2
     exit 1
 fi
 status=0
-wine "$cli" --all-phones --code "$wcode" --font1 "$wfont1" >"$work/multi.log" 2>&1 || status=$?
-tail -n 2 "$work/multi.log"
+wine "$cli" --all-phones --code "$wcode" --font1 "$wfont1" >"$win_logs/multi.log" 2>&1 || status=$?
+tail -n 2 "$win_logs/multi.log"
 expect_status 0 $status "multi download from the device map"
 check_flash COM7 "$code" 0x8000 0x8000 "$font1" 0x200000 0
 wine reg delete "$map_key" /v '\Device\trelvic0' /f >/dev/null 2>&1 || true
 
 say "Ctrl-C during the erase; the port held meanwhile by a second program"
 start_phone COM5 --port COM70 --link usb --no-register --erase-ms 30000
-wine "$cli" --port COM5 --code "$wcode" >"$work/stop.log" 2>&1 &
+wine "$cli" --port COM5 --code "$wcode" >"$win_logs/stop.log" 2>&1 &
 cli_pid=$!
 for _ in $(seq 200); do
-    grep -q "삭제 요청" "$work/stop.log" 2>/dev/null && break
+    grep -q "삭제 요청" "$win_logs/stop.log" 2>/dev/null && break
     sleep 0.05
 done
 status=0
-wine "$cli" --port COM5 --code "$wcode" >"$work/taken.log" 2>&1 || status=$?
-tail -n 1 "$work/taken.log"
+wine "$cli" --port COM5 --code "$wcode" >"$win_logs/taken.log" 2>&1 || status=$?
+tail -n 1 "$win_logs/taken.log"
 expect_status 4 $status "second program on the taken port"
 kill -INT "$cli_pid"
 status=0
 wait "$cli_pid" || status=$?
-tail -n 2 "$work/stop.log"
+tail -n 2 "$win_logs/stop.log"
 expect_status 14 $status "Ctrl-C"
 stop_phone
 
 say "a port that does not exist, and a phone unplugged during the transfer"
 status=0
-wine "$cli" --port COM9 --code "$wcode" >"$work/missing.log" 2>&1 || status=$?
-tail -n 1 "$work/missing.log"
+wine "$cli" --port COM9 --code "$wcode" >"$win_logs/missing.log" 2>&1 || status=$?
+tail -n 1 "$win_logs/missing.log"
 expect_status 4 $status "missing COM9"
 start_phone COM5 --port COM70 --link usb --no-register --hangup-after 20000
 status=0
-timeout 60 wine "$cli" --port COM5 --code "$wcode" >"$work/unplug.log" 2>&1 || status=$?
-tail -n 2 "$work/unplug.log"
+timeout 60 wine "$cli" --port COM5 --code "$wcode" >"$win_logs/unplug.log" 2>&1 || status=$?
+tail -n 2 "$win_logs/unplug.log"
 if ((status == 0 || status == 124)); then
     echo "test-windows.sh: the unplugged run ended with status $status" >&2
     exit 1
 fi
 echo "  status $status: phone unplugged during the transfer"
 stop_phone
+stop_station
+
+# ---- the line server -------------------------------------------------------------------------
+say "the line server: PostgreSQL on the Linux side (log: $win_logs/line-server.log)"
+start_line_server "$work/line"
+echo "  ${line_server% password=*} password=..."
+
+# ---- a second Windows station: English Windows (code page 1252) -------------------------------
+station "$work/wine-en" en_US.UTF-8 operator ZEMBRA-EN
+put_images
+say "English station: zembra-cli.exe with the images in $image_dir"
+start_phone COM5 --port COM70 --link usb --no-register
+status=0
+wine "$cli" --port COM5 --code "$wcode" --font1 "$wfont1" >"$win_logs/en.log" 2>&1 || status=$?
+tail -n 2 "$win_logs/en.log"
+expect_status 0 $status "USB download on the English station"
+check_flash COM5 "$code" 0x8000 0x8000 "$font1" 0x200000 0
+status=0
+wine "$cli" records --send --server "$line_server" >"$win_logs/en-send.log" 2>&1 || status=$?
+tail -n 1 "$win_logs/en-send.log"
+expect_status 0 $status "records --send from the English station"
+# Without TLS in this build, a connection string that asks for it is refused, and says why.
+status=0
+wine "$cli" records --summary --server "$line_server sslmode=require" >"$win_logs/tls.log" 2>&1 ||
+    status=$?
+sed 's/password=[^ ]*/password=.../' "$win_logs/tls.log" | head -n 2
+((status != 0)) && grep -qi 'ssl' "$win_logs/tls.log" ||
+    { echo "test-windows.sh: sslmode=require was not refused with a message" >&2; exit 1; }
+stop_station
+
+# ---- the Linux station -----------------------------------------------------------------------
+say "Linux station: zembra-cli flashes a phone and sends its record"
+mkdir -p "$work/linux-home"
+linux_station() {
+    HOME=$work/linux-home XDG_DATA_HOME=$work/linux-home/data XDG_CONFIG_HOME=$work/linux-home/config \
+        unshare -u sh -c 'hostname zembra-linux && exec "$@"' sh "$linux_cli" "$@"
+}
+"$sim" --sessions 1 --port COM90 --link usb --dump "$work/flash-linux.bin" \
+    >"$work/sim-linux.out" 2>&1 </dev/null &
+sim_pid=$!
+wait_for_phones "$work/sim-linux.out" 1
+status=0
+linux_station --port COM90 --code "$code" --font1 "$font1" >"$win_logs/linux.log" 2>&1 || status=$?
+tail -n 1 "$win_logs/linux.log"
+expect_status 0 $status "Linux download"
+wait "$sim_pid" || true
+sim_pid=""
+compare_flash "$work/flash-linux.bin" "$code" 0x8000 0x8000 "$font1" 0x200000 0
+status=0
+linux_station records --send --server "$line_server" >"$win_logs/linux-send.log" 2>&1 || status=$?
+expect_status 0 $status "records --send from the Linux station"
 
 # ---- the installer, the installed window -----------------------------------------------------
 source scripts/win/make-installer.sh
-say "building the installer with NSIS ($(makensis -VERSION))"
-make_installer "$root/$dir"
+say "building the installer with NSIS ($(makensis -VERSION), log: $win_logs/installer.log)"
+run_stage "installer" "$win_logs/installer.log" make_installer "$dir"
 ls -l "$dir/Zembra-4.2-setup.exe" | awk '{print "  " $5 " bytes: " $NF}'
 
-# A fresh Wine prefix of its own for the installed programs, its desktop on a virtual screen
-# from the start (Wine's desktop process stays up with the wineserver).
-wineserver -k >/dev/null 2>&1 || true
-# (Xvfb picks a free display number; no window manager.)
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break || sleep 0.1; done
-export DISPLAY=:$(<"$work/display")
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break || sleep 0.1; done
-echo "  Xvfb on $DISPLAY"
-
-export WINEPREFIX=$work/wine-installed
-say "fresh Wine prefix $WINEPREFIX"
-wineboot -i >/dev/null 2>&1 || true
-wineserver -p >"$work/wineserver-installed.log" 2>&1 </dev/null &
+# A fresh Korean PC for the installed programs.
+station "$work/wine-installed" ko_KR.UTF-8 홍길동 ZEMBRA-KO
 program_dir="$WINEPREFIX/drive_c/Program Files/Zembra"
+menu_dir="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Zembra"
 installed=("$program_dir"/{zembra.exe,zembra-cli.exe,NanumGothic.ttf,qt.conf,LICENSE.txt}
     "$program_dir/translations/qtbase_ko.qm" "$program_dir/uninstall.exe"
-    "$WINEPREFIX/drive_c/users/Public/Desktop/Zembra.lnk"
-    "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Zembra/Zembra.lnk")
+    "$WINEPREFIX/drive_c/users/Public/Desktop/Zembra.lnk" "$menu_dir/Zembra.lnk"
+    "$menu_dir/Zembra 제거.lnk")
+setup_exe=$(winepath -w "$dir/Zembra-4.2-setup.exe")
 
-say "silent install: Zembra-4.2-setup.exe /S"
-t=$SECONDS
-status=0
-wine "$(winepath -w "$root/$dir/Zembra-4.2-setup.exe")" /S >"$work/install.log" 2>&1 || status=$?
-expect_status 0 $status "silent install ($((SECONDS - t)) s)"
-for f in "${installed[@]}"; do
-    [[ -f $f ]] || { echo "test-windows.sh: the installer did not install $f" >&2; exit 1; }
-done
-echo "  installed: ${installed[*]#"$WINEPREFIX/"}"
-installed_exe='C:\Program Files\Zembra\zembra.exe'
-installed_cli='C:\Program Files\Zembra\zembra-cli.exe'
-
-# Wine's own file dialog (the window uses the system's dialog) shows Hangul when its dialog
+# Wine's own dialogs (the installer's, the window's file dialog) show Hangul when its dialog
 # fonts link to NanumGothic, as a Korean Windows' fonts do.
 font_links='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
 for face in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2' 'Microsoft Sans Serif'; do
@@ -291,6 +389,58 @@ for face in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2' 'Microsoft Sans Serif'; do
         >/dev/null 2>&1
 done
 
+say "the installer's first page (in Korean)"
+wine "$setup_exe" >"$win_logs/setup-ui.log" 2>&1 &
+setup_pid=$!
+setup_wid=""
+for _ in $(seq 600); do
+    setup_wid=$(xdotool search --onlyvisible --name '^Zembra 4.2 설치$' 2>/dev/null | head -n1) || true
+    [[ -n $setup_wid ]] && break
+    sleep 0.1
+done
+[[ -n $setup_wid ]] || { echo "test-windows.sh: no Korean installer window appeared" >&2; exit 1; }
+sleep 1  # drawn
+installer_shot=$dir/installer-wine.png
+import -window "$setup_wid" "$installer_shot"
+echo "  \"$(xdotool getwindowname "$setup_wid")\", screenshot: $installer_shot"
+[[ -z ${ZEMBRA_WIN_INSTALLER_SHOT:-} ]] || cp "$installer_shot" "$ZEMBRA_WIN_INSTALLER_SHOT"
+kill "$setup_pid" 2>/dev/null || true
+wait "$setup_pid" 2>/dev/null || true
+
+say "silent install: Zembra-4.2-setup.exe /S"
+t=$SECONDS
+status=0
+wine "$setup_exe" /S >"$win_logs/install.log" 2>&1 || status=$?
+expect_status 0 $status "silent install ($((SECONDS - t)) s)"
+for f in "${installed[@]}"; do
+    [[ -f $f ]] || { echo "test-windows.sh: the installer did not install $f" >&2; exit 1; }
+done
+echo "  installed: ${installed[*]#"$WINEPREFIX/"}"
+installed_cli='C:\Program Files\Zembra\zembra-cli.exe'
+put_images
+
+# The station's settings: the records in a Korean folder of its own, the line server.
+records_db='C:\기록\z.sqlite'
+config_dir="$(prefix_path "$(windows_env APPDATA)")/zembra"
+mkdir -p "$config_dir"
+printf 'records-database = %s\r\nrecords-server = %s\r\n' "$records_db" "$line_server" \
+    >"$config_dir/zembra.conf"
+
+# The window is started as the Start menu would: DISPLAY is not in its environment (the
+# batch file records what the program saw).
+printf '@echo off\r\nset DISPLAY=\r\necho [%%DISPLAY%%]>C:\\display.txt\r\n"C:\\Program Files\\Zembra\\zembra.exe" %%*\r\n' \
+    >"$WINEPREFIX/drive_c/zembra.bat"
+start_window() {
+    wine cmd /c 'C:\zembra.bat' "$@" >>"$win_logs/window.log" 2>&1 &
+    app_pid=$!
+}
+stop_window() {
+    wine taskkill /im zembra.exe >/dev/null 2>&1 || true
+    for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$app_pid" 2>/dev/null && wine taskkill /f /im zembra.exe >/dev/null 2>&1
+    wait "$app_pid" 2>/dev/null || true
+    app_pid=""
+}
 
 map_add() { wine reg add "$map_key" /v "\\Device\\trelvic$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1; }
 map_clear() {
@@ -315,12 +465,12 @@ window_id() {
 click_at() {
     xdotool mousemove --window "$wid" "$1" "$2" click 1
 }
-# Picks a file in the file dialog the click at (x, y) opens: its path typed into the name
-# field, then Enter.
 # The visible windows' ids on one line (none: empty; xdotool then fails, which is no error).
 visible_windows() {
     { xdotool search --onlyvisible --name '' 2>/dev/null || true; } | sort | tr '\n' ' '
 }
+# Picks a file in the file dialog the click at (x, y) opens: its path typed into the name
+# field, then Enter.
 pick_file() {
     local x=$1 y=$2 path=$3 before after
     before=$(visible_windows)
@@ -355,7 +505,7 @@ wait_for_files() {
     return 1
 }
 
-say "the installed window under Xvfb"
+say "the installed window under Xvfb, started with DISPLAY cleared"
 "$sim" --port COM65 --count 8 --no-register --dump "$work/window.bin" >"$work/sim-window.out" \
     2>&1 </dev/null &
 sim_pid=$!
@@ -365,19 +515,26 @@ while read -r com device _; do
     [[ $com == COM* && $device == /dev/* ]] && ln -sfn "$device" "$WINEPREFIX/dosdevices/${com,,}"
 done <"$work/sim-window.out"
 map_add 0 COM65
-wine "$installed_exe" >"$work/window.log" 2>&1 &
-app_pid=$!
+# The operator took images from the Korean folder before: the window's dialogs open there.
+wine reg add 'HKCU\Software\Zembra\zembra\dialogs' /v lastFolder /t REG_SZ \
+    /d "${image_dir//\\//}" /f >/dev/null 2>&1
+start_window
 wid=$(window_id)
+seen=$(tr -d '\r' <"$WINEPREFIX/drive_c/display.txt")
+echo "  DISPLAY in the window's environment: $seen"
+[[ $seen == "[]" ]] || { echo "test-windows.sh: DISPLAY was not cleared" >&2; exit 1; }
 sleep 2
-shot=$root/$dir/zembra-window-wine.png
+shot=$dir/zembra-window-wine.png
 import -window "$wid" "$shot"
 echo "  screenshot: $shot"
 [[ -z ${ZEMBRA_WIN_SCREENSHOT:-} ]] || cp "$shot" "$ZEMBRA_WIN_SCREENSHOT"
 
-say "single mode: code image and font 1 through the file dialogs, 시작, the phone on COM65"
+say "single mode: code image and font 1 from $image_dir through the file dialogs, 시작"
 # The file panel's slot buttons: 코드 at (83, 64), 폰트1 at (83, 86); 시작 at (648, 354).
-pick_file 83 64 "$wcode"
-pick_file 83 86 "$wfont1"
+# The dialogs open in the folder the operator used last (set above); the file names are
+# typed (xdotool cannot type Hangul into Wine).
+pick_file 83 64 "${code##*/}"
+pick_file 83 86 "${font1##*/}"
 click_at 648 354
 wait_for_files "$work/window.bin.COM65"
 check_phone_flashes "$work/window.bin" 1
@@ -388,39 +545,55 @@ for d in $(seq 1 7); do map_add "$d" "COM$((65 + d))"; done
 # The installed window again, started in multi mode with the same images by its own options
 # (the clicks of the single run chose them through the dialogs); its multi Start scans the
 # slots first.
-kill "$app_pid" 2>/dev/null || true
-wait "$app_pid" 2>/dev/null || true
-wine "$installed_exe" --multi --code "$wcode" --font1 "$wfont1" --press-start \
-    >"$work/window-multi.log" 2>&1 &
-app_pid=$!
+stop_window
+start_window --multi --code "$wcode" --font1 "$wfont1" --press-start
 wait_for_files "$work"/window.bin.COM{65,66,67,68,69,70,71,72}
 check_phone_flashes "$work/window.bin" 8
-sleep 1.5
-kill "$app_pid" 2>/dev/null || true
-wait "$app_pid" 2>/dev/null || true
-app_pid=""
 stop_phone
 
-say "the records of the window's runs, read with zembra-cli.exe records"
-wine "$installed_cli" records --csv >"$work/records.csv" 2>"$work/records.err" || {
-    cat "$work/records.err" >&2
+say "the records of the window's runs in $records_db, read with zembra-cli.exe records"
+[[ -f $(prefix_path "$records_db") ]] ||
+    { echo "test-windows.sh: no records database at $records_db" >&2; exit 1; }
+wine "$installed_cli" records --csv >"$win_logs/records.csv" 2>"$win_logs/records.err" || {
+    cat "$win_logs/records.err" >&2
     echo "test-windows.sh: zembra-cli.exe records failed" >&2
     exit 1
 }
 code_sha=$(sha256sum "$code" | cut -d' ' -f1)
-single_rows=$(grep -c ",zembra,COM65,.*Completed.*$code_sha" "$work/records.csv" || true)
-multi_rows=$(grep -c ",zembra --multi,COM.*$code_sha" "$work/records.csv" || true)
-head -n 1 "$work/records.csv" | cut -c1-100
-grep "$code_sha" "$work/records.csv" | head -n 2 | cut -c1-160
+single_rows=$(grep -c ",zembra,COM65,.*Completed.*$code_sha" "$win_logs/records.csv" || true)
+multi_rows=$(grep -c ",zembra --multi,COM.*$code_sha" "$win_logs/records.csv" || true)
+head -n 1 "$win_logs/records.csv" | cut -c1-100
+grep "$code_sha" "$win_logs/records.csv" | head -n 2 | cut -c1-160
 echo "  $single_rows single record(s), $multi_rows multi record(s) with the code image's SHA-256"
 if ((single_rows != 1 || multi_rows != 8)); then
     echo "test-windows.sh: expected 1 single and 8 multi records" >&2
     exit 1
 fi
 
+say "the line: the window's sender, then records --summary --server on Windows"
+# The window's line sender has pushed its runs (it sends each record when it is written).
+for _ in $(seq 300); do
+    sent=$("$linux_cli" records --server "$line_server" --station ZEMBRA-KO --csv 2>/dev/null |
+        grep -c "$code_sha" || true)
+    ((sent >= 9)) && break
+    sleep 0.1
+done
+echo "  the window's sender: $sent of 9 records on the server"
+((sent == 9)) || { echo "test-windows.sh: the window's sender did not send its records" >&2; exit 1; }
+stop_window
+status=0
+wine "$installed_cli" records --summary --server "$line_server" >"$win_logs/summary.log" 2>&1 ||
+    status=$?
+sed 's/password=[^ ]*/password=.../' "$win_logs/summary.log"
+expect_status 0 $status "records --summary --server"
+for name in ZEMBRA-KO ZEMBRA-EN zembra-linux; do
+    grep -q "$name" "$win_logs/summary.log" ||
+        { echo "test-windows.sh: the summary lacks the station $name" >&2; exit 1; }
+done
+
 say "silent uninstall"
 t=$SECONDS
-wine "C:\\Program Files\\Zembra\\uninstall.exe" /S >"$work/uninstall.log" 2>&1 || true
+wine "C:\\Program Files\\Zembra\\uninstall.exe" /S >"$win_logs/uninstall.log" 2>&1 || true
 # The uninstaller copies itself away and returns at once: the files go a moment later (the
 # program folder last).
 for _ in $(seq 600); do
@@ -433,8 +606,8 @@ for f in "${installed[@]}" "$program_dir"; do
     [[ ! -e $f ]] || { echo "test-windows.sh: the uninstaller left $f" >&2; exit 1; }
 done
 echo "  the program files, shortcuts and folder are gone ($((SECONDS - t)) s)"
-records_file=$(find "$WINEPREFIX/drive_c/users" -path '*zembra/records.sqlite' | head -n1)
-[[ -n $records_file ]] || { echo "test-windows.sh: the records went with the program" >&2; exit 1; }
-echo "  the records stay: ${records_file#"$WINEPREFIX/"}"
+[[ -f $(prefix_path "$records_db") ]] ||
+    { echo "test-windows.sh: the records went with the program" >&2; exit 1; }
+echo "  the records stay: $records_db"
 
 say "Windows check passed"

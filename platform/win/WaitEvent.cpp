@@ -1,5 +1,7 @@
 #include "platform/WaitEvent.h"
 
+#include <winsock2.h>
+
 #include <cerrno>
 
 #include "platform/win/Handles.h"
@@ -48,6 +50,13 @@ WaitEventResult WaitForWaitEvent(int handle, bool, uint32_t ms) {
             errno = EIO;
             return WaitEventResult::Error;
     }
+}
+
+// libpq's socket (PQsocket gives the SOCKET as an int).
+void WaitSocketReady(int socket, bool forWrite, int ms) {
+    WSAPOLLFD fd{static_cast<SOCKET>(socket),
+                 static_cast<SHORT>(forWrite ? POLLWRNORM : POLLRDNORM), 0};
+    if (socket >= 0) WSAPoll(&fd, 1, ms);
 }
 
 }  // namespace zembra

@@ -27,6 +27,11 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _FILE_OFFSET_BITS=64 __USE_
 # Every program sets files to binary mode by default (platform/win/PosixCompat.cpp).
 add_link_options(-static -Wl,-u,zembra_binary_files)
 
+# The programs' resources: the application manifest (UTF-8 process code page, supported
+# systems), given to zembra.exe and zembra-cli.exe only.
+enable_language(RC)
+set(ZEMBRA_WIN_RESOURCES ${PROJECT_SOURCE_DIR}/packaging/windows/zembra.rc)
+
 # The code includes <lzo/...> as from /usr/include on Linux.
 if(ZEMBRA_WIN_PREFIX)
   list(TRANSFORM ZEMBRA_WIN_PREFIX APPEND /include OUTPUT_VARIABLE _win_includes)

@@ -1,15 +1,15 @@
 # Qt for mingw-w64 from Debian's qt6-base source package: a static, release qtbase with Core,
 # Gui, Widgets, Test and the Windows platform plugin. Sourced by scripts/test-windows.sh
-# (needs its `say` and `root`); `build_qt` leaves the installed Qt's folder in $qt_prefix.
+# after scripts/win/cache.sh (needs its `say`, `root` and `win_logs`); `build_qt` leaves the
+# installed Qt's folder in $qt_prefix.
 #
-# The installed Qt lives in a fixed folder outside the clone ($ZEMBRA_WIN_CACHE, default
-# /var/cache/zembra-win), so a fresh clone on the same machine reuses it. It is keyed by a
-# stamp of the source package version, the configure line, the patch, the toolchain file and
-# the compiler: the build runs only when the stamp differs. The build tree (2+ GB) is removed
-# once Qt is installed.
+# The installed Qt lives in the cache outside the clone (scripts/win/cache.sh: locked, built
+# in a private folder and renamed into place), so a fresh clone on the same machine reuses
+# it. It is keyed by a stamp of the source package version, the configure line, the patch,
+# the toolchain file and the compiler: the build runs only when the stamp differs. The build
+# tree (2+ GB) is removed once Qt is installed.
 
-qt_cache=${ZEMBRA_WIN_CACHE:-/var/cache/zembra-win}
-qt_prefix=$qt_cache/qt6-mingw
+qt_prefix=$win_cache/qt6-mingw
 qt_patch=$root/scripts/win/qt6-base-no-wintab.patch
 qt_toolchain=$root/cmake/mingw-w64-compilers.cmake
 qt_host_cmake=/usr/lib/$(gcc -dumpmachine)/cmake
@@ -38,35 +38,37 @@ qt_stamp() {
     } | sha256sum | cut -d' ' -f1
 }
 
-build_qt() {
-    local stamp
-    stamp=$(qt_stamp)
-    if [[ -f $qt_prefix/zembra-stamp && $(<"$qt_prefix/zembra-stamp") == "$stamp" ]]; then
-        say "Qt for Windows: reusing $qt_prefix (stamp ${stamp:0:12})"
-        return 0
-    fi
-    local work=${ZEMBRA_WIN_QT_WORK:-/var/tmp/zembra-qt-build} t=$SECONDS
-    say "Qt for Windows: building into $qt_prefix (stamp ${stamp:0:12}, about 21 minutes alone)"
-    rm -rf "$work" "$qt_prefix"
-    mkdir -p "$work" "$qt_cache"
-    (cd "$work" && apt-get source -qq --download-only qt6-base >/dev/null 2>&1 &&
-        dpkg-source -x ./qt6-base_*.dsc src >/dev/null)
-    patch -s -d "$work/src" -p1 <"$qt_patch"
+# qt_build PREFIX STAGE WORK (see cached_build).
+qt_build() {
+    local prefix=$1 stage=$2 work=$3 t=$SECONDS
+    say "  Qt for Windows: about 21 minutes alone; logs $win_logs/qt-*.log"
+    run_stage "Qt source" "$win_logs/qt-source.log" qt_source "$work" || return 1
     say "  source and patch: $((SECONDS - t)) s"
     t=$SECONDS
     mkdir -p "$work/build"
-    (cd "$work/build" && "$work/src/configure" -prefix "$qt_prefix" "${qt_configure[@]}" -- \
-        -G Ninja -DCMAKE_TOOLCHAIN_FILE="$qt_toolchain" \
-        -DQT_HOST_PATH_CMAKE_DIR="$qt_host_cmake" >"$work/configure.log" 2>&1) ||
-        { tail -n 40 "$work/configure.log" >&2; return 1; }
+    run_stage "Qt configure" "$win_logs/qt-configure.log" \
+        in_folder "$work/build" "$work/src/configure" -prefix "$prefix" "${qt_configure[@]}" -- \
+        -G Ninja -DCMAKE_TOOLCHAIN_FILE="$qt_toolchain" -DQT_HOST_PATH_CMAKE_DIR="$qt_host_cmake" ||
+        return 1
     say "  configure: $((SECONDS - t)) s"
     t=$SECONDS
-    cmake --build "$work/build" --parallel 2 >"$work/build.log" 2>&1 ||
-        { grep -m 20 -B 2 -A 10 'error' "$work/build.log" >&2; return 1; }
+    run_stage "Qt build" "$win_logs/qt-build.log" cmake --build "$work/build" --parallel 2 ||
+        return 1
     say "  build: $((SECONDS - t)) s"
-    t=$SECONDS
-    cmake --install "$work/build" >/dev/null
-    echo "$stamp" >"$qt_prefix/zembra-stamp"
-    rm -rf "$work"
-    say "  install: $((SECONDS - t)) s, $(du -sh "$qt_prefix" | cut -f1) installed"
+    # Installed as it will lie under the prefix, then moved to the stage.
+    run_stage "Qt install" "$win_logs/qt-install.log" \
+        env DESTDIR="$work/destdir" cmake --install "$work/build" || return 1
+    mv "$work/destdir$prefix" "$stage"
+    rm -rf "$work/build" "$work/src"
+}
+
+qt_source() {
+    local work=$1
+    (cd "$work" && apt-get source --download-only qt6-base) &&
+        dpkg-source -x "$work"/qt6-base_*.dsc "$work/src" &&
+        patch -d "$work/src" -p1 <"$qt_patch"
+}
+
+build_qt() {
+    cached_build qt6-mingw "$(qt_stamp)" qt_build
 }

@@ -5,11 +5,11 @@
 installer_licence() {
     echo "Zembra 4.2 for Windows"
     echo
-    echo "zembra.exe and zembra-cli.exe are statically linked with the libraries below, built"
-    echo "from Debian's source packages; NanumGothic.ttf is Debian's fonts-nanum. Their licences"
-    echo "follow, as Debian ships them."
+    echo "zembra.exe and zembra-cli.exe are statically linked with the libraries below (Qt, LZO,"
+    echo "SQLite, PostgreSQL's libpq), built from Debian's source packages; NanumGothic.ttf is"
+    echo "Debian's fonts-nanum. Their licences follow, as Debian ships them."
     local package
-    for package in libqt6core6 liblzo2-2 libsqlite3-0 fonts-nanum qt6-translations-l10n; do
+    for package in libqt6core6 liblzo2-2 libsqlite3-0 libpq5 fonts-nanum qt6-translations-l10n; do
         [[ -f /usr/share/doc/$package/copyright ]] || continue
         printf '\n==== %s (Debian: /usr/share/doc/%s/copyright) ====\n\n' "$package" "$package"
         cat "/usr/share/doc/$package/copyright"

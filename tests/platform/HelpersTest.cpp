@@ -55,6 +55,13 @@ TEST(Helpers, FileNameOnly) {
     EXPECT_EQ(FileNameOnly("/dir/"), "");
 }
 
+TEST(Helpers, IsAbsolutePath) {
+    for (const char* path : {"/var/r.sqlite", "C:\\기록\\z.sqlite", "d:/r.sqlite", "\\\\pc\\share"})
+        EXPECT_TRUE(IsAbsolutePath(path)) << path;
+    for (const char* path : {"r.sqlite", "기록\\z.sqlite", "C:r.sqlite", "", "~/r.sqlite"})
+        EXPECT_FALSE(IsAbsolutePath(path)) << path;
+}
+
 class HelpersFiles : public ::testing::Test {
   protected:
     void SetUp() override {
