@@ -10,6 +10,7 @@
 #include "app/FormModel.h"
 #include "app/MainFormView.h"
 #include "app/RecordsDialog.h"
+#include "app/SlotMapDialog.h"
 #include "job/FlashRanges.h"
 #include "job/ImageChecks.h"
 #include "job/JobCheck.h"
@@ -61,7 +62,8 @@ DownloadController::DownloadController(MainFormView& form, MainThread& mainThrea
     QObject::connect(records, &QShortcut::activated, this, [this] { ShowRecords(); });
 
     form_.SetButtonHandlers({[this] { BitBtnDOStartClick(); }, [this] { BitBtnStopRequestClick(); },
-                             [this] { BitBtnMultiStartClick(); }, [this] { BitBtn8Click(); }});
+                             [this] { BitBtnMultiStartClick(); }, [this] { BitBtn8Click(); },
+                             [this] { ShowSlotMap(); }});
     form_.SetTickHandler([this] { Tick(); });
     form_.widget().installEventFilter(this);
 }
@@ -258,6 +260,14 @@ std::string DownloadController::LineStatusLine() const {
     return line;
 }
 
+void DownloadController::ShowSlotMap() {
+    if (!Idle()) return;
+    if (!slotMapDialog_) slotMapDialog_ = std::make_unique<TSlotMapDialog>(&form_.widget());
+    slotMapDialog_->Restart();
+    form_.dialogs().ShowModal(*slotMapDialog_);
+    unboundShown_.clear();  // the next scan says again which phones are at unbound ports
+}
+
 void DownloadController::ShowRecords() {
     if (!recordsDialog_) recordsDialog_ = std::make_unique<TRecordsDialog>(&form_.widget());
     recordsDialog_->Reload(recorder_.path());
@@ -283,7 +293,7 @@ void DownloadController::Tick() {
         DetectSinglePort(ReadSerialDeviceMap());
         if (form_.StartReserved()) CheckReservation();
     }
-    if (!one && usb) ScanMultiSlots(ReadSerialDeviceMap());
+    if (!one && usb) ScanMultiSlots();
     form_.ColourPaths();
 }
 
@@ -362,10 +372,21 @@ void DownloadController::CheckReservation() {
     if (any) BitBtnDOStartClick();
 }
 
-void DownloadController::ScanMultiSlots(const std::optional<std::vector<SerialMapEntry>>& map) {
-    if (!map) return;
+void DownloadController::ScanMultiSlots() {
+    const PhoneMap phones = ReadPhoneMap(false);
+    NoteUnboundPhones(phones);
+    if (!phones.map) return;
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
-        form_.ShowMultiSlotPort(slot, PortOfDevice(*map, slot));
+        form_.ShowMultiSlotPort(slot, PortOfDevice(*phones.map, slot));
+}
+
+void DownloadController::NoteUnboundPhones(const PhoneMap& phones) {
+    std::set<std::string> lines;
+    if (!phones.slotMapError.empty()) lines.insert(phones.slotMapError);
+    for (const LocatedPhone& phone : phones.unbound) lines.insert(UnboundPhoneText(phone));
+    for (const std::string& line : lines)
+        if (!unboundShown_.count(line)) form_.LogMulti(line, COLOUR_RED);
+    unboundShown_ = std::move(lines);
 }
 
 // --- hosts: forwarded to the form ---------------------------------------------------------------

@@ -6,12 +6,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "multi/MultiDownload.h"
 #include "multi/MultiHost.h"
 #include "platform/SerialDeviceMap.h"
+#include "ports/SlotMap.h"
 #include "ports/VaCommPorts.h"
 #include "protocol/AskOperator.h"
 #include "protocol/RunDisplay.h"
@@ -26,6 +28,7 @@ class DebugTrace;
 class MainThread;
 class MainFormView;
 class TRecordsDialog;
+class TSlotMapDialog;
 
 // The engines' waits and delays the window runs with (tests shorten them).
 struct DownloadTimings {
@@ -77,6 +80,8 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
     const std::string& recordsPath() const { return recorder_.path(); }
     // The dialog of the last records (Ctrl+R), through the form's dialog host.
     void ShowRecords();
+    // "슬롯 지정": the slot map's dialog (not while a download runs).
+    void ShowSlotMap();
 
     void LogMulti(const std::string& text, std::uint32_t colour) override;
 
@@ -111,7 +116,11 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
     // changes), since no phone can be found until it is mended.
     void NoteMapRefusal();
     void CheckReservation();
-    void ScanMultiSlots(const std::optional<std::vector<SerialMapEntry>>& map);
+    // The multi slots from the serial-device map, through the slot map when there is one.
+    void ScanMultiSlots();
+    // A phone at a port no slot is bound to (and a slot map that cannot be used): one red line
+    // in the multi log as it appears.
+    void NoteUnboundPhones(const PhoneMap& phones);
 
     // A Start button press: the tick once, then start().
     void RunStartPress(const std::function<void()>& start);
@@ -130,6 +139,8 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
     RunDisplay display_;    // and the window shows them
     RunEventsFan events_{&recorder_, this, &display_};
     std::unique_ptr<TRecordsDialog> recordsDialog_;
+    std::unique_ptr<TSlotMapDialog> slotMapDialog_;
+    std::set<std::string> unboundShown_;  // NoteUnboundPhones' lines of the last scan
     // Forwards the records to the line server ("records-server" of zembra.conf), when set.
     std::unique_ptr<LineSender> lineSender_;
     // The line server's state as the records dialog shows it ("" without a line server).

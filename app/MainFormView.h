@@ -17,7 +17,7 @@ struct ConversionError;
 // The handlers of the Start and Stop buttons of both panels (none set: the buttons do nothing).
 struct DownloadButtonHandlers {
     std::function<void()> singleStart = [] {}, singleStop = [] {}, multiStart = [] {},
-                          multiStop = [] {};
+                          multiStop = [] {}, slotMap = [] {};
 };
 
 // What the downloads (DownloadController) and the configuration file reach of the operator

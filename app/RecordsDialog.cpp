@@ -72,8 +72,9 @@ void TRecordsDialog::Reload(const std::string& path) {
     int row = 0;
     for (auto it = records.rbegin(); it != records.rend(); ++it, ++row) {
         const DownloadRecord& r = *it;
-        const QString port =
-            r.slot > 0 ? QString("%1 (슬롯%2)").arg(Q(r.port)).arg(r.slot) : Q(r.port);
+        QString place = r.slot > 0 ? QString("슬롯%1").arg(r.slot) : QString();
+        if (!r.location.empty()) place += (place.isEmpty() ? "" : ", ") + Q(r.location);
+        const QString port = place.isEmpty() ? Q(r.port) : QString("%1 (%2)").arg(Q(r.port), place);
         const QString cells[] = {Q(r.startUtc),
                                  port,
                                  Q(r.link + " " + r.protocol),

@@ -242,14 +242,16 @@ void TMainForm::BuildMultiPanel() {
 
     CheckBoxVerCheck = MakeCheck(p, "CheckBoxVerCheck", QRect(486, 97, 112, 20), "버전검사", true);
     EditMTimeDisp = MakeEdit(p, "EditMTimeDisp", QRect(604, 96, 112, 22));
-    BitBtnMultiStart = MakeButton(p, "BitBtnMultiStart", QRect(486, 122, 230, 72), "시작");
+    BitBtnMultiStart = MakeButton(p, "BitBtnMultiStart", QRect(486, 122, 230, 44), "시작");
     BitBtnMultiStart->setFont(WindowFont(22, true));
+    BitBtnSlotMap = MakeButton(p, "BitBtnSlotMap", QRect(486, 170, 230, 26), "슬롯 지정");
     QPushButton* BitBtn4 = MakeButton(p, "BitBtn4", QRect(486, 200, 110, 30), "정보");
     QPushButton* BitBtn8 = MakeButton(p, "BitBtn8", QRect(606, 200, 110, 30), "중지");
 
     Wire(BitBtn4, &QPushButton::clicked, [this] { BitBtnInfoClick(); });
     Wire(BitBtnMultiStart, &QPushButton::clicked, [this] { buttons_.multiStart(); });
     Wire(BitBtn8, &QPushButton::clicked, [this] { buttons_.multiStop(); });
+    Wire(BitBtnSlotMap, &QPushButton::clicked, [this] { buttons_.slotMap(); });
 }
 
 void TMainForm::BuildAdvancedPanel() {
@@ -638,6 +640,7 @@ void TMainForm::ShowConversionError(const ConversionError& error) {
 void TMainForm::SetStartControlsEnabled(bool enabled) {
     PanelFileSelect->setEnabled(enabled);
     BitBtnMultiStart->setEnabled(enabled);
+    BitBtnSlotMap->setEnabled(enabled);
 }
 
 // --- title, colours, timer -----------------------------------------------------------------

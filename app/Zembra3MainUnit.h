@@ -201,6 +201,7 @@ class TMainForm : public QWidget, public MainFormView {
     QCheckBox* CheckBoxVerCheck;
     QLineEdit* EditMTimeDisp;
     QPushButton* BitBtnMultiStart;
+    QPushButton* BitBtnSlotMap;  // "슬롯 지정"
     // Advanced settings panel.
     QFrame* PanelAM;
     QRadioButton* RadioButtonMulti;

@@ -166,6 +166,7 @@ void AddRunOptions(OptionTable& t, CliOptions& o) {
 void AddFlags(OptionTable& t, CliOptions& o) {
     auto& flags = t.flags;
     flags["--station"] = [&] { o.station = true; };
+    flags["--bound-only"] = [&] { o.boundOnly = true; };
     flags["--multi"] = [&] { o.multi = true; };
     flags["--all-phones"] = [&] { o.multi = o.allPhones = true; };
     flags["--no-version-check"] = [&] { o.versionCheck = false; };
@@ -313,6 +314,9 @@ Station (a phone after another, hands off):
                          numbers 0-7, slot d + 1) are flashed together
   --station-settle MS    --multi --station: wait MS after the first new phone for others
                          to arrive before the start (1000)
+  --bound-only           with a slot map (zembra-cli slots), flash only the phones plugged
+                         into its ports; others are named in the log and left alone
+                         (default: "bound-only = yes" of zembra.conf)
 
 Records (one per phone run, SQLite):
   --records FILE         the records database (default: "records-database = FILE" of
@@ -332,6 +336,7 @@ Records (one per phone run, SQLite):
   --station-name NAME    the station's name in the records (default: "station-name = NAME"
                          of zembra.conf, else the host name)
   zembra-cli records [--help] lists, filters and exports the records
+  zembra-cli slots learn|list|forget binds slots to physical USB ports (slots --help)
   zembra-cli report --html FILE writes the line report
 
 Pre-flight: images whose flash ranges overlap, end beyond the 4 GiB address space or are

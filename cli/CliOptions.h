@@ -88,6 +88,7 @@ struct CliOptions {
     bool station = false;        // --station: flash every phone that appears in the device map
     int waitForPhoneSec = 0;     // --wait-for-phone SEC with --port auto
     int stationSettleMs = 1000;  // --station-settle MS (multi station: phones arriving together)
+    bool boundOnly = false;      // --bound-only: with a slot map, only phones at its ports
 
     // Multi mode (--multi, or --all-phones alone): up to eight --port, or the whole map.
     bool multi = false;

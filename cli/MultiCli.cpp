@@ -9,8 +9,10 @@
 #include "platform/Helpers.h"
 #include "platform/InterruptCatcher.h"
 #include "platform/LoopMainThread.h"
+#include "ports/SlotMap.h"
 #include "ports/VaCommPorts.h"
 #include "protocol/DebugTrace.h"
+#include "records/RecordStore.h"
 #include "records/RunRecorder.h"
 
 namespace zembra {
@@ -23,7 +25,9 @@ Multi mode (up to eight phones on USB at once):
   --multi                the multi download; each --port is one slot (slot 1, 2, ... in
                          the order given; at most eight), a COMn name or a device path
   --all-phones           every phone in the serial-device map: "\Device\trelvic<d>" with
-                         d = 0-7 goes to slot d + 1 (implies --multi)
+                         d = 0-7 goes to slot d + 1 (implies --multi); with a slot map
+                         (zembra-cli slots) the phone at slot k's USB port goes to slot k,
+                         and a phone at another port is named and left out
   --no-version-check     a phone that refuses the code image's version still gets the
                          images (the window's "버전검사" unticked)
   --stagger MS           delay between two slots' first packets (200)
@@ -89,11 +93,12 @@ class MultiCliSession {
         int status = EXIT_OK;
         if (options_.station) {
             const auto print = [this](const std::string& text) { console_.Note(text); };
+            const auto warn = [this](const std::string& text) { console_.Error(text); };
             status = RunMultiStation(
                 [this](const auto& batch, const auto& tick, const auto& ended,
                        const auto& portFailed) { return RunBatch(batch, tick, ended, portFailed); },
-                Interrupted(), print, options_.stationSettleMs, loop_, recorder_.path(),
-                options_.recordsServer);
+                Interrupted(), print, warn, options_.stationSettleMs, loop_, recorder_.path(),
+                options_.recordsServer, BoundOnlyFor(options_.boundOnly));
         } else {
             status = RunBatch(slots, nullptr, nullptr, nullptr);
             PushRecordsAfterRun(recorder_.path(), options_.recordsServer,
@@ -168,13 +173,19 @@ int SlotsToRun(const CliOptions& options, ConsoleHost& console,
             return EXIT_PORT_OPEN;
         }
     } else if (options.allPhones) {
-        const auto map = ReadSerialDeviceMap();
-        if (!map) {
+        const PhoneMap phones = ReadPhoneMap(false);
+        if (!phones.map) {
             console.Error("the serial-device map cannot be read (" + SerialDeviceMapDescription() +
                           ")");
             return EXIT_PORT_OPEN;
         }
-        slots = SlotsFromDeviceMap(*map);
+        if (!phones.slotMapError.empty()) {
+            console.Error(phones.slotMapError);
+            return EXIT_PORT_OPEN;
+        }
+        for (const LocatedPhone& phone : phones.unbound)
+            console.LogSingle(UnboundPhoneText(phone), COLOUR_RED);
+        slots = SlotsFromDeviceMap(*phones.map);
     } else {
         std::string error;
         const auto listed = SlotsFromPortList(options.ports, &error);

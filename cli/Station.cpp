@@ -4,13 +4,16 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "cli/SingleCliRun.h"
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
 #include "platform/PortNames.h"
+#include "ports/SlotMap.h"
 #include "records/LineSender.h"
+#include "records/RecordStore.h"
 #include "records/ServerStore.h"
 
 namespace zembra {
@@ -86,11 +89,19 @@ std::string PhoneIdentity(const MapPhone& phone) {
 // run); plugged in again, it is new.
 class StationPhones {
   public:
+    // keepUnbound: with a slot map, phones at other ports are flashed too (at the device
+    // numbers no slot uses); note() gets the line of each such phone as it arrives.
+    StationPhones(bool keepUnbound, std::function<void(const std::string&)> note)
+        : keepUnbound_(keepUnbound), note_(std::move(note)) {}
+
     // The phones of the map now (device numbers below limit) that have not been taken since
     // they were plugged in, by device number; forgets the phones that are gone. Also called
     // while runs go on, only to forget.
     std::vector<MapPhone> Fresh(int limit) {
-        const auto map = ReadSerialDeviceMap();
+        const PhoneMap phoneMap = ReadPhoneMap(keepUnbound_);
+        NoteSlotMap(phoneMap);
+        slots_ = phoneMap.slots;
+        const auto& map = phoneMap.map;
         std::map<std::string, std::string> still;
         std::vector<MapPhone> fresh;
         for (const MapPhone& phone : map ? PhonesInMap(*map) : std::vector<MapPhone>{}) {
@@ -106,16 +117,45 @@ class StationPhones {
     }
     // A phone's run begins.
     void Taken(const MapPhone& phone) { done_[phone.valueName] = PhoneIdentity(phone); }
+    // The USB port of the slot map's slot of device number device (slot device + 1); empty
+    // when the slot is not bound (no slot map, or a phone at an unbound port).
+    std::string BoundLocation(int device) const {
+        const auto it = slots_.locations.find(device + 1);
+        return it == slots_.locations.end() ? std::string() : it->second;
+    }
 
   private:
+    // Says once why the slot map cannot be used, and each phone at a port no slot is bound
+    // to once while it stays there.
+    void NoteSlotMap(const PhoneMap& phoneMap) {
+        if (phoneMap.slotMapError != slotMapError_ && !phoneMap.slotMapError.empty())
+            note_("station: " + phoneMap.slotMapError +
+                  " (no phone is flashed until it is mended)");
+        slotMapError_ = phoneMap.slotMapError;
+        std::set<std::string> unbound;
+        for (const LocatedPhone& phone : phoneMap.unbound) {
+            const std::string line = "station: " + UnboundPhoneText(phone);
+            if (!unbound_.count(line)) note_(line);
+            unbound.insert(line);
+        }
+        unbound_ = std::move(unbound);
+    }
+
+    bool keepUnbound_;
+    SlotMap slots_;  // as the last look found it
+    std::function<void(const std::string&)> note_;
     std::map<std::string, std::string> done_;  // value name -> identity at its run
+    std::string slotMapError_;
+    std::set<std::string> unbound_;  // the lines of the phones at unbound ports now
 };
 
-// The station's counts and its end line.
-struct StationTally {
+// The station's counts and its end line, and the runs of each bound slot.
+class StationTally {
+  public:
     int done = 0;
     int failed = 0;
     double startMs = NowMs();
+
     void Count(bool ok) { ok ? ++done : ++failed; }
     // "station: 12 phones, 11 done, 1 failed, 240 per hour (3 min)".
     std::string Summary(double nowMs) const {
@@ -125,6 +165,45 @@ struct StationTally {
                           phones == 1 ? "" : "s", done, failed, hours > 0 ? phones / hours : 0.0,
                           Minutes(static_cast<long long>(nowMs - startMs)).c_str());
     }
+
+    // A run on a bound slot (1-20) at its USB port: the warning when the slot's phones have now
+    // failed three or more times in a row ("" otherwise). Phones that stay plugged in are not
+    // run again, so each failure in a row is another phone's: the port or its cable is the
+    // likely fault.
+    std::string CountSlot(int slot, const std::string& location, bool ok) {
+        SlotRuns& runs = slots_[slot];
+        runs.location = location;
+        ++runs.runs;
+        runs.failed += ok ? 0 : 1;
+        runs.inARow = ok ? 0 : runs.inARow + 1;
+        return runs.inARow >= kFailuresInARow ? SlotWarning(slot, runs) : std::string();
+    }
+    // For the summary: "failures by slot: 3 (1-1.3) 4 of 10, ..." ("" when no slot failed) and
+    // the warnings of the slots failing now.
+    std::string SlotFailures(std::vector<std::string>& warnings) const {
+        std::string failures;
+        for (const auto& [slot, runs] : slots_) {
+            if (runs.failed == 0) continue;
+            failures += FormatText("%s %d (%s) %d of %d", failures.empty() ? "" : ",", slot,
+                                   runs.location.c_str(), runs.failed, runs.runs);
+            if (runs.inARow >= kFailuresInARow) warnings.push_back(SlotWarning(slot, runs));
+        }
+        return failures.empty() ? failures : "station: failures by slot:" + failures;
+    }
+
+  private:
+    static constexpr int kFailuresInARow = 3;
+    struct SlotRuns {
+        std::string location;
+        int runs = 0;
+        int failed = 0;
+        int inARow = 0;
+    };
+    static std::string SlotWarning(int slot, const SlotRuns& runs) {
+        return FormatText("슬롯 %d (%s): 연속 %d회 실패 — 케이블이나 허브 포트를 확인하세요", slot,
+                          runs.location.c_str(), runs.inARow);
+    }
+    std::map<int, SlotRuns> slots_;
 };
 
 // One line per phone: "COM65  OK      00:41.2" or "COM65  FAILED  00:03.0  EraseFailed".
@@ -197,14 +276,19 @@ class StationLineSender {
 // A station: its console lines, Ctrl-C, the main-thread loop, the line sender, the phones it
 // has taken and its counts.
 struct Station {
-    Station(std::function<void(const std::string&)> print, std::function<bool()> interrupted,
-            LoopMainThread& loop, const std::string& recordsPath, const std::string& recordsServer)
+    Station(std::function<void(const std::string&)> print,
+            std::function<void(const std::string&)> warn, std::function<bool()> interrupted,
+            LoopMainThread& loop, const std::string& recordsPath, const std::string& recordsServer,
+            bool boundOnly)
         : print(std::move(print)),
+          warn(std::move(warn)),
           interrupted(std::move(interrupted)),
           loop(loop),
-          line(recordsPath, recordsServer, this->print) {}
+          line(recordsPath, recordsServer, this->print),
+          phones(!boundOnly, this->print) {}
 
     std::function<void(const std::string&)> print;
+    std::function<void(const std::string&)> warn;  // a line in red
     std::function<bool()> interrupted;
     LoopMainThread& loop;
     StationLineSender line;
@@ -221,7 +305,8 @@ struct Station {
         return ready;
     }
     // A phone's run on device ended; the first failure of a series says that the device's
-    // next runs wait.
+    // next runs wait, and on a slot of the slot map the slot's warning when its phones keep
+    // failing.
     void Ended(int device, const std::string& port, bool ok) {
         tally.Count(ok);
         if (backOff.Ended(device, port, ok))
@@ -229,6 +314,10 @@ struct Station {
                 FormatText("station: %s failed: the next run on it waits %.0f s, twice as long "
                            "after each further failure (up to %.0f s), until one succeeds",
                            port.c_str(), backOff.WaitMs(device) / 1000, backOff.lastMs() / 1000));
+        const std::string location = phones.BoundLocation(device);
+        if (location.empty()) return;
+        if (const std::string warning = tally.CountSlot(device + 1, location, ok); !warning.empty())
+            warn("station: " + warning);
     }
 
     // Waits for phones new in the map (device numbers below limit) and hands them to flash
@@ -257,6 +346,10 @@ struct Station {
         }
         line.Poll();
         print(tally.Summary(NowMs()) + line.SummaryText());
+        std::vector<std::string> warnings;
+        if (const std::string failures = tally.SlotFailures(warnings); !failures.empty())
+            print(failures);
+        for (const std::string& warning : warnings) warn("station: " + warning);
         if (refused) return EXIT_JOB_REFUSED;
         return tally.failed > 0 ? EXIT_PHONE_FAILED : EXIT_OK;
     }
@@ -278,11 +371,11 @@ bool FlashBatch(const MultiBatch& runBatch, std::array<std::string, MULTI_SLOT_C
                 // is back before the next tick.
                 tick();
                 const bool ok = end.endCode == END_FINISHED;
-                station.Ended(end.slot - 1, end.portName, ok);
                 ended[static_cast<std::size_t>(end.slot)] = true;
                 station.print(StationLine(
                     end.portName, ok, end.elapsedMs < 0 ? 0 : end.elapsedMs,
                     FormatText("endCode %d %s", end.endCode, EndCodeMeaning(end.endCode))));
+                station.Ended(end.slot, end.portName, ok);  // slot index = device number
             },
             [&](int slot) { portFailed[static_cast<std::size_t>(slot)] = true; });
         if (status == EXIT_JOB_REFUSED || status == EXIT_USAGE) return false;
@@ -338,9 +431,11 @@ void PushRecordsAfterRun(const std::string& recordsPath, const std::string& reco
 
 int RunSingleStation(SingleSession& session) {
     const auto print = [&session](const std::string& text) { session.host.Note(text); };
+    const auto warn = [&session](const std::string& text) { session.host.Error(text); };
     Station station(
-        print, [&] { return session.interrupts.count() > 0; }, session.loop,
-        session.recorder.path(), session.options.recordsServer);
+        print, warn, [&] { return session.interrupts.count() > 0; }, session.loop,
+        session.recorder.path(), session.options.recordsServer,
+        BoundOnlyFor(session.options.boundOnly));
     return station.Run(
         MAP_PHONE_DEVICES, "station: waiting for the next phone",
         [&](const std::vector<MapPhone>& fresh) {
@@ -359,10 +454,11 @@ int RunSingleStation(SingleSession& session) {
 }
 
 int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
-                    const std::function<void(const std::string&)>& print, int settleMs,
+                    const std::function<void(const std::string&)>& print,
+                    const std::function<void(const std::string&)>& warn, int settleMs,
                     LoopMainThread& loop, const std::string& recordsPath,
-                    const std::string& recordsServer) {
-    Station station(print, interrupted, loop, recordsPath, recordsServer);
+                    const std::string& recordsServer, bool boundOnly) {
+    Station station(print, warn, interrupted, loop, recordsPath, recordsServer, boundOnly);
     return station.Run(MULTI_SLOT_COUNT, "station: waiting for the next phones",
                        [&](const std::vector<MapPhone>&) {
                            // Phones put on the station together start together.

@@ -67,9 +67,13 @@ using MultiBatch = std::function<int(const std::array<std::string, MULTI_SLOT_CO
 // fails alone and the others of its batch run without it; again until Ctrl-C, then the
 // summary. Returns 0 when no phone failed, 15 otherwise, 3 when the job was refused. The
 // records of recordsPath go to the line server of recordsServer (the option) when one is set.
+// With a slot map (ports/SlotMap.h) the slots are its ports; boundOnly leaves phones at other
+// ports alone. A bound slot whose phones failed three times in a row is said in red (warn),
+// then and in the summary.
 int RunMultiStation(const MultiBatch& runBatch, const std::function<bool()>& interrupted,
-                    const std::function<void(const std::string&)>& print, int settleMs,
+                    const std::function<void(const std::string&)>& print,
+                    const std::function<void(const std::string&)>& warn, int settleMs,
                     LoopMainThread& loop, const std::string& recordsPath,
-                    const std::string& recordsServer);
+                    const std::string& recordsServer, bool boundOnly);
 
 }  // namespace zembra

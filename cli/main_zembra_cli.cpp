@@ -12,6 +12,7 @@
 #include "cli/MultiCli.h"
 #include "cli/RecordsCommand.h"
 #include "cli/SingleCliRun.h"
+#include "cli/SlotsCommand.h"
 #include "platform/Console.h"
 #include "platform/Version.h"
 #include "records/RecordStore.h"
@@ -31,6 +32,8 @@ int Run(const std::vector<std::string>& args, const std::vector<std::string>& pa
         const std::vector<std::string> rest(args.begin() + 1, args.end());
         return args.front() == "records" ? RunRecordsCommand(rest) : RunReportCommand(rest);
     }
+    if (!args.empty() && args.front() == "slots")
+        return RunSlotsCommand(std::vector<std::string>(args.begin() + 1, args.end()));
     CliParseResult parsed = ParseCliOptions(args);
     CliOptions& options = parsed.options;
     if (parsed.ok() && !options.help && !options.version)

@@ -92,13 +92,6 @@ std::optional<std::string> ReadFirstLine(const std::string& path, std::string& s
     return text;
 }
 
-// Folder of the tty class in sysfs ($ZEMBRA_SYSFS_TTY_DIR when set, else /sys/class/tty),
-// where every USB modem tty shows up as ttyACM<n>.
-std::string SysfsTtyFolder() {
-    const char* folder = std::getenv("ZEMBRA_SYSFS_TTY_DIR");
-    return folder && *folder ? std::string(folder) : std::string("/sys/class/tty");
-}
-
 using Entries = std::map<std::string, std::pair<std::string, std::string>>;
 
 void AddSysfsModems(Entries& entries) {
@@ -120,6 +113,11 @@ void AddSysfsModems(Entries& entries) {
 }
 
 }  // namespace
+
+std::string SysfsTtyFolder() {
+    const char* folder = std::getenv("ZEMBRA_SYSFS_TTY_DIR");
+    return folder && *folder ? std::string(folder) : std::string("/sys/class/tty");
+}
 
 std::string SerialDeviceMapFolder() {
     return RuntimeSubfolder(kMapVariable, "serialcomm");

@@ -45,6 +45,10 @@ inline std::string SerialDeviceMapDescription() {
 // only (SerialDeviceMapFolder() names it); values that are not text are left out. The
 // register functions are Linux-only.
 
+// Linux: the folder of the tty class in sysfs ($ZEMBRA_SYSFS_TTY_DIR when set and not empty,
+// else /sys/class/tty), where every USB modem tty shows up as ttyACM<n>.
+std::string SysfsTtyFolder();
+
 // Reads the map afresh, sorted by value name; a folder entry replaces a sysfs entry of the
 // same value name. std::nullopt means "the key cannot be opened" (no map folder).
 std::optional<std::vector<SerialMapEntry>> ReadSerialDeviceMap();

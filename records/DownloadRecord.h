@@ -44,11 +44,14 @@ struct DownloadRecord {
     // The run's own identity, 32 hexadecimal digits of random bits given when it is written:
     // what the line server knows it by, whatever file or computer it comes from.
     std::string runUid;
+    // The USB port the phone was plugged into (platform/PortLocation.h: "1-1.4"); empty when
+    // the port has none or the record is older than the column.
+    std::string location;
 };
 
 // Calls visit on each field of a record but its id and images, in the order of the records
-// databases' columns (start_utc ... duration_ms, run_uid): the stores write and read a record
-// through it.
+// databases' columns (start_utc ... duration_ms, run_uid, location): the stores write and read a
+// record through it.
 template <class Record, class Visit>
 void ForEachRecordField(Record& r, Visit&& visit) {
     visit(r.startUtc);
@@ -70,6 +73,7 @@ void ForEachRecordField(Record& r, Visit&& visit) {
     visit(r.retransmissions);
     visit(r.durationMs);
     visit(r.runUid);
+    visit(r.location);
 }
 
 // A new identity: 128 random bits from the system as 32 hexadecimal digits; empty when the

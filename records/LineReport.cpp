@@ -77,6 +77,38 @@ std::string SummaryLine(const StationHour& row, const std::string& hour) {
                            ReasonsText(row.reasons).c_str()));
 }
 
+// Where a run's phone sat: "slot 3 (1-1.3)", "slot 3", "1-1.3"; empty when the record says
+// neither (a single run on a port without a location).
+std::string PlaceOf(const DownloadRecord& r) {
+    if (r.slot <= 0) return r.location;
+    return FormatText("slot %d", r.slot) + (r.location.empty() ? "" : " (" + r.location + ")");
+}
+
+// The summary's lines of runs and failures per station, slot and USB port, the places with
+// failures first: a bad cable or hub port stands out.
+std::string PlacesText(const std::vector<DownloadRecord>& records) {
+    std::map<std::pair<std::string, std::string>, std::pair<int, int>> places;  // runs, failed
+    for (const DownloadRecord& r : records) {
+        const std::string place = PlaceOf(r);
+        if (place.empty()) continue;
+        auto& [runs, failed] = places[{r.station, place}];
+        ++runs;
+        failed += r.succeeded ? 0 : 1;
+    }
+    if (places.empty()) return {};
+    std::vector<std::pair<std::pair<std::string, std::string>, std::pair<int, int>>> rows(
+        places.begin(), places.end());
+    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+        return a.second.second > b.second.second;
+    });
+    std::string out =
+        FormatText("\n%-20s %-28s %6s %6s\n", "station", "slot (USB port)", "phones", "failed");
+    for (const auto& [key, counts] : rows)
+        out += FormatText("%-20s %-28s %6d %6d\n", key.first.c_str(), key.second.c_str(),
+                          counts.first, counts.second);
+    return out;
+}
+
 std::string Html(const std::string& text) {
     std::string out;
     for (char c : text) {
@@ -265,17 +297,18 @@ std::string ImagesCell(const DownloadRecord& r) {
 
 std::string RunRow(const DownloadRecord& r) {
     return FormatText(
-        "<tr class=\"%s\"><td>%s</td><td>%s</td><td>%s</td><td>%d</td><td>%s %s</td>"
+        "<tr class=\"%s\"><td>%s</td><td>%s</td><td>%s</td><td>%s</td><td>%s %s</td>"
         "<td>%s</td><td>%s</td><td class=\"n\">%s</td><td class=\"n\">%llu</td><td>%s</td>"
         "</tr>\n",
         r.succeeded ? "ok" : "bad", Html(r.startUtc).c_str(), Html(r.station).c_str(),
-        Html(r.port).c_str(), r.slot, Html(r.link).c_str(), Html(r.protocol).c_str(),
-        r.succeeded ? "OK" : "FAILED", Html(r.outcome).c_str(), Seconds(r.durationMs).c_str(),
-        static_cast<unsigned long long>(r.bytesSent), Html(ImagesCell(r)).c_str());
+        Html(r.port).c_str(), Html(PlaceOf(r)).c_str(), Html(r.link).c_str(),
+        Html(r.protocol).c_str(), r.succeeded ? "OK" : "FAILED", Html(r.outcome).c_str(),
+        Seconds(r.durationMs).c_str(), static_cast<unsigned long long>(r.bytesSent),
+        Html(ImagesCell(r)).c_str());
 }
 
 constexpr const char* kRunHeader =
-    "<tr><th>start (UTC)</th><th>station</th><th>port</th><th>slot</th><th>link</th>"
+    "<tr><th>start (UTC)</th><th>station</th><th>port</th><th>slot (USB port)</th><th>link</th>"
     "<th>result</th><th>outcome</th><th>duration</th><th>bytes</th><th>images</th></tr>\n";
 
 constexpr const char* kStyle = R"(
@@ -346,6 +379,7 @@ std::string SummaryText(const std::vector<DownloadRecord>& records) {
         Add(totals[r.station], r);
     }
     for (const auto& [station, total] : totals) out += SummaryLine(total, "total");
+    out += PlacesText(readable);
     if (unreadable > 0) out += UnreadableText(unreadable) + "\n";
     return out;
 }
@@ -356,7 +390,7 @@ std::string LineReportHtml(const std::vector<DownloadRecord>& records, const std
     const std::vector<TimedRun> runs = ReadableRuns(records, unreadable);
     int done = 0, failed = 0;
     std::set<std::string> stations;
-    std::map<std::string, int> byReason, byPort;
+    std::map<std::string, int> byReason, byPort, byPlace;
     for (const TimedRun& t : runs) {
         const DownloadRecord& r = *t.run;
         r.succeeded ? ++done : ++failed;
@@ -364,6 +398,8 @@ std::string LineReportHtml(const std::vector<DownloadRecord>& records, const std
         if (r.succeeded) continue;
         ++byReason[r.outcome];
         ++byPort[r.station + " " + r.port];
+        if (const std::string place = PlaceOf(r); !place.empty())
+            ++byPlace[r.station + " " + place];
     }
     std::string html =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
@@ -384,7 +420,9 @@ std::string LineReportHtml(const std::vector<DownloadRecord>& records, const std
     html += "\n<div class=\"charts\"><div><h2>Failures by reason</h2>\n" +
             BarChart(byReason, "failures by reason", "#b53a3a") +
             "</div><div><h2>Failures by port</h2>\n" +
-            BarChart(byPort, "failures by port", "#e08a1e") + "</div></div>\n";
+            BarChart(byPort, "failures by port", "#e08a1e") +
+            "</div><div><h2>Failures by slot and USB port</h2>\n" +
+            BarChart(byPlace, "failures by slot and USB port", "#7a4bb5") + "</div></div>\n";
     std::vector<const DownloadRecord*> slowest;
     for (const TimedRun& t : runs) slowest.push_back(t.run);
     const std::size_t shown = std::min<std::size_t>(10, slowest.size());

@@ -15,7 +15,7 @@ const char* const kColumns[] = {
     "id",           "start_utc",    "end_utc",   "station",    "front_end",    "port",
     "slot",         "link",         "protocol",  "mode_code",  "version_word", "outcome",
     "outcome_code", "outcome_text", "succeeded", "bytes_sent", "naks",         "retransmissions",
-    "duration_ms",  "run_uid",      "images"};
+    "duration_ms",  "run_uid",      "location",  "images"};
 
 // A field in quotes, its quotes doubled; prefix goes first inside the quotes.
 std::string QuotedField(const std::string& text, const char* prefix = "") {

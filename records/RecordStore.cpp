@@ -68,6 +68,8 @@ constexpr const char* kUpgrades[] = {
     // 1: every run an identity of its own (given to earlier rows by FillRunUids).
     "ALTER TABLE downloads ADD COLUMN run_uid TEXT;"
     "CREATE UNIQUE INDEX downloads_run_uid ON downloads(run_uid);",
+    // 2: the USB port each phone was plugged into (empty for the runs before).
+    "ALTER TABLE downloads ADD COLUMN location TEXT NOT NULL DEFAULT '';",
 };
 constexpr int kLayoutVersion = static_cast<int>(std::size(kUpgrades));
 
@@ -90,7 +92,8 @@ constexpr const char* kRecordColumns[] = {"start_utc",
                                           "naks",
                                           "retransmissions",
                                           "duration_ms",
-                                          "run_uid"};
+                                          "run_uid",
+                                          "location"};
 
 std::string ErrorOf(sqlite3* db, const std::string& what) {
     return what + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
@@ -285,6 +288,11 @@ std::string StationConfigRefusal() {
 std::string StationNameFor(const std::string& given) {
     std::string name = given.empty() ? StationConfigValue("station-name") : given;
     return name.empty() ? MachineName() : name;
+}
+
+bool BoundOnlyFor(bool given) {
+    const std::string value = AsciiLower(StationConfigValue("bound-only"));
+    return given || value == "yes" || value == "on" || value == "true" || value == "1";
 }
 
 RecordStore::RecordStore(std::string path, int busyTimeoutMs)

@@ -110,4 +110,9 @@ std::string StationConfigRefusal();
 // the station's configuration file, else the host name (MachineName()).
 std::string StationNameFor(const std::string& given);
 
+// Whether a station flashes only the phones at the ports of the slot map: given (the option),
+// else "bound-only" of the station's configuration file ("yes", "on", "true" or "1", in any
+// case).
+bool BoundOnlyFor(bool given);
+
 }  // namespace zembra

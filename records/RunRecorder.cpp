@@ -4,6 +4,7 @@
 
 #include "job/ImageChecks.h"
 #include "platform/Helpers.h"
+#include "platform/PortLocation.h"
 #include "platform/UserFolders.h"
 #include "protocol/SlotEnd.h"
 
@@ -103,6 +104,7 @@ void RunRecorder::BeginSlot(int slot, const DownloadJob& job, const std::string&
     record.frontEnd = frontEnd;
     record.port = port;
     record.slot = slot;
+    record.location = PortLocation(port);
     record.link = link == Link::Usb ? "USB" : "UART";
     record.images = std::move(images);
     if (store_) record.versionWord = CodeVersionWordOf(job);

@@ -93,7 +93,9 @@ CREATE INDEX records_record_uid ON records (record_uid);
 ALTER TABLE records ADD CONSTRAINT records_times_well_formed CHECK (
     start_utc ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}(\.[0-9]{1,9})?Z$' AND
     end_utc ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}(\.[0-9]{1,9})?Z$') NOT VALID;
-)"};
+)",
+    // 3: the USB port each phone was plugged into (empty for the runs before).
+    "ALTER TABLE records ADD COLUMN location text NOT NULL DEFAULT '';"};
 static_assert(std::size(kSchemaSteps) == kServerSchemaVersion);
 
 // The columns of a batch, as the JSON lines of the records export name them.
@@ -102,7 +104,7 @@ constexpr const char* kBatchColumns =
     "slot integer, link text, protocol text, mode_code integer, version_word bigint, "
     "outcome text, outcome_code integer, outcome_text text, succeeded boolean, "
     "bytes_sent bigint, naks bigint, retransmissions bigint, duration_ms bigint, run_uid text, "
-    "images jsonb";
+    "location text, images jsonb";
 
 // A stored record r (with its station s) holds the same run as the incoming n.
 constexpr const char* kSameRun =
@@ -392,11 +394,12 @@ std::string ServerStore::Push(const std::string& storeUid,
         "WITH new AS (INSERT INTO records (run_uid, record_uid, station_id, local_id, "
         "start_utc, end_utc, front_end, port, slot, link, protocol, mode_code, version_word, "
         "outcome, outcome_code, outcome_text, succeeded, bytes_sent, naks, retransmissions, "
-        "duration_ms) "
+        "duration_ms, location) "
         "SELECT n.run_uid, n.record_uid, s.id, n.id, n.start_utc, n.end_utc, n.front_end, "
         "n.port, n.slot, n.link, n.protocol, n.mode_code, n.version_word, n.outcome, "
         "n.outcome_code, n.outcome_text, n.succeeded, n.bytes_sent, n.naks, n.retransmissions, "
-        "n.duration_ms FROM incoming n JOIN stations s ON s.name = n.station ORDER BY n.id "
+        "n.duration_ms, coalesce(n.location, '') FROM incoming n JOIN stations s ON s.name = "
+        "n.station ORDER BY n.id "
         "ON CONFLICT (run_uid) DO NOTHING RETURNING id, run_uid) "
         "INSERT INTO record_images (record_id, position, slot, image_id, flash_start, "
         "flash_end, written) "
@@ -426,8 +429,8 @@ std::string RecordsQuerySql(const RecordFilter& filter, std::vector<std::string>
     std::string sql =
         "SELECT r.id, r.start_utc, r.end_utc, s.name, r.front_end, r.port, r.slot, r.link, "
         "r.protocol, r.mode_code, r.version_word, r.outcome, r.outcome_code, r.outcome_text, "
-        "r.succeeded, r.bytes_sent, r.naks, r.retransmissions, r.duration_ms, r.run_uid "
-        "FROM records r JOIN stations s ON s.id = r.station_id WHERE true";
+        "r.succeeded, r.bytes_sent, r.naks, r.retransmissions, r.duration_ms, r.run_uid, "
+        "r.location FROM records r JOIN stations s ON s.id = r.station_id WHERE true";
     if (!filter.since.empty()) sql += " AND r.start_utc >= " + param(filter.since);
     if (!filter.until.empty()) {
         const std::string p = param(filter.until);

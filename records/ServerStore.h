@@ -13,7 +13,7 @@ struct pg_result;
 namespace zembra {
 
 // The schema version of the line server's tables that this program writes and reads.
-constexpr int kServerSchemaVersion = 2;
+constexpr int kServerSchemaVersion = 3;
 
 // The line's shared records database: a PostgreSQL server that every station's sender
 // pushes its local records to, and that line-wide queries read. The connection string is the

@@ -10,6 +10,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -29,15 +30,18 @@
 #include "AppTestSupport.h"
 #include "app/FormWidgets.h"
 #include "app/SModeUnit.h"
+#include "app/SlotMapDialog.h"
 #include "job/FlashRanges.h"
 #include "job/ImageChecks.h"
 #include "job/JobCheck.h"
 #include "multi/MSBDLU.h"
 #include "platform/Helpers.h"
+#include "ports/SlotMap.h"
 #include "protocol/AskOperator.h"
 #include "records/RecordStore.h"
 #include "records/Sha256.h"
 #include "sim/SimulatedPhone.h"
+#include "tests/support/UsbPorts.h"
 
 namespace zembra::test {
 namespace {
@@ -229,6 +233,83 @@ TEST_F(WindowDownload, EightPhonesReachOneHundredAndTheWindowReturnsToIdle) {
     ExpectPortsClosed();
     // The title is only drawn by the one-second tick; a run this short may end before it.
     (void)titleShowedPercent;
+}
+
+// "슬롯 지정" teaches the slot map in its dialog (a phone present before is not taken, Esc
+// skips, a phone at a bound port is refused), and the multi slots then follow the ports:
+// the phones land in their ports' slots and a phone at another port is named and left out.
+TEST_F(WindowDownload, SlotMapDialogBindsPortsAndTheSlotsFollowThem) {
+    const std::string sysfs = std::getenv("ZEMBRA_SYSFS_TTY_DIR");
+    const std::string devices = dir / "devices";
+    const auto plug = [&](SimulatedPhone& phone, const std::string& location) {
+        PlugTtyInto(sysfs, devices, SysfsTtyName(phone.DevicePath()), location);
+    };
+    std::filesystem::remove(SlotMapPath());
+    SimulatedPhone& stranger = AddPhone("COM65");
+    plug(stranger, "1-1.1");
+    QTest::mouseClick(Find<QRadioButton>("RadioButtonMulti"), Qt::LeftButton);
+
+    dialogs.whileModal = [&](QDialog& shown) {
+        auto& dialog = static_cast<TSlotMapDialog&>(shown);
+        shown.show();
+        const auto prompted = [&](const char* text) {
+            return PumpUntil([&] { return dialog.prompt()->text() == QString::fromUtf8(text); },
+                             5s);
+        };
+        const auto logged = [&](const char* text) {
+            return PumpUntil(
+                [&] {
+                    const int n = dialog.log()->count();
+                    return n > 0 && dialog.log()->item(n - 1)->text() == QString::fromUtf8(text);
+                },
+                5s);
+        };
+        ASSERT_TRUE(prompted("슬롯 1 포트에 폰을 연결하세요"));
+        SimulatedPhone& first = AddPhone("COM66");
+        plug(first, "1-1.2");
+        ASSERT_TRUE(prompted("슬롯 2 포트에 폰을 연결하세요"));
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        ASSERT_TRUE(prompted("슬롯 3 포트에 폰을 연결하세요"));
+        first.Stop();  // unplugged, and plugged into the same port again
+        plug(AddPhone("COM66"), "1-1.2");
+        ASSERT_TRUE(logged("COM66: 이미 슬롯 1에 지정된 포트입니다 (1-1.2)"));
+        SimulatedPhone& second = AddPhone("COM68");
+        plug(second, "1-1.3");
+        ASSERT_TRUE(prompted("슬롯 4 포트에 폰을 연결하세요"));
+        for (int slot = 4; slot <= 8; ++slot) QTest::keyClick(&dialog, Qt::Key_Escape);
+        EXPECT_EQ(dialog.prompt()->text(), QString::fromUtf8("슬롯 지정 완료"));
+        ASSERT_EQ(dialog.table()->rowCount(), 2);
+        EXPECT_EQ(dialog.table()->item(1, 1)->text(), "1-1.3");
+        EXPECT_EQ(dialog.table()->item(1, 2)->text(), "COM68");
+        QTest::keyClick(&dialog, Qt::Key_Escape);  // closes once every slot was asked
+        EXPECT_FALSE(dialog.isVisible());
+    };
+    Click("BitBtnSlotMap");
+    ASSERT_EQ(dialogs.modalShown, std::vector<std::string>{"SlotMapDialog"});
+    const SlotMapFile file = ReadSlotMap(SlotMapPath());
+    EXPECT_EQ(file.map.locations, (std::map<int, std::string>{{1, "1-1.2"}, {3, "1-1.3"}}));
+
+    SelectJob();
+    ASSERT_TRUE(PumpUntil([&] {
+        return Find<QLineEdit>("EditMulti1")->text() == "COM66" &&
+               Find<QLineEdit>("EditMulti3")->text() == "COM68";
+    }));
+    EXPECT_EQ(Find<QLineEdit>("EditMulti2")->text(), "");
+    EXPECT_EQ(CountLogged("RichEdit21", "COM65: 등록되지 않은 포트 1-1.1"), 1);
+    Click("BitBtnMultiStart");
+    ASSERT_TRUE(PumpUntil([&] { return MultiEnded(); }));
+    ExpectFlashHoldsJob(*phones[2]);
+    ExpectFlashHoldsJob(*phones[3]);
+    EXPECT_EQ(stranger.FlashRange(kBoot, 16), Bytes(16, 0xFF));
+    EXPECT_EQ(CountLogged("RichEdit21", "COM65: 등록되지 않은 포트 1-1.1"), 1);
+    RecordFilter last;
+    last.last = 2;
+    std::vector<DownloadRecord> records;
+    ASSERT_EQ(RecordStore(downloads().recordsPath()).Query(last, records), "");
+    ASSERT_EQ(records.size(), 2u);
+    for (const DownloadRecord& r : records)
+        EXPECT_EQ(r.location, r.slot == 1 ? "1-1.2" : "1-1.3") << r.slot;
+    std::filesystem::remove(SlotMapPath());
 }
 
 TEST_F(WindowDownload, VersionQuestionAnsweredOkThenCancel) {

@@ -25,6 +25,7 @@
 #include "records/Sha256.h"
 #include "tests/e2e/E2eFixture.h"
 #include "tests/support/CliProcess.h"
+#include "tests/support/UsbPorts.h"
 
 extern char** environ;
 
@@ -32,6 +33,13 @@ namespace zembra::e2e {
 namespace {
 
 using namespace std::chrono_literals;
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
 
 std::string Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -256,6 +264,112 @@ TEST_F(StationTest, EightPhonesAtOnceAndOneAgainAfterReplug) {
     EXPECT_EQ(okByPort.size(), 8u);
     for (const auto& [port, count] : okByPort) EXPECT_EQ(count, 1) << port;
     EXPECT_EQ(records.back().port, "COM68");  // the one that came back
+}
+
+// The slot map learned with zembra-cli slots learn, then two multi runs: each phone lands in
+// the slot of the USB port it is plugged into, also after the phones came back in another
+// order with other numbers; a phone at a port no slot is bound to is named and not flashed.
+TEST_F(StationTest, SlotMapPutsEachPhoneInItsPortsSlotWhateverItsNumber) {
+    const std::string config = files.path() + "/config";
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    const auto plug = [&](int device, const std::string& location) {
+        test::PlugTtyInto(registry.Sysfs(), registry.root() + "/devices",
+                          test::SysfsTtyName(AddPhone(device).DevicePath()), location);
+    };
+    const auto waitFor = [](const CliProcess& cli, const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (cli.Output().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
+    };
+    {
+        CliProcess learn({"slots", "learn", "--slots", "3"}, files.File("learn.txt"));
+        for (int slot = 1; slot <= 3; ++slot) {
+            ASSERT_TRUE(waitFor(learn, FormatText("슬롯 %d 포트에 폰을 연결하세요", slot)))
+                << learn.Output();
+            plug(3 - slot, FormatText("1-1.%d", slot));  // COM67 into 1-1.1 ...
+        }
+        ASSERT_EQ(learn.Wait(), 0) << learn.Output();
+        EXPECT_NE(learn.Output().find("슬롯 1 = 1-1.1 (COM67)"), std::string::npos);
+    }
+    CliProcess list({"slots", "list"}, files.File("list.txt"));
+    ASSERT_EQ(list.Wait(), 0);
+    EXPECT_NE(list.Output().find("2     1-1.2                         COM66"), std::string::npos)
+        << list.Output();
+
+    const auto runAll = [&](const std::map<int, std::string>& portOfSlot) {
+        const std::size_t before = Records().size();
+        CliProcess cli(With(With({"--all-phones", "--stagger", "0"}, job), kFast),
+                       files.File("all.txt"));
+        EXPECT_EQ(cli.Wait(), 0) << cli.Output();
+        const auto records = Records();
+        EXPECT_EQ(records.size(), before + portOfSlot.size());
+        for (std::size_t i = before; i < records.size(); ++i) {
+            EXPECT_EQ(records[i].port, portOfSlot.at(records[i].slot)) << records[i].slot;
+            ExpectRecordMatchesFlash(records[i]);
+        }
+        return cli.Output();
+    };
+    runAll({{1, "COM67"}, {2, "COM66"}, {3, "COM65"}});
+
+    phones.clear();  // every phone out, and back in another order
+    plug(0, "1-1.1");
+    plug(1, "1-1.3");
+    plug(2, "1-1.2");
+    plug(3, "1-2");
+    const std::string out = runAll({{1, "COM65"}, {2, "COM67"}, {3, "COM66"}});
+    EXPECT_NE(out.find("COM68: 등록되지 않은 포트 1-2"), std::string::npos) << out;
+    EXPECT_EQ(Phone("COM68").FlashWrittenEnd(), 0u);
+    unsetenv("XDG_CONFIG_HOME");
+}
+
+// A bound slot whose phones fail three times in a row (each phone unplugged and another put in
+// its port) is said in red and in the summary; with "bound-only = yes" in zembra.conf a phone
+// at another port is named and left alone. Every record keeps its USB port.
+TEST_F(StationTest, ASlotWhosePhonesKeepFailingIsSaid) {
+    const std::string config = files.path() + "/config";
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    std::filesystem::create_directories(config + "/zembra");
+    std::ofstream(config + "/zembra/slots.conf") << "3 = 1-1.3\n";
+    std::ofstream(config + "/zembra/zembra.conf") << "Bound-Only = yes\n";
+    const auto plug = [&](int device, const std::string& location, SimFaultPlan faults = {}) {
+        SimulatedPhone& phone = AddPhone(device, faults);
+        test::PlugTtyInto(registry.Sysfs(), registry.root() + "/devices",
+                          test::SysfsTtyName(phone.DevicePath()), location);
+        return &phone;
+    };
+    SimFaultPlan naks;  // the transfer gives up: too many negative answers
+    naks.nakCode = 0xA1;
+    naks.nakCount = 100;
+    naks.nakDataOnly = true;
+    plug(5, "1-2");
+    CliProcess cli(With(With({"--station"}, job), kFast), files.File("station.txt"));
+    for (int device = 0; device < 3; ++device) {
+        SimulatedPhone* phone = plug(device, "1-1.3", naks);
+        ASSERT_TRUE(WaitForRecords(static_cast<std::size_t>(device) + 1)) << cli.Output();
+        phone->Stop();
+    }
+    const std::string warning = "슬롯 3 (1-1.3): 연속 3회 실패 — 케이블이나 허브 포트를 확인하세요";
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (cli.Output().find(warning) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(), 15);
+    const std::string out = cli.Output();
+    EXPECT_NE(out.find("COM70: 등록되지 않은 포트 1-2"), std::string::npos) << out;
+    EXPECT_NE(out.find("station: failures by slot: 3 (1-1.3) 3 of 3"), std::string::npos) << out;
+    EXPECT_EQ(Occurrences(out, warning), 2u) << out;  // when it happened and in the summary
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 3u);
+    for (const DownloadRecord& r : records) {
+        EXPECT_EQ(r.location, "1-1.3");
+        EXPECT_FALSE(r.succeeded);
+    }
+    EXPECT_EQ(Phone("COM70").FlashWrittenEnd(), 0u);
+    unsetenv("XDG_CONFIG_HOME");
 }
 
 // A real run while another process appends 200 records to the same database; then the

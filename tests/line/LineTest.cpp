@@ -370,7 +370,7 @@ TEST_F(LineTest, WrongPasswordAndNewerSchemaLeaveDownloadsAlone) {
     EXPECT_EQ(RunCli({"records", "--send", "--db", db, "--server", conninfo}, sent,
                      files.File("send.txt")),
               20);
-    EXPECT_NE(sent.find("its records schema is version 7, newer than this program knows (2)"),
+    EXPECT_NE(sent.find("its records schema is version 7, newer than this program knows (3)"),
               std::string::npos)
         << sent;
     EXPECT_EQ(sent.find(PgServer::kPassword), std::string::npos) << sent;
@@ -471,8 +471,9 @@ TEST_F(LineTest, AnEarlierServerAndRecordsFileKeepWorking) {
                      files.File("send.txt")),
               0)
         << out;
-    EXPECT_EQ(Sql("SELECT version FROM zembra_schema"), "2");
+    EXPECT_EQ(Sql("SELECT version FROM zembra_schema"), "3");
     EXPECT_EQ(ServerCount(), 3);
+    EXPECT_EQ(Sql("SELECT count(*) FROM records WHERE location = ''"), "3");
     EXPECT_EQ(Sql("SELECT count(*) FROM records WHERE run_uid = record_uid"), "2");
     EXPECT_EQ(Sql("SELECT count(*) FROM records WHERE port = 'COM66' AND length(run_uid) = 32"),
               "1");

@@ -50,6 +50,7 @@ DownloadRecord Sample(int n, const std::string& port = "COM65") {
     r.succeeded = n % 3 != 0;
     r.bytesSent = 1000u + static_cast<unsigned>(n);
     r.durationMs = n;
+    r.location = FormatText("1-1.%d", n % 4 + 1);
     RecordImage image;
     image.fileName = "code.bin";
     image.size = 0x20000;
@@ -124,6 +125,7 @@ TEST(RecordStore, RoundTripAndFilters) {
     EXPECT_EQ(all[4].images.at(0).sha256, Sample(5).images[0].sha256);
     EXPECT_EQ(all[4].images[0].flashEnd, 0x1FFFFu);
     EXPECT_EQ(all[4].outcomeText, Sample(5).outcomeText);
+    EXPECT_EQ(all[4].location, "1-1.2");
 
     RecordFilter f;
     f.port = "COM66";
@@ -226,6 +228,8 @@ TEST(RecordStore, AnEarlierFileIsUpgradedAndEveryRunHasItsOwnIdentity) {
     }
     EXPECT_EQ(uids.size(), 3u);
     EXPECT_EQ(upgraded[2].runUid, third.runUid);
+    EXPECT_EQ(upgraded[0].location, "");  // runs from before the column
+    EXPECT_EQ(upgraded[2].location, third.location);
     EXPECT_EQ(upgraded[1].images.at(0).fileName, "code.bin");
 
     DownloadRecord here = Sample(4), there = Sample(4);
@@ -404,6 +408,30 @@ TEST(LineReport, UnreadableRunsAreCountedAndLongPeriodsStaySmall) {
     page = LineReportHtml(many, "test", "all runs");
     EXPECT_NE(page.find("Phones per 3 weeks per station"), std::string::npos);
     EXPECT_EQ(Occurrences(page, "rotate(-45"), 2u);
+}
+
+// The summary and the report count runs and failures per slot and USB port, the places
+// with failures first, so that one bad cable or hub port stands out.
+TEST(LineReport, FailuresBySlotAndUsbPort) {
+    std::vector<DownloadRecord> runs;
+    for (int n = 1; n <= 8; ++n) {
+        DownloadRecord r = Sample(n);
+        r.slot = n % 2 + 1;
+        r.location = r.slot == 1 ? "1-1.1" : "1-1.3";
+        r.succeeded = !(r.slot == 2 && n > 2);  // three failures in a row in slot 2
+        runs.push_back(r);
+    }
+    runs.push_back(Sample(9));  // a single run: its USB port alone
+    runs.back().location = "2-4";
+    const std::string summary = SummaryText(runs);
+    const std::string slot2 = FormatText("%-20s %-28s %6d %6d", "bench-1", "slot 2 (1-1.3)", 4, 3);
+    ASSERT_NE(summary.find(slot2), std::string::npos) << summary;
+    EXPECT_LT(summary.find(slot2), summary.find("slot 1 (1-1.1)"));
+    EXPECT_NE(summary.find(FormatText("%-20s %-28s %6d", "bench-1", "2-4", 1)), std::string::npos);
+    const std::string page = LineReportHtml(runs, "test", "all runs");
+    EXPECT_NE(page.find("Failures by slot and USB port"), std::string::npos);
+    EXPECT_NE(page.find(">bench-1 slot 2 (1-1.3)</text>"), std::string::npos);
+    EXPECT_NE(page.find("<td>slot 1 (1-1.1)</td>"), std::string::npos);
 }
 
 TEST(Sha256, KnownDigests) {

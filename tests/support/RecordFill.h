@@ -51,7 +51,8 @@ inline DownloadRecord SampleRecord(const std::string& station) {
 }
 
 // Appends count records of station (count >= 1): about every 9th failed (three reasons),
-// ports COM65-COM72, starts 29 s apart from firstHour on. Returns an error text.
+// ports COM65-COM72 (at USB ports 1-1.1 to 1-1.8), starts 29 s apart from firstHour on. Returns an
+// error text.
 inline std::string FillRecords(const std::string& path, const std::string& station, int count,
                                int firstHour = 6) {
     DownloadRecord first = SampleRecord(station);
@@ -72,14 +73,14 @@ inline std::string FillRecords(const std::string& path, const std::string& stati
         " + i * 29 FROM n) "
         "INSERT INTO downloads (start_utc, end_utc, station, front_end, port, slot, link, "
         "protocol, mode_code, version_word, outcome, outcome_code, outcome_text, succeeded, "
-        "bytes_sent, naks, retransmissions, duration_ms, run_uid) "
+        "bytes_sent, naks, retransmissions, duration_ms, run_uid, location) "
         "SELECT printf('2026-12-07T%02d:%02d:%02d.%03dZ', s / 3600 % 24, s / 60 % 60, s % 60, "
         "i % 1000), end_utc, station, front_end, 'COM' || (65 + i % 8), 0, link, protocol, "
         "mode_code, version_word, CASE WHEN f THEN CASE i / 9 % 3 WHEN 0 THEN 'TransferFailed' "
         "WHEN 1 THEN 'EraseFailed' ELSE 'NoAnswer' END ELSE outcome END, CASE WHEN f THEN 12 "
         "ELSE outcome_code END, CASE WHEN f THEN 'the phone stopped answering' ELSE "
         "outcome_text END, NOT f, bytes_sent, i % 5, i % 3, duration_ms + (i * 37) % 20000, "
-        "lower(hex(randomblob(16))) "
+        "lower(hex(randomblob(16))), '1-1.' || (1 + i % 8) "
         "FROM m, downloads WHERE downloads.id = " +
         std::to_string(first.id) +
         ";"
