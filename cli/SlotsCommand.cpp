@@ -6,6 +6,7 @@
 
 #include "cli/CliOptions.h"
 #include "multi/MultiHost.h"
+#include "platform/Console.h"
 #include "platform/Helpers.h"
 #include "platform/InterruptCatcher.h"
 #include "platform/OperatorInput.h"
@@ -36,24 +37,24 @@ phone at slot k's port slot k; a phone at another port is named in the log ("등
 }
 
 int Fail(int status, const std::string& text) {
-    std::fprintf(stderr, "zembra-cli: %s\n", text.c_str());
+    PrintText(stderr, "zembra-cli: %s\n", text.c_str());
     return status;
 }
 
 void PrintTable(const SlotMap& map) {
-    std::printf("slot map %s\n", SlotMapPath().c_str());
+    PrintText(stdout, "slot map %s\n", SlotMapPath().c_str());
     const auto devices = ReadSerialDeviceMap();
     const std::vector<LocatedPhone> present =
         devices ? PhonesWithLocations(*devices) : std::vector<LocatedPhone>{};
-    std::printf("%-4s  %-28s  %s\n", "slot", "port location", "phone now");
+    PrintText(stdout, "%-4s  %-28s  %s\n", "slot", "port location", "phone now");
     for (const auto& [slot, location] : map.locations) {
         std::string phone = "-";
         for (const LocatedPhone& p : present)
             if (p.location == location) phone = p.portName;
-        std::printf("%-4d  %-28s  %s\n", slot, location.c_str(), phone.c_str());
+        PrintText(stdout, "%-4d  %-28s  %s\n", slot, location.c_str(), phone.c_str());
     }
     if (map.locations.empty())
-        std::printf("(no slot is bound: phones keep the system's numbers)\n");
+        PrintText(stdout, "(no slot is bound: phones keep the system's numbers)\n");
     std::fflush(stdout);
 }
 
@@ -70,20 +71,20 @@ int Learn(SlotMap map, int slotCount) {
         learner.Look(PhonesWithLocations(*devices), lines);  // the phones there before
     while (!learner.Done()) {
         if (interrupts.count() > 0) {
-            std::printf("stopped: the slots bound so far are kept\n");
+            PrintText(stdout, "stopped: the slots bound so far are kept\n");
             PrintTable(learner.map());
             return EXIT_STOPPED;
         }
         if (asked != learner.slot()) {
             asked = learner.slot();
-            std::printf("%s (Enter or Esc: skip)\n", learner.Prompt().c_str());
+            PrintText(stdout, "%s (Enter or Esc: skip)\n", learner.Prompt().c_str());
             std::fflush(stdout);
         }
         const auto devices = ReadSerialDeviceMap();
         lines.clear();
         const bool bound = learner.Look(
             devices ? PhonesWithLocations(*devices) : std::vector<LocatedPhone>{}, lines);
-        for (const std::string& line : lines) std::printf("%s\n", line.c_str());
+        for (const std::string& line : lines) PrintText(stdout, "%s\n", line.c_str());
         std::fflush(stdout);
         if (bound) {
             if (const std::string error = WriteSlotMap(SlotMapPath(), learner.map());
@@ -95,7 +96,7 @@ int Learn(SlotMap map, int slotCount) {
         if (!inputOpen) std::this_thread::sleep_for(std::chrono::milliseconds(kLookIntervalMs));
         if (key == OperatorKey::Closed) inputOpen = false;
         if (key == OperatorKey::Skip) {
-            std::printf("슬롯 %d: 건너뜀\n", learner.slot());
+            PrintText(stdout, "슬롯 %d: 건너뜀\n", learner.slot());
             learner.Skip();
         }
     }
@@ -108,7 +109,7 @@ int Learn(SlotMap map, int slotCount) {
 int RunSlotsCommand(const std::vector<std::string>& args) {
     const std::string verb = args.empty() ? "" : args.front();
     if (verb == "--help" || verb == "-h") {
-        std::fputs(SlotsHelpText().c_str(), stdout);
+        WriteText(stdout, SlotsHelpText());
         return EXIT_OK;
     }
     const SlotMapFile file = ReadSlotMap(SlotMapPath());

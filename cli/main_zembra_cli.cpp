@@ -26,7 +26,7 @@ int Run(const std::vector<std::string>& args, const std::vector<std::string>& pa
     if (!args.empty() && (args.front() == "records" || args.front() == "report")) {
         // A short query: its --server was overwritten all the same, without a warning.
         if (const std::string refused = StationConfigRefusal(); !refused.empty()) {
-            std::fprintf(stderr, "zembra-cli: %s\n", refused.c_str());
+            PrintText(stderr, "zembra-cli: %s\n", refused.c_str());
             return EXIT_USAGE;
         }
         const std::vector<std::string> rest(args.begin() + 1, args.end());
