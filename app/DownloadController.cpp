@@ -33,13 +33,17 @@ DownloadController::DownloadController(MainFormView& form, MainThread& mainThrea
     : form_(form),
       mainThread_(mainThread),
       ports_(trace, &mainThread),
-      recorder_(
-          "",
-          [this](const std::string& error) {
-              form_.LogSingle(
-                  "다운로드 기록을 저장하지 못했습니다 (다운로드에는 영향이 없습니다): " + error,
-                  COLOUR_RED);
-          }),
+      recorder_("",
+                // On the recorder's writer thread: the line goes to the window on its own thread.
+                [this, alive = std::weak_ptr<char>(alive_)](const std::string& error) {
+                    mainThread_.Post([this, alive, error] {
+                        if (!alive.lock()) return;
+                        form_.LogSingle(
+                            "다운로드 기록을 저장하지 못했습니다 (다운로드에는 영향이 없습니다): " +
+                                error,
+                            COLOUR_RED);
+                    });
+                }),
       display_(mainThread, form_, [this](int slot) {
           return multi_->slotPortNames()[static_cast<std::size_t>(slot - 1)];
       }) {
@@ -57,6 +61,11 @@ DownloadController::DownloadController(MainFormView& form, MainThread& mainThrea
         config.server = lineServer;
         lineSender_ = std::make_unique<LineSender>(config);
         lineSender_->Start();
+        recorder_.SetWritten([this, alive = std::weak_ptr<char>(alive_)] {
+            mainThread_.Post([this, alive] {
+                if (alive.lock()) lineSender_->Wake();
+            });
+        });
     }
     auto* records = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), &form_.widget());
     QObject::connect(records, &QShortcut::activated, this, [this] { ShowRecords(); });
@@ -101,6 +110,10 @@ void DownloadController::Shutdown() {
     }
     ports_.CloseSinglePort();
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) ports_.CloseMultiPort(slot);
+    // The last records and their red lines, while the window still shows them (the recorder
+    // writes whatever is left when it goes).
+    mainThread_.ServeUntil([this] { return recorder_.Flushed(); }, kShutdownWait);
+    QCoreApplication::processEvents();
 }
 
 // --- single Start and Stop --------------------------------------------------------------------
@@ -246,8 +259,7 @@ void DownloadController::SlotRunEnded(int slot) {
 // --- download records ---------------------------------------------------------------------------
 
 void DownloadController::FinishRecord(int recordSlot) {
-    recorder_.Finish(recordSlot);
-    if (lineSender_) lineSender_->Wake();
+    recorder_.Finish(recordSlot);  // written off this thread; the line sender wakes after
 }
 
 std::string DownloadController::LineStatusLine() const {

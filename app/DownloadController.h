@@ -69,6 +69,8 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
 
     // No single run and no multi download in progress.
     bool Idle() const;
+    // Every record of the runs so far written (or refused, with its red line on the way).
+    bool RecordsWritten() const { return recorder_.Flushed(); }
 
     SingleEngine& single() { return *single_; }
     MultiDownload& multi() { return *multi_; }
@@ -135,6 +137,9 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
     MainThread& mainThread_;
     AskOperatorRequest ask_;
     VaCommPorts ports_;
+    // Expires with this object: what the recorder's writer posts to the main thread after
+    // that is dropped.
+    std::shared_ptr<char> alive_ = std::make_shared<char>();
     RunRecorder recorder_;  // the engines' run events make the records
     RunDisplay display_;    // and the window shows them
     RunEventsFan events_{&recorder_, this, &display_};

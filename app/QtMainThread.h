@@ -39,6 +39,8 @@ class QtMainThread : public MainThread {
     bool TryRunAndWait(const std::function<void()>& fn) { return queue_.TryRunAndWait(fn); }
 
     void Shutdown() { queue_.Shutdown(); }
+    // Functions queued (Post, RunAndWait from another thread) and not yet run.
+    std::size_t PendingCount() const { return queue_.PendingCount(); }
 
     // Where an error thrown by a posted function goes (nobody waits for it): the window shows
     // it like any error escaping a handler. Without a reporter it is written to stderr.

@@ -77,14 +77,19 @@ class MultiCliSession {
           console_(console),
           job_(job),
           settings_(settings),
+          // The recorder's writer thread hands its lines to the loop, which prints them.
           recorder_(
-              options.recordsPath, [&console](const std::string& error) { console.Error(error); },
+              options.recordsPath,
+              [this](const std::string& error) {
+                  loop_.Post([this, error] { console_.Error(error); });
+              },
               options.stationName),
           vaComm_(trace_, &loop_) {
         SetProcessMainThread(&loop_);
         trace_.SetWriteData(options.traceData);
     }
     ~MultiCliSession() {
+        recorder_.Flush();  // nothing more posted to the loop
         loop_.Shutdown();
         SetProcessMainThread(nullptr);
     }
@@ -101,13 +106,21 @@ class MultiCliSession {
                 options_.recordsServer, BoundOnlyFor(options_.boundOnly));
         } else {
             status = RunBatch(slots, nullptr, nullptr, nullptr);
+            FlushRecords();
             PushRecordsAfterRun(recorder_.path(), options_.recordsServer,
                                 [this](const std::string& text) { console_.Note(text); });
         }
+        FlushRecords();
         return WithRecordStatus(status, recorder_.failed());
     }
 
   private:
+    // Waits for the records still being written and prints their errors.
+    void FlushRecords() {
+        recorder_.Flush();
+        loop_.ProcessPending();
+    }
+
     std::function<bool()> Interrupted() const {
         return [this] { return interrupts_.count() > 0; };
     }

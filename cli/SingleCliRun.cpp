@@ -170,7 +170,11 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
     if (tick) tick();
     result.durationMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count();
+    // The run is over: the record is written before the next phone (or the end), and its
+    // error lines printed here.
     recorder.Finish(0);
+    recorder.Flush();
+    loop.ProcessPending();
     return result;
 }
 
@@ -180,8 +184,12 @@ SingleSession::SingleSession(const CliOptions& options, ConsoleHost& host, const
       host(host),
       cliJob(cliJob),
       interrupts(interrupts),
+      // The recorder's writer thread hands its lines to the loop, which prints them.
       recorder(
-          options.recordsPath, [&host](const std::string& error) { host.Error(error); },
+          options.recordsPath,
+          [this](const std::string& error) {
+              loop.Post([this, error] { this->host.Error(error); });
+          },
           options.stationName),
       display(loop, host),
       vaComm(trace, &loop) {
@@ -194,6 +202,7 @@ SingleSession::SingleSession(const CliOptions& options, ConsoleHost& host, const
 }
 
 SingleSession::~SingleSession() {
+    recorder.Flush();  // nothing more posted to the loop
     ask.Shutdown();
     loop.Shutdown();
     engine.reset();

@@ -28,7 +28,7 @@ inline constexpr std::size_t CONFIG_MAX_VALUE = 4096;
 // settings-only file next to the program.
 enum class ConfigSource { Dialog, Auto };
 
-// What the writer writes: the full file (BitBtnCfgSave) or settings only (BitBtnCfgSave2).
+// What the writer writes: the full file or the settings only.
 enum class ConfigFileKind { Full, SettingsOnly };
 
 struct ConfigReadResult {
@@ -49,7 +49,7 @@ struct ConfigReadResult {
 // SpeedButtonCfgClick from step 4 on (the dialog has been accepted, or the automatic load):
 // reads the file and applies every value at once to the job and the settings. A dialog
 // load also stores configPath, empties the six font addresses and sets configLoaded (the
-// window disables CheckBoxChange and the address fields while configLoaded holds). The
+// window locks the address change and the address fields while configLoaded holds). The
 // automatic load changes none of these except through the file's own keys.
 // The file is streamed with bounded memory; any content is accepted.
 ConfigReadResult ReadConfigFile(const std::string& path, ConfigSource source, DownloadJob& job,
@@ -72,7 +72,7 @@ struct ConfigWriteResult {
     std::string refusal;
 };
 
-// BitBtnCfgSaveClick after the save dialog (or with autoConfig): validates every number,
+// The configuration save after its dialog (or with autoConfig): validates every number,
 // then writes the file through a temporary file in the same folder that replaces the old
 // file only once it is completely written and flushed. An existing file is never damaged:
 // after any failure it holds its old content. A symbolic link stays a link (the file it

@@ -22,15 +22,15 @@ struct DownloadSettings {
     std::string cmdGapMs = "200";                          // EditCmd2CmdWaitTime
     std::string eraseWaitSec = "600";                      // EditEraseWaitTime
     std::string multiEraseExcessSec = "300";               // EditMultiEraseMeanTime
-    bool showInvalidFcsNak = false;                        // CheckBoxViewInvalidFCS
-    bool checkBinSize64K = true;                           // CheckBoxBinSizeCheck
-    bool allowFont0Address = false;                        // CheckBoxFont0Check
-    bool autoHexPrefix = true;                             // CheckBoxAuto16
+    bool showInvalidFcsNak = false;                        // show NAKs of invalid FCS
+    bool checkBinSize64K = true;                           // image sizes must be whole 64 KiB
+    bool allowFont0Address = false;                        // font 0 address allowed
+    bool autoHexPrefix = true;                             // "0x" added to addresses
 
     bool operator==(const DownloadSettings&) const = default;
 };
 
-// BitBtnDefaultValueClick's effect: sets the eleven settings to their initial values and
+// The initial-values command: sets the eleven settings to their initial values and
 // touches nothing else (not the link, not the one/multi choice, not the job).
 void ApplyInitialValues(DownloadSettings& settings);
 

@@ -93,6 +93,8 @@ class MultiSingleBoxDLU : private SlotReceiver, private PortSequenceHost {
 
     // Status read by the status tick (any thread).
     int runState() const { return runState_.load(); }
+    // True while the worker sleeps in WaitResponse for its phone's answer.
+    bool waitingForResponse() const { return receiver_.waiting(); }
     int currentImage() const { return currentImage_.load(); }
     int percent() const { return percent_.load(); }
     int erasing() const { return erasing_.load(); }

@@ -19,7 +19,7 @@ class MainThread;
 // What the multi Start takes from the window (or the command line).
 struct MultiStartRequest {
     DownloadSettings settings;
-    bool versionCheck = true;  // CheckBoxVerCheck ("버전검사")
+    bool versionCheck = true;  // the version check setting ("버전검사")
     // The port names of slots 0-7 (EditMulti1 ... EditMulti8); empty = the slot takes no part.
     std::array<std::string, MULTI_SLOT_COUNT> slotPortNames;
     // The image versions the caller noted (and hashed for the records) before the Start;

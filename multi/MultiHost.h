@@ -59,7 +59,7 @@ class MultiDownloadHost {
   public:
     virtual ~MultiDownloadHost() = default;
 
-    // Appends one line in the colour to the multi log pane (RichEdit21).
+    // Appends one line in the colour to the multi log.
     virtual void LogMulti(const std::string& text, std::uint32_t colour) = 0;
     // Shows the job problem's box (caption "오류", OK).
     virtual void ShowJobError(int code) = 0;
@@ -67,7 +67,7 @@ class MultiDownloadHost {
     virtual bool AskOverride() = 0;
     // A settings text that is not a number.
     virtual void ShowConversionError(const ConversionError& error) = 0;
-    // Enables or disables PanelFileSelect and BitBtnMultiStart.
+    // Enables or disables the file selection and the multi Start.
     virtual void SetStartControlsEnabled(bool enabled) = 0;
     // The Start has refreshed the job's file times (before its checks): a host that shows
     // them updates its fields.

@@ -53,7 +53,7 @@ TraceFileVerdict CheckTraceFile(const std::string& fileName,
 // changed from the main thread.
 class DebugTrace {
   public:
-    // CheckBoxFileDebugClick after the operator confirmed a file: remembers the name, deletes
+    // The trace switched on once the operator confirmed a file: remembers the name, deletes
     // an existing file of that name (the trace starts empty) and switches the trace on.
     // False, with the trace off and nothing touched, when fileName is neither a regular file
     // nor a free name (see CheckTraceFile; callers check the guarded files first).
@@ -61,7 +61,7 @@ class DebugTrace {
     // The box unticked: no further lines; the file stays as written.
     void Stop() { enabled_.store(false); }
 
-    // CheckBoxDebugWriteInfo: add the data bytes to write lines.
+    // Whether write lines carry their data bytes.
     void SetWriteData(bool on) { writeData_.store(on); }
 
     bool enabled() const { return enabled_.load(); }

@@ -20,7 +20,7 @@ class DownloadHost {
     // LogMulti: appends one line in a colour to the multi log pane, whatever panel is shown.
     virtual void LogMulti(const std::string& text, std::uint32_t colour) = 0;
 
-    // CGaugeProgress := percent (0..100).
+    // The run's progress in percent (0..100).
     virtual void SetGauge(int /*percent*/) {}
 
     // The application title (taskbar entry), e.g. "37% Zembra 4", "Erase Zembra 4".
@@ -32,8 +32,8 @@ class DownloadHost {
     // The progress marker of an image row (slot 0 code, 1..6 fonts): NOT_SENT, SENDING, SENT.
     virtual void SetMarker(int /*slot*/, const std::string& /*marker*/) {}
 
-    // The end of a single run after the port was closed: enable PanelFileSelect and
-    // BitBtnDOStart, and CheckBoxAuto unless the serial link is chosen.
+    // The end of a single run after the port was closed: the file selection and the single
+    // Start come back, and the automatic port detection unless the serial link is chosen.
     virtual void GiveControlsBack() {}
 };
 

@@ -78,9 +78,11 @@ WaitResult ResponseReceiver::Wait(long long ticks, const std::function<bool()>& 
     const auto deadline = Clock::now() + std::chrono::milliseconds(ticks);
     std::unique_lock<std::mutex> lock(mutex_);
     const auto done = [&] { return arrived_.load() || stopped(); };
+    waiting_.store(true);
     while (!done() && !(gone && gone()) && Clock::now() < deadline)
         cv_.wait_until(
             lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(kGonePollMs)), done);
+    waiting_.store(false);
     if (Take()) return WaitResult::Arrived;
     return stopped() ? WaitResult::Stopped : WaitResult::NoResponse;
 }

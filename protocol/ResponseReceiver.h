@@ -67,6 +67,8 @@ class ResponseReceiver {
     void WakeWaiter();
 
     bool arrived() const { return arrived_.load(); }
+    // True while a Wait sleeps for its frame: what is fed or stopped from now on wakes it.
+    bool waiting() const { return waiting_.load(); }
     // The frame taken by the last Wait that gave Arrived, without the opening flag.
     const std::vector<std::uint8_t>& Response() const { return response_; }
     // Bytes discarded: outside any frame, after a closing flag or in an outgrown frame.
@@ -84,6 +86,7 @@ class ResponseReceiver {
     std::array<std::uint8_t, RX_ACCUMULATOR_CAPACITY> frame_{};
     std::size_t frameLength_ = 0;
     std::atomic<bool> arrived_{false};
+    std::atomic<bool> waiting_{false};
     std::uint64_t discarded_ = 0;
     std::vector<std::uint8_t> response_;  // worker only
     int cancel_;                          // manual-reset wait event

@@ -37,13 +37,13 @@ class SingleEngine {
     SingleEngine(const SingleEngine&) = delete;
     SingleEngine& operator=(const SingleEngine&) = delete;
 
-    // The engine side of BitBtnDOStartClick once the job checks have passed: sets
+    // The engine side of the single Start once the job checks have passed: sets
     // downloadStartMs and clears stopRequested, takes the run's paths and snapshot, opens the
     // port ("COMn" by number as the window does, or a device path) at 57,600 bit/s, logs
     // "다운로드", sets downloadEnabled and resumes the worker (created on first use).
     StartResult Start(const SingleRunConfig& config, const std::string& portName);
 
-    // BitBtnStopRequestClick: "다운로드 중단 요청" (red), then stopRequested. The host adds
+    // The stop request: "다운로드 중단 요청" (red), then stopRequested. The host adds
     // STOP_CABLE_NOTICE to its multi pane.
     void RequestStop();
 

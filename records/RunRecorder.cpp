@@ -64,7 +64,19 @@ RunRecorder::RunRecorder(const std::string& path, std::function<void(const std::
                          const std::string& station)
     : error_(std::move(error)), station_(StationNameFor(station)) {
     const std::string chosen = RecordsPathFor(path);
-    if (!chosen.empty()) store_ = std::make_unique<RecordStore>(chosen);
+    if (chosen.empty()) return;
+    store_ = std::make_unique<RecordStore>(chosen, kWriterBusyTimeoutMs);
+    writer_ = std::thread([this] { WriteQueued(); });
+}
+
+RunRecorder::~RunRecorder() {
+    if (!writer_.joinable()) return;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        stopping_ = true;
+    }
+    queueChanged_.notify_all();
+    writer_.join();
 }
 
 const std::string& RunRecorder::path() const {
@@ -111,9 +123,9 @@ void RunRecorder::BeginSlot(int slot, const DownloadJob& job, const std::string&
     pending_[static_cast<std::size_t>(slot) % kSlots] = std::move(pending);
 }
 
-bool RunRecorder::Finish(int slot, std::int64_t durationMs) {
+void RunRecorder::Finish(int slot, std::int64_t durationMs) {
     std::optional<Pending>& pending = pending_[static_cast<std::size_t>(slot) % kSlots];
-    if (!pending) return true;
+    if (!pending) return;
     DownloadRecord record = std::move(pending->record);
     const auto started = pending->started;
     const LinkProtocolCode configured = pending->configured;
@@ -136,17 +148,54 @@ bool RunRecorder::Finish(int slot, std::int64_t durationMs) {
     record.bytesSent = facts.bytesSent;
     record.naks = facts.naks;
     record.retransmissions = facts.retransmissions;
-    if (!store_) return true;
+    if (!store_) return;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        queue_.push_back(std::move(record));
+    }
+    queueChanged_.notify_all();
+}
+
+bool RunRecorder::Flush() {
+    std::unique_lock<std::mutex> lock(queueMutex_);
+    queueChanged_.wait(lock, [this] { return queue_.empty() && !writing_; });
+    return !failed_.load();
+}
+
+bool RunRecorder::Flushed() const {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    return queue_.empty() && !writing_;
+}
+
+void RunRecorder::WriteQueued() {
+    std::unique_lock<std::mutex> lock(queueMutex_);
+    for (;;) {
+        queueChanged_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) return;  // stopping, and everything written
+        DownloadRecord record = std::move(queue_.front());
+        queue_.pop_front();
+        writing_ = true;
+        lock.unlock();
+        Write(record);
+        lock.lock();
+        writing_ = false;
+        queueChanged_.notify_all();
+    }
+}
+
+void RunRecorder::Write(DownloadRecord& record) {
     const std::string error = store_->Append(record);
     if (const std::string notice = store_->TakeNotice(); !notice.empty())
         error_("the records database " + notice);
-    if (error.empty()) return true;
+    if (error.empty()) {
+        if (written_) written_();
+        return;
+    }
     failed_ = true;
     error_(
         FormatText("the download record could not be written (the download itself is not "
                    "affected): %s",
                    error.c_str()));
-    return false;
 }
 
 // The outcome: a multi slot's by its endCode, the single engine's by its RunOutcome; a run

@@ -1,13 +1,17 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 
 #include "job/DownloadJob.h"
 #include "job/DownloadSettings.h"
@@ -26,6 +30,12 @@ namespace zembra {
 // that the front end gives its engines. Each front end begins a slot's record as its run
 // starts and finishes it at its end; Begin and Finish run on the host's main thread, the
 // events come on the engines' worker threads (a lock keeps each slot's facts).
+//
+// Finish hands the completed record to the recorder's writer thread, which alone touches the
+// database: a store that is locked or slow holds up neither the window nor the console. The
+// writer lives from the constructor to the destructor (only when records are kept); the
+// destructor lets it write every record handed over before it ends. The error and written
+// callbacks run on the writer thread.
 class RunRecorder : public RunEvents {
   public:
     // Slots of the runs a recorder follows: 0 the single engine, 1-8 the multi slots.
@@ -37,6 +47,16 @@ class RunRecorder : public RunEvents {
     // records carry (empty: StationNameFor's default).
     RunRecorder(const std::string& path, std::function<void(const std::string&)> error,
                 const std::string& station = {});
+    ~RunRecorder() override;
+    RunRecorder(const RunRecorder&) = delete;
+    RunRecorder& operator=(const RunRecorder&) = delete;
+
+    // How long the writer waits for a database that another connection holds locked before
+    // the record counts as not written. Nobody waits on the writer, so it can wait long.
+    static constexpr int kWriterBusyTimeoutMs = 60000;
+
+    // Called on the writer thread after each record it has stored. Set before the first Finish.
+    void SetWritten(std::function<void()> written) { written_ = std::move(written); }
 
     bool enabled() const { return store_ != nullptr; }
     const std::string& path() const;
@@ -55,14 +75,19 @@ class RunRecorder : public RunEvents {
                     const ImageVersions& versions);
 
     // Completes the slot's pending record from what its run told (the outcome, the images
-    // written, the counts, the protocol settled, else configured) and writes it. A run that
-    // never began (its port did not open) is "PortOpenFailed", its duration durationMs when
-    // given, else the time since Begin. Nothing without a pending record. False when it could
-    // not be written: error() got the database's message.
-    bool Finish(int slot, std::int64_t durationMs = -1);
+    // written, the counts, the protocol settled, else configured) and hands it to the writer.
+    // A run that never began (its port did not open) is "PortOpenFailed", its duration
+    // durationMs when given, else the time since Begin. Nothing without a pending record.
+    void Finish(int slot, std::int64_t durationMs = -1);
+
+    // Waits until every record finished so far has been written or refused (error() has had
+    // its message). Returns !failed().
+    bool Flush();
+    // True when no finished record is still waiting to be written.
+    bool Flushed() const;
 
     // True once a record could not be written.
-    bool failed() const { return failed_; }
+    bool failed() const { return failed_.load(); }
 
     // RunEvents, on the engines' threads.
     void Written(int slot, std::size_t count) override;
@@ -98,10 +123,22 @@ class RunRecorder : public RunEvents {
     // The slot's facts (the lock held).
     Facts& FactsOf(int slot) { return facts_[static_cast<std::size_t>(slot) % kSlots]; }
 
-    std::unique_ptr<RecordStore> store_;
+    // The writer thread: writes the queued records in order until told to stop with an empty
+    // queue.
+    void WriteQueued();
+    void Write(DownloadRecord& record);
+
+    std::unique_ptr<RecordStore> store_;  // the writer thread's once it runs
     std::function<void(const std::string&)> error_;
+    std::function<void()> written_;
     std::string station_;
-    bool failed_ = false;
+    std::atomic<bool> failed_{false};
+    mutable std::mutex queueMutex_;
+    std::condition_variable queueChanged_;
+    std::deque<DownloadRecord> queue_;  // finished, not yet written
+    bool writing_ = false;              // the writer holds a record taken from the queue
+    bool stopping_ = false;
+    std::thread writer_;
     std::mutex factsMutex_;
     std::array<Facts, kSlots> facts_{};
     std::array<std::optional<Pending>, kSlots> pending_;  // main thread

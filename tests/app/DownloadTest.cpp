@@ -2,6 +2,7 @@
 // their names) with simulated phones on pseudo-terminals, registered in the port-alias folder
 // and the serial-device map as the phones' driver does; every flash compared with the images.
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <QCheckBox>
@@ -17,6 +18,7 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -120,11 +122,14 @@ class WindowDownload : public WindowTest {
         return true;
     }
     DownloadController& downloads() { return *windows->downloads; }
+    // The run is over and its records are written.
     bool SingleEnded() {
-        return downloads().Idle() && Find<QPushButton>("BitBtnDOStart")->isEnabled();
+        return downloads().Idle() && downloads().RecordsWritten() &&
+               Find<QPushButton>("BitBtnDOStart")->isEnabled();
     }
     bool MultiEnded() {
-        return downloads().Idle() && Find<QPushButton>("BitBtnMultiStart")->isEnabled();
+        return downloads().Idle() && downloads().RecordsWritten() &&
+               Find<QPushButton>("BitBtnMultiStart")->isEnabled();
     }
     RunOutcome LastOutcome() { return downloads().single().shared().lastOutcome.load(); }
     int CountLogged(const char* pane, const std::string& text) {
@@ -632,6 +637,67 @@ TEST_F(WindowDownload, RunsAreRecordedAndShown) {
     auto* table = form().findChild<QTableWidget*>("TableRecords");
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(table->rowCount(), static_cast<int>(std::min<std::size_t>(records.size(), 50)));
+}
+
+// Another program holds the records database locked for longer than a write may take: the
+// eight runs end and the window ticks on meanwhile, and every record lands once it is free.
+TEST_F(WindowDownload, ALockedRecordsDatabaseHoldsUpNothing) {
+    const std::string path = downloads().recordsPath();
+    ASSERT_EQ(RecordStore(path).IdentifyRuns(), "");  // the database is there to be locked
+    std::vector<DownloadRecord> before;
+    RecordStore(path).Query({}, before);  // other tests of this program record too
+    for (int slot = 0; slot < 8; ++slot) AddPhone(FormatText("COM%d", 65 + slot));
+    SelectJob();
+    QTest::mouseClick(Find<QRadioButton>("RadioButtonMulti"), Qt::LeftButton);
+
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastTick = Clock::now();
+    Clock::duration longestGap{};
+    int ticks = 0;
+    QObject counter;
+    QObject::connect(Find<QTimer>("TimerComPortDetect"), &QTimer::timeout, &counter, [&] {
+        ++ticks;
+        longestGap = std::max(longestGap, Clock::now() - lastTick);
+        lastTick = Clock::now();
+    });
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr), SQLITE_OK);
+    const Clock::time_point locked = lastTick = Clock::now();
+    constexpr auto kHeld = 5s;
+    Click("BitBtnMultiStart");
+    // Every slot ends and the window ticks twice more, all with the lock held (at least kHeld).
+    int ticksAtEnd = -1;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            if (ticksAtEnd < 0 && !downloads().multi().AnyWorkerActive() &&
+                Find<QPushButton>("BitBtnMultiStart")->isEnabled())
+                ticksAtEnd = ticks;
+            return ticksAtEnd >= 0 && ticks >= ticksAtEnd + 2 && Clock::now() - locked >= kHeld;
+        },
+        120s));
+    EXPECT_LT(longestGap, kHeld);
+    for (int slot = 0; slot < 8; ++slot)
+        EXPECT_EQ(Find<QProgressBar>(("CGaugeP" + QString::number(slot + 1)).toLatin1())->value(),
+                  100)
+            << slot;
+    EXPECT_TRUE(downloads().Idle());
+    EXPECT_FALSE(downloads().RecordsWritten());  // they wait for the database
+    ASSERT_EQ(sqlite3_exec(holder, "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(holder);
+
+    ASSERT_TRUE(PumpUntil([&] { return MultiEnded(); }));
+    std::vector<DownloadRecord> records;
+    ASSERT_EQ(RecordStore(path).Query({}, records), "");
+    ASSERT_EQ(records.size(), before.size() + 8);
+    std::set<int> slots;
+    for (std::size_t i = before.size(); i < records.size(); ++i) {
+        EXPECT_TRUE(records[i].succeeded) << records[i].port;
+        slots.insert(records[i].slot);
+    }
+    EXPECT_EQ(slots.size(), 8u);
+    for (const std::string& line : LoggedTexts("RichEditOutput"))
+        EXPECT_EQ(line.find("다운로드 기록을 저장하지 못했습니다"), std::string::npos) << line;
 }
 
 // --- the debug trace of a window download ---------------------------------------------------

@@ -103,15 +103,13 @@ TEST(QtMainThread, ServeUntilServesBlockedCallersOnlyOnTheMainThread) {
 
 TEST(QtMainThread, ShutdownReleasesABlockedCallerWithoutRunningItsFunction) {
     auto mainThread = std::make_unique<QtMainThread>();
-    std::atomic<bool> entered{false}, returned{false}, ran{false};
+    std::atomic<bool> returned{false}, ran{false};
     std::atomic<int> result{-1};
     std::thread worker([&] {
-        entered = true;
         result = mainThread->TryRunAndWait([&] { ran = true; }) ? 1 : 0;
         returned = true;
     });
-    while (!entered) std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let it block
+    while (mainThread->PendingCount() == 0) std::this_thread::yield();  // its call is queued
     EXPECT_FALSE(returned.load());
     mainThread->Shutdown();  // no event was processed in between
     worker.join();

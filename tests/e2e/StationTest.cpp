@@ -101,6 +101,17 @@ class StationTest : public ::testing::Test {
         }
         return false;
     }
+    // Waits until the station has looked at the map after its last run and found nothing to
+    // flash: its output ends with its waiting line.
+    static bool WaitUntilStationWaits(const CliProcess& cli, const std::string& waitingLine) {
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        for (;; std::this_thread::sleep_for(20ms)) {
+            const std::string out = cli.Output();
+            const std::size_t at = out.rfind(waitingLine + "\n");
+            if (at != std::string::npos && at + waitingLine.size() + 1 == out.size()) return true;
+            if (std::chrono::steady_clock::now() > deadline) return false;
+        }
+    }
     // A phone that hangs up mid-run (unplugged).
     static SimFaultPlan HangUpMidRun() {
         SimFaultPlan plan;
@@ -162,7 +173,8 @@ TEST_F(StationTest, SinglePhonesOneAfterAnotherAndAgainAfterReplug) {
     CliProcess cli(With(With({"--station"}, job), kFast), files.File("station.txt"));
     ReplugAfterItsFailedRun(first);
     ASSERT_TRUE(WaitForRecords(3)) << cli.Output();
-    std::this_thread::sleep_for(1500ms);  // both stay plugged in: no further run
+    // Both stay plugged in: the station looks again and starts no further run.
+    ASSERT_TRUE(WaitUntilStationWaits(cli, "station: waiting for the next phone")) << cli.Output();
     cli.Interrupt();
     EXPECT_EQ(cli.Wait(), 15) << cli.Output();  // one phone failed
     const std::string out = cli.Output();
@@ -245,7 +257,7 @@ TEST_F(StationTest, EightPhonesAtOnceAndOneAgainAfterReplug) {
         files.File("station.txt"));
     ReplugAfterItsFailedRun(Phone("COM68"));
     ASSERT_TRUE(WaitForRecords(9)) << cli.Output();
-    std::this_thread::sleep_for(1000ms);
+    ASSERT_TRUE(WaitUntilStationWaits(cli, "station: waiting for the next phones")) << cli.Output();
     cli.Interrupt();
     EXPECT_EQ(cli.Wait(), 15) << cli.Output();
     const auto records = Records();
@@ -508,7 +520,10 @@ TEST_F(StationTest, PortAutoWaitsForAPhone) {
     EXPECT_EQ(RunCli(With({"--port", "auto"}, job), files.File("none.txt")), 4);
     CliProcess cli(With(With({"--port", "auto", "--wait-for-phone", "20"}, job), kFast),
                    files.File("wait.txt"));
-    std::this_thread::sleep_for(500ms);
+    const auto deadline = std::chrono::steady_clock::now() + 20s;  // the phones come after
+    while (cli.Output().find("waiting up to 20 s") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
     AddPhone(2);
     AddPhone(1);  // the lower device number wins
     EXPECT_EQ(cli.Wait(), 0) << cli.Output();
@@ -560,11 +575,11 @@ TEST_F(StationTest, PhoneSwappedInWhileTheStationWaitsIsFlashed) {
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr), SQLITE_OK);
     SimulatedPhone* old = &AddPhone(0);
     CliProcess cli(With(With({"--station"}, job), kFast), files.File("station.txt"));
-    ASSERT_TRUE(old->WaitUntil([&] { return old->Counters().resets > 0; }, 30000ms));
-    std::this_thread::sleep_for(300ms);  // the station now waits for the database
+    // Once the run has let go of the port the station writes its record, which cannot finish
+    // before the lock below is released: the swap happens while it waits.
+    ASSERT_TRUE(old->WaitUntil([&] { return old->Counters().lineCloses > 0; }, 30000ms));
     phones.clear();
     SimulatedPhone& swapped = AddPhone(0);
-    std::this_thread::sleep_for(300ms);
     sqlite3_exec(other, "COMMIT;", nullptr, nullptr, nullptr);
     sqlite3_close(other);
     EXPECT_TRUE(swapped.WaitUntil([&] { return swapped.Counters().resets > 0; }, 20000ms))

@@ -89,7 +89,7 @@ TEST_F(ReceivePath, WaitOutcomes) {
 TEST_F(ReceivePath, StopWakesABlockedWait) {
     worker.SetRunning();
     std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        while (!worker.waitingForResponse()) std::this_thread::yield();
         worker.RequestStop();
     });
     EXPECT_EQ(worker.WaitResponse(60000), WaitResult::Stopped);
@@ -99,7 +99,7 @@ TEST_F(ReceivePath, StopWakesABlockedWait) {
 TEST_F(ReceivePath, ResponseArrivingDuringWaitWakesIt) {
     worker.SetRunning();
     std::thread phone([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        while (!worker.waitingForResponse()) std::this_thread::yield();
         // The handler runs on the main thread in the program; the accumulator is guarded, so
         // any single thread may play it here.
         const std::uint8_t frame[] = {0x7E, 0x03, 0x7E};

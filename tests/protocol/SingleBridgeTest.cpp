@@ -69,7 +69,7 @@ TEST_F(BridgeFixture, WaitResponseOutcomes) {
 
 TEST_F(BridgeFixture, WaitResponseWakesOnAnswerAndOnStopFromAnotherThread) {
     std::thread answer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        while (!shared.answers.waiting()) std::this_thread::yield();
         loop.Post([&] { Receive({0x7E, 0x02, 0x7E}); });
     });
     std::optional<WaitResult> result;
@@ -84,7 +84,7 @@ TEST_F(BridgeFixture, WaitResponseWakesOnAnswerAndOnStopFromAnotherThread) {
 
     result.reset();
     std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        while (!shared.answers.waiting()) std::this_thread::yield();
         shared.RequestStop();
     });
     std::thread worker2([&] { result = bridge.WaitResponse(60000); });

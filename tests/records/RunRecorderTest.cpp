@@ -61,13 +61,14 @@ TEST(RunRecorder, RecordsAreMadeFromTheEventsOfEachSlot) {
     recorder.ImageDone(0, 1);
     recorder.RunFinished(0, RunEnd{RunOutcome::Completed, -1, 99});
     worker.join();
-    ASSERT_TRUE(recorder.Finish(3));
-    ASSERT_TRUE(recorder.Finish(0));
-    ASSERT_TRUE(recorder.Finish(0));  // nothing pending any more: no second record
+    recorder.Finish(3);
+    recorder.Finish(0);
+    recorder.Finish(0);  // nothing pending any more: no second record
 
     // A run whose port never opened: no events, its counts start again from nothing.
     recorder.Begin(0, job, "zembra", "COM66", Link::Usb, USB_NORMAL, &versions);
-    ASSERT_TRUE(recorder.Finish(0, 0));
+    recorder.Finish(0, 0);
+    ASSERT_TRUE(recorder.Flush());
 
     const std::vector<DownloadRecord> records = Stored(db);
     ASSERT_EQ(records.size(), 3u);
@@ -101,6 +102,14 @@ TEST(RunRecorder, RecordsAreMadeFromTheEventsOfEachSlot) {
     EXPECT_EQ(u.bytesSent, 0u);
     EXPECT_EQ(u.durationMs, 0);
     EXPECT_FALSE(u.images[0].written || u.images[1].written);
+
+    // A recorder that goes at once still writes what it was handed.
+    {
+        RunRecorder last(db, [&](const std::string& e) { errors.push_back(e); });
+        last.Begin(0, job, "zembra", "COM68", Link::Usb, USB_NORMAL, &versions);
+        last.Finish(0, 0);
+    }
+    EXPECT_EQ(Stored(db).size(), 4u);
     EXPECT_TRUE(errors.empty());
 }
 

@@ -58,7 +58,7 @@ TEST(SimBootLoader, AnswersTheUsbSequenceAndCountsIt) {
             const SimCounters c = p.phone.Counters();
             return c.bytesReceived == 4u * 8u + 4u && c.bytesSent == 12u;
         },
-        std::chrono::seconds(3)));
+        kPatience));
     const SimCounters counters = p.phone.Counters();
     EXPECT_EQ(counters.units, 4u);
     EXPECT_EQ(counters.acks, 4u);
@@ -117,7 +117,7 @@ TEST(SimBootLoader, CompressedModeRefusedOrSilent) {
     Client d(q.phone.DevicePath());
     ASSERT_EQ(d.Command({CMD_DOWNLOAD_START}, true), kAck);
     ASSERT_TRUE(d.Write(Client::Frame({CMD_COMPRESSED, 0x00}, true)));
-    ASSERT_TRUE(q.phone.WaitForUnits(2, std::chrono::seconds(3)));
+    ASSERT_TRUE(q.phone.WaitForUnits(2, kPatience));
     EXPECT_TRUE(d.Quiet(std::chrono::milliseconds(50)));
     EXPECT_FALSE(Last(q.phone.Record()).answered);
     EXPECT_EQ(d.Command({CMD_JUMP}, true), kAck);

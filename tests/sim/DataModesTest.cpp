@@ -99,7 +99,7 @@ struct Session {
     }
     void Reset() {
         ASSERT_EQ(Cmd({CMD_JUMP}), kAck);
-        ASSERT_TRUE(phone.WaitForReset(std::chrono::seconds(5)));
+        ASSERT_TRUE(phone.WaitForReset(kPatience));
     }
 
     bool usb;
@@ -393,8 +393,7 @@ TEST(SimDump, WrittenAfterTheResetJumpIsAnswered) {
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_EQ(s.Cmd({CMD_JUMP}), kAck);
     answered.set_value();
-    ASSERT_TRUE(
-        s.phone.WaitUntil([&] { return std::filesystem::exists(path); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(s.phone.WaitUntil([&] { return std::filesystem::exists(path); }, kPatience));
     EXPECT_EQ(dumpBeforeAnswer, 0);
     std::ifstream in(path, std::ios::binary);
     const Bytes dumped((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

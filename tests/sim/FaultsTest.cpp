@@ -22,7 +22,7 @@ TEST(SimFaults, SilentFromTheNthUnit) {
     EXPECT_EQ(c.Command({CMD_DOWNLOAD_START}, true), kAck);
     ASSERT_TRUE(c.Write(Client::Frame({CMD_COMPRESSED, 0x00}, true)));
     ASSERT_TRUE(c.Write(Client::Frame({CMD_JUMP}, true)));
-    ASSERT_TRUE(phone->WaitForUnits(3, std::chrono::seconds(3)));
+    ASSERT_TRUE(phone->WaitForUnits(3, kPatience));
     EXPECT_TRUE(c.Quiet(std::chrono::milliseconds(50)));
     EXPECT_EQ(phone->Counters().silentUnits, 2u);
     EXPECT_EQ(phone->Stage(), SimStage::BootLoader);  // silent units are not processed
@@ -38,8 +38,7 @@ TEST(SimFaults, SilentFromTheNthUnit) {
     ASSERT_EQ(d.Command(EraseCommand(0, 16), false), kAck);
     const Bytes bytes(16, 0x42);
     ASSERT_TRUE(d.Write(Client::Frame(WriteDataCommand(0, bytes.data(), bytes.size()), false)));
-    ASSERT_TRUE(quiet->WaitUntil([&] { return quiet->Counters().silentUnits == 1; },
-                                 std::chrono::seconds(3)));
+    ASSERT_TRUE(quiet->WaitUntil([&] { return quiet->Counters().silentUnits == 1; }, kPatience));
     EXPECT_TRUE(d.Quiet(std::chrono::milliseconds(50)));
 }
 
@@ -141,7 +140,7 @@ TEST(SimFaults, HangUpAfterNBytesUnplugsAndReplugWorks) {
     Client c(before);
     EXPECT_EQ(c.Command({CMD_DOWNLOAD_START}, true), kAck);
     ASSERT_TRUE(c.Write(Client::Frame({CMD_COMPRESSED, 0x00}, true)));
-    ASSERT_TRUE(phone->WaitUntil([&] { return !phone->IsPlugged(); }, std::chrono::seconds(3)));
+    ASSERT_TRUE(phone->WaitUntil([&] { return !phone->IsPlugged(); }, kPatience));
     // The tool's writes fail now, and the port is gone from the alias folder and the map.
     EXPECT_FALSE(c.Write(Client::Frame({CMD_JUMP}, true)));
     std::error_code ec;
@@ -167,9 +166,8 @@ TEST(SimFaults, HangUpAfterNBytesUnplugsAndReplugWorks) {
     const std::string second = phone->DevicePath();
     Client e(second);
     ASSERT_TRUE(e.Write({0x7E}));
-    ASSERT_TRUE(
-        phone->WaitUntil([&] { return phone->Counters().hangups == 2; }, std::chrono::seconds(3)));
-    ASSERT_TRUE(phone->WaitUntil([&] { return phone->IsPlugged(); }, std::chrono::seconds(3)));
+    ASSERT_TRUE(phone->WaitUntil([&] { return phone->Counters().hangups == 2; }, kPatience));
+    ASSERT_TRUE(phone->WaitUntil([&] { return phone->IsPlugged(); }, kPatience));
     EXPECT_EQ(ResolvePortDevice("COM71"), phone->DevicePath());
     phone->SetFaults({});
     Client f(phone->DevicePath());

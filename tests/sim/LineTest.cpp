@@ -74,12 +74,12 @@ TEST(SimLine, TwoDownloadsInARowWithThePortClosedBetween) {
         Client c(phone.DevicePath());
         UartSession(c, 0x1000, first);
     }
-    ASSERT_TRUE(phone.WaitForReset(std::chrono::seconds(3), 1));
+    ASSERT_TRUE(phone.WaitForReset(kPatience, 1));
     {
         Client c(phone.DevicePath());
         UartSession(c, 0x100000, second);
     }
-    ASSERT_TRUE(phone.WaitForReset(std::chrono::seconds(3), 2));
+    ASSERT_TRUE(phone.WaitForReset(kPatience, 2));
     EXPECT_EQ(phone.FlashRange(0x1000, first.size()), first);
     EXPECT_EQ(phone.FlashRange(0x100000, second.size()), second);
     EXPECT_TRUE(phone.Errors().empty());
@@ -98,8 +98,8 @@ TEST(SimLine, ClosingMidSessionStartsTheBootLoaderOver) {
         partial.resize(500);  // the tool gives up in the middle of a packet
         ASSERT_TRUE(c.Write(partial));
     }
-    ASSERT_TRUE(phone.WaitUntil([&] { return phone.Counters().abandonedSessions == 1; },
-                                std::chrono::seconds(3)));
+    ASSERT_TRUE(
+        phone.WaitUntil([&] { return phone.Counters().abandonedSessions == 1; }, kPatience));
     EXPECT_EQ(phone.Stage(), SimStage::BootIdle);
     // The next run starts with command frames again, nothing of the old one left over.
     Client c(phone.DevicePath());
@@ -115,8 +115,7 @@ TEST(SimLine, ClosingMidSessionStartsTheBootLoaderOver) {
         Client d(kept.DevicePath());
         EnterModule(d, SimLink::Usb, false);
     }
-    ASSERT_TRUE(
-        kept.WaitUntil([&] { return kept.Counters().lineCloses == 1; }, std::chrono::seconds(3)));
+    ASSERT_TRUE(kept.WaitUntil([&] { return kept.Counters().lineCloses == 1; }, kPatience));
     Client d(kept.DevicePath());
     EXPECT_EQ(d.Command(EraseCommand(0, 16), true), kAck);
 }
@@ -136,11 +135,11 @@ TEST(SimLine, PowerCycleAndAGivenDevice) {
     EXPECT_EQ(phone.DevicePath(), config.devicePath);
     const Bytes a0 = Client::Frame({CMD_DOWNLOAD_START}, false);
     ASSERT_EQ(::write(master, a0.data(), a0.size()), static_cast<ssize_t>(a0.size()));
-    ASSERT_TRUE(phone.WaitForUnits(1, std::chrono::seconds(3)));
+    ASSERT_TRUE(phone.WaitForUnits(1, kPatience));
     EXPECT_EQ(phone.Stage(), SimStage::BootLoader);
     std::uint8_t answer[3] = {};
     pollfd p{master, POLLIN, 0};
-    ASSERT_EQ(::poll(&p, 1, 3000), 1);
+    ASSERT_EQ(::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())), 1);
     EXPECT_EQ(::read(master, answer, sizeof answer), 3);
     EXPECT_EQ(Bytes(answer, answer + 3), kAck);
     phone.PowerCycle();
@@ -158,7 +157,7 @@ TEST(SimLine, AnswersToAClosedLineAreLost) {
     {
         Client c(phone.DevicePath());
         ASSERT_TRUE(c.Write(Client::Frame({CMD_DOWNLOAD_START}, true)));
-        ASSERT_TRUE(phone.WaitForUnits(1, std::chrono::seconds(3)));
+        ASSERT_TRUE(phone.WaitForUnits(1, kPatience));
     }  // closed before the late answer
     ASSERT_TRUE(phone.WaitUntil(
         [&] {
@@ -166,17 +165,16 @@ TEST(SimLine, AnswersToAClosedLineAreLost) {
                 if (e.note.find("answer dropped") != std::string::npos) return true;
             return false;
         },
-        std::chrono::seconds(3)));
+        kPatience));
     phone.SetFaults({});
     {
         Client c(phone.DevicePath());
         EXPECT_TRUE(c.Quiet(std::chrono::milliseconds(50)));  // nothing of the old run
         // An answer sent but left unread when the tool closes is not delivered either.
         ASSERT_TRUE(c.Write(Client::Frame({CMD_DOWNLOAD_START}, true)));
-        ASSERT_TRUE(phone.WaitForUnits(2, std::chrono::seconds(3)));
+        ASSERT_TRUE(phone.WaitForUnits(2, kPatience));
     }
-    ASSERT_TRUE(
-        phone.WaitUntil([&] { return phone.Counters().lineCloses == 2; }, std::chrono::seconds(3)));
+    ASSERT_TRUE(phone.WaitUntil([&] { return phone.Counters().lineCloses == 2; }, kPatience));
     Client c(phone.DevicePath());
     EXPECT_TRUE(c.Quiet(std::chrono::milliseconds(50)));
     EXPECT_EQ(c.Command({CMD_DOWNLOAD_START}, true), kAck);

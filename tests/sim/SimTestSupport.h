@@ -28,6 +28,10 @@ namespace zembra::simtest {
 
 using test::Bytes;
 
+// How long a test waits for what the phone must do. A passing test never waits it out, so it
+// is generous: on a loaded machine either side may be held up for seconds.
+inline constexpr std::chrono::seconds kPatience{30};
+
 inline const Bytes kAck = {0x7E, 0x02, 0x7E};
 inline const Bytes kSendData = {0x7E, 0x03, 0x7E};
 inline Bytes Nak(std::uint8_t code) {
@@ -161,7 +165,7 @@ class Client {
 
     // Reads one response frame: from its 0x7E up to the next 0x7E (stray bytes before the
     // first flag included). Empty when nothing complete arrives in time.
-    Bytes ReadFrame(std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) {
+    Bytes ReadFrame(std::chrono::milliseconds timeout = kPatience) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         Bytes got;
         bool open = false;
