@@ -165,7 +165,8 @@ int RunWindow(QApplication& app, zembra::QtDialogHost& dialogs, zembra::QtMainTh
             100, &form, [&form] { form.findChild<QPushButton*>(StartButtonName(form))->click(); });
         if (o.exitWhenDone) {
             QObject::connect(&watch, &QTimer::timeout, &form, [&] {
-                if (!windows.downloads->Idle() ||
+                // The records too: a record's red line belongs to the log printed.
+                if (!windows.downloads->Idle() || !windows.downloads->RecordsWritten() ||
                     !form.findChild<QPushButton*>(StartButtonName(form))->isEnabled())
                     return;
                 watch.stop();
