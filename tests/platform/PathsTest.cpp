@@ -9,6 +9,7 @@
 #include "platform/Helpers.h"
 #include "platform/PortNames.h"
 #include "platform/UserFolders.h"
+#include "tests/support/NativePath.h"
 
 // Files and folders with Korean names through the platform's helpers, on either system: the
 // names must reach the file system as the characters they are (std::filesystem, which speaks
@@ -23,9 +24,7 @@ constexpr bool kWindows = true;
 constexpr bool kWindows = false;
 #endif
 
-std::filesystem::path Native(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
+using test::Native;
 
 class KoreanFolder : public ::testing::Test {
   protected:
@@ -36,7 +35,7 @@ class KoreanFolder : public ::testing::Test {
                                      std::filesystem::perm_options::add, ec);
         std::filesystem::remove_all(Native(root), ec);
     }
-    const std::string root = ::testing::TempDir() + "zembra-paths-" + std::to_string(getpid());
+    const std::string root = test::ScratchRoot() + "zembra-paths-" + std::to_string(getpid());
     const std::string folder = root + "/펌웨어/신규 모델";
 };
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "job/StartSnapshot.h"
+#include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
 #include "protocol/BlockTransfer.h"
 #include "protocol/Crc16.h"
@@ -19,6 +20,7 @@
 #include "protocol/RunEvents.h"
 #include "protocol/SingleBridge.h"
 #include "tests/protocol/TestHosts.h"
+#include "tests/support/NativePath.h"
 #include "tests/support/TestSupport.h"
 
 namespace zembra {
@@ -35,16 +37,16 @@ struct TempFile {
     std::string path;
     std::FILE* file = nullptr;
     explicit TempFile(const Bytes& content) {
-        path = ::testing::TempDir() + "/block" + std::to_string(getpid()) + "_" +
+        path = test::ScratchRoot() + "block" + std::to_string(getpid()) + "_" +
                std::to_string(reinterpret_cast<std::uintptr_t>(this));
-        std::FILE* out = std::fopen(path.c_str(), "wb");
+        std::FILE* out = OpenFile(path, "wb");
         std::fwrite(content.data(), 1, content.size(), out);
         std::fclose(out);
-        file = std::fopen(path.c_str(), "rb");
+        file = OpenFile(path, "rb");
     }
     ~TempFile() {
         std::fclose(file);
-        std::remove(path.c_str());
+        RemoveFile(path);
     }
 };
 

@@ -9,20 +9,22 @@
 #include <vector>
 
 #include "platform/Console.h"
+#include "platform/Helpers.h"
 #include "protocol/DebugTrace.h"
+#include "tests/support/NativePath.h"
 
 namespace zembra {
 namespace {
 
 std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(test::Native(path), std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
 std::string TempPath(const char* name) {
-    return ::testing::TempDir() + "/" + name + std::to_string(getpid());
+    return test::ScratchRoot() + name + std::to_string(getpid());
 }
 
 TEST(DebugTrace, LineFormats) {
@@ -66,7 +68,7 @@ TEST(DebugTrace, DumpStopsAt8225Bytes) {
 TEST(DebugTrace, FileHandling) {
     const std::string path = TempPath("trace");
     {
-        std::ofstream old(path);
+        std::ofstream old(test::Native(path));
         old << "old content\n";
     }
     DebugTrace trace;
@@ -102,7 +104,7 @@ TEST(DebugTrace, FileHandling) {
     trace.Stop();
     trace.TraceLine(TraceEvent::Write, -1, bytes, 2, 0);
     EXPECT_EQ(ReadAll(path), whole);
-    std::remove(path.c_str());
+    RemoveFile(path);
 
     // A trace file that cannot be opened loses the line, nothing else.
     DebugTrace unwritable;

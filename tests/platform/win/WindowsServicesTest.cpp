@@ -14,6 +14,7 @@
 #include "platform/SerialDevice.h"
 #include "platform/SerialDeviceMap.h"
 #include "platform/WaitEvent.h"
+#include "tests/support/NativePath.h"
 
 // After the platform headers: its macros have the names of SerialDevice.h's constants.
 #include <io.h>
@@ -129,10 +130,8 @@ TEST(WindowsCodePage, Cp949AndUtf8BothWaysWithReplacements) {
 }
 
 TEST(WindowsFiles, SizeTimeExistenceAndProgramPath) {
-    char folder[MAX_PATH];
-    ASSERT_GT(GetTempPathA(sizeof folder, folder), 0u);
-    const std::string path = std::string(folder) + "zembra-win-files.bin";
-    std::ofstream(path, std::ios::binary) << std::string(70000, '\n');
+    const std::string path = test::ScratchRoot() + "zembra-win-files.bin";
+    std::ofstream(test::Native(path), std::ios::binary) << std::string(70000, '\n');
     EXPECT_TRUE(FileExists(path));
     EXPECT_TRUE(IsReadableRegularFile(path));
     EXPECT_EQ(FileSizeOf(path), 70000);  // binary: no CR added
@@ -141,7 +140,7 @@ TEST(WindowsFiles, SizeTimeExistenceAndProgramPath) {
     EXPECT_EQ(when[2], '-');
     EXPECT_EQ(when[8], ' ');
     EXPECT_EQ(when[14], ':');
-    DeleteFileA(path.c_str());
+    RemoveFile(path);
     EXPECT_FALSE(FileExists(path));
     EXPECT_EQ(FileTimeText(path), "");
     EXPECT_EQ(FileSizeOf(folder), 0);  // a folder
@@ -181,13 +180,11 @@ TEST(WindowsSerialDevice, MissingPortAndNonPortGiveTheLinuxErrorNumbers) {
     errno = 0;
     EXPECT_FALSE(device.Open("\\\\.\\COM250"));
     EXPECT_EQ(errno, ENOENT);
-    char folder[MAX_PATH];
-    ASSERT_GT(GetTempPathA(sizeof folder, folder), 0u);
-    const std::string path = std::string(folder) + "zembra-not-a-port";
-    std::ofstream(path) << "x";
+    const std::string path = test::ScratchRoot() + "zembra-not-a-port";
+    std::ofstream(test::Native(path)) << "x";
     EXPECT_FALSE(device.Open(path));
     EXPECT_EQ(errno, ENOTTY);
-    DeleteFileA(path.c_str());
+    RemoveFile(path);
     uint32_t events = 0;
     EXPECT_EQ(device.WaitCommEvent(events, -1), SerialWaitResult::Gone);
     EXPECT_EQ(errno, EBADF);
