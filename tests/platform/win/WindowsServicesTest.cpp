@@ -143,8 +143,8 @@ TEST(WindowsFiles, SizeTimeExistenceAndProgramPath) {
     RemoveFile(path);
     EXPECT_FALSE(FileExists(path));
     EXPECT_EQ(FileTimeText(path), "");
-    EXPECT_EQ(FileSizeOf(folder), 0);  // a folder
-    EXPECT_FALSE(IsReadableRegularFile(folder));
+    EXPECT_EQ(FileSizeOf(test::ScratchRoot()), 0);  // a folder
+    EXPECT_FALSE(IsReadableRegularFile(test::ScratchRoot()));
     EXPECT_EQ(FileNameOnly(ProgramPath()), "test_platform.exe");
 }
 
