@@ -297,18 +297,18 @@ TEST_F(StationTest, SlotMapPutsEachPhoneInItsPortsSlotWhateverItsNumber) {
         return true;
     };
     {
-        CliProcess learn({"slots", "learn", "--slots", "3"}, files.File("learn.txt"));
-        for (int slot = 1; slot <= 3; ++slot) {
+        CliProcess learn({"slots", "learn", "--slots", "8"}, files.File("learn.txt"));
+        for (int slot = 1; slot <= 8; ++slot) {
             ASSERT_TRUE(waitFor(learn, FormatText("슬롯 %d 포트에 폰을 연결하세요", slot)))
                 << learn.Output();
-            plug(3 - slot, FormatText("1-1.%d", slot));  // COM67 into 1-1.1 ...
+            plug(8 - slot, FormatText("1-1.%d", slot));  // COM72 into 1-1.1 ...
         }
         ASSERT_EQ(learn.Wait(), 0) << learn.Output();
-        EXPECT_NE(learn.Output().find("슬롯 1 = 1-1.1 (COM67)"), std::string::npos);
+        EXPECT_NE(learn.Output().find("슬롯 1 = 1-1.1 (COM72)"), std::string::npos);
     }
     CliProcess list({"slots", "list"}, files.File("list.txt"));
     ASSERT_EQ(list.Wait(), 0);
-    EXPECT_NE(list.Output().find("2     1-1.2                         COM66"), std::string::npos)
+    EXPECT_NE(list.Output().find("2     1-1.2                         COM71"), std::string::npos)
         << list.Output();
 
     const auto runAll = [&](const std::map<int, std::string>& portOfSlot) {
@@ -324,16 +324,20 @@ TEST_F(StationTest, SlotMapPutsEachPhoneInItsPortsSlotWhateverItsNumber) {
         }
         return cli.Output();
     };
-    runAll({{1, "COM67"}, {2, "COM66"}, {3, "COM65"}});
+    std::map<int, std::string> portOfSlot;
+    for (int slot = 1; slot <= 8; ++slot) portOfSlot[slot] = FormatText("COM%d", 73 - slot);
+    runAll(portOfSlot);
 
-    phones.clear();  // every phone out, and back in another order
-    plug(0, "1-1.1");
-    plug(1, "1-1.3");
-    plug(2, "1-1.2");
-    plug(3, "1-2");
-    const std::string out = runAll({{1, "COM65"}, {2, "COM67"}, {3, "COM66"}});
-    EXPECT_NE(out.find("COM68: 등록되지 않은 포트 1-2"), std::string::npos) << out;
-    EXPECT_EQ(Phone("COM68").FlashWrittenEnd(), 0u);
+    phones.clear();  // every phone out, and back in a shuffled order
+    const int slotOfDevice[8] = {3, 6, 1, 8, 2, 5, 7, 4};
+    for (int device = 0; device < 8; ++device) {
+        plug(device, FormatText("1-1.%d", slotOfDevice[device]));
+        portOfSlot[slotOfDevice[device]] = FormatText("COM%d", 65 + device);
+    }
+    plug(8, "1-2");
+    const std::string out = runAll(portOfSlot);
+    EXPECT_NE(out.find("COM73: 등록되지 않은 포트 1-2"), std::string::npos) << out;
+    EXPECT_EQ(Phone("COM73").FlashWrittenEnd(), 0u);
     unsetenv("XDG_CONFIG_HOME");
 }
 
