@@ -54,9 +54,9 @@ deb_source_of() {
 # fetch_deb_src PACKAGE=VERSION FOLDER: the unpacked source tree of that version in FOLDER
 # (its path on stdout).
 fetch_deb_src() {
-    local spec=$1 folder=$2
-    (cd "$folder" && apt-get source -qq "$spec" >/dev/null 2>&1) || {
-        echo "apt-get source $spec failed" >&2
+    local wanted=$1 folder=$2
+    (cd "$folder" && apt-get source -qq "$wanted" >/dev/null 2>&1) || {
+        echo "apt-get source $wanted failed" >&2
         return 1
     }
     find "$folder" -mindepth 1 -maxdepth 1 -type d | head -n1
