@@ -34,9 +34,8 @@ export ZEMBRA_PORT_DIR=$work/ports ZEMBRA_SERIAL_MAP_DIR=$work/serialcomm
 
 # The screen is exactly the window's client size; without a window manager the centred
 # window then covers the whole screen.
-display=:$((90 + RANDOM % 9))
-Xvfb "$display" -screen 0 767x456x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
+source scripts/xvfb.sh
+xvfb_pid=
 app_pid=
 sim_pid=
 desk_pids=()
@@ -44,15 +43,12 @@ cleanup() {
     [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
     [[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null || true
     ((${#desk_pids[@]})) && kill "${desk_pids[@]}" 2>/dev/null || true
-    kill "$xvfb_pid" 2>/dev/null || true
+    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
     wait 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
-export DISPLAY=$display
-for _ in $(seq 50); do
-    xdpyinfo >/dev/null 2>&1 && break || sleep 0.1
-done
+start_xvfb 767x456
 
 shot() {  # shot <output> <zembra options...>
     local out=$1
@@ -144,11 +140,7 @@ wait "$sim_pid" 2>/dev/null || true
 rm -f "$work"/flash.bin.COM*
 kill "$xvfb_pid" 2>/dev/null || true
 wait "$xvfb_pid" 2>/dev/null || true
-Xvfb "$display" -screen 0 1024x640x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do
-    xdpyinfo >/dev/null 2>&1 && break || sleep 0.1
-done
+start_xvfb 1024x640
 openbox >/dev/null 2>&1 &
 desk_pids+=($!)
 tint2 >/dev/null 2>&1 &

@@ -15,19 +15,16 @@ export ZEMBRA_PORT_DIR=$work/ports ZEMBRA_SERIAL_MAP_DIR=$work/serialcomm
 export ZEMBRA_SYSFS_TTY_DIR=$work/sysfs XDG_CONFIG_HOME=$work/config
 mkdir -p "$work/sysfs" "$work/serialcomm"
 
-display=:$((80 + RANDOM % 9))
-Xvfb "$display" -screen 0 1024x700x24 -nolisten tcp >/dev/null 2>&1 &
-pids=($!)
+source scripts/xvfb.sh
+pids=()
 cleanup() {
     kill "${pids[@]}" 2>/dev/null || true
     wait 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
-export DISPLAY=$display
-for _ in $(seq 50); do
-    xdpyinfo >/dev/null 2>&1 && break || sleep 0.1
-done
+start_xvfb 1024x700
+pids+=("$xvfb_pid")
 
 # plug PORT LOCATION: a phone on PORT whose tty sysfs shows on the USB port LOCATION (1-1.n).
 plug() {
