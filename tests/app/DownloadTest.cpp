@@ -65,8 +65,27 @@ constexpr std::uint32_t kFont1Address = 0x400000;
 
 #ifdef _WIN32
 using TestPhone = LinuxSidePhone;
+
+// The Linux side's phones run as they were started: no faults, no other version.
+std::unique_ptr<TestPhone> MakePhone(const std::string& port, SimLink link) {
+    return std::make_unique<TestPhone>(port, link);
+}
 #else
 using TestPhone = SimulatedPhone;
+
+// A simulated phone in this process, started.
+std::unique_ptr<TestPhone> MakePhone(const std::string& port, SimLink link,
+                                     const std::function<void(SimPhoneConfig&)>& adjust = {}) {
+    SimPhoneConfig config;
+    config.link = link;
+    config.portName = port;
+    config.version = kVersion;
+    if (adjust) adjust(config);
+    auto phone = std::make_unique<SimulatedPhone>(config);
+    std::string error;
+    EXPECT_TRUE(phone->Start(&error)) << error;
+    return phone;
+}
 #endif
 
 Bytes ToBytes(const std::string& s) {
@@ -102,23 +121,12 @@ class WindowDownload : public WindowTest {
         phones.clear();
     }
 
+    // (Linux: adjust, a function that changes the phone's configuration.)
+    template <class... Adjust>
     TestPhone& AddPhone(const std::string& port, SimLink link = SimLink::Usb,
-                        const std::function<void(SimPhoneConfig&)>& adjust = {}) {
-#ifdef _WIN32
-        EXPECT_FALSE(adjust) << "the Linux side's phones run as they were started";
-        phones.push_back(std::make_unique<TestPhone>(port, link));
+                        const Adjust&... adjust) {
+        phones.push_back(MakePhone(port, link, adjust...));
         return *phones.back();
-#else
-        SimPhoneConfig config;
-        config.link = link;
-        config.portName = port;
-        config.version = kVersion;
-        if (adjust) adjust(config);
-        phones.push_back(std::make_unique<SimulatedPhone>(config));
-        std::string error;
-        EXPECT_TRUE(phones.back()->Start(&error)) << error;
-        return *phones.back();
-#endif
     }
 
     void Select(const char* button, const std::string& path) {
@@ -146,9 +154,7 @@ class WindowDownload : public WindowTest {
         }
         return true;
     }
-    DownloadController& downloads() {
-        return *windows->downloads;
-    }
+    DownloadController& downloads() { return *windows->downloads; }
     // The run is over and its records are written.
     bool SingleEnded() {
         return downloads().Idle() && downloads().RecordsWritten() &&
@@ -158,9 +164,7 @@ class WindowDownload : public WindowTest {
         return downloads().Idle() && downloads().RecordsWritten() &&
                Find<QPushButton>("BitBtnMultiStart")->isEnabled();
     }
-    RunOutcome LastOutcome() {
-        return downloads().single().shared().lastOutcome.load();
-    }
+    RunOutcome LastOutcome() { return downloads().single().shared().lastOutcome.load(); }
     int CountLogged(const char* pane, const std::string& text) {
         int n = 0;
         for (const auto& line : LoggedTexts(pane)) n += line == text;
