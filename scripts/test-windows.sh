@@ -97,7 +97,7 @@ run_stage "cross configure" "$win_logs/cross-configure.log" \
     -DZEMBRA_WIN_QT="$qt_prefix" -DZEMBRA_BUILD_APP=ON -DQT_HOST_PATH=/usr \
     -DQT_HOST_PATH_CMAKE_DIR="$qt_host_cmake"
 run_stage "cross build" "$win_logs/cross-build.log" cmake --build "$dir" --target zembra \
-    zembra-cli test_platform test_job test_protocol test_records
+    zembra-cli test_platform test_job test_protocol test_records test_app
 # The peer (the Linux simulated phone) and the Linux station's zembra-cli.
 say "building the Linux simulated phone and zembra-cli (log: $win_logs/linux-*.log)"
 run_stage "Linux configure" "$win_logs/linux-configure.log" \
@@ -118,7 +118,7 @@ source scripts/win/wine-station.sh
 source scripts/win/line-server.sh
 station_tools "$work/bin"
 export PATH=$work/bin:$PATH
-sim_pid="" xvfb_pid="" app_pid="" line_pid=""
+sim_pid="" xvfb_pid="" app_pid="" line_pid="" app_usb_pid="" app_uart_pid=""
 # Ends the phone started last, when it still runs.
 stop_phone() {
     if [[ -n $sim_pid ]]; then
@@ -130,6 +130,8 @@ stop_phone() {
 stations=()
 cleanup() {
     stop_phone
+    local pid
+    for pid in $app_usb_pid $app_uart_pid; do kill "$pid" 2>/dev/null || true; done
     [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null
     local s
     for s in "${stations[@]}"; do
@@ -236,6 +238,52 @@ for t in platform job protocol records; do
 done
 stop_phone
 ((failed == 0)) || { echo "test-windows.sh: a test program failed under Wine" >&2; exit 1; }
+
+# ---- the window's test suite -----------------------------------------------------------------
+# test_app off screen, its scratch folders under the account's %TEMP%. Its download tests flash
+# the Linux side's phones behind Wine's COM ports (tests/app/LinuxSidePhone.h): USB phones at
+# COM65-COM72 and a UART phone at COM3, their flash dumps and errors in a folder of the
+# account's %TEMP% named by ZEMBRA_TEST_PHONES; a test puts a USB phone it takes into the
+# registry's device map. Qt's Korean texts lie beside the program as the installer puts them.
+app_log=$win_logs/test_app.log
+say "test_app.exe under Wine, off screen, phones on COM65-COM72 and COM3 (log: $app_log)"
+phones_win="$(windows_env TEMP)\zembra-phones"
+phones_dir=$(prefix_path "$phones_win")
+mkdir -p "$phones_dir" "$dir/tests/app/translations"
+cp /usr/share/qt6/translations/qtbase_ko.qm "$dir/tests/app/translations/"
+cp packaging/windows/qt.conf "$dir/tests/app/"
+"$sim" --port COM65 --count 8 --link usb --no-register --dump "$phones_dir/flash" \
+    >"$work/sim-app-usb.out" 2>>"$phones_dir/errors.log" </dev/null &
+app_usb_pid=$!
+"$sim" --port COM3 --link uart --no-register --dump "$phones_dir/flash.COM3" \
+    >"$work/sim-app-uart.out" 2>>"$phones_dir/errors.log" </dev/null &
+app_uart_pid=$!
+wait_for_phones "$work/sim-app-usb.out" 8
+wait_for_phones "$work/sim-app-uart.out" 1
+while read -r com device _; do
+    [[ $com == COM* && $device == /dev/* ]] && ln -sfn "$device" "$WINEPREFIX/dosdevices/${com,,}"
+done < <(cat "$work/sim-app-usb.out" "$work/sim-app-uart.out")
+t=$SECONDS
+status=0
+QT_QPA_PLATFORM=offscreen ZEMBRA_TEST_PHONES=$phones_win \
+    wine "$dir/tests/app/test_app.exe" >"$app_log" 2>&1 || status=$?
+# The phones end on SIGTERM, with status 3 when one of them saw an error.
+phone_status=0
+kill "$app_usb_pid" "$app_uart_pid" 2>/dev/null || true
+for pid in "$app_usb_pid" "$app_uart_pid"; do wait "$pid" || phone_status=$?; done
+app_usb_pid="" app_uart_pid=""
+grep -E '^\[  (PASSED|SKIPPED)' "$app_log" || true
+echo "  test_app.exe: $((SECONDS - t)) s"
+if ((status)); then
+    grep -E '^\[  FAILED|Failure' "$app_log" || tail -20 "$app_log"
+    echo "test-windows.sh: test_app.exe failed under Wine (status $status)" >&2
+    exit 1
+fi
+if ((phone_status)); then
+    cat "$phones_dir/errors.log" >&2
+    echo "test-windows.sh: the window's tests left errors on a phone" >&2
+    exit 1
+fi
 
 # ---- zembra-cli.exe against the simulated phone ----------------------------------------------
 # readable_korean LOG: the program's output (a file here: UTF-8) holds Hangul and nothing

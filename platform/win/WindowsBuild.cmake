@@ -8,7 +8,7 @@ endif()
 set(ZEMBRA_LINUX_ONLY sim bench)
 # The test programs that run on Windows: the platform services, the job model, the codec,
 # the records.
-set(ZEMBRA_WINDOWS_TESTS platform job protocol records)
+set(ZEMBRA_WINDOWS_TESTS platform job protocol records app)
 
 # GoogleTest from Debian's sources, built for Windows (before the settings below, which are
 # for our own code).

@@ -1,10 +1,15 @@
 #include "AppTestSupport.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
+
+#include "platform/Helpers.h"
+#include "tests/support/Environment.h"
 
 namespace zembra::test {
 
@@ -18,14 +23,15 @@ class QtEnvironment : public ::testing::Environment {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         // The window's tick reads the serial-device map and its dialogs remember folders in
         // the user's settings: both in folders of this test program's own.
-        const std::filesystem::path root = scratch_.path();
+        // (On Windows the map is the registry's and both folders are the roaming one: these
+        // change nothing there.)
         for (const char* sub : {"ports", "serialcomm", "sysfs", "config", "data"})
-            std::filesystem::create_directories(root / sub);
-        setenv("ZEMBRA_PORT_DIR", (root / "ports").c_str(), 1);
-        setenv("ZEMBRA_SERIAL_MAP_DIR", (root / "serialcomm").c_str(), 1);
-        setenv("ZEMBRA_SYSFS_TTY_DIR", (root / "sysfs").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
-        setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);  // download records
+            std::filesystem::create_directories(scratch_.path() / sub);
+        SetEnvironment("ZEMBRA_PORT_DIR", scratch_ / "ports");
+        SetEnvironment("ZEMBRA_SERIAL_MAP_DIR", scratch_ / "serialcomm");
+        SetEnvironment("ZEMBRA_SYSFS_TTY_DIR", scratch_ / "sysfs");
+        SetEnvironment("XDG_CONFIG_HOME", scratch_ / "config");
+        SetEnvironment("XDG_DATA_HOME", scratch_ / "data");  // download records
         static int argc = 1;
         static char name[] = "test_app";
         static char* argv[] = {name, nullptr};
@@ -80,9 +86,15 @@ void TestDialogHost::ShowModal(QDialog& dialog) {
 }
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zembra-app-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::string root = ScratchRoot();
+    std::replace(root.begin(), root.end(), '\\', '/');
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        utf8_ = FormatText("%szembra-app-%08x", root.c_str(), entropy());
+        path_ = Native(utf8_);
+        if (std::filesystem::create_directory(path_)) return;
+    }
+    throw std::runtime_error("no scratch folder under " + root);
 }
 
 TempDir::~TempDir() {
@@ -93,13 +105,13 @@ TempDir::~TempDir() {
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(Native(path), std::ios::binary | std::ios::trunc);
     out << bytes;
     ASSERT_TRUE(out.good()) << path;
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Native(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 

@@ -18,6 +18,7 @@
 #include "app/DialogHost.h"
 #include "app/RichEditLog.h"
 #include "app/Zembra3MainUnit.h"
+#include "tests/support/NativePath.h"
 
 namespace zembra::test {
 
@@ -45,15 +46,18 @@ class TestDialogHost : public DialogHost {
     void ShowModal(QDialog& dialog) override;
 };
 
-// A fresh folder below the system's temporary folder, removed afterwards.
+// A fresh folder below the system's temporary folder, removed afterwards. Its names are
+// UTF-8 with '/' between folders, as the window keeps paths on every system.
 class TempDir {
   public:
     TempDir();
     ~TempDir();
     const std::filesystem::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    const std::string& utf8() const { return utf8_; }
+    std::string operator/(const std::string& name) const { return utf8_ + "/" + name; }
 
   private:
+    std::string utf8_;
     std::filesystem::path path_;
 };
 

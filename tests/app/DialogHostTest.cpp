@@ -67,15 +67,15 @@ TEST(QtDialogHost, FileDialogsReturnTheChosenPathOrNothing) {
     const std::string existing = dir / "a.BIN";
     WriteFile(existing, "x");
     QtDialogHost host;
-    FileDialogRequest open{"OpenDialogCode",   "BIN|*.BIN|All|*.*", "", "BIN", true, false,
-                           dir.path().string()};
+    FileDialogRequest open{"OpenDialogCode", "BIN|*.BIN|All|*.*", "", "BIN", true, false,
+                           dir.utf8()};
 
     WhenModal([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->objectName(), "OpenDialogCode");
         EXPECT_EQ(dialog->nameFilters().front(), "BIN (*.BIN *.bin)");
-        EXPECT_EQ(dialog->directory().absolutePath().toStdString(), dir.path().string());
+        EXPECT_EQ(dialog->directory().absolutePath().toStdString(), dir.utf8());
         dialog->selectFile(QString::fromStdString(existing));
         QMetaObject::invokeMethod(dialog, "accept");
     });
@@ -91,7 +91,7 @@ TEST(QtDialogHost, FileDialogsReturnTheChosenPathOrNothing) {
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
         EXPECT_EQ(dialog->defaultSuffix(), "TXT");
-        dialog->setDirectory(QString::fromStdString(dir.path().string()));
+        dialog->setDirectory(QString::fromStdString(dir.utf8()));
         auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");  // as typed by the operator
         ASSERT_NE(name, nullptr);
         name->setText("new");

@@ -101,7 +101,7 @@ TEST_F(Selection, MissingDirectoryAndShortFilesNeverStaySelected) {
 
     const std::string missing = dir / "gone.bin";
     const std::string folder = dir / "folder.bin";
-    std::filesystem::create_directory(folder);
+    std::filesystem::create_directory(Native(folder));
     const std::string shortFile = dir / "short.bin";
     WriteFile(shortFile, std::string(10, '\x01'));
 
