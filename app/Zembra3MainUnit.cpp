@@ -617,6 +617,12 @@ void TMainForm::SetMarker(int slot, const std::string& marker) {
     fields_.rows[static_cast<std::size_t>(slot)].process->setText(Q(marker));
 }
 
+void TMainForm::RunEnded(int slot, const RunEnd&) {
+    if (slot != 0) return;  // a multi slot's end shows in the status tick
+    GiveControlsBack();
+    SetDownloadTitleShown(false);
+}
+
 void TMainForm::GiveControlsBack() {
     PanelFileSelect->setEnabled(true);
     BitBtnDOStart->setEnabled(true);

@@ -95,6 +95,8 @@ class TMainForm : public QWidget, public MainFormView {
     void SetTitle(const std::string& title) override;
     void SetAddressText(const std::string& text) override;
     void SetMarker(int slot, const std::string& marker) override;
+    // The single run's end: the controls back and the window title to the program's.
+    void RunEnded(int slot, const RunEnd& end) override;
     void GiveControlsBack() override;
     void ShowJobError(int code) override;
     bool AskOverride() override;

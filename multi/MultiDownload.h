@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "job/DownloadJob.h"
@@ -69,6 +70,35 @@ struct MultiTickResult {
 // percent, ties to the lower slot; -1 when no worker is active.
 int LeaderSlot(const std::array<MultiSlotView, MULTI_SLOT_COUNT>& slots);
 
+// What the status display shows of each slot's run, kept from the slots' events: the image in
+// transfer, whether it is being erased, and its percentage. The events come on the workers'
+// threads; the status tick reads the atomics (a percentage is stored only when it changes).
+class SlotStatus : public RunEvents {
+  public:
+    void Progress(int slot, std::int64_t offset, std::int64_t total, int percent) override;
+    void ImageMark(int slot, SequenceMark mark, int image) override;
+
+    // slot 0-7.
+    int currentImage(int slot) const { return At(slot).image.load(); }
+    int percent(int slot) const { return At(slot).percent.load(); }
+    int erasing(int slot) const { return At(slot).erasing.load(); }
+    // The end of a multi download (workers idle): image and percentage back to 0.
+    void Reset();
+
+  private:
+    struct Fields {
+        std::atomic<int> image{0};
+        std::atomic<int> percent{0};
+        std::atomic<int> erasing{0};
+    };
+    // slot 0-7 (the events' slot - 1).
+    Fields& At(int slot) { return fields_[static_cast<std::size_t>(slot) % MULTI_SLOT_COUNT]; }
+    const Fields& At(int slot) const {
+        return fields_[static_cast<std::size_t>(slot) % MULTI_SLOT_COUNT];
+    }
+    std::array<Fields, MULTI_SLOT_COUNT> fields_;
+};
+
 // The multi download without the window: its Start and Stop, the end of a download, and the state
 // they share (the workers, lzoLock and its work memory, the slot port names). Everything but the
 // workers runs on the main thread.
@@ -78,27 +108,35 @@ int LeaderSlot(const std::array<MultiSlotView, MULTI_SLOT_COUNT>& slots);
 // slot and live until this object dies. Destroy it on the main thread.
 class MultiDownload {
   public:
-    MultiDownload(MainThread& mainThread, MultiPortOps& ports, MultiDownloadHost& host,
+    MultiDownload(MainThread& mainThread, MultiPortOps& ports, OperatorQuestions& questions,
                   MultiStartTiming timing = {});
     ~MultiDownload();
     MultiDownload(const MultiDownload&) = delete;
     MultiDownload& operator=(const MultiDownload&) = delete;
 
     // The multi Start (after the host has run its slot scan): settings snapshot, file times
-    // refreshed in the job, job checks, ports opened in slot order, workers configured and
-    // released.
+    // refreshed in the job (unless the settings were refused), job checks and the operator's
+    // questions, ports opened in slot order, workers configured and released. The host takes
+    // the file selection and the Start from the operator while it runs, and gives them back
+    // unless it gives Started; a refused setting is conversionError().
     MultiStartOutcome Start(DownloadJob& job, const MultiStartRequest& request);
+    // The settings text that refused the last Start (SettingsError).
+    const std::optional<ConversionError>& conversionError() const { return conversionError_; }
 
     // The observer of the slots' runs (slots 1-8; nullptr: none): their events and lines
-    // (without the port name). Main thread, while no worker is active; it applies from the
-    // next Start.
-    void SetRunEvents(RunEvents* events) { events_ = events; }
+    // (without the port name), and the multi download's own lines (MULTI_DOWNLOAD_LINES).
+    // Main thread, while no worker is active; it applies from the next Start.
+    void SetRunEvents(RunEvents* events) {
+        events_.emplace(
+            std::initializer_list<RunEvents*>{&status_, events ? events : &NoRunEvents()});
+    }
 
     // The multi Stop: every running worker of a named slot is asked to stop.
     void Stop();
 
     // The multi part of the status tick: while downloadRunning, either the slots' views or,
-    // when no worker is active any more, the end of the multi download.
+    // when no worker is active any more, the end of the multi download (the host gives the
+    // file selection and the Start back).
     MultiTickResult Tick();
 
     // True while some worker is active (runState not 0) or the notice of its end has not
@@ -123,22 +161,28 @@ class MultiDownload {
   private:
     // A worker's end notice, on the main thread.
     void SlotRunEnded(int slot);
-    // The Start's port opening in slot order; every port closed again when one fails.
-    MultiStartOutcome OpenSlotPorts();
+    // One of the multi download's own lines.
+    void Log(const std::string& text, std::uint32_t colour) {
+        events_->Line(MULTI_DOWNLOAD_LINES, text, colour);
+    }
+    // The Start's port opening in slot order; every port closed again when one fails (the
+    // slot whose port failed told as a run that started and ended at once).
+    MultiStartOutcome OpenSlotPorts(const DownloadRun& run);
     // At construction, the ports closed: each port's bytes go to its slot's worker through
     // the port's tap (the worker reading the port itself where the port can do that).
     void AttachReceiveTaps();
     // The job and settings copy of every named slot's worker (created on first use).
-    // checked: the versions of the request (taken here when the caller took none).
-    void ConfigureWorkers(const DownloadJob& job, const StartSnapshot& snapshot, bool versionCheck,
-                          const ImageVersions& checked);
+    void ConfigureWorkers(const DownloadRun& run, bool versionCheck);
 
     MainThread& mainThread_;
     MultiPortOps& ports_;
-    MultiDownloadHost& host_;
+    OperatorQuestions& questions_;
+    std::optional<ConversionError> conversionError_;
     const MultiStartTiming timing_;
     LzoShared lzo_;
-    RunEvents* events_ = nullptr;
+    SlotStatus status_;
+    // The slots' observer: the status first, then the host's.
+    std::optional<RunEventsFan> events_{std::in_place, std::initializer_list<RunEvents*>{&status_}};
     // The worker reads its port itself (else the port's receive thread hands its bytes over).
     std::array<bool, MULTI_SLOT_COUNT> workerReads_{};
     // The worker each tap hands its bytes to (set once the worker exists; the tap runs on

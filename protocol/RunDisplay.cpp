@@ -34,6 +34,8 @@ void RunDisplay::Line(int slot, const std::string& text, std::uint32_t colour) {
     mainThread_.RunAndWait([&] {
         if (slot == 0) {
             host_.LogSingle(text, colour);
+        } else if (slot == MULTI_DOWNLOAD_LINES) {
+            host_.LogMulti(text, colour);
         } else {
             const std::string port = slotPort_ ? slotPort_(slot) : std::string();
             const std::string line = CutText(text, kMultiLineLimit);
@@ -66,19 +68,18 @@ void RunDisplay::ShowProgress(int percent, std::int64_t offset) {
     host_.SetAddressText(FormatText("0x%08X", static_cast<std::uint32_t>(offset)));
 }
 
-void RunDisplay::ImageStarted(int slot, int image, std::uint32_t, std::int64_t) {
+void RunDisplay::ImageMark(int slot, SequenceMark mark, int image) {
     if (slot != 0) return;
-    progressShown_ = false;
-    mainThread_.RunAndWait([&] {
-        host_.SetGauge(0);
-        host_.SetMarker(image, SENDING);
-        host_.SetTitle(TITLE_ERASE);
-        host_.SetAddressText("");
-    });
-}
-
-void RunDisplay::ImageDone(int slot, int image) {
-    if (slot != 0) return;
+    if (mark == SequenceMark::ImageStarted) {
+        progressShown_ = false;
+        mainThread_.RunAndWait([&] {
+            host_.SetGauge(0);
+            host_.SetMarker(image, SENDING);
+            host_.SetTitle(TITLE_ERASE);
+            host_.SetAddressText("");
+        });
+    }
+    if (mark != SequenceMark::ImageDone) return;
     mainThread_.RunAndWait([&] {
         host_.SetGauge(100);
         host_.SetMarker(image, SENT);
@@ -87,13 +88,14 @@ void RunDisplay::ImageDone(int slot, int image) {
     });
 }
 
-void RunDisplay::RunFinished(int slot, const RunEnd&) {
-    if (slot != 0) return;
+void RunDisplay::RunFinished(int slot, const RunEnd& end) {
     mainThread_.RunAndWait([&] {
-        for (int image = 0; image < ImageSlot::Count; ++image) host_.SetMarker(image, NOT_SENT);
-        host_.SetTitle(TITLE_IDLE);
-        host_.SetAddressText("");
-        host_.GiveControlsBack();
+        if (slot == 0) {
+            for (int image = 0; image < ImageSlot::Count; ++image) host_.SetMarker(image, NOT_SENT);
+            host_.SetTitle(TITLE_IDLE);
+            host_.SetAddressText("");
+        }
+        host_.RunEnded(slot, end);
     });
 }
 

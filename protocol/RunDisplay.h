@@ -19,11 +19,11 @@ inline constexpr char TITLE_ERASE[] = "Erase Zembra 4";
 std::string ProgressTitle(int percent);
 
 // What a host (the window, the console) shows of the runs, as an observer of their events:
-// every slot's log lines, and of the single run (slot 0) its gauge, application title,
-// address field and image markers, and its end. The display work runs on the host's main
-// thread: lines, image marks and the end are handed over and waited for, so that they keep
-// their order with what the main thread does itself; progress is posted, at most about a
-// hundred percentages and twenty offsets a second.
+// every slot's log lines (and the multi download's own), of the single run (slot 0) its
+// gauge, application title, address field and image markers, and every run's end. The display work
+// runs on the host's main thread: lines, image marks and the end are handed over and waited for, so
+// that they keep their order with what the main thread does itself; progress is posted, at most
+// about a hundred percentages and twenty offsets a second.
 //
 // Threads: the events come on the thread that runs the phone's sequence (or on the main
 // thread itself). Life: created by the host with its main thread and display, destroyed on
@@ -37,10 +37,10 @@ class RunDisplay : public RunEvents {
 
     void Line(int slot, const std::string& text, std::uint32_t colour) override;
     void Progress(int slot, std::int64_t offset, std::int64_t total, int percent) override;
-    void ImageStarted(int slot, int image, std::uint32_t address, std::int64_t size) override;
-    void ImageDone(int slot, int image) override;
-    // The single run's end (its port closed): every marker back to "not sent", the idle
-    // title, then the host's GiveControlsBack.
+    // An image's start (its erase follows) and its end, of the single run.
+    void ImageMark(int slot, SequenceMark mark, int image) override;
+    // A run's end (its port closed): of the single run every marker back to "not sent" and
+    // the idle title first; then the host's RunEnded.
     void RunFinished(int slot, const RunEnd& end) override;
 
   private:

@@ -128,13 +128,13 @@ TEST_F(BridgeFixture, WritesClearAPendingResponse) {
 }
 
 TEST_F(BridgeFixture, TheDisplayShowsTheSingleRunAndItsEnd) {
-    display.ImageStarted(0, 2, 0x10000, 4096);
+    display.ImageMark(0, SequenceMark::ImageStarted, 2);
     display.Progress(0, 0x1234, 4096, 37);
     display.Progress(0, 0x1234, 4096, 37);          // unchanged: nothing to show again
     display.Progress(3, 0x1234, 4096, 50);          // a multi slot's progress: the tick's
     EXPECT_EQ(host.gauges, (std::vector<int>{0}));  // posted to the main thread
     EXPECT_EQ(loop.ProcessPending(), 1);
-    display.ImageDone(0, 2);
+    display.ImageMark(0, SequenceMark::ImageDone, 2);
     display.Line(3, "삭제 요청", COLOUR_BLACK);  // a multi slot's line: the multi pane
     EXPECT_EQ(host.controlsGivenBack, 0);
     display.RunFinished(0, RunEnd{});

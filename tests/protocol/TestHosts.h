@@ -40,7 +40,9 @@ class RecordingHost : public DownloadHost {
     void SetMarker(int slot, const std::string& marker) override {
         markers.emplace_back(slot, marker);
     }
-    void GiveControlsBack() override { ++controlsGivenBack; }
+    void RunEnded(int slot, const RunEnd&) override {
+        if (slot == 0) ++controlsGivenBack;
+    }
 };
 
 // Port operations that keep what is written; onWrite may answer (it runs inside the write, on
