@@ -321,34 +321,19 @@ void DownloadController::ShowRunningDisplays() {
                               : std::string());
         return;
     }
-    if (multi_->downloadRunning())
-        ShowMultiSlots();
-    else
+    if (!multi_->downloadRunning())
         form_.ShowElapsed({});
+    else if (multi_->Tick().ended)
+        EndMulti();
+    else
+        form_.ShowElapsed(ElapsedText(NowMs(), multi_->downloadStartMs()));
 }
 
-void DownloadController::ShowMultiSlots() {
-    const MultiTickResult tick = multi_->Tick();
-    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
-        const MultiSlotView& view = tick.slots[static_cast<std::size_t>(slot)];
-        if (!view.hasWorker || (!view.active && !tick.ended)) continue;
-        form_.ShowMultiSlot(slot, view.percent, view.statusText);
-    }
-    if (tick.ended) {
-        form_.SetStartControlsEnabled(true);
-        form_.SetTitle(TITLE_IDLE);
-        form_.SetDownloadTitleShown(false);
-        for (int slot = 0; slot < ImageSlot::Count; ++slot) form_.SetMarker(slot, NOT_SENT);
-        return;
-    }
-    const int leader = LeaderSlot(tick.slots);
-    if (leader < 0) return;
-    const MultiSlotView& lead = tick.slots[static_cast<std::size_t>(leader)];
-    if (lead.currentImage >= 0 && lead.currentImage < ImageSlot::Count)
-        form_.SetMarker(lead.currentImage, SENT);
-    form_.SetTitle(ProgressTitle(lead.percent));
-    form_.SetTaskProgress(lead.percent);
-    form_.ShowElapsed(ElapsedText(NowMs(), multi_->downloadStartMs()));
+void DownloadController::EndMulti() {
+    form_.SetStartControlsEnabled(true);
+    form_.SetTitle(TITLE_IDLE);
+    form_.SetDownloadTitleShown(false);
+    for (int slot = 0; slot < ImageSlot::Count; ++slot) form_.SetMarker(slot, NOT_SENT);
 }
 
 void DownloadController::DetectSinglePort(const std::optional<std::vector<SerialMapEntry>>& map) {

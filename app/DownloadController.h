@@ -104,7 +104,9 @@ class DownloadController : public QObject, public OperatorQuestions {
     // Tick steps.
     void ServeOperatorQuestion();
     void ShowRunningDisplays();
-    void ShowMultiSlots();
+    // The multi download's end (every worker idle): the controls, the title and the markers
+    // back to idle; the rows show how each slot ended.
+    void EndMulti();
     void DetectSinglePort(const std::optional<std::vector<SerialMapEntry>>& map);
     // A map folder that is refused: one red line in the visible log (again when the reason
     // changes), since no phone can be found until it is mended.

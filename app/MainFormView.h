@@ -66,10 +66,9 @@ class MainFormView : public DownloadHost {
     virtual void ShowDetectedPort(const std::string& port) = 0;
 
     // The multi panel's slot rows (slot 0..7): EditMultiN; the scan's port ("" clears the row);
-    // the gauge and the status text.
+    // the gauge and the status text (ShowSlot, from the runs' events).
     virtual std::string MultiSlotPort(int slot) const = 0;
     virtual void ShowMultiSlotPort(int slot, const std::string& port) = 0;
-    virtual void ShowMultiSlot(int slot, int percent, const std::string& status) = 0;
 
     // Path fields whose file name is not the expected name turn red.
     virtual void ColourPaths() = 0;

@@ -32,6 +32,7 @@
 #include "job/JobCheck.h"
 #include "platform/Helpers.h"
 #include "platform/Version.h"
+#include "protocol/RunDisplay.h"
 #include "protocol/SequenceHost.h"
 
 namespace zembra {
@@ -621,6 +622,16 @@ void TMainForm::RunEnded(int slot, const RunEnd&) {
     if (slot != 0) return;  // a multi slot's end shows in the status tick
     GiveControlsBack();
     SetDownloadTitleShown(false);
+}
+
+void TMainForm::ShowSlot(int slot, const MultiSlotView& view) {
+    ShowMultiSlot(slot, view.percent, view.statusText);
+}
+
+void TMainForm::ShowLeader(const MultiSlotView& lead) {
+    SetMarker(lead.currentImage, SENT);
+    SetTitle(ProgressTitle(lead.percent));
+    SetTaskProgress(lead.percent);
 }
 
 void TMainForm::GiveControlsBack() {

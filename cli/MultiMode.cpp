@@ -139,10 +139,11 @@ class ConsoleMultiRun {
             }
             const MultiTickResult tick = multi_.Tick();
             if (hooks_.tick) hooks_.tick();
+            // The slots as their events left them, drawn at this loop's pace.
             std::vector<std::string> lines;
             for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
                 const std::string& name = slots[static_cast<std::size_t>(slot)];
-                const MultiSlotView& view = tick.slots[static_cast<std::size_t>(slot)];
+                const MultiSlotView view = display_.SlotView(slot);
                 if (name.empty() || !view.hasWorker) continue;
                 lines.push_back(SlotStatusLine(slot, name, view));
                 // Without a terminal a slot's line is printed when its stage changes.

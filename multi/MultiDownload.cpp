@@ -120,7 +120,7 @@ void MultiDownload::ConfigureWorkers(const DownloadRun& run, bool versionCheck) 
         config.run = run;
         config.versionCheck = versionCheck;
         config.slot = slot;
-        config.events = &*events_;
+        config.events = events_;
         worker->Configure(config);
     }
 }
@@ -187,95 +187,11 @@ void MultiDownload::Stop() {
     Log("프로그램이 중단되면 케이블을 제거 하세요", COLOUR_RED);
 }
 
-MultiSlotView MultiDownload::View(int slot) const {
-    MultiSlotView view;
-    const MultiSingleBoxDLU* w = worker(slot);
-    if (!w) return view;
-    view.hasWorker = true;
-    view.active = w->runState() != RUN_IDLE;
-    view.percent = status_.percent(slot);
-    view.currentImage = status_.currentImage(slot);
-    view.erasing = status_.erasing(slot);
-    view.endCode = w->endCode();
-    view.statusText = SlotStatusText(SlotStatusCode(view.currentImage, view.erasing, view.endCode));
-    return view;
-}
-
-void SlotStatus::Progress(int slot, std::int64_t, std::int64_t, int percent) {
-    std::atomic<int>& shown = At(slot - 1).percent;
-    if (shown.load(std::memory_order_relaxed) != percent)
-        shown.store(percent, std::memory_order_relaxed);
-}
-
-void SlotStatus::ImageMark(int slot, SequenceMark mark, int image) {
-    Fields& fields = At(slot - 1);
-    switch (mark) {
-        case SequenceMark::ImagesBegin:
-            break;
-        case SequenceMark::ImageStarted:
-            fields.percent.store(0);
-            fields.image.store(image);
-            fields.erasing.store(1);
-            break;
-        case SequenceMark::EraseEnded:
-            fields.erasing.store(0);
-            break;
-        case SequenceMark::ImageDone:
-            fields.percent.store(100);
-            break;
-    }
-}
-
-void SlotStatus::Reset() {
-    for (Fields& fields : fields_) {
-        fields.image.store(0);
-        fields.percent.store(0);
-    }
-}
-
-std::string SlotStatusText(int c) {
-    const int a = c / 1000;
-    if (a == 1) return "다운로드 종료";
-    if (c / 10000 == 1) return "사용자 종료";
-    if (a == 9) return "리셋 점프 오류 종료";
-    const std::string suffix = (a >= 2 && a <= 8) ? " 오류 종료" : "";
-    const int stage = c % 1000;
-    std::string text;
-    if (stage == 0) {
-        text = "코드 다운로드";
-    } else if (stage >= 1 && stage <= 6) {
-        text = FormatText("폰트%d 다운로드", stage);
-    } else if (stage == 10) {
-        text = "코드 삭제중";
-    } else if (stage >= 11 && stage <= 16) {
-        text = FormatText("폰트%d 삭제중", stage - 10);
-    }
-    return text + suffix;
-}
-
-int LeaderSlot(const std::array<MultiSlotView, MULTI_SLOT_COUNT>& slots) {
-    int leader = -1;
-    int best = 0;
-    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
-        const MultiSlotView& view = slots[static_cast<std::size_t>(slot)];
-        if (!view.hasWorker || !view.active) continue;
-        const int key = view.currentImage * 1000 + view.percent;
-        if (leader < 0 || key > best) {
-            leader = slot;
-            best = key;
-        }
-    }
-    return leader;
-}
-
 MultiTickResult MultiDownload::Tick() {
     MultiTickResult result;
-    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
-        result.slots[static_cast<std::size_t>(slot)] = View(slot);
     if (downloadRunning_ && !AnyWorkerActive()) {
         downloadRunning_ = false;
         result.ended = true;
-        status_.Reset();
     }
     result.running = downloadRunning_;
     return result;

@@ -37,66 +37,9 @@ enum class MultiStartOutcome {
     NoDevice,       // no slot has a port name
 };
 
-// The slot label of a multi worker for slotStatusCode = currentImage + 10 x erasing +
-// 1000 x endCode: "다운로드 종료" when finished, "사용자 종료" when stopped, otherwise the
-// stage ("코드 다운로드", "폰트N 다운로드", "코드 삭제중", "폰트N 삭제중") followed by
-// " 오류 종료" for a failed run (endCode 2-8); "리셋 점프 오류 종료" for endCode 9.
-std::string SlotStatusText(int slotStatusCode);
-
-// The code for SlotStatusText from a worker's status fields.
-constexpr int SlotStatusCode(int currentImage, int erasing, int endCode) {
-    return currentImage + 10 * erasing + 1000 * endCode;
-}
-
-// What the status tick shows of one slot.
-struct MultiSlotView {
-    bool hasWorker = false;
-    bool active = false;  // runState is not 0
-    int percent = 0;
-    int currentImage = 0;
-    int erasing = 0;
-    int endCode = 0;
-    std::string statusText;  // SlotStatusText of the fields
-};
-
 struct MultiTickResult {
     bool running = false;  // downloadRunning after the tick
     bool ended = false;    // this tick found no active worker and ended the multi download
-    std::array<MultiSlotView, MULTI_SLOT_COUNT> slots;
-};
-
-// The slot whose phone leads (the status tick marks its image and shows its percentage in
-// the title): among the slots with an active worker the greatest currentImage x 1000 +
-// percent, ties to the lower slot; -1 when no worker is active.
-int LeaderSlot(const std::array<MultiSlotView, MULTI_SLOT_COUNT>& slots);
-
-// What the status display shows of each slot's run, kept from the slots' events: the image in
-// transfer, whether it is being erased, and its percentage. The events come on the workers'
-// threads; the status tick reads the atomics (a percentage is stored only when it changes).
-class SlotStatus : public RunEvents {
-  public:
-    void Progress(int slot, std::int64_t offset, std::int64_t total, int percent) override;
-    void ImageMark(int slot, SequenceMark mark, int image) override;
-
-    // slot 0-7.
-    int currentImage(int slot) const { return At(slot).image.load(); }
-    int percent(int slot) const { return At(slot).percent.load(); }
-    int erasing(int slot) const { return At(slot).erasing.load(); }
-    // The end of a multi download (workers idle): image and percentage back to 0.
-    void Reset();
-
-  private:
-    struct Fields {
-        std::atomic<int> image{0};
-        std::atomic<int> percent{0};
-        std::atomic<int> erasing{0};
-    };
-    // slot 0-7 (the events' slot - 1).
-    Fields& At(int slot) { return fields_[static_cast<std::size_t>(slot) % MULTI_SLOT_COUNT]; }
-    const Fields& At(int slot) const {
-        return fields_[static_cast<std::size_t>(slot) % MULTI_SLOT_COUNT];
-    }
-    std::array<Fields, MULTI_SLOT_COUNT> fields_;
 };
 
 // The multi download without the window: its Start and Stop, the end of a download, and the state
@@ -126,17 +69,14 @@ class MultiDownload {
     // The observer of the slots' runs (slots 1-8; nullptr: none): their events and lines
     // (without the port name), and the multi download's own lines (MULTI_DOWNLOAD_LINES).
     // Main thread, while no worker is active; it applies from the next Start.
-    void SetRunEvents(RunEvents* events) {
-        events_.emplace(
-            std::initializer_list<RunEvents*>{&status_, events ? events : &NoRunEvents()});
-    }
+    void SetRunEvents(RunEvents* events) { events_ = events ? events : &NoRunEvents(); }
 
     // The multi Stop: every running worker of a named slot is asked to stop.
     void Stop();
 
-    // The multi part of the status tick: while downloadRunning, either the slots' views or,
-    // when no worker is active any more, the end of the multi download (the host gives the
-    // file selection and the Start back).
+    // The multi part of the status tick: while downloadRunning, whether no worker is active
+    // any more, which ends the multi download (the host gives the file selection and the
+    // Start back). The slots' progress is their events'.
     MultiTickResult Tick();
 
     // True while some worker is active (runState not 0) or the notice of its end has not
@@ -154,7 +94,6 @@ class MultiDownload {
 
     // The worker of a slot, or nullptr before the first Start that used the slot.
     MultiSingleBoxDLU* worker(int slot) const;
-    MultiSlotView View(int slot) const;
 
     LzoShared& lzo() { return lzo_; }
 
@@ -180,9 +119,7 @@ class MultiDownload {
     std::optional<ConversionError> conversionError_;
     const MultiStartTiming timing_;
     LzoShared lzo_;
-    SlotStatus status_;
-    // The slots' observer: the status first, then the host's.
-    std::optional<RunEventsFan> events_{std::in_place, std::initializer_list<RunEvents*>{&status_}};
+    RunEvents* events_ = &NoRunEvents();
     // The worker reads its port itself (else the port's receive thread hands its bytes over).
     std::array<bool, MULTI_SLOT_COUNT> workerReads_{};
     // The worker each tap hands its bytes to (set once the worker exists; the tap runs on

@@ -10,11 +10,9 @@
 #include "job/JobCheck.h"
 #include "job/StartSnapshot.h"
 #include "protocol/SequenceHost.h"  // COLOUR_BLACK, COLOUR_RED, COLOUR_BLUE
+#include "protocol/SlotEnd.h"       // MULTI_SLOT_COUNT
 
 namespace zembra {
-
-// Slots of the multi download: ports VaComm1 ... VaComm8, workers, status display.
-inline constexpr int MULTI_SLOT_COUNT = 8;
 
 // The port operations of the eight multi-download ports (channel 0-7 = VaComm1 ... VaComm8).
 // They run on the main thread, except WriteMulti, which each slot's worker calls for its own

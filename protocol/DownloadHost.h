@@ -4,6 +4,7 @@
 #include <string>
 
 #include "protocol/RunEvents.h"
+#include "protocol/SlotEnd.h"
 
 namespace zembra {
 
@@ -35,6 +36,12 @@ class DownloadHost {
 
     // The progress marker of an image row (slot 0 code, 1..6 fonts): NOT_SENT, SENDING, SENT.
     virtual void SetMarker(int /*slot*/, const std::string& /*marker*/) {}
+
+    // A multi slot's row (slot 0-7): its gauge and stage as its run's events left them.
+    virtual void ShowSlot(int /*slot*/, const MultiSlotView& /*view*/) {}
+    // The leading phone of a multi download (LeaderSlot) has moved on: its image's marker,
+    // its percentage in the application title.
+    virtual void ShowLeader(const MultiSlotView& /*lead*/) {}
 
     // The end of a run, its port closed. The single run's (slot 0): the file selection and the
     // single Start come back, and the automatic port detection unless the serial link is

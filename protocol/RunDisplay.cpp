@@ -30,6 +30,58 @@ RunDisplay::RunDisplay(MainThread& mainThread, DownloadHost& host,
                        std::function<std::string(int slot)> slotPort)
     : mainThread_(mainThread), host_(host), slotPort_(std::move(slotPort)) {}
 
+void RunDisplay::RunStarted(int slot, const std::string&, const DownloadRun&) {
+    if (!IsMultiSlot(slot)) return;
+    SlotFields& fields = Fields(slot);
+    fields.image.store(0);
+    fields.percent.store(0);
+    fields.erasing.store(0);
+    fields.endCode.store(0);
+    fields.active.store(true);
+    fields.started.store(true);
+    leaderShown_ = -1;
+    SlotChanged(slot);
+}
+
+MultiSlotView RunDisplay::SlotView(int index) const {
+    const SlotFields& fields = slots_[static_cast<std::size_t>(index) % MULTI_SLOT_COUNT];
+    MultiSlotView view;
+    view.hasWorker = fields.started.load();
+    view.active = fields.active.load();
+    view.percent = fields.percent.load();
+    view.currentImage = fields.image.load();
+    view.erasing = fields.erasing.load();
+    view.endCode = fields.endCode.load();
+    view.statusText = SlotStatusText(SlotStatusCode(view.currentImage, view.erasing, view.endCode));
+    return view;
+}
+
+void RunDisplay::SlotChanged(int slot) {
+    SlotFields& fields = Fields(slot);
+    if (!fields.started.load() || fields.drawPosted.exchange(true)) return;
+    mainThread_.Post([this, alive = std::weak_ptr<char>(lifeToken_), index = slot - 1] {
+        if (!alive.expired()) DrawSlot(index);
+    });
+}
+
+void RunDisplay::DrawSlot(int index) {
+    // Cleared before the state is read: a change from now on posts a draw of its own.
+    slots_[static_cast<std::size_t>(index)].drawPosted.store(false);
+    const MultiSlotView view = SlotView(index);
+    if (!view.hasWorker) return;
+    host_.ShowSlot(index, view);
+    std::array<MultiSlotView, MULTI_SLOT_COUNT> views;
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
+        views[static_cast<std::size_t>(slot)] = slot == index ? view : SlotView(slot);
+    const int leader = LeaderSlot(views);
+    if (leader < 0) return;
+    const MultiSlotView& lead = views[static_cast<std::size_t>(leader)];
+    const int shown = leader * 100000 + lead.currentImage * 1000 + lead.percent;
+    if (shown == leaderShown_) return;
+    leaderShown_ = shown;
+    host_.ShowLeader(lead);
+}
+
 void RunDisplay::Line(int slot, const std::string& text, std::uint32_t colour) {
     mainThread_.RunAndWait([&] {
         if (slot == 0) {
@@ -45,7 +97,13 @@ void RunDisplay::Line(int slot, const std::string& text, std::uint32_t colour) {
 }
 
 void RunDisplay::Progress(int slot, std::int64_t offset, std::int64_t, int percent) {
-    // A multi slot's progress is read by the status tick.
+    if (IsMultiSlot(slot)) {
+        std::atomic<int>& shown = Fields(slot).percent;
+        if (shown.load(std::memory_order_relaxed) == percent) return;
+        shown.store(percent);
+        SlotChanged(slot);
+        return;
+    }
     if (slot != 0) return;
     // Only changes are shown, and a new offset alone at most every kProgressIntervalMs (a
     // fast link changes it every packet).
@@ -69,6 +127,22 @@ void RunDisplay::ShowProgress(int percent, std::int64_t offset) {
 }
 
 void RunDisplay::ImageMark(int slot, SequenceMark mark, int image) {
+    if (IsMultiSlot(slot)) {
+        SlotFields& fields = Fields(slot);
+        if (mark == SequenceMark::ImageStarted) {
+            fields.percent.store(0);
+            fields.image.store(image);
+            fields.erasing.store(1);
+        } else if (mark == SequenceMark::EraseEnded) {
+            fields.erasing.store(0);
+        } else if (mark == SequenceMark::ImageDone) {
+            fields.percent.store(100);
+        } else {
+            return;
+        }
+        SlotChanged(slot);
+        return;
+    }
     if (slot != 0) return;
     if (mark == SequenceMark::ImageStarted) {
         progressShown_ = false;
@@ -89,7 +163,17 @@ void RunDisplay::ImageMark(int slot, SequenceMark mark, int image) {
 }
 
 void RunDisplay::RunFinished(int slot, const RunEnd& end) {
+    if (IsMultiSlot(slot)) {
+        SlotFields& fields = Fields(slot);
+        fields.active.store(false);
+        // A slot whose port did not open has no row to show.
+        if (end.endCode < 0)
+            fields.started.store(false);
+        else
+            fields.endCode.store(end.endCode);
+    }
     mainThread_.RunAndWait([&] {
+        if (IsMultiSlot(slot)) DrawSlot(slot - 1);
         if (slot == 0) {
             for (int image = 0; image < ImageSlot::Count; ++image) host_.SetMarker(image, NOT_SENT);
             host_.SetTitle(TITLE_IDLE);

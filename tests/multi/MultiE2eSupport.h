@@ -127,6 +127,8 @@ class DisplayedMultiDownload : private SlotLinesDisplay, public MultiDownload {
         slotNames = &slotPortNames();
         SetRunEvents(&display);
     }
+    // A slot's view as the display keeps it.
+    MultiSlotView View(int slot) const { return display.SlotView(slot); }
     // The Start as a host makes it: a refused setting is shown.
     MultiStartOutcome Start(DownloadJob& job, const MultiStartRequest& request) {
         const MultiStartOutcome outcome = MultiDownload::Start(job, request);
