@@ -625,7 +625,9 @@ void TMainForm::RunEnded(int slot, const RunEnd&) {
 }
 
 void TMainForm::ShowSlot(int slot, const MultiSlotView& view) {
-    ShowMultiSlot(slot, view.percent, view.statusText);
+    const MultiSlot& row = multi_.at(static_cast<std::size_t>(slot));
+    row.gauge->setValue(view.percent);
+    row.status->setText(Q(view.statusText));
 }
 
 void TMainForm::ShowLeader(const MultiSlotView& lead) {
@@ -748,12 +750,6 @@ void TMainForm::ShowMultiSlotPort(int slot, const std::string& port) {
     } else if (row.port->text() != Q(port)) {
         row.port->setText(Q(port));
     }
-}
-
-void TMainForm::ShowMultiSlot(int slot, int percent, const std::string& status) {
-    const MultiSlot& row = multi_.at(static_cast<std::size_t>(slot));
-    row.gauge->setValue(percent);
-    row.status->setText(Q(status));
 }
 
 void TMainForm::ColourPaths() {

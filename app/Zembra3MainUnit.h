@@ -126,7 +126,6 @@ class TMainForm : public QWidget, public MainFormView {
     void ShowDetectedPort(const std::string& port) override;
     std::string MultiSlotPort(int slot) const override;
     void ShowMultiSlotPort(int slot, const std::string& port) override;
-    void ShowMultiSlot(int slot, int percent, const std::string& status);
     void ColourPaths() override;
 
     // The application title: the text of the program's taskbar entry (the X11 icon name).

@@ -171,7 +171,7 @@ bool ConsoleHost::AcceptJob(const DownloadJob&, const JobCheckResult& check, Sta
     }
     if (!IsOverridableJobError(check.code())) return false;
     if (kind == StartKind::Multi) return AskMultiOverride();
-    return ShowMessage(SINGLE_OVERRIDE_QUESTION, QUESTION_CAPTION, mb::kYesNo) == mb::kIdYes;
+    return AskOperator(SINGLE_OVERRIDE_QUESTION, QUESTION_CAPTION, mb::kYesNo) == mb::kIdYes;
 }
 
 bool ConsoleHost::AskMultiOverride() {
@@ -222,7 +222,7 @@ void ConsoleHost::DrawProgressLine() {
     progressShown_ = true;
 }
 
-int ConsoleHost::ShowMessage(const std::string& text, const std::string& caption, int style) {
+int ConsoleHost::AskOperator(const std::string& text, const std::string& caption, int style) {
     const bool yesNo = (style & mb::kButtonsMask) == mb::kYesNo;
     const int positive = yesNo ? mb::kIdYes : mb::kIdOk;
     const int negative = yesNo ? mb::kIdNo : mb::kIdCancel;

@@ -47,12 +47,13 @@ class ConsoleHost : public DownloadHost, public OperatorQuestions {
     // goes to the slot-end handler.
     void RunEnded(int slot, const RunEnd& end) override;
 
-    // OperatorQuestions: the single Start's questions as message boxes (ShowMessage); the
+    // OperatorQuestions: the single Start's questions as message boxes (AskOperator); the
     // multi Start's job errors as red lines and its override question as a line (--yes/--no)
     // or a y/n prompt. The slot port names of a multi Start stay those given.
-    int AskOperator(const std::string& text, const std::string& caption, int style) override {
-        return ShowMessage(text, caption, style);
-    }
+    //
+    // A message box: returns mb::kIdOk/kIdCancel (mb::kOkCancel) or mb::kIdYes/kIdNo
+    // (mb::kYesNo) from the answer mode, or asks on the terminal.
+    int AskOperator(const std::string& text, const std::string& caption, int style) override;
     bool AcceptJob(const DownloadJob& job, const JobCheckResult& check, StartKind kind) override;
     bool ConfirmStart(const DownloadJob&, std::array<std::string, MULTI_SLOT_COUNT>*) override {
         return true;
@@ -65,10 +66,6 @@ class ConsoleHost : public DownloadHost, public OperatorQuestions {
     void DropStatus();
     // The status block is drawn (a terminal, and not --quiet).
     bool liveStatus() const { return liveStatus_; }
-
-    // A message box: returns mb::kIdOk/kIdCancel (mb::kOkCancel) or mb::kIdYes/kIdNo (mb::kYesNo)
-    // from the answer mode, or asks on the terminal.
-    int ShowMessage(const std::string& text, const std::string& caption, int style);
 
     // The program's own notes and errors (English), on the log stream, in red for errors.
     void Note(const std::string& text);

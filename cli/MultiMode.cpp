@@ -159,26 +159,22 @@ class ConsoleMultiRun {
         console_.DropStatus();
     }
 
-    // Each named slot's end (reported now where its notice is still on its way), the table,
-    // and the exit status.
+    // The table of the named slots' ends, and the exit status.
     int Summary(const std::array<std::string, MULTI_SLOT_COUNT>& slots) {
         std::vector<MultiSlotSummary> rows;
         for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
             if (!slots[static_cast<std::size_t>(slot)].empty() && multi_.worker(slot))
                 rows.push_back(SlotSummaryOf(multi_, slot));
-        for (const MultiSlotSummary& row : rows) ReportSlotEnd(row.slot);
         PrintText(console_.logStream(), "\n%s", SummaryTable(rows).c_str());
         std::fflush(console_.logStream());
         return MultiExitStatus(rows);
     }
 
   private:
-    // Each slot's end once: from the worker's notice, or from the summary.
+    // A slot's end, as the display has it from the slot's RunFinished (before its worker
+    // is idle again, so every named slot's end comes before the summary).
     void ReportSlotEnd(int slot) {
-        const auto s = static_cast<std::size_t>(slot);
-        if (!hooks_.slotEnded || !multi_.worker(slot) || reported_[s]) return;
-        reported_[s] = true;
-        hooks_.slotEnded(SlotSummaryOf(multi_, slot));
+        if (hooks_.slotEnded && multi_.worker(slot)) hooks_.slotEnded(SlotSummaryOf(multi_, slot));
     }
 
     LoopMainThread& loop_;
@@ -187,7 +183,6 @@ class ConsoleMultiRun {
     RunDisplay display_;
     RunEventsFan events_;
     MultiDownload multi_;
-    std::array<bool, MULTI_SLOT_COUNT> reported_{};
 };
 
 }  // namespace
