@@ -38,7 +38,8 @@ DownloadController::DownloadController(MainFormView& form, MainThread& mainThrea
                 [this, alive = std::weak_ptr<char>(alive_)](const std::string& error) {
                     mainThread_.Post([this, alive, error] {
                         if (!alive.lock()) return;
-                        form_.LogSingle(
+                        display_.Line(
+                            0,
                             "다운로드 기록을 저장하지 못했습니다 (다운로드에는 영향이 없습니다): " +
                                 error,
                             COLOUR_RED);
@@ -54,7 +55,7 @@ DownloadController::DownloadController(MainFormView& form, MainThread& mainThrea
     const std::string lineServer = RecordsServerFor("");
     const std::string refused = StationConfigRefusal();
     if (!refused.empty()) {
-        form_.LogSingle("라인 서버를 쓰지 않습니다: " + refused, COLOUR_RED);
+        display_.Line(0, "라인 서버를 쓰지 않습니다: " + refused, COLOUR_RED);
     } else if (!lineServer.empty() && recorder_.enabled()) {
         LineSenderConfig config;
         config.localPath = recorder_.path();
@@ -146,37 +147,31 @@ bool DownloadController::StartSingle() {
     const Link link = f.model().ReadLink();
     const StartSnapshotResult taken = TakeStartSnapshot(job, settings, link, StartKind::Single);
     if (!taken.ok()) {
-        ShowConversionError(*taken.error);
+        f.ShowConversionError(*taken.error);
         f.GiveControlsBack();
         return false;
     }
     for (ImageSlot& image : job.slots) image.fileTime = FileTimeText(image.path);
-    FileTimesRefreshed(job);
-    form_.LogSingle("생성된 날짜를 갱신합니다", COLOUR_BLACK);
+    ShowFileTimes(job);
+    display_.Line(0, "생성된 날짜를 갱신합니다", COLOUR_BLACK);
 
     const JobCheckResult check = CheckJob(job, taken.snapshot, settings, StartKind::Single);
-    for (int code : check.codes) ShowJobError(code);
-    int code = check.code();
-    if (IsOverridableJobError(code) &&
-        f.dialogs().ShowMessage(SINGLE_OVERRIDE_QUESTION, QUESTION_CAPTION, mb::kYesNo) ==
-            mb::kIdYes)
-        code = 0;
-    if (code != 0 || !AcceptFlashRanges(job)) {
+    if ((!check.codes.empty() && !AcceptJob(job, check, StartKind::Single)) ||
+        !ConfirmStart(job, nullptr)) {
         f.GiveControlsBack();
         return false;
     }
 
     const SingleRunConfig run = RunOfJob(job, taken.snapshot);
     const std::string port = f.SinglePortName();
-    recorder_.Begin(0, job, "zembra", port, link, run.snapshot.linkProtocol, &run.versions);
+    recorder_.SetJob(job, "zembra", &run.versions);
     ports_.SetTraceOrigin(&single_->shared().downloadStartMs);
     const SingleEngine::StartResult started = single_->Start(run, port);
     if (started == SingleEngine::StartResult::PortOpenFailed) {
-        // The system's reason, as the multi Start gives it for each port.
+        // The system's reason, as the multi Start gives it for each port (the run's end has
+        // given the controls back).
         if (!single_->lastPortError().empty())
-            form_.LogSingle(single_->lastPortError(), COLOUR_RED);
-        FinishRecord(0);
-        f.GiveControlsBack();
+            display_.Line(0, single_->lastPortError(), COLOUR_RED);
         return false;
     }
     // Busy cannot happen: the engine was idle when this Start began, and no other Start runs
@@ -186,24 +181,37 @@ bool DownloadController::StartSingle() {
     return true;
 }
 
-bool DownloadController::AcceptFlashRanges(const DownloadJob& job) {
-    if (FlashRangeProblems(job).empty()) return true;
-    return form_.dialogs().ShowMessage(FLASH_RANGE_QUESTION, QUESTION_CAPTION, mb::kYesNo) ==
-           mb::kIdYes;
+int DownloadController::AskOperator(const std::string& text, const std::string& caption,
+                                    int style) {
+    return form_.dialogs().ShowMessage(text, caption, style);
+}
+
+bool DownloadController::AcceptJob(const DownloadJob& job, const JobCheckResult& check,
+                                   StartKind kind) {
+    ShowFileTimes(job);
+    for (int code : check.codes) form_.ShowJobError(code);
+    if (!IsOverridableJobError(check.code())) return false;
+    if (kind == StartKind::Multi) return form_.AskOverride();
+    return AskOperator(SINGLE_OVERRIDE_QUESTION, QUESTION_CAPTION, mb::kYesNo) == mb::kIdYes;
+}
+
+bool DownloadController::ConfirmStart(const DownloadJob& job,
+                                      std::array<std::string, MULTI_SLOT_COUNT>* slotPortNames) {
+    ShowFileTimes(job);
+    if (!FlashRangeProblems(job).empty() &&
+        AskOperator(FLASH_RANGE_QUESTION, QUESTION_CAPTION, mb::kYesNo) != mb::kIdYes)
+        return false;
+    // The slots as the tick shows them now: a question's box lets the ticks go on.
+    if (slotPortNames)
+        for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
+            (*slotPortNames)[static_cast<std::size_t>(slot)] = form_.MultiSlotPort(slot);
+    return true;
 }
 
 void DownloadController::BitBtnStopRequestClick() {
     form_.ClearStartReservation();
     single_->RequestStop();
-    form_.LogMulti(STOP_CABLE_NOTICE, COLOUR_RED);
-}
-
-void DownloadController::RunFinished(int slot, const RunEnd&) {
-    if (slot != 0) return;  // a multi slot's record ends with its worker's notice
-    mainThread_.RunAndWait([this] {
-        FinishRecord(0);
-        form_.SetDownloadTitleShown(false);
-    });
+    display_.Line(MULTI_DOWNLOAD_LINES, STOP_CABLE_NOTICE, COLOUR_RED);
 }
 
 // --- multi Start and Stop -----------------------------------------------------------------------
@@ -221,13 +229,24 @@ void DownloadController::StartMulti() {
     // The files the records hash are the files the workers must send.
     request.versions = ImageVersionsOf(job);
     ports_.SetTraceOrigin(multi_->downloadStartMsSource());
-    if (multi_->Start(job, request) != MultiStartOutcome::Started) return;
-    recorder_.BeginMulti(job, "zembra --multi", multi_->slotPortNames(),
-                         MakeLinkProtocolCode(Link::Usb, request.settings), request.versions);
+    recorder_.SetJob(job, "zembra --multi", &request.versions);
+    // The file selection and the Start are the multi download's until it ends (a Start
+    // refused while one runs changes nothing).
+    form_.SetStartControlsEnabled(false);
+    const MultiStartOutcome outcome = multi_->Start(job, request);
+    if (outcome == MultiStartOutcome::Busy) return;
+    if (outcome == MultiStartOutcome::SettingsError)
+        form_.ShowConversionError(*multi_->conversionError());
+    else
+        ShowFileTimes(job);
+    if (outcome != MultiStartOutcome::Started) {
+        form_.SetStartControlsEnabled(true);
+        return;
+    }
     form_.SetDownloadTitleShown(true);
 }
 
-void DownloadController::FileTimesRefreshed(const DownloadJob& job) {
+void DownloadController::ShowFileTimes(const DownloadJob& job) {
     for (int slot = 0; slot < ImageSlot::Count; ++slot) {
         ImageSlot value = form_.model().ReadSlot(slot);
         value.fileTime = job[slot].fileTime;
@@ -235,32 +254,11 @@ void DownloadController::FileTimesRefreshed(const DownloadJob& job) {
     }
 }
 
-bool DownloadController::ConfirmStart(const DownloadJob& job,
-                                      std::array<std::string, MULTI_SLOT_COUNT>& slotPortNames) {
-    if (!AcceptFlashRanges(job)) return false;
-    // The slots as the tick shows them now: a question's box lets the ticks go on.
-    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
-        slotPortNames[static_cast<std::size_t>(slot)] = form_.MultiSlotPort(slot);
-    return true;
-}
-
 void DownloadController::BitBtn8Click() {
     multi_->Stop();
 }
 
-void DownloadController::SlotRunEnded(int slot) {
-    // One slot's run has ended (its endCode is final). When it was the last one the window
-    // returns to idle now rather than on the next tick.
-    FinishRecord(slot + 1);
-    if (!multi_->AnyWorkerActive() && multi_->downloadRunning() && !form_.IsSingleMode())
-        ShowMultiSlots();
-}
-
 // --- download records ---------------------------------------------------------------------------
-
-void DownloadController::FinishRecord(int recordSlot) {
-    recorder_.Finish(recordSlot);  // written off this thread; the line sender wakes after
-}
 
 std::string DownloadController::LineStatusLine() const {
     if (!lineSender_) return {};
@@ -311,7 +309,7 @@ void DownloadController::Tick() {
 
 void DownloadController::ServeOperatorQuestion() {
     ask_.Serve([this](const std::string& text, const std::string& caption, int style) {
-        return form_.dialogs().ShowMessage(text, caption, style);
+        return AskOperator(text, caption, style);
     });
 }
 
@@ -323,34 +321,19 @@ void DownloadController::ShowRunningDisplays() {
                               : std::string());
         return;
     }
-    if (multi_->downloadRunning())
-        ShowMultiSlots();
-    else
+    if (!multi_->downloadRunning())
         form_.ShowElapsed({});
+    else if (multi_->Tick().ended)
+        EndMulti();
+    else
+        form_.ShowElapsed(ElapsedText(NowMs(), multi_->downloadStartMs()));
 }
 
-void DownloadController::ShowMultiSlots() {
-    const MultiTickResult tick = multi_->Tick();
-    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
-        const MultiSlotView& view = tick.slots[static_cast<std::size_t>(slot)];
-        if (!view.hasWorker || (!view.active && !tick.ended)) continue;
-        form_.ShowMultiSlot(slot, view.percent, view.statusText);
-    }
-    if (tick.ended) {
-        // SetStartControlsEnabled(true) has given PanelFileSelect and the button back.
-        form_.SetTitle(TITLE_IDLE);
-        form_.SetDownloadTitleShown(false);
-        for (int slot = 0; slot < ImageSlot::Count; ++slot) form_.SetMarker(slot, NOT_SENT);
-        return;
-    }
-    const int leader = LeaderSlot(tick.slots);
-    if (leader < 0) return;
-    const MultiSlotView& lead = tick.slots[static_cast<std::size_t>(leader)];
-    if (lead.currentImage >= 0 && lead.currentImage < ImageSlot::Count)
-        form_.SetMarker(lead.currentImage, SENT);
-    form_.SetTitle(ProgressTitle(lead.percent));
-    form_.SetTaskProgress(lead.percent);
-    form_.ShowElapsed(ElapsedText(NowMs(), multi_->downloadStartMs()));
+void DownloadController::EndMulti() {
+    form_.SetStartControlsEnabled(true);
+    form_.SetTitle(TITLE_IDLE);
+    form_.SetDownloadTitleShown(false);
+    for (int slot = 0; slot < ImageSlot::Count; ++slot) form_.SetMarker(slot, NOT_SENT);
 }
 
 void DownloadController::DetectSinglePort(const std::optional<std::vector<SerialMapEntry>>& map) {
@@ -362,11 +345,8 @@ void DownloadController::NoteMapRefusal() {
     if (refusal == mapRefusal_) return;
     mapRefusal_ = refusal;
     if (refusal.empty()) return;
-    const std::string line = "시리얼 장치 맵을 읽을 수 없습니다: " + refusal;
-    if (form_.IsSingleMode())
-        form_.LogSingle(line, COLOUR_RED);
-    else
-        form_.LogMulti(line, COLOUR_RED);
+    display_.Line(form_.IsSingleMode() ? 0 : MULTI_DOWNLOAD_LINES,
+                  "시리얼 장치 맵을 읽을 수 없습니다: " + refusal, COLOUR_RED);
 }
 
 void DownloadController::CheckReservation() {
@@ -397,26 +377,8 @@ void DownloadController::NoteUnboundPhones(const PhoneMap& phones) {
     if (!phones.slotMapError.empty()) lines.insert(phones.slotMapError);
     for (const LocatedPhone& phone : phones.unbound) lines.insert(UnboundPhoneText(phone));
     for (const std::string& line : lines)
-        if (!unboundShown_.count(line)) form_.LogMulti(line, COLOUR_RED);
+        if (!unboundShown_.count(line)) display_.Line(MULTI_DOWNLOAD_LINES, line, COLOUR_RED);
     unboundShown_ = std::move(lines);
-}
-
-// --- hosts: forwarded to the form ---------------------------------------------------------------
-
-void DownloadController::LogMulti(const std::string& text, std::uint32_t colour) {
-    form_.LogMulti(text, colour);
-}
-void DownloadController::ShowJobError(int code) {
-    form_.ShowJobError(code);
-}
-bool DownloadController::AskOverride() {
-    return form_.AskOverride();
-}
-void DownloadController::ShowConversionError(const ConversionError& error) {
-    form_.ShowConversionError(error);
-}
-void DownloadController::SetStartControlsEnabled(bool enabled) {
-    form_.SetStartControlsEnabled(enabled);
 }
 
 }  // namespace zembra

@@ -42,12 +42,12 @@ struct DownloadTimings {
 // detection, start reservation, multi slot scan and display, end of a multi download, path
 // colouring). The form stays the controls, reached through MainFormView, and shows the runs
 // (RunDisplay); this object hosts the engines, hands their events to the records and the
-// display, and ends each record.
+// display, and answers their questions with the form's dialogs (OperatorQuestions).
 //
 // Threads: everything here runs on the main (GUI) thread; the workers reach it only through
 // the MainThread hand-off. Life: created after the form and destroyed before it (AppWindows).
 // Closing the window stops a running download, waits for its workers and closes the ports.
-class DownloadController : public QObject, public MultiDownloadHost, private RunEvents {
+class DownloadController : public QObject, public OperatorQuestions {
   public:
     DownloadController(MainFormView& form, MainThread& mainThread, DebugTrace& trace,
                        DownloadTimings timings = {});
@@ -85,34 +85,28 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
     // "슬롯 지정": the slot map's dialog (not while a download runs).
     void ShowSlotMap();
 
-    void LogMulti(const std::string& text, std::uint32_t colour) override;
-
-    // --- MultiDownloadHost ------------------------------------------------------------------
-    void ShowJobError(int code) override;
-    bool AskOverride() override;
-    void ShowConversionError(const ConversionError& error) override;
-    void SetStartControlsEnabled(bool enabled) override;
-    void FileTimesRefreshed(const DownloadJob& job) override;
-    // The flash-range question, then the slot port names of EditMulti1 ... EditMulti8.
+    // --- OperatorQuestions: the form's message boxes -------------------------------------
+    int AskOperator(const std::string& text, const std::string& caption, int style) override;
+    // Each job error's box, then the override question of the single or the multi Start.
+    bool AcceptJob(const DownloadJob& job, const JobCheckResult& check, StartKind kind) override;
+    // The job's file times shown, the flash-range question, then the slot port names of
+    // EditMulti1 ... EditMulti8.
     bool ConfirmStart(const DownloadJob& job,
-                      std::array<std::string, MULTI_SLOT_COUNT>& slotPortNames) override;
-    // The end of one multi slot's run (its worker has set runState to 0).
-    void SlotRunEnded(int slot) override;
+                      std::array<std::string, MULTI_SLOT_COUNT>* slotPortNames) override;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // The end of a single run (its port closed, the recorder has its end): the record, then
-    // the window title goes back to idle; the display gives the controls back after it.
-    void RunFinished(int slot, const RunEnd& end) override;
-    // The record of a run (0 single, 1-8 multi slots), begun as it started, at its end.
-    void FinishRecord(int recordSlot);
+    // The file times a Start has refreshed in the job, into the form's fields.
+    void ShowFileTimes(const DownloadJob& job);
 
     // Tick steps.
     void ServeOperatorQuestion();
     void ShowRunningDisplays();
-    void ShowMultiSlots();
+    // The multi download's end (every worker idle): the controls, the title and the markers
+    // back to idle; the rows show how each slot ended.
+    void EndMulti();
     void DetectSinglePort(const std::optional<std::vector<SerialMapEntry>>& map);
     // A map folder that is refused: one red line in the visible log (again when the reason
     // changes), since no phone can be found until it is mended.
@@ -130,8 +124,6 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
     bool StartSingle();
     // The multi Start after the tick.
     void StartMulti();
-    // The flash-range question when the job's ranges have problems; true to go on.
-    bool AcceptFlashRanges(const DownloadJob& job);
 
     MainFormView& form_;
     MainThread& mainThread_;
@@ -141,8 +133,8 @@ class DownloadController : public QObject, public MultiDownloadHost, private Run
     // that is dropped.
     std::shared_ptr<char> alive_ = std::make_shared<char>();
     RunRecorder recorder_;  // the engines' run events make the records
-    RunDisplay display_;    // and the window shows them
-    RunEventsFan events_{&recorder_, this, &display_};
+    RunDisplay display_;    // and the window shows them (its own lines too)
+    RunEventsFan events_{&recorder_, &display_};
     std::unique_ptr<TRecordsDialog> recordsDialog_;
     std::unique_ptr<TSlotMapDialog> slotMapDialog_;
     std::set<std::string> unboundShown_;  // NoteUnboundPhones' lines of the last scan

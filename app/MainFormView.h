@@ -21,8 +21,8 @@ struct DownloadButtonHandlers {
 };
 
 // What the downloads (DownloadController) and the configuration file reach of the operator
-// window, the display of the runs (DownloadHost) included; the window implements it with its
-// controls. Every call is made on the main thread.
+// window, the display of the runs (DownloadHost, driven by RunDisplay) included; the window
+// implements it with its controls. Every call is made on the main thread.
 class MainFormView : public DownloadHost {
   public:
     virtual ~MainFormView() = default;
@@ -52,8 +52,10 @@ class MainFormView : public DownloadHost {
     virtual void ShowElapsed(const std::string& text) = 0;     // EditTimeDisp / EditMTimeDisp shown
     virtual bool StartButtonsBothDisabled() const = 0;
 
-    // The single Start takes PanelFileSelect, BitBtnDOStart and CheckBoxAuto (GiveControlsBack).
+    // The single Start takes PanelFileSelect, BitBtnDOStart and CheckBoxAuto, GiveControlsBack
+    // gives them back (CheckBoxAuto unless the serial link is chosen).
     virtual void TakeControls() = 0;
+    virtual void GiveControlsBack() = 0;
     virtual bool StartReserved() const = 0;  // CheckBoxStartCheck
     virtual void ClearStartReservation() = 0;
     virtual bool AutoDetectOn() const = 0;           // CheckBoxAuto enabled and ticked
@@ -64,10 +66,9 @@ class MainFormView : public DownloadHost {
     virtual void ShowDetectedPort(const std::string& port) = 0;
 
     // The multi panel's slot rows (slot 0..7): EditMultiN; the scan's port ("" clears the row);
-    // the gauge and the status text.
+    // the gauge and the status text (ShowSlot, from the runs' events).
     virtual std::string MultiSlotPort(int slot) const = 0;
     virtual void ShowMultiSlotPort(int slot, const std::string& port) = 0;
-    virtual void ShowMultiSlot(int slot, int percent, const std::string& status) = 0;
 
     // Path fields whose file name is not the expected name turn red.
     virtual void ColourPaths() = 0;

@@ -12,7 +12,7 @@ namespace zembra {
 
 QtMainThread::QtMainThread() : context_(new QObject) {
     // One drain event at a time is enough: a drain takes every function queued before it.
-    queue_.SetQueuedHook([this] {
+    SetQueuedHook([this] {
         if (!drainQueued_.exchange(true))
             QMetaObject::invokeMethod(
                 context_, [this] { Drain(); }, Qt::QueuedConnection);
@@ -33,7 +33,7 @@ void QtMainThread::Drain() {
     for (;;) {
         std::string error;
         try {
-            queue_.ProcessPending();
+            ProcessPending();
             return;
         } catch (const std::exception& e) {
             error = e.what();

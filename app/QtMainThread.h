@@ -11,17 +11,17 @@ class QObject;
 
 namespace zembra {
 
-// MainThread on the Qt event loop of the thread that creates the object (the GUI thread):
-// the functions other threads hand over wait in a LoopMainThread queue, which a queued Qt
-// event drains on the main thread. RunAndWait blocks until its function has run (or has been
-// dropped, see below); on the main thread itself it calls the function at once.
+// MainThread on the Qt event loop of the thread that creates the object (the GUI thread): a
+// LoopMainThread whose queue a queued Qt event drains on the main thread. RunAndWait blocks until
+// its function has run (or has been dropped, see below); on the main thread itself it calls the
+// function at once.
 //
 // Life: created on the main thread after QApplication, destroyed there before it. Shutdown
 // (called by the destructor and when the application is about to quit) releases every thread
 // blocked in RunAndWait; functions that have not run by then are dropped, and later calls
 // return at once without running. An exception thrown by a function run for RunAndWait is
 // rethrown to the waiting caller.
-class QtMainThread : public MainThread {
+class QtMainThread : public LoopMainThread {
   public:
     QtMainThread();
     ~QtMainThread() override;
@@ -29,18 +29,8 @@ class QtMainThread : public MainThread {
     QtMainThread(const QtMainThread&) = delete;
     QtMainThread& operator=(const QtMainThread&) = delete;
 
-    void RunAndWait(const std::function<void()>& fn) override { queue_.RunAndWait(fn); }
-    void Post(std::function<void()> fn) override { queue_.Post(std::move(fn)); }
-    bool IsMainThread() const override { return queue_.IsMainThread(); }
     // On the main thread: processes the window's events (queued functions included).
     bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override;
-
-    // Like RunAndWait, but says whether fn ran (false: the loop shut down first).
-    bool TryRunAndWait(const std::function<void()>& fn) { return queue_.TryRunAndWait(fn); }
-
-    void Shutdown() { queue_.Shutdown(); }
-    // Functions queued (Post, RunAndWait from another thread) and not yet run.
-    std::size_t PendingCount() const { return queue_.PendingCount(); }
 
     // Where an error thrown by a posted function goes (nobody waits for it): the window shows
     // it like any error escaping a handler. Without a reporter it is written to stderr.
@@ -53,7 +43,6 @@ class QtMainThread : public MainThread {
     // Runs the queued functions (main thread); a posted function's error is reported.
     void Drain();
 
-    LoopMainThread queue_;
     std::function<void(const std::string&)> reporter_;
     std::atomic<bool> drainQueued_{false};
     QObject* context_;  // lives on the main thread; the drain events are delivered to it

@@ -32,6 +32,7 @@
 #include "job/JobCheck.h"
 #include "platform/Helpers.h"
 #include "platform/Version.h"
+#include "protocol/RunDisplay.h"
 #include "protocol/SequenceHost.h"
 
 namespace zembra {
@@ -617,6 +618,24 @@ void TMainForm::SetMarker(int slot, const std::string& marker) {
     fields_.rows[static_cast<std::size_t>(slot)].process->setText(Q(marker));
 }
 
+void TMainForm::RunEnded(int slot, const RunEnd&) {
+    if (slot != 0) return;  // a multi slot's end shows in the status tick
+    GiveControlsBack();
+    SetDownloadTitleShown(false);
+}
+
+void TMainForm::ShowSlot(int slot, const MultiSlotView& view) {
+    const MultiSlot& row = multi_.at(static_cast<std::size_t>(slot));
+    row.gauge->setValue(view.percent);
+    row.status->setText(Q(view.statusText));
+}
+
+void TMainForm::ShowLeader(const MultiSlotView& lead) {
+    SetMarker(lead.currentImage, SENT);
+    SetTitle(ProgressTitle(lead.percent));
+    SetTaskProgress(lead.percent);
+}
+
 void TMainForm::GiveControlsBack() {
     PanelFileSelect->setEnabled(true);
     BitBtnDOStart->setEnabled(true);
@@ -731,12 +750,6 @@ void TMainForm::ShowMultiSlotPort(int slot, const std::string& port) {
     } else if (row.port->text() != Q(port)) {
         row.port->setText(Q(port));
     }
-}
-
-void TMainForm::ShowMultiSlot(int slot, int percent, const std::string& status) {
-    const MultiSlot& row = multi_.at(static_cast<std::size_t>(slot));
-    row.gauge->setValue(percent);
-    row.status->setText(Q(status));
 }
 
 void TMainForm::ColourPaths() {

@@ -95,6 +95,11 @@ class TMainForm : public QWidget, public MainFormView {
     void SetTitle(const std::string& title) override;
     void SetAddressText(const std::string& text) override;
     void SetMarker(int slot, const std::string& marker) override;
+    // The single run's end: the controls back and the window title to the program's.
+    void RunEnded(int slot, const RunEnd& end) override;
+    void ShowSlot(int slot, const MultiSlotView& view) override;
+    // The leader's image marked sent, its percentage in the title and the task bar entry.
+    void ShowLeader(const MultiSlotView& lead) override;
     void GiveControlsBack() override;
     void ShowJobError(int code) override;
     bool AskOverride() override;
@@ -121,7 +126,6 @@ class TMainForm : public QWidget, public MainFormView {
     void ShowDetectedPort(const std::string& port) override;
     std::string MultiSlotPort(int slot) const override;
     void ShowMultiSlotPort(int slot, const std::string& port) override;
-    void ShowMultiSlot(int slot, int percent, const std::string& status) override;
     void ColourPaths() override;
 
     // The application title: the text of the program's taskbar entry (the X11 icon name).

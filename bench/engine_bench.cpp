@@ -176,7 +176,7 @@ class BenchHost : public DownloadHost {
             inTransfer = false;
         }
     }
-    void GiveControlsBack() override { done = true; }
+    void RunEnded(int, const RunEnd&) override { done = true; }
 };
 
 // The window's ports, counting the packets written during the data phases and the time of
@@ -481,7 +481,7 @@ constexpr std::uint32_t kFontAddress = 0x400000;
 constexpr std::uint32_t kLinkBps = 8000000;  // 1 MB/s at 8 bits per byte
 constexpr std::uint32_t kTurnaroundUs = 1000;
 
-class QuietHost : public MultiDownloadHost, public DownloadHost {
+class QuietHost : public OperatorQuestions, public DownloadHost {
   public:
     void LogSingle(const std::string& text, std::uint32_t colour) override {
         LogMulti(text, colour);
@@ -489,12 +489,14 @@ class QuietHost : public MultiDownloadHost, public DownloadHost {
     void LogMulti(const std::string& text, std::uint32_t colour) override {
         if (colour == 0x0000FF) std::fprintf(stderr, "  %s\n", text.c_str());
     }
-    void ShowJobError(int code) override { std::fprintf(stderr, "  job error %d\n", code); }
-    bool AskOverride() override { return false; }
-    void ShowConversionError(const ConversionError& error) override {
-        std::fprintf(stderr, "  settings: %s\n", error.message.c_str());
+    int AskOperator(const std::string&, const std::string&, int) override { return 0; }
+    bool AcceptJob(const DownloadJob&, const JobCheckResult& check, StartKind) override {
+        for (int code : check.codes) std::fprintf(stderr, "  job error %d\n", code);
+        return false;
     }
-    void SetStartControlsEnabled(bool) override {}
+    bool ConfirmStart(const DownloadJob&, std::array<std::string, MULTI_SLOT_COUNT>*) override {
+        return true;
+    }
 };
 
 struct Images {

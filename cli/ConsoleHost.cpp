@@ -1,6 +1,7 @@
 #include "cli/ConsoleHost.h"
 
 #include "job/ImageSlot.h"
+#include "job/JobCheck.h"
 #include "platform/Console.h"
 #include "platform/Helpers.h"
 #include "protocol/AskOperator.h"
@@ -38,14 +39,42 @@ ConsoleHost::ConsoleHost(const CliOptions& options, Streams streams)
     colour_ = ColourOn(options, IsTerminal(streams.log));
     progressTty_ = !options.quiet && IsTerminal(streams.progress);
     inputTty_ = IsTerminal(streams.input);
+    liveStatus_ = !options.quiet && IsTerminal(streams.log);
     markers_.fill(NOT_SENT);
 }
 
 void ConsoleHost::WriteLine(std::FILE* stream, const std::string& text, std::uint32_t colour) {
+    ClearStatus();
     ClearProgressLine();
     PrintLine(stream, text, colour, colour_);
+    DrawStatus();
     std::fflush(stream);
     DrawProgressLine();
+}
+
+void ConsoleHost::SetStatus(std::vector<std::string> lines) {
+    if (!liveStatus_) return;
+    ClearStatus();
+    status_ = std::move(lines);
+    DrawStatus();
+    std::fflush(streams_.log);
+}
+
+void ConsoleHost::DropStatus() {
+    ClearStatus();
+    status_.clear();
+}
+
+void ConsoleHost::ClearStatus() {
+    if (statusDrawn_ == 0) return;
+    PrintText(streams_.log, "\033[%dA\r\033[J", statusDrawn_);
+    statusDrawn_ = 0;
+}
+
+void ConsoleHost::DrawStatus() {
+    if (!liveStatus_) return;
+    for (const auto& line : status_) PrintText(streams_.log, "%s\n", line.c_str());
+    statusDrawn_ = static_cast<int>(status_.size());
 }
 
 void ConsoleHost::LogSingle(const std::string& text, std::uint32_t colour) {
@@ -122,10 +151,44 @@ void ConsoleHost::PrintPlainProgress(int slot) {
     std::fflush(streams_.progress);
 }
 
-void ConsoleHost::GiveControlsBack() {
+void ConsoleHost::RunEnded(int slot, const RunEnd& end) {
+    if (slot != 0) {
+        // A slot whose port did not open never ran (the Start says so).
+        if (slotEnded_ && end.endCode >= 0) slotEnded_(slot - 1);
+        return;
+    }
     ClearProgressLine();
     WriteTitle(TITLE_IDLE);
     controlsGivenBack_ = true;
+}
+
+bool ConsoleHost::AcceptJob(const DownloadJob&, const JobCheckResult& check, StartKind kind) {
+    for (int code : check.codes) {
+        const std::string text = JobErrorText(code);
+        if (!text.empty())
+            WriteLine(streams_.log, FormatText("[%s] %s", JOB_ERROR_CAPTION, text.c_str()),
+                      COLOUR_RED);
+    }
+    if (!IsOverridableJobError(check.code())) return false;
+    if (kind == StartKind::Multi) return AskMultiOverride();
+    return AskOperator(SINGLE_OVERRIDE_QUESTION, QUESTION_CAPTION, mb::kYesNo) == mb::kIdYes;
+}
+
+bool ConsoleHost::AskMultiOverride() {
+    if (options_.answer != AnswerMode::Ask) {
+        const bool yes = options_.answer == AnswerMode::Yes;
+        WriteLine(streams_.log,
+                  FormatText("[%s] %s -> %s", QUESTION_CAPTION, MULTI_OVERRIDE_QUESTION,
+                             yes ? "예" : "아니오"),
+                  COLOUR_BLUE);
+        return yes;
+    }
+    PrintText(streams_.log, "[%s] %s (y/n): ", QUESTION_CAPTION, MULTI_OVERRIDE_QUESTION);
+    std::fflush(streams_.log);
+    std::string line;
+    if (!ReadTextLine(streams_.input, line)) return false;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line == "y" || line == "Y" || line == "yes" || line == "예";
 }
 
 void ConsoleHost::SetElapsed(const std::string& text) {
@@ -159,7 +222,7 @@ void ConsoleHost::DrawProgressLine() {
     progressShown_ = true;
 }
 
-int ConsoleHost::ShowMessage(const std::string& text, const std::string& caption, int style) {
+int ConsoleHost::AskOperator(const std::string& text, const std::string& caption, int style) {
     const bool yesNo = (style & mb::kButtonsMask) == mb::kYesNo;
     const int positive = yesNo ? mb::kIdYes : mb::kIdOk;
     const int negative = yesNo ? mb::kIdNo : mb::kIdCancel;

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "cli/CliOptions.h"
+#include "multi/MultiHost.h"
 #include "protocol/DownloadHost.h"
 
 namespace zembra {
@@ -17,11 +19,13 @@ void PrintLine(std::FILE* out, const std::string& text, std::uint32_t colour, bo
 // Whether lines get their ANSI colours (--colour, else whether the output is a terminal).
 bool ColourOn(const CliOptions& options, bool terminal);
 
-// The console as the engines' window: log lines in their colours (ANSI on a terminal, plain
-// text otherwise), a progress line (gauge, percentage, address, elapsed time, image) redrawn
-// in place on a terminal, and the operator's questions answered from the terminal or from
-// --yes/--no. Runs on the command line's main thread only.
-class ConsoleHost : public DownloadHost {
+// The console as the engines' window, for one phone and for eight alike: log lines in their
+// colours (ANSI on a terminal, plain text otherwise), a progress line (gauge, percentage,
+// address, elapsed time, image) redrawn in place on a terminal, the multi slots' status block
+// under the log on a terminal, and the operator's questions answered from the terminal or
+// from --yes/--no. RunDisplay drives its display from the runs' events. Runs on the command
+// line's main thread only.
+class ConsoleHost : public DownloadHost, public OperatorQuestions {
   public:
     struct Streams {
         std::FILE* log = stdout;       // log lines
@@ -39,11 +43,29 @@ class ConsoleHost : public DownloadHost {
     void SetTitle(const std::string& title) override;
     void SetAddressText(const std::string& text) override;
     void SetMarker(int slot, const std::string& marker) override;
-    void GiveControlsBack() override;
+    // The single run's end gives the controls back; a multi slot's end (of a run that began)
+    // goes to the slot-end handler.
+    void RunEnded(int slot, const RunEnd& end) override;
 
-    // A message box: returns mb::kIdOk/kIdCancel (mb::kOkCancel) or mb::kIdYes/kIdNo (mb::kYesNo)
-    // from the answer mode, or asks on the terminal.
-    int ShowMessage(const std::string& text, const std::string& caption, int style);
+    // OperatorQuestions: the single Start's questions as message boxes (AskOperator); the
+    // multi Start's job errors as red lines and its override question as a line (--yes/--no)
+    // or a y/n prompt. The slot port names of a multi Start stay those given.
+    //
+    // A message box: returns mb::kIdOk/kIdCancel (mb::kOkCancel) or mb::kIdYes/kIdNo
+    // (mb::kYesNo) from the answer mode, or asks on the terminal.
+    int AskOperator(const std::string& text, const std::string& caption, int style) override;
+    bool AcceptJob(const DownloadJob& job, const JobCheckResult& check, StartKind kind) override;
+    bool ConfirmStart(const DownloadJob&, std::array<std::string, MULTI_SLOT_COUNT>*) override {
+        return true;
+    }
+
+    // Called with the multi slot (0-7) whose run has ended (none: nobody listens).
+    void SetSlotEnded(std::function<void(int slot)> ended) { slotEnded_ = std::move(ended); }
+    // The multi slots' status block, one line per slot (only on a terminal), and its end.
+    void SetStatus(std::vector<std::string> lines);
+    void DropStatus();
+    // The status block is drawn (a terminal, and not --quiet).
+    bool liveStatus() const { return liveStatus_; }
 
     // The program's own notes and errors (English), on the log stream, in red for errors.
     void Note(const std::string& text);
@@ -66,6 +88,10 @@ class ConsoleHost : public DownloadHost {
     void ClearProgressLine();
     void DrawProgressLine();
     void WriteLine(std::FILE* stream, const std::string& text, std::uint32_t colour);
+    void ClearStatus();
+    void DrawStatus();
+    // The multi Start's override question.
+    bool AskMultiOverride();
     // The terminal's title (only on a terminal).
     void WriteTitle(const std::string& title);
     // A progress line of its own, for a log that is not a terminal.
@@ -88,6 +114,10 @@ class ConsoleHost : public DownloadHost {
     int currentSlot_ = -1;
     std::array<std::string, 7> markers_{};
     bool controlsGivenBack_ = false;
+    bool liveStatus_ = false;
+    std::vector<std::string> status_;
+    int statusDrawn_ = 0;  // lines of the status block on the terminal
+    std::function<void(int)> slotEnded_;
 };
 
 }  // namespace zembra

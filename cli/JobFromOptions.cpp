@@ -127,7 +127,7 @@ bool PreFlightAccepted(const DownloadJob& job, ConsoleHost& host) {
     const std::vector<std::string> problems = FlashRangeProblems(job);
     if (problems.empty()) return true;
     for (const std::string& line : problems) host.LogSingle(line, COLOUR_RED);
-    if (host.ShowMessage(FLASH_RANGE_QUESTION, QUESTION_CAPTION, mb::kYesNo) == mb::kIdYes)
+    if (host.AskOperator(FLASH_RANGE_QUESTION, QUESTION_CAPTION, mb::kYesNo) == mb::kIdYes)
         return true;
     host.Error(
         "job refused: the images' flash ranges have problems (see above; --yes sends it anyway)");

@@ -53,13 +53,10 @@ Exit status (multi mode):
 
 namespace {
 
-// The multi download's side of the command line, on a console that is a terminal (tty) or not.
-MultiModeOptions MultiOptionsOf(const CliOptions& options, bool tty) {
+// The multi download's side of the command line.
+MultiModeOptions MultiOptionsOf(const CliOptions& options) {
     MultiModeOptions multi;
     multi.versionCheck = options.versionCheck;
-    multi.answer = options.answer;
-    multi.color = ColourOn(options, tty);
-    multi.liveStatus = tty && !options.quiet;
     if (options.staggerMs) multi.timing.staggerMs = *options.staggerMs;
     if (options.startupSleepMs) multi.timing.wakeDelayMs = *options.startupSleepMs;
     return multi;
@@ -73,7 +70,7 @@ class MultiCliSession {
     MultiCliSession(const CliOptions& options, ConsoleHost& console, DownloadJob& job,
                     const DownloadSettings& settings)
         : options_(options),
-          multi_(MultiOptionsOf(options, IsTerminal(console.logStream()))),
+          multi_(MultiOptionsOf(options)),
           console_(console),
           job_(job),
           settings_(settings),
@@ -132,9 +129,9 @@ class MultiCliSession {
                  const std::function<void(int)>& portFailed) {
         // The files as the records hash them are the files the workers must send.
         const ImageVersions versions = ImageVersionsOf(job_);
-        recorder_.BeginMulti(
-            job_, options_.station ? "zembra-cli --multi --station" : "zembra-cli --multi", batch,
-            MakeLinkProtocolCode(Link::Usb, settings_), versions);
+        recorder_.SetJob(job_,
+                         options_.station ? "zembra-cli --multi --station" : "zembra-cli --multi",
+                         &versions);
         MultiRunHooks hooks;
         hooks.events = &recorder_;
         hooks.tick = tick;
@@ -144,20 +141,16 @@ class MultiCliSession {
             traceStarted_ = true;
             StartCliTrace(trace_, options_.traceFile, console_);
         };
-        hooks.slotEnded = [this, ended](const MultiSlotSummary& end) {
-            if (ended) ended(end);  // the station's look at the map comes before the record
-            recorder_.Finish(end.slot + 1);
-        };
-        hooks.portFailed = [this, portFailed](int slot) {
-            if (portFailed) portFailed(slot);
-            recorder_.Finish(slot + 1, 0);
-        };
+        // The records begin and end with the slots' runs (a port that did not open ends its
+        // slot's run at once).
+        hooks.slotEnded = ended;
+        hooks.portFailed = portFailed;
         return RunMultiDownload(
             job_, settings_, versions, multi_, batch, loop_, vaComm_,
             [this](MultiDownload* download) {
                 vaComm_.SetTraceOrigin(download ? download->downloadStartMsSource() : nullptr);
             },
-            Interrupted(), console_.logStream(), hooks);
+            Interrupted(), console_, hooks);
     }
 
     const CliOptions& options_;

@@ -50,90 +50,6 @@ std::string ElapsedText(long long ms) {
     return FormatText("%02lld:%02lld.%03lld", ms / 60000, (ms / 1000) % 60, ms % 1000);
 }
 
-// The console side of the multi download: log lines as they come, the job error boxes as
-// lines, the override question from the terminal (or the --yes/--no answer), and the live
-// status block under the log on a terminal.
-class ConsoleMultiHost : public MultiDownloadHost, public DownloadHost {
-  public:
-    ConsoleMultiHost(const MultiModeOptions& options, std::FILE* out)
-        : options_(options), out_(out) {}
-
-    // The Start's lines and the slots' lines (RunDisplay) alike.
-    void LogSingle(const std::string& text, std::uint32_t colour) override {
-        LogMulti(text, colour);
-    }
-    void LogMulti(const std::string& text, std::uint32_t colour) override {
-        ClearStatus();
-        PrintLine(out_, text, colour, options_.color);
-        DrawStatus();
-        std::fflush(out_);
-    }
-
-    void ShowJobError(int code) override {
-        LogMulti(FormatText("[%s] %s", JOB_ERROR_CAPTION, JobErrorText(code).c_str()), COLOUR_RED);
-    }
-
-    bool AskOverride() override {
-        if (options_.answer != AnswerMode::Ask) {
-            const bool yes = options_.answer == AnswerMode::Yes;
-            LogMulti(FormatText("[%s] %s -> %s", QUESTION_CAPTION, MULTI_OVERRIDE_QUESTION,
-                                yes ? "예" : "아니오"),
-                     COLOUR_BLUE);
-            return yes;
-        }
-        PrintText(out_, "[%s] %s (y/n): ", QUESTION_CAPTION, MULTI_OVERRIDE_QUESTION);
-        std::fflush(out_);
-        std::string line;
-        if (!ReadTextLine(stdin, line)) return false;
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        return line == "y" || line == "Y" || line == "yes" || line == "예";
-    }
-
-    void ShowConversionError(const ConversionError& error) override {
-        LogMulti(
-            FormatText("%s %s: %s", error.label.c_str(), error.text.c_str(), error.message.c_str()),
-            COLOUR_RED);
-    }
-
-    void SetStartControlsEnabled(bool) override {}
-
-    void SlotRunEnded(int slot) override {
-        if (slotEnded_) slotEnded_(slot);
-    }
-    void OnSlotEnded(std::function<void(int)> ended) { slotEnded_ = std::move(ended); }
-
-    // The status block: one line per named slot (only on a terminal).
-    void SetStatus(std::vector<std::string> lines) {
-        if (!options_.liveStatus) return;
-        ClearStatus();
-        status_ = std::move(lines);
-        DrawStatus();
-        std::fflush(out_);
-    }
-    void DropStatus() {
-        ClearStatus();
-        status_.clear();
-    }
-
-  private:
-    void ClearStatus() {
-        if (drawn_ == 0) return;
-        PrintText(out_, "\033[%dA\r\033[J", drawn_);
-        drawn_ = 0;
-    }
-    void DrawStatus() {
-        if (!options_.liveStatus) return;
-        for (const auto& line : status_) PrintText(out_, "%s\n", line.c_str());
-        drawn_ = static_cast<int>(status_.size());
-    }
-
-    const MultiModeOptions& options_;
-    std::FILE* out_;
-    std::function<void(int)> slotEnded_;
-    std::vector<std::string> status_;
-    int drawn_ = 0;
-};
-
 // One status line of a slot: "슬롯1 COM65    [#########-----------]  45% 폰트1 다운로드".
 std::string SlotStatusLine(int slot, const std::string& portName, const MultiSlotView& view) {
     const int filled = std::clamp(view.percent, 0, 100) * kGaugeWidth / 100;
@@ -164,27 +80,33 @@ std::string SummaryTable(const std::vector<MultiSlotSummary>& rows) {
 class ConsoleMultiRun {
   public:
     ConsoleMultiRun(LoopMainThread& loop, MultiPortOps& ports, const MultiModeOptions& options,
-                    std::FILE* out, const MultiRunHooks& hooks)
+                    ConsoleHost& console, const MultiRunHooks& hooks)
         : loop_(loop),
-          options_(options),
-          out_(out),
+          console_(console),
           hooks_(hooks),
-          host_(options, out),
-          display_(loop, host_,
+          display_(loop, console,
                    [this](int slot) {
                        return multi_.slotPortNames()[static_cast<std::size_t>(slot - 1)];
                    }),
           events_{hooks.events ? hooks.events : &NoRunEvents(), &display_},
-          multi_(loop, ports, host_, options.timing) {
+          multi_(loop, ports, console, options.timing) {
         multi_.SetRunEvents(&events_);
-        host_.OnSlotEnded([this](int slot) { ReportSlotEnd(slot); });
+        console_.SetSlotEnded([this](int slot) { ReportSlotEnd(slot); });
     }
+    ~ConsoleMultiRun() { console_.SetSlotEnded(nullptr); }
 
     MultiDownload& multi() { return multi_; }
 
     // The Start: EXIT_OK when the workers run, else the exit status.
     int Start(DownloadJob& job, const MultiStartRequest& request) {
-        switch (multi_.Start(job, request)) {
+        const MultiStartOutcome outcome = multi_.Start(job, request);
+        if (outcome == MultiStartOutcome::SettingsError) {
+            const ConversionError& error = *multi_.conversionError();
+            console_.LogMulti(FormatText("%s %s: %s", error.label.c_str(), error.text.c_str(),
+                                         error.message.c_str()),
+                              COLOUR_RED);
+        }
+        switch (outcome) {
             case MultiStartOutcome::Started:
                 if (hooks_.started) hooks_.started();
                 return EXIT_OK;
@@ -217,56 +139,50 @@ class ConsoleMultiRun {
             }
             const MultiTickResult tick = multi_.Tick();
             if (hooks_.tick) hooks_.tick();
+            // The slots as their events left them, drawn at this loop's pace.
             std::vector<std::string> lines;
             for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
                 const std::string& name = slots[static_cast<std::size_t>(slot)];
-                const MultiSlotView& view = tick.slots[static_cast<std::size_t>(slot)];
+                const MultiSlotView view = display_.SlotView(slot);
                 if (name.empty() || !view.hasWorker) continue;
                 lines.push_back(SlotStatusLine(slot, name, view));
                 // Without a terminal a slot's line is printed when its stage changes.
                 std::string& last = lastText[static_cast<std::size_t>(slot)];
-                if (!options_.liveStatus && view.statusText != last) {
+                if (!console_.liveStatus() && view.statusText != last) {
                     last = view.statusText;
-                    host_.LogMulti(lines.back(), COLOUR_BLACK);
+                    console_.LogMulti(lines.back(), COLOUR_BLACK);
                 }
             }
             if (tick.ended) break;
-            host_.SetStatus(std::move(lines));
+            console_.SetStatus(std::move(lines));
         }
-        host_.DropStatus();
+        console_.DropStatus();
     }
 
-    // Each named slot's end (reported now where its notice is still on its way), the table,
-    // and the exit status.
+    // The table of the named slots' ends, and the exit status.
     int Summary(const std::array<std::string, MULTI_SLOT_COUNT>& slots) {
         std::vector<MultiSlotSummary> rows;
         for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
             if (!slots[static_cast<std::size_t>(slot)].empty() && multi_.worker(slot))
                 rows.push_back(SlotSummaryOf(multi_, slot));
-        for (const MultiSlotSummary& row : rows) ReportSlotEnd(row.slot);
-        PrintText(out_, "\n%s", SummaryTable(rows).c_str());
-        std::fflush(out_);
+        PrintText(console_.logStream(), "\n%s", SummaryTable(rows).c_str());
+        std::fflush(console_.logStream());
         return MultiExitStatus(rows);
     }
 
   private:
-    // Each slot's end once: from the worker's notice, or from the summary.
+    // A slot's end, as the display has it from the slot's RunFinished (before its worker
+    // is idle again, so every named slot's end comes before the summary).
     void ReportSlotEnd(int slot) {
-        const auto s = static_cast<std::size_t>(slot);
-        if (!hooks_.slotEnded || !multi_.worker(slot) || reported_[s]) return;
-        reported_[s] = true;
-        hooks_.slotEnded(SlotSummaryOf(multi_, slot));
+        if (hooks_.slotEnded && multi_.worker(slot)) hooks_.slotEnded(SlotSummaryOf(multi_, slot));
     }
 
     LoopMainThread& loop_;
-    const MultiModeOptions& options_;
-    std::FILE* const out_;
+    ConsoleHost& console_;
     const MultiRunHooks& hooks_;
-    ConsoleMultiHost host_;
     RunDisplay display_;
     RunEventsFan events_;
     MultiDownload multi_;
-    std::array<bool, MULTI_SLOT_COUNT> reported_{};
 };
 
 }  // namespace
@@ -321,9 +237,9 @@ int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                      const ImageVersions& versions, const MultiModeOptions& options,
                      const std::array<std::string, MULTI_SLOT_COUNT>& slots, LoopMainThread& loop,
                      MultiPortOps& ports, const std::function<void(MultiDownload*)>& attach,
-                     const std::function<bool()>& interrupted, std::FILE* out,
+                     const std::function<bool()>& interrupted, ConsoleHost& console,
                      const MultiRunHooks& hooks) {
-    ConsoleMultiRun run(loop, ports, options, out, hooks);
+    ConsoleMultiRun run(loop, ports, options, console, hooks);
     attach(&run.multi());
     MultiStartRequest request;
     request.settings = settings;

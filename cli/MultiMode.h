@@ -14,13 +14,11 @@
 
 namespace zembra {
 
+class ConsoleHost;
 class LoopMainThread;
 
 struct MultiModeOptions {
     bool versionCheck = true;
-    AnswerMode answer = AnswerMode::Ask;  // the override question of a job check (codes 1-19)
-    bool color = false;                   // ANSI colours and the live status block (a terminal)
-    bool liveStatus = false;
     // Delays of the staggered start (the defaults are the production values).
     MultiStartTiming timing;
 };
@@ -58,17 +56,18 @@ struct MultiRunHooks {
     std::function<void(int slot)> portFailed;
 };
 
-// Runs one multi download to its end on the given main-thread loop: Start, the workers'
-// lines as they come, the live status, Stop on interrupt (interrupted() turning true), the
-// summary. ports are the eight multi ports' operations; attach is called with the multi
-// download once it is made and with nullptr before it goes away; hooks.started, when given, runs
-// once the ports are open, before the first packet (the trace file begins there). versions: the
-// image versions the caller noted (see MultiStartRequest). Returns the exit status.
+// Runs one multi download to its end on the given main-thread loop and console: Start (its
+// questions on the console), the workers' lines as they come, the live status, Stop on
+// interrupt (interrupted() turning true), the summary. ports are the eight multi ports' operations;
+// attach is called with the multi download once it is made and with nullptr before it goes away;
+// hooks.started, when given, runs once the ports are open, before the first packet (the trace file
+// begins there). versions: the image versions the caller noted (see MultiStartRequest). Returns the
+// exit status.
 int RunMultiDownload(DownloadJob& job, const DownloadSettings& settings,
                      const ImageVersions& versions, const MultiModeOptions& options,
                      const std::array<std::string, MULTI_SLOT_COUNT>& slots, LoopMainThread& loop,
                      MultiPortOps& ports, const std::function<void(MultiDownload*)>& attach,
-                     const std::function<bool()>& interrupted, std::FILE* out,
+                     const std::function<bool()>& interrupted, ConsoleHost& console,
                      const MultiRunHooks& hooks = {});
 
 }  // namespace zembra

@@ -98,16 +98,7 @@ CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
     }
     host.LogSingle("생성된 날짜를 갱신합니다", COLOUR_BLACK);
     const JobCheckResult check = CheckJob(job, snapshot.snapshot, settings, StartKind::Single);
-    for (int code : check.codes) {
-        const std::string text = JobErrorText(code);
-        if (!text.empty())
-            host.LogSingle(FormatText("[%s] %s", JOB_ERROR_CAPTION, text.c_str()), COLOUR_RED);
-    }
-    int code = check.code();
-    if (IsOverridableJobError(code) &&
-        host.ShowMessage(SINGLE_OVERRIDE_QUESTION, QUESTION_CAPTION, mb::kYesNo) == mb::kIdYes)
-        code = 0;
-    if (code != 0) {
+    if (!check.codes.empty() && !host.AcceptJob(job, check, StartKind::Single)) {
         out.exitStatus = EXIT_JOB_REFUSED;
         return out;
     }
@@ -123,8 +114,7 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
                                           const std::function<void()>& tick) {
     SinglePhoneResult result;
     host.ResetForRun();
-    recorder.Begin(0, cliJob.job, frontEnd, port, cliJob.link, cliJob.run.snapshot.linkProtocol,
-                   &cliJob.run.versions);
+    recorder.SetJob(cliJob.job, frontEnd, &cliJob.run.versions);
     using Clock = std::chrono::steady_clock;
     const auto began = Clock::now();
     const SingleEngine::StartResult started = engine->Start(cliJob.run, port);
@@ -145,13 +135,13 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
             if (interrupts.count() != interruptsSeen) {
                 interruptsSeen = interrupts.count();
                 engine->RequestStop();
-                host.LogMulti(STOP_CABLE_NOTICE, COLOUR_RED);
+                display.Line(MULTI_DOWNLOAD_LINES, STOP_CABLE_NOTICE, COLOUR_RED);
             }
             if (Clock::now() >= nextTick) {
                 // The status tick: the operator question, then the elapsed time.
                 nextTick += std::chrono::milliseconds(1000);
                 ask.Serve([this](const std::string& text, const std::string& caption, int style) {
-                    return host.ShowMessage(text, caption, style);
+                    return host.AskOperator(text, caption, style);
                 });
                 host.SetElapsed(engine->shared().downloadRunning.load()
                                     ? ElapsedText(NowMs(), engine->shared().downloadStartMs)
@@ -165,14 +155,13 @@ SinglePhoneResult SingleSession::RunPhone(const std::string& port, const std::st
         while (!engine->Idle() && Clock::now() < idleDeadline)
             loop.RunUntil([&] { return engine->Idle(); }, std::chrono::milliseconds(1));
     }
-    // One last look at the phone before its record is written: a phone that went away
-    // during the run must count as unplugged even if it comes back at once.
+    // One last look at the phone before its end is counted: a phone that went away during
+    // the run must count as unplugged even if it comes back at once.
     if (tick) tick();
     result.durationMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count();
-    // The run is over: the record is written before the next phone (or the end), and its
-    // error lines printed here.
-    recorder.Finish(0);
+    // The run is over (its end has handed its record to the writer): the record is written
+    // before the next phone (or the end), and its error lines printed here.
     recorder.Flush();
     loop.ProcessPending();
     return result;

@@ -69,11 +69,6 @@ void MultiSingleBoxDLU::SetRunning() {
     runState_.store(RUN_RUNNING);
 }
 
-void MultiSingleBoxDLU::ResetDisplayFields() {
-    currentImage_.store(0);
-    percent_.store(0);
-}
-
 // ---- thread --------------------------------------------------------------------------
 
 void MultiSingleBoxDLU::ThreadMain() {
@@ -158,29 +153,6 @@ int MultiSingleBoxDLU::PortLineGone() const {
 
 void MultiSingleBoxDLU::CloseSlotPort() {
     if (!terminating_.load()) mainThread_.RunAndWait([&] { ports_.CloseMultiPort(config_.slot); });
-}
-
-void MultiSingleBoxDLU::ShowProgress(std::uint8_t percent, std::int64_t) {
-    // The status tick reads it; nothing waits for the main thread.
-    percent_.store(percent);
-}
-
-void MultiSingleBoxDLU::Mark(SequenceMark mark, int slot) {
-    switch (mark) {
-        case SequenceMark::ImagesBegin:
-            break;
-        case SequenceMark::ImageStarted:
-            percent_.store(0);
-            currentImage_.store(slot);
-            erasing_.store(1);
-            break;
-        case SequenceMark::EraseEnded:
-            erasing_.store(0);
-            break;
-        case SequenceMark::ImageDone:
-            percent_.store(100);
-            break;
-    }
 }
 
 // ---- receive path --------------------------------------------------------------------

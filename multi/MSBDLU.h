@@ -51,9 +51,8 @@ struct SlotReceiver {
 
 // The worker thread of one multi slot. It drives one phone on its slot's port through the
 // download sequence (protocol/DownloadSequence.h, with the multi rules): it writes its
-// packets itself (the port component has its own lock), tells its run to the run's observer
-// (slot + 1) and publishes its progress in atomics for the status tick; the closing of its
-// port runs on the main thread, which it waits for.
+// packets itself (the port component has its own lock) and tells its run to the run's observer
+// (slot + 1); the closing of its port runs on the main thread, which it waits for.
 //
 // Life: created suspended (its thread waits for Resume) by the multi download, resumed for
 // every run, suspends itself at the end of each run; the destructor ends the thread (it
@@ -95,15 +94,10 @@ class MultiSingleBoxDLU : private SlotReceiver, private PortSequenceHost {
     int runState() const { return runState_.load(); }
     // True while the worker sleeps in WaitResponse for its phone's answer.
     bool waitingForResponse() const { return receiver_.waiting(); }
-    int currentImage() const { return currentImage_.load(); }
-    int percent() const { return percent_.load(); }
-    int erasing() const { return erasing_.load(); }
     int endCode() const { return endCode_.load(); }
     // NowMs (whole ms) when the current/last sequence began and ended (0 before).
     long long startMs() const { return startMs_.load(); }
     long long endMs() const { return endMs_.load(); }
-    // The end of a multi download resets the display fields (main thread, worker idle).
-    void ResetDisplayFields();
 
     // The worker's wait (public for the receive-path tests): a response taken even when a
     // stop is pending; Stopped on runState 1 or when the worker is being ended.
@@ -117,8 +111,7 @@ class MultiSingleBoxDLU : private SlotReceiver, private PortSequenceHost {
     void Execute();
 
     // SequenceHost, on the worker thread.
-    void ShowProgress(std::uint8_t percent, std::int64_t fileOffset) override;
-    void Mark(SequenceMark mark, int slot) override;
+    void ImagesBegin() override {}
     bool StopRequested() const override { return runState_.load() == RUN_STOP_REQUESTED; }
     void SetBaud(int) override {}  // the Start opened the port at 57,600 bit/s
     void Pause(int ms) override { SleepMs(ms); }
@@ -165,11 +158,8 @@ class MultiSingleBoxDLU : private SlotReceiver, private PortSequenceHost {
 
     // Status published for the status tick.
     std::atomic<int> runState_{RUN_IDLE};
-    std::atomic<int> currentImage_{0};
-    std::atomic<int> percent_{0};
     std::atomic<long long> startMs_{0};
     std::atomic<long long> endMs_{0};
-    std::atomic<int> erasing_{0};
     std::atomic<int> endCode_{0};
 };
 

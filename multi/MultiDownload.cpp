@@ -11,9 +11,9 @@
 
 namespace zembra {
 
-MultiDownload::MultiDownload(MainThread& mainThread, MultiPortOps& ports, MultiDownloadHost& host,
-                             MultiStartTiming timing)
-    : mainThread_(mainThread), ports_(ports), host_(host), timing_(timing) {
+MultiDownload::MultiDownload(MainThread& mainThread, MultiPortOps& ports,
+                             OperatorQuestions& questions, MultiStartTiming timing)
+    : mainThread_(mainThread), ports_(ports), questions_(questions), timing_(timing) {
     AttachReceiveTaps();
 }
 
@@ -54,7 +54,6 @@ MultiSingleBoxDLU* MultiDownload::worker(int slot) const {
 
 void MultiDownload::SlotRunEnded(int slot) {
     endNoticePending_[static_cast<std::size_t>(slot)] = false;
-    host_.SlotRunEnded(slot);
 }
 
 bool MultiDownload::AnyWorkerActive() const {
@@ -66,14 +65,14 @@ bool MultiDownload::AnyWorkerActive() const {
     return false;
 }
 
-MultiStartOutcome MultiDownload::OpenSlotPorts() {
+MultiStartOutcome MultiDownload::OpenSlotPorts(const DownloadRun& run) {
     int openedPorts = 0;
     bool failed = false;
     portFailed_ = {};
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         const std::string& name = slotPortNames_[static_cast<std::size_t>(slot)];
         if (name.empty()) continue;
-        host_.LogMulti(FormatText("통신포트열기:%s 열기", name.c_str()), COLOUR_BLACK);
+        Log(FormatText("통신포트열기:%s 열기", name.c_str()), COLOUR_BLACK);
         try {
             ports_.SetMultiBaud(slot, 57600);
             ports_.SetMultiPortName(slot, name);
@@ -82,8 +81,11 @@ MultiStartOutcome MultiDownload::OpenSlotPorts() {
         } catch (const std::exception& e) {
             ports_.ClearMultiPortOpen(slot);
             portFailed_[static_cast<std::size_t>(slot)] = true;
-            host_.LogMulti(e.what(), COLOUR_RED);
-            host_.LogMulti("통신포트열기를 실패했습니다. 확인 바랍니다.", COLOUR_BLUE);
+            Log(e.what(), COLOUR_RED);
+            Log("통신포트열기를 실패했습니다. 확인 바랍니다.", COLOUR_BLUE);
+            // The slot's run ends before it began.
+            events_->RunStarted(slot + 1, name, run);
+            events_->RunFinished(slot + 1, RunEnd{});
             failed = true;
         }
     }
@@ -92,21 +94,17 @@ MultiStartOutcome MultiDownload::OpenSlotPorts() {
             if (slotPortNames_[static_cast<std::size_t>(slot)].empty()) continue;
             ports_.CloseMultiPort(slot);
         }
-        host_.SetStartControlsEnabled(true);
-        host_.LogMulti("전체 다운로드를 중단합니다.", COLOUR_RED);
+        Log("전체 다운로드를 중단합니다.", COLOUR_RED);
         return MultiStartOutcome::PortFailed;
     }
     if (openedPorts == 0) {
-        host_.SetStartControlsEnabled(true);
-        host_.LogMulti("연결된 장치가 없습니다.", COLOUR_RED);
+        Log("연결된 장치가 없습니다.", COLOUR_RED);
         return MultiStartOutcome::NoDevice;
     }
     return MultiStartOutcome::Started;
 }
 
-void MultiDownload::ConfigureWorkers(const DownloadJob& job, const StartSnapshot& snapshot,
-                                     bool versionCheck, const ImageVersions& checked) {
-    const ImageVersions versions = checked.taken ? checked : ImageVersionsOf(job);
+void MultiDownload::ConfigureWorkers(const DownloadRun& run, bool versionCheck) {
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         const std::string& name = slotPortNames_[static_cast<std::size_t>(slot)];
         if (name.empty()) continue;
@@ -119,8 +117,7 @@ void MultiDownload::ConfigureWorkers(const DownloadJob& job, const StartSnapshot
             tapTargets_[s].store(worker.get(), std::memory_order_release);
         }
         MultiWorkerConfig config;
-        config.run = RunOfJob(job, snapshot, &versions);
-        config.run.snapshot.address[ImageSlot::Code] = 0;
+        config.run = run;
         config.versionCheck = versionCheck;
         config.slot = slot;
         config.events = events_;
@@ -132,48 +129,44 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
     // A Start while workers still run would reconfigure them mid-run.
     if (downloadRunning_ || AnyWorkerActive()) return MultiStartOutcome::Busy;
 
-    host_.SetStartControlsEnabled(false);
     downloadStartMs_ = NowMs();
+    conversionError_.reset();
 
     const StartSnapshotResult taken =
         TakeStartSnapshot(job, request.settings, Link::Usb, StartKind::Multi);
     if (!taken.ok()) {
-        host_.ShowConversionError(*taken.error);
-        host_.SetStartControlsEnabled(true);
+        conversionError_ = taken.error;
         return MultiStartOutcome::SettingsError;
     }
     const StartSnapshot& snapshot = taken.snapshot;
 
     for (auto& slot : job.slots) slot.fileTime = FileTimeText(slot.path);
-    host_.FileTimesRefreshed(job);
-    host_.LogMulti("생성된 날짜를 갱신합니다", COLOUR_BLACK);
+    Log("생성된 날짜를 갱신합니다", COLOUR_BLACK);
 
     const JobCheckResult check = CheckJob(job, snapshot, request.settings, StartKind::Multi);
-    for (int code : check.codes) host_.ShowJobError(code);
-    int code = check.code();
-    if (IsOverridableJobError(code) && host_.AskOverride()) code = 0;
-    if (code != 0) {
-        host_.SetStartControlsEnabled(true);
+    if (!check.codes.empty() && !questions_.AcceptJob(job, check, StartKind::Multi))
         return MultiStartOutcome::JobRefused;
-    }
 
     std::array<std::string, MULTI_SLOT_COUNT> portNames = request.slotPortNames;
-    if (!host_.ConfirmStart(job, portNames)) {
-        host_.SetStartControlsEnabled(true);
-        return MultiStartOutcome::JobRefused;
-    }
+    if (!questions_.ConfirmStart(job, &portNames)) return MultiStartOutcome::JobRefused;
     slotPortNames_ = portNames;
-    const MultiStartOutcome opened = OpenSlotPorts();
+    // The versions of the request (taken here when the caller took none).
+    const ImageVersions versions = request.versions.taken ? request.versions : ImageVersionsOf(job);
+    DownloadRun run = RunOfJob(job, snapshot, &versions);
+    run.snapshot.address[ImageSlot::Code] = 0;
+    const MultiStartOutcome opened = OpenSlotPorts(run);
     if (opened != MultiStartOutcome::Started) return opened;
-    ConfigureWorkers(job, snapshot, request.versionCheck, request.versions);
+    ConfigureWorkers(run, request.versionCheck);
 
-    host_.LogMulti("========== 멀티다운로드시작 ==========", COLOUR_BLACK);
+    Log("========== 멀티다운로드시작 ==========", COLOUR_BLACK);
 
     // runState is set before the worker wakes, so the worker never depends on its wake-up
     // delay to see it.
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
         auto* w = worker(slot);
-        if (!w || slotPortNames_[static_cast<std::size_t>(slot)].empty()) continue;
+        const std::string& name = slotPortNames_[static_cast<std::size_t>(slot)];
+        if (!w || name.empty()) continue;
+        events_->RunStarted(slot + 1, name, run);
         w->SetRunning();
         endNoticePending_[static_cast<std::size_t>(slot)] = true;
         w->Resume();
@@ -183,7 +176,7 @@ MultiStartOutcome MultiDownload::Start(DownloadJob& job, const MultiStartRequest
 }
 
 void MultiDownload::Stop() {
-    host_.LogMulti("다운로드 중단 요청", COLOUR_RED);
+    Log("다운로드 중단 요청", COLOUR_RED);
     // Only a running worker is asked: an idle one would otherwise stay "active" for ever and
     // the multi download would never end.
     for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
@@ -191,68 +184,14 @@ void MultiDownload::Stop() {
         if (!w || slotPortNames_[static_cast<std::size_t>(slot)].empty()) continue;
         w->RequestStop();
     }
-    host_.LogMulti("프로그램이 중단되면 케이블을 제거 하세요", COLOUR_RED);
-}
-
-MultiSlotView MultiDownload::View(int slot) const {
-    MultiSlotView view;
-    const MultiSingleBoxDLU* w = worker(slot);
-    if (!w) return view;
-    view.hasWorker = true;
-    view.active = w->runState() != RUN_IDLE;
-    view.percent = w->percent();
-    view.currentImage = w->currentImage();
-    view.erasing = w->erasing();
-    view.endCode = w->endCode();
-    view.statusText = SlotStatusText(SlotStatusCode(view.currentImage, view.erasing, view.endCode));
-    return view;
-}
-
-std::string SlotStatusText(int c) {
-    const int a = c / 1000;
-    if (a == 1) return "다운로드 종료";
-    if (c / 10000 == 1) return "사용자 종료";
-    if (a == 9) return "리셋 점프 오류 종료";
-    const std::string suffix = (a >= 2 && a <= 8) ? " 오류 종료" : "";
-    const int stage = c % 1000;
-    std::string text;
-    if (stage == 0) {
-        text = "코드 다운로드";
-    } else if (stage >= 1 && stage <= 6) {
-        text = FormatText("폰트%d 다운로드", stage);
-    } else if (stage == 10) {
-        text = "코드 삭제중";
-    } else if (stage >= 11 && stage <= 16) {
-        text = FormatText("폰트%d 삭제중", stage - 10);
-    }
-    return text + suffix;
-}
-
-int LeaderSlot(const std::array<MultiSlotView, MULTI_SLOT_COUNT>& slots) {
-    int leader = -1;
-    int best = 0;
-    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
-        const MultiSlotView& view = slots[static_cast<std::size_t>(slot)];
-        if (!view.hasWorker || !view.active) continue;
-        const int key = view.currentImage * 1000 + view.percent;
-        if (leader < 0 || key > best) {
-            leader = slot;
-            best = key;
-        }
-    }
-    return leader;
+    Log("프로그램이 중단되면 케이블을 제거 하세요", COLOUR_RED);
 }
 
 MultiTickResult MultiDownload::Tick() {
     MultiTickResult result;
-    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot)
-        result.slots[static_cast<std::size_t>(slot)] = View(slot);
     if (downloadRunning_ && !AnyWorkerActive()) {
         downloadRunning_ = false;
         result.ended = true;
-        for (auto& w : multiWorkers)
-            if (w) w->ResetDisplayFields();
-        host_.SetStartControlsEnabled(true);
     }
     result.running = downloadRunning_;
     return result;

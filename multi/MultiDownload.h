@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "job/DownloadJob.h"
@@ -36,38 +37,10 @@ enum class MultiStartOutcome {
     NoDevice,       // no slot has a port name
 };
 
-// The slot label of a multi worker for slotStatusCode = currentImage + 10 x erasing +
-// 1000 x endCode: "다운로드 종료" when finished, "사용자 종료" when stopped, otherwise the
-// stage ("코드 다운로드", "폰트N 다운로드", "코드 삭제중", "폰트N 삭제중") followed by
-// " 오류 종료" for a failed run (endCode 2-8); "리셋 점프 오류 종료" for endCode 9.
-std::string SlotStatusText(int slotStatusCode);
-
-// The code for SlotStatusText from a worker's status fields.
-constexpr int SlotStatusCode(int currentImage, int erasing, int endCode) {
-    return currentImage + 10 * erasing + 1000 * endCode;
-}
-
-// What the status tick shows of one slot.
-struct MultiSlotView {
-    bool hasWorker = false;
-    bool active = false;  // runState is not 0
-    int percent = 0;
-    int currentImage = 0;
-    int erasing = 0;
-    int endCode = 0;
-    std::string statusText;  // SlotStatusText of the fields
-};
-
 struct MultiTickResult {
     bool running = false;  // downloadRunning after the tick
     bool ended = false;    // this tick found no active worker and ended the multi download
-    std::array<MultiSlotView, MULTI_SLOT_COUNT> slots;
 };
-
-// The slot whose phone leads (the status tick marks its image and shows its percentage in
-// the title): among the slots with an active worker the greatest currentImage x 1000 +
-// percent, ties to the lower slot; -1 when no worker is active.
-int LeaderSlot(const std::array<MultiSlotView, MULTI_SLOT_COUNT>& slots);
 
 // The multi download without the window: its Start and Stop, the end of a download, and the state
 // they share (the workers, lzoLock and its work memory, the slot port names). Everything but the
@@ -78,27 +51,32 @@ int LeaderSlot(const std::array<MultiSlotView, MULTI_SLOT_COUNT>& slots);
 // slot and live until this object dies. Destroy it on the main thread.
 class MultiDownload {
   public:
-    MultiDownload(MainThread& mainThread, MultiPortOps& ports, MultiDownloadHost& host,
+    MultiDownload(MainThread& mainThread, MultiPortOps& ports, OperatorQuestions& questions,
                   MultiStartTiming timing = {});
     ~MultiDownload();
     MultiDownload(const MultiDownload&) = delete;
     MultiDownload& operator=(const MultiDownload&) = delete;
 
     // The multi Start (after the host has run its slot scan): settings snapshot, file times
-    // refreshed in the job, job checks, ports opened in slot order, workers configured and
-    // released.
+    // refreshed in the job (unless the settings were refused), job checks and the operator's
+    // questions, ports opened in slot order, workers configured and released. The host takes
+    // the file selection and the Start from the operator while it runs, and gives them back
+    // unless it gives Started; a refused setting is conversionError().
     MultiStartOutcome Start(DownloadJob& job, const MultiStartRequest& request);
+    // The settings text that refused the last Start (SettingsError).
+    const std::optional<ConversionError>& conversionError() const { return conversionError_; }
 
     // The observer of the slots' runs (slots 1-8; nullptr: none): their events and lines
-    // (without the port name). Main thread, while no worker is active; it applies from the
-    // next Start.
-    void SetRunEvents(RunEvents* events) { events_ = events; }
+    // (without the port name), and the multi download's own lines (MULTI_DOWNLOAD_LINES).
+    // Main thread, while no worker is active; it applies from the next Start.
+    void SetRunEvents(RunEvents* events) { events_ = events ? events : &NoRunEvents(); }
 
     // The multi Stop: every running worker of a named slot is asked to stop.
     void Stop();
 
-    // The multi part of the status tick: while downloadRunning, either the slots' views or,
-    // when no worker is active any more, the end of the multi download.
+    // The multi part of the status tick: while downloadRunning, whether no worker is active
+    // any more, which ends the multi download (the host gives the file selection and the
+    // Start back). The slots' progress is their events'.
     MultiTickResult Tick();
 
     // True while some worker is active (runState not 0) or the notice of its end has not
@@ -116,29 +94,32 @@ class MultiDownload {
 
     // The worker of a slot, or nullptr before the first Start that used the slot.
     MultiSingleBoxDLU* worker(int slot) const;
-    MultiSlotView View(int slot) const;
 
     LzoShared& lzo() { return lzo_; }
 
   private:
     // A worker's end notice, on the main thread.
     void SlotRunEnded(int slot);
-    // The Start's port opening in slot order; every port closed again when one fails.
-    MultiStartOutcome OpenSlotPorts();
+    // One of the multi download's own lines.
+    void Log(const std::string& text, std::uint32_t colour) {
+        events_->Line(MULTI_DOWNLOAD_LINES, text, colour);
+    }
+    // The Start's port opening in slot order; every port closed again when one fails (the
+    // slot whose port failed told as a run that started and ended at once).
+    MultiStartOutcome OpenSlotPorts(const DownloadRun& run);
     // At construction, the ports closed: each port's bytes go to its slot's worker through
     // the port's tap (the worker reading the port itself where the port can do that).
     void AttachReceiveTaps();
     // The job and settings copy of every named slot's worker (created on first use).
-    // checked: the versions of the request (taken here when the caller took none).
-    void ConfigureWorkers(const DownloadJob& job, const StartSnapshot& snapshot, bool versionCheck,
-                          const ImageVersions& checked);
+    void ConfigureWorkers(const DownloadRun& run, bool versionCheck);
 
     MainThread& mainThread_;
     MultiPortOps& ports_;
-    MultiDownloadHost& host_;
+    OperatorQuestions& questions_;
+    std::optional<ConversionError> conversionError_;
     const MultiStartTiming timing_;
     LzoShared lzo_;
-    RunEvents* events_ = nullptr;
+    RunEvents* events_ = &NoRunEvents();
     // The worker reads its port itself (else the port's receive thread hands its bytes over).
     std::array<bool, MULTI_SLOT_COUNT> workerReads_{};
     // The worker each tap hands its bytes to (set once the worker exists; the tap runs on

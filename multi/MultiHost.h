@@ -6,13 +6,13 @@
 #include <functional>
 #include <string>
 
+#include "job/DownloadJob.h"
+#include "job/JobCheck.h"
 #include "job/StartSnapshot.h"
 #include "protocol/SequenceHost.h"  // COLOUR_BLACK, COLOUR_RED, COLOUR_BLUE
+#include "protocol/SlotEnd.h"       // MULTI_SLOT_COUNT
 
 namespace zembra {
-
-// Slots of the multi download: ports VaComm1 ... VaComm8, workers, status display.
-inline constexpr int MULTI_SLOT_COUNT = 8;
 
 // The port operations of the eight multi-download ports (channel 0-7 = VaComm1 ... VaComm8).
 // They run on the main thread, except WriteMulti, which each slot's worker calls for its own
@@ -53,36 +53,29 @@ class MultiPortOps {
     virtual int ReadMulti(int /*channel*/, int /*timeoutMs*/, int /*cancelHandle*/) { return -1; }
 };
 
-// The operator side of the multi download: the multi log pane, the message boxes and the
-// controls that the multi Start disables. All calls run on the main thread.
-class MultiDownloadHost {
+// What needs the operator's answer, and nothing else: the one question a run asks (the version
+// the phone refused) and the questions of a Start. The window answers with its dialogs, the
+// console with its prompts (or --yes/--no). Every call is made on the host's main thread.
+class OperatorQuestions {
   public:
-    virtual ~MultiDownloadHost() = default;
+    virtual ~OperatorQuestions() = default;
 
-    // Appends one line in the colour to the multi log.
-    virtual void LogMulti(const std::string& text, std::uint32_t colour) = 0;
-    // Shows the job problem's box (caption "오류", OK).
-    virtual void ShowJobError(int code) = 0;
-    // Asks MULTI_OVERRIDE_QUESTION (caption "확인", Yes/No); true for Yes.
-    virtual bool AskOverride() = 0;
-    // A settings text that is not a number.
-    virtual void ShowConversionError(const ConversionError& error) = 0;
-    // Enables or disables the file selection and the multi Start.
-    virtual void SetStartControlsEnabled(bool enabled) = 0;
-    // The Start has refreshed the job's file times (before its checks): a host that shows
-    // them updates its fields.
-    virtual void FileTimesRefreshed(const DownloadJob& /*job*/) {}
-    // The job checks have passed (or the operator overrode them): the host's last question
-    // about the job, then the slot port names as they are now, which the Start opens. A host
-    // whose slots can change while its questions are open fills them in here; the names
-    // given with the Start request come in. false abandons the Start (nothing was opened).
-    virtual bool ConfirmStart(const DownloadJob& /*job*/,
-                              std::array<std::string, MULTI_SLOT_COUNT>& /*slotPortNames*/) {
-        return true;
-    }
-    // A worker has ended its run (runState is 0 again); posted to the main thread so that a
-    // host waiting for the end can look at once instead of on its next tick.
-    virtual void SlotRunEnded(int /*slot*/) {}
+    // A run's question as a message box in a style of AskOperator.h; the button pressed
+    // (mb::kIdOk ...).
+    virtual int AskOperator(const std::string& text, const std::string& caption, int style) = 0;
+    // The Start's questions come with the job as the Start has refreshed it (its file times):
+    // a host that shows the job shows it so before it asks.
+    //
+    // The problems the job checks found (check.codes, each in its own error box, in order),
+    // then, when the code that counts may be overridden, the override question of the kind
+    // of Start. True when the Start goes on.
+    virtual bool AcceptJob(const DownloadJob& job, const JobCheckResult& check, StartKind kind) = 0;
+    // The last question before the ports open: the flash-range question when the job's ranges
+    // have problems; then, for a multi Start (slotPortNames given), the slot port names as
+    // they are now (a host whose slots change while its questions are open fills them in;
+    // the names of the Start request come in). False abandons the Start.
+    virtual bool ConfirmStart(const DownloadJob& job,
+                              std::array<std::string, MULTI_SLOT_COUNT>* slotPortNames) = 0;
 };
 
 }  // namespace zembra

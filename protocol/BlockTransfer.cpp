@@ -114,8 +114,7 @@ BlockResult BlockTransfer::SendBlockCompressed(bool usb, std::FILE* file, std::i
     std::uint8_t* payload = payload_.get();
     for (std::size_t sent = 0; sent < total; sent += chunk) {
         if (host_.StopRequested()) return BlockResult::Stopped;
-        report_.Progress(host_,
-                         Percent(startOffset, fileSize, offset, static_cast<std::int64_t>(sent)),
+        report_.Progress(Percent(startOffset, fileSize, offset, static_cast<std::int64_t>(sent)),
                          offset, fileSize);
         const std::size_t n = std::min(total - sent, chunk);
         payload[0] = CMD_COMPRESSED;
@@ -145,7 +144,7 @@ BlockResult BlockTransfer::SendBlockNormalUart(std::FILE* file, std::int64_t sta
     payload[5] = static_cast<std::uint8_t>(length);
     payload[6] = static_cast<std::uint8_t>(length >> 8);
 
-    report_.Progress(host_, Percent(startOffset, fileSize, offset, 0), offset, fileSize);
+    report_.Progress(Percent(startOffset, fileSize, offset, 0), offset, fileSize);
     const std::size_t frameLength = codec_.Encode(
         host_.FrameBuffer(), payload, static_cast<std::uint16_t>(length + 1 + kWriteHeaderSize));
     return WriteUntilAck(frameLength);
@@ -159,7 +158,7 @@ BlockResult BlockTransfer::SendBlockNormalUsb(std::FILE* file, std::int64_t star
     if (!ReadImageBlock(file, offset, data, length, kDataBlockSize))
         return BlockResult::FileReadError;
     std::uint8_t* control = packed_.get();
-    report_.Progress(host_, Percent(startOffset, fileSize, offset, 0), offset, fileSize);
+    report_.Progress(Percent(startOffset, fileSize, offset, 0), offset, fileSize);
 
     bool controlState = StartsWithControlMarker(data, kDataBlockSize);
     if (controlState) BuildControlBlock(control, false);

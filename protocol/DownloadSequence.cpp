@@ -128,17 +128,6 @@ void DownloadSequence::SettleMode(LinkProtocolCode mode, bool rawUsbFrames) {
     report_.events.LinkSettled(report_.slot, mode_);
 }
 
-void DownloadSequence::MarkImage(SequenceMark mark, int slot, std::uint32_t address,
-                                 std::int64_t size) {
-    host_.Mark(mark, slot);
-    if (mark == SequenceMark::ImageStarted)
-        report_.events.ImageStarted(report_.slot, slot, address, size);
-    else if (mark == SequenceMark::EraseEnded)
-        report_.events.EraseEnded(report_.slot, slot);
-    else if (mark == SequenceMark::ImageDone)
-        report_.events.ImageDone(report_.slot, slot);
-}
-
 // ---- steps before the images ---------------------------------------------------------
 
 RunOutcome DownloadSequence::RequestStart() {
@@ -270,7 +259,8 @@ RunOutcome DownloadSequence::EnterDownloadModule() {
     failed = AckStep("다운로드 시작", {CMD_DOWNLOAD_START}, kResponseError, COLOUR_RED,
                      RunOutcome::JumpFailed);
     if (failed != RunOutcome::None) return failed;
-    host_.Mark(SequenceMark::ImagesBegin, 0);
+    host_.ImagesBegin();
+    report_.events.ImageMark(report_.slot, SequenceMark::ImagesBegin, ImageSlot::Code);
     return RunOutcome::None;
 }
 
@@ -444,14 +434,14 @@ RunOutcome DownloadSequence::SendImage(int slot, std::FILE* file) {
 
     const TransferRange range = ImageTransferRange(
         slot, size, boot, snap_.address[static_cast<std::size_t>(slot)], snap_.change);
-    MarkImage(SequenceMark::ImageStarted, slot, range.address, range.length);
+    report_.events.ImageMark(report_.slot, SequenceMark::ImageStarted, slot);
     outcome = EraseRange(range.address, range.length, size);
-    MarkImage(SequenceMark::EraseEnded, slot);
+    report_.events.ImageMark(report_.slot, SequenceMark::EraseEnded, slot);
     if (outcome != RunOutcome::None) return outcome;
     outcome = WriteImage(file, range.startOffset, size, range.address);
     if (outcome != RunOutcome::Completed) return outcome;
     Pause();
-    MarkImage(SequenceMark::ImageDone, slot);
+    report_.events.ImageMark(report_.slot, SequenceMark::ImageDone, slot);
     return RunOutcome::Completed;
 }
 

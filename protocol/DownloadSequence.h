@@ -130,8 +130,6 @@ class DownloadSequence {
                        const char* failText, std::uint32_t failColour, RunOutcome failure);
     void Pause();
     void SettleMode(LinkProtocolCode mode, bool rawUsbFrames);
-    // The host's display mark, then the same point as a typed event.
-    void MarkImage(SequenceMark mark, int slot, std::uint32_t address = 0, std::int64_t size = 0);
 
     SequenceHost& host_;
     const RunReport& report_;

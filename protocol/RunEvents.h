@@ -13,6 +13,10 @@
 
 namespace zembra {
 
+// The slot of the multi download's own lines (its ports opened, its start and stop): they
+// belong to no phone's run and are shown in the multi pane without a port name.
+inline constexpr int MULTI_DOWNLOAD_LINES = 9;
+
 // How a phone's run ended, as its engine decided it: the sequence's outcome and, for a
 // multi slot, its endCode (SlotEnd.h; -1 for the single engine, whose outcome says it all).
 struct RunEnd {
@@ -21,14 +25,20 @@ struct RunEnd {
     std::int64_t durationMs = 0;  // from the run's start to its end
 };
 
-// What one phone's run does, told as it happens. slot: 0 for the single engine, 1-8 for the
-// multi slots. Every call comes on the thread that runs that phone's sequence, in the order
-// of the run; an observer that shares what it keeps with other threads locks it itself.
-// Each call is made once per fact: a count is the number of calls.
+// What one phone's run does, told as it happens: the one road by which a run's lines, progress,
+// image marks and end reach the window, the console and the records. slot: 0 for the single
+// engine, 1-8 for the multi slots. Every call comes on the thread that runs that phone's sequence,
+// in the order of the run; an observer that shares what it keeps with other threads locks it
+// itself. Each call is made once per fact: a count is the number of calls.
 class RunEvents {
   public:
     virtual ~RunEvents() = default;
 
+    // A run begins on port with the job's paths, Start values and checked versions (the first
+    // call of a run; its port is still to be opened). The multi download's own lines come as
+    // MULTI_DOWNLOAD_LINES, which has no run.
+    virtual void RunStarted(int /*slot*/, const std::string& /*port*/, const DownloadRun& /*run*/) {
+    }
     // One log line of the run in its colour (COLOUR_BLACK, COLOUR_RED, COLOUR_BLUE), without
     // any port-name prefix.
     virtual void Line(int /*slot*/, const std::string& /*text*/, std::uint32_t /*colour*/) {}
@@ -48,12 +58,9 @@ class RunEvents {
     virtual void LinkSettled(int /*slot*/, LinkProtocolCode /*mode*/) {}
     // The code image's version word, read from its trailer before the version check.
     virtual void VersionWord(int /*slot*/, std::uint16_t /*word*/) {}
-    // An image passed its checks; its erase of length bytes at address follows.
-    virtual void ImageStarted(int /*slot*/, int /*image*/, std::uint32_t /*address*/,
-                              std::int64_t /*size*/) {}
-    virtual void EraseEnded(int /*slot*/, int /*image*/) {}
-    // Every byte of the image was written and acknowledged.
-    virtual void ImageDone(int /*slot*/, int /*image*/) {}
+    // A point of the image loop (SequenceMark) for the image (ImageSlot) it concerns; ImageDone
+    // once every byte of the image was written and acknowledged.
+    virtual void ImageMark(int /*slot*/, SequenceMark /*mark*/, int /*image*/) {}
     // The run is over (the last call of a run).
     virtual void RunFinished(int /*slot*/, const RunEnd& /*end*/) {}
 };
@@ -66,6 +73,9 @@ RunEvents& NoRunEvents();
 class RunEventsFan : public RunEvents {
   public:
     RunEventsFan(std::initializer_list<RunEvents*> observers) : observers_(observers) {}
+    void RunStarted(int slot, const std::string& port, const DownloadRun& run) override {
+        for (RunEvents* o : observers_) o->RunStarted(slot, port, run);
+    }
     void Line(int slot, const std::string& text, std::uint32_t colour) override {
         for (RunEvents* o : observers_) o->Line(slot, text, colour);
     }
@@ -87,14 +97,8 @@ class RunEventsFan : public RunEvents {
     void VersionWord(int slot, std::uint16_t word) override {
         for (RunEvents* o : observers_) o->VersionWord(slot, word);
     }
-    void ImageStarted(int slot, int image, std::uint32_t address, std::int64_t size) override {
-        for (RunEvents* o : observers_) o->ImageStarted(slot, image, address, size);
-    }
-    void EraseEnded(int slot, int image) override {
-        for (RunEvents* o : observers_) o->EraseEnded(slot, image);
-    }
-    void ImageDone(int slot, int image) override {
-        for (RunEvents* o : observers_) o->ImageDone(slot, image);
+    void ImageMark(int slot, SequenceMark mark, int image) override {
+        for (RunEvents* o : observers_) o->ImageMark(slot, mark, image);
     }
     void RunFinished(int slot, const RunEnd& end) override {
         for (RunEvents* o : observers_) o->RunFinished(slot, end);
@@ -121,10 +125,8 @@ struct RunReport {
     void ShowNak(std::uint8_t code) const {
         if (const char* text = NakText(code)) Line(text, COLOUR_BLUE);
     }
-    // The transfer's progress, to the engine and to the observer.
-    void Progress(SequenceHost& host, std::uint8_t percent, std::int64_t offset,
-                  std::int64_t total) const {
-        host.ShowProgress(percent, offset);
+    // The transfer's progress.
+    void Progress(std::uint8_t percent, std::int64_t offset, std::int64_t total) const {
         events.Progress(slot, offset, total, percent);
     }
     // A write of count bytes (nothing for a write that failed).

@@ -37,7 +37,7 @@ enum class BlockResult : int {
     FileReadError = 5,
 };
 
-// Points of the sequence at which the slot display changes.
+// Points of the image loop, told as RunEvents::ImageMark.
 enum class SequenceMark {
     ImagesBegin,   // the phone is in its download module; the image loop begins
     ImageStarted,  // an image passed its checks; its erase follows
@@ -64,9 +64,9 @@ class SequenceHost {
     virtual WaitResult WaitResponse(long long ticks) = 0;
     // The response taken by the last wait that gave Arrived, code first.
     virtual const std::vector<std::uint8_t>& Response() const = 0;
-    // The engine's own view of the transfer (the run's observers get it as Progress).
-    virtual void ShowProgress(std::uint8_t percent, std::int64_t fileOffset) = 0;
-    virtual void Mark(SequenceMark mark, int slot) = 0;
+    // The phone is in its download module and the image loop begins: the engine's clock of the
+    // transfer (its duration line, its trace) starts here.
+    virtual void ImagesBegin() = 0;
     // True once the operator asked for the stop.
     virtual bool StopRequested() const = 0;
     // The mode in force and whether commands now go as raw USB frames.

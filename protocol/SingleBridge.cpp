@@ -45,8 +45,7 @@ WaitResult SingleBridge::WaitResponse(long long ticks) {
     return result;
 }
 
-void SingleBridge::Mark(SequenceMark mark, int) {
-    if (mark != SequenceMark::ImagesBegin) return;
+void SingleBridge::ImagesBegin() {
     shared_.downloadStartMs.store(NowMs());
     shared_.downloadRunning.store(true);
 }

@@ -51,12 +51,11 @@ class SingleBridge : public PortSequenceHost {
     void LogLine(const std::string& text, std::uint32_t colour) { Report().Line(text, colour); }
     // Closes the port on the main thread (the end of a run).
     void ClosePort();
-    // The observer has the progress; the bridge itself shows nothing.
-    void ShowProgress(std::uint8_t, std::int64_t) override {}
     void SetBaud(int rate) override;
     // As PortSequenceHost's, then the line of an overrun of the answer assembly.
     WaitResult WaitResponse(long long ticks) override;
-    void Mark(SequenceMark mark, int slot) override;
+    // downloadStartMs restarts and downloadRunning is set.
+    void ImagesBegin() override;
     bool StopRequested() const override { return shared_.stopRequested.load(); }
     void LinkSettled(LinkProtocolCode mode, bool rawUsbFrames) override;
     void Pause(int ms) override;

@@ -46,6 +46,7 @@ SingleEngine::StartResult SingleEngine::Start(const SingleRunConfig& config,
     shared_.run = config;
     bridge_.BeginRun(config.snapshot.linkProtocol);
     lastPortError_.clear();
+    bridge_.Report().events.RunStarted(0, portName, config);
 
     const int number = PortNumberOf(portName);
     bridge_.LogLine(number > 0 ? FormatText("통신포트열기:COM%d Open", number)
@@ -62,6 +63,7 @@ SingleEngine::StartResult SingleEngine::Start(const SingleRunConfig& config,
     } catch (const std::exception& e) {
         lastPortError_ = e.what();
         bridge_.LogLine("통신포트열기를 실패했습니다. 확인 바랍니다.", COLOUR_BLUE);
+        bridge_.Report().events.RunFinished(0, RunEnd{});  // the run ends before it began
         return StartResult::PortOpenFailed;
     }
 

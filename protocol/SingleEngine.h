@@ -27,7 +27,9 @@ class SingleEngine {
   public:
     enum class StartResult {
         Started,  // the worker runs; its observer sees the end (RunFinished, slot 0)
-        PortOpenFailed,  // "통신포트열기를 실패했습니다. 확인 바랍니다." logged; nothing runs
+        // "통신포트열기를 실패했습니다. 확인 바랍니다." logged and the run told as ended (its
+        // outcome None); nothing runs.
+        PortOpenFailed,
         Busy,  // a run is still in progress; nothing changed
     };
 
@@ -39,8 +41,9 @@ class SingleEngine {
 
     // The engine side of the single Start once the job checks have passed: sets
     // downloadStartMs and clears stopRequested, takes the run's paths and snapshot, opens the
-    // port ("COMn" by number as the window does, or a device path) at 57,600 bit/s, logs
-    // "다운로드", sets downloadEnabled and resumes the worker (created on first use).
+    // port ("COMn" by number as the window does, or a device path) at 57,600 bit/s (the run
+    // told as started just before), logs "다운로드", sets downloadEnabled and resumes the
+    // worker (created on first use).
     StartResult Start(const SingleRunConfig& config, const std::string& portName);
 
     // The stop request: "다운로드 중단 요청" (red), then stopRequested. The host adds

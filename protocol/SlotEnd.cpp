@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "platform/Helpers.h"
 #include "protocol/RunEvents.h"
 
 namespace zembra {
@@ -32,6 +33,41 @@ const char* EndCodeMeaning(int endCode) {
                                            "사용자 종료"};
     static_assert(std::size(meanings) == END_STOPPED + 1);
     return endCode >= 0 && endCode <= END_STOPPED ? meanings[endCode] : "알 수 없음";
+}
+
+std::string SlotStatusText(int c) {
+    const int a = c / 1000;
+    if (a == 1) return "다운로드 종료";
+    if (c / 10000 == 1) return "사용자 종료";
+    if (a == 9) return "리셋 점프 오류 종료";
+    const std::string suffix = (a >= 2 && a <= 8) ? " 오류 종료" : "";
+    const int stage = c % 1000;
+    std::string text;
+    if (stage == 0) {
+        text = "코드 다운로드";
+    } else if (stage >= 1 && stage <= 6) {
+        text = FormatText("폰트%d 다운로드", stage);
+    } else if (stage == 10) {
+        text = "코드 삭제중";
+    } else if (stage >= 11 && stage <= 16) {
+        text = FormatText("폰트%d 삭제중", stage - 10);
+    }
+    return text + suffix;
+}
+
+int LeaderSlot(const std::array<MultiSlotView, MULTI_SLOT_COUNT>& slots) {
+    int leader = -1;
+    int best = 0;
+    for (int slot = 0; slot < MULTI_SLOT_COUNT; ++slot) {
+        const MultiSlotView& view = slots[static_cast<std::size_t>(slot)];
+        if (!view.hasWorker || !view.active) continue;
+        const int key = view.currentImage * 1000 + view.percent;
+        if (leader < 0 || key > best) {
+            leader = slot;
+            best = key;
+        }
+    }
+    return leader;
 }
 
 RunEvents& NoRunEvents() {

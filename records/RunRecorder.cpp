@@ -84,65 +84,45 @@ const std::string& RunRecorder::path() const {
     return store_ ? store_->path() : kNone;
 }
 
-void RunRecorder::Begin(int slot, const DownloadJob& job, const std::string& frontEnd,
-                        const std::string& port, Link link, LinkProtocolCode configured,
-                        const ImageVersions* versions) {
-    BeginSlot(slot, job, frontEnd, port, link, configured,
-              store_ ? RecordImagesOf(job, versions) : std::vector<RecordImage>{});
+void RunRecorder::SetJob(const DownloadJob& job, const std::string& frontEnd,
+                         const ImageVersions* versions) {
+    job_.frontEnd = frontEnd;
+    job_.images = store_ ? RecordImagesOf(job, versions) : std::vector<RecordImage>{};
+    job_.versionWord = store_ ? CodeVersionWordOf(job) : -1;
 }
 
-void RunRecorder::BeginMulti(const DownloadJob& job, const std::string& frontEnd,
-                             std::span<const std::string> portNames, LinkProtocolCode configured,
-                             const ImageVersions& versions) {
-    const std::vector<RecordImage> images =
-        store_ ? RecordImagesOf(job, &versions) : std::vector<RecordImage>{};
-    for (std::size_t n = 0; n < portNames.size() && n + 1 < kSlots; ++n)
-        if (!portNames[n].empty())
-            BeginSlot(static_cast<int>(n) + 1, job, frontEnd, portNames[n], Link::Usb, configured,
-                      images);
-}
-
-void RunRecorder::BeginSlot(int slot, const DownloadJob& job, const std::string& frontEnd,
-                            const std::string& port, Link link, LinkProtocolCode configured,
-                            std::vector<RecordImage> images) {
-    {
-        std::lock_guard<std::mutex> lock(factsMutex_);
-        FactsOf(slot) = Facts{};
-    }
-    Pending pending{{}, std::chrono::steady_clock::now(), configured};
+void RunRecorder::RunStarted(int slot, const std::string& port, const DownloadRun& run) {
+    const LinkProtocolCode configured = run.snapshot.linkProtocol;
+    Pending pending{{}, configured};
     DownloadRecord& record = pending.record;
     record.startUtc = UtcNowIso();
     record.station = station_;
-    record.frontEnd = frontEnd;
+    record.frontEnd = job_.frontEnd;
     record.port = port;
     record.slot = slot;
     record.location = PortLocation(port);
-    record.link = link == Link::Usb ? "USB" : "UART";
-    record.images = std::move(images);
-    if (store_) record.versionWord = CodeVersionWordOf(job);
+    record.link = (configured & 0xFF00) == (UART_NONE & 0xFF00) ? "UART" : "USB";
+    record.images = job_.images;
+    record.versionWord = job_.versionWord;
+    std::lock_guard<std::mutex> lock(factsMutex_);
+    FactsOf(slot) = Facts{};
     pending_[static_cast<std::size_t>(slot) % kSlots] = std::move(pending);
 }
 
-void RunRecorder::Finish(int slot, std::int64_t durationMs) {
-    std::optional<Pending>& pending = pending_[static_cast<std::size_t>(slot) % kSlots];
-    if (!pending) return;
-    DownloadRecord record = std::move(pending->record);
-    const auto started = pending->started;
-    const LinkProtocolCode configured = pending->configured;
-    pending.reset();
+void RunRecorder::RunFinished(int slot, const RunEnd& end) {
+    std::optional<Pending> pending;
     Facts facts;
     {
         std::lock_guard<std::mutex> lock(factsMutex_);
-        facts = FactsOf(record.slot);
+        pending.swap(pending_[static_cast<std::size_t>(slot) % kSlots]);
+        facts = FactsOf(slot);
     }
+    if (!pending) return;
+    DownloadRecord record = std::move(pending->record);
     record.endUtc = UtcNowIso();
-    if (facts.finished) durationMs = facts.end.durationMs;
-    record.durationMs = durationMs >= 0 ? durationMs
-                                        : std::chrono::duration_cast<std::chrono::milliseconds>(
-                                              std::chrono::steady_clock::now() - started)
-                                              .count();
-    RecordOutcome(record, facts);
-    record.modeCode = facts.mode != 0 ? facts.mode : configured;
+    record.durationMs = end.durationMs;
+    RecordOutcome(record, end, facts);
+    record.modeCode = facts.mode != 0 ? facts.mode : pending->configured;
     record.protocol = ProtocolTextOf(record.modeCode);
     if (facts.versionWord >= 0 && store_) record.versionWord = facts.versionWord;
     record.bytesSent = facts.bytesSent;
@@ -200,15 +180,14 @@ void RunRecorder::Write(DownloadRecord& record) {
 
 // The outcome: a multi slot's by its endCode, the single engine's by its RunOutcome; a run
 // that never began did not get its port open. The images written are those the run finished.
-void RunRecorder::RecordOutcome(DownloadRecord& record, const Facts& facts) {
-    const RunEnd& end = facts.end;
-    if (facts.finished && end.endCode >= 0) {
+void RunRecorder::RecordOutcome(DownloadRecord& record, const RunEnd& end, const Facts& facts) {
+    if (end.endCode >= 0) {
         record.outcome = FormatText("endCode %d", end.endCode);
         record.outcomeCode = end.endCode;
         record.outcomeText = EndCodeMeaning(end.endCode);
         record.succeeded = end.endCode == END_FINISHED;
     } else {
-        const RunOutcome outcome = facts.finished ? end.outcome : RunOutcome::None;
+        const RunOutcome outcome = end.outcome;
         record.outcome = outcome == RunOutcome::None ? "PortOpenFailed" : RunOutcomeName(outcome);
         record.outcomeCode = static_cast<int>(outcome);
         record.outcomeText = OutcomeText(outcome);
@@ -245,16 +224,10 @@ void RunRecorder::VersionWord(int slot, std::uint16_t word) {
     FactsOf(slot).versionWord = word;
 }
 
-void RunRecorder::ImageDone(int slot, int image) {
+void RunRecorder::ImageMark(int slot, SequenceMark mark, int image) {
+    if (mark != SequenceMark::ImageDone) return;
     std::lock_guard<std::mutex> lock(factsMutex_);
     FactsOf(slot).imagesDone[static_cast<std::size_t>(image) % ImageSlot::Count] = true;
-}
-
-void RunRecorder::RunFinished(int slot, const RunEnd& end) {
-    std::lock_guard<std::mutex> lock(factsMutex_);
-    Facts& facts = FactsOf(slot);
-    facts.finished = true;
-    facts.end = end;
 }
 
 }  // namespace zembra

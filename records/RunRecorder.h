@@ -2,14 +2,12 @@
 
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <span>
 #include <string>
 #include <thread>
 
@@ -26,16 +24,15 @@ namespace zembra {
 // fail a download). A record that cannot be written is reported through the error callback
 // and remembered, so that the program can say so at its end.
 //
-// The record's facts come from the run's events (RunEvents): the recorder is the observer
-// that the front end gives its engines. Each front end begins a slot's record as its run
-// starts and finishes it at its end; Begin and Finish run on the host's main thread, the
-// events come on the engines' worker threads (a lock keeps each slot's facts).
+// The recorder is an observer of the runs (RunEvents) and owns their records: the front end
+// tells it the job of the runs to come (SetJob, before the Start), each run's record begins at
+// its RunStarted and is handed to the writer at its RunFinished, on the thread that tells it
+// (a lock keeps each slot's facts).
 //
-// Finish hands the completed record to the recorder's writer thread, which alone touches the
-// database: a store that is locked or slow holds up neither the window nor the console. The
-// writer lives from the constructor to the destructor (only when records are kept); the
-// destructor lets it write every record handed over before it ends. The error and written
-// callbacks run on the writer thread.
+// The writer thread alone touches the database: a store that is locked or slow holds up
+// neither the window nor the console nor the engines. The writer lives from the constructor
+// to the destructor (only when records are kept); the destructor lets it write every record
+// handed over before it ends. The error and written callbacks run on the writer thread.
 class RunRecorder : public RunEvents {
   public:
     // Slots of the runs a recorder follows: 0 the single engine, 1-8 the multi slots.
@@ -55,30 +52,16 @@ class RunRecorder : public RunEvents {
     // the record counts as not written. Nobody waits on the writer, so it can wait long.
     static constexpr int kWriterBusyTimeoutMs = 60000;
 
-    // Called on the writer thread after each record it has stored. Set before the first Finish.
+    // Called on the writer thread after each record it has stored. Set before the first run.
     void SetWritten(std::function<void()> written) { written_ = std::move(written); }
 
     bool enabled() const { return store_ != nullptr; }
     const std::string& path() const;
 
-    // Begins the record of the slot's next run and forgets what its last run told: the
-    // time, station, front end, port, slot, link, the job's images with their hashes and
-    // ranges (listed against the versions the run will compare, see RecordImagesOf), and the
-    // code image's version word. configured: the link-and-protocol code the run starts with.
-    void Begin(int slot, const DownloadJob& job, const std::string& frontEnd,
-               const std::string& port, Link link, LinkProtocolCode configured,
-               const ImageVersions* versions);
-    // Begins the records of the named multi slots (slot n + 1 for portNames[n]; an empty name
-    // takes no part), the images listed once.
-    void BeginMulti(const DownloadJob& job, const std::string& frontEnd,
-                    std::span<const std::string> portNames, LinkProtocolCode configured,
-                    const ImageVersions& versions);
-
-    // Completes the slot's pending record from what its run told (the outcome, the images
-    // written, the counts, the protocol settled, else configured) and hands it to the writer.
-    // A run that never began (its port did not open) is "PortOpenFailed", its duration
-    // durationMs when given, else the time since Begin. Nothing without a pending record.
-    void Finish(int slot, std::int64_t durationMs = -1);
+    // The job of the runs to come, on the main thread before their Start: its images with
+    // their hashes and ranges (listed against the versions the runs will compare, see
+    // RecordImagesOf), the code image's version word, and the front end the records name.
+    void SetJob(const DownloadJob& job, const std::string& frontEnd, const ImageVersions* versions);
 
     // Waits until every record finished so far has been written or refused (error() has had
     // its message). Returns !failed().
@@ -89,25 +72,32 @@ class RunRecorder : public RunEvents {
     // True once a record could not be written.
     bool failed() const { return failed_.load(); }
 
-    // RunEvents, on the engines' threads.
+    // RunEvents, on the engines' threads (RunStarted on the host's main thread). RunStarted
+    // begins the slot's record and forgets what its last run told; RunFinished completes it
+    // from what the run told (the outcome, the images written, the counts, the protocol
+    // settled, else the one it started with) and hands it to the writer. A run that ended
+    // before it began (its port did not open) is "PortOpenFailed".
+    void RunStarted(int slot, const std::string& port, const DownloadRun& run) override;
     void Written(int slot, std::size_t count) override;
     void Nak(int slot, std::uint8_t code) override;
     void Resent(int slot, std::uint8_t code) override;
     void LinkSettled(int slot, LinkProtocolCode mode) override;
     void VersionWord(int slot, std::uint16_t word) override;
-    void ImageDone(int slot, int image) override;
+    void ImageMark(int slot, SequenceMark mark, int image) override;
     void RunFinished(int slot, const RunEnd& end) override;
 
   private:
-    // A record of a run about to start.
+    // The record of a run that has started.
     struct Pending {
         DownloadRecord record;
-        std::chrono::steady_clock::time_point started;
         LinkProtocolCode configured = 0;
     };
-    void BeginSlot(int slot, const DownloadJob& job, const std::string& frontEnd,
-                   const std::string& port, Link link, LinkProtocolCode configured,
-                   std::vector<RecordImage> images);
+    // The job of the runs to come (SetJob).
+    struct Job {
+        std::string frontEnd;
+        std::vector<RecordImage> images;
+        std::int64_t versionWord = -1;
+    };
     // What one run told.
     struct Facts {
         std::uint64_t bytesSent = 0;
@@ -116,10 +106,8 @@ class RunRecorder : public RunEvents {
         LinkProtocolCode mode = 0;  // 0: not settled
         std::int64_t versionWord = -1;
         std::array<bool, ImageSlot::Count> imagesDone{};
-        bool finished = false;
-        RunEnd end;
     };
-    static void RecordOutcome(DownloadRecord& record, const Facts& facts);
+    static void RecordOutcome(DownloadRecord& record, const RunEnd& end, const Facts& facts);
     // The slot's facts (the lock held).
     Facts& FactsOf(int slot) { return facts_[static_cast<std::size_t>(slot) % kSlots]; }
 
@@ -141,7 +129,8 @@ class RunRecorder : public RunEvents {
     std::thread writer_;
     std::mutex factsMutex_;
     std::array<Facts, kSlots> facts_{};
-    std::array<std::optional<Pending>, kSlots> pending_;  // main thread
+    Job job_;                                             // main thread
+    std::array<std::optional<Pending>, kSlots> pending_;  // guarded by factsMutex_
 };
 
 }  // namespace zembra

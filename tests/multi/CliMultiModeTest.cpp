@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "cli/ConsoleHost.h"
 #include "cli/MultiMode.h"
 #include "tests/multi/MultiE2eSupport.h"
 
@@ -67,9 +68,11 @@ TEST_F(MultiEndToEnd, ConsoleRunPrintsLinesStatusAndTable) {
     const MultiStartRequest request = Request(ProtocolChoice::Auto, 2);
     std::FILE* out = std::tmpfile();
     ASSERT_NE(out, nullptr);
+    const CliOptions cli;
+    ConsoleHost console(cli, ConsoleHost::Streams{out, out, stdin});
     const int status = RunMultiDownload(
         job, request.settings, request.versions, options, request.slotPortNames, loop, ports,
-        [](MultiDownload*) {}, [] { return false; }, out);
+        [](MultiDownload*) {}, [] { return false; }, console);
     std::rewind(out);
     std::string text;
     char buffer[4096];

@@ -24,6 +24,7 @@
 #include "platform/Helpers.h"
 #include "platform/LoopMainThread.h"
 #include "platform/MainThread.h"
+#include "protocol/AskOperator.h"
 #include "protocol/RunDisplay.h"
 #include "sim/SimulatedPhone.h"
 #include "tests/multi/MultiTestPorts.h"
@@ -60,9 +61,9 @@ struct LogEntry {
     std::uint32_t colour;
 };
 
-// The operator side, recording the multi pane (the Start's lines and, through RunDisplay, the
-// slots' lines). Everything runs on the main thread.
-class RecordingHost : public MultiDownloadHost, public DownloadHost {
+// The operator side, recording the multi pane (the Start's lines and the slots' lines, through
+// RunDisplay) and the questions. Everything runs on the main thread.
+class RecordingHost : public OperatorQuestions, public DownloadHost {
   public:
     void LogSingle(const std::string& text, std::uint32_t colour) override {
         LogMulti(text, colour);
@@ -70,16 +71,19 @@ class RecordingHost : public MultiDownloadHost, public DownloadHost {
     void LogMulti(const std::string& text, std::uint32_t colour) override {
         lines.push_back({text, colour});
     }
-    void ShowJobError(int code) override { jobErrors.push_back(code); }
-    bool AskOverride() override {
+    int AskOperator(const std::string&, const std::string&, int) override { return mb::kIdCancel; }
+    bool AcceptJob(const DownloadJob&, const JobCheckResult& check, StartKind) override {
+        jobErrors.insert(jobErrors.end(), check.codes.begin(), check.codes.end());
+        if (!IsOverridableJobError(check.code())) return false;
         ++questions;
         return overrideAnswer;
     }
-    void ShowConversionError(const ConversionError& error) override {
-        conversionErrors.push_back(error.field);
+    bool ConfirmStart(const DownloadJob&, std::array<std::string, MULTI_SLOT_COUNT>*) override {
+        return true;
     }
-    void SetStartControlsEnabled(bool enabled) override { controlsEnabled = enabled; }
-    void SlotRunEnded(int slot) override { endedSlots.push_back(slot); }
+    void RunEnded(int slot, const RunEnd& end) override {
+        if (slot > 0 && end.endCode >= 0) endedSlots.push_back(slot - 1);
+    }
 
     // The lines of one port ("COM7:" prefix removed), in order.
     std::vector<LogEntry> SlotLines(const std::string& portName) const {
@@ -102,7 +106,6 @@ class RecordingHost : public MultiDownloadHost, public DownloadHost {
     std::vector<int> endedSlots;
     int questions = 0;
     bool overrideAnswer = true;
-    bool controlsEnabled = true;
 };
 
 // The display of a multi download's runs, made before it and gone after it.
@@ -120,10 +123,22 @@ class DisplayedMultiDownload : private SlotLinesDisplay, public MultiDownload {
   public:
     DisplayedMultiDownload(MainThread& loop, MultiPortOps& ports, RecordingHost& host,
                            MultiStartTiming timing = {})
-        : SlotLinesDisplay(loop, host), MultiDownload(loop, ports, host, timing) {
+        : SlotLinesDisplay(loop, host), MultiDownload(loop, ports, host, timing), host_(host) {
         slotNames = &slotPortNames();
         SetRunEvents(&display);
     }
+    // A slot's view as the display keeps it.
+    MultiSlotView View(int slot) const { return display.SlotView(slot); }
+    // The Start as a host makes it: a refused setting is shown.
+    MultiStartOutcome Start(DownloadJob& job, const MultiStartRequest& request) {
+        const MultiStartOutcome outcome = MultiDownload::Start(job, request);
+        if (outcome == MultiStartOutcome::SettingsError)
+            host_.conversionErrors.push_back(conversionError()->field);
+        return outcome;
+    }
+
+  private:
+    RecordingHost& host_;
 };
 
 constexpr std::uint16_t kVersion = 0x4215;

@@ -9,6 +9,7 @@
 #include "protocol/DebugTrace.h"
 #include "protocol/RunDisplay.h"
 #include "protocol/SingleBridge.h"
+#include "protocol/SlotEnd.h"
 #include "tests/protocol/TestHosts.h"
 
 namespace zembra {
@@ -128,13 +129,13 @@ TEST_F(BridgeFixture, WritesClearAPendingResponse) {
 }
 
 TEST_F(BridgeFixture, TheDisplayShowsTheSingleRunAndItsEnd) {
-    display.ImageStarted(0, 2, 0x10000, 4096);
+    display.ImageMark(0, SequenceMark::ImageStarted, 2);
     display.Progress(0, 0x1234, 4096, 37);
     display.Progress(0, 0x1234, 4096, 37);          // unchanged: nothing to show again
-    display.Progress(3, 0x1234, 4096, 50);          // a multi slot's progress: the tick's
+    display.Progress(3, 0x1234, 4096, 50);          // a slot that never started: no row
     EXPECT_EQ(host.gauges, (std::vector<int>{0}));  // posted to the main thread
     EXPECT_EQ(loop.ProcessPending(), 1);
-    display.ImageDone(0, 2);
+    display.ImageMark(0, SequenceMark::ImageDone, 2);
     display.Line(3, "삭제 요청", COLOUR_BLACK);  // a multi slot's line: the multi pane
     EXPECT_EQ(host.controlsGivenBack, 0);
     display.RunFinished(0, RunEnd{});
@@ -157,6 +158,31 @@ TEST_F(BridgeFixture, TheDisplayShowsTheSingleRunAndItsEnd) {
     ports.open = true;
     bridge.ClosePort();
     EXPECT_FALSE(ports.open);
+}
+
+// A multi slot's progress comes with every packet: its row is drawn by one posted draw at a
+// time, with the latest state, and its end at once; a slot whose port did not open has none.
+TEST_F(BridgeFixture, TheDisplayDrawsAMultiSlotOncePerPostWithItsLatestState) {
+    const DownloadRun run;
+    display.RunStarted(2, "COM66", run);
+    display.ImageMark(2, SequenceMark::ImageStarted, 1);
+    display.ImageMark(2, SequenceMark::EraseEnded, 1);
+    for (int percent = 1; percent <= 50; ++percent)
+        display.Progress(2, percent * 100, 5000, percent);
+    display.RunStarted(3, "COM99", run);
+    display.RunFinished(3, RunEnd{});  // its port did not open
+    EXPECT_EQ(loop.ProcessPending(), 2);
+    using Row = RecordingHost::Row;
+    EXPECT_EQ(host.rows, (std::vector<Row>{{1, 50, "폰트1 다운로드"}}));
+    EXPECT_EQ(host.leaders, (std::vector<std::pair<int, int>>{{1, 50}}));
+
+    display.ImageMark(2, SequenceMark::ImageDone, 1);
+    display.RunFinished(2, RunEnd{RunOutcome::Completed, END_FINISHED, 10});
+    EXPECT_EQ(host.rows.back(), (Row{1, 100, "다운로드 종료"}));
+    loop.ProcessPending();  // the draw posted by the mark shows the same end
+    EXPECT_EQ(host.rows.back(), (Row{1, 100, "다운로드 종료"}));
+    EXPECT_FALSE(display.SlotView(3 - 1).hasWorker);  // COM99's slot shows no row
+    EXPECT_EQ(host.controlsGivenBack, 0);             // a slot's end gives no single controls back
 }
 
 TEST_F(BridgeFixture, AFailedWriteIsReportedAndTheWaitRunsOut) {

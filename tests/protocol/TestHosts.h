@@ -27,6 +27,14 @@ class RecordingHost : public DownloadHost {
     std::vector<std::string> addresses;
     std::vector<std::pair<int, std::string>> markers;
     int controlsGivenBack = 0;
+    struct Row {
+        int slot;
+        int percent;
+        std::string status;
+        bool operator==(const Row&) const = default;
+    };
+    std::vector<Row> rows;
+    std::vector<std::pair<int, int>> leaders;  // image, percent
 
     void LogSingle(const std::string& text, std::uint32_t colour) override {
         lines.push_back({text, colour});
@@ -40,7 +48,15 @@ class RecordingHost : public DownloadHost {
     void SetMarker(int slot, const std::string& marker) override {
         markers.emplace_back(slot, marker);
     }
-    void GiveControlsBack() override { ++controlsGivenBack; }
+    void ShowSlot(int slot, const MultiSlotView& view) override {
+        rows.push_back({slot, view.percent, view.statusText});
+    }
+    void ShowLeader(const MultiSlotView& lead) override {
+        leaders.emplace_back(lead.currentImage, lead.percent);
+    }
+    void RunEnded(int slot, const RunEnd&) override {
+        if (slot == 0) ++controlsGivenBack;
+    }
 };
 
 // Port operations that keep what is written; onWrite may answer (it runs inside the write, on

@@ -41,9 +41,12 @@ TEST(RunRecorder, RecordsAreMadeFromTheEventsOfEachSlot) {
 
     // Multi slot 3 failed in its font's transfer after an auto mode chose compression; the
     // single slot finished. Their events come at once from two threads and must not mix.
-    const std::string slots[] = {"", "", "COM67"};
-    recorder.BeginMulti(job, "zembra --multi", slots, USB_AUTO, versions);
-    recorder.Begin(0, job, "zembra", "COM65", Link::Serial, UART_NONE, &versions);
+    recorder.SetJob(job, "zembra", &versions);
+    DownloadRun run = RunOfJob(job, StartSnapshot{}, &versions);
+    run.snapshot.linkProtocol = USB_AUTO;
+    recorder.RunStarted(3, "COM67", run);
+    run.snapshot.linkProtocol = UART_NONE;
+    recorder.RunStarted(0, "COM65", run);
     std::thread worker([&] {
         recorder.LinkSettled(3, USB_AUTO);
         recorder.LinkSettled(3, USB_PPV);
@@ -52,22 +55,21 @@ TEST(RunRecorder, RecordsAreMadeFromTheEventsOfEachSlot) {
         recorder.Nak(3, NAK_FAILED);
         recorder.Resent(3, NAK_FAILED);
         recorder.Resent(3, 0);
-        recorder.ImageDone(3, ImageSlot::Code);
+        recorder.ImageMark(3, SequenceMark::ImageDone, ImageSlot::Code);
         recorder.RunFinished(3, RunEnd{RunOutcome::TransferFailed, END_TRANSFER_FAILED, 1234});
     });
     recorder.LinkSettled(0, UART_NORMAL);
     for (int i = 0; i < 1000; ++i) recorder.Written(0, 1);
-    recorder.ImageDone(0, ImageSlot::Code);
-    recorder.ImageDone(0, 1);
+    recorder.ImageMark(0, SequenceMark::ImageDone, ImageSlot::Code);
+    recorder.ImageMark(0, SequenceMark::ImageDone, 1);
     recorder.RunFinished(0, RunEnd{RunOutcome::Completed, -1, 99});
     worker.join();
-    recorder.Finish(3);
-    recorder.Finish(0);
-    recorder.Finish(0);  // nothing pending any more: no second record
+    recorder.RunFinished(0, RunEnd{});  // nothing pending any more: no second record
 
-    // A run whose port never opened: no events, its counts start again from nothing.
-    recorder.Begin(0, job, "zembra", "COM66", Link::Usb, USB_NORMAL, &versions);
-    recorder.Finish(0, 0);
+    // A run whose port never opened: its counts start again from nothing.
+    run.snapshot.linkProtocol = USB_NORMAL;
+    recorder.RunStarted(0, "COM66", run);
+    recorder.RunFinished(0, RunEnd{});
     ASSERT_TRUE(recorder.Flush());
 
     const std::vector<DownloadRecord> records = Stored(db);
@@ -95,6 +97,8 @@ TEST(RunRecorder, RecordsAreMadeFromTheEventsOfEachSlot) {
     EXPECT_EQ(s.durationMs, 99);
     EXPECT_TRUE(s.images[0].written && s.images[1].written);
     EXPECT_EQ(s.images[1].fileName, "fw\\font1.bin");
+    EXPECT_EQ(s.link, "UART");  // the link of the code the run started with
+    EXPECT_EQ(m.link, "USB");
 
     const DownloadRecord& u = records[2];
     EXPECT_EQ(u.outcome, "PortOpenFailed");
@@ -106,8 +110,9 @@ TEST(RunRecorder, RecordsAreMadeFromTheEventsOfEachSlot) {
     // A recorder that goes at once still writes what it was handed.
     {
         RunRecorder last(db, [&](const std::string& e) { errors.push_back(e); });
-        last.Begin(0, job, "zembra", "COM68", Link::Usb, USB_NORMAL, &versions);
-        last.Finish(0, 0);
+        last.SetJob(job, "zembra --multi", &versions);
+        last.RunStarted(5, "COM68", run);
+        last.RunFinished(5, RunEnd{});
     }
     EXPECT_EQ(Stored(db).size(), 4u);
     EXPECT_TRUE(errors.empty());
