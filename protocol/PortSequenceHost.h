@@ -73,7 +73,7 @@ class PortSequenceHost : public SequenceHost {
     // NowMs when the last wait read its answer (0: not since the last write); a write this
     // soon after does not look for bytes that came meanwhile first.
     double answerReadMs_ = 0;
-    static constexpr double kFreshAnswerMs = 2;
+    static constexpr double kFreshAnswerMs = 10;
     std::atomic<std::uint64_t> responsesTaken_{0};
 };
 

@@ -83,7 +83,7 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     // all bytes that came meanwhile, so that the reader neither wakes the main thread for
     // every answer nor waits for it.
     void HandOverFromReader(const uint8_t* data, size_t count);
-    static constexpr int kDeliveryIntervalMs = 20;
+    static constexpr int kDeliveryIntervalMs = 100;
 
   protected:
     void Execute();
