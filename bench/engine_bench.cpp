@@ -232,9 +232,9 @@ Result RunEngine(SimulatedPhone& phone, LinkProtocolCode mode, const std::vector
         if (engine.Start(run, phone.DevicePath()) != SingleEngine::StartResult::Started) {
             r.error = "port: " + engine.lastPortError();
         } else {
-            // As the console's run loop, which looks at its interrupts every 50 ms.
-            while (!host.done)
-                loop.RunUntil([&] { return host.done; }, std::chrono::milliseconds(50));
+            // The end comes as a task on the loop (GiveControlsBack): the loop sleeps until
+            // there is work, so that its own wakes do not count as the engine's.
+            while (!host.done) loop.RunUntil([&] { return host.done; }, std::chrono::minutes(10));
             r.totalMs = NowMs() - start;
             while (!engine.Idle())
                 loop.RunUntil([&] { return engine.Idle(); }, std::chrono::milliseconds(1));

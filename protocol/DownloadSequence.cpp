@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 
 #include "platform/Helpers.h"
 #include "protocol/AskOperator.h"
@@ -316,8 +317,9 @@ RunOutcome DownloadSequence::SendImages() {
             continue;
         }
         // The blocks are read in order: one system call per compressed block's worth instead
-        // of one per 4 KiB (a packet, in the normal modes).
-        std::setvbuf(file, nullptr, _IOFBF, kLzoBlockSize);
+        // of one per 4 KiB (a packet, in the normal modes). The buffer outlives the stream.
+        const std::unique_ptr<char[]> buffer(new char[kLzoBlockSize]);
+        std::setvbuf(file, buffer.get(), _IOFBF, kLzoBlockSize);
         RunOutcome outcome;
         if (!StillTheCheckedFile(run_.versions, slot, file)) {
             // Another file, or this one rewritten, since the Start checked it: it was neither
