@@ -232,8 +232,9 @@ Result RunEngine(SimulatedPhone& phone, LinkProtocolCode mode, const std::vector
         if (engine.Start(run, phone.DevicePath()) != SingleEngine::StartResult::Started) {
             r.error = "port: " + engine.lastPortError();
         } else {
-            while (!host.done)
-                loop.RunUntil([&] { return host.done; }, std::chrono::milliseconds(20));
+            // The end comes as a task on the loop (GiveControlsBack): the loop sleeps until
+            // there is work, so that its own wakes do not count as the engine's.
+            while (!host.done) loop.RunUntil([&] { return host.done; }, std::chrono::minutes(10));
             r.totalMs = NowMs() - start;
             while (!engine.Idle())
                 loop.RunUntil([&] { return engine.Idle(); }, std::chrono::milliseconds(1));
@@ -678,15 +679,16 @@ int main(int argc, char** argv) {
     const LinkCase cases[] = {
         {"unpaced pty", "pty", 0, 0, true, true, false, 3},
         {"UART 115200", "uart", kSimLineRate, 0, false, true, true, 1},
-        {"USB full-speed 1 MB/s, 1 ms", "fs", 8000000, 1000, true, false, false, 1},
+        {"USB full-speed 1 MB/s, 1 ms", "fs", 8000000, 1000, true, false, false, 3},
         {"USB high-speed 40 MB/s, 125 us", "hs", 320000000, 125, true, false, false, 3},
     };
     std::printf(
         "Job: 2 images (incompressible + firmware-like), %zu KiB each; UART 115200: %d KiB each\n"
         "Rates: data phases only (first data packet to last answer); best of 3 runs on the pty "
-        "and high-speed links, 1 run otherwise.\ncpu s: processor time (user + system) of the "
-        "sender's side in the data phases (the simulated phone's thread not counted); cpu %%: "
-        "of the\ndata phases' wall time; cpu x: engine / reference.\nPauses (engine, ms): "
+        "and USB links, 1 run otherwise.\ncpu s: processor time (user + system) of the "
+        "sender's side in the data phases (the simulated phone's thread not counted), the least "
+        "of the runs; cpu %%:\nof the best run's wall time; cpu x: engine / reference.\nPauses "
+        "(engine, ms): "
         "start-up = Start to first command, gaps = pauses x cmdGapMs, erase = erase requests "
         "to their answers.\n\n",
         big / 1024, 64);
@@ -714,7 +716,9 @@ int main(int argc, char** argv) {
             }
             const std::vector<Image>& j = link.scaled ? uartJob : job;
             // Alternate the two senders and keep each one's best run: the machine is shared,
-            // and the best run is the one least disturbed by other work.
+            // and the best run is the one least disturbed by other work. The same holds for
+            // the processor time, which is disturbed on its own (a thread's time slices cost
+            // more when other work has taken its caches): each side's least is kept.
             Result ref, ours;
             bool refFlash = true, oursFlash = true;
             std::uint64_t resets = 0;
@@ -725,8 +729,11 @@ int main(int argc, char** argv) {
                         flash = flash &&
                                 phone.FlashRange(image.address, image.data.size()) == image.data;
                     phone.ClearFlash();
+                    const double leastCpu =
+                        rep > 0 && best.ok ? std::min(best.transferCpu, run.transferCpu) : 0;
                     if (rep == 0 || !run.ok || (best.ok && run.transferMs < best.transferMs))
                         best = run;
+                    if (leastCpu > 0 && run.ok) best.transferCpu = leastCpu;
                 };
                 keep(RunReference(phone, mode, j), ref, refFlash);
                 keep(RunEngine(phone, mode, j), ours, oursFlash);

@@ -14,6 +14,7 @@ void PortSequenceHost::BeginRun(LinkProtocolCode mode) {
     mode_ = mode;
     rawUsbFrames_ = false;
     lineGoneReported_ = false;
+    answerReadMs_ = 0;
     answers_.Reset();
 }
 
@@ -34,8 +35,11 @@ std::size_t PortSequenceHost::WriteFrame(std::size_t length) {
 
 std::size_t PortSequenceHost::Write(std::size_t count) {
     // What has come in meanwhile is taken in first, so that it is not taken for this
-    // packet's answer.
-    while (workerReads_ && ReadPort(0, -1) > 0) {
+    // packet's answer. Right after a wait that read its answer there is no meanwhile (the
+    // packets of a block follow one another so), and the read would only cost a system call.
+    const bool justAnswered = answerReadMs_ > 0 && NowMs() - answerReadMs_ < kFreshAnswerMs;
+    answerReadMs_ = 0;
+    while (workerReads_ && !justAnswered && ReadPort(0, -1) > 0) {
     }
     answers_.ClearArrived();
     try {
@@ -63,7 +67,10 @@ WaitResult PortSequenceHost::WaitResponse(long long ticks) {
                 COLOUR_RED);
         }
     }
-    if (result == WaitResult::Arrived) ++responsesTaken_;
+    if (result == WaitResult::Arrived) {
+        ++responsesTaken_;
+        if (workerReads_) answerReadMs_ = NowMs();
+    }
     return result;
 }
 

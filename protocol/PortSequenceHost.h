@@ -70,6 +70,10 @@ class PortSequenceHost : public SequenceHost {
     bool rawUsbFrames_ = false;
     bool workerReads_ = false;
     bool lineGoneReported_ = false;
+    // NowMs when the last wait read its answer (0: not since the last write); a write this
+    // soon after does not look for bytes that came meanwhile first.
+    double answerReadMs_ = 0;
+    static constexpr double kFreshAnswerMs = 10;
     std::atomic<std::uint64_t> responsesTaken_{0};
 };
 

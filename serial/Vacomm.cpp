@@ -110,12 +110,18 @@ void TVaCommThread::Execute() {
             if (owner_->lineGone_.exchange(error) == 0 && owner_->OnLineGone)
                 owner_->OnLineGone(error);
             // The device hung up (unplugged, far side closed): nothing will come any more.
-            // Sleep until Close terminates the thread instead of waking up again and again.
-            std::unique_lock<std::mutex> lock(mutex_);
-            cv_.wait(lock, [this] { return terminated_; });
+            // Sleep until Close terminates the thread instead of waking up again and again;
+            // what a reader took in before the end still reaches the main thread.
+            while (waitEvent_.WaitFor(0xFFFFFFFF) == TVaEvent::wrSignaled && PostReaderDelivery()) {
+            }
             break;
         }
-        if (result == SerialWaitResult::Cancelled || Terminated()) break;
+        if (result == SerialWaitResult::Cancelled) {
+            // Not only Terminate signals the wait event: a reader's bytes may wait for delivery.
+            if (!PostReaderDelivery()) break;
+            continue;
+        }
+        if (Terminated()) break;
         if (eventMask_ == 0) continue;
         if (syncEvents_ == seByMessage) {
             ByMessage();
@@ -153,7 +159,38 @@ void TVaCommThread::HandOver(const uint8_t* data, size_t count) {
         tapped_.insert(tapped_.end(), data, data + count);
     }
     owner_->OnRxTap(data, static_cast<int>(count));
-    if (wake) mainThread_->Post([self = shared_from_this()] { self->DeliverTapped(); });
+    if (wake) PostDelivery();
+}
+
+void TVaCommThread::HandOverFromReader(const uint8_t* data, size_t count) {
+    bool tell;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (terminated_) return;
+        tapped_.insert(tapped_.end(), data, data + count);
+        tell = !readerDeliveryDue_;  // otherwise the delivery on its way takes these as well
+        readerDeliveryDue_ = true;
+    }
+    owner_->OnRxTap(data, static_cast<int>(count));
+    if (tell) waitEvent_.SetEvent();
+}
+
+bool TVaCommThread::PostReaderDelivery() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (terminated_) return false;
+    // Reset under the lock: a Terminate from now on signals the event again.
+    waitEvent_.ResetEvent();
+    if (!readerDeliveryDue_) return true;
+    const auto due = lastReaderPost_ + std::chrono::milliseconds(kDeliveryIntervalMs);
+    if (cv_.wait_until(lock, due, [this] { return terminated_; })) return false;
+    lastReaderPost_ = std::chrono::steady_clock::now();
+    lock.unlock();
+    PostDelivery();
+    return true;
+}
+
+void TVaCommThread::PostDelivery() {
+    mainThread_->Post([self = shared_from_this()] { self->DeliverTapped(); });
 }
 
 void TVaCommThread::DeliverTapped() {
@@ -162,6 +199,7 @@ void TVaCommThread::DeliverTapped() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (terminated_) return;
         bytes.swap(tapped_);
+        readerDeliveryDue_ = false;
     }
     // As RunSynchronized: Close runs on this (main) thread and terminates the thread first.
     // At most one read's worth per data event, as when the main thread reads.
@@ -172,6 +210,12 @@ void TVaCommThread::DeliverTapped() {
         } catch (...) {
             HandleApplicationException();
         }
+    }
+    // The storage goes back for the next bytes (no allocation per delivery).
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (tapped_.empty() && tapped_.capacity() < bytes.capacity()) {
+        bytes.clear();
+        tapped_.swap(bytes);
     }
 }
 
@@ -439,7 +483,7 @@ int TVaCustomComm::ReadTapped(int timeoutMs, int cancelFd) {
     }
     if (n > 0) {
         if (thread) {
-            thread->HandOver(tapBlock_.data(), static_cast<size_t>(n));
+            thread->HandOverFromReader(tapBlock_.data(), static_cast<size_t>(n));
         } else if (OnRxTap) {
             OnRxTap(tapBlock_.data(), static_cast<int>(n));
         }

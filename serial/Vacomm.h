@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -75,8 +76,14 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     int ThreadId() const { return tid_.load(); }
     // With the owner's OnRxTap set: adds the bytes to those waiting for the main thread's data
     // event, hands them to OnRxTap and posts the delivery unless one is queued already; does
-    // not wait for it. On the receive thread, or on the thread of ReadTapped.
+    // not wait for it. On the receive thread.
     void HandOver(const uint8_t* data, size_t count);
+    // As HandOver, for the thread of ReadTapped, which reads answer after answer: the delivery
+    // is left to the receive thread, which posts at most one every kDeliveryIntervalMs with
+    // all bytes that came meanwhile, so that the reader neither wakes the main thread for
+    // every answer nor waits for it.
+    void HandOverFromReader(const uint8_t* data, size_t count);
+    static constexpr int kDeliveryIntervalMs = 100;
 
   protected:
     void Execute();
@@ -90,6 +97,11 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     bool Synchronize(SyncKind kind, uint32_t message = 0, uintptr_t wParam = 0);
     // With the owner's OnRxTap set: reads what has arrived into ahead_ (receive thread).
     bool ReadAhead();
+    // The wait event was signalled and the thread is not terminated: a reader's bytes wait
+    // for delivery. Posts it once kDeliveryIntervalMs have passed since the last one; false
+    // when terminated meanwhile.
+    bool PostReaderDelivery();
+    void PostDelivery();
     void DeliverTapped();    // main thread: the waiting bytes to the port's data event
     void RunSynchronized();  // main thread
 
@@ -114,6 +126,9 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     // Tapped bytes not yet delivered to the main thread, in arrival order (under mutex_).
     // Only one thread hands bytes over at a time: the receive thread, or ReadTapped's.
     std::vector<uint8_t> tapped_;
+    // A reader's bytes wait in tapped_ and the receive thread has been told (under mutex_).
+    bool readerDeliveryDue_ = false;
+    std::chrono::steady_clock::time_point lastReaderPost_{};  // receive thread only
 };
 
 // The serial port component. Operations run on the main thread (the thread of the host's
@@ -227,8 +242,9 @@ class TVaCustomComm : public TVaComponent {
     // thread then reads them itself.
     bool SetTapReads(bool on);
     // Waits up to timeoutMs for received bytes, or until cancelFd (when >= 0) is readable,
-    // and hands what arrived to OnRxTap and, queued, to the main thread's data event, as the
-    // receive thread does. Returns the byte count, 0 when nothing came, -1 once the device
+    // and hands what arrived to OnRxTap and to the main thread's data event, which the
+    // receive thread posts at most every kDeliveryIntervalMs with all bytes read meanwhile.
+    // Returns the byte count, 0 when nothing came, -1 once the device
     // is gone (LineGone is then set and OnLineGone called) or without SetTapReads. One thread
     // at a time (the tap's consumer).
     int ReadTapped(int timeoutMs, int cancelFd);

@@ -396,11 +396,20 @@ TEST_F(ReceiveTest, TapReadsLeaveTheBytesToTheReaderAndStillReachTheMainThread) 
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
     CloseWaitEvent(cancel);
 
-    // The far side gone: -1 at once, the line marked gone and reported once.
+    // The far side gone: -1 at once, the line marked gone and reported once; what was read
+    // just before still reaches the main thread.
+    pty_.WriteAll("last");
+    for (int n = 0; n < 4;) {
+        const int got = port_->ReadTapped(1000, -1);
+        ASSERT_GT(got, 0);
+        n += got;
+    }
     pty_.CloseMaster();
     EXPECT_EQ(port_->ReadTapped(5000, -1), -1);
     EXPECT_EQ(port_->LineGone(), EIO);
     EXPECT_EQ(goneReported_.load(), EIO);
+    EXPECT_TRUE(RunUntilReceived(10));
+    EXPECT_EQ(std::string(received_.begin(), received_.end()), "answerlast");
     EXPECT_THROW(port_->SetTapReads(false), EVaCommError);  // refused while open
     port_->Close();
 }
