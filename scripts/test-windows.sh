@@ -242,8 +242,7 @@ stop_phone
 # dumps and errors in a folder of the account's %TEMP% named by ZEMBRA_TEST_PHONES; a test puts
 # a USB phone it takes into the registry's device map. The phones, by kind: its first port,
 # how many, the phone's options. A test finds the ports of a kind other than usb and uart in
-# ZEMBRA_TEST_PHONE_KINDS ("kind=COMn,COMm ..."; the kinds' names are the tests' own). The
-# trace test runs zembra-cli.exe, named by ZEMBRA_TEST_CLI.
+# ZEMBRA_TEST_PHONE_KINDS ("kind=COMn,COMm ..."; the kinds' names are the tests' own).
 app_phones=(
     "usb COM65 8 --link usb"
     "uart COM3 1 --link uart"
@@ -279,7 +278,7 @@ done
 t=$SECONDS
 status=0
 QT_QPA_PLATFORM=offscreen ZEMBRA_TEST_PHONES=$phones_win ZEMBRA_TEST_PHONE_KINDS=$phone_kinds \
-    ZEMBRA_TEST_CLI=$(winepath -w "$cli") wine "$dir/tests/app/test_app.exe" >"$app_log" 2>&1 || status=$?
+    wine "$dir/tests/app/test_app.exe" >"$app_log" 2>&1 || status=$?
 # The phones end on SIGTERM, with status 3 when one of them saw an error.
 phone_status=0
 kill "${app_phone_pids[@]}" 2>/dev/null || true
