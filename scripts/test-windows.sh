@@ -118,7 +118,7 @@ source scripts/win/wine-station.sh
 source scripts/win/line-server.sh
 station_tools "$work/bin"
 export PATH=$work/bin:$PATH
-sim_pid="" xvfb_pid="" app_pid="" line_pid="" app_usb_pid="" app_uart_pid=""
+sim_pid="" xvfb_pid="" app_pid="" line_pid="" app_phone_pids=()
 # Ends the phone started last, when it still runs.
 stop_phone() {
     if [[ -n $sim_pid ]]; then
@@ -131,7 +131,7 @@ stations=()
 cleanup() {
     stop_phone
     local pid
-    for pid in $app_usb_pid $app_uart_pid; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${app_phone_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null
     local s
     for s in "${stations[@]}"; do
@@ -147,11 +147,8 @@ trap cleanup EXIT
 # A screen for the window programs (Xvfb picks a free display number; no window manager).
 # Wine's own X connection uses it; the Windows programs' environment has no DISPLAY where a
 # batch file clears it.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break || sleep 0.1; done
-export DISPLAY=:$(<"$work/display")
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break || sleep 0.1; done
+source scripts/xvfb.sh
+start_xvfb 1024x768
 
 # station PREFIX LOCALE ACCOUNT NAME: switches to that Wine station and starts it.
 station() {
@@ -241,37 +238,52 @@ stop_phone
 
 # ---- the window's test suite -----------------------------------------------------------------
 # test_app off screen, its scratch folders under the account's %TEMP%. Its download tests flash
-# the Linux side's phones behind Wine's COM ports (tests/app/LinuxSidePhone.h): USB phones at
-# COM65-COM72 and a UART phone at COM3, their flash dumps and errors in a folder of the
-# account's %TEMP% named by ZEMBRA_TEST_PHONES; a test puts a USB phone it takes into the
-# registry's device map. Qt's Korean texts lie beside the program as the installer puts them.
+# the Linux side's phones behind Wine's COM ports (tests/app/LinuxSidePhone.h), their flash
+# dumps and errors in a folder of the account's %TEMP% named by ZEMBRA_TEST_PHONES; a test puts
+# a USB phone it takes into the registry's device map. The phones, by kind: its first port,
+# how many, the phone's options. A test finds the ports of a kind other than usb and uart in
+# ZEMBRA_TEST_PHONE_KINDS ("kind=COMn,COMm ..."; the kinds' names are the tests' own).
+app_phones=(
+    "usb COM65 8 --link usb"
+    "uart COM3 1 --link uart"
+    "slow-erase COM73 3 --erase-ms 3000"
+    "other-version COM76 1 --accept-version 0x1111"
+    "refusing-data COM77 1 --nak 0xA4:1000:0:data"
+)
+# Qt's Korean texts lie beside the program as the installer puts them.
 app_log=$win_logs/test_app.log
-say "test_app.exe under Wine, off screen, phones on COM65-COM72 and COM3 (log: $app_log)"
+say "test_app.exe under Wine, off screen, phones: ${app_phones[*]%% --*} (log: $app_log)"
 phones_win="$(windows_env TEMP)\zembra-phones"
 phones_dir=$(prefix_path "$phones_win")
 mkdir -p "$phones_dir" "$dir/tests/app/translations"
 cp /usr/share/qt6/translations/qtbase_ko.qm "$dir/tests/app/translations/"
 cp packaging/windows/qt.conf "$dir/tests/app/"
-"$sim" --port COM65 --count 8 --link usb --no-register --dump "$phones_dir/flash" \
-    >"$work/sim-app-usb.out" 2>>"$phones_dir/errors.log" </dev/null &
-app_usb_pid=$!
-"$sim" --port COM3 --link uart --no-register --dump "$phones_dir/flash.COM3" \
-    >"$work/sim-app-uart.out" 2>>"$phones_dir/errors.log" </dev/null &
-app_uart_pid=$!
-wait_for_phones "$work/sim-app-usb.out" 8
-wait_for_phones "$work/sim-app-uart.out" 1
-while read -r com device _; do
-    [[ $com == COM* && $device == /dev/* ]] && ln -sfn "$device" "$WINEPREFIX/dosdevices/${com,,}"
-done < <(cat "$work/sim-app-usb.out" "$work/sim-app-uart.out")
+app_phone_pids=() phone_kinds=""
+for entry in "${app_phones[@]}"; do
+    read -r kind first count options <<<"$entry"
+    # One phone dumps to the file named, several to FILE.COMn.
+    dump=$phones_dir/flash
+    ((count > 1)) || dump+=.$first
+    # shellcheck disable=SC2086  # the options are words
+    "$sim" --port "$first" --count "$count" --no-register --dump "$dump" $options \
+        >"$work/sim-app-$kind.out" 2>>"$phones_dir/errors.log" </dev/null &
+    app_phone_pids+=($!)
+    wait_for_phones "$work/sim-app-$kind.out" "$count"
+    ports=$(awk '/^COM[0-9]+ \/dev\// { print $1 }' "$work/sim-app-$kind.out" | paste -sd,)
+    [[ $kind == usb || $kind == uart ]] || phone_kinds+="${phone_kinds:+ }$kind=$ports"
+    while read -r com device _; do
+        [[ $com == COM* && $device == /dev/* ]] && ln -sfn "$device" "$WINEPREFIX/dosdevices/${com,,}"
+    done <"$work/sim-app-$kind.out"
+done
 t=$SECONDS
 status=0
-QT_QPA_PLATFORM=offscreen ZEMBRA_TEST_PHONES=$phones_win \
+QT_QPA_PLATFORM=offscreen ZEMBRA_TEST_PHONES=$phones_win ZEMBRA_TEST_PHONE_KINDS=$phone_kinds \
     wine "$dir/tests/app/test_app.exe" >"$app_log" 2>&1 || status=$?
 # The phones end on SIGTERM, with status 3 when one of them saw an error.
 phone_status=0
-kill "$app_usb_pid" "$app_uart_pid" 2>/dev/null || true
-for pid in "$app_usb_pid" "$app_uart_pid"; do wait "$pid" || phone_status=$?; done
-app_usb_pid="" app_uart_pid=""
+kill "${app_phone_pids[@]}" 2>/dev/null || true
+for pid in "${app_phone_pids[@]}"; do wait "$pid" || phone_status=$?; done
+app_phone_pids=()
 grep -E '^\[  (PASSED|SKIPPED)' "$app_log" || true
 echo "  test_app.exe: $((SECONDS - t)) s"
 if ((status)); then

@@ -6,6 +6,9 @@
 // where they dump their flash after each reset jump (flash.COMn) and write their errors
 // (errors.log, lines "COMn: error: ..."). A test takes a phone by its port; a USB phone is in
 // the registry's serial-device map while the test holds it, as its driver would put it there.
+// Phones of a kind (slow erase, another version, faults) have ports of their own, named by
+// ZEMBRA_TEST_PHONE_KINDS ("kind=COMn,COMm kind=COMk"); a test puts such a phone into the
+// map under the device number of the port it asks for, so that it takes that multi slot.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -16,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,10 +31,34 @@
 
 namespace zembra::test {
 
+// The number n of the map value "\Device\trelvic<n>" of a phone at port, counted from COM65 as
+// the phones' driver does.
+inline int DeviceOfPort(const std::string& port) {
+    return std::stoi(port.substr(3)) - 65;
+}
+
+// The nth port of the phones of a kind; empty (a failure) when there is none.
+inline std::string KindPort(const std::string& kind, std::size_t nth) {
+    const std::string kinds = EnvironmentValue("ZEMBRA_TEST_PHONE_KINDS");
+    std::istringstream words(kinds);
+    for (std::string word; words >> word;) {
+        if (!word.starts_with(kind + "=")) continue;
+        std::istringstream ports(word.substr(kind.size() + 1));
+        std::string port;
+        for (std::size_t i = 0; std::getline(ports, port, ','); ++i)
+            if (i == nth) return port;
+    }
+    ADD_FAILURE() << "ZEMBRA_TEST_PHONE_KINDS (" << kinds << ") has no phone " << nth + 1
+                  << " of the kind " << kind;
+    return {};
+}
+
 class LinuxSidePhone {
   public:
-    LinuxSidePhone(std::string port, SimLink link)
+    // device: the number of its map value (by default DeviceOfPort).
+    LinuxSidePhone(std::string port, SimLink link, int device = -1)
         : port_(std::move(port)),
+          device_(device >= 0 ? device : DeviceOfPort(port_)),
           folder_(EnvironmentValue("ZEMBRA_TEST_PHONES")),
           dump_(folder_ + "\\flash." + port_) {
         EXPECT_FALSE(folder_.empty()) << "ZEMBRA_TEST_PHONES names no phones' folder";
@@ -64,6 +92,19 @@ class LinuxSidePhone {
         return range;
     }
 
+    // The end of the flash written as of the last dump; 0 without a dump since the test took
+    // the phone or cleared it (the phone dumps at its reset jump only).
+    std::uint64_t FlashWrittenEnd() const {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(Native(dump_), ec);
+        return ec ? 0 : size;
+    }
+    // Forgets the last dump (the phone keeps its flash: the next dump shows it whole).
+    void ClearFlash() {
+        std::error_code ec;
+        std::filesystem::remove(Native(dump_), ec);
+    }
+
     // The phone's errors since the test took it.
     std::vector<std::string> Errors() const {
         std::vector<std::string> lines = ErrorLines();
@@ -82,14 +123,13 @@ class LinuxSidePhone {
         return lines;
     }
 
-    // "\Device\trelvic<n>" = port, n counted from COM65 as the phones' driver does.
+    // "\Device\trelvic<device>" = port.
     void SetMapValue(bool present) {
         HKEY key = nullptr;
         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0,
                                   nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
-        mapValue_ =
-            Utf8ToWide("\\Device\\trelvic" + std::to_string(std::stoi(port_.substr(3)) - 65));
+        mapValue_ = Utf8ToWide("\\Device\\trelvic" + std::to_string(device_));
         LSTATUS status;
         if (present) {
             const std::wstring data = Utf8ToWide(port_);
@@ -103,7 +143,9 @@ class LinuxSidePhone {
         EXPECT_EQ(status, ERROR_SUCCESS) << port_;
     }
 
-    std::string port_, folder_, dump_;
+    std::string port_;
+    int device_;
+    std::string folder_, dump_;
     std::size_t errorsBefore_ = 0;
     std::wstring mapValue_;
 };
