@@ -305,14 +305,20 @@ readable_korean() {
         { echo "test-windows.sh: $1 is not readable Korean (UTF-8)" >&2; exit 1; }
 }
 
+# usb_download LOG WHAT: zembra-cli.exe flashes the demo job from the image folder into a USB
+# phone on COM5, with protocol auto; it must end with status 0 and the phone hold the images.
+usb_download() {
+    local status=0
+    start_phone COM5 --port COM70 --link usb --no-register
+    wine "$cli" --port COM5 --code "$wcode" --font1 "$wfont1" >"$1" 2>&1 || status=$?
+    tail -n 3 "$1"
+    expect_status 0 $status "$2"
+    check_flash COM5 "$code" 0x8000 0x8000 "$font1" 0x200000 0
+}
+
 say "USB link, protocol auto, on Wine's COM5, the images in $image_dir"
-start_phone COM5 --port COM70 --link usb --no-register
-status=0
-wine "$cli" --port COM5 --code "$wcode" --font1 "$wfont1" >"$win_logs/usb.log" 2>&1 || status=$?
-tail -n 3 "$win_logs/usb.log"
-expect_status 0 $status "USB download"
+usb_download "$win_logs/usb.log" "USB download"
 readable_korean "$win_logs/usb.log"
-check_flash COM5 "$code" 0x8000 0x8000 "$font1" 0x200000 0
 
 say "UART link, compressed protocol, code sent whole, on Wine's COM6"
 start_phone COM6 --port COM100 --link uart --no-register
@@ -384,12 +390,7 @@ echo "  ${line_server% password=*} password=..."
 station "$work/wine-en" en_US.UTF-8 operator ZEMBRA-EN
 put_images
 say "English station: zembra-cli.exe with the images in $image_dir"
-start_phone COM5 --port COM70 --link usb --no-register
-status=0
-wine "$cli" --port COM5 --code "$wcode" --font1 "$wfont1" >"$win_logs/en.log" 2>&1 || status=$?
-tail -n 2 "$win_logs/en.log"
-expect_status 0 $status "USB download on the English station"
-check_flash COM5 "$code" 0x8000 0x8000 "$font1" 0x200000 0
+usb_download "$win_logs/en.log" "USB download on the English station"
 status=0
 wine "$cli" records --send --server "$line_server" >"$win_logs/en-send.log" 2>&1 || status=$?
 tail -n 1 "$win_logs/en-send.log"
