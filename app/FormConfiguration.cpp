@@ -49,7 +49,7 @@ bool FormConfiguration::LoadConfiguration(const std::string& path, bool autoConf
     DownloadSettings settings = model.ReadSettings();
     const ConfigReadResult result =
         ReadConfigFile(path, autoConfig ? ConfigSource::Auto : ConfigSource::Dialog, job, settings);
-    form_.LogSingle(result.log.text, result.log.colour);
+    form_.AppendLine(LogPane::Front, result.log.text, result.log.colour);
     if (!result.opened) return false;
     model.ApplyJob(job);
     model.ApplySettings(settings);

@@ -30,15 +30,9 @@ void LogPanes::MakePane(QWidget* panel, bool single, const QRect& geometry) {
                      [this, single] { single ? RichEditOutputChange() : RichEdit21Change(); });
 }
 
-void LogPanes::LogSingle(const std::string& text, std::uint32_t colour) {
-    if (form_.IsSingleMode())
-        RichEditOutput->AppendLine(text, colour);
-    else
-        LogMulti(text, colour);
-}
-
-void LogPanes::LogMulti(const std::string& text, std::uint32_t colour) {
-    RichEdit21->AppendLine(text, colour);
+void LogPanes::AppendLine(LogPane pane, const std::string& text, std::uint32_t colour) {
+    const bool front = pane == LogPane::Front && form_.IsSingleMode();
+    (front ? RichEditOutput : RichEdit21)->AppendLine(text, colour);
 }
 
 void LogPanes::RichEditOutputChange() {

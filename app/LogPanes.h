@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/RunView.h"
+
 class QRect;
 class QWidget;
 
@@ -19,10 +21,9 @@ class LogPanes {
     // Makes RichEditOutput (single) on PanelOne or RichEdit21 on PanelMulti.
     void MakePane(QWidget* panel, bool single, const QRect& geometry);
 
-    // To RichEditOutput while PanelOne is visible, otherwise to RichEdit21.
-    void LogSingle(const std::string& text, std::uint32_t colour);
-    // To RichEdit21 whichever panel is visible.
-    void LogMulti(const std::string& text, std::uint32_t colour);
+    // LogPane::Front: to RichEditOutput while PanelOne is visible, otherwise to RichEdit21.
+    // LogPane::Multi: to RichEdit21 whichever panel is visible.
+    void AppendLine(LogPane pane, const std::string& text, std::uint32_t colour);
 
   private:
     // The panes' change events.

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "protocol/DownloadHost.h"
+#include "protocol/RunView.h"
 
 class QWidget;
 
@@ -21,9 +21,9 @@ struct DownloadButtonHandlers {
 };
 
 // What the downloads (DownloadController) and the configuration file reach of the operator
-// window, the display of the runs (DownloadHost, driven by RunDisplay) included; the window
+// window, the display of the runs (RunView, driven by RunDisplay) included; the window
 // implements it with its controls. Every call is made on the main thread.
-class MainFormView : public DownloadHost {
+class MainFormView : public RunView {
   public:
     virtual ~MainFormView() = default;
 

@@ -541,7 +541,7 @@ void TMainForm::SelectImageFile(int slot, const std::string& chosen) {
                        : QFileInfo(QString::fromStdString(chosen)).absoluteFilePath().toStdString();
     SelectionResult result =
         zembra::SelectImageFile(slot, path, fields_.CheckBoxBinSizeCheck->isChecked());
-    for (const LogLine& line : result.log) LogSingle(line.text, line.colour);
+    for (const LogLine& line : result.log) AppendLine(LogPane::Front, line.text, line.colour);
     ImageSlot value = model_.ReadSlot(slot);
     ApplySelection(value, result);
     model_.ApplySlot(slot, value);
@@ -572,7 +572,7 @@ void TMainForm::LogFlashRangeProblems() {
     for (const std::string& line : problems)
         if (std::find(loggedRangeProblems_.begin(), loggedRangeProblems_.end(), line) ==
             loggedRangeProblems_.end())
-            LogSingle(line, COLOUR_RED);
+            AppendLine(LogPane::Front, line, COLOUR_RED);
     loggedRangeProblems_ = std::move(problems);
 }
 
@@ -588,12 +588,8 @@ void TMainForm::ImageZembraDblClick() {
 
 // --- log panes ---------------------------------------------------------------------------
 
-void TMainForm::LogSingle(const std::string& text, std::uint32_t colour) {
-    logs_.LogSingle(text, colour);
-}
-
-void TMainForm::LogMulti(const std::string& text, std::uint32_t colour) {
-    logs_.LogMulti(text, colour);
+void TMainForm::AppendLine(LogPane pane, const std::string& text, std::uint32_t colour) {
+    logs_.AppendLine(pane, text, colour);
 }
 
 // --- engine hosts ------------------------------------------------------------------------

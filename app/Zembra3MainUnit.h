@@ -89,8 +89,7 @@ class TMainForm : public QWidget, public MainFormView {
     FormModel& model() override { return model_; }
     DialogHost& dialogs() override { return *dialogs_; }
     bool IsSingleMode() const override;
-    void LogSingle(const std::string& text, std::uint32_t colour) override;
-    void LogMulti(const std::string& text, std::uint32_t colour) override;
+    void AppendLine(LogPane pane, const std::string& text, std::uint32_t colour) override;
     void SetGauge(int percent) override;
     void SetTitle(const std::string& title) override;
     void SetAddressText(const std::string& text) override;

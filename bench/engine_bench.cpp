@@ -145,7 +145,7 @@ struct Result {
 // ---------------------------------------------------------------- the engine
 
 // The engine's display: times the phases from the log lines and markers (main thread).
-class BenchHost : public DownloadHost {
+class BenchHost : public RunView {
   public:
     int gapMs = 200;
     bool inTransfer = false;
@@ -158,7 +158,7 @@ class BenchHost : public DownloadHost {
     double transferCpu = 0;
     bool done = false;
 
-    void LogSingle(const std::string& text, std::uint32_t) override {
+    void AppendLine(LogPane, const std::string& text, std::uint32_t) override {
         const double now = NowMs();
         if (text == "삭제 요청 잠시만 기다려 주세요") eraseRequestMs = now;
         if (text == "프로그램 시작") {
@@ -168,7 +168,6 @@ class BenchHost : public DownloadHost {
             inTransfer = true;
         }
     }
-    void LogMulti(const std::string&, std::uint32_t) override {}
     void SetMarker(int, const std::string& marker) override {
         if (marker == SENT) {
             transferMs += lastRxMs - programStartMs;  // up to the last packet's answer
@@ -482,12 +481,9 @@ constexpr std::uint32_t kFontAddress = 0x400000;
 constexpr std::uint32_t kLinkBps = 8000000;  // 1 MB/s at 8 bits per byte
 constexpr std::uint32_t kTurnaroundUs = 1000;
 
-class QuietHost : public OperatorQuestions, public DownloadHost {
+class QuietHost : public OperatorQuestions, public RunView {
   public:
-    void LogSingle(const std::string& text, std::uint32_t colour) override {
-        LogMulti(text, colour);
-    }
-    void LogMulti(const std::string& text, std::uint32_t colour) override {
+    void AppendLine(LogPane, const std::string& text, std::uint32_t colour) override {
         if (colour == 0x0000FF) std::fprintf(stderr, "  %s\n", text.c_str());
     }
     int AskOperator(const std::string&, const std::string&, int) override { return 0; }

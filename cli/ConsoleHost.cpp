@@ -77,12 +77,7 @@ void ConsoleHost::DrawStatus() {
     statusDrawn_ = static_cast<int>(status_.size());
 }
 
-void ConsoleHost::LogSingle(const std::string& text, std::uint32_t colour) {
-    WriteLine(streams_.log, text, colour);
-}
-
-void ConsoleHost::LogMulti(const std::string& text, std::uint32_t colour) {
-    // One console shows both panes.
+void ConsoleHost::AppendLine(LogPane, const std::string& text, std::uint32_t colour) {
     WriteLine(streams_.log, text, colour);
 }
 

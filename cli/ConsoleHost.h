@@ -9,7 +9,7 @@
 
 #include "cli/CliOptions.h"
 #include "multi/MultiHost.h"
-#include "protocol/DownloadHost.h"
+#include "protocol/RunView.h"
 
 namespace zembra {
 
@@ -25,7 +25,7 @@ bool ColourOn(const CliOptions& options, bool terminal);
 // under the log on a terminal, and the operator's questions answered from the terminal or
 // from --yes/--no. RunDisplay drives its display from the runs' events. Runs on the command
 // line's main thread only.
-class ConsoleHost : public DownloadHost, public OperatorQuestions {
+class ConsoleHost : public RunView, public OperatorQuestions {
   public:
     struct Streams {
         std::FILE* log = stdout;       // log lines
@@ -36,9 +36,9 @@ class ConsoleHost : public DownloadHost, public OperatorQuestions {
     ConsoleHost(const CliOptions& options, Streams streams);
     ConsoleHost(const CliOptions& options) : ConsoleHost(options, Streams{}) {}
 
-    // DownloadHost.
-    void LogSingle(const std::string& text, std::uint32_t colour) override;
-    void LogMulti(const std::string& text, std::uint32_t colour) override;
+    // RunView.
+    // One console shows both panes.
+    void AppendLine(LogPane pane, const std::string& text, std::uint32_t colour) override;
     void SetGauge(int percent) override;
     void SetTitle(const std::string& title) override;
     void SetAddressText(const std::string& text) override;

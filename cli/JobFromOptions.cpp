@@ -26,7 +26,8 @@ std::string FolderOf(const std::string& path) {
 bool SelectFile(int slot, const std::string& path, const DownloadSettings& settings,
                 DownloadJob& job, ConsoleHost& console) {
     const SelectionResult selection = SelectImageFile(slot, path, settings.checkBinSize64K);
-    for (const LogLine& line : selection.log) console.LogSingle(line.text, line.colour);
+    for (const LogLine& line : selection.log)
+        console.AppendLine(LogPane::Front, line.text, line.colour);
     ApplySelection(job[slot], selection);
     if (!selection.selected) {
         console.Error(FormatText("%s image %s refused", SlotCaption(slot), path.c_str()));
@@ -76,9 +77,9 @@ bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
         }
         const ConfigReadResult read =
             ReadConfigFile(options.configPath, ConfigSource::Dialog, job, settings);
-        console.LogSingle(read.log.text, read.log.colour);
+        console.AppendLine(LogPane::Front, read.log.text, read.log.colour);
         if (!read.opened) return false;
-        if (read.showPopUp) console.LogSingle(read.popUpText, COLOUR_BLUE);
+        if (read.showPopUp) console.AppendLine(LogPane::Front, read.popUpText, COLOUR_BLUE);
     }
 
     // Settings given on the command line win over the file's.
@@ -126,7 +127,7 @@ bool BuildJobFromOptions(const CliOptions& options, Link link, DownloadJob& job,
 bool PreFlightAccepted(const DownloadJob& job, ConsoleHost& host) {
     const std::vector<std::string> problems = FlashRangeProblems(job);
     if (problems.empty()) return true;
-    for (const std::string& line : problems) host.LogSingle(line, COLOUR_RED);
+    for (const std::string& line : problems) host.AppendLine(LogPane::Front, line, COLOUR_RED);
     if (host.AskOperator(FLASH_RANGE_QUESTION, QUESTION_CAPTION, mb::kYesNo) == mb::kIdYes)
         return true;
     host.Error(

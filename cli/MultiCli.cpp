@@ -173,9 +173,10 @@ int SlotsToRun(const CliOptions& options, ConsoleHost& console,
     if (options.station) {
         // The station takes the slots from the map as phones arrive.
         if (!SerialDeviceMapProblem().empty()) {
-            console.LogSingle("station: the serial-device map cannot be read (" +
-                                  SerialDeviceMapDescription() + ")",
-                              COLOUR_RED);
+            console.AppendLine(LogPane::Front,
+                               "station: the serial-device map cannot be read (" +
+                                   SerialDeviceMapDescription() + ")",
+                               COLOUR_RED);
             return EXIT_PORT_OPEN;
         }
     } else if (options.allPhones) {
@@ -190,7 +191,7 @@ int SlotsToRun(const CliOptions& options, ConsoleHost& console,
             return EXIT_PORT_OPEN;
         }
         for (const LocatedPhone& phone : phones.unbound)
-            console.LogSingle(UnboundPhoneText(phone), COLOUR_RED);
+            console.AppendLine(LogPane::Front, UnboundPhoneText(phone), COLOUR_RED);
         slots = SlotsFromDeviceMap(*phones.map);
     } else {
         std::string error;

@@ -102,9 +102,10 @@ class ConsoleMultiRun {
         const MultiStartOutcome outcome = multi_.Start(job, request);
         if (outcome == MultiStartOutcome::SettingsError) {
             const ConversionError& error = *multi_.conversionError();
-            console_.LogMulti(FormatText("%s %s: %s", error.label.c_str(), error.text.c_str(),
-                                         error.message.c_str()),
-                              COLOUR_RED);
+            console_.AppendLine(LogPane::Multi,
+                                FormatText("%s %s: %s", error.label.c_str(), error.text.c_str(),
+                                           error.message.c_str()),
+                                COLOUR_RED);
         }
         switch (outcome) {
             case MultiStartOutcome::Started:
@@ -150,7 +151,7 @@ class ConsoleMultiRun {
                 std::string& last = lastText[static_cast<std::size_t>(slot)];
                 if (!console_.liveStatus() && view.statusText != last) {
                     last = view.statusText;
-                    console_.LogMulti(lines.back(), COLOUR_BLACK);
+                    console_.AppendLine(LogPane::Multi, lines.back(), COLOUR_BLACK);
                 }
             }
             if (tick.ended) break;

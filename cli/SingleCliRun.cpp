@@ -96,7 +96,7 @@ CliJob BuildCliJob(const CliOptions& options, ConsoleHost& host) {
         out.exitStatus = EXIT_JOB_REFUSED;
         return out;
     }
-    host.LogSingle("생성된 날짜를 갱신합니다", COLOUR_BLACK);
+    host.AppendLine(LogPane::Front, "생성된 날짜를 갱신합니다", COLOUR_BLACK);
     const JobCheckResult check = CheckJob(job, snapshot.snapshot, settings, StartKind::Single);
     if (!check.codes.empty() && !host.AcceptJob(job, check, StartKind::Single)) {
         out.exitStatus = EXIT_JOB_REFUSED;

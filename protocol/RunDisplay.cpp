@@ -26,7 +26,7 @@ std::string ProgressTitle(int percent) {
     return FormatText("%d%% Zembra 4", percent);
 }
 
-RunDisplay::RunDisplay(MainThread& mainThread, DownloadHost& host,
+RunDisplay::RunDisplay(MainThread& mainThread, RunView& host,
                        std::function<std::string(int slot)> slotPort)
     : mainThread_(mainThread), host_(host), slotPort_(std::move(slotPort)) {}
 
@@ -85,13 +85,14 @@ void RunDisplay::DrawSlot(int index) {
 void RunDisplay::Line(int slot, const std::string& text, std::uint32_t colour) {
     mainThread_.RunAndWait([&] {
         if (slot == 0) {
-            host_.LogSingle(text, colour);
+            host_.AppendLine(LogPane::Front, text, colour);
         } else if (slot == MULTI_DOWNLOAD_LINES) {
-            host_.LogMulti(text, colour);
+            host_.AppendLine(LogPane::Multi, text, colour);
         } else {
             const std::string port = slotPort_ ? slotPort_(slot) : std::string();
             const std::string line = CutText(text, kMultiLineLimit);
-            host_.LogMulti(FormatText("%s:%s", port.c_str(), line.c_str()), colour);
+            host_.AppendLine(LogPane::Multi, FormatText("%s:%s", port.c_str(), line.c_str()),
+                             colour);
         }
     });
 }

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "protocol/DownloadHost.h"
 #include "protocol/RunEvents.h"
+#include "protocol/RunView.h"
 
 namespace zembra {
 
@@ -37,7 +37,7 @@ class RunDisplay : public RunEvents {
   public:
     // slotPort: the port name of a multi slot (1-8), put before its lines as "COM5:...";
     // called on the main thread.
-    RunDisplay(MainThread& mainThread, DownloadHost& host,
+    RunDisplay(MainThread& mainThread, RunView& host,
                std::function<std::string(int slot)> slotPort = {});
 
     // A multi slot's run begins (main thread): its row shows its start.
@@ -73,7 +73,7 @@ class RunDisplay : public RunEvents {
     SlotFields& Fields(int slot) { return slots_[static_cast<std::size_t>(slot - 1)]; }
 
     MainThread& mainThread_;
-    DownloadHost& host_;
+    RunView& host_;
     std::function<std::string(int)> slotPort_;
     // The single run's progress as last posted (the worker's).
     bool progressShown_ = false;

@@ -254,13 +254,13 @@ TEST_F(MainWindow, ModeSwitchesFollowTheirRules) {
     EXPECT_FALSE(form().IsSingleMode());
 }
 
-TEST_F(MainWindow, LogSingleFollowsTheVisiblePanel) {
-    form().LogSingle("single line", COLOUR_RED);
+TEST_F(MainWindow, FrontLinesFollowTheVisiblePanel) {
+    form().AppendLine(LogPane::Front, "single line", COLOUR_RED);
     Find<QRadioButton>("RadioButtonMulti")->click();
-    form().LogSingle(std::string("to the multi pane"), COLOUR_BLUE);
-    form().LogMulti("multi line", COLOUR_BLACK);
+    form().AppendLine(LogPane::Front, std::string("to the multi pane"), COLOUR_BLUE);
+    form().AppendLine(LogPane::Multi, "multi line", COLOUR_BLACK);
     Find<QRadioButton>("RadioButtonOne")->click();
-    form().LogMulti("multi again", COLOUR_RED);
+    form().AppendLine(LogPane::Multi, "multi again", COLOUR_RED);
 
     const auto single = PaneLines("RichEditOutput");
     ASSERT_EQ(single.size(), 5u);
@@ -435,12 +435,12 @@ TEST_F(MainWindow, AppendingALineGivesTheVisiblePaneTheFocus) {
     form().show();
     auto* model = Find<QLineEdit>("EditModelName");
     model->setFocus();
-    form().LogSingle("line", COLOUR_BLACK);
+    form().AppendLine(LogPane::Front, "line", COLOUR_BLACK);
     EXPECT_EQ(form().focusWidget(), Find<QWidget>("RichEditOutput"));
 
     // A line for the pane under the visible one is appended without taking the focus.
     model->setFocus();
-    form().LogMulti("stop note", COLOUR_RED);
+    form().AppendLine(LogPane::Multi, "stop note", COLOUR_RED);
     EXPECT_EQ(form().focusWidget(), model);
     EXPECT_EQ(PaneLines("RichEdit21").back().text, "stop note");
 }
@@ -473,7 +473,7 @@ TEST_F(MainWindow, EngineHostCallsDriveTheControls) {
     host.SetAddressText("0x00010000");
     host.SetMarker(ImageSlot::Font2, SENDING);
     host.SetMarker(9, SENT);  // no such row: nothing
-    host.LogSingle("engine line", 0xFF0000);
+    host.AppendLine(LogPane::Front, "engine line", 0xFF0000);
     EXPECT_EQ(Find<QProgressBar>("CGaugeProgress")->value(), 37);
     EXPECT_EQ(form().ApplicationTitle(), "37% Zembra 4");
     EXPECT_EQ(form().windowTitle(), Q("Zembra 4.2"));  // the caption stays

@@ -63,12 +63,9 @@ struct LogEntry {
 
 // The operator side, recording the multi pane (the Start's lines and the slots' lines, through
 // RunDisplay) and the questions. Everything runs on the main thread.
-class RecordingHost : public OperatorQuestions, public DownloadHost {
+class RecordingHost : public OperatorQuestions, public RunView {
   public:
-    void LogSingle(const std::string& text, std::uint32_t colour) override {
-        LogMulti(text, colour);
-    }
-    void LogMulti(const std::string& text, std::uint32_t colour) override {
+    void AppendLine(LogPane, const std::string& text, std::uint32_t colour) override {
         lines.push_back({text, colour});
     }
     int AskOperator(const std::string&, const std::string&, int) override { return mb::kIdCancel; }
@@ -110,7 +107,7 @@ class RecordingHost : public OperatorQuestions, public DownloadHost {
 
 // The display of a multi download's runs, made before it and gone after it.
 struct SlotLinesDisplay {
-    SlotLinesDisplay(MainThread& loop, DownloadHost& host)
+    SlotLinesDisplay(MainThread& loop, RunView& host)
         : display(loop, host,
                   [this](int slot) { return (*slotNames)[static_cast<std::size_t>(slot - 1)]; }) {}
     const std::array<std::string, MULTI_SLOT_COUNT>* slotNames = nullptr;

@@ -7,13 +7,13 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/DownloadHost.h"
 #include "protocol/PortOperations.h"
+#include "protocol/RunView.h"
 
 namespace zembra::test {
 
 // A host that records what the engine does to "the window".
-class RecordingHost : public DownloadHost {
+class RecordingHost : public RunView {
   public:
     struct Line {
         std::string text;
@@ -36,11 +36,8 @@ class RecordingHost : public DownloadHost {
     std::vector<Row> rows;
     std::vector<std::pair<int, int>> leaders;  // image, percent
 
-    void LogSingle(const std::string& text, std::uint32_t colour) override {
-        lines.push_back({text, colour});
-    }
-    void LogMulti(const std::string& text, std::uint32_t colour) override {
-        multiLines.push_back({text, colour});
+    void AppendLine(LogPane pane, const std::string& text, std::uint32_t colour) override {
+        (pane == LogPane::Front ? lines : multiLines).push_back({text, colour});
     }
     void SetGauge(int percent) override { gauges.push_back(percent); }
     void SetTitle(const std::string& title) override { titles.push_back(title); }

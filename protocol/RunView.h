@@ -8,22 +8,22 @@
 
 namespace zembra {
 
-// The download display of a host ("the window", without the window): the operator window
-// implements it with its controls, the command line with the console. Only RunDisplay calls
-// it, from the runs' events (RunEvents.h): it is the one road of a run's lines, progress and
-// end to the operator. Every call is made on the host's main thread and must return promptly.
-// A host without a single-run display keeps the defaults.
-class DownloadHost {
+// The log pane a line goes to: Front, the pane of the panel in front (the multi pane while the
+// multi panel is shown); Multi, the multi pane whatever panel is shown (the multi slots' lines
+// with their port names, the multi download's own lines). A console shows both as one.
+enum class LogPane { Front, Multi };
+
+// What a front end draws of the runs: the operator window implements it with its controls,
+// the command line with the console. Only RunDisplay drives it, from the runs' events
+// (RunEvents.h); nothing in the engines calls it. Every call is made on the front end's main
+// thread and must return promptly. A front end without a single-run display keeps the
+// defaults.
+class RunView {
   public:
-    virtual ~DownloadHost() = default;
+    virtual ~RunView() = default;
 
-    // LogSingle: appends one line in a colour (0 black, 0x0000FF red, 0xFF0000 blue) to the
-    // log pane of the visible panel (the multi pane when the multi panel is shown).
-    virtual void LogSingle(const std::string& text, std::uint32_t colour) = 0;
-
-    // LogMulti: appends one line in a colour to the multi log pane, whatever panel is shown
-    // (the multi slots' lines with their port names, the multi download's own lines).
-    virtual void LogMulti(const std::string& text, std::uint32_t colour) = 0;
+    // Appends one line in a colour (0 black, 0x0000FF red, 0xFF0000 blue) to a log pane.
+    virtual void AppendLine(LogPane pane, const std::string& text, std::uint32_t colour) = 0;
 
     // The run's progress in percent (0..100).
     virtual void SetGauge(int /*percent*/) {}
