@@ -124,7 +124,8 @@ void MultiSingleBoxDLU::Execute() {
         // A slot stopped before its run began has no duration.
         if (state == RUN_STOP_REQUESTED) outcome.outcome = RunOutcome::Stopped;
         const long long duration = state == RUN_RUNNING ? endMs_.load() - startMs_.load() : 0;
-        report.events.RunFinished(report.slot, RunEnd{outcome.outcome, endCode_.load(), duration});
+        report.events.RunFinished(
+            report.slot, RunEnd{outcome.outcome, endCode_.load(), duration, bytesWritten()});
     }
     // Nothing of the configuration is touched after this store: the next Start may
     // configure the worker as soon as it sees runState 0.

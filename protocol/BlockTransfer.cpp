@@ -66,7 +66,7 @@ BlockResult BlockTransfer::SendBlock(LinkProtocolCode mode, std::FILE* file,
 BlockResult BlockTransfer::WriteAndWait(std::size_t frameLength, std::uint8_t refusedBy) {
     if (StopBeforeWrite()) return BlockResult::Stopped;
     if (IsNakCode(refusedBy)) report_.events.Resent(report_.slot, refusedBy);
-    report_.Written(host_.WriteFrame(frameLength));
+    host_.WriteFrame(frameLength);
     const WaitResult wait =
         report_.Answer(host_, host_.WaitResponse(snapshot_.packetResponseWaitMs));
     if (report_.AnswerTaken(wait)) return BlockResult::Done;

@@ -90,7 +90,7 @@ SequenceEnd DownloadSequence::Run() {
 
 WaitResult DownloadSequence::SendAndWait(const std::uint8_t* command, std::size_t length,
                                          long long ticks) {
-    report_.Written(host_.SendCommand(command, length));
+    host_.SendCommand(command, length);
     return report_.Answer(host_, host_.WaitResponse(ticks));
 }
 

@@ -14,6 +14,7 @@ void PortSequenceHost::BeginRun(LinkProtocolCode mode) {
     mode_ = mode;
     rawUsbFrames_ = false;
     lineGoneReported_ = false;
+    bytesWritten_ = 0;
     answerReadMs_ = 0;
     answers_.Reset();
 }
@@ -44,6 +45,7 @@ std::size_t PortSequenceHost::Write(std::size_t count) {
     answers_.ClearArrived();
     try {
         WritePort(frame_.get(), count);
+        bytesWritten_ += count;
         return count;
     } catch (const std::exception& error) {
         Report().Line(FormatText("포트 쓰기 오류: %s", error.what()), COLOUR_RED);

@@ -35,12 +35,14 @@ class PortSequenceHost : public SequenceHost {
 
     // Responses taken by WaitResponse over the host's life (for diagnostics and tests).
     std::uint64_t responsesTaken() const { return responsesTaken_.load(); }
+    // Bytes written to the port since the run began (the worker's, read once its run is over).
+    std::uint64_t bytesWritten() const { return bytesWritten_; }
 
   protected:
     explicit PortSequenceHost(ResponseReceiver& answers);
 
     // A new run on mode (before its worker starts): the answer assembly emptied, the port's
-    // line-gone notice armed again.
+    // line-gone notice armed again, the bytes written counted from nothing.
     void BeginRun(LinkProtocolCode mode);
     // The worker reads its port itself (ReadPort); set before any run.
     void SetWorkerReads(bool on) { workerReads_ = on; }
@@ -70,6 +72,7 @@ class PortSequenceHost : public SequenceHost {
     bool rawUsbFrames_ = false;
     bool workerReads_ = false;
     bool lineGoneReported_ = false;
+    std::uint64_t bytesWritten_ = 0;
     // NowMs when the last wait read its answer (0: not since the last write); a write this
     // soon after does not look for bytes that came meanwhile first.
     double answerReadMs_ = 0;

@@ -23,6 +23,7 @@ struct RunEnd {
     RunOutcome outcome = RunOutcome::None;
     int endCode = -1;
     std::int64_t durationMs = 0;  // from the run's start to its end
+    std::uint64_t bytesSent = 0;  // written to the phone's port during the run
 };
 
 // What one phone's run does, told as it happens: the one road by which a run's lines, progress,
@@ -46,8 +47,6 @@ class RunEvents {
     // image file's size.
     virtual void Progress(int /*slot*/, std::int64_t /*offset*/, std::int64_t /*total*/,
                           int /*percent*/) {}
-    // A frame of count bytes went out on the phone's port.
-    virtual void Written(int /*slot*/, std::size_t /*count*/) {}
     // An answer with a negative code (NAK_INVALID_FCS ... NAK_FAILED) was taken.
     virtual void Nak(int /*slot*/, std::uint8_t /*code*/) {}
     // The packet just refused goes out again: after a negative answer (its code), or after
@@ -81,9 +80,6 @@ class RunEventsFan : public RunEvents {
     }
     void Progress(int slot, std::int64_t offset, std::int64_t total, int percent) override {
         for (RunEvents* o : observers_) o->Progress(slot, offset, total, percent);
-    }
-    void Written(int slot, std::size_t count) override {
-        for (RunEvents* o : observers_) o->Written(slot, count);
     }
     void Nak(int slot, std::uint8_t code) override {
         for (RunEvents* o : observers_) o->Nak(slot, code);
@@ -128,10 +124,6 @@ struct RunReport {
     // The transfer's progress.
     void Progress(std::uint8_t percent, std::int64_t offset, std::int64_t total) const {
         events.Progress(slot, offset, total, percent);
-    }
-    // A write of count bytes (nothing for a write that failed).
-    void Written(std::size_t count) const {
-        if (count > 0) events.Written(slot, count);
     }
     // The line of a wait that took no answer: "응답이없습니다" (red), or after a stop
     // "다운로드가 중단 됩니다" (blue). True when an answer was taken.

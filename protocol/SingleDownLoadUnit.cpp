@@ -80,7 +80,7 @@ void SingleDownLoad::Execute() {
             const auto duration =
                 static_cast<std::int64_t>(NowMs() - shared_.downloadStartMs.load());
             bridge_.ClosePort();
-            report.events.RunFinished(0, RunEnd{outcome, -1, duration});
+            report.events.RunFinished(0, RunEnd{outcome, -1, duration, bridge_.bytesWritten()});
         }
         // Step 11.
         shared_.downloadEnabled.store(false);

@@ -125,7 +125,7 @@ void RunRecorder::RunFinished(int slot, const RunEnd& end) {
     record.modeCode = facts.mode != 0 ? facts.mode : pending->configured;
     record.protocol = ProtocolTextOf(record.modeCode);
     if (facts.versionWord >= 0 && store_) record.versionWord = facts.versionWord;
-    record.bytesSent = facts.bytesSent;
+    record.bytesSent = end.bytesSent;
     record.naks = facts.naks;
     record.retransmissions = facts.retransmissions;
     if (!store_) return;
@@ -198,11 +198,6 @@ void RunRecorder::RecordOutcome(DownloadRecord& record, const RunEnd& end, const
 }
 
 // ---- events ------------------------------------------------------------------------------
-
-void RunRecorder::Written(int slot, std::size_t count) {
-    std::lock_guard<std::mutex> lock(factsMutex_);
-    FactsOf(slot).bytesSent += count;
-}
 
 void RunRecorder::Nak(int slot, std::uint8_t) {
     std::lock_guard<std::mutex> lock(factsMutex_);

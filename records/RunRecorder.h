@@ -78,7 +78,6 @@ class RunRecorder : public RunEvents {
     // settled, else the one it started with) and hands it to the writer. A run that ended
     // before it began (its port did not open) is "PortOpenFailed".
     void RunStarted(int slot, const std::string& port, const DownloadRun& run) override;
-    void Written(int slot, std::size_t count) override;
     void Nak(int slot, std::uint8_t code) override;
     void Resent(int slot, std::uint8_t code) override;
     void LinkSettled(int slot, LinkProtocolCode mode) override;
@@ -100,7 +99,6 @@ class RunRecorder : public RunEvents {
     };
     // What one run told.
     struct Facts {
-        std::uint64_t bytesSent = 0;
         std::uint64_t naks = 0;
         std::uint64_t retransmissions = 0;
         LinkProtocolCode mode = 0;  // 0: not settled

@@ -457,6 +457,9 @@ TEST_F(StationTest, NaksAndRetransmissionsAreCounted) {
     EXPECT_EQ(records[1].protocol, "normal");
     EXPECT_EQ(records[1].naks, 0u);
     EXPECT_EQ(records[1].retransmissions, 2u);
+    // Every byte written, frames sent again included, is in the record.
+    EXPECT_EQ(records[0].bytesSent, Phone("COM65").Counters().bytesReceived);
+    EXPECT_EQ(records[1].bytesSent, Phone("COM66").Counters().bytesReceived);
     ExpectRecordMatchesFlash(records[0]);
     ExpectRecordMatchesFlash(records[1]);
 }
@@ -615,6 +618,8 @@ TEST_F(StationTest, MultiStationRunsTheOthersWhenOnePortFails) {
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].port, "COM90");
     EXPECT_EQ(records[0].outcome, "PortOpenFailed");
+    EXPECT_EQ(records[0].bytesSent, 0u);
+    EXPECT_EQ(records[1].bytesSent, healthy.Counters().bytesReceived);
     ExpectRecordMatchesFlash(records[1]);
 }
 

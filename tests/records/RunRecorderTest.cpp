@@ -51,18 +51,17 @@ TEST(RunRecorder, RecordsAreMadeFromTheEventsOfEachSlot) {
         recorder.LinkSettled(3, USB_AUTO);
         recorder.LinkSettled(3, USB_PPV);
         recorder.VersionWord(3, 0x4215);
-        for (int i = 0; i < 1000; ++i) recorder.Written(3, 10);
         recorder.Nak(3, NAK_FAILED);
         recorder.Resent(3, NAK_FAILED);
         recorder.Resent(3, 0);
         recorder.ImageMark(3, SequenceMark::ImageDone, ImageSlot::Code);
-        recorder.RunFinished(3, RunEnd{RunOutcome::TransferFailed, END_TRANSFER_FAILED, 1234});
+        recorder.RunFinished(3,
+                             RunEnd{RunOutcome::TransferFailed, END_TRANSFER_FAILED, 1234, 10000});
     });
     recorder.LinkSettled(0, UART_NORMAL);
-    for (int i = 0; i < 1000; ++i) recorder.Written(0, 1);
     recorder.ImageMark(0, SequenceMark::ImageDone, ImageSlot::Code);
     recorder.ImageMark(0, SequenceMark::ImageDone, 1);
-    recorder.RunFinished(0, RunEnd{RunOutcome::Completed, -1, 99});
+    recorder.RunFinished(0, RunEnd{RunOutcome::Completed, -1, 99, 1000});
     worker.join();
     recorder.RunFinished(0, RunEnd{});  // nothing pending any more: no second record
 
