@@ -26,6 +26,21 @@ Bytes EncodeUsb(const Bytes& payload) {
     return Bytes(out, out + n);
 }
 
+// Eight bytes at a step give the byte-by-byte result for every length and alignment.
+TEST(Crc16, StepsOfEightAgreeWithByteSteps) {
+    Bytes data(1031);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i * 7 + i / 13);
+    for (std::size_t start = 0; start < 8; ++start)
+        for (std::size_t length = 0; start + length <= data.size(); length += 1 + length / 64) {
+            std::uint16_t bytewise = 0x1D0F;
+            for (std::size_t i = 0; i < length; ++i)
+                bytewise = Crc16Update(bytewise, data[start + i]);
+            ASSERT_EQ(Crc16(data.data() + start, length, 0x1D0F), bytewise)
+                << start << " " << length;
+        }
+}
+
 TEST(Crc16, TableAndCheckValue) {
     EXPECT_EQ(kCrc16Table[0], 0x0000);
     EXPECT_EQ(kCrc16Table[1], 0x1189);
