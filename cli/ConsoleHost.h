@@ -36,8 +36,7 @@ class ConsoleHost : public RunView, public OperatorQuestions {
     ConsoleHost(const CliOptions& options, Streams streams);
     ConsoleHost(const CliOptions& options) : ConsoleHost(options, Streams{}) {}
 
-    // RunView.
-    // One console shows both panes.
+    // RunView (one console shows both log panes).
     void AppendLine(LogPane pane, const std::string& text, std::uint32_t colour) override;
     void SetGauge(int percent) override;
     void SetTitle(const std::string& title) override;
