@@ -266,9 +266,11 @@ bool SerialDevice::PendingEvents(uint32_t mask, uint32_t& events) {
 // report (a far side that is gone). Taken for a hang-up instead of waking up for ever.
 constexpr int kEmptyWakesOfAHangUp = 3;
 
-SerialWaitResult SerialDevice::WaitCommEvent(uint32_t& events, int cancelFd) {
+SerialWaitResult SerialDevice::WaitCommEvent(uint32_t& events, int cancelFd, int limitMs) {
     events = 0;
     if (NotOpen()) return SerialWaitResult::Gone;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     bool hungUp = false;
     int emptyWakes = 0;
     for (;;) {
@@ -299,6 +301,12 @@ SerialWaitResult SerialDevice::WaitCommEvent(uint32_t& events, int cancelFd) {
             long ms = static_cast<long>(queued) * 10 * 1000 / static_cast<long>(rate);
             ms = std::clamp(ms, 1L, 100L);
             timeout = timeout < 0 ? static_cast<int>(ms) : std::min(timeout, static_cast<int>(ms));
+        }
+        if (limitMs >= 0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) return SerialWaitResult::Elapsed;
+            timeout = timeout < 0 ? static_cast<int>(left.count())
+                                  : std::min(timeout, static_cast<int>(left.count()));
         }
         pollfd fds[3] = {{fd_, static_cast<short>(watchRx ? POLLIN : 0), 0},
                          {cancelFd, POLLIN, 0},

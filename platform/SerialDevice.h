@@ -150,6 +150,7 @@ enum class SerialWaitResult {
     Events,     // events holds the bits that occurred (may be 0 after a mask change)
     Cancelled,  // the cancel descriptor became readable
     Gone,       // the device hung up or failed for good; errno tells why
+    Elapsed,    // the time limit passed first
 };
 
 class SerialDevice {
@@ -189,7 +190,8 @@ class SerialDevice {
     // and EV_BREAK from the driver's error counters, EV_CTS/DSR/RLSD/RING from modem-line
     // changes (checked every 10 ms only while such bits are in the mask and the driver has
     // modem lines), EV_RX80FULL when the input queue holds 80% of the input queue size.
-    SerialWaitResult WaitCommEvent(uint32_t& events, int cancelFd);
+    // limitMs >= 0: Elapsed once that long has passed without any of these.
+    SerialWaitResult WaitCommEvent(uint32_t& events, int cancelFd, int limitMs = -1);
 
     // Reads what is queued, at most count bytes; never waits. -1 with errno on failure.
     long Read(void* data, unsigned long count);

@@ -104,7 +104,12 @@ void TVaCommThread::Execute() {
     const int cancelFd = waitEvent_.Handle();
     while (!Terminated()) {
         eventMask_ = 0;
-        const SerialWaitResult result = device.WaitCommEvent(eventMask_, cancelFd);
+        const SerialWaitResult result =
+            device.WaitCommEvent(eventMask_, cancelFd, DeliveryWaitMs());
+        if (result == SerialWaitResult::Elapsed) {
+            PostWaitingDelivery();
+            continue;
+        }
         if (result == SerialWaitResult::Gone) {
             const int error = errno != 0 ? errno : EIO;
             if (owner_->lineGone_.exchange(error) == 0 && owner_->OnLineGone)
@@ -112,6 +117,7 @@ void TVaCommThread::Execute() {
             // The device hung up (unplugged, far side closed): nothing will come any more.
             // Sleep until Close terminates the thread instead of waking up again and again;
             // what a reader took in before the end still reaches the main thread.
+            PostWaitingDelivery(true);
             while (waitEvent_.WaitFor(0xFFFFFFFF) == TVaEvent::wrSignaled && PostReaderDelivery()) {
             }
             break;
@@ -151,15 +157,35 @@ bool TVaCommThread::ReadAhead() {
 void TVaCommThread::HandOver(const uint8_t* data, size_t count) {
     // The bytes join the main thread's queue before the tap sees them; the main thread is
     // woken after the tap, so that the tap's consumer runs first.
-    bool wake;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (terminated_) return;
-        wake = tapped_.empty();  // otherwise the delivery already queued takes these as well
         tapped_.insert(tapped_.end(), data, data + count);
     }
     owner_->OnRxTap(data, static_cast<int>(count));
-    if (wake) PostDelivery();
+    PostWaitingDelivery();
+}
+
+int TVaCommThread::DeliveryWaitMs() const {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (deliveryPosted_ || readerDeliveryDue_ || tapped_.empty()) return -1;
+    }
+    const auto due = lastPost_ + std::chrono::milliseconds(kDeliveryIntervalMs);
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<long long>(left.count(), 0));
+}
+
+void TVaCommThread::PostWaitingDelivery(bool now) {
+    if (!now && DeliveryWaitMs() != 0) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (terminated_ || deliveryPosted_ || readerDeliveryDue_ || tapped_.empty()) return;
+        deliveryPosted_ = true;
+    }
+    lastPost_ = std::chrono::steady_clock::now();
+    PostDelivery();
 }
 
 void TVaCommThread::HandOverFromReader(const uint8_t* data, size_t count) {
@@ -181,9 +207,9 @@ bool TVaCommThread::PostReaderDelivery() {
     // Reset under the lock: a Terminate from now on signals the event again.
     waitEvent_.ResetEvent();
     if (!readerDeliveryDue_) return true;
-    const auto due = lastReaderPost_ + std::chrono::milliseconds(kDeliveryIntervalMs);
+    const auto due = lastPost_ + std::chrono::milliseconds(kDeliveryIntervalMs);
     if (cv_.wait_until(lock, due, [this] { return terminated_; })) return false;
-    lastReaderPost_ = std::chrono::steady_clock::now();
+    lastPost_ = std::chrono::steady_clock::now();
     lock.unlock();
     PostDelivery();
     return true;
@@ -200,6 +226,7 @@ void TVaCommThread::DeliverTapped() {
         if (terminated_) return;
         bytes.swap(tapped_);
         readerDeliveryDue_ = false;
+        deliveryPosted_ = false;
     }
     // As RunSynchronized: Close runs on this (main) thread and terminates the thread first.
     // At most one read's worth per data event, as when the main thread reads.

@@ -75,8 +75,10 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     // The kernel thread id once started (for measurements), 0 before.
     int ThreadId() const { return tid_.load(); }
     // With the owner's OnRxTap set: adds the bytes to those waiting for the main thread's data
-    // event, hands them to OnRxTap and posts the delivery unless one is queued already; does
-    // not wait for it. On the receive thread.
+    // event and hands them to OnRxTap; does not wait for the main thread. On the receive
+    // thread, which posts at most one delivery every kDeliveryIntervalMs with all bytes that
+    // came meanwhile (at once when the last one is older), so that a stream of answers does
+    // not wake the main thread for every one.
     void HandOver(const uint8_t* data, size_t count);
     // As HandOver, for the thread of ReadTapped, which reads answer after answer: the delivery
     // is left to the receive thread, which posts at most one every kDeliveryIntervalMs with
@@ -101,6 +103,12 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     // for delivery. Posts it once kDeliveryIntervalMs have passed since the last one; false
     // when terminated meanwhile.
     bool PostReaderDelivery();
+    // Receive thread: the delivery of the bytes HandOver left waiting, once kDeliveryIntervalMs
+    // have passed since the last (at once with now set), unless one is queued already.
+    void PostWaitingDelivery(bool now = false);
+    // Receive thread: how long HandOver's waiting bytes may still wait for their delivery
+    // (0: post now); -1 when none wait.
+    int DeliveryWaitMs() const;
     void PostDelivery();
     void DeliverTapped();    // main thread: the waiting bytes to the port's data event
     void RunSynchronized();  // main thread
@@ -128,7 +136,9 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     std::vector<uint8_t> tapped_;
     // A reader's bytes wait in tapped_ and the receive thread has been told (under mutex_).
     bool readerDeliveryDue_ = false;
-    std::chrono::steady_clock::time_point lastReaderPost_{};  // receive thread only
+    // A delivery is queued on the main thread and takes all of tapped_ (under mutex_).
+    bool deliveryPosted_ = false;
+    std::chrono::steady_clock::time_point lastPost_{};  // receive thread only
 };
 
 // The serial port component. Operations run on the main thread (the thread of the host's

@@ -4,6 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -275,18 +276,20 @@ bool SerialDevice::PendingEvents(uint32_t mask, uint32_t& events) {
     return true;
 }
 
-SerialWaitResult SerialDevice::WaitCommEvent(uint32_t& events, int cancelFd) {
+SerialWaitResult SerialDevice::WaitCommEvent(uint32_t& events, int cancelFd, int limitMs) {
     events = 0;
     if (NotOpen()) return SerialWaitResult::Gone;
     HANDLE h = HandleOf(fd_);
     HANDLE cancel = HandleOfInt(cancelFd);
     if (cancel && WaitForSingleObject(cancel, 0) == WAIT_OBJECT_0)
         return SerialWaitResult::Cancelled;
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(limitMs, 0));
     if (!hasModemLines_) {
         // Polled every 2 ms: new bytes queued, output drained after a write, line errors.
         for (;;) {
             if (!PendingEvents(mask_.load(), events)) return SerialWaitResult::Gone;
             if (events) return SerialWaitResult::Events;
+            if (limitMs >= 0 && GetTickCount64() >= deadline) return SerialWaitResult::Elapsed;
             if (cancel && WaitForSingleObject(cancel, 2) == WAIT_OBJECT_0)
                 return SerialWaitResult::Cancelled;
             if (!cancel) Sleep(2);
@@ -306,12 +309,17 @@ SerialWaitResult SerialDevice::WaitCommEvent(uint32_t& events, int cancelFd) {
         }
         HANDLE both[2] = {o.ov.hEvent, cancel};
         const DWORD count = cancel ? 2 : 1;
-        const DWORD woke = WaitForMultipleObjects(count, both, FALSE, INFINITE);
+        const DWORD woke = WaitForMultipleObjects(
+            count, both, FALSE, limitMs >= 0 ? static_cast<DWORD>(limitMs) : INFINITE);
         DWORD ignored = 0;
-        if (woke == WAIT_OBJECT_0 + 1) {
+        if (woke == WAIT_OBJECT_0 + 1 || woke == WAIT_TIMEOUT) {
             CancelIoEx(h, &o.ov);
-            ::GetOverlappedResult(h, &o.ov, &ignored, TRUE);
-            return SerialWaitResult::Cancelled;
+            // The wait may have completed meanwhile: its events are not lost then.
+            if (::GetOverlappedResult(h, &o.ov, &ignored, TRUE) && (got & mask_.load()) != 0) {
+                events = got & mask_.load();
+                return SerialWaitResult::Events;
+            }
+            return woke == WAIT_TIMEOUT ? SerialWaitResult::Elapsed : SerialWaitResult::Cancelled;
         }
         if (woke != WAIT_OBJECT_0) {
             Failed();

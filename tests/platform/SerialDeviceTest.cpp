@@ -88,6 +88,12 @@ TEST(SerialDeviceTest, WaitReportsDataCancelAndHangUp) {
     EXPECT_EQ(device.Write("out", 3, 1000), 3);
     ASSERT_EQ(device.WaitCommEvent(events, cancel), SerialWaitResult::Events);
     EXPECT_EQ(events, EV_TXEMPTY);
+    // Nothing happens: a limited wait ends; a limit of 0 still reports what is pending.
+    EXPECT_EQ(device.WaitCommEvent(events, cancel, 20), SerialWaitResult::Elapsed);
+    ASSERT_EQ(write(pty.master, "!", 1), 1);
+    ASSERT_EQ(device.WaitCommEvent(events, cancel, 1000), SerialWaitResult::Events);
+    EXPECT_EQ(events, EV_RXCHAR);
+    EXPECT_EQ(device.Read(buf, sizeof buf), 1);
 
     std::thread canceller([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

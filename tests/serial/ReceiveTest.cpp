@@ -132,6 +132,35 @@ TEST_F(ReceiveTest, TapGetsTheBytesOnTheReceiveThreadWithoutWaitingForTheMainThr
     EXPECT_TRUE(received_ == sent);
 }
 
+// Answer after answer through the tap, the main loop running: the main thread is woken at
+// most once every delivery interval, with every byte in order, the last ones included although
+// nothing comes after them.
+TEST_F(ReceiveTest, AStreamOfAnswersWakesTheMainThreadOncePerInterval) {
+    RecordRxBuf();
+    std::atomic<size_t> tappedCount{0};
+    port_->OnRxTap = [&](PVaData, int count) { tappedCount += static_cast<size_t>(count); };
+    port_->Open();
+    std::vector<uint8_t> sent;
+    for (int i = 0; i < 300; ++i) sent.insert(sent.end(), {0x7E, static_cast<uint8_t>(i), 0x7E});
+    const auto start = std::chrono::steady_clock::now();
+    std::atomic<long long> streamMs{-1};
+    std::thread writer([&] {
+        // The next answer once the tap has the one before, as a phone answers packet by packet.
+        for (size_t at = 0; at < sent.size(); at += 3) {
+            ASSERT_TRUE(pty_.WriteAll(sent.data() + at, 3));
+            ASSERT_TRUE(PollUntil([&] { return tappedCount.load() >= at + 3; }, 5s));
+        }
+        streamMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - start)
+                       .count();
+    });
+    EXPECT_TRUE(RunUntilReceived(sent.size()));
+    writer.join();
+    port_->Close();
+    EXPECT_TRUE(received_ == sent);
+    EXPECT_LE(calls_, streamMs.load() / TVaCommThread::kDeliveryIntervalMs + 2) << streamMs.load();
+}
+
 TEST_F(ReceiveTest, ByMessageDeliveryKeepsOrderToo) {
     port_->SetSyncEvents(seByMessage);
     RecordRxBuf();

@@ -260,10 +260,12 @@ TEST(WindowsSerialDevice, LivePortRatesClaimLinesAndCancelledWait) {
     EXPECT_TRUE(device.EscapeCommFunction(SETDTR));
     EXPECT_TRUE(device.EscapeCommFunction(CLRRTS));
 
-    // The receive thread's wait ends when its cancel event is set.
+    // The receive thread's wait ends when its cancel event is set, or at its time limit.
     ASSERT_TRUE(device.SetCommMask(EV_RXCHAR | EV_ERR));
     const int cancel = CreateWaitEvent(true, false);
     ASSERT_GE(cancel, 0);
+    uint32_t none = 0;
+    EXPECT_EQ(device.WaitCommEvent(none, cancel, 20), SerialWaitResult::Elapsed);
     std::atomic<bool> done{false};
     SerialWaitResult result = SerialWaitResult::Gone;
     std::thread waiter([&] {
