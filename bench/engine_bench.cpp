@@ -16,8 +16,11 @@
 // are scaled down to 64 KiB each (8 MiB would take about 12 minutes per run).
 //
 // Usage: engine_bench [--quick] [--links pty,uart,fs,hs,multi] [--line-sender-down]
+//                     [--receive-thread]
 //   multi     eight phones at once on full-speed USB links (see "multi run" below)
 //   --quick   1 MiB images on the fast links (a smoke run)
+//   --receive-thread  the single engine's answers come through its port's receive thread, as
+//             on Windows, where the worker cannot wait in the port's read
 
 #include <fcntl.h>
 #include <lzo/lzo1x.h>
@@ -182,8 +185,11 @@ class BenchHost : public RunView {
 // the first write.
 class BenchPorts : public VaCommPorts {
   public:
-    BenchPorts(DebugTrace& trace, MainThread* main, BenchHost& host)
-        : VaCommPorts(trace, main), host_(host) {}
+    BenchPorts(DebugTrace& trace, MainThread* main, BenchHost& host, bool receiveThread)
+        : VaCommPorts(trace, main), host_(host), receiveThread_(receiveThread) {}
+    bool SetSingleTapReads(bool on) override {
+        return !receiveThread_ && VaCommPorts::SetSingleTapReads(on);
+    }
     void WriteSingle(const std::uint8_t* bytes, std::size_t count) override {
         if (firstWriteMs == 0) firstWriteMs = NowMs();
         if (host_.inTransfer) ++packets;
@@ -204,7 +210,10 @@ class BenchPorts : public VaCommPorts {
 
   private:
     BenchHost& host_;
+    bool receiveThread_;
 };
+
+bool receiveThreadPath = false;  // --receive-thread
 
 Result RunEngine(SimulatedPhone& phone, LinkProtocolCode mode, const std::vector<Image>& job) {
     LoopMainThread loop;
@@ -214,7 +223,7 @@ Result RunEngine(SimulatedPhone& phone, LinkProtocolCode mode, const std::vector
     AskOperatorRequest ask;
     Result r;
     {
-        BenchPorts ports(trace, &loop, host);
+        BenchPorts ports(trace, &loop, host, receiveThreadPath);
         RunDisplay display(loop, host);
         SingleEngine engine(ports, trace, loop, ask);  // default pauses
         engine.SetRunEvents(&display);
@@ -646,10 +655,12 @@ int main(int argc, char** argv) {
             links = argv[++i];
         } else if (a == "--line-sender-down") {
             lineSenderDown = true;
+        } else if (a == "--receive-thread") {
+            receiveThreadPath = true;
         } else {
             std::fprintf(stderr,
                          "usage: engine_bench [--quick] [--links pty,uart,fs,hs,multi] "
-                         "[--line-sender-down]\n");
+                         "[--line-sender-down] [--receive-thread]\n");
             return 2;
         }
     }
