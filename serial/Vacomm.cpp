@@ -166,10 +166,14 @@ void TVaCommThread::HandOver(const uint8_t* data, size_t count) {
     PostWaitingDelivery();
 }
 
+bool TVaCommThread::BytesWaitForPost() const {
+    return !terminated_ && !deliveryPosted_ && !readerDeliveryDue_ && !tapped_.empty();
+}
+
 int TVaCommThread::DeliveryWaitMs() const {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (deliveryPosted_ || readerDeliveryDue_ || tapped_.empty()) return -1;
+        if (!BytesWaitForPost()) return -1;
     }
     const auto due = lastPost_ + std::chrono::milliseconds(kDeliveryIntervalMs);
     const auto left =
@@ -178,13 +182,14 @@ int TVaCommThread::DeliveryWaitMs() const {
 }
 
 void TVaCommThread::PostWaitingDelivery(bool now) {
-    if (!now && DeliveryWaitMs() != 0) return;
+    const auto time = std::chrono::steady_clock::now();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (terminated_ || deliveryPosted_ || readerDeliveryDue_ || tapped_.empty()) return;
+        if (!BytesWaitForPost()) return;
+        if (!now && time < lastPost_ + std::chrono::milliseconds(kDeliveryIntervalMs)) return;
         deliveryPosted_ = true;
     }
-    lastPost_ = std::chrono::steady_clock::now();
+    lastPost_ = time;
     PostDelivery();
 }
 

@@ -106,6 +106,8 @@ class TVaCommThread : public std::enable_shared_from_this<TVaCommThread> {
     // Receive thread: the delivery of the bytes HandOver left waiting, once kDeliveryIntervalMs
     // have passed since the last (at once with now set), unless one is queued already.
     void PostWaitingDelivery(bool now = false);
+    // HandOver's bytes wait and no delivery is queued for them (mutex_ held).
+    bool BytesWaitForPost() const;
     // Receive thread: how long HandOver's waiting bytes may still wait for their delivery
     // (0: post now); -1 when none wait.
     int DeliveryWaitMs() const;
